@@ -1,0 +1,85 @@
+#include "tests/support/Unprivileged.h"
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace cb::testsupport {
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Drops to nobody; returns an empty string or the reason it failed.
+std::string dropPrivileges() {
+    if (::geteuid() != 0) {
+        return {};
+    }
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+        return std::string("cannot drop privileges: ") + std::strerror(errno);
+    }
+    return {};
+}
+
+void writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+[[noreturn]] void runChild(int fd, const std::function<std::string()>& body) {
+    const std::string error = dropPrivileges();
+    if (!error.empty()) {
+        writeAll(fd, error);
+        ::_exit(3);
+    }
+    writeAll(fd, body());
+    ::_exit(0);
+}
+
+}  // namespace
+
+ChildResult runUnprivileged(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        runChild(fds[1], body);
+    }
+    ::close(fds[1]);
+    ChildResult result;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0) {
+            result.output.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string unprivilegedCommandPrefix() {
+    return ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+}
+
+}  // namespace cb::testsupport

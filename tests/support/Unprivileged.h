@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace cb::testsupport {
+
+// What a child process reported.
+struct ChildResult {
+    int exitCode = -1;   // the child's exit status, or -1 when it did not exit normally
+    std::string output;  // what `body` returned
+};
+
+// Runs `body` in a forked child that has dropped root privileges (to user and group "nobody",
+// 65534, with no supplementary groups) when the test runs as root, so permission checks apply as
+// they do for an ordinary user. The child returns `body`'s string through a pipe and exits 0; it
+// exits 3 (with the reason as output) when it cannot drop privileges. Blocks until the child
+// ends.
+// REQUIRES: no other threads are running (fork copies only the calling thread).
+ChildResult runUnprivileged(const std::function<std::string()>& body);
+
+// The command prefix that runs a program as "nobody" when the caller is root
+// ("setpriv --reuid=65534 --regid=65534 --clear-groups "), else empty.
+std::string unprivilegedCommandPrefix();
+
+}  // namespace cb::testsupport
