@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "platform/process/ProcessRunner.h"
+
+namespace platform {
+
+// Runs a shell script with administrator rights through a launcher that asks the user to
+// authenticate (pkexec on Linux): LAUNCHER /bin/sh -c SCRIPT, so the script travels as one
+// argument and needs no further escaping.
+//
+// The launcher's own refusals are made recognisable: when it exits with 126 (the user dismissed
+// the dialog) or 127 (authorisation refused or impossible), a line containing "cancelled" is
+// appended to the error output. Thread-safe; tests override runShellScript() or point the
+// launcher at a fake tool.
+class PrivilegedRunner {
+  public:
+    // The launcher on Linux.
+    static constexpr const char* kDefaultLauncher = "/usr/bin/pkexec";
+
+    // REQUIRES: `processes` outlives this object.
+    explicit PrivilegedRunner(std::string launcher = kDefaultLauncher,
+                              ProcessRunner& processes = ProcessRunner::shared());
+    virtual ~PrivilegedRunner() = default;
+
+    // Runs `script` under /bin/sh with elevated rights and waits for it. Standard output and
+    // standard error are read separately to their end. A launcher that cannot start gives
+    // launched == false and the system's reason. Blocks for as long as the dialog is open.
+    virtual ProcessResult runShellScript(const std::string& script);
+
+    // The launcher's path.
+    const std::string& launcher() const { return launcher_; }
+
+  private:
+    const std::string launcher_;
+    ProcessRunner& processes_;
+};
+
+}  // namespace platform
