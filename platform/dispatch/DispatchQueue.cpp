@@ -1,0 +1,255 @@
+#include "platform/dispatch/DispatchQueue.h"
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/dispatch/DeadlineScheduler.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/WorkerPool.h"
+
+namespace platform {
+
+namespace {
+
+// The queue whose block the current thread is running, if any.
+thread_local const DispatchQueue* tCurrentQueue = nullptr;
+
+// Marks the current thread as running blocks of `queue` for the scope's lifetime.
+class CurrentQueueScope {
+  public:
+    explicit CurrentQueueScope(const DispatchQueue* queue) : previous_(tCurrentQueue) {
+        tCurrentQueue = queue;
+    }
+    ~CurrentQueueScope() { tCurrentQueue = previous_; }
+    CurrentQueueScope(const CurrentQueueScope&) = delete;
+    CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
+
+  private:
+    const DispatchQueue* previous_;
+};
+
+struct MainQueueWakeup {
+    std::mutex mutex;
+    std::function<void()> hook;  // guarded by mutex
+};
+
+MainQueueWakeup& mainQueueWakeup() {
+    static MainQueueWakeup* const wakeup = new MainQueueWakeup();
+    return *wakeup;
+}
+
+// Waits between checks of a `runMainQueueUntil` condition that other threads may satisfy.
+constexpr std::chrono::milliseconds kDoneCheckInterval{2};
+
+}  // namespace
+
+DispatchQueue::DispatchQueue(Passkey, std::string label, Kind kind)
+    : label_(std::move(label)), kind_(kind) {}
+
+QueueRef DispatchQueue::createSerial(std::string label) {
+    return std::make_shared<DispatchQueue>(Passkey(), std::move(label), Kind::kSerial);
+}
+
+QueueRef DispatchQueue::createConcurrent(std::string label) {
+    return std::make_shared<DispatchQueue>(Passkey(), std::move(label), Kind::kConcurrent);
+}
+
+const QueueRef& DispatchQueue::main() {
+    // Never destroyed: timers and workers may still submit to it while the process exits.
+    static const QueueRef* const queue =
+        new QueueRef(std::make_shared<DispatchQueue>(Passkey(), "main", Kind::kMain));
+    return *queue;
+}
+
+const QueueRef& DispatchQueue::global() {
+    static const QueueRef* const queue = new QueueRef(createConcurrent("global"));
+    return *queue;
+}
+
+void DispatchQueue::async(Block block) {
+    switch (kind_) {
+        case Kind::kSerial:
+            enqueueSerial(std::move(block));
+            break;
+        case Kind::kMain:
+            enqueueMain(std::move(block));
+            break;
+        case Kind::kConcurrent:
+            WorkerPool::shared().submit(
+                [self = shared_from_this(), block = std::move(block)]() mutable {
+                    CurrentQueueScope scope(self.get());
+                    self->runBlock(block);
+                });
+            break;
+    }
+}
+
+void DispatchQueue::sync(const std::function<void()>& block) {
+    if (isCurrent()) {
+        throw std::logic_error("sync onto queue \"" + label_ +
+                               "\" from its own block would wait forever");
+    }
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::exception_ptr error;
+    async([&] {
+        try {
+            block();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // Notify under the lock: the waiter may return and destroy `finished` right after.
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        finished.notify_one();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    finished.wait(lock, [&] { return done; });
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+Cancellable DispatchQueue::after(Clock::duration delay, Block block) {
+    auto state = std::make_shared<Cancellable::State>();
+    auto fire = [self = shared_from_this(), state, block = std::move(block)]() mutable {
+        if (state->cancelled.load(std::memory_order_acquire)) {
+            return;
+        }
+        self->async([state, block = std::move(block)] {
+            if (!state->cancelled.load(std::memory_order_acquire)) {
+                block();
+            }
+        });
+    };
+    state->key = DeadlineScheduler::shared().schedule(deadlineAfter(delay), std::move(fire));
+    return Cancellable(std::move(state));
+}
+
+bool DispatchQueue::isCurrent() const {
+    return tCurrentQueue == this;
+}
+
+void DispatchQueue::enqueueSerial(Block block) {
+    bool scheduleDrain = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        blocks_.push_back(std::move(block));
+        if (!drainScheduled_) {
+            drainScheduled_ = true;
+            scheduleDrain = true;
+        }
+    }
+    if (scheduleDrain) {
+        WorkerPool::shared().submit([self = shared_from_this()] { self->drainSerial(); });
+    }
+}
+
+void DispatchQueue::drainSerial() {
+    CurrentQueueScope scope(this);
+    for (;;) {
+        Block block;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (blocks_.empty()) {
+                drainScheduled_ = false;
+                return;
+            }
+            block = std::move(blocks_.front());
+            blocks_.pop_front();
+        }
+        runBlock(block);
+    }
+}
+
+void DispatchQueue::enqueueMain(Block block) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        blocks_.push_back(std::move(block));
+    }
+    workArrived_.notify_all();
+    std::function<void()> hook;
+    {
+        MainQueueWakeup& wakeup = mainQueueWakeup();
+        std::lock_guard<std::mutex> lock(wakeup.mutex);
+        hook = wakeup.hook;
+    }
+    if (hook) {
+        hook();
+    }
+}
+
+std::size_t DispatchQueue::drainPending() {
+    std::lock_guard<std::recursive_mutex> drainLock(drainMutex_);
+    std::size_t queued = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queued = blocks_.size();
+    }
+    std::size_t ran = 0;
+    for (; ran < queued; ++ran) {
+        Block block;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (blocks_.empty()) {
+                break;  // a nested drain ran the rest
+            }
+            block = std::move(blocks_.front());
+            blocks_.pop_front();
+        }
+        CurrentQueueScope scope(this);
+        runBlock(block);
+    }
+    return ran;
+}
+
+void DispatchQueue::runBlock(Block& block) const {
+    try {
+        block();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Uncaught exception in a block on queue \"%s\": %s\n", label_.c_str(),
+                     e.what());
+        std::terminate();
+    } catch (...) {
+        std::fprintf(stderr, "Uncaught exception in a block on queue \"%s\"\n", label_.c_str());
+        std::terminate();
+    }
+}
+
+void setMainQueueWakeup(std::function<void()> wakeup) {
+    MainQueueWakeup& state = mainQueueWakeup();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.hook = std::move(wakeup);
+}
+
+std::size_t drainMainQueue() {
+    return DispatchQueue::main()->drainPending();
+}
+
+bool runMainQueueUntil(const std::function<bool()>& done, Clock::duration timeout) {
+    DispatchQueue& queue = *DispatchQueue::main();
+    const Clock::time_point deadline = deadlineAfter(timeout);
+    for (;;) {
+        queue.drainPending();
+        if (done()) {
+            return true;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        const Clock::time_point until =
+            deadline - now > kDoneCheckInterval ? now + kDoneCheckInterval : deadline;
+        std::unique_lock<std::mutex> lock(queue.mutex_);
+        queue.workArrived_.wait_until(lock, until, [&] { return !queue.blocks_.empty(); });
+    }
+}
+
+void runMainQueueFor(Clock::duration duration) {
+    runMainQueueUntil([] { return false; }, duration);
+}
+
+}  // namespace platform

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/DeadlineScheduler.h"
+#include "platform/dispatch/DispatchQueue.h"
+
+namespace platform {
+
+// A one-shot or repeating timer whose handler runs on a queue, in place of a libdispatch timer
+// source. It starts unarmed; `schedule` arms it, `cancel` or destruction disarms it.
+//
+// States and moves:
+//   unarmed --schedule--> armed --fire (one-shot)--> unarmed
+//   armed --schedule--> armed (the earlier schedule is forgotten)
+//   armed --cancel / ~DispatchTimer--> unarmed
+// Each `schedule` and `cancel` starts a new generation; a firing of an older generation that
+// is already on its way to the queue is dropped there, so after `cancel` returns on the
+// timer's queue the handler never runs again. From another thread, a handler that has already
+// started may still be running.
+//
+// A repeating timer keeps its phase: ticks are `delay + n * interval` from `schedule`, and
+// ticks that have passed unseen (a stalled process) are skipped, not fired in a burst.
+//
+// Thread-safety: every member function may be called from any thread, and from the handler.
+class DispatchTimer {
+  public:
+    // Makes an unarmed timer that runs `handler` on `queue`.
+    DispatchTimer(QueueRef queue, Block handler);
+
+    // Disarms the timer.
+    ~DispatchTimer();
+
+    DispatchTimer(const DispatchTimer&) = delete;
+    DispatchTimer& operator=(const DispatchTimer&) = delete;
+
+    // Arms the timer: the handler runs `delay` from now and then, when `interval` is above
+    // zero, every `interval`. Replaces an earlier schedule.
+    void schedule(Clock::duration delay, Clock::duration interval = Clock::duration::zero());
+
+    // Disarms the timer. Idempotent.
+    void cancel();
+
+    // Returns true while the timer is armed (a one-shot timer is disarmed when it fires).
+    bool isScheduled() const;
+
+  private:
+    struct State {
+        explicit State(QueueRef q, Block h) : queue(std::move(q)), handler(std::move(h)) {}
+        const QueueRef queue;
+        const Block handler;
+        std::mutex mutex;
+        std::uint64_t generation = 0;                 // guarded by mutex
+        bool armed = false;                           // guarded by mutex
+        Clock::duration interval{};                   // guarded by mutex
+        std::optional<DeadlineScheduler::Key> entry;  // guarded by mutex
+    };
+
+    static void arm(const std::shared_ptr<State>& state, Clock::time_point deadline,
+                    std::uint64_t generation);
+    static void fire(const std::weak_ptr<State>& weak, Clock::time_point deadline,
+                     std::uint64_t generation);
+
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+#include "platform/dispatch/DispatchTimer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/dispatch/DispatchSemaphore.h"
+
+namespace platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kLongWait = 10s;
+
+TEST(DispatchTimerTest, OneShotFiresOnceOnItsQueue) {
+    QueueRef queue = DispatchQueue::createSerial("test.timer");
+    std::atomic<int> fired{0};
+    std::atomic<bool> onQueue{false};
+    DispatchSemaphore done;
+    DispatchTimer timer(queue, [&] {
+        onQueue = queue->isCurrent();
+        fired.fetch_add(1);
+        done.signal();
+    });
+    EXPECT_FALSE(timer.isScheduled());
+    timer.schedule(10ms);
+    EXPECT_TRUE(timer.isScheduled());
+    ASSERT_TRUE(done.wait(kLongWait));
+    std::this_thread::sleep_for(50ms);
+    queue->sync([] {});
+    EXPECT_EQ(fired.load(), 1);
+    EXPECT_TRUE(onQueue);
+    EXPECT_FALSE(timer.isScheduled());
+}
+
+TEST(DispatchTimerTest, RepeatingTimerStopsWhenCancelledFromItsHandler) {
+    QueueRef queue = DispatchQueue::createSerial("test.repeat");
+    std::atomic<int> fired{0};
+    DispatchSemaphore done;
+    std::unique_ptr<DispatchTimer> timer;
+    timer = std::make_unique<DispatchTimer>(queue, [&] {
+        if (fired.fetch_add(1) + 1 == 3) {
+            timer->cancel();
+            done.signal();
+        }
+    });
+    timer->schedule(5ms, 5ms);
+    ASSERT_TRUE(done.wait(kLongWait));
+    std::this_thread::sleep_for(50ms);
+    queue->sync([] {});
+    EXPECT_EQ(fired.load(), 3);
+    EXPECT_FALSE(timer->isScheduled());
+}
+
+TEST(DispatchTimerTest, RescheduleReplacesTheEarlierDeadline) {
+    QueueRef queue = DispatchQueue::createSerial("test.reschedule");
+    std::atomic<int> fired{0};
+    DispatchSemaphore done;
+    DispatchTimer timer(queue, [&] {
+        fired.fetch_add(1);
+        done.signal();
+    });
+    const Clock::time_point start = Clock::now();
+    timer.schedule(10ms);
+    timer.schedule(80ms);
+    ASSERT_TRUE(done.wait(kLongWait));
+    EXPECT_GE(Clock::now() - start, 80ms);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(fired.load(), 1);
+}
+
+TEST(DispatchTimerTest, CancelAndDestructionStopAPendingTimer) {
+    QueueRef queue = DispatchQueue::createSerial("test.timer-cancel");
+    std::atomic<int> fired{0};
+    {
+        DispatchTimer destroyed(queue, [&] { fired.fetch_add(1); });
+        destroyed.schedule(20ms);
+    }
+    DispatchTimer cancelled(queue, [&] { fired.fetch_add(1); });
+    cancelled.schedule(20ms, 20ms);
+    cancelled.cancel();
+    EXPECT_FALSE(cancelled.isScheduled());
+    std::this_thread::sleep_for(100ms);
+    queue->sync([] {});
+    EXPECT_EQ(fired.load(), 0);
+}
+
+}  // namespace
+}  // namespace platform

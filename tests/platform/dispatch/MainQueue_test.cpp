@@ -1,0 +1,107 @@
+#include "platform/dispatch/MainQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kLongWait = 10s;
+
+// Each test leaves the main queue empty and the wakeup hook removed.
+class MainQueueTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        setMainQueueWakeup(nullptr);
+        while (drainMainQueue() > 0) {
+        }
+    }
+};
+
+TEST_F(MainQueueTest, BlocksRunOnlyWhenDrainedInOrderOnTheDrainingThread) {
+    std::vector<int> order;
+    bool current = false;
+    for (int i = 0; i < 3; ++i) {
+        DispatchQueue::main()->async([&, i] {
+            order.push_back(i);
+            current = DispatchQueue::main()->isCurrent();
+        });
+    }
+    EXPECT_TRUE(order.empty());
+    EXPECT_EQ(drainMainQueue(), 3u);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(current);
+    EXPECT_FALSE(DispatchQueue::main()->isCurrent());
+}
+
+TEST_F(MainQueueTest, BlocksAddedWhileDrainingWaitForTheNextDrain) {
+    int runs = 0;
+    std::function<void()> again = [&] {
+        ++runs;
+        DispatchQueue::main()->async(again);
+    };
+    DispatchQueue::main()->async(again);
+    EXPECT_EQ(drainMainQueue(), 1u);
+    EXPECT_EQ(drainMainQueue(), 1u);
+    EXPECT_EQ(runs, 2);
+    // Break the chain: the queued copy runs once more and adds the new, final block.
+    again = [&] { ++runs; };
+    EXPECT_EQ(drainMainQueue(), 1u);
+    EXPECT_EQ(drainMainQueue(), 1u);
+    EXPECT_EQ(drainMainQueue(), 0u);
+    EXPECT_EQ(runs, 4);
+}
+
+TEST_F(MainQueueTest, WakeupHookIsCalledForEachBlockFromTheSubmittingThread) {
+    std::atomic<int> wakeups{0};
+    setMainQueueWakeup([&] { wakeups.fetch_add(1); });
+    std::thread submitter([] {
+        DispatchQueue::main()->async([] {});
+        DispatchQueue::main()->async([] {});
+    });
+    submitter.join();
+    EXPECT_EQ(wakeups.load(), 2);
+    EXPECT_EQ(drainMainQueue(), 2u);
+}
+
+TEST_F(MainQueueTest, SyncFromAWorkerCompletesWhileTheTestThreadDrains) {
+    std::atomic<bool> finished{false};
+    int value = 0;
+    std::thread worker([&] {
+        DispatchQueue::main()->sync([&] { value = 42; });
+        finished = true;
+    });
+    EXPECT_TRUE(runMainQueueUntil([&] { return finished.load(); }, kLongWait));
+    worker.join();
+    EXPECT_EQ(value, 42);
+}
+
+TEST_F(MainQueueTest, RunUntilPicksUpTimersAndTimesOut) {
+    bool fired = false;
+    (void)DispatchQueue::main()->after(20ms, [&] { fired = true; });
+    EXPECT_TRUE(runMainQueueUntil([&] { return fired; }, kLongWait));
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(runMainQueueUntil([] { return false; }, 30ms));
+    EXPECT_GE(Clock::now() - start, 30ms);
+}
+
+TEST_F(MainQueueTest, NestedDrainFromABlockRunsTheRest) {
+    std::vector<int> order;
+    DispatchQueue::main()->async([&] {
+        order.push_back(1);
+        drainMainQueue();
+    });
+    DispatchQueue::main()->async([&] { order.push_back(2); });
+    DispatchQueue::main()->async([&] { order.push_back(3); });
+    drainMainQueue();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace platform
