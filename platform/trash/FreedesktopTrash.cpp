@@ -1,0 +1,292 @@
+#include "platform/trash/FreedesktopTrash.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "platform/trash/TrashInfo.h"
+
+namespace fs = std::filesystem;
+
+namespace platform {
+namespace {
+
+// Room kept for ".trashinfo" and a clash suffix such as ".9999" within one name.
+constexpr size_t kMaxBaseName = NAME_MAX - 10 - 6;
+constexpr int kMaxNameAttempts = 10000;
+
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+// "/a/b/" -> "/a/b"; "/" stays.
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+fs::path absoluteItemPath(const fs::path& item) {
+    std::error_code ignored;
+    fs::path absolute = fs::absolute(item, ignored).lexically_normal();
+    return withoutTrailingSlashes(absolute.string());
+}
+
+// Creates the folder `path` with `mode` unless a folder (not a link) is already there.
+bool makeDirectory(const fs::path& path, mode_t mode, int& error) {
+    if (::mkdir(path.c_str(), mode) == 0)
+        return true;
+    error = errno;
+    struct stat st {};
+    if (error == EEXIST && ::lstat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        error = ENOTDIR;
+    }
+    return false;
+}
+
+bool isOwnedRealDirectory(const fs::path& path, uid_t uid) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid;
+}
+
+// The device of `path`, or of its nearest existing ancestor when it does not exist yet.
+dev_t deviceOfNearestExisting(fs::path path) {
+    struct stat st {};
+    while (::stat(path.c_str(), &st) != 0 && path.has_relative_path())
+        path = path.parent_path();
+    return st.st_dev;
+}
+
+// The name of an item in the Trash: its own, shortened to leave room for the suffixes, without
+// cutting a UTF-8 sequence in two.
+std::string fittedName(std::string name) {
+    if (name.size() <= kMaxBaseName)
+        return name;
+    size_t cut = kMaxBaseName;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    name.resize(cut);
+    return name;
+}
+
+// The attempt-th candidate: "a.txt", "a.2.txt", "a.3.txt", ...; a leading dot is no extension.
+std::string candidateName(const std::string& base, int attempt) {
+    if (attempt == 1)
+        return base;
+    const size_t dot = base.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0;
+    const std::string stem = hasExtension ? base.substr(0, dot) : base;
+    const std::string extension = hasExtension ? base.substr(dot) : "";
+    return stem + "." + std::to_string(attempt) + extension;
+}
+
+bool writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return ::fsync(fd) == 0;
+}
+
+// Renames without replacing anything. File systems without RENAME_NOREPLACE fall back to a
+// plain rename after the caller's existence test.
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
+        return error;
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0)
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+enum class Reservation { reserved, taken, failed };
+
+// Creates info/NAME.trashinfo with O_EXCL and fills it; `taken` when NAME is in use.
+Reservation reserveInfo(const fs::path& root, const std::string& name, const std::string& text,
+                        int& error) {
+    const fs::path info = root / "info" / (name + ".trashinfo");
+    const int fd = ::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = errno;
+        return error == EEXIST ? Reservation::taken : Reservation::failed;
+    }
+    struct stat st {};
+    const bool fileClash = ::lstat((root / "files" / name).c_str(), &st) == 0;
+    const bool written = !fileClash && writeAll(fd, text);
+    error = written ? 0 : errno;
+    ::close(fd);
+    if (written)
+        return Reservation::reserved;
+    ::unlink(info.c_str());
+    return fileClash ? Reservation::taken : Reservation::failed;
+}
+
+bool ensureLayout(const fs::path& root, int& error) {
+    return makeDirectory(root, 0700, error) && makeDirectory(root / "files", 0700, error) &&
+           makeDirectory(root / "info", 0700, error);
+}
+
+// Reserves a free name in `root` and renames `item` to it, filling in `result`.
+void renameIntoTrash(const fs::path& root, const fs::path& item, const std::string& infoText,
+                     TrashedItem& result) {
+    const std::string base = fittedName(item.filename().string());
+    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+        const std::string name = candidateName(base, attempt);
+        const Reservation reservation = reserveInfo(root, name, infoText, result.error);
+        if (reservation == Reservation::taken)
+            continue;
+        if (reservation == Reservation::failed)
+            break;
+        const fs::path target = root / "files" / name;
+        result.error = renameNoReplace(item, target);
+        if (result.error == 0) {
+            result.trashed = target;
+            return;
+        }
+        ::unlink((root / "info" / (name + ".trashinfo")).c_str());
+        if (result.error != EEXIST)
+            break;
+    }
+    if (result.error == 0)
+        result.error = EEXIST;
+    result.reason = errorText(result.error);
+}
+
+}  // namespace
+
+FreedesktopTrash::FreedesktopTrash(fs::path homeTrash, uid_t uid)
+    : homeTrash_(std::move(homeTrash)), uid_(uid) {}
+
+FreedesktopTrash FreedesktopTrash::forCurrentUser() {
+    return FreedesktopTrash(homeTrashDirectory(), ::getuid());
+}
+
+fs::path FreedesktopTrash::homeTrashDirectory() {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && dataHome[0] == '/')
+        return fs::path(dataHome) / "Trash";
+    const char* home = std::getenv("HOME");
+    std::string homePath = home != nullptr ? home : "";
+    if (homePath.empty()) {
+        const passwd* entry = ::getpwuid(::getuid());
+        homePath = entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "/";
+    }
+    return fs::path(homePath) / ".local" / "share" / "Trash";
+}
+
+std::vector<TrashedItem> FreedesktopTrash::moveToTrash(const std::vector<fs::path>& items) {
+    std::vector<TrashedItem> results;
+    results.reserve(items.size());
+    for (const fs::path& item : items)
+        results.push_back(moveOne(item));
+    return results;
+}
+
+fs::path FreedesktopTrash::topDirectory(const fs::path& directory) {
+    char* resolved = ::realpath(directory.c_str(), nullptr);
+    if (resolved == nullptr)
+        return {};
+    fs::path top = resolved;
+    std::free(resolved);
+    struct stat here {};
+    if (::stat(top.c_str(), &here) != 0)
+        return {};
+    while (top.has_relative_path()) {
+        struct stat above {};
+        const fs::path parent = top.parent_path();
+        if (::stat(parent.c_str(), &above) != 0 || above.st_dev != here.st_dev)
+            break;
+        top = parent;
+    }
+    return top;
+}
+
+std::optional<fs::path> FreedesktopTrash::volumeTrash(const fs::path& top, int& error,
+                                                      std::string& reason) const {
+    const std::string uid = std::to_string(uid_);
+    // An administrator-made shared .Trash counts only when it is a sticky folder, not a link.
+    struct stat shared {};
+    const fs::path sharedTrash = top / ".Trash";
+    if (::lstat(sharedTrash.c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) &&
+        (shared.st_mode & S_ISVTX) != 0) {
+        int ignored = 0;
+        const fs::path mine = sharedTrash / uid;
+        if (makeDirectory(mine, 0700, ignored) && isOwnedRealDirectory(mine, uid_))
+            return mine;
+    }
+    const fs::path own = top / (".Trash-" + uid);
+    if (!makeDirectory(own, 0700, error)) {
+        reason = errorText(error);
+        return std::nullopt;
+    }
+    if (!isOwnedRealDirectory(own, uid_)) {
+        error = EPERM;
+        reason = "the volume's Trash folder " + own.string() + " belongs to another user";
+        return std::nullopt;
+    }
+    return own;
+}
+
+std::optional<fs::path> FreedesktopTrash::trashFor(const fs::path& item, dev_t device,
+                                                   fs::path& infoPath, int& error,
+                                                   std::string& reason) const {
+    if (deviceOfNearestExisting(homeTrash_) == device) {
+        std::error_code ignored;
+        fs::create_directories(homeTrash_.parent_path(), ignored);
+        infoPath = item;
+        return homeTrash_;
+    }
+    const fs::path top = topDirectory(item.parent_path());
+    if (top.empty()) {
+        error = errno;
+        reason = errorText(error);
+        return std::nullopt;
+    }
+    // Items on other volumes keep a path relative to the volume, as the layout asks.
+    infoPath = item.lexically_relative(top);
+    return volumeTrash(top, error, reason);
+}
+
+TrashedItem FreedesktopTrash::moveOne(const fs::path& original) const {
+    TrashedItem result{original, std::nullopt, 0, {}};
+    const fs::path item = absoluteItemPath(original);
+    struct stat st {};
+    fs::path infoPath;
+    std::optional<fs::path> root;
+    if (::lstat(item.c_str(), &st) != 0) {
+        result.error = errno;
+    } else if (item == "/" || !item.has_filename()) {
+        result.error = EBUSY;
+    } else if ((root = trashFor(item, st.st_dev, infoPath, result.error, result.reason))) {
+        if (!ensureLayout(*root, result.error))
+            root.reset();
+    }
+    if (!root) {
+        if (result.reason.empty())
+            result.reason = errorText(result.error);
+        return result;
+    }
+    renameIntoTrash(*root, item, trashInfoText(infoPath.string(), std::time(nullptr)), result);
+    return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,245 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/trash/FreedesktopTrash.h"
+#include "platform/trash/TrashInfo.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
+
+namespace fs = std::filesystem;
+using cb::testsupport::TempDir;
+using platform::FreedesktopTrash;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Every path below `root`, relative to it, sorted.
+std::vector<std::string> listTree(const fs::path& root) {
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        paths.push_back(entry.path().lexically_relative(root).string());
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// A fixture with a home Trash inside the temporary folder.
+class FreedesktopTrashTest : public ::testing::Test {
+  protected:
+    TempDir dir_{"cb-trash"};
+    fs::path items_ = dir_ / "items";
+    FreedesktopTrash trash_{dir_ / "data" / "Trash", ::getuid()};
+
+    void SetUp() override { cb::testsupport::makeDir(items_); }
+};
+
+TEST_F(FreedesktopTrashTest, MovesAFileAndAFolderAndDescribesEachInInfo) {
+    cb::testsupport::writeText(items_ / "a file.txt", "data");
+    cb::testsupport::writeText(items_ / "folder" / "inner", "x");
+    cb::testsupport::writeText(items_ / "stays", "y");
+
+    auto results = trash_.moveToTrash({items_ / "a file.txt", items_ / "folder/"});
+
+    ASSERT_EQ(results.size(), 2u);
+    const fs::path root = trash_.homeTrash();
+    EXPECT_EQ(results[0].original, items_ / "a file.txt");
+    EXPECT_EQ(results[0].trashed, root / "files" / "a file.txt");
+    EXPECT_EQ(results[1].trashed, root / "files" / "folder");
+    EXPECT_EQ(readText(root / "files" / "folder" / "inner"), "x");
+    EXPECT_EQ(listTree(items_), std::vector<std::string>{"stays"});
+    EXPECT_EQ((fs::status(root).permissions() & fs::perms::all), fs::perms::owner_all);
+
+    const std::regex info(
+        "\\[Trash Info\\]\nPath=(.*)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
+    std::smatch match;
+    const std::string fileInfo = readText(root / "info" / "a file.txt.trashinfo");
+    ASSERT_TRUE(std::regex_match(fileInfo, match, info)) << fileInfo;
+    EXPECT_EQ(match[1], platform::encodeTrashInfoPath((items_ / "a file.txt").string()));
+    const std::string folderInfo = readText(root / "info" / "folder.trashinfo");
+    ASSERT_TRUE(std::regex_match(folderInfo, match, info)) << folderInfo;
+    EXPECT_EQ(match[1], platform::encodeTrashInfoPath((items_ / "folder").string()));
+}
+
+TEST_F(FreedesktopTrashTest, NameClashesGetDistinctNamesAndNothingIsOverwritten) {
+    for (const char* folder : {"one", "two", "three"}) {
+        cb::testsupport::writeText(items_ / folder / "a.txt", folder);
+    }
+    cb::testsupport::writeText(items_ / ".hidden", "h1");
+    cb::testsupport::writeText(items_ / "sub" / ".hidden", "h2");
+    // A stray file without info must not be overwritten either.
+    cb::testsupport::writeText(trash_.homeTrash() / "files" / "a.3.txt", "stray");
+
+    auto results =
+        trash_.moveToTrash({items_ / "one/a.txt", items_ / "two/a.txt", items_ / "three/a.txt",
+                            items_ / ".hidden", items_ / "sub/.hidden"});
+
+    const fs::path files = trash_.homeTrash() / "files";
+    std::vector<fs::path> expected = {files / "a.txt", files / "a.2.txt", files / "a.4.txt",
+                                      files / ".hidden", files / ".hidden.2"};
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(results[i].trashed, expected[i]);
+    EXPECT_EQ(readText(files / "a.txt"), "one");
+    EXPECT_EQ(readText(files / "a.3.txt"), "stray");
+    EXPECT_EQ(readText(files / "a.4.txt"), "three");
+    EXPECT_EQ(readText(files / ".hidden.2"), "h2");
+    EXPECT_TRUE(fs::exists(trash_.homeTrash() / "info" / "a.4.txt.trashinfo"));
+    EXPECT_FALSE(fs::exists(trash_.homeTrash() / "info" / "a.3.txt.trashinfo"));
+}
+
+TEST_F(FreedesktopTrashTest, ADanglingSymbolicLinkIsMovedItselfAndItsTargetIsUntouched) {
+    cb::testsupport::makeSymlink(items_ / "missing-target", items_ / "dangling");
+    cb::testsupport::writeText(items_ / "target", "t");
+    cb::testsupport::makeSymlink(items_ / "target", items_ / "link");
+
+    auto results = trash_.moveToTrash({items_ / "dangling", items_ / "link"});
+
+    ASSERT_TRUE(results[0].trashed.has_value()) << results[0].reason;
+    ASSERT_TRUE(results[1].trashed.has_value()) << results[1].reason;
+    EXPECT_TRUE(fs::is_symlink(*results[0].trashed));
+    EXPECT_TRUE(fs::is_symlink(*results[1].trashed));
+    EXPECT_EQ(listTree(items_), std::vector<std::string>{"target"});
+}
+
+TEST_F(FreedesktopTrashTest, FailuresCarryTheSystemReasonAndLeaveNoReservationBehind) {
+    cb::testsupport::writeText(items_ / "kept", "k");
+    // The Trash's own parent cannot be moved into the Trash: rename refuses (EINVAL).
+    auto results = trash_.moveToTrash({items_ / "kept", items_ / "missing", dir_ / "data"});
+
+    EXPECT_TRUE(results[0].trashed.has_value());
+    EXPECT_FALSE(results[1].trashed.has_value());
+    EXPECT_EQ(results[1].error, ENOENT);
+    EXPECT_EQ(results[1].reason, "No such file or directory");
+    EXPECT_FALSE(results[2].trashed.has_value());
+    EXPECT_EQ(results[2].reason, "Invalid argument");
+    EXPECT_EQ(listTree(trash_.homeTrash() / "info"), std::vector<std::string>{"kept.trashinfo"});
+}
+
+TEST_F(FreedesktopTrashTest, RefusedRenamesReportPermissionTextsForAnOrdinaryUser) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to build the fixture for nobody";
+    dir_.openToEveryone();
+    cb::testsupport::makeDir(items_ / "locked", 0755);  // root's folder: no writes for nobody
+    cb::testsupport::writeText(items_ / "locked" / "file", "x");
+    cb::testsupport::makeDir(items_ / "shared", 01777);  // sticky: others' files stay
+    cb::testsupport::writeText(items_ / "shared" / "file", "x");
+    ::chmod(items_.c_str(), 0755);
+    const fs::path home = dir_ / "nobody";
+    cb::testsupport::makeDir(home, 0755);
+    ::chown(home.c_str(), kNobody, kNobody);
+
+    auto child = cb::testsupport::runUnprivileged([&] {
+        FreedesktopTrash trash(home / "Trash", kNobody);
+        auto results = trash.moveToTrash({items_ / "locked/file", items_ / "shared/file"});
+        return results[0].reason + "|" + results[1].reason + "|" +
+               std::to_string(listTree(home / "Trash" / "info").size());
+    });
+
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output, "Permission denied|Operation not permitted|0");
+    EXPECT_TRUE(fs::exists(items_ / "locked" / "file"));
+    EXPECT_TRUE(fs::exists(items_ / "shared" / "file"));
+}
+
+TEST_F(FreedesktopTrashTest, OverlongNamesAreShortenedToFitTheInfoFile) {
+    std::string longName = std::string(240, 'a');
+    longName.replace(230, 6, "\xE2\x80\xA2\xE2\x80\xA2");  // two bullets near the cut
+    cb::testsupport::writeText(items_ / longName, "x");
+
+    auto result = trash_.moveOne(items_ / longName);
+
+    ASSERT_TRUE(result.trashed.has_value()) << result.reason;
+    const std::string trashed = result.trashed->filename().string();
+    EXPECT_LE(trashed.size() + 10, 255u);
+    EXPECT_EQ(longName.rfind(trashed, 0), 0u);  // a prefix of the name
+    EXPECT_TRUE(fs::exists(trash_.homeTrash() / "info" / (trashed + ".trashinfo")));
+}
+
+TEST(TrashInfoTest, PathsArePercentEncodedExceptUnreservedCharactersAndSlashes) {
+    struct Case {
+        std::string path;
+        std::string encoded;
+    } cases[] = {
+        {"/home/u/plain-name_1.txt~", "/home/u/plain-name_1.txt~"},
+        {"/tmp/a b", "/tmp/a%20b"},
+        {"/tmp/100%", "/tmp/100%25"},
+        {"/tmp/it's\n\"x\"", "/tmp/it%27s%0A%22x%22"},
+        {"/tmp/\xC3\xA9", "/tmp/%C3%A9"},
+        {"rel/a?b#c", "rel/a%3Fb%23c"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::encodeTrashInfoPath(c.path), c.encoded);
+}
+
+TEST(VolumeTrashTest, TopDirectoryIsTheHighestFolderOnTheSameFileSystem) {
+    EXPECT_EQ(FreedesktopTrash::topDirectory("/proc/self/fd"), "/proc");
+    EXPECT_EQ(FreedesktopTrash::topDirectory("/"), "/");
+    EXPECT_EQ(FreedesktopTrash::topDirectory("/no/such/folder"), "");
+}
+
+TEST(VolumeTrashTest, SharedTrashCountsOnlyWhenStickyAndRealElseThePerUserFolder) {
+    const std::string uid = std::to_string(::getuid());
+    struct Case {
+        const char* name;
+        int sharedMode;  // -1: no shared .Trash; -2: a symbolic link to a sticky folder
+        std::string expected;
+    } cases[] = {
+        {"sticky", 01777, ".Trash/" + uid},
+        {"not-sticky", 0777, ".Trash-" + uid},
+        {"absent", -1, ".Trash-" + uid},
+        {"link", -2, ".Trash-" + uid},
+    };
+    for (const Case& c : cases) {
+        TempDir top("cb-volume");
+        if (c.sharedMode >= 0) {
+            cb::testsupport::makeDir(top / ".Trash", 0700);
+            ::chmod((top / ".Trash").c_str(), static_cast<mode_t>(c.sharedMode));
+        } else if (c.sharedMode == -2) {
+            cb::testsupport::makeDir(top / "elsewhere", 0700);
+            ::chmod((top / "elsewhere").c_str(), 01777);
+            cb::testsupport::makeSymlink(top / "elsewhere", top / ".Trash");
+        }
+        FreedesktopTrash trash(top / "unused-home", ::getuid());
+        int error = 0;
+        std::string reason;
+        auto chosen = trash.volumeTrash(top.path(), error, reason);
+        ASSERT_TRUE(chosen.has_value()) << c.name << ": " << reason;
+        EXPECT_EQ(*chosen, top / c.expected) << c.name;
+        EXPECT_EQ((fs::status(*chosen).permissions() & fs::perms::all), fs::perms::owner_all);
+    }
+}
+
+TEST(VolumeTrashTest, APerUserFolderOfAnotherOwnerIsRefused) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the folder away";
+    TempDir top("cb-volume");
+    const fs::path own = top / (".Trash-" + std::to_string(::getuid()));
+    cb::testsupport::makeDir(own, 0700);
+    ::chown(own.c_str(), kNobody, kNobody);
+    FreedesktopTrash trash(top / "unused-home", ::getuid());
+    int error = 0;
+    std::string reason;
+    EXPECT_FALSE(trash.volumeTrash(top.path(), error, reason).has_value());
+    EXPECT_EQ(error, EPERM);
+    EXPECT_NE(reason.find("belongs to another user"), std::string::npos);
+}
+
+}  // namespace
