@@ -1,0 +1,102 @@
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/disk/FullDiskAccess.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(FullDiskAccessTest, ProtectedLocations) {
+    const std::string home = "/home/u";
+    struct Case {
+        const char* path;
+        bool isProtected;
+    } cases[] = {
+        {"/", true},
+        {"/home/u", true},
+        {"/home/u/", true},
+        {"/home/u/Library/Caches", true},
+        {"/home/u/Documents", false},
+        {"/home", false},
+        {"/Users", false},
+        {"/Applications", false},
+        {"/Volumes/Disk", false},
+        {"/usr/local", true},
+        {"/private/var", true},
+        {"/System/Library", true},
+        {"/Library", true},
+        {"/variants", true},  // plain text prefix, not a path component
+        {"/home/uLibrary", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cb::isProtectedLocation(c.path, home), c.isProtected) << c.path;
+    }
+}
+
+TEST(FullDiskAccessTest, ProbesNeedOneExistingListableFolder) {
+    cb::testsupport::TempDir dir("cb-fda");
+    cb::testsupport::makeDir(dir / "empty", 0755);
+    cb::testsupport::makeDir(dir / "full", 0755);
+    cb::testsupport::writeText(dir / "full" / "f", "x");
+    cb::testsupport::makeUnreadableDir(dir / "locked");
+    cb::testsupport::writeText(dir / "file", "not a folder");
+    const fs::path missing = dir / "missing";
+
+    EXPECT_FALSE(cb::hasFullDiskAccess({}));
+    EXPECT_FALSE(cb::hasFullDiskAccess({missing, dir / "file"}));
+    EXPECT_TRUE(cb::hasFullDiskAccess({missing, missing, missing, dir / "full"}));
+    EXPECT_TRUE(cb::hasFullDiskAccess({dir / "empty"}));
+
+    // Permission checks apply to an ordinary user only.
+    dir.openToEveryone();
+    auto child = cb::testsupport::runUnprivileged([&] {
+        std::string answers;
+        answers += cb::hasFullDiskAccess({dir / "locked", missing}) ? "1" : "0";
+        answers += cb::hasFullDiskAccess({dir / "locked", dir / "empty"}) ? "1" : "0";
+        answers += cb::hasFullDiskAccess() ? "1" : "0";
+        return answers;
+    });
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output, "010");
+}
+
+TEST(FullDiskAccessTest, TheSystemProbesPassForRoot) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root reads the probe folders";
+    EXPECT_TRUE(cb::hasFullDiskAccess());
+}
+
+// Records what it is asked to open.
+class RecordingWorkspace : public platform::Workspace {
+  public:
+    std::vector<std::string> opened;
+    bool openUrl(const std::string& url) override {
+        opened.push_back(url);
+        return false;  // a failed open must change nothing
+    }
+};
+
+TEST(FullDiskAccessTest, SettingsLinksOpenTheirPanes) {
+    RecordingWorkspace workspace;
+    cb::openFullDiskAccessSettings(workspace);
+    cb::openAppManagementSettings(workspace);
+    EXPECT_EQ(workspace.opened,
+              (std::vector<std::string>{
+                  "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?"
+                  "Privacy_AllFiles",
+                  "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?"
+                  "Privacy_AppBundles"}));
+    // Without a graphical application the real workspace does nothing at all.
+    cb::openFullDiskAccessSettings();
+}
+
+}  // namespace
