@@ -1,0 +1,66 @@
+#include "app/ads/AnalyticsEvent.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sdk/analytics/REROdazadeve.h"
+#include "sdk/core/ZEDOre.h"
+#include "tests/sdk/analytics/RecordingSink.h"
+#include "tests/sdk/core/OptionsFixture.h"
+
+namespace cb {
+namespace {
+
+using ::testing::ElementsAre;
+
+TEST(AnalyticsEventTest, NamesInDeclarationOrder) {
+    const char* expected[] = {"app_launched",        "scan_started_home", "scan_started_entire_mac",
+                              "scan_started_folder", "scan_completed",    "item_deleted",
+                              "app_uninstalled",     "snapshots_thinned", "mode_switched",
+                              "ad_clicked"};
+    ASSERT_EQ(std::size(expected), kAllAnalyticsEvents.size());
+    for (size_t i = 0; i < kAllAnalyticsEvents.size(); ++i) {
+        EXPECT_EQ(rawValue(kAllAnalyticsEvents[i]), expected[i]);
+        EXPECT_EQ(analyticsEventFromRawValue(expected[i]), kAllAnalyticsEvents[i]);
+    }
+    EXPECT_EQ(analyticsEventFromRawValue("App_Launched"), std::nullopt);
+    EXPECT_EQ(analyticsEventFromRawValue(""), std::nullopt);
+}
+
+class LaunchSequenceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ZEDOre::resetApps();
+        ZEDOre::TEST_setResourcesDirectory(options_.resources());
+        options_.writeOptions({{"VOVIDU_APP_ID", sdktest::kValidAppID}});
+        REROdazadeve::setSink(sink_);
+    }
+    void TearDown() override {
+        REROdazadeve::setSink(nullptr);
+        ZEDOre::resetApps();
+        ZEDOre::TEST_setResourcesDirectory(std::nullopt);
+    }
+
+    sdktest::OptionsFixture options_;
+    std::shared_ptr<sdktest::RecordingSink> sink_ = std::make_shared<sdktest::RecordingSink>();
+};
+
+TEST_F(LaunchSequenceTest, ConfigureThenDistributionThenLaunchEventWithoutParameters) {
+    ZEDOre::configure();
+    configureAnalytics();
+    logAnalyticsEvent(AnalyticsEvent::appLaunched);
+    EXPECT_THAT(sink_->calls(), ElementsAre("start 1:1234567890:ios:0123456789abcdef fa",
+                                            "user_property distribution=direct",
+                                            "default_parameters {\"distribution\": \"direct\"}",
+                                            "event app app_launched none"));
+}
+
+TEST_F(LaunchSequenceTest, EventsBeforeConfigurationAreDropped) {
+    configureAnalytics();
+    logAnalyticsEvent(AnalyticsEvent::appLaunched);
+    // Only the unguarded default parameters got through.
+    EXPECT_THAT(sink_->calls(), ElementsAre("default_parameters {\"distribution\": \"direct\"}"));
+}
+
+}  // namespace
+}  // namespace cb
