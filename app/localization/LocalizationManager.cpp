@@ -1,6 +1,9 @@
 #include "app/localization/LocalizationManager.h"
 
+#include <QDebug>
+
 #include "app/localization/StringTables.h"
+#include "platform/bundle/Bundle.h"
 
 namespace cb {
 
@@ -20,25 +23,51 @@ std::string_view lookUp(Language language, std::string_view key) {
     return key;
 }
 
+Language startLanguage(platform::PreferencesStore* defaults,
+                       const std::vector<std::string>& preferredLanguages) {
+    if (defaults != nullptr) {
+        std::optional<platform::PlistValue> stored =
+            defaults->get(LocalizationManager::kLanguageKey);
+        const std::string* raw = stored ? stored->getIf<std::string>() : nullptr;
+        if (raw != nullptr) {
+            if (std::optional<Language> language = languageFromRawValue(*raw)) {
+                return *language;
+            }
+        }
+    }
+    return systemDefaultLanguage(preferredLanguages);
+}
+
 QString toQString(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
 
-LocalizationManager::LocalizationManager(std::vector<std::string> preferredLanguages,
+LocalizationManager::LocalizationManager(std::shared_ptr<platform::PreferencesStore> defaults,
+                                         std::vector<std::string> preferredLanguages,
                                          QObject* parent)
-    : QObject(parent), current_(systemDefaultLanguage(preferredLanguages)) {}
+    : QObject(parent),
+      defaults_(std::move(defaults)),
+      current_(startLanguage(defaults_.get(), preferredLanguages)) {}
 
 LocalizationManager::~LocalizationManager() = default;
 
 LocalizationManager& LocalizationManager::shared() {
-    static LocalizationManager instance(systemPreferredLanguages());
+    static LocalizationManager instance(
+        platform::PreferencesStore::suite(platform::Bundle::mainBundleIdentifier()),
+        systemPreferredLanguages());
     return instance;
 }
 
 void LocalizationManager::setCurrent(Language language) {
-    current_.store(language, std::memory_order_release);
+    Language previous = current_.exchange(language, std::memory_order_acq_rel);
+    if (previous != language && defaults_) {
+        if (std::error_code error = defaults_->set(kLanguageKey, std::string(rawValue(language)))) {
+            qWarning("localization: could not store the language in %s: %s",
+                     defaults_->path().c_str(), error.message().c_str());
+        }
+    }
     emit currentChanged(language);
 }
 

@@ -96,7 +96,7 @@ TEST(LanguageTest, PreferredLanguagesFollowTheLocaleVariables) {
 }
 
 TEST(LocalizationManagerTest, TextFallsBackFromCurrentToEnglishToTheKey) {
-    LocalizationManager manager({"de-DE"});
+    LocalizationManager manager(nullptr, {"de-DE"});
     EXPECT_EQ(manager.current(), Language::german);
     EXPECT_EQ(manager.text("common.cancel"), "Abbrechen");
     for (Language language : kAllLanguages) {
@@ -113,7 +113,7 @@ TEST(LocalizationManagerTest, TextFallsBackFromCurrentToEnglishToTheKey) {
 }
 
 TEST(LocalizationManagerTest, EveryAssignmentIsAnnouncedAndObserversStartWithTheCurrentValue) {
-    LocalizationManager manager({"en-US"});
+    LocalizationManager manager(nullptr, {"en-US"});
     std::vector<Language> seen;
     QObject context;
     manager.observeCurrent(&context, [&](Language language) { seen.push_back(language); });

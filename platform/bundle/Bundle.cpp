@@ -1,0 +1,87 @@
+#include "platform/bundle/Bundle.h"
+
+#include <system_error>
+
+#include "platform/preferences/PlistCodec.h"
+#include "platform/preferences/PreferencesFileSystem.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxInfoPlistSize = 16u << 20;
+
+}  // namespace
+
+Bundle::Bundle(fs::path bundlePath, std::shared_ptr<const PlistDictionary> info)
+    : bundlePath_(std::move(bundlePath)), info_(std::move(info)) {}
+
+std::optional<Bundle> Bundle::open(const fs::path& bundlePath) {
+    std::string bytes;
+    if (systemFileSystem().readFile(bundlePath / "Contents" / "Info.plist", kMaxInfoPlistSize,
+                                    &bytes)) {
+        return std::nullopt;
+    }
+    std::optional<PlistValue> root = decodePlist(bytes);
+    const PlistDictionary* info = root ? root->getIf<PlistDictionary>() : nullptr;
+    if (info == nullptr) {
+        return std::nullopt;
+    }
+    return Bundle(bundlePath, std::make_shared<const PlistDictionary>(*info));
+}
+
+std::optional<fs::path> Bundle::bundlePathOfExecutable(const fs::path& executable) {
+    fs::path macOS = executable.parent_path();
+    fs::path contents = macOS.parent_path();
+    fs::path bundle = contents.parent_path();
+    if (executable.filename().empty() || macOS.filename() != "MacOS" ||
+        contents.filename() != "Contents" || bundle.extension() != ".app" ||
+        bundle.stem().empty()) {
+        return std::nullopt;
+    }
+    return bundle;
+}
+
+const std::optional<Bundle>& Bundle::main() {
+    static const std::optional<Bundle> mainBundle = []() -> std::optional<Bundle> {
+        std::error_code error;
+        fs::path executable = fs::read_symlink("/proc/self/exe", error);
+        if (error) {
+            return std::nullopt;
+        }
+        std::optional<fs::path> bundlePath = bundlePathOfExecutable(executable);
+        return bundlePath ? open(*bundlePath) : std::nullopt;
+    }();
+    return mainBundle;
+}
+
+std::string Bundle::mainBundleIdentifier() {
+    const std::optional<Bundle>& bundle = main();
+    std::optional<std::string> identifier = bundle ? bundle->identifier() : std::nullopt;
+    return identifier ? *identifier : std::string(kFallbackBundleIdentifier);
+}
+
+fs::path Bundle::resourcesPath() const {
+    return bundlePath_ / "Contents" / "Resources";
+}
+
+std::optional<std::string> Bundle::infoString(std::string_view key) const {
+    auto found = info_->find(key);
+    const std::string* text = found != info_->end() ? found->second.getIf<std::string>() : nullptr;
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    return *text;
+}
+
+std::optional<std::string> Bundle::identifier() const {
+    std::optional<std::string> value = infoString("CFBundleIdentifier");
+    if (value && value->empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace platform

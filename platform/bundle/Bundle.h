@@ -1,0 +1,62 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/preferences/PlistValue.h"
+
+namespace platform {
+
+// Identifier of the application's own preferences and data when the program does not run from
+// a bundle (tests, a bare build): the identifier our Info.plist carries.
+inline constexpr std::string_view kFallbackBundleIdentifier = "com.cellarbright.Cellarbright";
+
+// A bundle laid out as "<Name>.app/Contents/Info.plist", with the executable in
+// "Contents/MacOS" and resources in "Contents/Resources". The Info.plist (XML or binary) is read
+// once when the bundle is opened; a Bundle is an immutable value, safe to share between threads.
+class Bundle {
+  public:
+    // Opens the bundle at `bundlePath` (the ".app" folder). Returns nullopt when its
+    // "Contents/Info.plist" is missing, unreadable, larger than 16 MiB, not a property list or
+    // not a dictionary.
+    static std::optional<Bundle> open(const std::filesystem::path& bundlePath);
+
+    // Returns the bundle folder that holds `executable` as "<X>.app/Contents/MacOS/<exe>", or
+    // nullopt when the path has another shape. Only the path is examined.
+    static std::optional<std::filesystem::path> bundlePathOfExecutable(
+        const std::filesystem::path& executable);
+
+    // Returns the bundle the running program was started from, found from /proc/self/exe on the
+    // first call; nullopt when the program does not run from a bundle.
+    static const std::optional<Bundle>& main();
+
+    // Returns the main bundle's identifier, else kFallbackBundleIdentifier.
+    static std::string mainBundleIdentifier();
+
+    // The ".app" folder, as given to open().
+    const std::filesystem::path& bundlePath() const { return bundlePath_; }
+
+    // "<bundle>/Contents/Resources".
+    std::filesystem::path resourcesPath() const;
+
+    // The whole Info.plist dictionary.
+    const PlistDictionary& info() const { return *info_; }
+
+    // Returns the string value of `key` in the Info.plist, or nullopt when the key is absent or
+    // its value is not a string.
+    std::optional<std::string> infoString(std::string_view key) const;
+
+    // The "CFBundleIdentifier" string, when present and not empty.
+    std::optional<std::string> identifier() const;
+
+  private:
+    Bundle(std::filesystem::path bundlePath, std::shared_ptr<const PlistDictionary> info);
+
+    std::filesystem::path bundlePath_;
+    std::shared_ptr<const PlistDictionary> info_;  // shared by copies; never changed
+};
+
+}  // namespace platform

@@ -1,0 +1,147 @@
+#include "platform/preferences/PreferencesFileSystem.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::error_code lastError() {
+    return std::error_code(errno, std::generic_category());
+}
+
+class SystemFileSystem final : public PreferencesFileSystem {
+  public:
+    std::error_code readFile(const fs::path& path, size_t maxSize, std::string* bytes) override {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return lastError();
+        }
+        std::error_code error = readOpenFile(fd, maxSize, bytes);
+        ::close(fd);
+        return error;
+    }
+
+    std::error_code statFile(const fs::path& path, struct stat* info) override {
+        return ::stat(path.c_str(), info) == 0 ? std::error_code() : lastError();
+    }
+
+    std::error_code createFolder(const fs::path& folder) override {
+        std::error_code error;
+        if (fs::create_directories(folder, error)) {
+            fs::permissions(folder, fs::perms::owner_all, error);
+        }
+        return error;
+    }
+
+    std::error_code createTemporary(const fs::path& target, int* fd, fs::path* path) override {
+        std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX"));
+        *fd = ::mkstemp(name.data());  // mode 0600
+        if (*fd < 0) {
+            return lastError();
+        }
+        ::fcntl(*fd, F_SETFD, FD_CLOEXEC);
+        *path = name;
+        return {};
+    }
+
+    std::error_code writeAll(int fd, const std::string& bytes) override {
+        size_t written = 0;
+        while (written < bytes.size()) {
+            ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                return lastError();
+            }
+            written += static_cast<size_t>(n);
+        }
+        return {};
+    }
+
+    std::error_code sync(int fd) override {
+        return ::fsync(fd) == 0 ? std::error_code() : lastError();
+    }
+
+    std::error_code close(int fd) override {
+        return ::close(fd) == 0 ? std::error_code() : lastError();
+    }
+
+    std::error_code rename(const fs::path& from, const fs::path& to) override {
+        return ::rename(from.c_str(), to.c_str()) == 0 ? std::error_code() : lastError();
+    }
+
+    std::error_code removeFile(const fs::path& path) override {
+        return ::unlink(path.c_str()) == 0 ? std::error_code() : lastError();
+    }
+
+    std::error_code syncFolder(const fs::path& folder) override {
+        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return lastError();
+        }
+        std::error_code error = sync(fd);
+        ::close(fd);
+        return error;
+    }
+
+    std::error_code lockFolder(const fs::path& folder, int* fd) override {
+        *fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (*fd < 0) {
+            return lastError();
+        }
+        while (::flock(*fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                std::error_code error = lastError();
+                ::close(*fd);
+                *fd = -1;
+                return error;
+            }
+        }
+        return {};
+    }
+
+    void unlockFolder(int fd) override {
+        if (fd >= 0) {
+            ::close(fd);  // closing releases the lock
+        }
+    }
+
+  private:
+    static std::error_code readOpenFile(int fd, size_t maxSize, std::string* bytes) {
+        bytes->clear();
+        char buffer[16384];
+        for (;;) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                return lastError();
+            }
+            if (n == 0) {
+                return {};
+            }
+            if (bytes->size() + static_cast<size_t>(n) > maxSize) {
+                return std::error_code(EFBIG, std::generic_category());
+            }
+            bytes->append(buffer, static_cast<size_t>(n));
+        }
+    }
+};
+
+}  // namespace
+
+PreferencesFileSystem& systemFileSystem() {
+    static SystemFileSystem instance;
+    return instance;
+}
+
+}  // namespace platform

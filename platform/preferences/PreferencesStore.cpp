@@ -1,0 +1,206 @@
+#include "platform/preferences/PreferencesStore.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+
+#include "platform/preferences/PlistCodec.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void logDamagedFile(const fs::path& path, const std::string& reason) {
+    std::cerr << "preferences: cannot read " << path.string() << " (" << reason
+              << "); using no stored values until a setting is written\n";
+}
+
+// Open stores by file path. Weak, so a suite nobody uses any more is freed.
+struct Registry {
+    std::mutex mutex;
+    std::map<fs::path, std::weak_ptr<PreferencesStore>> stores;  // guarded by mutex
+};
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+}  // namespace
+
+bool PreferencesStore::FileIdentity::operator==(const FileIdentity& other) const {
+    return exists == other.exists && device == other.device && inode == other.inode &&
+           size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec;
+}
+
+fs::path PreferencesStore::defaultFolder() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') {
+        return fs::path(config) / "cellarbright";
+    }
+    const char* home = std::getenv("HOME");
+    return fs::path(home != nullptr ? home : "/") / ".config" / "cellarbright";
+}
+
+bool PreferencesStore::isValidSuiteName(std::string_view name) {
+    return !name.empty() && name.size() <= 255 - 6 && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+std::shared_ptr<PreferencesStore> PreferencesStore::suite(std::string_view name) {
+    return suite(name, defaultFolder(), systemFileSystem());
+}
+
+std::shared_ptr<PreferencesStore> PreferencesStore::suite(std::string_view name,
+                                                          const fs::path& folder,
+                                                          PreferencesFileSystem& fileSystem) {
+    if (!isValidSuiteName(name)) {
+        return nullptr;
+    }
+    fs::path path = folder / (std::string(name) + ".plist");
+    Registry& open = registry();
+    std::lock_guard lock(open.mutex);
+    std::weak_ptr<PreferencesStore>& slot = open.stores[path];
+    std::shared_ptr<PreferencesStore> store = slot.lock();
+    if (!store) {
+        store = std::make_shared<PreferencesStore>(path, fileSystem);
+        slot = store;
+    }
+    return store;
+}
+
+PreferencesStore::PreferencesStore(fs::path path, PreferencesFileSystem& fileSystem)
+    : path_(std::move(path)), fileSystem_(fileSystem) {}
+
+PreferencesStore::FileIdentity PreferencesStore::identify() {
+    struct stat info {};
+    FileIdentity identity;
+    if (fileSystem_.statFile(path_, &info)) {
+        return identity;
+    }
+    identity.exists = true;
+    identity.device = info.st_dev;
+    identity.inode = info.st_ino;
+    identity.size = info.st_size;
+    identity.modified = info.st_mtim;
+    return identity;
+}
+
+void PreferencesStore::refreshLocked(bool force) {
+    FileIdentity identity = identify();
+    if (!force && everLoaded_ && identity == loaded_) {
+        return;
+    }
+    everLoaded_ = true;
+    loaded_ = identity;
+    values_.clear();
+    std::string bytes;
+    std::error_code error = fileSystem_.readFile(path_, kMaxFileSize, &bytes);
+    if (error == std::errc::no_such_file_or_directory) {
+        return;
+    }
+    std::string reason;
+    std::optional<PlistValue> root;
+    if (error) {
+        reason = error.message();
+    } else if (!(root = decodePlist(bytes, &reason))) {
+    } else if (const PlistDictionary* dictionary = root->getIf<PlistDictionary>()) {
+        values_ = *dictionary;
+        reported_.reset();
+        return;
+    } else {
+        reason = "the top level is not a dictionary";
+    }
+    if (reported_ != identity) {
+        logDamagedFile(path_, reason);
+        reported_ = identity;
+    }
+}
+
+std::optional<PlistValue> PreferencesStore::get(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    refreshLocked(false);
+    auto found = values_.find(key);
+    if (found == values_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::vector<std::string> PreferencesStore::allKeys() {
+    std::lock_guard lock(mutex_);
+    refreshLocked(false);
+    std::vector<std::string> keys;
+    keys.reserve(values_.size());
+    for (const auto& entry : values_) {
+        keys.push_back(entry.first);
+    }
+    return keys;
+}
+
+std::error_code PreferencesStore::set(std::string_view key, PlistValue value) {
+    return change(key, std::move(value));
+}
+
+std::error_code PreferencesStore::remove(std::string_view key) {
+    return change(key, std::nullopt);
+}
+
+std::error_code PreferencesStore::change(std::string_view key, std::optional<PlistValue> value) {
+    std::lock_guard lock(mutex_);
+    fs::path folder = path_.parent_path();
+    if (std::error_code error = fileSystem_.createFolder(folder)) {
+        return error;
+    }
+    int lockFd = -1;
+    if (std::error_code error = fileSystem_.lockFolder(folder, &lockFd)) {
+        return error;
+    }
+    refreshLocked(true);  // another process may have written since our last read
+    PlistDictionary updated = values_;
+    std::error_code error;
+    if (value) {
+        updated.insert_or_assign(std::string(key), std::move(*value));
+        error = writeLocked(updated);
+    } else if (auto found = updated.find(key); found != updated.end()) {
+        updated.erase(found);
+        error = writeLocked(updated);
+    }
+    fileSystem_.unlockFolder(lockFd);
+    return error;
+}
+
+std::error_code PreferencesStore::writeLocked(const PlistDictionary& values) {
+    std::string bytes = encodeBinaryPlist(PlistValue(values));
+    int fd = -1;
+    fs::path temporary;
+    if (std::error_code error = fileSystem_.createTemporary(path_, &fd, &temporary)) {
+        return error;
+    }
+    std::error_code error = fileSystem_.writeAll(fd, bytes);
+    if (!error) {
+        error = fileSystem_.sync(fd);
+    }
+    std::error_code closeError = fileSystem_.close(fd);
+    if (!error) {
+        error = closeError;
+    }
+    if (!error) {
+        error = fileSystem_.rename(temporary, path_);
+    }
+    if (error) {
+        (void)fileSystem_.removeFile(temporary);
+        return error;
+    }
+    // The new file is in place; a failed folder sync only weakens crash safety.
+    (void)fileSystem_.syncFolder(path_.parent_path());
+    values_ = values;
+    loaded_ = identify();
+    reported_.reset();
+    return {};
+}
+
+}  // namespace platform

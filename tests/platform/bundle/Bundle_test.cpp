@@ -1,0 +1,76 @@
+#include "platform/bundle/Bundle.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/preferences/PlistCodec.h"
+#include "tests/platform/preferences/TemporaryFolder.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path makeBundle(const fs::path& folder, const std::string& name, const std::string& info) {
+    fs::path bundle = folder / name;
+    fs::create_directories(bundle / "Contents" / "MacOS");
+    std::ofstream(bundle / "Contents" / "Info.plist", std::ios::binary) << info;
+    return bundle;
+}
+
+TEST(BundleTest, ReadsInfoPlistInEitherForm) {
+    TemporaryFolder folder;
+    PlistDictionary info{{"CFBundleIdentifier", "com.example.Notes"},
+                         {"CFBundleName", "Notes"},
+                         {"LSUIElement", true}};
+    for (const std::string& bytes : {encodeXmlPlist(info), encodeBinaryPlist(info)}) {
+        fs::path path = makeBundle(folder.path(), "Notes.app", bytes);
+        std::optional<Bundle> bundle = Bundle::open(path);
+        ASSERT_TRUE(bundle.has_value());
+        EXPECT_EQ(bundle->identifier(), "com.example.Notes");
+        EXPECT_EQ(bundle->infoString("CFBundleName"), "Notes");
+        EXPECT_EQ(bundle->infoString("LSUIElement"), std::nullopt);  // not a string
+        EXPECT_EQ(bundle->infoString("Missing"), std::nullopt);
+        EXPECT_EQ(bundle->info().at("LSUIElement"), PlistValue(true));
+        EXPECT_EQ(bundle->resourcesPath(), path / "Contents" / "Resources");
+    }
+}
+
+TEST(BundleTest, RefusesBundlesWithoutAUsableInfoPlist) {
+    TemporaryFolder folder;
+    fs::create_directories(folder.path() / "Empty.app" / "Contents");
+    EXPECT_FALSE(Bundle::open(folder.path() / "Empty.app").has_value());
+    EXPECT_FALSE(Bundle::open(makeBundle(folder.path(), "Junk.app", "junk")).has_value());
+    EXPECT_FALSE(Bundle::open(makeBundle(folder.path(), "List.app", encodeXmlPlist(PlistArray{1})))
+                     .has_value());
+    std::optional<Bundle> noIdentifier = Bundle::open(makeBundle(
+        folder.path(), "Blank.app", encodeXmlPlist(PlistDictionary{{"CFBundleIdentifier", ""}})));
+    ASSERT_TRUE(noIdentifier.has_value());
+    EXPECT_EQ(noIdentifier->identifier(), std::nullopt);
+}
+
+TEST(BundleTest, FindsTheBundleOfAnExecutableByItsPathShape) {
+    struct Case {
+        const char* executable;
+        std::optional<fs::path> bundle;
+    };
+    const Case cases[] = {
+        {"/opt/Cellarbright.app/Contents/MacOS/cellarbright", "/opt/Cellarbright.app"},
+        {"/opt/build/cellarbright", std::nullopt},
+        {"/opt/Cellarbright/Contents/MacOS/cellarbright", std::nullopt},
+        {"/opt/Cellarbright.app/Contents/bin/cellarbright", std::nullopt},
+        {"/.app/Contents/MacOS/x", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Bundle::bundlePathOfExecutable(c.executable), c.bundle) << c.executable;
+    }
+}
+
+TEST(BundleTest, OutsideABundleTheMainIdentifierIsTheFallback) {
+    EXPECT_FALSE(Bundle::main().has_value());
+    EXPECT_EQ(Bundle::mainBundleIdentifier(), kFallbackBundleIdentifier);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,217 @@
+#include "platform/preferences/PreferencesStore.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/preferences/PlistCodec.h"
+#include "tests/platform/preferences/TemporaryFolder.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeAll(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The dictionary actually on disk, read without the store.
+PlistDictionary onDisk(const fs::path& path) {
+    std::optional<PlistValue> root = decodePlist(readAll(path));
+    const PlistDictionary* dictionary = root ? root->getIf<PlistDictionary>() : nullptr;
+    return dictionary ? *dictionary : PlistDictionary{{"<damaged>", true}};
+}
+
+size_t entriesIn(const fs::path& folder) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
+}
+
+class PreferencesStoreTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<PreferencesStore> open(std::string_view suite = "com.example.Test") {
+        return PreferencesStore::suite(suite, folder_.path() / "prefs", systemFileSystem());
+    }
+    TemporaryFolder folder_;
+};
+
+TEST_F(PreferencesStoreTest, WritesKeepTheOtherKeysAndLandOnDisk) {
+    auto store = open();
+    EXPECT_FALSE(store->get("missing").has_value());
+    ASSERT_FALSE(store->set("language", "ru"));
+    ASSERT_FALSE(store->set("count", 3));
+    ASSERT_FALSE(store->set("nested", PlistDictionary{{"a", PlistArray{1.5, true}}}));
+    ASSERT_FALSE(store->set("count", 4));
+    ASSERT_FALSE(store->remove("nested"));
+    ASSERT_FALSE(store->remove("never-there"));
+
+    PlistDictionary expected{{"language", "ru"}, {"count", 4}};
+    EXPECT_EQ(onDisk(store->path()), expected);
+    EXPECT_EQ(store->allKeys(), (std::vector<std::string>{"count", "language"}));
+    EXPECT_EQ(store->get("language"), PlistValue("ru"));
+    EXPECT_EQ(store->path(), folder_.path() / "prefs" / "com.example.Test.plist");
+    EXPECT_EQ(fs::status(store->path()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(PreferencesStoreTest, OneStorePerSuiteAndBadNamesAreRefused) {
+    EXPECT_EQ(open().get(), open().get());
+    EXPECT_NE(open().get(), open("other").get());
+    using namespace std::string_view_literals;
+    for (std::string_view bad : {""sv, "."sv, ".."sv, "a/b"sv, "a\0b"sv}) {
+        EXPECT_EQ(open(bad), nullptr) << bad;
+    }
+}
+
+TEST_F(PreferencesStoreTest, SeesWhatAnotherProcessWrote) {
+    auto store = open();
+    ASSERT_FALSE(store->set("mine", 1));
+    EXPECT_FALSE(store->get("theirs").has_value());  // loads the file before the child writes
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A separate process: writes through its own copy of the store.
+        _exit(store->set("theirs", "hello") ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(store->get("theirs"), PlistValue("hello"));
+    EXPECT_EQ(store->get("mine"), PlistValue(1));
+}
+
+TEST_F(PreferencesStoreTest, ReadsXmlWrittenByOthersAndKeepsItsKeysOnWrite) {
+    auto store = open();
+    fs::create_directories(store->path().parent_path());
+    writeAll(store->path(), encodeXmlPlist(PlistDictionary{{"old", "kept"}}));
+    EXPECT_EQ(store->get("old"), PlistValue("kept"));
+    ASSERT_FALSE(store->set("new", false));
+    EXPECT_EQ(onDisk(store->path()), (PlistDictionary{{"old", "kept"}, {"new", false}}));
+}
+
+TEST_F(PreferencesStoreTest, DamagedFileIsReportedOnceReadAsEmptyAndLeftUntilAWrite) {
+    auto store = open();
+    fs::create_directories(store->path().parent_path());
+    const std::string garbage = "bplist00 this is not a property list";
+    writeAll(store->path(), garbage);
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(store->get("language").has_value());
+    EXPECT_TRUE(store->allKeys().empty());
+    EXPECT_FALSE(store->get("language").has_value());
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_NE(log.find(store->path().string()), std::string::npos) << log;
+    EXPECT_EQ(readAll(store->path()), garbage);
+
+    ASSERT_FALSE(store->set("language", "de"));
+    EXPECT_EQ(onDisk(store->path()), (PlistDictionary{{"language", "de"}}));
+}
+
+TEST_F(PreferencesStoreTest, TopLevelThatIsNotADictionaryCountsAsDamaged) {
+    auto store = open();
+    fs::create_directories(store->path().parent_path());
+    writeAll(store->path(), encodeBinaryPlist(PlistArray{"a"}));
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(store->allKeys().empty());
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("not a dictionary"), std::string::npos);
+}
+
+TEST_F(PreferencesStoreTest, ConcurrentWritersLoseNoKey) {
+    auto store = open();
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i) {
+                EXPECT_FALSE(store->set("k" + std::to_string(t) + "-" + std::to_string(i), i));
+                (void)store->get("k0-0");
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    EXPECT_EQ(onDisk(store->path()).size(), 40u);
+}
+
+// Fails one named step of the file system with EIO.
+class FailingFileSystem : public PreferencesFileSystemWrapper {
+  public:
+    explicit FailingFileSystem(std::string step)
+        : PreferencesFileSystemWrapper(systemFileSystem()), step_(std::move(step)) {}
+
+    std::error_code createTemporary(const fs::path& target, int* fd, fs::path* path) override {
+        if (step_ == "createTemporary") {
+            return injected();
+        }
+        return PreferencesFileSystemWrapper::createTemporary(target, fd, path);
+    }
+    std::error_code writeAll(int fd, const std::string& bytes) override {
+        if (step_ == "writeAll") {
+            // A short write: half the bytes reach the temporary file before the failure.
+            (void)PreferencesFileSystemWrapper::writeAll(fd, bytes.substr(0, bytes.size() / 2));
+            return injected();
+        }
+        return PreferencesFileSystemWrapper::writeAll(fd, bytes);
+    }
+    std::error_code sync(int fd) override {
+        return step_ == "sync" ? injected() : PreferencesFileSystemWrapper::sync(fd);
+    }
+    std::error_code close(int fd) override {
+        std::error_code closed = PreferencesFileSystemWrapper::close(fd);
+        return step_ == "close" ? injected() : closed;
+    }
+    std::error_code rename(const fs::path& from, const fs::path& to) override {
+        return step_ == "rename" ? injected() : PreferencesFileSystemWrapper::rename(from, to);
+    }
+
+    static std::error_code injected() { return std::error_code(EIO, std::generic_category()); }
+
+  private:
+    std::string step_;
+};
+
+TEST_F(PreferencesStoreTest, AFailedWriteAtAnyStepLeavesTheFileAsItWas) {
+    for (const char* step : {"createTemporary", "writeAll", "sync", "close", "rename"}) {
+        SCOPED_TRACE(step);
+        TemporaryFolder folder;
+        FailingFileSystem failing(step);
+        auto store = PreferencesStore::suite("s", folder.path(), failing);
+        writeAll(store->path(), encodeBinaryPlist(PlistDictionary{{"keep", "me"}}));
+        const std::string before = readAll(store->path());
+
+        EXPECT_EQ(store->set("keep", "changed"), FailingFileSystem::injected());
+        EXPECT_EQ(readAll(store->path()), before);
+        EXPECT_EQ(store->get("keep"), PlistValue("me"));
+        EXPECT_EQ(entriesIn(folder.path()), 1u) << "a temporary file was left behind";
+    }
+}
+
+TEST(PreferencesFolderTest, FollowsXdgConfigHome) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    std::string restore = saved ? saved : "";
+    setenv("XDG_CONFIG_HOME", "/tmp/cb-config", 1);
+    EXPECT_EQ(PreferencesStore::defaultFolder(), fs::path("/tmp/cb-config/cellarbright"));
+    setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+    EXPECT_EQ(PreferencesStore::defaultFolder(),
+              fs::path(std::getenv("HOME")) / ".config" / "cellarbright");
+    if (saved) {
+        setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
+    } else {
+        unsetenv("XDG_CONFIG_HOME");
+    }
+}
+
+}  // namespace
+}  // namespace platform
