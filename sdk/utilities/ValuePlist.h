@@ -1,0 +1,32 @@
+#pragma once
+
+#include "sdk/utilities/Error.h"
+#include "sdk/utilities/Value.h"
+
+namespace sdk {
+
+// Conversions between Value and property lists (binary "bplist00" and XML), through libplist.
+//
+// Booleans, integers, doubles, strings, bytes, dates, arrays and dictionaries map to the plist
+// types of the same name and back, so they round-trip with their types. Property lists have
+// no null: writing one fails. Dates are held as seconds since 2001-01-01 in whole seconds
+// and microseconds of 32-bit range, so dates outside 1901..2038 around that reference fail
+// to write; XML keeps whole seconds only (as the platform's own XML plists do). Nesting
+// deeper than kMaxPlistDepth fails both ways.
+//
+// Failures use the domain "NSCocoaErrorDomain": 3840 for data that cannot be read, 3851 for
+// a value that cannot be written.
+
+enum class PlistFormat { kXml, kBinary };
+
+inline constexpr int kMaxPlistDepth = 512;
+
+// Reads a binary or XML property list (detected from the data) into `*out`. On failure
+// `*out` is left unchanged.
+Error valueFromPlist(const Bytes& data, Value* out);
+
+// Writes `value` as a property list in `format` into `*out`. On failure `*out` is left
+// unchanged.
+Error plistFromValue(const Value& value, PlistFormat format, Bytes* out);
+
+}  // namespace sdk
