@@ -1,0 +1,248 @@
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/disk/TrashService.h"
+#include "app/localization/LocalizationManager.h"
+#include "platform/trash/FreedesktopTrash.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
+
+namespace fs = std::filesystem;
+using cb::TrashFailure;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> listTree(const fs::path& root) {
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        paths.push_back(entry.path().lexically_relative(root).string());
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// The real Trash, except that chosen items are refused with a chosen reason (an empty reason
+// stands for a refusal the system did not explain). Counts the requests it gets.
+class RefusingTrash : public platform::Trash {
+  public:
+    explicit RefusingTrash(fs::path home) : real_(std::move(home), ::getuid()) {}
+
+    std::map<fs::path, std::string> refusals;
+    int requests = 0;
+
+    std::vector<platform::TrashedItem> moveToTrash(const std::vector<fs::path>& items) override {
+        ++requests;
+        std::vector<platform::TrashedItem> results;
+        for (const fs::path& item : items) {
+            auto refusal = refusals.find(item);
+            results.push_back(
+                refusal == refusals.end()
+                    ? real_.moveOne(item)
+                    : platform::TrashedItem{item, std::nullopt, EIO, refusal->second});
+        }
+        return results;
+    }
+
+    const fs::path& home() const { return real_.homeTrash(); }
+
+  private:
+    platform::FreedesktopTrash real_;
+};
+
+// A launcher standing in for pkexec; counts how often it is asked.
+class CountingRunner : public platform::PrivilegedRunner {
+  public:
+    using platform::PrivilegedRunner::PrivilegedRunner;
+    int runs = 0;
+    platform::ProcessResult runShellScript(const std::string& script) override {
+        ++runs;
+        return platform::PrivilegedRunner::runShellScript(script);
+    }
+};
+
+class TrashServiceTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        cb::LocalizationManager::shared().setCurrent(cb::Language::english);
+    }
+
+    void SetUp() override {
+        for (const char* name : {"as-user", "refuse"}) {
+            const std::string body = std::string(name) == "as-user"
+                                         ? "exec \"$@\"\n"
+                                         : "echo 'Error executing command' >&2\nexit 126\n";
+            cb::testsupport::writeText(dir_ / name, "#!/bin/sh\n" + body);
+            fs::permissions(dir_ / name,
+                            fs::perms::owner_all | fs::perms::others_exec | fs::perms::others_read);
+        }
+        cb::testsupport::makeDir(items_);
+    }
+
+    cb::testsupport::TempDir dir_{"cb-trash-service"};
+    fs::path items_ = dir_ / "items";
+    RefusingTrash trash_{dir_ / "data" / "Trash"};
+    CountingRunner asUser_{(dir_ / "as-user").string()};
+    CountingRunner refusing_{(dir_ / "refuse").string()};
+};
+
+TEST_F(TrashServiceTest, RecycleUsesTheHomeTrashOfXdgDataHome) {
+    ::setenv("XDG_DATA_HOME", (dir_ / "xdg").c_str(), 1);
+    cb::testsupport::writeText(items_ / "f.txt", "1");
+    cb::testsupport::writeText(items_ / "folder" / "f.txt", "2");
+    cb::testsupport::writeText(items_ / "other" / "f.txt", "3");
+    cb::testsupport::writeText(items_ / "untouched", "u");
+
+    std::vector<cb::RecycleResult> results;
+    for (const char* item : {"f.txt", "folder", "other/f.txt"}) {
+        results.push_back(cb::recycle(items_ / item));
+    }
+    ::unsetenv("XDG_DATA_HOME");
+
+    const fs::path home = dir_ / "xdg" / "Trash";
+    ASSERT_TRUE(results[0].ok() && results[1].ok() && results[2].ok());
+    EXPECT_EQ(*results[0].trashedUrl, home / "files" / "f.txt");
+    EXPECT_EQ(*results[1].trashedUrl, home / "files" / "folder");
+    EXPECT_EQ(*results[2].trashedUrl, home / "files" / "f.2.txt");
+    EXPECT_EQ(readText(home / "files" / "f.2.txt"), "3");
+    EXPECT_EQ(listTree(items_), (std::vector<std::string>{"other", "untouched"}));
+    const std::regex info(
+        "\\[Trash Info\\]\nPath=/\\S+\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
+    for (const char* name : {"f.txt", "folder", "f.2.txt"}) {
+        const std::string text = readText(home / "info" / (std::string(name) + ".trashinfo"));
+        EXPECT_TRUE(std::regex_match(text, info)) << text;
+    }
+}
+
+TEST_F(TrashServiceTest, RecycleFailsWithTheReasonOrTheAdministratorHintAndNeverEscalates) {
+    cb::testsupport::writeText(items_ / "a", "a");
+    trash_.refusals[items_ / "a"] = "";
+    cb::TrashService service(trash_, trash_.home(), asUser_);
+
+    auto unexplained = service.recycle(items_ / "a");
+    ASSERT_TRUE(unexplained.error.has_value());
+    EXPECT_EQ(unexplained.error->kind(), cb::TrashError::Kind::failed);
+    EXPECT_EQ(unexplained.error->errorDescription(),
+              "Could not move to Trash (administrator rights may be required).");
+
+    trash_.refusals[items_ / "a"] = "Permission denied";
+    auto refused = service.recycle(items_ / "a");
+    EXPECT_EQ(refused.error->errorDescription(), "Permission denied");
+    auto missing = service.recycle(items_ / "missing");
+    EXPECT_EQ(missing.error->errorDescription(), "No such file or directory");
+    EXPECT_EQ(asUser_.runs, 0);
+    EXPECT_TRUE(fs::exists(items_ / "a"));
+}
+
+TEST_F(TrashServiceTest, BatchWithNothingToMoveSendsNoRequest) {
+    cb::TrashService service(trash_, trash_.home(), asUser_);
+    auto none = service.recycleBatch({});
+    EXPECT_TRUE(none.succeeded.empty());
+    EXPECT_TRUE(none.failed.empty());
+
+    auto missing = service.recycleBatch({items_ / "x", items_ / "y"});
+    EXPECT_TRUE(missing.succeeded.empty());
+    EXPECT_EQ(missing.failed, (std::vector<TrashFailure>{{items_ / "x", "file not found"},
+                                                         {items_ / "y", "file not found"}}));
+    EXPECT_EQ(trash_.requests, 0);
+    EXPECT_EQ(asUser_.runs, 0);
+}
+
+TEST_F(TrashServiceTest, BatchSendsOnlyPermissionRefusalsToThePrivilegedMoveAndKeepsTheOrder) {
+    const std::vector<std::string> names = {"missing1",     "ok",       "perm",        "full",
+                                            "notpermitted", "missing2", "unexplained", "dangling"};
+    std::vector<fs::path> items;
+    for (const std::string& name : names)
+        items.push_back(items_ / name);
+    for (const char* name : {"ok", "perm", "full", "notpermitted", "unexplained"}) {
+        cb::testsupport::writeText(items_ / name, name);
+    }
+    cb::testsupport::makeSymlink(items_ / "nowhere", items_ / "dangling");
+    trash_.refusals[items_ / "perm"] = "You don't have PERMISSION to move it.";
+    trash_.refusals[items_ / "full"] = "No space left on device";
+    trash_.refusals[items_ / "notpermitted"] = "Operation not permitted";
+    trash_.refusals[items_ / "unexplained"] = "";
+
+    auto result = cb::TrashService(trash_, trash_.home(), asUser_).recycleBatch(items);
+
+    EXPECT_EQ(trash_.requests, 1);
+    EXPECT_EQ(asUser_.runs, 1);
+    EXPECT_EQ(result.succeeded, (std::vector<fs::path>{items_ / "ok", items_ / "dangling",
+                                                       items_ / "perm", items_ / "notpermitted"}));
+    EXPECT_EQ(result.failed,
+              (std::vector<TrashFailure>{{items_ / "missing1", "file not found"},
+                                         {items_ / "missing2", "file not found"},
+                                         {items_ / "full", "No space left on device"},
+                                         {items_ / "unexplained", "could not move to Trash"}}));
+    EXPECT_EQ(listTree(items_), (std::vector<std::string>{"full", "unexplained"}));
+}
+
+TEST_F(TrashServiceTest, BatchOneErrorForManyItemsGivesEachTheSameText) {
+    for (const char* name : {"a", "b", "c"}) {
+        cb::testsupport::writeText(items_ / name, name);
+        trash_.refusals[items_ / name] = "The volume is read-only";
+    }
+    auto result = cb::TrashService(trash_, trash_.home(), asUser_)
+                      .recycleBatch({items_ / "a", items_ / "b", items_ / "c"});
+    EXPECT_TRUE(result.succeeded.empty());
+    ASSERT_EQ(result.failed.size(), 3u);
+    for (const TrashFailure& failure : result.failed) {
+        EXPECT_EQ(failure.reason, "The volume is read-only");
+    }
+    EXPECT_EQ(asUser_.runs, 0);
+}
+
+TEST_F(TrashServiceTest, AnOrdinaryUsersRefusedItemReachesTheDialogAndADismissalKeepsItInPlace) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to build the fixture for nobody";
+    dir_.openToEveryone();
+    ::chmod(items_.c_str(), 01777);  // nobody may add files but not move root's
+    cb::testsupport::writeText(items_ / "roots", "r");
+    const fs::path home = dir_ / "nobody";
+    cb::testsupport::makeDir(home, 0755);
+    ::chown(home.c_str(), kNobody, kNobody);
+
+    auto child = cb::testsupport::runUnprivileged([&] {
+        cb::testsupport::writeText(items_ / "mine", "m");
+        platform::FreedesktopTrash trash(home / "Trash", kNobody);
+        CountingRunner refusing((dir_ / "refuse").string());
+        auto result = cb::TrashService(trash, trash.homeTrash(), refusing)
+                          .recycleBatch({items_ / "missing", items_ / "mine", items_ / "roots"});
+        std::string text;
+        for (const auto& url : result.succeeded)
+            text += "moved " + url.filename().string() + "\n";
+        for (const auto& failure : result.failed) {
+            text += "failed " + failure.url.filename().string() + ": " + failure.reason + "\n";
+        }
+        return text + "runs " + std::to_string(refusing.runs);
+    });
+
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output,
+              "moved mine\nfailed missing: file not found\nfailed roots: user cancelled password "
+              "prompt\nruns 1");
+    EXPECT_TRUE(fs::exists(items_ / "roots"));
+    EXPECT_TRUE(fs::exists(home / "Trash" / "files" / "mine"));
+}
+
+}  // namespace
