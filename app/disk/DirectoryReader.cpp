@@ -1,0 +1,96 @@
+#include "app/disk/DirectoryReader.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace cb {
+
+namespace {
+
+constexpr size_t kDentsBufferSize = 64 * 1024;
+
+// The kernel's record layout for getdents64 (not exported by glibc headers).
+struct LinuxDirent64 {
+    uint64_t d_ino;
+    int64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+}  // namespace
+
+void DirectoryReader::Listing::add(const char* name, size_t length) {
+    if (names_.size() + length + 1 > std::numeric_limits<uint32_t>::max()) {
+        return;  // a folder this large cannot be listed anyway; keep what fits
+    }
+    offsets_.push_back(static_cast<uint32_t>(names_.size()));
+    names_.insert(names_.end(), name, name + length);
+    names_.push_back('\0');
+}
+
+void DirectoryReader::Listing::clear() {
+    names_.clear();
+    offsets_.clear();
+}
+
+int DirectoryReader::openDirectory(int parentFd, const char* name, bool followLink) {
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (!followLink) {
+        flags |= O_NOFOLLOW;
+    }
+    int fd;
+    do {
+        fd = ::openat(parentFd, name, flags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool DirectoryReader::readEntries(int fd, Listing& out) {
+    out.clear();
+    auto buffer = std::make_unique_for_overwrite<char[]>(kDentsBufferSize);
+    for (;;) {
+        const long n = ::syscall(SYS_getdents64, fd, buffer.get(), kDentsBufferSize);
+        if (n == 0) {
+            return true;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        for (long offset = 0; offset < n;) {
+            const auto* entry = reinterpret_cast<const LinuxDirent64*>(buffer.get() + offset);
+            if (!isDotOrDotDot(entry->d_name)) {
+                out.add(entry->d_name, std::strlen(entry->d_name));
+            }
+            offset += entry->d_reclen;
+        }
+    }
+}
+
+int DirectoryReader::statEntry(int dirFd, const char* name, struct stat& st) {
+    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW);
+}
+
+void DirectoryReader::closeDirectory(int fd) {
+    ::close(fd);
+}
+
+std::shared_ptr<DirectoryReader> DirectoryReader::system() {
+    static const auto instance = std::make_shared<DirectoryReader>();
+    return instance;
+}
+
+}  // namespace cb

@@ -1,0 +1,358 @@
+#include "app/disk/Scanner.h"
+
+#include <fcntl.h>
+#include <sched.h>
+
+#include <array>
+#include <cassert>
+#include <filesystem>
+#include <vector>
+
+namespace cb {
+
+namespace {
+
+// Folders at this depth below the root are still listed; their sub-folders are not.
+constexpr int kMaxListedDepth = 128;
+// A long folder notes an "…(N)" progress text every this many children.
+constexpr int64_t kChildNoteInterval = 500;
+
+constexpr std::array<std::string_view, 3> kExcludedSystemPaths = {"/.vol", "/.nofollow",
+                                                                  "/.resolve"};
+
+// Closes a folder descriptor on every path out of a listing.
+class DirectoryHandle {
+  public:
+    DirectoryHandle(DirectoryReader& reader, int fd) : reader_(reader), fd_(fd) {}
+    ~DirectoryHandle() {
+        if (fd_ >= 0) {
+            reader_.closeDirectory(fd_);
+        }
+    }
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+    int fd() const { return fd_; }
+
+  private:
+    DirectoryReader& reader_;
+    int fd_;
+};
+
+// Absolute, without trailing "/" (but "/" itself stays).
+std::string normalizedRootPath(const std::string& location) {
+    std::string path = location;
+    if (path.empty() || path.front() != '/') {
+        std::error_code ec;
+        const auto absolute = std::filesystem::absolute(location.empty() ? "." : location, ec);
+        path = ec ? location : absolute.string();
+    }
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+std::string lastComponent(const std::string& path) {
+    if (path == "/") {
+        return path;
+    }
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+// What a walker knows about the item it is about to visit: the folder descriptor and name to
+// open it by, and its facts (null when they could not be read).
+struct Scanner::EntryRef {
+    int parentFd;
+    const char* name;
+    const struct stat* st;
+};
+
+// Per-thread walk state: the path of the folder being visited, built incrementally and used only
+// for progress texts.
+struct Scanner::Walker {
+    std::string path;
+
+    size_t push(const char* name) {
+        const size_t previous = path.size();
+        if (path.empty() || path.back() != '/') {
+            path += '/';
+        }
+        path += name;
+        return previous;
+    }
+    void pop(size_t previous) { path.resize(previous); }
+};
+
+// The root listing of a parallel walk: the root's children in listing order and the first-level
+// folders to hand to walkers.
+struct Scanner::RootWork {
+    struct Folder {
+        FileNode* node;
+        const char* name;
+        struct stat st;
+    };
+    DirectoryReader::Listing listing;
+    FileNode::Children children;
+    std::vector<Folder> folders;
+};
+
+Scanner::Scanner(ProgressHandler progressHandler, ScannerOptions options)
+    : progressHandler_(std::move(progressHandler)),
+      options_(std::move(options)),
+      reader_(options_.reader ? options_.reader : DirectoryReader::system()) {
+    const auto start = now();
+    lastCounterBumpAt_ = start;
+    lastRateAt_ = start;
+}
+
+Scanner::~Scanner() {
+    stopWatchdog();
+}
+
+void Scanner::markCancelled() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    cancelled_.store(true, std::memory_order_release);
+}
+
+int Scanner::workerWidth(VolumeInfo::MediumKind medium, int processorCount) {
+    switch (medium) {
+        case VolumeInfo::MediumKind::rotational:
+        case VolumeInfo::MediumKind::notLocal:
+            return 1;
+        case VolumeInfo::MediumKind::solidState:
+            return std::clamp(processorCount, 4, 8);
+        case VolumeInfo::MediumKind::undetermined:
+            break;
+    }
+    return processorCount < 4 ? 2 : std::min(processorCount / 2, 4);
+}
+
+int Scanner::activeProcessorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        return std::max(1, CPU_COUNT(&set));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+bool Scanner::isExcluded(std::string_view path) {
+    while (path.size() >= 2 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    for (std::string_view excluded : kExcludedSystemPaths) {
+        if (path == excluded) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
+    const std::string path = normalizedRootPath(location);
+    const int width = options_.width.value_or(
+        workerWidth(VolumeInfo::mediumKind(path, options_.volumeSources), activeProcessorCount()));
+    startWatchdog();
+    auto root = walk(path, std::max(1, width));
+    publishFinalProgress();
+    stopWatchdog();
+    root->sortChildrenBySize();
+    return root;
+}
+
+std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width) {
+    // The root follows a symbolic link: a linked home folder is scanned as the folder it is.
+    struct stat st {};
+    const bool haveFacts = ::stat(path.c_str(), &st) == 0;
+    const bool isDirectory = !haveFacts || S_ISDIR(st.st_mode);
+    rootDevice_ = haveFacts ? st.st_dev : 0;
+    rootIsFileSystemRoot_ = path == "/";
+
+    auto root = std::make_unique<FileNode>(lastComponent(path), isDirectory, nullptr);
+    root->setRootPath(path);
+    const EntryRef ref{AT_FDCWD, path.c_str(), haveFacts ? &st : nullptr};
+    if (isDirectory && width >= 2) {
+        walkRootInParallel(*root, ref, width);
+    } else {
+        Walker walker{path};
+        visit(*root, ref, 0, walker);
+    }
+    return root;
+}
+
+void Scanner::visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
+    if (isCancelled() || isExcluded(walker.path)) {
+        return;
+    }
+    if (shouldSkipBranch()) {
+        node.setInaccessible(true);  // the flag stays set: the parent listing stops too
+        return;
+    }
+    noteCurrentPath(walker.path);
+    if (!node.isDirectory()) {
+        countFile(node, ref.st);
+        return;
+    }
+    if (depth > kMaxListedDepth || ref.st == nullptr) {
+        node.setInaccessible(true);
+        return;
+    }
+    if (allocation_.shouldDescend(*ref.st)) {
+        listDirectory(node, ref, depth, walker);
+    }
+}
+
+void Scanner::countFile(FileNode& node, const struct stat* st) {
+    const int64_t size = st ? allocation_.fileSize(*st) : 0;
+    node.setSize(size);
+    node.setFileCount(1);
+    addCounts(size, 1);
+}
+
+std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, int dirFd, const char* name,
+                                                 bool atFileSystemRoot, struct stat& st,
+                                                 bool& isFolder) {
+    const bool haveFacts = reader_->statEntry(dirFd, name, st) == 0;
+    if (haveFacts && (S_ISLNK(st.st_mode) || st.st_dev != rootDevice_)) {
+        return nullptr;  // links are never followed; other volumes are not walked
+    }
+    if (atFileSystemRoot && isExcluded(std::string("/") + name)) {
+        return nullptr;
+    }
+    isFolder = haveFacts && S_ISDIR(st.st_mode);
+    auto node = std::make_unique<FileNode>(name, isFolder, &parent);
+    if (!isFolder) {
+        // Without facts the entry counts as a file of 0 bytes: the failed fstatat was its lstat.
+        countFile(*node, haveFacts ? &st : nullptr);
+    }
+    return node;
+}
+
+void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
+    DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, depth == 0));
+    DirectoryReader::Listing listing;
+    if (dir.fd() < 0 || !reader_->readEntries(dir.fd(), listing)) {
+        node.setInaccessible(true);
+        return;
+    }
+    FileNode::Children children;
+    children.reserve(listing.size());
+    int64_t sizeTotal = 0;
+    int64_t fileTotal = 0;
+    const bool atFileSystemRoot = depth == 0 && rootIsFileSystemRoot_;
+    for (size_t i = 0; i < listing.size(); ++i) {
+        if (isCancelled()) {
+            break;
+        }
+        if (shouldSkipBranch()) {
+            node.setInaccessible(true);
+            break;
+        }
+        struct stat st {};
+        bool isFolder = false;
+        auto child = makeEntryNode(node, dir.fd(), listing.name(i), atFileSystemRoot, st, isFolder);
+        if (!child) {
+            continue;
+        }
+        if (isFolder) {
+            const size_t mark = walker.push(listing.name(i));
+            visit(*child, {dir.fd(), listing.name(i), &st}, depth + 1, walker);
+            walker.pop(mark);
+        }
+        sizeTotal += child->size();
+        fileTotal += child->fileCount();
+        children.push_back(std::move(child));
+        if (children.size() % kChildNoteInterval == 0) {
+            noteCurrentPath(walker.path + "/\u2026 (" + std::to_string(children.size()) + ")");
+        }
+    }
+    node.setChildren(std::move(children));
+    node.setSize(sizeTotal);
+    node.setFileCount(fileTotal);
+    clearSkipFlag();
+}
+
+void Scanner::clearSkipFlag() {
+    if (shouldSkipBranch()) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        skipCurrentBranch_.store(false, std::memory_order_release);
+    }
+}
+
+bool Scanner::listRoot(FileNode& root, int fd, RootWork& work) {
+    if (fd < 0 || !reader_->readEntries(fd, work.listing)) {
+        root.setInaccessible(true);
+        return false;
+    }
+    work.children.reserve(work.listing.size());
+    for (size_t i = 0; i < work.listing.size() && !isCancelled(); ++i) {
+        struct stat st {};
+        bool isFolder = false;
+        const char* name = work.listing.name(i);
+        auto child = makeEntryNode(root, fd, name, rootIsFileSystemRoot_, st, isFolder);
+        if (!child) {
+            continue;
+        }
+        if (isFolder) {
+            work.folders.push_back({child.get(), name, st});
+        }
+        work.children.push_back(std::move(child));
+    }
+    return true;
+}
+
+void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width) {
+    const std::string& rootPath = *root.rootPath();
+    if (isCancelled() || isExcluded(rootPath)) {
+        return;
+    }
+    if (ref.st == nullptr) {
+        root.setInaccessible(true);
+        return;
+    }
+    if (!allocation_.shouldDescend(*ref.st)) {
+        return;
+    }
+    noteCurrentPath(rootPath);
+    // The root stays open while the walkers open its folders relative to it.
+    DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, true));
+    RootWork work;
+    if (!listRoot(root, dir.fd(), work)) {
+        return;
+    }
+    std::atomic<size_t> next{0};
+    auto walkFolders = [&] {
+        Walker walker;
+        while (!isCancelled()) {
+            const size_t i = next.fetch_add(1);
+            if (i >= work.folders.size()) {
+                break;
+            }
+            auto& folder = work.folders[i];
+            walker.path = rootPath;
+            walker.push(folder.name);
+            visit(*folder.node, {dir.fd(), folder.name, &folder.st}, 1, walker);
+        }
+    };
+    {
+        const size_t threads = std::min<size_t>(static_cast<size_t>(width), work.folders.size());
+        std::vector<std::jthread> walkers;
+        for (size_t i = 0; i < threads; ++i) {
+            walkers.emplace_back(walkFolders);
+        }
+    }  // joins every walker
+    int64_t sizeTotal = 0;
+    int64_t fileTotal = 0;
+    for (const auto& child : work.children) {
+        sizeTotal += child->size();
+        fileTotal += child->fileCount();
+    }
+    root.setChildren(std::move(work.children));
+    root.setSize(sizeTotal);
+    root.setFileCount(fileTotal);
+}
+
+}  // namespace cb

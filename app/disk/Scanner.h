@@ -1,0 +1,169 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/disk/DirectoryReader.h"
+#include "app/disk/FileAllocationTracker.h"
+#include "app/disk/FileNode.h"
+#include "app/disk/ScanProgress.h"
+#include "app/disk/VolumeInfo.h"
+
+namespace cb {
+
+// Settings of one Scanner. The defaults are the product's; tests and the benchmark change them.
+struct ScannerOptions {
+    using Clock = std::chrono::steady_clock;
+
+    // Walkers for the root's first-level folders; unset means workerWidth() of the medium.
+    std::optional<int> width;
+    // No file counted for longer than this abandons the folder being listed.
+    std::chrono::duration<double> stallThreshold{20.0};
+    // How often the stall watchdog looks.
+    std::chrono::nanoseconds watchdogTick{std::chrono::seconds(2)};
+    // The monotonic clock behind every time stamp; unset means Clock::now.
+    std::function<Clock::time_point()> now;
+    // The file-system calls; unset means DirectoryReader::system().
+    std::shared_ptr<DirectoryReader> reader;
+    // Where the medium of the scanned volume is looked up.
+    VolumeInfoSources volumeSources;
+};
+
+// Walks a folder (or the whole start-up volume) into a FileNode tree in which every allocated
+// byte is counted once.
+//
+// Design notes
+// ------------
+// The root's first-level folders are walked by up to `width` threads, each folder depth first by
+// one thread; below the first level there is no parallelism. Every folder is opened once
+// (openat), listed with getdents64, and each entry's facts come from one fstatat relative to the
+// folder's descriptor, so no per-file path is built. The walk stays on the root's device
+// (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
+// inaccessible), and stops listing below depth 128.
+//
+// Invariants:
+//   1. Every FileNode is written by one walker only; the root's totals are written after every
+//      walker has finished.
+//   2. mutex_ is held only for a few field updates: never during a file-system call, never while
+//      the tracker's lock is taken, never while progressHandler_ runs.
+//   3. Reports (except the final one) are at least 0.08 s apart, each a consistent copy.
+//   4. cancelled_ is never cleared.
+//
+// Lifecycle (one scan per scanner):
+//   created --scan()--> scanning --walk returns--> finished
+//   scanning: startWatchdog() at the start; publishFinalProgress() and stopWatchdog() at the end.
+//   markCancelled() may come from any thread at any time.
+//
+// The progress handler runs on walker threads, outside mutex_, possibly out of order. It must
+// not keep its receiver alive or assume it still exists: capture the owner weakly (QPointer,
+// weak_ptr) and hand the report to the owner's thread. The scanner holds nothing of its owner.
+class Scanner {
+  public:
+    using Clock = ScannerOptions::Clock;
+    using ProgressHandler = std::function<void(const ScanProgress&)>;
+
+    explicit Scanner(ProgressHandler progressHandler, ScannerOptions options = {});
+    ~Scanner();
+
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // Walks `location` and returns the root node: name = last path component ("/" for the
+    // root folder), rootPath = the location as given (made absolute, trailing "/" removed),
+    // children sorted by size. A symbolic link as the location is scanned as its target. Never
+    // fails; after markCancelled() it returns promptly with the partial tree. Blocks: call it on
+    // a worker thread. Sends one final progress report before returning.
+    // REQUIRES: called once per scanner; the scanner outlives the call.
+    std::unique_ptr<FileNode> scan(const std::string& location);
+
+    // Asks the running scan to stop at its next entry. Thread-safe; never undone.
+    void markCancelled();
+    bool isCancelled() const { return cancelled_.load(std::memory_order_acquire); }
+
+    // Walkers for a medium and processor count: 1 for rotational and network volumes, the count
+    // clamped to 4..8 for solid state, and for an undetermined medium 2 below 4 processors, else
+    // min(count / 2, 4).
+    static int workerWidth(VolumeInfo::MediumKind medium, int processorCount);
+
+    // CPUs this process may run on (its affinity mask), at least 1.
+    static int activeProcessorCount();
+
+    // True for the system mount points a scan never enters ("/.vol", "/.nofollow",
+    // "/.resolve"), compared after removing trailing "/" (keeping at least one character).
+    static bool isExcluded(std::string_view path);
+
+    // Progress, called by the walk (public so tests can drive the cadence directly).
+    // Notes the folder being entered (or an "…(N)" text) and reports if 0.08 s have passed.
+    void noteCurrentPath(std::string_view path);
+    // Counts files; reports if 0.08 s have passed, recomputing the rate at most every 0.5 s.
+    void addCounts(int64_t bytes, int64_t files);
+    // Reports the current counters at once (the end of a walk).
+    void publishFinalProgress();
+
+  private:
+    struct Walker;
+    struct EntryRef;
+    struct RootWork;
+
+    std::unique_ptr<FileNode> walk(const std::string& path, int width);
+    void walkRootInParallel(FileNode& root, const EntryRef& ref, int width);
+    void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    bool listRoot(FileNode& root, int fd, RootWork& work);
+    std::unique_ptr<FileNode> makeEntryNode(FileNode& parent, int dirFd, const char* name,
+                                            bool atFileSystemRoot, struct stat& st, bool& isFolder);
+    void countFile(FileNode& node, const struct stat* st);
+    bool shouldSkipBranch() const { return skipCurrentBranch_.load(std::memory_order_acquire); }
+    void clearSkipFlag();
+
+    // Watchdog (ScannerProgress.cpp).
+    void startWatchdog();
+    void stopWatchdog();
+    void watchdogLoop();
+    bool checkForStall();
+    std::optional<ScanProgress> reportIfDueLocked(Clock::time_point now);
+    ScanProgress copyLocked() const;
+    Clock::time_point now() const { return options_.now ? options_.now() : Clock::now(); }
+
+    const ProgressHandler progressHandler_;
+    const ScannerOptions options_;
+    const std::shared_ptr<DirectoryReader> reader_;
+
+    // The flags are read on every entry, so they are atomics; writers still take mutex_ where a
+    // decision depends on other fields.
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> skipCurrentBranch_{false};
+
+    mutable std::mutex mutex_;
+    int64_t bytesScanned_ = 0;                                       // guarded by mutex_
+    int64_t filesScanned_ = 0;                                       // guarded by mutex_
+    std::string currentPath_;                                        // guarded by mutex_
+    Clock::time_point lastProgressTick_ = Clock::time_point::min();  // guarded by mutex_
+    Clock::time_point lastCounterBumpAt_;                            // guarded by mutex_
+    int64_t lastRateFiles_ = 0;                                      // guarded by mutex_
+    Clock::time_point lastRateAt_;                                   // guarded by mutex_
+    double filesPerSecond_ = 0;                                      // guarded by mutex_
+
+    std::mutex watchdogMutex_;
+    std::condition_variable watchdogWake_;
+    bool watchdogStop_ = false;  // guarded by watchdogMutex_
+    std::thread watchdog_;       // started and joined by the scanning thread
+
+    // Set before the walk starts and read-only during it.
+    dev_t rootDevice_ = 0;
+    bool rootIsFileSystemRoot_ = false;
+
+    FileAllocationTracker allocation_;
+};
+
+}  // namespace cb
