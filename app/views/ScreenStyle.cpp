@@ -1,0 +1,275 @@
+#include "app/views/ScreenStyle.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStandardPaths>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/disk/Formatters.h"
+
+namespace cb::screen {
+
+QColor secondaryColor(const QPalette& palette) {
+    return withOpacity(palette.color(QPalette::WindowText), 0.5);
+}
+
+QColor accentColor(const QPalette& palette) {
+    return palette.color(QPalette::Highlight);
+}
+
+QColor systemOrange() {
+    return QColor(255, 149, 0);
+}
+
+QColor systemRed() {
+    return QColor(255, 59, 48);
+}
+
+QColor withOpacity(QColor color, double opacity) {
+    color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
+    return color;
+}
+
+QFont systemFont(int pixels, QFont::Weight weight) {
+    QFont font = QApplication::font();
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont monospacedFont(int pixels, QFont::Weight weight) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont roundedFont(int pixels, QFont::Weight weight) {
+    return systemFont(pixels, weight);
+}
+
+void setTextColor(QLabel* label, const QColor& color) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    label->setPalette(palette);
+}
+
+QString byteText(int64_t bytes) {
+    return QString::fromStdString(byteFormatter().string(std::max<int64_t>(bytes, 0)));
+}
+
+namespace {
+
+// System symbol names and the freedesktop icon names that show the same thing.
+struct SymbolName {
+    const char* symbol;
+    const char* icon;
+};
+constexpr SymbolName kSymbols[] = {
+    {"trash.fill", "user-trash-full-symbolic"},
+    {"lock.shield", "security-high-symbolic"},
+    {"lock.shield.fill", "security-high-symbolic"},
+    {"gearshape", "emblem-system-symbolic"},
+    {"exclamationmark.lock.fill", "changes-prevent-symbolic"},
+    {"xmark", "window-close-symbolic"},
+    {"internaldrive", "drive-harddisk-symbolic"},
+    {"house", "user-home-symbolic"},
+    {"folder", "folder-symbolic"},
+    {"clock.arrow.circlepath", "document-open-recent-symbolic"},
+};
+
+QString iconNameOf(const char* symbol) {
+    for (const SymbolName& entry : kSymbols) {
+        if (std::strcmp(entry.symbol, symbol) == 0) {
+            return QString::fromLatin1(entry.icon);
+        }
+    }
+    return QString();
+}
+
+// Folders that hold icon themes: Qt's own search paths and the XDG data folders.
+QStringList iconRoots() {
+    QStringList roots = QIcon::themeSearchPaths();
+    const QStringList data = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    for (const QString& folder : data) {
+        roots.append(folder + QStringLiteral("/icons"));
+    }
+    roots.removeDuplicates();
+    return roots;
+}
+
+// The current theme first; when the platform names no theme (the offscreen platform, minimal
+// sessions), the scalable icon of that name in any installed theme.
+QIcon themeIcon(const QString& name) {
+    QIcon icon = QIcon::fromTheme(name);
+    if (!icon.isNull() || name.isEmpty()) {
+        return icon;
+    }
+    for (const QString& root : iconRoots()) {
+        for (const QString& theme : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QDir scalable(root + u'/' + theme + QStringLiteral("/scalable"));
+            for (const QString& context : scalable.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                const QString file = scalable.filePath(context + u'/' + name + ".svg");
+                if (QFileInfo::exists(file)) {
+                    return QIcon(file);
+                }
+            }
+        }
+    }
+    return icon;
+}
+
+}  // namespace
+
+QPixmap symbolPixmap(const char* symbol, int pixels, const QColor& color, qreal devicePixelRatio) {
+    const int device = qRound(pixels * devicePixelRatio);
+    QPixmap pixmap(device, device);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QIcon icon = themeIcon(iconNameOf(symbol));
+    if (icon.isNull()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QRectF(0, 0, device, device).adjusted(2, 2, -2, -2));
+    } else {
+        // Symbolic icons are one colour; paint the tint through their shape.
+        icon.paint(&painter, QRect(0, 0, device, device));
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(QRect(0, 0, device, device), color);
+    }
+    painter.end();
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}
+
+QIcon symbolIcon(const char* symbol, int pixels, const QColor& color) {
+    QIcon icon;
+    icon.addPixmap(symbolPixmap(symbol, pixels, color, 1.0));
+    icon.addPixmap(symbolPixmap(symbol, pixels, color, 2.0));
+    return icon;
+}
+
+QLabel* symbolLabel(const char* symbol, int pixels, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("symbol:") + QLatin1String(symbol));
+    label->setFixedSize(pixels, pixels);
+    label->setPixmap(symbolPixmap(symbol, pixels, color, label->devicePixelRatioF()));
+    return label;
+}
+
+RoundedBox::RoundedBox(QWidget* parent) : QWidget(parent) {}
+
+void RoundedBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(withOpacity(secondaryColor(palette()), 0.08));
+    // A plain rounded rectangle stands in for the continuous-corner shape.
+    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+}
+
+namespace {
+
+QString prominentSheet(const QColor& fill, int pixels, int vertical, int horizontal) {
+    const QColor pressed = fill.darker(115);
+    const QColor disabled = withOpacity(fill, 0.45);
+    return QStringLiteral(
+               "QPushButton { background-color: %1; color: white; border: none;"
+               " border-radius: 6px; padding: %4px %5px; font-size: %6px; }"
+               "QPushButton:pressed { background-color: %2; }"
+               "QPushButton:disabled { background-color: %3; }")
+        .arg(fill.name(QColor::HexArgb), pressed.name(QColor::HexArgb),
+             disabled.name(QColor::HexArgb))
+        .arg(vertical)
+        .arg(horizontal)
+        .arg(pixels);
+}
+
+int controlFontPixels(ControlSize size) {
+    switch (size) {
+        case ControlSize::small:
+            return 11;
+        case ControlSize::regular:
+            return 13;
+        case ControlSize::large:
+            return 14;
+    }
+    return 13;
+}
+
+// Gives a dialog the keyboard focus whenever it is shown, so its scoped keys
+// work at once.
+class FocusOnShow : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            auto* widget = static_cast<QWidget*>(watched);
+            if (!widget->isAncestorOf(QApplication::focusWidget())) {
+                widget->setFocus(Qt::OtherFocusReason);
+            }
+        }
+        return false;
+    }
+};
+
+void bindKey(QWidget* dialog, QKeySequence key, QAbstractButton* button) {
+    auto* shortcut = new QShortcut(key, dialog);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, button, [button] {
+        if (button->isEnabled() && button->isVisible()) {
+            button->click();
+        }
+    });
+}
+
+}  // namespace
+
+void styleButton(QPushButton* button, ButtonLook look, ControlSize size) {
+    const int pixels = controlFontPixels(size);
+    button->setFont(systemFont(pixels));
+    const int vertical = size == ControlSize::small ? 2 : (size == ControlSize::large ? 6 : 4);
+    const int horizontal = size == ControlSize::small ? 8 : 12;
+    switch (look) {
+        case ButtonLook::standard:
+            button->setStyleSheet(QString());
+            break;
+        case ButtonLook::prominent:
+            button->setStyleSheet(
+                prominentSheet(accentColor(button->palette()), pixels, vertical, horizontal));
+            break;
+        case ButtonLook::destructive:
+            button->setStyleSheet(prominentSheet(systemRed(), pixels, vertical, horizontal));
+            break;
+    }
+}
+
+void bindDialogKeys(QWidget* dialog, QAbstractButton* returnButton, QAbstractButton* escapeButton) {
+    dialog->setFocusPolicy(Qt::StrongFocus);
+    dialog->installEventFilter(new FocusOnShow(dialog));
+    if (returnButton != nullptr) {
+        bindKey(dialog, QKeySequence(Qt::Key_Return), returnButton);
+        bindKey(dialog, QKeySequence(Qt::Key_Enter), returnButton);
+    }
+    if (escapeButton != nullptr) {
+        bindKey(dialog, QKeySequence(Qt::Key_Escape), escapeButton);
+    }
+}
+
+}  // namespace cb::screen

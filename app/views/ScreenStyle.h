@@ -1,0 +1,103 @@
+#pragma once
+
+// Small building blocks shared by the welcome and progress screens and the
+// dialogs: the platform colours they name (secondary, accent, orange, red),
+// fonts in logical pixels, the printf-style filling of table texts, the rounded
+// box behind facts and steps, button looks and the Return/Escape keys of a
+// dialog.
+//
+// Sizes are logical pixels throughout: one point of the layout is one
+// device-independent pixel.
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+
+class QAbstractButton;
+class QLabel;
+class QPushButton;
+
+namespace cb::screen {
+
+// The secondary label colour: the window text of `palette` at half strength.
+QColor secondaryColor(const QPalette& palette);
+
+// The accent colour of `palette` (its highlight).
+QColor accentColor(const QPalette& palette);
+
+// The fixed system tints the screens use.
+QColor systemOrange();
+QColor systemRed();
+
+// Returns `color` with its alpha multiplied by `opacity` (0..1).
+QColor withOpacity(QColor color, double opacity);
+
+// The application font at `pixels` logical pixels and `weight`.
+QFont systemFont(int pixels, QFont::Weight weight = QFont::Normal);
+
+// The system's fixed-pitch font at `pixels` logical pixels.
+QFont monospacedFont(int pixels, QFont::Weight weight = QFont::Normal);
+
+// The rounded design of the system font. Linux desktops have no rounded variant
+// of their UI font, so this is the system font; kept as its own call so the
+// places that ask for it are visible.
+QFont roundedFont(int pixels, QFont::Weight weight = QFont::Normal);
+
+// Sets the text colour of `label` (its window-text role).
+void setTextColor(QLabel* label, const QColor& color);
+
+// The byte text of a size: the shared byte formatter's text of `bytes`, a
+// negative count being shown as 0.
+QString byteText(int64_t bytes);
+
+// The pixmap of a system symbol named by its system name ("trash.fill") at
+// `pixels` logical pixels, tinted with `color`. The symbol is the matching
+// freedesktop icon of the installed icon themes; without one, a plain disc of
+// the tint stands in.
+QPixmap symbolPixmap(const char* symbol, int pixels, const QColor& color,
+                     qreal devicePixelRatio = 1.0);
+
+// The symbol as an icon for a button, tinted with `color`.
+QIcon symbolIcon(const char* symbol, int pixels, const QColor& color);
+
+// A label showing the symbol, sized `pixels` x `pixels`; owned by `parent`.
+QLabel* symbolLabel(const char* symbol, int pixels, const QColor& color, QWidget* parent);
+
+// A box with a rounded background of radius 8 filled with the secondary colour
+// at opacity 0.08. Children are laid out by the layout set on it.
+class RoundedBox : public QWidget {
+  public:
+    // REQUIRES: called on the UI thread.
+    explicit RoundedBox(QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// How a push button looks: the platform's default push button, or the filled,
+// prominent "bordered prominent" look, tinted with the accent colour or red for
+// destructive actions.
+enum class ButtonLook { standard, prominent, destructive };
+
+// Control sizes of the platform: small (banner and cards), regular, large
+// (welcome screen).
+enum class ControlSize { small, regular, large };
+
+// Applies `look` and `size` to `button`. The prominent looks are drawn with a
+// style sheet on the button alone; the standard look keeps the application
+// style.
+void styleButton(QPushButton* button, ButtonLook look, ControlSize size);
+
+// Makes Return press `returnButton` and Escape press `escapeButton` (either may
+// be null) while the keyboard focus is inside `dialog`, so two dialogs on
+// screen never fight over a key. The dialog takes the focus each time it is
+// shown, so its keys work at once. REQUIRES: the buttons are children of
+// `dialog`.
+void bindDialogKeys(QWidget* dialog, QAbstractButton* returnButton, QAbstractButton* escapeButton);
+
+}  // namespace cb::screen
