@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/preferences/PlistCodec.h"
@@ -70,6 +75,44 @@ TEST(BundleTest, FindsTheBundleOfAnExecutableByItsPathShape) {
 TEST(BundleTest, OutsideABundleTheMainIdentifierIsTheFallback) {
     EXPECT_FALSE(Bundle::main().has_value());
     EXPECT_EQ(Bundle::mainBundleIdentifier(), kFallbackBundleIdentifier);
+}
+
+// Runs `executable` with only the child test below and returns what it printed.
+std::string runChild(const fs::path& executable) {
+    std::string command =
+        "CB_BUNDLE_CHILD=1 '" + executable.string() + "' --gtest_filter=BundleChildProcess.* 2>&1";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        std::array<char, 256> buffer{};
+        while (fgets(buffer.data(), buffer.size(), pipe) != nullptr) {
+            output += buffer.data();
+        }
+        pclose(pipe);
+    }
+    return output;
+}
+
+TEST(BundleTest, AProgramStartedFromABundleFindsItsOwnIdentifier) {
+    TemporaryFolder folder;
+    fs::path bundle =
+        makeBundle(folder.path(), "Probe.app",
+                   encodeXmlPlist(PlistDictionary{{"CFBundleIdentifier", "com.example.Probe"}}));
+    fs::path copy = bundle / "Contents" / "MacOS" / "probe";
+    fs::copy_file(fs::read_symlink("/proc/self/exe"), copy);
+    std::string output = runChild(copy);
+    EXPECT_NE(output.find("main bundle: com.example.Probe at " + bundle.string()),
+              std::string::npos)
+        << output;
+}
+
+// Runs only when started by runChild(): reports the bundle this process runs from.
+TEST(BundleChildProcess, ReportsTheMainBundle) {
+    if (std::getenv("CB_BUNDLE_CHILD") == nullptr) {
+        GTEST_SKIP() << "helper of BundleTest";
+    }
+    const std::optional<Bundle>& bundle = Bundle::main();
+    std::printf("main bundle: %s at %s\n", Bundle::mainBundleIdentifier().c_str(),
+                bundle ? bundle->bundlePath().c_str() : "(none)");
 }
 
 }  // namespace
