@@ -1,0 +1,105 @@
+#include "app/views/SunburstPainter.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPen>
+#include <cmath>
+
+#include "app/disk/FileNode.h"
+#include "app/views/ViewStyle.h"
+
+namespace cb {
+
+namespace {
+
+QRectF circleRect(const ChartGeometry& g, double radius) {
+    return QRectF(g.centerX - radius, g.centerY - radius, 2 * radius, 2 * radius);
+}
+
+QPointF pointAt(const ChartGeometry& g, double angle, double radius) {
+    return QPointF(g.centerX + std::sin(angle) * radius, g.centerY - std::cos(angle) * radius);
+}
+
+bool isDimmed(const Segment& segment, const Segment* underPointer) {
+    return underPointer != nullptr && !isSameOrDescendant(segment.node, underPointer->node);
+}
+
+void paintCentreDisc(QPainter& painter, const ChartGeometry& g, const SunburstColors& colors) {
+    painter.setBrush(style::withOpacity(colors.windowBackground, 0.85));
+    painter.setPen(QPen(style::withOpacity(Qt::white, 0.15), 1.0));
+    painter.drawEllipse(circleRect(g, g.holeRadius));
+}
+
+}  // namespace
+
+QPainterPath segmentPath(const Segment& s, const ChartGeometry& g) {
+    const QtArcAngles arc = toQtArcAngles(s.startAngle, s.endAngle);
+    QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
+    path.moveTo(pointAt(g, s.startAngle, s.outerRadius));
+    path.arcTo(circleRect(g, s.outerRadius), arc.startDegrees, arc.sweepDegrees);
+    path.lineTo(pointAt(g, s.endAngle, s.innerRadius));
+    path.arcTo(circleRect(g, s.innerRadius), arc.startDegrees + arc.sweepDegrees,
+               -arc.sweepDegrees);
+    path.closeSubpath();
+    return path;
+}
+
+QColor segmentFill(const Segment& segment, bool dimmed) {
+    const RingTone tone = ringTone(segment.ring);
+    return QColor::fromHsvF(static_cast<float>(segment.colorHue),
+                            static_cast<float>(tone.saturation),
+                            static_cast<float>(tone.brightness), dimmed ? 0.35f : 1.0f);
+}
+
+void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
+                   std::span<const Segment> segments, const Segment* underPointer,
+                   const SunburstColors& colors) {
+    if (!geometry.drawable()) {
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QPen hairline(style::withOpacity(Qt::white, 0.35), 0.8);
+    const QPen highlight(Qt::white, 2.2);
+    for (const Segment& segment : segments) {
+        const QPainterPath path = segmentPath(segment, geometry);
+        painter.fillPath(path, segmentFill(segment, isDimmed(segment, underPointer)));
+        painter.strokePath(path, hairline);
+        if (underPointer != nullptr && segment.node == underPointer->node) {
+            painter.strokePath(path, highlight);
+        }
+    }
+    paintCentreDisc(painter, geometry, colors);
+    painter.restore();
+}
+
+void paintCentreLabel(QPainter& painter, const ChartGeometry& g, const SunburstLabel& label,
+                      const SunburstColors& colors) {
+    const QFont nameFont = style::systemFont(14, QFont::Medium);
+    const QFont sizeFont = style::systemFont(22, QFont::DemiBold);
+    const QFont countFont = style::systemFont(11);
+    const QFontMetricsF nameMetrics(nameFont), sizeMetrics(sizeFont), countMetrics(countFont);
+    const double spacing = 4;
+    const double total =
+        nameMetrics.height() + sizeMetrics.height() + countMetrics.height() + 2 * spacing;
+    const double maxNameWidth = std::max(0.0, 1.6 * g.holeRadius);
+    const QString name = nameMetrics.elidedText(label.name, Qt::ElideMiddle, maxNameWidth);
+
+    painter.save();
+    double top = g.centerY - total / 2;
+    auto line = [&](const QString& text, const QFont& font, const QFontMetricsF& metrics,
+                    const QColor& color) {
+        painter.setFont(font);
+        painter.setPen(color);
+        const double width = metrics.horizontalAdvance(text);
+        painter.drawText(QPointF(g.centerX - width / 2, top + metrics.ascent()), text);
+        top += metrics.height() + spacing;
+    };
+    line(name, nameFont, nameMetrics, colors.secondaryText);
+    line(label.size, sizeFont, sizeMetrics, colors.primaryText);
+    line(label.fileCount, countFont, countMetrics, style::withOpacity(colors.secondaryText, 0.8));
+    painter.restore();
+}
+
+}  // namespace cb

@@ -1,0 +1,175 @@
+#include "app/views/SunburstView.h"
+
+#include <QContextMenuEvent>
+#include <QEasingCurve>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVariantAnimation>
+#include <algorithm>
+
+#include "app/disk/FileNode.h"
+#include "app/disk/Formatters.h"
+#include "app/localization/LocalizationManager.h"
+#include "app/views/FileCountText.h"
+#include "app/views/FocusSpring.h"
+#include "app/views/NodeTrail.h"
+#include "app/views/SunburstPainter.h"
+#include "app/views/ViewStyle.h"
+
+namespace cb {
+
+namespace {
+
+bool isOpenable(const FileNode* node) {
+    return node != nullptr && node->isDirectory() && !node->children().empty();
+}
+
+}  // namespace
+
+SunburstView::SunburstView(LocalizationManager& loc, QWidget* parent)
+    : QWidget(parent), loc_(loc), crossfade_(new QVariantAnimation(this)) {
+    setMouseTracking(true);
+    setAttribute(Qt::WA_Hover, false);
+    crossfade_->setStartValue(0.0);
+    crossfade_->setEndValue(1.0);
+    crossfade_->setDuration(static_cast<int>(kFocusSpringSeconds * 1000));
+    QEasingCurve spring;
+    spring.setCustomType([](qreal progress) -> qreal { return focusSpringEasing(progress); });
+    crossfade_->setEasingCurve(spring);
+    connect(crossfade_, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    connect(crossfade_, &QVariantAnimation::finished, this, [this] {
+        previousFrame_ = QPixmap();
+        update();
+    });
+}
+
+SunburstView::~SunburstView() = default;
+
+void SunburstView::setFocusNode(FileNode* focus, FocusChange change) {
+    if (change == FocusChange::animated && focus != focus_ && isVisible()) {
+        startCrossfade();
+    }
+    focus_ = focus;
+    update();
+}
+
+void SunburstView::startCrossfade() {
+    crossfade_->stop();
+    previousFrame_ = QPixmap();  // grab() paints through paintEvent; keep the old fade out of it
+    previousFrame_ = grab();
+    crossfade_->start();
+}
+
+ChartGeometry SunburstView::geometry() const {
+    return chartGeometry(width(), height());
+}
+
+std::vector<Segment> SunburstView::TEST_segments() const {
+    return layoutChart(focus_, geometry());
+}
+
+FileNode* SunburstView::nodeAt(QPointF point) const {
+    const ChartGeometry g = geometry();
+    const std::vector<Segment> segments = layoutChart(focus_, g);
+    const Segment* segment = segmentAt(point.x() - g.centerX, point.y() - g.centerY, segments);
+    return segment == nullptr ? nullptr : segment->node;
+}
+
+void SunburstView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const ChartGeometry g = geometry();
+    if (g.drawable()) {
+        const std::vector<Segment> segments = layoutChart(focus_, g);
+        const Segment* under = nullptr;
+        if (mouseLocation_) {
+            under = segmentAt(mouseLocation_->x() - g.centerX, mouseLocation_->y() - g.centerY,
+                              segments);
+        }
+        const SunburstColors colors{palette().color(QPalette::Window),
+                                    style::primaryText(palette()), style::secondaryText(palette())};
+        paintSunburst(painter, g, segments, under, colors);
+        paintFocusLabel(painter, g);
+    }
+    if (!previousFrame_.isNull()) {
+        // The spring overshoots slightly; the old frame's opacity stays within 0..1.
+        const double position = crossfade_->currentValue().toDouble();
+        painter.setOpacity(std::clamp(1.0 - position, 0.0, 1.0));
+        painter.drawPixmap(0, 0, previousFrame_);
+    }
+}
+
+void SunburstView::paintFocusLabel(QPainter& painter, const ChartGeometry& g) const {
+    if (focus_ == nullptr) {
+        return;
+    }
+    const SunburstColors colors{palette().color(QPalette::Window), style::primaryText(palette()),
+                                style::secondaryText(palette())};
+    const SunburstLabel label{
+        QString::fromStdString(focus_->name()),
+        QString::fromStdString(byteFormatter().string(std::max<int64_t>(focus_->size(), 0))),
+        QString::fromStdString(fileCountText(focus_->fileCount()))};
+    paintCentreLabel(painter, g, label, colors);
+}
+
+void SunburstView::mouseMoveEvent(QMouseEvent* event) {
+    mouseLocation_ = event->position();
+    hovered_ = nodeAt(*mouseLocation_);
+    if (onHover_) {
+        onHover_(hovered_);
+    }
+    update();
+}
+
+void SunburstView::leaveEvent(QEvent*) {
+    mouseLocation_.reset();
+    hovered_ = nullptr;
+    if (onHover_) {
+        onHover_(nullptr);
+    }
+    update();
+}
+
+void SunburstView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !mouseLocation_) {
+        return;
+    }
+    FileNode* node = nodeAt(*mouseLocation_);
+    if (isOpenable(node) && onDrillIn_) {
+        onDrillIn_(node);
+    }
+}
+
+std::unique_ptr<QMenu> SunburstView::buildContextMenu() {
+    if (hovered_ == nullptr || focus_ == nullptr) {
+        return nullptr;
+    }
+    auto menu = std::make_unique<QMenu>(this);
+    // The menu runs its own event loop; the tree may change before an entry is chosen, so each
+    // entry finds its node again and does nothing when it is gone.
+    const NodeTrail trail(focus_, hovered_);
+    auto entry = [this, trail](NodeAction SunburstView::*action) {
+        return [this, trail, action] {
+            FileNode* node = trail.resolve(focus_);
+            if (node != nullptr && this->*action) {
+                (this->*action)(node);
+            }
+        };
+    };
+    menu->addAction(loc_.qtext("menu.revealInFinder"), this, entry(&SunburstView::onReveal_));
+    if (isOpenable(hovered_)) {
+        menu->addAction(loc_.qtext("menu.openHere"), this, entry(&SunburstView::onDrillIn_));
+    }
+    menu->addSeparator();
+    menu->addAction(loc_.qtext("menu.moveToTrash"), this, entry(&SunburstView::onRequestDelete_));
+    return menu;
+}
+
+void SunburstView::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu = buildContextMenu();
+    if (menu) {
+        menu->exec(event->globalPos());
+    }
+}
+
+}  // namespace cb

@@ -1,0 +1,134 @@
+// Measures what one redraw of the disk map costs: the layout of the focus into segments, the hit
+// test of the pointer and the painting of a 1000 x 800 chart, on a synthetic tree of 500,000
+// entries (a wide, deep mix of folders and files with log-normal sizes, like a system volume).
+//
+// Run: build/bench/sunburst/sunburst_layout_bench [--benchmark_repetitions=5]
+// A redraw has one frame (16 ms) at 60 Hz; the target is well under that.
+
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <cmath>
+#include <deque>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "app/disk/FileNode.h"
+#include "app/views/SunburstLayout.h"
+#include "app/views/SunburstPainter.h"
+
+namespace {
+
+using cb::FileNode;
+
+// Sums folder sizes and file counts bottom-up (iterative: the tree may be deep).
+void sumTotals(FileNode& root) {
+    std::vector<FileNode*> order{&root};
+    for (size_t i = 0; i < order.size(); ++i) {
+        for (const auto& child : order[i]->children()) {
+            order.push_back(child.get());
+        }
+    }
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        FileNode* node = *it;
+        if (!node->isDirectory()) {
+            continue;
+        }
+        int64_t size = 0, files = 0;
+        for (const auto& child : node->children()) {
+            size += child->size();
+            files += child->fileCount();
+        }
+        node->setSize(size);
+        node->setFileCount(files);
+    }
+}
+
+// A deterministic tree of `entries` nodes: folders get 1 to 60 children, a quarter of them
+// folders; file sizes are log-normal around 30 KB with a long tail.
+std::unique_ptr<FileNode> makeTree(int64_t entries) {
+    std::mt19937_64 rng(20261210);
+    std::lognormal_distribution<double> fileSize(10.3, 2.2);
+    auto root = std::make_unique<FileNode>("", true, nullptr);
+    root->setRootPath("/");
+    std::deque<FileNode*> folders{root.get()};
+    int64_t made = 1;
+    while (!folders.empty() && made < entries) {
+        FileNode* folder = folders.front();
+        folders.pop_front();
+        const int64_t count = std::min<int64_t>(1 + rng() % 60, entries - made);
+        FileNode::Children children;
+        for (int64_t i = 0; i < count; ++i) {
+            const bool isDir = rng() % 4 == 0;
+            auto child = std::make_unique<FileNode>("n" + std::to_string(made + i), isDir, folder);
+            if (!isDir) {
+                child->setSize(static_cast<int64_t>(fileSize(rng)) + 4096);
+                child->setFileCount(1);
+            } else {
+                folders.push_back(child.get());
+            }
+            children.push_back(std::move(child));
+        }
+        made += count;
+        folder->setChildren(std::move(children));
+    }
+    sumTotals(*root);
+    root->sortChildrenBySize();
+    return root;
+}
+
+FileNode& tree() {
+    static const std::unique_ptr<FileNode> root = makeTree(500'000);
+    return *root;
+}
+
+const cb::SunburstColors kColors{QColor(236, 236, 236), Qt::black, QColor(0, 0, 0, 140)};
+
+void BM_Relayout(benchmark::State& state) {
+    const cb::ChartGeometry geometry = cb::chartGeometry(1000, 800);
+    size_t count = 0;
+    for (auto _ : state) {
+        auto segments = cb::layoutChart(&tree(), geometry);
+        count = segments.size();
+        benchmark::DoNotOptimize(segments.data());
+    }
+    state.counters["segments"] = static_cast<double>(count);
+}
+BENCHMARK(BM_Relayout)->Unit(benchmark::kMillisecond);
+
+// One pointer movement as the chart handles it: relayout, hit test, paint with the branch under
+// the pointer highlighted, centre label included.
+void BM_RelayoutHitTestAndPaint(benchmark::State& state) {
+    const cb::ChartGeometry geometry = cb::chartGeometry(1000, 800);
+    QImage image(1000, 800, QImage::Format_ARGB32_Premultiplied);
+    const cb::SunburstLabel label{"Macintosh HD", "412.3 GB", "500000 files"};
+    for (auto _ : state) {
+        auto segments = cb::layoutChart(&tree(), geometry);
+        const double r = geometry.holeRadius + geometry.ringWidth * 1.5;
+        const cb::Segment* under = cb::segmentAt(r * 0.6, -r * 0.8, segments);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        cb::paintSunburst(painter, geometry, segments, under, kColors);
+        cb::paintCentreLabel(painter, geometry, label, kColors);
+        painter.end();
+        benchmark::DoNotOptimize(image.bits());
+    }
+}
+BENCHMARK(BM_RelayoutHitTestAndPaint)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    tree();  // build outside the timed loops
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
