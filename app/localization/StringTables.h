@@ -37,6 +37,7 @@ using StringTable =
 // from any thread) and never change afterwards.
 const StringTable& stringTable(Language language);
 
+// The four fixed lists, one per file; use stringList() instead.
 namespace strings {
 std::span<const StringEntry> english();
 std::span<const StringEntry> russian();
