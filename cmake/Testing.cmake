@@ -10,6 +10,7 @@ function(cb_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen\;CB_TEST_OUTPUT_DIR=${CMAKE_BINARY_DIR}/test-output"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+      ENVIRONMENT_MODIFICATION "CB_TEST_OUTPUT_DIR=set:${CMAKE_BINARY_DIR}/test-output"
     DISCOVERY_TIMEOUT 60)
 endfunction()
