@@ -1,0 +1,178 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/DispatchGroup.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "sdk/promises/VPLValue.h"
+#include "sdk/utilities/Error.h"
+
+// The SDK's single-assignment asynchronous result.
+//
+// A promise starts pending and is settled once: fulfilled with a value (any VPLValue but an
+// error) or rejected with an error. Callbacks are registered with a queue and always run later
+// on that queue, never on the thread that settles the promise or registers the callback; the
+// default queue is the dispatch main queue.
+//
+// Invariants:
+//  1. The state leaves kPending at most once; afterwards state_, value_ and error_ never change.
+//  2. A promise is never fulfilled with an error: `fulfill` with an error rejects. So `value()`
+//     is never an error, and `error()` is ok unless the promise is rejected.
+//  3. Each promise made pending counts once in the class-wide dispatch group until it settles
+//     or is destroyed; each callback task counts in the group until it has run. The group is
+//     empty exactly when no promise is pending and no callback waits or runs.
+//  4. observers_ and pendingObjects_ are empty once the promise has settled.
+//
+// States and transitions:
+//
+//   (made by pendingPromise) --> kPending --fulfill(value)--------> kFulfilled
+//                                   |    \--fulfill(error), reject--> kRejected
+//                                   \--destroyed unsettled: leaves the group
+//   (made by resolvedWith) --> kFulfilled or kRejected directly (never in the group)
+//
+// A settling call on a settled promise does nothing: racing producers (timeouts, the inputs of
+// a combinator) lose that way.
+//
+// Lifetime: a promise is always owned by std::shared_ptr. A pending promise lives while
+// something holds it: the caller, or the observers of another promise that will settle it
+// (chaining and adoption hold it strongly).
+//
+// Contracts: a broken REQUIRES goes to the calling thread's SDK assertion handler, which
+// throws by default (see VPLAssert.h); should an installed handler return, the call does
+// nothing and a promise-making call returns null.
+//
+// Thread-safety: every member function may be called from any thread. Settling and observing
+// are serialised per promise by its own mutex; observers only submit tasks to their queues, so
+// no user code ever runs under a promise's lock.
+class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
+  public:
+    enum class State : std::int64_t { kPending = 0, kFulfilled = 1, kRejected = 2 };
+
+    using Ptr = std::shared_ptr<VPLPromise>;
+    using Queue = platform::QueueRef;
+
+    // Callables of the core.
+    using OnFulfill = std::function<void(const VPLValue& value)>;
+    using OnReject = std::function<void(const sdk::Error& error)>;
+    using ChainedFulfill = std::function<VPLValue(const VPLValue& value)>;
+    using ChainedReject = std::function<VPLValue(const sdk::Error& error)>;
+
+    // ---- Class-wide state ----
+
+    // Returns the queue that callbacks run on when the caller names none: the dispatch main
+    // queue unless `setDefaultDispatchQueue` replaced it.
+    static Queue defaultDispatchQueue();
+
+    // Replaces the default queue for every later call that names no queue.
+    // REQUIRES: queue is not null ("queue").
+    static void setDefaultDispatchQueue(Queue queue);
+
+    // Returns the class-wide dispatch group: pending promises and waiting or running callback
+    // tasks are its members.
+    static const platform::DispatchGroup& dispatchGroup();
+
+    // ---- Making promises ----
+
+    // Returns a new pending promise (it enters the class-wide group).
+    static Ptr pendingPromise();
+
+    // Returns a new promise already settled with `resolution`: rejected when it is an error,
+    // else fulfilled with it (nil included). It never enters the group.
+    static Ptr resolvedWith(VPLValue resolution);
+
+    // Returns a callable that returns `pendingPromise()`.
+    static std::function<Ptr()> pending();
+
+    // Returns a callable that returns `resolvedWith(resolution)`.
+    static std::function<Ptr(VPLValue)> resolved();
+
+    // ---- Settling ----
+
+    // Fulfils the promise with `value`, or rejects it when `value` is an error. Does nothing
+    // when the promise has already settled. A promise value is stored as it is (not adopted).
+    void fulfill(VPLValue value);
+
+    // Rejects the promise with `error`. Does nothing when the promise has already settled.
+    // REQUIRES: !error.ok() (else reports "Invalid error type." and leaves the promise as it
+    // is).
+    void reject(sdk::Error error);
+
+    // Keeps `object` alive until the promise settles; ignored when it has settled already.
+    // REQUIRES: object is not null ("object").
+    void addPendingObject(std::shared_ptr<void> object);
+
+    // ---- Reading ----
+
+    State state() const;
+    bool isPending() const { return state() == State::kPending; }
+    bool isFulfilled() const { return state() == State::kFulfilled; }
+    bool isRejected() const { return state() == State::kRejected; }
+
+    // The fulfilment value; nil unless fulfilled.
+    VPLValue value() const;
+
+    // The rejection error; ok unless rejected.
+    sdk::Error error() const;
+
+    // "<VPLPromise 0x...> Pending", "<VPLPromise 0x...> Fulfilled: <value>" or
+    // "<VPLPromise 0x...> Rejected: <error>".
+    std::string description() const;
+
+    // ---- Observing and chaining ----
+
+    // Arranges for exactly one of `onFulfill(value)` and `onReject(error)` to run on `queue`,
+    // as a task of the class-wide group, once the promise has settled (also when it has
+    // settled already: never inline). Callbacks observed on one serial queue run in the order
+    // they were registered.
+    // REQUIRES: queue ("queue"), onFulfill ("onFulfill") and onReject ("onReject") are given.
+    void observeOnQueue(const Queue& queue, OnFulfill onFulfill, OnReject onReject);
+
+    // Returns a new pending promise that settles from this one through the transforms, each
+    // run on `queue`: with transform(value or error) when one is given, else with the value
+    // or error itself. A transform's result settles the new promise by the resolution rule:
+    // a promise is adopted (the new promise settles as it settles), an error rejects, anything
+    // else (nil included) fulfils.
+    // REQUIRES: queue is not null ("queue").
+    Ptr chainOnQueue(const Queue& queue, ChainedFulfill chainedFulfill,
+                     ChainedReject chainedReject);
+
+    ~VPLPromise();
+    VPLPromise(const VPLPromise&) = delete;
+    VPLPromise& operator=(const VPLPromise&) = delete;
+
+    // Public only for std::make_shared; use the factories.
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+    explicit VPLPromise(Passkey);              // pending, in the group
+    VPLPromise(Passkey, VPLValue resolution);  // settled, outside the group
+
+  private:
+    using Observer = std::function<void(State state, const VPLValue& resolution)>;
+
+    // Settles `target` by the resolution rule from `resolution`, adopting a promise by
+    // observing it on `queue`. The building block of chaining and the operators.
+    static void resolve(const Ptr& target, const Queue& queue, const VPLValue& resolution);
+
+    // Moves a pending promise to `state` with `resolution`; does nothing once settled.
+    void settle(State state, VPLValue resolution);
+
+    mutable std::mutex mutex_;
+    State state_ = State::kPending;                      // guarded by mutex_
+    VPLValue value_;                                     // guarded by mutex_
+    sdk::Error error_;                                   // guarded by mutex_
+    std::vector<Observer> observers_;                    // guarded by mutex_
+    std::vector<std::shared_ptr<void>> pendingObjects_;  // guarded by mutex_
+};
+
+// Waits until the class-wide group is empty (no promise pending, no callback waiting or
+// running), for at most `timeout` seconds. Returns true when it became empty in time. Called on
+// the process's main thread it drains the dispatch main queue while it waits, in slices of
+// 0.01 s, so callbacks on the default queue can run; on any other thread it only waits.
+// REQUIRES: not called from a promise callback (the callback itself keeps the group busy).
+bool VPLPromiseWaitUntilIdle(double timeout);

@@ -1,0 +1,285 @@
+#include "sdk/promises/VPLPromise.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/MainQueue.h"
+#include "sdk/promises/VPLValue.h"
+#include "sdk/utilities/AssertionHandler.h"
+#include "tests/sdk/promises/PromiseTestSupport.h"
+
+namespace {
+
+using promises_test::contractViolation;
+using promises_test::eventually;
+using promises_test::settles;
+using promises_test::testError;
+
+struct SettleCase {
+    const char* name;
+    std::function<VPLPromise::Ptr()> make;
+    VPLPromise::State state;
+    VPLValue value;
+    sdk::Error error;
+};
+
+TEST(VPLPromiseCore, SettlesOnceByTheResolutionRule) {
+    const sdk::Error e1 = testError(1);
+    const std::vector<SettleCase> cases = {
+        {"fulfill nil",
+         [] {
+             auto p = VPLPromise::pendingPromise();
+             p->fulfill(VPLValue());
+             return p;
+         },
+         VPLPromise::State::kFulfilled, VPLValue(), sdk::Error()},
+        {"fulfill with an error rejects",
+         [&] {
+             auto p = VPLPromise::pendingPromise();
+             p->fulfill(e1);
+             return p;
+         },
+         VPLPromise::State::kRejected, VPLValue(), e1},
+        {"second settle ignored",
+         [&] {
+             auto p = VPLPromise::pendingPromise();
+             p->fulfill(7);
+             p->reject(e1);
+             p->fulfill(8);
+             return p;
+         },
+         VPLPromise::State::kFulfilled, VPLValue(7), sdk::Error()},
+        {"reject then fulfill",
+         [&] {
+             auto p = VPLPromise::pendingPromise();
+             p->reject(e1);
+             p->fulfill(8);
+             p->reject(testError(2));
+             return p;
+         },
+         VPLPromise::State::kRejected, VPLValue(), e1},
+        {"resolvedWith value", [] { return VPLPromise::resolvedWith("x"); },
+         VPLPromise::State::kFulfilled, VPLValue("x"), sdk::Error()},
+        {"resolvedWith error", [&] { return VPLPromise::resolvedWith(e1); },
+         VPLPromise::State::kRejected, VPLValue(), e1},
+        {"resolved callable", [] { return VPLPromise::resolved()(sdk::Value()); },
+         VPLPromise::State::kFulfilled, VPLValue(sdk::Value()), sdk::Error()},
+        {"pending callable", [] { return VPLPromise::pending()(); }, VPLPromise::State::kPending,
+         VPLValue(), sdk::Error()},
+    };
+    for (const SettleCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        VPLPromise::Ptr p = c.make();
+        EXPECT_EQ(p->state(), c.state);
+        EXPECT_EQ(p->value(), c.value);
+        EXPECT_EQ(VPLValue(p->error()), VPLValue(c.error));
+        EXPECT_FALSE(p->value().isError());
+    }
+}
+
+TEST(VPLPromiseCore, CallbacksNeverRunInlineAndRunExactlyOnce) {
+    int fulfilled = 0;
+    int rejected = 0;
+    auto countFulfil = [&](const VPLValue&) { ++fulfilled; };
+    auto countReject = [&](const sdk::Error&) { ++rejected; };
+
+    auto settled = VPLPromise::resolvedWith(1);
+    settled->observeOnQueue(platform::DispatchQueue::main(), countFulfil, countReject);
+    auto pending = VPLPromise::pendingPromise();
+    pending->observeOnQueue(platform::DispatchQueue::main(), countFulfil, countReject);
+    pending->reject(testError(3));
+    pending->reject(testError(4));
+    pending->fulfill(5);
+    EXPECT_EQ(fulfilled + rejected, 0) << "a callback ran inline";
+
+    ASSERT_TRUE(eventually([&] { return fulfilled + rejected == 2; }));
+    platform::drainMainQueue();
+    EXPECT_EQ(fulfilled, 1);
+    EXPECT_EQ(rejected, 1);
+}
+
+TEST(VPLPromiseCore, ObserversOnASerialQueueRunInRegistrationOrder) {
+    auto queue = platform::DispatchQueue::createSerial("test.order");
+    for (bool settleFirst : {false, true}) {
+        SCOPED_TRACE(settleFirst ? "settled before observing" : "settled after observing");
+        auto p = VPLPromise::pendingPromise();
+        if (settleFirst) {
+            p->fulfill(1);
+        }
+        std::vector<int> order;  // written on `queue` only
+        std::atomic<int> ran{0};
+        for (int i = 0; i < 3; ++i) {
+            p->observeOnQueue(
+                queue,
+                [&, i](const VPLValue&) {
+                    order.push_back(i);
+                    ++ran;
+                },
+                [](const sdk::Error&) {});
+        }
+        p->fulfill(2);
+        ASSERT_TRUE(eventually([&] { return ran == 3; }));
+        queue->sync([] {});
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    }
+}
+
+TEST(VPLPromiseCore, ChainSettlesThroughTransforms) {
+    const sdk::Error e1 = testError(1);
+    auto main = platform::DispatchQueue::main();
+    auto source = VPLPromise::pendingPromise();
+    auto inner = VPLPromise::pendingPromise();
+
+    auto passThrough = source->chainOnQueue(main, nullptr, nullptr);
+    auto adopting = source->chainOnQueue(
+        main, [inner](const VPLValue&) { return VPLValue(inner); }, nullptr);
+    auto failing = source->chainOnQueue(
+        main, [&](const VPLValue&) { return VPLValue(e1); }, nullptr);
+    auto doubled = source->chainOnQueue(
+        main, [](const VPLValue& v) { return VPLValue(*v.value()->intValue() * 2); }, nullptr);
+    source->fulfill(21);
+
+    ASSERT_TRUE(settles(doubled));
+    ASSERT_TRUE(settles(passThrough));
+    ASSERT_TRUE(settles(failing));
+    EXPECT_EQ(doubled->value(), VPLValue(42));
+    EXPECT_EQ(passThrough->value(), VPLValue(21));
+    EXPECT_TRUE(failing->error().is("test.domain", 1));
+
+    platform::drainMainQueue();
+    EXPECT_TRUE(adopting->isPending()) << "adoption must wait for the returned promise";
+    inner->reject(testError(9));
+    ASSERT_TRUE(settles(adopting));
+    EXPECT_TRUE(adopting->error().is("test.domain", 9));
+}
+
+TEST(VPLPromiseCore, ChainOfARejectionPassesOrRecovers) {
+    auto main = platform::DispatchQueue::main();
+    auto source = VPLPromise::resolvedWith(testError(5));
+    bool fulfilTransformRan = false;
+    auto passed = source->chainOnQueue(
+        main,
+        [&](const VPLValue& v) {
+            fulfilTransformRan = true;
+            return v;
+        },
+        nullptr);
+    auto recovered = source->chainOnQueue(
+        main, nullptr, [](const sdk::Error& e) { return VPLValue(e.code() + 100); });
+    ASSERT_TRUE(settles(passed));
+    ASSERT_TRUE(settles(recovered));
+    EXPECT_FALSE(fulfilTransformRan);
+    EXPECT_TRUE(passed->error().is("test.domain", 5));
+    EXPECT_EQ(recovered->value(), VPLValue(105));
+}
+
+TEST(VPLPromiseCore, DescriptionFollowsTheState) {
+    auto p = VPLPromise::pendingPromise();
+    const std::string text = p->description();
+    const std::string prefix = text.substr(0, text.find('>') + 1);
+    EXPECT_EQ(text.rfind("<VPLPromise 0x", 0), 0u) << text;
+    EXPECT_EQ(text, prefix + " Pending");
+    EXPECT_GT(prefix.size(), std::string("<VPLPromise 0x>").size()) << text;
+
+    p->fulfill("done");
+    EXPECT_EQ(p->description(), prefix + " Fulfilled: " + VPLValue("done").description());
+
+    auto r = VPLPromise::resolvedWith(testError(2));
+    EXPECT_NE(r->description().find("> Rejected: test.domain error 2: failure 2"),
+              std::string::npos)
+        << r->description();
+}
+
+TEST(VPLPromiseCore, PendingObjectsLiveUntilSettlement) {
+    auto p = VPLPromise::pendingPromise();
+    auto object = std::make_shared<int>(1);
+    std::weak_ptr<int> watch = object;
+    p->addPendingObject(std::move(object));
+    EXPECT_FALSE(watch.expired());
+    p->fulfill(VPLValue());
+    EXPECT_TRUE(watch.expired());
+
+    auto late = std::make_shared<int>(2);
+    p->addPendingObject(late);
+    EXPECT_EQ(late.use_count(), 1) << "a settled promise must not keep objects";
+}
+
+TEST(VPLPromiseCore, ContractViolationsReportTheParameterAndChangeNothing) {
+    auto p = VPLPromise::pendingPromise();
+    auto main = platform::DispatchQueue::main();
+    auto onFulfill = [](const VPLValue&) {};
+    auto onReject = [](const sdk::Error&) {};
+    struct Case {
+        const char* expected;
+        std::function<void()> call;
+    };
+    const std::vector<Case> cases = {
+        {"Invalid parameter not satisfying: queue",
+         [&] { p->observeOnQueue(nullptr, onFulfill, onReject); }},
+        {"Invalid parameter not satisfying: onFulfill",
+         [&] { p->observeOnQueue(main, nullptr, onReject); }},
+        {"Invalid parameter not satisfying: onReject",
+         [&] { p->observeOnQueue(main, onFulfill, nullptr); }},
+        {"Invalid parameter not satisfying: queue",
+         [&] { (void)p->chainOnQueue(nullptr, nullptr, nullptr); }},
+        {"Invalid parameter not satisfying: queue",
+         [] { VPLPromise::setDefaultDispatchQueue(nullptr); }},
+        {"Invalid parameter not satisfying: object", [&] { p->addPendingObject(nullptr); }},
+        {"Invalid error type.", [&] { p->reject(sdk::Error()); }},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(contractViolation(c.call), c.expected);
+    }
+    EXPECT_TRUE(p->isPending());
+    EXPECT_EQ(VPLPromise::defaultDispatchQueue(), main);
+
+    // A handler that returns: the calls report once each and do nothing.
+    std::vector<std::string> reports;
+    sdk::AssertionHandler previous = sdk::setCurrentThreadAssertionHandler(
+        [&](std::string_view, const std::string& message) { reports.push_back(message); });
+    p->reject(sdk::Error());
+    EXPECT_EQ(p->chainOnQueue(nullptr, nullptr, nullptr), nullptr);
+    sdk::setCurrentThreadAssertionHandler(previous);
+    EXPECT_EQ(reports, (std::vector<std::string>{"Invalid error type.",
+                                                 "Invalid parameter not satisfying: queue"}));
+    EXPECT_TRUE(p->isPending());
+}
+
+TEST(VPLPromiseCore, WaitUntilIdleSeesDroppedPromisesAndMainQueueCallbacks) {
+    VPLPromise::pendingPromise();  // dropped unsettled: must leave the group
+    auto kept = VPLPromise::pendingPromise();
+    EXPECT_FALSE(VPLPromiseWaitUntilIdle(0.05));
+
+    bool ran = false;
+    kept->observeOnQueue(
+        VPLPromise::defaultDispatchQueue(), [&](const VPLValue&) { ran = true; },
+        [](const sdk::Error&) {});
+    kept->fulfill(1);
+    // The callback waits on the main queue; the wait routine drains it on this thread.
+    EXPECT_TRUE(VPLPromiseWaitUntilIdle(5));
+    EXPECT_TRUE(ran);
+}
+
+TEST(VPLValueTest, KindsConversionsAndEquality) {
+    auto object = std::make_shared<std::string>("item");
+    auto promise = VPLPromise::resolvedWith(1);
+    EXPECT_TRUE(VPLValue(sdk::Error()).isNil());
+    EXPECT_TRUE(VPLValue(VPLPromise::Ptr()).isNil());
+    EXPECT_TRUE(VPLValue(std::shared_ptr<int>()).isNil());
+    EXPECT_FALSE(VPLValue(sdk::Value()).isNil()) << "the null value is not nil";
+    EXPECT_EQ(VPLValue(object).object<std::string>(), object);
+    EXPECT_EQ(VPLValue(object).object<int>(), nullptr);
+    EXPECT_EQ(VPLValue(promise).promise(), promise);
+    EXPECT_EQ(VPLValue(testError(1)), VPLValue(testError(1)));
+    EXPECT_NE(VPLValue(testError(1)), VPLValue(testError(2)));
+    EXPECT_NE(VPLValue(1), VPLValue(true));
+    EXPECT_EQ(VPLValue(VPLValue::List{1, VPLValue(), testError(3)}).description(),
+              "(1, (null), test.domain error 3: failure 3)");
+}
+
+}  // namespace
