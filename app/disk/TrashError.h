@@ -69,9 +69,12 @@ class TrashError {
 // The outcome of moving one item to the Trash: its new place, or the error (always `failed`).
 // Exactly one of the two is set.
 struct RecycleResult {
+    // The item's new place in the Trash, when it moved.
     std::optional<std::filesystem::path> trashedUrl;
+    // Why it did not move.
     std::optional<TrashError> error;
 
+    // Whether the item moved.
     bool ok() const { return trashedUrl.has_value(); }
 };
 

@@ -51,6 +51,7 @@ class FreedesktopTrash : public Trash {
     std::optional<std::filesystem::path> volumeTrash(const std::filesystem::path& top, int& error,
                                                      std::string& reason) const;
 
+    // The home Trash folder given at construction.
     const std::filesystem::path& homeTrash() const { return homeTrash_; }
 
   private:

@@ -1,8 +1,11 @@
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +91,24 @@ TEST(ProcessRunnerTest, Utf8OrEmptyKeepsValidTextOnly) {
     for (const Case& c : cases) {
         EXPECT_EQ(platform::utf8OrEmpty(c.bytes), c.valid ? c.bytes : "") << c.bytes;
     }
+}
+
+TEST(ProcessRunnerTest, ConcurrentRunsKeepTheirOwnOutput) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (int i = 0; i < 10; ++i) {
+                const std::string tag = std::to_string(t) + "-" + std::to_string(i);
+                auto result = ProcessRunner::shared().run("/bin/echo", {tag});
+                if (result.output != tag + "\n")
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(PrivilegedRunnerTest, RunsTheScriptAsOneArgumentOfShDashC) {
