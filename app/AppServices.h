@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/ads/AnalyticsEvent.h"
+#include "app/disk/FileNode.h"
+#include "app/disk/Scanner.h"
+#include "app/disk/VolumeInfo.h"
+#include "sdk/utilities/Value.h"
+
+namespace cb {
+
+// Receives the scanner's progress reports, on the scanner's worker threads.
+using ScanProgressHandler = std::function<void(const ScanProgress&)>;
+
+// One scan as AppState drives it. The real one wraps Scanner; tests script their own.
+class ScanRunner {
+  public:
+    virtual ~ScanRunner() = default;
+
+    // Walks `location` and returns the root of its tree (never null). Blocks until the walk is
+    // over; called on a worker thread, once per runner.
+    virtual std::unique_ptr<FileNode> scan(const std::filesystem::path& location) = 0;
+
+    // Asks a running scan to stop soon; scan() then returns a partial tree. Thread-safe, may be
+    // called before, during or after scan().
+    virtual void cancel() = 0;
+};
+
+// Makes the runner of one scan; its reports go to `handler`, which the runner must not call
+// after scan() has returned. Called on the UI thread.
+using ScannerFactory = std::function<std::shared_ptr<ScanRunner>(ScanProgressHandler handler)>;
+
+// The outcome of moving one item to the Trash: nullopt on success, else the text shown to the
+// user (the error's localised description).
+using RecycleOutcome = std::optional<std::string>;
+
+// Everything AppState asks of the world outside it. AppServices::system() gives the real
+// services; tests replace single members with doubles. Unless said otherwise a member is called
+// on the UI thread.
+struct AppServices {
+    // Makes the runner of each scan.
+    ScannerFactory makeScanner;
+
+    // Moves the item at `path` (a folder when `isDirectory`) to the Trash. Worker thread.
+    std::function<RecycleOutcome(const std::filesystem::path& path, bool isDirectory)> recycle;
+
+    // Counts the local snapshots of `mountPoint`. Worker thread; may block on a child process.
+    std::function<int64_t(const std::string& mountPoint)> countLocalSnapshots;
+
+    // Asks the system to thin the local snapshots of `mountPoint` by `amount` bytes at
+    // `urgency`; the tool's output is not used. Worker thread; may block on a child process.
+    std::function<void(int64_t amount, const std::string& mountPoint, int urgency)>
+        thinLocalSnapshots;
+
+    // The capacity of the volume that holds `location`, or nullopt when it cannot be read. Any
+    // thread.
+    std::function<std::optional<VolumeInfo::Capacity>(const std::filesystem::path& location)>
+        capacity;
+
+    // True when scanning `location` needs Full Disk Access to see everything.
+    std::function<bool(const std::filesystem::path& location)> isProtectedLocation;
+
+    // True when the process has Full Disk Access right now.
+    std::function<bool()> hasFullDiskAccess;
+
+    // Runs a modal panel for choosing one folder, with `message` above it and `prompt` on its
+    // default button. Returns the chosen folder, or nullopt when the panel was cancelled. Not
+    // set in a build without a window: chooseFolder() then does nothing.
+    std::function<std::optional<std::filesystem::path>(const std::string& message,
+                                                       const std::string& prompt)>
+        chooseFolder;
+
+    // Shows the item at `path` (a folder when `isDirectory`) selected in the file viewer.
+    std::function<void(const std::filesystem::path& path, bool isDirectory)> revealInFileViewer;
+
+    // Sends one usage event; `parameters` is nullopt for an event without parameters.
+    std::function<void(AnalyticsEvent event, std::optional<sdk::Value::Dictionary> parameters)>
+        logEvent;
+
+    // The real services: the disk scanner, the freedesktop.org Trash, the snapshot tool, statvfs
+    // capacities, the access probes, the desktop's file manager and the analytics interface. The
+    // folder panel needs Qt Widgets, so the window installs it (chooseFolder stays unset here).
+    static AppServices system();
+};
+
+}  // namespace cb

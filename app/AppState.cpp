@@ -1,0 +1,556 @@
+#include "app/AppState.h"
+
+#include <QDir>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <thread>
+#include <utility>
+
+#include "app/disk/Formatters.h"
+#include "app/localization/LocalizationManager.h"
+
+namespace cb {
+
+namespace {
+
+// True when `node` is `ancestor` or lies below it.
+bool isWithin(const FileNode* node, const FileNode* ancestor) {
+    for (const FileNode* n = node; n != nullptr; n = n->parent()) {
+        if (n == ancestor) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when `node` belongs to the tree whose root is `root`.
+bool isInTree(const FileNode* node, const FileNode* root) {
+    if (node == nullptr || root == nullptr) {
+        return false;
+    }
+    const FileNode* top = node;
+    while (top->parent() != nullptr) {
+        top = top->parent();
+    }
+    return top == root;
+}
+
+// `after` - `before`, saturated to the int64 range.
+int64_t saturatingDifference(int64_t after, int64_t before) {
+    int64_t difference = 0;
+    if (__builtin_sub_overflow(after, before, &difference)) {
+        return after > before ? INT64_MAX : INT64_MIN;
+    }
+    return difference;
+}
+
+}  // namespace
+
+// The task that runs one scan; cancelling it makes its result vanish without effect.
+struct AppState::ScanTask {
+    std::atomic<bool> cancelled{false};
+};
+
+// One move to the Trash under way. `node` is reset (UI thread only) when the node leaves the
+// tree before the move ends, so the completion never follows a pointer into freed nodes.
+struct AppState::PendingDelete {
+    FileNode* node;
+};
+
+AppState::AppState(AppServices services, QObject* parent)
+    : QObject(parent),
+      services_(std::move(services)),
+      handle_(std::make_shared<StateHandle<AppState>>(this)) {
+    // The jobs block on the file system and child processes rather than compute, and a job must
+    // never wait behind a long scan, so the pool is wider than the processor count.
+    pool_.setMaxThreadCount(std::max(8, QThread::idealThreadCount()));
+}
+
+AppState::~AppState() {
+    handle_->invalidate();
+    if (scanner_) {
+        scanner_->cancel();
+    }
+    if (scanTask_) {
+        scanTask_->cancelled = true;
+    }
+    pool_.waitForDone();
+}
+
+// ---- Published fields ----
+
+void AppState::setPhase(Phase phase) {
+    phase_ = std::move(phase);
+    emit phaseChanged();
+}
+
+void AppState::setRoot(std::shared_ptr<FileNode> root) {
+    if (root == root_) {
+        emit rootChanged();
+        return;
+    }
+    std::shared_ptr<FileNode> old = std::exchange(root_, std::move(root));
+    emit rootChanged();
+    // The old tree stays alive until the pointers into it are gone.
+    if (focus_ != nullptr && !isInTree(focus_, root_.get())) {
+        setFocus(nullptr);
+    }
+    if (hovered_ != nullptr && !isInTree(hovered_, root_.get())) {
+        setHovered(nullptr);
+    }
+    if (deleteCandidate_ != nullptr && !isInTree(deleteCandidate_, root_.get())) {
+        setDeleteCandidate(nullptr);
+    }
+    detachPendingDeletes(nullptr);
+    releaseInBackground(std::move(old));
+}
+
+void AppState::setFocus(FileNode* node) {
+    assert(node == nullptr || isInTree(node, root_.get()));
+    focus_ = node;
+    emit focusChanged();
+}
+
+void AppState::setHovered(FileNode* node) {
+    assert(node == nullptr || isInTree(node, root_.get()));
+    hovered_ = node;
+    emit hoveredChanged();
+}
+
+void AppState::setDeleteCandidate(FileNode* node) {
+    assert(node == nullptr || isInTree(node, root_.get()));
+    deleteCandidate_ = node;
+    emit deleteCandidateChanged();
+}
+
+void AppState::setErrorMessage(std::optional<std::string> message) {
+    errorMessage_ = std::move(message);
+    emit errorMessageChanged();
+}
+
+void AppState::setNeedsFullDiskAccess(bool value) {
+    needsFullDiskAccess_ = value;
+    emit needsFullDiskAccessChanged();
+}
+
+void AppState::setFdaPromptForURL(std::optional<std::filesystem::path> location) {
+    fdaPromptForURL_ = std::move(location);
+    emit fdaPromptForURLChanged();
+}
+
+void AppState::setIsRefreshing(bool value) {
+    isRefreshing_ = value;
+    emit isRefreshingChanged();
+}
+
+void AppState::setVolumeCapacity(std::optional<VolumeInfo::Capacity> capacity) {
+    volumeCapacity_ = capacity;
+    emit volumeCapacityChanged();
+}
+
+void AppState::setThinningSnapshots(bool value) {
+    thinningSnapshots_ = value;
+    emit thinningSnapshotsChanged();
+}
+
+void AppState::setLocalSnapshotCount(int64_t count) {
+    localSnapshotCount_ = count;
+    emit localSnapshotCountChanged();
+}
+
+void AppState::setConfirmThinSnapshots(bool value) {
+    confirmThinSnapshots_ = value;
+    emit confirmThinSnapshotsChanged();
+}
+
+void AppState::setThinResultMessage(std::optional<std::string> message) {
+    thinResultMessage_ = std::move(message);
+    emit thinResultMessageChanged();
+}
+
+void AppState::setMode(Mode mode) {
+    mode_ = mode;
+    emit modeChanged();
+}
+
+// ---- Scan flow ----
+
+void AppState::scanEntireMac() {
+    logEvent(AnalyticsEvent::scanStartedEntireMac);
+    startScan("/");
+}
+
+void AppState::scanHome() {
+    logEvent(AnalyticsEvent::scanStartedHome);
+    startScan(QDir::homePath().toStdString());
+}
+
+void AppState::chooseFolder() {
+    if (!services_.chooseFolder) {
+        return;
+    }
+    const LocalizationManager& loc = LocalizationManager::shared();
+    std::optional<std::filesystem::path> chosen =
+        services_.chooseFolder(loc.text("panel.message"), loc.text("panel.prompt"));
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    logEvent(AnalyticsEvent::scanStartedFolder);
+    startScan(*chosen);
+}
+
+void AppState::startScan(const std::filesystem::path& location) {
+    if (services_.isProtectedLocation(location) && !services_.hasFullDiskAccess()) {
+        setFdaPromptForURL(location);
+        return;
+    }
+    scan(location, std::nullopt);
+}
+
+void AppState::scanAfterAccessPrompt() {
+    if (!fdaPromptForURL_) {
+        return;
+    }
+    std::filesystem::path location = *fdaPromptForURL_;
+    setFdaPromptForURL(std::nullopt);
+    scan(location, std::nullopt);
+}
+
+void AppState::refresh() {
+    if (!rootURL_ || isRefreshing_) {
+        return;
+    }
+    std::optional<std::string> focusPath;
+    if (focus_ != nullptr) {
+        focusPath = focus_->path();
+    }
+    setIsRefreshing(true);
+    scan(*rootURL_, std::move(focusPath));
+}
+
+void AppState::scan(const std::filesystem::path& location, std::optional<std::string> focusPath) {
+    if (scanner_) {
+        scanner_->cancel();
+    }
+    scanGeneration_ = QUuid::createUuid();
+    const QUuid generation = scanGeneration_;
+    rootURL_ = location;
+    setVolumeCapacity(services_.capacity(location));
+    if (scanTask_) {
+        scanTask_->cancelled = true;
+    }
+    ScanProgress start;
+    start.currentPath = location.string();
+    setPhase(Phase::scanning(std::move(start)));
+    scanner_ = services_.makeScanner(makeProgressHandler(generation));
+    scanTask_ = std::make_shared<ScanTask>();
+    // Linux has no security-scoped access to ask for or give back: the scan runs with the
+    // process's own rights.
+    runInBackground([handle = handle_, scanner = scanner_, task = scanTask_, generation,
+                     focusPath = std::move(focusPath), location] {
+        std::shared_ptr<FileNode> root = scanner->scan(location);
+        if (task->cancelled) {
+            return;  // the partial tree is freed here, off the UI thread
+        }
+        handle->post([generation, root, focusPath, location](AppState& state) mutable {
+            state.finishScan(generation, std::move(root), focusPath, location);
+        });
+    });
+}
+
+ScanProgressHandler AppState::makeProgressHandler(const QUuid& generation) {
+    // Runs on the scanner's threads: it only hands the report to the UI thread. It holds the
+    // handle, never the state, so a destroyed state is out of its reach.
+    return [handle = handle_, generation](const ScanProgress& report) {
+        handle->post(
+            [report, generation](AppState& state) { state.applyScanProgress(report, generation); });
+    };
+}
+
+void AppState::applyScanProgress(const ScanProgress& report, const QUuid& generation) {
+    if (generation != scanGeneration_ || !phase_.isScanning()) {
+        return;
+    }
+    // Reports of several walkers can arrive out of order; never show fewer files than shown.
+    if (report.filesScanned < phase_.progress().filesScanned) {
+        return;
+    }
+    setPhase(Phase::scanning(report));
+}
+
+void AppState::finishScan(const QUuid& generation, std::shared_ptr<FileNode> root,
+                          const std::optional<std::string>& focusPath,
+                          const std::filesystem::path& location) {
+    if (generation != scanGeneration_) {
+        releaseInBackground(std::move(root));
+        return;
+    }
+    // The walk is over: its scanner (with its allocation record) is not needed any more.
+    scanner_.reset();
+    scanTask_.reset();
+    installTree(std::move(root), focusPath);
+    setVolumeCapacity(services_.capacity(location));
+    setPhase(Phase::ready());
+    setIsRefreshing(false);
+    setNeedsFullDiskAccess(root_->inaccessibleCount() >= 1 && !services_.hasFullDiskAccess());
+    sdk::Value::Dictionary parameters;
+    parameters.emplace("size_bytes", sdk::Value(static_cast<int64_t>(root_->size())));
+    parameters.emplace("children_count",
+                       sdk::Value(static_cast<int64_t>(root_->children().size())));
+    logEvent(AnalyticsEvent::scanCompleted, std::move(parameters));
+}
+
+void AppState::installTree(std::shared_ptr<FileNode> root,
+                           const std::optional<std::string>& focusPath) {
+    std::shared_ptr<FileNode> old = std::exchange(root_, std::move(root));
+    emit rootChanged();
+    const std::string rootPath = root_->path();
+    FileNode* focus = root_.get();
+    if (focusPath && !focusPath->empty()) {
+        if (FileNode* found = findNode(*root_, rootPath, *focusPath)) {
+            focus = found;
+        }
+    }
+    setFocus(focus);
+    setHovered(nullptr);
+    if (deleteCandidate_ != nullptr && !isInTree(deleteCandidate_, root_.get())) {
+        // A delete dialog left open over a rescan keeps its item if the new tree has it.
+        setDeleteCandidate(findNode(*root_, rootPath, deleteCandidate_->path()));
+    }
+    if (old != root_) {
+        detachPendingDeletes(nullptr);
+        releaseInBackground(std::move(old));
+    }
+}
+
+void AppState::cancelScan() {
+    scanGeneration_ = QUuid::createUuid();
+    if (scanner_) {
+        scanner_->cancel();
+    }
+    if (scanTask_) {
+        scanTask_->cancelled = true;
+    }
+    scanner_.reset();
+    scanTask_.reset();
+    setIsRefreshing(false);
+    setPhase(Phase::welcome());
+}
+
+FileNode* AppState::findNode(FileNode& node, const std::string& nodePath,
+                             const std::string& target) {
+    if (nodePath == target) {
+        return &node;
+    }
+    std::string prefix = nodePath;
+    if (prefix.empty() || prefix.back() != '/') {
+        prefix += '/';
+    }
+    if (!target.starts_with(prefix)) {
+        return nullptr;
+    }
+    for (const std::unique_ptr<FileNode>& child : node.children()) {
+        if (FileNode* found = findNode(*child, prefix + child->name(), target)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+// ---- Delete flow ----
+
+void AppState::confirmDelete() {
+    if (deleteCandidate_ == nullptr) {
+        return;
+    }
+    FileNode* node = deleteCandidate_;
+    setDeleteCandidate(nullptr);
+    const int64_t size = node->size();
+    const bool isDirectory = node->isDirectory();
+    auto pending = std::make_shared<PendingDelete>(PendingDelete{node});
+    pendingDeletes_.push_back(pending);
+    runInBackground([handle = handle_, recycle = services_.recycle, path = node->path(), size,
+                     isDirectory, pending] {
+        RecycleOutcome failure = recycle(path, isDirectory);
+        handle->post([failure, size, isDirectory, pending](AppState& state) {
+            if (failure) {
+                state.detachPending(pending);
+                state.setErrorMessage(*failure);
+            } else {
+                state.handleDeleteResult(pending, size, isDirectory);
+            }
+        });
+    });
+}
+
+void AppState::handleDeleteResult(const std::shared_ptr<PendingDelete>& pending, int64_t size,
+                                  bool isDirectory) {
+    detachPending(pending);
+    sdk::Value::Dictionary parameters;
+    parameters.emplace("size_bytes", sdk::Value(size));
+    parameters.emplace("is_directory", sdk::Value(isDirectory));
+    logEvent(AnalyticsEvent::itemDeleted, std::move(parameters));
+    FileNode* node = pending->node;
+    if (node != nullptr && node == root_.get()) {
+        resetToWelcome();
+        return;
+    }
+    if (node != nullptr) {
+        removeFromTree(*node);
+    }
+    // Observers redraw the chart and panels from the changed tree.
+    emit rootChanged();
+}
+
+void AppState::removeFromTree(FileNode& node) {
+    FileNode* parent = node.parent();
+    assert(parent != nullptr);
+    // Nothing may point into the subtree once it is freed.
+    if (focus_ != nullptr && isWithin(focus_, &node)) {
+        setFocus(parent);
+    }
+    if (hovered_ != nullptr && isWithin(hovered_, &node)) {
+        setHovered(nullptr);
+    }
+    if (deleteCandidate_ != nullptr && isWithin(deleteCandidate_, &node)) {
+        setDeleteCandidate(nullptr);
+    }
+    detachPendingDeletes(&node);
+    releaseInBackground(parent->removeChild(&node));
+}
+
+void AppState::resetToWelcome() {
+    cancelScan();
+    std::shared_ptr<FileNode> old = std::move(root_);
+    root_.reset();
+    emit rootChanged();
+    setFocus(nullptr);
+    setHovered(nullptr);
+    if (deleteCandidate_ != nullptr) {
+        setDeleteCandidate(nullptr);  // it pointed into the deleted tree
+    }
+    rootURL_.reset();
+    setVolumeCapacity(std::nullopt);
+    setIsRefreshing(false);
+    setPhase(Phase::welcome());
+    detachPendingDeletes(nullptr);
+    releaseInBackground(std::move(old));
+}
+
+void AppState::detachPending(const std::shared_ptr<PendingDelete>& pending) {
+    std::erase(pendingDeletes_, pending);
+}
+
+void AppState::detachPendingDeletes(const FileNode* subtree) {
+    std::erase_if(pendingDeletes_, [subtree](const std::shared_ptr<PendingDelete>& pending) {
+        if (subtree != nullptr && !isWithin(pending->node, subtree)) {
+            return false;
+        }
+        pending->node = nullptr;
+        return true;
+    });
+}
+
+// ---- Snapshot and access flows ----
+
+void AppState::refreshSnapshotCount() {
+    runInBackground([handle = handle_, count = services_.countLocalSnapshots] {
+        const int64_t snapshots = count(kThinMountPoint);
+        handle->post([snapshots](AppState& state) { state.setLocalSnapshotCount(snapshots); });
+    });
+}
+
+void AppState::thinSnapshots() {
+    if (thinningSnapshots_) {
+        return;
+    }
+    setConfirmThinSnapshots(false);
+    setThinningSnapshots(true);
+    runInBackground([handle = handle_, capacity = services_.capacity,
+                     thin = services_.thinLocalSnapshots, count = services_.countLocalSnapshots] {
+        // An unreadable capacity counts as 0 free bytes.
+        auto freeBytes = [&capacity] {
+            std::optional<VolumeInfo::Capacity> c = capacity(kThinMountPoint);
+            return c ? c->free : int64_t{0};
+        };
+        const int64_t before = freeBytes();
+        thin(kThinAmount, kThinMountPoint, kThinUrgency);
+        const int64_t after = freeBytes();
+        const int64_t snapshots = count(kThinMountPoint);
+        handle->post([after, before, snapshots](AppState& state) {
+            state.finishThinning(after, before, snapshots);
+        });
+    });
+}
+
+void AppState::finishThinning(int64_t freeAfter, int64_t freeBefore, int64_t snapshotCount) {
+    setThinningSnapshots(false);
+    setLocalSnapshotCount(snapshotCount);
+    const int64_t difference = saturatingDifference(freeAfter, freeBefore);
+    const int64_t freed = std::max<int64_t>(difference, 0);
+    sdk::Value::Dictionary parameters;
+    parameters.emplace("freed_bytes", sdk::Value(freed));
+    logEvent(AnalyticsEvent::snapshotsThinned, std::move(parameters));
+    const LocalizationManager& loc = LocalizationManager::shared();
+    if (difference < 1) {
+        setThinResultMessage(loc.text("snapshots.result.none"));
+    } else {
+        setThinResultMessage(loc.format("snapshots.result.freed", {byteFormatter().string(freed)}));
+    }
+    if (rootURL_) {
+        setVolumeCapacity(services_.capacity(*rootURL_));
+    }
+}
+
+void AppState::revealInFinder(const FileNode& node) {
+    services_.revealInFileViewer(node.path(), node.isDirectory());
+}
+
+// ---- Helpers ----
+
+void AppState::logEvent(AnalyticsEvent event, std::optional<sdk::Value::Dictionary> parameters) {
+    if (services_.logEvent) {
+        services_.logEvent(event, std::move(parameters));
+    }
+}
+
+void AppState::runInBackground(std::function<void()> work) {
+    pool_.start(std::move(work));
+}
+
+void AppState::releaseInBackground(std::shared_ptr<FileNode> tree) {
+    if (tree && tree.use_count() == 1) {
+        runInBackground([tree = std::move(tree)]() mutable { tree.reset(); });
+    }
+}
+
+void AppState::releaseInBackground(std::unique_ptr<FileNode> subtree) {
+    releaseInBackground(std::shared_ptr<FileNode>(std::move(subtree)));
+}
+
+void AppState::TEST_waitForBackgroundWork() {
+    pool_.waitForDone();
+}
+
+std::string_view rawValue(AppState::Mode mode) {
+    switch (mode) {
+        case AppState::Mode::folder:
+            return "folder";
+        case AppState::Mode::apps:
+            return "apps";
+    }
+    return "folder";
+}
+
+std::optional<AppState::Mode> modeFromRawValue(std::string_view raw) {
+    for (AppState::Mode mode : AppState::kAllModes) {
+        if (rawValue(mode) == raw) {
+            return mode;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace cb

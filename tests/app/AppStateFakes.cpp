@@ -1,0 +1,172 @@
+#include "tests/app/AppStateFakes.h"
+
+#include <sstream>
+
+namespace cb::testing {
+
+namespace {
+
+FileNode& childNamed(FileNode& parent, const std::string& name, bool isDirectory) {
+    for (const std::unique_ptr<FileNode>& child : parent.children()) {
+        if (child->name() == name) {
+            return *child;
+        }
+    }
+    return parent.appendChild(std::make_unique<FileNode>(name, isDirectory, &parent));
+}
+
+std::vector<std::string> components(const std::string& relative) {
+    std::vector<std::string> parts;
+    std::stringstream stream(relative);
+    std::string part;
+    while (std::getline(stream, part, '/')) {
+        if (!part.empty()) {
+            parts.push_back(part);
+        }
+    }
+    return parts;
+}
+
+}  // namespace
+
+std::unique_ptr<FileNode> buildTree(const std::string& rootPath,
+                                    const std::vector<std::pair<std::string, int64_t>>& entries) {
+    std::string name = std::filesystem::path(rootPath).filename().string();
+    auto root = std::make_unique<FileNode>(name.empty() ? rootPath : name, true, nullptr);
+    root->setRootPath(rootPath);
+    for (const auto& [relative, size] : entries) {
+        std::vector<std::string> parts = components(relative);
+        const bool folderOnly = relative.ends_with("/");
+        FileNode* node = root.get();
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const bool last = i + 1 == parts.size();
+            node = &childNamed(*node, parts[i], !last || folderOnly);
+        }
+        if (!folderOnly) {
+            node->setSize(size);
+            node->setFileCount(1);
+            node->parent()->adjustTotals(size, 1);
+        }
+    }
+    root->sortChildrenBySize();
+    return root;
+}
+
+FileNode* nodeAt(FileNode& root, const std::string& relative) {
+    FileNode* node = &root;
+    for (const std::string& part : components(relative)) {
+        FileNode* next = nullptr;
+        for (const std::unique_ptr<FileNode>& child : node->children()) {
+            if (child->name() == part) {
+                next = child.get();
+            }
+        }
+        if (next == nullptr) {
+            return nullptr;
+        }
+        node = next;
+    }
+    return node;
+}
+
+std::unique_ptr<FileNode> ScriptedScanner::scan(const std::filesystem::path& location) {
+    std::unique_lock lock(mutex_);
+    location_ = location;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return finished_ || cancelled_; });
+    std::unique_ptr<FileNode> tree = std::move(result_);
+    if (!tree) {
+        // A cancelled walk still returns its (here empty) root.
+        tree = std::make_unique<FileNode>(location.filename().string(), true, nullptr);
+        tree->setRootPath(location.string());
+    }
+    returned_ = true;
+    changed_.notify_all();
+    return tree;
+}
+
+void ScriptedScanner::cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    changed_.notify_all();
+}
+
+void ScriptedScanner::report(int64_t files, const std::string& currentPath, int64_t bytes) {
+    ScanProgress progress;
+    progress.filesScanned = files;
+    progress.bytesScanned = bytes;
+    progress.currentPath = currentPath;
+    handler_(progress);
+}
+
+void ScriptedScanner::finish(std::unique_ptr<FileNode> tree) {
+    std::lock_guard lock(mutex_);
+    result_ = std::move(tree);
+    finished_ = true;
+    changed_.notify_all();
+}
+
+std::filesystem::path ScriptedScanner::waitUntilStarted() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return location_.has_value(); });
+    return *location_;
+}
+
+bool ScriptedScanner::cancelled() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+bool ScriptedScanner::returned() const {
+    std::lock_guard lock(mutex_);
+    return returned_;
+}
+
+AppServices FakeWorld::services() {
+    AppServices services;
+    services.makeScanner = [this](ScanProgressHandler handler) {
+        auto scanner = std::make_shared<ScriptedScanner>(std::move(handler));
+        scanners.push_back(scanner);
+        return scanner;
+    };
+    services.capacity = [this](const std::filesystem::path& location) {
+        capacityQueries.push_back(location);
+        return capacity;
+    };
+    services.isProtectedLocation = [this](const std::filesystem::path&) {
+        return protectedLocation;
+    };
+    services.hasFullDiskAccess = [this] {
+        ++fullDiskAccessProbes;
+        return fullDiskAccess;
+    };
+    services.chooseFolder = [this](const std::string& message, const std::string& prompt) {
+        chooserTexts.emplace_back(message, prompt);
+        std::optional<std::filesystem::path> answer = chooserAnswers.front();
+        chooserAnswers.pop_front();
+        return answer;
+    };
+    services.revealInFileViewer = [this](const std::filesystem::path& path, bool isDirectory) {
+        revealed.emplace_back(path, isDirectory);
+    };
+    services.logEvent = [this](AnalyticsEvent event,
+                               std::optional<sdk::Value::Dictionary> parameters) {
+        events.push_back({event, std::move(parameters)});
+    };
+    services.recycle = [](const std::filesystem::path&, bool) {
+        return RecycleOutcome("no Trash in this test");
+    };
+    services.countLocalSnapshots = [](const std::string&) { return int64_t{0}; };
+    services.thinLocalSnapshots = [](int64_t, const std::string&, int) {};
+    return services;
+}
+
+std::vector<std::string> FakeWorld::eventNames() const {
+    std::vector<std::string> names;
+    for (const LoggedEvent& logged : events) {
+        names.emplace_back(rawValue(logged.event));
+    }
+    return names;
+}
+
+}  // namespace cb::testing

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QTest>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/AppServices.h"
+#include "app/AppState.h"
+#include "app/disk/FileNode.h"
+
+namespace cb::testing {
+
+// The Qt application every AppState test needs (events only, no windows).
+inline void ensureCoreApplication() {
+    static int argc = 1;
+    static char name[] = "appstate_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = QCoreApplication::instance() != nullptr
+                                       ? QCoreApplication::instance()
+                                       : new QCoreApplication(argc, argv);
+    (void)app;
+}
+
+// Processes events until `done` holds (or 5 s pass); returns the last result.
+template <class Predicate>
+bool waitFor(Predicate done) {
+    return QTest::qWaitFor(done, 5000);
+}
+
+// Builds a tree rooted at `rootPath` from file paths relative to it, each with its size; folders
+// are made on the way. Totals are summed up the tree and children sorted, as a scan leaves them.
+// A path ending in "/" makes an empty folder.
+std::unique_ptr<FileNode> buildTree(const std::string& rootPath,
+                                    const std::vector<std::pair<std::string, int64_t>>& entries);
+
+// Returns the node at `relative` below `root` ("a/b"), or null.
+FileNode* nodeAt(FileNode& root, const std::string& relative);
+
+// A scan that the test drives: it blocks in scan() until the test hands it a tree with finish()
+// or the state cancels it; the test sends progress reports through report().
+class ScriptedScanner : public ScanRunner {
+  public:
+    explicit ScriptedScanner(ScanProgressHandler handler) : handler_(std::move(handler)) {}
+
+    std::unique_ptr<FileNode> scan(const std::filesystem::path& location) override;
+    void cancel() override;
+
+    // Sends a report as the scanner's worker threads would (any thread).
+    void report(int64_t files, const std::string& currentPath, int64_t bytes = 0);
+
+    // Ends the walk with `tree` (it becomes scan()'s result).
+    void finish(std::unique_ptr<FileNode> tree);
+
+    // Blocks until scan() has been entered; returns the location it was given.
+    std::filesystem::path waitUntilStarted();
+
+    bool cancelled() const;
+    bool returned() const;
+
+  private:
+    ScanProgressHandler handler_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<std::filesystem::path> location_;  // guarded by mutex_
+    std::unique_ptr<FileNode> result_;               // guarded by mutex_
+    bool finished_ = false;                          // guarded by mutex_
+    bool cancelled_ = false;                         // guarded by mutex_
+    bool returned_ = false;                          // guarded by mutex_
+};
+
+// One usage event as the sink saw it.
+struct LoggedEvent {
+    AnalyticsEvent event;
+    std::optional<sdk::Value::Dictionary> parameters;
+};
+
+// Test doubles for every service of AppState, with knobs and records. The services it hands out
+// refer to this object, so it must outlive the state.
+class FakeWorld {
+  public:
+    // The services, all doubles.
+    AppServices services();
+
+    // Scanners made so far, in order.
+    std::vector<std::shared_ptr<ScriptedScanner>> scanners;
+    // Events logged so far, in order.
+    std::vector<LoggedEvent> events;
+
+    bool protectedLocation = false;
+    bool fullDiskAccess = true;
+    int fullDiskAccessProbes = 0;
+    std::optional<VolumeInfo::Capacity> capacity = VolumeInfo::Capacity{1000, 400, 400};
+    std::vector<std::filesystem::path> capacityQueries;
+    std::deque<std::optional<std::filesystem::path>> chooserAnswers;
+    std::vector<std::pair<std::string, std::string>> chooserTexts;
+    std::vector<std::pair<std::filesystem::path, bool>> revealed;
+
+    // Event names logged so far.
+    std::vector<std::string> eventNames() const;
+};
+
+}  // namespace cb::testing
