@@ -1,0 +1,42 @@
+#include "app/views/ElidingLabel.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+namespace cb {
+
+ElidingLabel::ElidingLabel(Qt::TextElideMode mode, QWidget* parent) : QLabel(parent), mode_(mode) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void ElidingLabel::setFullText(const QString& text) {
+    full_ = text;
+    setText(text);  // for accessibility; painting draws the elided form
+    updateGeometry();
+    update();
+}
+
+QSize ElidingLabel::sizeHint() const {
+    const QFontMetrics metrics(font());
+    const QMargins m = contentsMargins();
+    return {metrics.horizontalAdvance(full_) + m.left() + m.right() + 1,
+            metrics.height() + m.top() + m.bottom()};
+}
+
+QSize ElidingLabel::minimumSizeHint() const {
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(QStringLiteral("…")) * 3, sizeHint().height()};
+}
+
+QString ElidingLabel::shownText() const {
+    return QFontMetrics(font()).elidedText(full_, mode_, contentsRect().width());
+}
+
+void ElidingLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(foregroundRole()));
+    painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
+}
+
+}  // namespace cb
