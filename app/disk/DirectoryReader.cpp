@@ -13,8 +13,6 @@ namespace cb {
 
 namespace {
 
-constexpr size_t kDentsBufferSize = 64 * 1024;
-
 // The kernel's record layout for getdents64 (not exported by glibc headers).
 struct LinuxDirent64 {
     uint64_t d_ino;
@@ -39,6 +37,13 @@ void DirectoryReader::Listing::add(const char* name, size_t length) {
     names_.push_back('\0');
 }
 
+char* DirectoryReader::Listing::scratch() {
+    if (!scratch_) {
+        scratch_ = std::make_unique_for_overwrite<char[]>(kScratchSize);
+    }
+    return scratch_.get();
+}
+
 void DirectoryReader::Listing::clear() {
     names_.clear();
     offsets_.clear();
@@ -58,9 +63,9 @@ int DirectoryReader::openDirectory(int parentFd, const char* name, bool followLi
 
 bool DirectoryReader::readEntries(int fd, Listing& out) {
     out.clear();
-    auto buffer = std::make_unique_for_overwrite<char[]>(kDentsBufferSize);
+    char* buffer = out.scratch();
     for (;;) {
-        const long n = ::syscall(SYS_getdents64, fd, buffer.get(), kDentsBufferSize);
+        const long n = ::syscall(SYS_getdents64, fd, buffer, Listing::kScratchSize);
         if (n == 0) {
             return true;
         }
@@ -71,7 +76,7 @@ bool DirectoryReader::readEntries(int fd, Listing& out) {
             return false;
         }
         for (long offset = 0; offset < n;) {
-            const auto* entry = reinterpret_cast<const LinuxDirent64*>(buffer.get() + offset);
+            const auto* entry = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
             if (!isDotOrDotDot(entry->d_name)) {
                 out.add(entry->d_name, std::strlen(entry->d_name));
             }

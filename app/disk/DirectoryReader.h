@@ -14,7 +14,8 @@ namespace cb {
 class DirectoryReader {
   public:
     // The entry names of one folder in the order the system returned them, "." and ".." left
-    // out. Names are stored back to back, each NUL-terminated.
+    // out. Names are stored back to back, each NUL-terminated. A walker keeps one Listing per
+    // folder level and reuses it, so its storage is allocated once, not once per folder.
     class Listing {
       public:
         size_t size() const { return offsets_.size(); }
@@ -22,9 +23,14 @@ class DirectoryReader {
         void add(const char* name, size_t length);
         void clear();
 
+        // Scratch space for the reader's system calls, allocated on first use.
+        static constexpr size_t kScratchSize = 32 * 1024;
+        char* scratch();
+
       private:
         std::vector<char> names_;
         std::vector<uint32_t> offsets_;
+        std::unique_ptr<char[]> scratch_;
     };
 
     virtual ~DirectoryReader() = default;

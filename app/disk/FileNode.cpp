@@ -60,7 +60,7 @@ FileNode::FileNode(std::string name, bool isDirectory, FileNode* parent)
 
 FileNode::~FileNode() = default;
 
-void FileNode::setChildren(Children children) {
+void FileNode::setChildren(Children&& children) {
     if (children.size() > std::numeric_limits<uint32_t>::max()) {
         throw std::length_error("FileNode: too many children");
     }

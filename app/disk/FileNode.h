@@ -65,9 +65,11 @@ class FileNode {
         return {children_.get(), childCount_};
     }
 
-    // Replaces the children with `children` (the previous ones are destroyed).
+    // Replaces the children with the elements of `children` (the previous ones are destroyed).
+    // The elements are moved out; the vector keeps its size (null elements) and capacity, so a
+    // walker can clear() and reuse it.
     // REQUIRES: every element is non-null and its parent() is this node.
-    void setChildren(Children children);
+    void setChildren(Children&& children);
 
     // Appends one child and returns it. Reallocates the child array, so it is meant for small
     // trees built by hand; a walker hands over a whole list with setChildren().

@@ -71,9 +71,23 @@ struct Scanner::EntryRef {
 };
 
 // Per-thread walk state: the path of the folder being visited, built incrementally and used only
-// for progress texts.
+// for progress texts, and one reusable listing and child list per folder level, so a walk does
+// not allocate and free them for every folder.
 struct Scanner::Walker {
+    struct Level {
+        DirectoryReader::Listing listing;
+        FileNode::Children children;
+    };
+
     std::string path;
+    std::vector<std::unique_ptr<Level>> levels;
+
+    Level& level(int depth) {
+        while (levels.size() <= static_cast<size_t>(depth)) {
+            levels.push_back(std::make_unique<Level>());
+        }
+        return *levels[static_cast<size_t>(depth)];
+    }
 
     size_t push(const char* name) {
         const size_t previous = path.size();
@@ -177,7 +191,8 @@ std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width) {
     if (isDirectory && width >= 2) {
         walkRootInParallel(*root, ref, width);
     } else {
-        Walker walker{path};
+        Walker walker;
+        walker.path = path;
         visit(*root, ref, 0, walker);
     }
     return root;
@@ -233,12 +248,14 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, int dirFd, co
 
 void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
     DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, depth == 0));
-    DirectoryReader::Listing listing;
+    Walker::Level& level = walker.level(depth);
+    DirectoryReader::Listing& listing = level.listing;
     if (dir.fd() < 0 || !reader_->readEntries(dir.fd(), listing)) {
         node.setInaccessible(true);
         return;
     }
-    FileNode::Children children;
+    FileNode::Children& children = level.children;
+    children.clear();
     children.reserve(listing.size());
     int64_t sizeTotal = 0;
     int64_t fileTotal = 0;
@@ -270,6 +287,7 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         }
     }
     node.setChildren(std::move(children));
+    children.clear();  // setChildren() moved the nodes out; the capacity stays for reuse
     node.setSize(sizeTotal);
     node.setFileCount(fileTotal);
     clearSkipFlag();
