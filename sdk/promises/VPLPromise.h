@@ -141,6 +141,100 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
     Ptr chainOnQueue(const Queue& queue, ChainedFulfill chainedFulfill,
                      ChainedReject chainedReject);
 
+    // ---- Operators ----
+    //
+    // Each operator has a form on the default queue and one on a named queue; user callables
+    // run on that queue, never inline in the call that registers them (the first try of the
+    // retry family excepted). A callable's VPLValue result settles the next promise by the
+    // resolution rule of `chainOnQueue`. Each returns a new promise (`reduce` of no items
+    // excepted); a missing queue or callable breaks the contract and names the parameter.
+
+    using Work = std::function<VPLValue(const VPLValue& value)>;
+    using CatchHandler = std::function<void(const sdk::Error& error)>;
+    using Recovery = std::function<VPLValue(const sdk::Error& error)>;
+    using AlwaysWork = std::function<void()>;
+    using Predicate = std::function<bool(const VPLValue& value)>;
+    using Reducer = std::function<VPLValue(const VPLValue& partial, const VPLValue& item)>;
+    using Fulfill = std::function<void(VPLValue resolution)>;
+    using Reject = std::function<void(sdk::Error error)>;
+    using AsyncWork = std::function<void(Fulfill fulfill, Reject reject)>;
+    using DoWork = std::function<VPLValue()>;
+    using RetryCondition = std::function<bool(std::int64_t remaining, const sdk::Error& error)>;
+
+    // When this promise fulfils with V, settles the result by work(V); a rejection passes
+    // through unchanged and `work` does not run.
+    // REQUIRES: queue ("queue"), work ("work").
+    Ptr then(Work work);
+    Ptr then(const Queue& queue, Work work);
+
+    // When this promise rejects with E, runs reject(E) and rejects the result with E all the
+    // same (it observes, it does not recover); a fulfilment passes through.
+    // REQUIRES: queue ("queue"), reject ("reject").
+    Ptr catchError(CatchHandler reject);
+    Ptr catchError(const Queue& queue, CatchHandler reject);
+
+    // When this promise rejects with E, settles the result by recovery(E); a fulfilment passes
+    // through. REQUIRES: queue ("queue"), recovery ("recovery").
+    Ptr recover(Recovery recovery);
+    Ptr recover(const Queue& queue, Recovery recovery);
+
+    // Runs work() once this promise settles either way, then passes the outcome on unchanged.
+    // REQUIRES: queue ("queue"), work ("work").
+    Ptr always(AlwaysWork work);
+    Ptr always(const Queue& queue, AlwaysWork work);
+
+    // When this promise fulfils with V, the result fulfils with V if predicate(V) is true and
+    // rejects with VPLPromiseErrorCode::kValidationFailure otherwise; a rejection passes
+    // through. REQUIRES: queue ("queue"), predicate ("predicate").
+    Ptr validate(Predicate predicate);
+    Ptr validate(const Queue& queue, Predicate predicate);
+
+    // Folds `items` through a chain of then-steps: the first reducer call gets this promise's
+    // value as `partial`, each later call the value the previous step gave. A rejection at any
+    // step skips the remaining calls and rejects the result. With no items, returns this very
+    // promise. REQUIRES: queue ("queue"), reducer ("reducer").
+    Ptr reduce(VPLValue::List items, Reducer reducer);
+    Ptr reduce(const Queue& queue, VPLValue::List items, Reducer reducer);
+
+    // The result fulfils with this promise's value `interval` seconds after it fulfilled, or
+    // rejects with its error at once. REQUIRES: queue ("queue").
+    Ptr delay(double interval);
+    Ptr delay(const Queue& queue, double interval);
+
+    // The result settles as this promise does, unless `interval` seconds pass first: then it
+    // rejects with VPLPromiseErrorCode::kTimedOut. This promise itself is never changed, and a
+    // late settlement of either does no harm. The timer holds the result only weakly.
+    // REQUIRES: queue ("queue").
+    Ptr timeout(double interval);
+    Ptr timeout(const Queue& queue, double interval);
+
+    // Returns a pending promise and runs work(fulfill, reject) on the queue; `fulfill` settles
+    // the promise by the resolution rule (adopting a promise), `reject` rejects it. Only the
+    // first call of either counts. REQUIRES: queue ("queue"), work ("work").
+    static Ptr async(AsyncWork work);
+    static Ptr async(const Queue& queue, AsyncWork work);
+
+    // Returns a pending promise and runs work() on the queue; its result settles the promise
+    // by the resolution rule. REQUIRES: queue ("queue"), work ("work").
+    static Ptr doWork(DoWork work);
+    static Ptr doWork(const Queue& queue, DoWork work);
+
+    // Calls work() now, on the calling thread; when its outcome (the result, or the outcome of
+    // the promise it returns, observed on the queue) is an error E and retries remain and
+    // condition(remaining, E) allows (or no condition is given), calls it again on the queue
+    // `delay` seconds later. So work runs at most `count` + 1 times; a count of 0 or less
+    // means a single try. The result takes the first non-error outcome, or the last error.
+    // `condition` sees the remaining count before it is lowered (count first, down to 1).
+    // Defaults: count 1, delay 1.0 s, no condition, the default queue.
+    // REQUIRES: queue ("queue"), work ("work").
+    static Ptr retry(DoWork work);
+    static Ptr retry(const Queue& queue, DoWork work);
+    static Ptr attempts(std::int64_t count, DoWork work);
+    static Ptr attempts(const Queue& queue, std::int64_t count, DoWork work);
+    static Ptr attempts(std::int64_t count, double delay, RetryCondition condition, DoWork work);
+    static Ptr attempts(const Queue& queue, std::int64_t count, double delay,
+                        RetryCondition condition, DoWork work);
+
     ~VPLPromise();
     VPLPromise(const VPLPromise&) = delete;
     VPLPromise& operator=(const VPLPromise&) = delete;
@@ -176,3 +270,12 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
 // 0.01 s, so callbacks on the default queue can run; on any other thread it only waits.
 // REQUIRES: not called from a promise callback (the callback itself keeps the group busy).
 bool VPLPromiseWaitUntilIdle(double timeout);
+
+// Blocks the calling thread, without a time limit, until `promise` settles. Returns its value,
+// or nil when it was rejected; then stores the error through `error` when that is given (and
+// stores ok when the promise fulfilled). The callbacks run on the concurrent queue
+// "com.vovidu.VPLPromises.Await", not on the caller's queue.
+// REQUIRES: promise is not null (a fatal error: the process aborts). The promise's settlement
+// must not need the waiting thread (for example a default-queue callback awaited from the
+// thread that drains the main queue would wait forever).
+VPLValue VPLPromiseAwait(const VPLPromise::Ptr& promise, sdk::Error* error = nullptr);

@@ -1,11 +1,17 @@
 #pragma once
 
 #include <chrono>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/promises/VPLPromise.h"
+
+// Lets GoogleTest print values in failure messages.
+inline void PrintTo(const VPLValue& value, std::ostream* os) {
+    *os << value.description();
+}
 
 namespace promises_test {
 
