@@ -1,0 +1,190 @@
+#include "app/views/DetailsPanel.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMenu>
+
+#include "app/localization/LocalizationManager.h"
+#include "app/views/DetailsRow.h"
+#include "app/views/ElidingLabel.h"
+#include "app/views/SunburstView.h"
+#include "tests/app/views/MapTestSupport.h"
+
+namespace cb {
+namespace {
+
+class DetailsPanelTest : public ::testing::Test {
+  protected:
+    DetailsPanelTest() {
+        panel_.resize(DetailsPanel::kWidth, 520);
+        panel_.setOnHover([this](FileNode* node) { hoverWrites_.push_back(node); });
+        panel_.setOnDrillIn([this](FileNode* node) { drilled_.push_back(node); });
+        panel_.setOnRequestDelete([this](FileNode* node) { deleteRequests_.push_back(node); });
+        panel_.setOnReveal([this](FileNode* node) { revealed_.push_back(node); });
+    }
+
+    static QString name(DetailsRow* row) {
+        return row->findChild<ElidingLabel*>("name")->fullText();
+    }
+    static QString share(DetailsRow* row) { return row->findChild<QLabel*>("share")->text(); }
+    static QStringList menuTexts(QMenu& menu) {
+        QStringList list;
+        for (QAction* action : menu.actions()) {
+            list << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        }
+        return list;
+    }
+
+    QApplication& app_ = maptest::app();  // before any widget
+    LocalizationManager loc_{nullptr, {"en"}};
+    DetailsPanel panel_{loc_};
+    std::vector<FileNode*> hoverWrites_, drilled_, deleteRequests_, revealed_;
+};
+
+TEST_F(DetailsPanelTest, ListsTheFirstTwelveChildrenWithSizeAndShare) {
+    auto root = std::make_unique<FileNode>("big", true, nullptr);
+    root->setRootPath("/big");
+    for (int i = 0; i < 14; ++i) {
+        maptest::add(*root, "f" + std::to_string(i), false, (20 - i) * 1'000'000);
+    }
+    maptest::finishTree(*root);
+    panel_.setFocusNode(root.get());
+    ASSERT_EQ(panel_.rows().size(), 12u);
+    for (size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(panel_.rows()[i]->node(), root->children()[i].get());
+    }
+    EXPECT_EQ(name(panel_.rows()[0]), "f0");
+    EXPECT_EQ(share(panel_.rows()[0]), "11%");    // 20 MB of 189 MB
+    EXPECT_EQ(share(panel_.rows()[11]), "4.8%");  // 9 MB
+    EXPECT_EQ(panel_.findChild<QLabel*>()->text(), "Largest");
+
+    auto empty = std::make_unique<FileNode>("empty", true, nullptr);
+    empty->setRootPath("/empty");
+    panel_.setFocusNode(empty.get());
+    EXPECT_TRUE(panel_.rows().empty());
+}
+
+TEST_F(DetailsPanelTest, ZeroFocusAndNegativeSizes) {
+    auto root = std::make_unique<FileNode>("zero", true, nullptr);
+    root->setRootPath("/zero");
+    maptest::add(*root, "odd", false, -4);
+    maptest::add(*root, "nothing", false, 0);
+    panel_.setFocusNode(root.get());  // focus size stays 0
+    ASSERT_EQ(panel_.rows().size(), 2u);
+    for (DetailsRow* row : panel_.rows()) {
+        EXPECT_EQ(share(row), "0%");
+    }
+    const QStringList texts = [&] {
+        QStringList list;
+        for (auto* label : panel_.rows()[0]->findChildren<QLabel*>()) {
+            list << label->text();
+        }
+        return list;
+    }();
+    EXPECT_TRUE(texts.contains("Zero KB")) << texts.join('|').toStdString();
+}
+
+TEST_F(DetailsPanelTest, LeavingARowClearsOnlyItsOwnHover) {
+    auto tree = maptest::makeFixtureTree();
+    panel_.setFocusNode(tree.get());
+    DetailsRow* a = panel_.rows()[0];
+    DetailsRow* b = panel_.rows()[1];
+    maptest::sendEnter(a);
+    EXPECT_EQ(panel_.hovered(), a->node());
+    EXPECT_TRUE(a->highlighted());
+    // B's enter arrives before A's leave.
+    maptest::sendEnter(b);
+    maptest::sendLeave(a);
+    EXPECT_EQ(panel_.hovered(), b->node());
+    EXPECT_TRUE(b->highlighted());
+    EXPECT_FALSE(a->highlighted());
+    maptest::sendLeave(b);
+    EXPECT_EQ(panel_.hovered(), nullptr);
+    EXPECT_EQ(hoverWrites_, (std::vector<FileNode*>{a->node(), b->node(), nullptr}));
+}
+
+TEST_F(DetailsPanelTest, DoubleClickOpensFoldersAndMenusFollowTheKind) {
+    auto tree = maptest::makeFixtureTree();
+    FileNode* docs = tree->children()[2].get();
+    panel_.setFocusNode(docs);  // one file: thesis.pdf
+    ASSERT_EQ(panel_.rows().size(), 1u);
+    FileNode* thesis = panel_.rows()[0]->node();
+    maptest::sendDoubleClick(panel_.rows()[0], QPointF(20, 10));
+    EXPECT_TRUE(drilled_.empty());
+    auto fileMenu = panel_.buildContextMenu(thesis);
+    EXPECT_EQ(menuTexts(*fileMenu), QStringList({"Show in Finder", "-", "Move to Trash…"}));
+    fileMenu->actions()[2]->trigger();
+    EXPECT_EQ(deleteRequests_, std::vector<FileNode*>{thesis});
+
+    panel_.setFocusNode(tree.get());
+    FileNode* library = panel_.rows()[0]->node();
+    maptest::sendDoubleClick(panel_.rows()[0], QPointF(20, 10));
+    EXPECT_EQ(drilled_, std::vector<FileNode*>{library});
+    auto folderMenu = panel_.buildContextMenu(library);
+    EXPECT_EQ(menuTexts(*folderMenu),
+              QStringList({"Show in Finder", "Open here", "-", "Move to Trash…"}));
+    folderMenu->actions()[0]->trigger();
+    EXPECT_EQ(revealed_, std::vector<FileNode*>{library});
+
+    // The menu's node leaves the tree before an entry is chosen: nothing happens.
+    auto moviesMenu = panel_.buildContextMenu(tree->children()[1].get());
+    std::unique_ptr<FileNode> removed = tree->removeChild(tree->children()[1].get());
+    removed.reset();
+    moviesMenu->actions()[3]->trigger();
+    EXPECT_EQ(deleteRequests_.size(), 1u);
+}
+
+TEST_F(DetailsPanelTest, LanguageSwitchRelabelsCaptionAndMenus) {
+    auto tree = maptest::makeFixtureTree("文档", "缓存");
+    panel_.setFocusNode(tree.get());
+    loc_.setCurrent(Language::chinese);
+    EXPECT_EQ(panel_.findChild<QLabel*>()->text(), loc_.qtext("details.largest"));
+    EXPECT_NE(panel_.findChild<QLabel*>()->text(), "Largest");
+    auto menu = panel_.buildContextMenu(panel_.rows()[0]->node());
+    EXPECT_EQ(menu->actions()[0]->text(), loc_.qtext("menu.revealInFinder"));
+    panel_.setHovered(panel_.rows()[1]->node());
+    maptest::savePng(maptest::render(&panel_), "details-zh.png");
+}
+
+// The window binds chart and panel to one hovered field; this stands in for it.
+struct HoveredField {
+    FileNode* value = nullptr;
+    std::vector<std::function<void(FileNode*)>> observers;
+    void set(FileNode* node) {
+        value = node;
+        for (auto& observer : observers) {
+            observer(node);
+        }
+    }
+};
+
+TEST_F(DetailsPanelTest, ChartAndPanelHoverStayInSync) {
+    auto tree = maptest::makeFixtureTree();
+    SunburstView chart(loc_);
+    chart.resize(600, 600);
+    chart.setFocusNode(tree.get());
+    panel_.setFocusNode(tree.get());
+    HoveredField hovered;
+    hovered.observers = {[&](FileNode* n) { chart.setHovered(n); },
+                         [&](FileNode* n) { panel_.setHovered(n); }};
+    chart.setOnHover([&](FileNode* n) { hovered.set(n); });
+    panel_.setOnHover([&](FileNode* n) { hovered.set(n); });
+
+    // The pointer over Library's ring-0 arc (3 o'clock) lights its row.
+    const ChartGeometry g = chartGeometry(600, 600);
+    maptest::sendMouseMove(&chart, QPointF(g.centerX + g.holeRadius + g.ringWidth / 2, 300));
+    EXPECT_EQ(hovered.value, tree->children()[0].get());
+    EXPECT_TRUE(panel_.rows()[0]->highlighted());
+    EXPECT_FALSE(panel_.rows()[1]->highlighted());
+    maptest::savePng(maptest::render(&panel_), "details-en.png");
+
+    // Hovering a row writes the same field, which the chart reads back for its menu.
+    maptest::sendLeave(&chart);
+    maptest::sendEnter(panel_.rows()[1]);
+    EXPECT_EQ(chart.hovered(), tree->children()[1].get());
+    EXPECT_FALSE(panel_.rows()[0]->highlighted());
+}
+
+}  // namespace
+}  // namespace cb
