@@ -46,7 +46,7 @@ for path in "${paths[@]}"; do
   # root's device that is neither a folder nor a symbolic link.
   dev=$(stat -c %d "$path/")
   expect_bytes=$(find "$path/" -xdev -type f -printf '%D:%i %b\n' | sort -u |
-                 awk '{s += $2 * 512} END {printf "%d", s}')
+                 awk '{s += $2 * 512} END {printf "%.0f", s}')
   expect_files=$(find "$path/" -xdev ! -type d ! -type l -printf '%D\n' | grep -cx "$dev" || true)
   got=$("$cbscan" --json "$path")
   echo "find:   bytes $expect_bytes files $expect_files"
