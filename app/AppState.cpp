@@ -1,7 +1,6 @@
 #include "app/AppState.h"
 
 #include <QDir>
-#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cassert>
@@ -62,11 +61,7 @@ struct AppState::PendingDelete {
 AppState::AppState(AppServices services, QObject* parent)
     : QObject(parent),
       services_(std::move(services)),
-      handle_(std::make_shared<StateHandle<AppState>>(this)) {
-    // The jobs block on the file system and child processes rather than compute, and a job must
-    // never wait behind a long scan, so the pool is wider than the processor count.
-    pool_.setMaxThreadCount(std::max(8, QThread::idealThreadCount()));
-}
+      handle_(std::make_shared<StateHandle<AppState>>(this)) {}
 
 AppState::~AppState() {
     handle_->invalidate();
@@ -76,7 +71,7 @@ AppState::~AppState() {
     if (scanTask_) {
         scanTask_->cancelled = true;
     }
-    pool_.waitForDone();
+    work_.waitForAll();
 }
 
 // ---- Published fields ----
@@ -517,7 +512,7 @@ void AppState::logEvent(AnalyticsEvent event, std::optional<sdk::Value::Dictiona
 }
 
 void AppState::runInBackground(std::function<void()> work) {
-    pool_.start(std::move(work));
+    work_.run(std::move(work));
 }
 
 void AppState::releaseInBackground(std::shared_ptr<FileNode> tree) {
@@ -528,10 +523,6 @@ void AppState::releaseInBackground(std::shared_ptr<FileNode> tree) {
 
 void AppState::releaseInBackground(std::unique_ptr<FileNode> subtree) {
     releaseInBackground(std::shared_ptr<FileNode>(std::move(subtree)));
-}
-
-void AppState::TEST_waitForBackgroundWork() {
-    pool_.waitForDone();
 }
 
 std::string_view rawValue(AppState::Mode mode) {

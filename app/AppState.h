@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 #include <QUuid>
 #include <array>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "app/AppServices.h"
+#include "app/BackgroundWork.h"
 #include "app/StateHandle.h"
 #include "app/disk/FileNode.h"
 #include "app/disk/Scanner.h"
@@ -29,10 +29,10 @@ namespace cb {
 // ------------
 // Threads. AppState lives on the UI thread; every field is read and written there, and each
 // published field has a change signal emitted after every write (also a write of the same
-// value). Long work (the walk, moving to the Trash, the snapshot tool) runs on the state's own
-// thread pool and comes back through a StateHandle by queued call. The destructor invalidates the
-// handle, cancels the scan and joins the pool, so no work outlives the state and no result
-// reaches a destroyed one.
+// value). Long work (the walk, moving to the Trash, the snapshot tool) runs on threads of the
+// state's own BackgroundWork and comes back through a StateHandle by queued call. The destructor
+// invalidates the handle, cancels the scan and joins that work, so no work outlives the state and
+// no result reaches a destroyed one.
 //
 // Scan generations. Every scan is stamped with a fresh UUID in scanGeneration; starting or
 // cancelling a scan replaces it. Progress reports and results carry their scan's stamp and are
@@ -40,9 +40,10 @@ namespace cb {
 //
 // Node pointers. root owns the tree; focus, hovered and deleteCandidate point into it. Whenever
 // the tree is replaced or a subtree removed, those pointers are moved or cleared before the old
-// nodes are freed (a replaced tree or removed subtree is freed on the pool, off the UI thread).
-// A move to the Trash that is still running when its node leaves the tree (the tree was replaced,
-// or an enclosing folder was deleted first) still logs its event but no longer touches the tree.
+// nodes are freed (a replaced tree or removed subtree is freed by a background job, off the UI
+// thread). A move to the Trash that is still running when its node leaves the tree (the tree was
+// replaced, or an enclosing folder was deleted first) still logs its event but no longer touches
+// the tree.
 //
 // Invariants:
 //   1. focus, hovered and deleteCandidate, when set, are nodes of the tree under root.
@@ -251,10 +252,6 @@ class AppState : public QObject {
     static FileNode* findNode(FileNode& node, const std::string& nodePath,
                               const std::string& target);
 
-    // Waits until every piece of background work started so far has finished (its results may
-    // still be queued to the UI thread). For tests.
-    void TEST_waitForBackgroundWork();
-
   signals:
     void phaseChanged();
     void rootChanged();
@@ -331,7 +328,7 @@ class AppState : public QObject {
     std::vector<std::shared_ptr<PendingDelete>> pendingDeletes_;
 
     const std::shared_ptr<StateHandle<AppState>> handle_;
-    QThreadPool pool_;
+    BackgroundWork work_;  // declared last: joined before the fields its jobs report to go
 };
 
 // Returns the mode's raw value: "folder" or "apps".
