@@ -1,0 +1,62 @@
+#include "app/CellarbrightApp.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+#include <iostream>
+
+#include "app/ContentView.h"
+#include "app/WindowBackground.h"
+#include "sdk/core/RZDException.h"
+
+namespace cb {
+
+CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
+    : window_(std::make_unique<WindowBackground>()) {
+    window_->setObjectName(QStringLiteral("MainWindow"));
+    window_->setWindowTitle(QStringLiteral("Cellarbright"));
+    window_->setMinimumSize(kMinimumSize);
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    content_ = new ContentView(loc, std::move(services), window_.get());
+    layout->addWidget(content_);
+    QApplication::setQuitOnLastWindowClosed(
+        delegate_.applicationShouldTerminateAfterLastWindowClosed());
+}
+
+CellarbrightApp::~CellarbrightApp() = default;
+
+int CellarbrightApp::run() {
+    window_->resize(kMinimumSize);
+    if (const QScreen* screen = window_->screen()) {
+        QRect frame(QPoint(), kMinimumSize);
+        frame.moveCenter(screen->availableGeometry().center());
+        window_->move(frame.topLeft());
+    }
+    window_->show();
+    std::exception_ptr launchFailure;
+    QTimer::singleShot(0, window_.get(), [this, &launchFailure] {
+        try {
+            delegate_.applicationDidFinishLaunching();
+        } catch (const RZDException& error) {
+            // Qt's event loop cannot carry an exception; take it out of the loop and let it
+            // go on from run(), where nothing catches it.
+            std::cerr << "Terminating app due to uncaught exception '" << error.name()
+                      << "', reason: '" << error.reason() << "'\n";
+            launchFailure = std::current_exception();
+            QCoreApplication::exit(EXIT_FAILURE);
+        } catch (...) {
+            launchFailure = std::current_exception();
+            QCoreApplication::exit(EXIT_FAILURE);
+        }
+    });
+    const int code = QApplication::exec();
+    if (launchFailure) {
+        std::rethrow_exception(launchFailure);
+    }
+    return code;
+}
+
+}  // namespace cb

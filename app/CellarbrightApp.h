@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QSize>
+#include <memory>
+
+#include "app/AppDelegate.h"
+#include "app/AppServices.h"
+
+namespace cb {
+
+class ContentView;
+class LocalizationManager;
+class WindowBackground;
+
+// The application: one window whose content is ContentView on the window background, at least
+// 1080 x 720, centred, and the AppDelegate. There is no command to open a second window, and
+// closing the window ends the event loop.
+class CellarbrightApp {
+  public:
+    // The smallest size of the window.
+    static constexpr QSize kMinimumSize{1080, 720};
+
+    // Builds the window (not yet shown) with ContentView given `loc` and `services`.
+    // REQUIRES: a QApplication exists; `loc` outlives this object.
+    CellarbrightApp(LocalizationManager& loc, AppServices services);
+    ~CellarbrightApp();
+
+    CellarbrightApp(const CellarbrightApp&) = delete;
+    CellarbrightApp& operator=(const CellarbrightApp&) = delete;
+
+    WindowBackground& window() { return *window_; }
+    ContentView& content() { return *content_; }
+    AppDelegate& delegate() { return delegate_; }
+
+    // Shows the window centred on the screen, lets the event loop start, then calls
+    // applicationDidFinishLaunching() from it, and runs the loop until the window closes.
+    // Returns the loop's exit code. An exception thrown while launching finishes (a missing
+    // options list) ends the loop and is rethrown from here, uncaught by the application:
+    // the program stops as on any uncaught exception.
+    int run();
+
+  private:
+    AppDelegate delegate_;
+    std::unique_ptr<WindowBackground> window_;
+    ContentView* content_;  // owned by window_
+};
+
+}  // namespace cb

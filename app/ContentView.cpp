@@ -1,0 +1,258 @@
+#include "app/ContentView.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "app/DialogOverlay.h"
+#include "app/DiskMapView.h"
+#include "app/Divider.h"
+#include "app/TopBar.h"
+#include "app/WindowAlerts.h"
+#include "app/disk/FullDiskAccess.h"
+#include "app/localization/LocalizationManager.h"
+#include "app/views/DeleteConfirmDialog.h"
+#include "app/views/FullDiskAccessPrompt.h"
+#include "app/views/ScanProgressView.h"
+#include "app/views/WelcomeView.h"
+
+namespace cb {
+
+ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget* parent)
+    : QWidget(parent), loc_(loc), logEvent_(services.logEvent) {
+    setObjectName(QStringLiteral("ContentView"));
+    state_ = std::make_unique<AppState>(std::move(services));
+    shownMode_ = state_->mode();
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    mainArea_ = new QWidget(this);
+    mainArea_->setObjectName(QStringLiteral("mainArea"));
+    auto* main = new QVBoxLayout(mainArea_);
+    main->setContentsMargins(0, 0, 0, 0);
+    main->setSpacing(0);
+    main->addWidget(buildBody());
+    column->addWidget(mainArea_, 1);
+    alerts_ = new WindowAlerts(*state_, loc_, this);
+
+    connectState();
+    showMode();
+    showAccessPrompt();
+    showDeleteConfirmation();
+}
+
+ContentView::~ContentView() {
+    // The views point into the state's tree and hold the state by reference.
+    delete alerts_;
+    delete mainArea_;
+    state_.reset();
+}
+
+QWidget* ContentView::buildBody() {
+    auto* body = new QWidget(mainArea_);
+    body->setObjectName(QStringLiteral("body"));
+    auto* column = new QVBoxLayout(body);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    topBar_ = new TopBar(*state_, loc_, body);
+    column->addWidget(topBar_);
+    column->addWidget(new Divider(body));
+    modeContent_ = new QStackedWidget(body);
+    folderArea_ = new QWidget(modeContent_);
+    folderArea_->setObjectName(QStringLiteral("folderMode"));
+    folderLayout_ = new QVBoxLayout(folderArea_);
+    folderLayout_->setContentsMargins(0, 0, 0, 0);
+    modeContent_->addWidget(folderArea_);
+    // The apps mode's screen comes with the uninstaller; until then the mode shows nothing.
+    auto* apps = new QWidget(modeContent_);
+    apps->setObjectName(QStringLiteral("appsMode"));
+    modeContent_->addWidget(apps);
+    column->addWidget(modeContent_, 1);
+    return body;
+}
+
+void ContentView::connectState() {
+    AppState& state = *state_;
+    connect(&state, &AppState::modeChanged, this, &ContentView::showMode);
+    connect(&state, &AppState::phaseChanged, this, &ContentView::showFolderPage);
+    connect(&state, &AppState::focusChanged, this, &ContentView::showFolderPage);
+    connect(&state, &AppState::rootChanged, this, &ContentView::showFolderPage);
+    connect(&state, &AppState::fdaPromptForURLChanged, this, &ContentView::showAccessPrompt);
+    connect(&state, &AppState::deleteCandidateChanged, this, &ContentView::showDeleteConfirmation);
+    connect(&state, &AppState::rootChanged, this, &ContentView::showDeleteConfirmation);
+}
+
+void ContentView::showMode() {
+    const AppState::Mode mode = state_->mode();
+    if (mode != shownMode_) {
+        shownMode_ = mode;
+        sdk::Value::Dictionary parameters;
+        parameters.emplace("mode", sdk::Value(std::string(rawValue(mode))));
+        if (logEvent_) {
+            logEvent_(AnalyticsEvent::modeSwitched, std::move(parameters));
+        }
+    }
+    modeContent_->setCurrentIndex(mode == AppState::Mode::folder ? 0 : 1);
+    showFolderPage();
+}
+
+ContentView::FolderPage ContentView::wantedFolderPage() const {
+    if (state_->mode() != AppState::Mode::folder) {
+        return FolderPage::none;
+    }
+    switch (state_->phase().kind()) {
+        case AppState::Phase::Kind::welcome:
+            return FolderPage::welcome;
+        case AppState::Phase::Kind::scanning:
+            return FolderPage::scanning;
+        case AppState::Phase::Kind::ready:
+            return state_->focus() != nullptr ? FolderPage::diskMap : FolderPage::empty;
+    }
+    return FolderPage::none;
+}
+
+void ContentView::showFolderPage() {
+    const FolderPage wanted = wantedFolderPage();
+    if (wanted == folderPage_) {
+        if (wanted == FolderPage::scanning) {
+            progressView()->setProgress(state_->phase().progress());
+        }
+        return;
+    }
+    if (page_) {
+        // The page may be in the middle of its own button press (Cancel, New scan).
+        page_->hide();
+        folderLayout_->removeWidget(page_);
+        page_->deleteLater();
+    }
+    folderPage_ = wanted;
+    page_ = buildFolderPage(wanted);
+    if (page_) {
+        folderLayout_->addWidget(page_);
+    }
+}
+
+QWidget* ContentView::buildFolderPage(FolderPage page) {
+    switch (page) {
+        case FolderPage::welcome:
+            return buildWelcome();
+        case FolderPage::scanning:
+            return new ScanProgressView(
+                state_->phase().progress(), [this] { state_->cancelScan(); }, loc_, folderArea_);
+        case FolderPage::diskMap:
+            return new DiskMapView(*state_, loc_, folderArea_);
+        case FolderPage::empty:
+            return new QWidget(folderArea_);
+        case FolderPage::none:
+            return nullptr;
+    }
+    return nullptr;
+}
+
+QWidget* ContentView::buildWelcome() {
+    AppState& state = *state_;
+    auto* welcome = new WelcomeView(
+        [&state] { state.scanEntireMac(); }, [&state] { state.scanHome(); },
+        [&state] { state.chooseFolder(); }, state.localSnapshotCount(), state.thinningSnapshots(),
+        [&state] { state.setConfirmThinSnapshots(true); }, loc_, folderArea_);
+    connect(&state, &AppState::localSnapshotCountChanged, welcome,
+            [welcome, &state] { welcome->setLocalSnapshotCount(state.localSnapshotCount()); });
+    connect(&state, &AppState::thinningSnapshotsChanged, welcome,
+            [welcome, &state] { welcome->setThinning(state.thinningSnapshots()); });
+    // Each time the welcome screen appears, the snapshot count is taken again.
+    state.refreshSnapshotCount();
+    return welcome;
+}
+
+WelcomeView* ContentView::welcomeView() const {
+    return folderPage_ == FolderPage::welcome ? static_cast<WelcomeView*>(page_.data()) : nullptr;
+}
+
+ScanProgressView* ContentView::progressView() const {
+    return folderPage_ == FolderPage::scanning ? static_cast<ScanProgressView*>(page_.data())
+                                               : nullptr;
+}
+
+DiskMapView* ContentView::diskMap() const {
+    return folderPage_ == FolderPage::diskMap ? static_cast<DiskMapView*>(page_.data()) : nullptr;
+}
+
+DialogOverlay* ContentView::accessOverlay() const {
+    return accessOverlay_;
+}
+
+DialogOverlay* ContentView::deleteOverlay() const {
+    return deleteOverlay_;
+}
+
+void ContentView::showAccessPrompt() {
+    const auto& location = state_->fdaPromptForURL();
+    if (location == accessShownFor_ && (accessOverlay_ != nullptr) == location.has_value()) {
+        return;
+    }
+    if (accessOverlay_) {
+        accessOverlay_->dismiss();
+        accessOverlay_ = nullptr;
+    }
+    accessShownFor_ = location;
+    if (!location) {
+        return;
+    }
+    AppState& state = *state_;
+    auto* prompt = new FullDiskAccessPrompt(
+        *location, [] { openFullDiskAccessSettings(); },
+        [&state] { state.scanAfterAccessPrompt(); },
+        [&state] { state.setFdaPromptForURL(std::nullopt); }, loc_);
+    accessOverlay_ = new DialogOverlay(prompt, mainArea_);
+    accessOverlay_->present();
+    restackOverlays();
+}
+
+void ContentView::showDeleteConfirmation() {
+    FileNode* candidate = state_->deleteCandidate();
+    if (candidate == deleteShownFor_ && (deleteOverlay_ != nullptr) == (candidate != nullptr)) {
+        return;
+    }
+    if (deleteOverlay_) {
+        deleteOverlay_->dismiss();
+        deleteOverlay_ = nullptr;
+    }
+    deleteShownFor_ = candidate;
+    if (candidate == nullptr) {
+        return;
+    }
+    AppState& state = *state_;
+    auto* dialog = new DeleteConfirmDialog(
+        *candidate, [&state] { state.setDeleteCandidate(nullptr); },
+        [&state] { state.confirmDelete(); }, loc_);
+    deleteOverlay_ = new DialogOverlay(dialog, mainArea_);
+    deleteOverlay_->present();
+    restackOverlays();
+}
+
+void ContentView::restackOverlays() {
+    for (DialogOverlay* overlay : {accessOverlay(), deleteOverlay()}) {
+        if (overlay != nullptr) {
+            overlay->raise();
+        }
+    }
+}
+
+AppServices windowServices() {
+    AppServices services = AppServices::system();
+    services.chooseFolder = [](const std::string& message,
+                               const std::string& prompt) -> std::optional<std::filesystem::path> {
+        QFileDialog panel(QApplication::activeWindow(), QString::fromStdString(message));
+        panel.setFileMode(QFileDialog::Directory);
+        panel.setOption(QFileDialog::ShowDirsOnly);
+        panel.setLabelText(QFileDialog::Accept, QString::fromStdString(prompt));
+        if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return std::filesystem::path(panel.selectedFiles().first().toStdString());
+    };
+    return services;
+}
+
+}  // namespace cb

@@ -1,0 +1,19 @@
+// The program's entry: the application object, the shared interface language, the one window
+// with its content and the application delegate, then the event loop.
+
+#include <QApplication>
+
+#include "app/CellarbrightApp.h"
+#include "app/ContentView.h"
+#include "app/MainQueueBridge.h"
+#include "app/ScreenshotHook.h"
+#include "app/localization/LocalizationManager.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Cellarbright"));
+    cb::MainQueueBridge mainQueue;
+    cb::CellarbrightApp app(cb::LocalizationManager::shared(), cb::windowServices());
+    cb::installScreenshotHook(app);
+    return app.run();
+}
