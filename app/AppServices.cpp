@@ -51,7 +51,9 @@ AppServices AppServices::system() {
         return cb::isProtectedLocation(location);
     };
     services.hasFullDiskAccess = [] { return cb::hasFullDiskAccess(); };
-    services.revealInFileViewer = &showInFileViewer;
+    services.revealInFileViewer = [](const std::filesystem::path& path, bool isDirectory) {
+        showInFileViewer(path, isDirectory);
+    };
     services.logEvent = &logAnalyticsEvent;
     return services;
 }

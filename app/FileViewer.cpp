@@ -1,5 +1,6 @@
 #include "app/FileViewer.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
@@ -8,43 +9,43 @@
 #include <QStringList>
 #include <QUrl>
 
-#include "platform/workspace/Workspace.h"
-
 namespace cb {
 
 namespace {
 
 // Opens the folder that holds `path` with the desktop's handler for folders.
-void openEnclosingFolder(const std::filesystem::path& path) {
+void openEnclosingFolder(const std::filesystem::path& path, platform::Workspace& workspace) {
     std::filesystem::path folder = path.parent_path();
     if (folder.empty()) {
         folder = path;
     }
     const QUrl url = QUrl::fromLocalFile(QString::fromStdString(folder.string()));
-    platform::Workspace::shared().openUrl(url.toString(QUrl::FullyEncoded).toStdString());
+    workspace.openUrl(url.toString(QUrl::FullyEncoded).toStdString());
 }
 
 }  // namespace
 
-void showInFileViewer(const std::filesystem::path& path, bool isDirectory) {
+void showInFileViewer(const std::filesystem::path& path, bool isDirectory,
+                      platform::Workspace& workspace) {
     QString local = QString::fromStdString(path.string());
     if (isDirectory && !local.endsWith('/')) {
         local += '/';  // the URL of a folder ends in "/"
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openEnclosingFolder(path);
+        openEnclosingFolder(path, workspace);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
                                                        "/org/freedesktop/FileManager1",
                                                        "org.freedesktop.FileManager1", "ShowItems");
     call << QStringList{QUrl::fromLocalFile(local).toString(QUrl::FullyEncoded)} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    // Owned by the application, so a reply still pending at exit is not leaked.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [path](QDBusPendingCallWatcher* finished) {
+                     [path, &workspace](QDBusPendingCallWatcher* finished) {
                          if (finished->isError()) {
-                             openEnclosingFolder(path);
+                             openEnclosingFolder(path, workspace);
                          }
                          finished->deleteLater();
                      });

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QSignalSpy>
 
 #include "app/AppState.h"
@@ -180,6 +181,24 @@ TEST_F(AppStateScanTest, ProtectedLocationWithoutAccessIsHeldForThePrompt) {
 
     state_->scanAfterAccessPrompt();  // nothing held any more
     EXPECT_EQ(world_.scanners.size(), 1u);
+}
+
+TEST_F(AppStateScanTest, ScanHomeLogsItsEventThenScansTheHomeFolder) {
+    state_->scanHome();
+    EXPECT_THAT(world_.eventNames(), ElementsAre("scan_started_home"));
+    ASSERT_EQ(world_.scanners.size(), 1u);
+    EXPECT_EQ(world_.scanners[0]->waitUntilStarted(), QDir::homePath().toStdString());
+}
+
+TEST_F(AppStateScanTest, AnOpenDeleteDialogKeepsItsItemAcrossARescanWhileItExists) {
+    scanAndFinish("/data", buildTree("/data", {{"a/b/f", 1}, {"c", 2}}));
+    state_->setDeleteCandidate(nodeAt(*state_->root(), "a/b"));
+    scanAndFinish("/data", buildTree("/data", {{"a/b/f", 1}}));
+    ASSERT_NE(state_->deleteCandidate(), nullptr);
+    EXPECT_EQ(state_->deleteCandidate(), nodeAt(*state_->root(), "a/b"));
+
+    scanAndFinish("/data", buildTree("/data", {{"c", 2}}));
+    EXPECT_EQ(state_->deleteCandidate(), nullptr);
 }
 
 TEST_F(AppStateScanTest, TheGateLetsOrdinaryLocationsAndGrantedAccessThrough) {
