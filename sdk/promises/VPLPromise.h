@@ -235,6 +235,93 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
     static Ptr attempts(const Queue& queue, std::int64_t count, double delay,
                         RetryCondition condition, DoWork work);
 
+    // ---- Combinators ----
+    //
+    // Inputs are promises or plain values; a plain value counts as an input already settled
+    // with it (an error as a rejection). The work runs on the queue through `async`. Nil
+    // values appear in result lists as the null value (sdk::Value()).
+
+    // Fulfils with the list of the inputs' values, in input order, once every input has
+    // fulfilled; at once with an empty list when there are no inputs. Rejects with the first
+    // plain error in the list (before anything is observed), else with the error of the first
+    // rejection callback to run. REQUIRES: queue ("queue").
+    static Ptr all(VPLValue::List promises);
+    static Ptr all(const Queue& queue, VPLValue::List promises);
+
+    // Waits until no input is pending. Fulfils with the combined list (per input, in order, its
+    // value or its error; see VPLPromiseCombineValuesAndErrors) when at least one input
+    // fulfilled, at once with an empty list when there are no inputs; rejects with the error
+    // of the last input to settle when all of them rejected. REQUIRES: queue ("queue").
+    static Ptr any(VPLValue::List promises);
+    static Ptr any(const Queue& queue, VPLValue::List promises);
+
+    // Settles like the first input to settle; the first plain value in the list settles it
+    // without observing anything. REQUIRES: queue ("queue"), a non-empty list ("No promises to
+    // observe").
+    static Ptr race(VPLValue::List promises);
+    static Ptr race(const Queue& queue, VPLValue::List promises);
+
+    // ---- Completion wrappers ----
+    //
+    // Each runs work(handler) on the queue and returns a promise that the first call of the
+    // handler settles (later calls are ignored); the handler may be called on any thread. An
+    // error argument that is not ok rejects; otherwise the handler's value fulfils (an error
+    // handed as the value rejects, by the resolution rule). REQUIRES: queue ("queue"), work
+    // ("work").
+
+    template <typename Handler>
+    using WrapWork = std::function<void(Handler handler)>;
+    using Completion = std::function<void()>;
+    using ObjectCompletion = std::function<void(VPLValue object)>;
+    using ErrorCompletion = std::function<void(sdk::Error error)>;
+    using ObjectOrErrorCompletion = std::function<void(VPLValue object, sdk::Error error)>;
+    using ErrorOrObjectCompletion = std::function<void(sdk::Error error, VPLValue object)>;
+    using TwoObjectsOrErrorCompletion =
+        std::function<void(VPLValue first, VPLValue second, sdk::Error error)>;
+    using BoolCompletion = std::function<void(bool value)>;
+    using BoolOrErrorCompletion = std::function<void(bool value, sdk::Error error)>;
+    using IntegerCompletion = std::function<void(std::int64_t value)>;
+    using IntegerOrErrorCompletion = std::function<void(std::int64_t value, sdk::Error error)>;
+    using DoubleCompletion = std::function<void(double value)>;
+    using DoubleOrErrorCompletion = std::function<void(double value, sdk::Error error)>;
+
+    // Fulfils with nil.
+    static Ptr wrapCompletion(WrapWork<Completion> work);
+    static Ptr wrapCompletion(const Queue& queue, WrapWork<Completion> work);
+    // Fulfils with the object (nil allowed).
+    static Ptr wrapObjectCompletion(WrapWork<ObjectCompletion> work);
+    static Ptr wrapObjectCompletion(const Queue& queue, WrapWork<ObjectCompletion> work);
+    // Rejects with the error, or fulfils with nil when it is ok.
+    static Ptr wrapErrorCompletion(WrapWork<ErrorCompletion> work);
+    static Ptr wrapErrorCompletion(const Queue& queue, WrapWork<ErrorCompletion> work);
+    // Rejects with the error, or fulfils with the object.
+    static Ptr wrapObjectOrErrorCompletion(WrapWork<ObjectOrErrorCompletion> work);
+    static Ptr wrapObjectOrErrorCompletion(const Queue& queue,
+                                           WrapWork<ObjectOrErrorCompletion> work);
+    static Ptr wrapErrorOrObjectCompletion(WrapWork<ErrorOrObjectCompletion> work);
+    static Ptr wrapErrorOrObjectCompletion(const Queue& queue,
+                                           WrapWork<ErrorOrObjectCompletion> work);
+    // Rejects with the error, or fulfils with the list [first, second] (nil as null).
+    static Ptr wrap2ObjectsOrErrorCompletion(WrapWork<TwoObjectsOrErrorCompletion> work);
+    static Ptr wrap2ObjectsOrErrorCompletion(const Queue& queue,
+                                             WrapWork<TwoObjectsOrErrorCompletion> work);
+    // Fulfil with the number as a plain value (bool, int64 or double), or reject with the
+    // error when one is given.
+    static Ptr wrapBoolCompletion(WrapWork<BoolCompletion> work);
+    static Ptr wrapBoolCompletion(const Queue& queue, WrapWork<BoolCompletion> work);
+    static Ptr wrapBoolOrErrorCompletion(WrapWork<BoolOrErrorCompletion> work);
+    static Ptr wrapBoolOrErrorCompletion(const Queue& queue, WrapWork<BoolOrErrorCompletion> work);
+    static Ptr wrapIntegerCompletion(WrapWork<IntegerCompletion> work);
+    static Ptr wrapIntegerCompletion(const Queue& queue, WrapWork<IntegerCompletion> work);
+    static Ptr wrapIntegerOrErrorCompletion(WrapWork<IntegerOrErrorCompletion> work);
+    static Ptr wrapIntegerOrErrorCompletion(const Queue& queue,
+                                            WrapWork<IntegerOrErrorCompletion> work);
+    static Ptr wrapDoubleCompletion(WrapWork<DoubleCompletion> work);
+    static Ptr wrapDoubleCompletion(const Queue& queue, WrapWork<DoubleCompletion> work);
+    static Ptr wrapDoubleOrErrorCompletion(WrapWork<DoubleOrErrorCompletion> work);
+    static Ptr wrapDoubleOrErrorCompletion(const Queue& queue,
+                                           WrapWork<DoubleOrErrorCompletion> work);
+
     ~VPLPromise();
     VPLPromise(const VPLPromise&) = delete;
     VPLPromise& operator=(const VPLPromise&) = delete;
@@ -279,3 +366,8 @@ bool VPLPromiseWaitUntilIdle(double timeout);
 // must not need the waiting thread (for example a default-queue callback awaited from the
 // thread that drains the main queue would wait forever).
 VPLValue VPLPromiseAwait(const VPLPromise::Ptr& promise, sdk::Error* error = nullptr);
+
+// Returns, for each of `promises` in order, its value (the null value for nil) when it
+// fulfilled or its error when it rejected: the list that `any` fulfils with.
+// REQUIRES: no promise is pending (a fatal error: the process aborts).
+VPLValue::List VPLPromiseCombineValuesAndErrors(const std::vector<VPLPromise::Ptr>& promises);

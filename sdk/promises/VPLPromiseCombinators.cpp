@@ -1,0 +1,187 @@
+// The combinators all, any and race.
+//
+// The observers of all and any keep each input's outcome in a shared tally instead of holding
+// the input promises themselves: an input holds its observers, so an observer that held the
+// inputs would keep an input that never settles (and the group count it carries) alive for
+// ever.
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "sdk/promises/VPLAssert.h"
+#include "sdk/promises/VPLPromise.h"
+
+namespace {
+
+using Ptr = VPLPromise::Ptr;
+
+VPLValue nilAsNull(const VPLValue& value) {
+    return value.isNil() ? VPLValue(sdk::Value()) : value;
+}
+
+// The inputs as promises: a plain value becomes a promise already settled with it.
+std::vector<Ptr> asPromises(const VPLValue::List& inputs) {
+    std::vector<Ptr> promises;
+    promises.reserve(inputs.size());
+    for (const VPLValue& input : inputs) {
+        Ptr promise = input.promise();
+        promises.push_back(promise != nullptr ? promise : VPLPromise::resolvedWith(input));
+    }
+    return promises;
+}
+
+// The outcomes of a combinator's inputs as they come in, on any thread.
+class Tally {
+  public:
+    explicit Tally(std::size_t count) : outcomes_(count), pending_(count) {}
+
+    // Records input `index`'s outcome (a value, or an error) and returns true when it was the
+    // last input still pending.
+    bool record(std::size_t index, VPLValue outcome) {
+        std::lock_guard lock(mutex_);
+        outcomes_[index] = std::move(outcome);
+        return --pending_ == 0;
+    }
+
+    // The outcomes in input order, nil as the null value.
+    // REQUIRES: every input has been recorded.
+    VPLValue::List combined() const {
+        std::lock_guard lock(mutex_);
+        VPLValue::List list;
+        list.reserve(outcomes_.size());
+        for (const std::optional<VPLValue>& outcome : outcomes_) {
+            list.push_back(nilAsNull(*outcome));
+        }
+        return list;
+    }
+
+    // True when some recorded outcome is not an error.
+    bool anyFulfilled() const {
+        std::lock_guard lock(mutex_);
+        for (const std::optional<VPLValue>& outcome : outcomes_) {
+            if (outcome.has_value() && !outcome->isError()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::optional<VPLValue>> outcomes_;  // guarded by mutex_
+    std::size_t pending_;                            // guarded by mutex_
+};
+
+}  // namespace
+
+VPLPromise::Ptr VPLPromise::all(VPLValue::List promises) {
+    return all(defaultDispatchQueue(), std::move(promises));
+}
+
+VPLPromise::Ptr VPLPromise::all(const Queue& queue, VPLValue::List promises) {
+    if (!VPLRequireParameter(queue != nullptr, "queue")) {
+        return nullptr;
+    }
+    if (promises.empty()) {
+        return resolvedWith(VPLValue::List{});
+    }
+    return async(queue, [queue, inputs = std::move(promises)](Fulfill fulfill, Reject reject) {
+        for (const VPLValue& input : inputs) {
+            if (input.isError()) {
+                reject(input.error());
+                return;
+            }
+        }
+        std::vector<Ptr> observed = asPromises(inputs);
+        auto tally = std::make_shared<Tally>(observed.size());
+        for (std::size_t i = 0; i < observed.size(); ++i) {
+            observed[i]->observeOnQueue(
+                queue,
+                [tally, i, fulfill](const VPLValue& value) {
+                    if (tally->record(i, value)) {
+                        fulfill(tally->combined());
+                    }
+                },
+                reject);
+        }
+    });
+}
+
+VPLPromise::Ptr VPLPromise::any(VPLValue::List promises) {
+    return any(defaultDispatchQueue(), std::move(promises));
+}
+
+VPLPromise::Ptr VPLPromise::any(const Queue& queue, VPLValue::List promises) {
+    if (!VPLRequireParameter(queue != nullptr, "queue")) {
+        return nullptr;
+    }
+    if (promises.empty()) {
+        return resolvedWith(VPLValue::List{});
+    }
+    return async(queue, [queue, inputs = std::move(promises)](Fulfill fulfill, Reject reject) {
+        std::vector<Ptr> observed = asPromises(inputs);
+        auto tally = std::make_shared<Tally>(observed.size());
+        for (std::size_t i = 0; i < observed.size(); ++i) {
+            observed[i]->observeOnQueue(
+                queue,
+                [tally, i, fulfill](const VPLValue& value) {
+                    if (tally->record(i, value)) {
+                        fulfill(tally->combined());
+                    }
+                },
+                [tally, i, fulfill, reject](const sdk::Error& error) {
+                    if (!tally->record(i, VPLValue(error))) {
+                        return;
+                    }
+                    if (tally->anyFulfilled()) {
+                        fulfill(tally->combined());
+                    } else {
+                        reject(error);
+                    }
+                });
+        }
+    });
+}
+
+VPLPromise::Ptr VPLPromise::race(VPLValue::List promises) {
+    return race(defaultDispatchQueue(), std::move(promises));
+}
+
+VPLPromise::Ptr VPLPromise::race(const Queue& queue, VPLValue::List promises) {
+    if (!VPLRequireParameter(queue != nullptr, "queue") ||
+        !VPLRequire(!promises.empty(), "No promises to observe")) {
+        return nullptr;
+    }
+    return async(queue, [queue, inputs = std::move(promises)](Fulfill fulfill, Reject reject) {
+        for (const VPLValue& input : inputs) {
+            if (!input.isPromise()) {
+                fulfill(input);
+                return;
+            }
+        }
+        for (const VPLValue& input : inputs) {
+            input.promise()->observeOnQueue(queue, fulfill, reject);
+        }
+    });
+}
+
+VPLValue::List VPLPromiseCombineValuesAndErrors(const std::vector<VPLPromise::Ptr>& promises) {
+    VPLValue::List combined;
+    combined.reserve(promises.size());
+    for (const VPLPromise::Ptr& promise : promises) {
+        if (promise->isPending()) {
+            std::fprintf(stderr,
+                         "VPLPromiseCombineValuesAndErrors: assertion failed: "
+                         "!promise.isPending\n");
+            std::abort();
+        }
+        combined.push_back(promise->isFulfilled() ? nilAsNull(promise->value())
+                                                  : VPLValue(promise->error()));
+    }
+    return combined;
+}
