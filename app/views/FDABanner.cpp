@@ -9,6 +9,7 @@
 
 #include "app/localization/LocalizationManager.h"
 #include "app/views/ScreenStyle.h"
+#include "app/views/SymbolIcons.h"
 
 namespace cb {
 
@@ -52,7 +53,7 @@ FDABanner::FDABanner(int64_t inaccessibleCount, std::function<void()> onOpenSett
     auto* close = new QToolButton(this);
     close->setObjectName(QStringLiteral("dismiss"));
     close->setAutoRaise(true);
-    close->setIcon(screen::symbolIcon("xmark", 10, screen::secondaryColor(palette())));
+    close->setIcon(symbolIcon("xmark", 10, screen::secondaryColor(palette())));
     close->setIconSize(QSize(10, 10));
     close->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 2px; }"));
     connect(close, &QToolButton::clicked, this, [this] { onDismiss_(); });

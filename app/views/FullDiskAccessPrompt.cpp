@@ -9,6 +9,7 @@
 #include "app/localization/LocalizationManager.h"
 #include "app/views/MiddleElidedLabel.h"
 #include "app/views/ScreenStyle.h"
+#include "app/views/SymbolIcons.h"
 
 namespace cb {
 
@@ -133,7 +134,7 @@ QWidget* FullDiskAccessPrompt::buildButtons() {
     openSettings_ = new QPushButton(buttons);
     openSettings_->setObjectName(QStringLiteral("openSettings"));
     screen::styleButton(openSettings_, screen::ButtonLook::prominent, screen::ControlSize::regular);
-    openSettings_->setIcon(screen::symbolIcon("gearshape", 14, Qt::white));
+    openSettings_->setIcon(symbolIcon("gearshape", 14, Qt::white));
     row->addWidget(cancel_);
     row->addStretch(1);
     row->addWidget(continueAnyway_);

@@ -9,15 +9,11 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStandardPaths>
-
-#include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
-#include <cstring>
 
 #include "app/disk/Formatters.h"
+#include "app/views/SymbolIcons.h"
 
 namespace cb::screen {
 
@@ -71,103 +67,11 @@ QString byteText(int64_t bytes) {
     return QString::fromStdString(byteFormatter().string(std::max<int64_t>(bytes, 0)));
 }
 
-namespace {
-
-// System symbol names and the freedesktop icon names that show the same thing.
-struct SymbolName {
-    const char* symbol;
-    const char* icon;
-};
-constexpr SymbolName kSymbols[] = {
-    {"trash.fill", "user-trash-full-symbolic"},
-    {"lock.shield", "security-high-symbolic"},
-    {"lock.shield.fill", "security-high-symbolic"},
-    {"gearshape", "emblem-system-symbolic"},
-    {"exclamationmark.lock.fill", "changes-prevent-symbolic"},
-    {"xmark", "window-close-symbolic"},
-    {"internaldrive", "drive-harddisk-symbolic"},
-    {"house", "user-home-symbolic"},
-    {"folder", "folder-symbolic"},
-    {"clock.arrow.circlepath", "document-open-recent-symbolic"},
-};
-
-QString iconNameOf(const char* symbol) {
-    for (const SymbolName& entry : kSymbols) {
-        if (std::strcmp(entry.symbol, symbol) == 0) {
-            return QString::fromLatin1(entry.icon);
-        }
-    }
-    return QString();
-}
-
-// Folders that hold icon themes: Qt's own search paths and the XDG data folders.
-QStringList iconRoots() {
-    QStringList roots = QIcon::themeSearchPaths();
-    const QStringList data = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
-    for (const QString& folder : data) {
-        roots.append(folder + QStringLiteral("/icons"));
-    }
-    roots.removeDuplicates();
-    return roots;
-}
-
-// The current theme first; when the platform names no theme (the offscreen platform, minimal
-// sessions), the scalable icon of that name in any installed theme.
-QIcon themeIcon(const QString& name) {
-    QIcon icon = QIcon::fromTheme(name);
-    if (!icon.isNull() || name.isEmpty()) {
-        return icon;
-    }
-    for (const QString& root : iconRoots()) {
-        for (const QString& theme : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QDir scalable(root + u'/' + theme + QStringLiteral("/scalable"));
-            for (const QString& context : scalable.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-                const QString file = scalable.filePath(context + u'/' + name + ".svg");
-                if (QFileInfo::exists(file)) {
-                    return QIcon(file);
-                }
-            }
-        }
-    }
-    return icon;
-}
-
-}  // namespace
-
-QPixmap symbolPixmap(const char* symbol, int pixels, const QColor& color, qreal devicePixelRatio) {
-    const int device = qRound(pixels * devicePixelRatio);
-    QPixmap pixmap(device, device);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QIcon icon = themeIcon(iconNameOf(symbol));
-    if (icon.isNull()) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(color);
-        painter.drawEllipse(QRectF(0, 0, device, device).adjusted(2, 2, -2, -2));
-    } else {
-        // Symbolic icons are one colour; paint the tint through their shape.
-        icon.paint(&painter, QRect(0, 0, device, device));
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(QRect(0, 0, device, device), color);
-    }
-    painter.end();
-    pixmap.setDevicePixelRatio(devicePixelRatio);
-    return pixmap;
-}
-
-QIcon symbolIcon(const char* symbol, int pixels, const QColor& color) {
-    QIcon icon;
-    icon.addPixmap(symbolPixmap(symbol, pixels, color, 1.0));
-    icon.addPixmap(symbolPixmap(symbol, pixels, color, 2.0));
-    return icon;
-}
-
 QLabel* symbolLabel(const char* symbol, int pixels, const QColor& color, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(QStringLiteral("symbol:") + QLatin1String(symbol));
     label->setFixedSize(pixels, pixels);
-    label->setPixmap(symbolPixmap(symbol, pixels, color, label->devicePixelRatioF()));
+    label->setPixmap(cb::symbolPixmap(symbol, pixels, color, label->devicePixelRatioF()));
     return label;
 }
 

@@ -1,18 +1,14 @@
 #pragma once
 
-// Small building blocks shared by the welcome and progress screens and the
-// dialogs: the platform colours they name (secondary, accent, orange, red),
-// fonts in logical pixels, the printf-style filling of table texts, the rounded
-// box behind facts and steps, button looks and the Return/Escape keys of a
-// dialog.
+// Small building blocks shared by the welcome and progress screens and the dialogs: the
+// platform colours they name (secondary, accent, orange, red), fonts in logical pixels, byte
+// texts, symbol labels, the rounded box behind facts and steps, button looks and the
+// Return/Escape keys of a dialog.
 //
-// Sizes are logical pixels throughout: one point of the layout is one
-// device-independent pixel.
+// Sizes are logical pixels throughout: one point of the layout is one device-independent pixel.
 
 #include <QColor>
 #include <QFont>
-#include <QIcon>
-#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -55,17 +51,8 @@ void setTextColor(QLabel* label, const QColor& color);
 // negative count being shown as 0.
 QString byteText(int64_t bytes);
 
-// The pixmap of a system symbol named by its system name ("trash.fill") at
-// `pixels` logical pixels, tinted with `color`. The symbol is the matching
-// freedesktop icon of the installed icon themes; without one, a plain disc of
-// the tint stands in.
-QPixmap symbolPixmap(const char* symbol, int pixels, const QColor& color,
-                     qreal devicePixelRatio = 1.0);
-
-// The symbol as an icon for a button, tinted with `color`.
-QIcon symbolIcon(const char* symbol, int pixels, const QColor& color);
-
-// A label showing the symbol, sized `pixels` x `pixels`; owned by `parent`.
+// A label showing the system symbol `symbol` (see SymbolIcons.h) in `color`, sized `pixels` x
+// `pixels`; owned by `parent`.
 QLabel* symbolLabel(const char* symbol, int pixels, const QColor& color, QWidget* parent);
 
 // A box with a rounded background of radius 8 filled with the secondary colour

@@ -10,6 +10,7 @@
 
 #include "app/localization/LocalizationManager.h"
 #include "app/views/ScreenStyle.h"
+#include "app/views/SymbolIcons.h"
 #include "platform/bundle/Bundle.h"
 
 namespace cb {
@@ -26,7 +27,7 @@ QPushButton* scanButton(const char* name, const char* symbol, int minimumWidth,
     const QColor tint = look == screen::ButtonLook::standard
                             ? button->palette().color(QPalette::ButtonText)
                             : QColor(Qt::white);
-    button->setIcon(screen::symbolIcon(symbol, 16, tint));
+    button->setIcon(symbolIcon(symbol, 16, tint));
     // The label's minimum width plus the button's own margins; 6 above and below the label.
     button->setMinimumWidth(minimumWidth + 16);
     button->setMinimumHeight(QFontMetrics(button->font()).height() + 2 * 6 + 8);
@@ -90,8 +91,8 @@ WelcomeView::WelcomeView(std::function<void()> onScanEntireMac, std::function<vo
     thinSnapshots_ = new QPushButton(this);
     thinSnapshots_->setObjectName(QStringLiteral("thinSnapshots"));
     screen::styleButton(thinSnapshots_, screen::ButtonLook::standard, screen::ControlSize::regular);
-    thinSnapshots_->setIcon(screen::symbolIcon(
-        "clock.arrow.circlepath", 14, thinSnapshots_->palette().color(QPalette::ButtonText)));
+    thinSnapshots_->setIcon(symbolIcon("clock.arrow.circlepath", 14,
+                                       thinSnapshots_->palette().color(QPalette::ButtonText)));
     connect(thinSnapshots_, &QPushButton::clicked, this, [this] { onThinSnapshots_(); });
     column->addWidget(thinSnapshots_, 0, Qt::AlignHCenter);
 

@@ -11,9 +11,12 @@ namespace {
 
 class MiddleElidedLabelTest : public ::testing::Test {
   protected:
-    void SetUp() override { test::app(); }
+    void SetUp() override {
+        test::app();
+        font = QApplication::font();
+    }
 
-    QFont font = QApplication::font();
+    QFont font;
 };
 
 TEST_F(MiddleElidedLabelTest, ShortTextIsShownWhole) {
