@@ -32,8 +32,8 @@ class ScanRunner {
     virtual void cancel() = 0;
 };
 
-// Makes the runner of one scan; its reports go to `handler`, which the runner must not call
-// after scan() has returned. Called on the UI thread.
+// Makes the runner of one scan; its reports go to `handler` (safe to call from any thread, at
+// any time). Called on the UI thread.
 using ScannerFactory = std::function<std::shared_ptr<ScanRunner>(ScanProgressHandler handler)>;
 
 // The outcome of moving one item to the Trash: nullopt on success, else the text shown to the

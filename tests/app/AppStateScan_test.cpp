@@ -201,6 +201,19 @@ TEST_F(AppStateScanTest, AnOpenDeleteDialogKeepsItsItemAcrossARescanWhileItExist
     EXPECT_EQ(state_->deleteCandidate(), nullptr);
 }
 
+TEST_F(AppStateScanTest, InstallingAnotherRootClearsEveryPointerIntoTheOldTree) {
+    scanAndFinish("/data", buildTree("/data", {{"a/f", 1}}));
+    FileNode* a = nodeAt(*state_->root(), "a");
+    state_->setFocus(a);
+    state_->setHovered(a);
+    state_->setDeleteCandidate(a);
+    state_->setRoot(buildTree("/other", {{"a/f", 1}}));
+    EXPECT_EQ(*state_->root()->rootPath(), "/other");
+    EXPECT_EQ(state_->focus(), nullptr);
+    EXPECT_EQ(state_->hovered(), nullptr);
+    EXPECT_EQ(state_->deleteCandidate(), nullptr);
+}
+
 TEST_F(AppStateScanTest, TheGateLetsOrdinaryLocationsAndGrantedAccessThrough) {
     const struct {
         bool isProtected;
