@@ -113,12 +113,17 @@ void SunburstView::paintFocusLabel(QPainter& painter, const ChartGeometry& g) co
 }
 
 void SunburstView::mouseMoveEvent(QMouseEvent* event) {
+    const bool wasInside = mouseLocation_.has_value();
+    FileNode* before = wasInside ? nodeAt(*mouseLocation_) : nullptr;
     mouseLocation_ = event->position();
     hovered_ = nodeAt(*mouseLocation_);
     if (onHover_) {
         onHover_(hovered_);
     }
-    update();
+    // The picture depends on the pointer only through the arc under it.
+    if (!wasInside || hovered_ != before) {
+        update();
+    }
 }
 
 void SunburstView::leaveEvent(QEvent*) {
