@@ -24,6 +24,55 @@ bool isDimmed(const Segment& segment, const Segment* underPointer) {
     return underPointer != nullptr && !isSameOrDescendant(segment.node, underPointer->node);
 }
 
+// An arc narrower than a device pixel at its outer edge. Only ring 0 makes these (deeper rings
+// drop arcs under 1.2°), and a folder with thousands of small files makes thousands of them:
+// painted one by one they cost seconds per frame, while on screen they blend into one band.
+bool isThin(const Segment& segment, double pixelRatio) {
+    return (segment.endAngle - segment.startAngle) * segment.outerRadius * pixelRatio < 1.0;
+}
+
+// Adjacent thin arcs of one ring, painted together as one arc in their mean colour (weighted
+// by width), which is what antialiasing would make of them.
+class ThinRun {
+  public:
+    // Adds `segment` when it continues the run (or starts one); false when it does not fit.
+    bool add(const Segment& segment, const QColor& fill) {
+        if (count_ > 0 && (segment.ring != arc_.ring || segment.startAngle != arc_.endAngle)) {
+            return false;
+        }
+        if (count_ == 0) {
+            arc_ = segment;
+        }
+        arc_.endAngle = segment.endAngle;
+        const double w = segment.endAngle - segment.startAngle + 1e-12;
+        weight_ += w;
+        sum_[0] += fill.redF() * w;
+        sum_[1] += fill.greenF() * w;
+        sum_[2] += fill.blueF() * w;
+        sum_[3] += fill.alphaF() * w;
+        ++count_;
+        return true;
+    }
+
+    // Paints the run, if any, with `paint(segment, colour)` and empties it.
+    template <typename Paint>
+    void flush(Paint&& paint) {
+        if (count_ > 0) {
+            paint(arc_, QColor::fromRgbF(static_cast<float>(sum_[0] / weight_),
+                                         static_cast<float>(sum_[1] / weight_),
+                                         static_cast<float>(sum_[2] / weight_),
+                                         static_cast<float>(sum_[3] / weight_)));
+        }
+        *this = ThinRun();
+    }
+
+  private:
+    Segment arc_;
+    int count_ = 0;
+    double weight_ = 0;
+    double sum_[4] = {0, 0, 0, 0};
+};
+
 void paintCentreDisc(QPainter& painter, const ChartGeometry& g, const SunburstColors& colors) {
     painter.setBrush(style::withOpacity(colors.windowBackground, 0.85));
     painter.setPen(QPen(style::withOpacity(Qt::white, 0.15), 1.0));
@@ -62,14 +111,31 @@ void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
     painter.setRenderHint(QPainter::Antialiasing, true);
     const QPen hairline(style::withOpacity(Qt::white, 0.35), 0.8);
     const QPen highlight(Qt::white, 2.2);
-    for (const Segment& segment : segments) {
+    const double pixelRatio =
+        painter.device() != nullptr ? painter.device()->devicePixelRatio() : 1;
+    ThinRun run;
+    auto paintOne = [&](const Segment& segment, const QColor& fill) {
         const QPainterPath path = segmentPath(segment, geometry);
-        painter.fillPath(path, segmentFill(segment, isDimmed(segment, underPointer)));
+        painter.fillPath(path, fill);
         painter.strokePath(path, hairline);
-        if (underPointer != nullptr && segment.node == underPointer->node) {
-            painter.strokePath(path, highlight);
+    };
+    for (const Segment& segment : segments) {
+        const bool hovered = underPointer != nullptr && segment.node == underPointer->node;
+        const QColor fill = segmentFill(segment, isDimmed(segment, underPointer));
+        if (!hovered && isThin(segment, pixelRatio) && run.add(segment, fill)) {
+            continue;
+        }
+        run.flush(paintOne);
+        if (!hovered && isThin(segment, pixelRatio)) {
+            run.add(segment, fill);
+            continue;
+        }
+        paintOne(segment, fill);
+        if (hovered) {
+            painter.strokePath(segmentPath(segment, geometry), highlight);
         }
     }
+    run.flush(paintOne);
     paintCentreDisc(painter, geometry, colors);
     painter.restore();
 }

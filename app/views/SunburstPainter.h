@@ -36,7 +36,9 @@ QColor segmentFill(const Segment& segment, bool dimmed);
 // Paints the rings and the centre disc with antialiasing, in list order so parents lie under
 // their descendants. `underPointer` is the segment under the pointer or null: with one, every
 // arc that is neither its node nor inside its node's subtree is dimmed, and its node's arc gets
-// a bold white outline. Paints nothing when the geometry is not drawable.
+// a bold white outline. Adjacent arcs narrower than a device pixel (a folder of thousands of
+// small files) are painted as one arc in their mean colour. Paints nothing when the geometry is
+// not drawable.
 void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
                    std::span<const Segment> segments, const Segment* underPointer,
                    const SunburstColors& colors);

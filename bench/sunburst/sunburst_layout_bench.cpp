@@ -80,6 +80,23 @@ std::unique_ptr<FileNode> makeTree(int64_t entries) {
     return root;
 }
 
+// A folder holding `count` files of equal size: ring 0 never drops a child, so every file
+// becomes an arc, however thin.
+std::unique_ptr<FileNode> makeFlatFolder(int64_t count) {
+    auto root = std::make_unique<FileNode>("flat", true, nullptr);
+    root->setRootPath("/flat");
+    FileNode::Children children;
+    for (int64_t i = 0; i < count; ++i) {
+        auto child = std::make_unique<FileNode>("f" + std::to_string(i), false, root.get());
+        child->setSize(4096);
+        child->setFileCount(1);
+        children.push_back(std::move(child));
+    }
+    root->setChildren(std::move(children));
+    sumTotals(*root);
+    return root;
+}
+
 FileNode& tree() {
     static const std::unique_ptr<FileNode> root = makeTree(500'000);
     return *root;
@@ -118,6 +135,22 @@ void BM_RelayoutHitTestAndPaint(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RelayoutHitTestAndPaint)->Unit(benchmark::kMillisecond);
+
+// The worst case the rules allow: a focus whose direct children are thousands of small files.
+void BM_FlatFolderRelayoutAndPaint(benchmark::State& state) {
+    const auto folder = makeFlatFolder(state.range(0));
+    const cb::ChartGeometry geometry = cb::chartGeometry(1000, 800);
+    QImage image(1000, 800, QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        auto segments = cb::layoutChart(folder.get(), geometry);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        cb::paintSunburst(painter, geometry, segments, nullptr, kColors);
+        painter.end();
+        benchmark::DoNotOptimize(image.bits());
+    }
+}
+BENCHMARK(BM_FlatFolderRelayoutAndPaint)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -222,6 +222,28 @@ TEST_F(SunburstViewTest, EmptyFocusAndTinyAreasDrawNoRings) {
     EXPECT_EQ(lastHover_, nullptr);
 }
 
+TEST_F(SunburstViewTest, ThousandsOfHairlineArcsStillCoverTheRing) {
+    auto flat = std::make_unique<FileNode>("flat", true, nullptr);
+    flat->setRootPath("/flat");
+    for (int i = 0; i < 3000; ++i) {
+        maptest::add(*flat, "f" + std::to_string(i), false, 4096);
+    }
+    maptest::finishTree(*flat);
+    view_->setFocusNode(flat.get());
+    ASSERT_EQ(view_->TEST_segments().size(), 3000u);
+    const QImage image = maptest::render(view_.get());
+    maptest::savePng(image, "sunburst-flat.png");
+    const QColor window = view_->palette().color(QPalette::Window);
+    for (double angle = 0.1; angle < 2 * kPi; angle += 0.5) {
+        SCOPED_TRACE(angle);
+        const QColor c = pixel(image, ringPoint(angle, 0));
+        EXPECT_GT(colorDistance(c, window), 10);  // painted, in the arcs' blended colour
+        EXPECT_LT(colorDistance(pixel(image, ringPoint(angle, 1)), window), 3);  // no ring 1
+    }
+    tree_.swap(flat);  // keep the nodes alive until the view goes
+    view_.reset();
+}
+
 TEST_F(SunburstViewTest, ChineseRender) {
     auto tree = maptest::makeFixtureTree("文档", "缓存");
     loc_.setCurrent(Language::chinese);
