@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cassert>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -192,9 +193,11 @@ void VPLPromise::observeOnQueue(const Queue& queue, OnFulfill onFulfill, OnRejec
             observers_.push_back(std::move(deliver));
             break;
         case State::kFulfilled:
+            assert(observers_.empty());
             deliver(State::kFulfilled, value_);
             break;
         case State::kRejected:
+            assert(observers_.empty());
             deliver(State::kRejected, VPLValue(error_));
             break;
     }

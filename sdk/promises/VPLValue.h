@@ -39,11 +39,15 @@ class VPLValue {
     // VPLValue() for nil and sdk::Value() for the null placeholder.
     VPLValue(std::nullptr_t) = delete;
 
-    // A plain value, from anything an sdk::Value is made from (numbers, strings, arrays...).
+    // A plain value, from anything an sdk::Value is made from (numbers, strings, arrays...),
+    // except raw pointers other than C strings, which would otherwise turn into booleans.
     template <typename T>
     requires(std::is_constructible_v<sdk::Value, T> &&
              !std::is_same_v<std::remove_cvref_t<T>, std::nullptr_t> &&
-             !std::is_same_v<std::remove_cvref_t<T>, VPLValue>) VPLValue(T&& value)
+             (!std::is_pointer_v<std::decay_t<T>> ||
+              std::is_same_v<std::decay_t<T>, const char*>)&&!std::is_same_v<std::remove_cvref_t<T>,
+                                                                             VPLValue>)
+        VPLValue(T&& value)
         : storage_(std::in_place_type<sdk::Value>, std::forward<T>(value)) {}
 
     // An error; an ok `error` makes nil.

@@ -77,4 +77,42 @@ TEST(VPLPromiseStress, EightThreadsSettleAndObserveEveryPromiseOnce) {
     }
 }
 
+// Eight threads chain onto promises that other threads settle, with transforms that return
+// promises still pending: adoption must carry every outcome through exactly once.
+TEST(VPLPromiseStress, ChainsAdoptAcrossThreads) {
+    constexpr int kThreads = 8;
+    constexpr int kChains = 500;
+    auto queue = platform::DispatchQueue::createConcurrent("stress.chains");
+    std::vector<VPLPromise::Ptr> sources(kChains);
+    std::vector<VPLPromise::Ptr> inner(kChains);
+    for (int i = 0; i < kChains; ++i) {
+        sources[i] = VPLPromise::pendingPromise();
+        inner[i] = VPLPromise::pendingPromise();
+    }
+    std::vector<std::vector<VPLPromise::Ptr>> results(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kChains; ++i) {
+                results[t].push_back(sources[i]->then(
+                    queue, [adopted = inner[i]](const VPLValue&) { return VPLValue(adopted); }));
+                // Each thread settles its share of both ends while others still chain.
+                if (i % kThreads == t) {
+                    sources[i]->fulfill(i);
+                    inner[i]->fulfill(i * 2);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_TRUE(VPLPromiseWaitUntilIdle(30));
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kChains; ++i) {
+            ASSERT_EQ(results[t][i]->value(), VPLValue(i * 2)) << "thread " << t << " chain " << i;
+        }
+    }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
@@ -278,6 +279,7 @@ TEST(VPLValueTest, KindsConversionsAndEquality) {
     EXPECT_EQ(VPLValue(testError(1)), VPLValue(testError(1)));
     EXPECT_NE(VPLValue(testError(1)), VPLValue(testError(2)));
     EXPECT_NE(VPLValue(1), VPLValue(true));
+    static_assert(!std::is_constructible_v<VPLValue, int*>, "a raw pointer is no boolean");
     EXPECT_EQ(VPLValue(VPLValue::List{1, VPLValue(), testError(3)}).description(),
               "(1, (null), test.domain error 3: failure 3)");
 }
