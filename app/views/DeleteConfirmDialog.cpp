@@ -98,8 +98,7 @@ void DeleteConfirmDialog::addFactRow(QWidget* box, const char* key, const QStrin
     shown->setObjectName(QStringLiteral("value:") + QLatin1String(key));
     shown->setFont(monospaced ? screen::monospacedFont(11) : screen::systemFont(12));
     shown->setFullText(value);
-    // The row aligns the first baselines: lower the smaller label by the
-    // difference of ascents.
+    // The row aligns the first baselines: lower the smaller label by the difference of ascents.
     const int drop = QFontMetrics(shown->font()).ascent() - QFontMetrics(label->font()).ascent();
     label->setContentsMargins(0, std::max(drop, 0), 0, 0);
 

@@ -18,8 +18,7 @@ struct Lines {
     bool elided = false;
 };
 
-// Line breaks inside a name would break the label's own lines; they are shown
-// as spaces.
+// Line breaks inside a name would break the label's own lines; they are shown as spaces.
 QString oneParagraph(QString text) {
     text.replace(u'\n', u' ');
     text.replace(u'\r', u' ');
@@ -48,8 +47,7 @@ Lines breakIntoLines(const QString& rawText, const QFont& font, int width, int m
         result.lines.append(text.mid(spans[i].first, spans[i].second).trimmed());
     }
     if (tooMany) {
-        // The last line keeps the end of the text; its middle gives way to the
-        // ellipsis.
+        // The last line keeps the end of the text; its middle gives way to the ellipsis.
         const QString rest = text.mid(spans[maxLines - 1].first);
         result.lines.append(QFontMetrics(font).elidedText(rest, Qt::ElideMiddle, width));
         result.elided = true;

@@ -8,12 +8,11 @@ class QFont;
 
 namespace cb {
 
-// A label for paths and names: its text wraps onto at most `maxLines` lines,
-// and when it needs more, the last line keeps the end of the text and loses its
-// middle to an ellipsis, so both the beginning and the file name stay visible.
-// The text wraps anywhere (paths have no spaces to break at). With `selectable`
-// the user can select the shown text; copying while the text is elided copies
-// the whole text. The full text is the tooltip while it is elided.
+// A label for paths and names: its text wraps onto at most `maxLines` lines, and when it needs
+// more, the last line keeps the end of the text and loses its middle to an ellipsis, so both the
+// beginning and the file name stay visible. The text wraps anywhere (paths have no spaces to break
+// at). With `selectable` the user can select the shown text; copying while the text is elided
+// copies the whole text. The full text is the tooltip while it is elided.
 class MiddleElidedLabel : public QLabel {
     Q_OBJECT
 
@@ -28,8 +27,7 @@ class MiddleElidedLabel : public QLabel {
     // True when the shown lines do not hold the whole text.
     bool isElided() const { return elided_; }
 
-    // The lines `text` is shown as in `font` at `width` pixels with at most
-    // `maxLines` lines.
+    // The lines `text` is shown as in `font` at `width` pixels with at most `maxLines` lines.
     static QStringList layoutLines(const QString& text, const QFont& font, int width, int maxLines);
 
     QSize sizeHint() const override;

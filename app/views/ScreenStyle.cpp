@@ -115,8 +115,7 @@ int controlFontPixels(ControlSize size) {
     return 13;
 }
 
-// Gives a dialog the keyboard focus whenever it is shown, so its scoped keys
-// work at once.
+// Gives a dialog the keyboard focus whenever it is shown, so its scoped keys work at once.
 class FocusOnShow : public QObject {
   public:
     using QObject::QObject;

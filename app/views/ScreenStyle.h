@@ -1,9 +1,9 @@
 #pragma once
 
-// Small building blocks shared by the welcome and progress screens and the dialogs: the
-// platform colours they name (secondary, accent, orange, red), fonts in logical pixels, byte
-// texts, symbol labels, the rounded box behind facts and steps, button looks and the
-// Return/Escape keys of a dialog.
+// Small building blocks shared by the welcome and progress screens and the dialogs: the platform
+// colours they name (secondary, accent, orange, red), fonts in logical pixels, byte texts, symbol
+// labels, the rounded box behind facts and steps, button looks and the Return/Escape keys of a
+// dialog.
 //
 // Sizes are logical pixels throughout: one point of the layout is one device-independent pixel.
 
@@ -39,24 +39,23 @@ QFont systemFont(int pixels, QFont::Weight weight = QFont::Normal);
 // The system's fixed-pitch font at `pixels` logical pixels.
 QFont monospacedFont(int pixels, QFont::Weight weight = QFont::Normal);
 
-// The rounded design of the system font. Linux desktops have no rounded variant
-// of their UI font, so this is the system font; kept as its own call so the
-// places that ask for it are visible.
+// The rounded design of the system font. Linux desktops have no rounded variant of their UI font,
+// so this is the system font; kept as its own call so the places that ask for it are visible.
 QFont roundedFont(int pixels, QFont::Weight weight = QFont::Normal);
 
 // Sets the text colour of `label` (its window-text role).
 void setTextColor(QLabel* label, const QColor& color);
 
-// The byte text of a size: the shared byte formatter's text of `bytes`, a
-// negative count being shown as 0.
+// The byte text of a size: the shared byte formatter's text of `bytes`, a negative count being
+// shown as 0.
 QString byteText(int64_t bytes);
 
 // A label showing the system symbol `symbol` (see SymbolIcons.h) in `color`, sized `pixels` x
 // `pixels`; owned by `parent`.
 QLabel* symbolLabel(const char* symbol, int pixels, const QColor& color, QWidget* parent);
 
-// A box with a rounded background of radius 8 filled with the secondary colour
-// at opacity 0.08. Children are laid out by the layout set on it.
+// A box with a rounded background of radius 8 filled with the secondary colour at opacity 0.08.
+// Children are laid out by the layout set on it.
 class RoundedBox : public QWidget {
   public:
     // REQUIRES: called on the UI thread.
@@ -66,25 +65,21 @@ class RoundedBox : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 };
 
-// How a push button looks: the platform's default push button, or the filled,
-// prominent "bordered prominent" look, tinted with the accent colour or red for
-// destructive actions.
+// How a push button looks: the platform's default push button, or the filled, prominent "bordered
+// prominent" look, tinted with the accent colour or red for destructive actions.
 enum class ButtonLook { standard, prominent, destructive };
 
-// Control sizes of the platform: small (banner and cards), regular, large
-// (welcome screen).
+// Control sizes of the platform: small (banner and cards), regular, large (welcome screen).
 enum class ControlSize { small, regular, large };
 
-// Applies `look` and `size` to `button`. The prominent looks are drawn with a
-// style sheet on the button alone; the standard look keeps the application
-// style.
+// Applies `look` and `size` to `button`. The prominent looks are drawn with a style sheet on the
+// button alone; the standard look keeps the application style.
 void styleButton(QPushButton* button, ButtonLook look, ControlSize size);
 
-// Makes Return press `returnButton` and Escape press `escapeButton` (either may
-// be null) while the keyboard focus is inside `dialog`, so two dialogs on
-// screen never fight over a key. The dialog takes the focus each time it is
-// shown, so its keys work at once. REQUIRES: the buttons are children of
-// `dialog`.
+// Makes Return press `returnButton` and Escape press `escapeButton` (either may be null) while the
+// keyboard focus is inside `dialog`, so two dialogs on screen never fight over a key. The dialog
+// takes the focus each time it is shown, so its keys work at once. REQUIRES: the buttons are
+// children of `dialog`.
 void bindDialogKeys(QWidget* dialog, QAbstractButton* returnButton, QAbstractButton* escapeButton);
 
 }  // namespace cb::screen

@@ -14,8 +14,7 @@ namespace {
 using test::buttonText;
 using test::labelText;
 
-// A scan root at /Volumes/Data holding the folder "Projects" (1234 files) with
-// one file.
+// A scan root at /Volumes/Data holding the folder "Projects" (1234 files) with one file.
 struct Tree {
     Tree() : root("Data", true, nullptr) {
         root.setRootPath("/Volumes/Data");
@@ -107,8 +106,7 @@ TEST_F(DeleteConfirmDialogTest, ButtonsAndKeysCallTheirActionsOnly) {
 }
 
 TEST_F(DeleteConfirmDialogTest, KeysActOnlyOnTheDialogThatHasTheFocus) {
-    // Two dialogs in one window, the second shown over the first: the keys reach
-    // the second.
+    // Two dialogs in one window, the second shown over the first: the keys reach the second.
     QWidget window;
     int otherConfirms = 0;
     auto* below = new DeleteConfirmDialog(

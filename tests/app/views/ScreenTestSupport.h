@@ -1,8 +1,7 @@
 #pragma once
 
-// Helpers for the screen and dialog tests: one QApplication for the test
-// binary, label lookups by object name, and PNG renders under
-// CB_TEST_OUTPUT_DIR.
+// Helpers for the screen and dialog tests: one QApplication for the test binary, label lookups by
+// object name, and PNG renders under CB_TEST_OUTPUT_DIR.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -28,8 +27,7 @@ inline QApplication& app() {
     return *instance;
 }
 
-// The shown text of the label (or elided label: its full text) named `name`
-// under `root`.
+// The shown text of the label (or elided label: its full text) named `name` under `root`.
 inline QString labelText(const QWidget* root, const QString& name) {
     if (auto* elided = root->findChild<MiddleElidedLabel*>(name)) {
         return elided->fullText();
@@ -50,8 +48,7 @@ inline bool isShown(const QWidget* root, const QString& name) {
     return child != nullptr && !child->isHidden();
 }
 
-// Shows `widget` as an active top-level window at its size hint, so keys and
-// layout work.
+// Shows `widget` as an active top-level window at its size hint, so keys and layout work.
 inline void showActive(QWidget* widget) {
     widget->adjustSize();
     widget->show();
