@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <QTest>
 #include <cmath>
 #include <numbers>
 
@@ -242,6 +243,22 @@ TEST_F(SunburstViewTest, ThousandsOfHairlineArcsStillCoverTheRing) {
     }
     tree_.swap(flat);  // keep the nodes alive until the view goes
     view_.reset();
+}
+
+TEST_F(SunburstViewTest, AnimatedFocusChangeCrossfadesFromThePreviousChart) {
+    view_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view_.get()));
+    const QPointF deep = ringPoint(kLibraryMid, 5);  // Library's ring 5: empty once Movies shows
+    const QColor window = view_->palette().color(QPalette::Window);
+    FileNode* movies = child("Movies");
+    view_->setFocusNode(movies, SunburstView::FocusChange::animated);
+    EXPECT_GT(colorDistance(pixel(maptest::render(view_.get()), deep), window), 20)
+        << "the old chart still shows as the fade begins";
+    QTest::qWait(static_cast<int>(kFocusSpringSeconds * 1000) + 300);
+    EXPECT_LT(colorDistance(pixel(maptest::render(view_.get()), deep), window), 3);
+    // An immediate change shows the new chart at once.
+    view_->setFocusNode(tree_.get());
+    EXPECT_GT(colorDistance(pixel(maptest::render(view_.get()), deep), window), 20);
 }
 
 TEST_F(SunburstViewTest, ChineseRender) {
