@@ -87,7 +87,7 @@ void DispatchQueue::async(Block block) {
 }
 
 void DispatchQueue::sync(const std::function<void()>& block) {
-    if (isCurrent()) {
+    if (kind_ != Kind::kConcurrent && isCurrent()) {
         throw std::logic_error("sync onto queue \"" + label_ +
                                "\" from its own block would wait forever");
     }

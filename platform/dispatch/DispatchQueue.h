@@ -63,9 +63,10 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
     // Submits `block` and waits until it has run. An exception thrown by the block is
     // rethrown here.
-    // REQUIRES: not called from a block running on this queue (it would wait on itself): that
-    // case throws std::logic_error. For the main queue, not called from the thread that
-    // drains it.
+    // REQUIRES: for a serial or main queue, not called from a block running on this queue (it
+    // would wait on itself): that case throws std::logic_error. For the main queue, not
+    // called from the thread that drains it. A concurrent queue accepts `sync` from its own
+    // blocks.
     void sync(const std::function<void()>& block);
 
     // Submits `block` once `delay` has passed on the monotonic clock, then runs it like

@@ -102,6 +102,13 @@ TEST(DispatchQueueTest, SyncOntoTheCurrentQueueIsRefused) {
     EXPECT_TRUE(refused);
 }
 
+TEST(DispatchQueueTest, ConcurrentQueueAcceptsSyncFromItsOwnBlock) {
+    QueueRef queue = DispatchQueue::createConcurrent("test.concurrent-sync");
+    int inner = 0;
+    queue->sync([&] { queue->sync([&] { inner = queue->isCurrent() ? 1 : -1; }); });
+    EXPECT_EQ(inner, 1);
+}
+
 TEST(DispatchQueueTest, NestedSyncAcrossQueuesDoesNotStarve) {
     // Many queues each block in sync on a shared queue at once: the pool must not run out.
     QueueRef shared = DispatchQueue::createSerial("test.shared");
