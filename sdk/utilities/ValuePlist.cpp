@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "sdk/utilities/PlistDepth.h"
 #include "sdk/utilities/ValueJson.h"
 
 namespace sdk {
@@ -227,6 +228,16 @@ Error toNode(const Value& value, int depth, PlistPtr* out) {
 Error valueFromPlist(const Bytes& data, Value* out) {
     if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
         return readError("property list data is empty or too large");
+    }
+    // The parser recurses per level: refuse absurd nesting before it can exhaust the stack.
+    // (Leaf elements add a level or two to the container depth.)
+    const std::size_t maxLevels = kMaxPlistDepth + 2;
+    if (plist_is_binary(reinterpret_cast<const char*>(data.data()),
+                        static_cast<std::uint32_t>(data.size()))
+            ? binaryPlistNestsDeeperThan(data, maxLevels)
+            : xmlPlistNestsDeeperThan(data, maxLevels)) {
+        return readError("property list nested deeper than " + std::to_string(kMaxPlistDepth) +
+                         " levels, or in a cycle");
     }
     plist_t raw = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(data.data()),

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "sdk/utilities/ValueJson.h"
 #include "sdk/utilities/ValuePlist.h"
@@ -88,10 +89,12 @@ TEST(ValueJsonTest, FailuresLeaveTheOutputAlone) {
 }
 
 TEST(ValueJsonTest, DepthIsLimited) {
-    const int depth = kMaxJsonDepth + 10;
-    const std::string text = std::string(depth, '[') + std::string(depth, ']');
+    for (int depth : {kMaxJsonDepth + 10, 200000}) {
+        const std::string text = std::string(depth, '[') + std::string(depth, ']');
+        Value value;
+        EXPECT_TRUE(parseJson(text, &value).is(kCocoaErrorDomain, kReadCorruptErrorCode));
+    }
     Value value;
-    EXPECT_TRUE(parseJson(text, &value).is(kCocoaErrorDomain, kReadCorruptErrorCode));
     const std::string fine = std::string(100, '[') + std::string(100, ']');
     EXPECT_TRUE(parseJson(fine, &value).ok());
 }
@@ -144,6 +147,70 @@ TEST(ValuePlistTest, FailuresLeaveTheOutputAlone) {
             << bad;
         EXPECT_EQ(value, Value("untouched"));
     }
+}
+
+// Nested one-element arrays, `depth` levels, as XML.
+Bytes deepXml(int depth) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
+    for (int i = 0; i < depth; ++i) {
+        text += "<array>";
+    }
+    text += "<!-- <array> in a comment does not nest --><integer>1</integer>";
+    for (int i = 0; i < depth; ++i) {
+        text += "</array>";
+    }
+    text += "</plist>";
+    return Bytes(text.begin(), text.end());
+}
+
+// A binary plist of `count` one-element arrays, each holding the next; the last holds
+// `lastRef` (an out-of-range ref makes it a leaf the parser rejects; a ref back makes a cycle).
+Bytes deepBinary(std::uint32_t count, std::uint32_t lastRef) {
+    Bytes data = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    auto put32 = [&data](std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            data.push_back(static_cast<std::uint8_t>(v >> shift));
+        }
+    };
+    std::vector<std::uint32_t> offsets;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        offsets.push_back(static_cast<std::uint32_t>(data.size()));
+        data.push_back(0xA1);
+        put32(i + 1 < count ? i + 1 : lastRef);
+    }
+    const auto table = static_cast<std::uint32_t>(data.size());
+    for (std::uint32_t offset : offsets) {
+        put32(offset);
+    }
+    data.insert(data.end(), {0, 0, 0, 0, 0, 0, 4, 4});
+    for (std::uint64_t v : {std::uint64_t{count}, std::uint64_t{0}, std::uint64_t{table}}) {
+        put32(static_cast<std::uint32_t>(v >> 32));
+        put32(static_cast<std::uint32_t>(v));
+    }
+    return data;
+}
+
+TEST(ValuePlistTest, AbsurdNestingAndCyclesAreRefusedBeforeParsing) {
+    // Deep enough to overflow the parser's stack if it were handed over.
+    for (const Bytes& data : {deepXml(200000), deepBinary(200000, 0), deepBinary(3, 1)}) {
+        Value value;
+        EXPECT_TRUE(valueFromPlist(data, &value).is(kCocoaErrorDomain, kReadCorruptErrorCode));
+    }
+    // Moderate nesting still reads, in both formats.
+    Value nested = Value(1);
+    for (int i = 0; i < 400; ++i) {
+        nested = Value(Value::Array{nested});
+    }
+    Value value;
+    ASSERT_TRUE(valueFromPlist(deepXml(400), &value).ok());
+    EXPECT_EQ(value, nested);
+    Bytes binary;
+    ASSERT_TRUE(plistFromValue(nested, PlistFormat::kBinary, &binary).ok());
+    ASSERT_TRUE(valueFromPlist(binary, &value).ok());
+    EXPECT_EQ(value, nested);
+    // Beyond the limit but within what the pre-check lets through, the conversion refuses.
+    EXPECT_TRUE(valueFromPlist(deepXml(kMaxPlistDepth + 1), &value)
+                    .is(kCocoaErrorDomain, kReadCorruptErrorCode));
 }
 
 }  // namespace
