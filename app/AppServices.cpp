@@ -2,6 +2,7 @@
 
 #include "app/FileViewer.h"
 #include "app/disk/FullDiskAccess.h"
+#include "app/disk/Scanner.h"
 #include "app/disk/SnapshotService.h"
 #include "app/disk/TrashService.h"
 

@@ -9,7 +9,7 @@
 
 #include "app/ads/AnalyticsEvent.h"
 #include "app/disk/FileNode.h"
-#include "app/disk/Scanner.h"
+#include "app/disk/ScanProgress.h"
 #include "app/disk/VolumeInfo.h"
 #include "sdk/utilities/Value.h"
 

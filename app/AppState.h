@@ -15,7 +15,7 @@
 #include "app/BackgroundWork.h"
 #include "app/StateHandle.h"
 #include "app/disk/FileNode.h"
-#include "app/disk/Scanner.h"
+#include "app/disk/ScanProgress.h"
 #include "app/disk/VolumeInfo.h"
 
 namespace cb {
