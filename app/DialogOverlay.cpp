@@ -81,7 +81,11 @@ void DialogOverlay::animateTo(double target) {
 }
 
 QSize DialogOverlay::cardSize() const {
-    QSize size = dialog_->sizeHint().expandedTo(dialog_->minimumSizeHint());
+    // A dialog's own fixed or minimum size counts over its layout's hint.
+    QSize size = dialog_->sizeHint()
+                     .expandedTo(dialog_->minimumSizeHint())
+                     .expandedTo(dialog_->minimumSize())
+                     .boundedTo(dialog_->maximumSize());
     const QSize room =
         (rect().size() - QSize(2 * kMinimumMargin, 2 * kMinimumMargin)).expandedTo(QSize(1, 1));
     size.setWidth(std::min(size.width(), room.width()));

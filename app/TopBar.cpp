@@ -69,6 +69,14 @@ QToolButton* TopBar::buildLanguageButton() {
     label->addWidget(symbolLabel("chevron.down", 9, style::secondaryText(palette()), button));
     menu_ = new QMenu(button);
     menu_->setObjectName(QStringLiteral("languageItems"));
+    group_ = new QActionGroup(menu_);
+    for (Language language : kAllLanguages) {
+        QAction* item = menu_->addAction(qstring(nativeName(language)));
+        item->setCheckable(true);
+        item->setData(qstring(rawValue(language)));
+        group_->addAction(item);
+        connect(item, &QAction::triggered, this, [this, language] { loc_.setCurrent(language); });
+    }
     button->setMenu(menu_);
     return button;
 }
@@ -85,16 +93,9 @@ void TopBar::retranslate() {
     languageCode_->setText(qstring(rawValue(current)).toUpper());
     language_->setToolTip(loc_.qtext("language.picker"));
     language_->setMinimumSize(language_->layout()->sizeHint());
-    menu_->clear();
-    delete group_;
-    group_ = new QActionGroup(menu_);
-    for (Language language : kAllLanguages) {
-        QAction* item = menu_->addAction(qstring(nativeName(language)));
-        item->setCheckable(true);
-        item->setChecked(language == current);
-        item->setData(qstring(rawValue(language)));
-        group_->addAction(item);
-        connect(item, &QAction::triggered, this, [this, language] { loc_.setCurrent(language); });
+    // Only the checkmark moves: the items may be in the middle of their own trigger.
+    for (QAction* item : group_->actions()) {
+        item->setChecked(item->data().toString() == qstring(rawValue(current)));
     }
 }
 

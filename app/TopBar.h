@@ -39,7 +39,7 @@ class TopBar : public QWidget {
     QToolButton* language_ = nullptr;
     QLabel* languageCode_ = nullptr;
     QMenu* menu_ = nullptr;
-    QActionGroup* group_ = nullptr;  // the items of menu_, rebuilt with them
+    QActionGroup* group_ = nullptr;  // the items of menu_, one per language
 };
 
 }  // namespace cb

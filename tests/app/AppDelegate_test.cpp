@@ -1,0 +1,205 @@
+// The launch sequence, the window the application builds, and the built program itself: its
+// bundle layout, its first window and its refusal to start without an options list.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <mutex>
+
+#include "app/AppDelegate.h"
+#include "app/CellarbrightApp.h"
+#include "app/WindowBackground.h"
+#include "app/localization/LocalizationManager.h"
+#include "platform/bundle/Bundle.h"
+#include "sdk/analytics/REROdazadeve.h"
+#include "sdk/core/RZDException.h"
+#include "sdk/core/ZEDOre.h"
+#include "tests/app/AppStateFakes.h"
+
+namespace cb {
+namespace {
+
+namespace fs = std::filesystem;
+
+class WindowEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "appdelegate_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    std::unique_ptr<QApplication> app_;
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowEnvironment);
+
+// The options list and Info.plist template as committed.
+fs::path bundleSources() {
+    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "app" / "bundle";
+}
+
+// The program as the build lays it out.
+fs::path builtBundle() {
+    return fs::path(CB_BUILD_DIR) / "Cellarbright.app";
+}
+
+// Records what the analytics interface hands on, in order, as one line per call.
+class RecordingSink : public REROdazadeveSink {
+  public:
+    void startWithAppID(const std::string& appID, const std::string& origin) override {
+        add("start " + appID + " " + origin);
+    }
+    void logEventWithOrigin(const std::string& origin, const std::string& name,
+                            const std::optional<sdk::Value::Dictionary>& parameters) override {
+        add("event " + origin + " " + name + (parameters ? " with parameters" : ""));
+    }
+    void setUserPropertyString(const std::optional<std::string>& value,
+                               const std::string& name) override {
+        add("property " + name + "=" + value.value_or("(none)"));
+    }
+    void setDefaultEventParameters(
+        const std::optional<sdk::Value::Dictionary>& parameters) override {
+        std::string line = "defaults";
+        for (const auto& [key, value] : parameters.value_or(sdk::Value::Dictionary{})) {
+            line += " " + key + "=" + (value.string() ? *value.string() : std::string("?"));
+        }
+        add(line);
+    }
+    std::vector<std::string> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+  private:
+    void add(std::string line) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(line));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+};
+
+class AppDelegateTest : public ::testing::Test {
+  protected:
+    AppDelegateTest() : sink(std::make_shared<RecordingSink>()) {
+        ZEDOre::resetApps();
+        previous = REROdazadeve::setSink(sink);
+    }
+    ~AppDelegateTest() override {
+        REROdazadeve::setSink(previous);
+        ZEDOre::TEST_setResourcesDirectory(std::nullopt);
+        ZEDOre::resetApps();
+    }
+
+    std::shared_ptr<RecordingSink> sink;
+    std::shared_ptr<REROdazadeveSink> previous;
+};
+
+TEST_F(AppDelegateTest, LaunchConfiguresThenSetsDistributionThenLogsTheLaunch) {
+    ZEDOre::TEST_setResourcesDirectory(bundleSources());
+    AppDelegate().applicationDidFinishLaunching();
+    EXPECT_EQ(sink->calls(), (std::vector<std::string>{
+                                 "start 1:100000000001:ios:0c311b1a9b7c0000000000000000a1 fa",
+                                 "property distribution=direct",
+                                 "defaults distribution=direct",
+                                 "event app app_launched",
+                             }));
+    EXPECT_TRUE(ZEDOre::isDefaultAppConfigured());
+}
+
+TEST_F(AppDelegateTest, AMissingOptionsListRaisesTheCoreErrorAndNothingIsSent) {
+    QTemporaryDir empty;
+    ZEDOre::TEST_setResourcesDirectory(fs::path(empty.path().toStdString()));
+    try {
+        AppDelegate().applicationDidFinishLaunching();
+        FAIL() << "launch went on without options";
+    } catch (const RZDException& error) {
+        EXPECT_EQ(error.name(), "com.razudizo.core");
+    }
+    EXPECT_TRUE(sink->calls().empty());
+    EXPECT_TRUE(AppDelegate().applicationShouldTerminateAfterLastWindowClosed());
+}
+
+TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
+    testing::FakeWorld world;
+    LocalizationManager loc(nullptr, {"en"});
+    CellarbrightApp app(loc, world.services());
+    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+    WindowBackground& window = app.window();
+    EXPECT_EQ(window.minimumSize(), QSize(1080, 720));
+    window.show();
+    window.resize(800, 500);
+    EXPECT_GE(window.width(), 1080);
+    EXPECT_GE(window.height(), 720);
+    EXPECT_EQ(window.palette().color(QPalette::Window),
+              window.grab().toImage().pixelColor(window.width() - 2, window.height() - 2))
+        << "the window colour shows where nothing else is drawn";
+}
+
+// Runs the built program with the screenshot hook under the offscreen platform.
+QProcess* runProgram(const fs::path& executable, const QTemporaryDir& home,
+                     const QStringList& extraEnvironment) {
+    auto* process = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("XDG_DATA_HOME", home.filePath("data"));
+    environment.insert("XDG_CACHE_HOME", home.filePath("cache"));
+    environment.insert("LANG", "en_US.UTF-8");
+    for (const QString& entry : extraEnvironment) {
+        environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    }
+    process->setProcessEnvironment(environment);
+    process->start(QString::fromStdString(executable.string()), {});
+    return process;
+}
+
+TEST(BuiltProgramTest, TheBundleCarriesItsInfoListAndResources) {
+    const std::optional<platform::Bundle> bundle = platform::Bundle::open(builtBundle());
+    ASSERT_TRUE(bundle.has_value());
+    EXPECT_EQ(bundle->identifier(), "com.cellarbright.Cellarbright");
+    EXPECT_EQ(bundle->infoString("CFBundleDisplayName"), "Cellarbright");
+    EXPECT_EQ(bundle->infoString("CFBundleExecutable"), "cellarbright");
+    EXPECT_TRUE(bundle->infoString("CFBundleShortVersionString").has_value());
+    EXPECT_TRUE(ZEDOre::readOptionsFile(bundle->resourcesPath() / "VoviduService-Info.plist"));
+    EXPECT_FALSE(
+        QImage(QString::fromStdString((bundle->resourcesPath() / "main_logo.png").string()))
+            .isNull());
+    EXPECT_TRUE(fs::exists(builtBundle() / "Contents" / "MacOS" / "cellarbright"));
+}
+
+TEST(BuiltProgramTest, ItOpensOneWindowOnTheWelcomeScreen) {
+    QTemporaryDir home;
+    const QString picture = home.filePath("welcome.png");
+    std::unique_ptr<QProcess> program(
+        runProgram(builtBundle() / "Contents" / "MacOS" / "cellarbright", home,
+                   {"CELLARBRIGHT_TEST_SCREENSHOT=" + picture}));
+    ASSERT_TRUE(program->waitForFinished(120'000));
+    EXPECT_EQ(program->exitCode(), 0) << program->readAllStandardError().toStdString();
+    EXPECT_EQ(program->readAllStandardOutput().trimmed(), "window 1080x720, top-level windows 1");
+    EXPECT_EQ(QImage(picture).size(), QSize(1080, 720));
+}
+
+TEST(BuiltProgramTest, WithoutAnOptionsListItStopsWithTheCoreError) {
+    QTemporaryDir home;
+    const fs::path copy = fs::path(home.path().toStdString()) / "Cellarbright.app" / "Contents";
+    fs::create_directories(copy / "MacOS");
+    fs::create_directories(copy / "Resources");
+    fs::copy_file(builtBundle() / "Contents" / "Info.plist", copy / "Info.plist");
+    fs::copy_file(builtBundle() / "Contents" / "MacOS" / "cellarbright",
+                  copy / "MacOS" / "cellarbright");
+    std::unique_ptr<QProcess> program(runProgram(copy / "MacOS" / "cellarbright", home, {}));
+    ASSERT_TRUE(program->waitForFinished(120'000));
+    EXPECT_NE(program->exitStatus() == QProcess::NormalExit ? program->exitCode() : -1, 0);
+    EXPECT_TRUE(program->readAllStandardError().contains("com.razudizo.core"));
+}
+
+}  // namespace
+}  // namespace cb

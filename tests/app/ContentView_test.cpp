@@ -1,0 +1,377 @@
+// Whole-window journeys: the window content built on doubles of every service, driven through
+// its widgets and through AppState, checked on what is shown and what is logged.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <set>
+
+#include "app/ContentView.h"
+#include "app/DialogOverlay.h"
+#include "app/DiskMapView.h"
+#include "app/ModePicker.h"
+#include "app/TopBar.h"
+#include "app/WindowAlerts.h"
+#include "app/localization/LocalizationManager.h"
+#include "app/views/BreadcrumbView.h"
+#include "app/views/DeleteConfirmDialog.h"
+#include "app/views/FullDiskAccessPrompt.h"
+#include "tests/app/AppStateFakes.h"
+
+namespace cb {
+namespace {
+
+using testing::buildTree;
+using testing::FakeWorld;
+using testing::nodeAt;
+using testing::waitFor;
+
+class WindowEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "contentview_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    std::unique_ptr<QApplication> app_;
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowEnvironment);
+
+// Every text a person sees in `root`: labels, button texts, tooltips and the mode picker's
+// segments of the visible widgets.
+std::multiset<QString> visibleTexts(QWidget* root) {
+    std::multiset<QString> texts;
+    for (QWidget* widget : root->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(root)) {
+            continue;
+        }
+        if (auto* label = qobject_cast<QLabel*>(widget); label && !label->text().isEmpty()) {
+            texts.insert(label->text());
+        }
+        if (auto* button = qobject_cast<QAbstractButton*>(widget);
+            button && !button->text().isEmpty()) {
+            texts.insert(button->text());
+        }
+        if (auto* picker = qobject_cast<ModePicker*>(widget)) {
+            for (const QString& segment : picker->labels()) {
+                texts.insert(segment);
+            }
+        }
+        if (!widget->toolTip().isEmpty()) {
+            texts.insert(widget->toolTip());
+        }
+    }
+    return texts;
+}
+
+QAbstractButton* buttonWithText(QWidget* root, const QString& text) {
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (button->text() == text && button->isVisible()) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+void saveRender(QWidget& widget, const QString& name) {
+    const QString folder = qEnvironmentVariable("CB_TEST_OUTPUT_DIR", QDir::tempPath());
+    QDir().mkpath(folder);
+    widget.grab().save(folder + QStringLiteral("/") + name, "PNG");
+}
+
+class ContentViewTest : public ::testing::Test {
+  protected:
+    ContentViewTest() : loc(nullptr, {"en"}) {}
+
+    // A window on `world`'s services, shown at the window's smallest size.
+    std::unique_ptr<ContentView> makeWindow() {
+        auto view = std::make_unique<ContentView>(loc, world.services());
+        view->resize(1080, 720);
+        view->show();
+        return view;
+    }
+
+    // Scans "/r" into a small tree and waits for the disk map.
+    void showMap(ContentView& view) {
+        view.state().startScan("/r");
+        world.scanners.back()->waitUntilStarted();
+        world.scanners.back()->finish(
+            buildTree("/r", {{"a/x", 400}, {"a/y", 100}, {"b", 150}, {"c/d/e", 50}}));
+        ASSERT_TRUE(waitFor([&] { return view.diskMap() != nullptr; }));
+    }
+
+    FakeWorld world;
+    LocalizationManager loc;
+};
+
+TEST_F(ContentViewTest, AFreshWindowShowsTheWelcomeScreenInTheFolderMode) {
+    auto view = makeWindow();
+    EXPECT_EQ(view->folderPage(), ContentView::FolderPage::welcome);
+    EXPECT_NE(view->welcomeView(), nullptr);
+    ModePicker* picker = view->topBar()->modePicker();
+    EXPECT_EQ(picker->labels(), QStringList({"Disk Analysis", "Applications"}));
+    EXPECT_EQ(picker->selectedIndex(), 0);
+    EXPECT_EQ(picker->width(), 280);
+    EXPECT_EQ(view->topBar()->languageButton()->toolTip(), "Interface language");
+    EXPECT_EQ(view->accessOverlay(), nullptr);
+    EXPECT_EQ(view->deleteOverlay(), nullptr);
+    EXPECT_TRUE(world.events.empty());
+}
+
+TEST_F(ContentViewTest, SwitchingTheModeLogsOnceAndTheActiveModeLogsNothing) {
+    auto view = makeWindow();
+    ModePicker* picker = view->topBar()->modePicker();
+    QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(1).center());
+    QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(1).center());
+    view->state().setMode(AppState::Mode::apps);  // a write of the same value
+
+    ASSERT_EQ(world.events.size(), 1u);
+    EXPECT_EQ(world.events[0].event, AnalyticsEvent::modeSwitched);
+    EXPECT_EQ(world.events[0].parameters,
+              (sdk::Value::Dictionary{{"mode", sdk::Value(std::string("apps"))}}));
+    EXPECT_EQ(picker->selectedIndex(), 1);
+    EXPECT_EQ(view->folderPage(), ContentView::FolderPage::none);
+
+    QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(0).center());
+    ASSERT_EQ(world.events.size(), 2u);
+    EXPECT_EQ(world.events[1].parameters,
+              (sdk::Value::Dictionary{{"mode", sdk::Value(std::string("folder"))}}));
+    EXPECT_EQ(view->folderPage(), ContentView::FolderPage::welcome);
+}
+
+TEST_F(ContentViewTest, AScanGoesFromProgressToTheMapAndUpFollowsTheFocus) {
+    auto view = makeWindow();
+    view->state().startScan("/r");
+    EXPECT_EQ(view->folderPage(), ContentView::FolderPage::scanning);
+    world.scanners.back()->waitUntilStarted();
+    world.scanners.back()->finish(buildTree("/r", {{"a/x", 400}, {"b", 150}}));
+    ASSERT_TRUE(waitFor([&] { return view->diskMap() != nullptr; }));
+
+    DiskMapView* map = view->diskMap();
+    FileNode* root = view->state().root();
+    EXPECT_FALSE(map->upButton()->isEnabled()) << "Up is disabled at the root";
+    map->changeFocusAnimated(nodeAt(*root, "a"));
+    EXPECT_TRUE(map->upButton()->isEnabled());
+    QTest::mouseClick(map->upButton(), Qt::LeftButton);
+    EXPECT_EQ(view->state().focus(), root);
+    EXPECT_FALSE(map->upButton()->isEnabled());
+
+    // Ready without a focus shows nothing in the folder area.
+    view->state().setFocus(nullptr);
+    EXPECT_EQ(view->folderPage(), ContentView::FolderPage::empty);
+}
+
+TEST_F(ContentViewTest, NewScanReturnsToTheWelcomeScreenWithoutATree) {
+    auto view = makeWindow();
+    showMap(*view);
+    QTest::mouseClick(view->diskMap()->newScanButton(), Qt::LeftButton);
+    EXPECT_EQ(view->folderPage(), ContentView::FolderPage::welcome);
+    EXPECT_EQ(view->state().root(), nullptr);
+    EXPECT_EQ(view->state().focus(), nullptr);
+    EXPECT_FALSE(view->state().volumeCapacity().has_value());
+}
+
+TEST(DiskMapSizesTest, TheInfoSymbolShowsWhenTheFocusExceedsTheUsedSpace) {
+    const struct {
+        int64_t size, total, rawFree;
+        bool shown;
+    } cases[] = {
+        {601, 1000, 400, true},   // used 600
+        {600, 1000, 400, false},  // equal is not more
+        {100, 1000, 400, false},  // smaller
+        {1, 1000, 1200, true},    // raw free above total: used counts as 0
+        {0, 1000, 1200, false},   // but 0 is not positive
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DiskMapView::exceedsUsedSpace(c.size, c.total, c.rawFree), c.shown)
+            << c.size << " of " << c.total << " with " << c.rawFree << " free";
+    }
+}
+
+TEST_F(ContentViewTest, TheSizesGroupShowsTheCapacityOnlyWhenKnown) {
+    world.capacity = VolumeInfo::Capacity{1000, 600, 500};  // used 500 < 700 scanned
+    auto view = makeWindow();
+    showMap(*view);
+    DiskMapView* map = view->diskMap();
+    EXPECT_EQ(map->fileSizesLabel()->text(), "File sizes: 1 KB");
+    EXPECT_TRUE(map->infoSymbol()->isVisibleTo(map));
+    EXPECT_TRUE(map->capacityLabel()->isVisibleTo(map));
+    EXPECT_EQ(map->capacityLabel()->text(), "1 KB / 1 KB");
+    EXPECT_EQ(map->infoSymbol()->toolTip(), map->fileSizesLabel()->toolTip());
+
+    view->state().setVolumeCapacity(std::nullopt);
+    EXPECT_FALSE(map->infoSymbol()->isVisibleTo(map));
+    EXPECT_FALSE(map->capacityLabel()->isVisibleTo(map));
+    EXPECT_TRUE(map->fileSizesLabel()->isVisibleTo(map));
+}
+
+TEST_F(ContentViewTest, RefreshIsInertWhileRefreshingAndTheSymbolSpinsUntilItEnds) {
+    auto view = makeWindow();
+    showMap(*view);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));  // shortcuts need an active window
+    DiskMapView* map = view->diskMap();
+    EXPECT_TRUE(map->refreshButton()->isEnabled());
+    view->state().setIsRefreshing(true);
+    EXPECT_FALSE(map->refreshButton()->isEnabled());
+    const size_t scans = world.scanners.size();
+    QTest::keyClick(view.get(), Qt::Key_R, Qt::ControlModifier);
+    QTest::qWait(300);  // a shortcut presses its button after a short delay
+    EXPECT_EQ(world.scanners.size(), scans) << "Ctrl+R does nothing while refreshing";
+    EXPECT_TRUE(waitFor([&] { return map->refreshRotation() > 10; }));
+
+    view->state().setIsRefreshing(false);
+    EXPECT_TRUE(map->refreshButton()->isEnabled());
+    EXPECT_TRUE(waitFor([&] { return map->refreshRotation() == 0; }));
+
+    QTest::keyClick(view.get(), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return world.scanners.size() == scans + 1; }))
+        << "Ctrl+R rescans once enabled";
+    world.scanners.back()->waitUntilStarted();
+    world.scanners.back()->finish(buildTree("/r", {{"b", 150}}));
+    EXPECT_TRUE(waitFor([&] { return view->diskMap() != nullptr; }));
+}
+
+TEST_F(ContentViewTest, TheDeleteOverlayShowsWhileACandidateIsSetAndCancelClearsIt) {
+    auto view = makeWindow();
+    showMap(*view);
+    FileNode* root = view->state().root();
+    const int64_t size = root->size();
+    view->state().setDeleteCandidate(nodeAt(*root, "a"));
+    QPointer<DialogOverlay> overlay = view->deleteOverlay();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_NE(dynamic_cast<DeleteConfirmDialog*>(overlay->dialog()), nullptr);
+    EXPECT_EQ(overlay->geometry(), overlay->parentWidget()->rect()) << "covers the window";
+    ASSERT_TRUE(waitFor([&] { return overlay->isFullyShown(); }));
+    EXPECT_TRUE(overlay->dialog()->isVisible());
+    EXPECT_EQ(overlay->cardRect().width(), overlay->dialog()->minimumWidth()) << "not cut";
+    saveRender(*view, "window-delete-overlay.png");
+
+    QAbstractButton* cancel = buttonWithText(overlay->dialog(), "Cancel");
+    ASSERT_NE(cancel, nullptr);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_EQ(view->state().deleteCandidate(), nullptr);
+    EXPECT_EQ(view->deleteOverlay(), nullptr);
+    EXPECT_TRUE(waitFor([&] { return overlay.isNull(); })) << "fades out, then goes";
+    EXPECT_EQ(view->state().root()->size(), size) << "cancel changes nothing else";
+    EXPECT_TRUE(world.events.empty() || world.eventNames().back() != "item_deleted");
+}
+
+TEST_F(ContentViewTest, LaterOverlaysAreDrawnAboveEarlierOnes) {
+    auto view = makeWindow();
+    showMap(*view);
+    view->state().setDeleteCandidate(nodeAt(*view->state().root(), "b"));
+    view->state().setFdaPromptForURL(std::filesystem::path("/protected"));
+    ASSERT_NE(view->accessOverlay(), nullptr);
+    ASSERT_NE(view->deleteOverlay(), nullptr);
+    EXPECT_NE(dynamic_cast<FullDiskAccessPrompt*>(view->accessOverlay()->dialog()), nullptr);
+    const QObjectList& stack = view->deleteOverlay()->parentWidget()->children();
+    EXPECT_LT(stack.indexOf(view->accessOverlay()), stack.indexOf(view->deleteOverlay()));
+
+    view->state().setFdaPromptForURL(std::nullopt);
+    EXPECT_EQ(view->accessOverlay(), nullptr);
+    EXPECT_NE(view->deleteOverlay(), nullptr);
+}
+
+TEST_F(ContentViewTest, TheErrorAlertShowsTheMessageAndOkClearsIt) {
+    auto view = makeWindow();
+    view->state().setErrorMessage("The disk is locked.");
+    QPointer<QMessageBox> alert = view->alerts()->errorAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->text(), "Failed to delete");
+    EXPECT_EQ(alert->informativeText(), "The disk is locked.");
+    ASSERT_EQ(alert->buttons().size(), 1);
+    EXPECT_EQ(alert->buttons()[0]->text(), "OK");
+
+    QTest::mouseClick(alert->buttons()[0], Qt::LeftButton);
+    EXPECT_FALSE(view->state().errorMessage().has_value());
+    EXPECT_EQ(view->alerts()->errorAlert(), nullptr);
+    EXPECT_TRUE(waitFor([&] { return alert.isNull(); })) << "does not come back";
+
+    // Cleared elsewhere, the alert closes by itself.
+    view->state().setErrorMessage("again");
+    ASSERT_NE(view->alerts()->errorAlert(), nullptr);
+    view->state().setErrorMessage(std::nullopt);
+    EXPECT_EQ(view->alerts()->errorAlert(), nullptr);
+}
+
+TEST_F(ContentViewTest, TheSnapshotConfirmationOffersCancelAndReclaim) {
+    std::atomic<int> thinned = 0;
+    auto view = std::make_unique<ContentView>(loc, [&] {
+        AppServices services = world.services();
+        services.thinLocalSnapshots = [&thinned](int64_t, const std::string&, int) { ++thinned; };
+        return services;
+    }());
+    view->resize(1080, 720);
+    view->show();
+
+    view->state().setConfirmThinSnapshots(true);
+    ASSERT_NE(view->alerts()->confirmAlert(), nullptr);
+    EXPECT_EQ(view->alerts()->confirmAlert()->text(), "Reclaim local snapshots?");
+    EXPECT_EQ(view->alerts()->cancelButton()->text(), "Cancel");
+    EXPECT_EQ(view->alerts()->reclaimButton()->text(), "Reclaim");
+    QTest::mouseClick(view->alerts()->cancelButton(), Qt::LeftButton);
+    EXPECT_FALSE(view->state().confirmThinSnapshots());
+    EXPECT_EQ(view->alerts()->confirmAlert(), nullptr);
+
+    view->state().setConfirmThinSnapshots(true);
+    ASSERT_NE(view->alerts()->reclaimButton(), nullptr);
+    QTest::mouseClick(view->alerts()->reclaimButton(), Qt::LeftButton);
+    EXPECT_FALSE(view->state().confirmThinSnapshots());
+    ASSERT_TRUE(waitFor([&] { return view->state().thinResultMessage().has_value(); }));
+    EXPECT_EQ(thinned, 1);
+    ASSERT_NE(view->alerts()->resultAlert(), nullptr);
+    EXPECT_EQ(view->alerts()->resultAlert()->text(), "Done");
+    QTest::mouseClick(view->alerts()->resultAlert()->buttons()[0], Qt::LeftButton);
+    EXPECT_FALSE(view->state().thinResultMessage().has_value());
+    EXPECT_EQ(view->alerts()->resultAlert(), nullptr);
+}
+
+TEST_F(ContentViewTest, TheLanguageMenuRelabelsEveryVisibleTextAtOnce) {
+    for (Language language : {Language::german, Language::chinese}) {
+        loc.setCurrent(Language::english);
+        auto live = makeWindow();
+        showMap(*live);
+        live->state().setFdaPromptForURL(std::filesystem::path("/protected"));
+        ASSERT_TRUE(waitFor([&] { return live->accessOverlay()->isFullyShown(); }));
+        const auto english = visibleTexts(live.get());
+
+        // Chosen from the menu, as a person would.
+        QMenu* menu = live->topBar()->languageMenu();
+        const QString raw = QString::fromUtf8(rawValue(language).data());
+        for (QAction* item : menu->actions()) {
+            if (item->data().toString() == raw) {
+                item->trigger();
+            }
+        }
+        ASSERT_EQ(loc.current(), language);
+        const auto switched = visibleTexts(live.get());
+
+        auto fresh = makeWindow();  // built in the new language from the start
+        showMap(*fresh);
+        fresh->state().setFdaPromptForURL(std::filesystem::path("/protected"));
+        ASSERT_TRUE(waitFor([&] { return fresh->accessOverlay()->isFullyShown(); }));
+        EXPECT_EQ(switched, visibleTexts(fresh.get())) << rawValue(language);
+        EXPECT_NE(switched, english);
+        EXPECT_EQ(live->topBar()->modePicker()->labels()[0], loc.qtext("mode.folder"));
+        saveRender(*live, QStringLiteral("window-%1.png").arg(raw));
+    }
+    loc.setCurrent(Language::english);
+}
+
+}  // namespace
+}  // namespace cb
