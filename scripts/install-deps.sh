@@ -16,7 +16,7 @@ packages=(
   # fonts for the four interface languages
   fonts-noto-core fonts-noto-cjk fontconfig
   # tools the tests and scripts call
-  xvfb xauth util-linux gzip coreutils findutils procps
+  xvfb xauth util-linux gzip coreutils findutils procps dbus
 )
 
 missing=()
