@@ -179,7 +179,7 @@ TEST(DispatchQueueTest, QueueStaysAliveUntilItsBlocksHaveRun) {
     gate.signal();
     EXPECT_TRUE(done.wait(kLongWait));
     // The drain job lets go of the queue once the last block has returned.
-    for (int i = 0; i < 1000 && !weak.expired(); ++i) {
+    for (int i = 0; i < 10000 && !weak.expired(); ++i) {
         std::this_thread::sleep_for(1ms);
     }
     EXPECT_TRUE(weak.expired());

@@ -75,7 +75,7 @@ TEST(VDUMutableDictionaryTest, HoldsSharedObjectsAndOutlivesQueuedWrites) {
         }
     }
     object.reset();
-    for (int i = 0; i < 1000 && !weak.expired(); ++i) {
+    for (int i = 0; i < 10000 && !weak.expired(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_TRUE(weak.expired());
