@@ -26,8 +26,8 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Parses the spec after a '%' at `format[pos]`. Returns the index after it, or npos when it is
-// not one this formatter understands.
+// Parses the conversion after a '%' at `format[pos]`. Returns the index after it, or npos when it
+// is not one this formatter understands.
 std::size_t parseSpec(std::string_view format, std::size_t pos, Spec* spec) {
     while (pos < format.size() && kFlags.find(format[pos]) != std::string_view::npos) {
         spec->flags += format[pos++];

@@ -102,6 +102,80 @@ std::vector<std::uint64_t> childrenOf(const BinaryLayout& layout, std::uint64_t 
     return children;
 }
 
+// Depth-first walk over a binary plist's containers with an explicit stack. Each object is
+// expanded once and remembers the height of its subtree, so shared objects cost nothing extra
+// and still count at every depth they appear; an object met again while open is a cycle.
+class DepthWalk {
+  public:
+    DepthWalk(const BinaryLayout& layout, std::size_t maxDepth)
+        : layout_(layout),
+          maxDepth_(maxDepth),
+          marks_(layout.objectCount, Mark::kNew),
+          heights_(layout.objectCount, 0) {}
+
+    // True when some path is deeper than the limit or runs in a cycle.
+    bool exceeds() {
+        open(layout_.topObject);
+        while (!stack_.empty()) {
+            if (stack_.size() > maxDepth_) {
+                return true;
+            }
+            Frame& frame = stack_.back();
+            if (frame.next == frame.children.size()) {
+                close();
+                continue;
+            }
+            const std::uint64_t child = frame.children[frame.next++];
+            if (child >= layout_.objectCount) {
+                continue;
+            }
+            if (marks_[child] == Mark::kOpen) {
+                return true;
+            }
+            if (marks_[child] == Mark::kDone) {
+                if (stack_.size() + heights_[child] > maxDepth_) {
+                    return true;
+                }
+                frame.height = std::max(frame.height, heights_[child]);
+                continue;
+            }
+            open(child);  // `frame` is stale from here
+        }
+        return false;
+    }
+
+  private:
+    enum class Mark : std::uint8_t { kNew, kOpen, kDone };
+    struct Frame {
+        std::uint64_t object;
+        std::vector<std::uint64_t> children;
+        std::size_t next = 0;
+        std::size_t height = 0;  // tallest child subtree seen so far
+    };
+
+    void open(std::uint64_t object) {
+        marks_[object] = Mark::kOpen;
+        stack_.push_back({object, childrenOf(layout_, object)});
+    }
+
+    void close() {
+        const Frame& frame = stack_.back();
+        const std::size_t height = frame.height + 1;
+        heights_[frame.object] = height;
+        marks_[frame.object] = Mark::kDone;
+        stack_.pop_back();
+        if (!stack_.empty()) {
+            stack_.back().height = std::max(stack_.back().height, height);
+        }
+    }
+
+    const BinaryLayout& layout_;
+    const std::size_t maxDepth_;
+    std::vector<Mark> marks_;
+    std::vector<std::size_t> heights_;
+    std::vector<Frame> stack_;
+};
+
 }  // namespace
 
 bool xmlPlistNestsDeeperThan(std::span<const std::uint8_t> data, std::size_t maxDepth) {
@@ -138,57 +212,7 @@ bool xmlPlistNestsDeeperThan(std::span<const std::uint8_t> data, std::size_t max
 
 bool binaryPlistNestsDeeperThan(std::span<const std::uint8_t> data, std::size_t maxDepth) {
     const std::optional<BinaryLayout> layout = readTrailer(data);
-    if (!layout) {
-        return false;
-    }
-    // Depth-first walk with an explicit stack. Each object is expanded once and remembers the
-    // height of its subtree, so shared objects cost nothing extra and still count at every
-    // depth they appear; an object met again while it is open is a cycle.
-    enum class Mark : std::uint8_t { kNew, kOpen, kDone };
-    struct Frame {
-        std::uint64_t object;
-        std::vector<std::uint64_t> children;
-        std::size_t next = 0;
-        std::size_t height = 0;  // tallest child subtree seen so far
-    };
-    std::vector<Mark> marks(layout->objectCount, Mark::kNew);
-    std::vector<std::size_t> heights(layout->objectCount, 0);
-    std::vector<Frame> stack;
-    marks[layout->topObject] = Mark::kOpen;
-    stack.push_back({layout->topObject, childrenOf(*layout, layout->topObject)});
-    while (!stack.empty()) {
-        if (stack.size() > maxDepth) {
-            return true;
-        }
-        Frame& frame = stack.back();
-        if (frame.next == frame.children.size()) {
-            const std::size_t height = frame.height + 1;
-            heights[frame.object] = height;
-            marks[frame.object] = Mark::kDone;
-            stack.pop_back();
-            if (!stack.empty()) {
-                stack.back().height = std::max(stack.back().height, height);
-            }
-            continue;
-        }
-        const std::uint64_t child = frame.children[frame.next++];
-        if (child >= layout->objectCount) {
-            continue;
-        }
-        if (marks[child] == Mark::kDone) {
-            if (stack.size() + heights[child] > maxDepth) {
-                return true;
-            }
-            frame.height = std::max(frame.height, heights[child]);
-            continue;
-        }
-        if (marks[child] == Mark::kOpen) {
-            return true;
-        }
-        marks[child] = Mark::kOpen;
-        stack.push_back({child, childrenOf(*layout, child)});  // `frame` is stale from here
-    }
-    return false;
+    return layout && DepthWalk(*layout, maxDepth).exceeds();
 }
 
 }  // namespace sdk
