@@ -30,7 +30,6 @@ bool isOpenable(const FileNode* node) {
 SunburstView::SunburstView(LocalizationManager& loc, QWidget* parent)
     : QWidget(parent), loc_(loc), crossfade_(new QVariantAnimation(this)) {
     setMouseTracking(true);
-    setAttribute(Qt::WA_Hover, false);
     crossfade_->setStartValue(0.0);
     crossfade_->setEndValue(1.0);
     crossfade_->setDuration(static_cast<int>(kFocusSpringSeconds * 1000));
