@@ -529,10 +529,10 @@ TEST(ScannerProgressTest, StalledFolderKeepsWhatItHadAndIsMarked) {
     for (int width : {1, 2}) {
         auto reader = std::make_shared<ScriptedReader>();
         reader->slowEntry = "m-slow";
-        reader->slowFor = 600ms;
+        reader->slowFor = 1200ms;
         ScannerOptions options = withWidth(width);
         options.reader = reader;
-        options.stallThreshold = 150ms;
+        options.stallThreshold = 300ms;
         options.watchdogTick = 10ms;
         auto root = scanWith(dir.path(), options);
         const FileNode* stalled = find(*root, (dir / "a-stalls").string());
