@@ -130,6 +130,7 @@ void ContentView::showFolderPage() {
     page_ = buildFolderPage(wanted);
     if (page_) {
         folderLayout_->addWidget(page_);
+        page_->show();  // at once, not on the layout's next turn of the event loop
     }
 }
 

@@ -65,6 +65,7 @@ DiskMapView::DiskMapView(AppState& state, LocalizationManager& loc, QWidget* par
     body->setSpacing(14);
     body->addWidget(buildChartArea(), 1);
     details_ = new DetailsPanel(loc_, this);
+    wireDetails();
     auto* panel = new QVBoxLayout;
     panel->setContentsMargins(0, 14, 14, 14);
     panel->addWidget(details_);
@@ -178,6 +179,17 @@ QWidget* DiskMapView::buildChartArea() {
     });
     chartArea_->installEventFilter(this);
     return chartArea_;
+}
+
+void DiskMapView::wireDetails() {
+    details_->setOnHover([this](FileNode* node) { state_.setHovered(node); });
+    details_->setOnDrillIn([this](FileNode* node) { changeFocusAnimated(node); });
+    details_->setOnRequestDelete([this](FileNode* node) { state_.setDeleteCandidate(node); });
+    details_->setOnReveal([this](FileNode* node) {
+        if (node != nullptr) {
+            state_.revealInFinder(*node);
+        }
+    });
 }
 
 void DiskMapView::connectState() {

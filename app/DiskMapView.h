@@ -67,6 +67,7 @@ class DiskMapView : public QWidget {
     QWidget* buildToolbar();
     QWidget* buildSizes(QWidget* parent);
     QWidget* buildChartArea();
+    void wireDetails();
     QToolButton* toolButton(const char* name, const char* symbol, QWidget* parent);
     void connectState();
     void showFocus(bool animated);

@@ -23,7 +23,9 @@
 #include "app/localization/LocalizationManager.h"
 #include "app/views/BreadcrumbView.h"
 #include "app/views/DeleteConfirmDialog.h"
+#include "app/views/DetailsPanel.h"
 #include "app/views/FullDiskAccessPrompt.h"
+#include "app/views/TooltipView.h"
 #include "tests/app/AppStateFakes.h"
 
 namespace cb {
@@ -132,7 +134,17 @@ TEST_F(ContentViewTest, AFreshWindowShowsTheWelcomeScreenInTheFolderMode) {
 }
 
 TEST_F(ContentViewTest, SwitchingTheModeLogsOnceAndTheActiveModeLogsNothing) {
-    auto view = makeWindow();
+    std::atomic<int> counts = 0;
+    auto view = std::make_unique<ContentView>(loc, [&] {
+        AppServices services = world.services();
+        services.countLocalSnapshots = [&counts](const std::string&) {
+            ++counts;
+            return int64_t{0};
+        };
+        return services;
+    }());
+    view->show();
+    ASSERT_TRUE(waitFor([&] { return counts == 1; })) << "the welcome screen counts snapshots";
     ModePicker* picker = view->topBar()->modePicker();
     QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(1).center());
     QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(1).center());
@@ -150,6 +162,7 @@ TEST_F(ContentViewTest, SwitchingTheModeLogsOnceAndTheActiveModeLogsNothing) {
     EXPECT_EQ(world.events[1].parameters,
               (sdk::Value::Dictionary{{"mode", sdk::Value(std::string("folder"))}}));
     EXPECT_EQ(view->folderPage(), ContentView::FolderPage::welcome);
+    EXPECT_TRUE(waitFor([&] { return counts == 2; })) << "and again each time it appears";
 }
 
 TEST_F(ContentViewTest, AScanGoesFromProgressToTheMapAndUpFollowsTheFocus) {
@@ -168,6 +181,12 @@ TEST_F(ContentViewTest, AScanGoesFromProgressToTheMapAndUpFollowsTheFocus) {
     QTest::mouseClick(map->upButton(), Qt::LeftButton);
     EXPECT_EQ(view->state().focus(), root);
     EXPECT_FALSE(map->upButton()->isEnabled());
+
+    // The hovered node gets the tooltip, which fades out when the pointer leaves.
+    view->state().setHovered(nodeAt(*root, "b"));
+    EXPECT_TRUE(map->tooltip()->isVisible());
+    view->state().setHovered(nullptr);
+    EXPECT_TRUE(waitFor([&] { return !map->tooltip()->isVisible(); }));
 
     // Ready without a focus shows nothing in the folder area.
     view->state().setFocus(nullptr);
@@ -250,7 +269,14 @@ TEST_F(ContentViewTest, TheDeleteOverlayShowsWhileACandidateIsSetAndCancelClears
     showMap(*view);
     FileNode* root = view->state().root();
     const int64_t size = root->size();
-    view->state().setDeleteCandidate(nodeAt(*root, "a"));
+    // Asked from the details panel's menu, as a person would.
+    std::unique_ptr<QMenu> menu = view->diskMap()->details()->buildContextMenu(nodeAt(*root, "a"));
+    for (QAction* item : menu->actions()) {
+        if (item->text() == loc.qtext("menu.moveToTrash")) {
+            item->trigger();
+        }
+    }
+    EXPECT_EQ(view->state().deleteCandidate(), nodeAt(*root, "a"));
     QPointer<DialogOverlay> overlay = view->deleteOverlay();
     ASSERT_NE(overlay, nullptr);
     EXPECT_NE(dynamic_cast<DeleteConfirmDialog*>(overlay->dialog()), nullptr);
