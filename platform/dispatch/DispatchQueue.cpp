@@ -91,6 +91,54 @@ void DispatchQueue::sync(const std::function<void()>& block) {
         throw std::logic_error("sync onto queue \"" + label_ +
                                "\" from its own block would wait forever");
     }
+    if (kind_ == Kind::kConcurrent || (kind_ == Kind::kSerial && claimIdleSerial())) {
+        runInline(block);
+        return;
+    }
+    syncThroughQueue(block);
+}
+
+bool DispatchQueue::claimIdleSerial() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (drainScheduled_) {
+        return false;
+    }
+    // Claimed like a drain: blocks submitted meanwhile wait until releaseSerialClaim.
+    drainScheduled_ = true;
+    return true;
+}
+
+void DispatchQueue::releaseSerialClaim() {
+    bool scheduleDrain = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        scheduleDrain = !blocks_.empty();
+        drainScheduled_ = scheduleDrain;
+    }
+    if (scheduleDrain) {
+        WorkerPool::shared().submit([self = shared_from_this()] { self->drainSerial(); });
+    }
+}
+
+// Runs `block` on the calling thread as a block of this queue (an idle serial queue claimed
+// by claimIdleSerial, or a concurrent queue), which saves two thread hand-offs.
+void DispatchQueue::runInline(const std::function<void()>& block) {
+    const bool serial = kind_ == Kind::kSerial;
+    try {
+        CurrentQueueScope scope(this);
+        block();
+    } catch (...) {
+        if (serial) {
+            releaseSerialClaim();
+        }
+        throw;
+    }
+    if (serial) {
+        releaseSerialClaim();
+    }
+}
+
+void DispatchQueue::syncThroughQueue(const std::function<void()>& block) {
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;

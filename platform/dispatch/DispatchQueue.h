@@ -62,7 +62,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     void async(Block block);
 
     // Submits `block` and waits until it has run. An exception thrown by the block is
-    // rethrown here.
+    // rethrown here. When the queue is idle (or concurrent), the block runs on the calling
+    // thread, as a block of this queue, without a thread hand-off.
     // REQUIRES: for a serial or main queue, not called from a block running on this queue (it
     // would wait on itself): that case throws std::logic_error. For the main queue, not
     // called from the thread that drains it. A concurrent queue accepts `sync` from its own
@@ -89,6 +90,10 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     friend std::size_t drainMainQueue();
     friend bool runMainQueueUntil(const std::function<bool()>& done, Clock::duration timeout);
 
+    bool claimIdleSerial();
+    void releaseSerialClaim();
+    void runInline(const std::function<void()>& block);
+    void syncThroughQueue(const std::function<void()>& block);
     void enqueueSerial(Block block);
     void enqueueMain(Block block);
     void drainSerial();
@@ -102,8 +107,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     std::mutex mutex_;
     std::condition_variable workArrived_;  // main queue: signalled on each new block
     std::deque<Block> blocks_;             // guarded by mutex_ (serial and main kinds)
-    bool drainScheduled_ = false;          // guarded by mutex_ (serial kind)
-    std::recursive_mutex drainMutex_;      // main kind: one draining thread at a time
+    // Serial kind: true while a drain job or an inline `sync` owns the queue.
+    bool drainScheduled_ = false;      // guarded by mutex_
+    std::recursive_mutex drainMutex_;  // main kind: one draining thread at a time
 };
 
 }  // namespace platform

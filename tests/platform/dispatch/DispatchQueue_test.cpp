@@ -80,6 +80,42 @@ TEST(DispatchQueueTest, SyncFromAnotherThreadRunsOnTheQueueAndWaits) {
     EXPECT_FALSE(queue->isCurrent());
 }
 
+TEST(DispatchQueueTest, SyncWaitsBehindQueuedBlocksAndKeepsOrder) {
+    QueueRef queue = DispatchQueue::createSerial("test.sync-order");
+    DispatchSemaphore gate, started;
+    std::vector<int> order;  // touched only on the queue
+    queue->async([&] {
+        started.signal();
+        (void)gate.wait(kLongWait);
+        order.push_back(1);
+    });
+    queue->async([&] { order.push_back(2); });
+    ASSERT_TRUE(started.wait(kLongWait));
+    std::thread other([&] { queue->sync([&] { order.push_back(3); }); });
+    std::this_thread::sleep_for(20ms);
+    gate.signal();
+    other.join();
+    queue->sync([] {});
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(DispatchQueueTest, BlocksSubmittedDuringSyncRunAfterIt) {
+    QueueRef queue = DispatchQueue::createSerial("test.sync-then-async");
+    std::vector<int> order;
+    DispatchSemaphore done;
+    queue->sync([&] {
+        queue->async([&] {
+            order.push_back(2);
+            done.signal();
+        });
+        std::this_thread::sleep_for(10ms);
+        order.push_back(1);
+    });
+    ASSERT_TRUE(done.wait(kLongWait));
+    queue->sync([] {});
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
 TEST(DispatchQueueTest, SyncRethrowsTheBlocksException) {
     QueueRef queue = DispatchQueue::createSerial("test.throw");
     EXPECT_THROW(queue->sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
@@ -212,7 +248,7 @@ TEST(DispatchQueueTest, CancelledAfterNeverRunsAndReleasesItsBlock) {
     std::atomic<bool> ran{false};
     auto token = std::make_shared<int>(0);
     std::weak_ptr<int> weakToken = token;
-    Cancellable handle = queue->after(100ms, [&ran, token] { ran = true; });
+    Cancellable handle = queue->after(300ms, [&ran, token] { ran = true; });
     token.reset();
     EXPECT_FALSE(handle.isCancelled());
     handle.cancel();
@@ -220,7 +256,7 @@ TEST(DispatchQueueTest, CancelledAfterNeverRunsAndReleasesItsBlock) {
     EXPECT_TRUE(weakToken.expired());
     // A later block on the same queue, due after the cancelled one would have been.
     DispatchSemaphore done;
-    (void)queue->after(200ms, [&] { done.signal(); });
+    (void)queue->after(400ms, [&] { done.signal(); });
     ASSERT_TRUE(done.wait(kLongWait));
     EXPECT_FALSE(ran);
 }
