@@ -1,5 +1,6 @@
 #include "app/ModePicker.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -77,7 +78,7 @@ void ModePicker::paintEvent(QPaintEvent*) {
         painter.setPen(style::primaryText(colors));
         painter.drawText(segmentRect(i), Qt::AlignCenter, labels_[i]);
     }
-    if (hasFocus()) {
+    if (hasFocus() && keyboardFocus_) {
         painter.setPen(QPen(style::withOpacity(style::accent(colors), 0.6), 2));
         painter.drawPath(track);
     }
@@ -96,6 +97,13 @@ void ModePicker::mousePressEvent(QMouseEvent* event) {
             return;
         }
     }
+}
+
+void ModePicker::focusInEvent(QFocusEvent* event) {
+    // The ring marks focus reached from the keyboard, not every click or window activation.
+    keyboardFocus_ =
+        event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QWidget::focusInEvent(event);
 }
 
 void ModePicker::keyPressEvent(QKeyEvent* event) {

@@ -36,10 +36,12 @@ class ModePicker : public QWidget {
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
   private:
     QStringList labels_;
     int selected_ = -1;
+    bool keyboardFocus_ = false;  // the focus came by Tab, so the focus ring shows
     std::function<void(int)> onSelect_;
 };
 
