@@ -283,7 +283,10 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         fileTotal += child->fileCount();
         children.push_back(std::move(child));
         if (children.size() % kChildNoteInterval == 0) {
-            noteCurrentPath(walker.path + "/\u2026 (" + std::to_string(children.size()) + ")");
+            // The volume root's path already ends in a slash: "/… (500)", not "//… (500)".
+            const bool endsInSlash = !walker.path.empty() && walker.path.back() == '/';
+            noteCurrentPath(walker.path + (endsInSlash ? "" : "/") + "\u2026 (" +
+                            std::to_string(children.size()) + ")");
         }
     }
     node.setChildren(std::move(children));
