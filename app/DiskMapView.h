@@ -44,6 +44,7 @@ class DiskMapView : public QWidget {
     // The New scan button: stops any scan and returns to the welcome screen without a tree.
     void startOver();
 
+    // The parts of the screen, owned by it; for the window's tests.
     QToolButton* newScanButton() const { return newScan_; }
     QToolButton* upButton() const { return up_; }
     QToolButton* refreshButton() const { return refresh_; }
@@ -54,7 +55,7 @@ class DiskMapView : public QWidget {
     DetailsPanel* details() const { return details_; }
     BreadcrumbView* breadcrumb() const { return breadcrumb_; }
     TooltipView* tooltip() const { return tooltip_; }
-    FDABanner* banner() const { return banner_; }
+    FDABanner* banner() const { return banner_; }  // null while no banner is due
 
     // The refresh symbol's current rotation in degrees (0 at rest).
     double refreshRotation() const { return rotation_; }

@@ -22,6 +22,7 @@ class TopBar : public QWidget {
     // `state` and `loc` must outlive the bar. REQUIRES: called on the UI thread.
     TopBar(AppState& state, LocalizationManager& loc, QWidget* parent = nullptr);
 
+    // The bar's controls, owned by it.
     ModePicker* modePicker() const { return picker_; }
     QToolButton* languageButton() const { return language_; }
     QMenu* languageMenu() const { return menu_; }
