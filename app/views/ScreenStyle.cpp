@@ -14,15 +14,16 @@
 
 #include "app/disk/Formatters.h"
 #include "app/views/SymbolIcons.h"
+#include "app/views/ViewStyle.h"
 
 namespace cb::screen {
 
 QColor secondaryColor(const QPalette& palette) {
-    return withOpacity(palette.color(QPalette::WindowText), 0.5);
+    return style::secondaryText(palette);
 }
 
 QColor accentColor(const QPalette& palette) {
-    return palette.color(QPalette::Highlight);
+    return style::accent(palette);
 }
 
 QColor systemOrange() {
@@ -34,8 +35,7 @@ QColor systemRed() {
 }
 
 QColor withOpacity(QColor color, double opacity) {
-    color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
-    return color;
+    return style::withOpacity(color, opacity);
 }
 
 QFont systemFont(int pixels, QFont::Weight weight) {

@@ -20,10 +20,10 @@ class QPushButton;
 
 namespace cb::screen {
 
-// The secondary label colour: the window text of `palette` at half strength.
+// The secondary label colour, the same as the disk map's (style::secondaryText).
 QColor secondaryColor(const QPalette& palette);
 
-// The accent colour of `palette` (its highlight).
+// The accent colour of `palette` (its highlight), as style::accent.
 QColor accentColor(const QPalette& palette);
 
 // The fixed system tints the screens use.

@@ -15,7 +15,7 @@ QColor primaryText(const QPalette& palette) {
 }
 
 QColor secondaryText(const QPalette& palette) {
-    return withOpacity(palette.color(QPalette::WindowText), 0.55);
+    return withOpacity(palette.color(QPalette::WindowText), kSecondaryTextOpacity);
 }
 
 QColor accent(const QPalette& palette) {

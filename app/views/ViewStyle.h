@@ -16,7 +16,11 @@ QColor withOpacity(QColor color, double opacity);
 // The primary text colour: the palette's window text.
 QColor primaryText(const QPalette& palette);
 
-// The secondary text colour: the window text at reduced opacity, as secondary labels are drawn.
+// How strongly secondary labels are drawn: the window text at this opacity. Every view, the
+// disk map's and the screens' alike, takes its secondary colour from here.
+inline constexpr double kSecondaryTextOpacity = 0.55;
+
+// The secondary text colour: the window text at kSecondaryTextOpacity.
 QColor secondaryText(const QPalette& palette);
 
 // The accent colour: the palette's highlight.

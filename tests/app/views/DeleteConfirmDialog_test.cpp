@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/disk/FileNode.h"
+#include "app/views/DetailsPanel.h"
 #include "app/views/ScreenStyle.h"
 #include "tests/app/views/ScreenTestSupport.h"
 
@@ -82,6 +83,25 @@ TEST_F(DeleteConfirmDialogTest, FolderShowsFourFactsAndFileShowsThree) {
     auto folder = dialogFor(*tree.folder);
     EXPECT_EQ(labelText(folder.get(), "label:delete.count"), "Files");
     EXPECT_EQ(labelText(folder.get(), "value:delete.count"), "1234");
+}
+
+TEST_F(DeleteConfirmDialogTest, SecondaryTextReadsAsOnTheDiskMap) {
+    // The dialogs and the disk map's panels draw secondary labels in one and the same colour.
+    auto dialog = dialogFor(*tree.folder);
+    DetailsPanel panel(loc);
+    const QLabel* caption = nullptr;
+    for (const QLabel* label : panel.findChildren<QLabel*>()) {
+        if (label->text() == "Largest") {
+            caption = label;
+        }
+    }
+    ASSERT_NE(caption, nullptr);
+    const QColor panelSecondary = caption->palette().color(QPalette::WindowText);
+    EXPECT_EQ(dialog->findChild<QLabel*>("body")->palette().color(QPalette::WindowText),
+              panelSecondary);
+    EXPECT_EQ(
+        dialog->findChild<QLabel*>("label:delete.path")->palette().color(QPalette::WindowText),
+        panelSecondary);
 }
 
 TEST_F(DeleteConfirmDialogTest, NegativeSizeIsShownAsZero) {
