@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <locale.h>
 #include <pwd.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -24,8 +25,14 @@ namespace {
 constexpr size_t kMaxBaseName = NAME_MAX - 10 - 6;
 constexpr int kMaxNameAttempts = 10000;
 
+// The system's untranslated text for `error`. The batch decides from this text whether an
+// item needs administrator rights ("Permission denied", "Operation not permitted"), so it must
+// not follow the process's message language, which Qt sets from the environment.
 std::string errorText(int error) {
-    return std::strerror(error);
+    static const locale_t untranslated = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (untranslated == locale_t{})
+        return std::strerror(error);
+    return ::strerror_l(error, untranslated);
 }
 
 // "/a/b/" -> "/a/b"; "/" stays.

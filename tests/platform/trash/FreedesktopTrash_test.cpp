@@ -1,7 +1,11 @@
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -148,6 +152,30 @@ TEST_F(FreedesktopTrashTest, FailuresCarryTheSystemReasonAndLeaveNoReservationBe
     EXPECT_FALSE(results[2].trashed.has_value());
     EXPECT_EQ(results[2].reason, "Invalid argument");
     EXPECT_EQ(listTree(trash_.homeTrash() / "info"), std::vector<std::string>{"kept.trashinfo"});
+}
+
+TEST_F(FreedesktopTrashTest, ReasonsStayUntranslatedInAnotherMessageLanguage) {
+    // The application object sets the locale from the environment; the batch still has to find
+    // "Permission denied" and "Operation not permitted" in the reasons.
+    const std::string previous = ::setlocale(LC_ALL, nullptr);
+    const char* language = std::getenv("LANGUAGE");
+    const std::string previousLanguage = language != nullptr ? language : "";
+    ::setenv("LANGUAGE", "de", 1);
+    const bool translated = ::setlocale(LC_ALL, "C.UTF-8") != nullptr &&
+                            std::string(std::strerror(ENOENT)) != "No such file or directory";
+
+    auto result = trash_.moveOne(items_ / "missing");
+
+    ::setlocale(LC_ALL, previous.c_str());
+    if (language != nullptr) {
+        ::setenv("LANGUAGE", previousLanguage.c_str(), 1);
+    } else {
+        ::unsetenv("LANGUAGE");
+    }
+    if (!translated)
+        GTEST_SKIP() << "no German system messages installed";
+    EXPECT_EQ(result.error, ENOENT);
+    EXPECT_EQ(result.reason, "No such file or directory");
 }
 
 TEST_F(FreedesktopTrashTest, RefusedRenamesReportPermissionTextsForAnOrdinaryUser) {
