@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 
 namespace cb::testsupport {
@@ -42,7 +43,17 @@ void writeAll(int fd, const std::string& text) {
         writeAll(fd, error);
         ::_exit(3);
     }
-    writeAll(fd, body());
+    // Nothing may unwind out of the child: the test framework of this forked copy would catch it
+    // and go on to run the rest of the suite a second time.
+    try {
+        writeAll(fd, body());
+    } catch (const std::exception& e) {
+        writeAll(fd, std::string("exception: ") + e.what());
+        ::_exit(4);
+    } catch (...) {
+        writeAll(fd, "exception");
+        ::_exit(4);
+    }
     ::_exit(0);
 }
 

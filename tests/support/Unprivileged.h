@@ -14,8 +14,8 @@ struct ChildResult {
 // Runs `body` in a forked child that has dropped root privileges (to user and group "nobody",
 // 65534, with no supplementary groups) when the test runs as root, so permission checks apply as
 // they do for an ordinary user. The child returns `body`'s string through a pipe and exits 0; it
-// exits 3 (with the reason as output) when it cannot drop privileges. Blocks until the child
-// ends.
+// exits 3 (with the reason as output) when it cannot drop privileges, and 4 (with the exception's
+// message as output) when `body` throws. Blocks until the child ends.
 // REQUIRES: no other threads are running (fork copies only the calling thread).
 ChildResult runUnprivileged(const std::function<std::string()>& body);
 
