@@ -33,13 +33,9 @@ std::string randomUuid() {
     return text;
 }
 
-// The item's absolute path without trailing slashes, as it is written into the script.
+// The item's absolute path with its folder resolved, as it is written into the script.
 std::string itemPath(const fs::path& url) {
-    std::error_code ignored;
-    std::string path = fs::absolute(url, ignored).lexically_normal().string();
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
+    return platform::FreedesktopTrash::originalPath(url).string();
 }
 
 std::string itemLine(const fs::path& url, const std::string& trash, const std::string& owner,

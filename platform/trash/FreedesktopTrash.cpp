@@ -42,12 +42,6 @@ std::string withoutTrailingSlashes(std::string path) {
     return path;
 }
 
-fs::path absoluteItemPath(const fs::path& item) {
-    std::error_code ignored;
-    fs::path absolute = fs::absolute(item, ignored).lexically_normal();
-    return withoutTrailingSlashes(absolute.string());
-}
-
 // Creates the folder `path` with `mode` unless a folder (not a link) is already there.
 bool makeDirectory(const fs::path& path, mode_t mode, int& error) {
     if (::mkdir(path.c_str(), mode) == 0)
@@ -183,6 +177,27 @@ void renameIntoTrash(const fs::path& root, const fs::path& item, const std::stri
 FreedesktopTrash::FreedesktopTrash(fs::path homeTrash, uid_t uid)
     : homeTrash_(std::move(homeTrash)), uid_(uid) {}
 
+fs::path FreedesktopTrash::originalPath(const fs::path& item) {
+    std::error_code ignored;
+    std::string path = withoutTrailingSlashes(fs::absolute(item, ignored).string());
+    while (path.size() > 2 && path.ends_with("/."))
+        path = withoutTrailingSlashes(path.substr(0, path.size() - 2));
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return path;  // empty: nothing to name
+    const std::string name = path.substr(slash + 1);
+    if (name.empty() || name == ".")
+        return "/";
+    // Only the kernel knows where ".." leads after a symbolic link, so the folder is resolved
+    // rather than tidied up as text; the item's own name is kept, so a link stays a link.
+    char* resolved = ::realpath(slash == 0 ? "/" : path.substr(0, slash).c_str(), nullptr);
+    if (resolved == nullptr)
+        return path;
+    fs::path folder = resolved;
+    std::free(resolved);
+    return folder / name;
+}
+
 FreedesktopTrash FreedesktopTrash::forCurrentUser() {
     return FreedesktopTrash(homeTrashDirectory(), ::getuid());
 }
@@ -275,7 +290,7 @@ std::optional<fs::path> FreedesktopTrash::trashFor(const fs::path& item, dev_t d
 
 TrashedItem FreedesktopTrash::moveOne(const fs::path& original) const {
     TrashedItem result{original, std::nullopt, 0, {}};
-    const fs::path item = absoluteItemPath(original);
+    const fs::path item = originalPath(original);
     struct stat st {};
     fs::path infoPath;
     std::optional<fs::path> root;

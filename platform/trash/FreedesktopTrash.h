@@ -39,6 +39,11 @@ class FreedesktopTrash : public Trash {
 
     std::vector<TrashedItem> moveToTrash(const std::vector<std::filesystem::path>& items) override;
 
+    // The absolute path of `item` as the item's original location: its folder resolved
+    // (symbolic links, "." and ".."), its own name kept as it is, no trailing slashes. When the
+    // folder cannot be resolved, the absolute path as given without trailing slashes.
+    static std::filesystem::path originalPath(const std::filesystem::path& item);
+
     // Moves one item; see moveToTrash().
     TrashedItem moveOne(const std::filesystem::path& item) const;
 

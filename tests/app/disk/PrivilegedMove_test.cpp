@@ -120,6 +120,21 @@ TEST_F(PrivilegedMoveTest, ScriptMovesAwkwardPathsIntoTheTrashUnchanged) {
     EXPECT_EQ((fs::status(trash_).permissions() & fs::perms::all), fs::perms::owner_all);
 }
 
+TEST_F(PrivilegedMoveTest, DotDotAfterALinkMovesTheItemTheSystemFindsThere) {
+    // dir/link/../victim is dir/elsewhere/victim to the shell; its namesake must stay.
+    cb::testsupport::writeText(dir_ / "victim", "lexical twin");
+    cb::testsupport::writeText(dir_ / "elsewhere" / "victim", "real");
+    cb::testsupport::makeDir(dir_ / "elsewhere" / "inner");
+    cb::testsupport::makeSymlink(dir_ / "elsewhere" / "inner", dir_ / "link");
+    auto runner = launcher("as-user", "exec \"$@\"\n");
+
+    auto result = cb::privilegedMoveToTrash({dir_ / "link/../victim"}, trash_, runner);
+
+    EXPECT_EQ(result.moved, std::vector<fs::path>{dir_ / "link/../victim"});
+    EXPECT_EQ(readText(dir_ / "victim"), "lexical twin");
+    EXPECT_FALSE(fs::exists(dir_ / "elsewhere" / "victim"));
+}
+
 TEST_F(PrivilegedMoveTest, ItemsLeftInPlaceGetTheReasonFromTheErrorOutput) {
     cb::testsupport::writeText(dir_ / "a", "a");
     cb::testsupport::writeText(dir_ / "b", "b");

@@ -140,6 +140,29 @@ TEST_F(FreedesktopTrashTest, ADanglingSymbolicLinkIsMovedItselfAndItsTargetIsUnt
     EXPECT_EQ(listTree(items_), std::vector<std::string>{"target"});
 }
 
+TEST_F(FreedesktopTrashTest, DotDotAfterALinkMovesTheItemTheSystemFindsThere) {
+    // items/link/../victim is elsewhere/victim to the kernel, not items/victim.
+    cb::testsupport::writeText(items_ / "victim", "lexical twin");
+    cb::testsupport::writeText(items_ / "elsewhere" / "victim", "real");
+    cb::testsupport::makeDir(items_ / "elsewhere" / "inner");
+    cb::testsupport::makeSymlink(items_ / "elsewhere" / "inner", items_ / "link");
+    cb::testsupport::writeText(items_ / "folder" / "inner", "f");
+
+    auto results = trash_.moveToTrash({items_ / "link/../victim", items_ / "folder/./"});
+
+    ASSERT_TRUE(results[0].trashed.has_value()) << results[0].reason;
+    EXPECT_EQ(readText(*results[0].trashed), "real");
+    EXPECT_EQ(readText(items_ / "victim"), "lexical twin");
+    std::string path;
+    const fs::path info = trash_.homeTrash() / "info" / "victim.trashinfo";
+    EXPECT_TRUE(isTrashInfo(readText(info), &path));
+    EXPECT_EQ(path, platform::encodeTrashInfoPath(
+                        (fs::canonical(items_) / "elsewhere" / "victim").string()));
+    EXPECT_EQ(results[1].trashed, trash_.homeTrash() / "files" / "folder");
+    EXPECT_EQ(listTree(items_),
+              (std::vector<std::string>{"elsewhere", "elsewhere/inner", "link", "victim"}));
+}
+
 TEST_F(FreedesktopTrashTest, FailuresCarryTheSystemReasonAndLeaveNoReservationBehind) {
     cb::testsupport::writeText(items_ / "kept", "k");
     // The Trash's own parent cannot be moved into the Trash: rename refuses (EINVAL).
