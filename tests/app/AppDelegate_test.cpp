@@ -6,14 +6,19 @@
 #include <QApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "app/AppDelegate.h"
 #include "app/CellarbrightApp.h"
+#include "app/MainQueueBridge.h"
 #include "app/WindowBackground.h"
 #include "app/localization/LocalizationManager.h"
 #include "platform/bundle/Bundle.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/RZDException.h"
 #include "sdk/core/ZEDOre.h"
@@ -141,6 +146,25 @@ TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
     EXPECT_EQ(window.palette().color(QPalette::Window),
               window.grab().toImage().pixelColor(window.width() - 2, window.height() - 2))
         << "the window colour shows where nothing else is drawn";
+}
+
+TEST(MainQueueBridgeTest, TheEventLoopRunsBlocksQueuedOnTheMainQueue) {
+    std::atomic<bool> ranOnUiThread = false;
+    {
+        MainQueueBridge bridge;
+        std::thread([&] {
+            platform::DispatchQueue::main()->async(
+                [&] { ranOnUiThread = QThread::currentThread() == qApp->thread(); });
+        }).join();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ranOnUiThread.load(); }, 5000));
+    }
+    // Without the bridge, nothing drains the queue any more.
+    std::atomic<bool> ranLater = false;
+    platform::DispatchQueue::main()->async([&] { ranLater = true; });
+    QTest::qWait(100);
+    EXPECT_FALSE(ranLater);
+    MainQueueBridge again;  // blocks queued meanwhile run once a bridge exists
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ranLater.load(); }, 5000));
 }
 
 // Runs the built program with the screenshot hook under the offscreen platform.
