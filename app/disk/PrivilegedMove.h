@@ -36,19 +36,19 @@ struct PrivilegedMoveScriptContext {
 };
 
 // Returns the shell script that moves each of `urls` into the freedesktop.org Trash folder
-// `trashDirectory` (which has "files" and "info" below it):
-//
-//   move_status=0
-//   /bin/mkdir -p -m 700 'T' 'T/files' 'T/info' && /bin/chown U:G 'T' 'T/files' 'T/info' ||
-//   move_status=1 printf '%s\n' '[Trash Info]' 'Path=ENC' 'DeletionDate=DATE' >
-//   'T/info/UUID.trashinfo' && /bin/chown U:G 'T/info/UUID.trashinfo' && /bin/mv -n 'ITEM'
-//   'T/files/UUID' || move_status=1
-//   ...one such line per item, each with a new UUID...
-//   exit "$move_status"
+// `trashDirectory` (T below, which has "files" and "info" below it). Its lines, joined by single
+// line feeds with none after the last, are:
+//  - move_status=0
+//  - /bin/mkdir -p -m 700 'T' 'T/files' 'T/info' && /bin/chown U:G (the same three) ||
+//    move_status=1
+//  - one line per item, each with a new UUID: printf '%s\n' '[Trash Info]' 'Path=ENC'
+//    'DeletionDate=DATE' > 'T/info/UUID.trashinfo' && /bin/chown U:G 'T/info/UUID.trashinfo' &&
+//    /bin/mv -n 'ITEM' 'T/files/UUID' || move_status=1
+//  - exit "$move_status"
 //
 // Every path is single-quoted, with each ' inside written as '\'' so the shell sees the path
 // unchanged. mv never overwrites; a failing item sets the status to 1 and later items are still
-// tried. Lines are joined by single line feeds, with none after the last.
+// tried.
 std::string makePrivilegedMoveScript(const std::vector<std::filesystem::path>& urls,
                                      const std::filesystem::path& trashDirectory,
                                      const PrivilegedMoveScriptContext& context);
