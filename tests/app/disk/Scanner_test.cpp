@@ -1,6 +1,7 @@
 #include "app/disk/Scanner.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -399,7 +400,26 @@ TEST(ScannerTest, WorkerWidthFollowsMediumAndProcessors) {
         EXPECT_EQ(Scanner::workerWidth(c.medium, c.processors), c.width)
             << static_cast<int>(c.medium) << "/" << c.processors;
     }
-    EXPECT_GE(Scanner::activeProcessorCount(), 1);
+}
+
+TEST(ScannerTest, ActiveProcessorCountIsTheAffinityCount) {
+    cpu_set_t original;
+    CPU_ZERO(&original);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof original, &original), 0);
+    EXPECT_EQ(Scanner::activeProcessorCount(), CPU_COUNT(&original));
+    // Restricted to two CPUs, the count follows the mask, not the machine.
+    cpu_set_t two;
+    CPU_ZERO(&two);
+    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < 2; ++cpu) {
+        if (CPU_ISSET(cpu, &original)) {
+            CPU_SET(cpu, &two);
+            ++taken;
+        }
+    }
+    ASSERT_EQ(::sched_setaffinity(0, sizeof two, &two), 0);
+    const int restricted = Scanner::activeProcessorCount();
+    ::sched_setaffinity(0, sizeof original, &original);
+    EXPECT_EQ(restricted, CPU_COUNT(&two));
 }
 
 // --- progress, watchdog, cancellation -------------------------------------------------------
@@ -494,9 +514,17 @@ TEST(ScannerProgressTest, CountsEveryMillisecondReportEvery80msWithRateEveryHalf
 }
 
 TEST(ScannerProgressTest, LongFoldersNoteEvery500thChildExactly) {
+    // The counter counts children that became nodes: in "skips" the 101 links make 1,100
+    // entries but only 999 children, so there is no 1000th text.
     ts::TempDir dir;
     for (int i = 0; i < 1200; ++i) {
         ts::writeText(dir / "big" / ("f" + std::to_string(i)), "");
+    }
+    for (int i = 0; i < 999; ++i) {
+        ts::writeText(dir / "skips" / ("f" + std::to_string(i)), "");
+    }
+    for (int i = 0; i < 101; ++i) {
+        ts::makeSymlink("f0", dir / "skips" / ("link" + std::to_string(i)));
     }
     // Every clock read moves 100 ms, so every note is reported and visible.
     ManualClock clock;
@@ -508,15 +536,21 @@ TEST(ScannerProgressTest, LongFoldersNoteEvery500thChildExactly) {
     };
     Scanner scanner(recorder.handler(), options);
     scanner.scan(dir.path().string());
-    std::vector<std::string> texts;
-    for (const auto& report : recorder.reports) {
-        if (report.currentPath.find("\u2026") != std::string::npos &&
-            (texts.empty() || texts.back() != report.currentPath)) {
-            texts.push_back(report.currentPath);
+    auto textsOf = [&](const std::string& folder) {
+        std::vector<std::string> texts;
+        for (const auto& report : recorder.reports) {
+            if (report.currentPath.rfind(folder + "/\u2026", 0) == 0 &&
+                (texts.empty() || texts.back() != report.currentPath)) {
+                texts.push_back(report.currentPath);
+            }
         }
-    }
+        return texts;
+    };
     const std::string big = (dir / "big").string();
-    EXPECT_EQ(texts, (std::vector<std::string>{big + "/\u2026 (500)", big + "/\u2026 (1000)"}));
+    const std::string skips = (dir / "skips").string();
+    EXPECT_EQ(textsOf(big),
+              (std::vector<std::string>{big + "/\u2026 (500)", big + "/\u2026 (1000)"}));
+    EXPECT_EQ(textsOf(skips), (std::vector<std::string>{skips + "/\u2026 (500)"}));
 }
 
 TEST(ScannerProgressTest, StalledFolderKeepsWhatItHadAndIsMarked) {
