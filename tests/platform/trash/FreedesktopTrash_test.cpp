@@ -163,6 +163,51 @@ TEST_F(FreedesktopTrashTest, DotDotAfterALinkMovesTheItemTheSystemFindsThere) {
               (std::vector<std::string>{"elsewhere", "elsewhere/inner", "link", "victim"}));
 }
 
+TEST_F(FreedesktopTrashTest, AnItemOnAnotherFileSystemGoesToThatVolumesTrashWithARelativePath) {
+    // /dev/shm is usually a file system of its own; the item is reached through a link.
+    struct stat shm {};
+    struct stat here {};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir_.path().c_str(), &here) != 0 ||
+        shm.st_dev == here.st_dev || ::access("/dev/shm", W_OK) != 0) {
+        GTEST_SKIP() << "no writable /dev/shm on a file system of its own";
+    }
+    const fs::path top = FreedesktopTrash::topDirectory("/dev/shm");
+    const fs::path volumeTrash = top / (".Trash-" + std::to_string(::getuid()));
+    const fs::path sharedTrash = top / ".Trash" / std::to_string(::getuid());
+    const bool hadVolumeTrash = fs::exists(volumeTrash);
+    const bool hadSharedTrash = fs::exists(sharedTrash);
+    std::string folder = "/dev/shm/cb-trash-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    cb::testsupport::writeText(fs::path(folder) / "it's 100%", "v");
+    cb::testsupport::makeSymlink(folder, items_ / "link");
+
+    auto result = trash_.moveOne(items_ / "link" / "it's 100%");
+
+    const std::string relative = fs::path(folder).lexically_relative(top).string() + "/it's 100%";
+    fs::path root;
+    std::string info;
+    if (result.trashed) {
+        root = result.trashed->parent_path().parent_path();
+        const fs::path infoFile =
+            root / "info" / (result.trashed->filename().string() + ".trashinfo");
+        info = readText(infoFile);
+        fs::remove(*result.trashed);
+        fs::remove(infoFile);
+    }
+    cb::testsupport::removeTree(folder);
+    if (!hadVolumeTrash)
+        cb::testsupport::removeTree(volumeTrash);
+    if (!hadSharedTrash)
+        cb::testsupport::removeTree(sharedTrash);
+
+    ASSERT_TRUE(result.trashed.has_value()) << result.reason;
+    EXPECT_TRUE(root == volumeTrash || root == sharedTrash) << root;
+    std::string path;
+    EXPECT_TRUE(isTrashInfo(info, &path)) << info;
+    EXPECT_EQ(path, platform::encodeTrashInfoPath(relative));
+    EXPECT_FALSE(fs::exists(trash_.homeTrash() / "files"));
+}
+
 TEST_F(FreedesktopTrashTest, FailuresCarryTheSystemReasonAndLeaveNoReservationBehind) {
     cb::testsupport::writeText(items_ / "kept", "k");
     // The Trash's own parent cannot be moved into the Trash: rename refuses (EINVAL).
