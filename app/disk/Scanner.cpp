@@ -17,8 +17,11 @@ constexpr int kMaxListedDepth = 128;
 // A long folder notes an "…(N)" progress text every this many children.
 constexpr int64_t kChildNoteInterval = 500;
 
-constexpr std::array<std::string_view, 3> kExcludedSystemPaths = {"/.vol", "/.nofollow",
-                                                                  "/.resolve"};
+// The system mount points a scan never enters. They exist only on the product's home platform;
+// on Linux the kernel's virtual file systems (/proc, /sys, /dev, /run) are mounts of their own,
+// which the walk already leaves out because it stays on the root's device.
+constexpr std::array<std::string_view, 3> excludedSystemPaths = {"/.vol", "/.nofollow",
+                                                                 "/.resolve"};
 
 // Closes a folder descriptor on every path out of a listing.
 class DirectoryHandle {
@@ -157,7 +160,7 @@ bool Scanner::isExcluded(std::string_view path) {
     while (path.size() >= 2 && path.back() == '/') {
         path.remove_suffix(1);
     }
-    for (std::string_view excluded : kExcludedSystemPaths) {
+    for (std::string_view excluded : excludedSystemPaths) {
         if (path == excluded) {
             return true;
         }
