@@ -48,6 +48,7 @@ DialogOverlay::DialogOverlay(QWidget* dialog, QWidget* host)
         }
     });
     host->installEventFilter(this);
+    card_->installEventFilter(this);
     setGeometry(host->rect());
 }
 
@@ -127,6 +128,10 @@ bool DialogOverlay::eventFilter(QObject* watched, QEvent* event) {
     if (watched == parentWidget() && event->type() == QEvent::Resize) {
         setGeometry(parentWidget()->rect());
         layoutCard();
+    } else if (watched == card_ && event->type() == QEvent::LayoutRequest) {
+        // The dialog asks for another size (a new language, a list opened): the card follows.
+        layoutCard();
+        update();
     }
     return QWidget::eventFilter(watched, event);
 }

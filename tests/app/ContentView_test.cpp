@@ -296,6 +296,27 @@ TEST_F(ContentViewTest, TheDeleteOverlayShowsWhileACandidateIsSetAndCancelClears
     EXPECT_TRUE(world.events.empty() || world.eventNames().back() != "item_deleted");
 }
 
+TEST(DialogOverlayTest, TheCardCentresTheDialogAndFollowsItsSize) {
+    QWidget host;
+    host.resize(800, 600);
+    host.show();
+    auto* dialog = new QLabel(QStringLiteral("one line"));
+    QPointer<DialogOverlay> overlay = new DialogOverlay(dialog, &host);
+    overlay->present();
+    ASSERT_TRUE(waitFor([&] { return overlay->isFullyShown(); }));
+    EXPECT_EQ(overlay->geometry(), host.rect());
+    EXPECT_EQ(dialog->mapTo(&host, dialog->rect().center()), host.rect().center());
+    const int before = dialog->height();
+    dialog->setText(QStringLiteral("four\nlines\nof\ntext"));
+    EXPECT_TRUE(waitFor([&] { return dialog->height() > before; })) << "not cut off";
+
+    host.resize(900, 700);
+    EXPECT_EQ(overlay->geometry(), host.rect());
+    overlay->dismiss();
+    EXPECT_FALSE(dialog->isVisible()) << "no press reaches a dialog on its way out";
+    EXPECT_TRUE(waitFor([&] { return overlay.isNull(); }));
+}
+
 TEST_F(ContentViewTest, LaterOverlaysAreDrawnAboveEarlierOnes) {
     auto view = makeWindow();
     showMap(*view);
@@ -392,6 +413,9 @@ TEST_F(ContentViewTest, TheLanguageMenuRelabelsEveryVisibleTextAtOnce) {
         fresh->state().setFdaPromptForURL(std::filesystem::path("/protected"));
         ASSERT_TRUE(waitFor([&] { return fresh->accessOverlay()->isFullyShown(); }));
         EXPECT_EQ(switched, visibleTexts(fresh.get())) << rawValue(language);
+        EXPECT_EQ(live->accessOverlay()->dialog()->geometry(),
+                  fresh->accessOverlay()->dialog()->geometry())
+            << "the card takes the relabelled dialog's size";
         EXPECT_NE(switched, english);
         EXPECT_EQ(live->topBar()->modePicker()->labels()[0], loc.qtext("mode.folder"));
         saveRender(*live, QStringLiteral("window-%1.png").arg(raw));
