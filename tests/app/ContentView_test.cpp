@@ -296,6 +296,44 @@ TEST_F(ContentViewTest, TheDeleteOverlayShowsWhileACandidateIsSetAndCancelClears
     EXPECT_TRUE(world.events.empty() || world.eventNames().back() != "item_deleted");
 }
 
+TEST_F(ContentViewTest, AFailedDeleteConfirmedInTheOverlayEndsInTheErrorAlert) {
+    auto view = makeWindow();
+    showMap(*view);
+    view->state().setDeleteCandidate(nodeAt(*view->state().root(), "b"));
+    ASSERT_TRUE(waitFor([&] { return view->deleteOverlay()->isFullyShown(); }));
+    auto* confirm = view->deleteOverlay()->dialog()->findChild<QPushButton*>("confirm");
+    ASSERT_NE(confirm, nullptr);
+    QTest::mouseClick(confirm, Qt::LeftButton);
+    EXPECT_EQ(view->deleteOverlay(), nullptr) << "confirming takes the candidate";
+    ASSERT_TRUE(waitFor([&] { return view->alerts()->errorAlert() != nullptr; }));
+    EXPECT_EQ(view->alerts()->errorAlert()->informativeText(), "no Trash in this test");
+    EXPECT_NE(nodeAt(*view->state().root(), "b"), nullptr) << "the tree keeps the item";
+}
+
+TEST_F(ContentViewTest, TheAccessPromptScansAnywayOrDropsTheLocation) {
+    world.protectedLocation = true;
+    world.fullDiskAccess = false;
+    auto view = makeWindow();
+    view->state().startScan("/r");
+    ASSERT_NE(view->accessOverlay(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return view->accessOverlay()->isFullyShown(); }));
+    QTest::mouseClick(view->accessOverlay()->dialog()->findChild<QPushButton*>("cancel"),
+                      Qt::LeftButton);
+    EXPECT_EQ(view->accessOverlay(), nullptr);
+    EXPECT_TRUE(world.scanners.empty());
+    EXPECT_EQ(view->folderPage(), ContentView::FolderPage::welcome);
+
+    view->state().startScan("/r");
+    ASSERT_TRUE(waitFor([&] { return view->accessOverlay()->isFullyShown(); }));
+    QTest::mouseClick(view->accessOverlay()->dialog()->findChild<QPushButton*>("continueAnyway"),
+                      Qt::LeftButton);
+    EXPECT_EQ(view->accessOverlay(), nullptr);
+    ASSERT_EQ(world.scanners.size(), 1u);
+    EXPECT_EQ(world.scanners[0]->waitUntilStarted(), "/r");
+    world.scanners[0]->finish(buildTree("/r", {{"a", 1}}));
+    EXPECT_TRUE(waitFor([&] { return view->diskMap() != nullptr; }));
+}
+
 TEST(DialogOverlayTest, TheCardCentresTheDialogAndFollowsItsSize) {
     QWidget host;
     host.resize(800, 600);
