@@ -136,7 +136,7 @@ std::string VDUAppEnvironmentUtil::appleDevicePlatform() {
 }
 
 std::string VDUAppEnvironmentUtil::deploymentType() {
-    return "swiftpm";
+    return "cmake";
 }
 
 void VDUAppEnvironmentUtil::TEST_setIsFromAppStore(std::optional<bool> value) {

@@ -54,7 +54,8 @@ class VDUAppEnvironmentUtil {
     // The same as applePlatform().
     static std::string appleDevicePlatform();
 
-    // "swiftpm": how the SDK is packaged into the application, for the SDK's user agent.
+    // "cmake": how the SDK is packaged into the application (a library target of the CMake
+    // build), for the SDK's user agent.
     static std::string deploymentType();
 
     // Test hook: makes isFromAppStore() answer `value` (no value restores the real probe).

@@ -67,7 +67,7 @@ TEST(VDUAppEnvironmentUtilTest, FixedAnswersOfThisPlatform) {
     EXPECT_TRUE(VDUAppEnvironmentUtil::supportsBackgroundURLSessionUploads());
     EXPECT_EQ(VDUAppEnvironmentUtil::applePlatform(), "macos");
     EXPECT_EQ(VDUAppEnvironmentUtil::appleDevicePlatform(), "macos");
-    EXPECT_EQ(VDUAppEnvironmentUtil::deploymentType(), "swiftpm");
+    EXPECT_EQ(VDUAppEnvironmentUtil::deploymentType(), "cmake");
     EXPECT_EQ(VDUNetworkInfo::getNetworkType(), -1);
     EXPECT_EQ(VDUNetworkInfo::getNetworkRadioType(), "");
     VDUAppEnvironmentUtil::TEST_setIsFromAppStore(true);
