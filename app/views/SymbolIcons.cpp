@@ -154,6 +154,11 @@ QPixmap symbolPixmap(std::string_view symbol, double logicalSize, const QColor& 
             image = icon.pixmap(QSize(pixels, pixels), 1.0)
                         .toImage()
                         .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            // A theme that ships the icon only in smaller fixed sizes hands back its largest;
+            // stretch it so the symbol keeps the size the layout asked for.
+            if (!image.isNull() && image.size() != QSize(pixels, pixels)) {
+                image = image.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            }
         }
     }
     if (image.isNull()) {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QIcon>
 #include <QLabel>
 #include <QSvgRenderer>
+#include <QTemporaryDir>
 
 #include "app/views/ElidingLabel.h"
 #include "app/views/MiddleElidedLabel.h"
@@ -114,6 +117,36 @@ TEST(SymbolIconsTest, EveryEntryDrawsAndUnknownNamesStillShow) {
     EXPECT_EQ(symbolSource("no.such.symbol"), SymbolSource::none);
     const QImage unknown = symbolPixmap("no.such.symbol", 16, Qt::blue).toImage();
     EXPECT_EQ(unknown.pixelColor(8, 8), QColor(Qt::blue));
+}
+
+TEST(SymbolIconsTest, ThemeIconsSmallerThanAskedAreStretchedToTheSize) {
+    maptest::app();
+    // A theme that has the folder icon only at 16 x 16, as fixed-size themes do.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkpath("small/16x16/places"));
+    QFile index(dir.filePath("small/index.theme"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write(
+        "[Icon Theme]\nName=small\nDirectories=16x16/places\n\n"
+        "[16x16/places]\nSize=16\nType=Fixed\n");
+    index.close();
+    QImage icon(16, 16, QImage::Format_ARGB32);
+    icon.fill(Qt::black);
+    ASSERT_TRUE(icon.save(dir.filePath("small/16x16/places/folder.png")));
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({dir.path()});
+    QIcon::setThemeName("small");
+
+    EXPECT_EQ(symbolSource("folder.fill"), SymbolSource::theme);
+    const QPixmap pixmap = symbolPixmap("folder.fill", 24, Qt::red, 2.0);
+    EXPECT_EQ(pixmap.size(), QSize(48, 48));
+    EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(24, 24));
+    EXPECT_EQ(pixmap.toImage().pixelColor(40, 40), QColor(Qt::red));
+
+    QIcon::setThemeName(themeName);
+    QIcon::setThemeSearchPaths(searchPaths);
 }
 
 }  // namespace
