@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 namespace cb {
 
 // Drains the platform dispatch layer's main queue on the Qt event loop: while it exists, every
@@ -15,6 +17,10 @@ class MainQueueBridge {
 
     MainQueueBridge(const MainQueueBridge&) = delete;
     MainQueueBridge& operator=(const MainQueueBridge&) = delete;
+
+  private:
+    struct Link;
+    std::shared_ptr<Link> link_;  // shared with the installed hook
 };
 
 }  // namespace cb
