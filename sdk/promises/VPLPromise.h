@@ -250,8 +250,10 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
 
     // Waits until no input is pending. Fulfils with the combined list (per input, in order, its
     // value or its error; see VPLPromiseCombineValuesAndErrors) when at least one input
-    // fulfilled, at once with an empty list when there are no inputs; rejects with the error
-    // of the last input to settle when all of them rejected. REQUIRES: queue ("queue").
+    // fulfilled, at once with an empty list when there are no inputs; when all of them
+    // rejected, rejects with the error of the first rejection callback that runs once no
+    // input is pending (so with the first input's error when all had settled already).
+    // REQUIRES: queue ("queue").
     static Ptr any(VPLValue::List promises);
     static Ptr any(const Queue& queue, VPLValue::List promises);
 

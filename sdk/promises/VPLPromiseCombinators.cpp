@@ -1,7 +1,7 @@
 // The combinators all, any and race.
 //
-// The observers of all and any keep each input's outcome in a shared tally instead of holding
-// the input promises themselves: an input holds its observers, so an observer that held the
+// The observers of all and any keep each input's outcome in a shared tally, and hold the input
+// promises themselves only weakly: an input holds its observers, so an observer that held the
 // inputs would keep an input that never settles (and the group count it carries) alive for
 // ever.
 
@@ -38,7 +38,14 @@ std::vector<Ptr> asPromises(const VPLValue::List& inputs) {
 // The outcomes of a combinator's inputs as they come in, on any thread.
 class Tally {
   public:
-    explicit Tally(std::size_t count) : outcomes_(count), pending_(count) {}
+    explicit Tally(const std::vector<Ptr>& inputs)
+        : inputs_(inputs.begin(), inputs.end()), outcomes_(inputs.size()), pending_(inputs.size()) {
+        for (const Ptr& input : inputs) {
+            if (!input->isPending()) {
+                settledInputs_.push_back(input);  // holds no observers, so nothing cycles
+            }
+        }
+    }
 
     // Records input `index`'s outcome (a value, or an error) and returns true when it was the
     // last input still pending.
@@ -46,6 +53,27 @@ class Tally {
         std::lock_guard lock(mutex_);
         outcomes_[index] = std::move(outcome);
         return --pending_ == 0;
+    }
+
+    // Records input `index`'s outcome and returns true when no input is pending any longer.
+    // Inputs whose callbacks have not run yet are asked for their state, so the first callback
+    // to run once every input has settled sees it. An input that no longer exists counts as
+    // pending: when it had settled, its own callback is still to come and records it.
+    // Not to be mixed with `record` on one tally.
+    bool recordAndCheckSettled(std::size_t index, VPLValue outcome) {
+        std::lock_guard lock(mutex_);
+        outcomes_[index] = std::move(outcome);
+        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
+            if (outcomes_[i].has_value()) {
+                continue;
+            }
+            const Ptr input = inputs_[i].lock();
+            if (input == nullptr || input->isPending()) {
+                return false;
+            }
+            outcomes_[i] = input->isFulfilled() ? input->value() : VPLValue(input->error());
+        }
+        return true;
     }
 
     // The outcomes in input order, nil as the null value.
@@ -72,6 +100,9 @@ class Tally {
     }
 
   private:
+    const std::vector<std::weak_ptr<VPLPromise>> inputs_;
+    // The inputs settled already when observed (plain values among them) stay readable.
+    std::vector<Ptr> settledInputs_;
     mutable std::mutex mutex_;
     std::vector<std::optional<VPLValue>> outcomes_;  // guarded by mutex_
     std::size_t pending_;                            // guarded by mutex_
@@ -98,7 +129,7 @@ VPLPromise::Ptr VPLPromise::all(const Queue& queue, VPLValue::List promises) {
             }
         }
         std::vector<Ptr> observed = asPromises(inputs);
-        auto tally = std::make_shared<Tally>(observed.size());
+        auto tally = std::make_shared<Tally>(observed);
         for (std::size_t i = 0; i < observed.size(); ++i) {
             observed[i]->observeOnQueue(
                 queue,
@@ -125,17 +156,17 @@ VPLPromise::Ptr VPLPromise::any(const Queue& queue, VPLValue::List promises) {
     }
     return async(queue, [queue, inputs = std::move(promises)](Fulfill fulfill, Reject reject) {
         std::vector<Ptr> observed = asPromises(inputs);
-        auto tally = std::make_shared<Tally>(observed.size());
+        auto tally = std::make_shared<Tally>(observed);
         for (std::size_t i = 0; i < observed.size(); ++i) {
             observed[i]->observeOnQueue(
                 queue,
                 [tally, i, fulfill](const VPLValue& value) {
-                    if (tally->record(i, value)) {
+                    if (tally->recordAndCheckSettled(i, value)) {
                         fulfill(tally->combined());
                     }
                 },
                 [tally, i, fulfill, reject](const sdk::Error& error) {
-                    if (!tally->record(i, VPLValue(error))) {
+                    if (!tally->recordAndCheckSettled(i, VPLValue(error))) {
                         return;
                     }
                     if (tally->anyFulfilled()) {

@@ -77,13 +77,25 @@ TEST(VPLPromiseCombinators, AnyWaitsForEveryInput) {
     ASSERT_TRUE(settles(mixed));
     EXPECT_EQ(mixed->value(), VPLValue(List{e1, "v"}));
 
-    Ptr failed = VPLPromise::any({VPLPromise::resolvedWith(e1), testError(2)});
-    ASSERT_TRUE(settles(failed));
-    EXPECT_TRUE(failed->error().is("test.domain", 1) || failed->error().is("test.domain", 2));
-
     Ptr plain = VPLPromise::any({VPLPromise::resolvedWith(VPLValue()), testError(3)});
     ASSERT_TRUE(settles(plain));
     EXPECT_EQ(plain->value(), VPLValue(List{sdk::Value(), testError(3)}));
+}
+
+TEST(VPLPromiseCombinators, AnyOfRejectionsTakesTheFirstCallbackOnceNoneIsPending) {
+    // Inputs settled before they are observed: the first callback already sees none pending.
+    Ptr settled = VPLPromise::any({VPLPromise::resolvedWith(testError(1)), testError(2)});
+    ASSERT_TRUE(settles(settled));
+    EXPECT_EQ(outcomeOf(settled), VPLValue(testError(1)));
+
+    // An input still pending when the others' callbacks run: its own callback decides.
+    Ptr late = VPLPromise::pendingPromise();
+    Ptr waiting = VPLPromise::any({late, VPLPromise::resolvedWith(testError(1)), testError(3)});
+    platform::runMainQueueFor(std::chrono::milliseconds(10));
+    EXPECT_TRUE(waiting->isPending());
+    late->reject(testError(2));
+    ASSERT_TRUE(settles(waiting));
+    EXPECT_EQ(outcomeOf(waiting), VPLValue(testError(2)));
 }
 
 TEST(VPLPromiseCombinators, RaceTakesTheFirstToSettle) {
