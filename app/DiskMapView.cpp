@@ -292,7 +292,7 @@ void DiskMapView::showSizes() {
 void DiskMapView::showBanner() {
     const bool due = state_.needsFullDiskAccess();
     const int64_t count = state_.root() != nullptr ? state_.root()->inaccessibleCount() : 0;
-    if (banner_ != nullptr && (!due || banner_->property("count").toLongLong() != count)) {
+    if (banner_ != nullptr && (!due || bannerCount_ != count)) {
         delete banner_;
         banner_ = nullptr;
     }
@@ -300,8 +300,9 @@ void DiskMapView::showBanner() {
         banner_ = new FDABanner(
             count, [] { openFullDiskAccessSettings(); },
             [this] { state_.setNeedsFullDiskAccess(false); }, loc_, this);
-        banner_->setProperty("count", QVariant::fromValue<qlonglong>(count));
+        bannerCount_ = count;
         column_->insertWidget(1, banner_);
+        banner_->show();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 
 class QHBoxLayout;
 class QLabel;
@@ -87,6 +88,7 @@ class DiskMapView : public QWidget {
     bool animateNextFocus_ = false;
     double rotation_ = 0;
     const FileNode* tooltipNode_ = nullptr;  // compared only, never dereferenced
+    int64_t bannerCount_ = 0;                // the count the shown banner was built with
 
     // Children, owned by this widget.
     QVBoxLayout* column_ = nullptr;

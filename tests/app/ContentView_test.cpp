@@ -24,7 +24,9 @@
 #include "app/views/BreadcrumbView.h"
 #include "app/views/DeleteConfirmDialog.h"
 #include "app/views/DetailsPanel.h"
+#include "app/views/FDABanner.h"
 #include "app/views/FullDiskAccessPrompt.h"
+#include "app/views/SunburstView.h"
 #include "app/views/TooltipView.h"
 #include "tests/app/AppStateFakes.h"
 
@@ -235,6 +237,27 @@ TEST_F(ContentViewTest, TheSizesGroupShowsTheCapacityOnlyWhenKnown) {
     EXPECT_FALSE(map->infoSymbol()->isVisibleTo(map));
     EXPECT_FALSE(map->capacityLabel()->isVisibleTo(map));
     EXPECT_TRUE(map->fileSizesLabel()->isVisibleTo(map));
+}
+
+TEST_F(ContentViewTest, TheAccessBannerShowsWhileDueAndItsCloseButtonClearsIt) {
+    auto view = makeWindow();
+    showMap(*view);
+    DiskMapView* map = view->diskMap();
+    EXPECT_EQ(map->banner(), nullptr);
+    view->state().setNeedsFullDiskAccess(true);
+    ASSERT_NE(map->banner(), nullptr);
+    EXPECT_TRUE(map->banner()->isVisibleTo(map));
+    const auto top = [](QWidget* widget, QWidget* map) { return widget->mapTo(map, QPoint()).y(); };
+    EXPECT_TRUE(waitFor([&] { return top(map->banner(), map) > top(map->upButton(), map); }))
+        << "below the toolbar";
+    EXPECT_LT(top(map->banner(), map), top(map->chart(), map)) << "above the chart";
+    saveRender(*view, "window-banner.png");
+
+    auto* dismiss = map->banner()->findChild<QAbstractButton*>("dismiss");
+    ASSERT_NE(dismiss, nullptr);
+    QTest::mouseClick(dismiss, Qt::LeftButton);
+    EXPECT_FALSE(view->state().needsFullDiskAccess());
+    EXPECT_EQ(map->banner(), nullptr);
 }
 
 TEST_F(ContentViewTest, RefreshIsInertWhileRefreshingAndTheSymbolSpinsUntilItEnds) {
