@@ -159,8 +159,13 @@ std::string VPLPromise::description() const {
     std::snprintf(prefix, sizeof prefix, "<VPLPromise %p>", static_cast<const void*>(this));
     std::lock_guard lock(mutex_);
     switch (state_) {
-        case State::kFulfilled:
-            return std::string(prefix) + " Fulfilled: " + value_.description();
+        case State::kFulfilled: {
+            // As "%@" renders it: a string as its own text, without quotes.
+            const sdk::Value* plain = value_.value();
+            const std::string* text = plain != nullptr ? plain->string() : nullptr;
+            return std::string(prefix) +
+                   " Fulfilled: " + (text != nullptr ? *text : value_.description());
+        }
         case State::kRejected:
             return std::string(prefix) + " Rejected: " + error_.ToString();
         case State::kPending:
