@@ -252,6 +252,10 @@ class AppState : public QObject {
     static FileNode* findNode(FileNode& node, const std::string& nodePath,
                               const std::string& target);
 
+    // Back to the welcome screen ("New scan", or after the scanned root itself was deleted):
+    // stops any scan, clears root, focus, hovered, root URL and volume capacity, ends refreshing.
+    void resetToWelcome();
+
   signals:
     void phaseChanged();
     void rootChanged();
@@ -285,7 +289,6 @@ class AppState : public QObject {
     void handleDeleteResult(const std::shared_ptr<PendingDelete>& pending, int64_t size,
                             bool isDirectory);
     void removeFromTree(FileNode& node);
-    void resetToWelcome();
     void detachPending(const std::shared_ptr<PendingDelete>& pending);
     void detachPendingDeletes(const FileNode* subtree);
 

@@ -205,11 +205,7 @@ void DiskMapView::connectState() {
 }
 
 void DiskMapView::startOver() {
-    // Back to the welcome screen: no scan, no tree (which takes focus, hovered and the delete
-    // candidate with it), no capacity.
-    state_.cancelScan();
-    state_.setRoot(nullptr);
-    state_.setVolumeCapacity(std::nullopt);
+    state_.resetToWelcome();
 }
 
 void DiskMapView::changeFocusAnimated(FileNode* node) {

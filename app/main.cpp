@@ -7,9 +7,11 @@
 #include "app/ContentView.h"
 #include "app/MainQueueBridge.h"
 #include "app/ScreenshotHook.h"
+#include "app/disk/DescriptorLimit.h"
 #include "app/localization/LocalizationManager.h"
 
 int main(int argc, char** argv) {
+    cb::raiseDescriptorLimit();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Cellarbright"));
     cb::MainQueueBridge mainQueue;

@@ -2,7 +2,6 @@
 // Scans PATH with the real Scanner and prints its totals: allocated bytes counted once, files
 // (non-folder entries on the root's volume), folders marked inaccessible, and wall seconds.
 // While stderr is a terminal, progress reports are shown there.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/disk/DescriptorLimit.h"
 #include "app/disk/Scanner.h"
 
 namespace {
@@ -18,15 +18,6 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: cbscan [--json] [--width N] PATH\n");
     return 2;
-}
-
-// Walkers hold one descriptor per folder level; give them the hard limit's room.
-void raiseDescriptorLimit() {
-    struct rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 }  // namespace
@@ -55,7 +46,7 @@ int main(int argc, char** argv) {
     if (path.empty()) {
         return usage();
     }
-    raiseDescriptorLimit();
+    cb::raiseDescriptorLimit();
     const bool showProgress = ::isatty(STDERR_FILENO) && !json;
     cb::Scanner scanner(
         [showProgress](const cb::ScanProgress& p) {
