@@ -4,5 +4,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$here/build"}
 shift || true
+# Let ccache share results between checkouts in different folders.
+export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=true
 cmake -S "$here" -B "$build" -G Ninja "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"
