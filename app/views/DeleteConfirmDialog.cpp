@@ -47,27 +47,11 @@ DeleteConfirmDialog::Facts DeleteConfirmDialog::factsOf(const FileNode& node) {
 }
 
 QWidget* DeleteConfirmDialog::buildHeader() {
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(12);
-    row->addWidget(screen::symbolLabel("trash.fill", 30, screen::systemRed(), header), 0,
-                   Qt::AlignVCenter);
-
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    title_ = new QLabel(header);
-    title_->setObjectName(QStringLiteral("title"));
-    title_->setFont(screen::systemFont(15, QFont::DemiBold));
-    body_ = new QLabel(header);
-    body_->setObjectName(QStringLiteral("body"));
-    body_->setFont(screen::systemFont(12));
-    body_->setWordWrap(true);
-    screen::setTextColor(body_, screen::secondaryColor(palette()));
-    texts->addWidget(title_);
-    texts->addWidget(body_);
-    row->addLayout(texts, 1);
-    return header;
+    const screen::DialogHeader header = screen::dialogHeader("trash.fill", 30, screen::systemRed(),
+                                                             true, QStringLiteral("body"), this);
+    title_ = header.title;
+    body_ = header.body;
+    return header.widget;
 }
 
 QWidget* DeleteConfirmDialog::buildFacts() {

@@ -4,11 +4,13 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QShortcut>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -73,6 +75,30 @@ QLabel* symbolLabel(const char* symbol, int pixels, const QColor& color, QWidget
     label->setFixedSize(pixels, pixels);
     label->setPixmap(cb::symbolPixmap(symbol, pixels, color, label->devicePixelRatioF()));
     return label;
+}
+
+DialogHeader dialogHeader(const char* symbol, int pixels, const QColor& tint, bool bodyWraps,
+                          const QString& bodyName, QWidget* parent) {
+    DialogHeader header;
+    header.widget = new QWidget(parent);
+    auto* row = new QHBoxLayout(header.widget);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    row->addWidget(symbolLabel(symbol, pixels, tint, header.widget), 0, Qt::AlignVCenter);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    header.title = new QLabel(header.widget);
+    header.title->setObjectName(QStringLiteral("title"));
+    header.title->setFont(systemFont(15, QFont::DemiBold));
+    header.body = new QLabel(header.widget);
+    header.body->setObjectName(bodyName);
+    header.body->setFont(systemFont(12));
+    header.body->setWordWrap(bodyWraps);
+    setTextColor(header.body, secondaryColor(parent->palette()));
+    texts->addWidget(header.title);
+    texts->addWidget(header.body);
+    row->addLayout(texts, 1);
+    return header;
 }
 
 RoundedBox::RoundedBox(QWidget* parent) : QWidget(parent) {}

@@ -54,6 +54,17 @@ QString byteText(int64_t bytes);
 // `pixels`; owned by `parent`.
 QLabel* symbolLabel(const char* symbol, int pixels, const QColor& color, QWidget* parent);
 
+// The header of a dialog: the symbol `symbol` (`pixels` square, in `tint`) beside a column of a
+// semibold 15 px title over a 12 px secondary line, which wraps when `bodyWraps`. The labels are
+// named "title" and `bodyName`; their texts are set by the dialog. All three are owned by `parent`.
+struct DialogHeader {
+    QWidget* widget = nullptr;
+    QLabel* title = nullptr;
+    QLabel* body = nullptr;
+};
+DialogHeader dialogHeader(const char* symbol, int pixels, const QColor& tint, bool bodyWraps,
+                          const QString& bodyName, QWidget* parent);
+
 // A box with a rounded background of radius 8 filled with the secondary colour at opacity 0.08.
 // Children are laid out by the layout set on it.
 class RoundedBox : public QWidget {

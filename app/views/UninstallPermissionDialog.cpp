@@ -67,24 +67,11 @@ bool UninstallPermissionDialog::isListOpen() const {
 }
 
 QWidget* UninstallPermissionDialog::buildHeader() {
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(12);
-    row->addWidget(screen::symbolLabel("lock.shield", 28, screen::systemOrange(), header), 0,
-                   Qt::AlignVCenter);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    title_ = new QLabel(header);
-    title_->setObjectName(QStringLiteral("title"));
-    title_->setFont(screen::systemFont(15, QFont::DemiBold));
-    subtitle_ = secondaryLabel(12, false, header);
-    subtitle_->setObjectName(QStringLiteral("subtitle"));
-    texts->addWidget(title_);
-    texts->addWidget(subtitle_);
-    row->addLayout(texts);
-    row->addStretch(1);
-    return header;
+    const screen::DialogHeader header = screen::dialogHeader(
+        "lock.shield", 28, screen::systemOrange(), false, QStringLiteral("subtitle"), this);
+    title_ = header.title;
+    subtitle_ = header.body;
+    return header.widget;
 }
 
 QWidget* UninstallPermissionDialog::buildCards() {
