@@ -1,8 +1,12 @@
 #include "app/views/SunburstPainter.h"
 
 #include <QFontMetricsF>
+#include <QImage>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPen>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <cmath>
 
 #include "app/disk/FileNode.h"
@@ -79,34 +83,9 @@ void paintCentreDisc(QPainter& painter, const ChartGeometry& g, const SunburstCo
     painter.drawEllipse(circleRect(g, g.holeRadius));
 }
 
-}  // namespace
-
-QPainterPath segmentPath(const Segment& s, const ChartGeometry& g) {
-    const QtArcAngles arc = toQtArcAngles(s.startAngle, s.endAngle);
-    QPainterPath path;
-    path.setFillRule(Qt::WindingFill);
-    path.moveTo(pointAt(g, s.startAngle, s.outerRadius));
-    path.arcTo(circleRect(g, s.outerRadius), arc.startDegrees, arc.sweepDegrees);
-    path.lineTo(pointAt(g, s.endAngle, s.innerRadius));
-    path.arcTo(circleRect(g, s.innerRadius), arc.startDegrees + arc.sweepDegrees,
-               -arc.sweepDegrees);
-    path.closeSubpath();
-    return path;
-}
-
-QColor segmentFill(const Segment& segment, bool dimmed) {
-    const RingTone tone = ringTone(segment.ring);
-    return QColor::fromHsvF(static_cast<float>(segment.colorHue),
-                            static_cast<float>(tone.saturation),
-                            static_cast<float>(tone.brightness), dimmed ? 0.35f : 1.0f);
-}
-
-void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
-                   std::span<const Segment> segments, const Segment* underPointer,
-                   const SunburstColors& colors) {
-    if (!geometry.drawable()) {
-        return;
-    }
+// Paints the rings and the disc straight onto `painter`, arc by arc.
+void paintRings(QPainter& painter, const ChartGeometry& geometry, std::span<const Segment> segments,
+                const Segment* underPointer, const SunburstColors& colors) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
     const QPen hairline(style::withOpacity(Qt::white, 0.35), 0.8);
@@ -137,6 +116,113 @@ void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
     }
     run.flush(paintOne);
     paintCentreDisc(painter, geometry, colors);
+    painter.restore();
+}
+
+// Where the chart's square lands on the device: whole device pixels, so the layer is copied
+// without resampling, and the painter's translation that puts the chart there with the same
+// sub-pixel phase as painting it directly would.
+struct ChartLayer {
+    QPoint devicePixels;  // the layer's top-left corner on the device
+    QSize pixels;
+    double pixelRatio = 1;
+    QPointF translation;  // chart coordinates to layer coordinates, in points
+};
+
+ChartLayer chartLayer(const ChartGeometry& g, QPointF offset, double pixelRatio) {
+    // Strokes reach half a pen width past the outer edge; one more point covers antialiasing.
+    const double reach = g.outerRadius + 2;
+    const double left = std::floor((g.centerX - reach + offset.x()) * pixelRatio);
+    const double top = std::floor((g.centerY - reach + offset.y()) * pixelRatio);
+    const double right = std::ceil((g.centerX + reach + offset.x()) * pixelRatio);
+    const double bottom = std::ceil((g.centerY + reach + offset.y()) * pixelRatio);
+    ChartLayer layer;
+    layer.devicePixels = QPoint(static_cast<int>(left), static_cast<int>(top));
+    layer.pixels = QSize(static_cast<int>(right - left), static_cast<int>(bottom - top));
+    layer.pixelRatio = pixelRatio;
+    layer.translation = offset - QPointF(left, top) / pixelRatio;
+    return layer;
+}
+
+// Paints `paint` into a transparent layer of `layer`'s size.
+//
+// Qt's raster engine hands every batch of translucent spans (the hairlines are one span per
+// pixel, the dimmed arcs hundreds per arc) to the global thread pool and waits for it, unless
+// it already runs on one of the pool's threads. For a chart that is hundreds of hand-offs a
+// frame, each costing a thread wake-up and a wait: about six times the blending itself. So the
+// layer is painted on one pool thread, in one piece, while this thread waits; when the pool
+// has no thread free, it is painted here.
+template <typename Paint>
+QImage renderLayer(const ChartLayer& layer, const Paint& paint) {
+    QImage image(layer.pixels, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(layer.pixelRatio);
+    image.fill(Qt::transparent);
+    auto render = [&] {
+        QPainter painter(&image);
+        painter.translate(layer.translation);
+        paint(painter);
+    };
+    QSemaphore done;
+    if (QThreadPool::globalInstance()->tryStart([&] {
+            render();
+            done.release();
+        })) {
+        done.acquire();
+    } else {
+        render();
+    }
+    return image;
+}
+
+}  // namespace
+
+QPainterPath segmentPath(const Segment& s, const ChartGeometry& g) {
+    const QtArcAngles arc = toQtArcAngles(s.startAngle, s.endAngle);
+    QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
+    path.moveTo(pointAt(g, s.startAngle, s.outerRadius));
+    path.arcTo(circleRect(g, s.outerRadius), arc.startDegrees, arc.sweepDegrees);
+    path.lineTo(pointAt(g, s.endAngle, s.innerRadius));
+    path.arcTo(circleRect(g, s.innerRadius), arc.startDegrees + arc.sweepDegrees,
+               -arc.sweepDegrees);
+    path.closeSubpath();
+    return path;
+}
+
+QColor segmentFill(const Segment& segment, bool dimmed) {
+    const RingTone tone = ringTone(segment.ring);
+    return QColor::fromHsvF(static_cast<float>(segment.colorHue),
+                            static_cast<float>(tone.saturation),
+                            static_cast<float>(tone.brightness), dimmed ? 0.35f : 1.0f);
+}
+
+void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
+                   std::span<const Segment> segments, const Segment* underPointer,
+                   const SunburstColors& colors) {
+    if (!geometry.drawable()) {
+        return;
+    }
+    const auto paint = [&](QPainter& target) {
+        paintRings(target, geometry, segments, underPointer, colors);
+    };
+    // A device we cannot match pixel for pixel (a scaled painter, a printer) gets the arcs as they
+    // are; anything else gets them through a layer painted off the pool's queue.
+    const QTransform transform = painter.combinedTransform();
+    const bool rasterTarget =
+        painter.device() != nullptr && transform.type() <= QTransform::TxTranslate &&
+        painter.paintEngine() != nullptr && painter.paintEngine()->type() == QPaintEngine::Raster;
+    if (!rasterTarget) {
+        paint(painter);
+        return;
+    }
+    const double pixelRatio = painter.device()->devicePixelRatio();
+    const ChartLayer layer =
+        chartLayer(geometry, QPointF(transform.dx(), transform.dy()), pixelRatio);
+    const QImage image = renderLayer(layer, paint);
+    painter.save();
+    painter.setViewTransformEnabled(false);
+    painter.setWorldTransform(QTransform());
+    painter.drawImage(QPointF(layer.devicePixels) / pixelRatio, image);
     painter.restore();
 }
 
