@@ -4,6 +4,10 @@
 //
 // Run: build/bench/sunburst/sunburst_layout_bench [--benchmark_repetitions=5]
 // A redraw has one frame (16 ms) at 60 Hz; the target is well under that.
+//
+// Each iteration paints a fresh frame as a window's backing store gets it: an opaque RGB32 image
+// at pixel ratio 1 filled with the window colour. Times are wall clock; CPU is the whole
+// process's, so work Qt or the painter hands to other threads is counted.
 
 #include <benchmark/benchmark.h>
 
@@ -116,17 +120,24 @@ void BM_Relayout(benchmark::State& state) {
 }
 BENCHMARK(BM_Relayout)->Unit(benchmark::kMillisecond);
 
+// A frame as a window's backing store receives it.
+QImage backingStore() {
+    QImage image(1000, 800, QImage::Format_RGB32);
+    image.setDevicePixelRatio(1);
+    return image;
+}
+
 // One pointer movement as the chart handles it: relayout, hit test, paint with the branch under
 // the pointer highlighted, centre label included.
 void BM_RelayoutHitTestAndPaint(benchmark::State& state) {
     const cb::ChartGeometry geometry = cb::chartGeometry(1000, 800);
-    QImage image(1000, 800, QImage::Format_ARGB32_Premultiplied);
+    QImage image = backingStore();
     const cb::SunburstLabel label{"Macintosh HD", "412.3 GB", "500000 files"};
     for (auto _ : state) {
         auto segments = cb::layoutChart(&tree(), geometry);
         const double r = geometry.holeRadius + geometry.ringWidth * 1.5;
         const cb::Segment* under = cb::segmentAt(r * 0.6, -r * 0.8, segments);
-        image.fill(Qt::transparent);
+        image.fill(kColors.windowBackground);
         QPainter painter(&image);
         cb::paintSunburst(painter, geometry, segments, under, kColors);
         cb::paintCentreLabel(painter, geometry, label, kColors);
@@ -134,23 +145,31 @@ void BM_RelayoutHitTestAndPaint(benchmark::State& state) {
         benchmark::DoNotOptimize(image.bits());
     }
 }
-BENCHMARK(BM_RelayoutHitTestAndPaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RelayoutHitTestAndPaint)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 // The worst case the rules allow: a focus whose direct children are thousands of small files.
 void BM_FlatFolderRelayoutAndPaint(benchmark::State& state) {
     const auto folder = makeFlatFolder(state.range(0));
     const cb::ChartGeometry geometry = cb::chartGeometry(1000, 800);
-    QImage image(1000, 800, QImage::Format_ARGB32_Premultiplied);
+    QImage image = backingStore();
     for (auto _ : state) {
         auto segments = cb::layoutChart(folder.get(), geometry);
-        image.fill(Qt::transparent);
+        image.fill(kColors.windowBackground);
         QPainter painter(&image);
         cb::paintSunburst(painter, geometry, segments, nullptr, kColors);
         painter.end();
         benchmark::DoNotOptimize(image.bits());
     }
 }
-BENCHMARK(BM_FlatFolderRelayoutAndPaint)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FlatFolderRelayoutAndPaint)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 }  // namespace
 
