@@ -82,8 +82,16 @@ struct Scanner::Walker {
         FileNode::Children children;
     };
 
+    explicit Walker(std::atomic<Clock::rep>& countStamp) : countStamp(countStamp) {}
+
     std::string path;
     std::vector<std::unique_ptr<Level>> levels;
+    // Counts not yet added to the scanner's totals (flushed when a report is due, when the
+    // walker notes a path and when it is done).
+    int64_t pendingBytes = 0;
+    int64_t pendingFiles = 0;
+    // This walker's slot of Scanner::countStamps_.
+    std::atomic<Clock::rep>& countStamp;
 
     Level& level(int depth) {
         while (levels.size() <= static_cast<size_t>(depth)) {
@@ -172,6 +180,8 @@ std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     const std::string path = normalizedRootPath(location);
     const int width = options_.width.value_or(
         workerWidth(VolumeInfo::mediumKind(path, options_.volumeSources), activeProcessorCount()));
+    countStampCount_ = static_cast<size_t>(std::max(1, width));
+    countStamps_ = std::make_unique<CountStamp[]>(countStampCount_);
     startWatchdog();
     auto root = walk(path, std::max(1, width));
     publishFinalProgress();
@@ -194,9 +204,10 @@ std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width) {
     if (isDirectory && width >= 2) {
         walkRootInParallel(*root, ref, width);
     } else {
-        Walker walker;
+        Walker walker(countStamps_[0].at);
         walker.path = path;
         visit(*root, ref, 0, walker);
+        flushWalkerCounts(walker);
     }
     return root;
 }
@@ -209,9 +220,9 @@ void Scanner::visit(FileNode& node, const EntryRef& ref, int depth, Walker& walk
         node.setInaccessible(true);  // the flag stays set: the parent listing stops too
         return;
     }
-    noteCurrentPath(walker.path);
+    noteWalkerPath(walker, walker.path);
     if (!node.isDirectory()) {
-        countFile(node, ref.st);
+        countFile(node, ref.st, walker);
         return;
     }
     if (depth > kMaxListedDepth || ref.st == nullptr) {
@@ -223,16 +234,61 @@ void Scanner::visit(FileNode& node, const EntryRef& ref, int depth, Walker& walk
     }
 }
 
-void Scanner::countFile(FileNode& node, const struct stat* st) {
+void Scanner::countFile(FileNode& node, const struct stat* st, Walker& walker) {
     const int64_t size = st ? allocation_.fileSize(*st) : 0;
     node.setSize(size);
     node.setFileCount(1);
-    addCounts(size, 1);
+    countWalkedFile(walker, size);
+}
+
+// Taking mutex_ for every file made the walkers queue on it; now a walker keeps its counts and
+// adds them only when a report is due (the same test addCounts() makes under the lock), so each
+// report still carries every file its walker counted. Other walkers' counts join at their next
+// due file, path note or end, at most one report interval later; the final report is exact
+// because every walker flushes before it is sent.
+void Scanner::countWalkedFile(Walker& walker, int64_t bytes) {
+    const auto stamp = now();
+    walker.pendingBytes += bytes;
+    ++walker.pendingFiles;
+    walker.countStamp.store(stamp.time_since_epoch().count(), std::memory_order_relaxed);
+    if (isReportDue(stamp)) {
+        addCountsAt(walker.pendingBytes, walker.pendingFiles, stamp);
+        walker.pendingBytes = 0;
+        walker.pendingFiles = 0;
+    }
+}
+
+void Scanner::noteWalkerPath(Walker& walker, std::string_view path) {
+    const auto stamp = now();
+    std::optional<ScanProgress> report;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        flushWalkerCountsLocked(walker);
+        currentPath_.assign(path);
+        report = reportIfDueLocked(stamp);
+    }
+    if (report && progressHandler_) {
+        progressHandler_(*report);
+    }
+}
+
+void Scanner::flushWalkerCounts(Walker& walker) {
+    if (walker.pendingFiles != 0) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        flushWalkerCountsLocked(walker);
+    }
+}
+
+void Scanner::flushWalkerCountsLocked(Walker& walker) {
+    bytesScanned_ += walker.pendingBytes;
+    filesScanned_ += walker.pendingFiles;
+    walker.pendingBytes = 0;
+    walker.pendingFiles = 0;
 }
 
 std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, int dirFd, const char* name,
                                                  bool atFileSystemRoot, struct stat& st,
-                                                 bool& isFolder) {
+                                                 bool& isFolder, Walker& walker) {
     const bool haveFacts = reader_->statEntry(dirFd, name, st) == 0;
     if (haveFacts && (S_ISLNK(st.st_mode) || st.st_dev != rootDevice_)) {
         return nullptr;  // links are never followed; other volumes are not walked
@@ -244,7 +300,7 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, int dirFd, co
     auto node = std::make_unique<FileNode>(name, isFolder, &parent);
     if (!isFolder) {
         // Without facts the entry counts as a file of 0 bytes: the failed fstatat was its lstat.
-        countFile(*node, haveFacts ? &st : nullptr);
+        countFile(*node, haveFacts ? &st : nullptr, walker);
     }
     return node;
 }
@@ -273,7 +329,8 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         }
         struct stat st {};
         bool isFolder = false;
-        auto child = makeEntryNode(node, dir.fd(), listing.name(i), atFileSystemRoot, st, isFolder);
+        auto child =
+            makeEntryNode(node, dir.fd(), listing.name(i), atFileSystemRoot, st, isFolder, walker);
         if (!child) {
             continue;
         }
@@ -288,8 +345,8 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         if (children.size() % kChildNoteInterval == 0) {
             // The volume root's path already ends in a slash: "/… (500)", not "//… (500)".
             const bool endsInSlash = !walker.path.empty() && walker.path.back() == '/';
-            noteCurrentPath(walker.path + (endsInSlash ? "" : "/") + "\u2026 (" +
-                            std::to_string(children.size()) + ")");
+            noteWalkerPath(walker, walker.path + (endsInSlash ? "" : "/") + "\u2026 (" +
+                                       std::to_string(children.size()) + ")");
         }
     }
     node.setChildren(std::move(children));
@@ -306,7 +363,7 @@ void Scanner::clearSkipFlag() {
     }
 }
 
-bool Scanner::listRoot(FileNode& root, int fd, RootWork& work) {
+bool Scanner::listRoot(FileNode& root, int fd, RootWork& work, Walker& walker) {
     if (fd < 0 || !reader_->readEntries(fd, work.listing)) {
         root.setInaccessible(true);
         return false;
@@ -316,7 +373,7 @@ bool Scanner::listRoot(FileNode& root, int fd, RootWork& work) {
         struct stat st {};
         bool isFolder = false;
         const char* name = work.listing.name(i);
-        auto child = makeEntryNode(root, fd, name, rootIsFileSystemRoot_, st, isFolder);
+        auto child = makeEntryNode(root, fd, name, rootIsFileSystemRoot_, st, isFolder, walker);
         if (!child) {
             continue;
         }
@@ -344,12 +401,18 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     // The root stays open while the walkers open its folders relative to it.
     DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, true));
     RootWork work;
-    if (!listRoot(root, dir.fd(), work)) {
-        return;
+    {
+        // The root's own files; the first walker's stamp slot is free until the walkers start.
+        Walker walker(countStamps_[0].at);
+        const bool listed = listRoot(root, dir.fd(), work, walker);
+        flushWalkerCounts(walker);
+        if (!listed) {
+            return;
+        }
     }
     std::atomic<size_t> next{0};
-    auto walkFolders = [&] {
-        Walker walker;
+    auto walkFolders = [&](size_t slot) {
+        Walker walker(countStamps_[slot].at);
         while (!isCancelled()) {
             const size_t i = next.fetch_add(1);
             if (i >= work.folders.size()) {
@@ -360,12 +423,13 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             walker.push(folder.name);
             visit(*folder.node, {dir.fd(), folder.name, &folder.st}, 1, walker);
         }
+        flushWalkerCounts(walker);
     };
     {
         const size_t threads = std::min<size_t>(static_cast<size_t>(width), work.folders.size());
         std::vector<std::jthread> walkers;
         for (size_t i = 0; i < threads; ++i) {
-            walkers.emplace_back(walkFolders);
+            walkers.emplace_back(walkFolders, i);
         }
     }  // joins every walker
     int64_t sizeTotal = 0;

@@ -51,6 +51,11 @@ struct ScannerOptions {
 // (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
 // inaccessible), and stops listing below depth 128.
 //
+// Progress: a walker keeps the counts of the files it counts and adds them to the shared
+// totals under mutex_ only when a report is due, when it notes a path and when it ends, so the
+// lock is taken a few times per folder instead of once per file. Each walker also stamps when
+// it last counted a file (its own cache line), which the stall watchdog reads.
+//
 // Invariants:
 //   1. Every FileNode is written by one walker only; the root's totals are written after every
 //      walker has finished.
@@ -111,6 +116,9 @@ class Scanner {
     void publishFinalProgress();
 
   private:
+    // Reports are at least this far apart (except the final one).
+    static constexpr std::chrono::milliseconds kReportInterval{80};
+
     struct Walker;
     struct EntryRef;
     struct RootWork;
@@ -119,10 +127,11 @@ class Scanner {
     void walkRootInParallel(FileNode& root, const EntryRef& ref, int width);
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
-    bool listRoot(FileNode& root, int fd, RootWork& work);
+    bool listRoot(FileNode& root, int fd, RootWork& work, Walker& walker);
     std::unique_ptr<FileNode> makeEntryNode(FileNode& parent, int dirFd, const char* name,
-                                            bool atFileSystemRoot, struct stat& st, bool& isFolder);
-    void countFile(FileNode& node, const struct stat* st);
+                                            bool atFileSystemRoot, struct stat& st, bool& isFolder,
+                                            Walker& walker);
+    void countFile(FileNode& node, const struct stat* st, Walker& walker);
     bool shouldSkipBranch() const { return skipCurrentBranch_.load(std::memory_order_acquire); }
     void clearSkipFlag();
 
@@ -132,6 +141,16 @@ class Scanner {
     void watchdogLoop();
     bool checkForStall();
     std::optional<ScanProgress> reportIfDueLocked(Clock::time_point now);
+    void addCountsAt(int64_t bytes, int64_t files, Clock::time_point stamp);
+    bool isReportDue(Clock::time_point stamp) const {
+        return stamp.time_since_epoch().count() >= reportDueAt_.load(std::memory_order_relaxed);
+    }
+    // The walkers' side of progress: counts wait in the walker until a report is due.
+    void countWalkedFile(Walker& walker, int64_t bytes);
+    void noteWalkerPath(Walker& walker, std::string_view path);
+    void flushWalkerCounts(Walker& walker);
+    void flushWalkerCountsLocked(Walker& walker);
+    Clock::time_point latestCountLocked() const;
     ScanProgress copyLocked() const;
     Clock::time_point now() const { return options_.now ? options_.now() : Clock::now(); }
 
@@ -153,6 +172,19 @@ class Scanner {
     int64_t lastRateFiles_ = 0;                                      // guarded by mutex_
     Clock::time_point lastRateAt_;                                   // guarded by mutex_
     double filesPerSecond_ = 0;                                      // guarded by mutex_
+    // lastProgressTick_ + 0.08 s as a clock count, so a walker can tell without mutex_ whether
+    // its counts are due for a report. Written under mutex_.
+    std::atomic<Clock::rep> reportDueAt_{
+        (Clock::time_point::min() + kReportInterval).time_since_epoch().count()};
+
+    // When each walker last counted a file (a clock count), one cache line per walker so the
+    // per-file store is not shared; the watchdog takes the latest of these and
+    // lastCounterBumpAt_. Allocated by scan() before the watchdog starts.
+    struct alignas(64) CountStamp {
+        std::atomic<Clock::rep> at{Clock::time_point::min().time_since_epoch().count()};
+    };
+    std::unique_ptr<CountStamp[]> countStamps_;
+    size_t countStampCount_ = 0;
 
     std::mutex watchdogMutex_;
     std::condition_variable watchdogWake_;

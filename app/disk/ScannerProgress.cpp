@@ -5,7 +5,6 @@ namespace cb {
 
 namespace {
 
-constexpr auto kReportInterval = std::chrono::milliseconds(80);
 constexpr auto kRateInterval = std::chrono::milliseconds(500);
 
 }  // namespace
@@ -20,6 +19,8 @@ std::optional<ScanProgress> Scanner::reportIfDueLocked(Clock::time_point now) {
         return std::nullopt;
     }
     lastProgressTick_ = now;
+    reportDueAt_.store((now + kReportInterval).time_since_epoch().count(),
+                       std::memory_order_relaxed);
     return copyLocked();
 }
 
@@ -37,7 +38,10 @@ void Scanner::noteCurrentPath(std::string_view path) {
 }
 
 void Scanner::addCounts(int64_t bytes, int64_t files) {
-    const auto stamp = now();
+    addCountsAt(bytes, files, now());
+}
+
+void Scanner::addCountsAt(int64_t bytes, int64_t files, Clock::time_point stamp) {
     std::optional<ScanProgress> report;
     {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -60,12 +64,24 @@ void Scanner::addCounts(int64_t bytes, int64_t files) {
     }
 }
 
+Scanner::Clock::time_point Scanner::latestCountLocked() const {
+    auto latest = lastCounterBumpAt_;
+    for (size_t i = 0; i < countStampCount_; ++i) {
+        const Clock::time_point at(
+            Clock::duration(countStamps_[i].at.load(std::memory_order_relaxed)));
+        latest = std::max(latest, at);
+    }
+    return latest;
+}
+
 void Scanner::publishFinalProgress() {
     const auto stamp = now();
     ScanProgress report;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         lastProgressTick_ = stamp;
+        reportDueAt_.store((stamp + kReportInterval).time_since_epoch().count(),
+                           std::memory_order_relaxed);
         report = copyLocked();
     }
     if (progressHandler_) {
@@ -119,7 +135,8 @@ bool Scanner::checkForStall() {
         return false;
     }
     const auto stamp = now();
-    if (stamp - lastCounterBumpAt_ > options_.stallThreshold) {
+    // A walker's counts reach the totals in batches; its stamp says when it last counted a file.
+    if (stamp - latestCountLocked() > options_.stallThreshold) {
         skipCurrentBranch_.store(true, std::memory_order_release);
         lastCounterBumpAt_ = stamp;
     }

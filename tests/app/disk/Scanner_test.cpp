@@ -513,6 +513,39 @@ TEST(ScannerProgressTest, CountsEveryMillisecondReportEvery80msWithRateEveryHalf
     EXPECT_DOUBLE_EQ(rates[7], static_cast<double>(filesBy561) / 0.561);
 }
 
+TEST(ScannerProgressTest, WalkersReportTheirCountsDuringTheWalkAndTheLastReportIsExact) {
+    ts::TempDir dir;
+    for (int folder = 0; folder < 8; ++folder) {
+        for (int file = 0; file < 40; ++file) {
+            ts::makeFile(dir / ("d" + std::to_string(folder)) / ("f" + std::to_string(file)),
+                         512 * (file % 5));
+        }
+    }
+    for (int width : {1, 4, 8}) {
+        // Every clock read moves 1 ms, so reports fall due many times during the walk.
+        ManualClock clock;
+        Recorder recorder;
+        ScannerOptions options = withWidth(width);
+        options.now = [&clock] {
+            clock.advance(1ms);
+            return clock();
+        };
+        Scanner scanner(recorder.handler(), options);
+        auto root = scanner.scan(dir.path().string());
+        ASSERT_EQ(root->fileCount(), 320);
+        ASSERT_GE(recorder.reports.size(), 3u) << "width " << width;
+        const ScanProgress& last = recorder.reports.back();
+        EXPECT_EQ(last.filesScanned, root->fileCount()) << "width " << width;
+        EXPECT_EQ(last.bytesScanned, root->size()) << "width " << width;
+        int64_t mostDuringWalk = 0;
+        for (size_t i = 0; i + 1 < recorder.reports.size(); ++i) {
+            EXPECT_LE(recorder.reports[i].filesScanned, root->fileCount());
+            mostDuringWalk = std::max(mostDuringWalk, recorder.reports[i].filesScanned);
+        }
+        EXPECT_GT(mostDuringWalk, 0) << "width " << width;
+    }
+}
+
 TEST(ScannerProgressTest, LongFoldersNoteEvery500thChildExactly) {
     // The counter counts children that became nodes: in "skips" the 101 links make 1,100
     // entries but only 999 children, so there is no 1000th text.
