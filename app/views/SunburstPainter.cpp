@@ -129,6 +129,9 @@ struct ChartLayer {
     QPointF translation;  // chart coordinates to layer coordinates, in points
 };
 
+// About 64 MB of layer: a 4K chart at pixel ratio 2.
+constexpr int64_t kMaxLayerPixels = int64_t{4096} * 4096;
+
 ChartLayer chartLayer(const ChartGeometry& g, QPointF offset, double pixelRatio) {
     // Strokes reach half a pen width past the outer edge; one more point covers antialiasing.
     const double reach = g.outerRadius + 2;
@@ -149,7 +152,7 @@ ChartLayer chartLayer(const ChartGeometry& g, QPointF offset, double pixelRatio)
 // Qt's raster engine hands every batch of translucent spans (the hairlines are one span per
 // pixel, the dimmed arcs hundreds per arc) to the global thread pool and waits for it, unless
 // it already runs on one of the pool's threads. For a chart that is hundreds of hand-offs a
-// frame, each costing a thread wake-up and a wait: about six times the blending itself. So the
+// frame, each costing a thread wake-up and a wait: several times the blending itself. So the
 // layer is painted on one pool thread, in one piece, while this thread waits; when the pool
 // has no thread free, it is painted here.
 template <typename Paint>
@@ -205,19 +208,22 @@ void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
     const auto paint = [&](QPainter& target) {
         paintRings(target, geometry, segments, underPointer, colors);
     };
-    // A device we cannot match pixel for pixel (a scaled painter, a printer) gets the arcs as they
-    // are; anything else gets them through a layer painted off the pool's queue.
+    // The layer gives the same pixels as painting arc by arc when it is copied 1:1 (no scaling
+    // or rotation, a raster device) and plainly over what is there; any other painter, and a
+    // chart too large to hold in memory twice, gets the arcs directly.
     const QTransform transform = painter.combinedTransform();
-    const bool rasterTarget =
-        painter.device() != nullptr && transform.type() <= QTransform::TxTranslate &&
-        painter.paintEngine() != nullptr && painter.paintEngine()->type() == QPaintEngine::Raster;
-    if (!rasterTarget) {
+    const bool layered = painter.device() != nullptr && painter.paintEngine() != nullptr &&
+                         painter.paintEngine()->type() == QPaintEngine::Raster &&
+                         transform.type() <= QTransform::TxTranslate && painter.opacity() == 1.0 &&
+                         painter.compositionMode() == QPainter::CompositionMode_SourceOver;
+    const double pixelRatio = layered ? painter.device()->devicePixelRatio() : 1;
+    const ChartLayer layer =
+        chartLayer(geometry, QPointF(transform.dx(), transform.dy()), pixelRatio);
+    if (!layered ||
+        static_cast<int64_t>(layer.pixels.width()) * layer.pixels.height() > kMaxLayerPixels) {
         paint(painter);
         return;
     }
-    const double pixelRatio = painter.device()->devicePixelRatio();
-    const ChartLayer layer =
-        chartLayer(geometry, QPointF(transform.dx(), transform.dy()), pixelRatio);
     const QImage image = renderLayer(layer, paint);
     painter.save();
     painter.setViewTransformEnabled(false);

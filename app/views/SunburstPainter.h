@@ -38,7 +38,9 @@ QColor segmentFill(const Segment& segment, bool dimmed);
 // arc that is neither its node nor inside its node's subtree is dimmed, and its node's arc gets
 // a bold white outline. Adjacent arcs narrower than a device pixel (a folder of thousands of
 // small files) are painted as one arc in their mean colour. Paints nothing when the geometry is
-// not drawable.
+// not drawable. On a raster device, unscaled, the arcs are painted into a layer on a thread of
+// the global pool while the caller waits (on the caller's thread when none is free) and then
+// copied; the result matches painting them directly up to rounding.
 void paintSunburst(QPainter& painter, const ChartGeometry& geometry,
                    std::span<const Segment> segments, const Segment* underPointer,
                    const SunburstColors& colors);
