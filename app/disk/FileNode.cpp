@@ -148,10 +148,14 @@ void FileNode::adjustTotals(int64_t sizeDelta, int64_t fileCountDelta) {
     }
 }
 
-void FileNode::sortChildrenBySize() {
+void FileNode::sortOwnChildrenBySize() {
     auto* begin = children_.get();
     std::stable_sort(begin, begin + childCount_,
                      [](const auto& a, const auto& b) { return a->size_ > b->size_; });
+}
+
+void FileNode::sortChildrenBySize() {
+    sortOwnChildrenBySize();
     for (const auto& child : children()) {
         child->sortChildrenBySize();
     }

@@ -114,6 +114,10 @@ class FileNode {
     // order), then every child's children in turn.
     void sortChildrenBySize();
 
+    // Sorts this node's own children the same way and leaves their subtrees as they are (a
+    // parallel scan sorts each first-level subtree on the walker that built it).
+    void sortOwnChildrenBySize();
+
     // Identity: the node's address. Equal nodes are the same object.
     const FileNode* id() const { return this; }
     friend bool operator==(const FileNode& a, const FileNode& b) { return &a == &b; }

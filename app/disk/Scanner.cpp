@@ -183,14 +183,19 @@ std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     countStampCount_ = static_cast<size_t>(std::max(1, width));
     countStamps_ = std::make_unique<CountStamp[]>(countStampCount_);
     startWatchdog();
-    auto root = walk(path, std::max(1, width));
+    bool subtreesSorted = false;
+    auto root = walk(path, std::max(1, width), subtreesSorted);
     publishFinalProgress();
     stopWatchdog();
-    root->sortChildrenBySize();
+    if (subtreesSorted) {
+        root->sortOwnChildrenBySize();
+    } else {
+        root->sortChildrenBySize();
+    }
     return root;
 }
 
-std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width) {
+std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width, bool& subtreesSorted) {
     // The root follows a symbolic link: a linked home folder is scanned as the folder it is.
     struct stat st {};
     const bool haveFacts = ::stat(path.c_str(), &st) == 0;
@@ -203,6 +208,7 @@ std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width) {
     const EntryRef ref{AT_FDCWD, path.c_str(), haveFacts ? &st : nullptr};
     if (isDirectory && width >= 2) {
         walkRootInParallel(*root, ref, width);
+        subtreesSorted = true;
     } else {
         Walker walker(countStamps_[0].at);
         walker.path = path;
@@ -422,6 +428,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             walker.path = rootPath;
             walker.push(folder.name);
             visit(*folder.node, {dir.fd(), folder.name, &folder.st}, 1, walker);
+            folder.node->sortChildrenBySize();  // in parallel; scan() sorts only the root's list
         }
         flushWalkerCounts(walker);
     };

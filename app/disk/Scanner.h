@@ -123,7 +123,8 @@ class Scanner {
     struct EntryRef;
     struct RootWork;
 
-    std::unique_ptr<FileNode> walk(const std::string& path, int width);
+    // Sets `subtreesSorted` when the walkers already sorted every first-level subtree.
+    std::unique_ptr<FileNode> walk(const std::string& path, int width, bool& subtreesSorted);
     void walkRootInParallel(FileNode& root, const EntryRef& ref, int width);
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);

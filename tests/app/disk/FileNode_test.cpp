@@ -130,8 +130,11 @@ TEST(FileNodeTest, SortIsStableLargestFirstAndRecursive) {
     add(b, "neg", -4);
     add(b, "big", 8);
 
-    root->sortChildrenBySize();
+    root->sortOwnChildrenBySize();  // this level only
+    EXPECT_EQ(childNames(*root), (std::vector<std::string>{"b", "d", "a", "c"}));
+    EXPECT_EQ(childNames(b), (std::vector<std::string>{"small", "neg", "big"}));
 
+    root->sortChildrenBySize();
     EXPECT_EQ(childNames(*root), (std::vector<std::string>{"b", "d", "a", "c"}));
     EXPECT_EQ(childNames(b), (std::vector<std::string>{"big", "small", "neg"}));
 }
