@@ -47,7 +47,7 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowE
 
 // The options list and Info.plist template as committed.
 fs::path bundleSources() {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "app" / "bundle";
+    return fs::path(CB_SOURCE_DIR) / "app" / "bundle";
 }
 
 // The program as the build lays it out.
