@@ -10,7 +10,7 @@
 
 namespace platform {
 
-// The Trash of the freedesktop.org Trash specification, shared with the desktop's file manager.
+// The freedesktop.org Trash layout, shared with the desktop's file manager.
 //
 // Where an item goes:
 //  - on the file system of the home Trash ($XDG_DATA_HOME/Trash, by default

@@ -11,7 +11,7 @@ namespace sdk {
 
 namespace {
 
-struct Spec {
+struct Conversion {
     std::string flags;      // "-+ #0"
     std::string width;      // digits
     std::string precision;  // ".digits" or empty
@@ -28,17 +28,17 @@ bool isDigit(char c) {
 
 // Parses the conversion after a '%' at `format[pos]`. Returns the index after it, or npos when it
 // is not one this formatter understands.
-std::size_t parseSpec(std::string_view format, std::size_t pos, Spec* spec) {
+std::size_t parseConversion(std::string_view format, std::size_t pos, Conversion* conv) {
     while (pos < format.size() && kFlags.find(format[pos]) != std::string_view::npos) {
-        spec->flags += format[pos++];
+        conv->flags += format[pos++];
     }
     while (pos < format.size() && isDigit(format[pos])) {
-        spec->width += format[pos++];
+        conv->width += format[pos++];
     }
     if (pos < format.size() && format[pos] == '.') {
-        spec->precision += format[pos++];
+        conv->precision += format[pos++];
         while (pos < format.size() && isDigit(format[pos])) {
-            spec->precision += format[pos++];
+            conv->precision += format[pos++];
         }
     }
     while (pos < format.size() && kLengthModifiers.find(format[pos]) != std::string_view::npos) {
@@ -47,17 +47,17 @@ std::size_t parseSpec(std::string_view format, std::size_t pos, Spec* spec) {
     if (pos >= format.size() || kConversions.find(format[pos]) == std::string_view::npos) {
         return std::string_view::npos;
     }
-    spec->conversion = format[pos];
+    conv->conversion = format[pos];
     return pos + 1;
 }
 
 template <typename T>
-std::string printfWith(const Spec& spec, const char* length, char conversion, T value) {
-    if (spec.width.size() > 4 || spec.precision.size() > 5) {
+std::string printfWith(const Conversion& conv, const char* length, char conversion, T value) {
+    if (conv.width.size() > 4 || conv.precision.size() > 5) {
         return std::string();  // absurd widths are not honoured
     }
     const std::string pattern =
-        "%" + spec.flags + spec.width + spec.precision + length + std::string(1, conversion);
+        "%" + conv.flags + conv.width + conv.precision + length + std::string(1, conversion);
     const int size = std::snprintf(nullptr, 0, pattern.c_str(), value);
     if (size <= 0) {
         return std::string();
@@ -128,19 +128,19 @@ std::optional<std::variant<std::int64_t, std::uint64_t, double>> numberOf(
     return std::nullopt;
 }
 
-std::string render(const Spec& spec, const FormatArg::Variant& arg) {
-    const char c = spec.conversion;
+std::string render(const Conversion& conv, const FormatArg::Variant& arg) {
+    const char c = conv.conversion;
     auto number = numberOf(arg);
     if (c == 's' || c == '@' || !number) {
         const std::string text = textOf(arg);
-        Spec textSpec = spec;
-        textSpec.flags = spec.flags.find('-') != std::string::npos ? "-" : "";
-        return printfWith(textSpec, "", 's', text.c_str());
+        Conversion textConversion = conv;
+        textConversion.flags = conv.flags.find('-') != std::string::npos ? "-" : "";
+        return printfWith(textConversion, "", 's', text.c_str());
     }
     const bool floating = std::string_view("eEfFgGaA").find(c) != std::string_view::npos;
     if (floating) {
         const double v = std::visit([](auto n) { return static_cast<double>(n); }, *number);
-        return printfWith(spec, "", c, v);
+        return printfWith(conv, "", c, v);
     }
     if (const double* d = std::get_if<double>(&*number)) {
         number = saturatingInt(*d);
@@ -152,11 +152,11 @@ std::string render(const Spec& spec, const FormatArg::Variant& arg) {
     }
     if (c == 'd' || c == 'i') {
         if (const auto* u = std::get_if<std::uint64_t>(&*number)) {
-            return printfWith(spec, "ll", 'u', static_cast<unsigned long long>(*u));
+            return printfWith(conv, "ll", 'u', static_cast<unsigned long long>(*u));
         }
-        return printfWith(spec, "ll", c, static_cast<long long>(bits));
+        return printfWith(conv, "ll", c, static_cast<long long>(bits));
     }
-    return printfWith(spec, "ll", c, static_cast<unsigned long long>(bits));
+    return printfWith(conv, "ll", c, static_cast<unsigned long long>(bits));
 }
 
 }  // namespace
@@ -178,14 +178,14 @@ std::string formatString(std::string_view format, std::span<const FormatArg> arg
             pos += 2;
             continue;
         }
-        Spec spec;
-        const std::size_t end = parseSpec(format, pos + 1, &spec);
+        Conversion conv;
+        const std::size_t end = parseConversion(format, pos + 1, &conv);
         if (end == std::string_view::npos || next >= args.size()) {
             out += c;  // copied as written
             ++pos;
             continue;
         }
-        out += render(spec, args[next++].variant());
+        out += render(conv, args[next++].variant());
         pos = end;
     }
     return out;

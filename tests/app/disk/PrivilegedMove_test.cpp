@@ -15,18 +15,16 @@
 #include "platform/trash/TrashInfo.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TrashFiles.h"
 
 namespace fs = std::filesystem;
 using cb::PrivilegedMoveScriptContext;
 
 namespace {
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using cb::testsupport::isTrashInfo;
+using cb::testsupport::listTree;
+using cb::testsupport::readText;
 
 // Numbered UUIDs: ...-000000000001, ...-000000000002, ...
 PrivilegedMoveScriptContext fixedContext() {

@@ -18,6 +18,7 @@
 #include "platform/trash/TrashInfo.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TrashFiles.h"
 #include "tests/support/Unprivileged.h"
 
 namespace fs = std::filesystem;
@@ -26,44 +27,11 @@ using platform::FreedesktopTrash;
 
 namespace {
 
+using cb::testsupport::isTrashInfo;
+using cb::testsupport::listTree;
+using cb::testsupport::readText;
+
 constexpr uid_t kNobody = 65534;
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Whether `text` is a valid .trashinfo file; fills `path` with its Path= value.
-bool isTrashInfo(const std::string& text, std::string* path = nullptr) {
-    const std::string head = "[Trash Info]\nPath=";
-    const size_t dateAt = text.find("\nDeletionDate=");
-    if (text.rfind(head, 0) != 0 || dateAt == std::string::npos)
-        return false;
-    if (path != nullptr)
-        *path = text.substr(head.size(), dateAt - head.size());
-    const std::string date = text.substr(dateAt + 14);
-    const std::string shape = "dddd-dd-ddTdd:dd:dd\n";
-    if (date.size() != shape.size())
-        return false;
-    for (size_t i = 0; i < shape.size(); ++i) {
-        const bool digit = date[i] >= '0' && date[i] <= '9';
-        if (shape[i] == 'd' ? !digit : date[i] != shape[i])
-            return false;
-    }
-    return true;
-}
-
-// Every path below `root`, relative to it, sorted.
-std::vector<std::string> listTree(const fs::path& root) {
-    std::vector<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        paths.push_back(entry.path().lexically_relative(root).string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
 
 // A fixture with a home Trash inside the temporary folder.
 class FreedesktopTrashTest : public ::testing::Test {
