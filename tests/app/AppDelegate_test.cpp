@@ -23,27 +23,15 @@
 #include "sdk/core/RZDException.h"
 #include "sdk/core/ZEDOre.h"
 #include "tests/app/AppStateFakes.h"
+#include "tests/app/WindowTestEnvironment.h"
 
 namespace cb {
 namespace {
 
 namespace fs = std::filesystem;
 
-class WindowEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "appdelegate_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    std::unique_ptr<QApplication> app_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowEnvironment);
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new cb::testing::WindowEnvironment);
 
 // The options list and Info.plist template as committed.
 fs::path bundleSources() {

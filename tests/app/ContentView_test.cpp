@@ -29,6 +29,7 @@
 #include "app/views/SunburstView.h"
 #include "app/views/TooltipView.h"
 #include "tests/app/AppStateFakes.h"
+#include "tests/app/WindowTestEnvironment.h"
 
 namespace cb {
 namespace {
@@ -38,21 +39,8 @@ using testing::FakeWorld;
 using testing::nodeAt;
 using testing::waitFor;
 
-class WindowEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "contentview_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    std::unique_ptr<QApplication> app_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowEnvironment);
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new cb::testing::WindowEnvironment);
 
 // Every text a person sees in `root`: labels, button texts, tooltips and the mode picker's
 // segments of the visible widgets.

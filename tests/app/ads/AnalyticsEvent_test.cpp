@@ -5,8 +5,7 @@
 
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/ZEDOre.h"
-#include "tests/sdk/analytics/RecordingSink.h"
-#include "tests/sdk/core/OptionsFixture.h"
+#include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
 
 namespace cb {
 namespace {
@@ -27,23 +26,7 @@ TEST(AnalyticsEventTest, NamesInDeclarationOrder) {
     EXPECT_EQ(analyticsEventFromRawValue(""), std::nullopt);
 }
 
-class LaunchSequenceTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ZEDOre::resetApps();
-        ZEDOre::TEST_setResourcesDirectory(options_.resources());
-        options_.writeOptions({{"VOVIDU_APP_ID", sdktest::kValidAppID}});
-        REROdazadeve::setSink(sink_);
-    }
-    void TearDown() override {
-        REROdazadeve::setSink(nullptr);
-        ZEDOre::resetApps();
-        ZEDOre::TEST_setResourcesDirectory(std::nullopt);
-    }
-
-    sdktest::OptionsFixture options_;
-    std::shared_ptr<sdktest::RecordingSink> sink_ = std::make_shared<sdktest::RecordingSink>();
-};
+using LaunchSequenceTest = sdktest::ConfiguredAnalyticsTest;
 
 TEST_F(LaunchSequenceTest, ConfigureThenDistributionThenLaunchEventWithoutParameters) {
     ZEDOre::configure();

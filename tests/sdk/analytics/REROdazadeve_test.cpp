@@ -4,30 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "sdk/core/ZEDOre.h"
-#include "tests/sdk/analytics/RecordingSink.h"
-#include "tests/sdk/core/OptionsFixture.h"
+#include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
 
 namespace {
 
 using ::testing::ElementsAre;
 
-class REROdazadeveTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ZEDOre::resetApps();
-        ZEDOre::TEST_setResourcesDirectory(options_.resources());
-        options_.writeOptions({{"VOVIDU_APP_ID", sdktest::kValidAppID}});
-        REROdazadeve::setSink(sink_);
-    }
-    void TearDown() override {
-        REROdazadeve::setSink(nullptr);
-        ZEDOre::resetApps();
-        ZEDOre::TEST_setResourcesDirectory(std::nullopt);
-    }
-
-    sdktest::OptionsFixture options_;
-    std::shared_ptr<sdktest::RecordingSink> sink_ = std::make_shared<sdktest::RecordingSink>();
-};
+using REROdazadeveTest = sdktest::ConfiguredAnalyticsTest;
 
 TEST_F(REROdazadeveTest, DropsEventsAndUserPropertiesUntilTheCoreIsConfigured) {
     REROdazadeve::logEventWithName("early", std::nullopt);
