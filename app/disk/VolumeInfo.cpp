@@ -138,6 +138,18 @@ VolumeInfo::MediumKind combine(const std::vector<VolumeInfo::MediumKind>& kinds)
     return anyUndetermined ? K::undetermined : K::solidState;
 }
 
+// A virtual machine's paravirtual disk learns nothing about the medium behind it, so its
+// queue/rotational holds the kernel's default "1", not a report of the device.
+bool isParavirtualDisk(const fs::path& diskDir) {
+    std::error_code ec;
+    const fs::path driver = fs::read_symlink(diskDir / "device" / "driver", ec);
+    if (ec) {
+        return false;
+    }
+    const std::string name = driver.filename().string();
+    return name == "virtio_blk" || name == "vbd";  // vbd: the Xen front end
+}
+
 VolumeInfo::MediumKind mediumOfDeviceDir(const fs::path& deviceDir, int depth) {
     using K = VolumeInfo::MediumKind;
     std::error_code ec;
@@ -160,7 +172,7 @@ VolumeInfo::MediumKind mediumOfDeviceDir(const fs::path& deviceDir, int depth) {
         return K::solidState;
     }
     if (rotational == "1") {
-        return K::rotational;
+        return isParavirtualDisk(dir) ? K::undetermined : K::rotational;
     }
     return K::undetermined;
 }

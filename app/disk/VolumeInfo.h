@@ -55,8 +55,10 @@ class VolumeInfo {
 
     // The medium of the block device named `bsdName`: a partition is resolved to its disk, a
     // device-mapper or RAID device to the disks under its slaves/. "0" in queue/rotational is
-    // solid state, "1" rotational, anything else (or a missing file) undetermined. When the
-    // underlying disks differ, any rotational one makes the whole rotational. Never notLocal.
+    // solid state, "1" rotational, anything else (or a missing file) undetermined. A paravirtual
+    // disk (virtio, Xen) cannot tell its medium, so its "1" (the kernel's default) is
+    // undetermined. When the underlying disks differ, any rotational one makes the whole
+    // rotational. Never notLocal.
     static MediumKind mediumType(const std::string& bsdName, const Sources& sources = {});
 
     // The medium of the volume holding `path`: notLocal when its mount is a network file system

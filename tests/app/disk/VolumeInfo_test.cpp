@@ -25,8 +25,9 @@ std::string deviceNumber(const fs::path& path) {
 }
 
 // A small sysfs: SATA disk sda (rotational) with partition sda1, NVMe disk nvme0n1 (solid state)
-// with partition nvme0n1p2, dm-0 over the NVMe partition, dm-1 over both, md0 over dm-0, and
-// devices whose medium cannot be told.
+// with partition nvme0n1p2, dm-0 over the NVMe partition, dm-1 over both, md0 over dm-0, a
+// virtio disk vda with the kernel's default "1" (and dm-2 over its partition), a Xen disk xvda,
+// and devices whose medium cannot be told.
 class FixtureSysfs {
   public:
     FixtureSysfs() {
@@ -45,6 +46,14 @@ class FixtureSysfs {
         disk("virtual/odd", "2");
         disk("virtual/dm-9", "");
         slave("virtual/dm-9", "virtual/loop0");
+        driver("pci/sda", "sd");
+        disk("pci/vda", "1");
+        driver("pci/vda", "virtio_blk");
+        partition("pci/vda", "vda1");
+        disk("virtual/dm-2", "");
+        slave("virtual/dm-2", "pci/vda/vda1");
+        disk("xen/xvda", "1");
+        driver("xen/xvda", "vbd");
     }
 
     VolumeInfo::Sources sources() const { return {root_.path().string(), mountinfo_.string()}; }
@@ -65,6 +74,12 @@ class FixtureSysfs {
             ts::writeText(dir / "queue/rotational", *rotational + "\n");
         }
         classLink(rel);
+    }
+    // <disk>/device/driver -> .../drivers/<name>, as the kernel links a disk to its driver.
+    void driver(const std::string& diskRel, const std::string& name) {
+        const fs::path dir = root_ / ("devices/" + diskRel);
+        ts::makeDir(root_ / ("bus/drivers/" + name));
+        ts::makeSymlink(root_ / ("bus/drivers/" + name), dir / "device/driver");
     }
     void partition(const std::string& diskRel, const std::string& name) {
         const fs::path dir = root_ / ("devices/" + diskRel + "/" + name);
@@ -98,7 +113,9 @@ TEST(VolumeInfoTest, MediumTypeFromFixtureSysfs) {
         {"dm-1", Kind::rotational},      {"loop0", Kind::undetermined},
         {"odd", Kind::undetermined},     {"dm-9", Kind::undetermined},
         {"missing", Kind::undetermined}, {"../class", Kind::undetermined},
-        {"", Kind::undetermined},
+        {"", Kind::undetermined},        {"vda", Kind::undetermined},
+        {"vda1", Kind::undetermined},    {"dm-2", Kind::undetermined},
+        {"xvda", Kind::undetermined},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(VolumeInfo::mediumType(c.name, sysfs.sources()), c.expected) << c.name;
