@@ -75,5 +75,9 @@ int main(int argc, char** argv) {
         std::printf("bytes        %lld\nfiles        %lld\ninaccessible %lld\nseconds      %.3f\n",
                     bytes, files, inaccessible, seconds.count());
     }
-    return 0;
+    // Freeing half a million nodes one by one only to exit takes tens of milliseconds; like
+    // other command-line scanners, leave the memory to the system. The scanner has already
+    // joined its threads.
+    std::fflush(stdout);
+    std::_Exit(std::ferror(stdout) ? 1 : 0);
 }
