@@ -9,6 +9,9 @@
 #include <cstring>
 #include <limits>
 
+#include "app/disk/EntryStatter.h"
+#include "app/disk/UringStatter.h"
+
 namespace cb {
 
 namespace {
@@ -93,8 +96,30 @@ void DirectoryReader::closeDirectory(int fd) {
     ::close(fd);
 }
 
+std::unique_ptr<EntryStatter> DirectoryReader::makeStatter(std::optional<int>) {
+    return std::make_unique<PerEntryStatter>(*this);
+}
+
+namespace {
+
+class SystemDirectoryReader final : public DirectoryReader {
+  public:
+    std::unique_ptr<EntryStatter> makeStatter(std::optional<int> cpu) override {
+        if (UringStatter::isAvailable()) {
+            if (auto batched = UringStatter::create(cpu)) {
+                return batched;
+            }
+        }
+        return DirectoryReader::makeStatter(cpu);
+    }
+    bool prefersPinnedWalkers() const override { return UringStatter::isAvailable(); }
+};
+
+}  // namespace
+
 std::shared_ptr<DirectoryReader> DirectoryReader::system() {
-    static const auto instance = std::make_shared<DirectoryReader>();
+    static const std::shared_ptr<DirectoryReader> instance =
+        std::make_shared<SystemDirectoryReader>();
     return instance;
 }
 

@@ -4,13 +4,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace cb {
 
+class EntryStatter;
+
 // The file-system calls a scan makes, behind one small interface so tests can block or fail a
 // single call (a listing that hangs, a folder that cannot be read). The default implementation
-// makes the real system calls and is stateless, so one instance may serve any number of threads.
+// makes the real system calls and is stateless, so one instance may serve any number of threads;
+// per-thread state lives in the EntryStatter each walker makes.
 class DirectoryReader {
   public:
     // The entry names of one folder in the order the system returned them, "." and ".." left
@@ -51,7 +55,17 @@ class DirectoryReader {
     // Closes a descriptor returned by openDirectory().
     virtual void closeDirectory(int fd);
 
-    // A shared instance of the default implementation.
+    // Reads entry facts for the calling walker thread. `cpu`, when set, is the one CPU the
+    // thread has been pinned to. This implementation calls statEntry() entry by entry.
+    virtual std::unique_ptr<EntryStatter> makeStatter(std::optional<int> cpu);
+
+    // Whether walker threads should each pin themselves to one CPU before makeStatter(): the
+    // system reader's batched statter hands its stats to a kernel worker, and that pays off
+    // only while the worker runs on the walker's own CPU.
+    virtual bool prefersPinnedWalkers() const { return false; }
+
+    // A shared instance of the system's reader: these calls, with the entries of a folder
+    // stat'ed in batches through io_uring where the kernel allows it.
     static std::shared_ptr<DirectoryReader> system();
 };
 

@@ -1,12 +1,15 @@
 #include "app/disk/Scanner.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 
 #include <array>
 #include <cassert>
 #include <filesystem>
 #include <vector>
+
+#include "app/disk/EntryStatter.h"
 
 namespace cb {
 
@@ -80,6 +83,7 @@ struct Scanner::Walker {
     struct Level {
         DirectoryReader::Listing listing;
         FileNode::Children children;
+        std::vector<EntryFacts> facts;  // the entries of the current batch
     };
 
     explicit Walker(std::atomic<Clock::rep>& countStamp) : countStamp(countStamp) {}
@@ -92,6 +96,8 @@ struct Scanner::Walker {
     int64_t pendingFiles = 0;
     // This walker's slot of Scanner::countStamps_.
     std::atomic<Clock::rep>& countStamp;
+    // Reads entry facts for this walker's thread.
+    std::unique_ptr<EntryStatter> statter;
 
     Level& level(int depth) {
         while (levels.size() <= static_cast<size_t>(depth)) {
@@ -155,6 +161,20 @@ int Scanner::workerWidth(VolumeInfo::MediumKind medium, int processorCount) {
     return processorCount < 4 ? 2 : std::min(processorCount / 2, 4);
 }
 
+std::vector<int> Scanner::allowedCpus() {
+    std::vector<int> cpus;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &set)) {
+                cpus.push_back(cpu);
+            }
+        }
+    }
+    return cpus;
+}
+
 int Scanner::activeProcessorCount() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -180,6 +200,7 @@ std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     const std::string path = normalizedRootPath(location);
     const int width = options_.width.value_or(
         workerWidth(VolumeInfo::mediumKind(path, options_.volumeSources), activeProcessorCount()));
+    cpus_ = allowedCpus();
     countStampCount_ = static_cast<size_t>(std::max(1, width));
     countStamps_ = std::make_unique<CountStamp[]>(countStampCount_);
     startWatchdog();
@@ -193,6 +214,26 @@ std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
         root->sortChildrenBySize();
     }
     return root;
+}
+
+// Runs body(walker) on the calling thread, which is a walker thread of this scan: pinned to one
+// CPU first when the reader's statter wants that.
+template <typename Body>
+void Scanner::runWalker(size_t slot, Body&& body) {
+    Walker walker(countStamps_[slot].at);
+    std::optional<int> cpu;
+    if (reader_->prefersPinnedWalkers() && !cpus_.empty()) {
+        cpu = cpus_[slot % cpus_.size()];
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(*cpu, &set);
+        if (::pthread_setaffinity_np(::pthread_self(), sizeof set, &set) != 0) {
+            cpu.reset();
+        }
+    }
+    walker.statter = reader_->makeStatter(cpu);
+    body(walker);
+    flushWalkerCounts(walker);
 }
 
 std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width, bool& subtreesSorted) {
@@ -210,10 +251,13 @@ std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width, bool
         walkRootInParallel(*root, ref, width);
         subtreesSorted = true;
     } else {
-        Walker walker(countStamps_[0].at);
-        walker.path = path;
-        visit(*root, ref, 0, walker);
-        flushWalkerCounts(walker);
+        // A thread of its own, so pinning it leaves the caller's affinity alone.
+        std::jthread([&] {
+            runWalker(0, [&](Walker& walker) {
+                walker.path = path;
+                visit(*root, ref, 0, walker);
+            });
+        }).join();
     }
     return root;
 }
@@ -292,10 +336,11 @@ void Scanner::flushWalkerCountsLocked(Walker& walker) {
     walker.pendingFiles = 0;
 }
 
-std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, int dirFd, const char* name,
-                                                 bool atFileSystemRoot, struct stat& st,
+std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, const char* name,
+                                                 bool atFileSystemRoot, const EntryFacts& facts,
                                                  bool& isFolder, Walker& walker) {
-    const bool haveFacts = reader_->statEntry(dirFd, name, st) == 0;
+    const bool haveFacts = facts.error == 0;
+    const struct stat& st = facts.st;
     if (haveFacts && (S_ISLNK(st.st_mode) || st.st_dev != rootDevice_)) {
         return nullptr;  // links are never followed; other volumes are not walked
     }
@@ -325,6 +370,10 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     int64_t sizeTotal = 0;
     int64_t fileTotal = 0;
     const bool atFileSystemRoot = depth == 0 && rootIsFileSystemRoot_;
+    const size_t batch = std::max<size_t>(1, walker.statter->batchSize());
+    level.facts.resize(std::min(batch, listing.size()));
+    size_t batchStart = 0;
+    size_t batchEnd = 0;
     for (size_t i = 0; i < listing.size(); ++i) {
         if (isCancelled()) {
             break;
@@ -333,16 +382,23 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
             node.setInaccessible(true);
             break;
         }
-        struct stat st {};
+        if (i == batchEnd) {
+            // The facts of the next entries are read together, after the checks of the first.
+            batchStart = i;
+            batchEnd = std::min(listing.size(), i + batch);
+            walker.statter->statEntries(dir.fd(), listing, batchStart, batchEnd - batchStart,
+                                        level.facts.data());
+        }
+        const EntryFacts& facts = level.facts[i - batchStart];
         bool isFolder = false;
         auto child =
-            makeEntryNode(node, dir.fd(), listing.name(i), atFileSystemRoot, st, isFolder, walker);
+            makeEntryNode(node, listing.name(i), atFileSystemRoot, facts, isFolder, walker);
         if (!child) {
             continue;
         }
         if (isFolder) {
             const size_t mark = walker.push(listing.name(i));
-            visit(*child, {dir.fd(), listing.name(i), &st}, depth + 1, walker);
+            visit(*child, {dir.fd(), listing.name(i), &facts.st}, depth + 1, walker);
             walker.pop(mark);
         }
         sizeTotal += child->size();
@@ -375,16 +431,18 @@ bool Scanner::listRoot(FileNode& root, int fd, RootWork& work, Walker& walker) {
         return false;
     }
     work.children.reserve(work.listing.size());
+    PerEntryStatter statter(*reader_);
     for (size_t i = 0; i < work.listing.size() && !isCancelled(); ++i) {
-        struct stat st {};
+        EntryFacts facts;
         bool isFolder = false;
         const char* name = work.listing.name(i);
-        auto child = makeEntryNode(root, fd, name, rootIsFileSystemRoot_, st, isFolder, walker);
+        statter.statEntries(fd, work.listing, i, 1, &facts);
+        auto child = makeEntryNode(root, name, rootIsFileSystemRoot_, facts, isFolder, walker);
         if (!child) {
             continue;
         }
         if (isFolder) {
-            work.folders.push_back({child.get(), name, st});
+            work.folders.push_back({child.get(), name, facts.st});
         }
         work.children.push_back(std::move(child));
     }
@@ -417,8 +475,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
         }
     }
     std::atomic<size_t> next{0};
-    auto walkFolders = [&](size_t slot) {
-        Walker walker(countStamps_[slot].at);
+    auto walkFolders = [&](Walker& walker) {
         while (!isCancelled()) {
             const size_t i = next.fetch_add(1);
             if (i >= work.folders.size()) {
@@ -430,13 +487,12 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             visit(*folder.node, {dir.fd(), folder.name, &folder.st}, 1, walker);
             folder.node->sortChildrenBySize();  // in parallel; scan() sorts only the root's list
         }
-        flushWalkerCounts(walker);
     };
     {
         const size_t threads = std::min<size_t>(static_cast<size_t>(width), work.folders.size());
         std::vector<std::jthread> walkers;
         for (size_t i = 0; i < threads; ++i) {
-            walkers.emplace_back(walkFolders, i);
+            walkers.emplace_back([&, i] { runWalker(i, walkFolders); });
         }
     }  // joins every walker
     int64_t sizeTotal = 0;

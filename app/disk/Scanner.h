@@ -12,8 +12,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/disk/DirectoryReader.h"
+#include "app/disk/EntryStatter.h"
 #include "app/disk/FileAllocationTracker.h"
 #include "app/disk/FileNode.h"
 #include "app/disk/ScanProgress.h"
@@ -46,8 +48,11 @@ struct ScannerOptions {
 // ------------
 // The root's first-level folders are walked by up to `width` threads, each folder depth first by
 // one thread; below the first level there is no parallelism. Every folder is opened once
-// (openat), listed with getdents64, and each entry's facts come from one fstatat relative to the
-// folder's descriptor, so no per-file path is built. The walk stays on the root's device
+// (openat), listed with getdents64, and each entry's facts come from one stat relative to the
+// folder's descriptor, so no per-file path is built. The system reader's statter sends those
+// stats to the kernel in batches (io_uring statx, 64 per system call) and falls back to one
+// fstatat per entry where io_uring is not allowed; with batches, each walker thread is pinned to
+// one CPU, where the kernel's worker for its ring also runs. The walk stays on the root's device
 // (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
 // inaccessible), and stops listing below depth 128.
 //
@@ -129,9 +134,14 @@ class Scanner {
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     bool listRoot(FileNode& root, int fd, RootWork& work, Walker& walker);
-    std::unique_ptr<FileNode> makeEntryNode(FileNode& parent, int dirFd, const char* name,
-                                            bool atFileSystemRoot, struct stat& st, bool& isFolder,
-                                            Walker& walker);
+    std::unique_ptr<FileNode> makeEntryNode(FileNode& parent, const char* name,
+                                            bool atFileSystemRoot, const EntryFacts& facts,
+                                            bool& isFolder, Walker& walker);
+    // Runs body(walker) with a walker of its own on the calling walker thread.
+    template <typename Body>
+    void runWalker(size_t slot, Body&& body);
+    // The CPUs the calling thread may run on, in ascending order.
+    static std::vector<int> allowedCpus();
     void countFile(FileNode& node, const struct stat* st, Walker& walker);
     bool shouldSkipBranch() const { return skipCurrentBranch_.load(std::memory_order_acquire); }
     void clearSkipFlag();
@@ -193,6 +203,7 @@ class Scanner {
     std::thread watchdog_;       // started and joined by the scanning thread
 
     // Set before the walk starts and read-only during it.
+    std::vector<int> cpus_;  // where walkers may be pinned
     dev_t rootDevice_ = 0;
     bool rootIsFileSystemRoot_ = false;
 
