@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev
   # libraries
   libsqlite3-dev zlib1g-dev libnanopb-dev nanopb libcurl4-openssl-dev
-  nlohmann-json3-dev libplist-dev libssl-dev libicu-dev libcpp-httplib-dev
+  nlohmann-json3-dev libplist-dev libssl-dev libicu-dev libcpp-httplib-dev liburing-dev
   # fonts for the four interface languages
   fonts-noto-core fonts-noto-cjk fontconfig
   # tools the tests and scripts call
