@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain and build
-  g++ cmake ninja-build ccache pkg-config git python3
+  g++ cmake ninja-build ccache pkg-config git python3 lld
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # user interface
