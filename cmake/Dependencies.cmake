@@ -2,6 +2,10 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Svg DBus Test)
+# Qt's test library would define each test's absolute source and build folders (for
+# QFINDTESTDATA, which we do not use); they differ between checkouts and so kept ccache from
+# reusing any Qt test's object in another clone.
+set_property(TARGET Qt6::Test PROPERTY INTERFACE_COMPILE_DEFINITIONS QT_TESTLIB_LIB)
 find_package(GTest REQUIRED)
 find_package(benchmark REQUIRED)
 find_package(SQLite3 REQUIRED)
