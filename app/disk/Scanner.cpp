@@ -176,12 +176,11 @@ std::vector<int> Scanner::allowedCpus() {
 }
 
 int Scanner::activeProcessorCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-        return std::max(1, CPU_COUNT(&set));
+    const size_t allowed = allowedCpus().size();
+    if (allowed > 0) {
+        return static_cast<int>(allowed);
     }
-    return std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
 bool Scanner::isExcluded(std::string_view path) {
