@@ -32,10 +32,6 @@ void toStat(const struct statx& sx, struct stat& st) {
     st.st_ctim = {sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec};
 }
 
-int statOne(int dirFd, const char* name, struct stat& st) {
-    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
-}
-
 // Completion-driven task work where the kernel has it (6.1 and later), else the plain ring.
 bool initRing(io_uring& ring) {
     io_uring_params params{};
@@ -97,18 +93,11 @@ void UringStatter::statEntries(int dirFd, const DirectoryReader::Listing& listin
         const size_t n = count < kBatch ? count : kBatch;
         if (broken_ || !results_ || !statBatch(dirFd, listing, first, n, out)) {
             broken_ = true;
-            statOneByOne(dirFd, listing, first, n, out);
+            fallback_.statEntries(dirFd, listing, first, n, out);
         }
         first += n;
         count -= n;
         out += n;
-    }
-}
-
-void UringStatter::statOneByOne(int dirFd, const DirectoryReader::Listing& listing, size_t first,
-                                size_t count, EntryFacts* out) {
-    for (size_t i = 0; i < count; ++i) {
-        out[i].error = statOne(dirFd, listing.name(first + i), out[i].st);
     }
 }
 
@@ -128,11 +117,14 @@ bool UringStatter::statBatch(int dirFd, const DirectoryReader::Listing& listing,
     size_t pending = 0;
     while (io_uring_sq_ready(&ring_) > 0) {
         const int submitted = io_uring_submit(&ring_);
-        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN) {
-            broken_ = true;
+        if (submitted == -EINTR) {
+            continue;
+        }
+        if (submitted <= 0) {
+            broken_ = true;  // a ring that takes nothing would be retried forever
             break;
         }
-        pending += submitted > 0 ? static_cast<size_t>(submitted) : 0;
+        pending += static_cast<size_t>(submitted);
     }
     bool complete = !broken_;
     std::array<bool, kBatch> done{};

@@ -45,11 +45,12 @@ class UringStatter final : public EntryStatter {
     // failed (out is then incomplete).
     bool statBatch(int dirFd, const DirectoryReader::Listing& listing, size_t first, size_t count,
                    EntryFacts* out);
-    void statOneByOne(int dirFd, const DirectoryReader::Listing& listing, size_t first,
-                      size_t count, EntryFacts* out);
 
     io_uring ring_{};
     bool broken_ = false;
+    // One fstatat per entry, once the ring has failed.
+    DirectoryReader plainReader_;
+    PerEntryStatter fallback_{plainReader_};
     // Where the kernel writes the batch's results. Given up (never freed) if the ring fails
     // while requests may still be in flight, so a late write cannot land in reused memory.
     std::unique_ptr<struct statx[]> results_ = std::make_unique<struct statx[]>(kBatch);
