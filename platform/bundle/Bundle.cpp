@@ -13,7 +13,18 @@ namespace {
 
 constexpr size_t kMaxInfoPlistSize = 16u << 20;
 
+bool isAppExtension(const fs::path& extension) {
+    const std::string text = extension.string();
+    return text.size() == 4 && text[0] == '.' && (text[1] | 0x20) == 'a' &&
+           (text[2] | 0x20) == 'p' && (text[3] | 0x20) == 'p';
+}
+
 }  // namespace
+
+bool isSinglePathComponent(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
 
 Bundle::Bundle(fs::path bundlePath, std::shared_ptr<const PlistDictionary> info)
     : bundlePath_(std::move(bundlePath)), info_(std::move(info)) {}
@@ -37,7 +48,7 @@ std::optional<fs::path> Bundle::bundlePathOfExecutable(const fs::path& executabl
     fs::path contents = macOS.parent_path();
     fs::path bundle = contents.parent_path();
     if (executable.filename().empty() || macOS.filename() != "MacOS" ||
-        contents.filename() != "Contents" || bundle.extension() != ".app" ||
+        contents.filename() != "Contents" || !isAppExtension(bundle.extension()) ||
         bundle.stem().empty()) {
         return std::nullopt;
     }
@@ -82,6 +93,14 @@ std::optional<std::string> Bundle::identifier() const {
         return std::nullopt;
     }
     return value;
+}
+
+std::optional<fs::path> Bundle::executablePath() const {
+    std::optional<std::string> name = infoString("CFBundleExecutable");
+    if (!name || !isSinglePathComponent(*name)) {
+        return std::nullopt;
+    }
+    return bundlePath_ / "Contents" / "MacOS" / *name;
 }
 
 }  // namespace platform

@@ -14,6 +14,11 @@ namespace platform {
 // a bundle (tests, a bare build): the identifier our Info.plist carries.
 inline constexpr std::string_view kFallbackBundleIdentifier = "com.cellarbright.Cellarbright";
 
+// Whether `name` can name an entry inside one folder: not empty, not "." or "..", and without
+// "/" or NUL. Names a bundle gives for its own files must pass this before they are joined to a
+// folder of the bundle.
+bool isSinglePathComponent(std::string_view name);
+
 // A bundle laid out as "<Name>.app/Contents/Info.plist", with the executable in
 // "Contents/MacOS" and resources in "Contents/Resources". The Info.plist (XML or binary) is read
 // once when the bundle is opened; a Bundle is an immutable value, safe to share between threads.
@@ -24,8 +29,9 @@ class Bundle {
     // not a dictionary.
     static std::optional<Bundle> open(const std::filesystem::path& bundlePath);
 
-    // Returns the bundle folder that holds `executable` as "<X>.app/Contents/MacOS/<exe>", or
-    // nullopt when the path has another shape. Only the path is examined.
+    // Returns the bundle folder that holds `executable` as "<X>.app/Contents/MacOS/<exe>" (the
+    // extension in any letter case, as discovery takes it), or nullopt when the path has another
+    // shape. Only the path is examined.
     static std::optional<std::filesystem::path> bundlePathOfExecutable(
         const std::filesystem::path& executable);
 
@@ -51,6 +57,11 @@ class Bundle {
 
     // The "CFBundleIdentifier" string, when present and not empty.
     std::optional<std::string> identifier() const;
+
+    // "<bundle>/Contents/MacOS/<CFBundleExecutable>", whether or not that file exists. nullopt
+    // when the key is absent, not a string, or not a single path component (see
+    // isSinglePathComponent), so a bundle cannot point outside itself.
+    std::optional<std::filesystem::path> executablePath() const;
 
   private:
     Bundle(std::filesystem::path bundlePath, std::shared_ptr<const PlistDictionary> info);

@@ -5,7 +5,58 @@
 #include <QThread>
 #include <QUrl>
 
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "platform/bundle/Bundle.h"
+
 namespace platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The pids /proc lists, ascending.
+std::vector<pid_t> listPids() {
+    std::vector<pid_t> pids;
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+    if (!proc) {
+        return pids;
+    }
+    while (const dirent* entry = ::readdir(proc.get())) {
+        const char* name = entry->d_name;
+        const char* end = name + std::strlen(name);
+        pid_t pid = 0;
+        auto [rest, error] = std::from_chars(name, end, pid);
+        if (error == std::errc() && rest == end && pid > 0) {
+            pids.push_back(pid);
+        }
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+// The target of /proc/<pid>/exe, or nullopt when it cannot be read.
+std::optional<fs::path> executableOf(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) {
+        return std::nullopt;
+    }
+    return fs::path(std::string(target, static_cast<size_t>(length)));
+}
+
+}  // namespace
 
 bool Workspace::openUrl(const std::string& url) {
     // Without a QGuiApplication there is no desktop session to talk to, and QDesktopServices
@@ -22,6 +73,35 @@ bool Workspace::openUrl(const std::string& url) {
     QMetaObject::invokeMethod(
         app, [parsed] { QDesktopServices::openUrl(parsed); }, Qt::QueuedConnection);
     return true;
+}
+
+std::vector<RunningApplication> Workspace::runningApplications() {
+    std::vector<RunningApplication> running;
+    // Several processes often run from one bundle (helpers, several windows).
+    std::map<fs::path, std::optional<std::string>> identifiers;
+    for (pid_t pid : listPids()) {
+        std::optional<fs::path> executable = executableOf(pid);
+        if (!executable) {
+            continue;
+        }
+        RunningApplication app{pid, std::nullopt};
+        if (std::optional<fs::path> bundlePath = Bundle::bundlePathOfExecutable(*executable)) {
+            auto [found, added] = identifiers.try_emplace(*bundlePath);
+            if (added) {
+                std::optional<Bundle> bundle = Bundle::open(*bundlePath);
+                found->second = bundle ? bundle->identifier() : std::nullopt;
+            }
+            app.bundleIdentifier = found->second;
+        }
+        running.push_back(std::move(app));
+    }
+    return running;
+}
+
+void Workspace::terminate(pid_t pid) {
+    if (pid > 0) {
+        ::kill(pid, SIGTERM);
+    }
 }
 
 Workspace& Workspace::shared() {

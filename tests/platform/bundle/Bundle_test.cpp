@@ -66,9 +66,42 @@ TEST(BundleTest, FindsTheBundleOfAnExecutableByItsPathShape) {
         {"/opt/Cellarbright/Contents/MacOS/cellarbright", std::nullopt},
         {"/opt/Cellarbright.app/Contents/bin/cellarbright", std::nullopt},
         {"/.app/Contents/MacOS/x", std::nullopt},
+        {"/opt/Tool.APP/Contents/MacOS/tool", "/opt/Tool.APP"},
+        {"/opt/Tool.apps/Contents/MacOS/tool", std::nullopt},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Bundle::bundlePathOfExecutable(c.executable), c.bundle) << c.executable;
+    }
+}
+
+TEST(BundleTest, TheExecutableMustBeOneNameInsideContentsMacOS) {
+    TemporaryFolder folder;
+    struct Case {
+        std::optional<PlistValue> executable;
+        std::optional<std::string> expected;  // relative to Contents/MacOS
+    };
+    const Case cases[] = {
+        {PlistValue("fixture"), "fixture"},    {PlistValue("My Tool"), "My Tool"},
+        {std::nullopt, std::nullopt},          {PlistValue(int64_t{7}), std::nullopt},
+        {PlistValue(""), std::nullopt},        {PlistValue("."), std::nullopt},
+        {PlistValue(".."), std::nullopt},      {PlistValue("../../../../bin/sh"), std::nullopt},
+        {PlistValue("/bin/sh"), std::nullopt},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        PlistDictionary info{{"CFBundleIdentifier", "com.example.Tool"}};
+        if (c.executable) {
+            info.emplace("CFBundleExecutable", *c.executable);
+        }
+        fs::path path =
+            makeBundle(folder.path(), "T" + std::to_string(n++) + ".app", encodeBinaryPlist(info));
+        std::optional<Bundle> bundle = Bundle::open(path);
+        ASSERT_TRUE(bundle.has_value());
+        std::optional<fs::path> expected;
+        if (c.expected) {
+            expected = path / "Contents" / "MacOS" / *c.expected;
+        }
+        EXPECT_EQ(bundle->executablePath(), expected) << n;
     }
 }
 

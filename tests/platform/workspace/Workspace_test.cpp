@@ -2,15 +2,75 @@
 #include <QGuiApplication>
 #include <QObject>
 #include <QUrl>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "platform/workspace/Workspace.h"
+#include "tests/support/BundledProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace {
+
+namespace ts = cb::testsupport;
+
+std::optional<platform::RunningApplication> findPid(
+    const std::vector<platform::RunningApplication>& running, pid_t pid) {
+    auto found = std::find_if(running.begin(), running.end(),
+                              [pid](const auto& app) { return app.pid == pid; });
+    return found == running.end() ? std::nullopt : std::make_optional(*found);
+}
+
+TEST(WorkspaceTest, ListsProcessesWithTheIdentifierOfTheBundleTheyRunFrom) {
+    ts::TempDir dir;
+    ts::BundledProcess fixture(dir.path(), "Fixture.app", "com.example.fixture", "fixture");
+    ts::BundledProcess upper(dir.path() / "Apps", "Tool.APP", "com.example.tool", "tool");
+    ts::BundledProcess broken(dir.path(), "Broken.app", "", "broken");  // empty identifier
+
+    const std::vector<platform::RunningApplication> running =
+        platform::Workspace::shared().runningApplications();
+    EXPECT_TRUE(std::is_sorted(running.begin(), running.end(),
+                               [](const auto& a, const auto& b) { return a.pid < b.pid; }));
+    EXPECT_EQ(findPid(running, fixture.pid()),
+              (platform::RunningApplication{fixture.pid(), "com.example.fixture"}));
+    EXPECT_EQ(findPid(running, upper.pid()),
+              (platform::RunningApplication{upper.pid(), "com.example.tool"}));
+    EXPECT_EQ(findPid(running, broken.pid()),
+              (platform::RunningApplication{broken.pid(), std::nullopt}));
+    // This test program does not run from a bundle.
+    EXPECT_EQ(findPid(running, ::getpid()),
+              (platform::RunningApplication{::getpid(), std::nullopt}));
+}
+
+TEST(WorkspaceTest, TerminateEndsTheProcessWithSigterm) {
+    ts::TempDir dir;
+    ts::BundledProcess fixture(dir.path(), "Fixture.app", "com.example.fixture", "fixture");
+    platform::Workspace::shared().terminate(fixture.pid());
+    EXPECT_EQ(fixture.wait(), SIGTERM);
+}
+
+TEST(WorkspaceTest, TerminateIgnoresPidsThatNameProcessGroups) {
+    // kill(0, ...) would signal our own process group: try it in a child that leads its own.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setpgid(0, 0);
+        platform::Workspace::shared().terminate(0);
+        ::_exit(7);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+}
 
 // Stands in for the desktop's handler of one URL scheme.
 class RecordingHandler : public QObject {

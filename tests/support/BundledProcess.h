@@ -1,0 +1,39 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace cb::testsupport {
+
+// A copy of the system's `sleep` installed as "<folder>/<bundle>/Contents/MacOS/<executable>"
+// (`bundle` names the folder, "X.app"),
+// with an XML Info.plist holding `identifier` as CFBundleIdentifier and `executable` as
+// CFBundleExecutable, started with a long sleep. The process is killed and reaped when the
+// object goes away, unless wait() has reaped it already. Throws std::runtime_error when the
+// bundle cannot be made or the process does not start.
+class BundledProcess {
+  public:
+    BundledProcess(const std::filesystem::path& folder, const std::string& bundle,
+                   const std::string& identifier, const std::string& executable);
+    ~BundledProcess();
+
+    BundledProcess(const BundledProcess&) = delete;
+    BundledProcess& operator=(const BundledProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // The ".app" folder.
+    const std::filesystem::path& bundlePath() const { return bundlePath_; }
+
+    // Reaps the process, blocking until it ends; returns the signal that ended it, or 0 when it
+    // exited by itself.
+    int wait();
+
+  private:
+    std::filesystem::path bundlePath_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace cb::testsupport
