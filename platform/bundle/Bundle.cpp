@@ -13,13 +13,16 @@ namespace {
 
 constexpr size_t kMaxInfoPlistSize = 16u << 20;
 
-bool isAppExtension(const fs::path& extension) {
-    const std::string text = extension.string();
-    return text.size() == 4 && text[0] == '.' && (text[1] | 0x20) == 'a' &&
-           (text[2] | 0x20) == 'p' && (text[3] | 0x20) == 'p';
-}
-
 }  // namespace
+
+bool hasAppExtension(const fs::path& path) {
+    const std::string extension = path.extension().string();
+    auto is = [&](size_t i, char lower) {
+        return extension[i] == lower || extension[i] == lower - 32;
+    };
+    return extension.size() == 4 && extension[0] == '.' && is(1, 'a') && is(2, 'p') && is(3, 'p') &&
+           !path.stem().empty();
+}
 
 bool isSinglePathComponent(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
@@ -48,8 +51,7 @@ std::optional<fs::path> Bundle::bundlePathOfExecutable(const fs::path& executabl
     fs::path contents = macOS.parent_path();
     fs::path bundle = contents.parent_path();
     if (executable.filename().empty() || macOS.filename() != "MacOS" ||
-        contents.filename() != "Contents" || !isAppExtension(bundle.extension()) ||
-        bundle.stem().empty()) {
+        contents.filename() != "Contents" || !hasAppExtension(bundle)) {
         return std::nullopt;
     }
     return bundle;

@@ -19,6 +19,11 @@ inline constexpr std::string_view kFallbackBundleIdentifier = "com.cellarbright.
 // folder of the bundle.
 bool isSinglePathComponent(std::string_view name);
 
+// Whether `path` names an application bundle folder: its last component is "<X>.app" with a
+// non-empty X and the extension in any letter case ("Tool.APP" is one, ".app" is not). Only the
+// name is examined.
+bool hasAppExtension(const std::filesystem::path& path);
+
 // A bundle laid out as "<Name>.app/Contents/Info.plist", with the executable in
 // "Contents/MacOS" and resources in "Contents/Resources". The Info.plist (XML or binary) is read
 // once when the bundle is opened; a Bundle is an immutable value, safe to share between threads.
