@@ -84,7 +84,7 @@ std::vector<fs::path> defaultAppFolders() {
     std::vector<fs::path> folders{AppLocations::current().applicationsRoot};
     const fs::path home = homeFolder();
     struct stat st {};
-    if (!home.empty() && ::lstat((home / "Applications").c_str(), &st) == 0) {
+    if (!home.empty() && ::stat((home / "Applications").c_str(), &st) == 0) {
         folders.push_back(home / "Applications");
     }
     return folders;

@@ -27,7 +27,7 @@ std::vector<std::shared_ptr<InstalledApp>> listInstalledApps(
     const std::optional<std::vector<std::filesystem::path>>& folders = std::nullopt);
 
 // AppLocations::current().applicationsRoot, existing or not, then "$HOME/Applications" when
-// something (of any kind) exists at that path.
+// something (of any kind) exists at that path; a link counts when its target exists.
 std::vector<std::filesystem::path> defaultAppFolders();
 
 // Adds to `apps` the applications in `folder`, which lies `depth` levels below a root (0 for a

@@ -96,7 +96,9 @@ TEST_F(DiscoveryTest, FollowsTheFoldersGiven) {
 TEST_F(DiscoveryTest, TheHomeFolderCountsOnlyWhenSomethingIsThere) {
     fs::remove(dir_ / "Applications");
     EXPECT_EQ(defaultAppFolders(), std::vector<fs::path>{root()});  // the root, even missing
-    ts::makeSymlink(dir_ / "nowhere", homeApps());                  // a dangling link is something
+    ts::makeSymlink(dir_ / "elsewhere", homeApps());
+    EXPECT_EQ(defaultAppFolders(), std::vector<fs::path>{root()});  // a dangling link is nothing
+    ts::makeDir(dir_ / "elsewhere");
     EXPECT_EQ(defaultAppFolders(), (std::vector<fs::path>{root(), homeApps()}));
     ts::ScopedEnv noHome("HOME", "");
     EXPECT_EQ(defaultAppFolders(), std::vector<fs::path>{root()});
