@@ -63,7 +63,7 @@ class SizeWalk {
                 total_ = saturatingAdd(total_, tracker_.fileSize(st));
                 continue;
             }
-            if (depth + 1 >= kMaxDepth || !tracker_.shouldDescend(st)) {
+            if (depth + 1 > kMaxDepth || !tracker_.shouldDescend(st)) {
                 continue;
             }
             const int child = reader_.openDirectory(fd, listing.name(i), false);
