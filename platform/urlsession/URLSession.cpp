@@ -68,10 +68,12 @@ struct Transfer {
     std::string received;
     bool tooLarge = false;
 
-    // Hands `outcome` to the completion, which runs once.
+    // Hands `outcome` to the completion (when there is one), which runs once.
     void finish(URLOutcome outcome) {
         URLSession::Completion done = std::move(completion);
-        done(std::move(outcome));
+        if (done) {
+            done(std::move(outcome));
+        }
     }
 };
 
