@@ -77,6 +77,12 @@ class ScriptedServer {
         setAnswer([status](httplib::Response& r) { r.status = status; });
     }
 
+  private:
+    std::mutex mutex_;
+    Answer answer_ = [](httplib::Response& r) { r.status = 204; };  // guarded by mutex_
+
+  public:
+    // Last, so it stops serving before the script goes away.
     LoopbackServer server{[this](const httplib::Request&, httplib::Response& response) {
         Answer answer;
         {
@@ -85,10 +91,6 @@ class ScriptedServer {
         }
         answer(response);
     }};
-
-  private:
-    std::mutex mutex_;
-    Answer answer_ = [](httplib::Response& r) { r.status = 204; };  // guarded by mutex_
 };
 
 std::string textAd(const std::string& id, const std::string& meta = "") {
