@@ -105,7 +105,46 @@ size_t receive(char* data, size_t size, size_t count, void* context) {
     return bytes;
 }
 
-// Sets up `transfer->easy` for its request. Returns false when libcurl refuses an option.
+// The request's headers for libcurl, or null when the list cannot be made. An empty "Expect:"
+// keeps libcurl from adding "Expect: 100-continue" to larger bodies.
+std::unique_ptr<curl_slist, CurlListDeleter> headerList(const URLRequest& request) {
+    std::unique_ptr<curl_slist, CurlListDeleter> list(curl_slist_append(nullptr, "Expect:"));
+    for (const auto& [name, value] : request.headers) {
+        if (!list) {
+            break;
+        }
+        curl_slist* longer = curl_slist_append(list.get(), (name + ": " + value).c_str());
+        if (longer == nullptr) {
+            list.reset();
+        } else {
+            (void)list.release();  // `longer` is the same list with one more entry
+            list.reset(longer);
+        }
+    }
+    return list;
+}
+
+// Sets the method and body. Returns false when libcurl refuses an option.
+bool configureMethod(CURL* easy, const URLRequest& request) {
+    const bool sendsBody = request.body.has_value() || request.method == "POST";
+    bool ok = true;
+    if (sendsBody) {
+        const std::string empty;
+        const std::string& body = request.body ? *request.body : empty;
+        ok = curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                              static_cast<curl_off_t>(body.size())) == CURLE_OK &&
+             curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str()) == CURLE_OK;
+    } else {
+        ok = curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+    }
+    if (request.method != (sendsBody ? "POST" : "GET")) {
+        ok =
+            ok && curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
+    }
+    return ok;
+}
+
+// Sets up `transfer.easy` for its request. Returns false when libcurl refuses an option.
 bool configure(Transfer& transfer) {
     CURL* easy = transfer.easy.get();
     const URLRequest& request = transfer.request;
@@ -124,35 +163,10 @@ bool configure(Transfer& transfer) {
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer) == CURLE_OK;
-
-    // An empty "Expect:" keeps libcurl from adding "Expect: 100-continue" to larger bodies.
-    curl_slist* list = curl_slist_append(nullptr, "Expect:");
-    for (const auto& [name, value] : request.headers) {
-        if (list != nullptr) {
-            curl_slist* longer = curl_slist_append(list, (name + ": " + value).c_str());
-            if (longer == nullptr) {
-                curl_slist_free_all(list);
-            }
-            list = longer;
-        }
-    }
-    transfer.headers.reset(list);
-    ok = ok && list != nullptr && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list) == CURLE_OK;
-
-    const bool sendsBody = request.body.has_value() || request.method == "POST";
-    if (sendsBody) {
-        const std::string& body = request.body ? *request.body : std::string();
-        ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                                    static_cast<curl_off_t>(body.size())) == CURLE_OK;
-        ok = ok && curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str()) == CURLE_OK;
-    } else {
-        ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
-    }
-    if (request.method != (sendsBody ? "POST" : "GET")) {
-        ok =
-            ok && curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
-    }
-    return ok;
+    transfer.headers = headerList(request);
+    ok = ok && transfer.headers &&
+         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headers.get()) == CURLE_OK;
+    return ok && configureMethod(easy, request);
 }
 
 URLOutcome outcomeOf(Transfer& transfer, CURLcode result) {
