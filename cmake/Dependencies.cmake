@@ -16,8 +16,9 @@ find_package(nlohmann_json REQUIRED)
 find_package(nanopb CONFIG REQUIRED)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
-# cpp-httplib is header-only; tests only.
-find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+# cpp-httplib: Debian ships it as a compiled library with a pkg-config module (the header only
+# declares most functions), built with OpenSSL, zlib and brotli support; tests only.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 add_library(cb_httplib INTERFACE)
-target_include_directories(cb_httplib SYSTEM INTERFACE ${HTTPLIB_INCLUDE_DIR})
-target_link_libraries(cb_httplib INTERFACE Threads::Threads OpenSSL::SSL OpenSSL::Crypto)
+target_link_libraries(cb_httplib INTERFACE PkgConfig::HTTPLIB Threads::Threads OpenSSL::SSL
+  OpenSSL::Crypto)
