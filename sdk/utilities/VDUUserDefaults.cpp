@@ -115,7 +115,7 @@ std::string VDUUserDefaults::fileNameForSuite(std::string_view name) {
             encoded += c;
         }
     }
-    if (!platform::PreferencesStore::isValidSuiteName(encoded)) {  // too long (or empty)
+    if (!platform::PreferencesStore::isValidSuiteName(encoded)) {  // still too long
         encoded = encoded.substr(0, kLongNamePrefix) +
                   sdk::formatString("%%%016llX", {{sdk::FormatArg(stableHash(name))}});
     }
