@@ -17,6 +17,8 @@ packages=(
   fonts-noto-core fonts-noto-cjk fontconfig
   # tools the tests and scripts call
   xvfb xauth util-linux gzip coreutils findutils procps dbus
+  # independent readers of what our code wrote
+  libplist-utils
 )
 
 missing=()

@@ -9,7 +9,9 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <variant>
 
+#include "platform/preferences/PlistCodec.h"
 #include "sdk/utilities/PlistDepth.h"
 #include "sdk/utilities/ValueJson.h"
 
@@ -273,6 +275,113 @@ Error plistFromValue(const Value& value, PlistFormat format, Bytes* out) {
     const auto* begin = reinterpret_cast<const std::uint8_t*>(raw);
     *out = Bytes(begin, begin + length);
     return Error::OK();
+}
+
+}  // namespace sdk
+
+namespace sdk {
+
+namespace {
+
+bool isPlistDateInRange(Date date) {
+    const double whole = std::floor(date.timeIntervalSinceReferenceDate());
+    return std::isfinite(whole) && whole >= std::numeric_limits<std::int32_t>::min() &&
+           whole <= std::numeric_limits<std::int32_t>::max();
+}
+
+Error toPlistValue(const Value& value, int depth, platform::PlistValue* out) {
+    if (depth >= platform::kMaxPlistDepth) {
+        return writeError("value nested deeper than " +
+                          std::to_string(platform::kMaxPlistDepth - 1) + " levels");
+    }
+    switch (value.type()) {
+        case Value::Type::kNull:
+            return writeError("property lists cannot hold null");
+        case Value::Type::kBool:
+            *out = platform::PlistValue(*value.boolValue());
+            return Error::OK();
+        case Value::Type::kInt:
+            *out = platform::PlistValue(*value.intValue());
+            return Error::OK();
+        case Value::Type::kDouble:
+            *out = platform::PlistValue(*value.doubleValue());
+            return Error::OK();
+        case Value::Type::kString:
+            *out = platform::PlistValue(*value.string());
+            return Error::OK();
+        case Value::Type::kBytes:
+            *out = platform::PlistValue(platform::PlistData{*value.bytes()});
+            return Error::OK();
+        case Value::Type::kDate:
+            if (!isPlistDateInRange(*value.dateValue())) {
+                return writeError("date out of the property-list range");
+            }
+            *out = platform::PlistValue(
+                platform::PlistDate{value.dateValue()->timeIntervalSince1970()});
+            return Error::OK();
+        case Value::Type::kArray: {
+            platform::PlistArray array;
+            array.reserve(value.array()->size());
+            for (const Value& item : *value.array()) {
+                Error e = toPlistValue(item, depth + 1, &array.emplace_back());
+                if (!e.ok())
+                    return e;
+            }
+            *out = platform::PlistValue(std::move(array));
+            return Error::OK();
+        }
+        case Value::Type::kDictionary: {
+            platform::PlistDictionary dictionary;
+            for (const auto& [key, item] : *value.dictionary()) {
+                Error e = toPlistValue(item, depth + 1, &dictionary[key]);
+                if (!e.ok())
+                    return e;
+            }
+            *out = platform::PlistValue(std::move(dictionary));
+            return Error::OK();
+        }
+    }
+    return writeError("value of an unknown type");
+}
+
+}  // namespace
+
+Error plistValueFromValue(const Value& value, platform::PlistValue* out) {
+    platform::PlistValue converted;
+    Error e = toPlistValue(value, 0, &converted);
+    if (!e.ok())
+        return e;
+    *out = std::move(converted);
+    return Error::OK();
+}
+
+Value valueFromPlistValue(const platform::PlistValue& value) {
+    struct Visitor {
+        Value operator()(bool v) const { return Value(v); }
+        Value operator()(std::int64_t v) const { return Value(v); }
+        Value operator()(double v) const { return Value(v); }
+        Value operator()(const std::string& v) const { return Value(v); }
+        Value operator()(const platform::PlistData& v) const { return Value(v.bytes); }
+        Value operator()(const platform::PlistDate& v) const {
+            return Value(Date::fromTimeIntervalSince1970(v.secondsSince1970));
+        }
+        Value operator()(const platform::PlistArray& v) const {
+            Value::Array array;
+            array.reserve(v.size());
+            for (const platform::PlistValue& item : v) {
+                array.push_back(valueFromPlistValue(item));
+            }
+            return Value(std::move(array));
+        }
+        Value operator()(const platform::PlistDictionary& v) const {
+            Value::Dictionary dictionary;
+            for (const auto& [key, item] : v) {
+                dictionary.emplace(key, valueFromPlistValue(item));
+            }
+            return Value(std::move(dictionary));
+        }
+    };
+    return std::visit(Visitor{}, value.storage());
 }
 
 }  // namespace sdk

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/preferences/PlistValue.h"
 #include "sdk/utilities/Error.h"
 #include "sdk/utilities/Value.h"
 
@@ -28,5 +29,15 @@ Error valueFromPlist(const Bytes& data, Value* out);
 // Writes `value` as a property list in `format` into `*out`. On failure `*out` is left
 // unchanged.
 Error plistFromValue(const Value& value, PlistFormat format, Bytes* out);
+
+// Converts `value` to the platform's property-list value, for the preference files and the
+// secret store. Fails with 3851 for a null anywhere in the value, for a date outside the
+// property-list range, and for nesting deeper than platform::kMaxPlistDepth - 1 levels below
+// `value` (so the value can sit in a top-level dictionary that the platform reads back). On
+// failure `*out` is left unchanged.
+Error plistValueFromValue(const Value& value, platform::PlistValue* out);
+
+// The Value of a platform property-list value, with the same types; it always succeeds.
+Value valueFromPlistValue(const platform::PlistValue& value);
 
 }  // namespace sdk

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/preferences/PlistCodec.h"
+#include "tests/platform/preferences/FailingFileSystem.h"
 #include "tests/platform/preferences/TemporaryFolder.h"
 
 namespace platform {
@@ -144,43 +145,6 @@ TEST_F(PreferencesStoreTest, ConcurrentWritersLoseNoKey) {
     }
     EXPECT_EQ(onDisk(store->path()).size(), 40u);
 }
-
-// Fails one named step of the file system with EIO.
-class FailingFileSystem : public PreferencesFileSystemWrapper {
-  public:
-    explicit FailingFileSystem(std::string step)
-        : PreferencesFileSystemWrapper(systemFileSystem()), step_(std::move(step)) {}
-
-    std::error_code createTemporary(const fs::path& target, int* fd, fs::path* path) override {
-        if (step_ == "createTemporary") {
-            return injected();
-        }
-        return PreferencesFileSystemWrapper::createTemporary(target, fd, path);
-    }
-    std::error_code writeAll(int fd, const std::string& bytes) override {
-        if (step_ == "writeAll") {
-            // A short write: half the bytes reach the temporary file before the failure.
-            (void)PreferencesFileSystemWrapper::writeAll(fd, bytes.substr(0, bytes.size() / 2));
-            return injected();
-        }
-        return PreferencesFileSystemWrapper::writeAll(fd, bytes);
-    }
-    std::error_code sync(int fd) override {
-        return step_ == "sync" ? injected() : PreferencesFileSystemWrapper::sync(fd);
-    }
-    std::error_code close(int fd) override {
-        std::error_code closed = PreferencesFileSystemWrapper::close(fd);
-        return step_ == "close" ? injected() : closed;
-    }
-    std::error_code rename(const fs::path& from, const fs::path& to) override {
-        return step_ == "rename" ? injected() : PreferencesFileSystemWrapper::rename(from, to);
-    }
-
-    static std::error_code injected() { return std::error_code(EIO, std::generic_category()); }
-
-  private:
-    std::string step_;
-};
 
 TEST_F(PreferencesStoreTest, AFailedWriteAtAnyStepLeavesTheFileAsItWas) {
     for (const char* step : {"createTemporary", "writeAll", "sync", "close", "rename"}) {

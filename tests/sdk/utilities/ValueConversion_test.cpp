@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/preferences/PlistCodec.h"
 #include "sdk/utilities/ValueJson.h"
 #include "sdk/utilities/ValuePlist.h"
 
@@ -146,6 +147,37 @@ TEST(ValuePlistTest, FailuresLeaveTheOutputAlone) {
                         .is(kCocoaErrorDomain, kReadCorruptErrorCode))
             << bad;
         EXPECT_EQ(value, Value("untouched"));
+    }
+}
+
+TEST(ValuePlistTest, PlatformPlistValuesRoundTripAndRefuseWhatFilesCannotHold) {
+    platform::PlistValue converted;
+    ASSERT_TRUE(plistValueFromValue(plistSample(), &converted).ok());
+    EXPECT_EQ(valueFromPlistValue(converted), plistSample());
+    EXPECT_EQ(converted.getIf<platform::PlistDictionary>()->at("date"),
+              platform::PlistValue(platform::PlistDate{1700000000}));
+
+    // The platform reads files back to kMaxPlistDepth levels, the file's own dictionary
+    // included, so a value may nest one level less.
+    auto nested = [](int levels) {
+        Value value = Value(1);
+        for (int i = 0; i < levels; ++i) {
+            value = Value(Value::Array{value});
+        }
+        return value;
+    };
+    EXPECT_TRUE(plistValueFromValue(nested(platform::kMaxPlistDepth - 1), &converted).ok());
+    const std::string file =
+        platform::encodeBinaryPlist(platform::PlistDictionary{{"k", converted}});
+    EXPECT_TRUE(platform::decodePlist(file).has_value());
+
+    converted = platform::PlistValue("untouched");
+    for (const Value& value : {Value(), Value(Value::Dictionary{{"a", Value::Array{Value()}}}),
+                               Value(Date::fromTimeIntervalSinceReferenceDate(1e10)),
+                               nested(platform::kMaxPlistDepth)}) {
+        EXPECT_TRUE(
+            plistValueFromValue(value, &converted).is(kCocoaErrorDomain, kWriteInvalidErrorCode));
+        EXPECT_EQ(converted, platform::PlistValue("untouched"));
     }
 }
 
