@@ -424,6 +424,12 @@ void Scanner::clearSkipFlag() {
     }
 }
 
+void Scanner::restartStallClock() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    skipCurrentBranch_.store(false, std::memory_order_release);
+    lastCounterBumpAt_ = now();
+}
+
 bool Scanner::listRoot(FileNode& root, int fd, RootWork& work, Walker& walker) {
     if (fd < 0 || !reader_->readEntries(fd, work.listing)) {
         root.setInaccessible(true);
@@ -473,6 +479,9 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             return;
         }
     }
+    // The root listing ignores the watchdog; a flag it raised meanwhile (a hung mount among the
+    // root's entries) stands for no folder, and left set it would empty every first-level folder.
+    restartStallClock();
     std::atomic<size_t> next{0};
     auto walkFolders = [&](Walker& walker) {
         while (!isCancelled()) {
@@ -484,6 +493,9 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             walker.path = rootPath;
             walker.push(folder.name);
             visit(*folder.node, {dir.fd(), folder.name, &folder.st}, 1, walker);
+            // No listing above a first-level folder consumes a flag its visit left set (its
+            // own folder could not be opened): the walker's next folder must start clean.
+            clearSkipFlag();
             folder.node->sortChildrenBySize();  // in parallel; scan() sorts only the root's list
         }
     };

@@ -145,6 +145,8 @@ class Scanner {
     void countFile(FileNode& node, const struct stat* st, Walker& walker);
     bool shouldSkipBranch() const { return skipCurrentBranch_.load(std::memory_order_acquire); }
     void clearSkipFlag();
+    // Clears the skip flag and counts the stall time from now (the walkers are about to start).
+    void restartStallClock();
 
     // Watchdog (ScannerProgress.cpp).
     void startWatchdog();

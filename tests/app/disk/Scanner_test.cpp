@@ -636,6 +636,43 @@ TEST(ScannerProgressTest, StalledFolderKeepsWhatItHadAndIsMarked) {
     }
 }
 
+TEST(ScannerProgressTest, StallInTheRootListingLeavesEveryFirstLevelFolderWhole) {
+    // The stat of one root entry (a hung mount point, say) outlasts the stall threshold.
+    ts::TempDir dir;
+    ts::makeFile(dir / "0-slow", 100);
+    ts::makeFile(dir / "z-top", 100);
+    for (const char* folder : {"a", "b", "c"}) {
+        for (const char* file : {"f1", "f2", "f3"}) {
+            ts::makeFile(dir / folder / file, 100);
+        }
+    }
+    for (int width : {1, 2, 4}) {
+        auto reader = std::make_shared<ScriptedReader>();
+        reader->slowEntry = "0-slow";
+        reader->slowFor = 1200ms;
+        ScannerOptions options = withWidth(width);
+        options.reader = reader;
+        options.stallThreshold = 300ms;
+        options.watchdogTick = 10ms;
+        auto root = scanWith(dir.path(), options);
+        if (width == 1) {
+            // Sequentially the root is an ordinary listing: it keeps what it had and is marked.
+            EXPECT_TRUE(root->inaccessible());
+            ASSERT_EQ(root->children().size(), 1u) << describe(*root);
+            EXPECT_EQ(root->children()[0]->name(), "0-slow");
+            continue;
+        }
+        EXPECT_EQ(root->inaccessibleCount(), 0) << "width " << width << "\n" << describe(*root);
+        for (const char* folder : {"a", "b", "c"}) {
+            const FileNode* node = find(*root, (dir / folder).string());
+            ASSERT_NE(node, nullptr) << describe(*root);
+            EXPECT_EQ(node->fileCount(), 3) << folder << " at width " << width;
+        }
+        EXPECT_EQ(root->fileCount(), 11);
+        expectConsistent(*root);
+    }
+}
+
 TEST(ScannerProgressTest, CancelReturnsAPartialSortedUnmarkedTreeWithOneLastReport) {
     ts::TempDir dir;
     for (int folder = 0; folder < 6; ++folder) {
