@@ -26,13 +26,16 @@ constexpr int64_t kChildNoteInterval = 500;
 constexpr std::array<std::string_view, 3> excludedSystemPaths = {"/.vol", "/.nofollow",
                                                                  "/.resolve"};
 
-// Closes a folder descriptor on every path out of a listing.
+// Closes a folder descriptor on every path out of a listing, and tells walkers waiting for a
+// descriptor that one came free.
 class DirectoryHandle {
   public:
-    DirectoryHandle(DirectoryReader& reader, int fd) : reader_(reader), fd_(fd) {}
+    DirectoryHandle(DirectoryReader& reader, DescriptorGate& gate, int fd)
+        : reader_(reader), gate_(gate), fd_(fd) {}
     ~DirectoryHandle() {
         if (fd_ >= 0) {
             reader_.closeDirectory(fd_);
+            gate_.released();
         }
     }
     DirectoryHandle(const DirectoryHandle&) = delete;
@@ -41,6 +44,7 @@ class DirectoryHandle {
 
   private:
     DirectoryReader& reader_;
+    DescriptorGate& gate_;
     int fd_;
 };
 
@@ -231,8 +235,25 @@ void Scanner::runWalker(size_t slot, Body&& body) {
         }
     }
     walker.statter = reader_->makeStatter(cpu);
+    descriptors_.walkerStarted();
     body(walker);
+    descriptors_.walkerFinished();
     flushWalkerCounts(walker);
+}
+
+int Scanner::openFolder(int parentFd, const char* name, bool followLink) {
+    for (;;) {
+        const uint64_t seen = descriptors_.releases();
+        const int fd = reader_->openDirectory(parentFd, name, followLink);
+        if (fd >= 0 || !DescriptorGate::isOutOfDescriptors(errno)) {
+            return fd;
+        }
+        const int error = errno;
+        if (!descriptors_.waitForRelease(seen, cancelled_)) {
+            errno = error;
+            return -1;
+        }
+    }
 }
 
 std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width, bool& subtreesSorted) {
@@ -356,7 +377,7 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, const char* n
 }
 
 void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
-    DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, depth == 0));
+    DirectoryHandle dir(*reader_, descriptors_, openFolder(ref.parentFd, ref.name, depth == 0));
     Walker::Level& level = walker.level(depth);
     DirectoryReader::Listing& listing = level.listing;
     if (dir.fd() < 0 || !reader_->readEntries(dir.fd(), listing)) {
@@ -468,7 +489,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     }
     noteCurrentPath(rootPath);
     // The root stays open while the walkers open its folders relative to it.
-    DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, true));
+    DirectoryHandle dir(*reader_, descriptors_, openFolder(ref.parentFd, ref.name, true));
     RootWork work;
     {
         // The root's own files; the first walker's stamp slot is free until the walkers start.

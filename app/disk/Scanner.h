@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/disk/DescriptorGate.h"
 #include "app/disk/DirectoryReader.h"
 #include "app/disk/EntryStatter.h"
 #include "app/disk/FileAllocationTracker.h"
@@ -54,7 +55,9 @@ struct ScannerOptions {
 // fstatat per entry where io_uring is not allowed; with batches, each walker thread is pinned to
 // one CPU, where the kernel's worker for its ring also runs. The walk stays on the root's device
 // (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
-// inaccessible), and stops listing below depth 128.
+// inaccessible), and stops listing below depth 128. A folder that cannot be opened for want of
+// descriptors is retried when another walker closes one (DescriptorGate), so a low limit slows
+// the walk down instead of losing folders.
 //
 // Progress: a walker keeps the counts of the files it counts and adds them to the shared
 // totals under mutex_ only when a report is due, when it notes a path and when it ends, so the
@@ -142,6 +145,8 @@ class Scanner {
     void runWalker(size_t slot, Body&& body);
     // The CPUs the calling thread may run on, in ascending order.
     static std::vector<int> allowedCpus();
+    // The reader's openDirectory(), retried while other walkers free descriptors.
+    int openFolder(int parentFd, const char* name, bool followLink);
     void countFile(FileNode& node, const struct stat* st, Walker& walker);
     bool shouldSkipBranch() const { return skipCurrentBranch_.load(std::memory_order_acquire); }
     void clearSkipFlag();
@@ -210,6 +215,7 @@ class Scanner {
     bool rootIsFileSystemRoot_ = false;
 
     FileAllocationTracker allocation_;
+    DescriptorGate descriptors_;
 };
 
 }  // namespace cb

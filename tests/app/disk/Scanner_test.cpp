@@ -439,6 +439,83 @@ TEST(ScannerTest, ActiveProcessorCountIsTheAffinityCount) {
     EXPECT_EQ(restricted, CPU_COUNT(&two));
 }
 
+// A reader with a descriptor limit of its own: opening a folder beyond `limit` open ones fails
+// with EMFILE. The listing of the folder `holdFolder` waits until some open has been refused, so
+// the walker listing it holds its descriptor while another one runs out.
+class DescriptorLimitedReader : public DirectoryReader {
+  public:
+    DescriptorLimitedReader(int limit, std::string holdFolder)
+        : limit_(limit), holdFolder_(std::move(holdFolder)) {}
+
+    int openDirectory(int parentFd, const char* name, bool followLink) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (open_ >= limit_) {
+                ++refusals_;
+                changed_.notify_all();
+                errno = EMFILE;
+                return -1;
+            }
+            ++open_;
+        }
+        const int fd = DirectoryReader::openDirectory(parentFd, name, followLink);
+        if (fd < 0) {
+            std::lock_guard<std::mutex> guard(mutex_);
+            --open_;
+        } else if (name == holdFolder_) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait_for(lock, 5s, [this] { return refusals_ > 0; });
+        }
+        return fd;
+    }
+
+    void closeDirectory(int fd) override {
+        DirectoryReader::closeDirectory(fd);
+        std::lock_guard<std::mutex> guard(mutex_);
+        --open_;
+    }
+
+    int refusals() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return refusals_;
+    }
+
+  private:
+    const int limit_;
+    const std::string holdFolder_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int open_ = 0;      // guarded by mutex_
+    int refusals_ = 0;  // guarded by mutex_
+};
+
+TEST(ScannerTest, RunningOutOfDescriptorsWaitsForAnotherWalkerInsteadOfLosingFolders) {
+    // Root, "hold" and the six folders of the chain need eight descriptors; seven are allowed.
+    ts::TempDir dir;
+    fs::path chain = dir / "deep";
+    for (int level = 0; level < 5; ++level) {
+        chain /= "d";
+    }
+    ts::makeFile(chain / "bottom", 4096);
+    ts::makeFile(dir / "hold" / "f", 4096);
+    for (int width : {2, 4}) {
+        auto reader = std::make_shared<DescriptorLimitedReader>(7, "hold");
+        ScannerOptions options = withWidth(width);
+        options.reader = reader;
+        auto root = scanWith(dir.path(), options);
+        EXPECT_GE(reader->refusals(), 1);
+        EXPECT_EQ(root->inaccessibleCount(), 0) << describe(*root);
+        EXPECT_EQ(root->fileCount(), 2) << describe(*root);
+    }
+    // Alone, a walker that runs out has nobody to wait for: the folder is marked at once.
+    auto reader = std::make_shared<DescriptorLimitedReader>(5, "");
+    ScannerOptions options = withWidth(1);
+    options.reader = reader;
+    auto root = scanWith(dir.path(), options);
+    EXPECT_EQ(root->inaccessibleCount(), 1) << describe(*root);
+    EXPECT_EQ(root->fileCount(), 1);
+}
+
 // --- progress, watchdog, cancellation -------------------------------------------------------
 
 // A clock the test moves by hand.
