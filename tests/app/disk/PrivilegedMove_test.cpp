@@ -188,6 +188,11 @@ TEST_F(PrivilegedMoveTest, ItemsLeftInPlaceGetTheReasonFromTheErrorOutput) {
          "user cancelled password prompt"},
         {"canceled in any case", "echo '  Request CANCELED by the user. ' >&2\n",
          "user cancelled password prompt"},
+        {"no agent to ask",
+         "echo 'Error executing command as another user: No authentication agent found.' "
+         ">&2\nexit 127\n",
+         "authorisation is not possible: Error executing command as another user: No "
+         "authentication agent found."},
         {"tool error text", "printf '\\n  mv: cannot move: Read-only file system \\n\\n' >&2\n",
          "mv: cannot move: Read-only file system"},
         {"nothing said", "exit 1\n", "admin authorization failed"},
