@@ -1,7 +1,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-
 #include <filesystem>
 #include <string>
 #include <vector>
