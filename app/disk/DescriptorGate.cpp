@@ -21,15 +21,16 @@ void DescriptorGate::walkerFinished() {
         std::lock_guard<std::mutex> guard(mutex_);
         --running_;
     }
-    released_.notify_all();  // the waiting walkers may now be all that is left
+    changed_.notify_all();  // the waiting walkers may now be all that is left
 }
 
 void DescriptorGate::released() {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         ++releases_;
+        setAsideWanted_ = false;  // no deadlock while descriptors come free
     }
-    released_.notify_all();
+    changed_.notify_all();
 }
 
 uint64_t DescriptorGate::releases() const {
@@ -37,26 +38,42 @@ uint64_t DescriptorGate::releases() const {
     return releases_;
 }
 
-bool DescriptorGate::waitForRelease(uint64_t seen, const std::atomic<bool>& cancelled) {
+DescriptorGate::Outcome DescriptorGate::waitForRelease(uint64_t seen, bool canSetAside,
+                                                       const std::atomic<bool>& cancelled) {
     std::unique_lock<std::mutex> lock(mutex_);
     ++waiting_;
+    waitingCanSetAside_ += canSetAside ? 1 : 0;
     const auto giveUpAt = std::chrono::steady_clock::now() + kPatience;
-    bool retry = false;
+    Outcome outcome = Outcome::giveUp;
     for (;;) {
         if (releases_ != seen) {
-            retry = true;
+            outcome = Outcome::retry;
             break;
         }
-        // Checked one waiter at a time under the lock, so only one of a deadlocked set gives
-        // up; its folder's descriptors come free as it unwinds, and the others go on.
-        if (waiting_ >= running_ || cancelled.load(std::memory_order_acquire) ||
+        if (cancelled.load(std::memory_order_acquire) ||
             std::chrono::steady_clock::now() >= giveUpAt) {
             break;
         }
-        released_.wait_for(lock, kCancelPoll);
+        // Looked at by one waiter at a time under the lock, so a deadlock is resolved once.
+        if (canSetAside && (setAsideWanted_ || waiting_ >= running_)) {
+            setAsideWanted_ = false;
+            outcome = Outcome::setAside;
+            break;
+        }
+        if (waiting_ >= running_) {
+            if (waitingCanSetAside_ == 0) {
+                break;  // nobody can free anything
+            }
+            if (!setAsideWanted_) {
+                setAsideWanted_ = true;  // for a waiter that can; woken here
+                changed_.notify_all();
+            }
+        }
+        changed_.wait_for(lock, kCancelPoll);
     }
     --waiting_;
-    return retry;
+    waitingCanSetAside_ -= canSetAside ? 1 : 0;
+    return outcome;
 }
 
 bool DescriptorGate::isOutOfDescriptors(int error) {

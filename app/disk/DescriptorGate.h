@@ -13,15 +13,23 @@ namespace cb {
 // descriptor per folder level, so several deep walks at once can exhaust a low limit while every
 // one of them would fit on its own.
 //
-// A wait ends with "retry" when a descriptor was released since the failed open, and with "give
-// up" when no release can come: every running walker is waiting (they hold what they have and
-// wait for each other), the scan is cancelled, or nothing was released for kPatience (the
-// descriptors are held outside the scan). Thread-safe.
+// When every running walker is waiting, none will close anything: they hold their folders and
+// wait for each other. Then one waiter that can set descriptors aside (a walker closes the
+// folders above the one it lists and opens them again by path later) is told to do so; only
+// when none can does the walker that found the deadlock give up. A wait also gives up when the
+// scan is cancelled or nothing was released for kPatience (the descriptors are held outside the
+// scan). Thread-safe.
 class DescriptorGate {
   public:
     static constexpr std::chrono::seconds kPatience{10};
 
-    // A walker thread starts or ends. An ending walker may leave the waiting ones alone.
+    enum class Outcome {
+        retry,     // a descriptor came free: open again
+        setAside,  // close the folders above the current one, then open again
+        giveUp,    // no descriptor will come: take the folder for unreadable
+    };
+
+    // A walker thread starts or ends.
     void walkerStarted();
     void walkerFinished();
 
@@ -32,18 +40,21 @@ class DescriptorGate {
     // a release in between is not missed.
     uint64_t releases() const;
 
-    // Waits for a release after `seen`; see the class comment. True: retry the open.
-    bool waitForRelease(uint64_t seen, const std::atomic<bool>& cancelled);
+    // Waits for a release after `seen`; see the class comment. `canSetAside`: the calling
+    // walker holds descriptors above the folder it is opening.
+    Outcome waitForRelease(uint64_t seen, bool canSetAside, const std::atomic<bool>& cancelled);
 
     // Whether `error` (an errno) means the process or system is out of descriptors or memory.
     static bool isOutOfDescriptors(int error);
 
   private:
     mutable std::mutex mutex_;
-    std::condition_variable released_;
-    uint64_t releases_ = 0;  // guarded by mutex_
-    int running_ = 0;        // guarded by mutex_
-    int waiting_ = 0;        // guarded by mutex_
+    std::condition_variable changed_;
+    uint64_t releases_ = 0;        // guarded by mutex_
+    int running_ = 0;              // guarded by mutex_
+    int waiting_ = 0;              // guarded by mutex_
+    int waitingCanSetAside_ = 0;   // guarded by mutex_
+    bool setAsideWanted_ = false;  // guarded by mutex_
 };
 
 }  // namespace cb

@@ -440,16 +440,20 @@ TEST(ScannerTest, ActiveProcessorCountIsTheAffinityCount) {
 }
 
 // A reader with a descriptor limit of its own: opening a folder beyond `limit` open ones fails
-// with EMFILE. The listing of the folder `holdFolder` waits until some open has been refused, so
-// the walker listing it holds its descriptor while another one runs out.
+// with EMFILE. Once the folder `holdFolder` is open, its walker waits until some open has been
+// refused, holding its descriptor; the folder `afterHold` is opened only once `holdFolder` is, so
+// its walker is the one that runs out.
 class DescriptorLimitedReader : public DirectoryReader {
   public:
-    DescriptorLimitedReader(int limit, std::string holdFolder)
-        : limit_(limit), holdFolder_(std::move(holdFolder)) {}
+    DescriptorLimitedReader(int limit, std::string holdFolder = "", std::string afterHold = "")
+        : limit_(limit), holdFolder_(std::move(holdFolder)), afterHold_(std::move(afterHold)) {}
 
     int openDirectory(int parentFd, const char* name, bool followLink) override {
         {
-            std::lock_guard<std::mutex> guard(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (name == afterHold_) {
+                changed_.wait_for(lock, 5s, [this] { return holdOpen_; });
+            }
             if (open_ >= limit_) {
                 ++refusals_;
                 changed_.notify_all();
@@ -464,6 +468,8 @@ class DescriptorLimitedReader : public DirectoryReader {
             --open_;
         } else if (name == holdFolder_) {
             std::unique_lock<std::mutex> lock(mutex_);
+            holdOpen_ = true;
+            changed_.notify_all();
             changed_.wait_for(lock, 5s, [this] { return refusals_ > 0; });
         }
         return fd;
@@ -483,10 +489,12 @@ class DescriptorLimitedReader : public DirectoryReader {
   private:
     const int limit_;
     const std::string holdFolder_;
+    const std::string afterHold_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    int open_ = 0;      // guarded by mutex_
-    int refusals_ = 0;  // guarded by mutex_
+    int open_ = 0;           // guarded by mutex_
+    int refusals_ = 0;       // guarded by mutex_
+    bool holdOpen_ = false;  // guarded by mutex_
 };
 
 TEST(ScannerTest, RunningOutOfDescriptorsWaitsForAnotherWalkerInsteadOfLosingFolders) {
@@ -499,7 +507,7 @@ TEST(ScannerTest, RunningOutOfDescriptorsWaitsForAnotherWalkerInsteadOfLosingFol
     ts::makeFile(chain / "bottom", 4096);
     ts::makeFile(dir / "hold" / "f", 4096);
     for (int width : {2, 4}) {
-        auto reader = std::make_shared<DescriptorLimitedReader>(7, "hold");
+        auto reader = std::make_shared<DescriptorLimitedReader>(7, "hold", "deep");
         ScannerOptions options = withWidth(width);
         options.reader = reader;
         auto root = scanWith(dir.path(), options);
@@ -507,13 +515,40 @@ TEST(ScannerTest, RunningOutOfDescriptorsWaitsForAnotherWalkerInsteadOfLosingFol
         EXPECT_EQ(root->inaccessibleCount(), 0) << describe(*root);
         EXPECT_EQ(root->fileCount(), 2) << describe(*root);
     }
-    // Alone, a walker that runs out has nobody to wait for: the folder is marked at once.
-    auto reader = std::make_shared<DescriptorLimitedReader>(5, "");
-    ScannerOptions options = withWidth(1);
-    options.reader = reader;
-    auto root = scanWith(dir.path(), options);
-    EXPECT_EQ(root->inaccessibleCount(), 1) << describe(*root);
-    EXPECT_EQ(root->fileCount(), 1);
+    // Four deep walks at once that fit only a few levels each: whichever walkers end up waiting
+    // for each other, one sets its outer folders aside and all are counted.
+    ts::TempDir chains;
+    for (const char* name : {"c1", "c2", "c3", "c4"}) {
+        fs::path folder = chains / name;
+        for (int level = 0; level < 8; ++level) {
+            folder /= "d";
+        }
+        ts::makeFile(folder / "bottom", 4096);
+    }
+    for (int round = 0; round < 5; ++round) {
+        auto reader = std::make_shared<DescriptorLimitedReader>(13);
+        ScannerOptions options = withWidth(4);
+        options.reader = reader;
+        auto root = scanWith(chains.path(), options);
+        EXPECT_EQ(root->inaccessibleCount(), 0) << describe(*root);
+        EXPECT_EQ(root->fileCount(), 4) << describe(*root);
+    }
+    // Alone and short of descriptors, a walker closes the folders above the one it lists and
+    // opens them again on its way back; with room for the root alone it can only give up.
+    struct Case {
+        int limit;
+        int64_t files;
+        int inaccessible;
+    };
+    for (const Case& c : {Case{3, 2, 0}, Case{1, 0, 2}}) {
+        auto reader = std::make_shared<DescriptorLimitedReader>(c.limit);
+        ScannerOptions options = withWidth(1);
+        options.reader = reader;
+        auto root = scanWith(dir.path(), options);
+        EXPECT_EQ(root->inaccessibleCount(), c.inaccessible) << c.limit << "\n" << describe(*root);
+        EXPECT_EQ(root->fileCount(), c.files) << c.limit;
+        expectConsistent(*root);
+    }
 }
 
 // --- progress, watchdog, cancellation -------------------------------------------------------
