@@ -125,6 +125,18 @@ class ScriptedReader : public DirectoryReader {
     std::string slowEntry;
     std::chrono::milliseconds slowFor{0};
     std::string heldFolder;  // last path component of the folder whose listing is held
+    // Folders whose opening hangs this long and then fails (a mount whose server went away).
+    std::set<std::string> failingOpens;
+    std::chrono::milliseconds failOpenAfter{0};
+
+    int openDirectory(int parentFd, const char* name, bool followLink) override {
+        if (failingOpens.count(name) != 0) {
+            std::this_thread::sleep_for(failOpenAfter);
+            errno = EIO;
+            return -1;
+        }
+        return DirectoryReader::openDirectory(parentFd, name, followLink);
+    }
 
     void release() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -783,6 +795,32 @@ TEST(ScannerProgressTest, StallInTheRootListingLeavesEveryFirstLevelFolderWhole)
         EXPECT_EQ(root->fileCount(), 11);
         expectConsistent(*root);
     }
+}
+
+TEST(ScannerProgressTest, StallOpeningAFirstLevelFolderAbandonsOnlyThatFolder) {
+    // Both walkers hang opening their first folder until the watchdog has fired; the opens then
+    // fail. The folders they take next are whole.
+    ts::TempDir dir;
+    for (const char* folder : {"a-hangs", "b-hangs", "c", "d"}) {
+        ts::makeFile(dir / folder / "f1", 100);
+        ts::makeFile(dir / folder / "f2", 100);
+    }
+    auto reader = std::make_shared<ScriptedReader>();
+    reader->failingOpens = {"a-hangs", "b-hangs"};
+    reader->failOpenAfter = 1000ms;
+    ScannerOptions options = withWidth(2);
+    options.reader = reader;
+    options.stallThreshold = 300ms;
+    options.watchdogTick = 10ms;
+    auto root = scanWith(dir.path(), options);
+    EXPECT_EQ(root->inaccessibleCount(), 2) << describe(*root);
+    for (const char* folder : {"c", "d"}) {
+        const FileNode* node = find(*root, (dir / folder).string());
+        ASSERT_NE(node, nullptr) << describe(*root);
+        EXPECT_FALSE(node->inaccessible()) << describe(*root);
+        EXPECT_EQ(node->fileCount(), 2) << describe(*root);
+    }
+    expectConsistent(*root);
 }
 
 TEST(ScannerProgressTest, CancelReturnsAPartialSortedUnmarkedTreeWithOneLastReport) {
