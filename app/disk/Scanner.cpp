@@ -464,7 +464,7 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         }
         if (!dir.isOpen() &&
             !dir.adopt(openFolder(AT_FDCWD, walker.path.c_str(), depth == 0, &walker))) {
-            node.setInaccessible(true);  // set aside, and now gone or replaced
+            node.setInaccessible(true);  // set aside, and now gone, replaced or too deep for a path
             break;
         }
         if (i == batchEnd) {

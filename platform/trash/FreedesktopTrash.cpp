@@ -141,13 +141,13 @@ Reservation reserveInfo(const fs::path& root, const std::string& name, const std
     return fileClash ? Reservation::taken : Reservation::failed;
 }
 
-// Why the Trash folder `folder` could not be made. Never the bare "Permission denied": a batch
-// hands items refused for lack of rights to the administrator prompt, and the item itself may
-// well be movable; it is its Trash that is missing.
-std::string trashFolderReason(const fs::path& folder, int error) {
-    const std::string why = error == EACCES || error == EPERM
-                                ? "the folder above it is not writable"
-                                : errorText(error);
+// Why the Trash folder `folder` could not be made. For a volume's Trash never a permission text:
+// a batch hands items refused for lack of rights to the administrator prompt, whose script only
+// fills the home Trash, and the item itself may well be movable; it is its Trash that is missing.
+std::string trashFolderReason(const fs::path& folder, int error, bool homeTrash) {
+    const bool refused = error == EACCES || error == EPERM;
+    const std::string why =
+        refused && !homeTrash ? "the folder above it is not writable" : errorText(error);
     return "the Trash folder " + folder.string() + " could not be made: " + why;
 }
 
@@ -267,7 +267,7 @@ std::optional<fs::path> FreedesktopTrash::volumeTrash(const fs::path& top, int& 
     }
     const fs::path own = top / (".Trash-" + uid);
     if (!makeDirectory(own, 0700, error)) {
-        reason = trashFolderReason(own, error);
+        reason = trashFolderReason(own, error, false);
         return std::nullopt;
     }
     if (!isOwnedRealDirectory(own, uid_)) {
@@ -331,7 +331,8 @@ TrashedItem FreedesktopTrash::moveOne(const fs::path& original) const {
         result.error = EBUSY;
     } else if ((root = trashFor(item, st.st_dev, infoPath, result.error, result.reason))) {
         if (!ensureLayout(*root, result.error)) {
-            result.reason = trashFolderReason(*root, result.error);
+            // Only the home Trash keeps items by absolute path.
+            result.reason = trashFolderReason(*root, result.error, infoPath.is_absolute());
             root.reset();
         }
     }
