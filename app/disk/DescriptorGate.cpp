@@ -25,17 +25,21 @@ void DescriptorGate::walkerFinished() {
 }
 
 void DescriptorGate::released() {
+    // Sequentially consistent on both sides: a waiter counts itself before it looks at
+    // releases_, and this looks at waiting_ after counting, so one of the two sees the other.
+    releases_.fetch_add(1);
+    if (waiting_.load() == 0) {
+        return;
+    }
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        ++releases_;
         setAsideWanted_ = false;  // no deadlock while descriptors come free
     }
     changed_.notify_all();
 }
 
 uint64_t DescriptorGate::releases() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return releases_;
+    return releases_.load();
 }
 
 DescriptorGate::Outcome DescriptorGate::waitForRelease(uint64_t seen, bool canSetAside,
@@ -46,7 +50,7 @@ DescriptorGate::Outcome DescriptorGate::waitForRelease(uint64_t seen, bool canSe
     const auto giveUpAt = std::chrono::steady_clock::now() + kPatience;
     Outcome outcome = Outcome::giveUp;
     for (;;) {
-        if (releases_ != seen) {
+        if (releases_.load() != seen) {
             outcome = Outcome::retry;
             break;
         }

@@ -50,9 +50,12 @@ class DescriptorGate {
   private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    uint64_t releases_ = 0;        // guarded by mutex_
+    // Added to without mutex_ (once for every folder a walker closes); read by waiters.
+    std::atomic<uint64_t> releases_{0};
+    // Changed under mutex_; read without it by released(), which takes the lock only when
+    // someone waits.
+    std::atomic<int> waiting_{0};
     int running_ = 0;              // guarded by mutex_
-    int waiting_ = 0;              // guarded by mutex_
     int waitingCanSetAside_ = 0;   // guarded by mutex_
     bool setAsideWanted_ = false;  // guarded by mutex_
 };
