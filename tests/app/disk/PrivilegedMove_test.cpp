@@ -75,19 +75,30 @@ exit "$move_status")";
 }
 
 TEST_F(PrivilegedMoveTest, AFailedMoveLeavesNoInfoFileAndReportsTheToolsReason) {
-    // mv cannot move a folder into the Trash inside it; the item after it still moves.
+    // mv cannot move a folder into the Trash inside it; where the file system allows, an
+    // immutable file fails as well. The item between them still moves.
     const fs::path holder = dir_ / "data";
     cb::testsupport::writeText(holder / "inside", "x");
     cb::testsupport::writeText(dir_ / "fine", "f");
+    const fs::path immutable = dir_ / "immutable";
+    cb::testsupport::writeText(immutable, "i");
+    const std::string chattr = "chattr +i '" + immutable.string() + "' 2>/dev/null";
+    const bool immutableMade = std::system(chattr.c_str()) == 0;
+    std::vector<fs::path> items = {holder, dir_ / "fine"};
+    if (immutableMade)
+        items.push_back(immutable);
     auto runner = launcher("as-user", "exec \"$@\"\n");
 
-    auto result = cb::privilegedMoveToTrash({holder, dir_ / "fine"}, trash_, runner);
+    auto result = cb::privilegedMoveToTrash(items, trash_, runner);
 
+    if (immutableMade)
+        (void)std::system(("chattr -i '" + immutable.string() + "'").c_str());
     EXPECT_EQ(result.moved, std::vector<fs::path>{dir_ / "fine"});
-    ASSERT_EQ(result.failed.size(), 1u);
+    ASSERT_EQ(result.failed.size(), items.size() - 1);
     EXPECT_EQ(result.failed[0].url, holder);
-    EXPECT_NE(result.failed[0].reason.find("mv: cannot move"), std::string::npos)
-        << result.failed[0].reason;
+    for (const cb::TrashFailure& failure : result.failed) {
+        EXPECT_NE(failure.reason.find("mv: cannot move"), std::string::npos) << failure.reason;
+    }
     // One item in the Trash, one info file, and they belong together.
     const std::vector<std::string> files = listTree(trash_ / "files");
     const std::vector<std::string> infos = listTree(trash_ / "info");
