@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -43,6 +44,14 @@ int64_t saturatingDifference(int64_t after, int64_t before) {
         return after > before ? INT64_MAX : INT64_MIN;
     }
     return difference;
+}
+
+// Runs a scan's walk on a thread that nobody joins. A walker blocked in a system call on a mount
+// that never answers cannot be interrupted, and cancelling or quitting must not wait for it. The
+// job shares ownership of all it touches (the runner, its task flag and the state's handle, which
+// drops posts once the state is gone), so it may end whenever it ends, or never.
+void runDetached(std::function<void()> job) {
+    std::thread(std::move(job)).detach();
 }
 
 }  // namespace
@@ -243,8 +252,8 @@ void AppState::scan(const std::filesystem::path& location, std::optional<std::st
     scanTask_ = std::make_shared<ScanTask>();
     // Linux has no security-scoped access to ask for or give back: the scan runs with the
     // process's own rights.
-    runInBackground([handle = handle_, scanner = scanner_, task = scanTask_, generation,
-                     focusPath = std::move(focusPath), location] {
+    runDetached([handle = handle_, scanner = scanner_, task = scanTask_, generation,
+                 focusPath = std::move(focusPath), location] {
         std::shared_ptr<FileNode> root = scanner->scan(location);
         if (task->cancelled) {
             return;  // the partial tree is freed here, off the UI thread

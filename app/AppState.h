@@ -32,7 +32,9 @@ namespace cb {
 // value). Long work (the walk, moving to the Trash, the snapshot tool) runs on threads of the
 // state's own BackgroundWork and comes back through a StateHandle by queued call. The destructor
 // invalidates the handle, cancels the scan and joins that work, so no work outlives the state and
-// no result reaches a destroyed one.
+// no result reaches a destroyed one. The walk alone runs on a thread that is never joined (it may
+// hang on a dead mount): it shares ownership of what it uses and only reaches the state through
+// the handle.
 //
 // Scan generations. Every scan is stamped with a fresh UUID in scanGeneration; starting or
 // cancelling a scan replaces it. Progress reports and results carry their scan's stamp and are

@@ -79,8 +79,10 @@ bool isProtectedLocation(const fs::path& location) {
     return isProtectedLocation(location, homeDirectory());
 }
 
-bool isProtectedLocation(const fs::path& location, const std::string& home) {
+bool isProtectedLocation(const fs::path& location, const std::string& homeFolder) {
     const std::string path = withoutTrailingSlashes(location.string());
+    // HOME=/home/u/ is as good a home as /home/u.
+    const std::string home = withoutTrailingSlashes(homeFolder);
     if (path == "/" || path == home)
         return true;
     for (std::string_view prefix : {"/Library", "/System", "/private", "/usr", "/var"}) {

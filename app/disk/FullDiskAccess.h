@@ -20,7 +20,7 @@ namespace cb {
 // `location` is ignored.
 bool isProtectedLocation(const std::filesystem::path& location);
 
-// The same test with `home` (no trailing "/") as the home folder.
+// The same test with `home` as the home folder (trailing "/" ignored).
 bool isProtectedLocation(const std::filesystem::path& location, const std::string& home);
 
 // The root-only folders probed by hasFullDiskAccess(), in probing order.

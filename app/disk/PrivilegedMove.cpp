@@ -42,11 +42,14 @@ std::string itemLine(const fs::path& url, const std::string& trash, const std::s
                      const std::string& uuid, const std::string& date) {
     const std::string path = itemPath(url);
     const std::string info = shellQuoted(trash + "/info/" + uuid + ".trashinfo");
-    return "printf '%s\\n' '[Trash Info]' " +
+    const std::string target = shellQuoted(trash + "/files/" + uuid);
+    // When any step fails, the reserved info file goes again unless something of the item
+    // landed in the Trash (a move across file systems that stopped halfway): then it names it.
+    return "{ printf '%s\\n' '[Trash Info]' " +
            shellQuoted("Path=" + platform::encodeTrashInfoPath(path)) + " " +
-           shellQuoted("DeletionDate=" + date) + " > " + info + " && /bin/chown " + owner + " " +
-           info + " && /bin/mv -n " + shellQuoted(path) + " " +
-           shellQuoted(trash + "/files/" + uuid) + " || move_status=1";
+           shellQuoted("DeletionDate=" + date) + " > " + info + " && /bin/chown -h " + owner + " " +
+           info + " && /bin/mv -n " + shellQuoted(path) + " " + target + "; } || { [ -e " + target +
+           " ] || [ -h " + target + " ] || /bin/rm -f " + info + "; move_status=1; }";
 }
 
 std::string trimmed(const std::string& text) {
@@ -101,7 +104,7 @@ std::string makePrivilegedMoveScript(const std::vector<fs::path>& urls,
     const std::string folders = shellQuoted(trash) + " " + shellQuoted(trash + "/files") + " " +
                                 shellQuoted(trash + "/info");
     const std::string date = platform::trashInfoDate(context.deletionTime);
-    std::string script = "move_status=0\n/bin/mkdir -p -m 700 " + folders + " && /bin/chown " +
+    std::string script = "move_status=0\n/bin/mkdir -p -m 700 " + folders + " && /bin/chown -h " +
                          owner + " " + folders + " || move_status=1\n";
     for (const fs::path& url : urls) {
         script += itemLine(url, trash, owner, context.newUuid(), date) + "\n";

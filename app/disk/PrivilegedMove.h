@@ -39,16 +39,18 @@ struct PrivilegedMoveScriptContext {
 // `trashDirectory` (T below, which has "files" and "info" below it). Its lines, joined by single
 // line feeds with none after the last, are:
 //  - move_status=0
-//  - /bin/mkdir -p -m 700 'T' 'T/files' 'T/info' && /bin/chown U:G (the same three) ||
+//  - /bin/mkdir -p -m 700 'T' 'T/files' 'T/info' && /bin/chown -h U:G (the same three) ||
 //    move_status=1
-//  - one line per item, each with a new UUID: printf '%s\n' '[Trash Info]' 'Path=ENC'
-//    'DeletionDate=DATE' > 'T/info/UUID.trashinfo' && /bin/chown U:G 'T/info/UUID.trashinfo' &&
-//    /bin/mv -n 'ITEM' 'T/files/UUID' || move_status=1
+//  - one line per item, each with a new UUID: { printf '%s\n' '[Trash Info]' 'Path=ENC'
+//    'DeletionDate=DATE' > 'T/info/UUID.trashinfo' && /bin/chown -h U:G 'T/info/UUID.trashinfo'
+//    && /bin/mv -n 'ITEM' 'T/files/UUID'; } || { [ -e 'T/files/UUID' ] || [ -h 'T/files/UUID' ]
+//    || /bin/rm -f 'T/info/UUID.trashinfo'; move_status=1; }
 //  - exit "$move_status"
 //
 // Every path is single-quoted, with each ' inside written as '\'' so the shell sees the path
-// unchanged. mv never overwrites; a failing item sets the status to 1 and later items are still
-// tried.
+// unchanged. chown never follows a link (the Trash folders are the user's to replace). mv never
+// overwrites; a failing item leaves no info file without an item, sets the status to 1, and
+// later items are still tried.
 std::string makePrivilegedMoveScript(const std::vector<std::filesystem::path>& urls,
                                      const std::filesystem::path& trashDirectory,
                                      const PrivilegedMoveScriptContext& context);

@@ -26,22 +26,49 @@ constexpr int64_t kChildNoteInterval = 500;
 constexpr std::array<std::string_view, 3> excludedSystemPaths = {"/.vol", "/.nofollow",
                                                                  "/.resolve"};
 
-// Closes a folder descriptor on every path out of a listing.
+// Closes a folder descriptor on every path out of a listing, and tells walkers waiting for a
+// descriptor that one came free. A walker short of descriptors may close it early (set it aside)
+// and adopt a new one for the same folder later.
 class DirectoryHandle {
   public:
-    DirectoryHandle(DirectoryReader& reader, int fd) : reader_(reader), fd_(fd) {}
-    ~DirectoryHandle() {
-        if (fd_ >= 0) {
-            reader_.closeDirectory(fd_);
-        }
-    }
+    DirectoryHandle(DirectoryReader& reader, DescriptorGate& gate, int fd, const struct stat* st)
+        : reader_(reader),
+          gate_(gate),
+          fd_(fd),
+          device_(st ? st->st_dev : 0),
+          inode_(st ? st->st_ino : 0) {}
+    ~DirectoryHandle() { close(); }
     DirectoryHandle(const DirectoryHandle&) = delete;
     DirectoryHandle& operator=(const DirectoryHandle&) = delete;
     int fd() const { return fd_; }
+    bool isOpen() const { return fd_ >= 0; }
+
+    void close() {
+        if (fd_ >= 0) {
+            reader_.closeDirectory(fd_);
+            gate_.released();
+            fd_ = -1;
+        }
+    }
+
+    // Takes `fd` when it is the same folder as before; otherwise closes it. Returns isOpen().
+    bool adopt(int fd) {
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_) {
+            fd_ = fd;
+        } else if (fd >= 0) {
+            reader_.closeDirectory(fd);
+            gate_.released();
+        }
+        return isOpen();
+    }
 
   private:
     DirectoryReader& reader_;
+    DescriptorGate& gate_;
     int fd_;
+    const dev_t device_;
+    const ino_t inode_;
 };
 
 // Absolute, without trailing "/" (but "/" itself stays).
@@ -98,6 +125,34 @@ struct Scanner::Walker {
     std::atomic<Clock::rep>& countStamp;
     // Reads entry facts for this walker's thread.
     std::unique_ptr<EntryStatter> statter;
+    // The folders this walker is listing, outermost first (non-owning; each lives in its
+    // listDirectory() frame).
+    std::vector<DirectoryHandle*> listed;
+
+    // Registers a listed folder for the lifetime of its listing.
+    struct Listed {
+        Listed(Walker& walker, DirectoryHandle& dir) : walker(walker) {
+            walker.listed.push_back(&dir);
+        }
+        ~Listed() { walker.listed.pop_back(); }
+        Walker& walker;
+    };
+
+    // Whether folders above the innermost one hold descriptors that could be set aside.
+    bool canSetAside() const {
+        for (size_t i = 0; i + 1 < listed.size(); ++i) {
+            if (listed[i]->isOpen()) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // Closes them; each listing opens its folder again by path when it goes on.
+    void setAside() {
+        for (size_t i = 0; i + 1 < listed.size(); ++i) {
+            listed[i]->close();
+        }
+    }
 
     Level& level(int depth) {
         while (levels.size() <= static_cast<size_t>(depth)) {
@@ -231,8 +286,32 @@ void Scanner::runWalker(size_t slot, Body&& body) {
         }
     }
     walker.statter = reader_->makeStatter(cpu);
+    descriptors_.walkerStarted();
     body(walker);
+    descriptors_.walkerFinished();
     flushWalkerCounts(walker);
+}
+
+int Scanner::openFolder(int parentFd, const char* name, bool followLink, Walker* walker) {
+    for (;;) {
+        const uint64_t seen = descriptors_.releases();
+        const int fd = reader_->openDirectory(parentFd, name, followLink);
+        if (fd >= 0 || !DescriptorGate::isOutOfDescriptors(errno)) {
+            return fd;
+        }
+        const int error = errno;
+        const bool canSetAside = walker != nullptr && walker->canSetAside();
+        switch (descriptors_.waitForRelease(seen, canSetAside, cancelled_)) {
+            case DescriptorGate::Outcome::retry:
+                break;
+            case DescriptorGate::Outcome::setAside:
+                walker->setAside();
+                break;
+            case DescriptorGate::Outcome::giveUp:
+                errno = error;
+                return -1;
+        }
+    }
 }
 
 std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width, bool& subtreesSorted) {
@@ -356,13 +435,15 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, const char* n
 }
 
 void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
-    DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, depth == 0));
+    DirectoryHandle dir(*reader_, descriptors_,
+                        openFolder(ref.parentFd, ref.name, depth == 0, &walker), ref.st);
     Walker::Level& level = walker.level(depth);
     DirectoryReader::Listing& listing = level.listing;
     if (dir.fd() < 0 || !reader_->readEntries(dir.fd(), listing)) {
         node.setInaccessible(true);
         return;
     }
+    const Walker::Listed listed(walker, dir);
     FileNode::Children& children = level.children;
     children.clear();
     children.reserve(listing.size());
@@ -379,6 +460,11 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         }
         if (shouldSkipBranch()) {
             node.setInaccessible(true);
+            break;
+        }
+        if (!dir.isOpen() &&
+            !dir.adopt(openFolder(AT_FDCWD, walker.path.c_str(), depth == 0, &walker))) {
+            node.setInaccessible(true);  // set aside, and now gone, replaced or too deep for a path
             break;
         }
         if (i == batchEnd) {
@@ -424,6 +510,12 @@ void Scanner::clearSkipFlag() {
     }
 }
 
+void Scanner::restartStallClock() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    skipCurrentBranch_.store(false, std::memory_order_release);
+    lastCounterBumpAt_ = now();
+}
+
 bool Scanner::listRoot(FileNode& root, int fd, RootWork& work, Walker& walker) {
     if (fd < 0 || !reader_->readEntries(fd, work.listing)) {
         root.setInaccessible(true);
@@ -462,7 +554,8 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     }
     noteCurrentPath(rootPath);
     // The root stays open while the walkers open its folders relative to it.
-    DirectoryHandle dir(*reader_, reader_->openDirectory(ref.parentFd, ref.name, true));
+    DirectoryHandle dir(*reader_, descriptors_, openFolder(ref.parentFd, ref.name, true, nullptr),
+                        ref.st);
     RootWork work;
     {
         // The root's own files; the first walker's stamp slot is free until the walkers start.
@@ -473,6 +566,9 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             return;
         }
     }
+    // The root listing ignores the watchdog; a flag it raised meanwhile (a hung mount among the
+    // root's entries) stands for no folder, and left set it would empty every first-level folder.
+    restartStallClock();
     std::atomic<size_t> next{0};
     auto walkFolders = [&](Walker& walker) {
         while (!isCancelled()) {
@@ -484,6 +580,9 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             walker.path = rootPath;
             walker.push(folder.name);
             visit(*folder.node, {dir.fd(), folder.name, &folder.st}, 1, walker);
+            // No listing above a first-level folder consumes a flag its visit left set (its
+            // own folder could not be opened): the walker's next folder must start clean.
+            clearSkipFlag();
             folder.node->sortChildrenBySize();  // in parallel; scan() sorts only the root's list
         }
     };

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/disk/DescriptorGate.h"
 #include "app/disk/DirectoryReader.h"
 #include "app/disk/EntryStatter.h"
 #include "app/disk/FileAllocationTracker.h"
@@ -54,7 +55,10 @@ struct ScannerOptions {
 // fstatat per entry where io_uring is not allowed; with batches, each walker thread is pinned to
 // one CPU, where the kernel's worker for its ring also runs. The walk stays on the root's device
 // (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
-// inaccessible), and stops listing below depth 128.
+// inaccessible), and stops listing below depth 128. A folder that cannot be opened for want of
+// descriptors is retried when another walker closes one (DescriptorGate); when all walkers wait
+// for each other, one closes the folders above its current one and opens them again by path as
+// it comes back up, so a low limit slows the walk down instead of losing folders.
 //
 // Progress: a walker keeps the counts of the files it counts and adds them to the shared
 // totals under mutex_ only when a report is due, when it notes a path and when it ends, so the
@@ -142,9 +146,14 @@ class Scanner {
     void runWalker(size_t slot, Body&& body);
     // The CPUs the calling thread may run on, in ascending order.
     static std::vector<int> allowedCpus();
+    // The reader's openDirectory(), retried while other walkers free descriptors; `walker`
+    // (null for the root of a parallel walk) sets its outer folders aside in a deadlock.
+    int openFolder(int parentFd, const char* name, bool followLink, Walker* walker);
     void countFile(FileNode& node, const struct stat* st, Walker& walker);
     bool shouldSkipBranch() const { return skipCurrentBranch_.load(std::memory_order_acquire); }
     void clearSkipFlag();
+    // Clears the skip flag and counts the stall time from now (the walkers are about to start).
+    void restartStallClock();
 
     // Watchdog (ScannerProgress.cpp).
     void startWatchdog();
@@ -208,6 +217,7 @@ class Scanner {
     bool rootIsFileSystemRoot_ = false;
 
     FileAllocationTracker allocation_;
+    DescriptorGate descriptors_;
 };
 
 }  // namespace cb

@@ -13,6 +13,9 @@ namespace cb {
 namespace {
 
 constexpr unsigned kStatMask = STATX_BASIC_STATS;
+// As fstatat(AT_SYMLINK_NOFOLLOW) behaves: fstatat never triggers an automount, statx does
+// unless told not to, and a walk through a folder of automount points must not mount them all.
+constexpr int kStatFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
 
 // The lstat facts as fstatat would give them.
 void toStat(const struct statx& sx, struct stat& st) {
@@ -108,8 +111,9 @@ bool UringStatter::statBatch(int dirFd, const DirectoryReader::Listing& listing,
         if (sqe == nullptr) {
             return false;  // cannot happen with an empty ring of kBatch entries
         }
-        io_uring_prep_statx(sqe, dirFd, listing.name(first + i), AT_SYMLINK_NOFOLLOW, kStatMask,
+        io_uring_prep_statx(sqe, dirFd, listing.name(first + i), kStatFlags, kStatMask,
                             &results_[i]);
+        lastStatxFlags_ = static_cast<int>(sqe->statx_flags);
         io_uring_sqe_set_data64(sqe, i);
     }
     // The kernel copies each name when it takes the request, so only results_ must outlive the

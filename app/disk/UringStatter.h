@@ -38,6 +38,9 @@ class UringStatter final : public EntryStatter {
     void statEntries(int dirFd, const DirectoryReader::Listing& listing, size_t first, size_t count,
                      EntryFacts* out) override;
 
+    // The flags of the last statx request put on the ring, as the kernel reads them.
+    int TEST_lastStatxFlags() const { return lastStatxFlags_; }
+
   private:
     UringStatter() = default;
 
@@ -48,6 +51,7 @@ class UringStatter final : public EntryStatter {
 
     io_uring ring_{};
     bool broken_ = false;
+    int lastStatxFlags_ = 0;
     // One fstatat per entry, once the ring has failed.
     DirectoryReader plainReader_;
     PerEntryStatter fallback_{plainReader_};

@@ -11,13 +11,16 @@ namespace platform {
 // argument and needs no further escaping.
 //
 // The launcher's own refusals are made recognisable: when it exits with 126 (the user dismissed
-// the dialog) or 127 (authorisation refused or impossible), a line containing "cancelled" is
-// appended to the error output. Thread-safe; tests override runShellScript() or point the
-// launcher at a fake tool.
+// the dialog) a line containing "cancelled" is appended to the error output; when it exits with
+// 127 (not authorised, or no authentication agent to ask) the error output becomes
+// "authorisation is not possible", followed by ": " and the launcher's first line when it said
+// anything. Thread-safe; tests override runShellScript() or point the launcher at a fake tool.
 class PrivilegedRunner {
   public:
     // The launcher on Linux.
     static constexpr const char* kDefaultLauncher = "/usr/bin/pkexec";
+    // The start of the error output when authorisation cannot be had.
+    static constexpr const char* kNotPossible = "authorisation is not possible";
 
     // REQUIRES: `processes` outlives this object.
     explicit PrivilegedRunner(std::string launcher = kDefaultLauncher,

@@ -141,6 +141,16 @@ Reservation reserveInfo(const fs::path& root, const std::string& name, const std
     return fileClash ? Reservation::taken : Reservation::failed;
 }
 
+// Why the Trash folder `folder` could not be made. For a volume's Trash never a permission text:
+// a batch hands items refused for lack of rights to the administrator prompt, whose script only
+// fills the home Trash, and the item itself may well be movable; it is its Trash that is missing.
+std::string trashFolderReason(const fs::path& folder, int error, bool homeTrash) {
+    const bool refused = error == EACCES || error == EPERM;
+    const std::string why =
+        refused && !homeTrash ? "the folder above it is not writable" : errorText(error);
+    return "the Trash folder " + folder.string() + " could not be made: " + why;
+}
+
 bool ensureLayout(const fs::path& root, int& error) {
     return makeDirectory(root, 0700, error) && makeDirectory(root / "files", 0700, error) &&
            makeDirectory(root / "info", 0700, error);
@@ -257,7 +267,7 @@ std::optional<fs::path> FreedesktopTrash::volumeTrash(const fs::path& top, int& 
     }
     const fs::path own = top / (".Trash-" + uid);
     if (!makeDirectory(own, 0700, error)) {
-        reason = errorText(error);
+        reason = trashFolderReason(own, error, false);
         return std::nullopt;
     }
     if (!isOwnedRealDirectory(own, uid_)) {
@@ -275,7 +285,7 @@ std::optional<fs::path> FreedesktopTrash::trashFor(const fs::path& item, dev_t d
         std::error_code ignored;
         fs::create_directories(homeTrash_.parent_path(), ignored);
         infoPath = item;
-        return homeTrash_;
+        return homeTrashFolder(device, error, reason);
     }
     const fs::path top = topDirectory(item.parent_path());
     if (top.empty()) {
@@ -286,6 +296,27 @@ std::optional<fs::path> FreedesktopTrash::trashFor(const fs::path& item, dev_t d
     // Items on other volumes keep a path relative to the volume, as the layout asks.
     infoPath = item.lexically_relative(top);
     return volumeTrash(top, error, reason);
+}
+
+std::optional<fs::path> FreedesktopTrash::homeTrashFolder(dev_t device, int& error,
+                                                          std::string& reason) const {
+    struct stat st {};
+    if (::lstat(homeTrash_.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return homeTrash_;  // made when missing
+    // The home Trash may be a link (to another disk's folder, say), but only to a folder of the
+    // user's own on the item's file system, so the move stays a rename into the user's hands.
+    char* resolved = ::realpath(homeTrash_.c_str(), nullptr);
+    fs::path target = resolved != nullptr ? resolved : "";
+    std::free(resolved);
+    struct stat there {};
+    if (target.empty() || ::stat(target.c_str(), &there) != 0 || !S_ISDIR(there.st_mode) ||
+        there.st_uid != uid_ || there.st_dev != device) {
+        error = ENOTDIR;
+        reason = "the Trash folder " + homeTrash_.string() +
+                 " is a symbolic link that does not lead to a folder of yours on this disk";
+        return std::nullopt;
+    }
+    return target;
 }
 
 TrashedItem FreedesktopTrash::moveOne(const fs::path& original) const {
@@ -299,8 +330,11 @@ TrashedItem FreedesktopTrash::moveOne(const fs::path& original) const {
     } else if (item == "/" || !item.has_filename()) {
         result.error = EBUSY;
     } else if ((root = trashFor(item, st.st_dev, infoPath, result.error, result.reason))) {
-        if (!ensureLayout(*root, result.error))
+        if (!ensureLayout(*root, result.error)) {
+            // Only the home Trash keeps items by absolute path.
+            result.reason = trashFolderReason(*root, result.error, infoPath.is_absolute());
             root.reset();
+        }
     }
     if (!root) {
         if (result.reason.empty())

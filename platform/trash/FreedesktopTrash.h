@@ -17,6 +17,8 @@ namespace platform {
 //    ~/.local/share/Trash): there;
 //  - elsewhere: TOP/.Trash/UID when TOP/.Trash is a real, sticky folder that is no symbolic
 //    link, else TOP/.Trash-UID, where TOP is the top directory of the item's file system.
+// The home Trash may be a symbolic link to a folder the user owns on the same file system; a
+// Trash folder that cannot be had fails the item with a reason that names that folder.
 // Each move first reserves info/NAME.trashinfo with O_EXCL, then renames the item to files/NAME
 // without replacing anything; a clash picks the next free name ("a.2.txt"), and a failed rename
 // removes the reservation again. Existence is tested without following links, so a dangling
@@ -60,6 +62,9 @@ class FreedesktopTrash : public Trash {
     const std::filesystem::path& homeTrash() const { return homeTrash_; }
 
   private:
+    // The home Trash folder, or the folder it links to when that is the user's own on `device`.
+    std::optional<std::filesystem::path> homeTrashFolder(dev_t device, int& error,
+                                                         std::string& reason) const;
     std::optional<std::filesystem::path> trashFor(const std::filesystem::path& item, dev_t device,
                                                   std::filesystem::path& infoPath, int& error,
                                                   std::string& reason) const;

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,7 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(FullDiskAccessTest, ProtectedLocations) {
-    const std::string home = "/home/u";
     struct Case {
         const char* path;
         bool isProtected;
@@ -37,8 +37,22 @@ TEST(FullDiskAccessTest, ProtectedLocations) {
         {"/variants", true},  // plain text prefix, not a path component
         {"/home/uLibrary", false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(cb::isProtectedLocation(c.path, home), c.isProtected) << c.path;
+    // The home folder as $HOME may give it, trailing slashes and all.
+    const char* savedHome = std::getenv("HOME");
+    const std::string restore = savedHome != nullptr ? savedHome : "";
+    for (const std::string home : {"/home/u", "/home/u/", "/home/u//"}) {
+        ::setenv("HOME", home.c_str(), 1);
+        for (const Case& c : cases) {
+            EXPECT_EQ(cb::isProtectedLocation(c.path, home), c.isProtected)
+                << c.path << " " << home;
+            EXPECT_EQ(cb::isProtectedLocation(c.path), c.isProtected)
+                << c.path << " $HOME " << home;
+        }
+    }
+    if (savedHome != nullptr) {
+        ::setenv("HOME", restore.c_str(), 1);
+    } else {
+        ::unsetenv("HOME");
     }
 }
 
@@ -69,10 +83,23 @@ TEST(FullDiskAccessTest, ProbesNeedOneExistingListableFolder) {
     EXPECT_EQ(child.output, "010");
 }
 
-TEST(FullDiskAccessTest, TheSystemProbesPassForRoot) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "only root reads the probe folders";
-    EXPECT_TRUE(cb::hasFullDiskAccess());
+TEST(FullDiskAccessTest, EachSystemProbeIsListableByRootAndByNoOrdinaryUser) {
+    // A probe an ordinary user can list would grant "access" to everyone; one root cannot list
+    // (missing here) would never count.
+    const std::vector<fs::path> probes = cb::fullDiskAccessProbePaths();
+    ASSERT_FALSE(probes.empty());
+    auto child = cb::testsupport::runUnprivileged([&] {
+        std::string answers;
+        for (const fs::path& probe : probes)
+            answers += cb::hasFullDiskAccess({probe}) ? "1" : "0";
+        return answers;
+    });
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output, std::string(probes.size(), '0'));
+    if (::geteuid() == 0) {
+        for (const fs::path& probe : probes)
+            EXPECT_TRUE(cb::hasFullDiskAccess({probe})) << probe;
+    }
 }
 
 // Records what it is asked to open.

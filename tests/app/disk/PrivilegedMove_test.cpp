@@ -1,4 +1,5 @@
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -61,16 +62,66 @@ class PrivilegedMoveTest : public ::testing::Test {
 
 TEST_F(PrivilegedMoveTest, ScriptTextIsExact) {
     const std::string expected = R"(move_status=0
-/bin/mkdir -p -m 700 '/home/u/T' '/home/u/T/files' '/home/u/T/info' && /bin/chown 501:20 '/home/u/T' '/home/u/T/files' '/home/u/T/info' || move_status=1
-printf '%s\n' '[Trash Info]' 'Path=/tmp/it%27s' 'DeletionDate=1970-01-01T00:00:00' > '/home/u/T/info/00000000-0000-4000-8000-000000000001.trashinfo' && /bin/chown 501:20 '/home/u/T/info/00000000-0000-4000-8000-000000000001.trashinfo' && /bin/mv -n '/tmp/it'\''s' '/home/u/T/files/00000000-0000-4000-8000-000000000001' || move_status=1
-printf '%s\n' '[Trash Info]' 'Path=/Library/a%20%22b%22' 'DeletionDate=1970-01-01T00:00:00' > '/home/u/T/info/00000000-0000-4000-8000-000000000002.trashinfo' && /bin/chown 501:20 '/home/u/T/info/00000000-0000-4000-8000-000000000002.trashinfo' && /bin/mv -n '/Library/a "b"' '/home/u/T/files/00000000-0000-4000-8000-000000000002' || move_status=1
+/bin/mkdir -p -m 700 '/home/u/T' '/home/u/T/files' '/home/u/T/info' && /bin/chown -h 501:20 '/home/u/T' '/home/u/T/files' '/home/u/T/info' || move_status=1
+{ printf '%s\n' '[Trash Info]' 'Path=/tmp/it%27s' 'DeletionDate=1970-01-01T00:00:00' > '/home/u/T/info/00000000-0000-4000-8000-000000000001.trashinfo' && /bin/chown -h 501:20 '/home/u/T/info/00000000-0000-4000-8000-000000000001.trashinfo' && /bin/mv -n '/tmp/it'\''s' '/home/u/T/files/00000000-0000-4000-8000-000000000001'; } || { [ -e '/home/u/T/files/00000000-0000-4000-8000-000000000001' ] || [ -h '/home/u/T/files/00000000-0000-4000-8000-000000000001' ] || /bin/rm -f '/home/u/T/info/00000000-0000-4000-8000-000000000001.trashinfo'; move_status=1; }
+{ printf '%s\n' '[Trash Info]' 'Path=/Library/a%20%22b%22' 'DeletionDate=1970-01-01T00:00:00' > '/home/u/T/info/00000000-0000-4000-8000-000000000002.trashinfo' && /bin/chown -h 501:20 '/home/u/T/info/00000000-0000-4000-8000-000000000002.trashinfo' && /bin/mv -n '/Library/a "b"' '/home/u/T/files/00000000-0000-4000-8000-000000000002'; } || { [ -e '/home/u/T/files/00000000-0000-4000-8000-000000000002' ] || [ -h '/home/u/T/files/00000000-0000-4000-8000-000000000002' ] || /bin/rm -f '/home/u/T/info/00000000-0000-4000-8000-000000000002.trashinfo'; move_status=1; }
 exit "$move_status")";
     EXPECT_EQ(cb::makePrivilegedMoveScript({"/tmp/it's", "/Library/a \"b\"/"}, "/home/u/T",
                                            fixedContext()),
               expected);
     EXPECT_EQ(cb::makePrivilegedMoveScript({}, "/T", fixedContext()),
-              "move_status=0\n/bin/mkdir -p -m 700 '/T' '/T/files' '/T/info' && /bin/chown 501:20 "
-              "'/T' '/T/files' '/T/info' || move_status=1\nexit \"$move_status\"");
+              "move_status=0\n/bin/mkdir -p -m 700 '/T' '/T/files' '/T/info' && /bin/chown -h "
+              "501:20 '/T' '/T/files' '/T/info' || move_status=1\nexit \"$move_status\"");
+}
+
+TEST_F(PrivilegedMoveTest, AFailedMoveLeavesNoInfoFileAndReportsTheToolsReason) {
+    // mv cannot move a folder into the Trash inside it; where the file system allows, an
+    // immutable file fails as well. The item between them still moves.
+    const fs::path holder = dir_ / "data";
+    cb::testsupport::writeText(holder / "inside", "x");
+    cb::testsupport::writeText(dir_ / "fine", "f");
+    const fs::path immutable = dir_ / "immutable";
+    cb::testsupport::writeText(immutable, "i");
+    const std::string chattr = "chattr +i '" + immutable.string() + "' 2>/dev/null";
+    const bool immutableMade = std::system(chattr.c_str()) == 0;
+    std::vector<fs::path> items = {holder, dir_ / "fine"};
+    if (immutableMade)
+        items.push_back(immutable);
+    auto runner = launcher("as-user", "exec \"$@\"\n");
+
+    auto result = cb::privilegedMoveToTrash(items, trash_, runner);
+
+    if (immutableMade)
+        (void)std::system(("chattr -i '" + immutable.string() + "'").c_str());
+    EXPECT_EQ(result.moved, std::vector<fs::path>{dir_ / "fine"});
+    ASSERT_EQ(result.failed.size(), items.size() - 1);
+    EXPECT_EQ(result.failed[0].url, holder);
+    for (const cb::TrashFailure& failure : result.failed) {
+        EXPECT_NE(failure.reason.find("mv: cannot move"), std::string::npos) << failure.reason;
+    }
+    // One item in the Trash, one info file, and they belong together.
+    const std::vector<std::string> files = listTree(trash_ / "files");
+    const std::vector<std::string> infos = listTree(trash_ / "info");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(infos, std::vector<std::string>{files[0] + ".trashinfo"});
+}
+
+TEST_F(PrivilegedMoveTest, OwnersOfExistingTrashFoldersAreFixedWithoutFollowingLinks) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the link's target another owner";
+    // The Trash's "info" is a link to a folder of another user; its owner must stay.
+    const fs::path elsewhere = dir_ / "elsewhere";
+    cb::testsupport::makeDir(elsewhere, 0755);
+    ASSERT_EQ(::chown(elsewhere.c_str(), 65534, 65534), 0);
+    cb::testsupport::makeDir(trash_ / "files");
+    cb::testsupport::makeSymlink(elsewhere, trash_ / "info");
+    auto runner = launcher("as-user", "exec \"$@\"\n");
+
+    (void)cb::privilegedMoveToTrash({}, trash_, runner);
+
+    struct stat st {};
+    ASSERT_EQ(::stat(elsewhere.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
 }
 
 TEST_F(PrivilegedMoveTest, ScriptMovesAwkwardPathsIntoTheTrashUnchanged) {
@@ -148,6 +199,11 @@ TEST_F(PrivilegedMoveTest, ItemsLeftInPlaceGetTheReasonFromTheErrorOutput) {
          "user cancelled password prompt"},
         {"canceled in any case", "echo '  Request CANCELED by the user. ' >&2\n",
          "user cancelled password prompt"},
+        {"no agent to ask",
+         "echo 'Error executing command as another user: No authentication agent found.' "
+         ">&2\nexit 127\n",
+         "authorisation is not possible: Error executing command as another user: No "
+         "authentication agent found."},
         {"tool error text", "printf '\\n  mv: cannot move: Read-only file system \\n\\n' >&2\n",
          "mv: cannot move: Read-only file system"},
         {"nothing said", "exit 1\n", "admin authorization failed"},

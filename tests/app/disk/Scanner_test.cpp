@@ -125,6 +125,18 @@ class ScriptedReader : public DirectoryReader {
     std::string slowEntry;
     std::chrono::milliseconds slowFor{0};
     std::string heldFolder;  // last path component of the folder whose listing is held
+    // Folders whose opening hangs this long and then fails (a mount whose server went away).
+    std::set<std::string> failingOpens;
+    std::chrono::milliseconds failOpenAfter{0};
+
+    int openDirectory(int parentFd, const char* name, bool followLink) override {
+        if (failingOpens.count(name) != 0) {
+            std::this_thread::sleep_for(failOpenAfter);
+            errno = EIO;
+            return -1;
+        }
+        return DirectoryReader::openDirectory(parentFd, name, followLink);
+    }
 
     void release() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -439,6 +451,118 @@ TEST(ScannerTest, ActiveProcessorCountIsTheAffinityCount) {
     EXPECT_EQ(restricted, CPU_COUNT(&two));
 }
 
+// A reader with a descriptor limit of its own: opening a folder beyond `limit` open ones fails
+// with EMFILE. Once the folder `holdFolder` is open, its walker waits until some open has been
+// refused, holding its descriptor; the folder `afterHold` is opened only once `holdFolder` is, so
+// its walker is the one that runs out.
+class DescriptorLimitedReader : public DirectoryReader {
+  public:
+    DescriptorLimitedReader(int limit, std::string holdFolder = "", std::string afterHold = "")
+        : limit_(limit), holdFolder_(std::move(holdFolder)), afterHold_(std::move(afterHold)) {}
+
+    int openDirectory(int parentFd, const char* name, bool followLink) override {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (name == afterHold_) {
+                changed_.wait_for(lock, 5s, [this] { return holdOpen_; });
+            }
+            if (open_ >= limit_) {
+                ++refusals_;
+                changed_.notify_all();
+                errno = EMFILE;
+                return -1;
+            }
+            ++open_;
+        }
+        const int fd = DirectoryReader::openDirectory(parentFd, name, followLink);
+        if (fd < 0) {
+            std::lock_guard<std::mutex> guard(mutex_);
+            --open_;
+        } else if (name == holdFolder_) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            holdOpen_ = true;
+            changed_.notify_all();
+            changed_.wait_for(lock, 5s, [this] { return refusals_ > 0; });
+        }
+        return fd;
+    }
+
+    void closeDirectory(int fd) override {
+        DirectoryReader::closeDirectory(fd);
+        std::lock_guard<std::mutex> guard(mutex_);
+        --open_;
+    }
+
+    int refusals() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return refusals_;
+    }
+
+  private:
+    const int limit_;
+    const std::string holdFolder_;
+    const std::string afterHold_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int open_ = 0;           // guarded by mutex_
+    int refusals_ = 0;       // guarded by mutex_
+    bool holdOpen_ = false;  // guarded by mutex_
+};
+
+TEST(ScannerTest, RunningOutOfDescriptorsWaitsForAnotherWalkerInsteadOfLosingFolders) {
+    // Root, "hold" and the six folders of the chain need eight descriptors; seven are allowed.
+    ts::TempDir dir;
+    fs::path chain = dir / "deep";
+    for (int level = 0; level < 5; ++level) {
+        chain /= "d";
+    }
+    ts::makeFile(chain / "bottom", 4096);
+    ts::makeFile(dir / "hold" / "f", 4096);
+    for (int width : {2, 4}) {
+        auto reader = std::make_shared<DescriptorLimitedReader>(7, "hold", "deep");
+        ScannerOptions options = withWidth(width);
+        options.reader = reader;
+        auto root = scanWith(dir.path(), options);
+        EXPECT_GE(reader->refusals(), 1);
+        EXPECT_EQ(root->inaccessibleCount(), 0) << describe(*root);
+        EXPECT_EQ(root->fileCount(), 2) << describe(*root);
+    }
+    // Four deep walks at once that fit only a few levels each: whichever walkers end up waiting
+    // for each other, one sets its outer folders aside and all are counted.
+    ts::TempDir chains;
+    for (const char* name : {"c1", "c2", "c3", "c4"}) {
+        fs::path folder = chains / name;
+        for (int level = 0; level < 8; ++level) {
+            folder /= "d";
+        }
+        ts::makeFile(folder / "bottom", 4096);
+    }
+    for (int round = 0; round < 5; ++round) {
+        auto reader = std::make_shared<DescriptorLimitedReader>(13);
+        ScannerOptions options = withWidth(4);
+        options.reader = reader;
+        auto root = scanWith(chains.path(), options);
+        EXPECT_EQ(root->inaccessibleCount(), 0) << describe(*root);
+        EXPECT_EQ(root->fileCount(), 4) << describe(*root);
+    }
+    // Alone and short of descriptors, a walker closes the folders above the one it lists and
+    // opens them again on its way back; with room for the root alone it can only give up.
+    struct Case {
+        int limit;
+        int64_t files;
+        int inaccessible;
+    };
+    for (const Case& c : {Case{3, 2, 0}, Case{1, 0, 2}}) {
+        auto reader = std::make_shared<DescriptorLimitedReader>(c.limit);
+        ScannerOptions options = withWidth(1);
+        options.reader = reader;
+        auto root = scanWith(dir.path(), options);
+        EXPECT_EQ(root->inaccessibleCount(), c.inaccessible) << c.limit << "\n" << describe(*root);
+        EXPECT_EQ(root->fileCount(), c.files) << c.limit;
+        expectConsistent(*root);
+    }
+}
+
 // --- progress, watchdog, cancellation -------------------------------------------------------
 
 // A clock the test moves by hand.
@@ -634,6 +758,69 @@ TEST(ScannerProgressTest, StalledFolderKeepsWhatItHadAndIsMarked) {
         EXPECT_EQ(root->inaccessibleCount(), 1);
         expectConsistent(*root);
     }
+}
+
+TEST(ScannerProgressTest, StallInTheRootListingLeavesEveryFirstLevelFolderWhole) {
+    // The stat of one root entry (a hung mount point, say) outlasts the stall threshold.
+    ts::TempDir dir;
+    ts::makeFile(dir / "0-slow", 100);
+    ts::makeFile(dir / "z-top", 100);
+    for (const char* folder : {"a", "b", "c"}) {
+        for (const char* file : {"f1", "f2", "f3"}) {
+            ts::makeFile(dir / folder / file, 100);
+        }
+    }
+    for (int width : {1, 2, 4}) {
+        auto reader = std::make_shared<ScriptedReader>();
+        reader->slowEntry = "0-slow";
+        reader->slowFor = 1200ms;
+        ScannerOptions options = withWidth(width);
+        options.reader = reader;
+        options.stallThreshold = 300ms;
+        options.watchdogTick = 10ms;
+        auto root = scanWith(dir.path(), options);
+        if (width == 1) {
+            // Sequentially the root is an ordinary listing: it keeps what it had and is marked.
+            EXPECT_TRUE(root->inaccessible());
+            ASSERT_EQ(root->children().size(), 1u) << describe(*root);
+            EXPECT_EQ(root->children()[0]->name(), "0-slow");
+            continue;
+        }
+        EXPECT_EQ(root->inaccessibleCount(), 0) << "width " << width << "\n" << describe(*root);
+        for (const char* folder : {"a", "b", "c"}) {
+            const FileNode* node = find(*root, (dir / folder).string());
+            ASSERT_NE(node, nullptr) << describe(*root);
+            EXPECT_EQ(node->fileCount(), 3) << folder << " at width " << width;
+        }
+        EXPECT_EQ(root->fileCount(), 11);
+        expectConsistent(*root);
+    }
+}
+
+TEST(ScannerProgressTest, StallOpeningAFirstLevelFolderAbandonsOnlyThatFolder) {
+    // Both walkers hang opening their first folder until the watchdog has fired; the opens then
+    // fail. The folders they take next are whole.
+    ts::TempDir dir;
+    for (const char* folder : {"a-hangs", "b-hangs", "c", "d"}) {
+        ts::makeFile(dir / folder / "f1", 100);
+        ts::makeFile(dir / folder / "f2", 100);
+    }
+    auto reader = std::make_shared<ScriptedReader>();
+    reader->failingOpens = {"a-hangs", "b-hangs"};
+    reader->failOpenAfter = 1000ms;
+    ScannerOptions options = withWidth(2);
+    options.reader = reader;
+    options.stallThreshold = 300ms;
+    options.watchdogTick = 10ms;
+    auto root = scanWith(dir.path(), options);
+    EXPECT_EQ(root->inaccessibleCount(), 2) << describe(*root);
+    for (const char* folder : {"c", "d"}) {
+        const FileNode* node = find(*root, (dir / folder).string());
+        ASSERT_NE(node, nullptr) << describe(*root);
+        EXPECT_FALSE(node->inaccessible()) << describe(*root);
+        EXPECT_EQ(node->fileCount(), 2) << describe(*root);
+    }
+    expectConsistent(*root);
 }
 
 TEST(ScannerProgressTest, CancelReturnsAPartialSortedUnmarkedTreeWithOneLastReport) {

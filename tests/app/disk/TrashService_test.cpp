@@ -184,18 +184,26 @@ TEST_F(TrashServiceTest, BatchSendsOnlyPermissionRefusalsToThePrivilegedMoveAndK
 }
 
 TEST_F(TrashServiceTest, BatchOneErrorForManyItemsGivesEachTheSameText) {
+    // One cause for the whole batch: the home Trash is a link that leads nowhere. The real Trash
+    // meets it once per item; each must carry the same text, which names the Trash folder and
+    // does not send anything to the administrator prompt.
+    cb::testsupport::makeSymlink(dir_ / "gone", trash_.home());
     for (const char* name : {"a", "b", "c"}) {
         cb::testsupport::writeText(items_ / name, name);
-        trash_.refusals[items_ / name] = "The volume is read-only";
     }
     auto result = cb::TrashService(trash_, trash_.home(), asUser_)
                       .recycleBatch({items_ / "a", items_ / "b", items_ / "c"});
     EXPECT_TRUE(result.succeeded.empty());
     ASSERT_EQ(result.failed.size(), 3u);
+    const std::string expected = "the Trash folder " + trash_.home().string() +
+                                 " is a symbolic link that does not lead to a folder of yours on "
+                                 "this disk";
     for (const TrashFailure& failure : result.failed) {
-        EXPECT_EQ(failure.reason, "The volume is read-only");
+        EXPECT_EQ(failure.reason, expected) << failure.url;
     }
+    EXPECT_EQ(trash_.requests, 1);
     EXPECT_EQ(asUser_.runs, 0);
+    EXPECT_EQ(listTree(items_), (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST_F(TrashServiceTest, AnOrdinaryUsersRefusedItemReachesTheDialogAndADismissalKeepsItInPlace) {

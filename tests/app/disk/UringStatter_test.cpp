@@ -81,6 +81,9 @@ TEST(UringStatterTest, BatchedFactsEqualFstatatForEveryKindOfEntry) {
             EXPECT_EQ(got.st_blocks, expected.st_blocks) << name;
         }
         EXPECT_EQ(facts.back().error, ENOENT);
+        // The per-entry path is fstatat(AT_SYMLINK_NOFOLLOW), which never triggers an automount;
+        // statx does unless asked not to, so the batch must ask for both.
+        EXPECT_EQ(statter->TEST_lastStatxFlags(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT);
     }
     ::close(fd);
 }

@@ -122,15 +122,26 @@ TEST(PrivilegedRunnerTest, RunsTheScriptAsOneArgumentOfShDashC) {
     EXPECT_EQ(result.exitStatus, 1);
 }
 
-TEST(PrivilegedRunnerTest, DismissedOrRefusedAuthenticationReadsAsCancelled) {
+TEST(PrivilegedRunnerTest, ADismissedDialogReadsAsCancelledAndImpossibleAuthorisationAsAFailure) {
     TempDir dir;
-    for (int status : {126, 127}) {
-        std::string launcher =
-            writeTool(dir.path() / ("refuse" + std::to_string(status)),
-                      "echo 'Error executing command' >&2; exit " + std::to_string(status) + "\n");
+    struct Case {
+        int status;
+        std::string said;
+        std::string errorOutput;
+    } cases[] = {
+        {126, "echo 'Error executing command' >&2",
+         "Error executing command\nAuthentication cancelled."},
+        {127,
+         "printf '\\n  Error executing command as another user: Not authorized\\n\\nThis incident "
+         "has been reported.\\n' >&2",
+         "authorisation is not possible: Error executing command as another user: Not authorized"},
+        {127, "true", "authorisation is not possible"},
+    };
+    for (const Case& c : cases) {
+        std::string launcher = writeTool(dir.path() / ("refuse" + std::to_string(c.status)),
+                                         c.said + "; exit " + std::to_string(c.status) + "\n");
         auto result = platform::PrivilegedRunner(launcher).runShellScript("exit 0");
-        EXPECT_NE(result.errorOutput.find("Error executing command\n"), std::string::npos);
-        EXPECT_NE(result.errorOutput.find("cancelled"), std::string::npos) << status;
+        EXPECT_EQ(result.errorOutput, c.errorOutput) << c.status;
     }
 }
 

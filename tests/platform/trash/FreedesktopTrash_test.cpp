@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -238,6 +239,77 @@ TEST_F(FreedesktopTrashTest, RefusedRenamesReportPermissionTextsForAnOrdinaryUse
     EXPECT_EQ(child.output, "Permission denied|Operation not permitted|0");
     EXPECT_TRUE(fs::exists(items_ / "locked" / "file"));
     EXPECT_TRUE(fs::exists(items_ / "shared" / "file"));
+}
+
+TEST_F(FreedesktopTrashTest, ALinkedHomeTrashIsFollowedOnlyToAFolderOfTheUsersOwn) {
+    const fs::path link = dir_ / "data" / "Trash";
+    struct Case {
+        const char* label;
+        std::function<fs::path()> makeTarget;  // returns where the link points
+        bool moves;
+    } cases[] = {
+        {"own folder",
+         [&] {
+             cb::testsupport::makeDir(dir_ / "real-trash", 0700);
+             return dir_ / "real-trash";
+         },
+         true},
+        {"dangling", [&] { return dir_ / "nowhere"; }, false},
+        {"a file",
+         [&] {
+             cb::testsupport::writeText(dir_ / "a-file", "x");
+             return dir_ / "a-file";
+         },
+         false},
+        {"another user's folder",
+         [&] {
+             cb::testsupport::makeDir(dir_ / "foreign", 0777);
+             if (::chown((dir_ / "foreign").c_str(), kNobody, kNobody) != 0)
+                 return fs::path();  // not root: this case cannot be built
+             return dir_ / "foreign";
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        const fs::path target = c.makeTarget();
+        if (target.empty())
+            continue;
+        fs::remove(link);
+        cb::testsupport::makeSymlink(target, link);
+        cb::testsupport::writeText(items_ / "item", c.label);
+
+        auto results = trash_.moveToTrash({items_ / "item"});
+
+        ASSERT_EQ(results.size(), 1u);
+        ASSERT_EQ(results[0].trashed.has_value(), c.moves) << c.label << ": " << results[0].reason;
+        if (c.moves) {
+            EXPECT_EQ(*results[0].trashed, target / "files" / "item") << c.label;
+            EXPECT_TRUE(isTrashInfo(readText(target / "info" / "item.trashinfo"))) << c.label;
+            EXPECT_TRUE(fs::is_symlink(link)) << c.label;
+        } else {
+            EXPECT_EQ(results[0].reason.find("the Trash folder " + link.string()), 0u)
+                << c.label << ": " << results[0].reason;
+            EXPECT_TRUE(fs::exists(items_ / "item")) << c.label;
+        }
+    }
+}
+
+TEST(VolumeTrashTest, ATrashFolderThatCannotBeMadeIsNamedAndNotAPermissionText) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to build the fixture for nobody";
+    TempDir top("cb-volume");
+    top.openToEveryone();
+    ::chmod(top.path().c_str(), 0755);  // root's top folder: nobody cannot add to it
+    auto child = cb::testsupport::runUnprivileged([&] {
+        FreedesktopTrash trash(top / "unused-home", kNobody);
+        int error = 0;
+        std::string reason;
+        const bool chosen = trash.volumeTrash(top.path(), error, reason).has_value();
+        return std::string(chosen ? "chosen" : "refused") + "|" + reason;
+    });
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output, "refused|the Trash folder " + (top / ".Trash-65534").string() +
+                                " could not be made: the folder above it is not writable");
 }
 
 TEST_F(FreedesktopTrashTest, OverlongNamesAreShortenedToFitTheInfoFile) {
