@@ -53,8 +53,9 @@ TEST(AppIdentityTest, GathersNestedBundlesNamesGroupsAndHelpers) {
     ts::makeAppBundle(dir / "elsewhere/Folder/Inside.app", "com.example.inside");
     ts::makeSymlink(dir / "elsewhere/Linked.appex", contents / "PlugIns/Linked.appex");
     ts::makeSymlink(dir / "elsewhere/Folder", contents / "PlugIns/Folder");
-    // A bundle folder that does not open still counts for nothing, quietly.
+    // A bundle that does not open (its Info.plist a named pipe) adds nothing, and does not block.
     ts::makeDir(contents / "PlugIns/Broken.appex/Contents");
+    ts::makeFifo(contents / "PlugIns/Broken.appex/Contents/Info.plist");
 
     const Identity identity = buildIdentity("com.example.foo", "Foo Pro", app);
     EXPECT_EQ(identity.bundleIDs.members(),

@@ -104,6 +104,11 @@ class LibraryScanTest : public ::testing::Test {
                    {{"Program", (app() / "../Other.app/Contents/MacOS/main").string()}});
         writePlist(lib / "LaunchAgents/not-a-plist.txt", {{"Label", "com.example.foo"}});
         ts::writeText(lib / "Preferences/.plist", "x");
+        // Named pipes are passed over, never opened (an open would wait for a writer).
+        ts::makeFifo(lib / "LaunchAgents/pipe.plist");
+        ts::makeDir(lib / "Containers/00000000-0000-0000-0000-000000000002");
+        ts::makeFifo(lib / "Containers/00000000-0000-0000-0000-000000000002" /
+                     ".com.apple.containermanagerd.metadata.plist");
     }
 
     // The result as rows of (path relative to the fixture, category, isShared), checking on the
