@@ -120,16 +120,17 @@ Identity buildIdentity(const std::string& bundleID, const std::string& name,
     identity.names.insert(app.stem().string());
     std::vector<fs::path> bundles = {*appURL};
     collectNestedBundles(*appURL / "Contents", 0, stop, bundles);
-    for (const fs::path& url : bundles) {
-        if (std::optional<platform::Bundle> bundle = platform::Bundle::open(url)) {
+    // The application bundle comes first; only its own Info.plist gives names and helpers.
+    for (size_t i = 0; i < bundles.size(); ++i) {
+        if (std::optional<platform::Bundle> bundle = platform::Bundle::open(bundles[i])) {
             if (std::optional<std::string> identifier = bundle->identifier()) {
                 identity.bundleIDs.insert(*identifier);
             }
-            if (&url == &bundles.front()) {
+            if (i == 0) {
                 addMainBundleInfo(*bundle, identity);
             }
         }
-        identity.groupIDs.insertAll(appGroupIDs(url));
+        identity.groupIDs.insertAll(appGroupIDs(bundles[i]));
     }
     return identity;
 }
