@@ -16,4 +16,9 @@ std::string canonicalIdentifier(std::string_view identifier);
 // Whether `a` and `b` are the same identifier: equal after canonicalIdentifier().
 bool sameIdentifier(std::string_view a, std::string_view b);
 
+// Whether `a` and `b` are the same text when letter case is ignored: equal after full Unicode
+// case folding of their canonicalIdentifier() forms ("Foo" and "FOO", "Straße" and "STRASSE").
+// Text that is not valid UTF-8 equals only itself, byte for byte.
+bool sameTextIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace cb

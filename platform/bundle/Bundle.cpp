@@ -1,5 +1,7 @@
 #include "platform/bundle/Bundle.h"
 
+#include <sys/stat.h>
+
 #include <system_error>
 
 #include "platform/preferences/PlistCodec.h"
@@ -33,9 +35,12 @@ Bundle::Bundle(fs::path bundlePath, std::shared_ptr<const PlistDictionary> info)
     : bundlePath_(std::move(bundlePath)), info_(std::move(info)) {}
 
 std::optional<Bundle> Bundle::open(const fs::path& bundlePath) {
+    // Only a regular file is opened: a named pipe in its place would block the read for good.
+    const fs::path infoPath = bundlePath / "Contents" / "Info.plist";
+    struct stat st {};
     std::string bytes;
-    if (systemFileSystem().readFile(bundlePath / "Contents" / "Info.plist", kMaxInfoPlistSize,
-                                    &bytes)) {
+    if (systemFileSystem().statFile(infoPath, &st) || !S_ISREG(st.st_mode) ||
+        systemFileSystem().readFile(infoPath, kMaxInfoPlistSize, &bytes)) {
         return std::nullopt;
     }
     std::optional<PlistValue> root = decodePlist(bytes);

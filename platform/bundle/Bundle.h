@@ -30,8 +30,8 @@ bool hasAppExtension(const std::filesystem::path& path);
 class Bundle {
   public:
     // Opens the bundle at `bundlePath` (the ".app" folder). Returns nullopt when its
-    // "Contents/Info.plist" is missing, unreadable, larger than 16 MiB, not a property list or
-    // not a dictionary.
+    // "Contents/Info.plist" is missing, not a regular file (a link to one counts), unreadable,
+    // larger than 16 MiB, not a property list or not a dictionary.
     static std::optional<Bundle> open(const std::filesystem::path& bundlePath);
 
     // Returns the bundle folder that holds `executable` as "<X>.app/Contents/MacOS/<exe>" (the

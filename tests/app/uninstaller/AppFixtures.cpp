@@ -10,6 +10,7 @@
 
 #include "platform/preferences/PlistCodec.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/MachOImage.h"
 
 namespace cb::testsupport {
 
@@ -24,6 +25,17 @@ fs::path makeAppBundle(const fs::path& bundle, const platform::PlistDictionary& 
 
 fs::path makeAppBundle(const fs::path& bundle, const std::string& identifier) {
     return makeAppBundle(bundle, platform::PlistDictionary{{"CFBundleIdentifier", identifier}});
+}
+
+fs::path makeSignedAppBundle(const fs::path& bundle, const std::string& identifier,
+                             const std::vector<std::string>& groups,
+                             platform::PlistDictionary info) {
+    info["CFBundleIdentifier"] = identifier;
+    info["CFBundleExecutable"] = "main";
+    makeAppBundle(bundle, info);
+    writeText(bundle / "Contents" / "MacOS" / "main",
+              machOImage(MachOSlice{true, false, applicationGroupsPlist(groups)}));
+    return bundle;
 }
 
 void setAccessTime(const fs::path& path, int64_t seconds, long nanoseconds) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/preferences/PlistValue.h"
 
@@ -15,6 +16,13 @@ std::filesystem::path makeAppBundle(const std::filesystem::path& bundle,
 // A bundle with just an identifier (and no executable).
 std::filesystem::path makeAppBundle(const std::filesystem::path& bundle,
                                     const std::string& identifier);
+
+// A bundle whose executable "Contents/MacOS/main" is a signed Mach-O file with `groups` as its
+// application groups; `info` is completed with "CFBundleIdentifier" and "CFBundleExecutable".
+std::filesystem::path makeSignedAppBundle(const std::filesystem::path& bundle,
+                                          const std::string& identifier,
+                                          const std::vector<std::string>& groups,
+                                          platform::PlistDictionary info = {});
 
 // Sets the access time of `path` to `seconds` + `nanoseconds` since the epoch with utimensat
 // (without following a final link); throws std::runtime_error on failure.

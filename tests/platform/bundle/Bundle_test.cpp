@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -49,6 +50,9 @@ TEST(BundleTest, RefusesBundlesWithoutAUsableInfoPlist) {
     EXPECT_FALSE(Bundle::open(makeBundle(folder.path(), "Junk.app", "junk")).has_value());
     EXPECT_FALSE(Bundle::open(makeBundle(folder.path(), "List.app", encodeXmlPlist(PlistArray{1})))
                      .has_value());
+    fs::create_directories(folder.path() / "Pipe.app" / "Contents");
+    ASSERT_EQ(::mkfifo((folder.path() / "Pipe.app" / "Contents" / "Info.plist").c_str(), 0600), 0);
+    EXPECT_FALSE(Bundle::open(folder.path() / "Pipe.app").has_value());  // and does not block
     std::optional<Bundle> noIdentifier = Bundle::open(makeBundle(
         folder.path(), "Blank.app", encodeXmlPlist(PlistDictionary{{"CFBundleIdentifier", ""}})));
     ASSERT_TRUE(noIdentifier.has_value());
