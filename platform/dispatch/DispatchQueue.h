@@ -34,6 +34,9 @@ using QueueRef = std::shared_ptr<DispatchQueue>;
 // queues of that waiting thread too. `sync` onto a serial or main queue in that record would
 // wait on itself, across any number of queues (A.sync{ B.sync{ A.sync{} } }), and is refused.
 //
+// Serial drains and concurrent blocks share a pool of at most WorkerPool::kMaxWorkers threads:
+// more blocks than that, all waiting for blocks queued behind them, would wait forever.
+//
 // A serial queue can be suspended: its blocks wait (the running one finishes) until as many
 // `resume` calls as `suspend` calls have been made.
 //
