@@ -31,8 +31,8 @@ void DispatchTimer::schedule(Clock::duration delay, Clock::duration interval) {
     start(Deadline::monotonic(deadlineAfter(delay)), interval);
 }
 
-void DispatchTimer::scheduleAt(WallClock::time_point start, Clock::duration interval) {
-    this->start(Deadline::wall(start), interval);
+void DispatchTimer::scheduleAt(WallClock::time_point first, Clock::duration interval) {
+    start(Deadline::wall(first), interval);
 }
 
 void DispatchTimer::start(Deadline first, Clock::duration interval) {

@@ -15,8 +15,8 @@ namespace platform {
 // source. It starts unarmed; `schedule` arms it, `cancel` or destruction disarms it.
 //
 // States and moves:
-//   unarmed --schedule--> armed --fire (one-shot)--> unarmed
-//   armed --schedule--> armed (the earlier schedule is forgotten)
+//   unarmed --schedule, scheduleAt--> armed --fire (one-shot)--> unarmed
+//   armed --schedule, scheduleAt--> armed (the earlier schedule is forgotten)
 //   armed --cancel / ~DispatchTimer--> unarmed
 // Each `schedule` and `cancel` starts a new generation; a firing of an older generation that
 // is already on its way to the queue is dropped there, so after `cancel` returns on the
@@ -47,9 +47,9 @@ class DispatchTimer {
     // zero, every `interval`. Replaces an earlier schedule.
     void schedule(Clock::duration delay, Clock::duration interval = Clock::duration::zero());
 
-    // Like `schedule`, with the first tick at the wall-clock time `start` (at once when it has
+    // Like `schedule`, with the first tick at the wall-clock time `first` (at once when it has
     // passed) and the later ones every `interval` after it on the wall clock.
-    void scheduleAt(WallClock::time_point start,
+    void scheduleAt(WallClock::time_point first,
                     Clock::duration interval = Clock::duration::zero());
 
     // Disarms the timer. Idempotent.

@@ -404,7 +404,12 @@ TEST_F(WallClockTest, AtFiresWhenTheWallClockReachesItsTime) {
         fired.fetch_add(1);
         done.signal();
     });
-    (void)queue->at(start_ - 1min, [&] { fired.fetch_add(10); });  // passed: runs at once
+    DispatchSemaphore pastDone;
+    (void)queue->at(start_ - 1min, [&] {  // passed: runs at once
+        fired.fetch_add(10);
+        pastDone.signal();
+    });
+    ASSERT_TRUE(pastDone.wait(kLongWait));
     std::this_thread::sleep_for(50ms);
     queue->sync([] {});
     EXPECT_EQ(fired.load(), 10);
