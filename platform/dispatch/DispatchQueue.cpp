@@ -179,7 +179,13 @@ void DispatchQueue::syncThroughQueue(const std::function<void()>& block) {
     std::condition_variable finished;
     bool done = false;
     std::exception_ptr error;
-    async([&, waiting = tRunningQueues] {
+    // The block runs on behalf of this thread: it may not wait for a queue this thread runs,
+    // nor, from the main thread, for the main queue.
+    std::vector<const DispatchQueue*> waiting = tRunningQueues;
+    if (isMainThread()) {
+        waiting.push_back(main().get());
+    }
+    async([&] {
         try {
             InheritedQueuesScope inherit(waiting);
             block();

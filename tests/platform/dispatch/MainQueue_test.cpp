@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/DispatchSemaphore.h"
+
 namespace platform {
 namespace {
 
@@ -108,6 +110,26 @@ TEST_F(MainQueueTest, SyncOntoTheMainQueueFromTheMainThreadIsRefused) {
     });
     EXPECT_EQ(drainMainQueue(), 1u);
     EXPECT_EQ(refused, 2);
+    // Through a busy serial queue, whose worker runs the block on this thread's behalf.
+    DispatchSemaphore gate, started;
+    serial->async([&] {
+        started.signal();
+        (void)gate.wait(kLongWait);
+    });
+    ASSERT_TRUE(started.wait(kLongWait));
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(50ms);
+        gate.signal();
+    });
+    serial->sync([&] {
+        try {
+            DispatchQueue::main()->sync([] {});
+        } catch (const std::logic_error&) {
+            ++refused;
+        }
+    });
+    releaser.join();
+    EXPECT_EQ(refused, 3);
 }
 
 TEST_F(MainQueueTest, TheRegisteredThreadIsTheMainThread) {
