@@ -34,7 +34,9 @@ TEST(WorkerPoolTest, BlockingBlocksStayWithinTheCap) {
     DispatchSemaphore gate, done;
     std::atomic<int> started{0};
     for (int i = 0; i < kBlocks; ++i) {
-        queue->async([&] {
+        // Copies of the semaphores (they share one counter): a block may still be returning
+        // from `signal` when the test ends.
+        queue->async([&started, gate, done] {
             started.fetch_add(1);
             gate.wait();
             done.signal();
@@ -59,9 +61,9 @@ TEST_F(ThreadStartTest, WorkQueuedWhenNoThreadStartsRunsOnTheWorkersThatExist) {
     QueueRef queue = DispatchQueue::createConcurrent("test.no-threads");
     DispatchSemaphore gate, started, done;
     // The timer thread runs before threads are refused.
-    (void)queue->after(0ms, [&] { done.signal(); });
+    (void)queue->after(0ms, [done] { done.signal(); });
     ASSERT_TRUE(done.wait(kLongWait));
-    queue->async([&] {
+    queue->async([gate, started] {
         started.signal();
         (void)gate.wait(kLongWait);
     });
@@ -69,13 +71,13 @@ TEST_F(ThreadStartTest, WorkQueuedWhenNoThreadStartsRunsOnTheWorkersThatExist) {
     TEST_setThreadStarter(refuseThread);
     std::atomic<int> ran{0};
     for (int i = 0; i < 10; ++i) {
-        EXPECT_NO_THROW(queue->async([&] {
+        EXPECT_NO_THROW(queue->async([&ran, done] {
             ran.fetch_add(1);
             done.signal();
         }));
     }
     // The timer thread hands its block to the pool the same way.
-    (void)queue->after(1ms, [&] {
+    (void)queue->after(1ms, [&ran, done] {
         ran.fetch_add(1);
         done.signal();
     });

@@ -283,9 +283,11 @@ TEST(VPLPromiseCore, APromiseThatWouldAdoptItselfRejects) {
     VPLPromise::Ptr chained;
     chained = source->then(queue, [&chained](const VPLValue&) { return VPLValue(chained); });
     auto slot = std::make_shared<VPLPromise::Ptr>();
+    queue->suspend();  // the work runs once the promise is in the slot
     *slot = VPLPromise::async(queue, [slot](VPLPromise::Fulfill fulfill, VPLPromise::Reject) {
         fulfill(VPLValue(*slot));
     });
+    queue->resume();
     source->fulfill(1);
     EXPECT_TRUE(VPLPromiseWaitUntilIdle(10));
     for (const VPLPromise::Ptr& p : {chained, *slot}) {
@@ -316,7 +318,9 @@ TEST(VPLPromiseCore, ALongPendingChainIsDroppedWithoutRecursion) {
 TEST(VPLPromiseCore, EveryObserverRunsWhenNoNewThreadCanStart) {
     auto queue = platform::DispatchQueue::createConcurrent("test.no-threads");
     platform::DispatchSemaphore gate, started;
-    queue->async([&] {
+    // The semaphores are copied into the block (copies share one counter): the block may still
+    // be returning from its wait when the test ends.
+    queue->async([gate, started] {
         started.signal();
         (void)gate.wait(std::chrono::seconds(10));
     });
