@@ -1,6 +1,7 @@
-// Builds 2,000 promise chains of 20 steps across serial, concurrent and main queues from 12
-// threads, with an adopted promise every few steps, while the main thread drains the main
-// queue; then drops 10 pending chains of 200,000 steps. Prints the worker-thread cap, the most
+// Puts 1,000 briefly blocking blocks on a concurrent queue at once (the pool grows to its cap,
+// not beyond). Then builds 2,000 promise chains of 20 steps across serial, concurrent and main
+// queues from 12 threads, with an adopted promise every few steps, while the main thread drains the
+// main queue; then drops 10 pending chains of 200,000 steps. Prints the worker-thread cap, the most
 // workers alive at once and the throughput in settled promises per second. Exits with 1 when a
 // chain ends with a wrong value, the group does not become idle, or the pool went past its cap.
 
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/WorkerPool.h"
@@ -23,6 +25,7 @@ constexpr int kSteps = 20;
 constexpr int kAdoptEvery = 5;  // every fifth step returns a promise made on another queue
 constexpr int kLongChains = 10;
 constexpr int kLongSteps = 200000;
+constexpr int kBlockingBlocks = 1000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -67,6 +70,19 @@ void buildChain(const std::vector<platform::QueueRef>& queues, int chain, Totals
         });
     head->fulfill(0);
     totals.settled.fetch_add(1, std::memory_order_relaxed);
+}
+
+void runBlockingBlocks() {
+    auto queue = platform::DispatchQueue::createConcurrent("stress.blocking");
+    platform::DispatchGroup group;
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < kBlockingBlocks; ++i) {
+        group.async(queue, [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
+    }
+    group.wait();
+    std::printf("blocking blocks: %d of 2 ms in %.3f s, peak worker threads so far: %zu\n",
+                kBlockingBlocks, secondsSince(start),
+                platform::WorkerPool::shared().stats().peakWorkers);
 }
 
 bool runChains() {
@@ -120,6 +136,7 @@ void dropLongChains() {
 int main() {
     platform::registerMainThread();
     std::printf("worker thread cap: %zu\n", platform::WorkerPool::kMaxWorkers);
+    runBlockingBlocks();
     bool ok = runChains();
     dropLongChains();
     if (!VPLPromiseWaitUntilIdle(60)) {

@@ -31,8 +31,9 @@ using QueueRef = std::shared_ptr<DispatchQueue>;
 //
 // Each thread keeps a record of the queues it is running: the queue of every block it is in
 // (drains, inline `sync`), and, inside a block that another thread waits for in `sync`, the
-// queues of that waiting thread too. `sync` onto a serial or main queue in that record would
-// wait on itself, across any number of queues (A.sync{ B.sync{ A.sync{} } }), and is refused.
+// queues of that waiting thread too; the main thread's record always holds the main queue.
+// `sync` onto a serial or main queue in that record would wait on itself, across any number of
+// queues (A.sync{ B.sync{ A.sync{} } }), and is refused.
 //
 // Serial drains and concurrent blocks share a pool of at most WorkerPool::kMaxWorkers threads:
 // more blocks than that, all waiting for blocks queued behind them, would wait forever.
