@@ -1,10 +1,22 @@
 #include "platform/dispatch/Clock.h"
 
+#include <atomic>
 #include <cmath>
+#include <limits>
 #include <ratio>
 #include <type_traits>
 
+#include "platform/dispatch/DeadlineScheduler.h"
+
 namespace platform {
+
+namespace {
+
+// The wall time a test has set, in ticks since the epoch; kNoTestTime when none is set.
+constexpr WallClock::rep kNoTestTime = std::numeric_limits<WallClock::rep>::min();
+std::atomic<WallClock::rep> gTestWallTime{kNoTestTime};
+
+}  // namespace
 
 Clock::duration durationFromSeconds(double seconds) {
     static_assert(std::is_same_v<Clock::period, std::nano>, "ticks are nanoseconds");
@@ -29,6 +41,20 @@ Clock::time_point deadlineAfter(Clock::duration delay) {
         return Clock::time_point::max();
     }
     return now + delay;
+}
+
+WallClock::time_point wallClockNow() {
+    const WallClock::rep forced = gTestWallTime.load(std::memory_order_acquire);
+    if (forced != kNoTestTime) {
+        return WallClock::time_point(WallClock::duration(forced));
+    }
+    return WallClock::now();
+}
+
+void TEST_setWallClockTime(std::optional<WallClock::time_point> time) {
+    gTestWallTime.store(time ? time->time_since_epoch().count() : kNoTestTime,
+                        std::memory_order_release);
+    DeadlineScheduler::shared().wallClockChanged();
 }
 
 }  // namespace platform

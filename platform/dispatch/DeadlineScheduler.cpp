@@ -1,8 +1,49 @@
 #include "platform/dispatch/DeadlineScheduler.h"
 
-#include <thread>
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <system_error>
+
+#include "platform/dispatch/ThreadStart.h"
 
 namespace platform {
+
+namespace {
+
+constexpr std::int64_t kMaxTicks = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMinTicks = std::numeric_limits<std::int64_t>::min();
+
+}  // namespace
+
+Deadline Deadline::monotonic(Clock::time_point time) {
+    return Deadline{
+        Kind::kMonotonic,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
+}
+
+Deadline Deadline::wall(WallClock::time_point time) {
+    return Deadline{
+        Kind::kWall,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
+}
+
+Deadline Deadline::now() const {
+    return kind == Kind::kWall ? wall(wallClockNow()) : monotonic(Clock::now());
+}
+
+Deadline Deadline::plus(Clock::duration delta) const {
+    const std::int64_t d = std::chrono::duration_cast<std::chrono::nanoseconds>(delta).count();
+    Deadline moved = *this;
+    if (d > 0 && ticks > kMaxTicks - d) {
+        moved.ticks = kMaxTicks;
+    } else if (d < 0 && ticks < kMinTicks - d) {
+        moved.ticks = kMinTicks;
+    } else {
+        moved.ticks = ticks + d;
+    }
+    return moved;
+}
 
 DeadlineScheduler& DeadlineScheduler::shared() {
     // Never destroyed: its thread keeps waiting while the process exits.
@@ -10,64 +51,103 @@ DeadlineScheduler& DeadlineScheduler::shared() {
     return *scheduler;
 }
 
-DeadlineScheduler::Key DeadlineScheduler::schedule(Clock::time_point deadline,
-                                                   std::function<void()> fire) {
-    bool startThread = false;
-    bool earliest = false;
+DeadlineScheduler::Key DeadlineScheduler::schedule(Deadline deadline, std::function<void()> fire) {
+    bool start = false;
     Key key;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        key = Key(deadline, nextSequence_++);
-        auto it = entries_.emplace(key, std::move(fire)).first;
-        earliest = it == entries_.begin();
+        key = Key{deadline, nextSequence_++};
+        entriesOf(deadline.kind).emplace(Position(deadline.ticks, key.sequence), std::move(fire));
         if (!threadStarted_) {
             threadStarted_ = true;
-            startThread = true;
+            start = true;
         }
     }
-    if (startThread) {
-        std::thread([this] { run(); }).detach();
-    } else if (earliest) {
+    if (start) {
+        startThread();
+    } else {
+        // The new entry may be the earliest: the thread works out its wait again.
         changed_.notify_one();
     }
     return key;
 }
 
-bool DeadlineScheduler::cancel(const Key& key) {
-    std::function<void()> dropped;
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(key);
-    if (it == entries_.end()) {
-        return false;
+void DeadlineScheduler::startThread() {
+    try {
+        startDetachedThread([this] { run(); });
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "Dispatch: the timer thread could not be started (%s); retrying\n",
+                     e.what());
+        std::lock_guard<std::mutex> lock(mutex_);
+        threadStarted_ = false;
     }
-    dropped = std::move(it->second);
-    entries_.erase(it);
+}
+
+bool DeadlineScheduler::cancel(const Key& key) {
+    Entries::node_type dropped;
+    std::lock_guard<std::mutex> lock(mutex_);
+    dropped = entriesOf(key.deadline.kind).extract(Position(key.deadline.ticks, key.sequence));
     // `dropped` may own the last reference to a queue; it is destroyed after the unlock.
-    return true;
+    return !dropped.empty();
+}
+
+void DeadlineScheduler::wallClockChanged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed_.notify_one();
+}
+
+DeadlineScheduler::Entries::node_type DeadlineScheduler::takeDue() {
+    const bool monotonicDue = !entries_.empty() && entries_.begin()->first.first <=
+                                                       Deadline::monotonic(Clock::now()).ticks;
+    const bool wallDue = !wallEntries_.empty() &&
+                         wallEntries_.begin()->first.first <= Deadline::wall(wallClockNow()).ticks;
+    if (monotonicDue && wallDue) {
+        // Both due: the one scheduled first goes first.
+        const bool wallFirst = wallEntries_.begin()->first.second < entries_.begin()->first.second;
+        return wallFirst ? wallEntries_.extract(wallEntries_.begin())
+                         : entries_.extract(entries_.begin());
+    }
+    if (monotonicDue) {
+        return entries_.extract(entries_.begin());
+    }
+    if (wallDue) {
+        return wallEntries_.extract(wallEntries_.begin());
+    }
+    return {};
+}
+
+Clock::time_point DeadlineScheduler::wakeTime() const {
+    const Clock::time_point now = Clock::now();
+    // Far deadlines are waited for in slices, keeping the wait's arithmetic in range.
+    Clock::duration wait = std::chrono::hours(1);
+    if (!entries_.empty()) {
+        const std::int64_t remaining =
+            entries_.begin()->first.first - Deadline::monotonic(now).ticks;
+        wait = std::min(wait, Clock::duration(std::chrono::nanoseconds(remaining)));
+    }
+    if (!wallEntries_.empty()) {
+        const std::int64_t remaining =
+            wallEntries_.begin()->first.first - Deadline::wall(wallClockNow()).ticks;
+        wait = std::min({wait, kWallRecheck, Clock::duration(std::chrono::nanoseconds(remaining))});
+    }
+    return now + std::max(wait, Clock::duration::zero());
 }
 
 void DeadlineScheduler::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        if (entries_.empty()) {
+        if (entries_.empty() && wallEntries_.empty()) {
             changed_.wait(lock);
             continue;
         }
-        auto first = entries_.begin();
-        const Clock::time_point now = Clock::now();
-        if (first->first.first > now) {
-            // Far deadlines are waited for in slices, keeping the wait's arithmetic in range.
-            const Clock::duration slice = std::chrono::hours(1);
-            const Clock::time_point until =
-                first->first.first - now > slice ? now + slice : first->first.first;
-            changed_.wait_until(lock, until);
+        Entries::node_type due = takeDue();
+        if (due.empty()) {
+            changed_.wait_until(lock, wakeTime());
             continue;
         }
-        std::function<void()> fire = std::move(first->second);
-        entries_.erase(first);
         lock.unlock();
-        fire();
-        fire = nullptr;
+        due.mapped()();
+        due = {};  // the function's captures are released outside the lock
         lock.lock();
     }
 }

@@ -1,9 +1,11 @@
 #include "platform/dispatch/DispatchQueue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "platform/dispatch/DeadlineScheduler.h"
 #include "platform/dispatch/MainQueue.h"
@@ -13,21 +15,45 @@ namespace platform {
 
 namespace {
 
-// The queue whose block the current thread is running, if any.
+// The queue whose block the current thread is running, if any (the innermost one).
 thread_local const DispatchQueue* tCurrentQueue = nullptr;
+
+// The current thread's record of running queues: every queue whose block it is in, plus the
+// queues of threads that wait in `sync` for the block it runs. Innermost last.
+thread_local std::vector<const DispatchQueue*> tRunningQueues;
 
 // Marks the current thread as running blocks of `queue` for the scope's lifetime.
 class CurrentQueueScope {
   public:
     explicit CurrentQueueScope(const DispatchQueue* queue) : previous_(tCurrentQueue) {
         tCurrentQueue = queue;
+        tRunningQueues.push_back(queue);
     }
-    ~CurrentQueueScope() { tCurrentQueue = previous_; }
+    ~CurrentQueueScope() {
+        tRunningQueues.pop_back();
+        tCurrentQueue = previous_;
+    }
     CurrentQueueScope(const CurrentQueueScope&) = delete;
     CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
 
   private:
     const DispatchQueue* previous_;
+};
+
+// Adds the running queues of a thread that waits in `sync` to the current thread's record for
+// the scope's lifetime: the block runs on that thread's behalf.
+class InheritedQueuesScope {
+  public:
+    explicit InheritedQueuesScope(const std::vector<const DispatchQueue*>& inherited)
+        : size_(tRunningQueues.size()) {
+        tRunningQueues.insert(tRunningQueues.end(), inherited.begin(), inherited.end());
+    }
+    ~InheritedQueuesScope() { tRunningQueues.resize(size_); }
+    InheritedQueuesScope(const InheritedQueuesScope&) = delete;
+    InheritedQueuesScope& operator=(const InheritedQueuesScope&) = delete;
+
+  private:
+    const std::size_t size_;
 };
 
 struct MainQueueWakeup {
@@ -87,9 +113,9 @@ void DispatchQueue::async(Block block) {
 }
 
 void DispatchQueue::sync(const std::function<void()>& block) {
-    if (kind_ != Kind::kConcurrent && isCurrent()) {
+    if (waitsOnItself()) {
         throw std::logic_error("sync onto queue \"" + label_ +
-                               "\" from its own block would wait forever");
+                               "\" from a thread that runs it would wait forever");
     }
     if (kind_ == Kind::kConcurrent || (kind_ == Kind::kSerial && claimIdleSerial())) {
         runInline(block);
@@ -98,9 +124,19 @@ void DispatchQueue::sync(const std::function<void()>& block) {
     syncThroughQueue(block);
 }
 
+bool DispatchQueue::waitsOnItself() const {
+    if (kind_ == Kind::kConcurrent) {
+        return false;
+    }
+    if (kind_ == Kind::kMain && isMainThread()) {
+        return true;
+    }
+    return std::find(tRunningQueues.begin(), tRunningQueues.end(), this) != tRunningQueues.end();
+}
+
 bool DispatchQueue::claimIdleSerial() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (drainScheduled_) {
+    if (drainScheduled_ || suspendCount_ > 0) {
         return false;
     }
     // Claimed like a drain: blocks submitted meanwhile wait until releaseSerialClaim.
@@ -112,11 +148,11 @@ void DispatchQueue::releaseSerialClaim() {
     bool scheduleDrain = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        scheduleDrain = !blocks_.empty();
+        scheduleDrain = !blocks_.empty() && suspendCount_ == 0;
         drainScheduled_ = scheduleDrain;
     }
     if (scheduleDrain) {
-        WorkerPool::shared().submit([self = shared_from_this()] { self->drainSerial(); });
+        submitDrain();
     }
 }
 
@@ -143,8 +179,15 @@ void DispatchQueue::syncThroughQueue(const std::function<void()>& block) {
     std::condition_variable finished;
     bool done = false;
     std::exception_ptr error;
+    // The block runs on behalf of this thread: it may not wait for a queue this thread runs,
+    // nor, from the main thread, for the main queue.
+    std::vector<const DispatchQueue*> waiting = tRunningQueues;
+    if (isMainThread()) {
+        waiting.push_back(main().get());
+    }
     async([&] {
         try {
+            InheritedQueuesScope inherit(waiting);
             block();
         } catch (...) {
             error = std::current_exception();
@@ -162,6 +205,14 @@ void DispatchQueue::syncThroughQueue(const std::function<void()>& block) {
 }
 
 Cancellable DispatchQueue::after(Clock::duration delay, Block block) {
+    return schedule(Deadline::monotonic(deadlineAfter(delay)), std::move(block));
+}
+
+Cancellable DispatchQueue::at(WallClock::time_point when, Block block) {
+    return schedule(Deadline::wall(when), std::move(block));
+}
+
+Cancellable DispatchQueue::schedule(Deadline deadline, Block block) {
     auto state = std::make_shared<Cancellable::State>();
     auto fire = [self = shared_from_this(), state, block = std::move(block)]() mutable {
         if (state->cancelled.load(std::memory_order_acquire)) {
@@ -173,8 +224,36 @@ Cancellable DispatchQueue::after(Clock::duration delay, Block block) {
             }
         });
     };
-    state->key = DeadlineScheduler::shared().schedule(deadlineAfter(delay), std::move(fire));
+    state->key = DeadlineScheduler::shared().schedule(deadline, std::move(fire));
     return Cancellable(std::move(state));
+}
+
+void DispatchQueue::suspend() {
+    if (kind_ != Kind::kSerial) {
+        throw std::logic_error("only a serial queue can be suspended");
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++suspendCount_;
+}
+
+void DispatchQueue::resume() {
+    if (kind_ != Kind::kSerial) {
+        throw std::logic_error("only a serial queue can be resumed");
+    }
+    bool scheduleDrain = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (suspendCount_ == 0) {
+            throw std::logic_error("resume of queue \"" + label_ + "\" without a suspend");
+        }
+        if (--suspendCount_ == 0 && !drainScheduled_ && !blocks_.empty()) {
+            drainScheduled_ = true;
+            scheduleDrain = true;
+        }
+    }
+    if (scheduleDrain) {
+        submitDrain();
+    }
 }
 
 bool DispatchQueue::isCurrent() const {
@@ -186,14 +265,18 @@ void DispatchQueue::enqueueSerial(Block block) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         blocks_.push_back(std::move(block));
-        if (!drainScheduled_) {
+        if (!drainScheduled_ && suspendCount_ == 0) {
             drainScheduled_ = true;
             scheduleDrain = true;
         }
     }
     if (scheduleDrain) {
-        WorkerPool::shared().submit([self = shared_from_this()] { self->drainSerial(); });
+        submitDrain();
     }
+}
+
+void DispatchQueue::submitDrain() {
+    WorkerPool::shared().submit([self = shared_from_this()] { self->drainSerial(); });
 }
 
 void DispatchQueue::drainSerial() {
@@ -202,7 +285,7 @@ void DispatchQueue::drainSerial() {
         Block block;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (blocks_.empty()) {
+            if (blocks_.empty() || suspendCount_ > 0) {
                 drainScheduled_ = false;
                 return;
             }

@@ -29,6 +29,18 @@ using QueueRef = std::shared_ptr<DispatchQueue>;
 //  - main: blocks run one at a time, in submission order, on whichever thread drains the main
 //    queue (the UI thread in the app, see MainQueue.h; a test helper in SDK tests).
 //
+// Each thread keeps a record of the queues it is running: the queue of every block it is in
+// (drains, inline `sync`), and, inside a block that another thread waits for in `sync`, the
+// queues of that waiting thread too; the main thread's record always holds the main queue.
+// `sync` onto a serial or main queue in that record would wait on itself, across any number of
+// queues (A.sync{ B.sync{ A.sync{} } }), and is refused.
+//
+// Serial drains and concurrent blocks share a pool of at most WorkerPool::kMaxWorkers threads:
+// more blocks than that, all waiting for blocks queued behind them, would wait forever.
+//
+// A serial queue can be suspended: its blocks wait (the running one finishes) until as many
+// `resume` calls as `suspend` calls have been made.
+//
 // A block that lets an exception escape is a programming error: the process terminates with
 // the queue's label and the exception's text on stderr. Code that must survive a throwing
 // block catches it inside the block. (`sync` is the exception: it hands the exception back to
@@ -64,17 +76,31 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     // Submits `block` and waits until it has run. An exception thrown by the block is
     // rethrown here. When the queue is idle (or concurrent), the block runs on the calling
     // thread, as a block of this queue, without a thread hand-off.
-    // REQUIRES: for a serial or main queue, not called from a block running on this queue (it
-    // would wait on itself): that case throws std::logic_error. For the main queue, not
-    // called from the thread that drains it. A concurrent queue accepts `sync` from its own
-    // blocks.
+    // On a suspended serial queue it waits until the queue is resumed.
+    // REQUIRES: for a serial or main queue, that the queue is not in the calling thread's
+    // record of running queues (see above), and for the main queue, that the caller is not
+    // the main thread (see MainQueue.h): either would wait forever, so it throws
+    // std::logic_error instead. A concurrent queue accepts `sync` from its own blocks.
     void sync(const std::function<void()>& block);
 
     // Submits `block` once `delay` has passed on the monotonic clock, then runs it like
     // `async`. The queue is kept alive until then. The handle can cancel the block.
     Cancellable after(Clock::duration delay, Block block);
 
-    // Returns true when called from a block running on this queue.
+    // Like `after`, at the wall-clock time `when` (at once when it has passed). Time spent in
+    // system sleep counts, unlike for `after`.
+    Cancellable at(WallClock::time_point when, Block block);
+
+    // Serial queue: stops starting blocks until the matching `resume`; a running block runs to
+    // its end. Calls nest. REQUIRES: a serial queue (else throws std::logic_error).
+    void suspend();
+
+    // Undoes one `suspend`; when none is left, the waiting blocks run.
+    // REQUIRES: a serial queue with a `suspend` to undo (else throws std::logic_error).
+    void resume();
+
+    // Returns true when called from a block running on this queue (the innermost one, when a
+    // block of another queue runs inside it through `sync`).
     bool isCurrent() const;
 
     DispatchQueue(const DispatchQueue&) = delete;
@@ -96,10 +122,13 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     void syncThroughQueue(const std::function<void()>& block);
     void enqueueSerial(Block block);
     void enqueueMain(Block block);
+    void submitDrain();
     void drainSerial();
     // Main queue: runs the blocks that are queued at the call. Returns how many ran.
     std::size_t drainPending();
     void runBlock(Block& block) const;
+    Cancellable schedule(Deadline deadline, Block block);
+    bool waitsOnItself() const;
 
     const std::string label_;
     const Kind kind_;
@@ -109,6 +138,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     std::deque<Block> blocks_;             // guarded by mutex_ (serial and main kinds)
     // Serial kind: true while a drain job or an inline `sync` owns the queue.
     bool drainScheduled_ = false;      // guarded by mutex_
+    std::size_t suspendCount_ = 0;     // guarded by mutex_ (serial kind)
     std::recursive_mutex drainMutex_;  // main kind: one draining thread at a time
 };
 

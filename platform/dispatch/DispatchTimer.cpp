@@ -6,19 +6,16 @@ namespace platform {
 
 namespace {
 
-Clock::time_point addSaturating(Clock::time_point t, Clock::duration d) {
-    return d > Clock::time_point::max() - t ? Clock::time_point::max() : t + d;
-}
-
-// The first tick after `now` of a timer that ticked at `deadline` with period `interval`.
-Clock::time_point nextTick(Clock::time_point deadline, Clock::duration interval,
-                           Clock::time_point now) {
-    Clock::time_point next = addSaturating(deadline, interval);
+// The first tick after now of a timer that ticked at `deadline` with period `interval`, on the
+// deadline's own clock.
+Deadline nextTick(Deadline deadline, Clock::duration interval) {
+    const Deadline now = deadline.now();
+    const Deadline next = deadline.plus(interval);
     if (next > now) {
         return next;
     }
-    const auto missed = (now - deadline) / interval;
-    return addSaturating(deadline, interval * (missed + 1));
+    const auto missed = (now.ticks - deadline.ticks) / interval.count();
+    return deadline.plus(interval * (missed + 1));
 }
 
 }  // namespace
@@ -31,6 +28,14 @@ DispatchTimer::~DispatchTimer() {
 }
 
 void DispatchTimer::schedule(Clock::duration delay, Clock::duration interval) {
+    start(Deadline::monotonic(deadlineAfter(delay)), interval);
+}
+
+void DispatchTimer::scheduleAt(WallClock::time_point first, Clock::duration interval) {
+    start(Deadline::wall(first), interval);
+}
+
+void DispatchTimer::start(Deadline first, Clock::duration interval) {
     std::optional<DeadlineScheduler::Key> previous;
     std::uint64_t generation = 0;
     {
@@ -43,7 +48,7 @@ void DispatchTimer::schedule(Clock::duration delay, Clock::duration interval) {
     if (previous) {
         DeadlineScheduler::shared().cancel(*previous);
     }
-    arm(state_, deadlineAfter(delay), generation);
+    arm(state_, first, generation);
 }
 
 void DispatchTimer::cancel() {
@@ -64,7 +69,7 @@ bool DispatchTimer::isScheduled() const {
     return state_->armed;
 }
 
-void DispatchTimer::arm(const std::shared_ptr<State>& state, Clock::time_point deadline,
+void DispatchTimer::arm(const std::shared_ptr<State>& state, Deadline deadline,
                         std::uint64_t generation) {
     std::weak_ptr<State> weak = state;
     const DeadlineScheduler::Key key = DeadlineScheduler::shared().schedule(
@@ -83,14 +88,16 @@ void DispatchTimer::arm(const std::shared_ptr<State>& state, Clock::time_point d
     }
 }
 
-// Runs on the scheduler thread: queues the handler and, for a repeating timer, the next tick.
-void DispatchTimer::fire(const std::weak_ptr<State>& weak, Clock::time_point deadline,
+// Runs on the scheduler thread: queues the handler unless it still waits on the queue and, for
+// a repeating timer, arms the next tick.
+void DispatchTimer::fire(const std::weak_ptr<State>& weak, Deadline deadline,
                          std::uint64_t generation) {
     std::shared_ptr<State> state = weak.lock();
     if (!state) {
         return;
     }
-    std::optional<Clock::time_point> next;
+    std::optional<Deadline> next;
+    bool queueHandler = false;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
         if (state->generation != generation || !state->armed) {
@@ -98,27 +105,36 @@ void DispatchTimer::fire(const std::weak_ptr<State>& weak, Clock::time_point dea
         }
         state->entry.reset();
         if (state->interval > Clock::duration::zero()) {
-            next = nextTick(deadline, state->interval, Clock::now());
+            next = nextTick(deadline, state->interval);
         } else {
             state->armed = false;
         }
+        queueHandler = state->queuedGeneration != generation;
+        state->queuedGeneration = generation;
     }
     if (next) {
         arm(state, *next, generation);
     }
-    state->queue->async([weak, generation] {
-        std::shared_ptr<State> current = weak.lock();
-        if (!current) {
+    if (queueHandler) {
+        state->queue->async([weak, generation] { runHandler(weak, generation); });
+    }
+}
+
+void DispatchTimer::runHandler(const std::weak_ptr<State>& weak, std::uint64_t generation) {
+    std::shared_ptr<State> state = weak.lock();
+    if (!state) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (state->queuedGeneration == generation) {
+            state->queuedGeneration = 0;  // ticks from now on queue the handler again
+        }
+        if (state->generation != generation) {
             return;
         }
-        {
-            std::lock_guard<std::mutex> lock(current->mutex);
-            if (current->generation != generation) {
-                return;
-            }
-        }
-        current->handler();
-    });
+    }
+    state->handler();
 }
 
 }  // namespace platform

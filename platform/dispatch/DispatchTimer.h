@@ -15,8 +15,8 @@ namespace platform {
 // source. It starts unarmed; `schedule` arms it, `cancel` or destruction disarms it.
 //
 // States and moves:
-//   unarmed --schedule--> armed --fire (one-shot)--> unarmed
-//   armed --schedule--> armed (the earlier schedule is forgotten)
+//   unarmed --schedule, scheduleAt--> armed --fire (one-shot)--> unarmed
+//   armed --schedule, scheduleAt--> armed (the earlier schedule is forgotten)
 //   armed --cancel / ~DispatchTimer--> unarmed
 // Each `schedule` and `cancel` starts a new generation; a firing of an older generation that
 // is already on its way to the queue is dropped there, so after `cancel` returns on the
@@ -24,7 +24,12 @@ namespace platform {
 // started may still be running.
 //
 // A repeating timer keeps its phase: ticks are `delay + n * interval` from `schedule`, and
-// ticks that have passed unseen (a stalled process) are skipped, not fired in a burst.
+// ticks that have passed unseen (a stalled process) are skipped, not fired in a burst. Ticks
+// are merged while the handler is still queued: a queue blocked for many intervals runs the
+// handler once when it is free again, not once per tick.
+//
+// A timer armed with `scheduleAt` counts on the wall clock (see Clock.h), so its ticks are not
+// late after a system sleep; `schedule` counts on the monotonic clock.
 //
 // Thread-safety: every member function may be called from any thread, and from the handler.
 class DispatchTimer {
@@ -42,6 +47,11 @@ class DispatchTimer {
     // zero, every `interval`. Replaces an earlier schedule.
     void schedule(Clock::duration delay, Clock::duration interval = Clock::duration::zero());
 
+    // Like `schedule`, with the first tick at the wall-clock time `first` (at once when it has
+    // passed) and the later ones every `interval` after it on the wall clock.
+    void scheduleAt(WallClock::time_point first,
+                    Clock::duration interval = Clock::duration::zero());
+
     // Disarms the timer. Idempotent.
     void cancel();
 
@@ -58,12 +68,15 @@ class DispatchTimer {
         bool armed = false;                           // guarded by mutex
         Clock::duration interval{};                   // guarded by mutex
         std::optional<DeadlineScheduler::Key> entry;  // guarded by mutex
+        // The generation of the handler block waiting on the queue; 0 when none waits.
+        std::uint64_t queuedGeneration = 0;  // guarded by mutex
     };
 
-    static void arm(const std::shared_ptr<State>& state, Clock::time_point deadline,
+    void start(Deadline first, Clock::duration interval);
+    static void arm(const std::shared_ptr<State>& state, Deadline deadline,
                     std::uint64_t generation);
-    static void fire(const std::weak_ptr<State>& weak, Clock::time_point deadline,
-                     std::uint64_t generation);
+    static void fire(const std::weak_ptr<State>& weak, Deadline deadline, std::uint64_t generation);
+    static void runHandler(const std::weak_ptr<State>& weak, std::uint64_t generation);
 
     std::shared_ptr<State> state_;
 };

@@ -12,6 +12,16 @@ namespace platform {
 // to the Qt event loop, whose handler calls `drainMainQueue()` on the UI thread; SDK tests
 // call `drainMainQueue()` or `runMainQueueUntil()` from the test's thread instead.
 
+// The main thread is the thread registered to drain the main queue: the UI thread in the app.
+// Until a thread registers, it is the process's initial thread (the one that runs main(),
+// which drains the main queue in SDK tests).
+
+// Makes the calling thread the main thread. Thread-safe.
+void registerMainThread();
+
+// Returns true on the main thread. Thread-safe.
+bool isMainThread();
+
 // Installs `wakeup`, called after each block is added to the main queue (also by a timer),
 // on the submitting thread, without any dispatch lock held. It must be quick and must not
 // throw; it typically posts an event that leads to `drainMainQueue()`. An empty function

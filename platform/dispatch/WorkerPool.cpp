@@ -1,7 +1,12 @@
 #include "platform/dispatch/WorkerPool.h"
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "platform/dispatch/ThreadStart.h"
 
 namespace platform {
 
@@ -23,14 +28,47 @@ void WorkerPool::submit(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs_.push_back(std::move(job));
-        // Each idle worker takes one job; jobs beyond that need a new thread.
-        spawn = jobs_.size() > idleWorkers_;
+        // Each idle worker takes one job; jobs beyond that need a new thread, up to the cap.
+        spawn = jobs_.size() > idleWorkers_ && workers_ < kMaxWorkers;
+        if (spawn) {
+            ++workers_;
+            ++idleWorkers_;  // the new thread takes a job as soon as it runs
+            peakWorkers_ = std::max(peakWorkers_, workers_);
+        }
     }
     if (spawn) {
-        std::thread([this] { workerLoop(); }).detach();
+        startWorker();
     } else {
         wake_.notify_one();
     }
+}
+
+WorkerPool::Stats WorkerPool::stats() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Stats{workers_, peakWorkers_};
+}
+
+// Starts the thread that submit counted in; on failure the queued job stays for the others.
+void WorkerPool::startWorker() {
+    try {
+        startDetachedThread([this] { workerLoop(); });
+        return;
+    } catch (const std::system_error&) {
+    }
+    std::size_t workers = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --workers_;
+        --idleWorkers_;
+        workers = workers_;
+    }
+    if (workers == 0) {
+        std::fprintf(stderr,
+                     "Dispatch: no worker thread could be started; queued work would "
+                     "never run\n");
+        std::abort();
+    }
+    wake_.notify_one();
 }
 
 void WorkerPool::workerLoop() {
@@ -39,16 +77,17 @@ void WorkerPool::workerLoop() {
         if (!jobs_.empty()) {
             std::function<void()> job = std::move(jobs_.front());
             jobs_.pop_front();
+            --idleWorkers_;
             lock.unlock();
             job();
             job = nullptr;  // release captured state before sleeping
             lock.lock();
+            ++idleWorkers_;
             continue;
         }
-        ++idleWorkers_;
-        const bool woken = wake_.wait_for(lock, kIdleTimeout, [this] { return !jobs_.empty(); });
-        --idleWorkers_;
-        if (!woken) {
+        if (!wake_.wait_for(lock, kIdleTimeout, [this] { return !jobs_.empty(); })) {
+            --idleWorkers_;
+            --workers_;
             return;
         }
     }

@@ -1,16 +1,17 @@
 #include "sdk/promises/VPLPromise.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <thread>
 #include <utility>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/promises/VPLAssert.h"
+#include "sdk/promises/VPLPromiseError.h"
 
 namespace {
 
@@ -69,6 +70,37 @@ VPLPromise::~VPLPromise() {
     if (state_ == State::kPending) {
         dispatchGroup().leave();
     }
+    releaseIteratively(std::move(observers_), std::move(pendingObjects_));
+}
+
+void VPLPromise::releaseIteratively(std::vector<Observer> observers,
+                                    std::vector<std::shared_ptr<void>> objects) {
+    struct Deferred {
+        bool releasing = false;
+        std::vector<Observer> observers;
+        std::vector<std::shared_ptr<void>> objects;
+    };
+    thread_local Deferred deferred;
+    if (observers.empty() && objects.empty()) {
+        return;
+    }
+    std::move(observers.begin(), observers.end(), std::back_inserter(deferred.observers));
+    std::move(objects.begin(), objects.end(), std::back_inserter(deferred.objects));
+    if (deferred.releasing) {
+        return;  // an outer call on this thread destroys them
+    }
+    deferred.releasing = true;
+    while (!deferred.observers.empty() || !deferred.objects.empty()) {
+        // Each is moved out before it is destroyed: destroying it may append to the lists.
+        if (!deferred.observers.empty()) {
+            Observer observer = std::move(deferred.observers.back());
+            deferred.observers.pop_back();
+        } else {
+            std::shared_ptr<void> object = std::move(deferred.objects.back());
+            deferred.objects.pop_back();
+        }
+    }
+    deferred.releasing = false;
 }
 
 VPLPromise::Ptr VPLPromise::pendingPromise() {
@@ -127,6 +159,7 @@ void VPLPromise::settle(State state, VPLValue resolution) {
         }
         dispatchGroup().leave();
     }
+    releaseIteratively(std::move(observers), std::move(pendingObjects));
 }
 
 void VPLPromise::addPendingObject(std::shared_ptr<void> object) {
@@ -210,6 +243,10 @@ void VPLPromise::observeOnQueue(const Queue& queue, OnFulfill onFulfill, OnRejec
 
 void VPLPromise::resolve(const Ptr& target, const Queue& queue, const VPLValue& resolution) {
     if (Ptr adopted = resolution.promise()) {
+        if (adopted == target) {
+            target->reject(VPLPromiseError(VPLPromiseErrorCode::kAdoptsItself));
+            return;
+        }
         adopted->observeOnQueue(
             queue, [target](const VPLValue& value) { target->fulfill(value); },
             [target](const sdk::Error& error) { target->reject(error); });
@@ -235,16 +272,6 @@ VPLPromise::Ptr VPLPromise::chainOnQueue(const Queue& queue, ChainedFulfill chai
     return chained;
 }
 
-namespace {
-
-// The process's initial thread: the one that runs main() and, in the app, the event loop that
-// drains the main queue.
-bool isMainThread() {
-    return gettid() == getpid();
-}
-
-}  // namespace
-
 bool VPLPromiseWaitUntilIdle(double timeout) {
     using namespace std::chrono_literals;
     const platform::DispatchGroup& group = VPLPromise::dispatchGroup();
@@ -253,7 +280,7 @@ bool VPLPromiseWaitUntilIdle(double timeout) {
     if (group.waitUntil(groupDeadline)) {
         return true;
     }
-    const bool drainsMainQueue = isMainThread();
+    const bool drainsMainQueue = platform::isMainThread();
     while (platform::Clock::now() <= deadline) {
         if (drainsMainQueue) {
             platform::runMainQueueFor(10ms);

@@ -27,6 +27,8 @@
 //     or is destroyed; each callback task counts in the group until it has run. The group is
 //     empty exactly when no promise is pending and no callback waits or runs.
 //  4. observers_ and pendingObjects_ are empty once the promise has settled.
+//  5. Destroying a promise never recurses into the promises it holds: a pending chain of any
+//     length is released in a loop (see releaseIteratively).
 //
 // States and transitions:
 //
@@ -136,7 +138,8 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
     // run on `queue`: with transform(value or error) when one is given, else with the value
     // or error itself. A transform's result settles the new promise by the resolution rule:
     // a promise is adopted (the new promise settles as it settles), an error rejects, anything
-    // else (nil included) fulfils.
+    // else (nil included) fulfils. A promise that would adopt itself could never settle: it
+    // rejects with VPLPromiseErrorCode::kAdoptsItself instead.
     // REQUIRES: queue is not null ("queue").
     Ptr chainOnQueue(const Queue& queue, ChainedFulfill chainedFulfill,
                      ChainedReject chainedReject);
@@ -345,6 +348,12 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
     // Moves a pending promise to `state` with `resolution`; does nothing once settled.
     void settle(State state, VPLValue resolution);
 
+    // Destroys what a dying promise held. Promises released meanwhile on this thread hand their
+    // own holdings to the outermost call, which destroys them one by one, so the depth of the
+    // destructor calls stays constant however long the chain.
+    static void releaseIteratively(std::vector<Observer> observers,
+                                   std::vector<std::shared_ptr<void>> objects);
+
     mutable std::mutex mutex_;
     State state_ = State::kPending;                      // guarded by mutex_
     VPLValue value_;                                     // guarded by mutex_
@@ -355,8 +364,8 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
 
 // Waits until the class-wide group is empty (no promise pending, no callback waiting or
 // running), for at most `timeout` seconds. Returns true when it became empty in time. Called on
-// the process's main thread it drains the dispatch main queue while it waits, in slices of
-// 0.01 s, so callbacks on the default queue can run; on any other thread it only waits.
+// the main thread (platform::isMainThread) it drains the dispatch main queue while it waits, in
+// slices of 0.01 s, so callbacks on the default queue can run; on any other thread it only waits.
 // REQUIRES: not called from a promise callback (the callback itself keeps the group busy).
 bool VPLPromiseWaitUntilIdle(double timeout);
 

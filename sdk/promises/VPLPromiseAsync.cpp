@@ -1,8 +1,6 @@
 // The class operators that start work on a queue: async, do and the retry family; and the
 // blocking await.
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -10,6 +8,7 @@
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "sdk/promises/VPLAssert.h"
 #include "sdk/promises/VPLPromise.h"
+#include "sdk/utilities/Fatal.h"
 
 VPLPromise::Ptr VPLPromise::async(AsyncWork work) {
     return async(defaultDispatchQueue(), std::move(work));
@@ -126,8 +125,7 @@ VPLPromise::Ptr VPLPromise::attempts(const Queue& queue, std::int64_t count, dou
 
 VPLValue VPLPromiseAwait(const VPLPromise::Ptr& promise, sdk::Error* error) {
     if (promise == nullptr) {
-        std::fprintf(stderr, "VPLPromiseAwait: assertion failed: promise\n");
-        std::abort();
+        sdk::abortWithMessage("VPLPromiseAwait: assertion failed: promise");
     }
     static const platform::QueueRef* const queue = new platform::QueueRef(
         platform::DispatchQueue::createConcurrent("com.vovidu.VPLPromises.Await"));

@@ -15,6 +15,7 @@
 
 #include "sdk/promises/VPLAssert.h"
 #include "sdk/promises/VPLPromise.h"
+#include "sdk/utilities/Fatal.h"
 
 namespace {
 
@@ -206,10 +207,8 @@ VPLValue::List VPLPromiseCombineValuesAndErrors(const std::vector<VPLPromise::Pt
     combined.reserve(promises.size());
     for (const VPLPromise::Ptr& promise : promises) {
         if (promise->isPending()) {
-            std::fprintf(stderr,
-                         "VPLPromiseCombineValuesAndErrors: assertion failed: "
-                         "!promise.isPending\n");
-            std::abort();
+            sdk::abortWithMessage(
+                "VPLPromiseCombineValuesAndErrors: assertion failed: !promise.isPending");
         }
         combined.push_back(promise->isFulfilled() ? nilAsNull(promise->value())
                                                   : VPLValue(promise->error()));

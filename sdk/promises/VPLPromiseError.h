@@ -13,6 +13,7 @@ inline constexpr std::string_view kVPLPromiseErrorDomain = "com.vovidu.VPLPromis
 enum class VPLPromiseErrorCode : std::int64_t {
     kTimedOut = 1,           // a `timeout` interval passed before its source settled
     kValidationFailure = 2,  // a `validate` predicate returned false
+    kAdoptsItself = 3,       // a promise was to settle as itself, which it never could
 };
 
 // Returns the error of kVPLPromiseErrorDomain with `code`; it carries no message or user info.

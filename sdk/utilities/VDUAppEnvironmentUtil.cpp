@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "sdk/utilities/ExecutableEncryption.h"
 #include "sdk/utilities/OperatingSystemVersion.h"
 
 namespace {
@@ -43,11 +44,6 @@ std::string entryPath(std::string_view name) {
     return path;
 }
 
-// The encryption-information flag of the main executable: an ELF executable has none.
-bool mainExecutableIsEncrypted() {
-    return false;
-}
-
 }  // namespace
 
 bool VDUAppEnvironmentUtil::isFromAppStore() {
@@ -58,7 +54,7 @@ bool VDUAppEnvironmentUtil::isFromAppStore() {
     if (isSimulator() || isAppStoreReceiptSandbox()) {
         return false;
     }
-    static const bool encrypted = mainExecutableIsEncrypted();
+    static const bool encrypted = sdk::executableIsEncrypted("/proc/self/exe");
     return encrypted;
 }
 

@@ -13,7 +13,8 @@ class VDUAppEnvironmentUtil {
     VDUAppEnvironmentUtil() = delete;
 
     // False when running in a simulator or against a sandbox receipt; else whether the main
-    // executable carries encryption information (never, for an ELF executable).
+    // executable carries encryption information (see ExecutableEncryption.h; an ELF executable
+    // never does). The executable is read once, the first time this is asked.
     static bool isFromAppStore();
 
     // Whether the App Store receipt is a sandbox receipt; there is no receipt here: false.

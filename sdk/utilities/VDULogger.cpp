@@ -4,17 +4,21 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSemaphore.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 
 namespace {
 
 constexpr std::string_view kUtilitiesSubsystem = "com.vovidu.utilities.logger";
 constexpr std::int64_t kDefaultLevel = VDULoggerLevelNotice;
+constexpr std::chrono::seconds kFlushPatience{2};
 
 using LogObjectCache =
     std::map<std::string, std::map<std::string, std::unique_ptr<VDULogObject>, std::less<>>,
@@ -117,7 +121,19 @@ void VDULoggerInitialize() {
     std::call_once(s.setUp, [&s] {
         s.level.store(kDefaultLevel);
         s.queue = platform::DispatchQueue::createSerial("VDULoggingClientQueue");
+        std::atexit(VDULoggerFlush);
     });
+}
+
+void VDULoggerFlush() {
+    VDULoggerInitialize();
+    const platform::QueueRef& queue = state().queue;
+    if (queue->isCurrent()) {
+        return;  // the lines queued behind this block cannot be written before it returns
+    }
+    platform::DispatchSemaphore written;
+    queue->async([written] { written.signal(); });
+    (void)written.wait(kFlushPatience);
 }
 
 void VDULoggerForceDebug() {

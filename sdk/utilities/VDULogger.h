@@ -44,9 +44,15 @@ enum class VDULogType : std::uint8_t {
 // (below 3, above 7) error.
 VDULogType VDULoggerLogTypeForLevel(std::int64_t level);
 
-// Runs the one-time set-up: current level 5, the logging queue, an empty log-object cache.
-// Later calls do nothing.
+// Runs the one-time set-up: current level 5, the logging queue, an empty log-object cache, and
+// a flush of the queue when the process exits normally (so lines logged just before `exit` or
+// the return from `main` are written). Later calls do nothing.
 void VDULoggerInitialize();
+
+// Waits until every line queued so far has been written, for at most two seconds (so a stuck
+// log object cannot hold up an exit). Returns at once when called on the logging queue itself.
+// Called at exit and before the SDK ends the process itself (see sdk/utilities/Fatal.h).
+void VDULoggerFlush();
 
 // Unless the app is from the App Store: sets the forced-debug flag (every message passes the
 // filter) and the level 7. From the App Store it does nothing.

@@ -5,10 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/DeadlineScheduler.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 
 namespace platform {
@@ -277,12 +279,20 @@ TEST(DispatchQueueTest, CancelOnTheQueueStopsABlockAlreadyDue) {
     EXPECT_FALSE(ran);
 }
 
-TEST(DispatchQueueTest, AfterBlocksWithEqualDelaysKeepTheirOrder) {
+TEST(DispatchQueueTest, EntriesDueAtTheSameTimeKeepTheirOrder) {
     QueueRef queue = DispatchQueue::createSerial("test.after-order");
-    std::vector<int> order;
+    std::vector<int> order;  // touched only on the queue
     DispatchSemaphore done;
-    for (int i = 0; i < 20; ++i) {
-        (void)queue->after(20ms, [&, i] {
+    // The same monotonic time point for every entry of the scheduler, and the same wall-clock
+    // time point for every `at` block.
+    const Clock::time_point due = Clock::now() + 20ms;
+    for (int i = 0; i < 10; ++i) {
+        DeadlineScheduler::shared().schedule(
+            due, [queue, &order, i] { queue->async([&order, i] { order.push_back(i); }); });
+    }
+    const WallClock::time_point wallDue = WallClock::now() + 20ms;
+    for (int i = 10; i < 20; ++i) {
+        (void)queue->at(wallDue, [&, i] {
             order.push_back(i);
             if (i == 19) {
                 done.signal();
@@ -291,10 +301,122 @@ TEST(DispatchQueueTest, AfterBlocksWithEqualDelaysKeepTheirOrder) {
     }
     ASSERT_TRUE(done.wait(kLongWait));
     queue->sync([] {});
-    ASSERT_EQ(order.size(), 20u);
+    std::vector<int> expected;
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(order[i], i);
+        expected.push_back(i);
     }
+    EXPECT_EQ(order, expected);
+}
+
+TEST(DispatchQueueTest, SyncLoopsAcrossQueuesAreRefused) {
+    QueueRef a = DispatchQueue::createSerial("test.loop-a");
+    QueueRef b = DispatchQueue::createSerial("test.loop-b");
+    // True when the innermost sync onto `a` was refused.
+    auto loopIsRefused = [&] {
+        bool refused = false;
+        a->sync([&] {
+            b->sync([&] {
+                try {
+                    a->sync([] {});
+                } catch (const std::logic_error&) {
+                    refused = true;
+                }
+            });
+        });
+        return refused;
+    };
+    // b idle: its block runs inline on this thread.
+    EXPECT_TRUE(loopIsRefused());
+    // b busy: its block runs on b's worker, on behalf of this thread, which holds a.
+    DispatchSemaphore gate, started;
+    b->async([&] {
+        started.signal();
+        (void)gate.wait(kLongWait);
+    });
+    ASSERT_TRUE(started.wait(kLongWait));
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(50ms);
+        gate.signal();
+    });
+    EXPECT_TRUE(loopIsRefused());
+    releaser.join();
+    // Both queues still work.
+    int ran = 0;
+    a->sync([&] { b->sync([&] { ran = 1; }); });
+    EXPECT_EQ(ran, 1);
+}
+
+TEST(DispatchQueueTest, SuspendedSerialQueueHoldsItsBlocksUntilResumed) {
+    QueueRef queue = DispatchQueue::createSerial("test.suspend");
+    std::vector<int> order;  // touched only on the queue
+    std::atomic<int> ran{0};
+    queue->suspend();
+    queue->suspend();
+    for (int i = 0; i < 3; ++i) {
+        queue->async([&, i] {
+            order.push_back(i);
+            ran.fetch_add(1);
+        });
+    }
+    std::atomic<bool> syncReturned{false};
+    std::thread syncer([&] {
+        queue->sync([&] { order.push_back(3); });
+        syncReturned = true;
+    });
+    std::this_thread::sleep_for(50ms);
+    queue->resume();  // one suspend is left
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_FALSE(syncReturned);
+    queue->resume();
+    syncer.join();
+    queue->sync([] {});
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_THROW(queue->resume(), std::logic_error);
+    EXPECT_THROW(DispatchQueue::createConcurrent("test.c")->suspend(), std::logic_error);
+}
+
+TEST(DispatchQueueTest, SuspendFromABlockStopsTheBlocksBehindIt) {
+    QueueRef queue = DispatchQueue::createSerial("test.suspend-inside");
+    std::atomic<int> ran{0};
+    queue->async([&] { queue->suspend(); });
+    queue->async([&] { ran.fetch_add(1); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(ran.load(), 0);
+    queue->resume();
+    queue->sync([] {});
+    EXPECT_EQ(ran.load(), 1);
+}
+
+// Each test sets the wall clock it needs and restores the system clock afterwards.
+class WallClockTest : public ::testing::Test {
+  protected:
+    void TearDown() override { TEST_setWallClockTime(std::nullopt); }
+    const WallClock::time_point start_ = WallClock::now();
+};
+
+TEST_F(WallClockTest, AtFiresWhenTheWallClockReachesItsTime) {
+    TEST_setWallClockTime(start_);
+    QueueRef queue = DispatchQueue::createSerial("test.at");
+    std::atomic<int> fired{0};
+    DispatchSemaphore done;
+    (void)queue->at(start_ + 1h, [&] {
+        fired.fetch_add(1);
+        done.signal();
+    });
+    DispatchSemaphore pastDone;
+    (void)queue->at(start_ - 1min, [&] {  // passed: runs at once
+        fired.fetch_add(10);
+        pastDone.signal();
+    });
+    ASSERT_TRUE(pastDone.wait(kLongWait));
+    std::this_thread::sleep_for(50ms);
+    queue->sync([] {});
+    EXPECT_EQ(fired.load(), 10);
+    // The system slept for an hour: the monotonic clock did not move, the wall clock did.
+    TEST_setWallClockTime(start_ + 1h);
+    ASSERT_TRUE(done.wait(kLongWait));
+    EXPECT_EQ(fired.load(), 11);
 }
 
 TEST(ClockTest, DurationFromSecondsSaturates) {

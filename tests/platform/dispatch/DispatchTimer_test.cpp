@@ -94,5 +94,59 @@ TEST(DispatchTimerTest, CancelAndDestructionStopAPendingTimer) {
     EXPECT_EQ(fired.load(), 0);
 }
 
+TEST(DispatchTimerTest, TicksMergeWhileTheQueueIsBlocked) {
+    QueueRef queue = DispatchQueue::createSerial("test.merge");
+    std::atomic<int> fired{0};
+    DispatchTimer timer(queue, [&] { fired.fetch_add(1); });
+    std::atomic<int> queuedWhileBlocked{-1};
+    DispatchSemaphore done;
+    queue->async([&] {
+        timer.schedule(10ms, 10ms);
+        std::this_thread::sleep_for(300ms);  // about 30 ticks pass while the queue is busy
+        // Queued behind every handler block that the ticks above queued.
+        queue->async([&] {
+            queuedWhileBlocked = fired.load();
+            done.signal();
+        });
+    });
+    ASSERT_TRUE(done.wait(kLongWait));
+    EXPECT_LE(queuedWhileBlocked.load(), 1);
+    // Ticks go on once the queue is free.
+    const int before = fired.load();
+    for (int i = 0; i < 1000 && fired.load() <= before; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GT(fired.load(), before);
+    timer.cancel();
+}
+
+TEST(DispatchTimerTest, WallClockTimerTicksOnTheWallClock) {
+    const WallClock::time_point start = WallClock::now();
+    TEST_setWallClockTime(start);
+    QueueRef queue = DispatchQueue::createSerial("test.wall-timer");
+    std::atomic<int> fired{0};
+    DispatchSemaphore tick;
+    DispatchTimer timer(queue, [&] {
+        fired.fetch_add(1);
+        tick.signal();
+    });
+    timer.scheduleAt(start + 10min, 10min);
+    std::this_thread::sleep_for(50ms);
+    queue->sync([] {});
+    EXPECT_EQ(fired.load(), 0);
+    TEST_setWallClockTime(start + 10min);
+    EXPECT_TRUE(tick.wait(kLongWait));
+    // Thirty minutes later (a sleep): one tick, not three, and the phase is kept.
+    TEST_setWallClockTime(start + 40min);
+    EXPECT_TRUE(tick.wait(kLongWait));
+    std::this_thread::sleep_for(50ms);
+    queue->sync([] {});
+    EXPECT_EQ(fired.load(), 2);
+    TEST_setWallClockTime(start + 50min);
+    EXPECT_TRUE(tick.wait(kLongWait));
+    timer.cancel();
+    TEST_setWallClockTime(std::nullopt);
+}
+
 }  // namespace
 }  // namespace platform

@@ -4,8 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "platform/dispatch/DispatchSemaphore.h"
 
 namespace platform {
 namespace {
@@ -60,14 +64,85 @@ TEST_F(MainQueueTest, BlocksAddedWhileDrainingWaitForTheNextDrain) {
 
 TEST_F(MainQueueTest, WakeupHookIsCalledForEachBlockFromTheSubmittingThread) {
     std::atomic<int> wakeups{0};
-    setMainQueueWakeup([&] { wakeups.fetch_add(1); });
-    std::thread submitter([] {
+    std::atomic<int> fromSubmitter{0};
+    std::thread::id submitterId;  // written before the submitter starts submitting
+    std::mutex idMutex;
+    setMainQueueWakeup([&] {
+        wakeups.fetch_add(1);
+        std::lock_guard lock(idMutex);
+        if (std::this_thread::get_id() == submitterId) {
+            fromSubmitter.fetch_add(1);
+        }
+    });
+    std::thread submitter([&] {
+        {
+            std::lock_guard lock(idMutex);
+            submitterId = std::this_thread::get_id();
+        }
         DispatchQueue::main()->async([] {});
         DispatchQueue::main()->async([] {});
     });
     submitter.join();
     EXPECT_EQ(wakeups.load(), 2);
+    EXPECT_EQ(fromSubmitter.load(), 2);
     EXPECT_EQ(drainMainQueue(), 2u);
+}
+
+TEST_F(MainQueueTest, SyncOntoTheMainQueueFromTheMainThreadIsRefused) {
+    ASSERT_TRUE(isMainThread());  // the test's thread drains the main queue
+    // Outside any block, from a main-queue block, and through a serial queue in between.
+    QueueRef serial = DispatchQueue::createSerial("test.between");
+    EXPECT_THROW(DispatchQueue::main()->sync([] {}), std::logic_error);
+    int refused = 0;
+    DispatchQueue::main()->async([&] {
+        try {
+            DispatchQueue::main()->sync([] {});
+        } catch (const std::logic_error&) {
+            ++refused;
+        }
+        serial->sync([&] {
+            try {
+                DispatchQueue::main()->sync([] {});
+            } catch (const std::logic_error&) {
+                ++refused;
+            }
+        });
+    });
+    EXPECT_EQ(drainMainQueue(), 1u);
+    EXPECT_EQ(refused, 2);
+    // Through a busy serial queue, whose worker runs the block on this thread's behalf.
+    DispatchSemaphore gate, started;
+    serial->async([&] {
+        started.signal();
+        (void)gate.wait(kLongWait);
+    });
+    ASSERT_TRUE(started.wait(kLongWait));
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(50ms);
+        gate.signal();
+    });
+    serial->sync([&] {
+        try {
+            DispatchQueue::main()->sync([] {});
+        } catch (const std::logic_error&) {
+            ++refused;
+        }
+    });
+    releaser.join();
+    EXPECT_EQ(refused, 3);
+}
+
+TEST_F(MainQueueTest, TheRegisteredThreadIsTheMainThread) {
+    bool mainThere = false;
+    std::thread other([&] {
+        registerMainThread();
+        mainThere = isMainThread();
+    });
+    other.join();
+    EXPECT_TRUE(mainThere);
+    EXPECT_FALSE(isMainThread());
+    registerMainThread();
+    EXPECT_TRUE(isMainThread());
 }
 
 TEST_F(MainQueueTest, SyncFromAWorkerCompletesWhileTheTestThreadDrains) {

@@ -5,11 +5,15 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <type_traits>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/ThreadStart.h"
+#include "sdk/promises/VPLPromiseError.h"
 #include "sdk/promises/VPLValue.h"
 #include "sdk/utilities/AssertionHandler.h"
 #include "tests/sdk/promises/PromiseTestSupport.h"
@@ -271,6 +275,70 @@ TEST(VPLPromiseCore, WaitUntilIdleSeesDroppedPromisesAndMainQueueCallbacks) {
     // The callback waits on the main queue; the wait routine drains it on this thread.
     EXPECT_TRUE(VPLPromiseWaitUntilIdle(5));
     EXPECT_TRUE(ran);
+}
+
+TEST(VPLPromiseCore, APromiseThatWouldAdoptItselfRejects) {
+    auto queue = platform::DispatchQueue::createSerial("test.self-adoption");
+    auto source = VPLPromise::pendingPromise();
+    VPLPromise::Ptr chained;
+    chained = source->then(queue, [&chained](const VPLValue&) { return VPLValue(chained); });
+    auto slot = std::make_shared<VPLPromise::Ptr>();
+    queue->suspend();  // the work runs once the promise is in the slot
+    *slot = VPLPromise::async(queue, [slot](VPLPromise::Fulfill fulfill, VPLPromise::Reject) {
+        fulfill(VPLValue(*slot));
+    });
+    queue->resume();
+    source->fulfill(1);
+    EXPECT_TRUE(VPLPromiseWaitUntilIdle(10));
+    for (const VPLPromise::Ptr& p : {chained, *slot}) {
+        ASSERT_TRUE(p->isRejected());
+        EXPECT_TRUE(VPLPromiseErrorIs(p->error(), VPLPromiseErrorCode::kAdoptsItself));
+    }
+    slot->reset();
+}
+
+TEST(VPLPromiseCore, ALongPendingChainIsDroppedWithoutRecursion) {
+    constexpr int kSteps = 200000;
+    auto queue = platform::DispatchQueue::createSerial("test.long-chain");
+    {
+        auto head = VPLPromise::pendingPromise();
+        VPLPromise::Ptr step = head;
+        for (int i = 0; i < kSteps; ++i) {
+            step = step->then(queue, [](const VPLValue& v) { return v; });
+        }
+        VPLValue::List items(kSteps, VPLValue(1));
+        auto reduced =
+            head->reduce(queue, std::move(items),
+                         [](const VPLValue& partial, const VPLValue&) { return partial; });
+        // Both chains go away unsettled when the last holder lets go of their heads.
+    }
+    EXPECT_TRUE(VPLPromiseWaitUntilIdle(10));
+}
+
+TEST(VPLPromiseCore, EveryObserverRunsWhenNoNewThreadCanStart) {
+    auto queue = platform::DispatchQueue::createConcurrent("test.no-threads");
+    platform::DispatchSemaphore gate, started;
+    // The semaphores are copied into the block (copies share one counter): the block may still
+    // be returning from its wait when the test ends.
+    queue->async([gate, started] {
+        started.signal();
+        (void)gate.wait(std::chrono::seconds(10));
+    });
+    ASSERT_TRUE(started.wait(std::chrono::seconds(10)));
+    platform::TEST_setThreadStarter([](std::function<void()>) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    auto promise = VPLPromise::pendingPromise();
+    std::atomic<int> observed{0};
+    for (int i = 0; i < 3; ++i) {
+        promise->observeOnQueue(
+            queue, [&](const VPLValue&) { observed.fetch_add(1); }, [](const sdk::Error&) {});
+    }
+    EXPECT_NO_THROW(promise->fulfill(1));
+    gate.signal();  // the one worker there is runs the callbacks
+    EXPECT_TRUE(VPLPromiseWaitUntilIdle(10));
+    platform::TEST_setThreadStarter(nullptr);
+    EXPECT_EQ(observed.load(), 3);
 }
 
 TEST(VPLValueTest, KindsConversionsAndEquality) {

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "sdk/utilities/Fatal.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 #include "sdk/utilities/VDULoggerWrapper.h"
 
@@ -213,6 +215,30 @@ TEST_F(VDULoggerTest, ThreadsLogWhileTheLevelAndVersionChange) {
         EXPECT_EQ(line.text.substr(at + 2),
                   "t" + std::to_string(t) + " i" + std::to_string(next[t]++));
     }
+}
+
+// Three errors logged just before the process ends, on the default sink (stderr).
+void logThreeErrors() {
+    for (const char* text : {"first failure", "second failure", "third failure"}) {
+        VDULoggerLogError("com.vovidu.test", "[Exit]", false, "I-TST000001", text);
+    }
+}
+
+TEST(VDULoggerExitTest, LinesQueuedAtExitOrAnSdkAbortAreWritten) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    constexpr const char* kAllThree = "first failure(.|\n)*second failure(.|\n)*third failure";
+    EXPECT_EXIT(
+        {
+            logThreeErrors();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), kAllThree);
+    EXPECT_DEATH(
+        {
+            logThreeErrors();
+            sdk::abortWithMessage("broken invariant");
+        },
+        std::string(kAllThree) + "(.|\n)*broken invariant");
 }
 
 }  // namespace
