@@ -54,7 +54,7 @@ constexpr SymbolEntry kSymbols[] = {
                 "cy='12' rx='4' ry='9' " CB_STROKE_W("1.6") "/><path " CB_STROKE_W(
                     "1.6") " d='M3 12h18'/>")},
     {"arrow.up.right", "external-link",
-     CB_SVG("<path " CB_STROKE_W("2.6") " d='M7 17 17 7M9 7h8v8'/>")},
+     CB_SVG("<path " CB_STROKE_W("2.6") " d='M5.5 18.5 18.5 5.5M8 5.5h10.5V16'/>")},
     {"arrow.clockwise", "view-refresh",
      CB_SVG("<path " CB_STROKE " d='M19 12a7 7 0 1 1-2.05-4.95'/><path d='M20 3v6.5h-6.5z'/>")},
     {"sidebar.left", "sidebar-show",
