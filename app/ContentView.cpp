@@ -10,6 +10,7 @@
 #include "app/Divider.h"
 #include "app/TopBar.h"
 #include "app/WindowAlerts.h"
+#include "app/ads/AdBarView.h"
 #include "app/disk/FullDiskAccess.h"
 #include "app/localization/LocalizationManager.h"
 #include "app/views/DeleteConfirmDialog.h"
@@ -19,7 +20,8 @@
 
 namespace cb {
 
-ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget* parent)
+ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget* parent,
+                         AdServiceOptions adOptions)
     : QWidget(parent), loc_(loc), logEvent_(services.logEvent) {
     setObjectName(QStringLiteral("ContentView"));
     state_ = std::make_unique<AppState>(std::move(services));
@@ -34,6 +36,11 @@ ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget
     main->setSpacing(0);
     main->addWidget(buildBody());
     column->addWidget(mainArea_, 1);
+    // The service is made before the bar that follows it, so it also goes first on the way out;
+    // the bar does not touch it then.
+    ads_ = new AdService(loc_, std::move(adOptions), this);
+    adBar_ = new AdBarView(*ads_, logEvent_, platform::Workspace::shared(), this);
+    column->addWidget(adBar_);
     alerts_ = new WindowAlerts(*state_, loc_, this);
 
     connectState();
@@ -47,6 +54,11 @@ ContentView::~ContentView() {
     delete alerts_;
     delete mainArea_;
     state_.reset();
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    ads_->start();
 }
 
 QWidget* ContentView::buildBody() {
