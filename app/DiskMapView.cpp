@@ -287,7 +287,8 @@ void DiskMapView::showSizes() {
 
 void DiskMapView::showBanner() {
     const bool due = state_.needsFullDiskAccess();
-    const int64_t count = state_.root() != nullptr ? state_.root()->inaccessibleCount() : 0;
+    // Asked only while a banner is due: nothing else on this screen needs the count.
+    const int64_t count = due && state_.root() != nullptr ? state_.root()->inaccessibleCount() : 0;
     if (banner_ != nullptr && (!due || bannerCount_ != count)) {
         delete banner_;
         banner_ = nullptr;
