@@ -114,6 +114,37 @@ class ContentViewTest : public ::testing::Test {
     LocalizationManager loc;
 };
 
+TEST_F(ContentViewTest, AFocusTwentyFiveFoldersDeepKeepsTheWindowsSize) {
+    auto view = makeWindow();
+    std::string deep = "/r";
+    for (int depth = 1; depth <= 25; ++depth) {
+        deep += "/nested-folder-" + std::to_string(depth);
+    }
+    view->state().scan("/r", std::nullopt);
+    world.scanners.back()->finish(buildTree("/r", {{deep.substr(3) + "/file", 10}}));
+    ASSERT_TRUE(waitFor([&] { return view->diskMap() != nullptr; }));
+    QCoreApplication::processEvents();
+    const int minimumBefore = view->minimumSizeHint().width();
+    view->state().setFocus(AppState::findNode(*view->state().root(), "/r", deep));
+    ASSERT_EQ(view->state().focus()->name(), "nested-folder-25");
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the old crumbs
+
+    EXPECT_EQ(view->minimumSizeHint().width(), minimumBefore);
+    EXPECT_EQ(view->width(), 1080);
+    BreadcrumbView* trail = view->diskMap()->breadcrumb();
+    auto* focusCrumb = trail->findChild<QPushButton*>("crumb-focus");
+    ASSERT_NE(focusCrumb, nullptr);
+    EXPECT_TRUE(focusCrumb->isVisible());
+    EXPECT_EQ(focusCrumb->text(), "nested-folder-25");
+    EXPECT_TRUE(trail->rect().contains(focusCrumb->geometry()));
+    // The trail ends left of the refresh button.
+    const QPoint trailEnd = trail->mapTo(view.get(), focusCrumb->geometry().topRight());
+    const QPoint refresh = view->diskMap()->refreshButton()->mapTo(view.get(), QPoint(0, 0));
+    EXPECT_LT(trailEnd.x(), refresh.x());
+    saveRender(*view, "window-deep-focus.png");
+}
+
 TEST_F(ContentViewTest, AFreshWindowShowsTheWelcomeScreenInTheFolderMode) {
     auto view = makeWindow();
     EXPECT_EQ(view->folderPage(), ContentView::FolderPage::welcome);
