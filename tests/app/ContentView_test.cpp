@@ -343,6 +343,56 @@ TEST_F(ContentViewTest, TheDeleteOverlayShowsWhileACandidateIsSetAndCancelClears
     EXPECT_TRUE(world.events.empty() || world.eventNames().back() != "item_deleted");
 }
 
+TEST_F(ContentViewTest, UnderTheDeleteDialogTheBodyIsInertAndTheFocusComesBackAfter) {
+    auto view = makeWindow();
+    showMap(*view);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));  // shortcuts need an active window
+    QWidget* picker = view->topBar()->modePicker();
+    picker->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), picker);
+    view->state().setDeleteCandidate(nodeAt(*view->state().root(), "b"));
+    QPointer<DialogOverlay> overlay = view->deleteOverlay();
+    ASSERT_TRUE(waitFor([&] { return overlay->isFullyShown(); }));
+    QWidget* dialog = overlay->dialog();
+    auto inCard = [&] {
+        QWidget* focused = QApplication::focusWidget();
+        return focused == dialog || dialog->isAncestorOf(focused);
+    };
+    EXPECT_TRUE(inCard());
+
+    // Ctrl+R, aimed at the card and at the body, and a key for the body do nothing.
+    const size_t scans = world.scanners.size();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(view->diskMap()->chart(), Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(picker, Qt::Key_Right);
+    QTest::qWait(300);  // a shortcut presses its button after a short delay
+    EXPECT_EQ(world.scanners.size(), scans);
+    EXPECT_FALSE(view->state().isRefreshing());
+    EXPECT_EQ(view->state().mode(), AppState::Mode::folder);
+
+    // Tab and Shift+Tab go round the card's controls and never leave it.
+    const QList<QWidget*> stops = overlay->tabStops();
+    ASSERT_GE(stops.size(), 2);
+    std::set<QWidget*> visited;
+    for (qsizetype i = 0; i < 2 * stops.size() + 1; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(inCard()) << "Tab " << i;
+        visited.insert(QApplication::focusWidget());
+    }
+    EXPECT_EQ(visited.size(), static_cast<size_t>(stops.size()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(inCard());
+
+    // Escape cancels; the focus goes back where it was, and a Right arrow there is the
+    // picker's own again.
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_EQ(view->state().deleteCandidate(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), picker);
+    QTest::keyClick(view.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(waitFor([&] { return world.scanners.size() == scans + 1; }));
+}
+
 TEST_F(ContentViewTest, AFailedDeleteConfirmedInTheOverlayEndsInTheErrorAlert) {
     auto view = makeWindow();
     showMap(*view);
