@@ -9,12 +9,18 @@
 
 #include "app/ContentView.h"
 #include "app/WindowBackground.h"
+#include "platform/bundle/Bundle.h"
 #include "sdk/core/RZDException.h"
 
 namespace cb {
 
 CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
     : window_(std::make_unique<WindowBackground>()) {
+    const std::optional<platform::Bundle>& bundle = platform::Bundle::main();
+    const QIcon icon = iconFrom(bundle ? std::optional(bundle->resourcesPath()) : std::nullopt);
+    if (!icon.isNull()) {
+        QApplication::setWindowIcon(icon);
+    }
     window_->setObjectName(QStringLiteral("MainWindow"));
     window_->setWindowTitle(QStringLiteral("Cellarbright"));
     window_->setMinimumSize(kMinimumSize);
@@ -27,6 +33,15 @@ CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
 }
 
 CellarbrightApp::~CellarbrightApp() = default;
+
+QIcon CellarbrightApp::iconFrom(const std::optional<std::filesystem::path>& resourcesFolder) {
+    if (!resourcesFolder) {
+        return {};
+    }
+    const QString file = QString::fromStdString((*resourcesFolder / "main_logo.png").string());
+    const QPixmap picture(file, "PNG");
+    return picture.isNull() ? QIcon() : QIcon(picture);
+}
 
 int CellarbrightApp::run() {
     window_->resize(kMinimumSize);

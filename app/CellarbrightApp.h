@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QIcon>
 #include <QSize>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/AppDelegate.h"
 #include "app/AppServices.h"
@@ -13,7 +16,8 @@ class LocalizationManager;
 class WindowBackground;
 
 // The application: one window whose content is ContentView on the window background, at least
-// 1080 x 720, centred, and the AppDelegate. There is no command to open a second window, and
+// 1080 x 720, centred, and the AppDelegate. The main bundle's logo is the application's icon
+// (and so the welcome screen's fallback logo). There is no command to open a second window, and
 // closing the window ends the event loop.
 class CellarbrightApp {
   public:
@@ -27,6 +31,10 @@ class CellarbrightApp {
 
     CellarbrightApp(const CellarbrightApp&) = delete;
     CellarbrightApp& operator=(const CellarbrightApp&) = delete;
+
+    // The application's icon: "main_logo.png" of `resourcesFolder`, or a null icon when there is
+    // no folder or no readable picture there.
+    static QIcon iconFrom(const std::optional<std::filesystem::path>& resourcesFolder);
 
     WindowBackground& window() { return *window_; }
     ContentView& content() { return *content_; }
