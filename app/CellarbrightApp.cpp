@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <exception>
@@ -30,6 +31,27 @@ CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
     layout->addWidget(content_);
     QApplication::setQuitOnLastWindowClosed(
         delegate_.applicationShouldTerminateAfterLastWindowClosed());
+    addWindowShortcuts();
+}
+
+void CellarbrightApp::addWindowShortcuts() {
+    // The platform's own keys for quit and close, and Ctrl+Q / Ctrl+W wherever the platform
+    // theme names others.
+    const auto bind = [this](QKeySequence::StandardKey standard, QKeySequence own,
+                             const auto& action) {
+        QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
+        if (!keys.contains(own)) {
+            keys.append(own);
+        }
+        for (const QKeySequence& key : keys) {
+            auto* shortcut = new QShortcut(key, window_.get());
+            shortcut->setContext(Qt::WindowShortcut);
+            QObject::connect(shortcut, &QShortcut::activated, window_.get(), action);
+        }
+    };
+    bind(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q), [] { QCoreApplication::quit(); });
+    bind(QKeySequence::Close, QKeySequence(Qt::CTRL | Qt::Key_W),
+         [window = window_.get()] { window->close(); });
 }
 
 CellarbrightApp::~CellarbrightApp() = default;

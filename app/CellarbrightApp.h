@@ -16,7 +16,9 @@ class LocalizationManager;
 class WindowBackground;
 
 // The application: one window whose content is ContentView on the window background, at least
-// 1080 x 720, centred, and the AppDelegate. The main bundle's logo is the application's icon
+// 1080 x 720, centred, and the AppDelegate. Ctrl+Q (the platform's Quit keys) ends the event
+// loop and Ctrl+W (its Close keys) closes the window, even under a dialog overlay. The main
+// bundle's logo is the application's icon
 // (and so the welcome screen's fallback logo). There is no command to open a second window, and
 // closing the window ends the event loop.
 class CellarbrightApp {
@@ -48,6 +50,8 @@ class CellarbrightApp {
     int run();
 
   private:
+    void addWindowShortcuts();
+
     AppDelegate delegate_;
     std::unique_ptr<WindowBackground> window_;
     ContentView* content_;  // owned by window_

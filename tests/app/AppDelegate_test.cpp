@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -135,6 +136,32 @@ TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
     EXPECT_EQ(window.palette().color(QPalette::Window),
               window.grab().toImage().pixelColor(window.width() - 2, window.height() - 2))
         << "the window colour shows where nothing else is drawn";
+}
+
+TEST(CellarbrightAppTest, CtrlWClosesTheWindowAndCtrlQEndsTheLoop) {
+    testing::FakeWorld world;
+    LocalizationManager loc(nullptr, {"en"});
+    CellarbrightApp app(loc, world.services());
+    WindowBackground& window = app.window();
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));  // shortcuts need an active window
+    bool quitOnClose = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+    QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
+
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTimer::singleShot(0, &window, [&window] {
+        QTest::keyClick(
+            QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window,
+            Qt::Key_Q, Qt::ControlModifier);
+    });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });  // the key did nothing
+    EXPECT_EQ(QApplication::exec(), 0);
+    QApplication::setQuitOnLastWindowClosed(quitOnClose);
 }
 
 TEST(CellarbrightAppTest, TheBundlesLogoIsTheIconAndTheWelcomeScreensFallback) {
