@@ -14,16 +14,6 @@ namespace cb {
 
 namespace {
 
-// True when `node` is `ancestor` or lies below it.
-bool isWithin(const FileNode* node, const FileNode* ancestor) {
-    for (const FileNode* n = node; n != nullptr; n = n->parent()) {
-        if (n == ancestor) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // True when `node` belongs to the tree whose root is `root`.
 bool isInTree(const FileNode* node, const FileNode* root) {
     if (node == nullptr || root == nullptr) {
@@ -419,13 +409,13 @@ void AppState::removeFromTree(FileNode& node) {
     FileNode* parent = node.parent();
     assert(parent != nullptr);
     // Nothing may point into the subtree once it is freed.
-    if (focus_ != nullptr && isWithin(focus_, &node)) {
+    if (focus_ != nullptr && isSameOrDescendant(focus_, &node)) {
         setFocus(parent);
     }
-    if (hovered_ != nullptr && isWithin(hovered_, &node)) {
+    if (hovered_ != nullptr && isSameOrDescendant(hovered_, &node)) {
         setHovered(nullptr);
     }
-    if (deleteCandidate_ != nullptr && isWithin(deleteCandidate_, &node)) {
+    if (deleteCandidate_ != nullptr && isSameOrDescendant(deleteCandidate_, &node)) {
         setDeleteCandidate(nullptr);
     }
     detachPendingDeletes(&node);
@@ -456,7 +446,7 @@ void AppState::detachPending(const std::shared_ptr<PendingDelete>& pending) {
 
 void AppState::detachPendingDeletes(const FileNode* subtree) {
     std::erase_if(pendingDeletes_, [subtree](const std::shared_ptr<PendingDelete>& pending) {
-        if (subtree != nullptr && !isWithin(pending->node, subtree)) {
+        if (subtree != nullptr && !isSameOrDescendant(pending->node, subtree)) {
             return false;
         }
         pending->node = nullptr;

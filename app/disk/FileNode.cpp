@@ -183,4 +183,16 @@ void FileNode::sortChildrenBySize() {
     }
 }
 
+bool isSameOrDescendant(const FileNode* node, const FileNode* ancestor) {
+    if (ancestor == nullptr) {
+        return false;
+    }
+    for (const FileNode* n = node; n != nullptr; n = n->parent()) {
+        if (n == ancestor) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace cb

@@ -165,4 +165,7 @@ class FileNode {
     static constexpr uint32_t kMaxInaccessibleCount = (uint32_t{1} << 30) - 1;
 };
 
+// True when `node` is `ancestor` or lies below it; false when either is null.
+bool isSameOrDescendant(const FileNode* node, const FileNode* ancestor);
+
 }  // namespace cb

@@ -11,16 +11,12 @@
 #include "app/disk/FileNode.h"
 #include "app/localization/LocalizationManager.h"
 #include "app/views/DetailsRow.h"
-#include "app/views/NodeTrail.h"
+#include "app/views/NodeMenu.h"
 #include "app/views/ViewStyle.h"
 
 namespace cb {
 
 namespace {
-
-bool isOpenable(const FileNode* node) {
-    return node != nullptr && node->isDirectory() && !node->children().empty();
-}
 
 QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
     auto* scroll = new QScrollArea(parent);
@@ -134,27 +130,9 @@ void DetailsPanel::rowDoubleClicked(FileNode* node) {
 }
 
 std::unique_ptr<QMenu> DetailsPanel::buildContextMenu(FileNode* node) {
-    if (node == nullptr || focus_ == nullptr) {
-        return nullptr;
-    }
-    auto menu = std::make_unique<QMenu>(this);
-    // The menu runs its own event loop; each entry finds its node again when chosen.
-    const NodeTrail trail(focus_, node);
-    auto entry = [this, trail](NodeAction DetailsPanel::*action) {
-        return [this, trail, action] {
-            FileNode* live = trail.resolve(focus_);
-            if (live != nullptr && this->*action) {
-                (this->*action)(live);
-            }
-        };
-    };
-    menu->addAction(loc_.qtext("menu.revealInFinder"), this, entry(&DetailsPanel::onReveal_));
-    if (isOpenable(node)) {
-        menu->addAction(loc_.qtext("menu.openHere"), this, entry(&DetailsPanel::onDrillIn_));
-    }
-    menu->addSeparator();
-    menu->addAction(loc_.qtext("menu.moveToTrash"), this, entry(&DetailsPanel::onRequestDelete_));
-    return menu;
+    return buildNodeMenu(focus_, node,
+                         {[this] { return focus_; }, &onReveal_, &onDrillIn_, &onRequestDelete_},
+                         loc_, this);
 }
 
 void DetailsPanel::paintEvent(QPaintEvent*) {

@@ -13,19 +13,11 @@
 #include "app/localization/LocalizationManager.h"
 #include "app/views/FileCountText.h"
 #include "app/views/FocusSpring.h"
-#include "app/views/NodeTrail.h"
+#include "app/views/NodeMenu.h"
 #include "app/views/SunburstPainter.h"
 #include "app/views/ViewStyle.h"
 
 namespace cb {
-
-namespace {
-
-bool isOpenable(const FileNode* node) {
-    return node != nullptr && node->isDirectory() && !node->children().empty();
-}
-
-}  // namespace
 
 SunburstView::SunburstView(LocalizationManager& loc, QWidget* parent)
     : QWidget(parent), loc_(loc), crossfade_(new QVariantAnimation(this)) {
@@ -145,28 +137,9 @@ void SunburstView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 std::unique_ptr<QMenu> SunburstView::buildContextMenu() {
-    if (hovered_ == nullptr || focus_ == nullptr) {
-        return nullptr;
-    }
-    auto menu = std::make_unique<QMenu>(this);
-    // The menu runs its own event loop; the tree may change before an entry is chosen, so each
-    // entry finds its node again and does nothing when it is gone.
-    const NodeTrail trail(focus_, hovered_);
-    auto entry = [this, trail](NodeAction SunburstView::*action) {
-        return [this, trail, action] {
-            FileNode* node = trail.resolve(focus_);
-            if (node != nullptr && this->*action) {
-                (this->*action)(node);
-            }
-        };
-    };
-    menu->addAction(loc_.qtext("menu.revealInFinder"), this, entry(&SunburstView::onReveal_));
-    if (isOpenable(hovered_)) {
-        menu->addAction(loc_.qtext("menu.openHere"), this, entry(&SunburstView::onDrillIn_));
-    }
-    menu->addSeparator();
-    menu->addAction(loc_.qtext("menu.moveToTrash"), this, entry(&SunburstView::onRequestDelete_));
-    return menu;
+    return buildNodeMenu(focus_, hovered_,
+                         {[this] { return focus_; }, &onReveal_, &onDrillIn_, &onRequestDelete_},
+                         loc_, this);
 }
 
 void SunburstView::contextMenuEvent(QContextMenuEvent* event) {

@@ -174,6 +174,20 @@ TEST(FileNodeTest, InaccessibleCountCoversTheWholeSubtree) {
     EXPECT_EQ(root->inaccessibleCount(), 1);
 }
 
+TEST(FileNodeTest, DescendantCheckFollowsTheParentChain) {
+    auto root = makeRoot("r", "/r");
+    FileNode& a = add(*root, "a", 0, 0, true);
+    FileNode& b = add(*root, "b", 0, 0, true);
+    const FileNode* aFile = &add(a, "f", 1, 1);
+    EXPECT_TRUE(isSameOrDescendant(aFile, &a));
+    EXPECT_TRUE(isSameOrDescendant(&a, &a));
+    EXPECT_TRUE(isSameOrDescendant(aFile, root.get()));
+    EXPECT_FALSE(isSameOrDescendant(&a, aFile));
+    EXPECT_FALSE(isSameOrDescendant(aFile, &b));
+    EXPECT_FALSE(isSameOrDescendant(aFile, nullptr));
+    EXPECT_FALSE(isSameOrDescendant(nullptr, root.get()));
+}
+
 TEST(FileNodeTest, SetChildrenReplacesTheList) {
     auto root = makeRoot("r", "/r");
     add(*root, "old", 1, 1);
