@@ -24,12 +24,15 @@
 #include "app/views/BreadcrumbView.h"
 #include "app/views/DeleteConfirmDialog.h"
 #include "app/views/DetailsPanel.h"
+#include "app/views/DetailsRow.h"
 #include "app/views/FDABanner.h"
 #include "app/views/FullDiskAccessPrompt.h"
+#include "app/views/SunburstLayout.h"
 #include "app/views/SunburstView.h"
 #include "app/views/TooltipView.h"
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
+#include "tests/app/views/MapTestSupport.h"
 
 namespace cb {
 namespace {
@@ -143,6 +146,30 @@ TEST_F(ContentViewTest, AFocusTwentyFiveFoldersDeepKeepsTheWindowsSize) {
     const QPoint refresh = view->diskMap()->refreshButton()->mapTo(view.get(), QPoint(0, 0));
     EXPECT_LT(trailEnd.x(), refresh.x());
     saveRender(*view, "window-deep-focus.png");
+}
+
+TEST_F(ContentViewTest, ChartAndPanelShowOneHoveredNode) {
+    auto view = makeWindow();
+    showMap(*view);
+    FileNode* root = view->state().root();
+    SunburstView* chart = view->diskMap()->chart();
+    DetailsPanel* panel = view->diskMap()->details();
+    ASSERT_EQ(panel->rows()[0]->node(), nodeAt(*root, "a"));
+
+    // The pointer over a's ring-0 arc (it spans 3 o'clock) lights a's row.
+    const ChartGeometry g = chartGeometry(chart->width(), chart->height());
+    maptest::sendMouseMove(chart, QPointF(g.centerX + g.holeRadius + g.ringWidth / 2, g.centerY));
+    EXPECT_EQ(view->state().hovered(), nodeAt(*root, "a"));
+    EXPECT_TRUE(panel->rows()[0]->highlighted());
+    EXPECT_FALSE(panel->rows()[1]->highlighted());
+
+    // A row under the pointer is the chart's hovered node too.
+    maptest::sendLeave(chart);
+    maptest::sendEnter(panel->rows()[1]);
+    EXPECT_EQ(view->state().hovered(), panel->rows()[1]->node());
+    EXPECT_EQ(chart->hovered(), panel->rows()[1]->node());
+    EXPECT_FALSE(panel->rows()[0]->highlighted());
+    saveRender(*view, "window-row-hovered.png");
 }
 
 TEST_F(ContentViewTest, AFreshWindowShowsTheWelcomeScreenInTheFolderMode) {
