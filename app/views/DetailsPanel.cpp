@@ -1,10 +1,12 @@
 #include "app/views/DetailsPanel.h"
 
+#include <QCursor>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -100,6 +102,24 @@ void DetailsPanel::setFocusNode(FileNode* focus) {
         list_->insertWidget(static_cast<int>(i), row);
         rows_.push_back(row);
     }
+    // The rows moved under a pointer that stayed where it was; they are placed on the next
+    // layout pass.
+    QTimer::singleShot(0, this, [this] { hoverRowUnderPointer(); });
+}
+
+void DetailsPanel::hoverRowUnderPointer() {
+    const QPoint pointer = mapFromGlobal(QCursor::pos());
+    if (!isVisible() || !rect().contains(pointer)) {
+        return;
+    }
+    const QWidget* under = childAt(pointer);
+    for (DetailsRow* row : rows_) {
+        if (under != nullptr && (row == under || row->isAncestorOf(under))) {
+            writeHovered(row->node());
+            return;
+        }
+    }
+    writeHovered(nullptr);
 }
 
 void DetailsPanel::setHovered(FileNode* node) {

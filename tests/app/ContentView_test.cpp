@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
@@ -170,6 +171,41 @@ TEST_F(ContentViewTest, ChartAndPanelShowOneHoveredNode) {
     EXPECT_EQ(chart->hovered(), panel->rows()[1]->node());
     EXPECT_FALSE(panel->rows()[0]->highlighted());
     saveRender(*view, "window-row-hovered.png");
+}
+
+TEST_F(ContentViewTest, AfterAZoomTheHoverIsWhatIsUnderTheStillPointer) {
+    auto view = makeWindow();
+    showMap(*view);
+    FileNode* root = view->state().root();
+    SunburstView* chart = view->diskMap()->chart();
+    DetailsPanel* panel = view->diskMap()->details();
+
+    // A click on a's arc opens a; the pointer has not moved and is now over one of a's arcs.
+    const ChartGeometry g = chartGeometry(chart->width(), chart->height());
+    const QPointF overA(g.centerX + g.holeRadius + g.ringWidth / 2, g.centerY);
+    maptest::sendMouseMove(chart, overA);
+    ASSERT_EQ(view->state().hovered(), nodeAt(*root, "a"));
+    maptest::sendClick(chart, overA);
+    ASSERT_EQ(view->state().focus(), nodeAt(*root, "a"));
+    EXPECT_EQ(view->state().hovered(), chart->hovered());
+    EXPECT_NE(view->state().hovered(), nodeAt(*root, "a")) << "no longer the opened folder";
+    EXPECT_EQ(view->state().hovered()->parent(), nodeAt(*root, "a"));
+
+    // A double-click on c's row opens c; the row now under the pointer lights.
+    view->state().setFocus(root);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    maptest::sendLeave(chart);
+    DetailsRow* cRow = panel->rows()[2];
+    ASSERT_EQ(cRow->node(), nodeAt(*root, "c"));
+    QCursor::setPos(panel->rows()[0]->mapToGlobal(panel->rows()[0]->rect().center()));
+    maptest::sendEnter(cRow);
+    QTest::mouseDClick(cRow, Qt::LeftButton);
+    ASSERT_EQ(view->state().focus(), nodeAt(*root, "c"));
+    ASSERT_TRUE(waitFor([&] { return view->state().hovered() != nodeAt(*root, "c"); }));
+    ASSERT_FALSE(panel->rows().empty());
+    EXPECT_EQ(view->state().hovered(), panel->rows()[0]->node());
+    EXPECT_TRUE(panel->rows()[0]->highlighted());
 }
 
 TEST_F(ContentViewTest, AFreshWindowShowsTheWelcomeScreenInTheFolderMode) {
