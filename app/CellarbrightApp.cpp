@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "app/ContentView.h"
+#include "app/QtTranslations.h"
 #include "app/WindowBackground.h"
 #include "platform/bundle/Bundle.h"
 #include "sdk/core/RZDException.h"
@@ -16,7 +17,8 @@
 namespace cb {
 
 CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
-    : window_(std::make_unique<WindowBackground>()) {
+    : qtTexts_(std::make_unique<QtTranslations>(loc)),
+      window_(std::make_unique<WindowBackground>()) {
     const std::optional<platform::Bundle>& bundle = platform::Bundle::main();
     const QIcon icon = iconFrom(bundle ? std::optional(bundle->resourcesPath()) : std::nullopt);
     if (!icon.isNull()) {

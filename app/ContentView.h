@@ -10,6 +10,7 @@
 #include "app/AppServices.h"
 #include "app/AppState.h"
 
+class QFileDialog;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -102,6 +103,10 @@ class ContentView : public QWidget {
     const FileNode* deleteShownFor_ = nullptr;  // compared only, never dereferenced
     WindowAlerts* alerts_ = nullptr;
 };
+
+// The folder panel of the pick-folder action: chooses one folder, starts in the home folder,
+// shows `message` as its title and `prompt` on its accept button.
+std::unique_ptr<QFileDialog> folderPanel(const std::string& message, const std::string& prompt);
 
 // The services of the real window: AppServices::system() with the folder panel, which needs
 // Qt Widgets, added.

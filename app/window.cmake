@@ -15,6 +15,7 @@ add_library(cb_window STATIC
   Divider.cpp
   MainQueueBridge.cpp
   ModePicker.cpp
+  QtTranslations.cpp
   ScreenshotHook.cpp
   TopBar.cpp
   WindowAlerts.cpp

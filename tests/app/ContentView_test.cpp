@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 #include "app/DialogOverlay.h"
 #include "app/DiskMapView.h"
 #include "app/ModePicker.h"
+#include "app/QtTranslations.h"
 #include "app/TopBar.h"
 #include "app/WindowAlerts.h"
 #include "app/localization/LocalizationManager.h"
@@ -491,6 +493,31 @@ TEST_F(ContentViewTest, TheAccessPromptScansAnywayOrDropsTheLocation) {
     EXPECT_EQ(world.scanners[0]->waitUntilStarted(), "/r");
     world.scanners[0]->finish(buildTree("/r", {{"a", 1}}));
     EXPECT_TRUE(waitFor([&] { return view->diskMap() != nullptr; }));
+}
+
+TEST(FolderPanelTest, StartsAtHomeAndSpeaksTheInterfaceLanguage) {
+    LocalizationManager loc(nullptr, {"en"});
+    QtTranslations qtTexts(loc);
+    const auto english = folderPanel("Choose a folder", "Scan");
+    EXPECT_EQ(english->directory().absolutePath(), QDir::homePath());
+    EXPECT_EQ(english->labelText(QFileDialog::Accept), "Scan");
+    EXPECT_FALSE(qtTexts.isInstalled());
+
+    for (Language language : {Language::german, Language::russian, Language::chinese}) {
+        SCOPED_TRACE(QtTranslations::qtName(language).toStdString());
+        loc.setCurrent(language);
+        ASSERT_TRUE(qtTexts.isInstalled()) << "Qt's translations are missing: run "
+                                              "scripts/install-deps.sh (qt6-translations-l10n)";
+        const auto panel = folderPanel("x", "y");
+        for (auto label : {QFileDialog::LookIn, QFileDialog::FileType, QFileDialog::Reject}) {
+            EXPECT_NE(panel->labelText(label), english->labelText(label));
+            EXPECT_FALSE(panel->labelText(label).isEmpty());
+        }
+    }
+    loc.setCurrent(Language::english);
+    EXPECT_FALSE(qtTexts.isInstalled());
+    EXPECT_EQ(folderPanel("x", "y")->labelText(QFileDialog::LookIn),
+              english->labelText(QFileDialog::LookIn));
 }
 
 TEST(DialogOverlayTest, TheCardCentresTheDialogAndFollowsItsSize) {
