@@ -340,7 +340,7 @@ void DiskMapView::retranslate() {
     newScan_->setToolTip(loc_.qtext("toolbar.newScan"));
     up_->setToolTip(loc_.qtext("toolbar.up"));
     refresh_->setToolTip(loc_.qtext("toolbar.refresh"));
-    const QString help = loc_.qtext("toolbar.fileSizesHelp");
+    const QString help = style::paragraphToolTip(loc_.qtext("toolbar.fileSizesHelp"));
     fileSizes_->setToolTip(help);
     info_->setToolTip(help);
     capacity_->setToolTip(loc_.qtext("toolbar.volumeCapacity"));

@@ -56,6 +56,10 @@ void setTextColor(QLabel* label, const QColor& color) {
     label->setPalette(palette);
 }
 
+QString paragraphToolTip(const QString& text) {
+    return QStringLiteral("<p>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 QLabel* textLabel(const QFont& font, const QColor& color, QWidget* parent, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setFont(font);

@@ -48,6 +48,10 @@ QFont roundedFont(double pixelSize, QFont::Weight weight = QFont::Normal);
 // Sets the text colour of `label` (its window-text and text roles).
 void setTextColor(QLabel* label, const QColor& color);
 
+// `text` as a tooltip that wraps into a paragraph instead of one long line (Qt wraps rich text
+// tooltips only).
+QString paragraphToolTip(const QString& text);
+
 // A label showing `text` in `font` and `color` (a secondary label takes secondaryText()); owned
 // by `parent`.
 QLabel* textLabel(const QFont& font, const QColor& color, QWidget* parent,

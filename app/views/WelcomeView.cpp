@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/localization/LocalizationManager.h"
 #include "app/views/ScreenStyle.h"
@@ -18,6 +19,7 @@ namespace cb {
 namespace {
 
 constexpr int kLogoSize = 160;
+constexpr const char* kLeastWidth = "cbLeastWidth";  // a scan button's width before its label
 
 QPushButton* scanButton(const char* name, const char* symbol, int minimumWidth,
                         style::ButtonLook look, QWidget* parent) {
@@ -29,9 +31,18 @@ QPushButton* scanButton(const char* name, const char* symbol, int minimumWidth,
                             : QColor(Qt::white);
     button->setIcon(symbolIcon(symbol, 16, tint));
     // The label's minimum width plus the button's own margins; 6 above and below the label.
-    button->setMinimumWidth(minimumWidth + 16);
+    button->setProperty(kLeastWidth, minimumWidth + 16);
     button->setMinimumHeight(QFontMetrics(button->font()).height() + 2 * 6 + 8);
     return button;
+}
+
+// Gives `button` room around its current label: the platform's plain push button hugs its text,
+// which a long translation leaves touching the border.
+void padToLabel(QPushButton* button) {
+    const int least = button->property(kLeastWidth).toInt();
+    button->setMinimumWidth(least);  // so the hint below is the label's, not the last minimum
+    button->setMinimumWidth(
+        std::max(least, button->sizeHint().width() + 2 * WelcomeView::kButtonPadding));
 }
 
 QLabel* logoLabel(QWidget* parent) {
@@ -163,6 +174,9 @@ void WelcomeView::retranslate() {
     scanMac_->setText(loc_.qtext("welcome.scanMac"));
     scanHome_->setText(loc_.qtext("welcome.scanHome"));
     pick_->setText(loc_.qtext("welcome.pick"));
+    // The prominent button's style sheet has its own padding.
+    padToLabel(scanHome_);
+    padToLabel(pick_);
     thinSnapshots_->setToolTip(loc_.qtext("welcome.thinSnapshots.help"));
     privacy_->setText(loc_.qtext("welcome.privacy"));
     showSnapshotState();

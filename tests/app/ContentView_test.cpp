@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <set>
 
 #include "app/ContentView.h"
@@ -321,6 +322,20 @@ TEST_F(ContentViewTest, TheSizesGroupShowsTheCapacityOnlyWhenKnown) {
     EXPECT_TRUE(map->capacityLabel()->isVisibleTo(map));
     EXPECT_EQ(map->capacityLabel()->text(), "1 KB / 1 KB");
     EXPECT_EQ(map->infoSymbol()->toolTip(), map->fileSizesLabel()->toolTip());
+    // The long help text shows as a paragraph, not as one line across the screen.
+    QToolTip::showText(map->fileSizesLabel()->mapToGlobal(QPoint(0, 0)),
+                       map->fileSizesLabel()->toolTip(), map->fileSizesLabel());
+    QWidget* tip = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QTipLabel") && widget->isVisible()) {
+            tip = widget;
+        }
+    }
+    ASSERT_NE(tip, nullptr);
+    EXPECT_TRUE(static_cast<QLabel*>(tip)->text().contains("Sum of allocated file sizes."));
+    EXPECT_LT(tip->width(), 600);
+    EXPECT_GT(tip->height(), 2 * tip->fontMetrics().height());
+    QToolTip::hideText();
 
     view->state().setVolumeCapacity(std::nullopt);
     EXPECT_FALSE(map->infoSymbol()->isVisibleTo(map));
@@ -567,6 +582,11 @@ TEST_F(ContentViewTest, TheErrorAlertShowsTheMessageAndOkClearsIt) {
     EXPECT_EQ(alert->informativeText(), "The disk is locked.");
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons()[0]->text(), "OK");
+    // Wide enough that a window manager shows the whole title.
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    EXPECT_GE(alert->width(), QFontMetrics(bold).horizontalAdvance(alert->windowTitle()) +
+                                  WindowAlerts::kTitleBarControls);
 
     QTest::mouseClick(alert->buttons()[0], Qt::LeftButton);
     EXPECT_FALSE(view->state().errorMessage().has_value());

@@ -100,6 +100,28 @@ TEST_F(WelcomeViewTest, EachButtonCallsItsActionAndCtrlOChoosesAFolder) {
     EXPECT_EQ(pick, 2) << "no shortcut while the screen is not shown";
 }
 
+TEST_F(WelcomeViewTest, PlainScanButtonsKeepRoomAroundTheirLabelInEveryLanguage) {
+    auto view = makeView(0, false);
+    view->resize(1080, 680);
+    view->show();
+    for (Language language : {Language::english, Language::russian, Language::german,
+                              Language::chinese, Language::english}) {
+        loc.setCurrent(language);
+        QCoreApplication::processEvents();
+        for (const char* name : {"scanHome", "pick"}) {
+            SCOPED_TRACE(std::string(rawValue(language)) + " " + name);
+            QPushButton* b = button(*view, name);
+            // sizeHint() is the label and icon with the platform's own thin margins.
+            EXPECT_GE(b->width(), b->sizeHint().width() + 2 * WelcomeView::kButtonPadding);
+        }
+    }
+    EXPECT_EQ(button(*view, "pick")->width(), 160 + 16) << "English keeps its least width";
+    loc.setCurrent(Language::russian);
+    QCoreApplication::processEvents();  // the relabelled buttons are laid out again
+    test::savePng(view.get(), "welcome-ru.png", {1080, 680});
+    loc.setCurrent(Language::english);
+}
+
 // The fallback to the application's icon is checked with the real icon in the app's tests.
 TEST_F(WelcomeViewTest, LogoComesFromTheResourcesFolder) {
     ASSERT_TRUE(QApplication::windowIcon().isNull());
