@@ -26,7 +26,8 @@ DialogOverlay::DialogOverlay(QWidget* dialog, QWidget* host)
     : QWidget(host),
       card_(new QWidget(this)),
       dialog_(dialog),
-      animation_(new QVariantAnimation(this)) {
+      animation_(new QVariantAnimation(this)),
+      shield_(new BodyShield(this)) {
     setObjectName(QStringLiteral("DialogOverlay"));
     setAttribute(Qt::WA_NoMousePropagation);
     auto* layout = new QVBoxLayout(card_);
@@ -142,9 +143,9 @@ void DialogOverlay::setInert(bool inert) {
     }
     inert_ = inert;
     if (inert) {
-        qApp->installEventFilter(this);
+        qApp->installEventFilter(shield_);
     } else {
-        qApp->removeEventFilter(this);
+        qApp->removeEventFilter(shield_);
     }
 }
 
@@ -233,9 +234,6 @@ bool DialogOverlay::keepsFromBody(QObject* watched, QEvent* event) {
 }
 
 bool DialogOverlay::eventFilter(QObject* watched, QEvent* event) {
-    if (inert_ && keepsFromBody(watched, event)) {
-        return true;
-    }
     if (watched == parentWidget() && event->type() == QEvent::Resize) {
         setGeometry(parentWidget()->rect());
         layoutCard();

@@ -76,6 +76,18 @@ class DialogOverlay : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
+    // Sees every event of the application while the overlay is inert, and keeps the body's.
+    class BodyShield : public QObject {
+      public:
+        explicit BodyShield(DialogOverlay* overlay) : QObject(overlay), overlay_(overlay) {}
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            return overlay_->keepsFromBody(watched, event);
+        }
+
+      private:
+        DialogOverlay* overlay_;
+    };
+
     void setInert(bool inert);
     bool keepsFromBody(QObject* watched, QEvent* event);
     bool isBody(const QWidget* widget) const;
@@ -93,7 +105,8 @@ class DialogOverlay : public QWidget {
     QVariantAnimation* animation_;  // owned (Qt child)
     double progress_ = 0;
     bool dismissing_ = false;
-    bool inert_ = false;             // the application's events pass through eventFilter()
+    BodyShield* shield_;  // owned (Qt child); an application filter while inert
+    bool inert_ = false;
     QPointer<QWidget> focusBefore_;  // had the keyboard focus when present() was called
     QPixmap cardPicture_;            // the dialog as painted, for the animated frames
     QImage shadow_;                  // cached for shadowSize_
