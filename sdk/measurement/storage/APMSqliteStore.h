@@ -61,7 +61,7 @@ using APMSqliteRecordFilter = std::function<bool(std::size_t, const APMSqliteRec
 //   3. A cached statement is lent to one user at a time; a second user of the same SQL text
 //      (a filter block running the same query) gets a statement of its own.
 //   4. Outside performTransactionWithError no transaction is left open by the store, also
-//      when a block throws or a commit fails.
+//      when a block throws (rolled back here) or a commit fails (rolled back by SQLite).
 // After a failed write SQLite itself keeps its pager in an error state and rolls the
 // transaction back before the next read, so the store keeps no error state of its own.
 //

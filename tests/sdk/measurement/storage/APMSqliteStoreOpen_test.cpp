@@ -75,8 +75,8 @@ TEST(APMSqliteStoreOpen, EmptyPathGivesNoStore) {
     EXPECT_FALSE(APMSqliteStore::initWithDatabasePath("", nullptr));
 }
 
-// A write-ahead database of many pages whose main file lost its second half while its log
-// survived, as a crash in the middle of a copy can leave it.
+// A write-ahead database of many pages whose main file lost its second half while its log,
+// which holds the first page, survived: as a crash in the middle of a copy can leave it.
 void writeTruncatedDatabaseWithItsLog(const std::filesystem::path& path) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -85,7 +85,7 @@ void writeTruncatedDatabaseWithItsLog(const std::filesystem::path& path) {
                            "CREATE TABLE leftover(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
                            "SELECT i + 1 FROM n WHERE i < 300) INSERT INTO leftover SELECT "
                            "randomblob(900) FROM n; PRAGMA wal_checkpoint(TRUNCATE);"
-                           "INSERT INTO leftover VALUES (1);",
+                           "CREATE TABLE another(y);",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     const std::string log = path.string() + "-wal";
