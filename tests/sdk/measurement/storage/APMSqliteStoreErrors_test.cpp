@@ -62,6 +62,7 @@ TEST_F(APMSqliteStoreErrors, EveryOperationFailsAfterCloseAndDelete) {
     EXPECT_EQ(store_->sqliteHandle(), nullptr);
 
     APMSqliteStore& s = *store_;
+    const std::optional<sdk::Value> one = sdk::Value(1);
     const std::vector<std::pair<std::string, std::function<bool(sdk::Error*)>>> operations = {
         {"Ensure table failed. Database not open.",
          [&](sdk::Error* e) {
@@ -83,12 +84,12 @@ TEST_F(APMSqliteStoreErrors, EveryOperationFailsAfterCloseAndDelete) {
          }},
         {"Update record failed. Database not open.",
          [&](sdk::Error* e) {
-             return s.updateRecord({{"a", 1}}, "t", "a", sdk::Value(1), e);
+             return s.updateRecord({{"a", 1}}, "t", "a", one, e);
          }},
         {"Increase column failed. Database not open.",
          [&](sdk::Error* e) { return s.increaseColumn("a", 1, "t", "a = 1", {}, e); }},
         {"Delete record failed. Database not open.",
-         [&](sdk::Error* e) { return s.deleteRecordFromTableWithName("t", "a", 1, e); }},
+         [&](sdk::Error* e) { return s.deleteRecordFromTableWithName("t", "a", one, e); }},
         {"Delete records with condition failed. Database not open.",
          [&](sdk::Error* e) {
              return s.deleteRecordsFromTableWithName("t", "a = 1", {}, e).has_value();
