@@ -1,5 +1,3 @@
-#include <sqlite3.h>
-
 #include "tests/sdk/measurement/storage/StoreTestSupport.h"
 
 namespace {
@@ -11,22 +9,6 @@ class APMSqliteStoreRecords : public sdktest::StoreTest {
     void SetUp() override {
         StoreTest::SetUp();
         makeTable("t", {{"a", "INTEGER"}, {"b", "TEXT"}, {"r", "REAL"}, {"d", "BLOB"}});
-    }
-
-    // Every statement SQLite starts on the store's connection, as written.
-    std::vector<std::string> traceStatements(const std::function<void()>& body) {
-        std::vector<std::string> statements;
-        sqlite3_trace_v2(
-            store_->sqliteHandle(), SQLITE_TRACE_STMT,
-            [](unsigned, void* context, void* statement, void*) {
-                static_cast<std::vector<std::string>*>(context)->push_back(
-                    sqlite3_sql(static_cast<sqlite3_stmt*>(statement)));
-                return 0;
-            },
-            &statements);
-        body();
-        sqlite3_trace_v2(store_->sqliteHandle(), 0, nullptr, nullptr);
-        return statements;
     }
 };
 

@@ -18,7 +18,19 @@ class APMSqliteStoreTables : public sdktest::StoreTest {
 
 TEST_F(APMSqliteStoreTables, NewTableIsCreatedThenExtendedByOneAlterPerAddOn) {
     sdk::Error error;
-    ASSERT_TRUE(store_->ensureTableWithName("t", kElementary, kAddOn, &error)) << error.ToString();
+    std::vector<std::string> changes;
+    for (const std::string& statement : traceStatements([&] {
+             EXPECT_TRUE(store_->ensureTableWithName("t", kElementary, kAddOn, &error))
+                 << error.ToString();
+         })) {
+        if (statement.starts_with("CREATE") || statement.starts_with("ALTER")) {
+            changes.push_back(statement);
+        }
+    }
+    EXPECT_EQ(changes,
+              (std::vector<std::string>{
+                  "CREATE TABLE IF NOT EXISTS t ( a INTEGER NOT NULL, b TEXT);",
+                  "ALTER TABLE t ADD COLUMN c INTEGER", "ALTER TABLE t ADD COLUMN d BLOB"}));
     EXPECT_EQ(schema("t"), "CREATE TABLE t ( a INTEGER NOT NULL, b TEXT, c INTEGER, d BLOB);\n");
 }
 

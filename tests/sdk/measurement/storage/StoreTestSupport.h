@@ -1,8 +1,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +53,22 @@ class StoreTest : public ::testing::Test {
     }
 
     std::string cli(const std::string& sql) { return sqliteCli(path_, sql); }
+
+    // Every statement SQLite starts on the store's connection while `body` runs, as written.
+    std::vector<std::string> traceStatements(const std::function<void()>& body) {
+        std::vector<std::string> statements;
+        sqlite3_trace_v2(
+            store_->sqliteHandle(), SQLITE_TRACE_STMT,
+            [](unsigned, void* context, void* statement, void*) {
+                static_cast<std::vector<std::string>*>(context)->push_back(
+                    sqlite3_sql(static_cast<sqlite3_stmt*>(statement)));
+                return 0;
+            },
+            &statements);
+        body();
+        sqlite3_trace_v2(store_->sqliteHandle(), 0, nullptr, nullptr);
+        return statements;
+    }
 
     cb::testsupport::TempDir dir_{"cb-sqlite"};
     std::filesystem::path path_ = dir_ / "store/test.sql";
