@@ -20,7 +20,7 @@ packages=(
   # tools the tests and scripts call
   xvfb xauth util-linux gzip coreutils findutils procps dbus
   # independent readers of what our code wrote
-  libplist-utils
+  libplist-utils sqlite3
 )
 
 missing=()
