@@ -118,17 +118,7 @@ std::optional<std::string> VDUNetwork::postURL(const std::string& url, const Hea
     setHeader(request->headers, "Content-Type", "application/x-www-form-urlencoded");
     setHeader(request->headers, "Content-Encoding", "gzip");
 
-    std::shared_ptr<VDUNetworkURLSession> fetcher = VDUNetworkURLSession::create(weak_from_this());
-    fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
-    std::optional<std::string> sessionID =
-        fetcher->sessionIDFromAsyncPOSTRequest(*request, wrapperHandler(queue, std::move(handler)));
-    if (!sessionID) {
-        return std::nullopt;  // the fetcher has told the handler
-    }
-    VDUNetwork_logWithLevel(VDUNetworkLogLevelDebug, 900000, "Uploading data. Host",
-                            sdk::Value(url));
-    requests_.setObject(fetcher, *sessionID);
-    return sessionID;
+    return startFetcher(*request, std::move(queue), usingBackgroundSession, std::move(handler));
 }
 
 std::optional<std::string> VDUNetwork::getURL(const std::string& url, const Headers& headers,
@@ -143,16 +133,29 @@ std::optional<std::string> VDUNetwork::getURL(const std::string& url, const Head
         handleErrorWithCode(VDUNetworkErrorCodeRequestFailed, queue, handler);
         return std::nullopt;
     }
+    return startFetcher(*request, std::move(queue), usingBackgroundSession, std::move(handler));
+}
+
+std::optional<std::string> VDUNetwork::startFetcher(const platform::URLRequest& request,
+                                                    platform::QueueRef queue, bool background,
+                                                    CompletionHandler handler) {
     std::shared_ptr<VDUNetworkURLSession> fetcher = VDUNetworkURLSession::create(weak_from_this());
-    fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
+    fetcher->setBackgroundNetworkEnabled(background);
+    // Registered before it starts, so that a fast completion finds the entry it removes.
+    requests_.setObject(fetcher, fetcher->sessionID());
+    VDUNetworkURLSession::CompletionHandler wrapped =
+        wrapperHandler(std::move(queue), std::move(handler));
+    const bool post = request.method == "POST";
     std::optional<std::string> sessionID =
-        fetcher->sessionIDFromAsyncGETRequest(*request, wrapperHandler(queue, std::move(handler)));
+        post ? fetcher->sessionIDFromAsyncPOSTRequest(request, std::move(wrapped))
+             : fetcher->sessionIDFromAsyncGETRequest(request, std::move(wrapped));
     if (!sessionID) {
-        return std::nullopt;
+        requests_.removeObjectForKey(fetcher->sessionID());
+        return std::nullopt;  // the fetcher has told the handler
     }
-    VDUNetwork_logWithLevel(VDUNetworkLogLevelDebug, 900001, "Downloading data. Host",
-                            sdk::Value(url));
-    requests_.setObject(fetcher, *sessionID);
+    VDUNetwork_logWithLevel(VDUNetworkLogLevelDebug, post ? 900000 : 900001,
+                            post ? "Uploading data. Host" : "Downloading data. Host",
+                            sdk::Value(request.url));
     return sessionID;
 }
 

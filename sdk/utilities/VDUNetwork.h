@@ -125,6 +125,9 @@ class VDUNetwork : public VDUReachabilityDelegate,
   private:
     std::optional<platform::URLRequest> makeRequest(const std::string& url, std::string method,
                                                     const Headers& headers) const;
+    std::optional<std::string> startFetcher(const platform::URLRequest& request,
+                                            platform::QueueRef queue, bool background,
+                                            CompletionHandler handler);
     VDUNetworkURLSession::CompletionHandler wrapperHandler(platform::QueueRef queue,
                                                            CompletionHandler handler);
 
