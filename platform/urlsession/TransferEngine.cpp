@@ -41,11 +41,11 @@ void TransferEngine::State::run() {
             added.swap(incoming);
             posted.swap(commands);
         }
-        for (std::function<void()>& command : posted) {
-            command();
-        }
         for (std::shared_ptr<EngineTransfer>& transfer : added) {
             add(std::move(transfer));
+        }
+        for (std::function<void()>& command : posted) {
+            command();
         }
         int running = 0;
         curl_multi_perform(multi, &running);
@@ -121,6 +121,41 @@ void TransferEngine::post(std::function<void()> command) {
         state_->commands.push_back(std::move(command));
     }
     curl_multi_wakeup(state_->multi);
+}
+
+}  // namespace platform::urlsession_detail
+
+namespace platform::urlsession_detail {
+
+bool TransferEngine::isEngineThread() const {
+    return std::this_thread::get_id() == state_->thread.get_id();
+}
+
+void TransferEngine::abandonWhere(const std::function<bool(EngineTransfer&)>& match) {
+    assert(isEngineThread());
+    std::vector<std::shared_ptr<EngineTransfer>> removed;
+    for (auto it = state_->active.begin(); it != state_->active.end();) {
+        if (match(*it->second)) {
+            curl_multi_remove_handle(state_->multi, it->first);
+            removed.push_back(std::move(it->second));
+            it = state_->active.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    {
+        std::lock_guard lock(state_->mutex);
+        std::erase_if(state_->incoming, [&](std::shared_ptr<EngineTransfer>& transfer) {
+            if (!match(*transfer)) {
+                return false;
+            }
+            removed.push_back(std::move(transfer));
+            return true;
+        });
+    }
+    for (std::shared_ptr<EngineTransfer>& transfer : removed) {
+        transfer->finished(CURLE_ABORTED_BY_CALLBACK);
+    }
 }
 
 }  // namespace platform::urlsession_detail

@@ -23,7 +23,8 @@ class EngineTransfer {
 //
 // Design notes:
 // 1. start() and post() only queue work and wake the thread; the thread adds queued transfers,
-//    runs posted commands, drives the multi handle and calls finished() on each transfer that
+//    then runs posted commands (which so see every transfer started before them), drives the
+//    multi handle and calls finished() on each transfer that
 //    ends, after removing it from the multi handle.
 // 2. Easy handles, share handles and transfer state are touched on the engine thread only,
 //    once handed over.
@@ -38,6 +39,13 @@ class TransferEngine {
 
     void start(std::shared_ptr<EngineTransfer> transfer);
     void post(std::function<void()> command);
+
+    // True on the engine thread (in finished() calls and posted commands).
+    bool isEngineThread() const;
+
+    // Removes every running or queued transfer for which `match` is true from the engine and
+    // calls its finished(CURLE_ABORTED_BY_CALLBACK). REQUIRES: on the engine thread.
+    void abandonWhere(const std::function<bool(EngineTransfer&)>& match);
 
     ~TransferEngine();
     TransferEngine(const TransferEngine&) = delete;
