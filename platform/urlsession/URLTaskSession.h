@@ -90,7 +90,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
     State state_ = State::kSuspended;          // guarded by mutex_
     std::optional<HTTPURLResponse> response_;  // guarded by mutex_
 
-    // Touched on the engine thread only.
+    // Set by resume() before the transfer thread sees the task, then used there only.
     std::size_t redirectsFollowed_ = 0;
     std::chrono::steady_clock::time_point deadline_{};
 };
@@ -98,7 +98,8 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 // A set of tasks sharing a configuration and a delegate, in place of a platform URL session.
 // All transfers of all sessions run on one thread of this layer (one libcurl multi handle);
 // TLS peers and host names are verified against the system's certificates; redirects are
-// decided by the delegate; nothing is cached.
+// decided by the delegate; nothing is cached. Timeouts come from the configuration (a
+// request's own `timeout` is not used); a request's `maxResponseBytes` caps its body.
 //
 // Design notes:
 // 1. The session holds its delegate strongly until it is invalidated and its last task is
