@@ -210,6 +210,7 @@ TEST_F(ReachabilityProbeTest, LoopbackHostIsReachableWithoutRoutes) {
     ASSERT_TRUE(waitForChanges(1));
     EXPECT_EQ(network->reachabilityChecker().reachabilityStatus(), 2);
     EXPECT_TRUE(network->isNetworkConnected());
+    EXPECT_EQ(probeOf(*network).readFlags(), platform::kReachabilityFlagReachable);
 }
 
 TEST_F(ReachabilityProbeTest, ReadingQueuedBeforeStopIsDropped) {
