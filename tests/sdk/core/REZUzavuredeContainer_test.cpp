@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "sdk/core/ZEDOre.h"
 #include "tests/sdk/core/CoreTestSupport.h"
@@ -167,6 +169,36 @@ TEST_F(REZUzavuredeContainerTest, ACreationBlockMayAskForAnotherProtocolOnTheSam
     REZUzavuredeContainer container(makeApp("app"), {library});
     EXPECT_NE(container.instanceForProtocol("Outer"), nullptr);
     EXPECT_EQ(inner, 1);
+}
+
+// Threads asking at once for a cacheable instance all get the one object, made once: a block
+// runs under the container's lock while the others wait.
+TEST_F(REZUzavuredeContainerTest, ConcurrentRequestsShareOneCachedInstance) {
+    std::atomic<int> made{0};
+    auto library = std::make_shared<TestLibrary>(
+        "Concurrent",
+        std::vector<REZUzavurede>{REZUzavurede::componentWithProtocol(
+            "Once", [&made](REZUzavuredeContainer&, bool* cacheable) {
+                made.fetch_add(1);
+                *cacheable = true;
+                return std::make_shared<TestInstance>(std::set<std::string, std::less<>>{"Once"});
+            })});
+    REZUzavuredeContainer container(makeApp("app"), {library});
+    constexpr int kThreads = 6;
+    std::vector<std::shared_ptr<RZDComponentInstance>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&container, &seen, i] {
+            seen[static_cast<size_t>(i)] = container.instanceForProtocol("Once");
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(made.load(), 1);
+    for (const auto& instance : seen) {
+        EXPECT_EQ(instance, seen.front());
+    }
 }
 
 TEST_F(REZUzavuredeContainerTest, AfterRemovalLookupsAreEmptyAndMaintainersWereToldOnce) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "sdk/core/ZEDOre.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 #include "tests/sdk/core/CoreTestSupport.h"
@@ -47,6 +49,30 @@ TEST_F(RZDRazudizoUserAgentTest, ResetAppsForgetsLibrariesButKeepsTheCoreCompone
     ZEDOre::resetApps();
     EXPECT_EQ(ZEDOre::razudizoUserAgent(), environmentPart() + " rzd-ios/11.15.0");
     EXPECT_EQ(ZEDOre::userAgent().valuesByComponent().at("rzd-ios"), "11.15.0");
+}
+
+// Libraries registered from several threads while others read the string: every string read
+// is whole, and the last one holds every library.
+TEST_F(RZDRazudizoUserAgentTest, RegistrationsAndReadsFromSeveralThreads) {
+    RZDRazudizoUserAgent& agent = ZEDOre::userAgent();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&agent, t] {
+            for (int i = 0; i < 25; ++i) {
+                agent.setValue("1." + std::to_string(i), "lib" + std::to_string(t));
+                const std::string read = agent.razudizoUserAgent();
+                EXPECT_NE(read.find("rzd-ios/11.15.0"), std::string::npos);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(ZEDOre::razudizoUserAgent(),
+              "apple-platform/macos appstore/false deploy/cmake device/" +
+                  VDUAppEnvironmentUtil::deviceModel() +
+                  " lib0/1.24 lib1/1.24 lib2/1.24 lib3/1.24 os-version/" +
+                  VDUAppEnvironmentUtil::systemVersion() + " rzd-ios/11.15.0");
 }
 
 TEST(RZDRazudizoUserAgentBundleTest, BuildNumbersOfTheInfoPlistJoinTheEnvironment) {
