@@ -19,7 +19,10 @@ void REROdazadeveConfiguration::setAnalyticsCollectionEnabled(bool enabled, bool
         VDUUserDefaults::standardUserDefaults().setInteger(enabled ? 1 : 2,
                                                            kMeasurementEnabledStateKey);
     }
-    postNotificationName(kSetEnabledNotification, sdk::Value(enabled));
+    // Made in place: moving a temporary Value into the optional trips a false "may be used
+    // uninitialized" of g++ 12 in the sanitizer build.
+    const std::optional<sdk::Value> value(std::in_place, enabled);
+    postNotificationName(kSetEnabledNotification, value);
 }
 
 void REROdazadeveConfiguration::postNotificationName(std::string_view name,
