@@ -2,12 +2,37 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "tests/support/TempDir.h"
 
 namespace sdktest {
+
+// Points XDG_CONFIG_HOME and XDG_DATA_HOME at a private folder for the whole test process, so
+// the engine's monitor (which saves its health sample in a preferences suite) and the shared
+// user defaults never reach the user's own files. Made by a static initialiser before main() in
+// each test file that includes this header.
+class IsolatedMeasurementFolders {
+  public:
+    static IsolatedMeasurementFolders& instance() {
+        static IsolatedMeasurementFolders folders;
+        return folders;
+    }
+    const std::filesystem::path& path() const { return dir_.path(); }
+
+  private:
+    IsolatedMeasurementFolders() {
+        setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
+    }
+    cb::testsupport::TempDir dir_{"cb-measurement-user"};
+};
+
+inline const bool kMeasurementFoldersIsolated = (IsolatedMeasurementFolders::instance(), true);
 
 // Records every message of the engine's monitor while it lives.
 class MonitorRecorder {
@@ -18,7 +43,12 @@ class MonitorRecorder {
             messages_.push_back(m);
         });
     }
-    ~MonitorRecorder() { APMMeasurement::monitor().TEST_setMessageObserver(nullptr); }
+    // Also waits for the monitor's queued sample writes, so none outlives the test (and the
+    // isolated folder, which goes away at exit).
+    ~MonitorRecorder() {
+        APMMeasurement::monitor().TEST_setMessageObserver(nullptr);
+        APMMeasurement::monitor().TEST_waitForMonitorQueue();
+    }
     MonitorRecorder(const MonitorRecorder&) = delete;
     MonitorRecorder& operator=(const MonitorRecorder&) = delete;
 
