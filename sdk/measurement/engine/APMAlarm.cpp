@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMWallClock.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ constexpr std::int64_t kLevelDebug = 7;
 
 // Wall-clock now + `delay`, with a negative or NaN delay counting as none.
 sdk::Date dueDate(double delay) {
-    const double now = sdk::Date::now().timeIntervalSince1970();
+    const double now = APMWallClockNow().timeIntervalSince1970();
     return sdk::Date::fromTimeIntervalSince1970(std::isnan(delay) || delay < 0 ? now : now + delay);
 }
 

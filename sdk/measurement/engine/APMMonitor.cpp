@@ -9,6 +9,7 @@
 #include "sdk/measurement/engine/APMAEU.h"
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
+#include "sdk/measurement/engine/APMWallClock.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "sdk/utilities/VDULogger.h"
 
@@ -140,8 +141,9 @@ void APMMonitor::setVerboseLoggingEnabled(bool enabled) {
         setLogLevel(kVerboseLevel);
         setSharedLoggerLevel(VDULoggerLevelDebug);
         sharedDefaults_->setBool(true, kVerboseLoggingKey);
-        logWithLevel(kVerboseLevel, 24003, "Verbose logging is on");
+        // Switched on before the message, which is itself verbose and would be dropped.
         verboseLoggingEnabled_ = true;
+        logWithLevel(kVerboseLevel, 24003, "Verbose logging is on");
     } else {
         const std::int64_t level = isDebugModeEnabled() ? kDebugLevel : kNoticeLevel;
         setLogLevel(level);
@@ -291,7 +293,7 @@ void APMMonitor::logWithLevel(std::int64_t level, std::int64_t code, std::string
         monitorQueue_->async([this,
                               key = monitoringDataKeyWithMessage(message, level, libraryVersion_),
                               encoded = std::move(encoded)] {
-            sampledData_.insertOrUpdate(key, encoded, sdk::Date::now(), [this](std::int64_t n) {
+            sampledData_.insertOrUpdate(key, encoded, APMWallClockNow(), [this](std::int64_t n) {
                 return std::uniform_int_distribution<std::int64_t>(0, n - 1)(random_);
             });
             saveSampleOnMonitorQueue();
@@ -303,7 +305,7 @@ std::optional<std::string> APMMonitor::monitoringDataForDispatch(double samplePe
                                                                  double lastSampledTimestamp) {
     std::optional<std::string> data;
     monitorQueue_->sync([&] {
-        const double now = sdk::Date::now().timeIntervalSince1970();
+        const double now = APMWallClockNow().timeIntervalSince1970();
         if (!sampledData_.hasSample()) {
             if (lastSampledTimestamp > 0 && std::abs(now - lastSampledTimestamp) > samplePeriod) {
                 data = "0:";
