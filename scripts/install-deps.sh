@@ -11,14 +11,14 @@ packages=(
   # user interface
   qt6-base-dev qt6-svg-dev libgl-dev
   # libraries
-  libsqlite3-dev zlib1g-dev libnanopb-dev nanopb libcurl4-openssl-dev
+  libsqlite3-dev zlib1g-dev libnanopb-dev nanopb python3-protobuf libcurl4-openssl-dev
   nlohmann-json3-dev libplist-dev libssl-dev libicu-dev libcpp-httplib-dev liburing-dev
   # fonts for the four interface languages
   fonts-noto-core fonts-noto-cjk fontconfig
   # tools the tests and scripts call
   xvfb xauth util-linux gzip coreutils findutils procps dbus
-  # independent readers of what our code wrote
-  libplist-utils
+  # independent readers of what our code wrote; protoc also generates the wire messages
+  libplist-utils protobuf-compiler
 )
 
 missing=()
