@@ -132,3 +132,53 @@ inline std::shared_ptr<NANOMessageBase> AnyMessageFactory(const apmpb::MessageIn
     return message->decoded() ? message : nullptr;
 }
 }  // namespace messages_test
+
+namespace messages_test {
+// Fills every singular field and two elements of every repeated field with values that differ
+// by slot; message elements nest two levels deep.
+inline void fill(AnyMessage& m, int depth) {
+    const apmpb::MessageType& type = m.messageType();
+    for (std::uint32_t s = 0; s < type.slotCount; ++s) {
+        const std::uint32_t f = type.typeFlags[s];
+        const auto id = static_cast<std::int32_t>(s);
+        const std::int64_t big = 1700000000000 + s;
+        if (f & apmpb::kFlagRepeated) {
+            APMPBRepeatedArray values;
+            for (int i = 0; i < 2; ++i) {
+                if (f & apmpb::kFlagMessage) {
+                    if (depth >= 2)
+                        break;
+                    auto child = std::make_shared<AnyMessage>(*type.children[s]);
+                    fill(*child, depth + 1);
+                    values.emplace_back(std::move(child));
+                } else if (f & apmpb::kFlagString) {
+                    values.emplace_back(
+                        sdk::Value("r" + std::to_string(s) + "-" + std::to_string(i)));
+                } else {
+                    values.emplace_back(sdk::Value(big * 10 + i));
+                }
+            }
+            APMPBSetRepeated(&m, id, values);
+        } else if (f & apmpb::kFlagMessage) {
+            AnyMessage child(*type.children[s]);
+            fill(child, depth + 1);
+            APMPBSetMessage(&m, id, &child);
+        } else if (f & apmpb::kFlagString) {
+            APMPBSetString(&m, id, "s" + std::to_string(s) + " \"quoted\"");
+        } else if (f & apmpb::kFlagBool) {
+            APMPBSetBool(&m, id, s % 2 == 0);
+        } else if (f & apmpb::kFlagEnum) {
+            APMPBSetInt32(&m, id, 0);  // the one value every enum of the schema declares
+        } else if (f & apmpb::kFlagInt32) {
+            APMPBSetInt32(&m, id, static_cast<std::uint32_t>(-static_cast<int>(s) - 1000));
+        } else if (f & apmpb::kFlagInt64) {
+            APMPBSetInt64(&m, id, s % 2 ? big : -big);
+        } else if (f & apmpb::kFlagFloat) {
+            APMPBSetFloat(&m, id, static_cast<float>(s) + 0.5f);
+        } else if (f & apmpb::kFlagDouble) {
+            APMPBSetDouble(&m, id, static_cast<double>(s) + 0.25);
+        }
+    }
+}
+
+}  // namespace messages_test
