@@ -225,3 +225,46 @@ TEST(MessageCodec, HostileInputDecodesOrFailsCleanly) {
         }
     }
 }
+
+TEST(MessageCodec, SharedRoutinesRefuseNullTargetsWithTheirLines) {
+    CapturedLog log;
+    EXPECT_FALSE(apmpb::nano_array_init(nullptr));
+    EXPECT_FALSE(apmpb::nano_string_free(nullptr));
+    EXPECT_FALSE(apmpb::nano_set_bool(nullptr, true));
+    EXPECT_FALSE(apmpb::nano_set_uint32(nullptr, 1));
+    EXPECT_FALSE(apmpb::nano_set_uint64(nullptr, 1));
+    EXPECT_FALSE(apmpb::nano_set_float(nullptr, 1));
+    EXPECT_FALSE(apmpb::nano_set_double(nullptr, 1));
+    EXPECT_FALSE(apmpb::nano_set_string(nullptr, "x", 1));
+    EXPECT_EQ(log.codec(),
+              "<ERROR> Unable to initialize the array. Array pointer is NULL\n"
+              "<ERROR> Unable to dealloc string field. String struct is NULL\n"
+              "<ERROR> Unable to set bool. Destination pointer is NULL\n"
+              "<ERROR> Unable to set uint32. Destination pointer is NULL\n"
+              "<ERROR> Unable to set uint64. Destination pointer is NULL\n"
+              "<ERROR> Unable to set float. Destination pointer is NULL\n"
+              "<ERROR> Unable to set double. Destination pointer is NULL\n"
+              "<ERROR> Unable to set string. Destination array is NULL\n");
+}
+
+TEST(MessageCodec, DecodingIntoARecordWithoutItsRepeatedHolderFails) {
+    CapturedLog log;
+    const auto& type = apmpb::kEventType;
+    for (const sdk::Bytes& input : {bytesOf({0x12, 0x01, 'n'}), bytesOf({0x0A, 0x00})}) {
+        APMPBEvent event;
+        std::free(event.messageInfo()->fields[0]);
+        event.messageInfo()->fields[0] = nullptr;
+        EXPECT_FALSE(codec::decode(type, input.data(), input.size(), event.messageInfo()));
+        EXPECT_EQ(APMPBGetRepeated<APMPBEventParam>(&event, 0), std::nullopt);
+    }
+    EXPECT_FALSE(codec::decode(type, nullptr, 0, nullptr));
+    EXPECT_EQ(log.codec(),
+              "<ERROR> Cannot allocate Event arrays. Missing params field (params)\n"
+              "<ERROR> Event decoder failed: Unable to allocate arrays\n"
+              "<ERROR> EventParam decoder failed: Invalid arg parameter\n"
+              "<ERROR> Event decoder failed: callback failed\n"
+              "<ERROR> Event decoder failed: message_info is NULL\n");
+    EXPECT_EQ(log.accessor(),
+              "<ERROR> Repeated field should have been allocated\n"
+              "<ERROR> Repeated field should have been allocated\n");
+}
