@@ -1,8 +1,5 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "sdk/measurement/messages/AccessorSlot.h"
 #include "sdk/measurement/messages/MessageCodec.h"
 #include "sdk/measurement/messages/MessageLog.h"
@@ -11,7 +8,6 @@
 using apmpb::MessageInfo;
 using apmpb::MessageLog;
 using apmpb::MessageType;
-using apmpb::RepeatedHolder;
 using apmpb::StringHolder;
 using apmpb::accessor::Access;
 using apmpb::accessor::bytesOf;

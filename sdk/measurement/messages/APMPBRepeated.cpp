@@ -1,10 +1,8 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "sdk/measurement/messages/AccessorSlot.h"
-#include "sdk/measurement/messages/MessageCodec.h"
 #include "sdk/measurement/messages/MessageLog.h"
 #include "sdk/measurement/messages/NanoRoutines.h"
 
@@ -16,12 +14,10 @@ using apmpb::StringHolder;
 using apmpb::accessor::Access;
 using apmpb::accessor::bytesOf;
 using apmpb::accessor::clearSlot;
-using apmpb::accessor::kOutOfRange;
 using apmpb::accessor::open;
 using apmpb::accessor::readCell;
 using apmpb::accessor::Slot;
 using apmpb::accessor::stringOf;
-namespace codec = apmpb::MessageCodec;
 
 namespace {
 

@@ -12,8 +12,8 @@
 // Pieces the codec's decoder, encoder and record operations share. Internal to this folder.
 namespace apmpb::MessageCodec::detail {
 
-constexpr std::uint32_t kScalarKinds = kFlagBool | kFlagEnum | kFlagInt32 | kFlagUInt32 |
-                                       kFlagInt64 | kFlagUInt64 | kFlagFloat | kFlagDouble;
+inline constexpr std::uint32_t kScalarKinds = kFlagBool | kFlagEnum | kFlagInt32 | kFlagUInt32 |
+                                              kFlagInt64 | kFlagUInt64 | kFlagFloat | kFlagDouble;
 
 // A zero-filled nanopb working struct on the heap. Its members are at most 8 bytes wide, so
 // 64-bit words align it. (Words of a padded type such as max_align_t would leave their padding
