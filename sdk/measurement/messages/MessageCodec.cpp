@@ -195,6 +195,8 @@ bool free(const MessageType& type, MessageInfo* info) {
 bool copy(const MessageType& type, MessageInfo** destination, const MessageInfo* source) {
     if (destination == nullptr || source == nullptr || source->fields == nullptr)
         return false;
+    if (*destination == source)
+        return true;  // freeing the destination would free the source
     if (*destination != nullptr)
         free(type, *destination);
     *destination = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));

@@ -64,3 +64,14 @@ TEST(APMPBMessage, BytesThatDoNotDecodeMakeNothing) {
     ASSERT_NE(bundle, nullptr);
     EXPECT_EQ(bundle->protoBuffer(), sdk::Bytes{});
 }
+
+TEST(APMPBMessage, CopyingARecordOntoItselfKeepsIt) {
+    APMPBEvent event;
+    APMPBSetString(&event, 1, "kept");
+    apmpb::MessageInfo* info = event.messageInfo();
+    EXPECT_TRUE(event.copyMessageInfoFn()(&info, info));
+    EXPECT_EQ(APMPBGetString(&event, 1), "kept");
+    const APMPBEvent& same = event;
+    event = same;
+    EXPECT_EQ(APMPBGetString(&event, 1), "kept");
+}
