@@ -16,6 +16,8 @@
 #include "sdk/core/heartbeat/HeartbeatController.h"
 #include "sdk/core/heartbeat/StorageFactory.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
+#include "tests/support/Command.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TempDir.h"
 
 namespace heartbeat {
@@ -30,10 +32,7 @@ std::string readFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-void writeFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using cb::testsupport::writeText;
 
 const BundleTransform kKeep = [](std::optional<HeartbeatsBundle> b) { return b; };
 
@@ -61,8 +60,8 @@ TEST_F(HeartbeatStorageTest, FirstLogWritesTheStoredFileFormat) {
     for (int i = 0; i < 29; ++i) {
         nulls += ",null";
     }
-    EXPECT_EQ(heartbeattest::commandOutput("python3 -m json.tool --sort-keys --compact '" +
-                                           path.string() + "'"),
+    EXPECT_EQ(cb::testsupport::commandOutput("python3 -m json.tool --sort-keys --compact '" +
+                                             path.string() + "'"),
               R"({"buffer":{"circularQueue":[{"agent":"a/1","date":731289600,"timePeriods":[1],)"
               R"("version":0})" +
                   nulls +
@@ -123,7 +122,7 @@ TEST_F(HeartbeatStorageTest, DamagedFilesReadAsNothingAndAreReplacedByTheNextLog
         R"({"capacity":1,"lastAddedHeartbeatDates":[1,0,1],"buffer":{"circularQueue":[null],"tailIndex":0}})",
     };
     for (const auto& content : damaged) {
-        writeFile(fileOf("damaged"), content);
+        writeText(fileOf("damaged"), content);
         const auto store = HeartbeatStorage::sharedStore("damaged");
         HeartbeatController controller(store, [] { return utc(2024, 3, 5); });
         controller.log("a/1");
@@ -138,7 +137,7 @@ TEST_F(HeartbeatStorageTest, TailAtTheEndOfTheRingBecomesADiagnosticHeartbeat) {
     for (int i = 1; i < 30; ++i) {
         queue += ",null";
     }
-    writeFile(fileOf("tail"),
+    writeText(fileOf("tail"),
               R"({"capacity":30,"lastAddedHeartbeatDates":[1,0],"buffer":{"circularQueue":[)" +
                   queue + R"(],"tailIndex":30}})");
     const auto store = HeartbeatStorage::sharedStore("tail");

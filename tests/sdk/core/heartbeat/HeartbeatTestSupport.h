@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,6 +9,7 @@
 
 #include "sdk/core/heartbeat/Storage.h"
 #include "sdk/utilities/Date.h"
+#include "tests/support/Command.h"
 
 namespace heartbeattest {
 
@@ -22,19 +22,16 @@ inline sdk::Date utc(int year, unsigned month, unsigned day, double seconds = 0)
         static_cast<double>(days.time_since_epoch().count()) * 86400.0 + seconds);
 }
 
-// Standard output of `command` run by the shell.
-inline std::string commandOutput(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    size_t n = 0;
-    while (pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, n);
+// Decodes a header value with tools that share no code with ours: tr back to the standard
+// alphabet, "=" padding, base64 -d, gzip -dc. Returns "" for a value that is not web-safe.
+inline std::string decodeHeader(const std::string& value) {
+    if (value.find_first_of("=+/'") != std::string::npos) {
+        return "";
     }
-    if (pipe) {
-        ::pclose(pipe);
-    }
-    return output;
+    std::string padded = value;
+    padded.append((4 - padded.size() % 4) % 4, '=');
+    return cb::testsupport::commandOutput("printf '%s' '" + padded +
+                                          "' | tr '_-' '/+' | base64 -d | gzip -dc");
 }
 
 // A clock the test sets; shared by copies.

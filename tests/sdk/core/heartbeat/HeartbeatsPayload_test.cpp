@@ -11,17 +11,8 @@
 namespace heartbeat {
 namespace {
 
+using heartbeattest::decodeHeader;
 using heartbeattest::utc;
-
-// Decodes a header value with tools that share no code with ours: tr back to the standard
-// alphabet, pad, base64 -d, gzip -dc.
-std::string decodeHeader(const std::string& value) {
-    EXPECT_EQ(value.find_first_of("=+/"), std::string::npos) << value;
-    std::string padded = value;
-    padded.append((4 - padded.size() % 4) % 4, '=');
-    return heartbeattest::commandOutput("printf '%s' '" + padded +
-                                        "' | tr '_-' '/+' | base64 -d | gzip -dc");
-}
 
 TEST(HeartbeatsPayloadTest, GroupsByAgentSortedWithDatesInInputOrder) {
     const auto payload = HeartbeatsPayload::fromHeartbeats({

@@ -11,6 +11,7 @@
 #include "sdk/core/heartbeat/StorageFactory.h"
 #include "sdk/core/heartbeat/UserDefaultsStorage.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TempDir.h"
 
 namespace heartbeat {
@@ -63,7 +64,7 @@ TEST_F(StorageBackEndsTest, FileStorageFailuresLeaveTheOldFile) {
     EXPECT_EQ(FileStorage(folder_ / "dir/file").read(&out), StorageError::readError);
     EXPECT_EQ(FileStorage(folder_ / "locked/file/below").write(std::nullopt),
               StorageError::writeError);
-    ASSERT_EQ(::mkfifo((folder_ / "pipe").c_str(), 0600), 0);
+    cb::testsupport::makeFifo(folder_ / "pipe");
     EXPECT_EQ(FileStorage(folder_ / "pipe").read(&out), StorageError::readError);
     std::filesystem::resize_file(folder_ / "locked/file", FileStorage::kMaxFileSize + 1);
     EXPECT_EQ(storage.read(&out), StorageError::readError);
