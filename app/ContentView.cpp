@@ -1,6 +1,7 @@
 #include "app/ContentView.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -10,6 +11,7 @@
 #include "app/Divider.h"
 #include "app/TopBar.h"
 #include "app/WindowAlerts.h"
+#include "app/ads/AdBarView.h"
 #include "app/disk/FullDiskAccess.h"
 #include "app/localization/LocalizationManager.h"
 #include "app/views/DeleteConfirmDialog.h"
@@ -19,7 +21,8 @@
 
 namespace cb {
 
-ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget* parent)
+ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget* parent,
+                         AdServiceOptions adOptions)
     : QWidget(parent), loc_(loc), logEvent_(services.logEvent) {
     setObjectName(QStringLiteral("ContentView"));
     state_ = std::make_unique<AppState>(std::move(services));
@@ -34,6 +37,11 @@ ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget
     main->setSpacing(0);
     main->addWidget(buildBody());
     column->addWidget(mainArea_, 1);
+    // The service is made before the bar that follows it, so it also goes first on the way out;
+    // the bar does not touch it then.
+    ads_ = new AdService(loc_, std::move(adOptions), this);
+    adBar_ = new AdBarView(*ads_, logEvent_, platform::Workspace::shared(), this);
+    column->addWidget(adBar_);
     alerts_ = new WindowAlerts(*state_, loc_, this);
 
     connectState();
@@ -47,6 +55,11 @@ ContentView::~ContentView() {
     delete alerts_;
     delete mainArea_;
     state_.reset();
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    ads_->start();
 }
 
 QWidget* ContentView::buildBody() {
@@ -240,18 +253,24 @@ void ContentView::restackOverlays() {
     }
 }
 
+std::unique_ptr<QFileDialog> folderPanel(const std::string& message, const std::string& prompt) {
+    auto panel = std::make_unique<QFileDialog>(QApplication::activeWindow(),
+                                               QString::fromStdString(message), QDir::homePath());
+    panel->setFileMode(QFileDialog::Directory);
+    panel->setOption(QFileDialog::ShowDirsOnly);
+    panel->setLabelText(QFileDialog::Accept, QString::fromStdString(prompt));
+    return panel;
+}
+
 AppServices windowServices() {
     AppServices services = AppServices::system();
     services.chooseFolder = [](const std::string& message,
                                const std::string& prompt) -> std::optional<std::filesystem::path> {
-        QFileDialog panel(QApplication::activeWindow(), QString::fromStdString(message));
-        panel.setFileMode(QFileDialog::Directory);
-        panel.setOption(QFileDialog::ShowDirsOnly);
-        panel.setLabelText(QFileDialog::Accept, QString::fromStdString(prompt));
-        if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) {
+        const std::unique_ptr<QFileDialog> panel = folderPanel(message, prompt);
+        if (panel->exec() != QDialog::Accepted || panel->selectedFiles().isEmpty()) {
             return std::nullopt;
         }
-        return std::filesystem::path(panel.selectedFiles().first().toStdString());
+        return std::filesystem::path(panel->selectedFiles().first().toStdString());
     };
     return services;
 }

@@ -9,12 +9,15 @@
 
 #include "app/AppServices.h"
 #include "app/AppState.h"
+#include "app/ads/AdService.h"
 
+class QFileDialog;
 class QStackedWidget;
 class QVBoxLayout;
 
 namespace cb {
 
+class AdBarView;
 class DialogOverlay;
 class DiskMapView;
 class FileNode;
@@ -26,7 +29,8 @@ class WindowAlerts;
 
 // The one view of the main window. It owns the window's AppState and lays out everything the
 // user sees: the top bar (mode picker, language menu), a divider, the current mode's content,
-// and above that body the dialog overlays and the alerts.
+// and above that body the dialog overlays and the alerts; below the main area, the house-ad
+// bar of the window's own AdService, whose refresh loop starts when the view is first shown.
 //
 // The folder mode shows one page chosen from the state: the welcome screen in the welcome
 // phase, the progress screen while scanning, the disk map once ready with a focus (nothing
@@ -47,15 +51,21 @@ class ContentView : public QWidget {
     // What the folder mode shows.
     enum class FolderPage { none, welcome, scanning, diskMap, empty };
 
-    // Builds the window content with its own AppState made from `services`. `loc` is the
-    // shared LocalizationManager and must outlive the view. REQUIRES: called on the UI thread.
-    ContentView(LocalizationManager& loc, AppServices services, QWidget* parent = nullptr);
+    // Builds the window content with its own AppState made from `services` and its own
+    // AdService made with `adOptions`. `loc` is the shared LocalizationManager and must outlive
+    // the view. REQUIRES: called on the UI thread.
+    ContentView(LocalizationManager& loc, AppServices services, QWidget* parent = nullptr,
+                AdServiceOptions adOptions = {});
 
     // Drops every view before the state, so no view outlives the tree it points into.
     ~ContentView() override;
 
     // The window's state.
     AppState& state() { return *state_; }
+
+    // The window's ad service and the bar that shows its ad.
+    AdService& ads() { return *ads_; }
+    AdBarView* adBar() const { return adBar_; }
 
     TopBar* topBar() const { return topBar_; }
     WindowAlerts* alerts() const { return alerts_; }
@@ -69,6 +79,11 @@ class ContentView : public QWidget {
     // The overlays on screen (not yet dismissing), or null.
     DialogOverlay* accessOverlay() const;
     DialogOverlay* deleteOverlay() const;
+
+  protected:
+    // Starts the ad service's refresh loop each time the view is shown (only the first start
+    // does anything).
+    void showEvent(QShowEvent* event) override;
 
   private:
     QWidget* buildBody();
@@ -101,7 +116,13 @@ class ContentView : public QWidget {
     QPointer<DialogOverlay> deleteOverlay_;
     const FileNode* deleteShownFor_ = nullptr;  // compared only, never dereferenced
     WindowAlerts* alerts_ = nullptr;
+    AdService* ads_ = nullptr;
+    AdBarView* adBar_ = nullptr;
 };
+
+// The folder panel of the pick-folder action: chooses one folder, starts in the home folder,
+// shows `message` as its title and `prompt` on its accept button.
+std::unique_ptr<QFileDialog> folderPanel(const std::string& message, const std::string& prompt);
 
 // The services of the real window: AppServices::system() with the folder panel, which needs
 // Qt Widgets, added.

@@ -15,6 +15,7 @@ add_library(cb_window STATIC
   Divider.cpp
   MainQueueBridge.cpp
   ModePicker.cpp
+  QtTranslations.cpp
   ScreenshotHook.cpp
   TopBar.cpp
   WindowAlerts.cpp
@@ -22,7 +23,7 @@ add_library(cb_window STATIC
 set_target_properties(cb_window PROPERTIES AUTOMOC ON)
 target_include_directories(cb_window PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(cb_window
-  PUBLIC Qt6::Widgets cb_appstate cb_views cb_localization cb_ads sdk_core sdk_analytics
+  PUBLIC Qt6::Widgets cb_appstate cb_views cb_localization cb_ads cb_adbar sdk_core sdk_analytics
   PRIVATE cb_platform_dispatch cb_platform_bundle)
 
 set(CB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/Cellarbright.app/Contents)
@@ -34,7 +35,11 @@ add_executable(cb_make_logo bundle/MakeLogo.cpp)
 target_link_libraries(cb_make_logo PRIVATE Qt6::Gui)
 # A build tool, not a program under test: built without sanitizers, which would stop the build
 # on reports from inside Qt's painting threads.
-set_target_properties(cb_make_logo PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra;-Werror" LINK_OPTIONS "")
+set(cb_make_logo_options -Wall -Wextra)
+if(CB_WERROR)
+  list(APPEND cb_make_logo_options -Werror)
+endif()
+set_target_properties(cb_make_logo PROPERTIES COMPILE_OPTIONS "${cb_make_logo_options}" LINK_OPTIONS "")
 add_custom_command(
   OUTPUT ${CB_BUNDLE_DIR}/Resources/main_logo.png
   COMMAND cb_make_logo ${CB_BUNDLE_DIR}/Resources/main_logo.png

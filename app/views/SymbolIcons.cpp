@@ -53,6 +53,8 @@ constexpr SymbolEntry kSymbols[] = {
          "1.6") "/><ellipse cx='12' "
                 "cy='12' rx='4' ry='9' " CB_STROKE_W("1.6") "/><path " CB_STROKE_W(
                     "1.6") " d='M3 12h18'/>")},
+    {"arrow.up.right", "external-link",
+     CB_SVG("<path " CB_STROKE_W("2.6") " d='M5.5 18.5 18.5 5.5M8 5.5h10.5V16'/>")},
     {"arrow.clockwise", "view-refresh",
      CB_SVG("<path " CB_STROKE " d='M19 12a7 7 0 1 1-2.05-4.95'/><path d='M20 3v6.5h-6.5z'/>")},
     {"sidebar.left", "sidebar-show",
