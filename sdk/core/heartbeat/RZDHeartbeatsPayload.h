@@ -10,7 +10,7 @@ class RZDHeartbeatsPayload {
     explicit RZDHeartbeatsPayload(heartbeat::HeartbeatsPayload payload)
         : heartbeatsPayload_(std::move(payload)) {}
 
-    // The payload's header value (never empty of meaning: the empty payload has one too).
+    // The payload's header value; the empty payload has one too (see RZDHeaderValueForPayload).
     std::string headerValue() const { return heartbeatsPayload_.headerValue(); }
 
     // True when the payload has no user-agent entries (its version does not count).
