@@ -69,11 +69,11 @@ APMPersistedConfig::~APMPersistedConfig() {
 }
 
 template <typename T, typename Read>
-T APMPersistedConfig::readOnQueue(std::string_view key, T fallback, Read read) {
+T APMPersistedConfig::readOnQueue(std::string_view key, Read read) {
+    T result{};
     if (key.empty() || !userDefaults_) {
-        return fallback;
+        return result;
     }
-    T result = fallback;
     serialQueue_->sync([&] { result = read(*userDefaults_); });
     return result;
 }
@@ -87,7 +87,7 @@ void APMPersistedConfig::writeOnQueue(const std::optional<sdk::Value>& value,
 }
 
 bool APMPersistedConfig::boolForKey(std::string_view key) {
-    return readOnQueue(key, false, [&](APMPersistentDictionary& d) { return d.boolForKey(key); });
+    return readOnQueue<bool>(key, [&](APMPersistentDictionary& d) { return d.boolForKey(key); });
 }
 
 std::int64_t APMPersistedConfig::int64ForKey(std::string_view key) {
@@ -108,17 +108,18 @@ std::int64_t APMPersistedConfig::int64ForKey(std::string_view key,
 }
 
 double APMPersistedConfig::doubleForKey(std::string_view key) {
-    return readOnQueue(key, 0.0, [&](APMPersistentDictionary& d) { return d.doubleForKey(key); });
+    return readOnQueue<double>(key,
+                               [&](APMPersistentDictionary& d) { return d.doubleForKey(key); });
 }
 
 std::optional<std::string> APMPersistedConfig::stringForKey(std::string_view key) {
-    return readOnQueue(key, std::optional<std::string>(),
-                       [&](APMPersistentDictionary& d) { return d.stringForKey(key); });
+    return readOnQueue<std::optional<std::string>>(
+        key, [&](APMPersistentDictionary& d) { return d.stringForKey(key); });
 }
 
 std::optional<sdk::Value::Dictionary> APMPersistedConfig::dictionaryForKey(std::string_view key) {
-    return readOnQueue(key, std::optional<sdk::Value::Dictionary>(),
-                       [&](APMPersistentDictionary& d) { return d.dictionaryForKey(key); });
+    return readOnQueue<std::optional<sdk::Value::Dictionary>>(
+        key, [&](APMPersistentDictionary& d) { return d.dictionaryForKey(key); });
 }
 
 std::optional<sdk::Value> APMPersistedConfig::numberForKey(std::string_view key) {

@@ -268,9 +268,9 @@ class APMPersistedConfig : public std::enable_shared_from_this<APMPersistedConfi
                        std::shared_ptr<APMPersistentDictionary> userDefaults);
 
   private:
-    // Runs `read` on the queue with the store; `fallback` without a store or for an empty key.
+    // Runs `read` on the queue with the store; T{} without a store or for an empty key.
     template <typename T, typename Read>
-    T readOnQueue(std::string_view key, T fallback, Read read);
+    T readOnQueue(std::string_view key, Read read);
     void writeOnQueue(const std::optional<sdk::Value>& value, std::string_view key);
 
     const std::string name_;
