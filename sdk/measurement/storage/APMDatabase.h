@@ -128,7 +128,8 @@ class APMDatabase {
     bool createEventsSnapshotTable(sdk::Error* error);
     // Puts the snapshot's rows back into "events" and empties the snapshot. The current "_f"
     // aggregate survives when the snapshot has none (or one with a lifetime count of 0). True
-    // at once when there is no snapshot or it is empty.
+    // at once when there is no snapshot or it is empty. The steps run in one transaction (the
+    // caller's when one is open), so a failure leaves "events" as it was.
     bool restoreFromEventsSnapshotTable(sdk::Error* error);
 
     APMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
@@ -146,6 +147,9 @@ class APMDatabase {
         sdk::Error* error, bool blockPresent);
     // The app-metadata row; no value (and no error) when it is missing.
     std::optional<APMSqliteRecord> appMetadataRecord(sdk::Error* error);
+    bool replaceEventsBySnapshot(sdk::Error* error);
+    // Runs `steps` in a transaction of its own, or as part of the caller's when one is open.
+    bool runAtomically(sdk::Error* error, const std::function<bool()>& steps);
     static APMSqliteRecord recordFromAppMetadata(const APMAppMetadata& metadata);
     static std::optional<APMEventAggregates> eventAggregatesFromRecord(
         const APMSqliteRecord& record, sdk::Error* error);

@@ -1,6 +1,8 @@
 // The running numbers of the measurement database: the app-metadata row's bundle bookkeeping
 // and daily counters, and the per-name event aggregates with their snapshot.
 
+#include <sqlite3.h>
+
 #include <limits>
 
 #include "sdk/measurement/engine/APMClock.h"
@@ -272,6 +274,12 @@ bool APMDatabase::restoreFromEventsSnapshotTable(sdk::Error* error) {
     if (*rows == 0) {
         return true;
     }
+    // Emptying "events" and refilling it is one step: a failure or crash in between must not
+    // lose every aggregate.
+    return runAtomically(error, [&] { return replaceEventsBySnapshot(error); });
+}
+
+bool APMDatabase::replaceEventsBySnapshot(sdk::Error* error) {
     sdk::Error readError;
     const std::optional<APMEventAggregates> currentFirstOpen =
         eventAggregatesWithName(kFirstOpenEventName, &readError);
@@ -292,4 +300,22 @@ bool APMDatabase::restoreFromEventsSnapshotTable(sdk::Error* error) {
         return false;
     }
     return sqliteStore_->deleteAllRecordsFromTableWithName(kSnapshotTable, error);
+}
+
+bool APMDatabase::runAtomically(sdk::Error* error, const std::function<bool()>& steps) {
+    if (sqlite3_get_autocommit(sqliteStore_->sqliteHandle()) == 0) {
+        return steps();  // the caller's transaction already makes the steps one
+    }
+    bool stepsFailed = false;
+    sdk::Error transactionError;
+    if (sqliteStore_->performTransactionWithError(&transactionError, [&] {
+            stepsFailed = !steps();
+            return !stepsFailed;
+        })) {
+        return true;
+    }
+    if (!stepsFailed && error != nullptr) {
+        *error = transactionError;  // otherwise the failed step's own error stays
+    }
+    return false;
 }

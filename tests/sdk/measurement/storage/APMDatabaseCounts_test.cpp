@@ -229,4 +229,19 @@ TEST_F(APMDatabaseCountsTest, SnapshotRestoreKeepsTheCurrentFirstOpenWhenTheSnap
     EXPECT_EQ(cli("select name, lifetime_count from events order by name"), "_e|3\n_f|1\n");
 }
 
+TEST_F(APMDatabaseCountsTest, FailedRestoreLeavesTheAggregatesAsTheyWere) {
+    ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates("_e", 3, 1, 1, 1.0), nullptr));
+    // A snapshot whose rows do not fit "events": the copy back fails after "events" was emptied.
+    cli("create table events_snapshot (name TEXT); insert into events_snapshot values ('_x')");
+    sdk::Error error;
+    EXPECT_FALSE(database_->restoreFromEventsSnapshotTable(&error));
+    EXPECT_FALSE(error.ok());
+    EXPECT_EQ(cli("select name, lifetime_count from events"), "_e|3\n");
+
+    // Inside the caller's transaction the steps join it.
+    EXPECT_FALSE(database_->performTransaction(
+        [&] { return database_->restoreFromEventsSnapshotTable(nullptr); }));
+    EXPECT_EQ(cli("select name, lifetime_count from events"), "_e|3\n");
+}
+
 }  // namespace
