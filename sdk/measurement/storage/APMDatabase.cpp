@@ -43,6 +43,7 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(std::string_view contex
             kLevelError, 12002,
             "Failed to create or validate required database tables (" + std::string(context) + ")");
         // A file we cannot bring up to date would fail every start; the next one begins afresh.
+        // The journal files go with it: a log left behind must not be replayed onto a new file.
         sqliteStore_.reset();
         sdk::Error removal;
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
