@@ -98,6 +98,8 @@ TEST(ExperimentMessages, ResponseFromProtocReadsBySlotAndRoundTrips) {
     const auto response = APMPBExperimentResponse::initWithBuffer(asBytes(bytes));
     ASSERT_TRUE(response);
     EXPECT_EQ(response->protoBuffer(), asBytes(bytes));
+    EXPECT_EQ(protoc("--decode=apmpb.ExperimentResponse", asString(*response->protoBuffer())),
+              golden("experiment_response.txt"));
 
     namespace R = apmpb::ExperimentResponse;
     const auto snapshots = APMPBGetRepeated<APMPBSnapshot>(response.get(), R::kSnapshots);
