@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sdk/measurement/messages/APMPBMessage.h"
+#include "sdk/measurement/messages/MessageSlots.h"
 
 // The wrapper classes. ConsentInfoExtra, LimitedDataEntry, MarketReferrerCadParamsEntry and
 // Region have none: they live only inside their parents.

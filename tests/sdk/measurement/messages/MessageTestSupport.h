@@ -113,6 +113,13 @@ inline std::string protoc(const std::string& mode, const std::string& input) {
     return readFile(dir / "out");
 }
 
+#ifdef CB_MESSAGES_GOLDEN_DIR
+// The text of golden/<file>, protoc's text form of a message.
+inline std::string golden(const std::string& file) {
+    return readFile(std::filesystem::path(CB_MESSAGES_GOLDEN_DIR) / file);
+}
+#endif
+
 inline std::string asString(const sdk::Bytes& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
