@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "platform/dispatch/Clock.h"
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
-#include "sdk/measurement/engine/APMWallClock.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ constexpr std::int64_t kLevelDebug = 7;
 
 // Wall-clock now + `delay`, with a negative or NaN delay counting as none.
 sdk::Date dueDate(double delay) {
-    const double now = APMWallClockNow().timeIntervalSince1970();
+    const double now = APMCurrentTimeInterval();
     return sdk::Date::fromTimeIntervalSince1970(std::isnan(delay) || delay < 0 ? now : now + delay);
 }
 

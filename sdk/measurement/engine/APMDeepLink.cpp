@@ -3,13 +3,13 @@
 #include <cmath>
 #include <limits>
 
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
-#include "sdk/measurement/engine/APMWallClock.h"
 #include "sdk/utilities/Date.h"
 
 void APMStoreDeepLink(APMUserDefaults& defaults, std::string_view url) {
     defaults.setObject(sdk::Value(url), kAPMDeepLinkKey);
-    defaults.setDouble(APMWallClockNow().timeIntervalSince1970(), kAPMDeepLinkTimestampKey);
+    defaults.setDouble(APMCurrentTimeInterval(), kAPMDeepLinkTimestampKey);
 }
 
 void APMClearStoredDeepLink(APMUserDefaults& defaults) {
@@ -23,7 +23,7 @@ bool APMIsStoredDeepLinkExpired(APMUserDefaults& defaults, double ttlSeconds) {
         return false;
     }
     const double timestamp = stored->numberAsDouble().value_or(0);
-    return std::fabs(APMWallClockNow().timeIntervalSince1970() - timestamp) > ttlSeconds;
+    return std::fabs(APMCurrentTimeInterval() - timestamp) > ttlSeconds;
 }
 
 bool APMClearExpiredStoredDeepLink(APMUserDefaults& defaults, double attributionCacheTTLSeconds) {

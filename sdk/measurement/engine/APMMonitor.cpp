@@ -7,9 +7,9 @@
 
 #include "platform/process/ProcessArguments.h"
 #include "sdk/measurement/engine/APMAEU.h"
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
-#include "sdk/measurement/engine/APMWallClock.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "sdk/utilities/VDULogger.h"
 
@@ -293,9 +293,11 @@ void APMMonitor::logWithLevel(std::int64_t level, std::int64_t code, std::string
         monitorQueue_->async([this,
                               key = monitoringDataKeyWithMessage(message, level, libraryVersion_),
                               encoded = std::move(encoded)] {
-            sampledData_.insertOrUpdate(key, encoded, APMWallClockNow(), [this](std::int64_t n) {
-                return std::uniform_int_distribution<std::int64_t>(0, n - 1)(random_);
-            });
+            sampledData_.insertOrUpdate(
+                key, encoded, sdk::Date::fromTimeIntervalSince1970(APMCurrentTimeInterval()),
+                [this](std::int64_t n) {
+                    return std::uniform_int_distribution<std::int64_t>(0, n - 1)(random_);
+                });
             saveSampleOnMonitorQueue();
         });
     }
@@ -305,7 +307,7 @@ std::optional<std::string> APMMonitor::monitoringDataForDispatch(double samplePe
                                                                  double lastSampledTimestamp) {
     std::optional<std::string> data;
     monitorQueue_->sync([&] {
-        const double now = APMWallClockNow().timeIntervalSince1970();
+        const double now = APMCurrentTimeInterval();
         if (!sampledData_.hasSample()) {
             if (lastSampledTimestamp > 0 && std::abs(now - lastSampledTimestamp) > samplePeriod) {
                 data = "0:";

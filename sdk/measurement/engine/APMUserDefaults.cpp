@@ -40,7 +40,8 @@ APMUserDefaults::APMUserDefaults(std::shared_ptr<platform::PreferencesStore> sto
 
 APMUserDefaults& APMUserDefaults::sharedUserDefaults() {
     // Never destroyed: code running during exit may still read settings.
-    static APMUserDefaults* const shared = new APMUserDefaults(std::nullopt);
+    static APMUserDefaults* const shared =
+        new APMUserDefaults(VDUUserDefaults::standardUserDefaults().userDefaults());
     return *shared;
 }
 

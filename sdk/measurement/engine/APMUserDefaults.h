@@ -35,14 +35,16 @@ class APMUserDefaults {
     // does), so no name reaches outside the folder.
     explicit APMUserDefaults(std::optional<std::string_view> suiteName = std::nullopt);
 
-    // The defaults of `store`, named `suiteName` (empty for the standard suite).
-    // REQUIRES: store is not null.
-    APMUserDefaults(std::shared_ptr<platform::PreferencesStore> store, std::string suiteName);
+    // The defaults of `store`, named `suiteName` (empty for the standard suite, whose file is
+    // never marked for backups). REQUIRES: store is not null.
+    explicit APMUserDefaults(std::shared_ptr<platform::PreferencesStore> store,
+                             std::string suiteName = {});
 
     APMUserDefaults(const APMUserDefaults&) = delete;
     APMUserDefaults& operator=(const APMUserDefaults&) = delete;
 
-    // The shared instance over the standard suite, made once; it never touches backup flags.
+    // The shared instance over the standard suite (the same store as the core's standard user
+    // defaults), made once; it never touches backup flags.
     static APMUserDefaults& sharedUserDefaults();
 
     // The stored object, or no value. An empty key logs 41001 and answers no value.

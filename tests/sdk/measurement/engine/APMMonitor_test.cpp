@@ -6,8 +6,8 @@
 #include <limits>
 #include <memory>
 
-#include "platform/dispatch/Clock.h"
 #include "platform/process/ProcessArguments.h"
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
@@ -121,18 +121,14 @@ class LocalMonitorTest : public ::testing::Test {
     LocalMonitorTest() { setNow(kStart); }
     ~LocalMonitorTest() override {
         monitor_.reset();
-        platform::TEST_setWallClockTime(std::nullopt);
+        TEST_APMSetCurrentTimeInterval(std::nullopt);
         platform::TEST_setProcessArguments(std::nullopt);
         VDULoggerSetLevel(VDULoggerLevelNotice);
     }
 
     static constexpr double kStart = 1.7e9;
 
-    void setNow(double seconds) {
-        platform::TEST_setWallClockTime(platform::WallClock::time_point(
-            std::chrono::duration_cast<platform::WallClock::duration>(
-                std::chrono::duration<double>(seconds))));
-    }
+    void setNow(double seconds) { TEST_APMSetCurrentTimeInterval(seconds); }
 
     APMMonitor& makeMonitor() {
         monitor_.reset();

@@ -6,14 +6,13 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDeepLink.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-constexpr const char* kPrefix = "com.vovidu.razudizo.analytics  - <DivEdadevadeze>";
 
 // The backup attribute of `path`: its value, "" when absent, or no value when the file system
 // keeps no user attributes.
@@ -35,30 +34,11 @@ class APMUserDefaultsTest : public ::testing::Test {
         std::make_unique<APMUserDefaults>("com.vovidu.vud.measurement.tcf.userdefaults");
 };
 
-TEST_F(APMUserDefaultsTest, BadKeysAndValuesAreRefusedWithTheirWarnings) {
-    defaults_->setObject(sdk::Value("v"), "");
-    EXPECT_FALSE(defaults_->objectForKey(""));
-    defaults_->setObject(sdk::Value(sdk::Value::Array{sdk::Value()}), "k");
-    EXPECT_FALSE(defaults_->objectForKey("k"));
-    EXPECT_TRUE(defaults_->store()->allKeys().empty());
-    EXPECT_EQ(lines_.take(),
-              (std::vector<std::string>{
-                  std::string(kPrefix) + "[I-ACS041002] Cannot set object for invalid user "
-                                         "default key.",
-                  std::string(kPrefix) + "[I-ACS041001] Cannot get object for invalid user "
-                                         "default key.",
-                  std::string(kPrefix) + "[I-ACS041003] Cannot set invalid object to user "
-                                         "defaults. Must be a string or number or an array. "
-                                         "Value [null]"}));
-}
-
 TEST_F(APMUserDefaultsTest, TypedReadsAnswerOnlyTheirKind) {
     defaults_->setObject(sdk::Value("12"), "text");
     defaults_->setDouble(2.75, "real");
-    EXPECT_EQ(defaults_->integerForKey("text"), 0);
     EXPECT_FALSE(defaults_->boolForKey("text"));
-    EXPECT_FALSE(defaults_->numberForKey("text"));
-    EXPECT_EQ(defaults_->stringForKey("text"), "12");
+    EXPECT_FALSE(defaults_->dictionaryForKey("text"));
     EXPECT_EQ(defaults_->integerForKey("real"), 2);
     EXPECT_FLOAT_EQ(defaults_->floatForKey("real"), 2.75f);
     EXPECT_FALSE(defaults_->stringForKey("real"));
@@ -111,23 +91,20 @@ TEST_F(APMUserDefaultsTest, OnlyANamedSuiteIsKeptOutOfBackups) {
 }
 
 TEST_F(APMUserDefaultsTest, AStoredDeepLinkExpiresAfterItsTime) {
-    platform::TEST_setWallClockTime(
-        platform::WallClock::time_point(std::chrono::seconds(1'700'000'000)));
+    TEST_APMSetCurrentTimeInterval(1'700'000'000);
     EXPECT_FALSE(APMIsStoredDeepLinkExpired(*defaults_, 60)) << "nothing stored";
     APMStoreDeepLink(*defaults_, "cellarbright://open?utm_source=mail");
     EXPECT_EQ(defaults_->stringForKey(kAPMDeepLinkKey), "cellarbright://open?utm_source=mail");
     EXPECT_FALSE(APMClearExpiredStoredDeepLink(*defaults_, 60));
 
-    platform::TEST_setWallClockTime(
-        platform::WallClock::time_point(std::chrono::seconds(1'700'000'061)));
+    TEST_APMSetCurrentTimeInterval(1'700'000'061);
     EXPECT_TRUE(APMIsStoredDeepLinkExpired(*defaults_, 60));
-    platform::TEST_setWallClockTime(
-        platform::WallClock::time_point(std::chrono::seconds(1'699'999'939)));
+    TEST_APMSetCurrentTimeInterval(1'699'999'939);
     EXPECT_TRUE(APMIsStoredDeepLinkExpired(*defaults_, 60)) << "a clock set back counts too";
     EXPECT_TRUE(APMClearExpiredStoredDeepLink(*defaults_, 60));
     EXPECT_FALSE(defaults_->objectForKey(kAPMDeepLinkKey));
     EXPECT_FALSE(defaults_->objectForKey(kAPMDeepLinkTimestampKey));
-    platform::TEST_setWallClockTime(std::nullopt);
+    TEST_APMSetCurrentTimeInterval(std::nullopt);
 }
 
 TEST(APMPreviousHourStartMillis, StartsTheHourBefore) {
