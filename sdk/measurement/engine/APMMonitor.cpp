@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include <openssl/rand.h>
+
 #include "platform/process/ProcessArguments.h"
 #include "sdk/measurement/engine/APMAEU.h"
 #include "sdk/measurement/engine/APMClock.h"
@@ -62,6 +64,23 @@ std::string decadeOf(std::int64_t value) {
     return text;
 }
 
+// A uniform random integer in [0, n) from the secure generator, without modulo bias; 0 when the
+// generator fails (the newest message is then kept, which is still a valid sample).
+std::int64_t uniformBelow(std::int64_t n) {
+    const auto bound = static_cast<std::uint64_t>(n);
+    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() -
+                                std::numeric_limits<std::uint64_t>::max() % bound;
+    for (;;) {
+        std::uint64_t draw = 0;
+        if (RAND_bytes(reinterpret_cast<unsigned char*>(&draw), sizeof draw) != 1) {
+            return 0;
+        }
+        if (draw < limit) {
+            return static_cast<std::int64_t>(draw % bound);
+        }
+    }
+}
+
 }  // namespace
 
 APMMonitor::APMMonitor(std::int64_t libraryVersion)
@@ -77,8 +96,7 @@ APMMonitor::APMMonitor(std::int64_t logLevel, APMASLLogger logger, std::int64_t 
       monitorDefaults_(std::move(monitorDefaults)),
       fromAppStore_(APMAEU::isFAS()),
       monitorQueue_(platform::DispatchQueue::createSerial("APMMonitorQueue")),
-      logLevel_(logLevel),
-      random_(std::random_device{}()) {
+      logLevel_(logLevel) {
     monitorQueue_->async([this] {
         migrateOnMonitorQueue();
         loadSampleOnMonitorQueue();
@@ -295,9 +313,7 @@ void APMMonitor::logWithLevel(std::int64_t level, std::int64_t code, std::string
                               encoded = std::move(encoded)] {
             sampledData_.insertOrUpdate(
                 key, encoded, sdk::Date::fromTimeIntervalSince1970(APMCurrentTimeInterval()),
-                [this](std::int64_t n) {
-                    return std::uniform_int_distribution<std::int64_t>(0, n - 1)(random_);
-                });
+                uniformBelow);
             saveSampleOnMonitorQueue();
         });
     }

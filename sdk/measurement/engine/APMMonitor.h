@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -222,5 +221,4 @@ class APMMonitor {
     std::function<void(const APMMonitorMessage&)> observer_;  // guarded by observerMutex_
 
     APMMonitoringSampledData sampledData_;  // monitor queue only
-    std::mt19937_64 random_;                // monitor queue only
 };

@@ -337,3 +337,32 @@ TEST(APMMonitorEncoding, ContextsEncodeAsKindsAndDecades) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(APMMonitoringSampledData, ANewMessageReplacesTheSampleOnlyOnADrawOfZero) {
+    APMMonitoringSampledData data;
+    std::vector<std::int64_t> bounds;
+    const auto draw = [&bounds](std::int64_t result) {
+        return [&bounds, result](std::int64_t bound) {
+            bounds.push_back(bound);
+            return result;
+        };
+    };
+    const sdk::Date start = sdk::Date::fromTimeIntervalSince1970(100);
+    data.insertOrUpdate("1E_1:a", "-", start, draw(0));
+    data.insertOrUpdate("1E_1:b", "", sdk::Date::fromTimeIntervalSince1970(200), draw(1));
+    EXPECT_EQ(data.key(), "1E_1:a");
+    data.insertOrUpdate("1W_1:c", "7", sdk::Date::fromTimeIntervalSince1970(300), draw(0));
+    EXPECT_EQ(data.key(), "1W_1:c");
+    EXPECT_EQ(data.encodedContext(), "7");
+    EXPECT_EQ(data.population(), 3);
+    EXPECT_EQ(data.startDate(), start) << "the sample keeps its start";
+    EXPECT_EQ(bounds, (std::vector<std::int64_t>{2, 3})) << "1 / population";
+
+    const APMMonitoringSampledData reread =
+        APMMonitoringSampledData::fromStoredValue(data.storedValue());
+    EXPECT_EQ(reread.storedValue(), data.storedValue());
+}
+
+}  // namespace
