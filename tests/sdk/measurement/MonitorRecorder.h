@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "tests/support/TempDir.h"
 
@@ -33,6 +35,18 @@ class IsolatedMeasurementFolders {
 };
 
 inline const bool kMeasurementFoldersIsolated = (IsolatedMeasurementFolders::instance(), true);
+
+// Opens the engine's monitor, and with it the shared user defaults it reads its switches from,
+// before the first test: both are made once per process and stay in the folder that is current
+// then, so they must not land in the private folder of whichever test logs first (gone after
+// that test).
+class MeasurementTestEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { APMMeasurement::monitor().TEST_waitForMonitorQueue(); }
+};
+
+inline ::testing::Environment* const kMeasurementTestEnvironment =
+    ::testing::AddGlobalTestEnvironment(new MeasurementTestEnvironment);
 
 // Records every message of the engine's monitor while it lives.
 class MonitorRecorder {
