@@ -8,6 +8,7 @@
 #include <exception>
 #include <iostream>
 
+#include "app/ApplicationActivation.h"
 #include "app/ContentView.h"
 #include "app/QtTranslations.h"
 #include "app/WindowBackground.h"
@@ -34,6 +35,7 @@ CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
     QApplication::setQuitOnLastWindowClosed(
         delegate_.applicationShouldTerminateAfterLastWindowClosed());
     addWindowShortcuts();
+    postActivationNotifications(window_.get());
 }
 
 void CellarbrightApp::addWindowShortcuts() {

@@ -21,7 +21,8 @@ class WindowBackground;
 // (the platform's Quit keys) ends the event loop and Ctrl+W (its Close keys) closes the window,
 // even under a dialog overlay. The main bundle's logo is the application's icon (and so the welcome
 // screen's fallback logo). There is no command to open a second window, and closing the window ends
-// the event loop.
+// the event loop. While the object lives, each activation of the application is posted to the SDK
+// (postActivationNotifications).
 class CellarbrightApp {
   public:
     // The smallest size of the window.

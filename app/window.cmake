@@ -7,6 +7,7 @@
 #   <build>/Cellarbright.app/Contents/Resources/{VoviduService-Info.plist,main_logo.png}
 add_library(cb_window STATIC
   AppDelegate.cpp
+  ApplicationActivation.cpp
   CardShadow.cpp
   CellarbrightApp.cpp
   ContentView.cpp
