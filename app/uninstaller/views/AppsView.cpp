@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -10,6 +11,7 @@
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "app/AppState.h"
@@ -23,6 +25,9 @@
 namespace cb {
 
 namespace {
+
+constexpr int kLoadingBarWidth = 112;
+constexpr int kLoadingBarHeight = 10;
 
 // The sort menu's text key of each order.
 const char* sortKey(AppSort sort) {
@@ -161,10 +166,11 @@ QWidget* AppsView::buildLoadingView() {
     auto* column = new QVBoxLayout(loadingView_);
     column->setSpacing(10);
     column->addStretch(1);
+    // The platform's indeterminate indicator, at 1.2 times its usual size.
     auto* progress = new QProgressBar(loadingView_);
     progress->setRange(0, 0);
     progress->setTextVisible(false);
-    progress->setFixedSize(24 * 6 / 5 * 4, 24 * 6 / 5 / 3);
+    progress->setFixedSize(kLoadingBarWidth, kLoadingBarHeight);
     column->addWidget(progress, 0, Qt::AlignHCenter);
     loadingText_ = new QLabel(loadingView_);
     loadingText_->setObjectName(QStringLiteral("loadingText"));
@@ -351,6 +357,16 @@ bool AppsView::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+QString AppsView::toolTipAt(const QPoint& at) const {
+    const QModelIndex index = list_->indexAt(at);
+    const InstalledApp* app = model_->appAt(index);
+    if (app == nullptr || rows_->hovered() != app->id() ||
+        !AppRowView::trashRect(list_->visualRect(index)).contains(at)) {
+        return {};
+    }
+    return loc_.qtext("apps.deleteHelp");
+}
+
 bool AppsView::handleListMouse(QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseMove: {
@@ -362,6 +378,16 @@ bool AppsView::handleListMouse(QEvent* event) {
         case QEvent::Leave:
             setHovered({});
             return false;
+        case QEvent::ToolTip: {
+            auto* help = static_cast<QHelpEvent*>(event);
+            const QString text = toolTipAt(help->pos());
+            if (text.isEmpty()) {
+                QToolTip::hideText();
+            } else {
+                QToolTip::showText(help->globalPos(), text, list_->viewport());
+            }
+            return true;
+        }
         case QEvent::MouseButtonRelease: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() != Qt::LeftButton) {

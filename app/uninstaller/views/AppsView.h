@@ -73,6 +73,10 @@ class AppsView : public QWidget {
     // The context menu of `app`'s row: "Show in Finder", "Open", a separator, "Uninstall…".
     std::unique_ptr<QMenu> contextMenu(const std::shared_ptr<InstalledApp>& app);
 
+    // The tooltip at `at` in the list's viewport: "Uninstall application" over the trash button
+    // of the hovered row, else none.
+    QString toolTipAt(const QPoint& at) const;
+
     // The time the last-opened texts count from (the clock by default).
     void setClock(AppRowView::Clock now);
 

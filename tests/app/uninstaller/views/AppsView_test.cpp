@@ -236,7 +236,10 @@ TEST_F(AppsViewTest, TrashOnTheHoveredRowAndTheMenuMakeTheSameRequest) {
     EXPECT_EQ(view->rowView()->hovered(), apps_[1]->id());
     hoverAt(viewport, view->listView()->visualRect(rowOf(*view, *apps_[0])).center());
     EXPECT_EQ(view->rowView()->hovered(), apps_[0]->id());
+    EXPECT_EQ(view->toolTipAt(trash.center()), QString());  // apple's row is hovered
     hoverAt(viewport, bananaRow.center());
+    EXPECT_EQ(view->toolTipAt(trash.center()), QStringLiteral("Uninstall application"));
+    EXPECT_EQ(view->toolTipAt(bananaRow.center()), QString());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, trash.center());
     EXPECT_EQ(state_->uninstallCandidate(), apps_[1]);
 
