@@ -1,6 +1,7 @@
 #include "app/uninstaller/views/AppsView.h"
 
 #include <QComboBox>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 #include "app/AppState.h"
 #include "app/localization/LocalizationManager.h"
@@ -26,6 +28,8 @@ namespace cb {
 
 namespace {
 
+constexpr int kPanelTrailingPadding = 14;
+constexpr int kPanelSlideMs = 200;
 constexpr int kLoadingBarWidth = 112;
 constexpr int kLoadingBarHeight = 10;
 
@@ -109,9 +113,19 @@ AppsView::AppsView(AppState& state, LocalizationManager& loc, QWidget* parent)
 
     panelArea_ = new QWidget(this);
     auto* panelLayout = new QVBoxLayout(panelArea_);
-    panelLayout->setContentsMargins(0, 14, 14, 14);
+    panelLayout->setContentsMargins(0, 14, kPanelTrailingPadding, 14);
     row->addWidget(panelArea_);
     panelArea_->hide();
+    // The panel enters from the trailing edge and fades in (and the reverse), while the list
+    // column gives up its width, over 0.2 s.
+    panelFade_ = new QGraphicsOpacityEffect(panelArea_);
+    panelArea_->setGraphicsEffect(panelFade_);
+    panelSlide_ = new QVariantAnimation(this);
+    panelSlide_->setDuration(kPanelSlideMs);
+    panelSlide_->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(panelSlide_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { applyPanelSlide(value.toDouble()); });
+    connect(panelSlide_, &QVariantAnimation::finished, this, &AppsView::finishPanelSlide);
 
     connect(&state_, &AppState::appsChanged, this, [this] {
         keepSelectionValid();
@@ -311,28 +325,62 @@ void AppsView::showPanel() {
     rows_->setSelected(selected_ ? selected_->id() : QUuid());
     list_->viewport()->update();
     if (!selected_) {
-        delete panel_;
-        panel_ = nullptr;
-        panelArea_->hide();
+        if (panel_ != nullptr) {
+            // The leaving panel slides out; it is dropped once the area is closed.
+            leavingPanel_ = panel_;
+            panel_ = nullptr;
+            slidePanel(false);
+        }
         return;
     }
-    if (panel_ == nullptr) {
-        panel_ = new AppDetailPanel(selected_, loc_, panelArea_);
-        panelArea_->layout()->addWidget(panel_);
-        panel_->setOnDelete([this] {
-            if (selected_) {
-                requestUninstall(selected_);
-            }
-        });
-        panel_->setOnReveal([this] {
-            if (selected_) {
-                reveal(selected_);
-            }
-        });
-    } else {
+    if (panel_ != nullptr) {
         panel_->setApp(selected_);
+        return;
     }
+    delete leavingPanel_;
+    panel_ = new AppDetailPanel(selected_, loc_, panelArea_);
+    panelArea_->layout()->addWidget(panel_);
+    panel_->setOnDelete([this] {
+        if (selected_) {
+            requestUninstall(selected_);
+        }
+    });
+    panel_->setOnReveal([this] {
+        if (selected_) {
+            reveal(selected_);
+        }
+    });
     panelArea_->show();
+    slidePanel(true);
+}
+
+void AppsView::slidePanel(bool in) {
+    const int full = AppDetailPanel::kWidth + kPanelTrailingPadding;
+    const double from = panelSlide_->state() == QAbstractAnimation::Running
+                            ? panelSlide_->currentValue().toDouble()
+                            : (in ? 0.0 : 1.0);
+    panelSlide_->stop();
+    panelArea_->setMaximumWidth(static_cast<int>(from * full));
+    panelSlide_->setStartValue(from);
+    panelSlide_->setEndValue(in ? 1.0 : 0.0);
+    panelSlide_->start();
+}
+
+void AppsView::applyPanelSlide(double progress) {
+    const int full = AppDetailPanel::kWidth + kPanelTrailingPadding;
+    panelArea_->setMaximumWidth(static_cast<int>(progress * full));
+    panelFade_->setOpacity(progress);
+}
+
+void AppsView::finishPanelSlide() {
+    if (panel_ == nullptr) {
+        delete leavingPanel_;
+        panelArea_->hide();
+    }
+}
+
+bool AppsView::isPanelMoving() const {
+    return panelSlide_->state() == QAbstractAnimation::Running;
 }
 
 void AppsView::setHovered(const QUuid& id) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -10,6 +11,8 @@
 #include "app/uninstaller/views/AppRowView.h"
 
 class QComboBox;
+class QGraphicsOpacityEffect;
+class QVariantAnimation;
 class QLabel;
 class QLineEdit;
 class QListView;
@@ -84,11 +87,14 @@ class AppsView : public QWidget {
     QListView* listView() const { return list_; }
     AppListModel* model() const { return model_; }
     AppRowView* rowView() const { return rows_; }
+    // The panel of the selected application (also while it slides in), or null.
     AppDetailPanel* detailPanel() const { return panel_; }
     QComboBox* sortMenu() const { return sortMenu_; }
     QToolButton* reloadButton() const { return reload_; }
     bool isSpinning() const;
     bool isLoadingViewShown() const;
+    // True while the detail panel slides in or out.
+    bool isPanelMoving() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -103,6 +109,9 @@ class AppsView : public QWidget {
     void refreshBody();
     void keepSelectionValid();
     void showPanel();
+    void slidePanel(bool in);
+    void applyPanelSlide(double progress);
+    void finishPanelSlide();
     void setHovered(const QUuid& id);
     bool handleListMouse(QEvent* event);
 
@@ -122,7 +131,10 @@ class AppsView : public QWidget {
     AppListModel* model_ = nullptr;
     AppRowView* rows_ = nullptr;
     QWidget* panelArea_ = nullptr;
-    AppDetailPanel* panel_ = nullptr;
+    AppDetailPanel* panel_ = nullptr;  // null while closed or closing
+    QPointer<AppDetailPanel> leavingPanel_;
+    QVariantAnimation* panelSlide_ = nullptr;
+    QGraphicsOpacityEffect* panelFade_ = nullptr;
 };
 
 }  // namespace cb

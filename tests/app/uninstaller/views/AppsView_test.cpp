@@ -157,6 +157,9 @@ TEST_F(AppsViewTest, SearchKeepsTheSelectionAndAReloadDropsIt) {
     view->reload();
     EXPECT_EQ(view->selected(), nullptr);
     EXPECT_EQ(view->detailPanel(), nullptr);
+    EXPECT_TRUE(view->isPanelMoving());  // sliding out
+    ASSERT_TRUE(testing::waitFor([&] { return !view->isPanelMoving(); }));
+    EXPECT_EQ(view->findChild<AppDetailPanel*>(), nullptr);
 }
 
 TEST_F(AppsViewTest, LoadingViewOnlyWhileLoadingWithAnEmptyList) {
@@ -227,7 +230,8 @@ TEST_F(AppsViewTest, TrashOnTheHoveredRowAndTheMenuMakeTheSameRequest) {
     QTest::mouseClick(viewport, Qt::LeftButton, {}, AppRowView::trashRect(bananaRow).center());
     EXPECT_EQ(view->selected(), apps_[1]);
     EXPECT_EQ(state_->uninstallCandidate(), nullptr);
-    // The panel took its place at the right: the rows are narrower now.
+    // The panel slid in at the right: the rows are narrower now.
+    ASSERT_TRUE(testing::waitFor([&] { return !view->isPanelMoving(); }));
     QCoreApplication::processEvents();
     bananaRow = view->listView()->visualRect(rowOf(*view, *apps_[1]));
     const QRect trash = AppRowView::trashRect(bananaRow);
@@ -312,6 +316,7 @@ TEST_F(AppsViewTest, RendersTheScreenWithASelectedApplication) {
         auto view = makeView();
         view->show();
         view->select(apps_[1]);
+        ASSERT_TRUE(testing::waitFor([&] { return !view->isPanelMoving(); }));
         QCoreApplication::processEvents();
         hoverAt(view->listView()->viewport(),
                 view->listView()->visualRect(rowOf(*view, *apps_[0])).center());
