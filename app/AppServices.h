@@ -62,15 +62,17 @@ struct AppServices {
     std::function<void(int64_t amount, const std::string& mountPoint, int urgency)>
         thinLocalSnapshots;
 
-    // The capacity of the volume that holds `location`, or nullopt when it cannot be read. Any
-    // thread.
+    // The capacity of the volume that holds `location`, or nullopt when it cannot be read. Worker
+    // thread (statvfs of a dead network mount blocks); may be called by several at once.
     std::function<std::optional<VolumeInfo::Capacity>(const std::filesystem::path& location)>
         capacity;
 
-    // True when scanning `location` needs Full Disk Access to see everything.
+    // True when scanning `location` needs Full Disk Access to see everything. Looks at the path
+    // only, so it may run on the UI thread.
     std::function<bool(const std::filesystem::path& location)> isProtectedLocation;
 
-    // True when the process has Full Disk Access right now.
+    // True when the process has Full Disk Access right now. Worker thread (the probes read
+    // folders); may be called by several at once.
     std::function<bool()> hasFullDiskAccess;
 
     // Runs a modal panel for choosing one folder, with `message` above it and `prompt` on its

@@ -15,16 +15,6 @@ namespace cb {
 
 namespace {
 
-// True when `node` is `ancestor` or lies below it.
-bool isWithin(const FileNode* node, const FileNode* ancestor) {
-    for (const FileNode* n = node; n != nullptr; n = n->parent()) {
-        if (n == ancestor) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // True when `node` belongs to the tree whose root is `root`.
 bool isInTree(const FileNode* node, const FileNode* root) {
     if (node == nullptr || root == nullptr) {
@@ -128,27 +118,6 @@ AppState::~AppState() {
 void AppState::setPhase(Phase phase) {
     phase_ = std::move(phase);
     emit phaseChanged();
-}
-
-void AppState::setRoot(std::shared_ptr<FileNode> root) {
-    if (root == root_) {
-        emit rootChanged();
-        return;
-    }
-    std::shared_ptr<FileNode> old = std::exchange(root_, std::move(root));
-    emit rootChanged();
-    // The old tree stays alive until the pointers into it are gone.
-    if (focus_ != nullptr && !isInTree(focus_, root_.get())) {
-        setFocus(nullptr);
-    }
-    if (hovered_ != nullptr && !isInTree(hovered_, root_.get())) {
-        setHovered(nullptr);
-    }
-    if (deleteCandidate_ != nullptr && !isInTree(deleteCandidate_, root_.get())) {
-        setDeleteCandidate(nullptr);
-    }
-    detachPendingDeletes(nullptr);
-    releaseInBackground(std::move(old));
 }
 
 void AppState::setFocus(FileNode* node) {
@@ -261,11 +230,31 @@ void AppState::chooseFolder() {
 }
 
 void AppState::startScan(const std::filesystem::path& location) {
-    if (services_.isProtectedLocation(location) && !services_.hasFullDiskAccess()) {
-        setFdaPromptForURL(location);
+    if (!services_.isProtectedLocation(location)) {
+        scan(location, std::nullopt);
         return;
     }
-    scan(location, std::nullopt);
+    // The access probe reads folders and may block; it runs off the UI thread. A later
+    // startScan() or scan() supersedes this one.
+    const uint64_t request = ++accessCheck_;
+    runInBackground([handle = handle_, probe = services_.hasFullDiskAccess, location, request] {
+        const bool access = probe();
+        handle->post([location, request, access](AppState& state) {
+            state.finishAccessCheck(request, location, access);
+        });
+    });
+}
+
+void AppState::finishAccessCheck(uint64_t request, const std::filesystem::path& location,
+                                 bool hasAccess) {
+    if (request != accessCheck_) {
+        return;
+    }
+    if (hasAccess) {
+        scan(location, std::nullopt);
+    } else {
+        setFdaPromptForURL(location);
+    }
 }
 
 void AppState::scanAfterAccessPrompt() {
@@ -294,9 +283,10 @@ void AppState::scan(const std::filesystem::path& location, std::optional<std::st
         scanner_->cancel();
     }
     scanGeneration_ = QUuid::createUuid();
+    ++accessCheck_;  // an access check still under way no longer starts its scan
     const QUuid generation = scanGeneration_;
     rootURL_ = location;
-    setVolumeCapacity(services_.capacity(location));
+    readVolumeCapacity(location);
     if (scanTask_) {
         scanTask_->cancelled = true;
     }
@@ -306,15 +296,51 @@ void AppState::scan(const std::filesystem::path& location, std::optional<std::st
     scanner_ = services_.makeScanner(makeProgressHandler(generation));
     scanTask_ = std::make_shared<ScanTask>();
     // Linux has no security-scoped access to ask for or give back: the scan runs with the
-    // process's own rights.
+    // process's own rights. The walk runs detached (see runDetached); what ends the scan and
+    // may block as well (the volume's capacity, the access probe) runs on a joined worker, since
+    // it calls the services, which must not outlive the state.
     runDetached([handle = handle_, scanner = scanner_, task = scanTask_, generation,
                  focusPath = std::move(focusPath), location] {
         std::shared_ptr<FileNode> root = scanner->scan(location);
         if (task->cancelled) {
             return;  // the partial tree is freed here, off the UI thread
         }
-        handle->post([generation, root, focusPath, location](AppState& state) mutable {
-            state.finishScan(generation, std::move(root), focusPath, location);
+        handle->post(
+            [generation, root = std::move(root), focusPath, location](AppState& state) mutable {
+                state.readScanEnd(generation, std::move(root), focusPath, location);
+            });
+    });
+}
+
+void AppState::readScanEnd(const QUuid& generation, std::shared_ptr<FileNode> root,
+                           const std::optional<std::string>& focusPath,
+                           const std::filesystem::path& location) {
+    if (generation != scanGeneration_) {
+        releaseInBackground(std::move(root));
+        return;
+    }
+    // statvfs of a dead network mount hangs, and the UI thread must not.
+    runInBackground([handle = handle_, capacity = services_.capacity,
+                     probe = services_.hasFullDiskAccess, generation, focusPath, location,
+                     root = std::move(root)]() mutable {
+        ScanResult result;
+        result.root = std::move(root);
+        result.capacity = capacity(location);
+        result.needsFullDiskAccess = result.root->inaccessibleCount() >= 1 && !probe();
+        handle->post([generation, result = std::move(result), focusPath](AppState& state) mutable {
+            state.finishScan(generation, std::move(result), focusPath);
+        });
+    });
+}
+
+void AppState::readVolumeCapacity(const std::filesystem::path& location) {
+    runInBackground([handle = handle_, capacity = services_.capacity, location] {
+        std::optional<VolumeInfo::Capacity> read = capacity(location);
+        handle->post([read, location](AppState& state) {
+            // Only while the toolbar still shows this location.
+            if (state.rootURL_ == location) {
+                state.setVolumeCapacity(read);
+            }
         });
     });
 }
@@ -339,21 +365,20 @@ void AppState::applyScanProgress(const ScanProgress& report, const QUuid& genera
     setPhase(Phase::scanning(report));
 }
 
-void AppState::finishScan(const QUuid& generation, std::shared_ptr<FileNode> root,
-                          const std::optional<std::string>& focusPath,
-                          const std::filesystem::path& location) {
+void AppState::finishScan(const QUuid& generation, ScanResult result,
+                          const std::optional<std::string>& focusPath) {
     if (generation != scanGeneration_) {
-        releaseInBackground(std::move(root));
+        releaseInBackground(std::move(result.root));
         return;
     }
     // The walk is over: its scanner (with its allocation record) is not needed any more.
     scanner_.reset();
     scanTask_.reset();
-    installTree(std::move(root), focusPath);
-    setVolumeCapacity(services_.capacity(location));
+    installTree(std::move(result.root), focusPath);
+    setVolumeCapacity(result.capacity);
     setPhase(Phase::ready());
     setIsRefreshing(false);
-    setNeedsFullDiskAccess(root_->inaccessibleCount() >= 1 && !services_.hasFullDiskAccess());
+    setNeedsFullDiskAccess(result.needsFullDiskAccess);
     sdk::Value::Dictionary parameters;
     parameters.emplace("size_bytes", sdk::Value(static_cast<int64_t>(root_->size())));
     parameters.emplace("children_count",
@@ -467,13 +492,13 @@ void AppState::removeFromTree(FileNode& node) {
     FileNode* parent = node.parent();
     assert(parent != nullptr);
     // Nothing may point into the subtree once it is freed.
-    if (focus_ != nullptr && isWithin(focus_, &node)) {
+    if (focus_ != nullptr && isSameOrDescendant(focus_, &node)) {
         setFocus(parent);
     }
-    if (hovered_ != nullptr && isWithin(hovered_, &node)) {
+    if (hovered_ != nullptr && isSameOrDescendant(hovered_, &node)) {
         setHovered(nullptr);
     }
-    if (deleteCandidate_ != nullptr && isWithin(deleteCandidate_, &node)) {
+    if (deleteCandidate_ != nullptr && isSameOrDescendant(deleteCandidate_, &node)) {
         setDeleteCandidate(nullptr);
     }
     detachPendingDeletes(&node);
@@ -504,7 +529,7 @@ void AppState::detachPending(const std::shared_ptr<PendingDelete>& pending) {
 
 void AppState::detachPendingDeletes(const FileNode* subtree) {
     std::erase_if(pendingDeletes_, [subtree](const std::shared_ptr<PendingDelete>& pending) {
-        if (subtree != nullptr && !isWithin(pending->node, subtree)) {
+        if (subtree != nullptr && !isSameOrDescendant(pending->node, subtree)) {
             return false;
         }
         pending->node = nullptr;
@@ -528,7 +553,8 @@ void AppState::thinSnapshots() {
     setConfirmThinSnapshots(false);
     setThinningSnapshots(true);
     runInBackground([handle = handle_, capacity = services_.capacity,
-                     thin = services_.thinLocalSnapshots, count = services_.countLocalSnapshots] {
+                     thin = services_.thinLocalSnapshots, count = services_.countLocalSnapshots,
+                     scanned = rootURL_] {
         // An unreadable capacity counts as 0 free bytes.
         auto freeBytes = [&capacity] {
             std::optional<VolumeInfo::Capacity> c = capacity(kThinMountPoint);
@@ -538,8 +564,16 @@ void AppState::thinSnapshots() {
         thin(kThinAmount, kThinMountPoint, kThinUrgency);
         const int64_t after = freeBytes();
         const int64_t snapshots = count(kThinMountPoint);
-        handle->post([after, before, snapshots](AppState& state) {
+        // The scanned volume may have gained the space too: its capacity is read again here.
+        std::optional<VolumeInfo::Capacity> scannedCapacity;
+        if (scanned) {
+            scannedCapacity = capacity(*scanned);
+        }
+        handle->post([after, before, snapshots, scanned, scannedCapacity](AppState& state) {
             state.finishThinning(after, before, snapshots);
+            if (scanned && state.rootURL_ == scanned) {
+                state.setVolumeCapacity(scannedCapacity);
+            }
         });
     });
 }
@@ -557,9 +591,6 @@ void AppState::finishThinning(int64_t freeAfter, int64_t freeBefore, int64_t sna
         setThinResultMessage(loc.text("snapshots.result.none"));
     } else {
         setThinResultMessage(loc.format("snapshots.result.freed", {byteFormatter().string(freed)}));
-    }
-    if (rootURL_) {
-        setVolumeCapacity(services_.capacity(*rootURL_));
     }
 }
 

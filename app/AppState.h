@@ -131,12 +131,9 @@ class AppState : public QObject {
     const Phase& phase() const { return phase_; }
     void setPhase(Phase phase);
 
-    // Root of the scanned tree, or null. Owned by the state.
+    // Root of the scanned tree, or null. Owned by the state; replaced only by a finished scan
+    // and cleared by resetToWelcome().
     FileNode* root() const { return root_.get(); }
-    // Installs `root` as the tree. When it is a different tree, focus, hovered and
-    // deleteCandidate are cleared unless they belong to it, and the old tree is freed off the UI
-    // thread.
-    void setRoot(std::shared_ptr<FileNode> root);
 
     // The node the chart is centred on (last element of the breadcrumb), or null.
     // REQUIRES for the setter: null or a node of the tree under root().
@@ -246,7 +243,9 @@ class AppState : public QObject {
     void chooseFolder();
 
     // The Full Disk Access gate: a protected location without Full Disk Access is held in
-    // fdaPromptForURL (the prompt shows); anything else is scanned at once.
+    // fdaPromptForURL (the prompt shows); anything else is scanned. An ordinary location is
+    // scanned at once; for a protected one the access probe runs in the background first, and
+    // a later startScan() or scan() supersedes it.
     void startScan(const std::filesystem::path& location);
 
     // Scans the location held in fdaPromptForURL without testing the access again, and clears
@@ -349,11 +348,22 @@ class AppState : public QObject {
     struct ScanTask;
     struct PendingDelete;
 
+    // What a scan's worker hands back: the tree and what was read about it off the UI thread.
+    struct ScanResult {
+        std::shared_ptr<FileNode> root;
+        std::optional<VolumeInfo::Capacity> capacity;
+        bool needsFullDiskAccess = false;
+    };
+
     // Scan flow.
+    void finishAccessCheck(uint64_t request, const std::filesystem::path& location, bool hasAccess);
+    void readVolumeCapacity(const std::filesystem::path& location);
     void applyScanProgress(const ScanProgress& report, const QUuid& generation);
-    void finishScan(const QUuid& generation, std::shared_ptr<FileNode> root,
-                    const std::optional<std::string>& focusPath,
-                    const std::filesystem::path& location);
+    void readScanEnd(const QUuid& generation, std::shared_ptr<FileNode> root,
+                     const std::optional<std::string>& focusPath,
+                     const std::filesystem::path& location);
+    void finishScan(const QUuid& generation, ScanResult result,
+                    const std::optional<std::string>& focusPath);
     void installTree(std::shared_ptr<FileNode> root, const std::optional<std::string>& focusPath);
     ScanProgressHandler makeProgressHandler(const QUuid& generation);
 
@@ -406,6 +416,7 @@ class AppState : public QObject {
     std::shared_ptr<ScanRunner> scanner_;
     std::shared_ptr<ScanTask> scanTask_;
     QUuid scanGeneration_ = QUuid::createUuid();
+    uint64_t accessCheck_ = 0;  // the latest startScan() access check; older ones are dropped
     std::shared_ptr<AppsTask> appsTask_;
 
     // Raised by the destructor: related-file searches still running stop early.

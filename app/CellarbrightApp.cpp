@@ -2,19 +2,28 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <exception>
 #include <iostream>
 
 #include "app/ContentView.h"
+#include "app/QtTranslations.h"
 #include "app/WindowBackground.h"
+#include "platform/bundle/Bundle.h"
 #include "sdk/core/RZDException.h"
 
 namespace cb {
 
 CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
-    : window_(std::make_unique<WindowBackground>()) {
+    : qtTexts_(std::make_unique<QtTranslations>(loc)),
+      window_(std::make_unique<WindowBackground>()) {
+    const std::optional<platform::Bundle>& bundle = platform::Bundle::main();
+    const QIcon icon = iconFrom(bundle ? std::optional(bundle->resourcesPath()) : std::nullopt);
+    if (!icon.isNull()) {
+        QApplication::setWindowIcon(icon);
+    }
     window_->setObjectName(QStringLiteral("MainWindow"));
     window_->setWindowTitle(QStringLiteral("Cellarbright"));
     window_->setMinimumSize(kMinimumSize);
@@ -24,9 +33,39 @@ CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
     layout->addWidget(content_);
     QApplication::setQuitOnLastWindowClosed(
         delegate_.applicationShouldTerminateAfterLastWindowClosed());
+    addWindowShortcuts();
+}
+
+void CellarbrightApp::addWindowShortcuts() {
+    // The platform's own keys for quit and close, and Ctrl+Q / Ctrl+W wherever the platform
+    // theme names others.
+    const auto bind = [this](QKeySequence::StandardKey standard, QKeySequence own,
+                             const auto& action) {
+        QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
+        if (!keys.contains(own)) {
+            keys.append(own);
+        }
+        for (const QKeySequence& key : keys) {
+            auto* shortcut = new QShortcut(key, window_.get());
+            shortcut->setContext(Qt::WindowShortcut);
+            QObject::connect(shortcut, &QShortcut::activated, window_.get(), action);
+        }
+    };
+    bind(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q), [] { QCoreApplication::quit(); });
+    bind(QKeySequence::Close, QKeySequence(Qt::CTRL | Qt::Key_W),
+         [window = window_.get()] { window->close(); });
 }
 
 CellarbrightApp::~CellarbrightApp() = default;
+
+QIcon CellarbrightApp::iconFrom(const std::optional<std::filesystem::path>& resourcesFolder) {
+    if (!resourcesFolder) {
+        return {};
+    }
+    const QString file = QString::fromStdString((*resourcesFolder / "main_logo.png").string());
+    const QPixmap picture(file, "PNG");
+    return picture.isNull() ? QIcon() : QIcon(picture);
+}
 
 int CellarbrightApp::run() {
     window_->resize(kMinimumSize);

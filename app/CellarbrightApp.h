@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QIcon>
 #include <QSize>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/AppDelegate.h"
 #include "app/AppServices.h"
@@ -9,12 +12,16 @@
 namespace cb {
 
 class ContentView;
+class QtTranslations;
 class LocalizationManager;
 class WindowBackground;
 
 // The application: one window whose content is ContentView on the window background, at least
-// 1080 x 720, centred, and the AppDelegate. There is no command to open a second window, and
-// closing the window ends the event loop.
+// 1080 x 720, centred, and the AppDelegate. Qt's own dialogs speak the interface language. Ctrl+Q
+// (the platform's Quit keys) ends the event loop and Ctrl+W (its Close keys) closes the window,
+// even under a dialog overlay. The main bundle's logo is the application's icon (and so the welcome
+// screen's fallback logo). There is no command to open a second window, and closing the window ends
+// the event loop.
 class CellarbrightApp {
   public:
     // The smallest size of the window.
@@ -28,6 +35,10 @@ class CellarbrightApp {
     CellarbrightApp(const CellarbrightApp&) = delete;
     CellarbrightApp& operator=(const CellarbrightApp&) = delete;
 
+    // The application's icon: "main_logo.png" of `resourcesFolder`, or a null icon when there is
+    // no folder or no readable picture there.
+    static QIcon iconFrom(const std::optional<std::filesystem::path>& resourcesFolder);
+
     WindowBackground& window() { return *window_; }
     ContentView& content() { return *content_; }
     AppDelegate& delegate() { return delegate_; }
@@ -40,7 +51,10 @@ class CellarbrightApp {
     int run();
 
   private:
+    void addWindowShortcuts();
+
     AppDelegate delegate_;
+    std::unique_ptr<QtTranslations> qtTexts_;  // Qt's own dialog texts in the interface language
     std::unique_ptr<WindowBackground> window_;
     ContentView* content_;  // owned by window_
 };

@@ -1,6 +1,7 @@
 #include "app/ContentView.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -252,18 +253,24 @@ void ContentView::restackOverlays() {
     }
 }
 
+std::unique_ptr<QFileDialog> folderPanel(const std::string& message, const std::string& prompt) {
+    auto panel = std::make_unique<QFileDialog>(QApplication::activeWindow(),
+                                               QString::fromStdString(message), QDir::homePath());
+    panel->setFileMode(QFileDialog::Directory);
+    panel->setOption(QFileDialog::ShowDirsOnly);
+    panel->setLabelText(QFileDialog::Accept, QString::fromStdString(prompt));
+    return panel;
+}
+
 AppServices windowServices() {
     AppServices services = AppServices::system();
     services.chooseFolder = [](const std::string& message,
                                const std::string& prompt) -> std::optional<std::filesystem::path> {
-        QFileDialog panel(QApplication::activeWindow(), QString::fromStdString(message));
-        panel.setFileMode(QFileDialog::Directory);
-        panel.setOption(QFileDialog::ShowDirsOnly);
-        panel.setLabelText(QFileDialog::Accept, QString::fromStdString(prompt));
-        if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) {
+        const std::unique_ptr<QFileDialog> panel = folderPanel(message, prompt);
+        if (panel->exec() != QDialog::Accepted || panel->selectedFiles().isEmpty()) {
             return std::nullopt;
         }
-        return std::filesystem::path(panel.selectedFiles().first().toStdString());
+        return std::filesystem::path(panel->selectedFiles().first().toStdString());
     };
     return services;
 }

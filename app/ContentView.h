@@ -11,6 +11,7 @@
 #include "app/AppState.h"
 #include "app/ads/AdService.h"
 
+class QFileDialog;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -123,6 +124,10 @@ class ContentView : public QWidget {
     AdService* ads_ = nullptr;
     AdBarView* adBar_ = nullptr;
 };
+
+// The folder panel of the pick-folder action: chooses one folder, starts in the home folder,
+// shows `message` as its title and `prompt` on its accept button.
+std::unique_ptr<QFileDialog> folderPanel(const std::string& message, const std::string& prompt);
 
 // The services of the real window: AppServices::system() with the folder panel, which needs
 // Qt Widgets, added.

@@ -1,7 +1,9 @@
 #include "app/DialogOverlay.h"
 
+#include <QApplication>
 #include <QEasingCurve>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -24,7 +26,8 @@ DialogOverlay::DialogOverlay(QWidget* dialog, QWidget* host)
     : QWidget(host),
       card_(new QWidget(this)),
       dialog_(dialog),
-      animation_(new QVariantAnimation(this)) {
+      animation_(new QVariantAnimation(this)),
+      shield_(new BodyShield(this)) {
     setObjectName(QStringLiteral("DialogOverlay"));
     setAttribute(Qt::WA_NoMousePropagation);
     auto* layout = new QVBoxLayout(card_);
@@ -52,7 +55,13 @@ DialogOverlay::DialogOverlay(QWidget* dialog, QWidget* host)
     setGeometry(host->rect());
 }
 
+DialogOverlay::~DialogOverlay() {
+    setInert(false);
+}
+
 void DialogOverlay::present() {
+    focusBefore_ = QApplication::focusWidget();
+    setInert(true);
     setGeometry(parentWidget()->rect());
     layoutCard();
     takeCardPicture();
@@ -66,10 +75,14 @@ void DialogOverlay::dismiss() {
         return;
     }
     dismissing_ = true;
+    setInert(false);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     if (card_->isVisible()) {
         takeCardPicture();
     }
+    // Before the card hides: hiding a focused widget would hand the focus to the next one in
+    // the window's chain, whatever that is.
+    restoreFocus();
     card_->hide();
     animateTo(0.0);
 }
@@ -122,6 +135,102 @@ void DialogOverlay::takeCardPicture() {
 void DialogOverlay::setProgress(double progress) {
     progress_ = std::clamp(progress, 0.0, 1.0);
     update();
+}
+
+void DialogOverlay::setInert(bool inert) {
+    if (inert == inert_) {
+        return;
+    }
+    inert_ = inert;
+    if (inert) {
+        qApp->installEventFilter(shield_);
+    } else {
+        qApp->removeEventFilter(shield_);
+    }
+}
+
+void DialogOverlay::restoreFocus() {
+    QWidget* focused = QApplication::focusWidget();
+    if (focusBefore_ != nullptr && focusBefore_->isVisible() && !isAncestorOf(focusBefore_)) {
+        focusBefore_->setFocus(Qt::OtherFocusReason);
+    } else if (focused != nullptr && isAncestorOf(focused)) {
+        focused->clearFocus();
+    }
+}
+
+// True for a widget of the host that the dialog shields: not on this card, and not on an
+// overlay stacked above this one.
+bool DialogOverlay::isBody(const QWidget* widget) const {
+    QWidget* host = parentWidget();
+    if (widget == nullptr || (widget != host && !host->isAncestorOf(widget))) {
+        return false;
+    }
+    if (widget == this || isAncestorOf(widget)) {
+        return false;
+    }
+    const QObjectList& stack = host->children();
+    const qsizetype mine = stack.indexOf(this);
+    for (qsizetype i = mine + 1; i < stack.size(); ++i) {
+        auto* above = qobject_cast<DialogOverlay*>(stack[i]);
+        if (above != nullptr && (above == widget || above->isAncestorOf(widget))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QList<QWidget*> DialogOverlay::tabStops() const {
+    QList<QWidget*> stops;
+    for (QWidget* w = card_->nextInFocusChain(); w != card_; w = w->nextInFocusChain()) {
+        if (card_->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisible() &&
+            w->isEnabled()) {
+            stops.append(w);
+        }
+    }
+    return stops;
+}
+
+void DialogOverlay::cycleFocus(bool forward) {
+    const QList<QWidget*> stops = tabStops();
+    if (stops.isEmpty()) {
+        return;
+    }
+    const qsizetype at = stops.indexOf(QApplication::focusWidget());
+    qsizetype next = 0;
+    if (at < 0) {
+        next = forward ? 0 : stops.size() - 1;
+    } else {
+        next = (at + (forward ? 1 : stops.size() - 1)) % stops.size();
+    }
+    stops[next]->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+// Drops keys and shortcuts on their way to the body; turns Tab into a move within the card.
+bool DialogOverlay::keepsFromBody(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Shortcut) {
+        return false;
+    }
+    QObject* owner = watched;
+    while (owner != nullptr && !owner->isWidgetType()) {
+        owner = owner->parent();  // a QShortcut or QAction acts for the widget it belongs to
+    }
+    auto* widget = static_cast<QWidget*>(owner);
+    const bool body = isBody(widget);
+    const bool card = widget != nullptr && card_->isAncestorOf(widget);
+    if (type == QEvent::KeyPress && (body || card)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers other = key->modifiers() & ~Qt::ShiftModifier;
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && other == 0) {
+            if (card_->isVisible()) {
+                const bool back =
+                    key->key() == Qt::Key_Backtab || key->modifiers() & Qt::ShiftModifier;
+                cycleFocus(!back);
+            }
+            return true;
+        }
+    }
+    return body;
 }
 
 bool DialogOverlay::eventFilter(QObject* watched, QEvent* event) {

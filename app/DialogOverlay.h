@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -12,6 +13,12 @@ namespace cb {
 // and the dialog centred on a card of the window colour with corner radius 14 and a shadow
 // (black at 0.4, blur radius 30, 14 down). The overlay covers its host and follows its size;
 // the backdrop takes every click, so nothing below can be pressed while the dialog shows.
+//
+// The body below is inert to the keyboard too, from present() until dismiss(): keys and
+// shortcuts meant for widgets of the host outside the card (and outside any overlay stacked
+// above this one) are dropped, and Tab and Shift+Tab cycle through the card's controls only.
+// Shortcuts of the window around the host (quit, close) still work. dismiss() gives the keyboard
+// focus back to the widget that had it before present(), or to nothing when that one is gone.
 //
 // Appearing and disappearing take kAnimationMs with ease-in-out: the backdrop and card fade,
 // and the card scales from 0.96 about its centre. While animating, the card is painted from a
@@ -35,6 +42,7 @@ class DialogOverlay : public QWidget {
     // Builds the overlay over `host` around `dialog`, which it takes over (it becomes a child of
     // the card). The overlay starts hidden; present() shows it. REQUIRES: host is not null.
     DialogOverlay(QWidget* dialog, QWidget* host);
+    ~DialogOverlay() override;
 
     // Shows the overlay with its appearing animation. Call once.
     void present();
@@ -59,12 +67,32 @@ class DialogOverlay : public QWidget {
     // Animation progress: 0 fully gone, 1 fully shown.
     double progress() const { return progress_; }
 
+    // The widgets of the card that Tab reaches, in focus-chain order.
+    QList<QWidget*> tabStops() const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
+    // Sees every event of the application while the overlay is inert, and keeps the body's.
+    class BodyShield : public QObject {
+      public:
+        explicit BodyShield(DialogOverlay* overlay) : QObject(overlay), overlay_(overlay) {}
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            return overlay_->keepsFromBody(watched, event);
+        }
+
+      private:
+        DialogOverlay* overlay_;
+    };
+
+    void setInert(bool inert);
+    bool keepsFromBody(QObject* watched, QEvent* event);
+    bool isBody(const QWidget* widget) const;
+    void cycleFocus(bool forward);
+    void restoreFocus();
     QSize cardSize() const;
     void layoutCard();
     void setProgress(double progress);
@@ -77,8 +105,11 @@ class DialogOverlay : public QWidget {
     QVariantAnimation* animation_;  // owned (Qt child)
     double progress_ = 0;
     bool dismissing_ = false;
-    QPixmap cardPicture_;  // the dialog as painted, for the animated frames
-    QImage shadow_;        // cached for shadowSize_
+    BodyShield* shield_;  // owned (Qt child); an application filter while inert
+    bool inert_ = false;
+    QPointer<QWidget> focusBefore_;  // had the keyboard focus when present() was called
+    QPixmap cardPicture_;            // the dialog as painted, for the animated frames
+    QImage shadow_;                  // cached for shadowSize_
     QSize shadowSize_;
 };
 

@@ -128,17 +128,17 @@ QWidget* DiskMapView::buildSizes(QWidget* parent) {
     const QColor secondary = style::secondaryText(palette());
     fileSizes_ = new QLabel(group);
     fileSizes_->setObjectName(QStringLiteral("fileSizes"));
-    fileSizes_->setFont(screen::roundedFont(13, QFont::DemiBold));
-    screen::setTextColor(fileSizes_, secondary);
+    fileSizes_->setFont(style::roundedFont(13, QFont::DemiBold));
+    style::setTextColor(fileSizes_, secondary);
     info_ = new QLabel(group);
     info_->setObjectName(QStringLiteral("infoSymbol"));
     info_->setPixmap(symbolPixmap("info.circle", 13, secondary, devicePixelRatioF()));
     bullet_ = new QLabel(QStringLiteral("\u2022"), group);
-    screen::setTextColor(bullet_, style::withOpacity(secondary, 0.5));
+    style::setTextColor(bullet_, style::withOpacity(secondary, 0.5));
     capacity_ = new QLabel(group);
     capacity_->setObjectName(QStringLiteral("capacity"));
     capacity_->setFont(style::systemFont(12));
-    screen::setTextColor(capacity_, secondary);
+    style::setTextColor(capacity_, secondary);
     for (QWidget* item : {static_cast<QWidget*>(fileSizes_), static_cast<QWidget*>(info_),
                           static_cast<QWidget*>(bullet_), static_cast<QWidget*>(capacity_)}) {
         row->addWidget(item, 0, Qt::AlignVCenter);
@@ -274,20 +274,21 @@ bool DiskMapView::exceedsUsedSpace(int64_t focusSize, int64_t total, int64_t raw
 void DiskMapView::showSizes() {
     const FileNode* focus = state_.focus();
     const int64_t size = focus != nullptr ? focus->size() : 0;
-    fileSizes_->setText(loc_.qformat("toolbar.fileSizes", {screen::byteText(size).toStdString()}));
+    fileSizes_->setText(loc_.qformat("toolbar.fileSizes", {style::byteText(size).toStdString()}));
     const auto& capacity = state_.volumeCapacity();
     info_->setVisible(capacity && exceedsUsedSpace(size, capacity->total, capacity->rawFree));
     bullet_->setVisible(capacity.has_value());
     capacity_->setVisible(capacity.has_value());
     if (capacity) {
-        capacity_->setText(screen::byteText(capacity->free) + QStringLiteral(" / ") +
-                           screen::byteText(capacity->total));
+        capacity_->setText(style::byteText(capacity->free) + QStringLiteral(" / ") +
+                           style::byteText(capacity->total));
     }
 }
 
 void DiskMapView::showBanner() {
     const bool due = state_.needsFullDiskAccess();
-    const int64_t count = state_.root() != nullptr ? state_.root()->inaccessibleCount() : 0;
+    // Asked only while a banner is due: nothing else on this screen needs the count.
+    const int64_t count = due && state_.root() != nullptr ? state_.root()->inaccessibleCount() : 0;
     if (banner_ != nullptr && (!due || bannerCount_ != count)) {
         delete banner_;
         banner_ = nullptr;
@@ -339,7 +340,7 @@ void DiskMapView::retranslate() {
     newScan_->setToolTip(loc_.qtext("toolbar.newScan"));
     up_->setToolTip(loc_.qtext("toolbar.up"));
     refresh_->setToolTip(loc_.qtext("toolbar.refresh"));
-    const QString help = loc_.qtext("toolbar.fileSizesHelp");
+    const QString help = style::paragraphToolTip(loc_.qtext("toolbar.fileSizesHelp"));
     fileSizes_->setToolTip(help);
     info_->setToolTip(help);
     capacity_->setToolTip(loc_.qtext("toolbar.volumeCapacity"));

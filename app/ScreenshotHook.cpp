@@ -30,8 +30,8 @@ int visibleTopLevelWindows() {
 
 void saveAndQuit(WindowBackground& window, const QString& file) {
     const bool saved = window.grab().save(file, "PNG");
-    std::printf("window %dx%d, top-level windows %d\n", window.width(), window.height(),
-                visibleTopLevelWindows());
+    std::printf("window %dx%d, top-level windows %d, icon %s\n", window.width(), window.height(),
+                visibleTopLevelWindows(), window.windowIcon().isNull() ? "none" : "set");
     std::fflush(stdout);
     QCoreApplication::exit(saved ? 0 : 1);
 }
@@ -59,11 +59,8 @@ void installScreenshotHook(CellarbrightApp& app) {
     });
     QTimer::singleShot(0, &window, [&content, poll, folder] {
         if (!folder.isEmpty()) {
-            AppState& state = content.state();
-            state.startScan(std::filesystem::path(folder.toStdString()));
-            if (state.fdaPromptForURL()) {
-                state.scanAfterAccessPrompt();  // the picture is of the map, not the prompt
-            }
+            // Past the access gate: the picture is of the map, not the prompt.
+            content.state().scan(std::filesystem::path(folder.toStdString()), std::nullopt);
         }
         poll->start();
     });

@@ -9,6 +9,7 @@
 #include "app/AppState.h"
 #include "app/ModePicker.h"
 #include "app/localization/LocalizationManager.h"
+#include "app/views/ScreenStyle.h"
 #include "app/views/SymbolIcons.h"
 #include "app/views/ViewStyle.h"
 
@@ -22,9 +23,9 @@ QString qstring(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QLabel* symbolLabel(const char* symbol, double size, const QColor& tint, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(symbolPixmap(symbol, size, tint, parent->devicePixelRatioF()));
+// A symbol on the language button; clicks go through to the button.
+QLabel* buttonSymbol(const char* symbol, int size, const QColor& tint, QWidget* parent) {
+    QLabel* label = style::symbolLabel(symbol, size, tint, parent);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     return label;
 }
@@ -60,13 +61,13 @@ QToolButton* TopBar::buildLanguageButton() {
     auto* label = new QHBoxLayout(button);
     label->setContentsMargins(8, 4, 8, 4);
     label->setSpacing(4);
-    label->addWidget(symbolLabel("globe", 12, primary, button));
+    label->addWidget(buttonSymbol("globe", 12, primary, button));
     languageCode_ = new QLabel(button);
     languageCode_->setObjectName(QStringLiteral("languageCode"));
     languageCode_->setFont(style::systemFont(12, QFont::Medium));
     languageCode_->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->addWidget(languageCode_);
-    label->addWidget(symbolLabel("chevron.down", 9, style::secondaryText(palette()), button));
+    label->addWidget(buttonSymbol("chevron.down", 9, style::secondaryText(palette()), button));
     menu_ = new QMenu(button);
     menu_->setObjectName(QStringLiteral("languageItems"));
     group_ = new QActionGroup(menu_);

@@ -1,5 +1,7 @@
 #include "app/WindowAlerts.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -115,21 +117,31 @@ void WindowAlerts::showResult() {
     result_->setInformativeText(qstring(state_.thinResultMessage()));
 }
 
+void WindowAlerts::setTitle(QMessageBox* box, const QString& title) {
+    box->setWindowTitle(title);
+    box->setText(title);
+    // A window manager elides a title wider than its window ("Faile…lete"): the text column is
+    // made wide enough for the title in a bold face beside the title bar's own buttons.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    const int needed = QFontMetrics(titleFont).horizontalAdvance(title) + kTitleBarControls;
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        label->setMinimumWidth(needed);
+    }
+}
+
 void WindowAlerts::retranslate() {
     if (error_) {
-        error_->setWindowTitle(loc_.qtext("delete.failed"));
-        error_->setText(loc_.qtext("delete.failed"));
+        setTitle(error_, loc_.qtext("delete.failed"));
     }
     if (confirm_) {
-        confirm_->setWindowTitle(loc_.qtext("snapshots.confirm.title"));
-        confirm_->setText(loc_.qtext("snapshots.confirm.title"));
+        setTitle(confirm_, loc_.qtext("snapshots.confirm.title"));
         confirm_->setInformativeText(loc_.qtext("snapshots.confirm.body"));
         cancel_->setText(loc_.qtext("common.cancel"));
         reclaim_->setText(loc_.qtext("snapshots.confirm.action"));
     }
     if (result_) {
-        result_->setWindowTitle(loc_.qtext("snapshots.result.title"));
-        result_->setText(loc_.qtext("snapshots.result.title"));
+        setTitle(result_, loc_.qtext("snapshots.result.title"));
     }
 }
 

@@ -19,7 +19,8 @@ class LocalizationManager;
 //     "common.cancel" clears it, "snapshots.confirm.action" calls thinSnapshots();
 //   - snapshot result ("snapshots.result.title"), while thinResultMessage is set; "OK" clears it.
 // However an alert is closed (a button, Escape, closing it), its field is cleared, so it does
-// not come back. Titles, messages and keyed buttons follow the interface language while shown.
+// not come back. Titles, messages and keyed buttons follow the interface language while shown;
+// each box is wide enough for its whole title.
 class WindowAlerts : public QObject {
     Q_OBJECT
 
@@ -37,7 +38,11 @@ class WindowAlerts : public QObject {
     QPushButton* reclaimButton() const { return reclaim_; }
     QPushButton* cancelButton() const { return cancel_; }
 
+    // Room a title bar takes besides its title: margins and the window buttons.
+    static constexpr int kTitleBarControls = 120;
+
   private:
+    static void setTitle(QMessageBox* box, const QString& title);
     QMessageBox* openBox(const char* name);
     static void closeBox(QPointer<QMessageBox>& box);
     void showError();

@@ -15,6 +15,7 @@ add_library(cb_window STATIC
   Divider.cpp
   MainQueueBridge.cpp
   ModePicker.cpp
+  QtTranslations.cpp
   ScreenshotHook.cpp
   TopBar.cpp
   WindowAlerts.cpp
@@ -34,7 +35,11 @@ add_executable(cb_make_logo bundle/MakeLogo.cpp)
 target_link_libraries(cb_make_logo PRIVATE Qt6::Gui)
 # A build tool, not a program under test: built without sanitizers, which would stop the build
 # on reports from inside Qt's painting threads.
-set_target_properties(cb_make_logo PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra;-Werror" LINK_OPTIONS "")
+set(cb_make_logo_options -Wall -Wextra)
+if(CB_WERROR)
+  list(APPEND cb_make_logo_options -Werror)
+endif()
+set_target_properties(cb_make_logo PROPERTIES COMPILE_OPTIONS "${cb_make_logo_options}" LINK_OPTIONS "")
 add_custom_command(
   OUTPUT ${CB_BUNDLE_DIR}/Resources/main_logo.png
   COMMAND cb_make_logo ${CB_BUNDLE_DIR}/Resources/main_logo.png

@@ -6,5 +6,6 @@ build=${1:-"$here/build"}
 shift || true
 # Let ccache share results between checkouts in different folders.
 export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=true
-cmake -S "$here" -B "$build" -G Ninja "$@" >/dev/null
+# Warnings are errors in development and CI builds (a user's plain cmake build leaves them off).
+cmake -S "$here" -B "$build" -G Ninja -DCB_WERROR=ON "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"

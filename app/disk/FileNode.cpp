@@ -56,7 +56,11 @@ void FileNode::ParentOrRootPath::clear() {
 }
 
 FileNode::FileNode(std::string name, bool isDirectory, FileNode* parent)
-    : name_(std::move(name)), link_(parent), isDirectory_(isDirectory), inaccessible_(false) {}
+    : name_(std::move(name)),
+      link_(parent),
+      isDirectory_(isDirectory),
+      inaccessible_(false),
+      inaccessibleCount_(0) {}
 
 FileNode::~FileNode() = default;
 
@@ -117,12 +121,25 @@ std::string FileNode::path() const {
     return result;
 }
 
-int64_t FileNode::inaccessibleCount() const {
-    int64_t count = inaccessible_ ? 1 : 0;
-    for (const auto& child : children()) {
-        count += child->inaccessibleCount();
+void FileNode::setInaccessible(bool value) {
+    if (value == static_cast<bool>(inaccessible_)) {
+        return;
     }
-    return count;
+    inaccessible_ = value;
+    if (value) {
+        inaccessibleCount_ = std::min<uint32_t>(inaccessibleCount_ + 1, kMaxInaccessibleCount);
+    } else if (inaccessibleCount_ > 0) {
+        inaccessibleCount_ = inaccessibleCount_ - 1;
+    }
+}
+
+void FileNode::recountInaccessible() {
+    uint64_t count = inaccessible_ ? 1 : 0;
+    for (const auto& child : children()) {
+        child->recountInaccessible();
+        count += child->inaccessibleCount_;
+    }
+    inaccessibleCount_ = static_cast<uint32_t>(std::min<uint64_t>(count, kMaxInaccessibleCount));
 }
 
 std::unique_ptr<FileNode> FileNode::removeChild(const FileNode* child) {
@@ -138,6 +155,11 @@ std::unique_ptr<FileNode> FileNode::removeChild(const FileNode* child) {
     --childCount_;
     removed->link_.setRootPath(std::move(formerPath));
     adjustTotals(-removed->size_, -removed->fileCount_);
+    const uint32_t lost = removed->inaccessibleCount_;
+    for (FileNode* node = this; node != nullptr && lost != 0; node = node->parent()) {
+        node->inaccessibleCount_ =
+            node->inaccessibleCount_ - std::min<uint32_t>(lost, node->inaccessibleCount_);
+    }
     return removed;
 }
 
@@ -159,6 +181,18 @@ void FileNode::sortChildrenBySize() {
     for (const auto& child : children()) {
         child->sortChildrenBySize();
     }
+}
+
+bool isSameOrDescendant(const FileNode* node, const FileNode* ancestor) {
+    if (ancestor == nullptr) {
+        return false;
+    }
+    for (const FileNode* n = node; n != nullptr; n = n->parent()) {
+        if (n == ancestor) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace cb

@@ -82,7 +82,9 @@ class FileNode {
 
     // True when the folder could not be listed, or its walk was cut short by the stall watchdog.
     bool inaccessible() const { return inaccessible_; }
-    void setInaccessible(bool value) { inaccessible_ = value; }
+    // Sets the flag and keeps this node's own inaccessibleCount() in step; the ancestors' counts
+    // follow at the next recountInaccessible() (a walker may not touch nodes of other walkers).
+    void setInaccessible(bool value);
 
     // The path of the scanned location, set only on a root; null on every other node.
     const std::string* rootPath() const;
@@ -95,11 +97,18 @@ class FileNode {
     // joined with name() by exactly one "/"; otherwise name() alone.
     std::string path() const;
 
-    // Number of inaccessible nodes in this subtree, this node included.
-    int64_t inaccessibleCount() const;
+    // Number of inaccessible nodes in this subtree, this node included, as of the last
+    // recountInaccessible() and lowered by every removeChild() since. Constant time: the window
+    // asks it on the UI thread of trees with millions of nodes.
+    int64_t inaccessibleCount() const { return inaccessibleCount_; }
+
+    // Counts the inaccessible nodes of every subtree below and including this node, once the
+    // tree is built (the scan does it on its worker). Visits the whole subtree.
+    void recountInaccessible();
 
     // Removes the child that is the same object as `child` (found by identity) and lowers the
-    // totals of this node and every ancestor by the child's size and file count. The other
+    // totals of this node and every ancestor by the child's size, file count and
+    // inaccessibleCount(). The other
     // children keep their order. Returns the removed subtree, now owned by the caller (so it can
     // be freed off the UI thread), or null when `child` is not a child of this node, in which
     // case nothing changes. The removed node keeps its size, file count and children; it becomes
@@ -148,8 +157,15 @@ class FileNode {
     std::unique_ptr<std::unique_ptr<FileNode>[]> children_;
     ParentOrRootPath link_;
     uint32_t childCount_ = 0;
-    bool isDirectory_ : 1;
-    bool inaccessible_ : 1;
+    // The flags share one word with the subtree's inaccessible count, which saturates at
+    // kMaxInaccessibleCount (far more nodes than fit in memory).
+    uint32_t isDirectory_ : 1;
+    uint32_t inaccessible_ : 1;
+    uint32_t inaccessibleCount_ : 30;
+    static constexpr uint32_t kMaxInaccessibleCount = (uint32_t{1} << 30) - 1;
 };
+
+// True when `node` is `ancestor` or lies below it; false when either is null.
+bool isSameOrDescendant(const FileNode* node, const FileNode* ancestor);
 
 }  // namespace cb

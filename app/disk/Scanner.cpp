@@ -267,6 +267,7 @@ std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     } else {
         root->sortChildrenBySize();
     }
+    root->recountInaccessible();  // here on the worker, so the window never walks the tree for it
     return root;
 }
 

@@ -2,8 +2,10 @@
 
 #include <QWidget>
 #include <functional>
+#include <vector>
 
-class QHBoxLayout;
+class QLabel;
+class QPushButton;
 
 namespace cb {
 
@@ -14,6 +16,13 @@ class FileNode;
 // others regular in the secondary colour; a root with an empty name shows "/". Clicking any
 // crumb, the focus's included, calls onSelect with its folder.
 //
+// The row fits the width it is given and never asks the window to grow: its size hint is the
+// whole trail, its minimum a few letters. When the trail is wider than the row, the
+// crumbs before the focus are shortened in the middle to a common width (the full name becomes
+// the crumb's tooltip); when even the shortest of them do not fit, the crumbs nearest the root
+// give way to a leading "…"; the focus's crumb is always shown, shortened only when it alone
+// is wider than the row.
+//
 // The crumbs are rebuilt by setFocusNode(). REQUIRES: the window calls it again before a node
 // on the shown chain is freed (a delete of an ancestor changes the focus anyway).
 class BreadcrumbView : public QWidget {
@@ -21,6 +30,9 @@ class BreadcrumbView : public QWidget {
 
   public:
     using NodeAction = std::function<void(FileNode*)>;
+
+    // Spacing between a crumb and a chevron.
+    static constexpr int kSpacing = 6;
 
     // REQUIRES: called on the UI thread.
     explicit BreadcrumbView(QWidget* parent = nullptr);
@@ -34,10 +46,30 @@ class BreadcrumbView : public QWidget {
     // The title of a crumb: the node's name, or "/" when it is empty.
     static QString crumbTitle(const FileNode& node);
 
-  private:
-    void clearCrumbs();
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
-    QHBoxLayout* row_;
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    struct Crumb {
+        QPushButton* button;
+        QLabel* chevron;  // null after the focus's crumb
+        QString title;
+        int fullWidth;  // the button's width with the whole title
+    };
+
+    void clearCrumbs();
+    void layoutCrumbs();
+    int rowWidth(size_t first, int cap) const;
+    int crumbWidth(size_t index, int cap) const;
+    int chevronWidth() const;
+    int minimumCrumbWidth() const;
+    void placeCrumb(size_t index, int cap, int& x);
+
+    std::vector<Crumb> crumbs_;
+    QLabel* more_;  // the leading "…" while crumbs nearest the root are left out; owned (child)
     NodeAction onSelect_;
 };
 

@@ -37,7 +37,7 @@ DeleteConfirmDialog::DeleteConfirmDialog(const FileNode& node, std::function<voi
     layout->addWidget(buildHeader());
     layout->addWidget(buildFacts());
     layout->addWidget(buildButtons());
-    screen::bindDialogKeys(this, confirm_, cancel_);
+    style::bindDialogKeys(this, confirm_, cancel_);
     loc_.observeCurrent(this, [this](Language) { retranslate(); });
 }
 
@@ -47,22 +47,22 @@ DeleteConfirmDialog::Facts DeleteConfirmDialog::factsOf(const FileNode& node) {
 }
 
 QWidget* DeleteConfirmDialog::buildHeader() {
-    const screen::DialogHeader header = screen::dialogHeader("trash.fill", 30, screen::systemRed(),
-                                                             true, QStringLiteral("body"), this);
+    const style::DialogHeader header = style::dialogHeader("trash.fill", 30, style::systemRed(),
+                                                           true, QStringLiteral("body"), this);
     title_ = header.title;
     body_ = header.body;
     return header.widget;
 }
 
 QWidget* DeleteConfirmDialog::buildFacts() {
-    auto* box = new screen::RoundedBox(this);
+    auto* box = new style::RoundedBox(this);
     box->setObjectName(QStringLiteral("facts"));
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(6);
     addFactRow(box, "delete.name", facts_.name, false);
     addFactRow(box, "delete.path", facts_.path, true);
-    addFactRow(box, "delete.size", screen::byteText(facts_.size), false);
+    addFactRow(box, "delete.size", style::byteText(facts_.size), false);
     if (facts_.isDirectory) {
         addFactRow(box, "delete.count", QString::number(facts_.fileCount), false);
     }
@@ -73,14 +73,14 @@ void DeleteConfirmDialog::addFactRow(QWidget* box, const char* key, const QStrin
                                      bool monospaced) {
     auto* label = new QLabel(box);
     label->setObjectName(QStringLiteral("label:") + QLatin1String(key));
-    label->setFont(screen::systemFont(11));
+    label->setFont(style::systemFont(11));
     label->setFixedWidth(kLabelWidth);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    screen::setTextColor(label, screen::secondaryColor(palette()));
+    style::setTextColor(label, style::secondaryText(palette()));
 
     auto* shown = new MiddleElidedLabel(2, /*selectable=*/true, box);
     shown->setObjectName(QStringLiteral("value:") + QLatin1String(key));
-    shown->setFont(monospaced ? screen::monospacedFont(11) : screen::systemFont(12));
+    shown->setFont(monospaced ? style::monospacedFont(11) : style::systemFont(12));
     shown->setFullText(value);
     // The row aligns the first baselines: lower the smaller label by the difference of ascents.
     const int drop = QFontMetrics(shown->font()).ascent() - QFontMetrics(label->font()).ascent();
@@ -102,10 +102,10 @@ QWidget* DeleteConfirmDialog::buildButtons() {
     row->addStretch(1);
     cancel_ = new QPushButton(buttons);
     cancel_->setObjectName(QStringLiteral("cancel"));
-    screen::styleButton(cancel_, screen::ButtonLook::standard, screen::ControlSize::regular);
+    style::styleButton(cancel_, style::ButtonLook::standard, style::ControlSize::regular);
     confirm_ = new QPushButton(buttons);
     confirm_->setObjectName(QStringLiteral("confirm"));
-    screen::styleButton(confirm_, screen::ButtonLook::destructive, screen::ControlSize::regular);
+    style::styleButton(confirm_, style::ButtonLook::destructive, style::ControlSize::regular);
     row->addWidget(cancel_);
     row->addWidget(confirm_);
     QObject::connect(cancel_, &QPushButton::clicked, this, [this] { onCancel_(); });

@@ -1,26 +1,24 @@
 #include "app/views/DetailsPanel.h"
 
+#include <QCursor>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/disk/FileNode.h"
 #include "app/localization/LocalizationManager.h"
 #include "app/views/DetailsRow.h"
-#include "app/views/NodeTrail.h"
+#include "app/views/NodeMenu.h"
 #include "app/views/ViewStyle.h"
 
 namespace cb {
 
 namespace {
-
-bool isOpenable(const FileNode* node) {
-    return node != nullptr && node->isDirectory() && !node->children().empty();
-}
 
 QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
     auto* scroll = new QScrollArea(parent);
@@ -104,6 +102,24 @@ void DetailsPanel::setFocusNode(FileNode* focus) {
         list_->insertWidget(static_cast<int>(i), row);
         rows_.push_back(row);
     }
+    // The rows moved under a pointer that stayed where it was; they are placed on the next
+    // layout pass.
+    QTimer::singleShot(0, this, [this] { hoverRowUnderPointer(); });
+}
+
+void DetailsPanel::hoverRowUnderPointer() {
+    const QPoint pointer = mapFromGlobal(QCursor::pos());
+    if (!isVisible() || !rect().contains(pointer)) {
+        return;
+    }
+    const QWidget* under = childAt(pointer);
+    for (DetailsRow* row : rows_) {
+        if (under != nullptr && (row == under || row->isAncestorOf(under))) {
+            writeHovered(row->node());
+            return;
+        }
+    }
+    writeHovered(nullptr);
 }
 
 void DetailsPanel::setHovered(FileNode* node) {
@@ -134,27 +150,9 @@ void DetailsPanel::rowDoubleClicked(FileNode* node) {
 }
 
 std::unique_ptr<QMenu> DetailsPanel::buildContextMenu(FileNode* node) {
-    if (node == nullptr || focus_ == nullptr) {
-        return nullptr;
-    }
-    auto menu = std::make_unique<QMenu>(this);
-    // The menu runs its own event loop; each entry finds its node again when chosen.
-    const NodeTrail trail(focus_, node);
-    auto entry = [this, trail](NodeAction DetailsPanel::*action) {
-        return [this, trail, action] {
-            FileNode* live = trail.resolve(focus_);
-            if (live != nullptr && this->*action) {
-                (this->*action)(live);
-            }
-        };
-    };
-    menu->addAction(loc_.qtext("menu.revealInFinder"), this, entry(&DetailsPanel::onReveal_));
-    if (isOpenable(node)) {
-        menu->addAction(loc_.qtext("menu.openHere"), this, entry(&DetailsPanel::onDrillIn_));
-    }
-    menu->addSeparator();
-    menu->addAction(loc_.qtext("menu.moveToTrash"), this, entry(&DetailsPanel::onRequestDelete_));
-    return menu;
+    return buildNodeMenu(focus_, node,
+                         {[this] { return focus_; }, &onReveal_, &onDrillIn_, &onRequestDelete_},
+                         loc_, this);
 }
 
 void DetailsPanel::paintEvent(QPaintEvent*) {

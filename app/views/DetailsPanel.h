@@ -19,7 +19,9 @@ class LocalizationManager;
 // children of the focus (the largest, as the scan sorts them), each with its symbol, name, size
 // and share of the focus. It shares the window's hovered node with the chart: entering a row
 // sets it, leaving a row clears it only while it is still that row's node, and the row of the
-// hovered node is highlighted whoever set it. Double-clicking a folder with children opens it;
+// hovered node is highlighted whoever set it; once new rows are laid out under a pointer that
+// stayed on the panel, the row now under it (or none) is the hovered node. Double-clicking a
+// folder with children opens it;
 // the context menu offers "Show in Finder", "Open here" (folders with children) and "Move to
 // Trash…".
 //
@@ -69,6 +71,7 @@ class DetailsPanel : public QWidget {
 
   private:
     void writeHovered(FileNode* node);
+    void hoverRowUnderPointer();
     void rowLeft(FileNode* node);
     void rowDoubleClicked(FileNode* node);
     void retranslate();

@@ -16,18 +16,7 @@
 
 namespace cb {
 
-namespace {
-
-QLabel* smallText(const QString& text, QFont::Weight weight, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setFont(style::systemFont(10, weight));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 DetailsRow::DetailsRow(FileNode* node, int64_t focusSize, Events events, QWidget* parent)
     : QWidget(parent), node_(node), events_(std::move(events)) {
@@ -55,11 +44,12 @@ DetailsRow::DetailsRow(FileNode* node, int64_t focusSize, Events events, QWidget
     facts->setSpacing(6);
     const QString size =
         QString::fromStdString(byteFormatter().string(std::max<int64_t>(node->size(), 0)));
-    facts->addWidget(smallText(size, QFont::Medium, secondary, this));
-    facts->addWidget(smallText(QStringLiteral("\u2022"), QFont::Normal,
-                               style::withOpacity(secondary, 0.5), this));
-    auto* share = smallText(QString::fromStdString(percentString(node->size(), focusSize)),
-                            QFont::Normal, secondary, this);
+    const QFont small = style::systemFont(10);
+    facts->addWidget(style::textLabel(style::systemFont(10, QFont::Medium), secondary, this, size));
+    facts->addWidget(style::textLabel(small, style::withOpacity(secondary, 0.5), this,
+                                      QStringLiteral("\u2022")));
+    auto* share = style::textLabel(small, secondary, this,
+                                   QString::fromStdString(percentString(node->size(), focusSize)));
     share->setObjectName(QStringLiteral("share"));
     facts->addWidget(share);
     facts->addStretch(1);

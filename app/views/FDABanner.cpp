@@ -25,20 +25,20 @@ FDABanner::FDABanner(int64_t inaccessibleCount, std::function<void()> onOpenSett
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 8, 14, 8);
     row->setSpacing(12);
-    const int iconPixels = QFontMetrics(screen::systemFont(13)).height();
+    const int iconPixels = QFontMetrics(style::systemFont(13)).height();
     row->addWidget(
-        screen::symbolLabel("exclamationmark.lock.fill", iconPixels, screen::systemOrange(), this),
-        0, Qt::AlignVCenter);
+        style::symbolLabel("exclamationmark.lock.fill", iconPixels, style::systemOrange(), this), 0,
+        Qt::AlignVCenter);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
     title_ = new QLabel(this);
     title_->setObjectName(QStringLiteral("title"));
-    title_->setFont(screen::systemFont(12, QFont::DemiBold));
+    title_->setFont(style::systemFont(12, QFont::DemiBold));
     body_ = new QLabel(this);
     body_->setObjectName(QStringLiteral("body"));
-    body_->setFont(screen::systemFont(11));
-    screen::setTextColor(body_, screen::secondaryColor(palette()));
+    body_->setFont(style::systemFont(11));
+    style::setTextColor(body_, style::secondaryText(palette()));
     texts->addWidget(title_);
     texts->addWidget(body_);
     row->addLayout(texts);
@@ -46,14 +46,14 @@ FDABanner::FDABanner(int64_t inaccessibleCount, std::function<void()> onOpenSett
 
     openSettings_ = new QPushButton(this);
     openSettings_->setObjectName(QStringLiteral("openSettings"));
-    screen::styleButton(openSettings_, screen::ButtonLook::standard, screen::ControlSize::small);
+    style::styleButton(openSettings_, style::ButtonLook::standard, style::ControlSize::small);
     connect(openSettings_, &QPushButton::clicked, this, [this] { onOpenSettings_(); });
     row->addWidget(openSettings_, 0, Qt::AlignVCenter);
 
     auto* close = new QToolButton(this);
     close->setObjectName(QStringLiteral("dismiss"));
     close->setAutoRaise(true);
-    close->setIcon(symbolIcon("xmark", 10, screen::secondaryColor(palette())));
+    close->setIcon(symbolIcon("xmark", 10, style::secondaryText(palette())));
     close->setIconSize(QSize(10, 10));
     close->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 2px; }"));
     connect(close, &QToolButton::clicked, this, [this] { onDismiss_(); });
@@ -64,7 +64,7 @@ FDABanner::FDABanner(int64_t inaccessibleCount, std::function<void()> onOpenSett
 
 void FDABanner::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), screen::withOpacity(screen::systemOrange(), 0.12));
+    painter.fillRect(rect(), style::withOpacity(style::systemOrange(), 0.12));
 }
 
 void FDABanner::retranslate() {

@@ -32,12 +32,12 @@ class StepBadge : public QWidget {
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        const QColor accent = screen::accentColor(palette());
+        const QColor accent = style::accent(palette());
         painter.setPen(Qt::NoPen);
-        painter.setBrush(screen::withOpacity(accent, 0.18));
+        painter.setBrush(style::withOpacity(accent, 0.18));
         painter.drawEllipse(QRectF(rect()));
         painter.setPen(accent);
-        painter.setFont(screen::roundedFont(10, QFont::DemiBold));
+        painter.setFont(style::roundedFont(10, QFont::DemiBold));
         painter.drawText(rect(), Qt::AlignCenter, QString::number(number_));
     }
 
@@ -67,24 +67,24 @@ FullDiskAccessPrompt::FullDiskAccessPrompt(std::filesystem::path url,
     column->addWidget(buildSteps());
     path_ = new MiddleElidedLabel(2, /*selectable=*/false, this);
     path_->setObjectName(QStringLiteral("path"));
-    path_->setFont(screen::monospacedFont(10));
-    screen::setTextColor(path_, screen::secondaryColor(palette()));
+    path_->setFont(style::monospacedFont(10));
+    style::setTextColor(path_, style::secondaryText(palette()));
     column->addWidget(path_);
     column->addWidget(buildButtons());
-    screen::bindDialogKeys(this, openSettings_, cancel_);
+    style::bindDialogKeys(this, openSettings_, cancel_);
     loc_.observeCurrent(this, [this](Language) { retranslate(); });
 }
 
 QWidget* FullDiskAccessPrompt::buildHeader() {
-    const screen::DialogHeader header = screen::dialogHeader(
-        "lock.shield.fill", 30, screen::accentColor(palette()), true, QStringLiteral("body"), this);
+    const style::DialogHeader header = style::dialogHeader(
+        "lock.shield.fill", 30, style::accent(palette()), true, QStringLiteral("body"), this);
     title_ = header.title;
     body_ = header.body;
     return header.widget;
 }
 
 QWidget* FullDiskAccessPrompt::buildSteps() {
-    auto* box = new screen::RoundedBox(this);
+    auto* box = new style::RoundedBox(this);
     box->setObjectName(QStringLiteral("steps"));
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(10, 10, 10, 10);
@@ -95,7 +95,7 @@ QWidget* FullDiskAccessPrompt::buildSteps() {
         row->addWidget(new StepBadge(number, box), 0, Qt::AlignTop);
         auto* text = new QLabel(box);
         text->setObjectName(QStringLiteral("step%1").arg(number));
-        text->setFont(screen::systemFont(12));
+        text->setFont(style::systemFont(12));
         text->setWordWrap(true);
         steps_.append(text);
         row->addWidget(text, 1);
@@ -110,14 +110,13 @@ QWidget* FullDiskAccessPrompt::buildButtons() {
     row->setContentsMargins(0, 0, 0, 0);
     cancel_ = new QPushButton(buttons);
     cancel_->setObjectName(QStringLiteral("cancel"));
-    screen::styleButton(cancel_, screen::ButtonLook::standard, screen::ControlSize::regular);
+    style::styleButton(cancel_, style::ButtonLook::standard, style::ControlSize::regular);
     continueAnyway_ = new QPushButton(buttons);
     continueAnyway_->setObjectName(QStringLiteral("continueAnyway"));
-    screen::styleButton(continueAnyway_, screen::ButtonLook::standard,
-                        screen::ControlSize::regular);
+    style::styleButton(continueAnyway_, style::ButtonLook::standard, style::ControlSize::regular);
     openSettings_ = new QPushButton(buttons);
     openSettings_->setObjectName(QStringLiteral("openSettings"));
-    screen::styleButton(openSettings_, screen::ButtonLook::prominent, screen::ControlSize::regular);
+    style::styleButton(openSettings_, style::ButtonLook::prominent, style::ControlSize::regular);
     openSettings_->setIcon(symbolIcon("gearshape", 14, Qt::white));
     row->addWidget(cancel_);
     row->addStretch(1);

@@ -95,9 +95,18 @@ QSize MiddleElidedLabel::minimumSizeHint() const {
 int MiddleElidedLabel::heightForWidth(int width) const {
     const QMargins margins = contentsMargins();
     const int inner = width - margins.left() - margins.right();
-    const qsizetype lines = breakIntoLines(full_, font(), inner, maxLines_).lines.size();
-    return static_cast<int>(std::max<qsizetype>(lines, 1)) * QFontMetrics(font()).lineSpacing() +
-           margins.top() + margins.bottom();
+    const QStringList lines = breakIntoLines(full_, font(), inner, maxLines_).lines;
+    // As tall as the label draws the lines, descenders and underscores of the last one included
+    // (the font's line spacing alone can leave them out).
+    const QFontMetrics metrics(font());
+    const QString shown = lines.isEmpty() ? QStringLiteral(" ") : lines.join(u'\n');
+    const int drawn = metrics
+                          .boundingRect(QRect(0, 0, std::max(inner, 1), 1 << 20),
+                                        Qt::AlignLeft | Qt::AlignTop, shown)
+                          .height();
+    const int spaced =
+        static_cast<int>(std::max<qsizetype>(lines.size(), 1)) * metrics.lineSpacing();
+    return std::max({drawn, spaced, metrics.height()}) + margins.top() + margins.bottom();
 }
 
 void MiddleElidedLabel::resizeEvent(QResizeEvent* event) {

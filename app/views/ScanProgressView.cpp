@@ -44,7 +44,7 @@ class Spinner : public QWidget {
         const QColor base = palette().color(QPalette::WindowText);
         for (int i = 0; i < kSpokes; ++i) {
             const int age = (kSpokes + step_ - i) % kSpokes;
-            QPen pen(screen::withOpacity(base, 0.85 - 0.06 * age));
+            QPen pen(style::withOpacity(base, 0.85 - 0.06 * age));
             pen.setWidthF(radius * 0.16);
             pen.setCapStyle(Qt::RoundCap);
             painter.setPen(pen);
@@ -76,14 +76,6 @@ int64_t saturatingRound(double value) {
     return std::llround(value);
 }
 
-QLabel* centredLabel(const QFont& font, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setFont(font);
-    label->setAlignment(Qt::AlignHCenter);
-    screen::setTextColor(label, color);
-    return label;
-}
-
 }  // namespace
 
 ScanProgressView::ScanProgressView(ScanProgress progress, std::function<void()> onCancel,
@@ -91,8 +83,8 @@ ScanProgressView::ScanProgressView(ScanProgress progress, std::function<void()> 
     : QWidget(parent), progress_(std::move(progress)), onCancel_(std::move(onCancel)), loc_(loc) {
     setObjectName(QStringLiteral("ScanProgressView"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    const QColor secondary = screen::secondaryColor(palette());
-    const QColor faint = screen::withOpacity(secondary, 0.7);
+    const QColor secondary = style::secondaryText(palette());
+    const QColor faint = style::withOpacity(secondary, 0.7);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(30, 30, 30, 30);
@@ -103,19 +95,22 @@ ScanProgressView::ScanProgressView(ScanProgress progress, std::function<void()> 
 
     auto* lines = new QVBoxLayout;
     lines->setSpacing(6);
-    title_ = centredLabel(screen::roundedFont(17, QFont::DemiBold),
-                          palette().color(QPalette::WindowText), this);
+    title_ = style::textLabel(style::roundedFont(17, QFont::DemiBold),
+                              palette().color(QPalette::WindowText), this);
     title_->setObjectName(QStringLiteral("title"));
-    summary_ = centredLabel(screen::systemFont(13), secondary, this);
+    summary_ = style::textLabel(style::systemFont(13), secondary, this);
     summary_->setObjectName(QStringLiteral("summary"));
-    rate_ = centredLabel(screen::roundedFont(11), faint, this);
+    rate_ = style::textLabel(style::roundedFont(11), faint, this);
     rate_->setObjectName(QStringLiteral("rate"));
+    for (QLabel* label : {title_, summary_, rate_}) {
+        label->setAlignment(Qt::AlignHCenter);
+    }
     path_ = new MiddleElidedLabel(1, /*selectable=*/false, this);
     path_->setObjectName(QStringLiteral("path"));
-    path_->setFont(screen::monospacedFont(11));
+    path_->setFont(style::monospacedFont(11));
     path_->setAlignment(Qt::AlignHCenter);
     path_->setMaximumWidth(kPathMaxWidth);
-    screen::setTextColor(path_, faint);
+    style::setTextColor(path_, faint);
     for (QWidget* line : {static_cast<QWidget*>(title_), static_cast<QWidget*>(summary_),
                           static_cast<QWidget*>(rate_), static_cast<QWidget*>(path_)}) {
         lines->addWidget(line, 0, Qt::AlignHCenter);
@@ -124,7 +119,7 @@ ScanProgressView::ScanProgressView(ScanProgress progress, std::function<void()> 
 
     cancel_ = new QPushButton(this);
     cancel_->setObjectName(QStringLiteral("cancel"));
-    screen::styleButton(cancel_, screen::ButtonLook::standard, screen::ControlSize::regular);
+    style::styleButton(cancel_, style::ButtonLook::standard, style::ControlSize::regular);
     connect(cancel_, &QPushButton::clicked, this, [this] { onCancel_(); });
     column->addWidget(cancel_, 0, Qt::AlignHCenter);
     column->addStretch(1);
@@ -145,7 +140,7 @@ QString ScanProgressView::rateText(double filesPerSecond) {
 }
 
 void ScanProgressView::showProgress() {
-    summary_->setText(screen::byteText(progress_.bytesScanned) + QStringLiteral(" • ") +
+    summary_->setText(style::byteText(progress_.bytesScanned) + QStringLiteral(" • ") +
                       QString::number(progress_.filesScanned) + u' ' + loc_.qtext("apps.itemMany"));
     const QString rate = rateText(progress_.filesPerSecond);
     rate_->setText(rate);

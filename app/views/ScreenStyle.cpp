@@ -18,52 +18,7 @@
 #include "app/views/SymbolIcons.h"
 #include "app/views/ViewStyle.h"
 
-namespace cb::screen {
-
-QColor secondaryColor(const QPalette& palette) {
-    return style::secondaryText(palette);
-}
-
-QColor accentColor(const QPalette& palette) {
-    return style::accent(palette);
-}
-
-QColor systemOrange() {
-    return QColor(255, 149, 0);
-}
-
-QColor systemRed() {
-    return QColor(255, 59, 48);
-}
-
-QColor withOpacity(QColor color, double opacity) {
-    return style::withOpacity(color, opacity);
-}
-
-QFont systemFont(int pixels, QFont::Weight weight) {
-    QFont font = QApplication::font();
-    font.setPixelSize(pixels);
-    font.setWeight(weight);
-    return font;
-}
-
-QFont monospacedFont(int pixels, QFont::Weight weight) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(pixels);
-    font.setWeight(weight);
-    return font;
-}
-
-QFont roundedFont(int pixels, QFont::Weight weight) {
-    return systemFont(pixels, weight);
-}
-
-void setTextColor(QLabel* label, const QColor& color) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    label->setPalette(palette);
-}
+namespace cb::style {
 
 QString byteText(int64_t bytes) {
     return QString::fromStdString(byteFormatter().string(std::max<int64_t>(bytes, 0)));
@@ -94,7 +49,7 @@ DialogHeader dialogHeader(const char* symbol, int pixels, const QColor& tint, bo
     header.body->setObjectName(bodyName);
     header.body->setFont(systemFont(12));
     header.body->setWordWrap(bodyWraps);
-    setTextColor(header.body, secondaryColor(parent->palette()));
+    setTextColor(header.body, secondaryText(parent->palette()));
     texts->addWidget(header.title);
     texts->addWidget(header.body);
     row->addLayout(texts, 1);
@@ -107,7 +62,7 @@ void RoundedBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(withOpacity(secondaryColor(palette()), 0.08));
+    painter.setBrush(withOpacity(secondaryText(palette()), 0.08));
     // A plain rounded rectangle stands in for the continuous-corner shape.
     painter.drawRoundedRect(QRectF(rect()), 8, 8);
 }
@@ -181,7 +136,7 @@ void styleButton(QPushButton* button, ButtonLook look, ControlSize size) {
             break;
         case ButtonLook::prominent:
             button->setStyleSheet(
-                prominentSheet(accentColor(button->palette()), pixels, vertical, horizontal));
+                prominentSheet(accent(button->palette()), pixels, vertical, horizontal));
             break;
         case ButtonLook::destructive:
             button->setStyleSheet(prominentSheet(systemRed(), pixels, vertical, horizontal));
@@ -201,4 +156,4 @@ void bindDialogKeys(QWidget* dialog, QAbstractButton* returnButton, QAbstractBut
     }
 }
 
-}  // namespace cb::screen
+}  // namespace cb::style

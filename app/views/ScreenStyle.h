@@ -1,9 +1,8 @@
 #pragma once
 
-// Small building blocks shared by the welcome and progress screens and the dialogs: the platform
-// colours they name (secondary, accent, orange, red), fonts in logical pixels, byte texts, symbol
-// labels, the rounded box behind facts and steps, button looks and the Return/Escape keys of a
-// dialog.
+// Small building blocks shared by the welcome and progress screens and the dialogs, made from
+// the colours and fonts of ViewStyle.h: byte texts, symbol labels, the dialog header, the
+// rounded box behind facts and steps, button looks and the Return/Escape keys of a dialog.
 //
 // Sizes are logical pixels throughout: one point of the layout is one device-independent pixel.
 
@@ -12,39 +11,15 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/views/ViewStyle.h"
+
 #include <cstdint>
 
 class QAbstractButton;
 class QLabel;
 class QPushButton;
 
-namespace cb::screen {
-
-// The secondary label colour, the same as the disk map's (style::secondaryText).
-QColor secondaryColor(const QPalette& palette);
-
-// The accent colour of `palette` (its highlight), as style::accent.
-QColor accentColor(const QPalette& palette);
-
-// The fixed system tints the screens use.
-QColor systemOrange();
-QColor systemRed();
-
-// Returns `color` with its alpha multiplied by `opacity` (0..1).
-QColor withOpacity(QColor color, double opacity);
-
-// The application font at `pixels` logical pixels and `weight`.
-QFont systemFont(int pixels, QFont::Weight weight = QFont::Normal);
-
-// The system's fixed-pitch font at `pixels` logical pixels.
-QFont monospacedFont(int pixels, QFont::Weight weight = QFont::Normal);
-
-// The rounded design of the system font. Linux desktops have no rounded variant of their UI font,
-// so this is the system font; kept as its own call so the places that ask for it are visible.
-QFont roundedFont(int pixels, QFont::Weight weight = QFont::Normal);
-
-// Sets the text colour of `label` (its window-text role).
-void setTextColor(QLabel* label, const QColor& color);
+namespace cb::style {
 
 // The byte text of a size: the shared byte formatter's text of `bytes`, a negative count being
 // shown as 0.
@@ -93,4 +68,4 @@ void styleButton(QPushButton* button, ButtonLook look, ControlSize size);
 // children of `dialog`.
 void bindDialogKeys(QWidget* dialog, QAbstractButton* returnButton, QAbstractButton* escapeButton);
 
-}  // namespace cb::screen
+}  // namespace cb::style

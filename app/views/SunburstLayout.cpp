@@ -150,18 +150,6 @@ RingTone ringTone(int64_t ring) {
     return RingTone{std::max(0.55 - 0.05 * r, 0.3), std::max(0.95 - 0.04 * r, 0.75)};
 }
 
-bool isSameOrDescendant(const FileNode* node, const FileNode* ancestor) {
-    if (ancestor == nullptr) {
-        return false;
-    }
-    for (const FileNode* n = node; n != nullptr; n = n->parent()) {
-        if (n == ancestor) {
-            return true;
-        }
-    }
-    return false;
-}
-
 QtArcAngles toQtArcAngles(double startAngle, double endAngle) {
     constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
     return QtArcAngles{90.0 - startAngle * kDegreesPerRadian,

@@ -75,10 +75,6 @@ struct RingTone {
 // max(0.95 - 0.04 ring, 0.75).
 RingTone ringTone(int64_t ring);
 
-// True when `node` is `ancestor` or lies in its subtree (found along node's parent chain).
-// False when either is null.
-bool isSameOrDescendant(const FileNode* node, const FileNode* ancestor);
-
 // An arc in Qt's convention: degrees, 0 at 3 o'clock, positive counter-clockwise on screen.
 struct QtArcAngles {
     double startDegrees = 0;

@@ -13,19 +13,11 @@
 #include "app/localization/LocalizationManager.h"
 #include "app/views/FileCountText.h"
 #include "app/views/FocusSpring.h"
-#include "app/views/NodeTrail.h"
+#include "app/views/NodeMenu.h"
 #include "app/views/SunburstPainter.h"
 #include "app/views/ViewStyle.h"
 
 namespace cb {
-
-namespace {
-
-bool isOpenable(const FileNode* node) {
-    return node != nullptr && node->isDirectory() && !node->children().empty();
-}
-
-}  // namespace
 
 SunburstView::SunburstView(LocalizationManager& loc, QWidget* parent)
     : QWidget(parent), loc_(loc), crossfade_(new QVariantAnimation(this)) {
@@ -49,8 +41,22 @@ void SunburstView::setFocusNode(FileNode* focus, FocusChange change) {
     if (change == FocusChange::animated && focus != focus_ && isVisible()) {
         startCrossfade();
     }
+    const bool moved = focus != focus_;
     focus_ = focus;
+    segments_.reset();  // also for the same focus: its subtree may have changed
     update();
+    if (moved && mouseLocation_) {
+        // The arcs moved under a pointer that stayed where it was.
+        hovered_ = nodeAt(*mouseLocation_);
+        if (onHover_) {
+            onHover_(hovered_);
+        }
+    }
+}
+
+void SunburstView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    segments_.reset();
 }
 
 void SunburstView::startCrossfade() {
@@ -65,13 +71,23 @@ ChartGeometry SunburstView::geometry() const {
 }
 
 std::vector<Segment> SunburstView::TEST_segments() const {
-    return layoutChart(focus_, geometry());
+    return segments();
+}
+
+const std::vector<Segment>& SunburstView::segments() const {
+    if (!segments_) {
+        segments_ = layoutChart(focus_, geometry());
+    }
+    return *segments_;
+}
+
+const Segment* SunburstView::segmentAt(QPointF point) const {
+    const ChartGeometry g = geometry();
+    return cb::segmentAt(point.x() - g.centerX, point.y() - g.centerY, segments());
 }
 
 FileNode* SunburstView::nodeAt(QPointF point) const {
-    const ChartGeometry g = geometry();
-    const std::vector<Segment> segments = layoutChart(focus_, g);
-    const Segment* segment = segmentAt(point.x() - g.centerX, point.y() - g.centerY, segments);
+    const Segment* segment = segmentAt(point);
     return segment == nullptr ? nullptr : segment->node;
 }
 
@@ -79,15 +95,10 @@ void SunburstView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const ChartGeometry g = geometry();
     if (g.drawable()) {
-        const std::vector<Segment> segments = layoutChart(focus_, g);
-        const Segment* under = nullptr;
-        if (mouseLocation_) {
-            under = segmentAt(mouseLocation_->x() - g.centerX, mouseLocation_->y() - g.centerY,
-                              segments);
-        }
+        const Segment* under = mouseLocation_ ? segmentAt(*mouseLocation_) : nullptr;
         const SunburstColors colors{palette().color(QPalette::Window),
                                     style::primaryText(palette()), style::secondaryText(palette())};
-        paintSunburst(painter, g, segments, under, colors);
+        paintSunburst(painter, g, segments(), under, colors);
         paintFocusLabel(painter, g);
     }
     if (!previousFrame_.isNull()) {
@@ -113,14 +124,15 @@ void SunburstView::paintFocusLabel(QPainter& painter, const ChartGeometry& g) co
 
 void SunburstView::mouseMoveEvent(QMouseEvent* event) {
     const bool wasInside = mouseLocation_.has_value();
-    FileNode* before = wasInside ? nodeAt(*mouseLocation_) : nullptr;
+    const Segment* before = wasInside ? segmentAt(*mouseLocation_) : nullptr;
     mouseLocation_ = event->position();
-    hovered_ = nodeAt(*mouseLocation_);
+    const Segment* now = segmentAt(*mouseLocation_);
+    hovered_ = now == nullptr ? nullptr : now->node;
     if (onHover_) {
         onHover_(hovered_);
     }
     // The picture depends on the pointer only through the arc under it.
-    if (!wasInside || hovered_ != before) {
+    if (!wasInside || now != before) {
         update();
     }
 }
@@ -145,28 +157,9 @@ void SunburstView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 std::unique_ptr<QMenu> SunburstView::buildContextMenu() {
-    if (hovered_ == nullptr || focus_ == nullptr) {
-        return nullptr;
-    }
-    auto menu = std::make_unique<QMenu>(this);
-    // The menu runs its own event loop; the tree may change before an entry is chosen, so each
-    // entry finds its node again and does nothing when it is gone.
-    const NodeTrail trail(focus_, hovered_);
-    auto entry = [this, trail](NodeAction SunburstView::*action) {
-        return [this, trail, action] {
-            FileNode* node = trail.resolve(focus_);
-            if (node != nullptr && this->*action) {
-                (this->*action)(node);
-            }
-        };
-    };
-    menu->addAction(loc_.qtext("menu.revealInFinder"), this, entry(&SunburstView::onReveal_));
-    if (isOpenable(hovered_)) {
-        menu->addAction(loc_.qtext("menu.openHere"), this, entry(&SunburstView::onDrillIn_));
-    }
-    menu->addSeparator();
-    menu->addAction(loc_.qtext("menu.moveToTrash"), this, entry(&SunburstView::onRequestDelete_));
-    return menu;
+    return buildNodeMenu(focus_, hovered_,
+                         {[this] { return focus_; }, &onReveal_, &onDrillIn_, &onRequestDelete_},
+                         loc_, this);
 }
 
 void SunburstView::contextMenuEvent(QContextMenuEvent* event) {

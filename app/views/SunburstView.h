@@ -22,18 +22,21 @@ class LocalizationManager;
 // The disk map: the focused folder drawn as up to six rings of arcs around a centre disc that
 // shows the folder's name, size and file count.
 //
-// The view owns only the pointer's last location. Everything it shows comes in from outside
-// (the window binds it to AppState): the focus, and the window's hovered node, which the view
-// writes through onHover on every pointer movement and reads back for its context menu. The
-// segment list is rebuilt from the tree for every paint and every pointer event, so no Segment
-// (and no node pointer inside one) outlives the event that made it.
+// The view owns only the pointer's last location and the chart's layout. Everything it shows
+// comes in from outside (the window binds it to AppState): the focus, and the window's hovered
+// node, which the view writes through onHover on every pointer movement and reads back for its
+// context menu. The segment list is laid out once per focus or size and reused by every hit
+// test and paint until either changes.
 //
 // Pointer: moving sets the hovered node (or none over the disc, a gap or outside the rings);
 // leaving clears it; a click on a folder arc with children calls onDrillIn; a secondary click
-// opens the menu "Show in Finder", "Open here" (folders with children), "Move to Trash…".
+// opens the menu "Show in Finder", "Open here" (folders with children), "Move to Trash…". When
+// the focus changes under a pointer that stays still, the node now under it is hovered at once.
 //
-// Lifetime: the focus and hovered nodes are non-owning. REQUIRES: whoever changes the tree
-// replaces them (setFocusNode, setHovered) before a node they point to is freed.
+// Lifetime: the focus, the hovered node and the laid-out segments point into the tree without
+// owning it. REQUIRES: whoever changes the tree calls setFocusNode again (with the same focus if
+// it stays) and replaces the hovered node before a node they point to is freed and before the
+// view handles its next event.
 class SunburstView : public QWidget {
     Q_OBJECT
 
@@ -80,6 +83,7 @@ class SunburstView : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -87,6 +91,10 @@ class SunburstView : public QWidget {
 
   private:
     ChartGeometry geometry() const;
+    // The segments of the focus at the current size, laid out on first use after a change.
+    const std::vector<Segment>& segments() const;
+    // The segment under `point` (widget coordinates), or null.
+    const Segment* segmentAt(QPointF point) const;
     // The node under `point` (widget coordinates), or null.
     FileNode* nodeAt(QPointF point) const;
     void paintFocusLabel(QPainter& painter, const ChartGeometry& geometry) const;
@@ -96,6 +104,7 @@ class SunburstView : public QWidget {
     FileNode* focus_ = nullptr;    // non-owning
     FileNode* hovered_ = nullptr;  // non-owning
     std::optional<QPointF> mouseLocation_;
+    mutable std::optional<std::vector<Segment>> segments_;  // reset by a new focus or size
     NodeAction onHover_;
     NodeAction onDrillIn_;
     NodeAction onRequestDelete_;

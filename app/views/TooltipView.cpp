@@ -25,15 +25,6 @@ constexpr int kShadowBlur = 12;
 constexpr int kShadowOffsetY = 6;
 constexpr int kPadding = 10;
 
-QLabel* textLabel(const QFont& font, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
-
 // A soft shadow: stacked rounded rectangles, each a little larger and equally faint, so the
 // opacity falls off over the blur radius and reaches about 0.22 under the card.
 void paintShadow(QPainter& painter, const QRectF& card) {
@@ -86,8 +77,9 @@ TooltipView::TooltipView(QWidget* parent) : QWidget(parent) {
     auto* sizeLabel = new QHBoxLayout;
     sizeLabel->setSpacing(4);
     driveIcon_ = new QLabel(this);
-    size_ = textLabel(style::systemFont(11, QFont::Medium), style::primaryText(palette()), this);
-    percent_ = textLabel(style::systemFont(11), secondary, this);
+    size_ =
+        style::textLabel(style::systemFont(11, QFont::Medium), style::primaryText(palette()), this);
+    percent_ = style::textLabel(style::systemFont(11), secondary, this);
     sizeLabel->addWidget(driveIcon_);
     sizeLabel->addWidget(size_);
     sizes->addLayout(sizeLabel);
@@ -95,7 +87,7 @@ TooltipView::TooltipView(QWidget* parent) : QWidget(parent) {
     sizes->addStretch(1);
     column->addLayout(sizes);
 
-    fileCount_ = textLabel(style::systemFont(10), secondary, this);
+    fileCount_ = style::textLabel(style::systemFont(10), secondary, this);
     name_->setObjectName(QStringLiteral("name"));
     path_->setObjectName(QStringLiteral("path"));
     size_->setObjectName(QStringLiteral("size"));

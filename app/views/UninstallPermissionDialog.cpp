@@ -18,11 +18,11 @@ namespace {
 constexpr int kWidth = 480;
 constexpr int kListMaxHeight = 90;
 
-QLabel* secondaryLabel(int pixels, bool wraps, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setFont(screen::systemFont(pixels));
-    label->setWordWrap(wraps);
-    screen::setTextColor(label, screen::secondaryColor(parent->palette()));
+// An 11 px secondary label that wraps.
+QLabel* wrappingNote(QWidget* parent) {
+    QLabel* label =
+        style::textLabel(style::systemFont(11), style::secondaryText(parent->palette()), parent);
+    label->setWordWrap(true);
     return label;
 }
 
@@ -46,7 +46,7 @@ UninstallPermissionDialog::UninstallPermissionDialog(AppState::UninstallPermissi
     column->setSpacing(14);
     column->addWidget(buildHeader());
     if (prompt_.succeededCount > 0) {
-        summary_ = secondaryLabel(11, true, this);
+        summary_ = wrappingNote(this);
         summary_->setObjectName(QStringLiteral("summary"));
         column->addWidget(summary_);
     }
@@ -54,11 +54,11 @@ UninstallPermissionDialog::UninstallPermissionDialog(AppState::UninstallPermissi
         column->addWidget(buildCards());
     }
     column->addWidget(buildFailedList());
-    hint_ = secondaryLabel(11, true, this);
+    hint_ = wrappingNote(this);
     hint_->setObjectName(QStringLiteral("hint"));
     column->addWidget(hint_);
     column->addWidget(buildButtons());
-    screen::bindDialogKeys(this, close_, nullptr);
+    style::bindDialogKeys(this, close_, nullptr);
     loc_.observeCurrent(this, [this](Language) { retranslate(); });
 }
 
@@ -67,8 +67,8 @@ bool UninstallPermissionDialog::isListOpen() const {
 }
 
 QWidget* UninstallPermissionDialog::buildHeader() {
-    const screen::DialogHeader header = screen::dialogHeader(
-        "lock.shield", 28, screen::systemOrange(), false, QStringLiteral("subtitle"), this);
+    const style::DialogHeader header = style::dialogHeader("lock.shield", 28, style::systemOrange(),
+                                                           false, QStringLiteral("subtitle"), this);
     title_ = header.title;
     subtitle_ = header.body;
     return header.widget;
@@ -96,19 +96,19 @@ QWidget* UninstallPermissionDialog::buildCards() {
 
 void UninstallPermissionDialog::addCard(QWidget* cards, const char* name, Card card,
                                         std::function<void()>* action) {
-    auto* box = new screen::RoundedBox(cards);
+    auto* box = new style::RoundedBox(cards);
     box->setObjectName(QLatin1String(name));
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(6);
     card.title = new QLabel(box);
     card.title->setObjectName(QStringLiteral("title"));
-    card.title->setFont(screen::systemFont(12, QFont::DemiBold));
-    card.body = secondaryLabel(11, true, box);
+    card.title->setFont(style::systemFont(12, QFont::DemiBold));
+    card.body = wrappingNote(box);
     card.body->setObjectName(QStringLiteral("body"));
     card.button = new QPushButton(box);
     card.button->setObjectName(QStringLiteral("open"));
-    screen::styleButton(card.button, screen::ButtonLook::standard, screen::ControlSize::small);
+    style::styleButton(card.button, style::ButtonLook::standard, style::ControlSize::small);
     connect(card.button, &QPushButton::clicked, this, [action] { (*action)(); });
     column->addWidget(card.title);
     column->addWidget(card.body);
@@ -124,7 +124,7 @@ QWidget* UninstallPermissionDialog::buildFailedList() {
     column->setSpacing(4);
     listToggle_ = new QToolButton(group);
     listToggle_->setObjectName(QStringLiteral("listToggle"));
-    listToggle_->setFont(screen::systemFont(11));
+    listToggle_->setFont(style::systemFont(11));
     listToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     listToggle_->setAutoRaise(true);
     listToggle_->setCheckable(true);
@@ -139,8 +139,8 @@ QWidget* UninstallPermissionDialog::buildFailedList() {
     for (const std::string& path : prompt_.failedPaths) {
         auto* line = new MiddleElidedLabel(1, /*selectable=*/false, lines);
         line->setObjectName(QStringLiteral("failedPath"));
-        line->setFont(screen::monospacedFont(10));
-        screen::setTextColor(line, screen::secondaryColor(palette()));
+        line->setFont(style::monospacedFont(10));
+        style::setTextColor(line, style::secondaryText(palette()));
         line->setFullText(QString::fromStdString(path));
         stack->addWidget(line);
     }
@@ -167,7 +167,7 @@ QWidget* UninstallPermissionDialog::buildButtons() {
     row->addStretch(1);
     close_ = new QPushButton(buttons);
     close_->setObjectName(QStringLiteral("close"));
-    screen::styleButton(close_, screen::ButtonLook::standard, screen::ControlSize::regular);
+    style::styleButton(close_, style::ButtonLook::standard, style::ControlSize::regular);
     connect(close_, &QPushButton::clicked, this, [this] { onDismiss_(); });
     row->addWidget(close_);
     return buttons;

@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLabel>
 
 namespace cb::style {
 
@@ -22,6 +23,14 @@ QColor accent(const QPalette& palette) {
     return palette.color(QPalette::Highlight);
 }
 
+QColor systemOrange() {
+    return QColor(255, 149, 0);
+}
+
+QColor systemRed() {
+    return QColor(255, 59, 48);
+}
+
 QFont systemFont(double pixelSize, QFont::Weight weight) {
     QFont font = QGuiApplication::font();
     font.setPixelSize(qMax(1, qRound(pixelSize)));
@@ -29,10 +38,33 @@ QFont systemFont(double pixelSize, QFont::Weight weight) {
     return font;
 }
 
-QFont monospacedFont(double pixelSize) {
+QFont monospacedFont(double pixelSize, QFont::Weight weight) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(qMax(1, qRound(pixelSize)));
+    font.setWeight(weight);
     return font;
+}
+
+QFont roundedFont(double pixelSize, QFont::Weight weight) {
+    return systemFont(pixelSize, weight);
+}
+
+void setTextColor(QLabel* label, const QColor& color) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    label->setPalette(palette);
+}
+
+QString paragraphToolTip(const QString& text) {
+    return QStringLiteral("<p>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+QLabel* textLabel(const QFont& font, const QColor& color, QWidget* parent, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    setTextColor(label, color);
+    return label;
 }
 
 }  // namespace cb::style

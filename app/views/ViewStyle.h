@@ -3,12 +3,17 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QString>
+
+class QLabel;
+class QWidget;
 
 namespace cb::style {
 
-// The few colours and fonts the views share, taken from the widget's palette and the
-// application font, so the views follow the desktop's light or dark scheme. Sizes are logical
-// pixels (the "points" of the layout), which Qt scales on high-DPI screens.
+// The colours and fonts every view shares (the disk map's, the screens' and the dialogs'),
+// taken from the widget's palette and the application font, so the views follow the desktop's
+// light or dark scheme. Sizes are logical pixels (the "points" of the layout), which Qt scales
+// on high-DPI screens. ScreenStyle.h adds the building blocks made from them.
 
 // Returns `color` with its alpha multiplied by `opacity` (0 to 1).
 QColor withOpacity(QColor color, double opacity);
@@ -26,10 +31,30 @@ QColor secondaryText(const QPalette& palette);
 // The accent colour: the palette's highlight.
 QColor accent(const QPalette& palette);
 
+// The fixed system tints.
+QColor systemOrange();
+QColor systemRed();
+
 // The application font at `pixelSize` logical pixels with `weight`.
 QFont systemFont(double pixelSize, QFont::Weight weight = QFont::Normal);
 
 // The same in a fixed-pitch family, for paths.
-QFont monospacedFont(double pixelSize);
+QFont monospacedFont(double pixelSize, QFont::Weight weight = QFont::Normal);
+
+// The rounded design of the system font. Linux desktops have no rounded variant of their UI font,
+// so this is the system font; kept as its own call so the places that ask for it are visible.
+QFont roundedFont(double pixelSize, QFont::Weight weight = QFont::Normal);
+
+// Sets the text colour of `label` (its window-text and text roles).
+void setTextColor(QLabel* label, const QColor& color);
+
+// `text` as a tooltip that wraps into a paragraph instead of one long line (Qt wraps rich text
+// tooltips only).
+QString paragraphToolTip(const QString& text);
+
+// A label showing `text` in `font` and `color` (a secondary label takes secondaryText()); owned
+// by `parent`.
+QLabel* textLabel(const QFont& font, const QColor& color, QWidget* parent,
+                  const QString& text = QString());
 
 }  // namespace cb::style

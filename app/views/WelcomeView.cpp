@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/localization/LocalizationManager.h"
 #include "app/views/ScreenStyle.h"
@@ -18,20 +19,30 @@ namespace cb {
 namespace {
 
 constexpr int kLogoSize = 160;
+constexpr const char* kLeastWidth = "cbLeastWidth";  // a scan button's width before its label
 
 QPushButton* scanButton(const char* name, const char* symbol, int minimumWidth,
-                        screen::ButtonLook look, QWidget* parent) {
+                        style::ButtonLook look, QWidget* parent) {
     auto* button = new QPushButton(parent);
     button->setObjectName(QLatin1String(name));
-    screen::styleButton(button, look, screen::ControlSize::large);
-    const QColor tint = look == screen::ButtonLook::standard
+    style::styleButton(button, look, style::ControlSize::large);
+    const QColor tint = look == style::ButtonLook::standard
                             ? button->palette().color(QPalette::ButtonText)
                             : QColor(Qt::white);
     button->setIcon(symbolIcon(symbol, 16, tint));
     // The label's minimum width plus the button's own margins; 6 above and below the label.
-    button->setMinimumWidth(minimumWidth + 16);
+    button->setProperty(kLeastWidth, minimumWidth + 16);
     button->setMinimumHeight(QFontMetrics(button->font()).height() + 2 * 6 + 8);
     return button;
+}
+
+// Gives `button` room around its current label: the platform's plain push button hugs its text,
+// which a long translation leaves touching the border.
+void padToLabel(QPushButton* button) {
+    const int least = button->property(kLeastWidth).toInt();
+    button->setMinimumWidth(least);  // so the hint below is the label's, not the last minimum
+    button->setMinimumWidth(
+        std::max(least, button->sizeHint().width() + 2 * WelcomeView::kButtonPadding));
 }
 
 QLabel* logoLabel(QWidget* parent) {
@@ -67,7 +78,7 @@ WelcomeView::WelcomeView(std::function<void()> onScanEntireMac, std::function<vo
       loc_(loc) {
     setObjectName(QStringLiteral("WelcomeView"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    const QColor secondary = screen::secondaryColor(palette());
+    const QColor secondary = style::secondaryText(palette());
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(40, 40, 40, 40);
     column->setSpacing(28);
@@ -78,11 +89,11 @@ WelcomeView::WelcomeView(std::function<void()> onScanEntireMac, std::function<vo
     names->setSpacing(8);
     auto* name = new QLabel(QStringLiteral("Cellarbright"), this);
     name->setObjectName(QStringLiteral("name"));
-    name->setFont(screen::roundedFont(34, QFont::DemiBold));
+    name->setFont(style::roundedFont(34, QFont::DemiBold));
     tagline_ = new QLabel(this);
     tagline_->setObjectName(QStringLiteral("tagline"));
-    tagline_->setFont(screen::systemFont(15));
-    screen::setTextColor(tagline_, secondary);
+    tagline_->setFont(style::systemFont(15));
+    style::setTextColor(tagline_, secondary);
     names->addWidget(name, 0, Qt::AlignHCenter);
     names->addWidget(tagline_, 0, Qt::AlignHCenter);
     column->addLayout(names);
@@ -90,7 +101,7 @@ WelcomeView::WelcomeView(std::function<void()> onScanEntireMac, std::function<vo
 
     thinSnapshots_ = new QPushButton(this);
     thinSnapshots_->setObjectName(QStringLiteral("thinSnapshots"));
-    screen::styleButton(thinSnapshots_, screen::ButtonLook::standard, screen::ControlSize::regular);
+    style::styleButton(thinSnapshots_, style::ButtonLook::standard, style::ControlSize::regular);
     thinSnapshots_->setIcon(symbolIcon("clock.arrow.circlepath", 14,
                                        thinSnapshots_->palette().color(QPalette::ButtonText)));
     connect(thinSnapshots_, &QPushButton::clicked, this, [this] { onThinSnapshots_(); });
@@ -98,8 +109,8 @@ WelcomeView::WelcomeView(std::function<void()> onScanEntireMac, std::function<vo
 
     privacy_ = new QLabel(this);
     privacy_->setObjectName(QStringLiteral("privacy"));
-    privacy_->setFont(screen::systemFont(11));
-    screen::setTextColor(privacy_, screen::withOpacity(secondary, 0.7));
+    privacy_->setFont(style::systemFont(11));
+    style::setTextColor(privacy_, style::withOpacity(secondary, 0.7));
     column->addWidget(privacy_, 0, Qt::AlignHCenter);
     column->addStretch(1);
 
@@ -111,9 +122,9 @@ QWidget* WelcomeView::buildScanButtons() {
     auto* row = new QHBoxLayout(buttons);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(12);
-    scanMac_ = scanButton("scanMac", "internaldrive", 200, screen::ButtonLook::prominent, buttons);
-    scanHome_ = scanButton("scanHome", "house", 200, screen::ButtonLook::standard, buttons);
-    pick_ = scanButton("pick", "folder", 160, screen::ButtonLook::standard, buttons);
+    scanMac_ = scanButton("scanMac", "internaldrive", 200, style::ButtonLook::prominent, buttons);
+    scanHome_ = scanButton("scanHome", "house", 200, style::ButtonLook::standard, buttons);
+    pick_ = scanButton("pick", "folder", 160, style::ButtonLook::standard, buttons);
     // Window-wide, but a shortcut only acts while its widget is shown, that is while the
     // welcome screen is on screen. A QShortcut, because a button's own shortcut is reset by
     // every setText().
@@ -163,6 +174,9 @@ void WelcomeView::retranslate() {
     scanMac_->setText(loc_.qtext("welcome.scanMac"));
     scanHome_->setText(loc_.qtext("welcome.scanHome"));
     pick_->setText(loc_.qtext("welcome.pick"));
+    // The prominent button's style sheet has its own padding.
+    padToLabel(scanHome_);
+    padToLabel(pick_);
     thinSnapshots_->setToolTip(loc_.qtext("welcome.thinSnapshots.help"));
     privacy_->setText(loc_.qtext("welcome.privacy"));
     showSnapshotState();

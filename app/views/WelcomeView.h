@@ -21,6 +21,9 @@ class LocalizationManager;
 // It holds no logic: every action is given by the window.
 class WelcomeView : public QWidget {
   public:
+    // Room left and right of a plain scan button's icon and label.
+    static constexpr int kButtonPadding = 12;
+
     // Builds the screen. The actions run on the UI thread, once per press.
     // `localSnapshotCount` and `thinning` are AppState's last published values. `loc` must
     // outlive the view; its language changes relabel the screen.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <system_error>
 
 #include "platform/preferences/PlistCodec.h"
@@ -14,6 +15,18 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxInfoPlistSize = 16u << 20;
+
+// The fixture bundle tests put in place of the main bundle. Written only by the test hook,
+// while no other thread reads it.
+struct MainBundleOverride {
+    std::atomic<bool> active{false};
+    std::optional<Bundle> bundle;
+};
+
+MainBundleOverride& mainBundleOverride() {
+    static MainBundleOverride* const instance = new MainBundleOverride();  // lives until exit
+    return *instance;
+}
 
 }  // namespace
 
@@ -63,6 +76,9 @@ std::optional<fs::path> Bundle::bundlePathOfExecutable(const fs::path& executabl
 }
 
 const std::optional<Bundle>& Bundle::main() {
+    if (MainBundleOverride& override = mainBundleOverride(); override.active.load()) {
+        return override.bundle;
+    }
     static const std::optional<Bundle> mainBundle = []() -> std::optional<Bundle> {
         std::error_code error;
         fs::path executable = fs::read_symlink("/proc/self/exe", error);
@@ -73,6 +89,13 @@ const std::optional<Bundle>& Bundle::main() {
         return bundlePath ? open(*bundlePath) : std::nullopt;
     }();
     return mainBundle;
+}
+
+void Bundle::TEST_setMainBundle(std::optional<fs::path> bundlePath) {
+    MainBundleOverride& override = mainBundleOverride();
+    override.active.store(false);
+    override.bundle = bundlePath ? open(*bundlePath) : std::nullopt;
+    override.active.store(bundlePath.has_value());
 }
 
 std::string Bundle::mainBundleIdentifier() {

@@ -41,8 +41,14 @@ class Bundle {
         const std::filesystem::path& executable);
 
     // Returns the bundle the running program was started from, found from /proc/self/exe on the
-    // first call; nullopt when the program does not run from a bundle.
+    // first call; nullopt when the program does not run from a bundle. While a test bundle is
+    // set (TEST_setMainBundle), that one.
     static const std::optional<Bundle>& main();
+
+    // Test hook: makes main() answer the bundle at `bundlePath` (opened now; a folder that
+    // open() refuses makes main() answer nullopt, as outside a bundle). nullopt restores the real
+    // main bundle. REQUIRES: no other thread uses main() while the hook changes.
+    static void TEST_setMainBundle(std::optional<std::filesystem::path> bundlePath);
 
     // Returns the main bundle's identifier, else kFallbackBundleIdentifier.
     static std::string mainBundleIdentifier();

@@ -1,21 +1,18 @@
 #include "platform/urlsession/URLSession.h"
 
+#include "platform/urlsession/TransferEngine.h"
+
 #include <curl/curl.h>
 
-#include <cassert>
-#include <map>
+#include <future>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace platform {
 
 namespace {
 
-// How long the session thread sleeps in one poll when nothing wakes it; a stop or a new request
-// wakes it at once, so this only bounds libcurl's own timer checks.
-constexpr int kPollMilliseconds = 1000;
 constexpr long kMaxRedirects = 16;
 
 struct CurlEasyDeleter {
@@ -27,11 +24,6 @@ struct CurlListDeleter {
 struct CurlUrlDeleter {
     void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
-
-void initialiseCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // True for an absolute address whose scheme is http or https. libcurl alone would guess a
 // scheme for an address without one.
@@ -59,14 +51,20 @@ URLOutcome failure(URLErrorCode code, std::string message) {
 
 }  // namespace
 
-// One request on its way: the libcurl handle and everything it points at.
-struct Transfer {
+// One request on its way: the libcurl handle and everything it points at. Owned by the
+// transfer engine while it runs.
+struct Transfer : urlsession_detail::EngineTransfer {
+    const URLSession::State* owner = nullptr;  // for cancelling a session's transfers
     URLRequest request;
     URLSession::Completion completion;
-    std::unique_ptr<CURL, CurlEasyDeleter> easy;
+    std::unique_ptr<CURL, CurlEasyDeleter> easyHandle;
     std::unique_ptr<curl_slist, CurlListDeleter> headers;
     std::string received;
     bool tooLarge = false;
+    bool cancelled = false;  // set on the engine thread before finished()
+
+    CURL* easy() override { return easyHandle.get(); }
+    void finished(CURLcode result) override;
 
     // Hands `outcome` to the completion (when there is one), which runs once.
     void finish(URLOutcome outcome) {
@@ -79,17 +77,7 @@ struct Transfer {
 
 struct URLSession::State {
     std::mutex mutex;
-    std::vector<std::unique_ptr<Transfer>> incoming;  // guarded by mutex
-    bool stopping = false;                            // guarded by mutex
-
-    CURLM* multi = nullptr;  // created before the thread starts, cleaned up after it ends
-    std::map<CURL*, std::unique_ptr<Transfer>> active;  // session thread only
-    std::thread thread;
-
-    void run();
-    void begin(std::unique_ptr<Transfer> transfer);
-    void collectFinished();
-    void cancelAll(std::vector<std::unique_ptr<Transfer>> queued);
+    bool closed = false;  // guarded by mutex
 };
 
 namespace {
@@ -146,7 +134,7 @@ bool configureMethod(CURL* easy, const URLRequest& request) {
 
 // Sets up `transfer.easy` for its request. Returns false when libcurl refuses an option.
 bool configure(Transfer& transfer) {
-    CURL* easy = transfer.easy.get();
+    CURL* easy = transfer.easyHandle.get();
     const URLRequest& request = transfer.request;
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
@@ -172,7 +160,7 @@ bool configure(Transfer& transfer) {
 URLOutcome outcomeOf(Transfer& transfer, CURLcode result) {
     if (result == CURLE_OK) {
         URLOutcome outcome;
-        curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &outcome.statusCode);
+        curl_easy_getinfo(transfer.easyHandle.get(), CURLINFO_RESPONSE_CODE, &outcome.statusCode);
         outcome.body = std::move(transfer.received);
         return outcome;
     }
@@ -193,105 +181,43 @@ URLOutcome outcomeOf(Transfer& transfer, CURLcode result) {
 
 }  // namespace
 
-void URLSession::State::run() {
-    for (;;) {
-        std::vector<std::unique_ptr<Transfer>> added;
-        bool stop = false;
-        {
-            std::lock_guard lock(mutex);
-            added.swap(incoming);
-            stop = stopping;
-        }
-        if (stop) {
-            cancelAll(std::move(added));
-            return;
-        }
-        for (std::unique_ptr<Transfer>& transfer : added) {
-            begin(std::move(transfer));
-        }
-        int running = 0;
-        curl_multi_perform(multi, &running);
-        collectFinished();
-        curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr);
-    }
-}
-
-void URLSession::State::begin(std::unique_ptr<Transfer> transfer) {
-    if (!isHTTPAddress(transfer->request.url)) {
-        transfer->finish(
-            failure(URLErrorCode::unsupportedURL, "not an absolute http or https address"));
-        return;
-    }
-    transfer->easy.reset(curl_easy_init());
-    if (!transfer->easy || !configure(*transfer)) {
-        transfer->finish(failure(URLErrorCode::failed, "the transfer could not be set up"));
-        return;
-    }
-    CURL* easy = transfer->easy.get();
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-        transfer->finish(failure(URLErrorCode::failed, "the transfer could not be started"));
-        return;
-    }
-    active.emplace(easy, std::move(transfer));
-}
-
-void URLSession::State::collectFinished() {
-    int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-        if (message->msg != CURLMSG_DONE) {
-            continue;
-        }
-        CURL* easy = message->easy_handle;
-        const CURLcode result = message->data.result;
-        curl_multi_remove_handle(multi, easy);
-        auto found = active.find(easy);
-        assert(found != active.end());
-        std::unique_ptr<Transfer> transfer = std::move(found->second);
-        active.erase(found);
-        transfer->finish(outcomeOf(*transfer, result));
-    }
-}
-
-void URLSession::State::cancelAll(std::vector<std::unique_ptr<Transfer>> queued) {
-    for (auto& [easy, transfer] : active) {
-        curl_multi_remove_handle(multi, easy);
-        queued.push_back(std::move(transfer));
-    }
-    active.clear();
-    for (std::unique_ptr<Transfer>& transfer : queued) {
-        transfer->finish(failure(URLErrorCode::cancelled, "the session was closed"));
-    }
+void Transfer::finished(CURLcode result) {
+    finish(cancelled ? failure(URLErrorCode::cancelled, "the session was closed")
+                     : outcomeOf(*this, result));
 }
 
 URLSession::URLSession() : state_(std::make_unique<State>()) {
-    initialiseCurlOnce();
-    state_->multi = curl_multi_init();
-    // Without a multi handle nothing can be sent; that is a broken installation, not a case to
-    // limp along in.
-    assert(state_->multi != nullptr);
-    state_->thread = std::thread([state = state_.get()] { state->run(); });
+    // The engine is made first, so that it outlives a session that is a static object.
+    (void)urlsession_detail::TransferEngine::instance();
 }
 
 URLSession::~URLSession() {
     {
         std::lock_guard lock(state_->mutex);
-        state_->stopping = true;
+        state_->closed = true;
     }
-    curl_multi_wakeup(state_->multi);
-    state_->thread.join();
-    // A completion that ran while the thread stopped may have sent one more request.
-    for (;;) {
-        std::vector<std::unique_ptr<Transfer>> left;
-        {
-            std::lock_guard lock(state_->mutex);
-            left.swap(state_->incoming);
-        }
-        if (left.empty()) {
-            break;
-        }
-        state_->cancelAll(std::move(left));
+    auto& engine = urlsession_detail::TransferEngine::instance();
+    const State* owner = state_.get();
+    auto cancel = [&engine, owner] {
+        engine.abandonWhere([owner](urlsession_detail::EngineTransfer& transfer) {
+            auto* mine = dynamic_cast<Transfer*>(&transfer);
+            if (mine == nullptr || mine->owner != owner) {
+                return false;
+            }
+            mine->cancelled = true;
+            return true;
+        });
+    };
+    if (engine.isEngineThread()) {
+        cancel();
+        return;
     }
-    curl_multi_cleanup(state_->multi);
+    std::promise<void> done;
+    engine.post([&] {
+        cancel();
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 URLSession& URLSession::shared() {
@@ -300,14 +226,33 @@ URLSession& URLSession::shared() {
 }
 
 void URLSession::send(URLRequest request, Completion completion) {
-    auto transfer = std::make_unique<Transfer>();
+    auto transfer = std::make_shared<Transfer>();
+    transfer->owner = state_.get();
     transfer->request = std::move(request);
     transfer->completion = std::move(completion);
     {
         std::lock_guard lock(state_->mutex);
-        state_->incoming.push_back(std::move(transfer));
+        if (state_->closed) {
+            transfer->finish(failure(URLErrorCode::cancelled, "the session was closed"));
+            return;
+        }
     }
-    curl_multi_wakeup(state_->multi);
+    auto& engine = urlsession_detail::TransferEngine::instance();
+    if (!isHTTPAddress(transfer->request.url)) {
+        engine.post([transfer] {
+            transfer->finish(
+                failure(URLErrorCode::unsupportedURL, "not an absolute http or https address"));
+        });
+        return;
+    }
+    transfer->easyHandle.reset(curl_easy_init());
+    if (!transfer->easyHandle || !configure(*transfer)) {
+        engine.post([transfer] {
+            transfer->finish(failure(URLErrorCode::failed, "the transfer could not be set up"));
+        });
+        return;
+    }
+    engine.start(std::move(transfer));
 }
 
 }  // namespace platform

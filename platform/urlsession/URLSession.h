@@ -7,22 +7,25 @@
 
 namespace platform {
 
-// Sends HTTP requests over libcurl, in place of the platform's URL session. All transfers of a
-// session run concurrently on the session's one thread, which owns the libcurl handles; callers
+// Sends HTTP requests over libcurl, in place of the platform's URL session, for callers that
+// want one outcome per request (URLTaskSession is the delegate-based form). All transfers run
+// concurrently on the layer's one transfer thread, which owns the libcurl handles; callers
 // never block.
 //
 // Design notes:
-// 1. send() only queues the request and wakes the session thread; that thread starts it, drives
-//    every transfer, and calls each completion exactly once, when its transfer ends.
-// 2. The destructor stops the thread: transfers still running or queued end with `cancelled`
-//    (their completions run on the session thread before the destructor returns).
-// 3. TLS peers are verified; no cookies, cache or credentials are kept between transfers.
+// 1. send() sets the request up and hands it to the transfer thread, which drives it and calls
+//    its completion exactly once, when it ends (also for a request that cannot be sent).
+// 2. The destructor cancels the session's transfers still running or queued: they end with
+//    `cancelled`, their completions run on the transfer thread before the destructor returns;
+//    a send() after that ends at once with `cancelled`, on the caller's thread.
+// 3. TLS peers are verified; no cookies, cache or credentials are kept between transfers;
+//    redirects to http and https addresses are followed (up to 16).
 //
 // Thread-safety: send() may be called from any thread, also from a completion.
 class URLSession {
   public:
-    // Called once with the transfer's outcome, on the session thread. It must not block for long
-    // (every other transfer of the session waits meanwhile) and must not throw.
+    // Called once with the transfer's outcome, on the transfer thread. It must not block for
+    // long (every other transfer waits meanwhile) and must not throw.
     using Completion = std::function<void(URLOutcome)>;
 
     URLSession();
@@ -40,6 +43,7 @@ class URLSession {
     void send(URLRequest request, Completion completion);
 
   private:
+    friend struct Transfer;
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,7 +1,5 @@
 #include "sdk/core/ZEDOre.h"
 
-#include <plist/plist.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -9,7 +7,13 @@
 #include <mutex>
 
 #include "platform/bundle/Bundle.h"
+#include "sdk/core/RZDCoreVersionString.h"
 #include "sdk/core/RZDException.h"
+#include "sdk/core/RZDRazudizoUserAgent.h"
+#include "sdk/core/VIZUveziza.h"
+#include "sdk/utilities/FormatString.h"
+#include "sdk/utilities/VDUUserDefaults.h"
+#include "sdk/utilities/ValuePlist.h"
 
 namespace {
 
@@ -26,8 +30,6 @@ Registry& registry() {
     return *instance;
 }
 
-constexpr std::uintmax_t kMaxOptionsFileSize = 1 << 20;
-
 // The Resources folder the options are read from, or nullopt outside a bundle.
 std::optional<std::filesystem::path> resourcesDirectory() {
     {
@@ -41,36 +43,6 @@ std::optional<std::filesystem::path> resourcesDirectory() {
         return std::nullopt;
     }
     return bundle->resourcesPath();
-}
-
-// Converts one scalar node of the options list; nullopt for kinds options never hold.
-std::optional<sdk::Value> scalarValue(plist_t node) {
-    switch (plist_get_node_type(node)) {
-        case PLIST_STRING: {
-            char* text = nullptr;
-            plist_get_string_val(node, &text);
-            std::string value = text != nullptr ? text : "";
-            free(text);
-            return sdk::Value(std::move(value));
-        }
-        case PLIST_BOOLEAN: {
-            uint8_t flag = 0;
-            plist_get_bool_val(node, &flag);
-            return sdk::Value(flag != 0);
-        }
-        case PLIST_UINT: {
-            uint64_t number = 0;
-            plist_get_uint_val(node, &number);
-            return sdk::Value(number);
-        }
-        case PLIST_REAL: {
-            double number = 0;
-            plist_get_real_val(node, &number);
-            return sdk::Value(number);
-        }
-        default:
-            return std::nullopt;
-    }
 }
 
 // Reads a run of decimal digits at `pos`; returns false when there is none.
@@ -127,6 +99,9 @@ bool validateVersionOneFormat(const std::string& appID) {
     return scanHex(appID, pos) && pos == appID.size();
 }
 
+// The user-agent component of the core itself.
+constexpr const char* kCoreComponent = "rzd-ios";
+
 }  // namespace
 
 void ZEDOre::configure() {
@@ -181,6 +156,42 @@ std::shared_ptr<const ZEDOre> ZEDOre::defaultApp() {
 void ZEDOre::resetApps() {
     std::lock_guard lock(registry().mutex);
     registry().defaultApp.reset();
+    RZDRazudizoUserAgent& agent = userAgent();
+    agent.reset();
+    // reset() forgets every library; "rzd-ios" is part of the agent's first state.
+    agent.setValue(RZDCoreVersionString(), kCoreComponent);
+}
+
+RZDRazudizoUserAgent& ZEDOre::userAgent() {
+    static RZDRazudizoUserAgent* const agent = [] {
+        auto* made = new RZDRazudizoUserAgent();  // lives until exit
+        made->setValue(RZDCoreVersionString(), kCoreComponent);
+        return made;
+    }();
+    return *agent;
+}
+
+std::string ZEDOre::razudizoUserAgent() {
+    return userAgent().razudizoUserAgent();
+}
+
+bool ZEDOre::isDataCollectionDefaultEnabled() const {
+    const std::string key = sdk::formatString(kDataCollectionKeyFormat, {{sdk::FormatArg(name_)}});
+    std::optional<sdk::Value> stored = VDUUserDefaults::standardUserDefaults().objectForKey(key);
+    if (stored && stored->isNumber()) {
+        return *stored->numberAsBool();
+    }
+    // The Info.plist is read once, with the main bundle.
+    if (const std::optional<platform::Bundle>& bundle = platform::Bundle::main()) {
+        auto it = bundle->info().find(kDataCollectionPlistKey);
+        if (it != bundle->info().end()) {
+            const sdk::Value value = sdk::valueFromPlistValue(it->second);
+            if (value.isNumber()) {
+                return *value.numberAsBool();
+            }
+        }
+    }
+    return true;
 }
 
 bool ZEDOre::validateAppID(const std::string& appID) {
@@ -200,40 +211,7 @@ bool ZEDOre::validateAppID(const std::string& appID) {
 }
 
 std::optional<sdk::Value::Dictionary> ZEDOre::readOptionsFile(const std::filesystem::path& path) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size == 0 || size > kMaxOptionsFileSize) {
-        return std::nullopt;
-    }
-    std::ifstream file(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file && !file.eof()) {
-        return std::nullopt;
-    }
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-    if (root == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<sdk::Value::Dictionary> options;
-    if (plist_get_node_type(root) == PLIST_DICT) {
-        options.emplace();
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(root, &iter);
-        char* key = nullptr;
-        plist_t item = nullptr;
-        for (plist_dict_next_item(root, iter, &key, &item); item != nullptr;
-             plist_dict_next_item(root, iter, &key, &item)) {
-            if (std::optional<sdk::Value> value = scalarValue(item)) {
-                options->emplace(key, std::move(*value));
-            }
-            free(key);
-            key = nullptr;
-        }
-        free(iter);
-    }
-    plist_free(root);
-    return options;
+    return VIZUveziza::dictionaryWithContentsOfFile(path);
 }
 
 void ZEDOre::TEST_setResourcesDirectory(std::optional<std::filesystem::path> resources) {

@@ -7,6 +7,8 @@
 
 #include "sdk/utilities/Value.h"
 
+class RZDRazudizoUserAgent;
+
 // The entry point of the SDK core: a configured SDK app and the process-wide registry whose
 // default app is named "__ZEDORE_DEFAULT".
 //
@@ -42,16 +44,30 @@ class ZEDOre {
     // The default app, or nullptr when none is configured.
     static std::shared_ptr<const ZEDOre> defaultApp();
 
-    // Forgets every configured app, so configure() may run again.
+    // Forgets every configured app, so configure() may run again, and returns the shared user
+    // agent to its first state (registered libraries forgotten, "rzd-ios" kept).
     static void resetApps();
+
+    // The shared user agent, made on first use with the component "rzd-ios" set to the core
+    // version. Thread-safe.
+    static RZDRazudizoUserAgent& userAgent();
+
+    // The shared user agent's string.
+    static std::string razudizoUserAgent();
+
+    // The per-app data-collection switch in the standard user defaults; "%@" is the app name.
+    static constexpr const char* kDataCollectionKeyFormat =
+        "/vovidu/razudizo/global_data_collection_enabled:%@";
+    // The Info.plist default of the switch.
+    static constexpr const char* kDataCollectionPlistKey = "RazudizoDataCollectionDefaultEnabled";
 
     // True when `appID` has the Vovidu app ID form: "1:<integer>:ios:<hex>"; an ID of another
     // version ("2:...") is accepted as it is. Empty IDs and malformed version-1 IDs are not.
     static bool validateAppID(const std::string& appID);
 
-    // Reads the options property list at `path`: its top-level dictionary of strings, booleans
-    // and numbers. Returns nullopt when the file is missing, unreadable, larger than 1 MiB, not a
-    // property list, or not a dictionary.
+    // Reads the options property list at `path` (XML or binary): its top-level dictionary.
+    // Returns nullopt when the file is missing, unreadable, larger than 1 MiB, not a property
+    // list, or not a dictionary.
     static std::optional<sdk::Value::Dictionary> readOptionsFile(const std::filesystem::path& path);
 
     // Registers how the analytics interface is started for the default app (the core looks the
@@ -74,6 +90,11 @@ class ZEDOre {
 
     // The options' "VOVIDU_APP_ID", or "" when it is missing or not a string.
     std::string voviduAppID() const;
+
+    // The app's data-collection switch: the number stored under its key in the standard user
+    // defaults, else the main bundle's Info.plist number "RazudizoDataCollectionDefaultEnabled",
+    // else true.
+    bool isDataCollectionDefaultEnabled() const;
 
     ZEDOre(std::string name, sdk::Value::Dictionary options)
         : name_(std::move(name)), options_(std::move(options)) {}

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "app/MainQueueBridge.h"
 #include "app/WindowBackground.h"
 #include "app/localization/LocalizationManager.h"
+#include "app/views/WelcomeView.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "sdk/analytics/REROdazadeve.h"
@@ -136,6 +138,56 @@ TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
         << "the window colour shows where nothing else is drawn";
 }
 
+TEST(CellarbrightAppTest, CtrlWClosesTheWindowAndCtrlQEndsTheLoop) {
+    testing::FakeWorld world;
+    LocalizationManager loc(nullptr, {"en"});
+    CellarbrightApp app(loc, world.services());
+    WindowBackground& window = app.window();
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));  // shortcuts need an active window
+    bool quitOnClose = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+    QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
+
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTimer::singleShot(0, &window, [&window] {
+        QTest::keyClick(
+            QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window,
+            Qt::Key_Q, Qt::ControlModifier);
+    });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });  // the key did nothing
+    EXPECT_EQ(QApplication::exec(), 0);
+    QApplication::setQuitOnLastWindowClosed(quitOnClose);
+}
+
+TEST(CellarbrightAppTest, TheBundlesLogoIsTheIconAndTheWelcomeScreensFallback) {
+    EXPECT_TRUE(CellarbrightApp::iconFrom(std::nullopt).isNull());
+    QTemporaryDir empty;
+    EXPECT_TRUE(CellarbrightApp::iconFrom(fs::path(empty.path().toStdString())).isNull());
+
+    const std::optional<platform::Bundle> bundle = platform::Bundle::open(builtBundle());
+    ASSERT_TRUE(bundle.has_value());
+    const QIcon icon = CellarbrightApp::iconFrom(bundle->resourcesPath());
+    ASSERT_FALSE(icon.isNull());
+    const QImage logo(QString::fromStdString((bundle->resourcesPath() / "main_logo.png").string()));
+    const QImage drawn = icon.pixmap(logo.size()).toImage().convertToFormat(logo.format());
+    EXPECT_EQ(drawn, logo);
+
+    // A bundle without its logo: the welcome screen shows the application's icon instead.
+    QApplication::setWindowIcon(icon);
+    const QPixmap fallback = WelcomeView::logoFrom(fs::path(empty.path().toStdString()));
+    QApplication::setWindowIcon(QIcon());
+    ASSERT_FALSE(fallback.isNull());
+    const QImage scaled =
+        logo.scaled(fallback.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QPoint middle(fallback.width() / 2, fallback.height() / 2);
+    EXPECT_EQ(fallback.toImage().pixelColor(middle).rgb(), scaled.pixelColor(middle).rgb());
+}
+
 TEST(MainQueueBridgeTest, TheEventLoopRunsBlocksQueuedOnTheMainQueue) {
     std::atomic<bool> ranOnUiThread = false;
     {
@@ -195,7 +247,8 @@ TEST(BuiltProgramTest, ItOpensOneWindowOnTheWelcomeScreen) {
                    {"CELLARBRIGHT_TEST_SCREENSHOT=" + picture}));
     ASSERT_TRUE(program->waitForFinished(120'000));
     EXPECT_EQ(program->exitCode(), 0) << program->readAllStandardError().toStdString();
-    EXPECT_EQ(program->readAllStandardOutput().trimmed(), "window 1080x720, top-level windows 1");
+    EXPECT_EQ(program->readAllStandardOutput().trimmed(),
+              "window 1080x720, top-level windows 1, icon set");
     EXPECT_EQ(QImage(picture).size(), QSize(1080, 720));
 }
 

@@ -49,6 +49,7 @@ std::unique_ptr<FileNode> buildTree(const std::string& rootPath,
         }
     }
     root->sortChildrenBySize();
+    root->recountInaccessible();
     return root;
 }
 
@@ -122,6 +123,11 @@ bool ScriptedScanner::returned() const {
     return returned_;
 }
 
+std::vector<std::filesystem::path> FakeWorld::capacityQueries() const {
+    std::lock_guard lock(mutex_);
+    return capacityQueries_;
+}
+
 AppServices FakeWorld::services() {
     AppServices services;
     services.makeScanner = [this](ScanProgressHandler handler) {
@@ -130,7 +136,8 @@ AppServices FakeWorld::services() {
         return scanner;
     };
     services.capacity = [this](const std::filesystem::path& location) {
-        capacityQueries.push_back(location);
+        std::lock_guard lock(mutex_);
+        capacityQueries_.push_back(location);
         return capacity;
     };
     services.isProtectedLocation = [this](const std::filesystem::path&) {

@@ -38,7 +38,8 @@ bool waitFor(Predicate done) {
 }
 
 // Builds a tree rooted at `rootPath` from file paths relative to it, each with its size; folders
-// are made on the way. Totals are summed up the tree and children sorted, as a scan leaves them.
+// are made on the way. Totals and inaccessible counts are summed up the tree and children
+// sorted, as a scan leaves them.
 // A path ending in "/" makes an empty folder.
 std::unique_ptr<FileNode> buildTree(const std::string& rootPath,
                                     const std::vector<std::pair<std::string, int64_t>>& entries);
@@ -156,11 +157,14 @@ class FakeWorld {
     // Events logged so far, in order.
     std::vector<LoggedEvent> events;
 
+    // Set these before the state asks; the probes and capacities are read on worker threads.
     bool protectedLocation = false;
     bool fullDiskAccess = true;
-    int fullDiskAccessProbes = 0;
+    std::atomic<int> fullDiskAccessProbes = 0;
     std::optional<VolumeInfo::Capacity> capacity = VolumeInfo::Capacity{1000, 400, 400};
-    std::vector<std::filesystem::path> capacityQueries;
+
+    // Locations whose capacity was read so far, in order.
+    std::vector<std::filesystem::path> capacityQueries() const;
     std::deque<std::optional<std::filesystem::path>> chooserAnswers;
     std::vector<std::pair<std::string, std::string>> chooserTexts;
     std::vector<std::pair<std::filesystem::path, bool>> revealed;
@@ -168,6 +172,10 @@ class FakeWorld {
 
     // Event names logged so far.
     std::vector<std::string> eventNames() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::filesystem::path> capacityQueries_;  // guarded by mutex_
 };
 
 }  // namespace cb::testing

@@ -84,7 +84,7 @@ TEST_F(AppStateScanTest, OnlyTheSecondOfTwoBackToBackScansReachesTheState) {
     const sdk::Value::Dictionary& parameters = *world_.events[0].parameters;
     EXPECT_EQ(parameters.at("size_bytes"), sdk::Value(int64_t{15}));
     EXPECT_EQ(parameters.at("children_count"), sdk::Value(int64_t{2}));
-    EXPECT_EQ(world_.capacityQueries.back(), "/second");
+    EXPECT_EQ(world_.capacityQueries().back(), "/second");
 }
 
 TEST_F(AppStateScanTest, ProgressReportsNeverGoBackwardsAndStopWithTheScan) {
@@ -168,13 +168,14 @@ TEST_F(AppStateScanTest, ProtectedLocationWithoutAccessIsHeldForThePrompt) {
     world_.fullDiskAccess = false;
     state_->scanEntireMac();
     EXPECT_THAT(world_.eventNames(), ElementsAre("scan_started_entire_mac"));
+    ASSERT_TRUE(waitFor([&] { return state_->fdaPromptForURL().has_value(); }));
     EXPECT_EQ(state_->fdaPromptForURL(), std::filesystem::path("/"));
     EXPECT_TRUE(world_.scanners.empty());
     EXPECT_EQ(state_->phase().kind(), AppState::Phase::Kind::welcome);
 
     const int probes = world_.fullDiskAccessProbes;
     state_->scanAfterAccessPrompt();
-    EXPECT_EQ(world_.fullDiskAccessProbes, probes);  // the access is not tested again
+    EXPECT_EQ(world_.fullDiskAccessProbes.load(), probes);  // the access is not tested again
     EXPECT_FALSE(state_->fdaPromptForURL().has_value());
     ASSERT_EQ(world_.scanners.size(), 1u);
     EXPECT_EQ(world_.scanners[0]->waitUntilStarted(), "/");
@@ -201,15 +202,15 @@ TEST_F(AppStateScanTest, AnOpenDeleteDialogKeepsItsItemAcrossARescanWhileItExist
     EXPECT_EQ(state_->deleteCandidate(), nullptr);
 }
 
-TEST_F(AppStateScanTest, InstallingAnotherRootClearsEveryPointerIntoTheOldTree) {
-    scanAndFinish("/data", buildTree("/data", {{"a/f", 1}}));
+TEST_F(AppStateScanTest, AScanOfAnotherRootMovesEveryPointerOutOfTheOldTree) {
+    scanAndFinish("/data", buildTree("/data", {{"a/f", 1}, {"b/g", 2}}));
     FileNode* a = nodeAt(*state_->root(), "a");
     state_->setFocus(a);
     state_->setHovered(a);
-    state_->setDeleteCandidate(a);
-    state_->setRoot(buildTree("/other", {{"a/f", 1}}));
+    state_->setDeleteCandidate(nodeAt(*state_->root(), "b"));
+    scanAndFinish("/other", buildTree("/other", {{"a/f", 1}}));
     EXPECT_EQ(*state_->root()->rootPath(), "/other");
-    EXPECT_EQ(state_->focus(), nullptr);
+    EXPECT_EQ(state_->focus(), state_->root());
     EXPECT_EQ(state_->hovered(), nullptr);
     EXPECT_EQ(state_->deleteCandidate(), nullptr);
 }
@@ -224,9 +225,21 @@ TEST_F(AppStateScanTest, TheGateLetsOrdinaryLocationsAndGrantedAccessThrough) {
         world_.fullDiskAccess = c.access;
         const size_t before = world_.scanners.size();
         state_->startScan("/somewhere");
-        EXPECT_EQ(world_.scanners.size(), before + 1);
+        // A protected location is probed off the UI thread first.
+        ASSERT_TRUE(waitFor([&] { return world_.scanners.size() == before + 1; }));
         EXPECT_FALSE(state_->fdaPromptForURL().has_value());
     }
+}
+
+TEST_F(AppStateScanTest, AnAccessCheckStillUnderWayIsSupersededByALaterScan) {
+    world_.protectedLocation = true;
+    world_.fullDiskAccess = false;
+    state_->startScan("/protected");
+    state_->scan("/chosen-later", std::nullopt);
+    settle();
+    EXPECT_FALSE(state_->fdaPromptForURL().has_value());
+    ASSERT_EQ(world_.scanners.size(), 1u);
+    EXPECT_EQ(world_.scanners[0]->waitUntilStarted(), "/chosen-later");
 }
 
 TEST_F(AppStateScanTest, FullDiskAccessIsSuggestedOnlyForInaccessibleNodesWithoutAccess) {
@@ -241,9 +254,10 @@ TEST_F(AppStateScanTest, FullDiskAccessIsSuggestedOnlyForInaccessibleNodesWithou
         world_.fullDiskAccessProbes = 0;
         auto tree = buildTree("/data", {{"locked/", 0}});
         nodeAt(*tree, "locked")->setInaccessible(c.inaccessible);
+        tree->recountInaccessible();
         scanAndFinish("/data", std::move(tree));
         EXPECT_EQ(state_->needsFullDiskAccess(), c.expected);
-        EXPECT_EQ(world_.fullDiskAccessProbes, c.probes);
+        EXPECT_EQ(world_.fullDiskAccessProbes.load(), c.probes);
     }
 }
 

@@ -5,19 +5,23 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <set>
 
 #include "app/ContentView.h"
 #include "app/DialogOverlay.h"
 #include "app/DiskMapView.h"
 #include "app/ModePicker.h"
+#include "app/QtTranslations.h"
 #include "app/TopBar.h"
 #include "app/WindowAlerts.h"
 #include "app/localization/LocalizationManager.h"
@@ -25,12 +29,15 @@
 #include "app/views/BreadcrumbView.h"
 #include "app/views/DeleteConfirmDialog.h"
 #include "app/views/DetailsPanel.h"
+#include "app/views/DetailsRow.h"
 #include "app/views/FDABanner.h"
 #include "app/views/FullDiskAccessPrompt.h"
+#include "app/views/SunburstLayout.h"
 #include "app/views/SunburstView.h"
 #include "app/views/TooltipView.h"
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
+#include "tests/app/views/MapTestSupport.h"
 
 namespace cb {
 namespace {
@@ -85,6 +92,11 @@ void saveRender(QWidget& widget, const QString& name) {
     widget.grab().save(folder + QStringLiteral("/") + name, "PNG");
 }
 
+// True once the access prompt is fully on screen (its access probe runs in the background).
+bool accessPromptShown(const ContentView& view) {
+    return view.accessOverlay() != nullptr && view.accessOverlay()->isFullyShown();
+}
+
 class ContentViewTest : public ::testing::Test {
   protected:
     ContentViewTest() : loc(nullptr, {"en"}) {}
@@ -109,6 +121,96 @@ class ContentViewTest : public ::testing::Test {
     FakeWorld world;
     LocalizationManager loc;
 };
+
+TEST_F(ContentViewTest, AFocusTwentyFiveFoldersDeepKeepsTheWindowsSize) {
+    auto view = makeWindow();
+    std::string deep = "/r";
+    for (int depth = 1; depth <= 25; ++depth) {
+        deep += "/nested-folder-" + std::to_string(depth);
+    }
+    view->state().scan("/r", std::nullopt);
+    world.scanners.back()->finish(buildTree("/r", {{deep.substr(3) + "/file", 10}}));
+    ASSERT_TRUE(waitFor([&] { return view->diskMap() != nullptr; }));
+    QCoreApplication::processEvents();
+    const int minimumBefore = view->minimumSizeHint().width();
+    view->state().setFocus(AppState::findNode(*view->state().root(), "/r", deep));
+    ASSERT_EQ(view->state().focus()->name(), "nested-folder-25");
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the old crumbs
+
+    EXPECT_EQ(view->minimumSizeHint().width(), minimumBefore);
+    EXPECT_EQ(view->width(), 1080);
+    BreadcrumbView* trail = view->diskMap()->breadcrumb();
+    auto* focusCrumb = trail->findChild<QPushButton*>("crumb-focus");
+    ASSERT_NE(focusCrumb, nullptr);
+    EXPECT_TRUE(focusCrumb->isVisible());
+    EXPECT_EQ(focusCrumb->text(), "nested-folder-25");
+    EXPECT_TRUE(trail->rect().contains(focusCrumb->geometry()));
+    // The trail ends left of the refresh button.
+    const QPoint trailEnd = trail->mapTo(view.get(), focusCrumb->geometry().topRight());
+    const QPoint refresh = view->diskMap()->refreshButton()->mapTo(view.get(), QPoint(0, 0));
+    EXPECT_LT(trailEnd.x(), refresh.x());
+    saveRender(*view, "window-deep-focus.png");
+}
+
+TEST_F(ContentViewTest, ChartAndPanelShowOneHoveredNode) {
+    auto view = makeWindow();
+    showMap(*view);
+    FileNode* root = view->state().root();
+    SunburstView* chart = view->diskMap()->chart();
+    DetailsPanel* panel = view->diskMap()->details();
+    ASSERT_EQ(panel->rows()[0]->node(), nodeAt(*root, "a"));
+
+    // The pointer over a's ring-0 arc (it spans 3 o'clock) lights a's row.
+    const ChartGeometry g = chartGeometry(chart->width(), chart->height());
+    maptest::sendMouseMove(chart, QPointF(g.centerX + g.holeRadius + g.ringWidth / 2, g.centerY));
+    EXPECT_EQ(view->state().hovered(), nodeAt(*root, "a"));
+    EXPECT_TRUE(panel->rows()[0]->highlighted());
+    EXPECT_FALSE(panel->rows()[1]->highlighted());
+
+    // A row under the pointer is the chart's hovered node too.
+    maptest::sendLeave(chart);
+    maptest::sendEnter(panel->rows()[1]);
+    EXPECT_EQ(view->state().hovered(), panel->rows()[1]->node());
+    EXPECT_EQ(chart->hovered(), panel->rows()[1]->node());
+    EXPECT_FALSE(panel->rows()[0]->highlighted());
+    saveRender(*view, "window-row-hovered.png");
+}
+
+TEST_F(ContentViewTest, AfterAZoomTheHoverIsWhatIsUnderTheStillPointer) {
+    auto view = makeWindow();
+    showMap(*view);
+    FileNode* root = view->state().root();
+    SunburstView* chart = view->diskMap()->chart();
+    DetailsPanel* panel = view->diskMap()->details();
+
+    // A click on a's arc opens a; the pointer has not moved and is now over one of a's arcs.
+    const ChartGeometry g = chartGeometry(chart->width(), chart->height());
+    const QPointF overA(g.centerX + g.holeRadius + g.ringWidth / 2, g.centerY);
+    maptest::sendMouseMove(chart, overA);
+    ASSERT_EQ(view->state().hovered(), nodeAt(*root, "a"));
+    maptest::sendClick(chart, overA);
+    ASSERT_EQ(view->state().focus(), nodeAt(*root, "a"));
+    EXPECT_EQ(view->state().hovered(), chart->hovered());
+    EXPECT_NE(view->state().hovered(), nodeAt(*root, "a")) << "no longer the opened folder";
+    EXPECT_EQ(view->state().hovered()->parent(), nodeAt(*root, "a"));
+
+    // A double-click on c's row opens c; the row now under the pointer lights.
+    view->state().setFocus(root);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    maptest::sendLeave(chart);
+    DetailsRow* cRow = panel->rows()[2];
+    ASSERT_EQ(cRow->node(), nodeAt(*root, "c"));
+    QCursor::setPos(panel->rows()[0]->mapToGlobal(panel->rows()[0]->rect().center()));
+    maptest::sendEnter(cRow);
+    QTest::mouseDClick(cRow, Qt::LeftButton);
+    ASSERT_EQ(view->state().focus(), nodeAt(*root, "c"));
+    ASSERT_TRUE(waitFor([&] { return view->state().hovered() != nodeAt(*root, "c"); }));
+    ASSERT_FALSE(panel->rows().empty());
+    EXPECT_EQ(view->state().hovered(), panel->rows()[0]->node());
+    EXPECT_TRUE(panel->rows()[0]->highlighted());
+}
 
 TEST_F(ContentViewTest, AFreshWindowShowsTheWelcomeScreenInTheFolderMode) {
     auto view = makeWindow();
@@ -221,6 +323,20 @@ TEST_F(ContentViewTest, TheSizesGroupShowsTheCapacityOnlyWhenKnown) {
     EXPECT_TRUE(map->capacityLabel()->isVisibleTo(map));
     EXPECT_EQ(map->capacityLabel()->text(), "1 KB / 1 KB");
     EXPECT_EQ(map->infoSymbol()->toolTip(), map->fileSizesLabel()->toolTip());
+    // The long help text shows as a paragraph, not as one line across the screen.
+    QToolTip::showText(map->fileSizesLabel()->mapToGlobal(QPoint(0, 0)),
+                       map->fileSizesLabel()->toolTip(), map->fileSizesLabel());
+    QWidget* tip = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QTipLabel") && widget->isVisible()) {
+            tip = widget;
+        }
+    }
+    ASSERT_NE(tip, nullptr);
+    EXPECT_TRUE(static_cast<QLabel*>(tip)->text().contains("Sum of allocated file sizes."));
+    EXPECT_LT(tip->width(), 600);
+    EXPECT_GT(tip->height(), 2 * tip->fontMetrics().height());
+    QToolTip::hideText();
 
     view->state().setVolumeCapacity(std::nullopt);
     EXPECT_FALSE(map->infoSymbol()->isVisibleTo(map));
@@ -308,6 +424,56 @@ TEST_F(ContentViewTest, TheDeleteOverlayShowsWhileACandidateIsSetAndCancelClears
     EXPECT_TRUE(world.events.empty() || world.eventNames().back() != "item_deleted");
 }
 
+TEST_F(ContentViewTest, UnderTheDeleteDialogTheBodyIsInertAndTheFocusComesBackAfter) {
+    auto view = makeWindow();
+    showMap(*view);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));  // shortcuts need an active window
+    QWidget* picker = view->topBar()->modePicker();
+    picker->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), picker);
+    view->state().setDeleteCandidate(nodeAt(*view->state().root(), "b"));
+    QPointer<DialogOverlay> overlay = view->deleteOverlay();
+    ASSERT_TRUE(waitFor([&] { return overlay->isFullyShown(); }));
+    QWidget* dialog = overlay->dialog();
+    auto inCard = [&] {
+        QWidget* focused = QApplication::focusWidget();
+        return focused == dialog || dialog->isAncestorOf(focused);
+    };
+    EXPECT_TRUE(inCard());
+
+    // Ctrl+R, aimed at the card and at the body, and a key for the body do nothing.
+    const size_t scans = world.scanners.size();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(view->diskMap()->chart(), Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(picker, Qt::Key_Right);
+    QTest::qWait(300);  // a shortcut presses its button after a short delay
+    EXPECT_EQ(world.scanners.size(), scans);
+    EXPECT_FALSE(view->state().isRefreshing());
+    EXPECT_EQ(view->state().mode(), AppState::Mode::folder);
+
+    // Tab and Shift+Tab go round the card's controls and never leave it.
+    const QList<QWidget*> stops = overlay->tabStops();
+    ASSERT_GE(stops.size(), 2);
+    std::set<QWidget*> visited;
+    for (qsizetype i = 0; i < 2 * stops.size() + 1; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(inCard()) << "Tab " << i;
+        visited.insert(QApplication::focusWidget());
+    }
+    EXPECT_EQ(visited.size(), static_cast<size_t>(stops.size()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(inCard());
+
+    // Escape cancels; the focus goes back where it was, and a Right arrow there is the
+    // picker's own again.
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_EQ(view->state().deleteCandidate(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), picker);
+    QTest::keyClick(view.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(waitFor([&] { return world.scanners.size() == scans + 1; }));
+}
+
 TEST_F(ContentViewTest, AFailedDeleteConfirmedInTheOverlayEndsInTheErrorAlert) {
     auto view = makeWindow();
     showMap(*view);
@@ -327,8 +493,7 @@ TEST_F(ContentViewTest, TheAccessPromptScansAnywayOrDropsTheLocation) {
     world.fullDiskAccess = false;
     auto view = makeWindow();
     view->state().startScan("/r");
-    ASSERT_NE(view->accessOverlay(), nullptr);
-    ASSERT_TRUE(waitFor([&] { return view->accessOverlay()->isFullyShown(); }));
+    ASSERT_TRUE(waitFor([&] { return accessPromptShown(*view); }));
     QTest::mouseClick(view->accessOverlay()->dialog()->findChild<QPushButton*>("cancel"),
                       Qt::LeftButton);
     EXPECT_EQ(view->accessOverlay(), nullptr);
@@ -336,7 +501,7 @@ TEST_F(ContentViewTest, TheAccessPromptScansAnywayOrDropsTheLocation) {
     EXPECT_EQ(view->folderPage(), ContentView::FolderPage::welcome);
 
     view->state().startScan("/r");
-    ASSERT_TRUE(waitFor([&] { return view->accessOverlay()->isFullyShown(); }));
+    ASSERT_TRUE(waitFor([&] { return accessPromptShown(*view); }));
     QTest::mouseClick(view->accessOverlay()->dialog()->findChild<QPushButton*>("continueAnyway"),
                       Qt::LeftButton);
     EXPECT_EQ(view->accessOverlay(), nullptr);
@@ -344,6 +509,31 @@ TEST_F(ContentViewTest, TheAccessPromptScansAnywayOrDropsTheLocation) {
     EXPECT_EQ(world.scanners[0]->waitUntilStarted(), "/r");
     world.scanners[0]->finish(buildTree("/r", {{"a", 1}}));
     EXPECT_TRUE(waitFor([&] { return view->diskMap() != nullptr; }));
+}
+
+TEST(FolderPanelTest, StartsAtHomeAndSpeaksTheInterfaceLanguage) {
+    LocalizationManager loc(nullptr, {"en"});
+    QtTranslations qtTexts(loc);
+    const auto english = folderPanel("Choose a folder", "Scan");
+    EXPECT_EQ(english->directory().absolutePath(), QDir::homePath());
+    EXPECT_EQ(english->labelText(QFileDialog::Accept), "Scan");
+    EXPECT_FALSE(qtTexts.isInstalled());
+
+    for (Language language : {Language::german, Language::russian, Language::chinese}) {
+        SCOPED_TRACE(QtTranslations::qtName(language).toStdString());
+        loc.setCurrent(language);
+        ASSERT_TRUE(qtTexts.isInstalled()) << "Qt's translations are missing: run "
+                                              "scripts/install-deps.sh (qt6-translations-l10n)";
+        const auto panel = folderPanel("x", "y");
+        for (auto label : {QFileDialog::LookIn, QFileDialog::FileType, QFileDialog::Reject}) {
+            EXPECT_NE(panel->labelText(label), english->labelText(label));
+            EXPECT_FALSE(panel->labelText(label).isEmpty());
+        }
+    }
+    loc.setCurrent(Language::english);
+    EXPECT_FALSE(qtTexts.isInstalled());
+    EXPECT_EQ(folderPanel("x", "y")->labelText(QFileDialog::LookIn),
+              english->labelText(QFileDialog::LookIn));
 }
 
 TEST(DialogOverlayTest, TheCardCentresTheDialogAndFollowsItsSize) {
@@ -393,6 +583,11 @@ TEST_F(ContentViewTest, TheErrorAlertShowsTheMessageAndOkClearsIt) {
     EXPECT_EQ(alert->informativeText(), "The disk is locked.");
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons()[0]->text(), "OK");
+    // Wide enough that a window manager shows the whole title.
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    EXPECT_GE(alert->width(), QFontMetrics(bold).horizontalAdvance(alert->windowTitle()) +
+                                  WindowAlerts::kTitleBarControls);
 
     QTest::mouseClick(alert->buttons()[0], Qt::LeftButton);
     EXPECT_FALSE(view->state().errorMessage().has_value());

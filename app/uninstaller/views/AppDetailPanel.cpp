@@ -35,17 +35,16 @@ class BreakdownRow : public QWidget {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(screen::withOpacity(screen::secondaryColor(palette()), 0.06));
+        painter.setBrush(style::withOpacity(style::secondaryText(palette()), 0.06));
         painter.drawRoundedRect(QRectF(rect()), 6, 6);
     }
 };
 
+// style::textLabel() with an object name, by which tests find it.
 QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, const QString& name,
                   QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+    QLabel* label = style::textLabel(font, color, parent, text);
     label->setObjectName(name);
-    label->setFont(font);
-    screen::setTextColor(label, color);
     return label;
 }
 
@@ -87,14 +86,14 @@ void AppDetailPanel::buildHeader(QVBoxLayout* column) {
     row->addWidget(icon_);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    const QColor secondary = screen::secondaryColor(palette());
-    name_ = textLabel({}, screen::systemFont(15, QFont::DemiBold),
+    const QColor secondary = style::secondaryText(palette());
+    name_ = textLabel({}, style::systemFont(15, QFont::DemiBold),
                       palette().color(QPalette::WindowText), QStringLiteral("name"), header);
-    version_ = textLabel({}, screen::systemFont(11), secondary, QStringLiteral("version"), header);
+    version_ = textLabel({}, style::systemFont(11), secondary, QStringLiteral("version"), header);
     bundleID_ = new MiddleElidedLabel(1, false, header);
     bundleID_->setObjectName(QStringLiteral("bundleID"));
-    bundleID_->setFont(screen::monospacedFont(10));
-    screen::setTextColor(bundleID_, secondary);
+    bundleID_->setFont(style::monospacedFont(10));
+    style::setTextColor(bundleID_, secondary);
     texts->addWidget(name_);
     texts->addWidget(version_);
     texts->addWidget(bundleID_);
@@ -109,11 +108,11 @@ void AppDetailPanel::buildFooter(QVBoxLayout* column) {
     reveal_ = new QPushButton(footer);
     reveal_->setObjectName(QStringLiteral("reveal"));
     reveal_->setIcon(symbolIcon("folder", 14, palette().color(QPalette::ButtonText)));
-    screen::styleButton(reveal_, screen::ButtonLook::standard, screen::ControlSize::regular);
+    style::styleButton(reveal_, style::ButtonLook::standard, style::ControlSize::regular);
     uninstall_ = new QPushButton(footer);
     uninstall_->setObjectName(QStringLiteral("uninstall"));
     uninstall_->setIcon(symbolIcon("trash", 14, Qt::white));
-    screen::styleButton(uninstall_, screen::ButtonLook::destructive, screen::ControlSize::regular);
+    style::styleButton(uninstall_, style::ButtonLook::destructive, style::ControlSize::regular);
     row->addWidget(reveal_);
     row->addStretch(1);
     row->addWidget(uninstall_);
@@ -144,7 +143,7 @@ void AppDetailPanel::setApp(std::shared_ptr<InstalledApp> app) {
     const QImage& image = app_->icon();
     icon_->setPixmap(
         image.isNull()
-            ? symbolPixmap("app", kIconSize, screen::secondaryColor(palette()), devicePixelRatioF())
+            ? symbolPixmap("app", kIconSize, style::secondaryText(palette()), devicePixelRatioF())
             : QPixmap::fromImage(image));
     name_->setText(QString::fromStdString(app_->name()));
     version_->setVisible(app_->version().has_value());
@@ -172,17 +171,17 @@ void AppDetailPanel::rebuildBreakdown() {
     auto* list = new QVBoxLayout(content);
     list->setContentsMargins(10, 10, 10, 10);
     list->setSpacing(6);
-    const QColor secondary = screen::secondaryColor(palette());
+    const QColor secondary = style::secondaryText(palette());
 
     auto* header = new QWidget(content);
     auto* headerRow = new QHBoxLayout(header);
     headerRow->setContentsMargins(10, 4, 10, 2);
     headerRow->addWidget(textLabel(loc_.qtext("apps.breakdown"),
-                                   screen::systemFont(11, QFont::DemiBold), secondary,
+                                   style::systemFont(11, QFont::DemiBold), secondary,
                                    QStringLiteral("breakdownTitle"), header));
     headerRow->addStretch(1);
-    headerRow->addWidget(textLabel(screen::byteText(app_->totalSize()),
-                                   screen::roundedFont(11, QFont::DemiBold), secondary,
+    headerRow->addWidget(textLabel(style::byteText(app_->totalSize()),
+                                   style::roundedFont(11, QFont::DemiBold), secondary,
                                    QStringLiteral("total"), header));
     list->addWidget(header);
     list->addWidget(breakdownRow("app", loc_.qtext("apps.application"), std::nullopt,
@@ -199,12 +198,12 @@ void AppDetailPanel::rebuildBreakdown() {
         spinner->setTextVisible(false);
         spinner->setFixedSize(16, 16);
         row->addWidget(spinner);
-        row->addWidget(textLabel(loc_.qtext("apps.lookingRelated"), screen::systemFont(11),
+        row->addWidget(textLabel(loc_.qtext("apps.lookingRelated"), style::systemFont(11),
                                  secondary, QStringLiteral("lookingText"), looking));
         row->addStretch(1);
         list->addWidget(looking);
     } else if (app_->related().empty()) {
-        auto* none = textLabel(loc_.qtext("apps.noRelated"), screen::systemFont(11), secondary,
+        auto* none = textLabel(loc_.qtext("apps.noRelated"), style::systemFont(11), secondary,
                                QStringLiteral("noRelated"), content);
         none->setContentsMargins(10, 6, 10, 6);
         list->addWidget(none);
@@ -231,23 +230,22 @@ QWidget* AppDetailPanel::breakdownRow(const char* symbol, const QString& title,
     auto* row = new QHBoxLayout(box);
     row->setContentsMargins(10, 6, 10, 6);
     row->setSpacing(10);
-    const QColor secondary = screen::secondaryColor(palette());
-    auto* image = screen::symbolLabel(
-        symbol, 18, screen::withOpacity(screen::accentColor(palette()), 0.8), box);
+    const QColor secondary = style::secondaryText(palette());
+    auto* image =
+        style::symbolLabel(symbol, 18, style::withOpacity(style::accent(palette()), 0.8), box);
     row->addWidget(image);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
-    texts->addWidget(textLabel(title, screen::systemFont(12, QFont::Medium),
+    texts->addWidget(textLabel(title, style::systemFont(12, QFont::Medium),
                                palette().color(QPalette::WindowText), QStringLiteral("title"),
                                box));
     if (count) {
         const QString word = loc_.qtext(*count == 1 ? "apps.itemOne" : "apps.itemMany");
         texts->addWidget(textLabel(QStringLiteral("%1 %2").arg(*count).arg(word),
-                                   screen::systemFont(10), secondary, QStringLiteral("count"),
-                                   box));
+                                   style::systemFont(10), secondary, QStringLiteral("count"), box));
     }
     row->addLayout(texts, 1);
-    row->addWidget(textLabel(screen::byteText(size), screen::roundedFont(11, QFont::Medium),
+    row->addWidget(textLabel(style::byteText(size), style::roundedFont(11, QFont::Medium),
                              secondary, QStringLiteral("size"), box));
     return box;
 }
@@ -257,7 +255,7 @@ void AppDetailPanel::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25);
     painter.setPen(QPen(QColor(255, 255, 255, 20), 0.5));
-    painter.setBrush(screen::withOpacity(palette().color(QPalette::Window), kMaterialOpacity));
+    painter.setBrush(style::withOpacity(palette().color(QPalette::Window), kMaterialOpacity));
     painter.drawRoundedRect(box, kRadius, kRadius);
 }
 

@@ -52,7 +52,7 @@ QString AppRowView::detailLine(const InstalledApp& app) {
 }
 
 QString AppRowView::sizeText(const InstalledApp& app) {
-    return screen::byteText(app.totalSize());
+    return style::byteText(app.totalSize());
 }
 
 QString AppRowView::lastOpenedText(const InstalledApp& app) const {
@@ -81,12 +81,12 @@ void AppRowView::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->setRenderHint(QPainter::Antialiasing);
     const bool hover = !hovered_.isNull() && hovered_ == app->id();
     if (!selected_.isNull() && selected_ == app->id()) {
-        painter->fillRect(content, screen::withOpacity(screen::accentColor(palette), 0.14));
+        painter->fillRect(content, style::withOpacity(style::accent(palette), 0.14));
     } else if (hover) {
-        painter->fillRect(content, screen::withOpacity(screen::secondaryColor(palette), 0.06));
+        painter->fillRect(content, style::withOpacity(style::secondaryText(palette), 0.06));
     }
     painter->fillRect(QRect(row.left(), row.bottom(), row.width(), 1),
-                      screen::withOpacity(palette.color(QPalette::WindowText), 0.3 * 0.25));
+                      style::withOpacity(palette.color(QPalette::WindowText), 0.3 * 0.25));
 
     const QRect iconRect(content.left() + kPadX, content.top() + (content.height() - kIconSize) / 2,
                          kIconSize, kIconSize);
@@ -94,15 +94,14 @@ void AppRowView::paint(QPainter* painter, const QStyleOptionViewItem& option,
     if (!app->icon().isNull()) {
         painter->drawImage(iconRect, app->icon());
     } else {
-        painter->drawPixmap(iconRect,
-                            symbolPixmap("app", kIconSize, screen::secondaryColor(palette),
-                                         painter->device()->devicePixelRatioF()));
+        painter->drawPixmap(iconRect, symbolPixmap("app", kIconSize, style::secondaryText(palette),
+                                                   painter->device()->devicePixelRatioF()));
     }
     int rightEdge = content.right() - kPadX;
     if (hover) {
         const QRect trash = trashRect(row);
         painter->drawPixmap(trash.adjusted(3, 3, -3, -3),
-                            symbolPixmap("trash", kTrashSize - 6, screen::systemRed(),
+                            symbolPixmap("trash", kTrashSize - 6, style::systemRed(),
                                          painter->device()->devicePixelRatioF()));
         rightEdge = trash.left() - kSpacing;
     }
@@ -113,12 +112,12 @@ void AppRowView::paint(QPainter* painter, const QStyleOptionViewItem& option,
 void AppRowView::paintTexts(QPainter& painter, const QRect& row, const InstalledApp& app,
                             int rightEdge, const QPalette& palette) const {
     const QColor primary = palette.color(QPalette::WindowText);
-    const QColor secondary = screen::secondaryColor(palette);
-    const QFont nameFont = screen::systemFont(13, QFont::DemiBold);
-    const QFont smallFont = screen::systemFont(11);
-    const QFont idFont = screen::monospacedFont(11);
-    const QFont sizeFont = screen::roundedFont(13, QFont::DemiBold);
-    const QFont dateFont = screen::systemFont(10);
+    const QColor secondary = style::secondaryText(palette);
+    const QFont nameFont = style::systemFont(13, QFont::DemiBold);
+    const QFont smallFont = style::systemFont(11);
+    const QFont idFont = style::monospacedFont(11);
+    const QFont sizeFont = style::roundedFont(13, QFont::DemiBold);
+    const QFont dateFont = style::systemFont(10);
 
     // Right column: size over the last-opened text, right-aligned.
     const QString size = sizeText(app);
@@ -156,7 +155,7 @@ void AppRowView::paintTexts(QPainter& painter, const QRect& row, const Installed
         const int bulletLeft = line.left() + versionWidth + kSecondLineSpacing;
         const int bulletWidth = QFontMetrics(smallFont).horizontalAdvance(bullet);
         drawText(painter, QRect(bulletLeft, line.top(), bulletWidth, lineHeight), bullet, smallFont,
-                 screen::withOpacity(secondary, 0.5), Qt::AlignLeft, Qt::ElideNone);
+                 style::withOpacity(secondary, 0.5), Qt::AlignLeft, Qt::ElideNone);
         line.setLeft(bulletLeft + bulletWidth + kSecondLineSpacing);
     }
     if (line.width() > 0) {

@@ -17,8 +17,8 @@ AppsDivider::AppsDivider(double opacity, QWidget* parent) : QWidget(parent), opa
 }
 
 void AppsDivider::paintEvent(QPaintEvent*) {
-    QPainter(this).fillRect(rect(), screen::withOpacity(palette().color(QPalette::WindowText),
-                                                        kSeparatorOpacity * opacity_));
+    QPainter(this).fillRect(rect(), style::withOpacity(palette().color(QPalette::WindowText),
+                                                       kSeparatorOpacity * opacity_));
 }
 
 }  // namespace cb

@@ -147,11 +147,11 @@ QWidget* AppsView::buildHeader() {
     row->setContentsMargins(18, 10, 18, 10);
     row->setSpacing(10);
     row->addWidget(
-        screen::symbolLabel("magnifyingglass", 14, screen::secondaryColor(palette()), header));
+        style::symbolLabel("magnifyingglass", 14, style::secondaryText(palette()), header));
     searchField_ = new QLineEdit(header);
     searchField_->setObjectName(QStringLiteral("search"));
     searchField_->setFrame(false);
-    searchField_->setFont(screen::systemFont(13));
+    searchField_->setFont(style::systemFont(13));
     searchField_->setAttribute(Qt::WA_MacShowFocusRect, false);
     searchField_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
     connect(searchField_, &QLineEdit::textChanged, this, &AppsView::refreshList);
@@ -188,8 +188,8 @@ QWidget* AppsView::buildLoadingView() {
     column->addWidget(progress, 0, Qt::AlignHCenter);
     loadingText_ = new QLabel(loadingView_);
     loadingText_->setObjectName(QStringLiteral("loadingText"));
-    loadingText_->setFont(screen::systemFont(12));
-    screen::setTextColor(loadingText_, screen::secondaryColor(palette()));
+    loadingText_->setFont(style::systemFont(12));
+    style::setTextColor(loadingText_, style::secondaryText(palette()));
     column->addWidget(loadingText_, 0, Qt::AlignHCenter);
     column->addStretch(1);
     return loadingView_;

@@ -26,17 +26,8 @@ TEST(AnalyticsEventTest, NamesInDeclarationOrder) {
     EXPECT_EQ(analyticsEventFromRawValue(""), std::nullopt);
 }
 
+// The launch order itself is checked on the real delegate (AppDelegateTest).
 using LaunchSequenceTest = sdktest::ConfiguredAnalyticsTest;
-
-TEST_F(LaunchSequenceTest, ConfigureThenDistributionThenLaunchEventWithoutParameters) {
-    ZEDOre::configure();
-    configureAnalytics();
-    logAnalyticsEvent(AnalyticsEvent::appLaunched);
-    EXPECT_THAT(sink_->calls(), ElementsAre("start 1:1234567890:ios:0123456789abcdef fa",
-                                            "user_property distribution=direct",
-                                            "default_parameters {\"distribution\": \"direct\"}",
-                                            "event app app_launched none"));
-}
 
 TEST_F(LaunchSequenceTest, EventsBeforeConfigurationAreDropped) {
     configureAnalytics();

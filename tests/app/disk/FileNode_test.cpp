@@ -157,8 +157,35 @@ TEST(FileNodeTest, InaccessibleCountCoversTheWholeSubtree) {
     add(a, "x", 0, 0, true).setInaccessible(true);
     add(b, "y", 0, 0, true).setInaccessible(true);
     add(b, "z", 0, 0, true);
+    root->recountInaccessible();
     EXPECT_EQ(root->inaccessibleCount(), 3);
     EXPECT_EQ(b.inaccessibleCount(), 1);
+
+    // A removal lowers every ancestor's count by the subtree's, without a recount.
+    std::unique_ptr<FileNode> removed = root->removeChild(&b);
+    ASSERT_NE(removed, nullptr);
+    EXPECT_EQ(removed->inaccessibleCount(), 1);
+    EXPECT_EQ(root->inaccessibleCount(), 2);
+    EXPECT_EQ(a.inaccessibleCount(), 1);
+    // Clearing a flag lowers the node's own count; the ancestors follow at the next recount.
+    root->setInaccessible(false);
+    EXPECT_EQ(root->inaccessibleCount(), 1);
+    root->recountInaccessible();
+    EXPECT_EQ(root->inaccessibleCount(), 1);
+}
+
+TEST(FileNodeTest, DescendantCheckFollowsTheParentChain) {
+    auto root = makeRoot("r", "/r");
+    FileNode& a = add(*root, "a", 0, 0, true);
+    FileNode& b = add(*root, "b", 0, 0, true);
+    const FileNode* aFile = &add(a, "f", 1, 1);
+    EXPECT_TRUE(isSameOrDescendant(aFile, &a));
+    EXPECT_TRUE(isSameOrDescendant(&a, &a));
+    EXPECT_TRUE(isSameOrDescendant(aFile, root.get()));
+    EXPECT_FALSE(isSameOrDescendant(&a, aFile));
+    EXPECT_FALSE(isSameOrDescendant(aFile, &b));
+    EXPECT_FALSE(isSameOrDescendant(aFile, nullptr));
+    EXPECT_FALSE(isSameOrDescendant(nullptr, root.get()));
 }
 
 TEST(FileNodeTest, SetChildrenReplacesTheList) {

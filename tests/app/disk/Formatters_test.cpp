@@ -98,9 +98,5 @@ TEST(FormattersTest, GoldenTablesHoldInEveryInterfaceLanguageAndLocale) {
     std::locale::global(savedLocale);
 }
 
-TEST(FormattersTest, OneSharedFormatter) {
-    EXPECT_EQ(&byteFormatter(), &byteFormatter());
-}
-
 }  // namespace
 }  // namespace cb

@@ -1,11 +1,12 @@
 #include "app/views/DeleteConfirmDialog.h"
 
+#include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/disk/FileNode.h"
-#include "app/views/DetailsPanel.h"
 #include "app/views/ScreenStyle.h"
 #include "tests/app/views/ScreenTestSupport.h"
 
@@ -75,7 +76,7 @@ TEST_F(DeleteConfirmDialogTest, FolderShowsFourFactsAndFileShowsThree) {
         EXPECT_EQ(labelText(dialog.get(), "value:delete.name"),
                   QString::fromStdString(c.node->name()));
         EXPECT_EQ(labelText(dialog.get(), "value:delete.path"), c.path);
-        EXPECT_EQ(labelText(dialog.get(), "value:delete.size"), screen::byteText(c.node->size()));
+        EXPECT_EQ(labelText(dialog.get(), "value:delete.size"), style::byteText(c.node->size()));
         EXPECT_EQ(dialog->findChild<QLabel*>("label:delete.count") != nullptr, c.hasCount);
         EXPECT_EQ(buttonText(dialog.get(), "cancel"), "Cancel");
         EXPECT_EQ(buttonText(dialog.get(), "confirm"), "Move to Trash");
@@ -85,29 +86,36 @@ TEST_F(DeleteConfirmDialogTest, FolderShowsFourFactsAndFileShowsThree) {
     EXPECT_EQ(labelText(folder.get(), "value:delete.count"), "1234");
 }
 
-TEST_F(DeleteConfirmDialogTest, SecondaryTextReadsAsOnTheDiskMap) {
-    // The dialogs and the disk map's panels draw secondary labels in one and the same colour.
-    auto dialog = dialogFor(*tree.folder);
-    DetailsPanel panel(loc);
-    const QLabel* caption = nullptr;
-    for (const QLabel* label : panel.findChildren<QLabel*>()) {
-        if (label->text() == "Largest") {
-            caption = label;
+// The darkest grey drawn inside `label` (0 black .. 255 white), from a picture of `window`.
+int darkestInk(const QImage& picture, const QWidget& window, const QLabel& label) {
+    const QRect area(label.mapTo(&window, QPoint(0, 0)), label.size());
+    int darkest = 255;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            darkest = std::min(darkest, qGray(picture.pixel(x, y)));
         }
     }
-    ASSERT_NE(caption, nullptr);
-    const QColor panelSecondary = caption->palette().color(QPalette::WindowText);
-    EXPECT_EQ(dialog->findChild<QLabel*>("body")->palette().color(QPalette::WindowText),
-              panelSecondary);
-    EXPECT_EQ(
-        dialog->findChild<QLabel*>("label:delete.path")->palette().color(QPalette::WindowText),
-        panelSecondary);
+    return darkest;
+}
+
+TEST_F(DeleteConfirmDialogTest, SecondaryTextIsDrawnDimmerThanTheTitleYetReadable) {
+    auto dialog = dialogFor(*tree.folder);
+    dialog->adjustSize();
+    const QImage picture = dialog->grab().toImage();
+    const int background = qGray(dialog->palette().color(QPalette::Window).rgb());
+    const int title = darkestInk(picture, *dialog, *dialog->findChild<QLabel*>("title"));
+    for (const char* name : {"body", "label:delete.path"}) {
+        SCOPED_TRACE(name);
+        const int secondary = darkestInk(picture, *dialog, *dialog->findChild<QLabel*>(name));
+        EXPECT_GT(secondary, title + 40) << "as dark as the title";
+        EXPECT_LT(secondary, background - 90) << "too faint to read";
+    }
 }
 
 TEST_F(DeleteConfirmDialogTest, NegativeSizeIsShownAsZero) {
     tree.file->setSize(-5);
     auto dialog = dialogFor(*tree.file);
-    EXPECT_EQ(labelText(dialog.get(), "value:delete.size"), screen::byteText(0));
+    EXPECT_EQ(labelText(dialog.get(), "value:delete.size"), style::byteText(0));
 }
 
 TEST_F(DeleteConfirmDialogTest, ButtonsAndKeysCallTheirActionsOnly) {

@@ -147,44 +147,5 @@ TEST_F(DetailsPanelTest, LanguageSwitchRelabelsCaptionAndMenus) {
     maptest::savePng(maptest::render(&panel_), "details-zh.png");
 }
 
-// The window binds chart and panel to one hovered field; this stands in for it.
-struct HoveredField {
-    FileNode* value = nullptr;
-    std::vector<std::function<void(FileNode*)>> observers;
-    void set(FileNode* node) {
-        value = node;
-        for (auto& observer : observers) {
-            observer(node);
-        }
-    }
-};
-
-TEST_F(DetailsPanelTest, ChartAndPanelHoverStayInSync) {
-    auto tree = maptest::makeFixtureTree();
-    SunburstView chart(loc_);
-    chart.resize(600, 600);
-    chart.setFocusNode(tree.get());
-    panel_.setFocusNode(tree.get());
-    HoveredField hovered;
-    hovered.observers = {[&](FileNode* n) { chart.setHovered(n); },
-                         [&](FileNode* n) { panel_.setHovered(n); }};
-    chart.setOnHover([&](FileNode* n) { hovered.set(n); });
-    panel_.setOnHover([&](FileNode* n) { hovered.set(n); });
-
-    // The pointer over Library's ring-0 arc (3 o'clock) lights its row.
-    const ChartGeometry g = chartGeometry(600, 600);
-    maptest::sendMouseMove(&chart, QPointF(g.centerX + g.holeRadius + g.ringWidth / 2, 300));
-    EXPECT_EQ(hovered.value, tree->children()[0].get());
-    EXPECT_TRUE(panel_.rows()[0]->highlighted());
-    EXPECT_FALSE(panel_.rows()[1]->highlighted());
-    maptest::savePng(maptest::render(&panel_), "details-en.png");
-
-    // Hovering a row writes the same field, which the chart reads back for its menu.
-    maptest::sendLeave(&chart);
-    maptest::sendEnter(panel_.rows()[1]);
-    EXPECT_EQ(chart.hovered(), tree->children()[1].get());
-    EXPECT_FALSE(panel_.rows()[0]->highlighted());
-}
-
 }  // namespace
 }  // namespace cb

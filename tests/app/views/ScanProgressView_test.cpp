@@ -55,7 +55,7 @@ TEST_F(ScanProgressViewTest, FirstReportShowsZeroCountsAndTheRootPath) {
     ScanProgressView view(
         report(0, 0, "/Users/alice", 0), [] {}, loc);
     EXPECT_EQ(labelText(&view, "title"), "Scanning…");
-    EXPECT_EQ(labelText(&view, "summary"), screen::byteText(0) + " • 0 items");
+    EXPECT_EQ(labelText(&view, "summary"), style::byteText(0) + " • 0 items");
     EXPECT_TRUE(view.findChild<QLabel*>("rate")->isHidden());
     EXPECT_EQ(labelText(&view, "path"), "/Users/alice");
     EXPECT_EQ(test::buttonText(&view, "cancel"), "Cancel");
@@ -65,12 +65,12 @@ TEST_F(ScanProgressViewTest, LaterReportsReplaceTheShownOne) {
     ScanProgressView view(
         report(0, 0, "/", 0), [] {}, loc);
     view.setProgress(report(12'400'000'000, 1834, "/usr/share/doc", 2.5));
-    EXPECT_EQ(labelText(&view, "summary"), screen::byteText(12'400'000'000) + " • 1834 items");
+    EXPECT_EQ(labelText(&view, "summary"), style::byteText(12'400'000'000) + " • 1834 items");
     EXPECT_FALSE(view.findChild<QLabel*>("rate")->isHidden());
     EXPECT_EQ(labelText(&view, "rate"), "3 files/s");
     EXPECT_EQ(labelText(&view, "path"), "/usr/share/doc");
     view.setProgress(report(-1, 1, "/x", 0.5));
-    EXPECT_EQ(labelText(&view, "summary"), screen::byteText(0) + " • 1 items");
+    EXPECT_EQ(labelText(&view, "summary"), style::byteText(0) + " • 1 items");
     EXPECT_TRUE(view.findChild<QLabel*>("rate")->isHidden());
 }
 
@@ -108,7 +108,7 @@ TEST_F(ScanProgressViewTest, LanguageSwitchRelabelsButKeepsTheRate) {
     loc.setCurrent(Language::german);
     EXPECT_EQ(labelText(&view, "title"), loc.qtext("scan.progress"));
     EXPECT_EQ(labelText(&view, "summary"),
-              screen::byteText(12'400'000'000) + " • 1834 " + loc.qtext("apps.itemMany"));
+              style::byteText(12'400'000'000) + " • 1834 " + loc.qtext("apps.itemMany"));
     EXPECT_EQ(test::buttonText(&view, "cancel"), "Abbrechen");
     EXPECT_EQ(labelText(&view, "rate"), "5210 files/s");
     test::savePng(&view, "scan-progress-de.png", {800, 500});

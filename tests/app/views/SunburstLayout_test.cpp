@@ -280,18 +280,5 @@ TEST(SunburstLayoutTest, QtArcAnglesPointTheSameWay) {
     }
 }
 
-TEST(SunburstLayoutTest, DescendantCheckFollowsTheParentChain) {
-    auto root = makeRoot(3);
-    FileNode& a = addFolderOfFiles(*root, "a", {1});
-    FileNode& b = addFolderOfFiles(*root, "b", {2});
-    const FileNode* aFile = a.children()[0].get();
-    EXPECT_TRUE(isSameOrDescendant(aFile, &a));
-    EXPECT_TRUE(isSameOrDescendant(&a, &a));
-    EXPECT_TRUE(isSameOrDescendant(aFile, root.get()));
-    EXPECT_FALSE(isSameOrDescendant(&a, aFile));
-    EXPECT_FALSE(isSameOrDescendant(aFile, &b));
-    EXPECT_FALSE(isSameOrDescendant(aFile, nullptr));
-}
-
 }  // namespace
 }  // namespace cb

@@ -98,6 +98,24 @@ TEST_F(SunburstViewTest, DrawsSixRingsWithTheirTonesAndTheCentreDisc) {
     EXPECT_NEAR(pixel(image, ringPoint(kTripMid, 0)).hsvHueF(), 0.618, 0.01);
 }
 
+TEST_F(SunburstViewTest, HoveringAFolderLeavesItsWholeBranchUndimmed) {
+    const QImage before = maptest::render(view_.get());
+    maptest::sendMouseMove(view_.get(), ringPoint(kLibraryMid, 0));
+    ASSERT_NE(lastHover_, nullptr);
+    EXPECT_EQ(lastHover_->name(), "Library");
+    const QImage after = maptest::render(view_.get());
+    for (int ring = 0; ring < 6; ++ring) {
+        SCOPED_TRACE(ring);  // Library and every folder nested in it
+        EXPECT_LT(colorDistance(pixel(after, ringPoint(kLibraryMid, ring)),
+                                pixel(before, ringPoint(kLibraryMid, ring))),
+                  2);
+    }
+    // Outside the branch the arcs are dimmed, so they differ clearly.
+    EXPECT_GT(
+        colorDistance(pixel(after, ringPoint(kTripMid, 0)), pixel(before, ringPoint(kTripMid, 0))),
+        20);
+}
+
 TEST_F(SunburstViewTest, HoveringDimsEverythingOutsideTheHoveredBranch) {
     const QImage before = maptest::render(view_.get());
     maptest::sendMouseMove(view_.get(), ringPoint(kTripMid, 1));

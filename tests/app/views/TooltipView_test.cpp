@@ -93,6 +93,41 @@ TEST_F(TooltipViewTest, LongNamesAndPathsNeverWidenTheCardPast340) {
     maptest::savePng(maptest::render(&view_), "tooltip-zh.png");
 }
 
+// The last pixel row of `area` in `image` with ink (pixels clearly darker than `card`),
+// counted from the area's top; -1 without ink.
+int lowestInk(const QImage& image, const QRect& area, const QColor& card) {
+    int lowest = -1;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (qGray(image.pixel(x, y)) < qGray(card.rgb()) - 25) {
+                lowest = y - area.top();
+                break;
+            }
+        }
+    }
+    return lowest;
+}
+
+TEST_F(TooltipViewTest, ThePathsLastLineKeepsItsUnderscoresAndDescenders) {
+    // The lowest ink of a path of letters that sit on the baseline, then of one whose letters
+    // and underscores go below it: the second must reach clearly lower.
+    auto root = std::make_unique<FileNode>("r", true, nullptr);
+    root->setRootPath("/r");
+    int lowest[2] = {};
+    const char* names[2] = {"acemnorsuvwxz", "hardlink_to_movie_gjpqy"};
+    for (int i = 0; i < 2; ++i) {
+        view_.setNode(maptest::add(*root, names[i], false, 10), 10);
+        auto* path = view_.findChild<MiddleElidedLabel*>("path");
+        const QImage image = maptest::render(&view_);
+        maptest::savePng(image, QStringLiteral("tooltip-path-%1.png").arg(names[i]));
+        const QRect area(path->mapTo(&view_, QPoint(0, 0)), path->size());
+        lowest[i] =
+            lowestInk(image, area.adjusted(0, 0, 0, 6), view_.palette().color(QPalette::Window));
+    }
+    ASSERT_GE(lowest[0], 0);
+    EXPECT_GE(lowest[1], lowest[0] + 2) << "the underscores and tails are cut off";
+}
+
 TEST(SymbolIconsTest, EveryEntryDrawsAndUnknownNamesStillShow) {
     maptest::app();
     for (const SymbolEntry& entry : symbolTable()) {

@@ -114,6 +114,24 @@ TEST(BundleTest, OutsideABundleTheMainIdentifierIsTheFallback) {
     EXPECT_EQ(Bundle::mainBundleIdentifier(), kFallbackBundleIdentifier);
 }
 
+TEST(BundleTest, TheTestHookReplacesTheMainBundleAndRestoresIt) {
+    TemporaryFolder folder;
+    fs::path fixture =
+        makeBundle(folder.path(), "Fixture.app",
+                   encodeXmlPlist(PlistDictionary{{"CFBundleIdentifier", "com.example.Fixture"}}));
+    Bundle::TEST_setMainBundle(fixture);
+    ASSERT_TRUE(Bundle::main().has_value());
+    EXPECT_EQ(Bundle::main()->bundlePath(), fixture);
+    EXPECT_EQ(Bundle::mainBundleIdentifier(), "com.example.Fixture");
+
+    Bundle::TEST_setMainBundle(folder.path() / "Missing.app");  // unopenable: no bundle at all
+    EXPECT_FALSE(Bundle::main().has_value());
+    EXPECT_EQ(Bundle::mainBundleIdentifier(), kFallbackBundleIdentifier);
+
+    Bundle::TEST_setMainBundle(std::nullopt);
+    EXPECT_FALSE(Bundle::main().has_value());  // the test binary runs outside any bundle
+}
+
 // Runs `executable` with only the child test below and returns what it printed.
 std::string runChild(const fs::path& executable) {
     std::string command =
