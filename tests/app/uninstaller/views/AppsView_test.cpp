@@ -4,16 +4,21 @@
 
 #include <QAbstractItemModelTester>
 #include <QComboBox>
+#include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QToolButton>
 #include <fstream>
 #include <thread>
 
+#include "app/uninstaller/AllocatedSize.h"
+#include "app/uninstaller/AppLocations.h"
 #include "app/uninstaller/views/AppDetailPanel.h"
 #include "app/uninstaller/views/AppListModel.h"
 #include "app/uninstaller/views/RelativeDate.h"
+#include "app/views/ScreenStyle.h"
 #include "platform/workspace/Workspace.h"
 #include "tests/app/uninstaller/AppFixtures.h"
 #include "tests/app/uninstaller/views/AppsViewTestSupport.h"
@@ -325,6 +330,63 @@ TEST_F(AppsViewTest, RendersTheScreenWithASelectedApplication) {
         ASSERT_NE(view->detailPanel(), nullptr);
         EXPECT_EQ(view->detailPanel()->width(), AppDetailPanel::kWidth);
     }
+}
+
+}  // namespace
+}  // namespace cb
+
+namespace cb {
+namespace {
+
+// The real services on a home folder with three applications and traces of one of them: the
+// screen lists them by name, sizes them as allocatedSize() does, and the selected one's panel
+// breaks its traces down by category.
+TEST(AppsViewRealTest, ListsSizesAndBreaksDownAFixtureHome) {
+    test::app();
+    testsupport::TempDir dir;
+    const std::filesystem::path applications = dir.path() / "Applications";
+    const std::filesystem::path home = dir.path() / "home";
+    for (const char* name : {"cherry", "Banana", "apple"}) {
+        const auto bundle = testsupport::makeAppBundle(applications / (std::string(name) + ".app"),
+                                                       std::string("com.example.") + name);
+        std::ofstream(bundle / "Contents" / "payload.bin") << std::string(30000, 'x');
+    }
+    std::filesystem::create_directories(home / "Library/Caches/com.example.Banana");
+    std::ofstream(home / "Library/Caches/com.example.Banana/a.db") << std::string(50000, 'c');
+    std::ofstream(home / "Library/Caches/com.example.Banana/b.db") << std::string(50000, 'c');
+    std::filesystem::create_directories(home / "Library/Application Support/Banana");
+    testsupport::ScopedEnv homeEnv("HOME", home.string());
+    const AppLocations old =
+        AppLocations::TEST_setCurrent({applications, dir.path() / "machine" / "Library"});
+    {
+        LocalizationManager loc(nullptr, {"en"});
+        AppState state(AppServices::system());
+        QSignalSpy sizes(&state, &AppState::changed);
+        AppsView view(state, loc);
+        view.setSort(AppSort::nameAsc);
+        view.resize(960, 460);
+        view.show();
+        ASSERT_TRUE(testing::waitFor([&] { return sizes.size() == 3; }));
+        std::vector<std::string> listed;
+        for (const auto& app : view.model()->apps()) {
+            listed.push_back(app->name());
+            EXPECT_EQ(app->bundleSize(), allocatedSize(app->url())) << app->name();
+            EXPECT_EQ(AppRowView::sizeText(*app), style::byteText(allocatedSize(app->url())));
+        }
+        EXPECT_EQ(listed, (std::vector<std::string>{"apple", "Banana", "cherry"}));
+
+        const std::shared_ptr<InstalledApp> banana = view.model()->apps()[1];
+        view.select(banana);
+        ASSERT_TRUE(testing::waitFor([&] { return banana->relatedLoaded(); }));
+        QStringList titles;
+        for (QLabel* title : view.detailPanel()->findChildren<QLabel*>("title")) {
+            titles << title->text();
+        }
+        EXPECT_EQ(titles, (QStringList{"Application", "Application Support", "Caches"}));
+        EXPECT_EQ(test::labelText(view.detailPanel(), "total"),
+                  style::byteText(banana->totalSize()));
+    }
+    AppLocations::TEST_setCurrent(old);
 }
 
 }  // namespace
