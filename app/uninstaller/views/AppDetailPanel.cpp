@@ -187,6 +187,13 @@ void AppDetailPanel::rebuildBreakdown() {
     list->addWidget(breakdownRow("app", loc_.qtext("apps.application"), std::nullopt,
                                  app_->bundleSize(), content));
 
+    addRelatedRows(list, content);
+    list->addStretch(1);
+    scroll_->setWidget(content);  // the old content is deleted
+}
+
+void AppDetailPanel::addRelatedRows(QVBoxLayout* list, QWidget* content) const {
+    const QColor secondary = style::secondaryText(palette());
     if (!app_->relatedLoaded()) {
         auto* looking = new QWidget(content);
         looking->setObjectName(QStringLiteral("lookingRelated"));
@@ -218,8 +225,6 @@ void AppDetailPanel::rebuildBreakdown() {
                                          static_cast<int64_t>(files.size()), size, content));
         }
     }
-    list->addStretch(1);
-    scroll_->setWidget(content);  // the old content is deleted
 }
 
 QWidget* AppDetailPanel::breakdownRow(const char* symbol, const QString& title,

@@ -50,6 +50,9 @@ class AppDetailPanel : public QWidget {
     void refresh();
     void refreshTexts();
     void rebuildBreakdown();
+    // The related section: a spinner row until the search delivered, the no-related text, or
+    // one row per category in category order.
+    void addRelatedRows(QVBoxLayout* list, QWidget* content) const;
     QWidget* breakdownRow(const char* symbol, const QString& title, std::optional<int64_t> count,
                           int64_t size, QWidget* parent) const;
 
