@@ -8,6 +8,7 @@
 #include "sdk/utilities/AssertionHandler.h"
 #include "sdk/utilities/FormatString.h"
 #include "sdk/utilities/VDUAppDelegateObserver.h"
+#include "sdk/utilities/VDUAppEnvironmentUtil.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "sdk/utilities/VDULogger.h"
 #include "sdk/utilities/VDUMutableDictionary.h"
@@ -126,6 +127,9 @@ void DOZAruZizorudeZadazudu::unregisterAppDelegateInterceptorWithID(
 }
 
 void DOZAruZizorudeZadazudu::proxyOriginalDelegate() {
+    if (VDUAppEnvironmentUtil::isAppExtension()) {
+        return;
+    }
     ProxyState& state = proxyState();
     std::lock_guard step(state.stepMutex);
     if (!takeStep(&ProxyState::didProxy)) {
@@ -135,6 +139,9 @@ void DOZAruZizorudeZadazudu::proxyOriginalDelegate() {
 }
 
 void DOZAruZizorudeZadazudu::proxyOriginalDelegateIncludingAPNSMethods() {
+    if (VDUAppEnvironmentUtil::isAppExtension()) {
+        return;
+    }
     proxyOriginalDelegate();
     ProxyState& state = proxyState();
     std::lock_guard step(state.stepMutex);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,11 +52,16 @@ class DOZAruZizorudeZadazudu final : public platform::ApplicationDelegate {
     // no main bundle allows it.
     static bool isAppDelegateProxyEnabled();
 
-    // Adds `interceptor` to the registry, held weakly, and returns its ID, "VDU_" followed by the
-    // interceptor's address ("VDU_0x..."); registering the same object again gives the same ID
-    // and one entry. An interceptor is told of the intercepted calls it implements (see
-    // ApplicationDelegate::implements) while it lives or until it is unregistered; it may
-    // register or unregister interceptors from inside such a call.
+    // Adds `interceptor` to the registry and returns its ID, "VDU_" followed by the interceptor's
+    // address ("VDU_0x..."); registering the same object again gives the same ID and one entry.
+    // The registry holds the interceptor weakly: the caller keeps it alive (a shared instance,
+    // for example) for as long as it should be told. An interceptor is told of the intercepted
+    // calls it implements (see ApplicationDelegate::implements; it need implement none), on the
+    // UI thread, until it is unregistered or freed; it may register or unregister interceptors
+    // from inside such a call. Registering does not install the proxy: see
+    // proxyOriginalDelegate(). Typical use, once per process:
+    //   DOZAruZizorudeZadazudu::proxyOriginalDelegate();
+    //   DOZAruZizorudeZadazudu::registerAppDelegateInterceptor(Interceptor::sharedInstance());
     // A null interceptor trips the assertion handler ("AppDelegateProxy cannot add nil
     // interceptor"); when the handler returns, error 1000 is logged and nullopt returned.
     static std::optional<std::string> registerAppDelegateInterceptor(
@@ -67,8 +73,9 @@ class DOZAruZizorudeZadazudu final : public platform::ApplicationDelegate {
     // 1004 and changes nothing (a freed one is dropped at the next intercepted call).
     static void unregisterAppDelegateInterceptorWithID(std::string_view interceptorID);
 
-    // Once per process (until resetProxyOriginalDelegateOnceToken): wraps the application's
-    // current delegate and installs the wrapper. Logs notice 1014 and does nothing when there is
+    // Once per process (until resetProxyOriginalDelegateOnceToken), unless running in an app
+    // extension (never, here): wraps the application's current delegate and installs the
+    // wrapper. Logs notice 1014 and does nothing when there is
     // no delegate, notice 1011 when proxying is disabled, debug 1008 on success, error 1013 when
     // the installation throws a std::exception (other exceptions pass on).
     static void proxyOriginalDelegate();

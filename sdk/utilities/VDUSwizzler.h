@@ -17,6 +17,9 @@ class VDUHookSlotBase;
 //
 // Thread-safety: every replacement and lookup runs on one serial queue, "com.vovidu.VDUSwizzler",
 // entered synchronously, so they may be made from any thread.
+//
+// There is no listing of an object's member variables: C++ has no reflection of them, and
+// nothing here needs one.
 class VDUSwizzler {
   public:
     VDUSwizzler() = delete;
