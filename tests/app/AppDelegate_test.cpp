@@ -20,6 +20,7 @@
 #include "app/WindowBackground.h"
 #include "app/localization/LocalizationManager.h"
 #include "app/views/WelcomeView.h"
+#include "platform/app/Application.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "sdk/analytics/REROdazadeve.h"
@@ -185,6 +186,27 @@ TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
     EXPECT_EQ(window.palette().color(QPalette::Window),
               window.grab().toImage().pixelColor(window.width() - 2, window.height() - 2))
         << "the window colour shows where nothing else is drawn";
+}
+
+TEST(CellarbrightAppTest, ItsDelegateIsTheApplicationsAndLaunchingIsToldToTheApplicationsOne) {
+    testing::FakeWorld world;
+    LocalizationManager loc(nullptr, {"en"});
+    CellarbrightApp app(loc, world.services());
+    EXPECT_EQ(platform::Application::shared().delegate().get(), &app.delegate());
+
+    // A delegate put in front of ours (as the SDK's proxy does) is the one told.
+    struct Launch : platform::ApplicationDelegate {
+        void applicationDidFinishLaunching() override {
+            ++count;
+            QCoreApplication::exit(3);
+        }
+        int count = 0;
+    };
+    const auto launch = std::make_shared<Launch>();
+    platform::Application::shared().setDelegate(launch);
+    EXPECT_EQ(app.run(), 3);
+    EXPECT_EQ(launch->count, 1);
+    platform::Application::shared().setDelegate(nullptr);
 }
 
 TEST(CellarbrightAppTest, CtrlWClosesTheWindowAndCtrlQEndsTheLoop) {
