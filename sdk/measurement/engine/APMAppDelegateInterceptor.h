@@ -2,12 +2,15 @@
 
 #include <memory>
 
-// The object the analytics facade registers with the app-delegate proxy, so the proxy is
-// active for the measurement SDK. It intercepts none of the application-delegate calls: the
+#include "platform/app/ApplicationDelegate.h"
+
+// The object the analytics facade registers with the app-delegate proxy
+// (DOZAruZizorudeZadazudu::registerAppDelegateInterceptor), so the proxy is active for the
+// measurement SDK. It implements none of the optional application-delegate calls: the
 // registration alone is what the facade needs.
 //
 // Made once; safe to ask for from any thread.
-class APMAppDelegateInterceptor {
+class APMAppDelegateInterceptor final : public platform::ApplicationDelegate {
   public:
     // The one interceptor, alive for the rest of the process (the proxy holds interceptors
     // weakly).

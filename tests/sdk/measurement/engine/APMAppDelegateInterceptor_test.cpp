@@ -5,9 +5,13 @@
 #include <thread>
 #include <vector>
 
+#include "sdk/utilities/DOZAruZizorudeZadazudu.h"
+
 namespace {
 
-TEST(APMAppDelegateInterceptor, OneInstanceForEveryCaller) {
+using Call = platform::ApplicationDelegate::OptionalCall;
+
+TEST(APMAppDelegateInterceptor, OneInstanceThatTheProxyRegistersAndNeverCalls) {
     std::vector<const APMAppDelegateInterceptor*> seen(4);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < seen.size(); ++i) {
@@ -21,10 +25,18 @@ TEST(APMAppDelegateInterceptor, OneInstanceForEveryCaller) {
     for (const APMAppDelegateInterceptor* instance : seen) {
         EXPECT_EQ(instance, seen[0]);
     }
-    // A weak holder (as the proxy's registry) keeps seeing it.
-    const std::weak_ptr<APMAppDelegateInterceptor> weak =
-        APMAppDelegateInterceptor::sharedInstance();
-    EXPECT_FALSE(weak.expired());
+
+    const auto& interceptor = APMAppDelegateInterceptor::sharedInstance();
+    for (Call call : {Call::kContinueUserActivity, Call::kDidRegisterForRemoteNotifications,
+                      Call::kDidFailToRegisterForRemoteNotifications}) {
+        EXPECT_FALSE(interceptor->implements(call));
+    }
+    const std::optional<std::string> id =
+        DOZAruZizorudeZadazudu::registerAppDelegateInterceptor(interceptor);
+    ASSERT_TRUE(id);
+    EXPECT_EQ(DOZAruZizorudeZadazudu::registerAppDelegateInterceptor(interceptor), id)
+        << "registered once";
+    DOZAruZizorudeZadazudu::unregisterAppDelegateInterceptorWithID(*id);
 }
 
 }  // namespace
