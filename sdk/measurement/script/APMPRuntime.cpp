@@ -1,0 +1,54 @@
+#include "sdk/measurement/script/APMPRuntime.h"
+
+#include "sdk/measurement/script/APMPRequire.h"
+#include "sdk/measurement/script/APMPRuntimePlatform.h"
+
+APMPRuntime::APMPRuntime()
+    : initScope_(APMPScope::make()),
+      globalScope_(initScope_->createChildScope()),
+      apiProvider_(std::make_shared<APMPDynamicProvider>()),
+      objectManager_(std::make_shared<APMPObjectManager>()) {
+    objectManager_->addRoot(initScope_);
+    objectManager_->addRoot(globalScope_);
+    initScope_->setObjectManager(objectManager_);
+
+    auto require = std::make_shared<APMPRequire>(apiProvider_);
+    objectManager_->addObject(require);
+    // The global scope has no budgeted names and is not frozen: this store cannot fail.
+    const sdk::Error error = globalScope_->setValue(std::move(require), u"require");
+    (void)error;
+
+    apiProvider_->setModuleCreator([] { return std::make_shared<APMPRuntimePlatform>(); },
+                                   u"internal.platform");
+    resetInstructionCount();
+}
+
+APMPRuntime::~APMPRuntime() {
+    objectManager_->releaseAll();
+}
+
+void APMPRuntime::setModuleCreator(APMPDynamicProvider::Creator creator,
+                                   const std::u16string& name) {
+    apiProvider_->setModuleCreator(std::move(creator), name);
+}
+
+APMPScopeRef APMPRuntime::getRunScope() {
+    return globalScope_->createChildScope();
+}
+
+std::int32_t APMPRuntime::getInstructionCount(sdk::Error& error) const {
+    (void)error;
+    return objectManager_->budget()->instructionCount();
+}
+
+void APMPRuntime::resetInstructionCount() {
+    objectManager_->budget()->resetInstructionCount();
+}
+
+void APMPRuntime::addGarbageCollectionRoot(const std::shared_ptr<APMPMarkable>& root) {
+    objectManager_->addRoot(root);
+}
+
+void APMPRuntime::collectGarbage() {
+    objectManager_->collectGarbage();
+}
