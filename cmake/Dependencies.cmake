@@ -14,6 +14,14 @@ find_package(CURL REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(nlohmann_json REQUIRED)
 find_package(nanopb CONFIG REQUIRED)
+# The measurement messages are generated in the build: protoc and Debian's nanopb generator,
+# which runs on the system Python that has python3-protobuf (not a Python found first on PATH).
+find_program(CB_PROTOC protoc REQUIRED)
+find_program(CB_NANOPB_GENERATOR nanopb_generator.py REQUIRED)
+find_program(CB_NANOPB_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(NOT CB_NANOPB_PYTHON)
+  find_program(CB_NANOPB_PYTHON python3 REQUIRED)
+endif()
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 # cpp-httplib: Debian ships it as a compiled library with a pkg-config module (the header only

@@ -13,14 +13,14 @@ packages=(
   # Qt's own texts (the folder chooser's labels) in the interface languages
   qt6-translations-l10n
   # libraries
-  libsqlite3-dev zlib1g-dev libnanopb-dev nanopb libcurl4-openssl-dev
+  libsqlite3-dev zlib1g-dev libnanopb-dev nanopb python3-protobuf libcurl4-openssl-dev
   nlohmann-json3-dev libplist-dev libssl-dev libicu-dev libcpp-httplib-dev liburing-dev
   # fonts for the four interface languages
   fonts-noto-core fonts-noto-cjk fontconfig
   # tools the tests and scripts call
   xvfb xauth util-linux gzip coreutils findutils procps dbus
-  # independent readers of what our code wrote
-  libplist-utils sqlite3
+  # independent readers of what our code wrote; protoc also generates the wire messages
+  libplist-utils sqlite3 protobuf-compiler
 )
 
 missing=()

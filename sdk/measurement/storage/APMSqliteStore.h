@@ -31,8 +31,9 @@ using APMSqliteValueRefs = std::vector<const sdk::Value*>;
 using APMSqliteColumnInfo = std::vector<std::pair<std::string, std::string>>;
 // Column name to its new type definition ("REAL NOT NULL").
 using APMSqliteModifyColumnInfo = std::map<std::string, std::string>;
-// Add-on column name to its finished "ALTER TABLE ... ADD COLUMN ..." statement.
-using APMSqliteAddOnStatements = std::map<std::string, std::string>;
+// Add-on column names with their finished "ALTER TABLE ... ADD COLUMN ..." statements, in the
+// order the columns are declared, so a new table gains them in that order. One entry per name.
+using APMSqliteAddOnStatements = std::vector<std::pair<std::string, std::string>>;
 // Called per row read with the row index (from 0) and the row; false stops the reading and
 // leaves that row out.
 using APMSqliteRecordFilter = std::function<bool(std::size_t, const APMSqliteRecord&)>;

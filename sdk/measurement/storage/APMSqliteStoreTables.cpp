@@ -93,9 +93,11 @@ bool APMSqliteStore::ensureTableWithName(std::string_view table,
     createSQL.replace(createSQL.size() - 2, 2, ");");
     APMSqliteAddOnStatements addOnStatements;
     for (const auto& [name, definition] : addOn) {
-        if (!name.empty()) {
-            addOnStatements.emplace(name, "ALTER TABLE " + std::string(table) + " ADD COLUMN " +
-                                              name + " " + definition);
+        const bool seen = std::any_of(addOnStatements.begin(), addOnStatements.end(),
+                                      [&name](const auto& entry) { return entry.first == name; });
+        if (!name.empty() && !seen) {
+            addOnStatements.emplace_back(name, "ALTER TABLE " + std::string(table) +
+                                                   " ADD COLUMN " + name + " " + definition);
         }
     }
     return ensureTableWithName(table, createSQL, required, addOnStatements, error);

@@ -10,6 +10,7 @@
 #include "platform/bundle/Bundle.h"
 #include "tests/platform/preferences/TemporaryFolder.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
+#include "tests/support/Command.h"
 
 namespace {
 
@@ -20,19 +21,7 @@ constexpr const char* kCode3Text =
     "Cannot set invalid object to user defaults. Must be a string, number, array, dictionary, "
     "date, or data. Value: ";
 
-std::string commandOutput(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    size_t n = 0;
-    while (pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, n);
-    }
-    if (pipe) {
-        ::pclose(pipe);
-    }
-    return output;
-}
+using cb::testsupport::commandOutput;
 
 class VDUUserDefaultsTest : public ::testing::Test {
   protected:

@@ -34,6 +34,14 @@ TEST_F(APMSqliteStoreTables, NewTableIsCreatedThenExtendedByOneAlterPerAddOn) {
     EXPECT_EQ(schema("t"), "CREATE TABLE t ( a INTEGER NOT NULL, b TEXT, c INTEGER, d BLOB);\n");
 }
 
+TEST_F(APMSqliteStoreTables, AddOnColumnsComeInTheirDeclaredOrderOncePerName) {
+    sdk::Error error;
+    ASSERT_TRUE(store_->ensureTableWithName(
+        "o", {{"a", "INTEGER"}}, {{"z", "TEXT"}, {"m", "INTEGER"}, {"z", "BLOB"}}, &error))
+        << error.ToString();
+    EXPECT_EQ(schema("o"), "CREATE TABLE o ( a INTEGER, z TEXT, m INTEGER);\n");
+}
+
 TEST_F(APMSqliteStoreTables, PrimaryKeyEntryIsATableConstraint) {
     sdk::Error error;
     ASSERT_TRUE(store_->ensureTableWithName(

@@ -1,0 +1,37 @@
+#include "sdk/measurement/engine/APMClock.h"
+
+#include <chrono>
+#include <mutex>
+
+namespace {
+
+struct ClockOverride {
+    std::mutex mutex;
+    std::optional<double> seconds;  // guarded by mutex
+};
+
+ClockOverride& clockOverride() {
+    static ClockOverride* const shared = new ClockOverride();  // lives for the whole process
+    return *shared;
+}
+
+}  // namespace
+
+double APMCurrentTimeInterval() {
+    {
+        ClockOverride& o = clockOverride();
+        std::lock_guard lock(o.mutex);
+        if (o.seconds) {
+            return *o.seconds;
+        }
+    }
+    using Seconds = std::chrono::duration<double>;
+    return std::chrono::duration_cast<Seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void TEST_APMSetCurrentTimeInterval(std::optional<double> seconds) {
+    ClockOverride& o = clockOverride();
+    std::lock_guard lock(o.mutex);
+    o.seconds = seconds;
+}

@@ -1,0 +1,208 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sdk/measurement/engine/APMAppMetadata.h"
+#include "sdk/measurement/engine/APMError.h"
+#include "sdk/measurement/engine/APMEventAggregates.h"
+#include "sdk/measurement/storage/APMDailyCounts.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMSqliteStore.h"
+#include "sdk/utilities/Error.h"
+
+// The measurement engine's one SQLite file ("<Application Support>/Vovidu/Measurement/<name>"):
+// raw events, queued bundles, event aggregates, user properties, audience filters and results,
+// conditional properties, the stored configuration and a few small records. The schema has no
+// version; it is declared in ensureAllTables() and brought up to date at every open.
+//
+// Errors are kAPMErrorDomain errors with code 1 (bad argument), 2 (missing row, full table,
+// failed conversion) or 3 (a record or object that cannot be converted); the store's own
+// errors pass through. Diagnostics go to APMMeasurement::monitor() (12002-12058).
+//
+// Design notes.
+// States: OPEN (sqliteStore_ set) and, after a failed set-up, no database at all (the factory
+// returns null). reset() closes, deletes and recreates the file in place; when that fails the
+// store stays closed and every operation fails with the store's "Database not open." errors.
+// Invariants:
+//   1. After a successful open or reset the file holds every declared table and column and
+//      exactly one app_metadata row, rowid 1.
+//   2. A file whose tables cannot be brought up to date is deleted, so the next open starts
+//      afresh instead of failing forever.
+//
+// Thread-safety: none; the engine calls it from its worker queue only.
+class APMDatabase {
+  public:
+    // Turns one record into an object; no value drops the record. May set the error.
+    template <typename T>
+    using CreateDataTypeBlock =
+        std::function<std::optional<T>(const APMSqliteRecord&, sdk::Error*)>;
+
+    // The most rows the events table holds.
+    static constexpr std::int64_t kMaxEventAggregates = 2000;
+
+    // Opens the database file `name` in the measurement folder. Null with `error` set for an
+    // empty name (code 1) or when the set-up fails.
+    static std::unique_ptr<APMDatabase> initWithDatabaseName(
+        std::string_view name, std::shared_ptr<APMPersistedConfig> persistedConfig,
+        sdk::Error* error);
+
+    // Deletes the file and creates it anew (schema and app-metadata row). Code 2 "Failed to
+    // delete database data" when the file cannot be deleted.
+    bool reset(sdk::Error* error);
+
+    // Runs `block` in one exclusive transaction: commits when it returns true, rolls back when
+    // it returns false (logging 12056 and returning false) or throws (rethrown).
+    bool performTransaction(const std::function<bool()>& block);
+
+    // Opens the store on `path`, ensures the tables (deleting the file when that fails) and the
+    // app-metadata row. `context` ("Init" or "Reset") names the caller in the logs.
+    bool initializeDatabaseResourcesWithContext(std::string_view context, const std::string& path,
+                                                sdk::Error* error);
+    bool ensureAllTables();
+    bool initializeAppMetadata();
+
+    // Generic record helpers -----------------------------------------------------------------
+
+    // Up to `tableLimit` rows of `table` in rowid order ("rowid" included), each through `block`;
+    // the objects it made. No value on a failed query.
+    template <typename T>
+    std::optional<std::vector<T>> allDataTypesFromTableWithName(
+        std::string_view table, std::int64_t tableLimit, sdk::Error* error,
+        const CreateDataTypeBlock<T>& block);
+    // The rows whose `column` equals `value`, each through `block`. No value with code 2
+    // "Failed to initialize data types from dictionaries" when rows were found but none
+    // converted; an empty array when there were none.
+    template <typename T>
+    std::optional<std::vector<T>> dataTypesFromTableWithName(std::string_view table,
+                                                             std::string_view column,
+                                                             const std::optional<sdk::Value>& value,
+                                                             sdk::Error* error,
+                                                             const CreateDataTypeBlock<T>& block);
+    bool insertDataType(const std::optional<APMSqliteRecord>& record, std::string_view table,
+                        sdk::Error* error);
+    // Writes the record when a row with the key exists or the table holds fewer than
+    // `tableLimit` rows; otherwise code 2 "Failed to insert data type. Table is full".
+    bool upsertDataType(const std::optional<APMSqliteRecord>& record, std::string_view table,
+                        std::string_view column, const sdk::Value& value, std::int64_t tableLimit,
+                        sdk::Error* error);
+    // Writes the record's columns into the row with the key; code 2 "Failed to update record.
+    // Item doesn't exist" when there is none.
+    bool updateDataType(const std::optional<APMSqliteRecord>& record, std::string_view table,
+                        std::string_view column, const sdk::Value& value, sdk::Error* error);
+
+    // App metadata, daily counts and event aggregates -------------------------------------------
+
+    std::optional<APMAppMetadata> queryAppMetadata(sdk::Error* error);
+    bool updateAppMetadata(const std::optional<APMAppMetadata>& metadata, sdk::Error* error);
+    // The counters of row 1; a NULL counter reads 0 and a NULL day the current day. No value
+    // when the row is missing.
+    std::optional<APMDailyCounts> dailyCounts(sdk::Error* error);
+    bool updateDailyCounts(const std::optional<APMDailyCounts>& counts, sdk::Error* error);
+    // The current day number: APMDayNumber(APMCurrentTimeInterval(), midnightOffset).
+    std::int32_t currentDay();
+    // The number of stored event names that do not begin with "_".
+    std::optional<std::int64_t> publicEventCount(sdk::Error* error);
+    std::optional<std::vector<APMEventAggregates>> allEventAggregates(sdk::Error* error);
+    // No value without an error when there is no row for `name`.
+    std::optional<APMEventAggregates> eventAggregatesWithName(std::string_view name,
+                                                              sdk::Error* error);
+    // As above from "events_snapshot"; no value without an error when that table is missing.
+    std::optional<APMEventAggregates> eventAggregatesSnapshotWithName(std::string_view name,
+                                                                      sdk::Error* error);
+    std::optional<APMEventAggregates> eventAggregatesWithName(std::string_view name,
+                                                              std::string_view table,
+                                                              sdk::Error* error);
+    // Upserts by name, at most kMaxEventAggregates names.
+    bool updateEventAggregates(const std::optional<APMEventAggregates>& aggregates,
+                               sdk::Error* error);
+    bool clearCurrentSessionCounts(sdk::Error* error);
+    bool deleteAllEventAggregates(sdk::Error* error);
+    bool deleteAllEventAggregatesInSnapshot(sdk::Error* error);
+    // Replaces "events_snapshot" by a copy of "events".
+    bool createEventsSnapshotTable(sdk::Error* error);
+    // Puts the snapshot's rows back into "events" and empties the snapshot. The current "_f"
+    // aggregate survives when the snapshot has none (or one with a lifetime count of 0). True
+    // at once when there is no snapshot or it is empty. The steps run in one transaction (the
+    // caller's when one is open), so a failure leaves "events" as it was.
+    bool restoreFromEventsSnapshotTable(sdk::Error* error);
+
+    APMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
+    const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+
+    explicit APMDatabase(std::shared_ptr<APMPersistedConfig> persistedConfig);
+
+  private:
+    // The records of `query` (nullopt on failure).
+    std::optional<std::vector<APMSqliteRecord>> recordsForQuery(std::string_view query,
+                                                                const APMSqliteParameters& params,
+                                                                sdk::Error* error);
+    std::optional<std::vector<APMSqliteRecord>> recordsWithColumnValue(
+        std::string_view table, std::string_view column, const std::optional<sdk::Value>& value,
+        sdk::Error* error, bool blockPresent);
+    // The app-metadata row; no value (and no error) when it is missing.
+    std::optional<APMSqliteRecord> appMetadataRecord(sdk::Error* error);
+    bool replaceEventsBySnapshot(sdk::Error* error);
+    // Runs `steps` in a transaction of its own, or as part of the caller's when one is open.
+    bool runAtomically(sdk::Error* error, const std::function<bool()>& steps);
+    static APMSqliteRecord recordFromAppMetadata(const APMAppMetadata& metadata);
+    static std::optional<APMEventAggregates> eventAggregatesFromRecord(
+        const APMSqliteRecord& record, sdk::Error* error);
+
+    // The app-metadata table's one row.
+    static constexpr std::int64_t kAppMetadataRowID = 1;
+
+    std::unique_ptr<APMSqliteStore> sqliteStore_;
+    std::shared_ptr<APMPersistedConfig> persistedConfig_;
+};
+
+template <typename T>
+std::optional<std::vector<T>> APMDatabase::allDataTypesFromTableWithName(
+    std::string_view table, std::int64_t tableLimit, sdk::Error* error,
+    const CreateDataTypeBlock<T>& block) {
+    if (!block) {
+        APMSetErrorWithCode(error, 1, "Received nil block to get all data types");
+        return std::nullopt;
+    }
+    std::optional<std::vector<APMSqliteRecord>> records =
+        recordsForQuery("SELECT rowid, * FROM " + std::string(table) + " ORDER BY rowid LIMIT " +
+                            std::to_string(tableLimit),
+                        {}, error);
+    if (!records) {
+        return std::nullopt;
+    }
+    std::vector<T> objects;
+    for (const APMSqliteRecord& record : *records) {
+        if (std::optional<T> object = block(record, error)) {
+            objects.push_back(std::move(*object));
+        }
+    }
+    return objects;
+}
+
+template <typename T>
+std::optional<std::vector<T>> APMDatabase::dataTypesFromTableWithName(
+    std::string_view table, std::string_view column, const std::optional<sdk::Value>& value,
+    sdk::Error* error, const CreateDataTypeBlock<T>& block) {
+    std::optional<std::vector<APMSqliteRecord>> records =
+        recordsWithColumnValue(table, column, value, error, static_cast<bool>(block));
+    if (!records) {
+        return std::nullopt;
+    }
+    std::vector<T> objects;
+    for (const APMSqliteRecord& record : *records) {
+        if (std::optional<T> object = block(record, error)) {
+            objects.push_back(std::move(*object));
+        }
+    }
+    if (!records->empty() && objects.empty()) {
+        APMSetErrorWithCode(error, 2, "Failed to initialize data types from dictionaries");
+        return std::nullopt;
+    }
+    return objects;
+}

@@ -1,0 +1,227 @@
+#include "sdk/measurement/storage/APMPersistentDictionary.h"
+
+#include <chrono>
+
+#include "sdk/measurement/engine/APMFilePaths.h"
+#include "sdk/utilities/FormatString.h"
+#include "sdk/utilities/VDULogger.h"
+#include "sdk/utilities/ValuePlist.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kService = "com.vovidu.razudizo.analytics";
+constexpr std::string_view kCategory = "<DivEdadevadeze>";
+constexpr auto kPersistDelay = std::chrono::seconds(1);
+
+std::string messageCode(std::int64_t code) {
+    return sdk::formatString("I-ACS%06ld", {{sdk::FormatArg(code)}});
+}
+
+}  // namespace
+
+std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileName(
+    std::string_view name, platform::PreferencesFileSystem& fileSystem) {
+    const std::string path = APMMeasurementPlistPath(name);
+    if (name.empty() || path.empty()) {
+        return nullptr;
+    }
+    const fs::path file(path);
+    if (fileSystem.createFolder(file.parent_path())) {
+        VDULoggerLogError(kService, kCategory, false, messageCode(43004),
+                          "Cannot create subdirectories for config plist files.");
+        return nullptr;
+    }
+    return std::make_shared<APMPersistentDictionary>(Passkey(), file, fileSystem,
+                                                     loadFile(file, fileSystem));
+}
+
+APMPersistentDictionary::APMPersistentDictionary(Passkey, fs::path fileURL,
+                                                 platform::PreferencesFileSystem& fileSystem,
+                                                 sdk::Value::Dictionary content)
+    : fileURL_(std::move(fileURL)),
+      fileSystem_(fileSystem),
+      serialQueue_(platform::DispatchQueue::createSerial("APMPersistentDictionary")),
+      content_(std::move(content)) {}
+
+APMPersistentDictionary::~APMPersistentDictionary() {
+    bool pending = false;
+    {
+        std::lock_guard lock(mutex_);
+        pending = hasPendingPersistence_;
+    }
+    if (pending) {
+        persistToDisk();
+    }
+}
+
+sdk::Value::Dictionary APMPersistentDictionary::loadFile(
+    const fs::path& file, platform::PreferencesFileSystem& fileSystem) {
+    std::string bytes;
+    if (fileSystem.readFile(file, kMaxFileSize, &bytes)) {
+        return {};  // missing or unreadable: start empty
+    }
+    sdk::Value value;
+    if (!sdk::valueFromPlist(sdk::Bytes(bytes.begin(), bytes.end()), &value).ok() ||
+        !value.isDictionary()) {
+        return {};
+    }
+    return std::move(*value.dictionary());
+}
+
+std::optional<sdk::Value> APMPersistentDictionary::objectForKey(std::string_view key) const {
+    if (key.empty()) {
+        VDULoggerLogWarning(kService, kCategory, false, messageCode(43001),
+                            "Cannot get object for invalid config key.");
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    if (auto found = content_.find(key); found != content_.end()) {
+        return found->second;
+    }
+    return std::nullopt;
+}
+
+void APMPersistentDictionary::setObject(const std::optional<sdk::Value>& value,
+                                        std::string_view key) {
+    if (key.empty()) {
+        VDULoggerLogWarning(kService, kCategory, false, messageCode(43002),
+                            "Cannot set object for invalid config key.");
+        return;
+    }
+    platform::PlistValue checked;
+    if (value && !sdk::plistValueFromValue(*value, &checked).ok()) {
+        VDULoggerLogWarning(kService, kCategory, false, messageCode(43003),
+                            "Cannot set invalid object to config. Must be a string, number, "
+                            "array, dictionary, date, or data. Value %@",
+                            value->description());
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        auto found = content_.find(key);
+        if (!value) {
+            if (found == content_.end()) {
+                return;
+            }
+            content_.erase(found);
+        } else if (found != content_.end()) {
+            if (found->second == *value) {
+                return;
+            }
+            found->second = *value;
+        } else {
+            content_.emplace(std::string(key), *value);
+        }
+    }
+    schedulePersistToDisk();
+}
+
+std::int64_t APMPersistentDictionary::integerForKey(std::string_view key) const {
+    const std::optional<sdk::Value> value = objectForKey(key);
+    return value ? value->numberAsInt().value_or(0) : 0;
+}
+
+float APMPersistentDictionary::floatForKey(std::string_view key) const {
+    return static_cast<float>(doubleForKey(key));
+}
+
+double APMPersistentDictionary::doubleForKey(std::string_view key) const {
+    const std::optional<sdk::Value> value = objectForKey(key);
+    return value ? value->numberAsDouble().value_or(0.0) : 0.0;
+}
+
+bool APMPersistentDictionary::boolForKey(std::string_view key) const {
+    const std::optional<sdk::Value> value = objectForKey(key);
+    return value ? value->numberAsBool().value_or(false) : false;
+}
+
+std::optional<std::string> APMPersistentDictionary::stringForKey(std::string_view key) const {
+    const std::optional<sdk::Value> value = objectForKey(key);
+    return value && value->isString() ? std::optional(*value->string()) : std::nullopt;
+}
+
+std::optional<sdk::Value> APMPersistentDictionary::numberForKey(std::string_view key) const {
+    std::optional<sdk::Value> value = objectForKey(key);
+    return value && value->isNumber() ? value : std::nullopt;
+}
+
+std::optional<sdk::Value::Array> APMPersistentDictionary::arrayForKey(std::string_view key) const {
+    const std::optional<sdk::Value> value = objectForKey(key);
+    return value && value->isArray() ? std::optional(*value->array()) : std::nullopt;
+}
+
+std::optional<sdk::Value::Dictionary> APMPersistentDictionary::dictionaryForKey(
+    std::string_view key) const {
+    const std::optional<sdk::Value> value = objectForKey(key);
+    return value && value->isDictionary() ? std::optional(*value->dictionary()) : std::nullopt;
+}
+
+void APMPersistentDictionary::clearAllData() {
+    {
+        std::lock_guard lock(mutex_);
+        if (content_.empty()) {
+            return;
+        }
+        content_.clear();
+    }
+    schedulePersistToDisk();
+}
+
+void APMPersistentDictionary::schedulePersistToDisk() {
+    std::lock_guard lock(mutex_);
+    if (hasPendingPersistence_) {
+        return;
+    }
+    hasPendingPersistence_ = true;
+    serialQueue_->after(kPersistDelay, [weak = weak_from_this()] {
+        if (std::shared_ptr<APMPersistentDictionary> self = weak.lock()) {
+            self->persistToDisk();
+        }
+    });
+}
+
+void APMPersistentDictionary::persistToDisk() {
+    std::lock_guard writing(writeMutex_);
+    sdk::Value::Dictionary copy;
+    {
+        std::lock_guard lock(mutex_);
+        copy = content_;
+        hasPendingPersistence_ = false;
+    }
+    if (!writeFile(copy)) {
+        VDULoggerLogError(kService, kCategory, false, messageCode(43000),
+                          "Cannot persist configs to disk");
+    }
+}
+
+bool APMPersistentDictionary::writeFile(const sdk::Value::Dictionary& content) {
+    sdk::Bytes encoded;
+    if (!sdk::plistFromValue(sdk::Value(content), sdk::PlistFormat::kBinary, &encoded).ok()) {
+        return false;
+    }
+    int fd = -1;
+    fs::path temporary;
+    if (fileSystem_.createTemporary(fileURL_, &fd, &temporary)) {
+        return false;
+    }
+    std::error_code failure = fileSystem_.writeAll(fd, std::string(encoded.begin(), encoded.end()));
+    if (!failure) {
+        failure = fileSystem_.sync(fd);
+    }
+    const std::error_code closeFailure = fileSystem_.close(fd);
+    if (!failure) {
+        failure = closeFailure;
+    }
+    if (!failure) {
+        failure = fileSystem_.rename(temporary, fileURL_);
+    }
+    if (failure) {
+        (void)fileSystem_.removeFile(temporary);
+        return false;
+    }
+    // The new file is in place; a failed folder sync only weakens crash safety.
+    (void)fileSystem_.syncFolder(fileURL_.parent_path());
+    return true;
+}
