@@ -1,6 +1,11 @@
 #include "sdk/measurement/script/APMPRuntime.h"
 
+#include <variant>
+
+#include "sdk/measurement/script/APMPError.h"
+#include "sdk/measurement/script/APMPEvaluator.h"
 #include "sdk/measurement/script/APMPRequire.h"
+#include "sdk/measurement/script/APMPRuntimeEntityConverter.h"
 #include "sdk/measurement/script/APMPRuntimePlatform.h"
 
 APMPRuntime::APMPRuntime()
@@ -30,6 +35,27 @@ APMPRuntime::~APMPRuntime() {
 void APMPRuntime::setModuleCreator(APMPDynamicProvider::Creator creator,
                                    const std::u16string& name) {
     apiProvider_->setModuleCreator(std::move(creator), name);
+}
+
+APMPValueRef APMPRuntime::executeStatements(const APMPBRepeatedArray& entities, sdk::Error& error) {
+    APMPValueRef result = APMPUndefined();
+    for (const auto& element : entities) {
+        const auto* entity = std::get_if<std::shared_ptr<NANOMessageBase>>(&element);
+        if (entity == nullptr || *entity == nullptr) {
+            error = APMPError(APMPErrorCode::kInvalidEntityType);
+            return APMPUndefined();
+        }
+        const APMPValueRef statement =
+            APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(**entity, error);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+        result = APMPEvaluator::evaluateStatement(statement, globalScope_, error);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+    }
+    return result;
 }
 
 APMPScopeRef APMPRuntime::getRunScope() {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/script/APMPDynamicProvider.h"
 #include "sdk/measurement/script/APMPObjectManager.h"
 #include "sdk/measurement/script/APMPScope.h"
@@ -34,6 +35,11 @@ class APMPRuntime {
 
     // Installs the creator of the module `name`.
     void setModuleCreator(APMPDynamicProvider::Creator creator, const std::u16string& name);
+
+    // Converts each RuntimeEntity of `entities` in turn and evaluates it in the global scope;
+    // the value of the last one (undefined for none). A conversion or evaluation error ends
+    // the run with undefined. Control values are ordinary results here.
+    APMPValueRef executeStatements(const APMPBRepeatedArray& entities, sdk::Error& error);
 
     // A new child scope of the global scope, for one callback run.
     APMPScopeRef getRunScope();

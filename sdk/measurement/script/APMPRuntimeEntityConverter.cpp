@@ -1,6 +1,9 @@
 #include "sdk/measurement/script/APMPRuntimeEntityConverter.h"
 
 #include <cmath>
+#include <limits>
+#include <string_view>
+#include <variant>
 
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPError.h"
@@ -8,8 +11,96 @@
 #include "sdk/measurement/script/APMPObjectManager.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPScope.h"
+#include "sdk/measurement/script/APMPStatementValue.h"
 #include "sdk/measurement/script/APMPStringValue.h"
 #include "sdk/measurement/script/APMPUnicode.h"
+
+namespace {
+
+namespace Slot = apmpb::RuntimeEntity;
+
+}  // namespace
+
+APMPValueRef APMPRuntimeEntityConverter::stringValueFromRuntimeEntity(
+    const NANOMessageBase& entity) {
+    // Raw bytes, so that malformed UTF-8 still reads (with replacement characters).
+    const std::optional<sdk::Bytes> bytes = APMPBGetBytes(&entity, Slot::kStringValue);
+    if (!bytes) {
+        return APMPStringValue::make(u"");
+    }
+    return APMPStringValue::make(APMPFromUTF8(
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())));
+}
+
+APMPValueRef APMPRuntimeEntityConverter::numberValueFromRuntimeEntity(
+    const NANOMessageBase& entity) {
+    if (!APMPBHasField(&entity, Slot::kNumberValue)) {
+        return APMPNumberValue::make(std::numeric_limits<double>::quiet_NaN());
+    }
+    return APMPNumberValue::make(APMPBGetDouble(&entity, Slot::kNumberValue));
+}
+
+APMPValueRef APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(
+    const NANOMessageBase& entity) {
+    return APMPBoolean(APMPBGetBool(&entity, Slot::kBooleanValue));
+}
+
+APMPValueRef APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(
+    const NANOMessageBase& entity, sdk::Error& error) {
+    return fromStatement(entity, error, 0);
+}
+
+APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(
+    const NANOMessageBase& entity, sdk::Error& error) {
+    return fromEntity(entity, error, 0);
+}
+
+APMPValueRef APMPRuntimeEntityConverter::fromEntity(const NANOMessageBase& entity,
+                                                    sdk::Error& error, int depth) {
+    switch (APMPBGetInt32(&entity, Slot::kType)) {
+        case Slot::Type::kString:
+            return stringValueFromRuntimeEntity(entity);
+        case Slot::Type::kNumber:
+            return numberValueFromRuntimeEntity(entity);
+        case Slot::Type::kBoolean:
+            return booleanValueFromRuntimeEntity(entity);
+        case Slot::Type::kStatement:
+            return fromStatement(entity, error, depth);
+        default:
+            error = APMPError(APMPErrorCode::kInvalidEntityType);
+            return APMPUndefined();
+    }
+}
+
+APMPValueRef APMPRuntimeEntityConverter::fromStatement(const NANOMessageBase& entity,
+                                                       sdk::Error& error, int depth) {
+    if (!APMPDepthAllowed(depth)) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
+        return APMPUndefined();
+    }
+    const std::optional<sdk::Bytes> name = APMPBGetBytes(&entity, Slot::kFunctionName);
+    if (!name) {
+        error = APMPError(APMPErrorCode::kStatementWithoutName);
+        return APMPUndefined();
+    }
+    APMPValueList arguments;
+    const std::optional<APMPBRepeatedArray> entities =
+        APMPBGetRepeated<APMPBRuntimeEntity>(&entity, Slot::kValue);
+    for (const auto& element : entities.value_or(APMPBRepeatedArray{})) {
+        const auto* child = std::get_if<std::shared_ptr<NANOMessageBase>>(&element);
+        if (child == nullptr || *child == nullptr) {
+            error = APMPError(APMPErrorCode::kInvalidEntityType);
+            return APMPUndefined();
+        }
+        arguments.push_back(fromEntity(**child, error, depth + 1));
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+    }
+    return std::make_shared<APMPStatementValue>(
+        APMPFromUTF8(std::string_view(reinterpret_cast<const char*>(name->data()), name->size())),
+        std::move(arguments));
+}
 
 APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromObject(const sdk::Value& object,
                                                                 const APMPScope& scope,
