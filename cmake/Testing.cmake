@@ -33,7 +33,8 @@ endif()
 
 # cb_add_fuzz_target(NAME SOURCES a.cpp LIBS lib1 SEED_DIR dir [SEED_TARGET target])
 # SOURCES define LLVMFuzzerTestOneInput. SEED_DIR holds the seed inputs (made by SEED_TARGET
-# when they are generated at build time); the replay test runs each of them.
+# when they are generated at build time); the replay test runs each of them. CI's fuzz phase
+# looks for the seeds in <target>_seeds beside the executable, so put SEED_DIR there.
 function(cb_add_fuzz_target name)
   cmake_parse_arguments(F "" "SEED_DIR;SEED_TARGET" "SOURCES;LIBS" ${ARGN})
   if(CB_FUZZ_ACTIVE)
