@@ -3,7 +3,6 @@
 #include <cmath>
 #include <limits>
 #include <string_view>
-#include <variant>
 
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPError.h"
@@ -83,19 +82,14 @@ APMPValueRef APMPRuntimeEntityConverter::fromStatement(const NANOMessageBase& en
         error = APMPError(APMPErrorCode::kStatementWithoutName);
         return APMPUndefined();
     }
+    // The arguments are read in place: a copy per level would cost size times depth.
     APMPValueList arguments;
-    const std::optional<APMPBRepeatedArray> entities =
-        APMPBGetRepeated<APMPBRuntimeEntity>(&entity, Slot::kValue);
-    for (const auto& element : entities.value_or(APMPBRepeatedArray{})) {
-        const auto* child = std::get_if<std::shared_ptr<NANOMessageBase>>(&element);
-        if (child == nullptr || *child == nullptr) {
-            error = APMPError(APMPErrorCode::kInvalidEntityType);
-            return APMPUndefined();
-        }
-        arguments.push_back(fromEntity(**child, error, depth + 1));
-        if (!error.ok()) {
-            return APMPUndefined();
-        }
+    APMPBVisitRepeatedMessages(&entity, Slot::kValue, [&](const NANOMessageBase& argument) {
+        arguments.push_back(fromEntity(argument, error, depth + 1));
+        return error.ok();
+    });
+    if (!error.ok()) {
+        return APMPUndefined();
     }
     return std::make_shared<APMPStatementValue>(
         APMPFromUTF8(std::string_view(reinterpret_cast<const char*>(name->data()), name->size())),
