@@ -1,7 +1,14 @@
 #include "sdk/measurement/script/APMPPropertyMap.h"
 
+#include <cassert>
+
 APMPPropertyMap::APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget)
     : reservation_(std::move(budget)) {}
+
+void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget) {
+    assert(contents_.empty());
+    reservation_.attach(std::move(budget));
+}
 
 const APMPValueRef& APMPPropertyMap::valueForName(const std::u16string& name) const {
     const auto it = contents_.find(name);

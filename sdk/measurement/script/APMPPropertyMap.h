@@ -37,6 +37,9 @@ class APMPPropertyMap {
     // Removes `name` unless frozen or read-only.
     void removeValueForName(const std::u16string& name);
 
+    // Accounts the entries against `budget` from now on. REQUIRES: the map is empty.
+    void attachBudget(std::shared_ptr<APMPRuntimeBudget> budget);
+
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
 

@@ -10,12 +10,14 @@
 
 APMPRuntime::APMPRuntime()
     : initScope_(APMPScope::make()),
-      globalScope_(initScope_->createChildScope()),
       apiProvider_(std::make_shared<APMPDynamicProvider>()),
       objectManager_(std::make_shared<APMPObjectManager>()) {
+    // The root gets the manager before the global scope is made, so the global scope's names
+    // are accounted like every other scope's.
+    initScope_->setObjectManager(objectManager_);
+    globalScope_ = initScope_->createChildScope();
     objectManager_->addRoot(initScope_);
     objectManager_->addRoot(globalScope_);
-    initScope_->setObjectManager(objectManager_);
 
     auto require = std::make_shared<APMPRequire>(apiProvider_);
     objectManager_->addObject(require);

@@ -2,7 +2,9 @@
 
 #include "sdk/measurement/script/APMPObjectManager.h"
 
-APMPScope::APMPScope(APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+APMPScope::APMPScope(APMPScopeRef parentScope)
+    : parentScope_(std::move(parentScope)),
+      contents_(parentScope_ ? parentScope_->budget() : nullptr) {}
 
 APMPScope::~APMPScope() {
     Released released;
@@ -71,6 +73,9 @@ std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
 }
 
 void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManager) {
+    if (objectManager && contents_.count() == 0) {
+        contents_.attachBudget(objectManager->budget());
+    }
     objectManager_ = std::move(objectManager);
 }
 

@@ -49,7 +49,9 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
     // Freezes this scope's own names.
     void makeImmutable() { contents_.makeImmutable(); }
 
-    // This scope's object manager, else the nearest ancestor's; null outside a runtime.
+    // This scope's object manager, else the nearest ancestor's; null outside a runtime. The
+    // names of a scope made inside a runtime (or given a manager while empty) are accounted
+    // against its memory budget: a declaration past the cap fails with error 18.
     std::shared_ptr<APMPObjectManager> objectManager() const;
     void setObjectManager(std::shared_ptr<APMPObjectManager> objectManager);
     // The memory and instruction budget of this scope's runtime; null outside a runtime.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptTestSupport.h"
+#include "sdk/measurement/script/APMPRuntime.h"
 
 namespace {
 
@@ -55,6 +56,30 @@ TEST(APMPScope, ImmutableScopesAndNamesIgnoreWrites) {
     child->makeImmutable();
     ASSERT_TRUE(child->setValue(Num(3), u"x").ok());
     EXPECT_EQ(StringOf(*child->valueForName(u"x")), "2");
+}
+
+}  // namespace
+
+namespace {
+
+using namespace script_test;
+
+TEST(APMPScope, DeclarationsInARuntimeCountAgainstItsMemory) {
+    APMPRuntime runtime;
+    const auto budget = runtime.objectManager()->budget();
+    const APMPScopeRef scope = runtime.getRunScope()->createChildScope();
+    const std::size_t before = budget->bytesInUse();
+    const std::u16string longName(std::size_t{1} << 20, u'n');
+    sdk::Error error;
+    int declared = 0;
+    for (; error.ok() && declared < 64; ++declared) {
+        error = scope->addValue(Num(1), longName + static_cast<char16_t>(u'A' + declared));
+    }
+    // Each name is 2 MiB: the cap of 64 MiB stops the declarations before the 32nd.
+    EXPECT_TRUE(IsScriptError(error, APMPErrorCode::kLimitExceeded));
+    EXPECT_LT(declared, 33);
+    EXPECT_FALSE(scope->hasName(longName + static_cast<char16_t>(u'A' + declared - 1)));
+    EXPECT_GT(budget->bytesInUse(), before + (std::size_t{60} << 20));
 }
 
 }  // namespace
