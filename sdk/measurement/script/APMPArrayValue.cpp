@@ -232,10 +232,8 @@ bool APMPArrayValue::booleanValueOrError(sdk::Error& error) const {
 APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name,
                                            const APMPValueList& arguments,
                                            const APMPScopeRef& scope, sdk::Error& error) {
-    const APMPValueRef& property = propertyMap_.valueForName(name);
-    if (property->kind() == APMPValueKind::kFunction) {
-        return static_cast<APMPFunctionValue&>(*property).invokeWithArguments(arguments, scope,
-                                                                              error);
+    if (propertyMap_.hasName(name)) {
+        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
     }
     return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
 }

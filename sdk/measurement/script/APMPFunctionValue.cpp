@@ -8,6 +8,18 @@
 #include "sdk/measurement/script/APMPMapValue.h"
 #include "sdk/measurement/script/APMPScope.h"
 
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
+                                const APMPValueList& arguments, const APMPScopeRef& scope,
+                                sdk::Error& error) {
+    // A copy: the call may replace the property, and the function must outlive its own call.
+    const APMPValueRef property = map.valueForName(name);
+    if (property->kind() != APMPValueKind::kFunction) {
+        error = APMPError(APMPErrorCode::kUnknownMethod);
+        return APMPUndefined();
+    }
+    return static_cast<APMPFunctionValue&>(*property).invokeWithArguments(arguments, scope, error);
+}
+
 APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
                                      std::vector<std::u16string> parameters,
                                      APMPValueList statements, APMPScopeRef definingScope,
@@ -94,13 +106,7 @@ APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
                                               const APMPValueList& arguments,
                                               const APMPScopeRef& scope, sdk::Error& error) {
     if (propertyMap_.hasName(name)) {
-        const APMPValueRef property = propertyMap_.valueForName(name);
-        if (property->kind() != APMPValueKind::kFunction) {
-            error = APMPError(APMPErrorCode::kUnknownMethod);
-            return APMPUndefined();
-        }
-        return static_cast<APMPFunctionValue&>(*property).invokeWithArguments(arguments, scope,
-                                                                              error);
+        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
     }
     if (name == u"hasOwnProperty") {
         return APMPHasOwnProperty(propertyMap_, arguments, scope, error);

@@ -65,3 +65,9 @@ class APMPFunctionValue : public APMPRuntimeValue {
     APMPScopeRef definingScope_;
     APMPPropertyMap propertyMap_;
 };
+
+// A method call answered by a named property: the function it holds is invoked with the raw
+// arguments; any other value fails with error 17. REQUIRES: `map` holds `name`.
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
+                                const APMPValueList& arguments, const APMPScopeRef& scope,
+                                sdk::Error& error);

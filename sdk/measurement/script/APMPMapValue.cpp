@@ -69,13 +69,7 @@ bool APMPMapValue::booleanValueOrError(sdk::Error& error) const {
 APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                          const APMPScopeRef& scope, sdk::Error& error) {
     if (propertyMap_.hasName(name)) {
-        const APMPValueRef property = propertyMap_.valueForName(name);
-        if (property->kind() != APMPValueKind::kFunction) {
-            error = APMPError(APMPErrorCode::kUnknownMethod);
-            return APMPUndefined();
-        }
-        return static_cast<APMPFunctionValue&>(*property).invokeWithArguments(arguments, scope,
-                                                                              error);
+        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
     }
     if (name == u"hasOwnProperty") {
         return APMPHasOwnProperty(propertyMap_, arguments, scope, error);

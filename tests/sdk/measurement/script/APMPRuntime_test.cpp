@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ScriptTestSupport.h"
+#include "sdk/measurement/script/APMPArrayValue.h"
+#include "sdk/measurement/script/APMPControlValue.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
 #include "sdk/measurement/script/APMPFunctionValue.h"
 #include "sdk/measurement/script/APMPMapValue.h"
@@ -120,6 +122,48 @@ TEST(APMPRuntime, ModuleProviderAndPlatformModule) {
     EXPECT_EQ(APMPRuntime::runtimeVersion(), 0);
     auto& function = static_cast<APMPFunctionValue&>(*platform);
     EXPECT_EQ(function.invokeWithArguments({}, scope, error), APMPUndefined());
+}
+
+}  // namespace
+
+namespace {
+
+using namespace script_test;
+
+TEST(APMPRuntime, MethodCallsGoToFunctionPropertiesFirst) {
+    APMPRuntime runtime;
+    const APMPScopeRef scope = runtime.getRunScope();
+    // function f() { 1; return 5; 9 } — the return ends the body and gives its data.
+    auto f = APMPObjectManager::functionValue(
+        u"f", {u"p"}, {Num(1), APMPControlValue::returnValueWithData(Num(5)), Num(9)}, scope);
+    auto array = APMPObjectManager::arrayValueWithScope(*scope);
+    auto map = APMPObjectManager::mapValueWithScope(*scope);
+    for (APMPPropertyMap* properties :
+         {&array->propertyMap(), &map->propertyMap(), &f->propertyMap()}) {
+        ASSERT_TRUE(properties->setValue(f, u"call").ok());
+        ASSERT_TRUE(properties->setValue(Num(1), u"number").ok());
+    }
+    for (const APMPValueRef& receiver : {APMPValueRef(array), APMPValueRef(map), APMPValueRef(f)}) {
+        SCOPED_TRACE(StringOf(*receiver));
+        sdk::Error error;
+        EXPECT_EQ(StringOf(*receiver->applyWithName(u"call", {Str("arg")}, scope, error)), "5");
+        EXPECT_TRUE(error.ok()) << error.ToString();
+        EXPECT_EQ(receiver->applyWithName(u"number", {}, scope, error), APMPUndefined());
+        EXPECT_TRUE(IsScriptError(error, APMPErrorCode::kUnknownMethod));
+    }
+    // hasOwnProperty on maps and functions evaluates its one argument.
+    for (const APMPValueRef& receiver : {APMPValueRef(map), APMPValueRef(f)}) {
+        sdk::Error error;
+        EXPECT_EQ(receiver->applyWithName(u"hasOwnProperty", {Str("number")}, scope, error),
+                  APMPBoolean(true));
+        EXPECT_EQ(receiver->applyWithName(u"hasOwnProperty", {Str("nope")}, scope, error),
+                  APMPBoolean(false));
+        EXPECT_TRUE(error.ok());
+        receiver->applyWithName(u"hasOwnProperty", {}, scope, error);
+        EXPECT_TRUE(IsScriptError(error, APMPErrorCode::kArgumentCount));
+    }
+    sdk::Error error;
+    EXPECT_EQ(StringOf(*f->applyWithName(u"toString", {}, scope, error)), "f");
 }
 
 }  // namespace
