@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,6 +15,8 @@
 // against its memory budget; growing past the cap fails with error 18 before allocating.
 //
 // A hole (emptyValue()) reads as undefined, is skipped by iteration and renders as "" in joins.
+class APMPFunctionValue;
+
 class APMPArrayValue : public APMPRuntimeValue {
   public:
     static constexpr double kSlotBytes = sizeof(APMPValueRef);
@@ -60,6 +63,39 @@ class APMPArrayValue : public APMPRuntimeValue {
     // accounted against this array's budget.
     std::shared_ptr<APMPArrayValue> subarrayWithRange(std::size_t location, std::size_t length,
                                                       sdk::Error& error) const;
+    // A new array, tracked by `scope`'s object manager, of the elements followed, for each of
+    // `values`, by an array's elements (holes included) or the value itself. A control value
+    // fails with error 10; the memory cap with error 18. Errors give null.
+    std::shared_ptr<APMPArrayValue> concat(const APMPValueList& values, const APMPScope& scope,
+                                           sdk::Error& error) const;
+    // Reverses the elements in place.
+    void reverse();
+    // Removes and returns the first or last element; undefined for an empty array, and for a
+    // hole (a hole reads as undefined everywhere).
+    APMPValueRef removeFirstElement();
+    APMPValueRef removeLastElement();
+    // Inserts `values`, in order, before the first element (error 18 past the cap, nothing
+    // inserted).
+    sdk::Error prependElements(const APMPValueList& values);
+    // Removes `deleteCount` elements from `start` (both clamped to the array) and inserts
+    // `values` there. Returns the removed elements as a new array tracked by `scope`'s manager;
+    // null with error 18 (and nothing changed) past the cap.
+    std::shared_ptr<APMPArrayValue> spliceFrom(std::size_t start, std::size_t deleteCount,
+                                               const APMPValueList& values, const APMPScope& scope,
+                                               sdk::Error& error);
+    // The first index at or after `fromIndex` whose element strictly equals `value`; -1 when
+    // none.
+    std::int64_t indexOfValue(const APMPRuntimeValue& value, std::size_t fromIndex) const;
+    // The last index at or before `fromIndex` (lowered to count - 1) whose element strictly
+    // equals `value`; -1 when none or when `fromIndex` is negative.
+    std::int64_t lastIndexOfValue(const APMPRuntimeValue& value, std::int64_t fromIndex) const;
+    // Sorts in place: holes last, then undefined; the rest by `comparator` (called with two
+    // elements, its result's sign decides; 0 and NaN mean equal) or, without one, by their
+    // strings in code-unit order. After the first error every comparison answers equal, and
+    // the error is returned when the sort ends. Any comparator, even an inconsistent one or
+    // one that changes the array, leaves a permutation of the elements it started from.
+    sdk::Error sortUsingFunctionValue(const std::shared_ptr<APMPFunctionValue>& comparator);
+
     // The elements' strings joined by `separator`; holes, undefined and null give "". An
     // element's string error aborts the join with "".
     std::u16string stringValueWithSeparator(std::u16string_view separator, sdk::Error& error,
