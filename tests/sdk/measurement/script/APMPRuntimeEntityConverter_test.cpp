@@ -63,6 +63,8 @@ TEST_F(APMPPlainConversionTest, RuntimeValuesBecomePlainValues) {
     } cases[] = {
         {"numeric string", Str("12"), sdk::Value(12.0)},
         {"other string", Str("x"), sdk::Value("x")},
+        {"lone surrogate", APMPStringValue::make(std::u16string{u'a', char16_t{0xD800}}),
+         sdk::Value("a\xEF\xBF\xBD")},
         {"true", APMPBoolean(true), sdk::Value(1.0)},
         {"undefined", APMPUndefined(), sdk::Value("")},
         {"null", APMPNull(), std::nullopt},
