@@ -1,5 +1,9 @@
 #include "sdk/installations/DUDUrareravuzersAPIService.h"
 
+#include <strings.h>
+
+#include <cctype>
+#include <functional>
 #include <mutex>
 #include <utility>
 

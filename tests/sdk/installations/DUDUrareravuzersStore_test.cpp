@@ -108,6 +108,32 @@ TEST_F(DUDUrareravuzersStoreTest, AccessGroupKeepsTheMarkerInItsOwnSuite) {
             .error.ok());
 }
 
+// A file system whose every new file fails, as a full or read-only disk would.
+class FailingWrites : public platform::PreferencesFileSystemWrapper {
+  public:
+    FailingWrites() : PreferencesFileSystemWrapper(platform::systemFileSystem()) {}
+    std::error_code createTemporary(const std::filesystem::path&, int*,
+                                    std::filesystem::path*) override {
+        return std::error_code(EIO, std::generic_category());
+    }
+};
+
+TEST_F(DUDUrareravuzersStoreTest, FailedKeychainWriteLeavesNoMarker) {
+    static FailingWrites failing;  // outlives the secret store opened over it
+    storage_->setKeychainRef(platform::SecretStore::open(folders_.path() / "keychain", failing));
+    DUDUrareravuzersStore store = makeStore();
+    const DUDUrareravuzersItem item = registeredItem();
+
+    Outcome saved = settle(store.saveInstallation(item));
+    EXPECT_FALSE(saved.error.ok());
+    EXPECT_FALSE(
+        settle(store.installationExistsForAppID(item.appID(), item.razudizoAppName())).error.ok());
+    EXPECT_FALSE(
+        std::filesystem::exists(folders_.configFolder() / "com.razudizo.DUDUrareravuzers.plist"));
+    EXPECT_FALSE(
+        settle(store.installationForAppID(item.appID(), item.razudizoAppName())).error.ok());
+}
+
 // A record as a newer build would write it: version 2 and a field this build does not know.
 struct NewerStoredItem : VDUArchivable {
     std::string_view archiveClassName() const override {
