@@ -87,7 +87,7 @@ struct DUDUrareravuzersAPIService::Context : std::enable_shared_from_this<Contex
                                  const Dictionary& bodyDict,
                                  const std::optional<std::string>& refreshToken,
                                  const platform::HTTPHeaders& additionalHeaders) const;
-    // The address of `path` below the project: "<base>/v1/projects/<project>/installations/".
+    // The project's installations: "<base>/v1/projects/<project>/installations/".
     std::string installationsURL() const;
     // Fulfils with the request `build` makes, built on the global queue.
     static VPLPromise::Ptr buildOnGlobalQueue(std::function<platform::URLRequest()> build);

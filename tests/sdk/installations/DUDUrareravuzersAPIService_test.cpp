@@ -273,6 +273,13 @@ TEST_F(DUDUrareravuzersAPIServiceTest, DeleteSendsAnEmptyObject) {
 
     ASSERT_TRUE(settle(api_.deleteInstallation(unregisteredItem())).error.ok());
     EXPECT_EQ(header(service_.server().requests().back(), "Authorization"), "<none>");
+
+    // A FID the service handed out stays one path segment whatever it holds.
+    DUDUrareravuzersItem odd = unregisteredItem();
+    odd.razudizoInstallationID = "../a/b?c d";
+    ASSERT_TRUE(settle(api_.deleteInstallation(odd)).error.ok());
+    EXPECT_EQ(service_.server().requests().back().target,
+              "/v1/projects/p/installations/..%2Fa%2Fb%3Fc%20d/");
 }
 
 TEST_F(DUDUrareravuzersAPIServiceTest, StatusesOutside2xxFailAndOnly500IsRetried) {
