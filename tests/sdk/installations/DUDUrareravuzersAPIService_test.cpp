@@ -348,4 +348,22 @@ TEST(DUDUrareravuzersBaseURLTest, OnlyHTTPSOrLoopbackAddressesAreAccepted) {
     EXPECT_EQ(DUDUrareravuzersAPIService::baseURL(), kDUDUrareravuzersServiceBaseURL);
 }
 
+// Requests still being built or sent when the service goes away settle all the same: as sent
+// when the request was already running, else as refused.
+TEST_F(DUDUrareravuzersAPIServiceTest, RequestsOutliveTheService) {
+    std::vector<VPLPromise::Ptr> pending;
+    {
+        DUDUrareravuzersAPIService shortLived("AIzaSyTestKey", "p", heartbeats_);
+        for (int i = 0; i < 4; ++i) {
+            pending.push_back(shortLived.deleteInstallation(unregisteredItem()));
+        }
+    }
+    for (const VPLPromise::Ptr& promise : pending) {
+        Outcome outcome = settle(promise);
+        if (!outcome.error.ok()) {
+            EXPECT_EQ(outcome.error.domain(), platform::kURLSessionErrorDomain);
+        }
+    }
+}
+
 }  // namespace
