@@ -1,0 +1,71 @@
+#include "app/UninstallOutcome.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/uninstaller/AppLocations.h"
+
+namespace cb {
+
+bool isPermissionFailure(const std::string& reason) {
+    std::string lower = reason;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* marker : {"permission", "not permitted", "operation not permitted"}) {
+        if (lower.find(marker) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isUnderFolder(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    if (folder.empty()) {
+        return false;
+    }
+    const std::filesystem::path item = path.lexically_normal();
+    const std::filesystem::path base = folder.lexically_normal();
+    auto itemPart = item.begin();
+    for (auto basePart = base.begin(); basePart != base.end(); ++basePart) {
+        if (basePart->empty()) {
+            continue;  // the trailing "" of a folder written with a final "/"
+        }
+        if (itemPart == item.end() || *itemPart != *basePart) {
+            return false;
+        }
+        ++itemPart;
+    }
+    return true;
+}
+
+NeededPermissions neededPermissions(const std::vector<std::filesystem::path>& paths) {
+    const AppLocations locations = AppLocations::current();
+    const std::filesystem::path home = homeFolder();
+    std::vector<std::filesystem::path> protectedFolders = {locations.machineLibrary, "/private",
+                                                           "/var"};
+    if (!home.empty()) {
+        protectedFolders.push_back(home / "Library");
+    }
+    NeededPermissions needed;
+    for (const std::filesystem::path& path : paths) {
+        needed.appManagement =
+            needed.appManagement || isUnderFolder(path, locations.applicationsRoot);
+        for (const std::filesystem::path& folder : protectedFolders) {
+            needed.fullDiskAccess = needed.fullDiskAccess || isUnderFolder(path, folder);
+        }
+    }
+    return needed;
+}
+
+std::string failureLines(const std::vector<TrashFailure>& failures) {
+    std::string lines;
+    for (const TrashFailure& failure : failures) {
+        if (!lines.empty()) {
+            lines += '\n';
+        }
+        lines += "\xE2\x80\xA2 " + lastPathComponent(failure.url) + ": " + failure.reason;
+    }
+    return lines;
+}
+
+}  // namespace cb
