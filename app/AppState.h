@@ -23,9 +23,9 @@
 namespace cb {
 
 // The one owner of everything the main window shows and does: the scanned tree and the focus on
-// it, the running scan with its generation stamp, the folder mode's phase, and the state of the
-// delete, snapshot and Full Disk Access flows. Views read its fields and end every user action in
-// one of its methods.
+// it, the running scan with its generation stamp, the folder mode's phase, the state of the
+// delete, snapshot and Full Disk Access flows, and the apps mode with its uninstall flow. Views
+// read its fields and end every user action in one of its methods.
 //
 // Design notes
 // ------------

@@ -39,20 +39,25 @@ bool isUnderFolder(const std::filesystem::path& path, const std::filesystem::pat
 }
 
 NeededPermissions neededPermissions(const std::vector<std::filesystem::path>& paths) {
+    // The system's folders, and the same folders where the uninstaller is told to look (they
+    // differ only when tests point it at fixture trees).
     const AppLocations locations = AppLocations::current();
-    const std::filesystem::path home = homeFolder();
-    std::vector<std::filesystem::path> protectedFolders = {locations.machineLibrary, "/private",
-                                                           "/var"};
-    if (!home.empty()) {
+    const std::vector<std::filesystem::path> appFolders = {"/Applications",
+                                                           locations.applicationsRoot};
+    std::vector<std::filesystem::path> protectedFolders = {"/Library", locations.machineLibrary,
+                                                           "/private", "/var"};
+    if (const std::filesystem::path home = homeFolder(); !home.empty()) {
         protectedFolders.push_back(home / "Library");
     }
+    auto isUnderAny = [](const std::filesystem::path& path,
+                         const std::vector<std::filesystem::path>& folders) {
+        return std::any_of(folders.begin(), folders.end(),
+                           [&path](const auto& folder) { return isUnderFolder(path, folder); });
+    };
     NeededPermissions needed;
     for (const std::filesystem::path& path : paths) {
-        needed.appManagement =
-            needed.appManagement || isUnderFolder(path, locations.applicationsRoot);
-        for (const std::filesystem::path& folder : protectedFolders) {
-            needed.fullDiskAccess = needed.fullDiskAccess || isUnderFolder(path, folder);
-        }
+        needed.appManagement = needed.appManagement || isUnderAny(path, appFolders);
+        needed.fullDiskAccess = needed.fullDiskAccess || isUnderAny(path, protectedFolders);
     }
     return needed;
 }

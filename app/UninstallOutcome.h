@@ -26,8 +26,9 @@ struct NeededPermissions {
     bool fullDiskAccess = false;  // an item lies in a Library, /private or /var
 };
 
-// What `paths` need, judged by where they lie: the applications root of AppLocations for App
-// Management; its machine Library, $HOME/Library, "/private" and "/var" for Full Disk Access.
+// What `paths` need, judged by where they lie: "/Applications" (and the applications root of
+// AppLocations) for App Management; "/Library" (and the machine Library of AppLocations),
+// $HOME/Library, "/private" and "/var" for Full Disk Access.
 NeededPermissions neededPermissions(const std::vector<std::filesystem::path>& paths);
 
 // The lines of the failure summary: "• NAME: REASON" per failure (NAME the last path

@@ -145,11 +145,19 @@ TEST_F(ContentViewUninstallTest, APermissionRefusalShowsThePermissionDialog) {
     world.apps.trashAnswer = [](const std::vector<fs::path>& urls) {
         return TrashBatchResult{{}, {{urls[0], "Operation not permitted"}}};
     };
+    world.apps.holdRelated = true;
     auto view = makeWindow();
     view->state().setMode(AppState::Mode::apps);
     ASSERT_TRUE(waitFor([&] { return view->state().apps().size() == 1; }));
     view->appsView()->requestUninstall(banana);
+    // Before the search delivered, neither the dialog nor the window takes a confirm.
+    uninstallDialogOf(*view)->confirmUninstall();
+    view->state().startUninstall({banana->url()});
+    EXPECT_EQ(view->state().uninstallCandidate(), banana);
+    EXPECT_NE(view->uninstallOverlay(), nullptr);
+    world.apps.relatedGate.openFully();
     ASSERT_TRUE(waitFor([&] { return banana->relatedLoaded(); }));
+    EXPECT_TRUE(world.apps.batches().empty());
     uninstallDialogOf(*view)->confirmUninstall();
     EXPECT_EQ(view->state().uninstallCandidate(), nullptr);
     ASSERT_TRUE(waitFor([&] { return view->permissionOverlay() != nullptr; }));

@@ -24,6 +24,7 @@ namespace cb {
 namespace {
 
 constexpr int kIconSize = 48;
+constexpr int kInset = 20;
 
 // A box with a rounded background: `tint` (the secondary text colour when unset) at `opacity`.
 class FilledBox : public QWidget {
@@ -97,7 +98,7 @@ AppUninstallDialog::AppUninstallDialog(
     setObjectName(QStringLiteral("AppUninstallDialog"));
     setFixedWidth(kWidth);
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
+    column->setContentsMargins(kInset, kInset, kInset, kInset);
     column->setSpacing(14);
     column->addWidget(buildHeader());
     column->addWidget(buildWarning());
@@ -106,7 +107,6 @@ AppUninstallDialog::AppUninstallDialog(
     list_->setFrameShape(QFrame::NoFrame);
     list_->setWidgetResizable(true);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list_->viewport()->setAutoFillBackground(false);
     column->addWidget(list_);
     column->addWidget(buildFooter());
@@ -309,8 +309,19 @@ void AppUninstallDialog::rebuildList() {
         }
     }
     list_->setWidget(content);  // the old content is deleted
-    // The list is as high as its content, up to kListMaxHeight; beyond that it scrolls.
-    list_->setFixedHeight(std::min(content->sizeHint().height(), kListMaxHeight));
+    // The list is as high as its content at the sheet's inner width, up to kListMaxHeight;
+    // beyond that it scrolls. The height is taken with the final fonts and styles, which widgets
+    // get when polished.
+    for (QWidget* child : content->findChildren<QWidget*>()) {
+        child->ensurePolished();
+    }
+    content->ensurePolished();
+    const int width = kWidth - 2 * kInset;
+    const int wanted = content->hasHeightForWidth() ? content->heightForWidth(width)
+                                                    : content->sizeHint().height();
+    list_->setVerticalScrollBarPolicy(wanted > kListMaxHeight ? Qt::ScrollBarAsNeeded
+                                                              : Qt::ScrollBarAlwaysOff);
+    list_->setFixedHeight(std::min(wanted, kListMaxHeight));
     refreshChoice();
 }
 

@@ -171,6 +171,8 @@ TEST_F(AppUninstallDialogTest, SearchingThenRepeatedDeliveriesAndALanguageSwitch
     EXPECT_FALSE(confirm(dialog.get())->isEnabled());
     QTest::keyClick(dialog.get(), Qt::Key_Return);
     EXPECT_TRUE(confirmed_.empty());
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_EQ(cancels_, 1);
 
     std::vector<RelatedFile> files = bananaFiles();
     app->setRelated(files);
@@ -246,6 +248,8 @@ TEST_F(RunningAppTest, QuitEndsTheApplicationAndTheRecheckEnablesTheButton) {
     EXPECT_TRUE(test::isShown(dialog.get(), "quit"));
     EXPECT_EQ(test::labelText(dialog.get(), "runningHelp"), "Quit Quitter before uninstalling.");
     EXPECT_FALSE(confirm(dialog.get())->isEnabled());
+    dialog->show();
+    test::savePng(dialog.get(), "uninstall-dialog-running.png");
 
     dialog->findChild<QPushButton*>(QStringLiteral("quit"))->click();
     EXPECT_EQ(process.wait(), SIGTERM);
