@@ -379,7 +379,7 @@ std::int32_t APMRemoteConfig::samplingRateForEvent(std::string_view name) {
 
 void APMRemoteConfig::clientDidReceiveNewSnapshot(APMEClient& /*client*/) {
     std::lock_guard lock(snapshotMutex_);
-    hasNewSnapshot_ = true;
+    ++snapshotsReceived_;
 }
 
 void APMRemoteConfig::clientDidReceiveFetchError(APMEClient& /*client*/, const sdk::Error& error) {
@@ -394,9 +394,11 @@ bool APMRemoteConfig::shouldFetchExperimentsForClient(APMEClient& /*client*/) {
 }
 
 bool APMRemoteConfig::activateNewSnapshot() {
+    std::uint64_t received = 0;
     {
         std::lock_guard lock(snapshotMutex_);
-        if (!hasNewSnapshot_ || !experimentClient_) {
+        received = snapshotsReceived_;
+        if (received == snapshotsActivated_ || !experimentClient_) {
             return false;
         }
     }
@@ -407,7 +409,7 @@ bool APMRemoteConfig::activateNewSnapshot() {
     }
     updateCachedExperimentFlags();
     std::lock_guard lock(snapshotMutex_);
-    hasNewSnapshot_ = false;
+    snapshotsActivated_ = received;
     return true;
 }
 

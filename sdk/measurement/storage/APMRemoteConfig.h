@@ -43,9 +43,10 @@
 // snapshot -> active flags).
 //
 // Thread-safety: every operation runs on the measurement worker queue, except the experiment
-// client's delegate calls, which come from the manager's queue. hasNewSnapshot_ is guarded by
-// snapshotMutex_; the map caches guard themselves (VDUMutableDictionary); the data-control
-// list, the core-platform-service set and the configuration are used on the worker queue only.
+// client's delegate calls, which come from the manager's queue. The snapshot counters are
+// guarded by snapshotMutex_; the map caches guard themselves (VDUMutableDictionary); the
+// data-control list, the core-platform-service set and the configuration are used on the worker
+// queue only.
 class APMRemoteConfig : public APMEClientDelegate,
                         public std::enable_shared_from_this<APMRemoteConfig> {
   public:
@@ -304,7 +305,10 @@ class APMRemoteConfig : public APMEClientDelegate,
     const std::shared_ptr<APMEManager> experimentManager_;
     std::shared_ptr<APMESDKProperty> sdkProperty_;
     std::mutex snapshotMutex_;
-    bool hasNewSnapshot_ = false;  // guarded by snapshotMutex_
+    // A snapshot is pending while more have arrived than were activated. Counting (not a flag)
+    // keeps a snapshot that arrives during an activation pending for the next one.
+    std::uint64_t snapshotsReceived_ = 0;   // guarded by snapshotMutex_
+    std::uint64_t snapshotsActivated_ = 0;  // guarded by snapshotMutex_
     VDUMutableDictionary<> cachedExperimentFlags_;
     std::vector<std::string> cachedDataControls_;
     VDUMutableDictionary<std::string, std::string> cachedConsentDefaults_;
