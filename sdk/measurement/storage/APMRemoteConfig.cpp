@@ -16,7 +16,8 @@ APMMonitor& monitor() {
 }
 
 // Database work belongs on the worker queue: warns (30001) when called on the main thread.
-// TODO(issue-40): use APMScheduler::checkOnBackgroundThreadWithMethodName once it lands.
+// A stand-in for the scheduler's own check (APMScheduler::checkOnBackgroundThreadWithMethodName),
+// which takes its place once the scheduler is built.
 void checkOnBackgroundThread(std::string_view methodName) {
     if (platform::isMainThread()) {
         const std::string_view name = methodName.empty() ? "<empty method name>" : methodName;
