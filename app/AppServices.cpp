@@ -5,6 +5,9 @@
 #include "app/disk/Scanner.h"
 #include "app/disk/SnapshotService.h"
 #include "app/disk/TrashService.h"
+#include "app/uninstaller/AllocatedSize.h"
+#include "app/uninstaller/AppDiscovery.h"
+#include "app/uninstaller/AppRelatedFiles.h"
 
 namespace cb {
 
@@ -56,6 +59,20 @@ AppServices AppServices::system() {
         showInFileViewer(path, isDirectory);
     };
     services.logEvent = &logAnalyticsEvent;
+    // Discovery has no stop point of its own: a listing is short next to the measurements.
+    services.listInstalledApps = [](const std::atomic<bool>*) { return cb::listInstalledApps(); };
+    services.measureBundleSize = [](const std::filesystem::path& bundle,
+                                    const std::atomic<bool>* stop) {
+        return cb::measureBundleSize(bundle, stop);
+    };
+    services.findRelatedFiles = [](const std::string& bundleID, const std::string& name,
+                                   const std::filesystem::path& bundle,
+                                   const std::atomic<bool>* stop) {
+        return AppRelatedFiles::find(bundleID, name, bundle, stop);
+    };
+    services.openApplication = [](const std::filesystem::path& bundle) {
+        platform::Workspace::shared().openApplication(bundle);
+    };
     return services;
 }
 

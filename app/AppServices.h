@@ -1,16 +1,20 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/ads/AnalyticsEvent.h"
 #include "app/disk/FileNode.h"
 #include "app/disk/ScanProgress.h"
 #include "app/disk/VolumeInfo.h"
+#include "app/uninstaller/InstalledApp.h"
+#include "app/uninstaller/RelatedFile.h"
 #include "sdk/utilities/Value.h"
 
 namespace cb {
@@ -84,6 +88,28 @@ struct AppServices {
     // Sends one usage event; `parameters` is nullopt for an event without parameters.
     std::function<void(AnalyticsEvent event, std::optional<sdk::Value::Dictionary> parameters)>
         logEvent;
+
+    // ---- Apps mode. A `stop` flag, when raised, asks the call to end early; its result is then
+    // dropped, so a partial one is fine. ----
+
+    // The installed applications in the default application folders, sorted by name. Worker
+    // thread; blocks on the file system.
+    std::function<std::vector<std::shared_ptr<InstalledApp>>(const std::atomic<bool>* stop)>
+        listInstalledApps;
+
+    // Allocated bytes of the application bundle at `bundle`. Worker thread; several calls run at
+    // once.
+    std::function<int64_t(const std::filesystem::path& bundle, const std::atomic<bool>* stop)>
+        measureBundleSize;
+
+    // What the application keeps outside its bundle, in path order. Worker thread.
+    std::function<std::vector<RelatedFile>(const std::string& bundleID, const std::string& name,
+                                           const std::filesystem::path& bundle,
+                                           const std::atomic<bool>* stop)>
+        findRelatedFiles;
+
+    // Starts the application in the bundle at `bundle`, detached; the outcome is not reported.
+    std::function<void(const std::filesystem::path& bundle)> openApplication;
 
     // The real services: the disk scanner, the freedesktop.org Trash, the snapshot tool, statvfs
     // capacities, the access probes, the desktop's file manager and the analytics interface. The

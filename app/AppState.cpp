@@ -44,6 +44,42 @@ void runDetached(std::function<void()> job) {
     std::thread(std::move(job)).detach();
 }
 
+using MeasureBundle =
+    std::function<int64_t(const std::filesystem::path&, const std::atomic<bool>*)>;
+
+// Measures `bundles` (id and bundle of each application) on at most `width` threads of this
+// group, started in list order, and posts each size to the state as it finishes. Returns when
+// every measurement has ended; once `task` is cancelled no measurement starts and no size is
+// posted.
+void measureBundles(const std::vector<std::pair<QUuid, std::filesystem::path>>& bundles,
+                    size_t width, const MeasureBundle& measure,
+                    const std::shared_ptr<AppState::AppsTask>& task,
+                    const std::shared_ptr<StateHandle<AppState>>& handle,
+                    const std::function<void(AppState&, QUuid, int64_t)>& apply) {
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (;;) {
+            if (task->isCancelled()) {
+                return;
+            }
+            const size_t index = next.fetch_add(1, std::memory_order_relaxed);
+            if (index >= bundles.size()) {
+                return;
+            }
+            const auto& [id, bundle] = bundles[index];
+            const int64_t size = measure(bundle, task->stopFlag());
+            if (task->isCancelled()) {
+                return;
+            }
+            handle->post([apply, id, size](AppState& state) { apply(state, id, size); });
+        }
+    };
+    std::vector<std::jthread> group;
+    for (size_t i = 0; i < std::min(width, bundles.size()); ++i) {
+        group.emplace_back(worker);
+    }
+}  // the group joins here
+
 }  // namespace
 
 // The task that runs one scan; cancelling it makes its result vanish without effect.
@@ -70,6 +106,10 @@ AppState::~AppState() {
     if (scanTask_) {
         scanTask_->cancelled = true;
     }
+    if (appsTask_) {
+        appsTask_->cancel();
+    }
+    stopSearches_->store(true, std::memory_order_release);
     work_.waitForAll();
 }
 
@@ -146,6 +186,21 @@ void AppState::setThinResultMessage(std::optional<std::string> message) {
 void AppState::setMode(Mode mode) {
     mode_ = mode;
     emit modeChanged();
+}
+
+void AppState::setApps(std::vector<std::shared_ptr<InstalledApp>> apps) {
+    apps_ = std::move(apps);
+    emit appsChanged();
+}
+
+void AppState::setAppsLoading(bool value) {
+    appsLoading_ = value;
+    emit appsLoadingChanged();
+}
+
+void AppState::setUninstallCandidate(std::shared_ptr<InstalledApp> app) {
+    uninstallCandidate_ = std::move(app);
+    emit uninstallCandidateChanged();
 }
 
 // ---- Scan flow ----
@@ -541,6 +596,110 @@ void AppState::finishThinning(int64_t freeAfter, int64_t freeBefore, int64_t sna
 
 void AppState::revealInFinder(const FileNode& node) {
     services_.revealInFileViewer(node.path(), node.isDirectory());
+}
+
+// ---- Apps-mode flows ----
+
+void AppState::loadApps() {
+    if (appsLoading_) {
+        return;
+    }
+    setAppsLoading(true);
+    if (appsTask_) {
+        appsTask_->cancel();
+    }
+    auto task = std::make_shared<AppsTask>();
+    appsTask_ = task;
+    runInBackground([handle = handle_, list = services_.listInstalledApps,
+                     measure = services_.measureBundleSize, task] {
+        std::vector<std::shared_ptr<InstalledApp>> apps = list(task->stopFlag());
+        if (task->isCancelled()) {
+            return;
+        }
+        // The measurements take the list as listed, not as apps holds it later on.
+        std::vector<std::pair<QUuid, std::filesystem::path>> bundles;
+        bundles.reserve(apps.size());
+        for (const std::shared_ptr<InstalledApp>& app : apps) {
+            bundles.emplace_back(app->id(), app->url());
+        }
+        handle->post([task, apps = std::move(apps)](AppState& state) mutable {
+            state.publishApps(task, std::move(apps));
+        });
+        measureBundles(bundles, kMaxConcurrentMeasurements, measure, task, handle,
+                       [task](AppState& state, QUuid id, int64_t size) {
+                           state.applyBundleSize(task, id, size);
+                       });
+    });
+}
+
+void AppState::publishApps(const std::shared_ptr<AppsTask>& task,
+                           std::vector<std::shared_ptr<InstalledApp>> apps) {
+    if (task->isCancelled()) {
+        return;
+    }
+    // Both fields change before either signal, so no observer sees the list still loading.
+    apps_ = std::move(apps);
+    appsLoading_ = false;
+    emit appsChanged();
+    emit appsLoadingChanged();
+}
+
+void AppState::applyBundleSize(const std::shared_ptr<AppsTask>& task, const QUuid& id,
+                               int64_t size) {
+    if (task->isCancelled()) {
+        return;
+    }
+    auto it =
+        std::find_if(apps_.begin(), apps_.end(),
+                     [&id](const std::shared_ptr<InstalledApp>& app) { return app->id() == id; });
+    if (it == apps_.end()) {
+        return;  // the application left the list meanwhile
+    }
+    (*it)->setBundleSize(size);
+    emit changed();
+}
+
+void AppState::loadRelated(const std::shared_ptr<InstalledApp>& app) {
+    assert(app != nullptr);
+    if (app->relatedLoaded() || app->relatedLoading()) {
+        return;
+    }
+    app->setRelatedLoading(true);
+    // The worker gets copies of the fixed fields and only a weak reference, so an application
+    // dropped from the list meanwhile is not kept alive by its search.
+    runInBackground([handle = handle_, find = services_.findRelatedFiles,
+                     weak = std::weak_ptr<InstalledApp>(app), bundleID = app->bundleID(),
+                     name = app->name(), bundle = app->url(), stop = stopSearches_] {
+        std::vector<RelatedFile> files = find(bundleID, name, bundle, stop.get());
+        if (stop->load(std::memory_order_acquire)) {
+            return;
+        }
+        handle->post([weak, files = std::move(files)](AppState& state) {
+            std::shared_ptr<InstalledApp> target = weak.lock();
+            if (!target) {
+                return;
+            }
+            target->setRelated(files);
+            target->setRelatedLoaded(true);
+            target->setRelatedLoading(false);
+            emit state.changed();
+        });
+    });
+}
+
+void AppState::requestUninstall(const std::shared_ptr<InstalledApp>& app) {
+    loadRelated(app);
+    setUninstallCandidate(app);
+}
+
+void AppState::revealApp(const InstalledApp& app) {
+    services_.revealInFileViewer(app.url(), true);
+}
+
+void AppState::openApp(const InstalledApp& app) {
+    if (services_.openApplication) {
+        services_.openApplication(app.url());
+    }
 }
 
 // ---- Helpers ----

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QUuid>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "app/disk/FileNode.h"
 #include "app/disk/ScanProgress.h"
 #include "app/disk/VolumeInfo.h"
+#include "app/uninstaller/InstalledApp.h"
 
 namespace cb {
 
@@ -187,6 +189,21 @@ class AppState : public QObject {
     Mode mode() const { return mode_; }
     void setMode(Mode mode);
 
+    // ---- Apps mode: published fields. ----
+
+    // The installed applications of the apps mode, in listing order (by name). Each element is
+    // non-null; the state shares them with the views.
+    const std::vector<std::shared_ptr<InstalledApp>>& apps() const { return apps_; }
+    void setApps(std::vector<std::shared_ptr<InstalledApp>> apps);
+
+    // The applications list is being built.
+    bool appsLoading() const { return appsLoading_; }
+    void setAppsLoading(bool value);
+
+    // The application whose uninstall dialog is shown, or null.
+    const std::shared_ptr<InstalledApp>& uninstallCandidate() const { return uninstallCandidate_; }
+    void setUninstallCandidate(std::shared_ptr<InstalledApp> app);
+
     // ---- Plain fields. ----
 
     // Location of the current or last scan; a refresh rescans it.
@@ -194,6 +211,22 @@ class AppState : public QObject {
 
     // Stamp of the current scan; replaced whenever a scan starts or is cancelled.
     const QUuid& scanGeneration() const { return scanGeneration_; }
+
+    // The task building the applications list and measuring their bundles. Cancelling it stops
+    // its measurements and drops every result it has not applied yet.
+    class AppsTask {
+      public:
+        void cancel() { cancelled_.store(true, std::memory_order_release); }
+        bool isCancelled() const { return cancelled_.load(std::memory_order_acquire); }
+        // The stop flag handed to the services.
+        const std::atomic<bool>* stopFlag() const { return &cancelled_; }
+
+      private:
+        std::atomic<bool> cancelled_{false};
+    };
+
+    // The running apps task, or null when none was started. Cancelled by the list's reload.
+    const std::shared_ptr<AppsTask>& appsTask() const { return appsTask_; }
 
     // ---- Scan flow. ----
 
@@ -257,7 +290,41 @@ class AppState : public QObject {
     // stops any scan, clears root, focus, hovered, root URL and volume capacity, ends refreshing.
     void resetToWelcome();
 
+    // ---- Apps-mode flows. ----
+
+    // At most this many bundle sizes are measured at once per listing.
+    static constexpr int kMaxConcurrentMeasurements = 4;
+
+    // Builds the applications list. Does nothing while appsLoading is true. Otherwise sets
+    // appsLoading, cancels the running apps task and starts a new one: it lists the applications
+    // on a worker thread, then (unless cancelled) sets apps and clears appsLoading before either
+    // change signal is sent, then measures the bundle sizes of that list, at most
+    // kMaxConcurrentMeasurements at once, started in list order. Each size is applied as it
+    // finishes to the application of apps with the same id (dropped when it left the list),
+    // followed by changed(). A cancelled task starts no more measurements and applies nothing.
+    void loadApps();
+
+    // Finds the files `app` keeps outside its bundle, once: does nothing while a search for it
+    // runs or after one delivered. The search runs on a worker thread holding `app` weakly; its
+    // result goes into `app`'s related (relatedLoaded set, relatedLoading cleared), followed by
+    // changed(). REQUIRES: app is non-null.
+    void loadRelated(const std::shared_ptr<InstalledApp>& app);
+
+    // The list's uninstall request: starts the related-file search for `app` and makes it the
+    // uninstall candidate.
+    void requestUninstall(const std::shared_ptr<InstalledApp>& app);
+
+    // Shows the application's bundle selected in the desktop's file manager.
+    void revealApp(const InstalledApp& app);
+
+    // Starts the application; the outcome is not reported.
+    void openApp(const InstalledApp& app);
+
   signals:
+    // A change that no field's signal covers: a bundle size or a related-file list was applied
+    // to one of apps.
+    void changed();
+
     void phaseChanged();
     void rootChanged();
     void focusChanged();
@@ -273,6 +340,9 @@ class AppState : public QObject {
     void confirmThinSnapshotsChanged();
     void thinResultMessageChanged();
     void modeChanged();
+    void appsChanged();
+    void appsLoadingChanged();
+    void uninstallCandidateChanged();
 
   private:
     struct ScanTask;
@@ -307,6 +377,11 @@ class AppState : public QObject {
     // Snapshot flow.
     void finishThinning(int64_t freeAfter, int64_t freeBefore, int64_t snapshotCount);
 
+    // Apps-mode flows.
+    void publishApps(const std::shared_ptr<AppsTask>& task,
+                     std::vector<std::shared_ptr<InstalledApp>> apps);
+    void applyBundleSize(const std::shared_ptr<AppsTask>& task, const QUuid& id, int64_t size);
+
     // Helpers.
     void logEvent(AnalyticsEvent event,
                   std::optional<sdk::Value::Dictionary> parameters = std::nullopt);
@@ -332,6 +407,9 @@ class AppState : public QObject {
     bool confirmThinSnapshots_ = false;
     std::optional<std::string> thinResultMessage_;
     Mode mode_ = Mode::folder;
+    std::vector<std::shared_ptr<InstalledApp>> apps_;
+    bool appsLoading_ = false;
+    std::shared_ptr<InstalledApp> uninstallCandidate_;
 
     // Plain fields.
     std::optional<std::filesystem::path> rootURL_;
@@ -339,6 +417,10 @@ class AppState : public QObject {
     std::shared_ptr<ScanTask> scanTask_;
     QUuid scanGeneration_ = QUuid::createUuid();
     uint64_t accessCheck_ = 0;  // the latest startScan() access check; older ones are dropped
+    std::shared_ptr<AppsTask> appsTask_;
+
+    // Raised by the destructor: related-file searches still running stop early.
+    const std::shared_ptr<std::atomic<bool>> stopSearches_ = std::make_shared<std::atomic<bool>>();
 
     // Moves to the Trash still under way whose node is still in the tree.
     std::vector<std::shared_ptr<PendingDelete>> pendingDeletes_;

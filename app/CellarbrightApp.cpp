@@ -8,9 +8,11 @@
 #include <exception>
 #include <iostream>
 
+#include "app/ApplicationActivation.h"
 #include "app/ContentView.h"
 #include "app/QtTranslations.h"
 #include "app/WindowBackground.h"
+#include "platform/app/Application.h"
 #include "platform/bundle/Bundle.h"
 #include "sdk/core/RZDException.h"
 
@@ -31,9 +33,11 @@ CellarbrightApp::CellarbrightApp(LocalizationManager& loc, AppServices services)
     layout->setContentsMargins(0, 0, 0, 0);
     content_ = new ContentView(loc, std::move(services), window_.get());
     layout->addWidget(content_);
+    platform::Application::shared().setDelegate(delegate_);
     QApplication::setQuitOnLastWindowClosed(
-        delegate_.applicationShouldTerminateAfterLastWindowClosed());
+        delegate_->applicationShouldTerminateAfterLastWindowClosed());
     addWindowShortcuts();
+    postActivationNotifications(window_.get());
 }
 
 void CellarbrightApp::addWindowShortcuts() {
@@ -78,7 +82,9 @@ int CellarbrightApp::run() {
     std::exception_ptr launchFailure;
     QTimer::singleShot(0, window_.get(), [this, &launchFailure] {
         try {
-            delegate_.applicationDidFinishLaunching();
+            if (const auto delegate = platform::Application::shared().delegate()) {
+                delegate->applicationDidFinishLaunching();
+            }
         } catch (const RZDException& error) {
             // Qt's event loop cannot carry an exception; take it out of the loop and let it
             // go on from run(), where nothing catches it.

@@ -14,6 +14,7 @@
 #include "app/ads/AdBarView.h"
 #include "app/disk/FullDiskAccess.h"
 #include "app/localization/LocalizationManager.h"
+#include "app/uninstaller/views/AppsView.h"
 #include "app/views/DeleteConfirmDialog.h"
 #include "app/views/FullDiskAccessPrompt.h"
 #include "app/views/ScanProgressView.h"
@@ -77,10 +78,9 @@ QWidget* ContentView::buildBody() {
     folderLayout_ = new QVBoxLayout(folderArea_);
     folderLayout_->setContentsMargins(0, 0, 0, 0);
     modeContent_->addWidget(folderArea_);
-    // The apps mode's screen comes with the uninstaller; until then the mode shows nothing.
-    auto* apps = new QWidget(modeContent_);
-    apps->setObjectName(QStringLiteral("appsMode"));
-    modeContent_->addWidget(apps);
+    // The apps screen lists the applications the first time it comes into view.
+    appsView_ = new AppsView(*state_, loc_, modeContent_);
+    modeContent_->addWidget(appsView_);
     column->addWidget(modeContent_, 1);
     return body;
 }

@@ -18,6 +18,7 @@ class QVBoxLayout;
 namespace cb {
 
 class AdBarView;
+class AppsView;
 class DialogOverlay;
 class DiskMapView;
 class FileNode;
@@ -34,8 +35,8 @@ class WindowAlerts;
 //
 // The folder mode shows one page chosen from the state: the welcome screen in the welcome
 // phase, the progress screen while scanning, the disk map once ready with a focus (nothing
-// without one). The apps mode shows an empty area for now. Pages are built when they appear
-// and dropped when they go; a page that goes away in the middle of its own button press is
+// without one). The apps mode shows the one AppsView of the window. Pages are built when they
+// appear and dropped when they go; a page that goes away in the middle of its own button press is
 // deleted later, once that press has returned.
 //
 // Overlays, drawn in this order (later above earlier): the Full Disk Access prompt while
@@ -76,6 +77,9 @@ class ContentView : public QWidget {
     ScanProgressView* progressView() const;
     DiskMapView* diskMap() const;
 
+    // The apps mode's screen (built once, shown while the mode is apps).
+    AppsView* appsView() const { return appsView_; }
+
     // The overlays on screen (not yet dismissing), or null.
     DialogOverlay* accessOverlay() const;
     DialogOverlay* deleteOverlay() const;
@@ -109,6 +113,7 @@ class ContentView : public QWidget {
     QStackedWidget* modeContent_ = nullptr;
     QWidget* folderArea_ = nullptr;
     QVBoxLayout* folderLayout_ = nullptr;
+    AppsView* appsView_ = nullptr;
     QPointer<QWidget> page_;
     FolderPage folderPage_ = FolderPage::none;
     QPointer<DialogOverlay> accessOverlay_;

@@ -19,6 +19,7 @@
 #include "app/views/DetailsPanel.h"
 #include "app/views/FDABanner.h"
 #include "app/views/ScreenStyle.h"
+#include "app/views/SpinningSymbol.h"
 #include "app/views/SunburstView.h"
 #include "app/views/SymbolIcons.h"
 #include "app/views/TooltipView.h"
@@ -29,26 +30,8 @@ namespace cb {
 namespace {
 
 constexpr int kSymbolSize = 16;
-constexpr int kSpinMs = 900;
-// The platform's default animation, used when the refresh symbol turns back to rest.
-constexpr int kSettleMs = 350;
 constexpr int kTooltipFadeMs = 200;
 constexpr int kTooltipPadding = 16;
-
-QPixmap rotatedSymbol(const char* symbol, const QColor& tint, double degrees, qreal ratio) {
-    const QPixmap base = symbolPixmap(symbol, kSymbolSize, tint, ratio);
-    QPixmap turned(base.size());
-    turned.setDevicePixelRatio(ratio);
-    turned.fill(Qt::transparent);
-    QPainter painter(&turned);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPointF centre(kSymbolSize / 2.0, kSymbolSize / 2.0);
-    painter.translate(centre);
-    painter.rotate(degrees);
-    painter.translate(-centre);
-    painter.drawPixmap(QPointF(0, 0), base);
-    return turned;
-}
 
 }  // namespace
 
@@ -107,9 +90,7 @@ QWidget* DiskMapView::buildToolbar() {
     refresh_ = toolButton("refresh", "arrow.clockwise", bar);
     refresh_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(refresh_, &QToolButton::clicked, this, [this] { state_.refresh(); });
-    spin_ = new QVariantAnimation(this);
-    connect(spin_, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant& value) { setRotation(value.toDouble()); });
+    spin_ = new SpinningSymbol(refresh_, "arrow.clockwise", kSymbolSize);
     row->addWidget(newScan_);
     row->addWidget(up_);
     row->addWidget(breadcrumb_, 0);
@@ -306,27 +287,11 @@ void DiskMapView::showBanner() {
 void DiskMapView::showRefreshing() {
     const bool refreshing = state_.isRefreshing();
     refresh_->setEnabled(!refreshing);
-    spin_->stop();
-    if (refreshing) {
-        spin_->setStartValue(0.0);
-        spin_->setEndValue(360.0);
-        spin_->setDuration(kSpinMs);
-        spin_->setEasingCurve(QEasingCurve::Linear);
-        spin_->setLoopCount(-1);
-    } else {
-        spin_->setStartValue(rotation_);
-        spin_->setEndValue(0.0);
-        spin_->setDuration(kSettleMs);
-        spin_->setEasingCurve(QEasingCurve::InOutQuad);
-        spin_->setLoopCount(1);
-    }
-    spin_->start();
+    spin_->setSpinning(refreshing);
 }
 
-void DiskMapView::setRotation(double degrees) {
-    rotation_ = degrees;
-    refresh_->setIcon(QIcon(rotatedSymbol("arrow.clockwise", style::primaryText(palette()), degrees,
-                                          devicePixelRatioF())));
+double DiskMapView::refreshRotation() const {
+    return spin_->rotation();
 }
 
 bool DiskMapView::eventFilter(QObject* watched, QEvent* event) {

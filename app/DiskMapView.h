@@ -14,6 +14,7 @@ namespace cb {
 class AppState;
 class BreadcrumbView;
 class DetailsPanel;
+class SpinningSymbol;
 class FDABanner;
 class FileNode;
 class LocalizationManager;
@@ -59,7 +60,7 @@ class DiskMapView : public QWidget {
     FDABanner* banner() const { return banner_; }  // null while no banner is due
 
     // The refresh symbol's current rotation in degrees (0 at rest).
-    double refreshRotation() const { return rotation_; }
+    double refreshRotation() const;
 
     // True when the focused node's size exceeds the used space of `capacity` (total - rawFree,
     // taken as 0 when negative), when the info symbol is shown.
@@ -78,7 +79,6 @@ class DiskMapView : public QWidget {
     void showSizes();
     void showBanner();
     void showRefreshing();
-    void setRotation(double degrees);
     void placeTooltip();
     void retranslate();
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -86,7 +86,6 @@ class DiskMapView : public QWidget {
     AppState& state_;
     LocalizationManager& loc_;
     bool animateNextFocus_ = false;
-    double rotation_ = 0;
     const FileNode* tooltipNode_ = nullptr;  // compared only, never dereferenced
     int64_t bannerCount_ = 0;                // the count the shown banner was built with
 
@@ -105,7 +104,7 @@ class DiskMapView : public QWidget {
     SunburstView* chart_ = nullptr;
     TooltipView* tooltip_ = nullptr;
     DetailsPanel* details_ = nullptr;
-    QVariantAnimation* spin_ = nullptr;
+    SpinningSymbol* spin_ = nullptr;
     QVariantAnimation* tooltipFade_ = nullptr;
 };
 

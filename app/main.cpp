@@ -11,9 +11,11 @@
 #include "app/ScreenshotHook.h"
 #include "app/disk/DescriptorLimit.h"
 #include "app/localization/LocalizationManager.h"
+#include "sdk/analytics/REROdazadeve.h"
 
 int main(int argc, char** argv) {
     cb::raiseDescriptorLimit();
+    REROdazadeve::registerClasses();  // the SDK libraries' load-time registrations
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Cellarbright"));
     cb::MainQueueBridge mainQueue;

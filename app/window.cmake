@@ -7,6 +7,7 @@
 #   <build>/Cellarbright.app/Contents/Resources/{VoviduService-Info.plist,main_logo.png}
 add_library(cb_window STATIC
   AppDelegate.cpp
+  ApplicationActivation.cpp
   CardShadow.cpp
   CellarbrightApp.cpp
   ContentView.cpp
@@ -23,7 +24,8 @@ add_library(cb_window STATIC
 set_target_properties(cb_window PROPERTIES AUTOMOC ON)
 target_include_directories(cb_window PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(cb_window
-  PUBLIC Qt6::Widgets cb_appstate cb_views cb_localization cb_ads cb_adbar sdk_core sdk_analytics
+  PUBLIC Qt6::Widgets cb_appstate cb_views cb_uninstaller_views cb_localization cb_ads cb_adbar sdk_core sdk_analytics
+    cb_platform_app
   PRIVATE cb_platform_dispatch cb_platform_bundle)
 
 set(CB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/Cellarbright.app/Contents)

@@ -85,6 +85,53 @@ constexpr SymbolEntry kSymbols[] = {
      CB_SVG("<rect x='4' y='4' width='16' height='16' rx='4' " CB_STROKE "/>")},
     {"app.fill", "application-x-executable",
      CB_SVG("<rect x='3.5' y='3.5' width='17' height='17' rx='4.5'/>")},
+    {"magnifyingglass", "system-search",
+     CB_SVG("<circle cx='10.5' cy='10.5' r='6.5' " CB_STROKE
+            "/><path " CB_STROKE_W("2.4") " d='M15.5 15.5 21 21'/>")},
+    {"trash", "user-trash",
+     CB_SVG("<path " CB_STROKE " d='M4 6.5h16M9.5 6.5V4h5v2.5M6 6.5l1 14h10l1-14M10 10.5v6.5M14 "
+            "10.5v6.5'/>")},
+    {"tray.full", "mail-folder-inbox",
+     CB_SVG("<path " CB_STROKE " d='M3 13.5 5.5 5h13l2.5 8.5V19a1 1 0 0 1-1 1H4a1 1 0 0 1-1-1zM3 "
+            "13.5h5l1.5 2.5h5l1.5-2.5h5M8 8.5h8M7.5 11h9'/>")},
+    {"externaldrive.badge.timemachine", "drive-harddisk",
+     CB_SVG("<rect x='2.5' y='9' width='14' height='9' rx='2' " CB_STROKE "/><circle cx='18' "
+            "cy='7' r='4' " CB_STROKE_W("1.6") "/><path " CB_STROKE_W(
+                "1.6") " d='M18 5v2.2l1.4 1'/>")},
+    {"slider.horizontal.3", "preferences-system",
+     CB_SVG("<path " CB_STROKE " d='M3 6h18M3 12h18M3 18h18'/><circle cx='8' cy='6' r='2.2'/>"
+            "<circle cx='16' cy='12' r='2.2'/><circle cx='10' cy='18' r='2.2'/>")},
+    {"cube.box", "package-x-generic",
+     CB_SVG("<path " CB_STROKE " d='M12 2.8 20.5 7v10L12 21.2 3.5 17V7zM3.5 7 12 11.3 20.5 7M12 "
+            "11.3v9.9'/>")},
+    {"cube.box.fill", "package-x-generic",
+     CB_SVG("<path d='M12 2.5 21 7l-9 4.6L3 7zM2.8 8.3l8.5 4.4V22l-8.5-4.4zM21.2 8.3v9.3L12.7 "
+            "22v-9.3z'/>")},
+    {"scroll", "text-x-script",
+     CB_SVG("<path " CB_STROKE " d='M7 4h11a2 2 0 0 1 2 2v1h-4M7 4a2 2 0 0 0-2 2v12a2 2 0 0 0 2 "
+            "2h10a2 2 0 0 0 2-2V7M7 4a2 2 0 0 1 2 2v12M12 10h4M12 14h4'/>")},
+    {"archivebox", "folder-documents",
+     CB_SVG("<path " CB_STROKE " d='M3 4.5h18v4H3zM4.5 8.5V19a1 1 0 0 0 1 1h13a1 1 0 0 0 "
+            "1-1V8.5M10 12.5h4'/>")},
+    {"circle.grid.2x2", "applications-other",
+     CB_SVG("<circle cx='7.5' cy='7.5' r='3.3' " CB_STROKE_W(
+         "1.8") "/><circle cx='16.5' "
+                "cy='7.5' r='3.3' " CB_STROKE_W("1.8") "/><circle cx='7.5' cy='16.5' "
+                                                       "r='3.3' " CB_STROKE_W(
+                                                           "1.8") "/><circle cx='16.5' cy='16.5' "
+                                                                  "r='3.3' " CB_STROKE_W("1.8") "/"
+                                                                                                ">")},
+    {"network", "network-workgroup",
+     CB_SVG("<circle cx='12' cy='12' r='9' " CB_STROKE_W("1.8") "/><path " CB_STROKE_W(
+         "1.8") " d='M3 12h18M12 3c3 3.2 3 14.8 0 18M12 3c-3 3.2-3 14.8 0 18'/>")},
+    {"bolt.horizontal", "system-run",
+     CB_SVG("<path d='M2 12 9 6.5V10h5.5L22 12l-7 5.5V14H9.5z'/>")},
+    {"bolt.fill", "system-run", CB_SVG("<path d='M13.5 2 4.5 13.5H11L9.5 22l9-12H12z'/>")},
+    {"gearshape.2", "preferences-other",
+     CB_SVG("<circle cx='9' cy='10' r='5' " CB_STROKE_W(
+         "2.6") " stroke-dasharray='2.2 1.7'/>"
+                "<circle cx='9' cy='10' r='2'/><circle cx='17.5' cy='17' r='3.2' " CB_STROKE_W(
+                    "2") " stroke-dasharray='1.6 1.2'/><circle cx='17.5' cy='17' r='1.1'/>")},
 };
 
 #undef CB_STROKE

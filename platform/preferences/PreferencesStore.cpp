@@ -149,7 +149,29 @@ std::error_code PreferencesStore::remove(std::string_view key) {
     return change(key, std::nullopt);
 }
 
+std::error_code PreferencesStore::removeAll() {
+    return update([](PlistDictionary& values) {
+        const bool changed = !values.empty();
+        values.clear();
+        return changed;
+    });
+}
+
 std::error_code PreferencesStore::change(std::string_view key, std::optional<PlistValue> value) {
+    return update([&](PlistDictionary& values) {
+        if (value) {
+            values.insert_or_assign(std::string(key), std::move(*value));
+            return true;
+        }
+        if (auto found = values.find(key); found != values.end()) {
+            values.erase(found);
+            return true;
+        }
+        return false;
+    });
+}
+
+std::error_code PreferencesStore::update(const std::function<bool(PlistDictionary&)>& edit) {
     std::lock_guard lock(mutex_);
     fs::path folder = path_.parent_path();
     if (std::error_code error = fileSystem_.createFolder(folder)) {
@@ -162,11 +184,7 @@ std::error_code PreferencesStore::change(std::string_view key, std::optional<Pli
     refreshLocked(true);  // another process may have written since our last read
     PlistDictionary updated = values_;
     std::error_code error;
-    if (value) {
-        updated.insert_or_assign(std::string(key), std::move(*value));
-        error = writeLocked(updated);
-    } else if (auto found = updated.find(key); found != updated.end()) {
-        updated.erase(found);
+    if (edit(updated)) {
         error = writeLocked(updated);
     }
     fileSystem_.unlockFolder(lockFd);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,6 +64,9 @@ class PreferencesStore {
     // Removes `key`. Removing an absent key writes nothing and succeeds.
     [[nodiscard]] std::error_code remove(std::string_view key);
 
+    // Removes every key in one write. An empty suite writes nothing and succeeds.
+    [[nodiscard]] std::error_code removeAll();
+
     // Returns every key of the suite, sorted.
     std::vector<std::string> allKeys();
 
@@ -86,6 +90,8 @@ class PreferencesStore {
     FileIdentity identify();
     void refreshLocked(bool force);
     std::error_code change(std::string_view key, std::optional<PlistValue> value);
+    // Re-reads the file, lets `edit` change the values, and writes them when it returns true.
+    std::error_code update(const std::function<bool(PlistDictionary&)>& edit);
     std::error_code writeLocked(const PlistDictionary& values);
 
     const std::filesystem::path path_;

@@ -7,9 +7,11 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstring>
@@ -73,6 +75,45 @@ bool Workspace::openUrl(const std::string& url) {
     QMetaObject::invokeMethod(
         app, [parsed] { QDesktopServices::openUrl(parsed); }, Qt::QueuedConnection);
     return true;
+}
+
+bool Workspace::openApplication(const std::filesystem::path& bundle) {
+    const std::optional<Bundle> opened = Bundle::open(bundle);
+    if (!opened) {
+        return false;
+    }
+    const std::optional<fs::path> executable = opened->executablePath();
+    std::error_code error;
+    if (!executable || !fs::is_regular_file(*executable, error)) {
+        return false;
+    }
+    // Everything the child needs is prepared before fork(): after it, only async-signal-safe
+    // calls are allowed in a threaded process.
+    const std::string program = executable->string();
+    const std::string folder = bundle.parent_path().string();
+    char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    // Two forks: the intermediate child starts a new session, forks the program and exits at
+    // once, so the program is adopted by init and nobody here has to reap it.
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
+                ::_exit(127);
+            }
+            ::execv(program.c_str(), argv);
+            ::_exit(127);
+        }
+        ::_exit(grandchild < 0 ? 1 : 0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::vector<RunningApplication> Workspace::runningApplications() {

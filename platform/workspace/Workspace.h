@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,14 @@ class Workspace {
     // it. Does nothing and returns false when the process runs without a graphical application
     // object (tools, tests), so it is safe to call anywhere.
     virtual bool openUrl(const std::string& url);
+
+    // Starts the executable of the application bundle at `bundle` ("Contents/MacOS/<exe>" as its
+    // Info.plist names it) as a detached process in a session of its own, with no arguments and
+    // the bundle's folder as working directory, and returns without waiting for it. Returns
+    // whether a process was started; false when the bundle does not open, names no executable
+    // file, or the start fails. The started program is never waited for and leaves no zombie.
+    // Any thread.
+    virtual bool openApplication(const std::filesystem::path& bundle);
 
     // The desktop workspace of this process. Stateless, so sharing it is safe.
     static Workspace& shared();

@@ -3,6 +3,8 @@
 #include <mutex>
 #include <utility>
 
+#include "sdk/analytics/REROdazadeveConnector.h"
+#include "sdk/core/RZDAnalyticsStarting.h"
 #include "sdk/core/ZEDOre.h"
 
 namespace {
@@ -17,9 +19,15 @@ SinkSlot& slot() {
     return *instance;
 }
 
-// The core starts analytics through this registration, made when this library is linked in.
-[[maybe_unused]] const bool kRegisteredWithCore =
-    (ZEDOre::registerAnalyticsStarter(&REROdazadeve::startWithConfiguration), true);
+// The class object the core finds under "REROdazadeve" and starts analytics through.
+class REROdazadeveClass final : public RZDAnalyticsStarting {
+  public:
+    std::string className() const override { return "REROdazadeve"; }
+    void startWithConfiguration(const std::shared_ptr<REROdazadeveConfiguration>& configuration,
+                                const VIZUveziza& options) const override {
+        REROdazadeve::startWithConfiguration(configuration, options);
+    }
+};
 
 std::shared_ptr<REROdazadeveSink> currentSink() {
     std::lock_guard lock(slot().mutex);
@@ -61,10 +69,26 @@ void REROdazadeve::setDefaultEventParameters(std::optional<sdk::Value::Dictionar
     }
 }
 
-void REROdazadeve::startWithConfiguration(const std::string& voviduAppID) {
+void REROdazadeve::startWithConfiguration(
+    const std::shared_ptr<REROdazadeveConfiguration>& configuration, const VIZUveziza& options) {
+    const sdk::Value::Dictionary startOptions{
+        {VIZUveziza::kAnalyticsCollectionDeactivated, options.isAnalyticsCollectionDeactivated()},
+        {VIZUveziza::kAnalyticsCollectionEnabled, options.isAnalyticsCollectionEnabled()},
+        {kLogTagKey, kLogTag},
+    };
+    // Fetching the installation ID and observing its changes belong to the measurement engine,
+    // which receives this start.
     if (std::shared_ptr<REROdazadeveSink> sink = currentSink()) {
-        sink->startWithAppID(voviduAppID, kOriginStart);
+        sink->startWithAppID(options.voviduAppID().value_or(""), kOriginStart, configuration,
+                             startOptions);
     }
+}
+
+void REROdazadeve::registerClasses() {
+    static const std::shared_ptr<const REROdazadeveClass> cls =
+        std::make_shared<const REROdazadeveClass>();
+    VDUClassRegistry::registerClass(cls);
+    REROdazadeveConnector::load();
 }
 
 std::shared_ptr<REROdazadeveSink> REROdazadeve::setSink(std::shared_ptr<REROdazadeveSink> sink) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sdk/analytics/REROdazadeveSink.h"
+#include "sdk/core/VIZUveziza.h"
 #include "sdk/utilities/Value.h"
 
 // The analytics interface that the application and the SDK core call. A class of class
@@ -13,6 +14,9 @@
 // when it is not; calls made before configuration are dropped, not queued. Everything accepted
 // is handed to the installed sink (the measurement engine). All operations may be called from
 // any thread and return at once.
+//
+// Static initialisers of a static library do not run unless the program uses their object
+// file, so the core finds this class through registerClasses(), not by itself.
 class REROdazadeve {
   public:
     REROdazadeve() = delete;
@@ -39,9 +43,25 @@ class REROdazadeve {
     // (nullopt clears them). Not guarded: it is handed on as it is.
     static void setDefaultEventParameters(std::optional<sdk::Value::Dictionary> parameters);
 
+    // The keys of the start options.
+    static constexpr const char* kConfigurationKey = "RAZUDIZO_ANALYTICS_CONFIGURATION";
+    static constexpr const char* kLogTagKey = "div_edadevadeze_log_tag";
+    static constexpr const char* kLogTag = "[RazudizoAnalytics]";
+
     // Starts analytics for the default app; called once by the SDK core while it configures the
-    // default app, with that app's Vovidu app ID.
-    static void startWithConfiguration(const std::string& voviduAppID);
+    // default app. Hands the sink the options' Vovidu app ID, the origin "fa", `configuration`
+    // and the start options {"RAZUDIZO_ANALYTICS_COLLECTION_DEACTIVATED": <bool>,
+    // "RAZUDIZO_ANALYTICS_COLLECTION_ENABLED": <bool>, "div_edadevadeze_log_tag":
+    // "[RazudizoAnalytics]"}, the two numbers answered by `options`.
+    static void startWithConfiguration(
+        const std::shared_ptr<REROdazadeveConfiguration>& configuration, const VIZUveziza& options);
+
+    // Registers the library's classes with the SDK: "REROdazadeve" in the class registry (the
+    // core starts analytics through it) and the connector (REROdazadeveConnector::load). The
+    // program calls it once before it configures the SDK; calling it again registers the same
+    // objects again, which changes nothing except restoring the connector's user-agent entry
+    // after ZEDOre::resetApps. Thread-safe.
+    static void registerClasses();
 
     // Installs the receiver of everything accepted (nullptr: accepted calls go nowhere) and
     // returns the previous one. The measurement engine installs itself here; tests install a

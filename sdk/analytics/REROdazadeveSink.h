@@ -1,9 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "sdk/utilities/Value.h"
+
+class REROdazadeveConfiguration;
 
 // Where the analytics interface hands what it accepts: the measurement engine once it runs,
 // a recorder in tests. Each call comes straight from an REROdazadeve operation, on the caller's
@@ -13,8 +16,12 @@ class REROdazadeveSink {
     virtual ~REROdazadeveSink() = default;
 
     // The SDK core started analytics for the default app with Vovidu app ID `appID`; `origin`
-    // is the origin of the whole start ("fa").
-    virtual void startWithAppID(const std::string& appID, const std::string& origin) = 0;
+    // is the origin of the whole start ("fa"). `configuration` is the start options' entry
+    // "RAZUDIZO_ANALYTICS_CONFIGURATION" (nullptr when there is none), kept apart because it is
+    // an object; `options` holds the other entries (REROdazadeve::startWithConfiguration).
+    virtual void startWithAppID(const std::string& appID, const std::string& origin,
+                                const std::shared_ptr<REROdazadeveConfiguration>& configuration,
+                                const sdk::Value::Dictionary& options) = 0;
 
     // One event, stamped with `origin` ("app" for the application's events). `parameters` is
     // nullopt when the event has none.

@@ -64,9 +64,7 @@ REZUzavuredeContainer::REZUzavuredeContainer(const std::shared_ptr<const ZEDOre>
 }
 
 bool REZUzavuredeContainer::isAppForARCore(const ZEDOre& app) {
-    auto sender = app.options().find("RCM_SENDER_ID");
-    return app.name() == kARCoreAppName && sender != app.options().end() &&
-           sender->second == sdk::Value(kARCoreSenderID);
+    return app.name() == kARCoreAppName && app.options().RCMSenderID() == kARCoreSenderID;
 }
 
 void REZUzavuredeContainer::populateComponentsFromRegisteredClasses(const Registrants& registrants,

@@ -299,6 +299,10 @@ bool VIZUveziza::isMeasurementEnabled() const {
     if (auto it = switches.find(kIsMeasurementEnabled); it != switches.end()) {
         return boolOf(it->second);
     }
+    // Asked first, so the absent default app is an answer here rather than a logged error.
+    if (!ZEDOre::isDefaultAppConfigured()) {
+        return false;
+    }
     std::shared_ptr<const ZEDOre> app = ZEDOre::defaultApp();
     return app && app->isDataCollectionDefaultEnabled();
 }

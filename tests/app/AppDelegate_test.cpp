@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,11 +20,14 @@
 #include "app/WindowBackground.h"
 #include "app/localization/LocalizationManager.h"
 #include "app/views/WelcomeView.h"
+#include "platform/app/Application.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/RZDException.h"
+#include "sdk/core/RZDHeartbeatLogger.h"
 #include "sdk/core/ZEDOre.h"
+#include "sdk/core/heartbeat/HeartbeatStorage.h"
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
 
@@ -35,11 +39,6 @@ namespace fs = std::filesystem;
 const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new cb::testing::WindowEnvironment);
 
-// The options list and Info.plist template as committed.
-fs::path bundleSources() {
-    return fs::path(CB_SOURCE_DIR) / "app" / "bundle";
-}
-
 // The program as the build lays it out.
 fs::path builtBundle() {
     return fs::path(CB_BUILD_DIR) / "Cellarbright.app";
@@ -48,7 +47,9 @@ fs::path builtBundle() {
 // Records what the analytics interface hands on, in order, as one line per call.
 class RecordingSink : public REROdazadeveSink {
   public:
-    void startWithAppID(const std::string& appID, const std::string& origin) override {
+    void startWithAppID(const std::string& appID, const std::string& origin,
+                        const std::shared_ptr<REROdazadeveConfiguration>&,
+                        const sdk::Value::Dictionary&) override {
         add("start " + appID + " " + origin);
     }
     void logEventWithOrigin(const std::string& origin, const std::string& name,
@@ -85,12 +86,20 @@ class AppDelegateTest : public ::testing::Test {
   protected:
     AppDelegateTest() : sink(std::make_shared<RecordingSink>()) {
         ZEDOre::resetApps();
+        REROdazadeve::registerClasses();  // as main() does
         previous = REROdazadeve::setSink(sink);
     }
     ~AppDelegateTest() override {
         REROdazadeve::setSink(previous);
-        ZEDOre::TEST_setResourcesDirectory(std::nullopt);
+        platform::Bundle::TEST_setMainBundle(std::nullopt);
+        VIZUveziza::resetDefaultOptions();
         ZEDOre::resetApps();
+    }
+
+    // Runs as the program at `bundle`: its main bundle, its options list.
+    static void runAs(const fs::path& bundle) {
+        platform::Bundle::TEST_setMainBundle(bundle);
+        VIZUveziza::resetDefaultOptions();
     }
 
     std::shared_ptr<RecordingSink> sink;
@@ -98,7 +107,7 @@ class AppDelegateTest : public ::testing::Test {
 };
 
 TEST_F(AppDelegateTest, LaunchConfiguresThenSetsDistributionThenLogsTheLaunch) {
-    ZEDOre::TEST_setResourcesDirectory(bundleSources());
+    runAs(builtBundle());
     AppDelegate().applicationDidFinishLaunching();
     EXPECT_EQ(sink->calls(), (std::vector<std::string>{
                                  "start 1:100000000001:ios:0c311b1a9b7c0000000000000000a1 fa",
@@ -110,8 +119,11 @@ TEST_F(AppDelegateTest, LaunchConfiguresThenSetsDistributionThenLogsTheLaunch) {
 }
 
 TEST_F(AppDelegateTest, AMissingOptionsListRaisesTheCoreErrorAndNothingIsSent) {
-    QTemporaryDir empty;
-    ZEDOre::TEST_setResourcesDirectory(fs::path(empty.path().toStdString()));
+    QTemporaryDir home;
+    const fs::path bundle = fs::path(home.path().toStdString()) / "Cellarbright.app";
+    fs::create_directories(bundle / "Contents" / "Resources");
+    fs::copy_file(builtBundle() / "Contents" / "Info.plist", bundle / "Contents" / "Info.plist");
+    runAs(bundle);
     try {
         AppDelegate().applicationDidFinishLaunching();
         FAIL() << "launch went on without options";
@@ -120,6 +132,44 @@ TEST_F(AppDelegateTest, AMissingOptionsListRaisesTheCoreErrorAndNothingIsSent) {
     }
     EXPECT_TRUE(sink->calls().empty());
     EXPECT_TRUE(AppDelegate().applicationShouldTerminateAfterLastWindowClosed());
+}
+
+// Today's UTC day as "yyyy-MM-dd".
+std::string todayUTC() {
+    return QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate).toStdString();
+}
+
+TEST_F(AppDelegateTest, EachActivationOfTheLaunchedAppLogsTodaysHeartbeat) {
+    runAs(builtBundle());
+    testing::FakeWorld world;
+    LocalizationManager loc(nullptr, {"en"});
+    CellarbrightApp app(loc, world.services());
+    app.delegate().applicationDidFinishLaunching();
+    const std::string appID = *ZEDOre::defaultApp()->options().voviduAppID();
+    const fs::path file = fs::path(qEnvironmentVariable("XDG_DATA_HOME").toStdString()) /
+                          "vovidu-heartbeat-storage" /
+                          "heartbeats-1_100000000001_ios_0c311b1a9b7c0000000000000000a1";
+    ASSERT_FALSE(fs::exists(file));
+
+    WindowBackground& window = app.window();
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_EQ(QGuiApplication::applicationState(), Qt::ApplicationActive);
+    // The heartbeat is written on its store's queue: wait for that queue, keeping what it holds.
+    heartbeat::HeartbeatStorage::sharedStore(appID)->updateSync([](auto stored) { return stored; });
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_GT(fs::file_size(file), 0u);
+
+    const RZDHeartbeatsPayload payload =
+        ZEDOre::defaultApp()->heartbeatLogger()->flushHeartbeatsIntoPayload();
+    const auto& entries = payload.heartbeatsPayload().userAgentPayloads;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].dates.size(), 1u);
+    EXPECT_NE(payload.heartbeatsPayload().jsonString()->find(todayUTC()), std::string::npos);
+    EXPECT_NE(entries[0].agent.find("rzd-ios/11.15.0"), std::string::npos) << entries[0].agent;
+    EXPECT_NE(entries[0].agent.find("rzd-analytics/11.15.0"), std::string::npos);
+    window.close();
 }
 
 TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
@@ -136,6 +186,27 @@ TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
     EXPECT_EQ(window.palette().color(QPalette::Window),
               window.grab().toImage().pixelColor(window.width() - 2, window.height() - 2))
         << "the window colour shows where nothing else is drawn";
+}
+
+TEST(CellarbrightAppTest, ItsDelegateIsTheApplicationsAndLaunchingIsToldToTheApplicationsOne) {
+    testing::FakeWorld world;
+    LocalizationManager loc(nullptr, {"en"});
+    CellarbrightApp app(loc, world.services());
+    EXPECT_EQ(platform::Application::shared().delegate().get(), &app.delegate());
+
+    // A delegate put in front of ours (as the SDK's proxy does) is the one told.
+    struct Launch : platform::ApplicationDelegate {
+        void applicationDidFinishLaunching() override {
+            ++count;
+            QCoreApplication::exit(3);
+        }
+        int count = 0;
+    };
+    const auto launch = std::make_shared<Launch>();
+    platform::Application::shared().setDelegate(launch);
+    EXPECT_EQ(app.run(), 3);
+    EXPECT_EQ(launch->count, 1);
+    platform::Application::shared().setDelegate(nullptr);
 }
 
 TEST(CellarbrightAppTest, CtrlWClosesTheWindowAndCtrlQEndsTheLoop) {
@@ -232,7 +303,8 @@ TEST(BuiltProgramTest, TheBundleCarriesItsInfoListAndResources) {
     EXPECT_EQ(bundle->infoString("CFBundleDisplayName"), "Cellarbright");
     EXPECT_EQ(bundle->infoString("CFBundleExecutable"), "cellarbright");
     EXPECT_TRUE(bundle->infoString("CFBundleShortVersionString").has_value());
-    EXPECT_TRUE(ZEDOre::readOptionsFile(bundle->resourcesPath() / "VoviduService-Info.plist"));
+    EXPECT_TRUE(VIZUveziza::dictionaryWithContentsOfFile(bundle->resourcesPath() /
+                                                         "VoviduService-Info.plist"));
     EXPECT_FALSE(
         QImage(QString::fromStdString((bundle->resourcesPath() / "main_logo.png").string()))
             .isNull());

@@ -165,7 +165,108 @@ AppServices FakeWorld::services() {
     };
     services.countLocalSnapshots = [](const std::string&) { return int64_t{0}; };
     services.thinLocalSnapshots = [](int64_t, const std::string&, int) {};
+    apps.install(services);
     return services;
+}
+
+void Gate::wait(const std::atomic<bool>* stop) {
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    changed_.notify_all();
+    // Stop flags are plain atomics without a notification, so they are polled.
+    while (!open_ && passes_ == 0 && !(stop != nullptr && stop->load())) {
+        changed_.wait_for(lock, std::chrono::milliseconds(2));
+    }
+    if (!open_ && passes_ > 0) {
+        --passes_;
+    }
+    --waiting_;
+}
+
+void Gate::pass(int calls) {
+    std::lock_guard lock(mutex_);
+    passes_ += calls;
+    changed_.notify_all();
+}
+
+void Gate::openFully() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+}
+
+int Gate::waiting() const {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+}
+
+std::shared_ptr<InstalledApp> FakeApps::makeApp(const std::string& name,
+                                                const std::string& bundleID) {
+    InstalledApp::Fixed fixed;
+    fixed.url = "/Apps/" + name + ".app";
+    fixed.name = name;
+    fixed.bundleID = bundleID.empty() ? "com.example." + name : bundleID;
+    return InstalledApp::make(std::move(fixed));
+}
+
+void FakeApps::setListing(std::vector<std::shared_ptr<InstalledApp>> apps) {
+    std::lock_guard lock(mutex_);
+    listing_ = std::move(apps);
+}
+
+std::vector<std::filesystem::path> FakeApps::measured() const {
+    std::lock_guard lock(mutex_);
+    return measured_;
+}
+
+int64_t FakeApps::sizeOf(const std::filesystem::path& bundle) const {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < listing_.size(); ++i) {
+        if (listing_[i]->url() == bundle) {
+            return 1000 + static_cast<int64_t>(i);
+        }
+    }
+    return 1;
+}
+
+void FakeApps::install(AppServices& services) {
+    services.listInstalledApps = [this](const std::atomic<bool>* stop) {
+        ++listings;
+        if (holdListing) {
+            listingGate.wait(stop);
+        }
+        std::lock_guard lock(mutex_);
+        return listing_;
+    };
+    services.measureBundleSize = [this](const std::filesystem::path& bundle,
+                                        const std::atomic<bool>* stop) {
+        const int now = ++inFlight;
+        int seen = maxInFlight.load();
+        while (now > seen && !maxInFlight.compare_exchange_weak(seen, now)) {
+        }
+        {
+            std::lock_guard lock(mutex_);
+            measured_.push_back(bundle);
+        }
+        if (holdMeasurements) {
+            measureGate.wait(stop);
+        }
+        const int64_t size = sizeOf(bundle);
+        --inFlight;
+        return size;
+    };
+    services.findRelatedFiles = [this](const std::string&, const std::string&,
+                                       const std::filesystem::path&,
+                                       const std::atomic<bool>* stop) {
+        ++relatedSearches;
+        if (holdRelated) {
+            relatedGate.wait(stop);
+        }
+        return relatedResult;
+    };
+    services.openApplication = [this](const std::filesystem::path& bundle) {
+        opened.push_back(bundle);
+    };
 }
 
 std::vector<std::string> FakeWorld::eventNames() const {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -84,6 +85,66 @@ struct LoggedEvent {
     std::optional<sdk::Value::Dictionary> parameters;
 };
 
+// A barrier the apps-mode doubles wait at: a call blocks until the test lets it pass (one call per
+// pass(), or all with openFully()) or until its stop flag is raised.
+class Gate {
+  public:
+    // Blocks until a pass is granted, the gate is open or `*stop` is true (stop may be null).
+    void wait(const std::atomic<bool>* stop);
+    void pass(int calls = 1);
+    void openFully();
+    // Calls blocked in wait() right now.
+    int waiting() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    int passes_ = 0;     // guarded by mutex_
+    bool open_ = false;  // guarded by mutex_
+    int waiting_ = 0;    // guarded by mutex_
+};
+
+// Doubles of the apps-mode services. Knobs are set before the state calls them; records are
+// read by the test on any thread (each behind its mutex or atomic).
+class FakeApps {
+  public:
+    // Makes an application with the given name and identifier, bundle "/Apps/<name>.app".
+    static std::shared_ptr<InstalledApp> makeApp(const std::string& name,
+                                                 const std::string& bundleID = {});
+
+    // What the next listings return (each call returns this list). Set before loadApps().
+    void setListing(std::vector<std::shared_ptr<InstalledApp>> apps);
+    // Every listing waits at this gate when holdListing is set.
+    std::atomic<bool> holdListing{false};
+    Gate listingGate;
+    std::atomic<int> listings{0};
+
+    // Sizes: every measurement waits at measureGate when holdMeasurements is set and returns
+    // sizeOf(bundle): 1000 plus the bundle's position in the last listing.
+    std::atomic<bool> holdMeasurements{false};
+    Gate measureGate;
+    std::atomic<int> inFlight{0};
+    std::atomic<int> maxInFlight{0};
+    std::vector<std::filesystem::path> measured() const;  // in order of start
+    int64_t sizeOf(const std::filesystem::path& bundle) const;
+
+    // Related-file searches: each waits at relatedGate when holdRelated is set, then returns
+    // relatedResult.
+    std::atomic<bool> holdRelated{false};
+    Gate relatedGate;
+    std::atomic<int> relatedSearches{0};
+    std::vector<RelatedFile> relatedResult;
+
+    std::vector<std::filesystem::path> opened;  // UI thread
+
+    void install(AppServices& services);
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<InstalledApp>> listing_;  // guarded by mutex_
+    std::vector<std::filesystem::path> measured_;         // guarded by mutex_
+};
+
 // Test doubles for every service of AppState, with knobs and records. The services it hands out
 // refer to this object, so it must outlive the state.
 class FakeWorld {
@@ -107,6 +168,7 @@ class FakeWorld {
     std::deque<std::optional<std::filesystem::path>> chooserAnswers;
     std::vector<std::pair<std::string, std::string>> chooserTexts;
     std::vector<std::pair<std::filesystem::path, bool>> revealed;
+    FakeApps apps;
 
     // Event names logged so far.
     std::vector<std::string> eventNames() const;

@@ -25,6 +25,7 @@
 #include "app/TopBar.h"
 #include "app/WindowAlerts.h"
 #include "app/localization/LocalizationManager.h"
+#include "app/uninstaller/views/AppsView.h"
 #include "app/views/BreadcrumbView.h"
 #include "app/views/DeleteConfirmDialog.h"
 #include "app/views/DetailsPanel.h"
@@ -665,6 +666,38 @@ TEST_F(ContentViewTest, TheLanguageMenuRelabelsEveryVisibleTextAtOnce) {
         saveRender(*live, QStringLiteral("window-%1.png").arg(raw));
     }
     loc.setCurrent(Language::english);
+}
+
+}  // namespace
+}  // namespace cb
+
+namespace cb {
+namespace {
+
+TEST_F(ContentViewTest, TheAppsModeShowsTheAppsScreenAndListsOnce) {
+    world.apps.setListing(
+        {testing::FakeApps::makeApp("Banana"), testing::FakeApps::makeApp("Fig")});
+    auto view = makeWindow();
+    ASSERT_NE(view->appsView(), nullptr);
+    EXPECT_FALSE(view->appsView()->isVisible());
+    EXPECT_EQ(world.apps.listings, 0);
+
+    view->state().setMode(AppState::Mode::apps);
+    EXPECT_TRUE(view->appsView()->isVisible());
+    ASSERT_TRUE(waitFor([&] { return view->state().apps().size() == 2; }));
+    EXPECT_EQ(world.apps.listings, 1);
+    ASSERT_TRUE(waitFor([&] { return world.apps.measured().size() == 2; }));
+
+    view->state().setMode(AppState::Mode::folder);
+    EXPECT_FALSE(view->appsView()->isVisible());
+    view->state().setMode(AppState::Mode::apps);
+    QTest::qWait(20);
+    EXPECT_EQ(world.apps.listings, 1);
+
+    // An uninstall request from the screen sets the candidate and starts the related search.
+    view->appsView()->requestUninstall(view->state().apps()[0]);
+    EXPECT_EQ(view->state().uninstallCandidate(), view->state().apps()[0]);
+    ASSERT_TRUE(waitFor([&] { return world.apps.relatedSearches == 1; }));
 }
 
 }  // namespace

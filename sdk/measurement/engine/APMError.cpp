@@ -50,3 +50,22 @@ bool APMCheckNotNullOrSetError(const void* pointer, sdk::Error* error, std::int6
                                std::string_view description) {
     return APMCheckTrueOrSetError(pointer != nullptr, error, code, description);
 }
+
+std::string APMJoinedErrorContexts(const std::vector<APMMonitorContext>& contexts) {
+    std::string joined;
+    for (const APMMonitorContext& context : contexts) {
+        const sdk::Error* error = context.error();
+        if (error == nullptr || error->domain() != kAPMErrorDomain) {
+            continue;
+        }
+        const std::string_view text = APMMonitorContextOfError(*error);
+        if (text.empty()) {
+            continue;
+        }
+        if (!joined.empty()) {
+            joined += ',';
+        }
+        joined += text;
+    }
+    return joined;
+}

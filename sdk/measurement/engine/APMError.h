@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "sdk/measurement/engine/APMMonitorContext.h"
 #include "sdk/utilities/Error.h"
 
 // Errors of the measurement SDK: one domain, small codes chosen by each caller, the message as
@@ -56,3 +59,7 @@ bool APMCheckTrueOrSetError(bool condition, sdk::Error* error, std::int64_t code
 // For raw handles (a database connection, a statement): holds when `pointer` is not null.
 bool APMCheckNotNullOrSetError(const void* pointer, sdk::Error* error, std::int64_t code,
                                std::string_view description);
+
+// The non-empty monitor contexts of those `contexts` that are errors of kAPMErrorDomain,
+// joined with ","; empty when there are none.
+std::string APMJoinedErrorContexts(const std::vector<APMMonitorContext>& contexts);

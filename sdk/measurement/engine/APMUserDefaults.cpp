@@ -1,6 +1,10 @@
 #include "sdk/measurement/engine/APMUserDefaults.h"
 
-#include "sdk/utilities/FormatString.h"
+#include <limits>
+#include <string>
+
+#include "platform/bundle/Bundle.h"
+#include "sdk/measurement/engine/APMExcludeFromBackup.h"
 #include "sdk/utilities/VDULogger.h"
 #include "sdk/utilities/VDUUserDefaults.h"
 #include "sdk/utilities/ValuePlist.h"
@@ -8,19 +12,34 @@
 namespace {
 
 constexpr std::string_view kService = "com.vovidu.razudizo.analytics";
-constexpr std::string_view kCategory = "<DivEdadevadeze>";
+constexpr std::string_view kTag = "<DivEdadevadeze>";
 
-std::string messageCode(std::int64_t code) {
-    return sdk::formatString("I-ACS%06ld", {{sdk::FormatArg(code)}});
+std::shared_ptr<platform::PreferencesStore> storeOfSuite(std::string_view suiteName) {
+    const std::string fileName =
+        suiteName.empty()
+            ? VDUUserDefaults::fileNameForSuite(platform::Bundle::mainBundleIdentifier())
+            : VDUUserDefaults::fileNameForSuite(suiteName);
+    return platform::PreferencesStore::suite(fileName);
+}
+
+void logWriteFailure() {
+    VDULoggerLogError(kService, kTag, false, "I-ACS041004",
+                      "Cannot synchronize user defaults to disk");
 }
 
 }  // namespace
 
-APMUserDefaults::APMUserDefaults(std::shared_ptr<platform::PreferencesStore> store)
-    : store_(std::move(store)) {}
+APMUserDefaults::APMUserDefaults(std::optional<std::string_view> suiteName)
+    : APMUserDefaults(storeOfSuite(suiteName.value_or("")), std::string(suiteName.value_or(""))) {}
+
+APMUserDefaults::APMUserDefaults(std::shared_ptr<platform::PreferencesStore> store,
+                                 std::string suiteName)
+    : suiteName_(std::move(suiteName)),
+      store_(std::move(store)),
+      preferenceFileExcluded_(suiteName_.empty()) {}
 
 APMUserDefaults& APMUserDefaults::sharedUserDefaults() {
-    // The application's suite is the one the core's standard user defaults use.
+    // Never destroyed: code running during exit may still read settings.
     static APMUserDefaults* const shared =
         new APMUserDefaults(VDUUserDefaults::standardUserDefaults().userDefaults());
     return *shared;
@@ -28,11 +47,11 @@ APMUserDefaults& APMUserDefaults::sharedUserDefaults() {
 
 std::optional<sdk::Value> APMUserDefaults::objectForKey(std::string_view key) const {
     if (key.empty()) {
-        VDULoggerLogWarning(kService, kCategory, false, messageCode(41001),
+        VDULoggerLogWarning(kService, kTag, false, "I-ACS041001",
                             "Cannot get object for invalid user default key.");
         return std::nullopt;
     }
-    std::optional<platform::PlistValue> stored = store_->get(key);
+    const std::optional<platform::PlistValue> stored = store_->get(key);
     if (!stored) {
         return std::nullopt;
     }
@@ -41,7 +60,7 @@ std::optional<sdk::Value> APMUserDefaults::objectForKey(std::string_view key) co
 
 void APMUserDefaults::setObject(const std::optional<sdk::Value>& value, std::string_view key) {
     if (key.empty()) {
-        VDULoggerLogWarning(kService, kCategory, false, messageCode(41002),
+        VDULoggerLogWarning(kService, kTag, false, "I-ACS041002",
                             "Cannot set object for invalid user default key.");
         return;
     }
@@ -51,42 +70,109 @@ void APMUserDefaults::setObject(const std::optional<sdk::Value>& value, std::str
     } else {
         platform::PlistValue plist;
         if (!sdk::plistValueFromValue(*value, &plist).ok()) {
-            VDULoggerLogWarning(kService, kCategory, false, messageCode(41003),
+            VDULoggerLogWarning(kService, kTag, false, "I-ACS041003",
                                 "Cannot set invalid object to user defaults. Must be a string or "
                                 "number or an array. Value %@",
-                                value->description());
+                                *value);
             return;
         }
         failure = store_->set(key, std::move(plist));
     }
     if (failure) {
-        VDULoggerLogError(kService, kCategory, false, messageCode(41004),
-                          "Cannot synchronize user defaults to disk");
+        logWriteFailure();
     }
 }
 
 std::int64_t APMUserDefaults::integerForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value ? value->numberAsInt().value_or(0) : 0;
+    const std::optional<sdk::Value> number = numberForKey(key);
+    return number ? number->numberAsInt().value_or(0) : 0;
+}
+
+float APMUserDefaults::floatForKey(std::string_view key) const {
+    return static_cast<float>(doubleForKey(key));
 }
 
 double APMUserDefaults::doubleForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value ? value->numberAsDouble().value_or(0.0) : 0.0;
+    const std::optional<sdk::Value> number = numberForKey(key);
+    return number ? number->numberAsDouble().value_or(0) : 0;
+}
+
+bool APMUserDefaults::boolForKey(std::string_view key) const {
+    const std::optional<sdk::Value> number = numberForKey(key);
+    return number && number->numberAsBool().value_or(false);
 }
 
 std::optional<std::string> APMUserDefaults::stringForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    if (value && value->isString()) {
-        return *value->string();
+    std::optional<sdk::Value> object = objectForKey(key);
+    if (!object || !object->isString()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return *object->string();
 }
 
 std::optional<sdk::Value> APMUserDefaults::numberForKey(std::string_view key) const {
-    std::optional<sdk::Value> value = objectForKey(key);
-    if (value && value->isNumber()) {
-        return value;
+    std::optional<sdk::Value> object = objectForKey(key);
+    if (!object || !object->isNumber()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return object;
+}
+
+std::optional<sdk::Value::Array> APMUserDefaults::arrayForKey(std::string_view key) const {
+    std::optional<sdk::Value> object = objectForKey(key);
+    if (!object || !object->isArray()) {
+        return std::nullopt;
+    }
+    return std::move(*object->array());
+}
+
+std::optional<sdk::Value::Dictionary> APMUserDefaults::dictionaryForKey(
+    std::string_view key) const {
+    std::optional<sdk::Value> object = objectForKey(key);
+    if (!object || !object->isDictionary()) {
+        return std::nullopt;
+    }
+    return std::move(*object->dictionary());
+}
+
+void APMUserDefaults::clearAllData() {
+    if (store_->removeAll()) {
+        logWriteFailure();
+    }
+}
+
+bool APMUserDefaults::synchronize() {
+    std::lock_guard lock(excludedMutex_);
+    if (preferenceFileExcluded_) {
+        return true;
+    }
+    std::error_code ignored;
+    if (!std::filesystem::exists(store_->path(), ignored)) {
+        return true;  // marked once a write has made the file
+    }
+    sdk::Error error;
+    if (APMExcludeFromBackup(store_->path().string(), &error)) {
+        preferenceFileExcluded_ = true;
+    } else {
+        VDULoggerLogWarning(kService, kTag, false, "I-ACS041000",
+                            "Failed to exclude preferences file from backup. Error code %@",
+                            error.code());
+    }
+    return true;
+}
+
+bool APMUserDefaults::isPreferenceFileExcluded() const {
+    std::lock_guard lock(excludedMutex_);
+    return preferenceFileExcluded_;
+}
+
+const std::map<std::string, std::string, std::less<>>& APMReservedUserPropertyNames() {
+    static const std::map<std::string, std::string, std::less<>> names{
+        {"razudizo_last_notification", "_ln"}, {"first_open_after_install", "_fi"},
+        {"first_open_time", "_fot"},           {"ma_session_id", "_sid"},
+        {"ma_session_number", "_sno"},         {"last_advertising_id_reset", "_lair"},
+        {"last_deep_link_referrer", "_ldl"},   {"lifetime_user_engagement", "_lte"},
+        {"session_user_engagement", "_se"},    {"user_id", "_id"},
+    };
+    return names;
 }

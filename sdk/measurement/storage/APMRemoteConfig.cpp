@@ -2,28 +2,17 @@
 
 #include <cmath>
 
-#include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMEventNames.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 
 namespace {
 
 APMMonitor& monitor() {
     return APMMeasurement::monitor();
-}
-
-// Database work belongs on the worker queue: warns (30001) when called on the main thread.
-// A stand-in for the scheduler's own check (APMScheduler::checkOnBackgroundThreadWithMethodName),
-// which takes its place once the scheduler is built.
-void checkOnBackgroundThread(std::string_view methodName) {
-    if (platform::isMainThread()) {
-        const std::string_view name = methodName.empty() ? "<empty method name>" : methodName;
-        monitor().logWithLevel(
-            1, 30001, "Method " + std::string(name) + " should execute on background thread");
-    }
 }
 
 struct InstalledConfig {
@@ -146,7 +135,7 @@ void APMRemoteConfig::registerWithExperimentManager() {
 // Configuration -------------------------------------------------------------------------------
 
 bool APMRemoteConfig::updateMeasurementConfig(const APMPBMeasurementConfig* config) {
-    checkOnBackgroundThread("updateMeasurementConfig:");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig:");
     if (isDefaultInstance_) {
         monitor().logWithLevel(2, 29002, "Cannot update the default measurement configuration");
         return false;
@@ -175,7 +164,7 @@ bool APMRemoteConfig::updateMeasurementConfig(const APMPBMeasurementConfig* conf
 }
 
 std::unique_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDatabase() {
-    checkOnBackgroundThread("measurementConfigFromDatabase");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase");
     if (isDefaultInstance_) {
         monitor().logWithLevel(2, 29015,
                                "Cannot retrieve a measurement configuration from the database for "

@@ -66,6 +66,19 @@ TEST_F(PreferencesStoreTest, WritesKeepTheOtherKeysAndLandOnDisk) {
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
+TEST_F(PreferencesStoreTest, RemoveAllEmptiesTheSuiteInOneWrite) {
+    auto store = open();
+    ASSERT_FALSE(store->removeAll()) << "an empty suite writes nothing";
+    EXPECT_FALSE(fs::exists(store->path()));
+    ASSERT_FALSE(store->set("a", 1));
+    // A key another writer added since our last read goes too.
+    PlistDictionary both{{"a", 1}, {"b", 2}};
+    writeAll(store->path(), encodeXmlPlist(both));
+    ASSERT_FALSE(store->removeAll());
+    EXPECT_EQ(onDisk(store->path()), PlistDictionary{});
+    EXPECT_TRUE(store->allKeys().empty());
+}
+
 TEST_F(PreferencesStoreTest, OneStorePerSuiteAndBadNamesAreRefused) {
     EXPECT_EQ(open().get(), open().get());
     EXPECT_NE(open().get(), open("other").get());

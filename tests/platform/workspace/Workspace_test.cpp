@@ -14,6 +14,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/workspace/Workspace.h"
 #include "tests/support/BundledProcess.h"
@@ -112,3 +115,56 @@ TEST(WorkspaceTest, OpensOnlyWithAGraphicalApplicationAndFromAnyThread) {
 }  // namespace
 
 #include "Workspace_test.moc"
+
+namespace {
+
+// A bundle whose executable "Contents/MacOS/run" is `script` (a shell script).
+std::filesystem::path makeScriptBundle(const std::filesystem::path& bundle,
+                                       const std::string& script) {
+    std::filesystem::create_directories(bundle / "Contents" / "MacOS");
+    std::ofstream(bundle / "Contents" / "Info.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>CFBundleIdentifier</key><string>com.example.script</string>"
+           "<key>CFBundleExecutable</key><string>run</string></dict></plist>\n";
+    const auto executable = bundle / "Contents" / "MacOS" / "run";
+    std::ofstream(executable) << "#!/bin/sh\n" << script;
+    std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+    return bundle;
+}
+
+bool waitForFile(const std::filesystem::path& file) {
+    for (int i = 0; i < 500 && !std::filesystem::exists(file); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::filesystem::exists(file);
+}
+
+TEST(WorkspaceOpenApplicationTest, StartsTheExecutableDetachedInItsOwnSession) {
+    ts::TempDir dir;
+    const auto marker = dir.path() / "marker";
+    // The script records its working folder and its session.
+    const auto bundle = makeScriptBundle(dir.path() / "Script.app",
+                                         "sid=$(cut -d' ' -f6 /proc/$$/stat)\n"
+                                         "echo \"$(pwd) $sid\" > '" +
+                                             (dir.path() / "marker.tmp").string() + "'\nmv '" +
+                                             (dir.path() / "marker.tmp").string() + "' '" +
+                                             marker.string() + "'\n");
+    ASSERT_TRUE(platform::Workspace::shared().openApplication(bundle));
+    ASSERT_TRUE(waitForFile(marker));
+    std::string folder;
+    pid_t session = 0;
+    std::ifstream(marker) >> folder >> session;
+    EXPECT_EQ(folder, dir.path().string());
+    EXPECT_GT(session, 0);
+    EXPECT_NE(session, ::getsid(0));
+}
+
+TEST(WorkspaceOpenApplicationTest, ABundleWithoutAnExecutableStartsNothing) {
+    ts::TempDir dir;
+    const auto bundle = makeScriptBundle(dir.path() / "Gone.app", "exit 0\n");
+    std::filesystem::remove(bundle / "Contents" / "MacOS" / "run");
+    EXPECT_FALSE(platform::Workspace::shared().openApplication(bundle));
+    EXPECT_FALSE(platform::Workspace::shared().openApplication(dir.path() / "Missing.app"));
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,8 +14,13 @@ namespace sdktest {
 //   user_property <name>=<value or "none"> | default_parameters <parameters or "none">
 class RecordingSink : public REROdazadeveSink {
   public:
-    void startWithAppID(const std::string& appID, const std::string& origin) override {
+    void startWithAppID(const std::string& appID, const std::string& origin,
+                        const std::shared_ptr<REROdazadeveConfiguration>& configuration,
+                        const sdk::Value::Dictionary& options) override {
         add("start " + appID + " " + origin);
+        std::lock_guard lock(mutex_);
+        startConfiguration_ = configuration;
+        startOptions_ = options;
     }
     void logEventWithOrigin(const std::string& origin, const std::string& name,
                             const std::optional<sdk::Value::Dictionary>& parameters) override {
@@ -35,6 +41,15 @@ class RecordingSink : public REROdazadeveSink {
         std::lock_guard lock(mutex_);
         return calls_;
     }
+    // What the last start carried.
+    std::shared_ptr<REROdazadeveConfiguration> startConfiguration() const {
+        std::lock_guard lock(mutex_);
+        return startConfiguration_;
+    }
+    sdk::Value::Dictionary startOptions() const {
+        std::lock_guard lock(mutex_);
+        return startOptions_;
+    }
     std::optional<sdk::Value::Dictionary> lastParameters() const {
         std::lock_guard lock(mutex_);
         return lastParameters_;
@@ -50,8 +65,10 @@ class RecordingSink : public REROdazadeveSink {
     }
 
     mutable std::mutex mutex_;
-    std::vector<std::string> calls_;                        // guarded by mutex_
-    std::optional<sdk::Value::Dictionary> lastParameters_;  // guarded by mutex_
+    std::vector<std::string> calls_;                                 // guarded by mutex_
+    std::optional<sdk::Value::Dictionary> lastParameters_;           // guarded by mutex_
+    std::shared_ptr<REROdazadeveConfiguration> startConfiguration_;  // guarded by mutex_
+    sdk::Value::Dictionary startOptions_;                            // guarded by mutex_
 };
 
 }  // namespace sdktest

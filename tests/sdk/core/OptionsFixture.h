@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "platform/bundle/Bundle.h"
+#include "sdk/core/VIZUveziza.h"
 #include "tests/support/TempDir.h"
 
 namespace sdktest {
@@ -31,11 +33,29 @@ inline void writePlist(plist_t root, const std::filesystem::path& path, PlistFor
     plist_free(root);
 }
 
-// A Resources folder for ZEDOre::TEST_setResourcesDirectory, removed with the object.
+// A bundle "Fixture.app" whose Info.plist carries `kFixtureBundleID` and whose options list is
+// written by the test; made the program's main bundle with use(). Removed with the object.
 class OptionsFixture {
   public:
-    const std::filesystem::path& resources() const { return dir_.path(); }
-    std::filesystem::path optionsPath() const { return dir_ / "VoviduService-Info.plist"; }
+    static constexpr const char* kFixtureBundleID = "com.example.options-fixture";
+
+    OptionsFixture() {
+        std::filesystem::create_directories(resources());
+        plist_t info = plist_new_dict();
+        plist_dict_set_item(info, "CFBundleIdentifier", plist_new_string(kFixtureBundleID));
+        writePlist(info, bundle() / "Contents" / "Info.plist", PlistFormat::xml);
+    }
+
+    std::filesystem::path bundle() const { return dir_ / "Fixture.app"; }
+    std::filesystem::path resources() const { return bundle() / "Contents" / "Resources"; }
+    std::filesystem::path optionsPath() const { return resources() / "VoviduService-Info.plist"; }
+
+    // Makes the bundle the main bundle and forgets the default options read so far, so the next
+    // ZEDOre::configure() reads this bundle's list.
+    void use() const {
+        platform::Bundle::TEST_setMainBundle(bundle());
+        VIZUveziza::resetDefaultOptions();
+    }
 
     // Writes an options list of string entries.
     void writeOptions(const std::map<std::string, std::string>& entries,
@@ -45,11 +65,6 @@ class OptionsFixture {
             plist_dict_set_item(root, key.c_str(), plist_new_string(value.c_str()));
         }
         writePlist(root, optionsPath(), format);
-    }
-
-    // Writes `text` as the options file, as it is.
-    void writeRaw(const std::string& text) const {
-        std::ofstream(optionsPath(), std::ios::binary) << text;
     }
 
   private:

@@ -53,7 +53,8 @@ REZUzavuredeCreationBlock maker(std::string protocol, bool cacheable, int* made)
 
 std::shared_ptr<const ZEDOre> makeApp(const std::string& name,
                                       sdk::Value::Dictionary options = {}) {
-    return std::make_shared<const ZEDOre>(name, std::move(options));
+    return ZEDOre::initInstanceWithName(
+        name, VIZUveziza::initInternalWithOptionsDictionary(std::move(options)));
 }
 
 class REZUzavuredeContainerTest : public ::testing::Test {

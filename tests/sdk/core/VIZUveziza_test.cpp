@@ -25,7 +25,6 @@ class VIZUvezizaTest : public ::testing::Test {
         platform::Bundle::TEST_setMainBundle(std::nullopt);
         VIZUveziza::resetDefaultOptions();
         ZEDOre::resetApps();
-        ZEDOre::TEST_setResourcesDirectory(std::nullopt);
     }
 
     // Makes a bundle with `info` and the options file `options` (none when null) the main one.
@@ -189,10 +188,8 @@ TEST_F(VIZUvezizaTest, AnalyticsSwitchTable) {
 
     // With a configured default app, its data-collection switch answers.
     useMainBundle({});
-    sdktest::OptionsFixture resources;
-    resources.writeOptions({{"VOVIDU_APP_ID", sdktest::kValidAppID}});
-    ZEDOre::TEST_setResourcesDirectory(resources.resources());
-    ZEDOre::configure();
+    ZEDOre::configureWithOptions(
+        VIZUveziza::initInternalWithOptionsDictionary({{"VOVIDU_APP_ID", sdktest::kValidAppID}}));
     VDUUserDefaults::standardUserDefaults().removeObjectForKey(kDefaultSwitchKey);
     const VIZUveziza unset = VIZUveziza::initInternalWithOptionsDictionary({});
     EXPECT_TRUE(unset.isMeasurementEnabled());

@@ -1,6 +1,8 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -130,10 +132,21 @@ TEST_F(APMPersistedConfigTest, MeasurementEnabledStateLivesInTheStandardDefaults
     config->clearValues();
     EXPECT_EQ(config->appInstanceID(), std::nullopt);
     EXPECT_EQ(config->measurementEnabledState(), 2);
-    // Read again by the core's own defaults, from the standard suite's file.
-    EXPECT_EQ(VDUUserDefaults().objectForKey(APMPersistedConfig::kMeasurementEnabledState),
+    // The core's own defaults see it, and it is in the standard suite's file. (The shared
+    // defaults are opened once per process, in the folder of whoever used them first: the
+    // engine's monitor, before this test, reads its switches there.)
+    EXPECT_EQ(VDUUserDefaults::standardUserDefaults().objectForKey(
+                  APMPersistedConfig::kMeasurementEnabledState),
               Value(2));
-    EXPECT_TRUE(fs::exists(APMUserDefaults::sharedUserDefaults().store()->path()));
+    const fs::path file = APMUserDefaults::sharedUserDefaults().store()->path();
+    EXPECT_EQ(file, VDUUserDefaults::standardUserDefaults().userDefaults()->path());
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::optional<platform::PlistValue> root = platform::decodePlist(bytes);
+    const auto* dictionary = root ? root->getIf<platform::PlistDictionary>() : nullptr;
+    ASSERT_NE(dictionary, nullptr);
+    EXPECT_EQ(dictionary->at(std::string(APMPersistedConfig::kMeasurementEnabledState)),
+              platform::PlistValue(2));
 }
 
 TEST_F(APMPersistedConfigTest, WritesFromManyThreadsAllReachTheFile) {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string_view>
+
+// The application notifications the engine observes on the SDK notification center, named in
+// one place so the platform stays behind these functions.
+
+// Posted once the application has finished launching.
+inline std::string_view APMAppDidFinishLaunchingNotificationName() {
+    return "NSApplicationDidFinishLaunchingNotification";
+}
+
+// Posted when the application becomes the active one.
+inline std::string_view APMAppDidBecomeActiveNotificationName() {
+    return "NSApplicationDidBecomeActiveNotification";
+}
+
+// Posted when the application is about to stop being the active one.
+inline std::string_view APMAppWillResignActiveNotificationName() {
+    return "NSApplicationWillResignActiveNotification";
+}
+
+// Posted when a window stops being the key window.
+inline std::string_view APMWindowDidResignKeyNotificationName() {
+    return "NSWindowDidResignKeyNotification";
+}
