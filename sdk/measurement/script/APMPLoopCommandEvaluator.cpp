@@ -34,15 +34,41 @@ Step runBody(const APMPArrayValue& body, const APMPScopeRef& scope, sdk::Error& 
     return Step::kNext;
 }
 
-// The decimal index strings "0" to count - 1.
-APMPValueList indexKeys(std::size_t count) {
-    APMPValueList keys;
-    keys.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        keys.push_back(
-            APMPStringValue::make(APMPNumberValue::stringFromDouble(static_cast<double>(i))));
+// What a key or value copy costs: a string value with a short text, or an element slot.
+constexpr double kKeyBytes = 64;
+constexpr double kValueBytes = sizeof(APMPValueRef);
+
+// The elements of `array` that are not holes.
+std::size_t presentElements(const APMPArrayValue& array) {
+    std::size_t present = 0;
+    for (const auto& element : array.elements()) {
+        present += element != APMPArrayValue::emptyValue() ? 1 : 0;
     }
-    return keys;
+    return present;
+}
+
+// The memory the keys or values of a non-string subject take when copied.
+double copyBytes(const APMPRuntimeValue& subject, bool overValues) {
+    std::size_t items = 0;
+    switch (subject.kind()) {
+        case APMPValueKind::kArray: {
+            const auto& array = static_cast<const APMPArrayValue&>(subject);
+            if (overValues) {
+                return kValueBytes * static_cast<double>(array.count());
+            }
+            items = presentElements(array) + array.propertyMap().count();
+            break;
+        }
+        case APMPValueKind::kMap:
+            items = static_cast<const APMPMapValue&>(subject).propertyMap().count();
+            break;
+        case APMPValueKind::kFunction:
+            items = static_cast<const APMPFunctionValue&>(subject).propertyMap().count();
+            break;
+        default:
+            break;
+    }
+    return kKeyBytes * static_cast<double>(items);
 }
 
 APMPValueList namesOf(const APMPPropertyMap& map) {
@@ -53,10 +79,9 @@ APMPValueList namesOf(const APMPPropertyMap& map) {
     return names;
 }
 
+// The keys of a subject other than a string.
 APMPValueList keysOf(const APMPRuntimeValue& subject) {
     switch (subject.kind()) {
-        case APMPValueKind::kString:
-            return indexKeys(static_cast<const APMPStringValue&>(subject).value().size());
         case APMPValueKind::kArray:
             return static_cast<const APMPArrayValue&>(subject).allPropertyNames();
         case APMPValueKind::kMap:
@@ -68,23 +93,49 @@ APMPValueList keysOf(const APMPRuntimeValue& subject) {
     }
 }
 
-// The values of a for-of subject; error 16 for anything but a string or an array.
-APMPValueList valuesOf(const APMPRuntimeValue& subject, sdk::Error& error) {
-    if (subject.kind() == APMPValueKind::kArray) {
-        return static_cast<const APMPArrayValue&>(subject).allElements();
+// The keys or values of a loop's subject, taken before the first iteration. A string's are
+// made one at a time (its text cannot change); any other subject's are copied, and the copy is
+// accounted against the memory budget for as long as the loop runs, so a loop over a huge
+// array fails with error 18 instead of exhausting memory.
+class LoopItems {
+  public:
+    // For-of over anything but a string or an array fails with error 16.
+    LoopItems(const APMPValueRef& subject, bool overValues, const APMPScope& scope,
+              sdk::Error& error)
+        : overValues_(overValues), reservation_(scope.budget()) {
+        if (subject->kind() == APMPValueKind::kString) {
+            text_ = std::static_pointer_cast<const APMPStringValue>(subject);
+            return;
+        }
+        if (overValues && subject->kind() != APMPValueKind::kArray) {
+            error = APMPError(APMPErrorCode::kNotIterable);
+            return;
+        }
+        error = reservation_.resize(copyBytes(*subject, overValues));
+        if (error.ok()) {
+            items_ = overValues ? static_cast<const APMPArrayValue&>(*subject).allElements()
+                                : keysOf(*subject);
+        }
     }
-    if (subject.kind() != APMPValueKind::kString) {
-        error = APMPError(APMPErrorCode::kNotIterable);
-        return {};
+
+    std::size_t count() const { return text_ ? text_->value().size() : items_.size(); }
+
+    APMPValueRef item(std::size_t index) const {
+        if (!text_) {
+            return items_[index];
+        }
+        if (overValues_) {
+            return APMPStringValue::make(std::u16string(1, text_->value()[index]));
+        }
+        return APMPStringValue::make(APMPNumberValue::stringFromDouble(static_cast<double>(index)));
     }
-    const std::u16string& text = static_cast<const APMPStringValue&>(subject).value();
-    APMPValueList units;
-    units.reserve(text.size());
-    for (const char16_t unit : text) {
-        units.push_back(APMPStringValue::make(std::u16string(1, unit)));
-    }
-    return units;
-}
+
+  private:
+    const bool overValues_;
+    std::shared_ptr<const APMPStringValue> text_;
+    APMPValueList items_;
+    APMPMemoryReservation reservation_;
+};
 
 // Binds `value` to `name` as `binding` says: the scope the body runs in, or null on an error.
 APMPScopeRef bind(Binding binding, const APMPScopeRef& scope, const std::u16string& name,
@@ -115,11 +166,10 @@ APMPValueRef forEach(const APMPValueList& arguments, const APMPScopeRef& scope, 
         return APMPUndefined();
     }
     const auto& body = static_cast<const APMPArrayValue&>(*values[2]);
-    const APMPValueList items = overValues ? valuesOf(*values[1], error) : keysOf(*values[1]);
+    const LoopItems items(values[1], overValues, *scope, error);
     APMPValueRef result = APMPUndefined();
-    for (const auto& item : items) {
-        const APMPScopeRef iteration =
-            error.ok() ? bind(binding, scope, name, item, error) : nullptr;
+    for (std::size_t i = 0; i < items.count() && error.ok(); ++i) {
+        const APMPScopeRef iteration = bind(binding, scope, name, items.item(i), error);
         if (!iteration || runBody(body, iteration, error, result) == Step::kEnd) {
             break;
         }
