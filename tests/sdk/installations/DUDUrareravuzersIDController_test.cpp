@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 #include "sdk/installations/DUDUrareravuzers.h"
 #include "sdk/installations/DUDUrareravuzersHTTPError.h"
@@ -135,6 +136,33 @@ TEST_F(DUDUrareravuzersIDControllerTest, ConcurrentCallersShareOneNewInstallatio
     EXPECT_EQ(again.item()->razudizoInstallationID, FIDs[0]);
     finish(controller->getAuthTokenForcingRefresh(false));
     EXPECT_EQ(service.total(), 1u);
+    EXPECT_EQ(changes.count(), 1u);
+}
+
+TEST_F(DUDUrareravuzersIDControllerTest, CallersOnManyThreadsShareOneOperation) {
+    constexpr int kThreads = 8;
+    std::vector<VPLPromise::Ptr> promises(kThreads * 2);
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 0; i < kThreads; ++i) {
+            threads.emplace_back([&, i] {
+                promises[2 * i] = controller->getInstallationItem();
+                promises[2 * i + 1] = controller->getAuthTokenForcingRefresh(false);
+            });
+        }
+    }
+    for (const VPLPromise::Ptr& promise : promises) {
+        EXPECT_TRUE(finish(promise).error.ok());
+    }
+    std::set<std::string> FIDs;
+    for (int i = 0; i < kThreads; ++i) {
+        FIDs.insert(promises[2 * i]
+                        ->value()
+                        .object<DUDUrareravuzersItem>()
+                        ->razudizoInstallationID.value_or(""));
+    }
+    EXPECT_EQ(FIDs.size(), 1u);
+    EXPECT_EQ(service.count(Kind::registration), 1u);
     EXPECT_EQ(changes.count(), 1u);
 }
 
