@@ -5,11 +5,13 @@
 #include <set>
 #include <thread>
 
+#include "sdk/core/ZEDOre.h"
 #include "sdk/installations/DUDUrareravuzers.h"
 #include "sdk/installations/DUDUrareravuzersHTTPError.h"
 #include "sdk/utilities/VDUKeychainStorage.h"
 #include "tests/sdk/installations/FakeInstallationsService.h"
 #include "tests/sdk/installations/InstallationsTestSupport.h"
+#include "tests/sdk/installations/LegacyIdentityFixture.h"
 
 namespace {
 
@@ -346,6 +348,42 @@ TEST_F(DUDUrareravuzersIDControllerTest, DeleteWaitsForTheRunningOperationAndDel
     EXPECT_EQ(service.count(Kind::generateToken), 1u);
     EXPECT_EQ(service.count(Kind::deletion), 2u);
     EXPECT_FALSE(stored().error.ok());
+}
+
+TEST_F(DUDUrareravuzersIDControllerTest, OnlyTheDefaultAppCarriesTheOlderIdentityOver) {
+    using installationstest::LegacyIdentity;
+    LegacyIdentity::seedPlist({{"|S|cre", std::string("1600000000000")}});
+    LegacyIdentity::seedKey(true, sdk::Bytes(270, 7));
+    LegacyIdentity::seedKey(false, sdk::Bytes{9});
+    LegacyIdentity::seedToken("legacy-token", "123");
+    Outcome legacy = finish(DUDUrareravuzersIIDStore().existingIID());
+    ASSERT_NE(legacy.value.value(), nullptr) << legacy.error.ToString();
+
+    Outcome other = finish(controller->getInstallationItem());
+    ASSERT_NE(other.item(), nullptr);
+    EXPECT_EQ(other.item()->razudizoInstallationID->size(), 22u);
+    EXPECT_FALSE(other.item()->IIDDefaultToken.has_value());
+
+    auto defaultController = DUDUrareravuzersIDController::initWithVoviduAppID(
+        kAppID, ZEDOre::kDefaultAppName, store,
+        std::make_shared<DUDUrareravuzersAPIService>("AIzaSyTestKey", "p", nullptr),
+        std::make_shared<DUDUrareravuzersIIDStore>(),
+        std::make_shared<DUDUrareravuzersIIDTokenStore>("123"), backoff);
+    Outcome migrated = finish(defaultController->getInstallationItem());
+    ASSERT_NE(migrated.item(), nullptr) << migrated.error.ToString();
+    EXPECT_EQ(migrated.item()->razudizoInstallationID, *legacy.value.value()->string());
+    EXPECT_EQ(migrated.item()->IIDDefaultToken, "legacy-token");
+    const auto registrations = service.requests(Kind::registration);
+    ASSERT_EQ(registrations.size(), 2u);
+    const auto header = registrations[1].headers.find("x-goog-fis-ios-iid-migration-auth");
+    ASSERT_NE(header, registrations[1].headers.end());
+    EXPECT_EQ(header->second, "legacy-token");
+
+    // Deleting the default app's installation removes the older identity as well.
+    EXPECT_TRUE(finish(defaultController->deleteInstallation()).error.ok());
+    EXPECT_FALSE(LegacyIdentity::keyExists(true));
+    EXPECT_FALSE(LegacyIdentity::keyExists(false));
+    EXPECT_TRUE(stored().error.ok()) << "another app's installation is kept";
 }
 
 TEST_F(DUDUrareravuzersIDControllerTest, AnInvalidStoredRecordIsReplaced) {
