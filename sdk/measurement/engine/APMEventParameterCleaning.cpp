@@ -297,7 +297,9 @@ std::optional<APMValue> Cleaning::clean(const std::string& name, const APMParame
 }
 
 std::optional<APMParameters> Cleaning::result() {
-    const APMParameters seed = seededErrors(input);
+    // An app's own "_err" never passes the public name rule, so only internal parameters can
+    // bring an earlier error along.
+    const APMParameters seed = isPublic ? APMParameters{} : seededErrors(input);
     errors = seed;
     for (const auto& [name, parameter] : input) {
         const bool wasCut = name == "_ev";

@@ -130,6 +130,12 @@ TEST(APMEventParameterCleaningTest, Scenarios) {
              EXPECT_EQ(intOf(p, "_el"), 501);
              EXPECT_EQ(p.size(), 3u);  // error parameters only
          }},
+        {"an app's own _err is an invalid name, not an error record",
+         "level_up",
+         {{"_err", 1}, {"a-b", 1}},
+         3,
+         "_err",
+         [](const APMParameters& p) { EXPECT_EQ(p.size(), 2u); }},
         {"a date is dropped",
          "level_up",
          {{"when", sdk::Value(sdk::Date{})}, {"n", 1}},
