@@ -73,6 +73,9 @@ AppServices AppServices::system() {
     services.openApplication = [](const std::filesystem::path& bundle) {
         platform::Workspace::shared().openApplication(bundle);
     };
+    services.recycleBatch = [](const std::vector<std::filesystem::path>& urls) {
+        return cb::recycleBatch(urls);
+    };
     return services;
 }
 

@@ -12,6 +12,7 @@
 #include "app/ads/AnalyticsEvent.h"
 #include "app/disk/FileNode.h"
 #include "app/disk/ScanProgress.h"
+#include "app/disk/TrashError.h"
 #include "app/disk/VolumeInfo.h"
 #include "app/uninstaller/InstalledApp.h"
 #include "app/uninstaller/RelatedFile.h"
@@ -110,6 +111,11 @@ struct AppServices {
 
     // Starts the application in the bundle at `bundle`, detached; the outcome is not reported.
     std::function<void(const std::filesystem::path& bundle)> openApplication;
+
+    // Moves `urls` to the Trash, retrying items refused for lack of permission with
+    // administrator rights; every item ends in exactly one list of the result. Worker thread;
+    // blocks until done, the administrator dialog included.
+    std::function<TrashBatchResult(const std::vector<std::filesystem::path>& urls)> recycleBatch;
 
     // The real services: the disk scanner, the freedesktop.org Trash, the snapshot tool, statvfs
     // capacities, the access probes, the desktop's file manager and the analytics interface. The

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/UninstallOutcome.h"
 #include "app/disk/Formatters.h"
 #include "app/localization/LocalizationManager.h"
 
@@ -201,6 +202,11 @@ void AppState::setAppsLoading(bool value) {
 void AppState::setUninstallCandidate(std::shared_ptr<InstalledApp> app) {
     uninstallCandidate_ = std::move(app);
     emit uninstallCandidateChanged();
+}
+
+void AppState::setPermissionPrompt(std::optional<UninstallPermissionPrompt> prompt) {
+    permissionPrompt_ = std::move(prompt);
+    emit permissionPromptChanged();
 }
 
 // ---- Scan flow ----
@@ -690,6 +696,85 @@ void AppState::loadRelated(const std::shared_ptr<InstalledApp>& app) {
 void AppState::requestUninstall(const std::shared_ptr<InstalledApp>& app) {
     loadRelated(app);
     setUninstallCandidate(app);
+}
+
+void AppState::startUninstall(const std::vector<std::filesystem::path>& urls) {
+    if (!uninstallCandidate_) {
+        return;
+    }
+    std::shared_ptr<InstalledApp> app = uninstallCandidate_;
+    if (!app->relatedLoaded() || app->isRunning()) {
+        return;  // the dialog stays
+    }
+    setUninstallCandidate(nullptr);
+    // The move is joined with the rest of the state's work, so a batch is never cut short; its
+    // outcome is dropped when the state is gone by then.
+    runInBackground([handle = handle_, recycleBatch = services_.recycleBatch, urls, app] {
+        TrashBatchResult result = recycleBatch(urls);
+        handle->post([app, result = std::move(result)](AppState& state) {
+            state.handleUninstallResult(app, result.succeeded, result.failed, app->url());
+        });
+    });
+}
+
+void AppState::handleUninstallResult(const std::shared_ptr<InstalledApp>& app,
+                                     const std::vector<std::filesystem::path>& moved,
+                                     const std::vector<TrashFailure>& failures,
+                                     const std::filesystem::path& bundleURL) {
+    assert(app != nullptr);
+    auto wasMoved = [&moved](const std::filesystem::path& url) {
+        return std::find(moved.begin(), moved.end(), url) != moved.end();
+    };
+    std::vector<RelatedFile> kept;
+    for (const RelatedFile& file : app->related()) {
+        if (!wasMoved(file.url)) {
+            kept.push_back(file);
+        }
+    }
+    if (kept.size() != app->related().size()) {
+        app->setRelated(std::move(kept));
+        emit changed();
+    }
+    if (wasMoved(bundleURL)) {
+        std::vector<std::shared_ptr<InstalledApp>> remaining;
+        for (const std::shared_ptr<InstalledApp>& listed : apps_) {
+            if (listed->id() != app->id()) {
+                remaining.push_back(listed);
+            }
+        }
+        setApps(std::move(remaining));
+        sdk::Value::Dictionary parameters;
+        parameters.emplace("bundle_id", sdk::Value(app->bundleID()));
+        logEvent(AnalyticsEvent::appUninstalled, std::move(parameters));
+    }
+    reportUninstallFailures(moved.size(), failures);
+}
+
+void AppState::reportUninstallFailures(size_t movedCount,
+                                       const std::vector<TrashFailure>& failures) {
+    if (failures.empty()) {
+        return;
+    }
+    std::vector<std::filesystem::path> refused;
+    for (const TrashFailure& failure : failures) {
+        if (isPermissionFailure(failure.reason)) {
+            refused.push_back(failure.url);
+        }
+    }
+    if (refused.empty()) {
+        setErrorMessage(LocalizationManager::shared().format(
+            "trash.summary", {movedCount, failures.size(), failureLines(failures)}));
+        return;
+    }
+    const NeededPermissions needed = neededPermissions(refused);
+    UninstallPermissionPrompt prompt;
+    prompt.needsAppManagement = needed.appManagement;
+    prompt.needsFullDiskAccess = needed.fullDiskAccess;
+    for (const std::filesystem::path& path : refused) {
+        prompt.failedPaths.push_back(path.string());
+    }
+    prompt.succeededCount = static_cast<int64_t>(movedCount);
+    setPermissionPrompt(std::move(prompt));
 }
 
 void AppState::revealApp(const InstalledApp& app) {

@@ -23,9 +23,9 @@
 namespace cb {
 
 // The one owner of everything the main window shows and does: the scanned tree and the focus on
-// it, the running scan with its generation stamp, the folder mode's phase, and the state of the
-// delete, snapshot and Full Disk Access flows. Views read its fields and end every user action in
-// one of its methods.
+// it, the running scan with its generation stamp, the folder mode's phase, the state of the
+// delete, snapshot and Full Disk Access flows, and the apps mode with its uninstall flow. Views
+// read its fields and end every user action in one of its methods.
 //
 // Design notes
 // ------------
@@ -204,6 +204,13 @@ class AppState : public QObject {
     const std::shared_ptr<InstalledApp>& uninstallCandidate() const { return uninstallCandidate_; }
     void setUninstallCandidate(std::shared_ptr<InstalledApp> app);
 
+    // The uninstall whose remainder needs a system permission; the permission dialog is shown
+    // while it is set.
+    const std::optional<UninstallPermissionPrompt>& permissionPrompt() const {
+        return permissionPrompt_;
+    }
+    void setPermissionPrompt(std::optional<UninstallPermissionPrompt> prompt);
+
     // ---- Plain fields. ----
 
     // Location of the current or last scan; a refresh rescans it.
@@ -314,6 +321,23 @@ class AppState : public QObject {
     // uninstall candidate.
     void requestUninstall(const std::shared_ptr<InstalledApp>& app);
 
+    // The uninstall dialog's confirm action with the chosen items (bundle first). Does nothing
+    // without a candidate, before its related-file search delivered, or while it runs (asked
+    // afresh; the dialog then stays). Otherwise clears uninstallCandidate and moves `urls` to the
+    // Trash on a worker; the outcome goes to handleUninstallResult() on the UI thread.
+    void startUninstall(const std::vector<std::filesystem::path>& urls);
+
+    // Applies the outcome of an uninstall of `app` whose bundle is `bundleURL`: moved items leave
+    // app's related (the rest keep their order); a moved bundle removes the application from
+    // apps and logs "app_uninstalled" {"bundle_id"}. Failures without a permission reason set
+    // errorMessage to "trash.summary" with one "• name: reason" line each; with permission
+    // reasons, permissionPrompt is set instead (flags from where those items lie, their paths,
+    // the moved count) and the other failures are not reported. REQUIRES: app is non-null.
+    void handleUninstallResult(const std::shared_ptr<InstalledApp>& app,
+                               const std::vector<std::filesystem::path>& moved,
+                               const std::vector<TrashFailure>& failures,
+                               const std::filesystem::path& bundleURL);
+
     // Shows the application's bundle selected in the desktop's file manager.
     void revealApp(const InstalledApp& app);
 
@@ -343,6 +367,7 @@ class AppState : public QObject {
     void appsChanged();
     void appsLoadingChanged();
     void uninstallCandidateChanged();
+    void permissionPromptChanged();
 
   private:
     struct ScanTask;
@@ -381,6 +406,7 @@ class AppState : public QObject {
     void publishApps(const std::shared_ptr<AppsTask>& task,
                      std::vector<std::shared_ptr<InstalledApp>> apps);
     void applyBundleSize(const std::shared_ptr<AppsTask>& task, const QUuid& id, int64_t size);
+    void reportUninstallFailures(size_t movedCount, const std::vector<TrashFailure>& failures);
 
     // Helpers.
     void logEvent(AnalyticsEvent event,
@@ -410,6 +436,7 @@ class AppState : public QObject {
     std::vector<std::shared_ptr<InstalledApp>> apps_;
     bool appsLoading_ = false;
     std::shared_ptr<InstalledApp> uninstallCandidate_;
+    std::optional<UninstallPermissionPrompt> permissionPrompt_;
 
     // Plain fields.
     std::optional<std::filesystem::path> rootURL_;

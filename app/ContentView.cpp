@@ -14,10 +14,12 @@
 #include "app/ads/AdBarView.h"
 #include "app/disk/FullDiskAccess.h"
 #include "app/localization/LocalizationManager.h"
+#include "app/uninstaller/views/AppUninstallDialog.h"
 #include "app/uninstaller/views/AppsView.h"
 #include "app/views/DeleteConfirmDialog.h"
 #include "app/views/FullDiskAccessPrompt.h"
 #include "app/views/ScanProgressView.h"
+#include "app/views/UninstallPermissionDialog.h"
 #include "app/views/WelcomeView.h"
 
 namespace cb {
@@ -48,6 +50,8 @@ ContentView::ContentView(LocalizationManager& loc, AppServices services, QWidget
     connectState();
     showMode();
     showAccessPrompt();
+    showPermissionPrompt();
+    showUninstallDialog();
     showDeleteConfirmation();
 }
 
@@ -94,6 +98,8 @@ void ContentView::connectState() {
     connect(&state, &AppState::fdaPromptForURLChanged, this, &ContentView::showAccessPrompt);
     connect(&state, &AppState::deleteCandidateChanged, this, &ContentView::showDeleteConfirmation);
     connect(&state, &AppState::rootChanged, this, &ContentView::showDeleteConfirmation);
+    connect(&state, &AppState::permissionPromptChanged, this, &ContentView::showPermissionPrompt);
+    connect(&state, &AppState::uninstallCandidateChanged, this, &ContentView::showUninstallDialog);
 }
 
 void ContentView::showMode() {
@@ -200,6 +206,14 @@ DialogOverlay* ContentView::deleteOverlay() const {
     return deleteOverlay_;
 }
 
+DialogOverlay* ContentView::permissionOverlay() const {
+    return permissionOverlay_;
+}
+
+DialogOverlay* ContentView::uninstallOverlay() const {
+    return uninstallOverlay_;
+}
+
 void ContentView::showAccessPrompt() {
     const auto& location = state_->fdaPromptForURL();
     if (location == accessShownFor_ && (accessOverlay_ != nullptr) == location.has_value()) {
@@ -245,8 +259,55 @@ void ContentView::showDeleteConfirmation() {
     restackOverlays();
 }
 
+void ContentView::showPermissionPrompt() {
+    const auto& prompt = state_->permissionPrompt();
+    const std::optional<QUuid> id = prompt ? std::optional(prompt->id) : std::nullopt;
+    if (id == permissionShownFor_ && (permissionOverlay_ != nullptr) == id.has_value()) {
+        return;
+    }
+    if (permissionOverlay_) {
+        permissionOverlay_->dismiss();
+        permissionOverlay_ = nullptr;
+    }
+    permissionShownFor_ = id;
+    if (!prompt) {
+        return;
+    }
+    AppState& state = *state_;
+    auto* dialog = new UninstallPermissionDialog(
+        *prompt, [] { openAppManagementSettings(); }, [] { openFullDiskAccessSettings(); },
+        [&state] { state.setPermissionPrompt(std::nullopt); }, loc_);
+    permissionOverlay_ = new DialogOverlay(dialog, mainArea_);
+    permissionOverlay_->present();
+    restackOverlays();
+}
+
+void ContentView::showUninstallDialog() {
+    const std::shared_ptr<InstalledApp>& candidate = state_->uninstallCandidate();
+    const std::optional<QUuid> id = candidate ? std::optional(candidate->id()) : std::nullopt;
+    if (id == uninstallShownFor_ && (uninstallOverlay_ != nullptr) == id.has_value()) {
+        return;
+    }
+    if (uninstallOverlay_) {
+        uninstallOverlay_->dismiss();
+        uninstallOverlay_ = nullptr;
+    }
+    uninstallShownFor_ = id;
+    if (!candidate) {
+        return;
+    }
+    AppState& state = *state_;
+    auto* dialog = new AppUninstallDialog(
+        candidate, [&state] { state.setUninstallCandidate(nullptr); },
+        [&state](std::vector<std::filesystem::path> urls) { state.startUninstall(urls); }, loc_);
+    uninstallOverlay_ = new DialogOverlay(dialog, mainArea_);
+    uninstallOverlay_->present();
+    restackOverlays();
+}
+
 void ContentView::restackOverlays() {
-    for (DialogOverlay* overlay : {accessOverlay(), deleteOverlay()}) {
+    for (DialogOverlay* overlay :
+         {accessOverlay(), permissionOverlay(), uninstallOverlay(), deleteOverlay()}) {
         if (overlay != nullptr) {
             overlay->raise();
         }

@@ -40,8 +40,10 @@ class WindowAlerts;
 // deleted later, once that press has returned.
 //
 // Overlays, drawn in this order (later above earlier): the Full Disk Access prompt while
-// fdaPromptForURL is set, the delete confirmation while deleteCandidate is set. Each appears
-// and disappears with DialogOverlay's fade and scale; a changed value replaces the dialog.
+// fdaPromptForURL is set, the uninstall permission dialog while permissionPrompt is set (followed
+// by its id), the uninstall dialog while uninstallCandidate is set (followed by the application's
+// id), the delete confirmation while deleteCandidate is set. Each appears and disappears with
+// DialogOverlay's fade and scale; a changed value replaces the dialog.
 //
 // Besides choosing what to show and wiring actions to AppState, it logs one usage event:
 // "mode_switched" with "mode" = the new mode, each time the mode actually changes.
@@ -83,6 +85,8 @@ class ContentView : public QWidget {
     // The overlays on screen (not yet dismissing), or null.
     DialogOverlay* accessOverlay() const;
     DialogOverlay* deleteOverlay() const;
+    DialogOverlay* permissionOverlay() const;
+    DialogOverlay* uninstallOverlay() const;
 
   protected:
     // Starts the ad service's refresh loop each time the view is shown (only the first start
@@ -99,6 +103,8 @@ class ContentView : public QWidget {
     QWidget* buildWelcome();
     void showAccessPrompt();
     void showDeleteConfirmation();
+    void showPermissionPrompt();
+    void showUninstallDialog();
     void restackOverlays();
 
     LocalizationManager& loc_;
@@ -120,6 +126,10 @@ class ContentView : public QWidget {
     std::optional<std::filesystem::path> accessShownFor_;
     QPointer<DialogOverlay> deleteOverlay_;
     const FileNode* deleteShownFor_ = nullptr;  // compared only, never dereferenced
+    QPointer<DialogOverlay> permissionOverlay_;
+    std::optional<QUuid> permissionShownFor_;
+    QPointer<DialogOverlay> uninstallOverlay_;
+    std::optional<QUuid> uninstallShownFor_;
     WindowAlerts* alerts_ = nullptr;
     AdService* ads_ = nullptr;
     AdBarView* adBar_ = nullptr;

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain and build
   g++ cmake ninja-build ccache pkg-config git python3 lld
+  # the fuzz build: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # user interface

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/secretstore/SecretStore.h"
@@ -94,6 +95,15 @@ class VDUKeychainStorage {
 
   private:
     struct State {
+        // Spelled out: clang 14 (the fuzz build's compiler) has no parenthesised aggregate
+        // initialisation for make_shared.
+        State(std::string service, std::shared_ptr<Cache> cache, platform::QueueRef keychainQueue,
+              platform::QueueRef cacheQueue)
+            : service(std::move(service)),
+              cache(std::move(cache)),
+              keychainQueue(std::move(keychainQueue)),
+              cacheQueue(std::move(cacheQueue)) {}
+
         const std::string service;
         const std::shared_ptr<Cache> cache;
         const platform::QueueRef keychainQueue;

@@ -267,6 +267,18 @@ void FakeApps::install(AppServices& services) {
     services.openApplication = [this](const std::filesystem::path& bundle) {
         opened.push_back(bundle);
     };
+    services.recycleBatch = [this](const std::vector<std::filesystem::path>& urls) {
+        {
+            std::lock_guard lock(mutex_);
+            batches_.push_back(urls);
+        }
+        return trashAnswer ? trashAnswer(urls) : TrashBatchResult{urls, {}};
+    };
+}
+
+std::vector<std::vector<std::filesystem::path>> FakeApps::batches() const {
+    std::lock_guard lock(mutex_);
+    return batches_;
 }
 
 std::vector<std::string> FakeWorld::eventNames() const {

@@ -137,12 +137,18 @@ class FakeApps {
 
     std::vector<std::filesystem::path> opened;  // UI thread
 
+    // Moves to the Trash: each batch is recorded, then answered by trashAnswer, or as all moved
+    // when it is unset. Set before the state calls it.
+    std::function<TrashBatchResult(const std::vector<std::filesystem::path>&)> trashAnswer;
+    std::vector<std::vector<std::filesystem::path>> batches() const;  // in order of call
+
     void install(AppServices& services);
 
   private:
     mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<InstalledApp>> listing_;  // guarded by mutex_
-    std::vector<std::filesystem::path> measured_;         // guarded by mutex_
+    std::vector<std::vector<std::filesystem::path>> batches_;  // guarded by mutex_
+    std::vector<std::shared_ptr<InstalledApp>> listing_;       // guarded by mutex_
+    std::vector<std::filesystem::path> measured_;              // guarded by mutex_
 };
 
 // Test doubles for every service of AppState, with knobs and records. The services it hands out

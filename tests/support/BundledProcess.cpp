@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,19 +19,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path sleepProgram() {
-    for (const char* candidate : {"/usr/bin/sleep", "/bin/sleep"}) {
-        if (fs::exists(candidate)) {
-            return candidate;
+fs::path systemProgram(const char* name) {
+    for (const fs::path folder : {"/usr/bin", "/bin"}) {
+        if (fs::exists(folder / name)) {
+            return folder / name;
         }
     }
-    throw std::runtime_error("no sleep program");
+    throw std::runtime_error(std::string("no program ") + name);
 }
 
 }  // namespace
 
 BundledProcess::BundledProcess(const fs::path& folder, const std::string& bundle,
-                               const std::string& identifier, const std::string& executable)
+                               const std::string& identifier, const std::string& executable,
+                               Program program)
     : bundlePath_(folder / bundle) {
     writeText(bundlePath_ / "Contents" / "Info.plist",
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -40,16 +42,31 @@ BundledProcess::BundledProcess(const fs::path& folder, const std::string& bundle
                   "</string>\n"
                   "<key>CFBundleExecutable</key><string>" +
                   executable + "</string>\n</dict></plist>\n");
-    const fs::path program = bundlePath_ / "Contents" / "MacOS" / executable;
-    makeDir(program.parent_path());
-    fs::copy_file(sleepProgram(), program);
-    std::string path = program.string();
+    const fs::path executablePath = bundlePath_ / "Contents" / "MacOS" / executable;
+    makeDir(executablePath.parent_path());
+    const bool shell = program == Program::termIgnoringShell;
+    fs::copy_file(systemProgram(shell ? "sh" : "sleep"), executablePath);
+    std::string path = executablePath.string();
+    const fs::path ready = bundlePath_ / "ready";
+    // The shell tells when its trap is set; its sleeps are short, so none outlives it by much.
+    std::string script = "trap '' TERM; : > '" + ready.string() + "'; while :; do sleep 1; done";
+    std::string option = "-c";
     std::string seconds = "600";
-    char* argv[] = {path.data(), seconds.data(), nullptr};
-    const int error = ::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ);
+    char* sleepArgv[] = {path.data(), seconds.data(), nullptr};
+    char* shellArgv[] = {path.data(), option.data(), script.data(), nullptr};
+    const int error = ::posix_spawn(&pid_, path.c_str(), nullptr, nullptr,
+                                    shell ? shellArgv : sleepArgv, environ);
     if (error != 0) {
         pid_ = -1;
         throw std::runtime_error("posix_spawn " + path + ": " + std::strerror(error));
+    }
+    for (int i = 0; shell && !fs::exists(ready); ++i) {
+        if (i == 5000) {
+            ::kill(pid_, SIGKILL);
+            wait();
+            throw std::runtime_error("the shell did not start");
+        }
+        ::usleep(1000);
     }
 }
 

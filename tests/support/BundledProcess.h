@@ -10,13 +10,18 @@ namespace cb::testsupport {
 // A copy of the system's `sleep` installed as "<folder>/<bundle>/Contents/MacOS/<executable>"
 // (`bundle` names the folder, "X.app"),
 // with an XML Info.plist holding `identifier` as CFBundleIdentifier and `executable` as
-// CFBundleExecutable, started with a long sleep. The process is killed and reaped when the
-// object goes away, unless wait() has reaped it already. Throws std::runtime_error when the
-// bundle cannot be made or the process does not start.
+// CFBundleExecutable, started with a long sleep. With Program::termIgnoringShell the executable
+// is a copy of the system's `sh` that ignores SIGTERM (the constructor returns once it does) and
+// waits in a loop of short sleeps. The process is killed and reaped when the object goes away,
+// unless wait() has reaped it already. Throws std::runtime_error when the bundle cannot be made
+// or the process does not start.
 class BundledProcess {
   public:
+    enum class Program { sleep, termIgnoringShell };
+
     BundledProcess(const std::filesystem::path& folder, const std::string& bundle,
-                   const std::string& identifier, const std::string& executable);
+                   const std::string& identifier, const std::string& executable,
+                   Program program = Program::sleep);
     ~BundledProcess();
 
     BundledProcess(const BundledProcess&) = delete;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,6 +79,13 @@ std::optional<APMPBRepeatedArray> APMPBGetRepeated(const NANOMessageBase* messag
                                                    std::int32_t fieldID) {
     return APMPBGetRepeated(message, fieldID, &W::makeShared);
 }
+// Calls `visit` with each element of a repeated message slot, in order, without copying: the
+// element is lent for the call only and must not be kept or changed. Stops when `visit`
+// returns false. False for a slot that is not a repeated message slot (logged) or when
+// `visit` stopped; true otherwise. For readers of large trees (programs), where a copy per
+// level would cost time in proportion to size times depth.
+bool APMPBVisitRepeatedMessages(const NANOMessageBase* message, std::int32_t fieldID,
+                                const std::function<bool(const NANOMessageBase&)>& visit);
 // Replaces the elements of a repeated slot by copies of `values` (nullopt: no elements). All
 // or nothing: an element of the wrong kind is logged and leaves the field empty.
 void APMPBSetRepeated(NANOMessageBase* message, std::int32_t fieldID,

@@ -29,6 +29,25 @@ const Access kSetArray{
     "ProtocolBuffer message hasn't been initialized. SetArray can't be performed",
     kGetArray.wrongKind, kGetArray.accepts};
 
+const Access kVisitArray{
+    "ProtocolBuffer message hasn't been initialized. VisitArray can't be performed",
+    "<Nano/Failure> Field type isn't REPEATED message. Message: %s, field ID: %d",
+    [](std::uint32_t f) {
+        return (f & apmpb::kFlagRepeated) != 0 && (f & apmpb::kFlagMessage) != 0;
+    }};
+
+// A wrapper over a record that another message owns: nothing is freed when it goes.
+class BorrowedMessage final : public NANOMessageBase {
+  public:
+    BorrowedMessage(const MessageType& type, MessageInfo* info) : type_(type) {
+        messageInfo_ = InfoPtr(info, InfoDeleter{nullptr});
+    }
+    const MessageType& messageType() const override { return type_; }
+
+  private:
+    const MessageType& type_;
+};
+
 const char* valueClassName(const sdk::Value& value) {
     switch (value.type()) {
         case sdk::Value::Type::kNull:
@@ -208,6 +227,27 @@ std::optional<APMPBRepeatedArray> APMPBGetRepeated(const NANOMessageBase* messag
         }
     }
     return out;
+}
+
+bool APMPBVisitRepeatedMessages(const NANOMessageBase* message, std::int32_t fieldID,
+                                const std::function<bool(const NANOMessageBase&)>& visit) {
+    auto slot = open(message, fieldID, kVisitArray);
+    if (!slot)
+        return false;
+    const auto* holder = static_cast<const RepeatedHolder*>(*slot->value);
+    const MessageType* elementType = slot->type->children[slot->index];
+    if (holder == nullptr || elementType == nullptr) {
+        MessageLog::accessor("<ERROR> Repeated field should have been allocated");
+        return false;
+    }
+    for (std::uint32_t i = 0; holder->items != nullptr && i < holder->count; ++i) {
+        if (holder->items[i] == nullptr)
+            continue;
+        const BorrowedMessage element(*elementType, static_cast<MessageInfo*>(holder->items[i]));
+        if (!visit(element))
+            return false;
+    }
+    return true;
 }
 
 void APMPBSetRepeated(NANOMessageBase* message, std::int32_t fieldID,

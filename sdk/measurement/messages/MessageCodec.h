@@ -18,6 +18,12 @@ namespace apmpb {
 // error "nesting too deep" instead of exhausting the stack.
 inline constexpr std::uint32_t kMaxDecodeDepth = 100;
 
+// Program trees legitimately nest deeper (a chain of 200 binary operators is a tree 200
+// statements deep): RuntimeEntity elements may nest as deep as the script runtime converts
+// (1000 levels) below the messages that carry a program (configuration, program, activities,
+// activity).
+inline constexpr std::uint32_t kMaxProgramDecodeDepth = 1000 + 4;
+
 // The codec of every wire message: one code path driven by the message's MessageType table and
 // nanopb's descriptor, with the roles a generated per-message codec would have. Every
 // operation works only on caller-owned data; a message is used by one thread at a time.

@@ -232,7 +232,9 @@ bool decodeRepeated(pb_istream_t* stream, const pb_field_t* field, void** arg) {
         return true;
     }
     const std::uint32_t depth = static_cast<InputCursor*>(stream->state)->depth;
-    if (depth >= kMaxDecodeDepth)
+    const std::uint32_t limit =
+        type == &kRuntimeEntityType ? kMaxProgramDecodeDepth : kMaxDecodeDepth;
+    if (depth >= limit)
         PB_RETURN_ERROR(stream, "nesting too deep");
     if (holder->filled >= holder->count)
         PB_RETURN_ERROR(stream, "too many elements");

@@ -11,6 +11,7 @@
 #include "sdk/measurement/engine/APMAppMetadata.h"
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
+#include "sdk/measurement/messages/APMPBMessages.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMSqliteStore.h"
@@ -131,6 +132,21 @@ class APMDatabase {
     // at once when there is no snapshot or it is empty. The steps run in one transaction (the
     // caller's when one is open), so a failure leaves "events" as it was.
     bool restoreFromEventsSnapshotTable(sdk::Error* error);
+
+    // Stored remote configuration ---------------------------------------------------------------
+
+    // Stores the configuration's encoding and now (APMCurrentTimeInterval) in the app-metadata
+    // row. Code 1 "Invalid measurement config data" for a null configuration or an empty
+    // encoding, code 1 "Missing Vovidu app ID in measurement configuration" without an app ID.
+    bool updateRemoteConfig(const APMPBMeasurementConfig* config, sdk::Error* error);
+    // Writes only the time of the last stored or confirmed configuration (seconds since 1970).
+    bool updateRemoteConfigSuccessfulTimestamp(double timestamp, sdk::Error* error);
+    // The stored configuration. Null without an error when there is none (or the query fails);
+    // null with code 2 "Remote config data is corrupted" when the stored bytes do not decode.
+    std::unique_ptr<APMPBMeasurementConfig> queryMeasurementConfigWithError(sdk::Error* error);
+    // The time of the last stored or confirmed configuration; no value when none is stored, or
+    // with `error` set when the query fails.
+    std::optional<double> lastRemoteConfigUpdateTimestamp(sdk::Error* error);
 
     APMSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }

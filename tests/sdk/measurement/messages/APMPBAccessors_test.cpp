@@ -224,3 +224,32 @@ TEST(APMPBAccessors, AnUninitialisedMessageIsRefusedByEveryAccessor) {
     EXPECT_EQ(log.accessor(), expected);
     EXPECT_EQ(log.codec(), "");
 }
+
+TEST(APMPBAccessors, VisitingRepeatedMessagesLendsTheStoredElementsInOrder) {
+    CapturedLog log;
+    APMPBEvent event;
+    APMPBSetRepeated(&event, 0, Array{param("a"), param("b"), param("c")});
+    const auto* holder = static_cast<const apmpb::RepeatedHolder*>(event.messageInfo()->fields[0]);
+    std::vector<std::string> names;
+    EXPECT_TRUE(APMPBVisitRepeatedMessages(&event, 0, [&](const NANOMessageBase& element) {
+        // The element is the stored record itself, not a copy.
+        EXPECT_EQ(element.messageInfo(), holder->items[names.size()]);
+        EXPECT_STREQ(element.className(), "APMPBEventParam");
+        names.push_back(APMPBGetString(&element, 0).value_or("?"));
+        return true;
+    }));
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "c"}));
+
+    // Stopping early answers false; the event keeps its elements.
+    int visited = 0;
+    EXPECT_FALSE(APMPBVisitRepeatedMessages(&event, 0,
+                                            [&](const NANOMessageBase&) { return ++visited < 2; }));
+    EXPECT_EQ(visited, 2);
+    EXPECT_EQ(APMPBGetRepeated<APMPBEventParam>(&event, 0)->size(), 3u);
+
+    // A slot that is not a repeated message slot is refused.
+    EXPECT_FALSE(
+        APMPBVisitRepeatedMessages(&event, 1, [](const NANOMessageBase&) { return true; }));
+    EXPECT_EQ(log.accessor(),
+              "<Nano/Failure> Field type isn't REPEATED message. Message: Event, field ID: 1\n");
+}

@@ -36,8 +36,9 @@ std::size_t varintSize(std::uint64_t value) {
 
 // `levels` RuntimeEntity messages, each the only `value` element of the one outside it; the
 // innermost is a string entity.
-sdk::Bytes nestedEntities(std::size_t levels) {
-    const sdk::Bytes innermost = bytesOf({0x08, 0x01});
+// `levels` messages, each the only element of its parent's repeated field `key` (the field's
+// tag byte); the innermost holds `innermost`.
+sdk::Bytes nestedMessages(std::size_t levels, std::uint8_t key, const sdk::Bytes& innermost) {
     std::vector<std::size_t> lengths(levels);  // encoded length of the message at each level
     lengths[levels - 1] = innermost.size();
     for (std::size_t i = levels - 1; i-- > 0;) {
@@ -46,11 +47,15 @@ sdk::Bytes nestedEntities(std::size_t levels) {
     sdk::Bytes out;
     out.reserve(lengths[0]);
     for (std::size_t i = 0; i + 1 < levels; ++i) {
-        out.push_back(0x12);
+        out.push_back(key);
         appendVarint(out, lengths[i + 1]);
     }
     out.insert(out.end(), innermost.begin(), innermost.end());
     return out;
+}
+
+sdk::Bytes nestedEntities(std::size_t levels) {
+    return nestedMessages(levels, 0x12, bytesOf({0x08, 0x01}));
 }
 
 sdk::Bytes fullBundle() {
@@ -148,15 +153,23 @@ TEST(MessageCodec, StringLimitIsOneMebibyte) {
               "<ERROR> Event decoder failed: callback failed\n");
 }
 
-TEST(MessageCodec, NestingIsLimitedToAHundredMessages) {
+TEST(MessageCodec, NestingIsLimitedToAHundredMessagesAndProgramsToTheirOwnDepth) {
     CapturedLog log;
-    auto hundred = APMPBRuntimeEntity::initWithBuffer(nestedEntities(100));
-    ASSERT_NE(hundred, nullptr);
+    const sdk::Bytes param = bytesOf({0x0A, 0x01, 'x'});
+    ASSERT_NE(APMPBEventParam::initWithBuffer(nestedMessages(100, 0x32, param)), nullptr);
     EXPECT_EQ(log.codec(), "");
-    const auto reencoded = hundred->protoBuffer();
-    EXPECT_EQ(reencoded, nestedEntities(100));
+    EXPECT_EQ(APMPBEventParam::initWithBuffer(nestedMessages(101, 0x32, param)), nullptr);
+    EXPECT_NE(log.codec().find("<ERROR> EventParam decoder failed: nesting too deep\n"),
+              std::string::npos);
+    log.clear();
 
-    EXPECT_EQ(APMPBRuntimeEntity::initWithBuffer(nestedEntities(101)), nullptr);
+    const std::size_t deepest = apmpb::kMaxProgramDecodeDepth;
+    auto program = APMPBRuntimeEntity::initWithBuffer(nestedEntities(deepest));
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(log.codec(), "");
+    EXPECT_EQ(program->protoBuffer(), nestedEntities(deepest));
+
+    EXPECT_EQ(APMPBRuntimeEntity::initWithBuffer(nestedEntities(deepest + 1)), nullptr);
     EXPECT_NE(log.codec().find("<ERROR> RuntimeEntity decoder failed: nesting too deep\n"),
               std::string::npos);
     log.clear();

@@ -1,0 +1,107 @@
+#include "sdk/installations/DUDUrareravuzersItem.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "sdk/installations/DUDUrareravuzersErrors.h"
+
+DUDUrareravuzersItem::DUDUrareravuzersItem(std::string appID, std::string razudizoAppName)
+    : appID_(std::move(appID)), razudizoAppName_(std::move(razudizoAppName)) {}
+
+std::string DUDUrareravuzersItem::identifier() const {
+    return identifierWithAppID(appID_, razudizoAppName_);
+}
+
+std::string DUDUrareravuzersItem::identifierWithAppID(std::string_view appID,
+                                                      std::string_view appName) {
+    return std::string(appID) + std::string(appName);
+}
+
+std::shared_ptr<DUDUrareravuzersStoredItem> DUDUrareravuzersItem::storedItem() const {
+    auto stored = std::make_shared<DUDUrareravuzersStoredItem>();
+    stored->razudizoInstallationID = razudizoInstallationID;
+    stored->refreshToken = refreshToken;
+    stored->authToken = authToken;
+    stored->registrationStatus = static_cast<std::int64_t>(registrationStatus);
+    stored->IIDDefaultToken = IIDDefaultToken;
+    return stored;
+}
+
+void DUDUrareravuzersItem::updateWithStoredItem(const DUDUrareravuzersStoredItem& item) {
+    razudizoInstallationID = item.razudizoInstallationID;
+    refreshToken = item.refreshToken;
+    authToken = item.authToken;
+    const bool known =
+        item.registrationStatus ==
+            static_cast<std::int64_t>(DUDUrareravuzersRegistrationStatus::unregistered) ||
+        item.registrationStatus ==
+            static_cast<std::int64_t>(DUDUrareravuzersRegistrationStatus::registered);
+    registrationStatus =
+        known ? static_cast<DUDUrareravuzersRegistrationStatus>(item.registrationStatus)
+              : DUDUrareravuzersRegistrationStatus::unknown;
+    IIDDefaultToken = item.IIDDefaultToken;
+}
+
+bool DUDUrareravuzersItem::isValid(sdk::Error* error) const {
+    std::vector<std::string> messages;
+    if (appID_.empty()) {
+        messages.emplace_back("`appID` must not be empty");
+    }
+    if (razudizoAppName_.empty()) {
+        messages.emplace_back("`razudizoAppName` must not be empty");
+    }
+    if (razudizoInstallationID.value_or("").empty()) {
+        messages.emplace_back("`razudizoInstallationID` must not be empty");
+    }
+    if (registrationStatus == DUDUrareravuzersRegistrationStatus::unknown) {
+        messages.emplace_back("invalid `registrationStatus`");
+    }
+    if (registrationStatus == DUDUrareravuzersRegistrationStatus::registered) {
+        if (!refreshToken) {
+            messages.emplace_back("registered installation must have non-empty `refreshToken`");
+        }
+        if (authToken == nullptr || !authToken->token) {
+            messages.emplace_back("registered installation must have non-empty `authToken.token`");
+        }
+        if (authToken == nullptr || !authToken->expirationDate) {
+            messages.emplace_back(
+                "registered installation must have non-empty `authToken.expirationDate`");
+        }
+    }
+    if (messages.empty()) {
+        return true;
+    }
+    if (error != nullptr) {
+        std::string joined;
+        for (const std::string& message : messages) {
+            joined += (joined.empty() ? "" : ", ") + message;
+        }
+        *error = DUDUrareravuzersErrorUtil::installationsErrorWithCode(
+            DUDUrareravuzersErrorCode::unknown, "DUDUrareravuzersItem validation errors: " + joined,
+            sdk::Error());
+    }
+    return false;
+}
+
+std::string DUDUrareravuzersItem::base64URLEncodedStringWithData(const sdk::Bytes& data) {
+    std::string encoded(4 * ((data.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                       data.data(), static_cast<int>(data.size()));
+    encoded.resize(static_cast<std::size_t>(std::max(length, 0)));
+    std::replace(encoded.begin(), encoded.end(), '/', '_');
+    std::replace(encoded.begin(), encoded.end(), '+', '-');
+    return encoded;
+}
+
+bool operator==(const DUDUrareravuzersItem& a, const DUDUrareravuzersItem& b) {
+    const bool sameToken =
+        a.authToken == b.authToken ||
+        (a.authToken != nullptr && b.authToken != nullptr && *a.authToken == *b.authToken);
+    return a.appID_ == b.appID_ && a.razudizoAppName_ == b.razudizoAppName_ &&
+           a.razudizoInstallationID == b.razudizoInstallationID &&
+           a.refreshToken == b.refreshToken && sameToken &&
+           a.registrationStatus == b.registrationStatus && a.IIDDefaultToken == b.IIDDefaultToken;
+}

@@ -1,0 +1,472 @@
+#include "sdk/measurement/script/APMPArrayValue.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sdk/measurement/script/APMPEquality.h"
+#include "sdk/measurement/script/APMPError.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
+#include "sdk/measurement/script/APMPIntegers.h"
+#include "sdk/measurement/script/APMPNumberValue.h"
+#include "sdk/measurement/script/APMPObjectManager.h"
+#include "sdk/measurement/script/APMPStringValue.h"
+
+namespace {
+
+bool isLengthKey(const APMPRuntimeValue& key) {
+    return key.kind() == APMPValueKind::kString &&
+           static_cast<const APMPStringValue&>(key).value() == u"length";
+}
+
+bool isHole(const APMPValueRef& value) {
+    return value == APMPArrayValue::emptyValue();
+}
+
+double indexOf(const APMPRuntimeValue& key) {
+    sdk::Error ignored;
+    return key.doubleValueOrError(ignored);
+}
+
+}  // namespace
+
+std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& error) {
+    return key.stringValueOrError(error);
+}
+
+APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
+    : propertyMap_(budget), slots_(std::move(budget)) {}
+
+APMPArrayValue::~APMPArrayValue() {
+    Released released;
+    APMPArrayValue::releaseReferences(released);
+    APMPReleaseAll(released);
+}
+
+std::shared_ptr<APMPArrayValue> APMPArrayValue::make(APMPValueList elements,
+                                                     std::shared_ptr<APMPRuntimeBudget> budget,
+                                                     sdk::Error& error) {
+    auto array = std::make_shared<APMPArrayValue>(std::move(budget));
+    error = array->reserveSlots(static_cast<double>(elements.size()));
+    if (!error.ok()) {
+        return nullptr;
+    }
+    array->elements_ = std::move(elements);
+    return array;
+}
+
+const APMPValueRef& APMPArrayValue::emptyValue() {
+    static const APMPValueRef marker = std::make_shared<APMPRuntimeValue>();
+    return marker;
+}
+
+APMPValueList APMPArrayValue::allElements() const {
+    APMPValueList out = elements_;
+    for (auto& element : out) {
+        if (isHole(element)) {
+            element = APMPUndefined();
+        }
+    }
+    return out;
+}
+
+sdk::Error APMPArrayValue::reserveSlots(double slots) {
+    return slots_.resize(kSlotBytes * slots);
+}
+
+APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key,
+                                              sdk::Error& error) const {
+    if (isLengthKey(key)) {
+        return APMPNumberValue::make(static_cast<double>(elements_.size()));
+    }
+    if (!APMPIsArrayIndex(key)) {
+        const std::u16string name = APMPPropertyKeyString(key, error);
+        return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
+    }
+    const double index = indexOf(key);
+    if (index < static_cast<double>(elements_.size())) {
+        const APMPValueRef& element = elements_[static_cast<std::size_t>(index)];
+        return isHole(element) ? APMPUndefined() : element;
+    }
+    return APMPUndefined();
+}
+
+sdk::Error APMPArrayValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
+    if (isLengthKey(key)) {
+        if (!APMPIsArrayIndex(*value)) {
+            return APMPError(APMPErrorCode::kInvalidArrayLength);
+        }
+        return setLength(indexOf(*value));
+    }
+    if (!APMPIsArrayIndex(key)) {
+        sdk::Error error;
+        const std::u16string name = APMPPropertyKeyString(key, error);
+        return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
+    }
+    const double index = indexOf(key);
+    if (index >= static_cast<double>(elements_.size())) {
+        sdk::Error error = setLength(index + 1);
+        if (!error.ok()) {
+            return error;
+        }
+    }
+    elements_[static_cast<std::size_t>(index)] = std::move(value);
+    return {};
+}
+
+sdk::Error APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key) {
+    if (APMPIsArrayIndex(key)) {
+        const double index = indexOf(key);
+        if (index < static_cast<double>(elements_.size())) {
+            elements_[static_cast<std::size_t>(index)] = emptyValue();
+        }
+        return {};
+    }
+    sdk::Error error;
+    const std::u16string name = APMPPropertyKeyString(key, error);
+    if (error.ok()) {
+        propertyMap_.removeValueForName(name);
+    }
+    return error;
+}
+
+bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
+    if (APMPIsArrayIndex(key)) {
+        const double index = indexOf(key);
+        return index < static_cast<double>(elements_.size()) &&
+               !isHole(elements_[static_cast<std::size_t>(index)]);
+    }
+    const std::u16string name = APMPPropertyKeyString(key, error);
+    return error.ok() && propertyMap_.hasName(name);
+}
+
+sdk::Error APMPArrayValue::setLength(double length) {
+    if (!(length >= 0) || std::trunc(length) != length) {
+        return APMPError(APMPErrorCode::kInvalidArrayLength);
+    }
+    // The cap is checked on the double, before any size_t conversion can wrap.
+    if (length > static_cast<double>(elements_.size())) {
+        sdk::Error error = reserveSlots(length);
+        if (!error.ok()) {
+            return error;
+        }
+        elements_.resize(static_cast<std::size_t>(length), emptyValue());
+        return {};
+    }
+    Released released;
+    for (std::size_t i = static_cast<std::size_t>(length); i < elements_.size(); ++i) {
+        released.push_back(std::move(elements_[i]));
+    }
+    elements_.resize(static_cast<std::size_t>(length));
+    (void)reserveSlots(length);
+    APMPReleaseAll(released);
+    return {};
+}
+
+APMPValueList APMPArrayValue::allPropertyNames() const {
+    APMPValueList names;
+    for (const auto& name : propertyMap_.allNames()) {
+        names.push_back(APMPStringValue::make(name));
+    }
+    for (std::size_t i = 0; i < elements_.size(); ++i) {
+        if (!isHole(elements_[i])) {
+            names.push_back(
+                APMPStringValue::make(APMPNumberValue::stringFromDouble(static_cast<double>(i))));
+        }
+    }
+    return names;
+}
+
+sdk::Error APMPArrayValue::appendElements(const APMPValueList& values) {
+    sdk::Error error =
+        reserveSlots(static_cast<double>(elements_.size()) + static_cast<double>(values.size()));
+    if (!error.ok()) {
+        return error;
+    }
+    elements_.insert(elements_.end(), values.begin(), values.end());
+    return {};
+}
+
+std::shared_ptr<APMPArrayValue> APMPArrayValue::subarrayWithRange(std::size_t location,
+                                                                  std::size_t length,
+                                                                  sdk::Error& error) const {
+    const std::size_t start = std::min(location, elements_.size());
+    const std::size_t end = start + std::min(length, elements_.size() - start);
+    return make(APMPValueList(elements_.begin() + static_cast<std::ptrdiff_t>(start),
+                              elements_.begin() + static_cast<std::ptrdiff_t>(end)),
+                slots_.budget(), error);
+}
+
+std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(const APMPValueList& values,
+                                                       const APMPScope& scope,
+                                                       sdk::Error& error) const {
+    double total = static_cast<double>(elements_.size());
+    for (const auto& value : values) {
+        if (value->kind() == APMPValueKind::kControl) {
+            error = APMPError(APMPErrorCode::kArgumentKind);
+            return nullptr;
+        }
+        total += value->kind() == APMPValueKind::kArray
+                     ? static_cast<double>(static_cast<const APMPArrayValue&>(*value).count())
+                     : 1;
+    }
+    // Checked before the joined list is built.
+    APMPMemoryReservation check(slots_.budget());
+    error = check.resize(kSlotBytes * total);
+    if (!error.ok()) {
+        return nullptr;
+    }
+    APMPValueList joined = elements_;
+    for (const auto& value : values) {
+        if (value->kind() == APMPValueKind::kArray) {
+            const auto& theirs = static_cast<const APMPArrayValue&>(*value).elements_;
+            joined.insert(joined.end(), theirs.begin(), theirs.end());
+        } else {
+            joined.push_back(value);
+        }
+    }
+    (void)check.resize(0);
+    return APMPObjectManager::arrayValueWithArray(std::move(joined), scope, error);
+}
+
+void APMPArrayValue::reverse() {
+    std::reverse(elements_.begin(), elements_.end());
+}
+
+APMPValueRef APMPArrayValue::removeFirstElement() {
+    if (elements_.empty()) {
+        return APMPUndefined();
+    }
+    APMPValueRef first = std::move(elements_.front());
+    elements_.erase(elements_.begin());
+    (void)reserveSlots(static_cast<double>(elements_.size()));
+    return isHole(first) ? APMPUndefined() : first;
+}
+
+APMPValueRef APMPArrayValue::removeLastElement() {
+    if (elements_.empty()) {
+        return APMPUndefined();
+    }
+    APMPValueRef last = std::move(elements_.back());
+    elements_.pop_back();
+    (void)reserveSlots(static_cast<double>(elements_.size()));
+    return isHole(last) ? APMPUndefined() : last;
+}
+
+sdk::Error APMPArrayValue::prependElements(const APMPValueList& values) {
+    sdk::Error error =
+        reserveSlots(static_cast<double>(elements_.size()) + static_cast<double>(values.size()));
+    if (!error.ok()) {
+        return error;
+    }
+    elements_.insert(elements_.begin(), values.begin(), values.end());
+    return {};
+}
+
+std::shared_ptr<APMPArrayValue> APMPArrayValue::spliceFrom(std::size_t start,
+                                                           std::size_t deleteCount,
+                                                           const APMPValueList& values,
+                                                           const APMPScope& scope,
+                                                           sdk::Error& error) {
+    start = std::min(start, elements_.size());
+    deleteCount = std::min(deleteCount, elements_.size() - start);
+    const double newCount =
+        static_cast<double>(elements_.size() - deleteCount) + static_cast<double>(values.size());
+    if (newCount > static_cast<double>(elements_.size())) {
+        error = reserveSlots(newCount);
+        if (!error.ok()) {
+            return nullptr;
+        }
+    }
+    const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(start);
+    const auto last = first + static_cast<std::ptrdiff_t>(deleteCount);
+    APMPValueList removed(first, last);
+    auto removedArray = APMPObjectManager::arrayValueWithArray(std::move(removed), scope, error);
+    if (!removedArray) {
+        (void)reserveSlots(static_cast<double>(elements_.size()));
+        return nullptr;
+    }
+    elements_.erase(first, last);
+    elements_.insert(elements_.begin() + static_cast<std::ptrdiff_t>(start), values.begin(),
+                     values.end());
+    (void)reserveSlots(static_cast<double>(elements_.size()));
+    return removedArray;
+}
+
+std::int64_t APMPArrayValue::indexOfValue(const APMPRuntimeValue& value,
+                                          std::size_t fromIndex) const {
+    for (std::size_t i = fromIndex; i < elements_.size(); ++i) {
+        if (APMPStrictEquals(*elements_[i], value)) {
+            return static_cast<std::int64_t>(i);
+        }
+    }
+    return -1;
+}
+
+std::int64_t APMPArrayValue::lastIndexOfValue(const APMPRuntimeValue& value,
+                                              std::int64_t fromIndex) const {
+    if (fromIndex < 0 || elements_.empty()) {
+        return -1;
+    }
+    for (std::int64_t i = std::min(fromIndex, static_cast<std::int64_t>(elements_.size()) - 1);
+         i >= 0; --i) {
+        if (APMPStrictEquals(*elements_[static_cast<std::size_t>(i)], value)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+sdk::Error APMPArrayValue::sortUsingFunctionValue(
+    const std::shared_ptr<APMPFunctionValue>& comparator) {
+    if (elements_.size() < 2) {
+        return {};
+    }
+    sdk::Error error;
+    // -1, 0 or 1 for a before, equal to or after b.
+    const auto compare = [&](const APMPValueRef& a, const APMPValueRef& b) -> int {
+        if (!error.ok()) {
+            return 0;
+        }
+        const int rankA = isHole(a) ? 2 : a->kind() == APMPValueKind::kUndefined ? 1 : 0;
+        const int rankB = isHole(b) ? 2 : b->kind() == APMPValueKind::kUndefined ? 1 : 0;
+        if (rankA != 0 || rankB != 0) {
+            return rankA < rankB ? -1 : rankA > rankB ? 1 : 0;
+        }
+        if (comparator) {
+            const APMPValueRef result = comparator->invokeWithEvaluatedArguments({a, b}, error);
+            const double number = error.ok() ? result->doubleValueOrError(error) : 0;
+            return !error.ok() || !(number != 0) ? 0 : number < 0 ? -1 : 1;
+        }
+        const std::u16string x = a->stringValueOrError(error);
+        const std::u16string y = error.ok() ? b->stringValueOrError(error) : u"";
+        return !error.ok() ? 0 : x < y ? -1 : y < x ? 1 : 0;
+    };
+    // The sort works on a copy, so a comparator that changes the array cannot disturb it, and
+    // a merge sort stays in bounds whatever the comparator answers.
+    APMPValueList items = elements_;
+    APMPValueList merged(items.size());
+    for (std::size_t width = 1; width < items.size(); width *= 2) {
+        for (std::size_t low = 0; low < items.size(); low += 2 * width) {
+            const std::size_t mid = std::min(low + width, items.size());
+            const std::size_t high = std::min(low + 2 * width, items.size());
+            std::size_t i = low;
+            std::size_t j = mid;
+            std::size_t k = low;
+            while (i < mid && j < high) {
+                merged[k++] = compare(items[j], items[i]) < 0 ? items[j++] : items[i++];
+            }
+            while (i < mid) {
+                merged[k++] = items[i++];
+            }
+            while (j < high) {
+                merged[k++] = items[j++];
+            }
+        }
+        items.swap(merged);
+    }
+    sdk::Error resized = reserveSlots(static_cast<double>(items.size()));
+    if (!resized.ok()) {
+        return resized;
+    }
+    Released released(std::make_move_iterator(elements_.begin()),
+                      std::make_move_iterator(elements_.end()));
+    elements_ = std::move(items);
+    merged.clear();
+    APMPReleaseAll(released);
+    return error;
+}
+
+std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view separator,
+                                                        sdk::Error& error, int depth) const {
+    if (!APMPDepthAllowed(depth)) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
+        return {};
+    }
+    std::u16string out;
+    for (std::size_t i = 0; i < elements_.size(); ++i) {
+        if (i > 0) {
+            out.append(separator);
+        }
+        const APMPValueRef& element = elements_[i];
+        const APMPValueKind kind = element->kind();
+        if (isHole(element) || kind == APMPValueKind::kUndefined || kind == APMPValueKind::kNull) {
+            continue;
+        }
+        out += element->stringValueAtDepth(error, depth + 1);
+        if (!error.ok()) {
+            return {};
+        }
+        // The joined text is as much script memory as any string: stop at the cap.
+        if (static_cast<double>(out.size()) * sizeof(char16_t) >
+            static_cast<double>(APMPRuntimeBudget::kMaxBytes)) {
+            error = APMPError(APMPErrorCode::kLimitExceeded);
+            return {};
+        }
+    }
+    return out;
+}
+
+bool APMPArrayValue::booleanValueOrError(sdk::Error& error) const {
+    (void)error;
+    return true;
+}
+
+APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name,
+                                           const APMPValueList& arguments,
+                                           const APMPScopeRef& scope, sdk::Error& error) {
+    if (propertyMap_.hasName(name)) {
+        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
+    }
+    return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+}
+
+std::u16string APMPArrayValue::stringValueAtDepth(sdk::Error& error, int depth) const {
+    return stringValueWithSeparator(u",", error, depth);
+}
+
+double APMPArrayValue::doubleValueAtDepth(sdk::Error& error, int depth) const {
+    const std::u16string joined = stringValueAtDepth(error, depth);
+    return error.ok() ? APMPStringValue::numberFromString(joined)
+                      : std::numeric_limits<double>::quiet_NaN();
+}
+
+bool APMPArrayValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error,
+                                    int depth) const {
+    if (this == &other) {
+        return true;
+    }
+    if (other.kind() != APMPValueKind::kArray) {
+        return false;
+    }
+    if (!APMPDepthAllowed(depth)) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
+        return false;
+    }
+    const auto& theirs = static_cast<const APMPArrayValue&>(other).elements_;
+    if (theirs.size() != elements_.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < elements_.size(); ++i) {
+        if (!elements_[i]->isEqualAtDepth(*theirs[i], error, depth + 1) || !error.ok()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void APMPArrayValue::markReferences(APMPMarker& marker) const {
+    propertyMap_.markValues(marker);
+    for (const auto& element : elements_) {
+        marker.mark(element.get());
+    }
+}
+
+void APMPArrayValue::releaseReferences(Released& released) {
+    propertyMap_.releaseValues(released);
+    for (auto& element : elements_) {
+        released.push_back(std::move(element));
+    }
+    elements_.clear();
+    elements_.shrink_to_fit();
+    (void)reserveSlots(0);
+}

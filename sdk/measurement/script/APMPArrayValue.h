@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "sdk/measurement/script/APMPPropertyMap.h"
+#include "sdk/measurement/script/APMPRuntimeBudget.h"
+#include "sdk/measurement/script/APMPRuntimeValue.h"
+
+// An array: elements (holes allowed) plus named properties. Arrays a program makes are tracked
+// by its runtime's object manager and account their slots (kSlotBytes each) and properties
+// against its memory budget; growing past the cap fails with error 18 before allocating.
+//
+// A hole (emptyValue()) reads as undefined, is skipped by iteration and renders as "" in joins.
+class APMPFunctionValue;
+
+class APMPArrayValue : public APMPRuntimeValue {
+  public:
+    static constexpr double kSlotBytes = sizeof(APMPValueRef);
+
+    // An empty array accounted against `budget` (nothing when null).
+    explicit APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget = nullptr);
+    ~APMPArrayValue() override;
+
+    // An array of `elements` accounted against `budget`: error 18 and null past the cap.
+    static std::shared_ptr<APMPArrayValue> make(APMPValueList elements,
+                                                std::shared_ptr<APMPRuntimeBudget> budget,
+                                                sdk::Error& error);
+
+    // The shared hole marker.
+    static const APMPValueRef& emptyValue();
+
+    std::size_t count() const { return elements_.size(); }
+    // The elements as stored, holes included.
+    const APMPValueList& elements() const { return elements_; }
+    // A copy of the elements with holes as undefined.
+    APMPValueList allElements() const;
+    APMPPropertyMap& propertyMap() { return propertyMap_; }
+    const APMPPropertyMap& propertyMap() const { return propertyMap_; }
+
+    // "length" gives the count; an index below the count its element (a hole: undefined);
+    // another index undefined; any other key the named property (undefined when absent).
+    APMPValueRef valueForProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
+    // "length" requires an array index (else error 11) and sets the length; an index grows the
+    // array to index + 1 with holes when needed and stores the element; any other key stores a
+    // named property under the key's string.
+    sdk::Error setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key);
+    // An index below the count becomes a hole; another key removes the named property.
+    sdk::Error removeValueForProperty(const APMPRuntimeValue& key);
+    // An index is present when below the count and not a hole; another key when named.
+    bool hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
+    // A smaller length drops the tail; a larger one appends holes (error 18 past the cap,
+    // nothing allocated).
+    sdk::Error setLength(double length);
+    // The named properties, then the indexes of the non-hole elements in order, as strings.
+    APMPValueList allPropertyNames() const;
+    // Appends `values` (error 18 past the cap, nothing appended).
+    sdk::Error appendElements(const APMPValueList& values);
+    // A new array of the elements in [location, location + length), clamped to the count,
+    // accounted against this array's budget.
+    std::shared_ptr<APMPArrayValue> subarrayWithRange(std::size_t location, std::size_t length,
+                                                      sdk::Error& error) const;
+    // A new array, tracked by `scope`'s object manager, of the elements followed, for each of
+    // `values`, by an array's elements (holes included) or the value itself. A control value
+    // fails with error 10; the memory cap with error 18. Errors give null.
+    std::shared_ptr<APMPArrayValue> concat(const APMPValueList& values, const APMPScope& scope,
+                                           sdk::Error& error) const;
+    // Reverses the elements in place.
+    void reverse();
+    // Removes and returns the first or last element; undefined for an empty array, and for a
+    // hole (a hole reads as undefined everywhere).
+    APMPValueRef removeFirstElement();
+    APMPValueRef removeLastElement();
+    // Inserts `values`, in order, before the first element (error 18 past the cap, nothing
+    // inserted).
+    sdk::Error prependElements(const APMPValueList& values);
+    // Removes `deleteCount` elements from `start` (both clamped to the array) and inserts
+    // `values` there. Returns the removed elements as a new array tracked by `scope`'s manager;
+    // null with error 18 (and nothing changed) past the cap.
+    std::shared_ptr<APMPArrayValue> spliceFrom(std::size_t start, std::size_t deleteCount,
+                                               const APMPValueList& values, const APMPScope& scope,
+                                               sdk::Error& error);
+    // The first index at or after `fromIndex` whose element strictly equals `value`; -1 when
+    // none.
+    std::int64_t indexOfValue(const APMPRuntimeValue& value, std::size_t fromIndex) const;
+    // The last index at or before `fromIndex` (lowered to count - 1) whose element strictly
+    // equals `value`; -1 when none or when `fromIndex` is negative.
+    std::int64_t lastIndexOfValue(const APMPRuntimeValue& value, std::int64_t fromIndex) const;
+    // Sorts in place: holes last, then undefined; the rest by `comparator` (called with two
+    // elements, its result's sign decides; 0 and NaN mean equal) or, without one, by their
+    // strings in code-unit order. After the first error every comparison answers equal, and
+    // the error is returned when the sort ends. Any comparator, even an inconsistent one or
+    // one that changes the array, leaves a permutation of the elements it started from.
+    sdk::Error sortUsingFunctionValue(const std::shared_ptr<APMPFunctionValue>& comparator);
+
+    // The elements' strings joined by `separator`; holes, undefined and null give "". An
+    // element's string error aborts the join with "".
+    std::u16string stringValueWithSeparator(std::u16string_view separator, sdk::Error& error,
+                                            int depth = 0) const;
+
+    APMPValueKind kind() const override { return APMPValueKind::kArray; }
+    bool booleanValueOrError(sdk::Error& error) const override;
+    // A named property answers the call (its function invoked with the raw arguments, any
+    // other value error 17); other names go to the base class.
+    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                               const APMPScopeRef& scope, sdk::Error& error) override;
+    std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
+    double doubleValueAtDepth(sdk::Error& error, int depth) const override;
+    bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
+    bool holdsReferences() const override { return true; }
+    void markReferences(APMPMarker& marker) const override;
+    void releaseReferences(Released& released) override;
+
+  private:
+    // Accounts `slots` element slots; call before resizing elements_.
+    sdk::Error reserveSlots(double slots);
+
+    APMPPropertyMap propertyMap_;
+    APMPValueList elements_;
+    APMPMemoryReservation slots_;
+};
+
+// The property key string of a non-index key.
+std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& error);

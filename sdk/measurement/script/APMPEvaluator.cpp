@@ -1,0 +1,67 @@
+#include "sdk/measurement/script/APMPEvaluator.h"
+
+#include "sdk/measurement/script/APMPError.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
+#include "sdk/measurement/script/APMPRuntimeBudget.h"
+#include "sdk/measurement/script/APMPScope.h"
+#include "sdk/measurement/script/APMPStatementValue.h"
+
+sdk::Error APMPCountInstruction(const APMPScope& scope) {
+    const auto budget = scope.budget();
+    if (!budget) {
+        return APMPError(APMPErrorCode::kLimitExceeded);
+    }
+    return budget->countInstruction();
+}
+
+APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const APMPScopeRef& scope,
+                                              sdk::Error& error) {
+    error = APMPCountInstruction(*scope);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    if (value->kind() != APMPValueKind::kStatement) {
+        return value;
+    }
+    const auto budget = scope->budget();
+    const APMPDepthGuard level(budget.get());
+    if (!level.error().ok()) {
+        error = level.error();
+        return APMPUndefined();
+    }
+    const auto& statement = static_cast<const APMPStatementValue&>(*value);
+    const APMPValueRef callee = scope->valueForName(statement.functionName());
+    if (callee->kind() != APMPValueKind::kFunction) {
+        return APMPUndefined();
+    }
+    return static_cast<APMPFunctionValue&>(*callee).invokeWithArguments(statement.arguments(),
+                                                                        scope, error);
+}
+
+APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
+                                              const APMPScopeRef& scope, sdk::Error& error) {
+    APMPValueRef result = APMPUndefined();
+    for (const auto& statement : statements) {
+        result = evaluateStatement(statement, scope, error);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+        if (result->kind() == APMPValueKind::kControl) {
+            return result;
+        }
+    }
+    return result;
+}
+
+APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                    sdk::Error& error) {
+    APMPValueList values;
+    values.reserve(arguments.size());
+    for (const auto& argument : arguments) {
+        values.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
+        if (!error.ok()) {
+            return {};
+        }
+    }
+    return values;
+}

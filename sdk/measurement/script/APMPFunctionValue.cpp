@@ -1,0 +1,157 @@
+#include "sdk/measurement/script/APMPFunctionValue.h"
+
+#include <limits>
+
+#include "sdk/measurement/script/APMPControlValue.h"
+#include "sdk/measurement/script/APMPError.h"
+#include "sdk/measurement/script/APMPEvaluator.h"
+#include "sdk/measurement/script/APMPMapValue.h"
+#include "sdk/measurement/script/APMPScope.h"
+
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
+                                const APMPValueList& arguments, const APMPScopeRef& scope,
+                                sdk::Error& error) {
+    // A copy: the call may replace the property, and the function must outlive its own call.
+    const APMPValueRef property = map.valueForName(name);
+    if (property->kind() != APMPValueKind::kFunction) {
+        error = APMPError(APMPErrorCode::kUnknownMethod);
+        return APMPUndefined();
+    }
+    return static_cast<APMPFunctionValue&>(*property).invokeWithArguments(arguments, scope, error);
+}
+
+APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
+                                     std::vector<std::u16string> parameters,
+                                     APMPValueList statements, APMPScopeRef definingScope,
+                                     std::shared_ptr<APMPRuntimeBudget> budget)
+    : functionName_(std::move(functionName)),
+      parameters_(std::move(parameters)),
+      statements_(std::move(statements)),
+      definingScope_(std::move(definingScope)),
+      propertyMap_(std::move(budget)) {}
+
+APMPFunctionValue::~APMPFunctionValue() {
+    Released released;
+    APMPFunctionValue::releaseReferences(released);
+    APMPReleaseAll(released);
+}
+
+APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments,
+                                                    const APMPScopeRef& scope, sdk::Error& error) {
+    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    return invokeWithEvaluatedArguments(values, error);
+}
+
+APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& values,
+                                                             sdk::Error& error) {
+    if (!definingScope_) {
+        // Only a collected function has no scope, and nothing reaches one.
+        return APMPUndefined();
+    }
+    const APMPScopeRef scope = definingScope_->createChildScope();
+    for (std::size_t i = 0; i < parameters_.size(); ++i) {
+        error = scope->addValue(i < values.size() ? values[i] : APMPUndefined(), parameters_[i]);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+    }
+    APMPValueRef result = APMPEvaluator::executeStatements(statements_, scope, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    if (result->kind() == APMPValueKind::kControl) {
+        const auto& control = static_cast<const APMPControlValue&>(*result);
+        if (control.type() == APMPControlType::kReturn) {
+            return control.data();
+        }
+    }
+    return result;
+}
+
+bool APMPFunctionValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
+    const std::u16string name = key.stringValueOrError(error);
+    return error.ok() && propertyMap_.hasName(name);
+}
+
+sdk::Error APMPFunctionValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
+    sdk::Error error;
+    const std::u16string name = key.stringValueOrError(error);
+    return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
+}
+
+APMPValueRef APMPFunctionValue::valueForProperty(const APMPRuntimeValue& key,
+                                                 sdk::Error& error) const {
+    const std::u16string name = key.stringValueOrError(error);
+    return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
+}
+
+sdk::Error APMPFunctionValue::removeValueForProperty(const APMPRuntimeValue& key) {
+    sdk::Error error;
+    const std::u16string name = key.stringValueOrError(error);
+    if (error.ok()) {
+        propertyMap_.removeValueForName(name);
+    }
+    return error;
+}
+
+bool APMPFunctionValue::booleanValueOrError(sdk::Error& error) const {
+    (void)error;
+    return true;
+}
+
+APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
+                                              const APMPValueList& arguments,
+                                              const APMPScopeRef& scope, sdk::Error& error) {
+    if (propertyMap_.hasName(name)) {
+        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
+    }
+    if (name == u"hasOwnProperty") {
+        return APMPHasOwnProperty(propertyMap_, arguments, scope, error);
+    }
+    return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+}
+
+std::u16string APMPFunctionValue::stringValueAtDepth(sdk::Error& error, int depth) const {
+    (void)error;
+    (void)depth;
+    return functionName_;
+}
+
+double APMPFunctionValue::doubleValueAtDepth(sdk::Error& error, int depth) const {
+    (void)error;
+    (void)depth;
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool APMPFunctionValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error,
+                                       int depth) const {
+    (void)error;
+    (void)depth;
+    if (this == &other) {
+        return true;
+    }
+    return other.kind() == APMPValueKind::kFunction && !functionName_.empty() &&
+           static_cast<const APMPFunctionValue&>(other).functionName_ == functionName_;
+}
+
+void APMPFunctionValue::markReferences(APMPMarker& marker) const {
+    propertyMap_.markValues(marker);
+    for (const auto& statement : statements_) {
+        marker.mark(statement.get());
+    }
+    marker.mark(definingScope_.get());
+}
+
+void APMPFunctionValue::releaseReferences(Released& released) {
+    propertyMap_.releaseValues(released);
+    for (auto& statement : statements_) {
+        released.push_back(std::move(statement));
+    }
+    statements_.clear();
+    if (definingScope_) {
+        released.push_back(std::move(definingScope_));
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sdk/measurement/script/APMPPropertyMap.h"
+#include "sdk/measurement/script/APMPRuntimeValue.h"
+
+// A function: a name, parameter names, body statements and the scope it was defined in, plus
+// named properties. Module functions derive from it and replace invokeWithEvaluatedArguments()
+// or invokeWithArguments().
+//
+// The defining scope is a strong reference, so a closure keeps its scope (and, through the
+// scope's parents, every enclosing scope) alive and marked.
+class APMPFunctionValue : public APMPRuntimeValue {
+  public:
+    APMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameters,
+                      APMPValueList statements, APMPScopeRef definingScope,
+                      std::shared_ptr<APMPRuntimeBudget> budget = nullptr);
+    ~APMPFunctionValue() override;
+
+    const std::u16string& functionName() const { return functionName_; }
+    const std::vector<std::u16string>& parameters() const { return parameters_; }
+    const APMPValueList& statements() const { return statements_; }
+    const APMPScopeRef& definingScope() const { return definingScope_; }
+    APMPPropertyMap& propertyMap() { return propertyMap_; }
+    const APMPPropertyMap& propertyMap() const { return propertyMap_; }
+
+    // Evaluates `arguments` in the caller's `scope` in order (the first error gives undefined)
+    // and calls invokeWithEvaluatedArguments().
+    virtual APMPValueRef invokeWithArguments(const APMPValueList& arguments,
+                                             const APMPScopeRef& scope, sdk::Error& error);
+    // Runs the body in a new child scope of the defining scope, each parameter declared with
+    // the value at its position (undefined when missing). A return value gives its data; any
+    // other result is returned as it is.
+    virtual APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& values,
+                                                      sdk::Error& error);
+
+    // The property operations, keyed by the key's string.
+    bool hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
+    sdk::Error setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key);
+    APMPValueRef valueForProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
+    sdk::Error removeValueForProperty(const APMPRuntimeValue& key);
+
+    APMPValueKind kind() const override { return APMPValueKind::kFunction; }
+    bool booleanValueOrError(sdk::Error& error) const override;
+    // A function property is invoked with the raw arguments; another property fails with
+    // error 17; "hasOwnProperty" as for maps; else the base class ("toString" gives the name).
+    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                               const APMPScopeRef& scope, sdk::Error& error) override;
+    // The name.
+    std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
+    double doubleValueAtDepth(sdk::Error& error, int depth) const override;
+    // The same object, or another function with the same non-empty name.
+    bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
+    bool holdsReferences() const override { return true; }
+    void markReferences(APMPMarker& marker) const override;
+    void releaseReferences(Released& released) override;
+
+  private:
+    const std::u16string functionName_;
+    const std::vector<std::u16string> parameters_;
+    APMPValueList statements_;
+    APMPScopeRef definingScope_;
+    APMPPropertyMap propertyMap_;
+};
+
+// A method call answered by a named property: the function it holds is invoked with the raw
+// arguments; any other value fails with error 17. REQUIRES: `map` holds `name`.
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
+                                const APMPValueList& arguments, const APMPScopeRef& scope,
+                                sdk::Error& error);

@@ -1,0 +1,125 @@
+#include "sdk/measurement/script/APMPMapValue.h"
+
+#include <limits>
+
+#include "sdk/measurement/script/APMPError.h"
+#include "sdk/measurement/script/APMPEvaluator.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
+#include "sdk/measurement/script/APMPIntegers.h"
+#include "sdk/measurement/script/APMPRuntimeBudget.h"
+#include "sdk/measurement/script/APMPStringValue.h"
+
+APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, const APMPValueList& arguments,
+                                const APMPScopeRef& scope, sdk::Error& error) {
+    if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
+        return APMPUndefined();
+    }
+    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    const std::u16string name = values[0]->stringValueOrError(error);
+    return error.ok() ? APMPBoolean(map.hasName(name)) : APMPUndefined();
+}
+
+APMPMapValue::~APMPMapValue() {
+    Released released;
+    APMPMapValue::releaseReferences(released);
+    APMPReleaseAll(released);
+}
+
+bool APMPMapValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
+    const std::u16string name = key.stringValueOrError(error);
+    return error.ok() && propertyMap_.hasName(name);
+}
+
+sdk::Error APMPMapValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
+    sdk::Error error;
+    const std::u16string name = key.stringValueOrError(error);
+    return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
+}
+
+APMPValueRef APMPMapValue::valueForProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
+    const std::u16string name = key.stringValueOrError(error);
+    return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
+}
+
+sdk::Error APMPMapValue::removeValueForProperty(const APMPRuntimeValue& key) {
+    sdk::Error error;
+    const std::u16string name = key.stringValueOrError(error);
+    if (error.ok()) {
+        propertyMap_.removeValueForName(name);
+    }
+    return error;
+}
+
+APMPValueList APMPMapValue::allPropertyNames() const {
+    APMPValueList names;
+    for (const auto& name : propertyMap_.allNames()) {
+        names.push_back(APMPStringValue::make(name));
+    }
+    return names;
+}
+
+bool APMPMapValue::booleanValueOrError(sdk::Error& error) const {
+    (void)error;
+    return true;
+}
+
+APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                                         const APMPScopeRef& scope, sdk::Error& error) {
+    if (propertyMap_.hasName(name)) {
+        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
+    }
+    if (name == u"hasOwnProperty") {
+        return APMPHasOwnProperty(propertyMap_, arguments, scope, error);
+    }
+    return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+}
+
+std::u16string APMPMapValue::stringValueAtDepth(sdk::Error& error, int depth) const {
+    (void)error;
+    (void)depth;
+    return u"[object Object]";
+}
+
+double APMPMapValue::doubleValueAtDepth(sdk::Error& error, int depth) const {
+    (void)error;
+    (void)depth;
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool APMPMapValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error,
+                                  int depth) const {
+    if (this == &other) {
+        return true;
+    }
+    if (other.kind() != APMPValueKind::kMap) {
+        return false;
+    }
+    if (!APMPDepthAllowed(depth)) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
+        return false;
+    }
+    const APMPPropertyMap& theirs = static_cast<const APMPMapValue&>(other).propertyMap_;
+    if (theirs.count() != propertyMap_.count()) {
+        return false;
+    }
+    for (const auto& name : propertyMap_.allNames()) {
+        if (!theirs.hasName(name) ||
+            !propertyMap_.valueForName(name)->isEqualAtDepth(*theirs.valueForName(name), error,
+                                                             depth + 1) ||
+            !error.ok()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void APMPMapValue::markReferences(APMPMarker& marker) const {
+    propertyMap_.markValues(marker);
+}
+
+void APMPMapValue::releaseReferences(Released& released) {
+    propertyMap_.releaseValues(released);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include "sdk/measurement/script/APMPRuntimeValue.h"
+
+// A number (a double): its string is the shortest text that reads back as the same double, in
+// the decimal form for magnitudes from 1e-6 up to 1e21 and the exponent form outside it.
+class APMPNumberValue : public APMPRuntimeValue {
+  public:
+    explicit APMPNumberValue(double value) : value_(value) {}
+    static std::shared_ptr<APMPNumberValue> make(double value) {
+        return std::make_shared<APMPNumberValue>(value);
+    }
+
+    double value() const { return value_; }
+
+    // The text of `value`: "NaN", "Infinity", "-Infinity", "0" for both zeros, else the
+    // shortest round-trip digits ("1234567", "0.000001", "1e-7", "1e+21"); never grouped.
+    static std::u16string stringFromDouble(double value);
+
+    APMPValueKind kind() const override { return APMPValueKind::kNumber; }
+    // True unless 0 or NaN.
+    bool booleanValueOrError(sdk::Error& error) const override;
+    std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
+    double doubleValueAtDepth(sdk::Error& error, int depth) const override;
+    // By value; NaN equals NaN.
+    bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
+
+  private:
+    const double value_;
+};

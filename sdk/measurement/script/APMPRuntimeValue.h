@@ -1,0 +1,79 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sdk/measurement/script/APMPMarkable.h"
+#include "sdk/utilities/Error.h"
+
+class APMPScope;
+class APMPRuntimeValue;
+
+// Values are shared: a program's variables, arrays and maps reference them, and the collector
+// breaks the references of unreachable ones.
+using APMPValueRef = std::shared_ptr<APMPRuntimeValue>;
+using APMPValueList = std::vector<APMPValueRef>;
+using APMPScopeRef = std::shared_ptr<APMPScope>;
+
+// The classes of runtime values. kPlain is the base class itself (the array hole marker).
+enum class APMPValueKind {
+    kPlain,
+    kUndefined,
+    kNull,
+    kBoolean,
+    kNumber,
+    kString,
+    kArray,
+    kMap,
+    kFunction,
+    kStatement,
+    kControl,
+};
+
+// Every datum a program touches. Conversions and calls report failures through `error`, which
+// they set only when they fail; a failing call returns the value the contract names (the empty
+// string, NaN, false or undefined).
+//
+// Walks over nested values (joins, structural equality) carry their depth and stop past
+// APMPRuntimeBudget::kMaxDepth with error 18, which also ends walks around cycles.
+//
+// Thread-safety: values belong to the thread that runs their runtime; the shared instances are
+// immutable.
+class APMPRuntimeValue : public APMPMarkable,
+                         public std::enable_shared_from_this<APMPRuntimeValue> {
+  public:
+    virtual APMPValueKind kind() const { return APMPValueKind::kPlain; }
+
+    // The value's string; the base class fails with error 5 and returns "".
+    std::u16string stringValueOrError(sdk::Error& error) const {
+        return stringValueAtDepth(error, 0);
+    }
+    // The value's number; the base class fails with error 4 and returns NaN.
+    double doubleValueOrError(sdk::Error& error) const { return doubleValueAtDepth(error, 0); }
+    // The value's boolean; the base class fails with error 3 and returns false.
+    virtual bool booleanValueOrError(sdk::Error& error) const;
+
+    // Calls the method `name` with raw (unevaluated) `arguments` in `scope`. The base class
+    // answers "toString" with a new string of the value's string and fails any other name with
+    // error 17.
+    virtual APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                                       const APMPScopeRef& scope, sdk::Error& error);
+
+    // Structural equality; the base class compares identity.
+    bool isEqualToRuntimeValue(const APMPRuntimeValue& other, sdk::Error& error) const {
+        return isEqualAtDepth(other, error, 0);
+    }
+
+    // The walks behind the conversions above, `depth` levels into a nested value.
+    virtual std::u16string stringValueAtDepth(sdk::Error& error, int depth) const;
+    virtual double doubleValueAtDepth(sdk::Error& error, int depth) const;
+    virtual bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const;
+};
+
+// The shared undefined value.
+const APMPValueRef& APMPUndefined();
+// The shared null value.
+const APMPValueRef& APMPNull();
+// One of the two shared booleans.
+const APMPValueRef& APMPBoolean(bool value);

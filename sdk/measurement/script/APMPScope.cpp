@@ -1,0 +1,97 @@
+#include "sdk/measurement/script/APMPScope.h"
+
+#include "sdk/measurement/script/APMPObjectManager.h"
+
+APMPScope::APMPScope(APMPScopeRef parentScope)
+    : parentScope_(std::move(parentScope)),
+      contents_(parentScope_ ? parentScope_->budget() : nullptr) {}
+
+APMPScope::~APMPScope() {
+    Released released;
+    APMPScope::releaseReferences(released);
+    APMPReleaseAll(released);
+}
+
+APMPScopeRef APMPScope::createChildScope() {
+    return make(shared_from_this());
+}
+
+bool APMPScope::hasName(const std::u16string& name) const {
+    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+        if (scope->contents_.hasName(name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+sdk::Error APMPScope::addValue(APMPValueRef value, const std::u16string& name) {
+    return contents_.setValue(std::move(value), name);
+}
+
+sdk::Error APMPScope::addImmutableValue(APMPValueRef value, const std::u16string& name) {
+    return contents_.setImmutableValue(std::move(value), name);
+}
+
+sdk::Error APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
+    if (contents_.isImmutable()) {
+        return {};
+    }
+    // The walk is a loop: a deep chain of block scopes costs no stack.
+    APMPScope* target = this;
+    if (!contents_.hasName(name)) {
+        for (APMPScope* scope = parentScope_.get(); scope != nullptr;
+             scope = scope->parentScope_.get()) {
+            if (scope->contents_.hasName(name)) {
+                target = scope;
+                break;
+            }
+        }
+    }
+    if (target != this && target->contents_.isImmutable()) {
+        return {};
+    }
+    return target->contents_.setValue(std::move(value), name);
+}
+
+const APMPValueRef& APMPScope::valueForName(const std::u16string& name) const {
+    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+        if (scope->contents_.hasName(name)) {
+            return scope->contents_.valueForName(name);
+        }
+    }
+    return APMPUndefined();
+}
+
+std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
+    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+        if (scope->objectManager_) {
+            return scope->objectManager_;
+        }
+    }
+    return nullptr;
+}
+
+void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManager) {
+    if (objectManager && contents_.count() == 0) {
+        contents_.attachBudget(objectManager->budget());
+    }
+    objectManager_ = std::move(objectManager);
+}
+
+std::shared_ptr<APMPRuntimeBudget> APMPScope::budget() const {
+    const std::shared_ptr<APMPObjectManager> manager = objectManager();
+    return manager ? manager->budget() : nullptr;
+}
+
+void APMPScope::markReferences(APMPMarker& marker) const {
+    contents_.markValues(marker);
+    marker.mark(parentScope_.get());
+}
+
+void APMPScope::releaseReferences(Released& released) {
+    contents_.releaseValues(released);
+    if (parentScope_) {
+        released.push_back(std::move(parentScope_));
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+#include "sdk/measurement/script/APMPRuntimeValue.h"
+
+// A statement of a program: a command id or function name and its arguments, each a literal
+// value or a nested statement. Evaluating it is the evaluator's work.
+class APMPStatementValue : public APMPRuntimeValue {
+  public:
+    APMPStatementValue(std::u16string functionName, APMPValueList arguments)
+        : functionName_(std::move(functionName)), arguments_(std::move(arguments)) {}
+    ~APMPStatementValue() override;
+
+    const std::u16string& functionName() const { return functionName_; }
+    const APMPValueList& arguments() const { return arguments_; }
+
+    APMPValueKind kind() const override { return APMPValueKind::kStatement; }
+    // Equal names and pairwise equal arguments.
+    bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
+    bool holdsReferences() const override { return true; }
+    void markReferences(APMPMarker& marker) const override;
+    void releaseReferences(Released& released) override;
+
+  private:
+    const std::u16string functionName_;
+    APMPValueList arguments_;
+};

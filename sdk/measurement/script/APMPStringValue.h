@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "sdk/measurement/script/APMPRuntimeBudget.h"
+#include "sdk/measurement/script/APMPRuntimeValue.h"
+
+// A string of UTF-16 code units. Strings a program makes are accounted against its runtime's
+// memory budget (two bytes a unit) for as long as they live; literals and host strings are not.
+class APMPStringValue : public APMPRuntimeValue {
+  public:
+    // An unaccounted string (program literals, host text).
+    explicit APMPStringValue(std::u16string value) : value_(std::move(value)) {}
+    static std::shared_ptr<APMPStringValue> make(std::u16string value) {
+        return std::make_shared<APMPStringValue>(std::move(value));
+    }
+
+    // A string accounted against the budget of `scope`'s runtime (none when `scope` is null or
+    // outside a runtime): error 18 and null when it would pass the memory cap.
+    static std::shared_ptr<APMPStringValue> makeInScope(std::u16string value,
+                                                        const APMPScope* scope, sdk::Error& error);
+
+    // `first` followed by `second`, accounted as makeInScope(); the cap is checked before the
+    // text is built, so a doubling loop fails with error 18 instead of exhausting memory.
+    static std::shared_ptr<APMPStringValue> concatenate(std::u16string_view first,
+                                                        std::u16string_view second,
+                                                        const APMPScope* scope, sdk::Error& error);
+
+    // The number a text reads as: trimmed of white space and line breaks, "" is 0; exactly
+    // "NaN", "Infinity" and "-Infinity"; otherwise a signed decimal number that takes the whole
+    // text ("+.5", "1e5"); anything else (hex, "inf", "12abc") is NaN.
+    static double numberFromString(std::u16string_view text);
+
+    const std::u16string& value() const { return value_; }
+
+    APMPValueKind kind() const override { return APMPValueKind::kString; }
+    // True when not empty.
+    bool booleanValueOrError(sdk::Error& error) const override;
+    std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
+    double doubleValueAtDepth(sdk::Error& error, int depth) const override;
+    bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
+
+  private:
+    std::u16string value_;
+    APMPMemoryReservation reservation_;
+};

@@ -1,0 +1,161 @@
+// The parts of a configuration's parse that build more than a cache entry: the event-editing
+// programs and the consent maps.
+#include "platform/bundle/Bundle.h"
+#include "sdk/measurement/audiences/APMConsentNames.h"
+#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/script/APMPKeyValueStore.h"
+#include "sdk/measurement/script/APMPMessageLogger.h"
+#include "sdk/measurement/script/APMPObjectProvider.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "sdk/measurement/storage/APMRemoteConfigNumber.h"
+
+namespace {
+
+APMMonitor& monitor() {
+    return APMMeasurement::monitor();
+}
+
+// The elements of a repeated message field (none for a field that cannot be read).
+template <class W>
+APMPBRepeatedArray repeated(const NANOMessageBase* message, std::int32_t fieldID) {
+    return APMPBGetRepeated<W>(message, fieldID).value_or(APMPBRepeatedArray{});
+}
+
+std::string enumAt(const NANOMessageBase* message, std::int32_t fieldID,
+                   std::string_view (*name)(std::int64_t)) {
+    return std::string(name(static_cast<std::int32_t>(APMPBGetInt32(message, fieldID))));
+}
+
+}  // namespace
+
+bool APMRemoteConfig::loadPrograms(const APMPBMeasurementConfig& config) {
+    const APMPBRepeatedArray programs =
+        repeated<APMPBProgram>(&config, apmpb::MeasurementConfig::kDynamicEventEditing);
+    // Without programs the current instance stays; without a runtime no program can run.
+    if (programs.empty() || !eventEditingFactory_) {
+        return true;
+    }
+    eventEditing_ = makeEventEditing();
+    sdk::Error error;
+    const auto* first = static_cast<const APMPBProgram*>(std::get<1>(programs.front()).get());
+    if (!eventEditing_ || !eventEditing_->loadProgram(*first, &error)) {
+        monitor().logWithLevel(1, 29026, "Failed to initiate event editing instance", error);
+        eventEditing_.reset();
+        return false;
+    }
+    monitor().logWithLevel(7, 29027, "Loading Event Modification and Creation programs",
+                           static_cast<std::int64_t>(programs.size()));
+    return true;
+}
+
+std::shared_ptr<APMPEventEditing> APMRemoteConfig::makeEventEditing() {
+    std::shared_ptr<APMPEventEditing> editing = eventEditingFactory_();
+    if (!editing) {
+        return nullptr;
+    }
+    // The module answers from the live cache, as the settings stand when a program asks.
+    std::weak_ptr<APMRemoteConfig> weakSelf = weak_from_this();
+    editing->setModuleCreator(
+        [weakSelf] {
+            return std::make_shared<APMPKeyValueStore>(
+                "internal.remoteConfig",
+                [weakSelf](std::string_view key) -> std::optional<std::string> {
+                    const std::shared_ptr<APMRemoteConfig> self = weakSelf.lock();
+                    return self ? self->cachedValueAsString(key) : std::nullopt;
+                });
+        },
+        "internal.remoteConfig");
+    editing->setModuleCreator(
+        [] {
+            return std::make_shared<APMPObjectProvider>("internal.appMetadata", [] {
+                // "app_version" joins once the engine's identity knows it.
+                return sdk::Value(sdk::Value::Dictionary{
+                    {"platform", "macos"},
+                    {"package_name", platform::Bundle::mainBundleIdentifier()},
+                    {"vud_version", APMIdentity::divEdadevadezeLibraryVersion()},
+                });
+            });
+        },
+        "internal.appMetadata");
+    editing->setModuleCreator(
+        [] { return std::make_shared<APMPMessageLogger>(std::make_shared<APMPixieLogger>()); },
+        "internal.logger");
+    return editing;
+}
+
+std::optional<std::string> APMRemoteConfig::cachedValueAsString(std::string_view key) const {
+    const std::optional<sdk::Value> value =
+        cachedValueByRemoteConfigKeys_.objectForKey(std::string(key));
+    if (!value) {
+        return std::nullopt;
+    }
+    if (const std::string* text = value->string()) {
+        return *text;
+    }
+    return APMRemoteConfigNumberString(*value);
+}
+
+void APMRemoteConfig::cacheConsent(const APMPBMeasurementConfig& config) {
+    cachedConsentDefaults_.removeAllObjects();
+    cachedConsentDelegations_.removeAllObjects();
+    cachedCorePlatformServices_.clear();
+    cachedRegionalDefaults_.removeAllObjects();
+    const std::unique_ptr<APMPBConsentConfig> consent =
+        APMPBGetMessage<APMPBConsentConfig>(&config, apmpb::MeasurementConfig::kConsentConfig);
+    if (!consent) {
+        return;
+    }
+    isDMARegion_ = APMPBGetBool(consent.get(), apmpb::ConsentConfig::kIsDmaRegion);
+    namespace Entry = apmpb::ConsentDefaultEntry;
+    for (const auto& element :
+         repeated<APMPBConsentDefaultEntry>(consent.get(), apmpb::ConsentConfig::kDefaults)) {
+        const NANOMessageBase* entry = std::get<1>(element).get();
+        cachedConsentDefaults_.setObject(enumAt(entry, Entry::kStatus, APMConsentStatusString),
+                                         enumAt(entry, Entry::kType, APMConsentTypeString));
+    }
+    for (const auto& element : repeated<APMPBConsentDefaultEntry>(
+             consent.get(), apmpb::ConsentConfig::kEnforcedDefaults)) {
+        const NANOMessageBase* entry = std::get<1>(element).get();
+        cachedRegionalDefaults_.setObject(enumAt(entry, Entry::kStatus, APMConsentStatusString),
+                                          enumAt(entry, Entry::kType, APMConsentTypeString));
+    }
+    namespace Delegation = apmpb::ConsentDelegationEntry;
+    for (const auto& element :
+         repeated<APMPBConsentDelegationEntry>(consent.get(), apmpb::ConsentConfig::kDelegations)) {
+        const NANOMessageBase* entry = std::get<1>(element).get();
+        cachedConsentDelegations_.setObject(
+            enumAt(entry, Delegation::kDelegateType, APMConsentTypeString),
+            enumAt(entry, Delegation::kType, APMConsentTypeString));
+    }
+    for (const auto& element : repeated<APMPBCorePlatformServiceEntry>(
+             consent.get(), apmpb::ConsentConfig::kCorePlatformServices)) {
+        if (auto name = APMPBGetString(std::get<1>(element).get(),
+                                       apmpb::CorePlatformServiceEntry::kName)) {
+            cachedCorePlatformServices_.insert(std::move(*name));
+        }
+    }
+}
+
+namespace {
+
+std::map<std::string, std::string> plainMap(
+    const VDUMutableDictionary<std::string, std::string>& dictionary) {
+    const auto contents = dictionary.dictionary();
+    return std::map<std::string, std::string>(contents.begin(), contents.end());
+}
+
+}  // namespace
+
+std::map<std::string, std::string> APMRemoteConfig::consentDefaults() const {
+    return plainMap(cachedConsentDefaults_);
+}
+
+std::map<std::string, std::string> APMRemoteConfig::consentDelegations() const {
+    return plainMap(cachedConsentDelegations_);
+}
+
+std::map<std::string, std::string> APMRemoteConfig::regionalDefaults() const {
+    return plainMap(cachedRegionalDefaults_);
+}
