@@ -41,7 +41,7 @@ bool caseInsensitiveLess(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::string APMDebugNameFromMap(std::string_view name, const APMNameMap& map) {
-    if (name.empty() || map.empty() || !name.starts_with("_") || !debugDisplay())
+    if (name.empty() || map.empty() || APMIsPublicName(name) || !debugDisplay())
         return std::string(name);
     for (const auto& [publicName, internalName] : map) {
         if (internalName == name && !publicName.starts_with("razudizo_"))

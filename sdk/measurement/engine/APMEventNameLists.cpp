@@ -7,8 +7,6 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
-#include "sdk/measurement/engine/APMEventNames.h"
-
 namespace {
 
 using NameSet = std::set<std::string, std::less<>>;
@@ -18,25 +16,6 @@ bool contains(const NameSet& set, std::string_view name) {
 }
 
 }  // namespace
-
-const APMNameMap& APMInternalEventNameMap() {
-    static const APMNameMap map = [] {
-        APMNameMap inverse;
-        for (const auto& [publicName, internalName] : APMPublicEventNameMap()) {
-            // Two public names share "_cmp"; the "ma_" one is the name shown.
-            if (publicName.starts_with("razudizo_") && inverse.count(internalName) != 0)
-                continue;
-            inverse[internalName] = publicName;
-        }
-        return inverse;
-    }();
-    return map;
-}
-
-const APMNameMap& APMAllowedReservedEventNames() {
-    static const APMNameMap map = {{"ad_impression", "_ai"}};
-    return map;
-}
 
 const std::map<std::int64_t, std::string>& APMErrorCodeNames() {
     static const std::map<std::int64_t, std::string> names = {

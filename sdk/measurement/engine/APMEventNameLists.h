@@ -5,20 +5,15 @@
 #include <string>
 #include <string_view>
 
+#include "sdk/measurement/engine/APMEventNames.h"
 #include "sdk/measurement/engine/APMValue.h"
 
-// The fixed name tables of the event pipeline besides the public-to-internal event name map
-// (APMEventNames.h): its inverse, the reserved names an app may still log, the error code
-// names, the ecommerce and item parameter lists and the small name tests over them. Built once
-// and shared read-only; safe from any thread.
+// The fixed name tables of the event pipeline besides the event name maps (APMEventNames.h):
+// the error code names, the ecommerce and item parameter lists and the small name tests over
+// them. Built once and shared read-only; safe from any thread.
 
 using APMNameMap = std::map<std::string, std::string, std::less<>>;
 
-// Internal event name -> public name, the inverse of APMPublicEventNameMap(); "_cmp" gives
-// "ma_campaign".
-const APMNameMap& APMInternalEventNameMap();
-// Reserved public event names an app may still log: "ad_impression" -> "_ai".
-const APMNameMap& APMAllowedReservedEventNames();
 // Error code -> name, 25 entries (none for 24-27).
 const std::map<std::int64_t, std::string>& APMErrorCodeNames();
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMValue.h"
 
 // The cleaning every parameter dictionary goes through before an event is made: names and
@@ -16,16 +17,6 @@
 // The first error recorded wins: later errors never replace "_err", "_ev" or "_el".
 //
 // Plain functions without state; safe on any thread.
-
-// The remote-configuration limits the cleaning applies.
-struct APMParameterLimits {
-    // Public parameters an event may carry (default 100).
-    std::int32_t maxPublicEventParams;
-    // Custom parameters an item may carry (default 27).
-    std::int32_t maxItemScopedCustomParameters;
-    // Code points of a public parameter value (default 500); the internal limit derives from it.
-    std::int32_t maxPublicEventParameterValueLength;
-};
 
 // `text` cut to its first `limit` code points followed by "...", or unchanged when it is not
 // longer than `limit`.
