@@ -50,6 +50,12 @@ std::shared_ptr<NANOMessageBase> scalarParam(const std::string* name, const sdk:
     return param;
 }
 
+void logInvalidParam(std::string_view eventName, std::string_view name) {
+    APMMeasurement::monitor().logWithLevel(
+        2, 16005, "Invalid event param value. Event name, param name", APMDebugEventName(eventName),
+        APMDebugParameterName(name));
+}
+
 // The parameters of one item: plain values only; an array inside an item is refused.
 APMPBRepeatedArray itemParamsToProto(const sdk::Value::Dictionary& item,
                                      std::string_view eventName) {
@@ -65,9 +71,7 @@ APMPBRepeatedArray itemParamsToProto(const sdk::Value::Dictionary& item,
             params.emplace_back(std::move(param));
             continue;
         }
-        APMMeasurement::monitor().logWithLevel(
-            2, 16005, "Invalid event param value. Event name, param name",
-            APMDebugEventName(eventName), APMDebugParameterName(name));
+        logInvalidParam(eventName, name);
     }
     return params;
 }
@@ -314,11 +318,14 @@ APMPBRepeatedArray APMEventParamsToProto(const APMParameters& parameters,
         if (const sdk::Value::Array* items = value.arrayValue()) {
             APMPBRepeatedArray elements;
             for (const sdk::Value& item : *items) {
-                auto element = std::make_shared<APMPBEventParam>();
-                const sdk::Value::Dictionary empty;
                 const sdk::Value::Dictionary* fields = item.dictionary();
+                if (fields == nullptr) {
+                    logInvalidParam(eventName, name);
+                    continue;
+                }
+                auto element = std::make_shared<APMPBEventParam>();
                 APMPBSetRepeated(element.get(), EP::kParamValue,
-                                 itemParamsToProto(fields != nullptr ? *fields : empty, eventName));
+                                 itemParamsToProto(*fields, eventName));
                 elements.emplace_back(std::move(element));
             }
             auto param = std::make_shared<APMPBEventParam>();

@@ -148,7 +148,8 @@ int APMCompareEnglish(const std::string* a, const std::string* b) {
         return -1;
     if (b == nullptr)
         return 1;
-    static const std::unique_ptr<icu::Collator> collator = [] {
+    // One collator per thread: a collator keeps working state while it compares.
+    thread_local const std::unique_ptr<icu::Collator> collator = [] {
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::Collator> made(
             icu::Collator::createInstance(icu::Locale("en_US"), status));

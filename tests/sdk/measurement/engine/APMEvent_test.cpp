@@ -144,6 +144,20 @@ TEST(APMEventTest, ProtoEventDecodesWithProtoc) {
         std::string::npos);
 }
 
+TEST(APMEventTest, ValuesTheWireCannotCarryAreLeftOut) {
+    // Array values made directly skip the cleaning; encoding still refuses what it cannot carry.
+    const sdk::Value::Array items{
+        sdk::Value::Dictionary{{"item_id", "A"}, {"nested", sdk::Value::Array{1}}}, "not an item"};
+    APMEvent event = makeEvent("purchase", {{"items", APMValue(items)}});
+    sdktest::MonitorRecorder recorder;
+    const std::string text = decodeEvent(event.protoEvent());
+    EXPECT_EQ(recorder.codes(), (std::vector<std::int64_t>{16007, 16005}));
+    EXPECT_NE(text.find("name: \"items\"\n  param_value {\n    param_value {\n"
+                        "      name: \"item_id\"\n      string_value: \"A\"\n    }\n  }\n}"),
+              std::string::npos)
+        << text;
+}
+
 TEST(APMEventTest, EventFromProto) {
     APMPBEvent proto = makeEvent("_e", {{"n", 4}, {"s", "t"}, {"d", 0.5}}).protoEvent();
     auto back = APMEvent::initWithEventProto(proto, kLimits);
