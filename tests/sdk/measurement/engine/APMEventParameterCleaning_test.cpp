@@ -150,15 +150,18 @@ TEST(APMEventParameterCleaningTest, Scenarios) {
         std::optional<APMParameters> cleaned =
             APMCleanEventParameters(s.parameters, s.eventName, true, false, kLimits);
         ASSERT_TRUE(cleaned.has_value());
-        if (s.err != 0)
+        if (s.err != 0) {
             EXPECT_EQ(intOf(*cleaned, "_err"), s.err);
-        else
+        } else {
             EXPECT_EQ(cleaned->count("_err"), 0u);
+        }
         EXPECT_EQ(stringOf(*cleaned, "_ev"), s.ev);
-        if (s.check)
+        if (s.check) {
             s.check(*cleaned);
-        if (s.code != 0)
+        }
+        if (s.code != 0) {
             EXPECT_TRUE(recorder.saw(s.code));
+        }
     }
 }
 
