@@ -28,6 +28,8 @@
 // Thread-safety: none; the owner serialises every call (the experiment worker queue).
 class APMEDatabase {
   public:
+    // The file's name in the measurement folder (APMMeasurementFilePath).
+    static constexpr std::string_view kDatabaseFileName = "vovidu_experimentation_database.sql";
     static constexpr std::string_view kPendingTable = "pending_snapshot_table";
     static constexpr std::string_view kActivatedTable = "activated_snapshot_table";
     static constexpr std::string_view kLaunchedTable = "launched_snapshot_table";

@@ -35,6 +35,7 @@ class APMEDatabaseTest : public exptest::ExperimentTest {
 };
 
 TEST_F(APMEDatabaseTest, NewFileHasTheThreeTablesWithTheirColumnsInOrder) {
+    EXPECT_EQ(databasePath(), APMMeasurementFilePath(APMEDatabase::kDatabaseFileName));
     auto database = open();
     const std::string columns =
         "sdk_name TEXT NOT NULL PRIMARY KEY, snapshotProto BLOB NOT NULL, timestamp REAL NOT "

@@ -265,7 +265,7 @@ TEST_F(APMEExperimentManagerTest, ConcurrentLookupsSeeWholeSnapshots) {
     std::vector<std::thread> readers;
     for (int i = 0; i < 8; ++i) {
         readers.emplace_back([&] {
-            while (!done.load()) {
+            for (int reads = 0; !done.load() || reads < 50; ++reads) {
                 auto value = manager_->flagValueForFlagName("a", "sdk");
                 const std::string* text = value ? value->string() : nullptr;
                 if (text == nullptr || (*text != "default" && text->rfind("v", 0) != 0))
