@@ -287,3 +287,18 @@ TEST_F(APMEExperimentManagerTest, ConcurrentLookupsSeeWholeSnapshots) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(APMEExperimentManagerTest, AThrowingBlockIsCaughtAndLoggedAndTheQueueGoesOn) {
+    manager_->dispatchAsyncOnSerialQueue([] { throw std::runtime_error("async"); });
+    manager_->dispatchSyncOnSerialQueue([] { throw std::runtime_error("sync"); });
+    auto client = registerSDK("sdk", {{"a", 1}});
+    EXPECT_EQ(client->valueForFlag("a"), sdk::Value(1));
+    const auto codes = monitor_.codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 800017), 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 800018), 1);
+    EXPECT_EQ(APMEExperimentManager::version(), 10000);
+}
+
+}  // namespace
