@@ -77,6 +77,8 @@ TEST_F(APMEDatabaseTest, AClosedDatabaseFailsEachOperationUntilResetMakesItAgain
     EXPECT_EQ(error.code(), 2);
     EXPECT_FALSE(
         database->upsertPendingExperimentSnapshots({makeSnapshot("a", {{1, {}}})}, &error));
+    EXPECT_FALSE(database->activatePendingSnapshotsAutomatically(nullptr))
+        << "a failed query is a failure also without an error to fill";
     EXPECT_FALSE(database->performTransaction([] { return true; }));
     EXPECT_TRUE(monitor_.saw(810007));
 

@@ -302,3 +302,31 @@ TEST_F(APMEExperimentManagerTest, AThrowingBlockIsCaughtAndLoggedAndTheQueueGoes
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(APMEExperimentManagerTest, ResetEmptiesTheSnapshotsAndTheDatabase) {
+    auto client = registerSDK("sdk", {{"a", "default"}});
+    sdk::Error error;
+    {
+        auto database = APMEDatabase::initWithPath(exptest::databasePath());
+        auto snapshot = makeSnapshot("sdk", {{0, {{"a", "launched"}}}, {4, {}}});
+        ASSERT_TRUE(database->activateSnapshot(&snapshot, kNow, &error));
+    }
+    start({makeSnapshot("sdk", {{4, {{"a", "activated"}}}})}, {makeSnapshot("sdk", {{5, {}}})},
+          {makeSnapshot("sdk", {{0, {{"a", "launched"}}}})});
+    EXPECT_EQ(client->valueForFlag("a"), sdk::Value("activated"));
+    manager_->reset();
+    settle();
+    EXPECT_EQ(client->valueForFlag("a"), sdk::Value("default"));
+    EXPECT_EQ(manager_->TEST_pendingSnapshot("sdk"), nullptr);
+    EXPECT_EQ(tasks_->calls().back(), "reset");
+    EXPECT_EQ(rows("activated_snapshot_table") + rows("launched_snapshot_table"), "");
+
+    manager_->clearAndDelete();
+    settle();
+    EXPECT_EQ(tasks_->calls().back(), "clearAndDelete");
+    EXPECT_FALSE(std::filesystem::exists(exptest::databasePath()));
+}
+
+}  // namespace
