@@ -4,21 +4,31 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "sdk/utilities/Error.h"
 #include "sdk/utilities/Value.h"
 
 class APMEClient;
 
-// Receives a client's news. Calls come on the experiment manager's queue.
+// Receives a client's news. Every operation is optional: a delegate that does not take one
+// answers false to respondsTo for it, and the manager then leaves it out. New snapshots are
+// told on the delegate's queue (the main queue when it has none); the other calls come on the
+// experiment manager's queue or the fetching worker queue.
 class APMEClientDelegate {
   public:
+    enum class Operation { kShouldFetchExperiments, kDidReceiveNewSnapshot, kDidReceiveFetchError };
+
     virtual ~APMEClientDelegate() = default;
+    // Whether the delegate takes `operation`.
+    virtual bool respondsTo(Operation /*operation*/) const { return true; }
     // A new snapshot was stored for the client's SDK.
-    virtual void clientDidReceiveNewSnapshot(APMEClient& client) = 0;
+    virtual void clientDidReceiveNewSnapshot(APMEClient& /*client*/) {}
     // A fetch failed.
-    virtual void clientDidReceiveFetchError(APMEClient& client, const sdk::Error& error) = 0;
+    virtual void clientDidReceiveFetchError(APMEClient& /*client*/, const sdk::Error& /*error*/) {}
     // Asked before each fetch.
-    virtual bool shouldFetchExperimentsForClient(APMEClient& client) = 0;
+    virtual bool shouldFetchExperimentsForClient(APMEClient& /*client*/) { return true; }
+    // The queue on which to tell of new snapshots; null for the main queue.
+    virtual platform::QueueRef queue() const { return nullptr; }
 };
 
 // One SDK's view of the experiments: its flags and the activation of stored snapshots. The

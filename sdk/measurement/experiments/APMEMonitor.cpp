@@ -12,3 +12,7 @@ void APMEMonitor::logWithLevel(std::int64_t level, std::int64_t code, std::strin
                                std::vector<APMMonitorContext> contexts) {
     APMMeasurement::monitor().logWithLevel(level, code, message, std::move(contexts));
 }
+
+void APMEMonitor::clearMonitoringData() {
+    APMMeasurement::monitor().clearMonitoringData();
+}

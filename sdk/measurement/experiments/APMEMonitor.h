@@ -20,4 +20,6 @@ class APMEMonitor {
     // Logs `message` with `level`, `code` and `contexts`, in their order.
     static void logWithLevel(std::int64_t level, std::int64_t code, std::string_view message,
                              std::vector<APMMonitorContext> contexts);
+    // Clears the measurement monitor's debug switch and saved samples.
+    static void clearMonitoringData();
 };
