@@ -1,7 +1,9 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/dispatch/DispatchQueue.h"
@@ -9,6 +11,7 @@
 #include "sdk/utilities/Value.h"
 
 class APMEClient;
+class APMESDKProperty;
 
 // Receives a client's news. Every operation is optional: a delegate that does not take one
 // answers false to respondsTo for it, and the manager then leaves it out. New snapshots are
@@ -27,6 +30,12 @@ class APMEClientDelegate {
     virtual void clientDidReceiveFetchError(APMEClient& /*client*/, const sdk::Error& /*error*/) {}
     // Asked before each fetch.
     virtual bool shouldFetchExperimentsForClient(APMEClient& /*client*/) { return true; }
+    // Custom properties computed at each request for the SDK of `property`; they win over its
+    // own on equal names.
+    virtual std::map<std::string, std::string> dynamicCustomPropertiesForSDKProperty(
+        const APMESDKProperty& /*property*/) {
+        return {};
+    }
     // The queue on which to tell of new snapshots; null for the main queue.
     virtual platform::QueueRef queue() const { return nullptr; }
 };
