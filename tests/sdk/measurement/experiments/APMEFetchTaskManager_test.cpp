@@ -1,0 +1,232 @@
+// The fetching task manager: its schedule, its replies as stored snapshots and errors, and the
+// request it posts to a closed port.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/dispatch/MainQueue.h"
+#include "sdk/measurement/experiments/APMEFetchTaskManager.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
+#include "tests/sdk/measurement/experiments/ExperimentTestSupport.h"
+
+using exptest::kNow;
+
+namespace {
+
+using Key = std::string_view;
+
+class RecordingDelegate : public APMETaskManagerDelegate {
+  public:
+    bool taskManagerShouldFetchExperiments(APMETaskManager&) override { return true; }
+    void taskManagerDidStart(APMETaskManager&, const std::vector<APMESnapshot>&,
+                             const std::vector<APMESnapshot>&,
+                             const std::vector<APMESnapshot>&) override {}
+    void taskManagerDidFinishFetching(APMETaskManager&, const std::vector<APMESnapshot>& snapshots,
+                                      const std::map<std::string, sdk::Error>& errors) override {
+        fetched = snapshots;
+        fetchErrors = errors;
+        ++finished;
+    }
+    void taskManagerDidUpsertPendingSnapshots(APMETaskManager&,
+                                              const std::vector<APMESnapshot>&) override {}
+
+    std::vector<APMESnapshot> fetched;
+    std::map<std::string, sdk::Error> fetchErrors;
+    int finished = 0;
+};
+
+class FetchTaskManagerTest : public exptest::ExperimentTest {
+  protected:
+    void SetUp() override {
+        ExperimentTest::SetUp();
+        defaults_ = std::make_shared<APMUserDefaults>("APMExperimentSuiteName");
+        defaults_->clearAllData();
+        APMEFetchTaskManager::Parts parts;
+        parts.queue = platform::DispatchQueue::createSerial("APMExperimentWorkerQueue");
+        parts.alarm = std::make_shared<APMAlarm>(parts.queue, "APMExperimentAlarm");
+        parts.network = VDUNetwork::createWithReachabilityHost("127.0.0.1");
+        parts.persistedStorage = defaults_;
+        parts.databasePath = exptest::databasePath();
+        parts.initTimestamp = kNow;
+        // Port 9 (discard) is closed on the loopback interface.
+        parts.serviceURL = "http://127.0.0.1:9/sdk-exp";
+        alarm_ = parts.alarm;
+        manager_ = APMEFetchTaskManager::initWithParts(std::move(parts));
+        manager_->setDelegate(delegate_);
+    }
+    void TearDown() override {
+        manager_.reset();
+        ExperimentTest::TearDown();
+    }
+
+    void onWorker(const std::function<void()>& block) {
+        manager_->dispatchSyncOnWorkerQueue(block);
+    }
+    // Spends the first-call rule, so the regular schedule applies.
+    void spendFirstCall() {
+        onWorker([&] { (void)manager_->fetchTimeFromLastSuccessfulTimestamp(0, 0); });
+    }
+    // When the alarm fires, on the test's clock (the alarm keeps system-clock times).
+    std::optional<double> alarmDue() const {
+        const auto due = alarm_->scheduledTimestamp();
+        if (!due)
+            return std::nullopt;
+        return kNow + (due->timeIntervalSince1970() - sdk::Date::now().timeIntervalSince1970());
+    }
+    void reply(long status, const std::string& responseText = "") {
+        VDUNetwork::Response response = platform::HTTPURLResponse{"", status, {}};
+        VDUNetwork::Data data;
+        if (!responseText.empty())
+            data = messages_test::asBytes(
+                messages_test::protoc("--encode=apmpb.ExperimentResponse", responseText));
+        onWorker(
+            [&] { manager_->handleFetchingExperimentsResponse(response, data, sdk::Error()); });
+    }
+
+    std::shared_ptr<APMUserDefaults> defaults_;
+    std::shared_ptr<APMAlarm> alarm_;
+    std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
+    std::shared_ptr<APMEFetchTaskManager> manager_;
+};
+
+const std::string kTwoSnapshots =
+    "snapshots { sdk_name: \"div_edadevadeze\" experiments { experiment_id: 12 flags { name: "
+    "\"customer_type_enabled\" int_value: 0 } } }\n"
+    "snapshots { sdk_name: \"div_other\" experiments { experiment_id: 3 } }\n";
+
+}  // namespace
+
+TEST_F(FetchTaskManagerTest, NextFetchTime) {
+    const double S = 1000;
+    struct Case {
+        const char* name;
+        bool firstCall;
+        double success, failure, expected;
+    };
+    const Case cases[] = {
+        {"first call, no times", true, 0, 0, kNow + 10},
+        {"success 1 h ago", false, kNow - 3600, 0, kNow + 3 * 3600},
+        {"success 5 h ago, first call", true, kNow - 5 * 3600, 0, kNow + 10},
+        {"first retry passed", false, S, S + 14400 + 1800 + 1, S + 14400 + 1800 + 3600},
+        {"six retries spent", false, S, S + 14400 + 63 * 1800, 0},
+        {"success in the future mirrored", false, kNow + 3600, 0, kNow - 3600 + 14400},
+        {"never a success: retries count from init", false, 0, kNow + 1, kNow + 1800},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        if (!c.firstCall)
+            spendFirstCall();
+        double next = -1;
+        onWorker(
+            [&] { next = manager_->fetchTimeFromLastSuccessfulTimestamp(c.success, c.failure); });
+        EXPECT_DOUBLE_EQ(next, c.expected) << c.name;
+        TearDown();
+    }
+}
+
+TEST_F(FetchTaskManagerTest, SixFailedRetriesStopTheScheduleAndForgetTheSuccess) {
+    defaults_->setDouble(1000, APMEFetchTaskManager::kSuccessKey);
+    defaults_->setDouble(1000 + 14400 + 63 * 1800, APMEFetchTaskManager::kFailureKey);
+    spendFirstCall();
+    onWorker([&] { manager_->scheduleFetchingExperimentsOnWorkerQueue(); });
+    EXPECT_TRUE(monitor_.saw(820024));
+    EXPECT_FALSE(defaults_->objectForKey(APMEFetchTaskManager::kSuccessKey));
+    EXPECT_FALSE(alarmDue());
+}
+
+TEST_F(FetchTaskManagerTest, AnEarlierAlarmStaysALaterOneIsReplaced) {
+    alarm_->runAfterDelay(5, [] {});
+    onWorker([&] { manager_->scheduleFetchingExperimentsOnWorkerQueue(); });
+    EXPECT_TRUE(monitor_.saw(820017));
+    EXPECT_NEAR(*alarmDue(), kNow + 5, 1);
+
+    alarm_->runAfterDelay(100, [] {});
+    monitor_.clear();
+    onWorker([&] { manager_->scheduleFetchingExperimentsOnWorkerQueue(); });
+    EXPECT_FALSE(monitor_.saw(820017));
+    // No success yet: the computed time is long past, so the fetch runs almost at once.
+    EXPECT_NEAR(*alarmDue(), kNow + 0.001, 0.5);
+}
+
+TEST_F(FetchTaskManagerTest, BackOffAfter503And429Only) {
+    for (long status : {503L, 429L, 500L}) {
+        SetUp();
+        defaults_->setDouble(kNow - 3600, APMEFetchTaskManager::kSuccessKey);
+        spendFirstCall();
+        reply(status);
+        EXPECT_DOUBLE_EQ(defaults_->doubleForKey(APMEFetchTaskManager::kFailureKey), kNow);
+        EXPECT_TRUE(monitor_.saw(820002));
+        ASSERT_TRUE(alarmDue()) << status;
+        if (status == 500) {
+            EXPECT_FALSE(defaults_->objectForKey(APMEFetchTaskManager::kBackoffKey));
+            EXPECT_NEAR(*alarmDue(), kNow - 3600 + 14400 + 1800, 1);
+        } else {
+            EXPECT_GE(*alarmDue(), kNow + 43200 - 1) << status;
+        }
+        TearDown();
+    }
+}
+
+TEST_F(FetchTaskManagerTest, ASuccessfulReplyStoresPendingSnapshotsAndClearsFailures) {
+    manager_->startTaskManager();
+    defaults_->setDouble(kNow - 60, APMEFetchTaskManager::kFailureKey);
+    defaults_->setDouble(kNow - 60, APMEFetchTaskManager::kBackoffKey);
+    reply(200, kTwoSnapshots);
+    EXPECT_EQ(cli("SELECT sdk_name FROM pending_snapshot_table ORDER BY sdk_name"),
+              "div_edadevadeze\ndiv_other\n");
+    EXPECT_DOUBLE_EQ(defaults_->doubleForKey(APMEFetchTaskManager::kSuccessKey), kNow);
+    EXPECT_FALSE(defaults_->objectForKey(APMEFetchTaskManager::kFailureKey));
+    EXPECT_FALSE(defaults_->objectForKey(APMEFetchTaskManager::kBackoffKey));
+    EXPECT_EQ(delegate_->finished, 1);
+    EXPECT_EQ(delegate_->fetched.size(), 2u);
+    EXPECT_TRUE(alarmDue());
+}
+
+TEST_F(FetchTaskManagerTest, SdkResponsesGiveNamedSnapshotsAndErrors) {
+    reply(200,
+          "sdk_responses { sdk_name: \"div_edadevadeze\" status: ERROR_2 snapshot { experiments { "
+          "experiment_id: 12 } } }\n"
+          "sdk_responses { sdk_name: \"div_other\" snapshot { experiments { experiment_id: 4 } } "
+          "}\n");
+    ASSERT_EQ(delegate_->fetched.size(), 2u);
+    EXPECT_EQ(delegate_->fetched[0].SDKName(), "div_edadevadeze");
+    EXPECT_EQ(exptest::experimentIDsOf(delegate_->fetched[1]), std::vector<std::int64_t>{4});
+    ASSERT_EQ(delegate_->fetchErrors.size(), 1u);
+    EXPECT_TRUE(
+        delegate_->fetchErrors.at("div_edadevadeze").is(APMEFetchTaskManager::kErrorDomain, -3));
+
+    // A status beyond the known ones maps to -1.
+    APMPBExperimentResponse response;
+    auto sdkResponse = std::make_shared<APMPBSdkResponse>();
+    APMPBSetString(sdkResponse.get(), apmpb::SdkResponse::kSdkName, "div_edadevadeze");
+    APMPBSetInt32(sdkResponse.get(), apmpb::SdkResponse::kStatus, 5);
+    APMPBSetRepeated(&response, apmpb::ExperimentResponse::kSdkResponses,
+                     APMPBRepeatedArray{sdkResponse});
+    const auto errors = APMEFetchTaskManager::errorsFromExperimentResponse(&response);
+    ASSERT_TRUE(errors);
+    EXPECT_TRUE(errors->at("div_edadevadeze").is(APMEFetchTaskManager::kErrorDomain, -1));
+}
+
+TEST_F(FetchTaskManagerTest, SnapshotsWithoutNameAreSkippedAndEmptyDataGivesNothing) {
+    reply(200, "snapshots { experiments { experiment_id: 1 } }\n" + kTwoSnapshots);
+    EXPECT_TRUE(monitor_.saw(840000));
+    EXPECT_TRUE(monitor_.saw(820016));
+    EXPECT_EQ(delegate_->fetched.size(), 2u);
+
+    EXPECT_FALSE(APMEFetchTaskManager::experimentSnapshotsFromData({}));
+    EXPECT_TRUE(monitor_.saw(820025));
+}
+
+TEST_F(FetchTaskManagerTest, AClosedPortRecordsAFailureAndReschedules) {
+    spendFirstCall();
+    manager_->fetchExperiments();
+    // The transfer reports through the main queue.
+    platform::runMainQueueUntil(
+        [&] { return defaults_->objectForKey(APMEFetchTaskManager::kFailureKey).has_value(); },
+        std::chrono::seconds(20));
+    onWorker([] {});
+    EXPECT_DOUBLE_EQ(defaults_->doubleForKey(APMEFetchTaskManager::kFailureKey), kNow);
+    EXPECT_TRUE(monitor_.saw(820001));
+    EXPECT_TRUE(monitor_.saw(820002));
+    EXPECT_TRUE(alarmDue());
+}
