@@ -2,12 +2,16 @@
 // request it posts to a closed port.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <fstream>
 
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/experiments/APMEFetchTaskManager.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/utilities/VDUGzip.h"
 #include "tests/sdk/measurement/experiments/ExperimentTestSupport.h"
+#include "tests/support/LoopbackServer.h"
 
 using exptest::kNow;
 
@@ -17,10 +21,14 @@ using Key = std::string_view;
 
 class RecordingDelegate : public APMETaskManagerDelegate {
   public:
-    bool taskManagerShouldFetchExperiments(APMETaskManager&) override { return true; }
-    void taskManagerDidStart(APMETaskManager&, const std::vector<APMESnapshot>&,
-                             const std::vector<APMESnapshot>&,
-                             const std::vector<APMESnapshot>&) override {}
+    bool taskManagerShouldFetchExperiments(APMETaskManager&) override { return shouldFetch; }
+    void taskManagerDidStart(APMETaskManager&, const std::vector<APMESnapshot>& activatedSnapshots,
+                             const std::vector<APMESnapshot>& pendingSnapshots,
+                             const std::vector<APMESnapshot>&) override {
+        activated = activatedSnapshots;
+        pending = pendingSnapshots;
+        ++started;
+    }
     void taskManagerDidFinishFetching(APMETaskManager&, const std::vector<APMESnapshot>& snapshots,
                                       const std::map<std::string, sdk::Error>& errors) override {
         fetched = snapshots;
@@ -33,6 +41,9 @@ class RecordingDelegate : public APMETaskManagerDelegate {
     std::vector<APMESnapshot> fetched;
     std::map<std::string, sdk::Error> fetchErrors;
     int finished = 0;
+    std::atomic<bool> shouldFetch = true;
+    std::vector<APMESnapshot> activated, pending;
+    int started = 0;
 };
 
 class FetchTaskManagerTest : public exptest::ExperimentTest {
@@ -229,4 +240,95 @@ TEST_F(FetchTaskManagerTest, AClosedPortRecordsAFailureAndReschedules) {
     EXPECT_TRUE(monitor_.saw(820001));
     EXPECT_TRUE(monitor_.saw(820002));
     EXPECT_TRUE(alarmDue());
+}
+
+TEST_F(FetchTaskManagerTest, AFetchPostsTheRequestAndStoresTheGzippedReply) {
+    const sdk::Bytes body =
+        *vdu_dataByGzippingData(messages_test::asBytes(messages_test::protoc(
+                                    "--encode=apmpb.ExperimentResponse", kTwoSnapshots)),
+                                nullptr);
+    cb::testsupport::LoopbackServer server(
+        [&](const httplib::Request&, httplib::Response& response) {
+            response.set_content(std::string(body.begin(), body.end()), "application/octet-stream");
+        });
+    APMEFetchTaskManager::Parts parts;
+    parts.queue = platform::DispatchQueue::createSerial("APMExperimentWorkerQueue");
+    parts.alarm = std::make_shared<APMAlarm>(parts.queue, "APMExperimentAlarm");
+    parts.network = VDUNetwork::createWithReachabilityHost("127.0.0.1");
+    parts.persistedStorage = defaults_;
+    parts.databasePath = exptest::databasePath();
+    parts.initTimestamp = kNow;
+    parts.serviceURL = server.address("/sdk-exp");
+    alarm_ = parts.alarm;
+    manager_ = APMEFetchTaskManager::initWithParts(std::move(parts));
+    manager_->setDelegate(delegate_);
+    auto property = std::make_shared<APMESDKProperty>("div_edadevadeze");
+    property->setDiversionKey("key");
+    manager_->addSDKProperty(property);
+    manager_->startTaskManager();
+    spendFirstCall();
+
+    manager_->fetchExperiments();
+    platform::runMainQueueUntil(
+        [&] { return defaults_->objectForKey(APMEFetchTaskManager::kSuccessKey).has_value(); },
+        std::chrono::seconds(20));
+    onWorker([] {});
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& request = requests[0];
+    EXPECT_EQ(request.path, "/sdk-exp");
+    // The server may have inflated the body already.
+    const auto inflated =
+        vdu_dataByInflatingGzippedData(messages_test::asBytes(request.body), nullptr);
+    const std::string sent = inflated ? messages_test::asString(*inflated) : request.body;
+    const std::string decoded = messages_test::protoc("--decode=apmpb.ExperimentRequest", sent);
+    EXPECT_NE(decoded.find("diversion_id: \"key-div_edadevadeze\""), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("platform: \"macos\""), std::string::npos) << decoded;
+    EXPECT_EQ(cli("SELECT sdk_name FROM pending_snapshot_table ORDER BY sdk_name"),
+              "div_edadevadeze\ndiv_other\n");
+    EXPECT_EQ(delegate_->finished, 1);
+}
+
+TEST_F(FetchTaskManagerTest, ADelegateAnsweringNoPostponesWithoutARequest) {
+    delegate_->shouldFetch = false;
+    spendFirstCall();
+    // No success yet: the alarm fires at once and asks the delegate.
+    onWorker([&] { manager_->scheduleFetchingExperimentsOnWorkerQueue(); });
+    platform::runMainQueueUntil(
+        [&] { return defaults_->objectForKey(APMEFetchTaskManager::kSuccessKey).has_value(); },
+        std::chrono::seconds(20));
+    onWorker([] {});
+    EXPECT_DOUBLE_EQ(defaults_->doubleForKey(APMEFetchTaskManager::kSuccessKey), kNow);
+    EXPECT_FALSE(monitor_.saw(820001));
+    ASSERT_TRUE(alarmDue());
+    EXPECT_NEAR(*alarmDue(), kNow + 14400, 1);
+}
+
+TEST_F(FetchTaskManagerTest, StartActivatesUnmarkedPendingSnapshotsAndReportsThem) {
+    {
+        auto database = APMEDatabase::initWithPath(exptest::databasePath());
+        ASSERT_TRUE(database);
+        sdk::Error error;
+        ASSERT_TRUE(database->upsertPendingExperimentSnapshots(
+            {exptest::makeSnapshot("div_edadevadeze", {{12, {}}})}, &error));
+    }
+    manager_->startTaskManager();
+    onWorker([] {});
+    EXPECT_TRUE(monitor_.saw(820009));
+    EXPECT_EQ(delegate_->started, 1);
+    ASSERT_EQ(delegate_->activated.size(), 1u);
+    EXPECT_EQ(delegate_->activated[0].SDKName(), "div_edadevadeze");
+    EXPECT_TRUE(delegate_->pending.empty());
+    EXPECT_TRUE(alarmDue());
+}
+
+TEST_F(FetchTaskManagerTest, ADatabaseThatFailsValidationSchedulesNothing) {
+    // A table without the columns the database needs fails validation.
+    std::filesystem::create_directories(exptest::databasePath().parent_path());
+    cli("CREATE TABLE activated_snapshot_table (sdk_name TEXT NOT NULL PRIMARY KEY, "
+        "snapshotProto BLOB NOT NULL, timestamp REAL NOT NULL);");
+    manager_->startTaskManager();
+    onWorker([] {});
+    EXPECT_EQ(delegate_->started, 0);
+    EXPECT_FALSE(alarmDue());
 }
