@@ -52,6 +52,10 @@ class FetchTaskManagerTest : public exptest::ExperimentTest {
         ExperimentTest::SetUp();
         defaults_ = std::make_shared<APMUserDefaults>("APMExperimentSuiteName");
         defaults_->clearAllData();
+        // Port 9 (discard) is closed on the loopback interface.
+        makeManager("http://127.0.0.1:9/sdk-exp");
+    }
+    void makeManager(const std::string& serviceURL) {
         APMEFetchTaskManager::Parts parts;
         parts.queue = platform::DispatchQueue::createSerial("APMExperimentWorkerQueue");
         parts.alarm = std::make_shared<APMAlarm>(parts.queue, "APMExperimentAlarm");
@@ -59,11 +63,17 @@ class FetchTaskManagerTest : public exptest::ExperimentTest {
         parts.persistedStorage = defaults_;
         parts.databasePath = exptest::databasePath();
         parts.initTimestamp = kNow;
-        // Port 9 (discard) is closed on the loopback interface.
-        parts.serviceURL = "http://127.0.0.1:9/sdk-exp";
+        parts.serviceURL = serviceURL;
         alarm_ = parts.alarm;
         manager_ = APMEFetchTaskManager::initWithParts(std::move(parts));
         manager_->setDelegate(delegate_);
+    }
+    // Fetches once and waits until the reply was handled.
+    void fetchAndWait(std::string_view key) {
+        manager_->fetchExperiments();
+        platform::runMainQueueUntil([&] { return defaults_->objectForKey(key).has_value(); },
+                                    std::chrono::seconds(20));
+        onWorker([] {});
     }
     void TearDown() override {
         manager_.reset();
@@ -230,12 +240,7 @@ TEST_F(FetchTaskManagerTest, SnapshotsWithoutNameAreSkippedAndEmptyDataGivesNoth
 
 TEST_F(FetchTaskManagerTest, AClosedPortRecordsAFailureAndReschedules) {
     spendFirstCall();
-    manager_->fetchExperiments();
-    // The transfer reports through the main queue.
-    platform::runMainQueueUntil(
-        [&] { return defaults_->objectForKey(APMEFetchTaskManager::kFailureKey).has_value(); },
-        std::chrono::seconds(20));
-    onWorker([] {});
+    fetchAndWait(APMEFetchTaskManager::kFailureKey);
     EXPECT_DOUBLE_EQ(defaults_->doubleForKey(APMEFetchTaskManager::kFailureKey), kNow);
     EXPECT_TRUE(monitor_.saw(820001));
     EXPECT_TRUE(monitor_.saw(820002));
@@ -251,28 +256,14 @@ TEST_F(FetchTaskManagerTest, AFetchPostsTheRequestAndStoresTheGzippedReply) {
         [&](const httplib::Request&, httplib::Response& response) {
             response.set_content(std::string(body.begin(), body.end()), "application/octet-stream");
         });
-    APMEFetchTaskManager::Parts parts;
-    parts.queue = platform::DispatchQueue::createSerial("APMExperimentWorkerQueue");
-    parts.alarm = std::make_shared<APMAlarm>(parts.queue, "APMExperimentAlarm");
-    parts.network = VDUNetwork::createWithReachabilityHost("127.0.0.1");
-    parts.persistedStorage = defaults_;
-    parts.databasePath = exptest::databasePath();
-    parts.initTimestamp = kNow;
-    parts.serviceURL = server.address("/sdk-exp");
-    alarm_ = parts.alarm;
-    manager_ = APMEFetchTaskManager::initWithParts(std::move(parts));
-    manager_->setDelegate(delegate_);
+    makeManager(server.address("/sdk-exp"));
     auto property = std::make_shared<APMESDKProperty>("div_edadevadeze");
     property->setDiversionKey("key");
     manager_->addSDKProperty(property);
     manager_->startTaskManager();
     spendFirstCall();
 
-    manager_->fetchExperiments();
-    platform::runMainQueueUntil(
-        [&] { return defaults_->objectForKey(APMEFetchTaskManager::kSuccessKey).has_value(); },
-        std::chrono::seconds(20));
-    onWorker([] {});
+    fetchAndWait(APMEFetchTaskManager::kSuccessKey);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     const auto& request = requests[0];
@@ -331,4 +322,19 @@ TEST_F(FetchTaskManagerTest, ADatabaseThatFailsValidationSchedulesNothing) {
     onWorker([] {});
     EXPECT_EQ(delegate_->started, 0);
     EXPECT_FALSE(alarmDue());
+}
+
+TEST_F(FetchTaskManagerTest, AReplyThatIsNotGzipCountsAsEmpty) {
+    cb::testsupport::LoopbackServer server(
+        [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("plain bytes", "application/octet-stream");
+        });
+    makeManager(server.address("/sdk-exp"));
+    manager_->startTaskManager();
+    spendFirstCall();
+    fetchAndWait(APMEFetchTaskManager::kSuccessKey);
+    EXPECT_TRUE(monitor_.saw(820023));
+    EXPECT_EQ(delegate_->finished, 1);
+    EXPECT_TRUE(delegate_->fetched.empty());
+    EXPECT_EQ(cli("SELECT count(*) FROM pending_snapshot_table"), "0\n");
 }
