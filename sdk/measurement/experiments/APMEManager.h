@@ -11,10 +11,13 @@
 #include "sdk/utilities/Value.h"
 
 // The experiments manager as the measurement side uses it. The experiments subsystem
-// implements it; until then tests pass their own.
+// implements it (sharedInstance); tests may pass their own.
 class APMEManager {
   public:
     virtual ~APMEManager() = default;
+    // The shared experiment manager over the fetching task manager, made and started on first
+    // use. Defined by the experiments library.
+    static std::shared_ptr<APMEManager> sharedInstance();
     // Registers an SDK with its default flags (name to number or string); the SDK's client, or
     // null when the property cannot be registered.
     virtual std::shared_ptr<APMEClient> registerSDKProperty(

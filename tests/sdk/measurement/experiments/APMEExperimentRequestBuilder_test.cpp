@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sdk/measurement/experiments/APMEExperimentRequestBuilder.h"
+#include "sdk/measurement/experiments/APMEManager.h"
 #include "tests/sdk/measurement/experiments/ExperimentTestSupport.h"
 
 using namespace messages_test;
@@ -109,4 +110,17 @@ TEST_F(RequestBuilderTest, WithoutAnyDiversionKeyTheSDKIsLeftOutAndNoLanguageLea
               "}\n");
     EXPECT_TRUE(monitor_.saw(860001));
     EXPECT_TRUE(monitor_.saw(880000));
+}
+
+TEST_F(RequestBuilderTest, SDKsRegisteredWithTheSharedManagerReachTheSharedRequest) {
+    APMEExperimentRequestBuilder::sharedInstance().setEnvironmentProvider(
+        [] { return environment(""); });
+    const auto client =
+        APMEManager::sharedInstance()->registerSDKProperty(sdkProperty("div_shared", "k"), {});
+    ASSERT_TRUE(client);
+    // Registration runs on the manager's queue; a synchronous lookup waits for it.
+    (void)APMEManager::sharedInstance()->experimentIDs();
+    EXPECT_NE(decoded(APMEExperimentRequestBuilder::sharedInstance().request())
+                  .find("diversion_id: \"k-div_shared\""),
+              std::string::npos);
 }
