@@ -1,5 +1,6 @@
 #include "sdk/measurement/experiments/APMEFetchTaskManager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <utility>
@@ -25,8 +26,7 @@ double now() {
 
 }  // namespace
 
-std::shared_ptr<APMEFetchTaskManager> APMEFetchTaskManager::create(
-    std::optional<std::string> origin) {
+std::shared_ptr<APMEFetchTaskManager> APMEFetchTaskManager::create() {
     Parts parts;
     parts.queue = platform::DispatchQueue::createSerial("APMExperimentWorkerQueue");
     parts.alarm = std::make_shared<APMAlarm>(parts.queue, "APMExperimentAlarm");
@@ -34,7 +34,6 @@ std::shared_ptr<APMEFetchTaskManager> APMEFetchTaskManager::create(
     parts.persistedStorage = std::make_shared<APMUserDefaults>("APMExperimentSuiteName");
     parts.databasePath = APMMeasurementFilePath("vovidu_experimentation_database.sql");
     parts.initTimestamp = now();
-    parts.serviceURL = origin.value_or("https://" + std::string(kServiceHost)) + "/sdk-exp";
     return initWithParts(std::move(parts));
 }
 

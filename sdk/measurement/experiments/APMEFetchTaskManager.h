@@ -38,14 +38,14 @@ class APMEFetchTaskManager final : public APMETaskManager,
         std::shared_ptr<APMUserDefaults> persistedStorage;
         std::string databasePath;
         double initTimestamp = 0;
-        // The address requests go to ("<scheme>://<host>[:<port>]/sdk-exp").
+        // The address requests go to ("<scheme>://<host>[:<port>]/sdk-exp"); empty: the
+        // service's own address, or the SDK's overridden origin when one is set at the fetch.
         std::string serviceURL;
     };
 
     // The standard parts: the worker queue, the alarm, the network, the suite, the database
-    // path, now, and the service at `origin` (default "https://" and kServiceHost).
-    static std::shared_ptr<APMEFetchTaskManager> create(
-        std::optional<std::string> origin = std::nullopt);
+    // path, now, and the service's own address.
+    static std::shared_ptr<APMEFetchTaskManager> create();
     static std::shared_ptr<APMEFetchTaskManager> initWithParts(Parts parts);
 
     // APMETaskManager.

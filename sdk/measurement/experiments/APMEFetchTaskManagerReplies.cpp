@@ -7,6 +7,7 @@
 #include "sdk/measurement/experiments/APMEFetchTaskManager.h"
 #include "sdk/measurement/experiments/APMEMonitor.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUGzip.h"
 
 namespace {
@@ -49,7 +50,11 @@ void APMEFetchTaskManager::fetchExperiments() {
     APMEMonitor::logWithLevel(8, 820001, "Fetching new experiments. Request",
                               {static_cast<std::int64_t>(payload ? payload->size() : 0)});
     std::weak_ptr<APMEFetchTaskManager> weak = weak_from_this();
-    network_->postURL(serviceURL_, payload.value_or(sdk::Bytes{}), workerQueue_, false,
+    const std::string url = !serviceURL_.empty() ? serviceURL_
+                                                 : APMRemoteConfig::TEST_serviceOrigin().value_or(
+                                                       "https://" + std::string(kServiceHost)) +
+                                                       "/sdk-exp";
+    network_->postURL(url, payload.value_or(sdk::Bytes{}), workerQueue_, false,
                       [weak](const VDUNetwork::Response& response, const VDUNetwork::Data& data,
                              const sdk::Error& error) {
                           const auto self = weak.lock();

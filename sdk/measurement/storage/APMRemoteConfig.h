@@ -262,6 +262,8 @@ class APMRemoteConfig : public APMEClientDelegate,
     // Makes every address use `origin` ("http://127.0.0.1:8080": scheme, host and port) in
     // place of "https://" and the upload host or its alternative; none restores them.
     static void TEST_setServiceOrigin(std::optional<std::string> origin);
+    // The origin set by TEST_setServiceOrigin; the experiments service follows it too.
+    static std::optional<std::string> TEST_serviceOrigin();
     // A copy of the value cache.
     std::map<std::string, sdk::Value, std::less<>> TEST_cachedValues() const {
         return cachedValueByRemoteConfigKeys_.dictionary();

@@ -130,6 +130,10 @@ bool infoNumberIsTrue(std::string_view key) {
 
 }  // namespace
 
+std::optional<std::string> APMRemoteConfig::TEST_serviceOrigin() {
+    return overriddenOrigin();
+}
+
 void APMRemoteConfig::TEST_setServiceOrigin(std::optional<std::string> origin) {
     OriginOverride& o = originOverride();
     std::lock_guard lock(o.mutex);

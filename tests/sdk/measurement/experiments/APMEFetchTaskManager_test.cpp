@@ -9,6 +9,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/experiments/APMEFetchTaskManager.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUGzip.h"
 #include "tests/sdk/measurement/experiments/ExperimentTestSupport.h"
 #include "tests/support/LoopbackServer.h"
@@ -337,4 +338,17 @@ TEST_F(FetchTaskManagerTest, AReplyThatIsNotGzipCountsAsEmpty) {
     EXPECT_EQ(delegate_->finished, 1);
     EXPECT_TRUE(delegate_->fetched.empty());
     EXPECT_EQ(cli("SELECT count(*) FROM pending_snapshot_table"), "0\n");
+}
+
+TEST_F(FetchTaskManagerTest, TheSDKOriginOverrideRedirectsTheService) {
+    cb::testsupport::LoopbackServer server(
+        [](const httplib::Request&, httplib::Response& response) { response.status = 500; });
+    APMRemoteConfig::TEST_setServiceOrigin(server.address());
+    makeManager("");
+    spendFirstCall();
+    fetchAndWait(APMEFetchTaskManager::kFailureKey);
+    APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/sdk-exp");
 }
