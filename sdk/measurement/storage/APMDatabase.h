@@ -39,12 +39,18 @@
 //      afresh instead of failing forever.
 //
 // Thread-safety: none; the engine calls it from its worker queue only.
+// A queued bundle read back and its row ID in "queue".
+using APMQueuedBundle = std::pair<std::shared_ptr<APMPBMeasurementBundle>, std::int64_t>;
+
 class APMDatabase {
   public:
     // Turns one record into an object; no value drops the record. May set the error.
     template <typename T>
     using CreateDataTypeBlock =
         std::function<std::optional<T>(const APMSqliteRecord&, sdk::Error*)>;
+
+    // The most upload attempts a queued bundle counts (the largest int32).
+    static constexpr std::int64_t kMaxRetryCount = 2147483647;
 
     // The most rows the events table holds.
     static constexpr std::int64_t kMaxEventAggregates = 2000;
@@ -187,6 +193,39 @@ class APMDatabase {
     static std::optional<std::pair<std::string, APMValue>> eventParamFromProto(
         const NANOMessageBase* param, bool topLevel, sdk::Error* error);
 
+    // Upload queue ------------------------------------------------------------------------------
+
+    // Queues the bundle gzip-compressed, after maybeDeleteStaleData. Code 1 for an empty
+    // bundle, one without an app ID or without an end time; code 2 when compression fails. A
+    // bundle ending further than maxQueueTime from now is stored with a warning (12016).
+    bool insertBundle(const APMPBMeasurementBundle* bundle, bool isRealtime, sdk::Error* error);
+    std::optional<bool> isQueuedBundleTableEmpty(sdk::Error* error);
+    // The oldest bundles, at most `countLimit`, while their encodings (retry count included)
+    // stay within `sizeLimit` bytes; the first is taken whatever its size. Rows that cannot be
+    // read are skipped and stay. No value when the query fails.
+    std::optional<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
+                                                                           std::int64_t sizeLimit,
+                                                                           sdk::Error* error);
+    // The readable bundles among `rowIDs`. Code 3 for an empty list.
+    std::optional<std::vector<APMQueuedBundle>> queryBundlesWithRowIDs(
+        const std::vector<std::int64_t>& rowIDs, sdk::Error* error);
+    // Adds one to the retry count of the rows, except those already at kMaxRetryCount (12054).
+    // Code 1 for an empty list.
+    bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs,
+                                                sdk::Error* error);
+    // Code 3 for an empty list, deleting nothing.
+    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, sdk::Error* error);
+    // Once per databaseDeleteStaleBundlesInterval (measured from the persisted configuration's
+    // lastDeleteStaleBundlesTimestamp), deletes raw events and bundles older than maxQueueTime
+    // and records the time; whether it did. No value (and the time kept) when a delete fails.
+    std::optional<bool> maybeDeleteStaleData(sdk::Error* error);
+    // Deletes the bundles ending more than `maxAge` seconds away from now, in either
+    // direction. Code 1 for a negative age.
+    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, sdk::Error* error);
+    // The latest bundle end time; no value without an error when the queue is empty.
+    std::optional<double> queryLatestBundleTime(sdk::Error* error);
+    std::optional<bool> containsRealtimeBundlesWithError(sdk::Error* error);
+
     // Stored remote configuration ---------------------------------------------------------------
 
     // Stores the configuration's encoding and now (APMCurrentTimeInterval) in the app-metadata
@@ -222,6 +261,14 @@ class APMDatabase {
     // The "raw_events" row of a raw event.
     static std::optional<APMSqliteRecord> recordFromRawEventData(const APMRawEventData* data,
                                                                  sdk::Error* error);
+    // The queued bundle of a "queue" row; no value when it cannot be read.
+    static std::optional<APMQueuedBundle> queuedBundleFromRecord(const APMSqliteRecord& record,
+                                                                 sdk::Error* error);
+    // The queue rows read by `query` as bundles, stopping once they pass `sizeLimit` bytes
+    // (none: no limit).
+    std::optional<std::vector<APMQueuedBundle>> queuedBundlesForQuery(
+        std::string_view query, const APMSqliteParameters& params,
+        std::optional<std::int64_t> sizeLimit, sdk::Error* error);
     // The records of `query` (nullopt on failure).
     std::optional<std::vector<APMSqliteRecord>> recordsForQuery(std::string_view query,
                                                                 const APMSqliteParameters& params,
