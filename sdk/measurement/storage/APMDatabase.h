@@ -226,6 +226,35 @@ class APMDatabase {
     std::optional<double> queryLatestBundleTime(sdk::Error* error);
     std::optional<bool> containsRealtimeBundlesWithError(sdk::Error* error);
 
+    // Purchases, complex events and on-device measurement values -------------------------------
+
+    // True when the purchase fingerprint was not stored yet (it is now; the newest 1000 are
+    // kept), false for a known or empty one; no value on failure.
+    std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(std::string_view fingerprint,
+                                                                sdk::Error* error);
+    // As above for subscription IDs, without the trim.
+    std::optional<bool> insertIfNotDuplicateSubscriptionID(std::string_view subscriptionID,
+                                                           sdk::Error* error);
+    // Keeps the newest 1000 subscription IDs; the number deleted.
+    std::optional<std::int64_t> deleteSubscriptionsOverLimit(sdk::Error* error);
+    // The stored main event of a complex event and the number of children still expected. No
+    // value without an error when there is none; code 2 or 3 when the row cannot be read.
+    std::optional<std::pair<APMEvent, std::int64_t>> mainEventAndChildCountPairWithEventID(
+        std::int64_t eventID, sdk::Error* error);
+    bool updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                            std::int64_t childEventCount,
+                                                            const APMEvent* mainEvent,
+                                                            sdk::Error* error);
+    bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                            sdk::Error* error);
+    // The row of a named value ("name", "set_timestamp", "value", "rowid"); no value without
+    // an error when there is none.
+    std::optional<APMSqliteRecord> ODMValueWithName(std::string_view name, sdk::Error* error);
+    // Stores a named value; at most 10 names.
+    bool updateODMValue(std::string_view value, std::string_view name, double setTimestamp,
+                        sdk::Error* error);
+    bool deleteODMValueWithName(std::string_view name, sdk::Error* error);
+
     // Stored remote configuration ---------------------------------------------------------------
 
     // Stores the configuration's encoding and now (APMCurrentTimeInterval) in the app-metadata
