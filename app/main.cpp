@@ -12,10 +12,13 @@
 #include "app/disk/DescriptorLimit.h"
 #include "app/localization/LocalizationManager.h"
 #include "sdk/analytics/REROdazadeve.h"
+#include "sdk/installations/DUDUrareravuzers.h"
 
 int main(int argc, char** argv) {
     cb::raiseDescriptorLimit();
-    REROdazadeve::registerClasses();  // the SDK libraries' load-time registrations
+    // The SDK libraries' load-time registrations, before the first configuration.
+    REROdazadeve::registerClasses();
+    DUDUrareravuzers::load();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Cellarbright"));
     cb::MainQueueBridge mainQueue;

@@ -25,6 +25,7 @@ set_target_properties(cb_window PROPERTIES AUTOMOC ON)
 target_include_directories(cb_window PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(cb_window
   PUBLIC Qt6::Widgets cb_appstate cb_views cb_uninstaller_views cb_localization cb_ads cb_adbar sdk_core sdk_analytics
+    sdk_installations
     cb_platform_app
   PRIVATE cb_platform_dispatch cb_platform_bundle)
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 
 namespace {
@@ -36,14 +37,16 @@ class Fixture {
         root_ = mkdtemp(pattern);
         setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+        const APMParameterLimits limits = APMParameterLimits::current();
         for (int i = 0; i < kEvents; ++i) {
             events_.push_back(*APMEvent::initWithOrigin(
                 "auto", false, i % 3 ? "screen_view" : "select_content", 1700000000 + i, 0,
-                {{"screen_name", APMValue::initWithString("Main window " + std::to_string(i))},
-                 {"content_type", APMValue::initWithString("folder")},
-                 {"item_count", APMValue::initWithInt64(i * 7)},
-                 {"_et", APMValue::initWithInt64(1234 + i)},
-                 {"value", APMValue::initWithDouble(i * 0.25)}}));
+                {{"screen_name", sdk::Value("Main window " + std::to_string(i))},
+                 {"content_type", sdk::Value("folder")},
+                 {"item_count", sdk::Value(i * 7)},
+                 {"_et", sdk::Value(1234 + i)},
+                 {"score", sdk::Value(i * 0.25)}},
+                limits));
         }
     }
     ~Fixture() {

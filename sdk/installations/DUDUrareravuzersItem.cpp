@@ -1,8 +1,10 @@
 #include "sdk/installations/DUDUrareravuzersItem.h"
 
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -94,6 +96,21 @@ std::string DUDUrareravuzersItem::base64URLEncodedStringWithData(const sdk::Byte
     std::replace(encoded.begin(), encoded.end(), '/', '_');
     std::replace(encoded.begin(), encoded.end(), '+', '-');
     return encoded;
+}
+
+std::string DUDUrareravuzersItem::generateFID() {
+    unsigned char uuid[16];
+    if (RAND_bytes(uuid, sizeof uuid) != 1) {
+        return {};
+    }
+    uuid[6] = static_cast<unsigned char>((uuid[6] & 0x0F) | 0x40);  // version 4
+    uuid[8] = static_cast<unsigned char>((uuid[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    // The prefix 0111 and four random bits make the first character c, d, e or f.
+    sdk::Bytes data;
+    data.reserve(17);
+    data.push_back(static_cast<std::uint8_t>(0x70 | (uuid[15] & 0x0F)));
+    data.insert(data.end(), std::begin(uuid), std::end(uuid));
+    return base64URLEncodedStringWithData(data).substr(0, 22);
 }
 
 bool operator==(const DUDUrareravuzersItem& a, const DUDUrareravuzersItem& b) {

@@ -59,6 +59,11 @@ class DUDUrareravuzersItem {
     // Standard base64 of `data` with "/" turned into "_" and "+" into "-"; padding is kept.
     static std::string base64URLEncodedStringWithData(const sdk::Bytes& data);
 
+    // A new installation ID: 22 characters of the base64url alphabet beginning with c, d, e or
+    // f, made from a random (version 4) UUID. Empty only when the system has no random bytes to
+    // give.
+    static std::string generateFID();
+
     // ---- Parsing the service's answers (the reference date is the moment of parsing) ----
 
     // The registered item from a register answer to this item: app ID and name from this item,

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -24,10 +25,12 @@
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "sdk/analytics/REROdazadeve.h"
+#include "sdk/core/REZUzavuredeContainer.h"
 #include "sdk/core/RZDException.h"
 #include "sdk/core/RZDHeartbeatLogger.h"
 #include "sdk/core/ZEDOre.h"
 #include "sdk/core/heartbeat/HeartbeatStorage.h"
+#include "sdk/installations/DUDUrareravuzers.h"
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
 
@@ -87,6 +90,7 @@ class AppDelegateTest : public ::testing::Test {
     AppDelegateTest() : sink(std::make_shared<RecordingSink>()) {
         ZEDOre::resetApps();
         REROdazadeve::registerClasses();  // as main() does
+        DUDUrareravuzers::load();
         previous = REROdazadeve::setSink(sink);
     }
     ~AppDelegateTest() override {
@@ -116,6 +120,13 @@ TEST_F(AppDelegateTest, LaunchConfiguresThenSetsDistributionThenLogsTheLaunch) {
                                  "event app app_launched",
                              }));
     EXPECT_TRUE(ZEDOre::isDefaultAppConfigured());
+    // The bundled options pass the installations checks; its instance is made at launch.
+    const std::vector<std::string> cached = ZEDOre::defaultApp()->container().cachedProtocols();
+    EXPECT_NE(std::find(cached.begin(), cached.end(), "DUDUrareravuzersInstanceProvider"),
+              cached.end());
+    EXPECT_NE(DUDUrareravuzers::installations(), nullptr);
+    EXPECT_NE(ZEDOre::razudizoUserAgent().find("rzd-install/11.15.0"), std::string::npos)
+        << ZEDOre::razudizoUserAgent();
 }
 
 TEST_F(AppDelegateTest, AMissingOptionsListRaisesTheCoreErrorAndNothingIsSent) {

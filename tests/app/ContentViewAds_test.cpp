@@ -76,7 +76,9 @@ TEST_F(ContentViewAdsTest, TheBarAppearsBelowTheBodyAfterTheFirstAnswer) {
     EXPECT_TRUE(ads.server.requests().empty()) << "nothing is fetched before the window shows";
 
     view->show();
-    ASSERT_TRUE(waitFor([&] { return bar->progress() == 1.0; }));
+    // The layout follows the animation's last step in a posted event: wait for both.
+    ASSERT_TRUE(waitFor(
+        [&] { return bar->progress() == 1.0 && bar->geometry().bottom() == view->height() - 1; }));
     ASSERT_NE(bar->content(), nullptr);
     EXPECT_EQ(bar->content()->ad().id, "ad-en");
     auto* mainArea = view->findChild<QWidget*>("mainArea");

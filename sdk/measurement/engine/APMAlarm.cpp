@@ -43,12 +43,14 @@ void APMAlarm::runAfterDelay(double delaySeconds, std::function<void()> block) {
         auto timer = std::make_unique<platform::DispatchTimer>(
             state_->queue,
             [weak, generation, block = std::move(block)] { fire(weak, generation, block); });
+        // Logged before the timer is armed: a short delay could otherwise report the firing
+        // before the schedule.
+        monitor.logWithLevel(kLevelDebug, 2002, state_->name + " scheduled to fire in approx. (s)",
+                             delaySeconds);
         timer->schedule(platform::durationFromSeconds(delaySeconds));
         state_->timer = std::move(timer);
         state_->timerActive = true;
     }
-    monitor.logWithLevel(kLevelDebug, 2002, state_->name + " scheduled to fire in approx. (s)",
-                         delaySeconds);
 }
 
 void APMAlarm::cancel() {

@@ -3,14 +3,24 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 // The running numbers of one internal event name, one row of the measurement database's
 // "events" table: how often it was logged over the app's lifetime, in the current bundle and
 // in the current session, when it was last logged and bundled, and the last sampling decision.
-// A plain value; the engine checks names and counts before it makes one.
+// Used on the worker queue only; no locking.
 class APMEventAggregates {
   public:
+    // A record with a valid internal event name and counts that are not negative (else 17000);
+    // none otherwise. Sampling rate 1, not exempt, nothing bundled yet.
+    static std::optional<APMEventAggregates> initWithName(std::string_view name,
+                                                          std::int32_t lifetimeCount,
+                                                          std::int32_t currentBundleCount,
+                                                          std::int32_t currentSessionCount,
+                                                          double lastFireTimestamp);
+
+    // The record as stored, without checks (the store read it back from its own rows).
     APMEventAggregates(std::string name, std::int32_t lifetimeCount,
                        std::int32_t currentBundleCount, std::int32_t currentSessionCount,
                        double lastFireTimestamp)
@@ -33,6 +43,11 @@ class APMEventAggregates {
     std::int32_t lastSamplingRate() const { return lastSamplingRate_; }
     bool lastExemptFromSampling() const { return lastExemptFromSampling_; }
     std::int32_t lastBundledDay() const { return lastBundledDay_; }
+
+    // Add one; a count at INT32_MAX wraps to 0 and logs 17001, 17002 or 17003.
+    void incrementLifetimeCount();
+    void incrementCurrentBundleCount();
+    void incrementCurrentSessionCount();
 
     void setLastFireTimestamp(double value) { lastFireTimestamp_ = value; }
     void setLastBundledTimestamp(double value) { lastBundledTimestamp_ = value; }

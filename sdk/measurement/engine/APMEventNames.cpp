@@ -40,6 +40,24 @@ const std::map<std::string, std::string, std::less<>>& APMPublicEventNameMap() {
     return map;
 }
 
+const std::map<std::string, std::string, std::less<>>& APMInternalEventNameMap() {
+    static const std::map<std::string, std::string, std::less<>> map = [] {
+        std::map<std::string, std::string, std::less<>> inverse;
+        for (const auto& [publicName, internalName] : APMPublicEventNameMap()) {
+            // "_cmp" has two public names; the "razudizo_" one is never shown.
+            if (!publicName.starts_with("razudizo_"))
+                inverse.emplace(internalName, publicName);
+        }
+        return inverse;
+    }();
+    return map;
+}
+
+const std::map<std::string, std::string, std::less<>>& APMAllowedReservedEventNames() {
+    static const std::map<std::string, std::string, std::less<>> map = {{"ad_impression", "_ai"}};
+    return map;
+}
+
 bool APMIsPublicName(std::string_view name) {
     if (name.empty()) {
         APMMeasurement::monitor().logWithLevel(2, 18003, "Cannot check the name. Name is empty");

@@ -2,73 +2,69 @@
 
 #include "sdk/measurement/engine/APMMeasurement.h"
 
-std::optional<APMValue> APMValue::valueFromObject(const sdk::Value& object) {
-    if (object.isNull()) {
+std::optional<APMValue> APMValue::valueFromObject(const sdk::Value* object, bool allowArray) {
+    if (object == nullptr) {
         APMMeasurement::monitor().logWithLevel(0, 35000, "Cannot create Value type with nil value");
         return std::nullopt;
     }
-    if (const std::string* text = object.string()) {
-        return initWithString(*text);
-    }
-    if (object.isDouble()) {
-        return initWithDouble(*object.doubleValue());
-    }
-    if (object.isInt() || object.isBool()) {
-        return initWithInt64(*object.numberAsInt());
-    }
+    if (const std::string* text = object->string())
+        return APMValue(*text);
+    if (object->isDouble())
+        return APMValue(*object->doubleValue());
+    if (object->isInt() || object->isBool())
+        return APMValue(*object->numberAsInt());
+    if (allowArray && object->isArray())
+        return APMValue(*object->array());
     APMMeasurement::monitor().logWithLevel(
         0, 35001,
         "Cannot create Value type with unsupported value. The Value has to be NSNumber, NSString "
         "or NSArray (if supported). Value",
-        object);
+        *object);
     return std::nullopt;
 }
 
-APMValue APMValue::initWithString(std::string value) {
-    return APMValue(Storage(std::move(value)));
+std::optional<APMValue> APMValue::initWithString(const sdk::Value* object) {
+    if (object == nullptr) {
+        APMMeasurement::monitor().logWithLevel(0, 35002, "Cannot create String value with nil");
+        return std::nullopt;
+    }
+    if (!object->isString()) {
+        APMMeasurement::monitor().logWithLevel(
+            0, 35003, "Cannot create String value with non-string value. Value", *object);
+        return std::nullopt;
+    }
+    return APMValue(*object->string());
 }
 
-APMValue APMValue::initWithInt64(std::int64_t value) {
-    return APMValue(Storage(value));
+std::optional<APMValue> APMValue::initWithArray(const sdk::Value* object) {
+    if (object == nullptr) {
+        APMMeasurement::monitor().logWithLevel(0, 35004, "Cannot create Array value with nil");
+        return std::nullopt;
+    }
+    if (!object->isArray()) {
+        APMMeasurement::monitor().logWithLevel(
+            0, 35005, "Cannot create Array value with non-array value. Value", *object);
+        return std::nullopt;
+    }
+    return APMValue(*object->array());
 }
 
-APMValue APMValue::initWithDouble(double value) {
-    return APMValue(Storage(value));
-}
-
-APMValue APMValue::initWithArray(std::vector<APMParameters> items) {
-    return APMValue(Storage(std::make_shared<const std::vector<APMParameters>>(std::move(items))));
-}
-
-std::optional<std::string> APMValue::stringValue() const {
-    if (const std::string* text = std::get_if<std::string>(&value_)) {
+std::string APMValue::description() const {
+    if (const std::string* text = value_.string())
         return *text;
-    }
-    return std::nullopt;
+    return value_.description();
 }
 
-double APMValue::doubleValue() const {
-    const double* number = std::get_if<double>(&value_);
-    return number ? *number : 0.0;
+APMRawParameters APMRawParametersFromDictionary(const sdk::Value::Dictionary& dictionary) {
+    APMRawParameters raw;
+    for (const auto& [name, value] : dictionary)
+        raw.emplace(name, value);
+    return raw;
 }
 
-std::int64_t APMValue::int64Value() const {
-    const std::int64_t* number = std::get_if<std::int64_t>(&value_);
-    return number ? *number : 0;
-}
-
-const std::vector<APMParameters>& APMValue::arrayValue() const {
-    static const std::vector<APMParameters> kNoItems;
-    const Items* items = std::get_if<Items>(&value_);
-    return items ? **items : kNoItems;
-}
-
-bool operator==(const APMValue& a, const APMValue& b) {
-    if (a.valueType() != b.valueType()) {
-        return false;
-    }
-    if (a.isArray()) {
-        return a.arrayValue() == b.arrayValue();
-    }
-    return a.value_ == b.value_;
+sdk::Value::Dictionary APMDictionaryFromParameters(const APMParameters& parameters) {
+    sdk::Value::Dictionary dictionary;
+    for (const auto& [name, value] : parameters)
+        dictionary.emplace(name, value.value());
+    return dictionary;
 }

@@ -1,7 +1,7 @@
 #include "sdk/measurement/script/APMPEvaluator.h"
 
+#include "sdk/measurement/script/APMPCommandRegistrar.h"
 #include "sdk/measurement/script/APMPError.h"
-#include "sdk/measurement/script/APMPFunctionValue.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPScope.h"
 #include "sdk/measurement/script/APMPStatementValue.h"
@@ -30,12 +30,9 @@ APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const A
         return APMPUndefined();
     }
     const auto& statement = static_cast<const APMPStatementValue&>(*value);
-    const APMPValueRef callee = scope->valueForName(statement.functionName());
-    if (callee->kind() != APMPValueKind::kFunction) {
-        return APMPUndefined();
-    }
-    return static_cast<APMPFunctionValue&>(*callee).invokeWithArguments(statement.arguments(),
-                                                                        scope, error);
+    return APMPCommandRegistrar::sharedInstance()
+        .evaluatorForName(statement.functionName())
+        .evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
 }
 
 APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,

@@ -7,9 +7,10 @@
 // runaway recursion outlasts the budget (error 18).
 class APMPEvaluator {
   public:
-    // Evaluates `value` in `scope`: a statement calls the function its name resolves to in the
-    // scope with the raw arguments (a name that is no function gives undefined); any other
-    // value is itself. Error 18 when the budget is spent, the nesting is too deep, or the
+    // Evaluates `value` in `scope`: a statement runs the command its name registers (see
+    // APMPCommandRegistrar) or else calls the function the name resolves to in the scope with
+    // the raw arguments (a name that is no function gives undefined); any other value is
+    // itself. Error 18 when the budget is spent, the nesting is too deep, or the
     // scope belongs to no runtime (then there is no budget to pay from).
     static APMPValueRef evaluateStatement(const APMPValueRef& value, const APMPScopeRef& scope,
                                           sdk::Error& error);

@@ -3,6 +3,7 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDigest.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -85,18 +86,16 @@ std::optional<std::pair<std::string, APMValue>> APMDatabase::eventParamFromProto
     if (APMPBHasField(param, apmpb::EventParam::kStringValue)) {
         if (std::optional<std::string> text =
                 APMPBGetString(param, apmpb::EventParam::kStringValue)) {
-            return std::pair{name, APMValue::initWithString(std::move(*text))};
+            return std::pair{name, APMValue(std::move(*text))};
         }
     } else if (APMPBHasField(param, apmpb::EventParam::kIntValue)) {
-        return std::pair{
-            name, APMValue::initWithInt64(APMPBGetInt64(param, apmpb::EventParam::kIntValue))};
+        return std::pair{name, APMValue(APMPBGetInt64(param, apmpb::EventParam::kIntValue))};
     } else if (APMPBHasField(param, apmpb::EventParam::kDoubleValue)) {
-        return std::pair{
-            name, APMValue::initWithDouble(APMPBGetDouble(param, apmpb::EventParam::kDoubleValue))};
+        return std::pair{name, APMValue(APMPBGetDouble(param, apmpb::EventParam::kDoubleValue))};
     } else if (const std::vector<std::shared_ptr<NANOMessageBase>> children =
                    repeatedParams(param, apmpb::EventParam::kParamValue);
                topLevel && !children.empty()) {
-        std::vector<APMParameters> items;
+        sdk::Value::Array items;
         for (const std::shared_ptr<NANOMessageBase>& child : children) {
             APMParameters item;
             const std::vector<std::shared_ptr<NANOMessageBase>> fields =
@@ -114,9 +113,9 @@ std::optional<std::pair<std::string, APMValue>> APMDatabase::eventParamFromProto
                     item.insert(std::move(*entry));
                 }
             }
-            items.push_back(std::move(item));
+            items.emplace_back(APMDictionaryFromParameters(item));
         }
-        return std::pair{name, APMValue::initWithArray(std::move(items))};
+        return std::pair{name, APMValue(std::move(items))};
     }
     APMSetErrorWithCode(error, 2, "Failed to parse invalid event params data");
     return std::nullopt;
@@ -196,12 +195,12 @@ std::optional<APMSqliteRecord> APMDatabase::recordFromRawEventData(const APMRawE
         return std::nullopt;
     }
     const APMEvent& event = data->rawEvent();
-    std::unique_ptr<APMPBEvent> proto = event.protoEvent();
-    APMPBClearField(proto.get(), apmpb::Event::kName);
+    APMPBEvent proto = event.protoEvent();
+    APMPBClearField(&proto, apmpb::Event::kName);
     return APMSqliteRecord{{"name", event.name()},
                            {"timestamp", event.timestamp()},
                            {"metadata_fingerprint", data->metadataFingerprint()},
-                           {"data", sdk::Value(proto->protoBuffer().value_or(sdk::Bytes{}))},
+                           {"data", sdk::Value(proto.protoBuffer().value_or(sdk::Bytes{}))},
                            {"is_realtime", std::int64_t{event.isRealtime() ? 1 : 0}}};
 }
 
@@ -355,7 +354,7 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(
         1000.0;
 
     std::string origin;
-    APMParameters parameters;
+    APMRawParameters parameters;
     for (const std::shared_ptr<NANOMessageBase>& element :
          repeatedParams(proto.get(), apmpb::Event::kParams)) {
         const NANOMessageBase* param = element.get();
@@ -386,7 +385,7 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(
     }
     std::optional<APMEvent> event =
         APMEvent::initWithOrigin(origin, false, name ? *name : std::string(), timestamp,
-                                 previousTimestamp, std::move(parameters));
+                                 previousTimestamp, parameters, APMParameterLimits::current());
     std::optional<APMRawEventData> rawEventData =
         event ? APMRawEventData::initWithRawEvent(&*event, *rowID, *fingerprint) : std::nullopt;
     APMCheckTrueOrSetError(rawEventData.has_value(), error, 2,

@@ -1,5 +1,6 @@
 // The small record tables: purchase and subscription keys reported once, the main events of
 // complex events waiting for their children, and named on-device measurement values.
+#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 
@@ -86,7 +87,8 @@ std::optional<std::pair<APMEvent, std::int64_t>> APMDatabase::mainEventAndChildC
     if (!APMCheckNotNilOrSetError(proto, error, 2, "Failed to parse event from data")) {
         return std::nullopt;
     }
-    std::optional<APMEvent> event = APMEvent::initWithEventProto(*proto);
+    std::optional<APMEvent> event =
+        APMEvent::initWithEventProto(*proto, APMParameterLimits::current());
     if (!APMCheckTrueOrSetError(event.has_value(), error, 2,
                                 "Failed to initialize event from proto data")) {
         return std::nullopt;
@@ -106,7 +108,7 @@ bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(std::int64_
     if (!APMCheckNotNullOrSetError(mainEvent, error, 1, "Received nil main event")) {
         return false;
     }
-    const std::optional<sdk::Bytes> blob = mainEvent->protoEvent()->protoBuffer();
+    const std::optional<sdk::Bytes> blob = mainEvent->protoEvent().protoBuffer();
     if (!APMCheckTrueOrSetError(blob && !blob->empty(), error, 1,
                                 "Cannot create the main event blob")) {
         return false;

@@ -11,6 +11,7 @@
 #include "sdk/promises/VPLPromiseError.h"
 #include "sdk/utilities/VDUKeyedArchiver.h"
 #include "tests/sdk/installations/InstallationsTestSupport.h"
+#include "tests/sdk/installations/LegacyIdentityFixture.h"
 #include "tests/support/Command.h"
 
 namespace {
@@ -29,34 +30,14 @@ const sdk::Bytes kPublicKey = [] {
 
 class DUDUrareravuzersIIDStoreTest : public ::testing::Test {
   protected:
-    static std::string tag(bool publicKey) {
-        return std::string(publicKey ? "com.vovidu.iid.keypair.public-"
-                                     : "com.vovidu.iid.keypair.private-") +
-               platform::Bundle::mainBundleIdentifier();
-    }
-    static platform::PlistDictionary keyQuery(bool publicKey) {
-        const std::string text = tag(publicKey);
-        return {{std::string(platform::kSecClass), std::string(platform::kSecClassKey)},
-                {std::string(platform::kSecAttrKeyType), std::string(platform::kSecAttrKeyTypeRSA)},
-                {std::string(platform::kSecAttrApplicationTag),
-                 platform::PlistData{std::vector<uint8_t>(text.begin(), text.end())}}};
-    }
-    static std::shared_ptr<platform::SecretStore> keychain() {
-        return platform::SecretStore::open(platform::SecretStore::defaultFolder());
-    }
     static void seedKey(bool publicKey, const sdk::Bytes& data) {
-        platform::PlistDictionary item = keyQuery(publicKey);
-        item.emplace(std::string(platform::kSecValueData), platform::PlistData{data});
-        ASSERT_EQ(keychain()->add(item), platform::errSecSuccess);
+        installationstest::LegacyIdentity::seedKey(publicKey, data);
     }
     static bool keyExists(bool publicKey) {
-        platform::PlistData data;
-        return keychain()->copyMatching(keyQuery(publicKey), &data) == platform::errSecSuccess;
+        return installationstest::LegacyIdentity::keyExists(publicKey);
     }
-    static void seedPlist(platform::PlistDictionary contents) {
-        const fs::path path = DUDUrareravuzersIIDStore::IIDCheckinPlistPath();
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << platform::encodeXmlPlist(contents);
+    static void seedPlist(const platform::PlistDictionary& contents) {
+        installationstest::LegacyIdentity::seedPlist(contents);
     }
     // The identity as computed by independent tools: SHA-1 by openssl, base64 by coreutils.
     std::string expectedIID(const sdk::Bytes& key) {
@@ -128,31 +109,10 @@ TEST_F(DUDUrareravuzersIIDStoreTest, DeleteRemovesTheMarkerAndBothKeys) {
     EXPECT_TRUE(settle(store_.deleteExistingIID()).error.ok());
 }
 
-// A token archive as the older library wrote it.
-struct LegacyTokenInfo : VDUArchivable {
-    explicit LegacyTokenInfo(std::string token) : token(std::move(token)) {}
-    std::string_view archiveClassName() const override { return "RZDInstanceIDTokenInfo"; }
-    void encodeWithCoder(VDUKeyedArchiver& coder) const override {
-        coder.encodeString(token, "token");
-        coder.encodeString("*", "scope");
-    }
-    std::string token;
-};
-
 class DUDUrareravuzersIIDTokenStoreTest : public ::testing::Test {
   protected:
-    void seedToken(const std::string& token) {
-        sdk::Bytes archive;
-        ASSERT_TRUE(
-            VDUKeyedArchiver::archivedDataWithRootObject(LegacyTokenInfo(token), &archive).ok());
-        platform::PlistDictionary item{
-            {std::string(platform::kSecClass), std::string(platform::kSecClassGenericPassword)},
-            {std::string(platform::kSecAttrGeneric), std::string("com.vovidu.iid-tokens")},
-            {std::string(platform::kSecAttrAccount), platform::Bundle::mainBundleIdentifier()},
-            {std::string(platform::kSecAttrService), std::string("1234567:*")},
-            {std::string(platform::kSecValueData), platform::PlistData{archive}}};
-        ASSERT_EQ(platform::SecretStore::open(platform::SecretStore::defaultFolder())->add(item),
-                  platform::errSecSuccess);
+    static void seedToken(const std::string& token) {
+        installationstest::LegacyIdentity::seedToken(token, "1234567");
     }
 
     installationstest::IsolatedFolders folders_;

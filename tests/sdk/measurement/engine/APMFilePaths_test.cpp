@@ -69,6 +69,14 @@ TEST_F(APMFilePathsTest, MigrationMovesKeepsTheNewerFileOrRefusesFolders) {
     EXPECT_FALSE(APMMigratePlistToApplicationSupport("suite"));
     EXPECT_EQ(read(oldPlist()), "old");
     EXPECT_FALSE(APMMigratePlistToApplicationSupport(""));
+
+    // An old "file" that is a folder is not moved.
+    fs::remove_all(newPlist());
+    fs::remove(oldPlist());
+    fs::create_directories(oldPlist());
+    EXPECT_FALSE(APMMigratePlistToApplicationSupport("suite"));
+    EXPECT_TRUE(fs::is_directory(oldPlist()));
+    EXPECT_FALSE(fs::exists(newPlist()));
 }
 
 TEST_F(APMFilePathsTest, RemoveFileReportsEmptyPathsAndFailures) {

@@ -70,12 +70,13 @@ TEST_F(APMDatabaseRawEventsTest, MetadataIsStoredOnceUnderTheMD5OfItsEncoding) {
 }
 
 TEST_F(APMDatabaseRawEventsTest, EventRowsKeepTheNameOutOfTheBlobAndReadBackWhole) {
-    APMParameters item{{"id", APMValue::initWithString("sku")}, {"n", APMValue::initWithInt64(2)}};
+    const sdk::Value item(
+        sdk::Value::Dictionary{{"item_id", sdk::Value("sku")}, {"quantity", sdk::Value(2)}});
     const APMEvent event = makeEvent("purchase", 1700000000.25,
-                                     {{"s", APMValue::initWithString("v")},
-                                      {"d", APMValue::initWithDouble(0.5)},
-                                      {"items", APMValue::initWithArray({item, item})},
-                                      {"_r", APMValue::initWithInt64(1)}});
+                                     {{"s", sdk::Value("v")},
+                                      {"d", sdk::Value(0.5)},
+                                      {"items", sdk::Value(sdk::Value::Array{item, item})},
+                                      {"_r", sdk::Value(1)}});
     insert(event, 42, true);
     EXPECT_EQ(cli("select name, timestamp, metadata_fingerprint, is_realtime from raw_events"),
               "purchase|1700000000.25|42|1\n");
@@ -86,6 +87,7 @@ TEST_F(APMDatabaseRawEventsTest, EventRowsKeepTheNameOutOfTheBlobAndReadBackWhol
     EXPECT_EQ(text.find("name: \"purchase\""), std::string::npos) << text;
     EXPECT_NE(text.find("name: \"_o\"\n  string_value: \"app\""), std::string::npos) << text;
     EXPECT_NE(text.find("timestamp_millis: 1700000000250"), std::string::npos) << text;
+    EXPECT_NE(text.find("string_value: \"sku\""), std::string::npos) << "items kept: " << text;
 
     sdk::Error error;
     auto events = database_->rawEventsWithMetadataFingerprint(42, &error, {});
@@ -96,7 +98,7 @@ TEST_F(APMDatabaseRawEventsTest, EventRowsKeepTheNameOutOfTheBlobAndReadBackWhol
     EXPECT_EQ(back.metadataFingerprint(), 42);
     EXPECT_EQ(back.rawEvent().name(), "purchase");
     EXPECT_EQ(back.rawEvent().timestamp(), 1700000000.25);
-    EXPECT_EQ(back.rawEvent().protoEvent()->protoBuffer(), event.protoEvent()->protoBuffer());
+    EXPECT_EQ(back.rawEvent().protoEvent().protoBuffer(), event.protoEvent().protoBuffer());
     EXPECT_EQ(database_->containsRealtimeRawEventsWithError(&error), true);
     EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(42, &error), true);
     EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(43, &error), false);
@@ -229,19 +231,19 @@ TEST(APMDatabaseEventParams, ConvertOrFailWithCodes) {
     auto floatOnly = param("f");
     APMPBSetFloat(floatOnly.get(), apmpb::EventParam::kFloatValue, 1.5f);
 
-    std::vector<APMParameters> items;
+    sdk::Value::Array items;
     for (int i = 0; i < 3; ++i) {
-        items.push_back({{"id", APMValue::initWithInt64(i)}});
+        items.emplace_back(sdk::Value::Dictionary{{"id", sdk::Value(i)}});
     }
     const struct {
         const NANOMessageBase* param;
         std::optional<APMValue> value;
         std::string error;
     } cases[] = {
-        {text.get(), APMValue::initWithString("v"), "OK"},
-        {integer.get(), APMValue::initWithInt64(-4), "OK"},
-        {real.get(), APMValue::initWithDouble(2.5), "OK"},
-        {array.get(), APMValue::initWithArray(items), "OK"},
+        {text.get(), APMValue("v"), "OK"},
+        {integer.get(), APMValue(std::int64_t{-4}), "OK"},
+        {real.get(), APMValue(2.5), "OK"},
+        {array.get(), APMValue(items), "OK"},
         {nullptr, std::nullopt, "1 Failed to parse empty event params data"},
         {unnamed.get(), std::nullopt, "1 Event parameter name is empty"},
         {floatOnly.get(), std::nullopt, "2 Failed to parse invalid event params data"},

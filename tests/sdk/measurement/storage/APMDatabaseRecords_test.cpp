@@ -41,8 +41,7 @@ TEST_F(APMDatabaseRecordsTest, SubscriptionsAreReportedOnceAndTrimmedOnRequest) 
 
 TEST_F(APMDatabaseRecordsTest, ComplexEventsRoundTripWithTheirChildCount) {
     const APMEvent main = sdktest::makeEvent(
-        "_cmp", 12.5,
-        {{"value", APMValue::initWithDouble(3.25)}, {"currency", APMValue::initWithString("EUR")}});
+        "_cmp", 12.5, {{"value", sdk::Value(3.25)}, {"currency", sdk::Value("EUR")}});
     sdk::Error error;
     EXPECT_EQ(database_->mainEventAndChildCountPairWithEventID(7, &error), std::nullopt);
     EXPECT_TRUE(error.ok()) << "nothing stored is no error";
@@ -51,7 +50,7 @@ TEST_F(APMDatabaseRecordsTest, ComplexEventsRoundTripWithTheirChildCount) {
     auto pair = database_->mainEventAndChildCountPairWithEventID(7, &error);
     ASSERT_TRUE(pair) << codeAndMessage(error);
     EXPECT_EQ(pair->first.name(), "_cmp");
-    EXPECT_EQ(pair->first.protoEvent()->protoBuffer(), main.protoEvent()->protoBuffer());
+    EXPECT_EQ(pair->first.protoEvent().protoBuffer(), main.protoEvent().protoBuffer());
     EXPECT_EQ(pair->second, 3);
 
     cli("update main_event_params set main_event = X'FFFF'");

@@ -7,6 +7,7 @@
 
 #include "sdk/measurement/engine/APMDigest.h"
 #include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
@@ -47,8 +48,11 @@ inline std::string blobLiteral(const sdk::Bytes& bytes) {
     return text + "'";
 }
 
-inline APMEvent makeEvent(const std::string& name, double timestamp, APMParameters params = {}) {
-    return *APMEvent::initWithOrigin("app", false, name, timestamp, 0, std::move(params));
+inline APMEvent makeEvent(const std::string& name, double timestamp,
+                          const APMRawParameters& params = {}) {
+    return APMEvent::initWithOrigin("app", false, name, timestamp, 0, params,
+                                    APMParameterLimits::current())
+        .value();
 }
 
 // Bundle metadata for `appID` with a protocol version.

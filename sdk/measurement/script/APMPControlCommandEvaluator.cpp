@@ -1,0 +1,160 @@
+#include "sdk/measurement/script/APMPControlCommandEvaluator.h"
+
+#include "sdk/measurement/script/APMPArrayValue.h"
+#include "sdk/measurement/script/APMPControlCommands.h"
+#include "sdk/measurement/script/APMPControlValue.h"
+#include "sdk/measurement/script/APMPError.h"
+#include "sdk/measurement/script/APMPEvaluator.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
+#include "sdk/measurement/script/APMPIntegers.h"
+#include "sdk/measurement/script/APMPObjectManager.h"
+#include "sdk/measurement/script/APMPScope.h"
+
+namespace {
+
+APMPValueRef methodCall(const APMPValueList& arguments, const APMPScopeRef& scope,
+                        sdk::Error& error) {
+    if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
+        return APMPUndefined();
+    }
+    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    if (values[1]->kind() != APMPValueKind::kString || values[2]->kind() != APMPValueKind::kArray) {
+        error = APMPError(APMPErrorCode::kArgumentKind);
+        return APMPUndefined();
+    }
+    const std::u16string name = values[1]->stringValueOrError(error);
+    const APMPValueList callArguments =
+        static_cast<const APMPArrayValue&>(*values[2]).allElements();
+    return values[0]->applyWithName(name, callArguments, scope, error);
+}
+
+APMPValueRef block(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
+    return APMPEvaluator::executeStatements(arguments, scope->createChildScope(), error);
+}
+
+APMPValueRef breakCommand(const APMPValueList& arguments, const APMPScopeRef&, sdk::Error& error) {
+    return APMPCheckArgumentCountEquals(arguments, 0, error) ? APMPControlValue::breakValue()
+                                                             : APMPUndefined();
+}
+
+APMPValueRef continueCommand(const APMPValueList& arguments, const APMPScopeRef&,
+                             sdk::Error& error) {
+    return APMPCheckArgumentCountEquals(arguments, 0, error) ? APMPControlValue::continueValue()
+                                                             : APMPUndefined();
+}
+
+APMPValueRef runStatementList(const APMPValueList& arguments, const APMPScopeRef& scope,
+                              sdk::Error& error) {
+    if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
+        return APMPUndefined();
+    }
+    const auto list = APMPEvaluateArray(arguments[0], scope, error);
+    return list ? APMPRunStatementList(*list, scope, error) : APMPUndefined();
+}
+
+APMPValueRef sequence(const APMPValueList& arguments, const APMPScopeRef& scope,
+                      sdk::Error& error) {
+    if (!APMPCheckArgumentCountAtLeast(arguments, 1, error)) {
+        return APMPUndefined();
+    }
+    APMPValueRef result;
+    for (const auto& argument : arguments) {
+        result = APMPEvaluator::evaluateStatement(argument, scope, error);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+        if (result->kind() == APMPValueKind::kControl) {
+            error = APMPError(APMPErrorCode::kArgumentKind);
+            return APMPUndefined();
+        }
+    }
+    return result;
+}
+
+// A branch of "22": a statement list runs in the current scope; any other value is the result.
+APMPValueRef branch(const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& error) {
+    const APMPValueRef value = APMPEvaluator::evaluateStatement(argument, scope, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    if (value->kind() == APMPValueKind::kArray) {
+        return APMPRunStatementList(static_cast<const APMPArrayValue&>(*value), scope, error);
+    }
+    return value;
+}
+
+// Evaluates `argument` and takes its boolean.
+bool condition(const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& error) {
+    const APMPValueRef value = APMPEvaluator::evaluateStatement(argument, scope, error);
+    return error.ok() && value->booleanValueOrError(error);
+}
+
+APMPValueRef ifCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+                       sdk::Error& error) {
+    if (!APMPCheckArgumentCountAtLeast(arguments, 1, error) ||
+        !APMPCheckArgumentCountAtMost(arguments, 3, error)) {
+        return APMPUndefined();
+    }
+    const bool truth = condition(arguments[0], scope, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    if (truth && arguments.size() >= 2) {
+        return branch(arguments[1], scope, error);
+    }
+    if (!truth && arguments.size() == 3) {
+        return branch(arguments[2], scope, error);
+    }
+    return APMPUndefined();
+}
+
+APMPValueRef conditional(const APMPValueList& arguments, const APMPScopeRef& scope,
+                         sdk::Error& error) {
+    if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
+        return APMPUndefined();
+    }
+    const bool truth = condition(arguments[0], scope, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    return APMPEvaluator::evaluateStatement(arguments[truth ? 1 : 2], scope, error);
+}
+
+APMPValueRef returnCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+                           sdk::Error& error) {
+    if (!APMPCheckArgumentCountAtMost(arguments, 1, error)) {
+        return APMPUndefined();
+    }
+    if (arguments.empty()) {
+        return APMPControlValue::returnValueWithData(APMPUndefined());
+    }
+    APMPValueRef data = APMPEvaluator::evaluateStatement(arguments[0], scope, error);
+    return error.ok() ? APMPControlValue::returnValueWithData(std::move(data)) : APMPUndefined();
+}
+
+APMPValueRef statementList(const APMPValueList& arguments, const APMPScopeRef& scope,
+                           sdk::Error& error) {
+    return APMPObjectManager::arrayValueWithArray(arguments, *scope, error);
+}
+
+}  // namespace
+
+APMPControlCommandEvaluator::APMPControlCommandEvaluator() : APMPCommandEvaluator(Arguments::kRaw) {
+    addHandler(u"2", methodCall);
+    addHandler(u"53", block);
+    addHandler(u"4", breakCommand);
+    addHandler(u"6", continueCommand);
+    addHandler(u"5", runStatementList);
+    addHandler(u"9", runStatementList);
+    addHandler(u"13", sequence);
+    addHandler(u"22", ifCommand);
+    addHandler(u"39", conditional);
+    addHandler(u"38", APMPSwitchCommand);
+    addHandler(u"36", returnCommand);
+    addHandler(u"46", statementList);
+    addHandler(u"51", APMPFunctionLiteralCommand);
+    addHandler(u"50", APMPFunctionDeclarationCommand);
+}

@@ -1,0 +1,185 @@
+// The language conformance table: every row of conformance/*.txt is one test. A row is
+//
+//   name | program | expected [| steps N]
+//
+// with the program in the compact text form (ProgramText.h) and the expected result one of
+// "undefined", "null", "<kind> <string of the value>" (kinds: boolean, number, string, array,
+// map, function), "break", "continue", "return <string of the data>" or "error <code>" (the
+// script runtime's error domain). "steps N" also checks the instructions the run spent. Lines
+// that are empty or start with '#' are skipped.
+//
+// Each row is encoded as a Program message, decoded again, and its top-level statements run
+// in a fresh runtime, the path a program from the remote configuration takes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "ProgramText.h"
+#include "ScriptTestSupport.h"
+#include "sdk/measurement/script/APMPControlValue.h"
+#include "sdk/measurement/script/APMPRuntime.h"
+
+namespace {
+
+using namespace script_test;
+
+struct Row {
+    std::string location;  // file:line, for failure messages
+    std::string name;      // the test name: the file's stem and the row's name
+    std::string program;
+    std::string expected;
+    std::optional<std::int32_t> steps;
+    std::string problem;  // set when the row does not parse
+};
+
+// Keeps ctest's listing readable: a row prints as its place in the table.
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.location;
+}
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t\r");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> columns(const std::string& line) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t bar; (bar = line.find(" | ", start)) != std::string::npos; start = bar + 3) {
+        parts.push_back(trim(line.substr(start, bar - start)));
+    }
+    parts.push_back(trim(line.substr(start)));
+    return parts;
+}
+
+Row parseRow(const std::string& stem, const std::string& location, const std::string& line) {
+    Row row;
+    row.location = location;
+    const auto parts = columns(line);
+    if (parts.size() < 3 || parts.size() > 4) {
+        row.name = stem + "_line_" + location.substr(location.rfind(':') + 1);
+        row.problem = "a row has 3 or 4 columns separated by \" | \"";
+        return row;
+    }
+    row.name = stem + "_" + parts[0];
+    row.program = parts[1];
+    row.expected = parts[2];
+    if (parts.size() == 4) {
+        if (parts[3].rfind("steps ", 0) != 0) {
+            row.problem = "the fourth column is \"steps N\"";
+        } else {
+            row.steps = std::stoi(parts[3].substr(6));
+        }
+    }
+    return row;
+}
+
+std::vector<Row> loadRows() {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(SCRIPT_CONFORMANCE_DIR)) {
+        if (entry.path().extension() == ".txt") {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<Row> rows;
+    for (const auto& file : files) {
+        std::ifstream in(file);
+        std::string line;
+        for (int number = 1; std::getline(in, line); ++number) {
+            if (trim(line).empty() || trim(line)[0] == '#') {
+                continue;
+            }
+            const std::string location = file.filename().string() + ":" + std::to_string(number);
+            rows.push_back(parseRow(file.stem().string(), location, line));
+        }
+    }
+    return rows;
+}
+
+const char* kindName(APMPValueKind kind) {
+    switch (kind) {
+        case APMPValueKind::kBoolean:
+            return "boolean";
+        case APMPValueKind::kNumber:
+            return "number";
+        case APMPValueKind::kString:
+            return "string";
+        case APMPValueKind::kArray:
+            return "array";
+        case APMPValueKind::kMap:
+            return "map";
+        case APMPValueKind::kFunction:
+            return "function";
+        default:
+            return "other";
+    }
+}
+
+std::string describe(const APMPRuntimeValue& value) {
+    switch (value.kind()) {
+        case APMPValueKind::kUndefined:
+            return "undefined";
+        case APMPValueKind::kNull:
+            return "null";
+        case APMPValueKind::kControl: {
+            const auto& control = static_cast<const APMPControlValue&>(value);
+            switch (control.type()) {
+                case APMPControlType::kBreak:
+                    return "break";
+                case APMPControlType::kContinue:
+                    return "continue";
+                case APMPControlType::kReturn:
+                    return "return " + StringOf(*control.data());
+            }
+            return "control";
+        }
+        default:
+            return std::string(kindName(value.kind())) + " " + StringOf(value);
+    }
+}
+
+class ScriptConformance : public testing::TestWithParam<Row> {};
+
+TEST_P(ScriptConformance, Row) {
+    const Row& row = GetParam();
+    SCOPED_TRACE(row.location);
+    ASSERT_TRUE(row.problem.empty()) << row.problem;
+    std::string problem;
+    ASSERT_TRUE(program_text::Entities(row.program, &problem)) << problem;
+    const auto bytes = program_text::Program(row.program)->protoBuffer();
+    ASSERT_TRUE(bytes);
+    const auto decoded = APMPBProgram::initWithBuffer(std::span(*bytes));
+    ASSERT_TRUE(decoded);
+    const auto statements =
+        APMPBGetRepeated<APMPBRuntimeEntity>(decoded.get(), apmpb::Program::kInstructions);
+
+    APMPRuntime runtime;
+    sdk::Error error;
+    const APMPValueRef result =
+        runtime.executeStatements(statements.value_or(APMPBRepeatedArray{}), error);
+    if (error.ok()) {
+        EXPECT_EQ(describe(*result), row.expected);
+    } else {
+        EXPECT_EQ(error.domain(), kAPMPErrorDomain);
+        EXPECT_EQ("error " + std::to_string(error.code()), row.expected);
+        EXPECT_EQ(result, APMPUndefined());
+    }
+    if (row.steps) {
+        sdk::Error countError;
+        EXPECT_EQ(runtime.getInstructionCount(countError), *row.steps);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Language, ScriptConformance, testing::ValuesIn(loadRows()),
+                         [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+}  // namespace
