@@ -173,6 +173,9 @@ TEST_F(APMDatabaseRawEventsTest, AbsoluteLimitKeepsRoomForOneMore) {
     EXPECT_EQ(cli("select group_concat(rowid) from raw_events"), "4,5\n");
     EXPECT_EQ(namesOf(database_->allRawEventsWithError(&error).value()),
               (std::vector<std::string>{"e3@4", "e4@5"}));
+    const auto firstOnly = [](std::size_t index, const APMSqliteRecord&) { return index < 1; };
+    EXPECT_EQ(namesOf(database_->rawEventsWithMetadataFingerprint(1, &error, firstOnly).value()),
+              std::vector<std::string>{"e3@4"});
 }
 
 TEST_F(APMDatabaseRawEventsTest, AgeLimitDeletesOldAndFutureRowsThenUnusedMetadata) {
