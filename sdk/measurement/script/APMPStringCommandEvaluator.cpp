@@ -26,6 +26,10 @@ using Values = APMPValueList;
 using Text = std::u16string;
 
 constexpr double kNoMatch = -1;
+// The work a match may do, in ICU's units of match steps (deterministic; a fraction of a
+// second): a pattern that backtracks without end fails with U_REGEX_TIME_OUT instead of
+// blocking the thread that runs the program.
+constexpr std::int32_t kRegexWorkLimit = 1000;
 
 sdk::Error icuError(UErrorCode status) {
     return sdk::Error(std::string(APMPStringCommandEvaluator::kICUErrorDomain),
@@ -103,6 +107,7 @@ bool firstMatch(const Text& pattern, const Text& text, std::int32_t& start, std:
         error = icuError(status);
         return false;
     }
+    uregex_setTimeLimit(regex.get(), kRegexWorkLimit, &status);
     uregex_setText(regex.get(), text.data(), static_cast<std::int32_t>(text.size()), &status);
     const bool found = U_SUCCESS(status) && uregex_find(regex.get(), 0, &status);
     if (found) {

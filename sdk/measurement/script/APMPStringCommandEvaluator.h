@@ -13,7 +13,8 @@
 // Lengths, indexes and characters are UTF-16 units, so "charAt" or "slice" may split a
 // surrogate pair. Literal searches compare units; "match" and "search" compile their pattern
 // with ICU on every call (a pattern that does not compile fails with an error of kICUErrorDomain
-// and ICU's code). Case mapping is full (one unit may become several): the plain forms use the
+// and ICU's code; so does a match past a fixed amount of backtracking work, with
+// U_REGEX_TIME_OUT). Case mapping is full (one unit may become several): the plain forms use the
 // root locale, the "Locale" forms ICU's default locale. Results are accounted against the
 // calling runtime's memory budget, checked before the text is built.
 class APMPStringCommandEvaluator {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <unicode/uloc.h>
+#include <unicode/utypes.h>
 
 #include <string>
 
@@ -55,6 +56,15 @@ TEST(APMPStringMethods, APatternThatDoesNotCompileFailsWithTheEnginesError) {
         EXPECT_EQ(error.domain(), APMPStringCommandEvaluator::kICUErrorDomain) << program;
         EXPECT_NE(error.code(), 0) << program;
     }
+}
+
+TEST(APMPStringMethods, AMatchThatBacktracksWithoutEndStops) {
+    APMPRuntime runtime;
+    sdk::Error error;
+    // 30 "a"s with no "b": the nested repetition tries every split of them.
+    RunProgram(runtime, R"(2("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "search", 7("(a+)+b")))", error);
+    EXPECT_EQ(error.domain(), APMPStringCommandEvaluator::kICUErrorDomain);
+    EXPECT_EQ(error.code(), U_REGEX_TIME_OUT);
 }
 
 // Sets ICU's default locale for the test and restores it afterwards.
