@@ -225,7 +225,9 @@ TEST_F(APMIdentityTest, DiversionKeyAndEphemeralID) {
     EXPECT_NE(config_->appInstanceID(), ephemeral);
 }
 
-TEST_F(APMIdentityTest, IdentifiersFront) {
+// The shared identity behind the front lives for the whole process, so this runs in the
+// process's own isolated folder rather than a test's temporary one.
+TEST(APMIdentifiersTest, IdentifiersFront) {
     sdktest::MonitorRecorder recorder;
     APMIdentifiers& identifiers = APMIdentifiers::sharedInstance();
     const std::int64_t first = std::stoll(identifiers.adEventID());
@@ -237,6 +239,17 @@ TEST_F(APMIdentityTest, IdentifiersFront) {
     EXPECT_EQ(identifiers.origin(), std::nullopt);
     identifiers.setOrigin("app");
     EXPECT_EQ(identifiers.origin(), "app");
+
+    // Outside a bundle there is no service file, so no measurement app ID.
+    EXPECT_EQ(identifiers.voviduAppID(), "");
+    EXPECT_TRUE(recorder.saw(37001));
+    EXPECT_EQ(identifiers.analyticsAppID(), "");
+    EXPECT_TRUE(recorder.saw(37005));
+    EXPECT_TRUE(isUpperHex32(identifiers.appInstanceID()));
+    APMConsentSettingsUtil::setImplementation(std::make_shared<FixedConsent>(false, true));
+    EXPECT_EQ(identifiers.appInstanceID(), "");
+    EXPECT_TRUE(recorder.saw(37003));
+    APMConsentSettingsUtil::setImplementation(nullptr);
 }
 
 TEST(APMConsentSettingsUtilTest, DefaultAnswersTheNothingSetState) {
