@@ -49,7 +49,8 @@ TEST_F(APMBundleFieldsTest, IdentifiersFollowSignalsTrackingAndGate) {
         {"G101",
          3,
          false,
-         {"app_instance_id:", "consent_signals: \"G101\"", "53: 3"},
+         {"app_instance_id:", "consent_signals: \"G101\"", "53: 3", "audience_id: 7",
+          "session_stitching_token: \"TOKEN\""},
          {"resettable_device_id:", "vendor_device_id:"}},
         // Analytics storage denied: no app instance, token or audiences; the advertising ID
         // stays with authorised tracking.
@@ -83,6 +84,9 @@ TEST_F(APMBundleFieldsTest, IdentifiersFollowSignalsTrackingAndGate) {
         APMPBMeasurementBundle bundle;
         APMPBSetString(&bundle, MB::kConsentSignals, std::string("G100"));
         APMPBSetString(&bundle, MB::kSessionStitchingToken, std::string("TOKEN"));
+        auto audience = std::make_shared<APMPBAudienceLeafFilterResult>();
+        APMPBSetInt32(audience.get(), apmpb::AudienceLeafFilterResult::kAudienceId, 7);
+        APMPBSetRepeated(&bundle, MB::kAudienceEvaluationResults, APMPBRepeatedArray{audience});
         APMSetBundleIdentifiers(bundle, c.signals, c.gate, *identity, /*overwrite=*/true);
         const std::string text = decode(bundle);
         for (const std::string& line : c.present) {
