@@ -22,7 +22,7 @@ packages=(
   # tools the tests and scripts call
   xvfb xauth util-linux gzip coreutils findutils procps dbus
   # independent readers of what our code wrote; protoc also generates the wire messages
-  libplist-utils sqlite3 protobuf-compiler
+  libplist-utils sqlite3 protobuf-compiler openssl
 )
 
 missing=()

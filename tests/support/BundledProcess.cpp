@@ -28,6 +28,14 @@ fs::path systemProgram(const char* name) {
     throw std::runtime_error(std::string("no program ") + name);
 }
 
+// True once the process runs `executable`. A spawn that forks and then execs (as the address
+// sanitizer's may) returns before the exec, while the child still runs the test program.
+bool runs(pid_t pid, const fs::path& executable) {
+    std::error_code error;
+    const fs::path exe = fs::read_symlink(fs::path("/proc") / std::to_string(pid) / "exe", error);
+    return !error && exe == executable;
+}
+
 }  // namespace
 
 BundledProcess::BundledProcess(const fs::path& folder, const std::string& bundle,
@@ -59,6 +67,14 @@ BundledProcess::BundledProcess(const fs::path& folder, const std::string& bundle
     if (error != 0) {
         pid_ = -1;
         throw std::runtime_error("posix_spawn " + path + ": " + std::strerror(error));
+    }
+    for (int i = 0; !runs(pid_, executablePath); ++i) {
+        if (i == 5000) {
+            ::kill(pid_, SIGKILL);
+            wait();
+            throw std::runtime_error("the program did not start");
+        }
+        ::usleep(1000);
     }
     for (int i = 0; shell && !fs::exists(ready); ++i) {
         if (i == 5000) {

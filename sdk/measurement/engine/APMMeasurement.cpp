@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "sdk/measurement/engine/APMIdentity.h"
+
 namespace {
 
 struct PreviewHeaders {
@@ -17,8 +19,9 @@ PreviewHeaders& previewHeaders() {
 }  // namespace
 
 APMMonitor& APMMeasurement::monitor() {
-    // Never destroyed: code running during exit may still log.
-    static APMMonitor* const shared = new APMMonitor(kLibraryVersion);
+    // Never destroyed: code running during exit may still log. Every health-sample key carries
+    // the library version number.
+    static APMMonitor* const shared = new APMMonitor(APMIdentity::divEdadevadezeLibraryVersion());
     return *shared;
 }
 

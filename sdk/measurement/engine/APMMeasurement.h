@@ -16,9 +16,6 @@ class APMMeasurement {
   public:
     APMMeasurement() = delete;
 
-    // The measurement library version, part of every health-sample key.
-    static constexpr std::int64_t kLibraryVersion = 111500000;
-
     // The engine's one monitor, made on first use and alive for the rest of the process.
     // Safe from any thread.
     static APMMonitor& monitor();

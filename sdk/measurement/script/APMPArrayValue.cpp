@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sdk/measurement/script/APMPArrayCommandEvaluator.h"
 #include "sdk/measurement/script/APMPEquality.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPFunctionValue.h"
@@ -417,7 +418,8 @@ APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name,
     if (propertyMap_.hasName(name)) {
         return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
     }
-    return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+    return APMPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, *this, arguments,
+                                                                       scope, error);
 }
 
 std::u16string APMPArrayValue::stringValueAtDepth(sdk::Error& error, int depth) const {

@@ -104,7 +104,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     APMPValueKind kind() const override { return APMPValueKind::kArray; }
     bool booleanValueOrError(sdk::Error& error) const override;
     // A named property answers the call (its function invoked with the raw arguments, any
-    // other value error 17); other names go to the base class.
+    // other value error 17); other names go to APMPArrayCommandEvaluator.
     APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "sdk/measurement/script/APMPScope.h"
+#include "sdk/measurement/script/APMPStringCommandEvaluator.h"
 #include "sdk/measurement/script/APMPUnicode.h"
 
 namespace {
@@ -171,4 +172,11 @@ bool APMPStringValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& 
     (void)depth;
     return this == &other || (other.kind() == APMPValueKind::kString &&
                               static_cast<const APMPStringValue&>(other).value_ == value_);
+}
+
+APMPValueRef APMPStringValue::applyWithName(const std::u16string& name,
+                                            const APMPValueList& arguments,
+                                            const APMPScopeRef& scope, sdk::Error& error) {
+    return APMPStringCommandEvaluator::sharedInstance().evaluateCommand(name, value_, arguments,
+                                                                        scope, error);
 }

@@ -40,6 +40,9 @@ class APMPStringValue : public APMPRuntimeValue {
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
+    // The string methods of APMPStringCommandEvaluator, on this value's text.
+    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                               const APMPScopeRef& scope, sdk::Error& error) override;
 
   private:
     std::u16string value_;

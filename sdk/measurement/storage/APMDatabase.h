@@ -10,10 +10,12 @@
 
 #include "sdk/measurement/engine/APMAppMetadata.h"
 #include "sdk/measurement/engine/APMError.h"
+#include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMRawEventData.h"
 #include "sdk/measurement/storage/APMSqliteStore.h"
 #include "sdk/utilities/Error.h"
 
@@ -37,12 +39,18 @@
 //      afresh instead of failing forever.
 //
 // Thread-safety: none; the engine calls it from its worker queue only.
+// A queued bundle read back and its row ID in "queue".
+using APMQueuedBundle = std::pair<std::shared_ptr<APMPBMeasurementBundle>, std::int64_t>;
+
 class APMDatabase {
   public:
     // Turns one record into an object; no value drops the record. May set the error.
     template <typename T>
     using CreateDataTypeBlock =
         std::function<std::optional<T>(const APMSqliteRecord&, sdk::Error*)>;
+
+    // The most upload attempts a queued bundle counts (the largest int32).
+    static constexpr std::int64_t kMaxRetryCount = 2147483647;
 
     // The most rows the events table holds.
     static constexpr std::int64_t kMaxEventAggregates = 2000;
@@ -133,6 +141,120 @@ class APMDatabase {
     // caller's when one is open), so a failure leaves "events" as it was.
     bool restoreFromEventsSnapshotTable(sdk::Error* error);
 
+    // Raw events and their metadata --------------------------------------------------------------
+
+    // Stores the metadata under apm_64LSBMD5 of its encoding unless that fingerprint is stored
+    // already (at most 100000 rows). Code 3 for a null or empty metadata.
+    bool insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle* metadata,
+                                           sdk::Error* error);
+    // The metadata stored under `fingerprint`; null when there is none or it cannot be read.
+    std::unique_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
+        std::int64_t fingerprint, sdk::Error* error);
+    bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, sdk::Error* error);
+    // Deletes the metadata no raw event refers to.
+    bool deleteUnusedRawEventsMetadata(sdk::Error* error);
+    std::optional<bool> isRawEventsTableEmpty(sdk::Error* error);
+    // Up to maxEventsStored raw events in rowid order; unreadable rows are left out.
+    std::optional<std::vector<APMRawEventData>> allRawEventsWithError(sdk::Error* error);
+    // Writes the event (its wire message without the name, which has a column of its own).
+    // Code 1 for a null event. No limit is applied here.
+    bool insertRawEvent(const APMEvent* event, std::int64_t metadataFingerprint, bool isRealtime,
+                        sdk::Error* error);
+    // The newest raw event time; no value without an error when there are none.
+    std::optional<double> queryLatestRawEventTime(sdk::Error* error);
+    // Up to 1000 raw events of `fingerprint` in rowid order, read through `filter` (may be
+    // empty). Unreadable rows are skipped; no value when there were rows but none was readable
+    // or the query failed.
+    std::optional<std::vector<APMRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t fingerprint, sdk::Error* error, const APMSqliteRecordFilter& eventFilter);
+    std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint,
+                                                                sdk::Error* error);
+    // Rewrites the row of the record's row ID.
+    bool updateRawEvent(const APMRawEventData* rawEventData, sdk::Error* error);
+    // Deletes the raw events up to and including `rowID`.
+    bool deleteRawEventsWithMaxRowID(std::int64_t rowID, sdk::Error* error);
+    // Keeps the newest maxEventsStored - 1 raw events, making room for one more; the number
+    // deleted.
+    std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(sdk::Error* error);
+    // Deletes the raw events more than `maxAge` seconds away from now, in either direction,
+    // then the metadata left unused. Code 1 for a negative age.
+    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, sdk::Error* error);
+    // The fingerprint of the oldest raw event; no value without an error when there is none.
+    std::optional<std::int64_t> nextMetadataFingerprintToProcess(sdk::Error* error);
+    // The raw event of a "raw_events" row (with "rowid"); no value with code 1, 2 or 3 when
+    // the row cannot be read.
+    std::optional<APMRawEventData> rawEventDataFromDictionary(const APMSqliteRecord* record,
+                                                              sdk::Error* error);
+    std::optional<bool> containsRealtimeRawEventsWithError(sdk::Error* error);
+
+    // An event parameter message as its one name and value. `topLevel` parameters need a
+    // name; an item of an array may be unnamed. Code 1 for a null or unnamed parameter, code 2
+    // for one without a value this side reads (a float, or children inside an item).
+    static std::optional<std::pair<std::string, APMValue>> eventParamFromProto(
+        const NANOMessageBase* param, bool topLevel, sdk::Error* error);
+
+    // Upload queue ------------------------------------------------------------------------------
+
+    // Queues the bundle gzip-compressed, after maybeDeleteStaleData. Code 1 for an empty
+    // bundle, one without an app ID or without an end time; code 2 when compression fails. A
+    // bundle ending further than maxQueueTime from now is stored with a warning (12016).
+    bool insertBundle(const APMPBMeasurementBundle* bundle, bool isRealtime, sdk::Error* error);
+    std::optional<bool> isQueuedBundleTableEmpty(sdk::Error* error);
+    // The oldest bundles, at most `countLimit`, while their encodings (retry count included)
+    // stay within `sizeLimit` bytes; the first is taken whatever its size. Rows that cannot be
+    // read are skipped and stay. No value when the query fails.
+    std::optional<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
+                                                                           std::int64_t sizeLimit,
+                                                                           sdk::Error* error);
+    // The readable bundles among `rowIDs`. Code 3 for an empty list.
+    std::optional<std::vector<APMQueuedBundle>> queryBundlesWithRowIDs(
+        const std::vector<std::int64_t>& rowIDs, sdk::Error* error);
+    // Adds one to the retry count of the rows, except those already at kMaxRetryCount (12054).
+    // Code 1 for an empty list.
+    bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs,
+                                                sdk::Error* error);
+    // Code 3 for an empty list, deleting nothing.
+    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, sdk::Error* error);
+    // Once per databaseDeleteStaleBundlesInterval (measured from the persisted configuration's
+    // lastDeleteStaleBundlesTimestamp), deletes raw events and bundles older than maxQueueTime
+    // and records the time; whether it did. No value (and the time kept) when a delete fails.
+    std::optional<bool> maybeDeleteStaleData(sdk::Error* error);
+    // Deletes the bundles ending more than `maxAge` seconds away from now, in either
+    // direction. Code 1 for a negative age.
+    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, sdk::Error* error);
+    // The latest bundle end time; no value without an error when the queue is empty.
+    std::optional<double> queryLatestBundleTime(sdk::Error* error);
+    std::optional<bool> containsRealtimeBundlesWithError(sdk::Error* error);
+
+    // Purchases, complex events and on-device measurement values -------------------------------
+
+    // True when the purchase fingerprint was not stored yet (it is now; the newest 1000 are
+    // kept), false for a known or empty one; no value on failure.
+    std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(std::string_view fingerprint,
+                                                                sdk::Error* error);
+    // As above for subscription IDs, without the trim.
+    std::optional<bool> insertIfNotDuplicateSubscriptionID(std::string_view subscriptionID,
+                                                           sdk::Error* error);
+    // Keeps the newest 1000 subscription IDs; the number deleted.
+    std::optional<std::int64_t> deleteSubscriptionsOverLimit(sdk::Error* error);
+    // The stored main event of a complex event and the number of children still expected. No
+    // value without an error when there is none; code 2 or 3 when the row cannot be read.
+    std::optional<std::pair<APMEvent, std::int64_t>> mainEventAndChildCountPairWithEventID(
+        std::int64_t eventID, sdk::Error* error);
+    bool updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                            std::int64_t childEventCount,
+                                                            const APMEvent* mainEvent,
+                                                            sdk::Error* error);
+    bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                            sdk::Error* error);
+    // The row of a named value ("name", "set_timestamp", "value", "rowid"); no value without
+    // an error when there is none.
+    std::optional<APMSqliteRecord> ODMValueWithName(std::string_view name, sdk::Error* error);
+    // Stores a named value; at most 10 names.
+    bool updateODMValue(std::string_view value, std::string_view name, double setTimestamp,
+                        sdk::Error* error);
+    bool deleteODMValueWithName(std::string_view name, sdk::Error* error);
+
     // Stored remote configuration ---------------------------------------------------------------
 
     // Stores the configuration's encoding and now (APMCurrentTimeInterval) in the app-metadata
@@ -154,6 +276,28 @@ class APMDatabase {
     explicit APMDatabase(std::shared_ptr<APMPersistedConfig> persistedConfig);
 
   private:
+    // The open store, or null with code 2 "Database not open.".
+    APMSqliteStore* openStore(sdk::Error* error);
+    // The number of the first column of the first row; no value without an error for NULL.
+    std::optional<sdk::Value> numberForQuery(std::string_view query,
+                                             const APMSqliteParameters& params, sdk::Error* error);
+    // numberForQuery read as a boolean (an SQL EXISTS).
+    std::optional<bool> booleanForQuery(std::string_view query, const APMSqliteParameters& params,
+                                        sdk::Error* error);
+    // The number of rows of `table` matching `condition` deleted.
+    std::optional<std::int64_t> deleteRecords(std::string_view table, std::string_view condition,
+                                              const APMSqliteParameters& params, sdk::Error* error);
+    // The "raw_events" row of a raw event.
+    static std::optional<APMSqliteRecord> recordFromRawEventData(const APMRawEventData* data,
+                                                                 sdk::Error* error);
+    // The queued bundle of a "queue" row; no value when it cannot be read.
+    static std::optional<APMQueuedBundle> queuedBundleFromRecord(const APMSqliteRecord& record,
+                                                                 sdk::Error* error);
+    // The queue rows read by `query` as bundles, stopping once they pass `sizeLimit` bytes
+    // (none: no limit).
+    std::optional<std::vector<APMQueuedBundle>> queuedBundlesForQuery(
+        std::string_view query, const APMSqliteParameters& params,
+        std::optional<std::int64_t> sizeLimit, sdk::Error* error);
     // The records of `query` (nullopt on failure).
     std::optional<std::vector<APMSqliteRecord>> recordsForQuery(std::string_view query,
                                                                 const APMSqliteParameters& params,

@@ -1,7 +1,9 @@
 // The per-event counters: checked creation and counts that wrap at the int32 limit.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <vector>
 
 #include "sdk/measurement/engine/APMEventAggregates.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
@@ -26,26 +28,31 @@ TEST(APMEventAggregatesTest, NewRecordsAreChecked) {
 }
 
 TEST(APMEventAggregatesTest, CountsWrapAtTheLimitOneByOne) {
+    // Counter i is incremented; the three counts are read in the order lifetime, bundle, session.
     struct Case {
-        void (APMEventAggregates::*increment)();
+        std::function<void(APMEventAggregates&)> increment;
         std::int64_t code;
-    } cases[] = {{&APMEventAggregates::incrementLifetimeCount, 17001},
-                 {&APMEventAggregates::incrementCurrentBundleCount, 17002},
-                 {&APMEventAggregates::incrementCurrentSessionCount, 17003}};
-    for (int i = 0; i < 3; ++i) {
+    };
+    const std::vector<Case> cases = {
+        {[](APMEventAggregates& r) { r.incrementLifetimeCount(); }, 17001},
+        {[](APMEventAggregates& r) { r.incrementCurrentBundleCount(); }, 17002},
+        {[](APMEventAggregates& r) { r.incrementCurrentSessionCount(); }, 17003}};
+    const auto countsOf = [](const APMEventAggregates& r) {
+        return std::vector<std::int32_t>{r.lifetimeCount(), r.currentBundleCount(),
+                                         r.currentSessionCount()};
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
         sdktest::MonitorRecorder recorder;
         auto record = APMEventAggregates::initWithName("_e", kMax, kMax, kMax, 1.0);
         ASSERT_TRUE(record);
-        ((*record).*cases[i].increment)();
-        const std::int32_t counts[] = {record->lifetimeCount(), record->currentBundleCount(),
-                                       record->currentSessionCount()};
-        for (int j = 0; j < 3; ++j)
-            EXPECT_EQ(counts[j], i == j ? 0 : kMax) << i << " " << j;
+        cases[i].increment(*record);
+        std::vector<std::int32_t> expected = {kMax, kMax, kMax};
+        expected[i] = 0;
+        EXPECT_EQ(countsOf(*record), expected) << i;
         EXPECT_EQ(recorder.codes(), std::vector<std::int64_t>{cases[i].code});
-        ((*record).*cases[i].increment)();
-        EXPECT_EQ(i == 0 ? record->lifetimeCount()
-                         : (i == 1 ? record->currentBundleCount() : record->currentSessionCount()),
-                  1);
+        cases[i].increment(*record);
+        expected[i] = 1;
+        EXPECT_EQ(countsOf(*record), expected) << i;
     }
 }
 

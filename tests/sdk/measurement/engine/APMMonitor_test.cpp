@@ -88,7 +88,7 @@ TEST_F(APMMonitorTest, DebugModeIsAFlag) {
     monitor_.setDebugModeEnabled(false);
     EXPECT_FALSE(monitor_.isDebugModeEnabled());
     EXPECT_EQ(&APMMeasurement::monitor(), &monitor_);
-    EXPECT_EQ(monitor_.libraryVersion(), 111500000);
+    EXPECT_EQ(monitor_.libraryVersion(), 111500);
 }
 
 TEST(APMMonitorLevels, TableOfNamesAndKinds) {

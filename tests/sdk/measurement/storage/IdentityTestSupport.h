@@ -1,0 +1,103 @@
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/bundle/Bundle.h"
+#include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
+#include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
+#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
+
+namespace sdktest {
+
+inline bool isUpperHex32(const std::string& id) {
+    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+           });
+}
+
+// Consent with fixed answers for the two storage types.
+class FixedConsent : public APMConsentSettingsNothingSet {
+  public:
+    FixedConsent(bool adDenied, bool analyticsDenied)
+        : adDenied_(adDenied), analyticsDenied_(analyticsDenied) {}
+    bool isAdStorageDenied() override { return adDenied_; }
+    bool isAnalyticsStorageDenied() override { return analyticsDenied_; }
+
+  private:
+    const bool adDenied_;
+    const bool analyticsDenied_;
+};
+
+// A support object in the role of the platform's identity support.
+class FakeSupport : public APMIdentitySupport {
+  public:
+    bool hasAppDataConsentStatus() override { return false; }
+    std::int64_t appDataConsentStatus() override { return -1; }
+    bool hasLimitedAdTracking() override { return true; }
+    std::optional<std::int64_t> trackingAuthorizationStatus() override {
+        std::lock_guard lock(mutex_);
+        return status_;
+    }
+    std::optional<std::string> resettableDeviceID() override {
+        std::lock_guard lock(mutex_);
+        ++reads_;
+        return id_;
+    }
+    void set(std::optional<std::string> id, std::optional<std::int64_t> status = 3) {
+        std::lock_guard lock(mutex_);
+        id_ = std::move(id);
+        status_ = status;
+    }
+    int reads() {
+        std::lock_guard lock(mutex_);
+        return reads_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::optional<std::string> id_;
+    std::optional<std::int64_t> status_ = 3;
+    int reads_ = 0;
+};
+
+class IdentityTest : public RemoteConfigTest {
+  protected:
+    void TearDown() override {
+        APMConsentSettingsUtil::setImplementation(nullptr);
+        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
+        platform::Bundle::TEST_setMainBundle(std::nullopt);
+        RemoteConfigTest::TearDown();
+    }
+
+    // An identity that refreshes on every read, with the tracking gate as given.
+    std::shared_ptr<APMIdentity> makeIdentity(bool gate = false) {
+        auto remote = configWithSettings(
+            {{"measurement.ad_id_cache_time", "0"}, {"measurement.attmas_gate", gate ? "1" : "0"}});
+        return APMIdentity::initWithPersistedConfig(config_, remote);
+    }
+
+    // Gives the support object the platform support's role and asks it until its identifier
+    // has arrived, so the identity's own (briefly waited) reads see it whatever the load.
+    void installSupport(std::optional<std::string> id, std::optional<std::int64_t> status = 3) {
+        support_->set(id, status);
+        APMDefaultIdentitySupport& support = APMDefaultIdentitySupport::sharedInstance();
+        support.TEST_setPlatformSupport(support_);
+        for (int i = 0; id && i < 100000 && support.resettableDeviceID() != id; ++i) {
+        }
+    }
+
+    std::filesystem::path plist() const {
+        return measurementFolder() / "com.example.measurement.plist";
+    }
+
+    std::shared_ptr<FakeSupport> support_ = std::make_shared<FakeSupport>();
+};
+
+}  // namespace sdktest
