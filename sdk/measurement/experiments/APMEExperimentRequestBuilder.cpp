@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "platform/bundle/Bundle.h"
+#include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/experiments/APMEExperimentManager.h"
 #include "sdk/measurement/experiments/APMEMonitor.h"
+#include "sdk/measurement/experiments/APMEnvironmentInfo.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 
@@ -16,8 +18,11 @@ namespace CP = apmpb::ClientProperty;
 
 APMEExperimentEnvironment defaultEnvironment() {
     APMEExperimentEnvironment environment;
+    environment.language = APMEnvironmentInfo::sharedInstance().userDefaultLanguage();
     environment.bundleIdentifier = platform::Bundle::mainBundleIdentifier();
     environment.isFromAppStore = VDUAppEnvironmentUtil::isFromAppStore();
+    if (const auto identity = APMIdentity::sharedInstance())
+        environment.measurementDiversionKey = identity->diversionKey();
     return environment;
 }
 

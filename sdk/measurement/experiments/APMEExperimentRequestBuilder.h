@@ -32,8 +32,8 @@ class APMEExperimentRequestBuilder {
 
     // Stores `property` under its name, replacing an earlier one; null logs 880000.
     void addSDKProperty(std::shared_ptr<APMESDKProperty> property);
-    // Where the environment facts come from; the default knows the bundle identifier and the
-    // install source only.
+    // Where the environment facts come from (tests pass their own); the default reads the
+    // environment info, the main bundle and the measurement identity.
     void setEnvironmentProvider(EnvironmentProvider provider);
 
     APMPBAppProperty appPropertyProto() const;

@@ -2,8 +2,10 @@
 // a diversion key, and custom properties in name order with the delegate's winning.
 #include <gtest/gtest.h>
 
+#include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/experiments/APMEExperimentRequestBuilder.h"
 #include "sdk/measurement/experiments/APMEManager.h"
+#include "sdk/measurement/experiments/APMEnvironmentInfo.h"
 #include "tests/sdk/measurement/experiments/ExperimentTestSupport.h"
 
 using namespace messages_test;
@@ -123,4 +125,21 @@ TEST_F(RequestBuilderTest, SDKsRegisteredWithTheSharedManagerReachTheSharedReque
     EXPECT_NE(decoded(APMEExperimentRequestBuilder::sharedInstance().request())
                   .find("diversion_id: \"k-div_shared\""),
               std::string::npos);
+}
+
+TEST_F(RequestBuilderTest, TheDefaultEnvironmentUsesTheMeasurementIdentityAndLanguage) {
+    APMEExperimentRequestBuilder builder;
+    builder.addSDKProperty(sdkProperty("div_edadevadeze", ""));
+    const auto identity = APMIdentity::sharedInstance();
+    ASSERT_TRUE(identity);
+    const std::string decodedRequest = decoded(builder.request());
+    EXPECT_NE(
+        decodedRequest.find("diversion_id: \"" + identity->diversionKey() + "-div_edadevadeze\""),
+        std::string::npos)
+        << decodedRequest;
+    const auto language = APMEnvironmentInfo::sharedInstance().userDefaultLanguage();
+    EXPECT_EQ(
+        decodedRequest.find("language: \"" + language.value_or("") + "\"") != std::string::npos,
+        language.has_value())
+        << decodedRequest;
 }
