@@ -1,7 +1,6 @@
 #include "app/disk/Scanner.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sched.h>
 
 #include <array>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "app/disk/EntryStatter.h"
+#include "app/disk/StatHelpers.h"
 
 namespace cb {
 
@@ -216,24 +216,11 @@ int Scanner::workerWidth(VolumeInfo::MediumKind medium, int processorCount) {
     return processorCount < 4 ? 2 : std::min(processorCount / 2, 4);
 }
 
-std::vector<int> Scanner::allowedCpus() {
-    std::vector<int> cpus;
+int Scanner::activeProcessorCount() {
     cpu_set_t set;
     CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-            if (CPU_ISSET(cpu, &set)) {
-                cpus.push_back(cpu);
-            }
-        }
-    }
-    return cpus;
-}
-
-int Scanner::activeProcessorCount() {
-    const size_t allowed = allowedCpus().size();
-    if (allowed > 0) {
-        return static_cast<int>(allowed);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+        return CPU_COUNT(&set);
     }
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
@@ -252,9 +239,9 @@ bool Scanner::isExcluded(std::string_view path) {
 
 std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     const std::string path = normalizedRootPath(location);
+    processors_ = activeProcessorCount();
     const int width = options_.width.value_or(
-        workerWidth(VolumeInfo::mediumKind(path, options_.volumeSources), activeProcessorCount()));
-    cpus_ = allowedCpus();
+        workerWidth(VolumeInfo::mediumKind(path, options_.volumeSources), processors_));
     countStampCount_ = static_cast<size_t>(std::max(1, width));
     countStamps_ = std::make_unique<CountStamp[]>(countStampCount_);
     startWatchdog();
@@ -270,22 +257,11 @@ std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     return root;
 }
 
-// Runs body(walker) on the calling thread, which is a walker thread of this scan: pinned to one
-// CPU first when the reader's statter wants that.
+// Runs body(walker) on the calling thread, which is a walker thread of this scan.
 template <typename Body>
 void Scanner::runWalker(size_t slot, Body&& body) {
     Walker walker(countStamps_[slot].at);
-    std::optional<int> cpu;
-    if (reader_->prefersPinnedWalkers() && !cpus_.empty()) {
-        cpu = cpus_[slot % cpus_.size()];
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        CPU_SET(*cpu, &set);
-        if (::pthread_setaffinity_np(::pthread_self(), sizeof set, &set) != 0) {
-            cpu.reset();
-        }
-    }
-    walker.statter = reader_->makeStatter(cpu);
+    walker.statter = reader_->makeStatter(statHelpers_.get(), slot);
     descriptors_.walkerStarted();
     body(walker);
     descriptors_.walkerFinished();
@@ -329,7 +305,7 @@ std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width, bool
         walkRootInParallel(*root, ref, width);
         subtreesSorted = true;
     } else {
-        // A thread of its own, so pinning it leaves the caller's affinity alone.
+        // The walk's own thread, as in a parallel walk: the caller may be any thread.
         std::jthread([&] {
             runWalker(0, [&](Walker& walker) {
                 walker.path = path;
@@ -570,6 +546,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     // root's entries) stands for no folder, and left set it would empty every first-level folder.
     restartStallClock();
     std::atomic<size_t> next{0};
+    std::atomic<size_t> walking{0};  // walkers not yet out of folders
     auto walkFolders = [&](Walker& walker) {
         while (!isCancelled()) {
             const size_t i = next.fetch_add(1);
@@ -585,14 +562,31 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             clearSkipFlag();
             folder.node->sortChildrenBySize();  // in parallel; scan() sorts only the root's list
         }
+        // No folder left: help the walkers still at work with their stats, until the last ends.
+        if (statHelpers_) {
+            if (walking.fetch_sub(1) == 1) {
+                statHelpers_->stop();
+            } else {
+                statHelpers_->serve();
+            }
+        }
     };
     {
         const size_t threads = std::min<size_t>(static_cast<size_t>(width), work.folders.size());
+        // The CPUs without a walker help with stats from the start, and each walker helps once
+        // it has no folder left, so a big folder whose siblings are done gets the whole machine
+        // without more threads than CPUs.
+        if (processors_ > 1 && threads > 0) {
+            const int helpers = std::max(0, processors_ - static_cast<int>(threads));
+            statHelpers_ = std::make_unique<StatHelpers>(*reader_, helpers, threads);
+        }
+        walking.store(threads);
         std::vector<std::jthread> walkers;
         for (size_t i = 0; i < threads; ++i) {
             walkers.emplace_back([&, i] { runWalker(i, walkFolders); });
         }
     }  // joins every walker
+    statHelpers_.reset();
     int64_t sizeTotal = 0;
     int64_t fileTotal = 0;
     for (const auto& child : work.children) {

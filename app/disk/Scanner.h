@@ -20,6 +20,7 @@
 #include "app/disk/FileAllocationTracker.h"
 #include "app/disk/FileNode.h"
 #include "app/disk/ScanProgress.h"
+#include "app/disk/StatHelpers.h"
 #include "app/disk/VolumeInfo.h"
 
 namespace cb {
@@ -50,10 +51,25 @@ struct ScannerOptions {
 // The root's first-level folders are walked by up to `width` threads, each folder depth first by
 // one thread; below the first level there is no parallelism. Every folder is opened once
 // (openat), listed with getdents64, and each entry's facts come from one stat relative to the
-// folder's descriptor, so no per-file path is built. The system reader's statter sends those
-// stats to the kernel in batches (io_uring statx, 64 per system call) and falls back to one
-// fstatat per entry where io_uring is not allowed; with batches, each walker thread is pinned to
-// one CPU, where the kernel's worker for its ring also runs. The walk stays on the root's device
+// folder's descriptor (fstatat), so no per-file path is built. In a parallel walk the stats of a
+// walker's batch (up to 256 entries of one folder) are shared with the scan's stat helpers, one
+// thread per further CPU (StatHelpers): the walker still lists each folder itself and builds
+// and counts its nodes in listing order, but a big folder no longer waits for one CPU's stats.
+// A sequential walk (width 1: rotational and network volumes) has no helpers and makes one
+// request at a time, so a disk is never seeked by parallel requests.
+//
+// Why helper threads and plain fstatat: a walker's stats are short, cached lookups (about a
+// microsecond each), so what decides is the cost of handing them out. Measured on an 8-CPU
+// virtual machine, warm cache, 510k entries with 90% under one first-level folder: io_uring
+// statx batches on one pinned kernel worker took 0.95 s, plain fstatat on the walker 0.68 s;
+// letting the ring's io-wq workers run the batches on all CPUs (statx is always punted to io-wq,
+// so IOSQE_ASYNC changes nothing) stayed at 0.9-1.4 s, because every request completes through
+// task work on the submitting thread and every worker wake-up is a cross-CPU interrupt; helper
+// threads that claim chunks of 8 entries and spin briefly before sleeping took 0.33 s. What
+// bounds one walker then is its own serial part: openat, getdents64 and close of every folder
+// (the kernel has no asynchronous getdents), building and counting the nodes, and the hand-over
+// of each batch; and the dentry cache lookups of the stats themselves, which scale with CPUs.
+// Pinning walkers to CPUs paid off only for the ring's inline worker and is gone.
 // (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
 // inaccessible), and stops listing below depth 128. A folder that cannot be opened for want of
 // descriptors is retried when another walker closes one (DescriptorGate); when all walkers wait
@@ -144,8 +160,6 @@ class Scanner {
     // Runs body(walker) with a walker of its own on the calling walker thread.
     template <typename Body>
     void runWalker(size_t slot, Body&& body);
-    // The CPUs the calling thread may run on, in ascending order.
-    static std::vector<int> allowedCpus();
     // The reader's openDirectory(), retried while other walkers free descriptors; `walker`
     // (null for the root of a parallel walk) sets its outer folders aside in a deadlock.
     int openFolder(int parentFd, const char* name, bool followLink, Walker* walker);
@@ -212,10 +226,13 @@ class Scanner {
     std::thread watchdog_;       // started and joined by the scanning thread
 
     // Set before the walk starts and read-only during it.
-    std::vector<int> cpus_;  // where walkers may be pinned
+    int processors_ = 1;  // activeProcessorCount() at the start of the scan
     dev_t rootDevice_ = 0;
     bool rootIsFileSystemRoot_ = false;
 
+    // The stat helpers of a parallel walk: made before its walkers start, destroyed after they
+    // are joined.
+    std::unique_ptr<StatHelpers> statHelpers_;
     FileAllocationTracker allocation_;
     DescriptorGate descriptors_;
 };

@@ -1,0 +1,202 @@
+#include "app/disk/StatHelpers.h"
+
+#include <cassert>
+#include <chrono>
+
+namespace cb {
+
+namespace {
+
+// How long an idle helper looks for work before it sleeps, and how long a walker spins for its
+// last chunks before it sleeps.
+constexpr std::chrono::microseconds kHelperSpin{200};
+constexpr std::chrono::microseconds kWalkerSpin{50};
+
+void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Spins until done() holds or `limit` has passed; returns done().
+template <typename Done>
+bool spinUntil(Done&& done, std::chrono::microseconds limit) {
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned i = 1;; ++i) {
+        if (done()) {
+            return true;
+        }
+        cpuRelax();
+        if (i % 64 == 0 && std::chrono::steady_clock::now() - start > limit) {
+            return done();
+        }
+    }
+}
+
+// A ticket: generation (32 bits), chunk count (16 bits), next chunk to claim (16 bits).
+struct Ticket {
+    uint32_t generation;
+    uint32_t chunks;
+    uint32_t next;
+
+    static Ticket decode(uint64_t value) {
+        return {static_cast<uint32_t>(value >> 32), static_cast<uint32_t>((value >> 16) & 0xffff),
+                static_cast<uint32_t>(value & 0xffff)};
+    }
+    uint64_t encode() const {
+        return (uint64_t{generation} << 32) | (uint64_t{chunks} << 16) | next;
+    }
+};
+
+static_assert(StatHelpers::kBatch / StatHelpers::kChunk < 0xffff);
+
+}  // namespace
+
+struct alignas(64) StatHelpers::Slot {
+    std::atomic<uint64_t> ticket{0};
+    std::atomic<uint32_t> done{0};  // chunks of the current batch finished
+    // The current batch (invariants 1 and 2).
+    int dirFd = -1;
+    const DirectoryReader::Listing* listing = nullptr;
+    size_t first = 0;
+    size_t count = 0;
+    EntryFacts* out = nullptr;
+};
+
+class StatHelpers::Statter final : public EntryStatter {
+  public:
+    Statter(StatHelpers& helpers, Slot& slot) : helpers_(helpers), slot_(slot) {}
+
+    size_t batchSize() const override { return kBatch; }
+
+    void statEntries(int dirFd, const DirectoryReader::Listing& listing, size_t first, size_t count,
+                     EntryFacts* out) override {
+        assert(count >= 1 && count <= kBatch);
+        if (count <= kInline) {
+            statEachEntry(helpers_.reader_, dirFd, listing, first, count, out);
+            return;
+        }
+        const auto chunks = static_cast<uint32_t>((count + kChunk - 1) / kChunk);
+        helpers_.publish(slot_, dirFd, listing, first, count, out);
+        helpers_.workOn(slot_);
+        auto allDone = [&] { return slot_.done.load(std::memory_order_acquire) == chunks; };
+        if (!spinUntil(allDone, kWalkerSpin)) {
+            // A helper is still in a stat (a slow disk): sleep until the last chunk is done.
+            for (uint32_t seen = slot_.done.load(std::memory_order_acquire); seen != chunks;
+                 seen = slot_.done.load(std::memory_order_acquire)) {
+                slot_.done.wait(seen, std::memory_order_acquire);
+            }
+        }
+    }
+
+  private:
+    StatHelpers& helpers_;
+    Slot& slot_;
+};
+
+StatHelpers::StatHelpers(DirectoryReader& reader, int helpers, size_t walkers)
+    : reader_(reader), slots_(std::make_unique<Slot[]>(walkers)), slotCount_(walkers) {
+    for (int i = 0; i < helpers; ++i) {
+        threads_.emplace_back([this] { serve(); });
+    }
+}
+
+StatHelpers::~StatHelpers() {
+    stop();
+    for (auto& thread : threads_) {
+        thread.join();
+    }
+}
+
+void StatHelpers::serve() {
+    helperLoop(nextFirst_.fetch_add(1, std::memory_order_relaxed));
+}
+
+void StatHelpers::stop() {
+    stop_.store(true, std::memory_order_seq_cst);
+    epoch_.fetch_add(1, std::memory_order_seq_cst);
+    epoch_.notify_all();
+}
+
+std::unique_ptr<EntryStatter> StatHelpers::makeStatter(size_t slot) {
+    assert(slot < slotCount_);
+    return std::make_unique<Statter>(*this, slots_[slot]);
+}
+
+void StatHelpers::publish(Slot& slot, int dirFd, const DirectoryReader::Listing& listing,
+                          size_t first, size_t count, EntryFacts* out) {
+    slot.dirFd = dirFd;
+    slot.listing = &listing;
+    slot.first = first;
+    slot.count = count;
+    slot.out = out;
+    slot.done.store(0, std::memory_order_relaxed);
+    Ticket ticket = Ticket::decode(slot.ticket.load(std::memory_order_relaxed));
+    ticket.generation += 1;
+    ticket.chunks = static_cast<uint32_t>((count + kChunk - 1) / kChunk);
+    ticket.next = 0;
+    slot.ticket.store(ticket.encode(), std::memory_order_seq_cst);
+    // A helper reads epoch_ before it counts itself a sleeper and looks for work once more, so
+    // either it sees this batch or its wait returns at once; see helperLoop().
+    epoch_.fetch_add(1, std::memory_order_seq_cst);
+    if (sleepers_.load(std::memory_order_seq_cst) > 0) {
+        epoch_.notify_all();
+    }
+}
+
+bool StatHelpers::workOn(Slot& slot) {
+    bool worked = false;
+    uint64_t value = slot.ticket.load(std::memory_order_acquire);
+    for (;;) {
+        Ticket ticket = Ticket::decode(value);
+        if (ticket.next >= ticket.chunks) {
+            return worked;
+        }
+        Ticket claimed = ticket;
+        claimed.next += 1;
+        if (!slot.ticket.compare_exchange_weak(value, claimed.encode(), std::memory_order_acq_rel,
+                                               std::memory_order_acquire)) {
+            continue;  // value now holds the current ticket
+        }
+        // The batch cannot change until this chunk is counted done (invariant 1).
+        const size_t begin = size_t{ticket.next} * kChunk;
+        const size_t end = std::min(slot.count, begin + kChunk);
+        statEachEntry(reader_, slot.dirFd, *slot.listing, slot.first + begin, end - begin,
+                      slot.out + begin);
+        if (slot.done.fetch_add(1, std::memory_order_acq_rel) + 1 == ticket.chunks) {
+            slot.done.notify_one();
+        }
+        worked = true;
+        value = slot.ticket.load(std::memory_order_acquire);
+    }
+}
+
+bool StatHelpers::anyWork() const {
+    for (size_t i = 0; i < slotCount_; ++i) {
+        const Ticket ticket = Ticket::decode(slots_[i].ticket.load(std::memory_order_seq_cst));
+        if (ticket.next < ticket.chunks) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void StatHelpers::helperLoop(size_t first) {
+    while (!stop_.load(std::memory_order_acquire)) {
+        bool worked = false;
+        for (size_t i = 0; i < slotCount_; ++i) {
+            worked |= workOn(slots_[(first + i) % slotCount_]);
+        }
+        if (worked || spinUntil([this] { return anyWork() || stop_.load(); }, kHelperSpin)) {
+            continue;
+        }
+        const uint32_t epoch = epoch_.load(std::memory_order_seq_cst);
+        sleepers_.fetch_add(1, std::memory_order_seq_cst);
+        if (!anyWork() && !stop_.load(std::memory_order_seq_cst)) {
+            epoch_.wait(epoch, std::memory_order_seq_cst);
+        }
+        sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+}
+
+}  // namespace cb
