@@ -562,7 +562,10 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             clearSkipFlag();
             folder.node->sortChildrenBySize();  // in parallel; scan() sorts only the root's list
         }
-        // No folder left: help the walkers still at work with their stats, until the last ends.
+    };
+    // A walker with no folder left helps the others with their stats until the last one ends.
+    // It has ended as a walker by then, so the descriptor gate does not wait for it.
+    auto helpOthers = [&] {
         if (statHelpers_) {
             if (walking.fetch_sub(1) == 1) {
                 statHelpers_->stop();
@@ -583,7 +586,10 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
         walking.store(threads);
         std::vector<std::jthread> walkers;
         for (size_t i = 0; i < threads; ++i) {
-            walkers.emplace_back([&, i] { runWalker(i, walkFolders); });
+            walkers.emplace_back([&, i] {
+                runWalker(i, walkFolders);
+                helpOthers();
+            });
         }
     }  // joins every walker
     statHelpers_.reset();
