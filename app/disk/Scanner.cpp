@@ -101,6 +101,8 @@ struct Scanner::EntryRef {
     int parentFd;
     const char* name;
     const struct stat* st;
+    // Under which key the folder may have been asked for ahead (Walker::lookahead).
+    std::optional<uint64_t> aheadKey{};
 };
 
 // Per-thread walk state: the path of the folder being visited, built incrementally and used only
@@ -125,6 +127,12 @@ struct Scanner::Walker {
     std::atomic<Clock::rep>& countStamp;
     // Reads entry facts for this walker's thread.
     std::unique_ptr<EntryStatter> statter;
+    // Folders listed ahead by the stat helpers (none without helpers). A listing at depth d
+    // asks for its sub-folder i under aheadKey(d, i) and drops what is left when it ends.
+    std::optional<StatHelpers::Lookahead> lookahead;
+    static uint64_t aheadKey(int depth, size_t index) {
+        return (static_cast<uint64_t>(depth) << 32) | index;
+    }
     // The folders this walker is listing, outermost first (non-owning; each lives in its
     // listDirectory() frame).
     std::vector<DirectoryHandle*> listed;
@@ -262,10 +270,25 @@ template <typename Body>
 void Scanner::runWalker(size_t slot, Body&& body) {
     Walker walker(countStamps_[slot].at);
     walker.statter = reader_->makeStatter(statHelpers_.get(), slot);
+    if (statHelpers_) {
+        walker.lookahead.emplace(statHelpers_->lookahead(slot));
+    }
     descriptors_.walkerStarted();
     body(walker);
     descriptors_.walkerFinished();
     flushWalkerCounts(walker);
+}
+
+int Scanner::dropLookahead(Walker& walker, uint64_t firstKey) {
+    int closed = 0;
+    if (walker.lookahead) {
+        walker.lookahead->drop(firstKey, [&](int fd) {
+            reader_->closeDirectory(fd);
+            descriptors_.released();
+            ++closed;
+        });
+    }
+    return closed;
 }
 
 int Scanner::openFolder(int parentFd, const char* name, bool followLink, Walker* walker) {
@@ -276,6 +299,9 @@ int Scanner::openFolder(int parentFd, const char* name, bool followLink, Walker*
             return fd;
         }
         const int error = errno;
+        if (walker != nullptr && dropLookahead(*walker, 0) > 0) {
+            continue;  // the folders listed ahead held descriptors
+        }
         const bool canSetAside = walker != nullptr && walker->canSetAside();
         switch (descriptors_.waitForRelease(seen, canSetAside, cancelled_)) {
             case DescriptorGate::Outcome::retry:
@@ -411,15 +437,32 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, const char* n
 }
 
 void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
-    DirectoryHandle dir(*reader_, descriptors_,
-                        openFolder(ref.parentFd, ref.name, depth == 0, &walker), ref.st);
     Walker::Level& level = walker.level(depth);
     DirectoryReader::Listing& listing = level.listing;
-    if (dir.fd() < 0 || !reader_->readEntries(dir.fd(), listing)) {
+    int fd = -1;
+    bool listed = false;
+    size_t factsReady = 0;  // entries whose facts came with a listing made ahead
+    if (ref.aheadKey && walker.lookahead &&
+        walker.lookahead->take(*ref.aheadKey, fd, listed, listing, level.facts) && fd >= 0) {
+        factsReady = listed ? level.facts.size() : 0;
+    } else {
+        fd = openFolder(ref.parentFd, ref.name, depth == 0, &walker);
+        listed = fd >= 0 && reader_->readEntries(fd, listing);
+    }
+    DirectoryHandle dir(*reader_, descriptors_, fd, ref.st);
+    if (!listed) {
         node.setInaccessible(true);
         return;
     }
-    const Walker::Listed listed(walker, dir);
+    const Walker::Listed registered(walker, dir);
+    // Folders asked for ahead hold names of this listing and its descriptor: settle them first.
+    struct DropAhead {
+        ~DropAhead() { scanner.dropLookahead(walker, Walker::aheadKey(depth, 0)); }
+        Scanner& scanner;
+        Walker& walker;
+        int depth;
+    } const dropAhead{*this, walker, depth};
+    size_t nextAsk = 0;
     FileNode::Children& children = level.children;
     children.clear();
     children.reserve(listing.size());
@@ -427,7 +470,7 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     int64_t fileTotal = 0;
     const bool atFileSystemRoot = depth == 0 && rootIsFileSystemRoot_;
     const size_t batch = std::max<size_t>(1, walker.statter->batchSize());
-    level.facts.resize(std::min(batch, listing.size()));
+    level.facts.resize(std::max(factsReady, std::min(batch, listing.size())));
     size_t batchStart = 0;
     size_t batchEnd = 0;
     for (size_t i = 0; i < listing.size(); ++i) {
@@ -446,9 +489,13 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         if (i == batchEnd) {
             // The facts of the next entries are read together, after the checks of the first.
             batchStart = i;
-            batchEnd = std::min(listing.size(), i + batch);
-            walker.statter->statEntries(dir.fd(), listing, batchStart, batchEnd - batchStart,
-                                        level.facts.data());
+            if (i == 0 && factsReady > 0) {
+                batchEnd = factsReady;  // read with the listing
+            } else {
+                batchEnd = std::min(listing.size(), i + batch);
+                walker.statter->statEntries(dir.fd(), listing, batchStart, batchEnd - batchStart,
+                                            level.facts.data());
+            }
         }
         const EntryFacts& facts = level.facts[i - batchStart];
         bool isFolder = false;
@@ -458,8 +505,15 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
             continue;
         }
         if (isFolder) {
+            std::optional<uint64_t> aheadKey;
+            if (walker.lookahead && !atFileSystemRoot) {
+                nextAsk = std::max(nextAsk, i + 1);
+                askAhead(walker, dir.fd(), listing, level.facts.data(), batchStart, depth, nextAsk,
+                         batchEnd);
+                aheadKey = Walker::aheadKey(depth, i);
+            }
             const size_t mark = walker.push(listing.name(i));
-            visit(*child, {dir.fd(), listing.name(i), &facts.st}, depth + 1, walker);
+            visit(*child, {dir.fd(), listing.name(i), &facts.st, aheadKey}, depth + 1, walker);
             walker.pop(mark);
         }
         sizeTotal += child->size();
@@ -477,6 +531,24 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     node.setSize(sizeTotal);
     node.setFileCount(fileTotal);
     clearSkipFlag();
+}
+
+// Asks the helpers to list the next folders of this batch, from entry `next` up to `end`, while
+// the walker visits the one before them; `facts` holds the batch from entry `first` on.
+void Scanner::askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
+                       const EntryFacts* facts, size_t first, int depth, size_t& next, size_t end) {
+    if (depth + 1 > kMaxListedDepth) {
+        return;  // their children are not listed
+    }
+    for (; next < end; ++next) {
+        const EntryFacts& entry = facts[next - first];
+        if (entry.error != 0 || !S_ISDIR(entry.st.st_mode) || entry.st.st_dev != rootDevice_) {
+            continue;
+        }
+        if (!walker.lookahead->ask(Walker::aheadKey(depth, next), fd, listing.name(next))) {
+            return;  // every place is taken; ask again at the next folder
+        }
+    }
 }
 
 void Scanner::clearSkipFlag() {

@@ -153,6 +153,11 @@ class Scanner {
     void walkRootInParallel(FileNode& root, const EntryRef& ref, int width);
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    void askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
+                  const EntryFacts* facts, size_t first, int depth, size_t& next, size_t end);
+    // Settles the walker's folders listed ahead from `firstKey` on and closes them; returns
+    // how many descriptors that closed.
+    int dropLookahead(Walker& walker, uint64_t firstKey);
     bool listRoot(FileNode& root, int fd, RootWork& work, Walker& walker);
     std::unique_ptr<FileNode> makeEntryNode(FileNode& parent, const char* name,
                                             bool atFileSystemRoot, const EntryFacts& facts,

@@ -1,5 +1,6 @@
 #include "app/disk/StatHelpers.h"
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 
@@ -52,7 +53,24 @@ static_assert(StatHelpers::kBatch / StatHelpers::kChunk < 0xffff);
 
 }  // namespace
 
+// One folder asked for ahead. States: free -> queued (ask) -> running (a helper claims it) ->
+// done (the helper has filled it) -> free (take or drop); queued -> free when the walker takes or
+// drops it first. Only the walker moves a place out of free, queued or done; the fields below
+// state are written by whoever moved it to its current state and read after an acquire of it.
+struct StatHelpers::Place {
+    enum : uint32_t { kFree, kQueued, kRunning, kDone };
+    std::atomic<uint32_t> state{kFree};
+    uint64_t key = 0;
+    int parentFd = -1;
+    const char* name = nullptr;
+    int fd = -1;
+    bool listed = false;
+    DirectoryReader::Listing listing;
+    std::vector<EntryFacts> facts;
+};
+
 struct alignas(64) StatHelpers::Slot {
+    Place places[Lookahead::kPlaces];
     std::atomic<uint64_t> ticket{0};
     std::atomic<uint32_t> done{0};  // chunks of the current batch finished
     // The current batch (invariants 1 and 2).
@@ -136,8 +154,12 @@ void StatHelpers::publish(Slot& slot, int dirFd, const DirectoryReader::Listing&
     ticket.chunks = static_cast<uint32_t>((count + kChunk - 1) / kChunk);
     ticket.next = 0;
     slot.ticket.store(ticket.encode(), std::memory_order_seq_cst);
+    wake();
+}
+
+void StatHelpers::wake() {
     // A helper reads epoch_ before it counts itself a sleeper and looks for work once more, so
-    // either it sees this batch or its wait returns at once; see helperLoop().
+    // either it sees the new work or its wait returns at once; see helperLoop().
     epoch_.fetch_add(1, std::memory_order_seq_cst);
     if (sleepers_.load(std::memory_order_seq_cst) > 0) {
         epoch_.notify_all();
@@ -177,15 +199,123 @@ bool StatHelpers::anyWork() const {
         if (ticket.next < ticket.chunks) {
             return true;
         }
+        for (const Place& place : slots_[i].places) {
+            if (place.state.load(std::memory_order_seq_cst) == Place::kQueued) {
+                return true;
+            }
+        }
     }
     return false;
 }
 
+bool StatHelpers::listAhead(Slot& slot) {
+    for (Place& place : slot.places) {
+        uint32_t queued = Place::kQueued;
+        if (place.state.load(std::memory_order_relaxed) != Place::kQueued ||
+            !place.state.compare_exchange_strong(queued, Place::kRunning,
+                                                 std::memory_order_acq_rel)) {
+            continue;
+        }
+        place.fd = reader_.openDirectory(place.parentFd, place.name, false);
+        place.listed = place.fd >= 0 && reader_.readEntries(place.fd, place.listing);
+        place.facts.resize(place.listed ? std::min(kBatch, place.listing.size()) : 0);
+        if (!place.facts.empty()) {
+            statEachEntry(reader_, place.fd, place.listing, 0, place.facts.size(),
+                          place.facts.data());
+        }
+        place.state.store(Place::kDone, std::memory_order_release);
+        place.state.notify_all();
+        return true;
+    }
+    return false;
+}
+
+StatHelpers::Lookahead StatHelpers::lookahead(size_t slot) {
+    assert(slot < slotCount_);
+    return Lookahead(*this, slots_[slot].places);
+}
+
+bool StatHelpers::Lookahead::ask(uint64_t key, int parentFd, const char* name) {
+    for (size_t i = 0; i < kPlaces; ++i) {
+        Place& place = places_[i];
+        if (place.state.load(std::memory_order_acquire) != Place::kFree) {
+            continue;
+        }
+        place.key = key;
+        place.parentFd = parentFd;
+        place.name = name;
+        place.fd = -1;
+        place.listed = false;
+        place.state.store(Place::kQueued, std::memory_order_seq_cst);
+        helpers_.wake();
+        return true;
+    }
+    return false;
+}
+
+bool StatHelpers::Lookahead::take(uint64_t key, int& fd, bool& listed,
+                                  DirectoryReader::Listing& listing,
+                                  std::vector<EntryFacts>& facts) {
+    for (size_t i = 0; i < kPlaces; ++i) {
+        Place& place = places_[i];
+        uint32_t state = place.state.load(std::memory_order_acquire);
+        if (state == Place::kFree || place.key != key) {
+            continue;
+        }
+        if (state == Place::kQueued &&
+            place.state.compare_exchange_strong(state, Place::kFree, std::memory_order_acq_rel)) {
+            return false;  // no helper got to it: the walker is as quick on its own
+        }
+        while (state != Place::kDone) {
+            // kRunning: a helper is listing it.
+            if (!spinUntil(
+                    [&] {
+                        return (state = place.state.load(std::memory_order_acquire)) ==
+                               Place::kDone;
+                    },
+                    kWalkerSpin)) {
+                place.state.wait(Place::kRunning, std::memory_order_acquire);
+                state = place.state.load(std::memory_order_acquire);
+            }
+        }
+        fd = place.fd;
+        listed = place.listed;
+        std::swap(listing, place.listing);
+        std::swap(facts, place.facts);
+        place.state.store(Place::kFree, std::memory_order_release);
+        return true;
+    }
+    return false;
+}
+
+int StatHelpers::Lookahead::settle(size_t i, uint64_t firstKey) {
+    Place& place = places_[i];
+    uint32_t state = place.state.load(std::memory_order_acquire);
+    if (state == Place::kFree || place.key < firstKey) {
+        return -1;
+    }
+    if (state == Place::kQueued &&
+        place.state.compare_exchange_strong(state, Place::kFree, std::memory_order_acq_rel)) {
+        return -1;
+    }
+    while (state != Place::kDone) {
+        place.state.wait(Place::kRunning, std::memory_order_acquire);
+        state = place.state.load(std::memory_order_acquire);
+    }
+    const int fd = place.fd;
+    place.state.store(Place::kFree, std::memory_order_release);
+    return fd;
+}
+
 void StatHelpers::helperLoop(size_t first) {
     while (!stop_.load(std::memory_order_acquire)) {
+        // Stats first: a walker waits for them; a folder listed ahead is needed only later.
         bool worked = false;
         for (size_t i = 0; i < slotCount_; ++i) {
             worked |= workOn(slots_[(first + i) % slotCount_]);
+        }
+        for (size_t i = 0; i < slotCount_ && !worked; ++i) {
+            worked = listAhead(slots_[(first + i) % slotCount_]);
         }
         if (worked || spinUntil([this] { return anyWork() || stop_.load(); }, kHelperSpin)) {
             continue;

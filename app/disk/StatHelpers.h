@@ -30,6 +30,8 @@ namespace cb {
 //   2. A helper reads the batch fields only after claiming a chunk of that batch.
 //   3. Every entry of a batch is stat'ed by exactly one thread, with the reader's statEntry().
 class StatHelpers {
+    struct Place;
+
   public:
     // Entries per batch and per claimed chunk. A batch of up to kInline entries is stat'ed by its
     // walker alone: handing it out costs more than it saves, and a helper that claims it and is
@@ -58,6 +60,51 @@ class StatHelpers {
     // walkers; at most one live statter per slot; this object outlives the statter.
     std::unique_ptr<EntryStatter> makeStatter(size_t slot);
 
+    // Folders a walker is about to enter, opened, listed and given the facts of their first
+    // batch by a helper while the walker is busy with the folder before them. The walker still
+    // decides whether to enter a folder and builds its nodes; a folder it gets no result for
+    // (not asked for, not started yet, or the open failed) it opens and lists itself.
+    class Lookahead {
+      public:
+        // Folders listed ahead per walker.
+        static constexpr size_t kPlaces = 8;
+
+        // Asks for the folder `name` in the open folder `parentFd` under `key`. False when
+        // every place of this walker is taken. REQUIRES: `parentFd` and `name` stay valid
+        // until the key is taken or dropped.
+        bool ask(uint64_t key, int parentFd, const char* name);
+        // Takes what was made for `key`: true with `fd` (the caller owns it; -1 when the open
+        // failed), `listed` (whether readEntries() succeeded), the listing and the facts of its
+        // first entries swapped into `listing` and `facts`. Waits for a helper at work on it;
+        // false (and nothing to own) when the key was not asked for or no helper started on it.
+        bool take(uint64_t key, int& fd, bool& listed, DirectoryReader::Listing& listing,
+                  std::vector<EntryFacts>& facts);
+        // Settles every key from `firstKey` on (waiting for helpers at work on them) and
+        // closes their folders with `close`: when the listing that asked for them ends, and
+        // before the walker closes folders they were asked for in.
+        template <typename Close>
+        void drop(uint64_t firstKey, Close&& close) {
+            for (size_t i = 0; i < kPlaces; ++i) {
+                const int fd = settle(i, firstKey);
+                if (fd >= 0) {
+                    close(fd);
+                }
+            }
+        }
+
+      private:
+        friend class StatHelpers;
+        Lookahead(StatHelpers& helpers, Place* places) : helpers_(helpers), places_(places) {}
+        // Frees place i if it holds a key >= firstKey; returns the descriptor left to close.
+        int settle(size_t i, uint64_t firstKey);
+
+        StatHelpers& helpers_;
+        Place* places_;
+    };
+
+    // The lookahead of walker slot `slot`. REQUIRES: as makeStatter().
+    Lookahead lookahead(size_t slot);
+
   private:
     class Statter;
     struct Slot;
@@ -66,6 +113,9 @@ class StatHelpers {
     std::atomic<size_t> nextFirst_{0};  // where the next helper starts looking
     // Claims and stats chunks of the slot's batch until none is left; true if it did any.
     bool workOn(Slot& slot);
+    // Claims one folder asked for ahead and lists it; true if it did.
+    bool listAhead(Slot& slot);
+    void wake();
     bool anyWork() const;
     void publish(Slot& slot, int dirFd, const DirectoryReader::Listing& listing, size_t first,
                  size_t count, EntryFacts* out);
