@@ -49,32 +49,43 @@ struct ScannerOptions {
 // Design notes
 // ------------
 // The root's first-level folders are walked by up to `width` threads, each folder depth first by
-// one thread; below the first level there is no parallelism. Every folder is opened once
-// (openat), listed with getdents64, and each entry's facts come from one stat relative to the
-// folder's descriptor (fstatat), so no per-file path is built. In a parallel walk the stats of a
-// walker's batch (up to 256 entries of one folder) are shared with the scan's stat helpers, one
-// thread per further CPU (StatHelpers): the walker still lists each folder itself and builds
-// and counts its nodes in listing order, but a big folder no longer waits for one CPU's stats.
+// one walker, which alone decides what to enter and builds and counts the nodes of its folders
+// in listing order. Every folder is opened once (openat), listed with getdents64, and each
+// entry's facts come from one fstatat relative to the folder's descriptor, so no per-file path
+// is built. The walk stays on the root's device (st_dev), skips symbolic links, never fails
+// (what it cannot read becomes a folder marked inaccessible), and stops listing below depth 128.
+// A folder that cannot be opened for want of descriptors is retried when another walker closes
+// one (DescriptorGate); when all walkers wait for each other, one closes the folders above its
+// current one and opens them again by path as it comes back up, so a low limit slows the walk
+// down instead of losing folders.
+//
+// One walker on a big folder would leave the machine idle, so a parallel walk has stat helpers
+// (StatHelpers): one thread per CPU without a walker, and every walker that has no first-level
+// folder left. They do a walker's requests, never its decisions: (1) the stats of a batch of up
+// to 256 entries, in chunks of 8 claimed by the walker and the helpers alike; (2) the next
+// folders of the walker's current batch, up to 8 ahead, opened, listed and given their first
+// batch of stats while the walker is busy with the folder before them. The walker takes such a
+// folder when it gets there, or opens and lists it itself when no helper has started on it; it
+// settles what it asked for before the listing that asked ends, and closes what it did not use.
 // A sequential walk (width 1: rotational and network volumes) has no helpers and makes one
 // request at a time, so a disk is never seeked by parallel requests.
 //
-// Why helper threads and plain fstatat: a walker's stats are short, cached lookups (about a
-// microsecond each), so what decides is the cost of handing them out. Measured on an 8-CPU
+// Why helper threads and not the kernel's queues: a walker's requests are short, cached lookups
+// (about a microsecond per stat), so the cost of handing them out decides. Measured on an 8-CPU
 // virtual machine, warm cache, 510k entries with 90% under one first-level folder: io_uring
-// statx batches on one pinned kernel worker took 0.95 s, plain fstatat on the walker 0.68 s;
-// letting the ring's io-wq workers run the batches on all CPUs (statx is always punted to io-wq,
-// so IOSQE_ASYNC changes nothing) stayed at 0.9-1.4 s, because every request completes through
-// task work on the submitting thread and every worker wake-up is a cross-CPU interrupt; helper
-// threads that claim chunks of 8 entries and spin briefly before sleeping took 0.33 s. What
-// bounds one walker then is its own serial part: openat, getdents64 and close of every folder
-// (the kernel has no asynchronous getdents), building and counting the nodes, and the hand-over
-// of each batch; and the dentry cache lookups of the stats themselves, which scale with CPUs.
-// Pinning walkers to CPUs paid off only for the ring's inline worker and is gone.
-// (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
-// inaccessible), and stops listing below depth 128. A folder that cannot be opened for want of
-// descriptors is retried when another walker closes one (DescriptorGate); when all walkers wait
-// for each other, one closes the folders above its current one and opens them again by path as
-// it comes back up, so a low limit slows the walk down instead of losing folders.
+// statx batches on one pinned kernel worker, 0.95 s; plain fstatat on the walker, 0.68 s;
+// io-wq running the ring's batches on every CPU (statx is always punted to io-wq, so
+// IOSQE_ASYNC changes nothing), 0.9-1.4 s, because each request completes through task work on
+// the submitting thread and each worker wake-up is a cross-CPU interrupt; helpers sharing the
+// stats, 0.33 s; helpers also listing ahead, 0.16 s (gdu 0.27 s on the same tree). io_uring has
+// no getdents, so listing ahead needs threads anyway. Pinning walkers to CPUs paid off only for
+// the ring's inline worker and is gone. Helpers spin for 0.2 ms before they sleep, which costs
+// CPU time (about three times the wall time) but saves a wake-up per batch.
+//
+// What bounds one walker now: building and counting its nodes (the allocation tracker's set,
+// one FileNode allocation per entry) and the hand-over per folder; the kernel's dentry cache
+// lookups and ext4's hashed getdents, which scale with CPUs; and the CPUs other programs leave
+// free, since helpers that are preempted while holding a chunk keep their walker waiting.
 //
 // Progress: a walker keeps the counts of the files it counts and adds them to the shared
 // totals under mutex_ only when a report is due, when it notes a path and when it ends, so the

@@ -12,8 +12,9 @@
 
 namespace cb {
 
-// Threads that read entry facts for the walkers of one scan, so that the stats of one walker's
-// long folder run on every CPU while the walker alone lists the folder and builds its nodes.
+// Threads that make file-system requests for the walkers of one scan, so that the stats of one
+// walker's long folder run on every CPU while the walker alone builds its nodes, and the next
+// folders it will enter are listed ahead (Lookahead).
 //
 // Each walker owns a slot. To stat a batch it writes the batch into its slot, publishes a ticket
 // (generation, chunk count, next chunk) and then claims chunks of its own batch like any helper;
@@ -29,6 +30,8 @@ namespace cb {
 //      previous batch is outstanding (done == chunks).
 //   2. A helper reads the batch fields only after claiming a chunk of that batch.
 //   3. Every entry of a batch is stat'ed by exactly one thread, with the reader's statEntry().
+//   4. A folder asked for ahead is listed by at most one thread; its place is reused only after
+//      its walker has taken or dropped it, so its descriptor is always closed by the walker.
 class StatHelpers {
     struct Place;
 

@@ -101,5 +101,66 @@ TEST(StatHelpersTest, TwoWalkersGetEveryFactOnceFromSeveralThreads) {
     }
 }
 
+// Folders asked for ahead come back listed, with the facts of their first batch; a folder that
+// cannot be opened comes back without a descriptor; what is dropped is closed.
+TEST(StatHelpersTest, LookaheadListsFoldersAheadAndClosesWhatIsDropped) {
+    ts::TempDir dir;
+    for (const char* folder : {"a", "b", "c", "d"}) {
+        for (int i = 0; i < 300; ++i) {
+            ts::makeFile(dir / folder / ("f" + std::to_string(i)), 100);
+        }
+    }
+    const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    RecordingReader reader;
+    std::vector<int> closed;
+    {
+        StatHelpers helpers(reader, 2, 1);
+        StatHelpers::Lookahead lookahead = helpers.lookahead(0);
+        const std::vector<std::string> names = {"a", "b", "missing", "c", "d"};
+        for (size_t i = 0; i < names.size(); ++i) {
+            ASSERT_TRUE(lookahead.ask(i, fd, names[i].c_str()));
+        }
+        // Taken: "a" (a helper may not have started it yet: then the walker lists it itself).
+        int got = -1;
+        bool listed = false;
+        DirectoryReader::Listing listing;
+        std::vector<EntryFacts> facts;
+        if (lookahead.take(0, got, listed, listing, facts)) {
+            ASSERT_GE(got, 0);
+            EXPECT_TRUE(listed);
+            EXPECT_EQ(listing.size(), 300u);
+            ASSERT_EQ(facts.size(), StatHelpers::kBatch);
+            for (size_t i = 0; i < facts.size(); ++i) {
+                struct stat expected {};
+                ASSERT_EQ(::fstatat(got, listing.name(i), &expected, AT_SYMLINK_NOFOLLOW), 0);
+                EXPECT_EQ(facts[i].error, 0);
+                EXPECT_EQ(facts[i].st.st_ino, expected.st_ino) << listing.name(i);
+            }
+            ::close(got);
+        }
+        if (lookahead.take(2, got, listed, listing, facts)) {
+            EXPECT_EQ(got, -1);
+            EXPECT_FALSE(listed);
+        }
+        EXPECT_FALSE(lookahead.take(7, got, listed, listing, facts));  // never asked for
+        // "b", "c" and "d" are dropped, every place comes free again.
+        lookahead.drop(0, [&](int leftOver) { closed.push_back(leftOver); });
+        for (size_t i = 0; i < StatHelpers::Lookahead::kPlaces; ++i) {
+            EXPECT_TRUE(lookahead.ask(100 + i, fd, "a"));
+        }
+        EXPECT_FALSE(lookahead.ask(200, fd, "a"));
+        lookahead.drop(100, [&](int leftOver) { ::close(leftOver); });
+    }
+    ::close(fd);
+    EXPECT_LE(closed.size(), 3u);
+    for (int leftOver : closed) {
+        struct stat st {};
+        EXPECT_EQ(::fstat(leftOver, &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        ::close(leftOver);
+    }
+}
+
 }  // namespace
 }  // namespace cb
