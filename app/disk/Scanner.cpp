@@ -653,7 +653,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
         // without more threads than CPUs.
         if (processors_ > 1 && threads > 0) {
             const int helpers = std::max(0, processors_ - static_cast<int>(threads));
-            statHelpers_ = std::make_unique<StatHelpers>(*reader_, helpers, threads);
+            statHelpers_ = std::make_unique<StatHelpers>(*reader_, helpers, threads, &cancelled_);
         }
         walking.store(threads);
         std::vector<std::jthread> walkers;

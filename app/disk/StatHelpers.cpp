@@ -112,8 +112,12 @@ class StatHelpers::Statter final : public EntryStatter {
     Slot& slot_;
 };
 
-StatHelpers::StatHelpers(DirectoryReader& reader, int helpers, size_t walkers)
-    : reader_(reader), slots_(std::make_unique<Slot[]>(walkers)), slotCount_(walkers) {
+StatHelpers::StatHelpers(DirectoryReader& reader, int helpers, size_t walkers,
+                         const std::atomic<bool>* cancelled)
+    : reader_(reader),
+      cancelled_(cancelled),
+      slots_(std::make_unique<Slot[]>(walkers)),
+      slotCount_(walkers) {
     for (int i = 0; i < helpers; ++i) {
         threads_.emplace_back([this] { serve(); });
     }
@@ -216,9 +220,14 @@ bool StatHelpers::listAhead(Slot& slot) {
                                                  std::memory_order_acq_rel)) {
             continue;
         }
-        place.fd = reader_.openDirectory(place.parentFd, place.name, false);
+        // A cancelled walk visits no further folder: keep its end as quick as it was.
+        auto isCancelled = [this] {
+            return cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire);
+        };
+        place.fd = isCancelled() ? -1 : reader_.openDirectory(place.parentFd, place.name, false);
         place.listed = place.fd >= 0 && reader_.readEntries(place.fd, place.listing);
-        place.facts.resize(place.listed ? std::min(kBatch, place.listing.size()) : 0);
+        const bool wantStats = place.listed && !isCancelled();
+        place.facts.resize(wantStats ? std::min(kBatch, place.listing.size()) : 0);
         if (!place.facts.empty()) {
             statEachEntry(reader_, place.fd, place.listing, 0, place.facts.size(),
                           place.facts.data());

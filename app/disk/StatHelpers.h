@@ -44,9 +44,11 @@ class StatHelpers {
     static constexpr size_t kInline = 32;
 
     // Starts `helpers` threads of its own (0: only serve() calls help) for up to `walkers`
-    // walker slots, each stat going through reader.statEntry(). REQUIRES: the reader outlives
-    // this object.
-    StatHelpers(DirectoryReader& reader, int helpers, size_t walkers);
+    // walker slots, each request going through `reader`. Once `cancelled` (when given) is set,
+    // folders asked for ahead are no longer opened or stat'ed. REQUIRES: the reader and the
+    // flag outlive this object.
+    StatHelpers(DirectoryReader& reader, int helpers, size_t walkers,
+                const std::atomic<bool>* cancelled = nullptr);
     // Stops and joins the helpers. REQUIRES: no statter of this object is in statEntries() and
     // no serve() call is running.
     ~StatHelpers();
@@ -124,6 +126,7 @@ class StatHelpers {
                  size_t count, EntryFacts* out);
 
     DirectoryReader& reader_;
+    const std::atomic<bool>* const cancelled_;
     std::unique_ptr<Slot[]> slots_;
     const size_t slotCount_;
     std::atomic<bool> stop_{false};
