@@ -67,8 +67,10 @@ struct ScannerOptions {
 // batch of stats while the walker is busy with the folder before them. The walker takes such a
 // folder when it gets there, or opens and lists it itself when no helper has started on it; it
 // settles what it asked for before the listing that asked ends, and closes what it did not use.
-// A sequential walk (width 1: rotational and network volumes) has no helpers and makes one
-// request at a time, so a disk is never seeked by parallel requests.
+// Folders listed ahead hold up to 8 descriptors per walker; a walker short of descriptors
+// closes them before it waits for others. A sequential walk (width 1: rotational and network
+// volumes) has no helpers and makes one request at a time, so a disk is never seeked by
+// parallel requests.
 //
 // Why helper threads and not the kernel's queues: a walker's requests are short, cached lookups
 // (about a microsecond per stat), so the cost of handing them out decides. Measured on an 8-CPU
