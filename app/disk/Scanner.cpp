@@ -19,6 +19,9 @@ namespace {
 constexpr int kMaxListedDepth = 128;
 // A long folder notes an "…(N)" progress text every this many children.
 constexpr int64_t kChildNoteInterval = 500;
+// Folders one listing asks for ahead at a time, so that the listings below it find free places
+// while the walker is in a deep sub-folder.
+constexpr size_t kAskedPerListing = 8;
 
 // The system mount points a scan never enters. They exist only on the product's home platform;
 // on Linux the kernel's virtual file systems (/proc, /sys, /dev, /run) are mounts of their own,
@@ -462,7 +465,8 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         Walker& walker;
         int depth;
     } const dropAhead{*this, walker, depth};
-    size_t nextAsk = 0;
+    size_t nextAsk = 0;      // entries before it are asked for ahead or are no folders
+    size_t pendingAsks = 0;  // folders asked for and not visited yet
     FileNode::Children& children = level.children;
     children.clear();
     children.reserve(listing.size());
@@ -507,9 +511,12 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         if (isFolder) {
             std::optional<uint64_t> aheadKey;
             if (walker.lookahead && !atFileSystemRoot) {
+                if (i < nextAsk && pendingAsks > 0) {
+                    --pendingAsks;  // this one was asked for
+                }
                 nextAsk = std::max(nextAsk, i + 1);
                 askAhead(walker, dir.fd(), listing, level.facts.data(), batchStart, depth, nextAsk,
-                         batchEnd);
+                         pendingAsks, batchEnd);
                 aheadKey = Walker::aheadKey(depth, i);
             }
             const size_t mark = walker.push(listing.name(i));
@@ -536,11 +543,12 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
 // Asks the helpers to list the next folders of this batch, from entry `next` up to `end`, while
 // the walker visits the one before them; `facts` holds the batch from entry `first` on.
 void Scanner::askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
-                       const EntryFacts* facts, size_t first, int depth, size_t& next, size_t end) {
+                       const EntryFacts* facts, size_t first, int depth, size_t& next,
+                       size_t& pending, size_t end) {
     if (depth + 1 > kMaxListedDepth) {
         return;  // their children are not listed
     }
-    for (; next < end; ++next) {
+    for (; next < end && pending < kAskedPerListing; ++next) {
         const EntryFacts& entry = facts[next - first];
         if (entry.error != 0 || !S_ISDIR(entry.st.st_mode) || entry.st.st_dev != rootDevice_) {
             continue;
@@ -548,6 +556,7 @@ void Scanner::askAhead(Walker& walker, int fd, const DirectoryReader::Listing& l
         if (!walker.lookahead->ask(Walker::aheadKey(depth, next), fd, listing.name(next))) {
             return;  // every place is taken; ask again at the next folder
         }
+        ++pending;
     }
 }
 

@@ -63,11 +63,12 @@ struct ScannerOptions {
 // (StatHelpers): one thread per CPU without a walker, and every walker that has no first-level
 // folder left. They do a walker's requests, never its decisions: (1) the stats of a batch of up
 // to 256 entries, in chunks of 8 claimed by the walker and the helpers alike; (2) the next
-// folders of the walker's current batch, up to 8 ahead, opened, listed and given their first
+// folders of the walker's current batch (8 per listing, 24 per walker, so the listings below a
+// folder still find room while the walker is deep inside it), opened, listed and given their first
 // batch of stats while the walker is busy with the folder before them. The walker takes such a
 // folder when it gets there, or opens and lists it itself when no helper has started on it; it
 // settles what it asked for before the listing that asked ends, and closes what it did not use.
-// Folders listed ahead hold up to 8 descriptors per walker; a walker short of descriptors
+// Folders listed ahead hold up to 24 descriptors per walker; a walker short of descriptors
 // closes them before it waits for others. A sequential walk (width 1: rotational and network
 // volumes) has no helpers and makes one request at a time, so a disk is never seeked by
 // parallel requests.
@@ -167,7 +168,8 @@ class Scanner {
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     void askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
-                  const EntryFacts* facts, size_t first, int depth, size_t& next, size_t end);
+                  const EntryFacts* facts, size_t first, int depth, size_t& next, size_t& pending,
+                  size_t end);
     // Settles the walker's folders listed ahead from `firstKey` on and closes them; returns
     // how many descriptors that closed.
     int dropLookahead(Walker& walker, uint64_t firstKey);

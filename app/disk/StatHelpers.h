@@ -72,7 +72,7 @@ class StatHelpers {
     class Lookahead {
       public:
         // Folders listed ahead per walker.
-        static constexpr size_t kPlaces = 8;
+        static constexpr size_t kPlaces = 24;
 
         // Asks for the folder `name` in the open folder `parentFd` under `key`. False when
         // every place of this walker is taken. REQUIRES: `parentFd` and `name` stay valid
