@@ -1,6 +1,8 @@
-// cbscan [--json] [--width N] PATH
+// cbscan [--json] [--width N] [--per-entry] PATH
 // Scans PATH with the real Scanner and prints its totals: allocated bytes counted once, files
 // (non-folder entries on the root's volume), folders marked inaccessible, and wall seconds.
+// --per-entry stats every entry on its walker's thread, without the stat helpers: the reference
+// reader the comparison script checks the default one against.
 // While stderr is a terminal, progress reports are shown there.
 #include <unistd.h>
 
@@ -11,14 +13,22 @@
 #include <string>
 
 #include "app/disk/DescriptorLimit.h"
+#include "app/disk/EntryStatter.h"
 #include "app/disk/Scanner.h"
 
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: cbscan [--json] [--width N] PATH\n");
+    std::fprintf(stderr, "usage: cbscan [--json] [--width N] [--per-entry] PATH\n");
     return 2;
 }
+
+class PerEntryReader final : public cb::DirectoryReader {
+  public:
+    std::unique_ptr<cb::EntryStatter> makeStatter(cb::StatHelpers*, size_t slot) override {
+        return DirectoryReader::makeStatter(nullptr, slot);
+    }
+};
 
 }  // namespace
 
@@ -37,6 +47,8 @@ int main(int argc, char** argv) {
                 return usage();
             }
             options.width = static_cast<int>(width);
+        } else if (arg == "--per-entry") {
+            options.reader = std::make_shared<PerEntryReader>();
         } else if (!arg.empty() && arg[0] != '-' && path.empty()) {
             path = arg;
         } else {

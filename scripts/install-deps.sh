@@ -16,7 +16,7 @@ packages=(
   qt6-translations-l10n
   # libraries
   libsqlite3-dev zlib1g-dev libnanopb-dev nanopb python3-protobuf libcurl4-openssl-dev
-  nlohmann-json3-dev libplist-dev libssl-dev libicu-dev libcpp-httplib-dev liburing-dev
+  nlohmann-json3-dev libplist-dev libssl-dev libicu-dev libcpp-httplib-dev
   # fonts for the four interface languages
   fonts-noto-core fonts-noto-cjk fontconfig
   # tools the tests and scripts call

@@ -10,7 +10,7 @@
 #include <limits>
 
 #include "app/disk/EntryStatter.h"
-#include "app/disk/UringStatter.h"
+#include "app/disk/StatHelpers.h"
 
 namespace cb {
 
@@ -96,30 +96,15 @@ void DirectoryReader::closeDirectory(int fd) {
     ::close(fd);
 }
 
-std::unique_ptr<EntryStatter> DirectoryReader::makeStatter(std::optional<int>) {
+std::unique_ptr<EntryStatter> DirectoryReader::makeStatter(StatHelpers* helpers, size_t slot) {
+    if (helpers != nullptr) {
+        return helpers->makeStatter(slot);
+    }
     return std::make_unique<PerEntryStatter>(*this);
 }
 
-namespace {
-
-class SystemDirectoryReader final : public DirectoryReader {
-  public:
-    std::unique_ptr<EntryStatter> makeStatter(std::optional<int> cpu) override {
-        if (UringStatter::isAvailable()) {
-            if (auto batched = UringStatter::create(cpu)) {
-                return batched;
-            }
-        }
-        return DirectoryReader::makeStatter(cpu);
-    }
-    bool prefersPinnedWalkers() const override { return UringStatter::isAvailable(); }
-};
-
-}  // namespace
-
 std::shared_ptr<DirectoryReader> DirectoryReader::system() {
-    static const std::shared_ptr<DirectoryReader> instance =
-        std::make_shared<SystemDirectoryReader>();
+    static const std::shared_ptr<DirectoryReader> instance = std::make_shared<DirectoryReader>();
     return instance;
 }
 

@@ -4,12 +4,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace cb {
 
 class EntryStatter;
+class StatHelpers;
 
 // The file-system calls a scan makes, behind one small interface so tests can block or fail a
 // single call (a listing that hangs, a folder that cannot be read). The default implementation
@@ -55,17 +55,14 @@ class DirectoryReader {
     // Closes a descriptor returned by openDirectory().
     virtual void closeDirectory(int fd);
 
-    // Reads entry facts for the calling walker thread. `cpu`, when set, is the one CPU the
-    // thread has been pinned to. This implementation calls statEntry() entry by entry.
-    virtual std::unique_ptr<EntryStatter> makeStatter(std::optional<int> cpu);
+    // Reads entry facts for one walker thread. `helpers`, when set, are the scan's stat helper
+    // threads and `slot` is the walker's slot among them; the scanner passes them only where
+    // parallel requests are welcome (never on a rotational or network volume). This
+    // implementation shares the walker's statEntry() calls with the helpers when it has them,
+    // and otherwise makes them one at a time on the walker's thread.
+    virtual std::unique_ptr<EntryStatter> makeStatter(StatHelpers* helpers, size_t slot);
 
-    // Whether walker threads should each pin themselves to one CPU before makeStatter(): the
-    // system reader's batched statter hands its stats to a kernel worker, and that pays off
-    // only while the worker runs on the walker's own CPU.
-    virtual bool prefersPinnedWalkers() const { return false; }
-
-    // A shared instance of the system's reader: these calls, with the entries of a folder
-    // stat'ed in batches through io_uring where the kernel allows it.
+    // A shared instance of the system's reader.
     static std::shared_ptr<DirectoryReader> system();
 };
 

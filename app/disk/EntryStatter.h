@@ -33,6 +33,11 @@ class EntryStatter {
                              size_t count, EntryFacts* out) = 0;
 };
 
+// Fills out[0 .. count) with reader.statEntry() of listing.name(first) .. listing.name(first +
+// count - 1), one call per entry, in order.
+void statEachEntry(DirectoryReader& reader, int dirFd, const DirectoryReader::Listing& listing,
+                   size_t first, size_t count, EntryFacts* out);
+
 // One DirectoryReader::statEntry() call per entry, in order: a reader's own statEntry() (a test
 // double's, say) sees every entry exactly as the walk meets it.
 class PerEntryStatter final : public EntryStatter {

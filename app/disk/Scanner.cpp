@@ -1,7 +1,6 @@
 #include "app/disk/Scanner.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sched.h>
 
 #include <array>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "app/disk/EntryStatter.h"
+#include "app/disk/StatHelpers.h"
 
 namespace cb {
 
@@ -19,6 +19,9 @@ namespace {
 constexpr int kMaxListedDepth = 128;
 // A long folder notes an "…(N)" progress text every this many children.
 constexpr int64_t kChildNoteInterval = 500;
+// Folders one listing asks for ahead at a time, so that the listings below it find free places
+// while the walker is in a deep sub-folder.
+constexpr size_t kAskedPerListing = 8;
 
 // The system mount points a scan never enters. They exist only on the product's home platform;
 // on Linux the kernel's virtual file systems (/proc, /sys, /dev, /run) are mounts of their own,
@@ -101,6 +104,8 @@ struct Scanner::EntryRef {
     int parentFd;
     const char* name;
     const struct stat* st;
+    // Under which key the folder may have been asked for ahead (Walker::lookahead).
+    std::optional<uint64_t> aheadKey{};
 };
 
 // Per-thread walk state: the path of the folder being visited, built incrementally and used only
@@ -125,6 +130,12 @@ struct Scanner::Walker {
     std::atomic<Clock::rep>& countStamp;
     // Reads entry facts for this walker's thread.
     std::unique_ptr<EntryStatter> statter;
+    // Folders listed ahead by the stat helpers (none without helpers). A listing at depth d
+    // asks for its sub-folder i under aheadKey(d, i) and drops what is left when it ends.
+    std::optional<StatHelpers::Lookahead> lookahead;
+    static uint64_t aheadKey(int depth, size_t index) {
+        return (static_cast<uint64_t>(depth) << 32) | index;
+    }
     // The folders this walker is listing, outermost first (non-owning; each lives in its
     // listDirectory() frame).
     std::vector<DirectoryHandle*> listed;
@@ -216,24 +227,11 @@ int Scanner::workerWidth(VolumeInfo::MediumKind medium, int processorCount) {
     return processorCount < 4 ? 2 : std::min(processorCount / 2, 4);
 }
 
-std::vector<int> Scanner::allowedCpus() {
-    std::vector<int> cpus;
+int Scanner::activeProcessorCount() {
     cpu_set_t set;
     CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-            if (CPU_ISSET(cpu, &set)) {
-                cpus.push_back(cpu);
-            }
-        }
-    }
-    return cpus;
-}
-
-int Scanner::activeProcessorCount() {
-    const size_t allowed = allowedCpus().size();
-    if (allowed > 0) {
-        return static_cast<int>(allowed);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+        return CPU_COUNT(&set);
     }
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
@@ -252,9 +250,9 @@ bool Scanner::isExcluded(std::string_view path) {
 
 std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     const std::string path = normalizedRootPath(location);
+    processors_ = activeProcessorCount();
     const int width = options_.width.value_or(
-        workerWidth(VolumeInfo::mediumKind(path, options_.volumeSources), activeProcessorCount()));
-    cpus_ = allowedCpus();
+        workerWidth(VolumeInfo::mediumKind(path, options_.volumeSources), processors_));
     countStampCount_ = static_cast<size_t>(std::max(1, width));
     countStamps_ = std::make_unique<CountStamp[]>(countStampCount_);
     startWatchdog();
@@ -271,26 +269,30 @@ std::unique_ptr<FileNode> Scanner::scan(const std::string& location) {
     return root;
 }
 
-// Runs body(walker) on the calling thread, which is a walker thread of this scan: pinned to one
-// CPU first when the reader's statter wants that.
+// Runs body(walker) on the calling thread, which is a walker thread of this scan.
 template <typename Body>
 void Scanner::runWalker(size_t slot, Body&& body) {
     Walker walker(countStamps_[slot].at);
-    std::optional<int> cpu;
-    if (reader_->prefersPinnedWalkers() && !cpus_.empty()) {
-        cpu = cpus_[slot % cpus_.size()];
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        CPU_SET(*cpu, &set);
-        if (::pthread_setaffinity_np(::pthread_self(), sizeof set, &set) != 0) {
-            cpu.reset();
-        }
+    walker.statter = reader_->makeStatter(statHelpers_.get(), slot);
+    if (statHelpers_) {
+        walker.lookahead.emplace(statHelpers_->lookahead(slot));
     }
-    walker.statter = reader_->makeStatter(cpu);
     descriptors_.walkerStarted();
     body(walker);
     descriptors_.walkerFinished();
     flushWalkerCounts(walker);
+}
+
+int Scanner::dropLookahead(Walker& walker, uint64_t firstKey) {
+    int closed = 0;
+    if (walker.lookahead) {
+        walker.lookahead->drop(firstKey, [&](int fd) {
+            reader_->closeDirectory(fd);
+            descriptors_.released();
+            ++closed;
+        });
+    }
+    return closed;
 }
 
 int Scanner::openFolder(int parentFd, const char* name, bool followLink, Walker* walker) {
@@ -301,6 +303,9 @@ int Scanner::openFolder(int parentFd, const char* name, bool followLink, Walker*
             return fd;
         }
         const int error = errno;
+        if (walker != nullptr && dropLookahead(*walker, 0) > 0) {
+            continue;  // the folders listed ahead held descriptors
+        }
         const bool canSetAside = walker != nullptr && walker->canSetAside();
         switch (descriptors_.waitForRelease(seen, canSetAside, cancelled_)) {
             case DescriptorGate::Outcome::retry:
@@ -330,7 +335,7 @@ std::unique_ptr<FileNode> Scanner::walk(const std::string& path, int width, bool
         walkRootInParallel(*root, ref, width);
         subtreesSorted = true;
     } else {
-        // A thread of its own, so pinning it leaves the caller's affinity alone.
+        // The walk's own thread, as in a parallel walk: the caller may be any thread.
         std::jthread([&] {
             runWalker(0, [&](Walker& walker) {
                 walker.path = path;
@@ -436,15 +441,33 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, const char* n
 }
 
 void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
-    DirectoryHandle dir(*reader_, descriptors_,
-                        openFolder(ref.parentFd, ref.name, depth == 0, &walker), ref.st);
     Walker::Level& level = walker.level(depth);
     DirectoryReader::Listing& listing = level.listing;
-    if (dir.fd() < 0 || !reader_->readEntries(dir.fd(), listing)) {
+    int fd = -1;
+    bool listed = false;
+    size_t factsReady = 0;  // entries whose facts came with a listing made ahead
+    if (ref.aheadKey && walker.lookahead &&
+        walker.lookahead->take(*ref.aheadKey, fd, listed, listing, level.facts) && fd >= 0) {
+        factsReady = listed ? level.facts.size() : 0;
+    } else {
+        fd = openFolder(ref.parentFd, ref.name, depth == 0, &walker);
+        listed = fd >= 0 && reader_->readEntries(fd, listing);
+    }
+    DirectoryHandle dir(*reader_, descriptors_, fd, ref.st);
+    if (!listed) {
         node.setInaccessible(true);
         return;
     }
-    const Walker::Listed listed(walker, dir);
+    const Walker::Listed registered(walker, dir);
+    // Folders asked for ahead hold names of this listing and its descriptor: settle them first.
+    struct DropAhead {
+        ~DropAhead() { scanner.dropLookahead(walker, Walker::aheadKey(depth, 0)); }
+        Scanner& scanner;
+        Walker& walker;
+        int depth;
+    } const dropAhead{*this, walker, depth};
+    size_t nextAsk = 0;      // entries before it are asked for ahead or are no folders
+    size_t pendingAsks = 0;  // folders asked for and not visited yet
     FileNode::Children& children = level.children;
     children.clear();
     children.reserve(listing.size());
@@ -452,7 +475,7 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     int64_t fileTotal = 0;
     const bool atFileSystemRoot = depth == 0 && rootIsFileSystemRoot_;
     const size_t batch = std::max<size_t>(1, walker.statter->batchSize());
-    level.facts.resize(std::min(batch, listing.size()));
+    level.facts.resize(std::max(factsReady, std::min(batch, listing.size())));
     size_t batchStart = 0;
     size_t batchEnd = 0;
     for (size_t i = 0; i < listing.size(); ++i) {
@@ -471,9 +494,13 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         if (i == batchEnd) {
             // The facts of the next entries are read together, after the checks of the first.
             batchStart = i;
-            batchEnd = std::min(listing.size(), i + batch);
-            walker.statter->statEntries(dir.fd(), listing, batchStart, batchEnd - batchStart,
-                                        level.facts.data());
+            if (i == 0 && factsReady > 0) {
+                batchEnd = factsReady;  // read with the listing
+            } else {
+                batchEnd = std::min(listing.size(), i + batch);
+                walker.statter->statEntries(dir.fd(), listing, batchStart, batchEnd - batchStart,
+                                            level.facts.data());
+            }
         }
         const EntryFacts& facts = level.facts[i - batchStart];
         bool isFolder = false;
@@ -483,8 +510,18 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
             continue;
         }
         if (isFolder) {
+            std::optional<uint64_t> aheadKey;
+            if (walker.lookahead && !atFileSystemRoot) {
+                if (i < nextAsk && pendingAsks > 0) {
+                    --pendingAsks;  // this one was asked for
+                }
+                nextAsk = std::max(nextAsk, i + 1);
+                askAhead(walker, dir.fd(), listing, level.facts.data(), batchStart, depth, nextAsk,
+                         pendingAsks, batchEnd);
+                aheadKey = Walker::aheadKey(depth, i);
+            }
             const size_t mark = walker.push(listing.name(i));
-            visit(*child, {dir.fd(), listing.name(i), &facts.st}, depth + 1, walker);
+            visit(*child, {dir.fd(), listing.name(i), &facts.st, aheadKey}, depth + 1, walker);
             walker.pop(mark);
         }
         sizeTotal += child->size();
@@ -502,6 +539,26 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     node.setSize(sizeTotal);
     node.setFileCount(fileTotal);
     clearSkipFlag();
+}
+
+// Asks the helpers to list the next folders of this batch, from entry `next` up to `end`, while
+// the walker visits the one before them; `facts` holds the batch from entry `first` on.
+void Scanner::askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
+                       const EntryFacts* facts, size_t first, int depth, size_t& next,
+                       size_t& pending, size_t end) {
+    if (depth + 1 > kMaxListedDepth) {
+        return;  // their children are not listed
+    }
+    for (; next < end && pending < kAskedPerListing; ++next) {
+        const EntryFacts& entry = facts[next - first];
+        if (entry.error != 0 || !S_ISDIR(entry.st.st_mode) || entry.st.st_dev != rootDevice_) {
+            continue;
+        }
+        if (!walker.lookahead->ask(Walker::aheadKey(depth, next), fd, listing.name(next))) {
+            return;  // every place is taken; ask again at the next folder
+        }
+        ++pending;
+    }
 }
 
 void Scanner::clearSkipFlag() {
@@ -571,6 +628,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     // root's entries) stands for no folder, and left set it would empty every first-level folder.
     restartStallClock();
     std::atomic<size_t> next{0};
+    std::atomic<size_t> walking{0};  // walkers not yet out of folders
     auto walkFolders = [&](Walker& walker) {
         while (!isCancelled()) {
             const size_t i = next.fetch_add(1);
@@ -587,13 +645,36 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             folder.node->sortChildrenBySize();  // in parallel; scan() sorts only the root's list
         }
     };
+    // A walker with no folder left helps the others with their stats until the last one ends.
+    // It has ended as a walker by then, so the descriptor gate does not wait for it.
+    auto helpOthers = [&] {
+        if (statHelpers_) {
+            if (walking.fetch_sub(1) == 1) {
+                statHelpers_->stop();
+            } else {
+                statHelpers_->serve();
+            }
+        }
+    };
     {
         const size_t threads = std::min<size_t>(static_cast<size_t>(width), work.folders.size());
+        // The CPUs without a walker help with stats from the start, and each walker helps once
+        // it has no folder left, so a big folder whose siblings are done gets the whole machine
+        // without more threads than CPUs.
+        if (processors_ > 1 && threads > 0) {
+            const int helpers = std::max(0, processors_ - static_cast<int>(threads));
+            statHelpers_ = std::make_unique<StatHelpers>(*reader_, helpers, threads, &cancelled_);
+        }
+        walking.store(threads);
         std::vector<std::jthread> walkers;
         for (size_t i = 0; i < threads; ++i) {
-            walkers.emplace_back([&, i] { runWalker(i, walkFolders); });
+            walkers.emplace_back([&, i] {
+                runWalker(i, walkFolders);
+                helpOthers();
+            });
         }
     }  // joins every walker
+    statHelpers_.reset();
     int64_t sizeTotal = 0;
     int64_t fileTotal = 0;
     for (const auto& child : work.children) {

@@ -20,6 +20,7 @@
 #include "app/disk/FileAllocationTracker.h"
 #include "app/disk/FileNode.h"
 #include "app/disk/ScanProgress.h"
+#include "app/disk/StatHelpers.h"
 #include "app/disk/VolumeInfo.h"
 
 namespace cb {
@@ -48,17 +49,46 @@ struct ScannerOptions {
 // Design notes
 // ------------
 // The root's first-level folders are walked by up to `width` threads, each folder depth first by
-// one thread; below the first level there is no parallelism. Every folder is opened once
-// (openat), listed with getdents64, and each entry's facts come from one stat relative to the
-// folder's descriptor, so no per-file path is built. The system reader's statter sends those
-// stats to the kernel in batches (io_uring statx, 64 per system call) and falls back to one
-// fstatat per entry where io_uring is not allowed; with batches, each walker thread is pinned to
-// one CPU, where the kernel's worker for its ring also runs. The walk stays on the root's device
-// (st_dev), skips symbolic links, never fails (what it cannot read becomes a folder marked
-// inaccessible), and stops listing below depth 128. A folder that cannot be opened for want of
-// descriptors is retried when another walker closes one (DescriptorGate); when all walkers wait
-// for each other, one closes the folders above its current one and opens them again by path as
-// it comes back up, so a low limit slows the walk down instead of losing folders.
+// one walker, which alone decides what to enter and builds and counts the nodes of its folders
+// in listing order. Every folder is opened once (openat), listed with getdents64, and each
+// entry's facts come from one fstatat relative to the folder's descriptor, so no per-file path
+// is built. The walk stays on the root's device (st_dev), skips symbolic links, never fails
+// (what it cannot read becomes a folder marked inaccessible), and stops listing below depth 128.
+// A folder that cannot be opened for want of descriptors is retried when another walker closes
+// one (DescriptorGate); when all walkers wait for each other, one closes the folders above its
+// current one and opens them again by path as it comes back up, so a low limit slows the walk
+// down instead of losing folders.
+//
+// One walker on a big folder would leave the machine idle, so a parallel walk has stat helpers
+// (StatHelpers): one thread per CPU without a walker, and every walker that has no first-level
+// folder left. They do a walker's requests, never its decisions: (1) the stats of a batch of up
+// to 256 entries, in chunks of 8 claimed by the walker and the helpers alike; (2) the next
+// folders of the walker's current batch (8 per listing, 24 per walker, so the listings below a
+// folder still find room while the walker is deep inside it), opened, listed and given their first
+// batch of stats while the walker is busy with the folder before them. The walker takes such a
+// folder when it gets there, or opens and lists it itself when no helper has started on it; it
+// settles what it asked for before the listing that asked ends, and closes what it did not use.
+// Folders listed ahead hold up to 24 descriptors per walker; a walker short of descriptors
+// closes them before it waits for others. A sequential walk (width 1: rotational and network
+// volumes) has no helpers and makes one request at a time, so a disk is never seeked by
+// parallel requests.
+//
+// Why helper threads and not the kernel's queues: a walker's requests are short, cached lookups
+// (about a microsecond per stat), so the cost of handing them out decides. Measured on an 8-CPU
+// virtual machine, warm cache, 510k entries with 90% under one first-level folder: io_uring
+// statx batches on one pinned kernel worker, 0.95 s; plain fstatat on the walker, 0.68 s;
+// io-wq running the ring's batches on every CPU (statx is always punted to io-wq, so
+// IOSQE_ASYNC changes nothing), 0.9-1.4 s, because each request completes through task work on
+// the submitting thread and each worker wake-up is a cross-CPU interrupt; helpers sharing the
+// stats, 0.33 s; helpers also listing ahead, 0.16 s (gdu 0.27 s on the same tree). io_uring has
+// no getdents, so listing ahead needs threads anyway. Pinning walkers to CPUs paid off only for
+// the ring's inline worker and is gone. Helpers spin for 0.2 ms before they sleep, which costs
+// CPU time (about three times the wall time) but saves a wake-up per batch.
+//
+// What bounds one walker now: building and counting its nodes (the allocation tracker's set,
+// one FileNode allocation per entry) and the hand-over per folder; the kernel's dentry cache
+// lookups and ext4's hashed getdents, which scale with CPUs; and the CPUs other programs leave
+// free, since helpers that are preempted while holding a chunk keep their walker waiting.
 //
 // Progress: a walker keeps the counts of the files it counts and adds them to the shared
 // totals under mutex_ only when a report is due, when it notes a path and when it ends, so the
@@ -137,6 +167,12 @@ class Scanner {
     void walkRootInParallel(FileNode& root, const EntryRef& ref, int width);
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    void askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
+                  const EntryFacts* facts, size_t first, int depth, size_t& next, size_t& pending,
+                  size_t end);
+    // Settles the walker's folders listed ahead from `firstKey` on and closes them; returns
+    // how many descriptors that closed.
+    int dropLookahead(Walker& walker, uint64_t firstKey);
     bool listRoot(FileNode& root, int fd, RootWork& work, Walker& walker);
     std::unique_ptr<FileNode> makeEntryNode(FileNode& parent, const char* name,
                                             bool atFileSystemRoot, const EntryFacts& facts,
@@ -144,8 +180,6 @@ class Scanner {
     // Runs body(walker) with a walker of its own on the calling walker thread.
     template <typename Body>
     void runWalker(size_t slot, Body&& body);
-    // The CPUs the calling thread may run on, in ascending order.
-    static std::vector<int> allowedCpus();
     // The reader's openDirectory(), retried while other walkers free descriptors; `walker`
     // (null for the root of a parallel walk) sets its outer folders aside in a deadlock.
     int openFolder(int parentFd, const char* name, bool followLink, Walker* walker);
@@ -212,10 +246,13 @@ class Scanner {
     std::thread watchdog_;       // started and joined by the scanning thread
 
     // Set before the walk starts and read-only during it.
-    std::vector<int> cpus_;  // where walkers may be pinned
+    int processors_ = 1;  // activeProcessorCount() at the start of the scan
     dev_t rootDevice_ = 0;
     bool rootIsFileSystemRoot_ = false;
 
+    // The stat helpers of a parallel walk: made before its walkers start, destroyed after they
+    // are joined.
+    std::unique_ptr<StatHelpers> statHelpers_;
     FileAllocationTracker allocation_;
     DescriptorGate descriptors_;
 };
