@@ -7,12 +7,15 @@
 
 namespace {
 
+// Never destroyed: the shared manager's worker queue may still open the database while the
+// process exits and runs the destructors of statics.
 const APMSqliteColumnInfo& snapshotColumns() {
-    static const APMSqliteColumnInfo columns = {{"sdk_name", "TEXT NOT NULL PRIMARY KEY"},
-                                                {"snapshotProto", "BLOB NOT NULL"},
-                                                {"timestamp", "REAL NOT NULL"},
-                                                {"manually_activated", "INTEGER"}};
-    return columns;
+    static const auto* const columns =
+        new APMSqliteColumnInfo{{"sdk_name", "TEXT NOT NULL PRIMARY KEY"},
+                                {"snapshotProto", "BLOB NOT NULL"},
+                                {"timestamp", "REAL NOT NULL"},
+                                {"manually_activated", "INTEGER"}};
+    return *columns;
 }
 
 // "<text> (<context>)", the context word of a diagnostic.
