@@ -36,7 +36,7 @@ std::uint32_t randomMillisecondOfDay() {
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
     static std::mutex mutex;
-    static std::shared_ptr<APMPersistedConfig> shared;  // guarded by mutex; the spec's singleton
+    static std::shared_ptr<APMPersistedConfig> shared;  // guarded by mutex; the one shared instance
     std::lock_guard lock(mutex);
     if (!shared) {
         shared = initWithSuiteName(kSuiteName);

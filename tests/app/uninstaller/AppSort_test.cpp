@@ -10,22 +10,22 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Spec {
-    Spec(std::string name, int64_t size = 0, std::optional<InstalledApp::Date> lastOpened = {})
+struct AppEntry {
+    AppEntry(std::string name, int64_t size = 0, std::optional<InstalledApp::Date> lastOpened = {})
         : name(std::move(name)), size(size), lastOpened(lastOpened) {}
     std::string name;
     int64_t size = 0;
     std::optional<InstalledApp::Date> lastOpened;
 };
 
-std::vector<std::shared_ptr<InstalledApp>> makeApps(const std::vector<Spec>& specs) {
+std::vector<std::shared_ptr<InstalledApp>> makeApps(const std::vector<AppEntry>& entries) {
     std::vector<std::shared_ptr<InstalledApp>> apps;
     int n = 0;
-    for (const Spec& spec : specs) {
-        apps.push_back(InstalledApp::make({"/Applications/" + spec.name + ".app", spec.name,
+    for (const AppEntry& entry : entries) {
+        apps.push_back(InstalledApp::make({"/Applications/" + entry.name + ".app", entry.name,
                                            "com.example." + std::to_string(n++), std::nullopt,
-                                           spec.lastOpened, QImage()}));
-        apps.back()->setBundleSize(spec.size);
+                                           entry.lastOpened, QImage()}));
+        apps.back()->setBundleSize(entry.size);
     }
     return apps;
 }
@@ -44,7 +44,7 @@ TEST(AppSortTest, EachOrderIsStable) {
     const auto today = std::chrono::system_clock::now();
     const auto yesterday = today - 24h;
     struct Case {
-        std::vector<Spec> apps;
+        std::vector<AppEntry> apps;
         AppSort sort;
         std::vector<int> expected;
     };

@@ -23,20 +23,20 @@ namespace exptest {
 inline constexpr double kNow = 1'700'000'000;
 
 // One experiment of a test snapshot: its ID and flags (name, value).
-struct ExperimentSpec {
+struct ExperimentEntry {
     std::int64_t id;
     std::vector<std::pair<std::string, sdk::Value>> flags;
 };
 
 inline APMESnapshot makeSnapshot(const std::string& name,
-                                 std::initializer_list<ExperimentSpec> experiments,
+                                 std::initializer_list<ExperimentEntry> experiments,
                                  double timestamp = kNow) {
     std::vector<APMEExperiment> list;
-    for (const ExperimentSpec& spec : experiments) {
+    for (const ExperimentEntry& entry : experiments) {
         std::vector<APMPBFlag> flags;
-        for (const auto& [flagName, value] : spec.flags)
+        for (const auto& [flagName, value] : entry.flags)
             flags.push_back(*APMPBFlagWithNameValue(flagName, value));
-        list.push_back(*APMEExperiment::initWithExperimentID(spec.id, flags));
+        list.push_back(*APMEExperiment::initWithExperimentID(entry.id, flags));
     }
     APMESnapshot snapshot = *APMESnapshot::initWithSDKName(name, list);
     snapshot.setTimestamp(timestamp);
