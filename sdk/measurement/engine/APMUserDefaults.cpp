@@ -83,58 +83,6 @@ void APMUserDefaults::setObject(const std::optional<sdk::Value>& value, std::str
     }
 }
 
-std::int64_t APMUserDefaults::integerForKey(std::string_view key) const {
-    const std::optional<sdk::Value> number = numberForKey(key);
-    return number ? number->numberAsInt().value_or(0) : 0;
-}
-
-float APMUserDefaults::floatForKey(std::string_view key) const {
-    return static_cast<float>(doubleForKey(key));
-}
-
-double APMUserDefaults::doubleForKey(std::string_view key) const {
-    const std::optional<sdk::Value> number = numberForKey(key);
-    return number ? number->numberAsDouble().value_or(0) : 0;
-}
-
-bool APMUserDefaults::boolForKey(std::string_view key) const {
-    const std::optional<sdk::Value> number = numberForKey(key);
-    return number && number->numberAsBool().value_or(false);
-}
-
-std::optional<std::string> APMUserDefaults::stringForKey(std::string_view key) const {
-    std::optional<sdk::Value> object = objectForKey(key);
-    if (!object || !object->isString()) {
-        return std::nullopt;
-    }
-    return *object->string();
-}
-
-std::optional<sdk::Value> APMUserDefaults::numberForKey(std::string_view key) const {
-    std::optional<sdk::Value> object = objectForKey(key);
-    if (!object || !object->isNumber()) {
-        return std::nullopt;
-    }
-    return object;
-}
-
-std::optional<sdk::Value::Array> APMUserDefaults::arrayForKey(std::string_view key) const {
-    std::optional<sdk::Value> object = objectForKey(key);
-    if (!object || !object->isArray()) {
-        return std::nullopt;
-    }
-    return std::move(*object->array());
-}
-
-std::optional<sdk::Value::Dictionary> APMUserDefaults::dictionaryForKey(
-    std::string_view key) const {
-    std::optional<sdk::Value> object = objectForKey(key);
-    if (!object || !object->isDictionary()) {
-        return std::nullopt;
-    }
-    return std::move(*object->dictionary());
-}
-
 void APMUserDefaults::clearAllData() {
     if (store_->removeAll()) {
         logWriteFailure();

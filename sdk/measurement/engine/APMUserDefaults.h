@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/preferences/PreferencesStore.h"
+#include "sdk/utilities/TypedValueAccessors.h"
 #include "sdk/utilities/Value.h"
 
 // The measurement engine's key-value store over one preferences suite. The shared instance
@@ -28,7 +29,7 @@
 //
 // Thread-safety: every member may be called from any thread; the store locks itself and the
 // exclusion flag is guarded by excludedMutex_.
-class APMUserDefaults {
+class APMUserDefaults : public sdk::TypedValueAccessors<APMUserDefaults> {
   public:
     // The suite `suiteName` in the preferences folder; no name or an empty one is the standard
     // suite. A name that cannot name a file is encoded into one that can (as VDUUserDefaults
@@ -54,27 +55,8 @@ class APMUserDefaults {
     // a value without a property-list form 41003, a failed file write 41004; each leaves the
     // stored value as it was.
     void setObject(const std::optional<sdk::Value>& value, std::string_view key);
-    void removeObjectForKey(std::string_view key) { setObject(std::nullopt, key); }
-
-    // The stored number (a double truncates, saturating; a boolean is 0 or 1), or 0 when the
-    // stored object is not a number.
-    std::int64_t integerForKey(std::string_view key) const;
-    float floatForKey(std::string_view key) const;
-    double doubleForKey(std::string_view key) const;
-    bool boolForKey(std::string_view key) const;
-
-    // The stored object when it has that kind, else no value.
-    std::optional<std::string> stringForKey(std::string_view key) const;
-    std::optional<sdk::Value> numberForKey(std::string_view key) const;
-    std::optional<sdk::Value::Array> arrayForKey(std::string_view key) const;
-    std::optional<sdk::Value::Dictionary> dictionaryForKey(std::string_view key) const;
-
-    void setInteger(std::int64_t value, std::string_view key) { setObject(sdk::Value(value), key); }
-    void setFloat(float value, std::string_view key) {
-        setObject(sdk::Value(static_cast<double>(value)), key);
-    }
-    void setDouble(double value, std::string_view key) { setObject(sdk::Value(value), key); }
-    void setBool(bool value, std::string_view key) { setObject(sdk::Value(value), key); }
+    // The typed reads and writes (integerForKey, setBool, removeObjectForKey, ...) come from
+    // sdk::TypedValueAccessors over these two.
 
     // Removes every key of the suite in one write (41004 when it fails).
     void clearAllData();

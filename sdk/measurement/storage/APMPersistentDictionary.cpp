@@ -118,46 +118,6 @@ void APMPersistentDictionary::setObject(const std::optional<sdk::Value>& value,
     schedulePersistToDisk();
 }
 
-std::int64_t APMPersistentDictionary::integerForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value ? value->numberAsInt().value_or(0) : 0;
-}
-
-float APMPersistentDictionary::floatForKey(std::string_view key) const {
-    return static_cast<float>(doubleForKey(key));
-}
-
-double APMPersistentDictionary::doubleForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value ? value->numberAsDouble().value_or(0.0) : 0.0;
-}
-
-bool APMPersistentDictionary::boolForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value ? value->numberAsBool().value_or(false) : false;
-}
-
-std::optional<std::string> APMPersistentDictionary::stringForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value && value->isString() ? std::optional(*value->string()) : std::nullopt;
-}
-
-std::optional<sdk::Value> APMPersistentDictionary::numberForKey(std::string_view key) const {
-    std::optional<sdk::Value> value = objectForKey(key);
-    return value && value->isNumber() ? value : std::nullopt;
-}
-
-std::optional<sdk::Value::Array> APMPersistentDictionary::arrayForKey(std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value && value->isArray() ? std::optional(*value->array()) : std::nullopt;
-}
-
-std::optional<sdk::Value::Dictionary> APMPersistentDictionary::dictionaryForKey(
-    std::string_view key) const {
-    const std::optional<sdk::Value> value = objectForKey(key);
-    return value && value->isDictionary() ? std::optional(*value->dictionary()) : std::nullopt;
-}
-
 void APMPersistentDictionary::clearAllData() {
     {
         std::lock_guard lock(mutex_);

@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/preferences/PreferencesFileSystem.h"
+#include "sdk/utilities/TypedValueAccessors.h"
 #include "sdk/utilities/Value.h"
 
 // A dictionary kept in one binary property-list file, written back in the background about
@@ -34,7 +35,8 @@
 //
 // Thread-safety: every member may be called from any thread. content_ and the pending flag are
 // guarded by mutex_; file writes run outside it, one at a time under writeMutex_.
-class APMPersistentDictionary : public std::enable_shared_from_this<APMPersistentDictionary> {
+class APMPersistentDictionary : public std::enable_shared_from_this<APMPersistentDictionary>,
+                                public sdk::TypedValueAccessors<APMPersistentDictionary> {
   public:
     // Largest file read back; anything bigger is treated as unreadable.
     static constexpr std::size_t kMaxFileSize = 16u << 20;
@@ -60,26 +62,8 @@ class APMPersistentDictionary : public std::enable_shared_from_this<APMPersisten
     // property-list form 43003; both change nothing. Storing an equal value or removing an
     // absent key changes nothing and schedules no write.
     void setObject(const std::optional<sdk::Value>& value, std::string_view key);
-    void removeObjectForKey(std::string_view key) { setObject(std::nullopt, key); }
-
-    // The stored number as that kind, 0 or false for anything else.
-    std::int64_t integerForKey(std::string_view key) const;
-    float floatForKey(std::string_view key) const;
-    double doubleForKey(std::string_view key) const;
-    bool boolForKey(std::string_view key) const;
-    // The stored value when it has that kind, else no value.
-    std::optional<std::string> stringForKey(std::string_view key) const;
-    std::optional<sdk::Value> numberForKey(std::string_view key) const;
-    std::optional<sdk::Value::Array> arrayForKey(std::string_view key) const;
-    std::optional<sdk::Value::Dictionary> dictionaryForKey(std::string_view key) const;
-
-    void setInteger(std::int64_t value, std::string_view key) { setObject(sdk::Value(value), key); }
-    void setFloat(float value, std::string_view key) {
-        setObject(sdk::Value(static_cast<double>(value)), key);
-    }
-    void setDouble(double value, std::string_view key) { setObject(sdk::Value(value), key); }
-    void setBool(bool value, std::string_view key) { setObject(sdk::Value(value), key); }
-
+    // The typed reads and writes (integerForKey, setBool, removeObjectForKey, ...) come from
+    // sdk::TypedValueAccessors over these two.
     // Empties a non-empty dictionary and schedules a write.
     void clearAllData();
 
