@@ -180,4 +180,26 @@ std::string Value::description() const {
     return out;
 }
 
+const char* Value::className() const {
+    switch (type()) {
+        case Type::kNull:
+            return "NSNull";
+        case Type::kBool:
+        case Type::kInt:
+        case Type::kDouble:
+            return "NSNumber";
+        case Type::kString:
+            return "NSString";
+        case Type::kBytes:
+            return "NSData";
+        case Type::kDate:
+            return "NSDate";
+        case Type::kArray:
+            return "NSArray";
+        case Type::kDictionary:
+            return "NSDictionary";
+    }
+    return "NSObject";
+}
+
 }  // namespace sdk

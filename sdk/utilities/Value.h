@@ -81,6 +81,10 @@ class Value {
     std::optional<double> numberAsDouble() const;
     std::optional<bool> numberAsBool() const;
 
+    // The platform class name a value of this kind has in diagnostics ("NSNumber", "NSString",
+    // "NSData", "NSDate", "NSArray", "NSDictionary", "NSNull").
+    const char* className() const;
+
     // The held object when the type matches exactly; nullptr otherwise. The pointer stays
     // valid until this value is assigned to or destroyed.
     const std::string* string() const { return std::get_if<std::string>(&storage_); }

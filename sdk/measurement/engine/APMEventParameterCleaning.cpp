@@ -21,28 +21,6 @@ bool has(const APMParameters& parameters, std::string_view key) {
     return parameters.find(key) != parameters.end();
 }
 
-std::string typeName(const sdk::Value& value) {
-    switch (value.type()) {
-        case sdk::Value::Type::kNull:
-            return "NSNull";
-        case sdk::Value::Type::kBool:
-        case sdk::Value::Type::kInt:
-        case sdk::Value::Type::kDouble:
-            return "NSNumber";
-        case sdk::Value::Type::kString:
-            return "NSString";
-        case sdk::Value::Type::kBytes:
-            return "NSData";
-        case sdk::Value::Type::kDate:
-            return "NSDate";
-        case sdk::Value::Type::kArray:
-            return "NSArray";
-        case sdk::Value::Type::kDictionary:
-            return "NSDictionary";
-    }
-    return "NSObject";
-}
-
 bool isCustom(std::string_view name, bool isItem) {
     return !name.starts_with("_") && !(isItem && APMIsItemParameter(name));
 }
@@ -255,7 +233,7 @@ std::optional<APMValue> Cleaning::clean(const std::string& name, const APMParame
     if (!value) {
         APMMeasurement::monitor().logWithLevel(
             3, 18015, "Event parameter value must be of type NSString, NSNumber or NSArray. Type",
-            typeName(*raw));
+            raw->className());
         return std::nullopt;
     }
     const std::int32_t maxInternal =

@@ -48,31 +48,9 @@ class BorrowedMessage final : public NANOMessageBase {
     const MessageType& type_;
 };
 
-const char* valueClassName(const sdk::Value& value) {
-    switch (value.type()) {
-        case sdk::Value::Type::kNull:
-            return "NSNull";
-        case sdk::Value::Type::kBool:
-        case sdk::Value::Type::kInt:
-        case sdk::Value::Type::kDouble:
-            return "NSNumber";
-        case sdk::Value::Type::kString:
-            return "NSString";
-        case sdk::Value::Type::kBytes:
-            return "NSData";
-        case sdk::Value::Type::kDate:
-            return "NSDate";
-        case sdk::Value::Type::kArray:
-            return "NSArray";
-        case sdk::Value::Type::kDictionary:
-            return "NSDictionary";
-    }
-    return "NSObject";
-}
-
 const char* elementClassName(const APMPBRepeatedElement& element) {
     if (const auto* value = std::get_if<sdk::Value>(&element))
-        return valueClassName(*value);
+        return value->className();
     const auto& message = std::get<std::shared_ptr<NANOMessageBase>>(element);
     return message != nullptr ? message->className() : "NSNull";
 }
