@@ -24,6 +24,14 @@ class APMUserAttribute {
     // A name that does not begin with "_".
     bool isPublic() const { return !name_.empty() && !name_.starts_with("_"); }
 
+    // Test hook: an attribute made without the name and value checks, so that the stores'
+    // own checks can be reached.
+    static APMUserAttribute TEST_initUnchecked(std::string origin, std::string name, APMValue value,
+                                               double lastSetTimestamp) {
+        return APMUserAttribute(std::move(origin), std::move(name), std::move(value),
+                                lastSetTimestamp);
+    }
+
     // The wire form: set time in milliseconds, name and one value field; the origin is not
     // sent.
     APMPBUserAttribute protoUserAttribute() const;

@@ -2,16 +2,22 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sdk/measurement/audiences/APMConditionalUserProperty.h"
+#include "sdk/measurement/audiences/APMEventFilter.h"
+#include "sdk/measurement/audiences/APMFilterResult.h"
+#include "sdk/measurement/audiences/APMPropertyFilter.h"
 #include "sdk/measurement/engine/APMAppMetadata.h"
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
+#include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
@@ -54,6 +60,9 @@ class APMDatabase {
 
     // The most rows the events table holds.
     static constexpr std::int64_t kMaxEventAggregates = 2000;
+    // The most user properties and conditional user properties kept (names).
+    static constexpr std::int64_t kMaxUserAttributes = 1000;
+    static constexpr std::int64_t kMaxConditionalUserProperties = 1000;
 
     // Opens the database file `name` in the measurement folder. Null with `error` set for an
     // empty name (code 1) or when the set-up fails.
@@ -255,6 +264,99 @@ class APMDatabase {
                         sdk::Error* error);
     bool deleteODMValueWithName(std::string_view name, sdk::Error* error);
 
+    // User properties ---------------------------------------------------------------------------
+    // A value is stored in its plain form (a string as TEXT, a double as REAL, anything else as
+    // INTEGER) and read back through APMValue::valueFromObject.
+
+    // The number of stored names that do not begin with "_".
+    std::optional<std::int64_t> publicUserAttributeCount(sdk::Error* error);
+    // Code 1 for an empty origin.
+    std::optional<std::int64_t> userAttributeCountForOrigin(std::string_view origin,
+                                                            sdk::Error* error);
+    // Code 1 for an empty name.
+    std::optional<bool> containsUserAttributeWithName(std::string_view name, sdk::Error* error);
+    // No value without an error when there is none.
+    std::optional<APMUserAttribute> userAttributeWithName(std::string_view name, sdk::Error* error);
+    // The properties whose names begin with "_ltv_", newest first; no value (code 2) when any
+    // of their rows cannot be read.
+    std::optional<std::vector<APMUserAttribute>> allLifetimeValueUserAttributes(sdk::Error* error);
+    // Up to kMaxUserAttributes properties in rowid order; unreadable rows are left out.
+    // Without `includeInternal` the names beginning with "_", those with a reserved prefix and
+    // the reserved public names are left out too.
+    std::optional<std::vector<APMUserAttribute>> userAttributesIncludingInternal(
+        bool includeInternal, sdk::Error* error);
+    // Upserts by name, at most kMaxUserAttributes names (code 2 "... Table is full"). Code 3
+    // for a null attribute or an empty origin, code 1 for an empty name or string value.
+    bool updateUserAttribute(const APMUserAttribute* attribute, sdk::Error* error);
+    bool deleteUserAttributeWithName(std::string_view name, sdk::Error* error);
+
+    // Audience filters and results ------------------------------------------------------------
+    // A filter read back takes its session-scoped, dynamic and sequence flags from its decoded
+    // data (all false when the data does not decode); only the first has a column.
+
+    // Every stored result by audience ID.
+    std::optional<std::map<std::int32_t, APMFilterResult>> allFilterResults(sdk::Error* error);
+    // No value without an error when there is none.
+    std::optional<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID,
+                                                             sdk::Error* error);
+    // The audience IDs of both filter tables, each once.
+    std::optional<std::vector<std::int32_t>> allAudienceIDs(sdk::Error* error);
+    // Code 1 for an empty name.
+    std::optional<std::vector<APMEventFilter>> eventFiltersForEventName(std::string_view eventName,
+                                                                        sdk::Error* error);
+    std::optional<std::vector<APMPropertyFilter>> propertyFiltersForPropertyName(
+        std::string_view propertyName, sdk::Error* error);
+    // Audience ID to the IDs of its session-scoped filters (event and property).
+    std::optional<std::map<std::int32_t, std::vector<std::int32_t>>> allSessionScopedFilters(
+        sdk::Error* error);
+    // Upserts each element in order; the first that fails (code 3 for an empty name or empty
+    // data, empty current results for a result) ends the call. Elements written before it stay
+    // unless the caller's transaction rolls back. Code 1 for an empty list.
+    bool updateEventFilters(const std::vector<APMEventFilter>& filters, sdk::Error* error);
+    bool updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, sdk::Error* error);
+    // Empty previous results are stored as NULL and read back empty.
+    bool updateFilterResults(const std::vector<APMFilterResult>& results, sdk::Error* error);
+    // Delete the rows with the elements' (audience ID, filter ID) pairs, or with the results'
+    // audience IDs, in one statement. Code 1 for an empty list.
+    bool deleteEventFilters(const std::vector<APMEventFilter>& filters, sdk::Error* error);
+    bool deletePropertyFilters(const std::vector<APMPropertyFilter>& filters, sdk::Error* error);
+    bool deleteFilterResults(const std::vector<APMFilterResult>& results, sdk::Error* error);
+    bool deleteAllEventFilters(sdk::Error* error);
+    bool deleteAllPropertyFilters(sdk::Error* error);
+
+    // Conditional user properties ---------------------------------------------------------------
+    // "Now" is APMCurrentTimeInterval(). The events are stored as encoded Event messages; one
+    // that cannot be decoded reads as no event while the property still reads.
+
+    // No value without an error when there is none.
+    std::optional<APMConditionalUserProperty> conditionalUserPropertyWithName(std::string_view name,
+                                                                              sdk::Error* error);
+    // Upserts by name, at most kMaxConditionalUserProperties names. Code 3 for a null property
+    // or one without name, origin or value.
+    bool updateConditionalUserProperty(const APMConditionalUserProperty* property,
+                                       sdk::Error* error);
+    bool deleteConditionalUserPropertyWithName(std::string_view name, sdk::Error* error);
+    // Inactive properties whose trigger timeout has passed since their creation.
+    std::optional<std::vector<APMConditionalUserProperty>>
+    timedOutConditionalUserPropertiesWithError(sdk::Error* error);
+    // Active properties whose time to live has passed since they were triggered.
+    std::optional<std::vector<APMConditionalUserProperty>>
+    expiredConditionalUserPropertiesWithError(sdk::Error* error);
+    // Inactive properties waiting for `eventName` whose trigger timeout has not passed. Code 1
+    // for an empty name.
+    std::optional<std::vector<APMConditionalUserProperty>>
+    triggeredConditionalUserPropertiesWithEventName(std::string_view eventName, sdk::Error* error);
+    // The properties whose names begin with `prefix` and whose origin is `origin` (each when
+    // given), compared as SQL LIKE does without wildcards: ASCII letters in any case, "_" and
+    // "%" only as themselves. Every property when neither is given.
+    std::optional<std::vector<APMConditionalUserProperty>> conditionalUserPropertiesWithPrefix(
+        std::optional<std::string_view> prefix, std::optional<std::string_view> origin,
+        sdk::Error* error);
+    // The rows matching the SQL `condition` with `params`; no value when any row cannot be
+    // read. Code 1 for an empty condition.
+    std::optional<std::vector<APMConditionalUserProperty>> conditionalUserPropertiesWithCondition(
+        std::string_view condition, const APMSqliteParameters& params, sdk::Error* error);
+
     // Stored remote configuration ---------------------------------------------------------------
 
     // Stores the configuration's encoding and now (APMCurrentTimeInterval) in the app-metadata
@@ -313,6 +415,21 @@ class APMDatabase {
     static APMSqliteRecord recordFromAppMetadata(const APMAppMetadata& metadata);
     static std::optional<APMEventAggregates> eventAggregatesFromRecord(
         const APMSqliteRecord& record, sdk::Error* error);
+    // The event encoded in a blob column; no value with code 2 when it is not bytes, does not
+    // decode or does not make an event.
+    static std::optional<APMEvent> eventFromBlob(const sdk::Value& blob, sdk::Error* error);
+    // The column form of a user property or conditional property value.
+    static sdk::Value plainValue(const APMValue& value);
+    static std::optional<APMConditionalUserProperty> conditionalUserPropertyFromRecord(
+        const APMSqliteRecord& record, sdk::Error* error);
+    static std::optional<APMSqliteRecord> recordFromConditionalUserProperty(
+        const APMConditionalUserProperty& property, sdk::Error* error);
+    // The records of a query (no value: it failed), each through `block`; no value with code 2
+    // "Failed to initialize data types from dictionaries" when any of them does not convert.
+    template <typename T>
+    std::optional<std::vector<T>> allOrNothing(std::optional<std::vector<APMSqliteRecord>> records,
+                                               sdk::Error* error,
+                                               const CreateDataTypeBlock<T>& block);
 
     // The app-metadata table's one row.
     static constexpr std::int64_t kAppMetadataRowID = 1;
@@ -363,6 +480,26 @@ std::optional<std::vector<T>> APMDatabase::dataTypesFromTableWithName(
     if (!records->empty() && objects.empty()) {
         APMSetErrorWithCode(error, 2, "Failed to initialize data types from dictionaries");
         return std::nullopt;
+    }
+    return objects;
+}
+
+template <typename T>
+std::optional<std::vector<T>> APMDatabase::allOrNothing(
+    std::optional<std::vector<APMSqliteRecord>> records, sdk::Error* error,
+    const CreateDataTypeBlock<T>& block) {
+    if (!records) {
+        return std::nullopt;
+    }
+    std::vector<T> objects;
+    objects.reserve(records->size());
+    for (const APMSqliteRecord& record : *records) {
+        std::optional<T> object = block(record, error);
+        if (!object) {
+            APMSetErrorWithCode(error, 2, "Failed to initialize data types from dictionaries");
+            return std::nullopt;
+        }
+        objects.push_back(std::move(*object));
     }
     return objects;
 }

@@ -1,5 +1,6 @@
 // The small record tables: purchase and subscription keys reported once, the main events of
-// complex events waiting for their children, and named on-device measurement values.
+// complex events waiting for their children, and named on-device measurement values; and the
+// column forms of stored events and values.
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -77,7 +78,20 @@ std::optional<std::pair<APMEvent, std::int64_t>> APMDatabase::mainEventAndChildC
                                 "Main event blob is nil in database")) {
         return std::nullopt;
     }
-    const sdk::Bytes* data = blob->second.bytes();
+    std::optional<APMEvent> event = eventFromBlob(blob->second, error);
+    if (!event) {
+        return std::nullopt;
+    }
+    const auto count = record.find("children_to_process");
+    if (!APMCheckTrueOrSetError(count != record.end() && count->second.isNumber(), error, 3,
+                                "Complex event does not have children count in database")) {
+        return std::nullopt;
+    }
+    return std::pair{std::move(*event), count->second.numberAsInt().value_or(0)};
+}
+
+std::optional<APMEvent> APMDatabase::eventFromBlob(const sdk::Value& blob, sdk::Error* error) {
+    const sdk::Bytes* data = blob.bytes();
     if (!APMCheckNotNullOrSetError(data, error, 2,
                                    "Failed to convert data to an event. Data must be a NSData "
                                    "instance")) {
@@ -89,16 +103,16 @@ std::optional<std::pair<APMEvent, std::int64_t>> APMDatabase::mainEventAndChildC
     }
     std::optional<APMEvent> event =
         APMEvent::initWithEventProto(*proto, APMParameterLimits::current());
-    if (!APMCheckTrueOrSetError(event.has_value(), error, 2,
-                                "Failed to initialize event from proto data")) {
-        return std::nullopt;
+    APMCheckTrueOrSetError(event.has_value(), error, 2,
+                           "Failed to initialize event from proto data");
+    return event;
+}
+
+sdk::Value APMDatabase::plainValue(const APMValue& value) {
+    if (value.isString()) {
+        return value.value();
     }
-    const auto count = record.find("children_to_process");
-    if (!APMCheckTrueOrSetError(count != record.end() && count->second.isNumber(), error, 3,
-                                "Complex event does not have children count in database")) {
-        return std::nullopt;
-    }
-    return std::pair{std::move(*event), count->second.numberAsInt().value_or(0)};
+    return value.isDouble() ? sdk::Value(value.doubleValue()) : sdk::Value(value.int64Value());
 }
 
 bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
