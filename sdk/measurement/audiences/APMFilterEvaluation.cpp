@@ -5,6 +5,7 @@
 #include "sdk/measurement/audiences/APMAudienceLog.h"
 #include "sdk/measurement/audiences/APMFilterDescription.h"
 #include "sdk/measurement/audiences/APMNumberFilterEvaluation.h"
+#include "sdk/measurement/audiences/APMRepeatedMessages.h"
 #include "sdk/measurement/audiences/APMStringFilterEvaluation.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 
@@ -117,20 +118,13 @@ std::optional<bool> APMEvaluateEventFilter(const APMPBEventFilter* filter,
                                    "Event filter name does not match event name. Audience "
                                    "filter will not be evaluated");
     }
-    const auto parameterFilters = APMPBGetRepeated<APMPBFilter>(filter, slot::kFilters);
     if (APMPBHasField(filter, slot::kEventCountFilter)) {
         const std::optional<bool> counted = countFilter(*filter, eventName, aggregates);
         if (counted != true) {
             return counted;
         }
     }
-    for (const APMPBRepeatedElement& element : parameterFilters.value_or(APMPBRepeatedArray{})) {
-        const auto* message = std::get_if<std::shared_ptr<NANOMessageBase>>(&element);
-        const auto* parameter =
-            message != nullptr ? dynamic_cast<const APMPBFilter*>(message->get()) : nullptr;
-        if (parameter == nullptr) {
-            continue;
-        }
+    for (const auto& parameter : APMRepeatedMessagesOf<APMPBFilter>(filter, slot::kFilters)) {
         const std::optional<bool> result = parameterFilter(*parameter, eventName, parameters);
         if (result != true) {
             return result;
