@@ -43,6 +43,9 @@ TEST(APMNumberFilterEvaluation, ComparesEachValueKindByItsOwnRules) {
         {"two steps above 0.3", APMValue(stepsAbove(0.3, 2)), kEqual, "0.3", {}, {}, false},
         {"double less", APMValue(-3.5), kLess, "-2", {}, {}, true},
         {"double greater than .5", APMValue(0.6), kGreater, ".5", {}, {}, true},
+        {"double below +7", APMValue(6.5), kLess, "+7", {}, {}, true},
+        {"double equals 1.", APMValue(1.0), kEqual, "1.", {}, {}, true},
+        {"double between -.5 and +.5", APMValue(-0.5), kBetween, {}, "-.5", "+.5", true},
         {"integer 2^53 + 1 is exact",
          APMValue(twoTo53 + 1),
          kEqual,
@@ -84,6 +87,15 @@ TEST(APMNumberFilterEvaluation, AnInexactBoundGivesNoIntegerResult) {
     EXPECT_EQ(APMEvaluateNumberFilterInt64(numberFilter(kGreater, k40Digits), 5), std::nullopt);
     EXPECT_EQ(recorder.codes(), (Codes{26003, 8002, 8015}));
     EXPECT_EQ(recorder.messages()[2].level, 1);
+}
+
+TEST(APMNumberFilterEvaluation, ABoundBeyondTheDoubleRangeGivesNoDoubleResult) {
+    sdktest::MonitorRecorder recorder;
+    const std::string huge = "1" + std::string(400, '0');
+    EXPECT_EQ(APMEvaluateNumberFilterDouble(numberFilter(kLess, huge), 1.0), std::nullopt);
+    EXPECT_EQ(APMEvaluateNumberFilterDouble(numberFilter(kBetween, {}, "0", huge), 1.0),
+              std::nullopt);
+    EXPECT_EQ(recorder.codes(), (Codes{8012, 8012}));
 }
 
 TEST(APMNumberFilterEvaluation, ValidityNamesEachFault) {
