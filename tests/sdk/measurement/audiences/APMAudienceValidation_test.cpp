@@ -126,6 +126,8 @@ std::vector<Case> cases() {
 }
 
 TEST(APMValidateAudience, AcceptsOrNamesTheFirstFault) {
+    // The filter checks log; the recorder also waits for the monitor's queued writes at the end.
+    sdktest::MonitorRecorder recorder;
     for (const Case& c : cases()) {
         sdk::Error error;
         const bool accepted = APMValidateAudience(c.audience, kAccepted, kLimits, &error);
