@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "sdk/measurement/engine/APMMeasurement.h"
 
@@ -96,6 +97,11 @@ std::optional<APMDecimalNumber> APMDecimalNumber::parse(std::string_view text, b
         *exact = kept;
     }
     return number;
+}
+
+APMDecimalNumber APMDecimalNumber::fromInt64(std::int64_t value) {
+    // The decimal text of any int64 is within the digit and exponent range, so it parses.
+    return *parse(std::to_string(value));
 }
 
 std::string APMDecimalNumber::stringValue() const {

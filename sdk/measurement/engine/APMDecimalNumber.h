@@ -23,6 +23,9 @@ class APMDecimalNumber {
     // tells whether every significant digit was kept; digits beyond kMaxDigits are dropped.
     static std::optional<APMDecimalNumber> parse(std::string_view text, bool* exact = nullptr);
 
+    // The exact value of `value` (every int64 has at most 19 digits, so none is lost).
+    static APMDecimalNumber fromInt64(std::int64_t value);
+
     // The plain text form: "-" for a negative number, the digits without leading or trailing
     // zeros around the point, and no exponent ("0.5", "-12", "1200").
     std::string stringValue() const;

@@ -73,6 +73,16 @@ TEST(APMDecimalNumber, OrdersByValue) {
     EXPECT_GT(d("1000000000000000000000"), d("999999999999999999999.9"));
 }
 
+TEST(APMDecimalNumber, IntegersConvertExactly) {
+    const auto d = [](const char* text) { return *APMDecimalNumber::parse(text); };
+    EXPECT_EQ(APMDecimalNumber::fromInt64(INT64_MIN).stringValue(), "-9223372036854775808");
+    EXPECT_EQ(APMDecimalNumber::fromInt64(INT64_MAX).stringValue(), "9223372036854775807");
+    EXPECT_EQ(APMDecimalNumber::fromInt64(-1200), d("-1200.0"));
+    EXPECT_TRUE(APMDecimalNumber::fromInt64(0).isZero());
+    // One above 2^53, where a double would round to 2^53.
+    EXPECT_GT(APMDecimalNumber::fromInt64(9007199254740993), d("9007199254740992"));
+}
+
 TEST(APMDecimalNumber, AnUncompilableExpressionIsReportedAndRetried) {
     sdktest::MonitorRecorder recorder;
     TEST_setDecimalNumberPattern("([0-9]");

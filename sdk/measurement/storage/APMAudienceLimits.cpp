@@ -1,0 +1,13 @@
+#include "sdk/measurement/audiences/APMAudienceLimits.h"
+
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
+
+APMAudienceLimits APMAudienceLimits::fromRemoteConfig(APMRemoteConfig& config) {
+    return {config.maxAudienceCount(), config.maxFiltersPerAudience(),
+            config.maxParametersPerFilter(), config.maxFilterResultCount()};
+}
+
+APMAudienceLimits APMAudienceLimits::current() {
+    return fromRemoteConfig(*APMMeasurement::remoteConfig());
+}
