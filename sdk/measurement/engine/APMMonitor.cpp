@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-
-#include <openssl/rand.h>
+#include <random>
 
 #include "platform/process/ProcessArguments.h"
 #include "sdk/measurement/engine/APMAEU.h"
@@ -62,23 +61,6 @@ std::string decadeOf(std::int64_t value) {
     char text[64];
     std::snprintf(text, sizeof text, "%lld...%lld", clamp(low), clamp(high));
     return text;
-}
-
-// A uniform random integer in [0, n) from the secure generator, without modulo bias; 0 when the
-// generator fails (the newest message is then kept, which is still a valid sample).
-std::int64_t uniformBelow(std::int64_t n) {
-    const auto bound = static_cast<std::uint64_t>(n);
-    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() -
-                                std::numeric_limits<std::uint64_t>::max() % bound;
-    for (;;) {
-        std::uint64_t draw = 0;
-        if (RAND_bytes(reinterpret_cast<unsigned char*>(&draw), sizeof draw) != 1) {
-            return 0;
-        }
-        if (draw < limit) {
-            return static_cast<std::int64_t>(draw % bound);
-        }
-    }
 }
 
 }  // namespace
@@ -313,7 +295,13 @@ void APMMonitor::logWithLevel(std::int64_t level, std::int64_t code, std::string
                               encoded = std::move(encoded)] {
             sampledData_.insertOrUpdate(
                 key, encoded, sdk::Date::fromTimeIntervalSince1970(APMCurrentTimeInterval()),
-                uniformBelow);
+                [this](std::int64_t n) {
+                    // Reservoir sampling needs no secrecy, and a generator of our own keeps a
+                    // block still queued at exit clear of OpenSSL, which tears down at exit.
+                    return n <= 1 ? std::int64_t{0}
+                                  : std::uniform_int_distribution<std::int64_t>(
+                                        0, n - 1)(sampleRandom_);
+                });
             saveSampleOnMonitorQueue();
         });
     }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -220,5 +221,6 @@ class APMMonitor {
     std::mutex observerMutex_;
     std::function<void(const APMMonitorMessage&)> observer_;  // guarded by observerMutex_
 
-    APMMonitoringSampledData sampledData_;  // monitor queue only
+    APMMonitoringSampledData sampledData_;                  // monitor queue only
+    std::mt19937_64 sampleRandom_{std::random_device{}()};  // monitor queue only
 };
