@@ -64,54 +64,51 @@ std::string platformKeys(std::string_view purposeConsents = "0111111111") {
            key("IABTCF_PurposeOneTreatment", "<false/>") + key("IABTCF_PublisherCC", text("DE"));
 }
 
-// Each entry of a property-list dictionary file as "<type>:<value>", read with libplist.
+// A scalar plist node as "<type>:<value>"; an array as "array:" and its items joined with "|".
+std::string describeNode(plist_t node) {
+    uint64_t length = 0;
+    uint8_t flag = 0;
+    uint64_t number = 0;
+    std::string shown = "array:";
+    switch (plist_get_node_type(node)) {
+        case PLIST_STRING:
+            return "string:" + std::string(plist_get_string_ptr(node, &length));
+        case PLIST_BOOLEAN:
+            plist_get_bool_val(node, &flag);
+            return flag ? "bool:true" : "bool:false";
+        case PLIST_UINT:
+            plist_get_uint_val(node, &number);
+            return "int:" + std::to_string(static_cast<int64_t>(number));
+        case PLIST_ARRAY:
+            for (uint32_t i = 0; i < plist_array_get_size(node); ++i) {
+                shown += (i == 0 ? "" : "|") + describeNode(plist_array_get_item(node, i));
+            }
+            return shown;
+        default:
+            return "other";
+    }
+}
+
+// Each entry of a property-list dictionary file, described by describeNode, read with libplist.
 std::map<std::string, std::string> readPlistFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     plist_t root = nullptr;
     plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);
     std::map<std::string, std::string> entries;
-    if (!root || plist_get_node_type(root) != PLIST_DICT) {
-        plist_free(root);
-        return entries;
-    }
-    const auto describe = [](plist_t node) -> std::string {
-        uint64_t length = 0;
-        uint8_t flag = 0;
-        uint64_t number = 0;
-        switch (plist_get_node_type(node)) {
-            case PLIST_STRING:
-                return "string:" + std::string(plist_get_string_ptr(node, &length));
-            case PLIST_BOOLEAN:
-                plist_get_bool_val(node, &flag);
-                return flag ? "bool:true" : "bool:false";
-            case PLIST_UINT:
-                plist_get_uint_val(node, &number);
-                return "int:" + std::to_string(static_cast<int64_t>(number));
-            default:
-                return "other";
-        }
-    };
-    plist_dict_iter iterator = nullptr;
-    plist_dict_new_iter(root, &iterator);
-    for (;;) {
+    if (root && plist_get_node_type(root) == PLIST_DICT) {
+        plist_dict_iter iterator = nullptr;
+        plist_dict_new_iter(root, &iterator);
         char* name = nullptr;
         plist_t value = nullptr;
-        plist_dict_next_item(root, iterator, &name, &value);
-        if (!name) {
-            break;
+        for (plist_dict_next_item(root, iterator, &name, &value); name;
+             plist_dict_next_item(root, iterator, &name, &value)) {
+            entries[name] = describeNode(value);
+            free(name);
+            name = nullptr;
         }
-        std::string shown = describe(value);
-        if (plist_get_node_type(value) == PLIST_ARRAY) {
-            shown = "array:";
-            for (uint32_t i = 0; i < plist_array_get_size(value); ++i) {
-                shown += (i == 0 ? "" : "|") + describe(plist_array_get_item(value, i));
-            }
-        }
-        entries[name] = shown;
-        free(name);
+        free(iterator);
     }
-    free(iterator);
     plist_free(root);
     return entries;
 }

@@ -5,12 +5,15 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sdk/measurement/audiences/APMTCFClient.h"
 #include "sdk/measurement/audiences/APMTCFRegistration.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
 #include "tests/sdk/measurement/audiences/TCFTestSupport.h"
+#include "tests/sdk/measurement/engine/EngineTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -206,6 +209,28 @@ TEST(APMTCFData, StringRepresentation) {
     EXPECT_EQ(odd.generateData().stringRepresentationFromTCFData(),
               "_v_=2,isTCFDataEnabled=0,cmpSDKID=2147483647,policyVersion=-3,"
               "isPurposeOneTreatmentEnabled=1.5");
+}
+
+TEST(APMTCFData, InfoPlistSwitchReadsNumbersOnly) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"", true},
+        {"<true/>", true},
+        {"<false/>", false},
+        {"<integer>0</integer>", false},
+        {"<real>2.5</real>", true},
+        {"<string>YES</string>", false},
+        {"<array/>", false},
+    };
+    cb::testsupport::TempDir dir("cb-tcf-plist");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& [value, enabled] = cases[i];
+        SCOPED_TRACE(value);
+        const std::string entry =
+            value.empty() ? "" : "<key>VOVIDU_ANALYTICS_TCF_DATA_ENABLED</key>" + value;
+        sdktest::FixtureMainBundle bundle(dir / std::to_string(i), entry);
+        EXPECT_EQ(APMTCFData::isTCFDataEnabledInInfoPlist(), enabled);
+        EXPECT_EQ(APMTCFData().isTCFDataEnabled(), enabled);
+    }
 }
 
 TEST(APMTCFRegistration, DeclaredPurposes) {
