@@ -113,6 +113,18 @@ std::map<std::string, std::string> readPlistFile(const fs::path& path) {
     return entries;
 }
 
+// A value of another type than a string under each of the ten restriction keys.
+std::string wrongRestrictions() {
+    const char* values[] = {"<integer>0</integer>", "<true/>", "<real>2.0</real>",
+                            "<array><string>0</string></array>", "<dict/>"};
+    std::string entries;
+    for (int purpose = 1; purpose <= 10; ++purpose) {
+        entries += key("IABTCF_PublisherRestrictions" + std::to_string(purpose),
+                       values[purpose % std::size(values)]);
+    }
+    return entries;
+}
+
 class APMTCFClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -265,8 +277,7 @@ TEST_F(APMTCFClientTest, HostileKeysReadAsAbsentAndKeepTheDecisions) {
              key("IABTCF_CmpSdkID", text("300")) + key("IABTCF_gdprApplies", "<dict/>") +
              key("IABTCF_PolicyVersion", "<data>AAE=</data>") +
              key("IABTCF_PurposeConsents", "<true/>") +
-             key("IABTCF_PurposeLegitimateInterests", "<real>1.0</real>") +
-             key("IABTCF_PublisherRestrictions1", integer(0)) +
+             key("IABTCF_PurposeLegitimateInterests", "<real>1.0</real>") + wrongRestrictions() +
              key("IABTCF_PurposeOneTreatment", "<date>2020-01-01T00:00:00Z</date>") +
              key("IABTCF_PublisherCC", "<array/>"),
          "24445", "_v_=2,isTCFDataEnabled=1"},
