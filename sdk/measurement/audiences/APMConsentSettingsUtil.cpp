@@ -1,120 +1,163 @@
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 
-#include <atomic>
+#include <functional>
+#include <utility>
 
 #include "sdk/measurement/audiences/APMConsentNames.h"
 
 namespace {
 
-// The installed implementation; null means the nothing-set default.
-std::atomic<std::shared_ptr<APMConsentSettingsImplementation>>& installed() {
-    static std::atomic<std::shared_ptr<APMConsentSettingsImplementation>> slot;
-    return slot;
+// The one consent state; only blocks of the serial queue touch it. Never destroyed, as a
+// block may still run while the process exits.
+APMConsentState& state() {
+    static APMConsentState* const shared = new APMConsentState();
+    return *shared;
 }
 
-const std::shared_ptr<APMConsentSettingsImplementation>& nothingSet() {
-    static const std::shared_ptr<APMConsentSettingsImplementation> instance =
-        std::make_shared<APMConsentSettingsNothingSet>();
-    return instance;
+// Runs `read` on the queue and waits for its result.
+template <typename Result>
+Result readState(const std::function<Result(APMConsentState&)>& read) {
+    Result result{};
+    APMConsentSettingsUtil::serialQueue()->sync([&] { result = read(state()); });
+    return result;
+}
+
+void writeState(std::function<void(APMConsentState&)> write) {
+    APMConsentSettingsUtil::serialQueue()->async([write = std::move(write)] { write(state()); });
 }
 
 bool equalPriority(std::int64_t current, std::int64_t source) {
-    return current == source || (current == 5 && source == 10) || (current == 10 && source == 5);
+    return current == source ||
+           (current == APMConsentSource::kTCF && source == APMConsentSource::kThirdParty) ||
+           (current == APMConsentSource::kThirdParty && source == APMConsentSource::kTCF);
 }
+
+using Settings = std::optional<APMConsentSettings>;
 
 }  // namespace
 
-bool APMConsentSettingsNothingSet::isConsentSourceEqualPriority(std::int64_t source) {
-    return equalPriority(kUnsetSource, source);
+const platform::QueueRef& APMConsentSettingsUtil::serialQueue() {
+    static const platform::QueueRef queue =
+        platform::DispatchQueue::createSerial("APMConsentSettingsUtilQueue");
+    return queue;
 }
 
-bool APMConsentSettingsNothingSet::isConsentSourceHigherPriority(std::int64_t source) {
-    return equalPriority(kUnsetSource, source) || kUnsetSource >= source;
+Settings APMConsentSettingsUtil::consentSettings() {
+    return readState<Settings>([](APMConsentState& s) { return s.consentSettings; });
 }
-
-std::string APMConsentSettingsNothingSet::description() {
-    return "ad_storage is granted. analytics_storage is granted.";
+Settings APMConsentSettingsUtil::defaultSettings() {
+    return readState<Settings>([](APMConsentState& s) { return s.defaultSettings; });
 }
-
-std::shared_ptr<APMConsentSettingsImplementation> APMConsentSettingsUtil::implementation() {
-    std::shared_ptr<APMConsentSettingsImplementation> current = installed().load();
-    return current ? current : nothingSet();
+Settings APMConsentSettingsUtil::delegatedSettings() {
+    return readState<Settings>([](APMConsentState& s) { return s.delegatedSettings; });
 }
-
-void APMConsentSettingsUtil::setImplementation(
-    std::shared_ptr<APMConsentSettingsImplementation> implementation) {
-    installed().store(std::move(implementation));
-}
-
-std::optional<APMConsentSettings> APMConsentSettingsUtil::consentSettings() {
-    return implementation()->consentSettings();
-}
-std::optional<APMConsentSettings> APMConsentSettingsUtil::defaultSettings() {
-    return implementation()->defaultSettings();
-}
-std::optional<APMConsentSettings> APMConsentSettingsUtil::delegatedSettings() {
-    return implementation()->delegatedSettings();
-}
-std::optional<APMConsentSettings> APMConsentSettingsUtil::regionalDefaults() {
-    return implementation()->regionalDefaults();
+Settings APMConsentSettingsUtil::regionalDefaults() {
+    return readState<Settings>([](APMConsentState& s) { return s.regionalDefaults; });
 }
 std::int64_t APMConsentSettingsUtil::consentSource() {
-    return implementation()->consentSource();
+    return readState<std::int64_t>([](APMConsentState& s) { return s.consentSource; });
 }
 std::int64_t APMConsentSettingsUtil::version() {
-    return implementation()->version();
+    return readState<std::int64_t>([](APMConsentState& s) { return s.version; });
 }
-void APMConsentSettingsUtil::setConsentSettings(std::optional<APMConsentSettings> settings) {
-    implementation()->setConsentSettings(std::move(settings));
+
+void APMConsentSettingsUtil::setConsentSettings(Settings settings) {
+    writeState([settings = std::move(settings)](APMConsentState& s) {
+        s.consentSettings = settings;
+        if (!settings) {
+            s.consentSource = APMConsentSource::kUnset;
+            s.refreshDiagnosticSources(true);
+        }
+    });
 }
-void APMConsentSettingsUtil::setDefaultSettings(std::optional<APMConsentSettings> settings) {
-    implementation()->setDefaultSettings(std::move(settings));
+void APMConsentSettingsUtil::setDefaultSettings(Settings settings) {
+    writeState(
+        [settings = std::move(settings)](APMConsentState& s) { s.defaultSettings = settings; });
 }
-void APMConsentSettingsUtil::setDelegatedSettings(std::optional<APMConsentSettings> settings) {
-    implementation()->setDelegatedSettings(std::move(settings));
+void APMConsentSettingsUtil::setDelegatedSettings(Settings settings) {
+    writeState(
+        [settings = std::move(settings)](APMConsentState& s) { s.delegatedSettings = settings; });
 }
-void APMConsentSettingsUtil::setRegionalDefaults(std::optional<APMConsentSettings> settings) {
-    implementation()->setRegionalDefaults(std::move(settings));
+void APMConsentSettingsUtil::setRegionalDefaults(Settings settings) {
+    writeState(
+        [settings = std::move(settings)](APMConsentState& s) { s.regionalDefaults = settings; });
 }
 void APMConsentSettingsUtil::setConsentSource(std::int64_t source) {
-    implementation()->setConsentSource(source);
+    writeState([source](APMConsentState& s) {
+        s.consentSource = source;
+        s.refreshDiagnosticSources(true);
+    });
 }
 void APMConsentSettingsUtil::setVersion(std::int64_t version) {
-    implementation()->setVersion(version);
+    if (version != 1 && version != 2) {
+        return;
+    }
+    writeState([version](APMConsentState& s) { s.version = version; });
 }
+
 void APMConsentSettingsUtil::updateSettings(const APMConsentSettings& settings) {
-    implementation()->updateSettings(settings);
+    writeState([settings](APMConsentState& s) { s.update(settings); });
 }
+
 void APMConsentSettingsUtil::updateSettings(const APMConsentSettings& settings,
                                             std::int64_t source) {
-    implementation()->updateSettings(settings, source);
+    writeState([settings, source](APMConsentState& s) {
+        s.update(settings);
+        s.consentSource = source;
+        for (const auto& entry : settings) {
+            s.setDiagnosticSource(APMConsentDiagnosticDigitForSource(source), entry.first);
+        }
+    });
 }
+
 bool APMConsentSettingsUtil::isConsentSourceEqualPriority(std::int64_t source) {
-    return implementation()->isConsentSourceEqualPriority(source);
+    return equalPriority(consentSource(), source);
 }
+
 bool APMConsentSettingsUtil::isConsentSourceHigherPriority(std::int64_t source) {
-    return implementation()->isConsentSourceHigherPriority(source);
+    const std::int64_t current = consentSource();
+    return equalPriority(current, source) || current >= source;
 }
+
 bool APMConsentSettingsUtil::isAdStorageDenied() {
-    return implementation()->isAdStorageDenied();
+    return readState<bool>([](APMConsentState& s) { return s.isDenied("ad_storage"); });
 }
 bool APMConsentSettingsUtil::isAnalyticsStorageDenied() {
-    return implementation()->isAnalyticsStorageDenied();
+    return readState<bool>([](APMConsentState& s) { return s.isDenied("analytics_storage"); });
 }
 bool APMConsentSettingsUtil::isAdUserDataDenied() {
-    return implementation()->isAdUserDataDenied();
+    return readState<bool>([](APMConsentState& s) {
+        const std::optional<std::string> resolved = s.resolvedAdUserData();
+        return resolved && APMConsentStatusFromString(*resolved) == 2;
+    });
 }
 bool APMConsentSettingsUtil::didAdUserDataConsentChange(bool wasDenied) {
     return isAdUserDataDenied() != wasDenied;
 }
+
 std::optional<std::int64_t> APMConsentSettingsUtil::adPersonalization() {
-    return implementation()->adPersonalization();
+    return readState<std::optional<std::int64_t>>(
+        [](APMConsentState& s) -> std::optional<std::int64_t> {
+            const std::optional<std::string> resolved = s.resolvedAdPersonalization();
+            const std::int64_t status = resolved ? APMConsentStatusFromString(*resolved) : 0;
+            if (status == 0) {
+                return std::nullopt;
+            }
+            return status == 1 ? 1 : 0;
+        });
 }
+
 void APMConsentSettingsUtil::unsetAdPersonalization() {
-    implementation()->unsetAdPersonalization();
+    writeState([](APMConsentState& s) {
+        if (s.consentSettings) {
+            s.consentSettings->erase("ad_personalization");
+        }
+        s.setDiagnosticSource(0, "ad_personalization");
+    });
 }
+
 void APMConsentSettingsUtil::clearAllSettings() {
-    implementation()->clearAllSettings();
+    writeState([](APMConsentState& s) { s.clear(); });
 }
 
 APMConsentSettings APMConsentSettingsUtil::consentSettingsFromDictionary(
@@ -129,19 +172,18 @@ APMConsentSettings APMConsentSettingsUtil::consentSettingsFromDictionary(
     return result;
 }
 
-std::optional<APMConsentSettings> APMConsentSettingsUtil::consentSettingsFromPlist() {
-    return implementation()->consentSettingsFromPlist();
+void APMConsentSettingsUtil::setDiagnosticSource(std::int64_t digit, std::string_view consentType) {
+    writeState([digit, type = std::string(consentType)](APMConsentState& s) {
+        s.setDiagnosticSource(digit, type);
+    });
 }
-void APMConsentSettingsUtil::setDiagnosticSource(std::int64_t source,
-                                                 std::string_view consentType) {
-    implementation()->setDiagnosticSource(source, consentType);
-}
+
 std::string APMConsentSettingsUtil::consentSignals() {
-    return implementation()->consentSignals();
+    return readState<std::string>([](APMConsentState& s) { return s.consentSignals(); });
 }
 std::string APMConsentSettingsUtil::consentDiagnostics() {
-    return implementation()->consentDiagnostics();
+    return readState<std::string>([](APMConsentState& s) { return s.consentDiagnostics(); });
 }
 std::string APMConsentSettingsUtil::description() {
-    return implementation()->description();
+    return readState<std::string>([](APMConsentState& s) { return s.description(); });
 }

@@ -1,130 +1,100 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
-// Consent settings: consent type name ("ad_storage", ...) to status ("granted", "denied" or
-// "eu_consent_policy").
-using APMConsentSettings = std::map<std::string, std::string, std::less<>>;
+#include "platform/dispatch/DispatchQueue.h"
+#include "sdk/measurement/audiences/APMConsentState.h"
 
-// What the consent state answers. APMConsentSettingsUtil forwards every call to the installed
-// implementation; the consent state proper installs its own.
-class APMConsentSettingsImplementation {
-  public:
-    virtual ~APMConsentSettingsImplementation() = default;
-
-    virtual std::optional<APMConsentSettings> consentSettings() = 0;
-    virtual std::optional<APMConsentSettings> defaultSettings() = 0;
-    virtual std::optional<APMConsentSettings> delegatedSettings() = 0;
-    virtual std::optional<APMConsentSettings> regionalDefaults() = 0;
-    virtual std::int64_t consentSource() = 0;
-    virtual std::int64_t version() = 0;
-    virtual void setConsentSettings(std::optional<APMConsentSettings> settings) = 0;
-    virtual void setDefaultSettings(std::optional<APMConsentSettings> settings) = 0;
-    virtual void setDelegatedSettings(std::optional<APMConsentSettings> settings) = 0;
-    virtual void setRegionalDefaults(std::optional<APMConsentSettings> settings) = 0;
-    virtual void setConsentSource(std::int64_t source) = 0;
-    virtual void setVersion(std::int64_t version) = 0;
-    virtual void updateSettings(const APMConsentSettings& settings) = 0;
-    virtual void updateSettings(const APMConsentSettings& settings, std::int64_t source) = 0;
-    virtual bool isConsentSourceEqualPriority(std::int64_t source) = 0;
-    virtual bool isConsentSourceHigherPriority(std::int64_t source) = 0;
-    virtual bool isAdStorageDenied() = 0;
-    virtual bool isAnalyticsStorageDenied() = 0;
-    virtual bool isAdUserDataDenied() = 0;
-    // 0 denied, 1 granted, none otherwise.
-    virtual std::optional<std::int64_t> adPersonalization() = 0;
-    virtual void unsetAdPersonalization() = 0;
-    virtual void clearAllSettings() = 0;
-    virtual std::optional<APMConsentSettings> consentSettingsFromPlist() = 0;
-    virtual void setDiagnosticSource(std::int64_t source, std::string_view consentType) = 0;
-    virtual std::string consentSignals() = 0;
-    virtual std::string consentDiagnostics() = 0;
-    virtual std::string description() = 0;
-};
-
-// The default implementation: the state where nothing was ever set. Source 100, signals
-// "G1--", diagnostics "19999", no type denied, no ad personalisation, no settings; writes are
-// accepted and not kept. Not final: tests derive fixed answers from it.
-class APMConsentSettingsNothingSet : public APMConsentSettingsImplementation {
-  public:
-    static constexpr std::int64_t kUnsetSource = 100;
-
-    std::optional<APMConsentSettings> consentSettings() override { return std::nullopt; }
-    std::optional<APMConsentSettings> defaultSettings() override { return std::nullopt; }
-    std::optional<APMConsentSettings> delegatedSettings() override { return std::nullopt; }
-    std::optional<APMConsentSettings> regionalDefaults() override { return std::nullopt; }
-    std::int64_t consentSource() override { return kUnsetSource; }
-    std::int64_t version() override { return 1; }
-    void setConsentSettings(std::optional<APMConsentSettings>) override {}
-    void setDefaultSettings(std::optional<APMConsentSettings>) override {}
-    void setDelegatedSettings(std::optional<APMConsentSettings>) override {}
-    void setRegionalDefaults(std::optional<APMConsentSettings>) override {}
-    void setConsentSource(std::int64_t) override {}
-    void setVersion(std::int64_t) override {}
-    void updateSettings(const APMConsentSettings&) override {}
-    void updateSettings(const APMConsentSettings&, std::int64_t) override {}
-    bool isConsentSourceEqualPriority(std::int64_t source) override;
-    bool isConsentSourceHigherPriority(std::int64_t source) override;
-    bool isAdStorageDenied() override { return false; }
-    bool isAnalyticsStorageDenied() override { return false; }
-    bool isAdUserDataDenied() override { return false; }
-    std::optional<std::int64_t> adPersonalization() override { return std::nullopt; }
-    void unsetAdPersonalization() override {}
-    void clearAllSettings() override {}
-    std::optional<APMConsentSettings> consentSettingsFromPlist() override { return std::nullopt; }
-    void setDiagnosticSource(std::int64_t, std::string_view) override {}
-    std::string consentSignals() override { return "G1--"; }
-    std::string consentDiagnostics() override { return "19999"; }
-    std::string description() override;
-};
-
-// The engine's way to the consent state: class methods forwarding to the installed
-// implementation (APMConsentSettingsNothingSet until another is installed).
+// The process-wide consent state of the measurement engine: for each of the four consent types
+// ("ad_storage", "analytics_storage", "ad_user_data", "ad_personalization") a status, where the
+// settings came from (APMConsentSource), the defaults, delegations and regional defaults that
+// apply, and the two strings every upload carries: the consent signals ("G1" and two
+// characters) and the consent diagnostics ("1" and four digits). Class methods only; keeping
+// the state on disk is the engine's business.
 //
-// Thread-safety: every member may be called from any thread; the implementation in use is
-// swapped atomically and must itself be safe from any thread.
+// Design notes:
+// 1. The state is one APMConsentState in a process global that only blocks of serialQueue()
+//    touch.
+// 2. Readers run synchronously on that queue and return copies; writers run asynchronously, so
+//    a read issued after a write from the same thread sees the write.
+// 3. No member may be called from serialQueue() itself: a reader would wait on its own queue,
+//    which the queue refuses by throwing std::logic_error.
+//
+// Thread-safety: every member may be called from any thread but serialQueue()'s own.
 class APMConsentSettingsUtil {
   public:
     APMConsentSettingsUtil() = delete;
 
-    // The implementation in force; never null.
-    static std::shared_ptr<APMConsentSettingsImplementation> implementation();
-    // Installs `implementation`; null goes back to the nothing-set default.
-    static void setImplementation(std::shared_ptr<APMConsentSettingsImplementation> implementation);
+    // The serial queue "APMConsentSettingsUtilQueue", made on first use.
+    static const platform::QueueRef& serialQueue();
 
+    // Readers: copies of the state.
     static std::optional<APMConsentSettings> consentSettings();
     static std::optional<APMConsentSettings> defaultSettings();
     static std::optional<APMConsentSettings> delegatedSettings();
     static std::optional<APMConsentSettings> regionalDefaults();
     static std::int64_t consentSource();
     static std::int64_t version();
+
+    // Writers. Setting no current settings also sets the source to kUnset and refreshes the
+    // diagnostics with the source; setConsentSource refreshes them too.
     static void setConsentSettings(std::optional<APMConsentSettings> settings);
     static void setDefaultSettings(std::optional<APMConsentSettings> settings);
     static void setDelegatedSettings(std::optional<APMConsentSettings> settings);
     static void setRegionalDefaults(std::optional<APMConsentSettings> settings);
     static void setConsentSource(std::int64_t source);
+    // Only 1 and 2 are taken; other values leave the version as it is.
     static void setVersion(std::int64_t version);
+
+    // Merges `settings` into the current settings.
     static void updateSettings(const APMConsentSettings& settings);
+    // Merges `settings`, makes `source` the current source, and gives every consent type among
+    // `settings` the diagnostic digit of that source.
     static void updateSettings(const APMConsentSettings& settings, std::int64_t source);
+
+    // Whether `source` equals the current source (5 and 10 count as equal).
     static bool isConsentSourceEqualPriority(std::int64_t source);
+    // Whether settings of `source` may replace the current ones: of equal priority, or the
+    // current source number is not smaller (the newcomer wins ties).
     static bool isConsentSourceHigherPriority(std::int64_t source);
+
+    // Whether the current value of the type is "denied" (in any letter case); no value is not.
     static bool isAdStorageDenied();
     static bool isAnalyticsStorageDenied();
+    // Whether "ad_user_data", with delegation, defaults and regional defaults, resolves to
+    // "denied".
     static bool isAdUserDataDenied();
     // Whether isAdUserDataDenied differs from `wasDenied`.
     static bool didAdUserDataConsentChange(bool wasDenied);
+    // 0 when "ad_personalization" resolves to "denied", 1 to "granted", no value otherwise.
     static std::optional<std::int64_t> adPersonalization();
+    // Removes the current "ad_personalization" value and sets its diagnostic digit to 0.
     static void unsetAdPersonalization();
+    // Back to the initial state (source kUnset, no settings, every digit 0); keeps the version.
     static void clearAllSettings();
+
     // A copy of `dictionary` holding only the four consent type keys that are present.
     static APMConsentSettings consentSettingsFromDictionary(const APMConsentSettings& dictionary);
-    static std::optional<APMConsentSettings> consentSettingsFromPlist();
-    static void setDiagnosticSource(std::int64_t source, std::string_view consentType);
+
+    // The defaults the main bundle's Info.plist sets with "VOVIDU_ANALYTICS_DEFAULT_ALLOW_..."
+    // keys: a value that reads as a boolean (a boolean, a number, or a string read as
+    // Foundation reads a string's boolean) gives "granted" or "denied"; "eu_consent_policy" (any
+    // case) is kept for "ad_user_data" and "ad_personalization" only; other values are left out.
+    // The ad-personalisation key is read only when it holds a string. Empty without a main
+    // bundle. Does not touch the state.
+    static APMConsentSettings consentSettingsFromPlist();
+
+    // Stores the diagnostic `digit` for `consentType` (one of the four types).
+    static void setDiagnosticSource(std::int64_t digit, std::string_view consentType);
+
     static std::string consentSignals();
     static std::string consentDiagnostics();
     static std::string description();
 };
+
+// Whether `text` is true as a Foundation string's boolean value: after leading blanks, a sign
+// and leading zeros, the first character is Y, y, T, t or 1-9.
+bool APMStringBoolValue(std::string_view text);

@@ -68,8 +68,41 @@ bool apm_isValidUTF8(std::string_view text) {
 }
 
 bool apm_isBitEnabledAtIndex(std::string_view bits, std::int64_t index) {
-    return index >= 0 && static_cast<std::uint64_t>(index) < bits.size() &&
-           bits[static_cast<std::size_t>(index)] == '1';
+    return apm_characterAtUTF16Index(bits, index) == "1";
+}
+
+std::size_t apm_UTF16Length(std::string_view text) {
+    std::size_t units = 0;
+    char32_t value = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = decodeAt(text, at, &value);
+        units += length != 0 && value > 0xFFFF ? 2 : 1;
+        at += length == 0 ? 1 : length;
+    }
+    return units;
+}
+
+std::optional<std::string> apm_characterAtUTF16Index(std::string_view text, std::int64_t index) {
+    static constexpr std::string_view kReplacementUTF8 = "\xEF\xBF\xBD";
+    if (index < 0) {
+        return std::nullopt;
+    }
+    std::uint64_t unit = 0;
+    char32_t value = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = decodeAt(text, at, &value);
+        const std::uint64_t units = length != 0 && value > 0xFFFF ? 2 : 1;
+        const auto wanted = static_cast<std::uint64_t>(index);
+        if (wanted < unit + units) {
+            if (length == 0 || wanted != unit) {
+                return std::string(kReplacementUTF8);
+            }
+            return std::string(text.substr(at, length));
+        }
+        unit += units;
+        at += length == 0 ? 1 : length;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> apm_stringByUnescapingFromURLArgument(std::string_view text) {

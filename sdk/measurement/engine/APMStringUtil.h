@@ -14,9 +14,18 @@
 // U+10FFFF).
 bool apm_isValidUTF8(std::string_view text);
 
-// True only when 0 <= index < size and the character at `index` is '1' (the bit strings of
-// consent data are ASCII).
+// True only when 0 <= index < apm_UTF16Length(bits) and the character at UTF-16 unit `index` is
+// '1'. Positions count UTF-16 units, as the consent platforms that write these strings do.
 bool apm_isBitEnabledAtIndex(std::string_view bits, std::int64_t index);
+
+// The number of UTF-16 code units `text` takes: two for a code point above U+FFFF, one for any
+// other, and one for each byte that does not start a well-formed sequence.
+std::size_t apm_UTF16Length(std::string_view text);
+
+// The character at UTF-16 unit `index` of `text`, as UTF-8: the whole code point when it
+// starts there, U+FFFD when `index` falls on the second unit of a code point above U+FFFF or on
+// an ill-formed byte. No value when `index` is outside the text.
+std::optional<std::string> apm_characterAtUTF16Index(std::string_view text, std::int64_t index);
 
 // Every '+' replaced by a blank, then "%XX" sequences decoded. No value when a '%' is not
 // followed by two hexadecimal digits or the decoded bytes are not valid UTF-8.

@@ -47,6 +47,39 @@ TEST(APMStringUtil, BitsAreReadOnlyInsideTheString) {
     EXPECT_FALSE(apm_isBitEnabledAtIndex("0101", 4));
     EXPECT_FALSE(apm_isBitEnabledAtIndex("0101", -1));
     EXPECT_FALSE(apm_isBitEnabledAtIndex("", 0));
+    // Positions count UTF-16 units: "é" takes one, "😀" two, an ill-formed byte one.
+    EXPECT_TRUE(
+        apm_isBitEnabledAtIndex("\xC3\xA9"
+                                "1",
+                                1));
+    EXPECT_TRUE(
+        apm_isBitEnabledAtIndex("\xF0\x9F\x98\x80"
+                                "1",
+                                2));
+    EXPECT_FALSE(
+        apm_isBitEnabledAtIndex("\xF0\x9F\x98\x80"
+                                "1",
+                                1));
+    EXPECT_TRUE(
+        apm_isBitEnabledAtIndex("\xFF"
+                                "1",
+                                1));
+}
+
+TEST(APMStringUtil, UTF16UnitsOfText) {
+    const std::string text =
+        "a\xC3\xA9\xF0\x9F\x98\x80\xFF"
+        "b";
+    EXPECT_EQ(apm_UTF16Length(text), 6u);
+    EXPECT_EQ(apm_UTF16Length(""), 0u);
+    EXPECT_EQ(apm_characterAtUTF16Index(text, 0), "a");
+    EXPECT_EQ(apm_characterAtUTF16Index(text, 1), "\xC3\xA9");
+    EXPECT_EQ(apm_characterAtUTF16Index(text, 2), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(apm_characterAtUTF16Index(text, 3), "\xEF\xBF\xBD") << "second half of a pair";
+    EXPECT_EQ(apm_characterAtUTF16Index(text, 4), "\xEF\xBF\xBD") << "ill-formed byte";
+    EXPECT_EQ(apm_characterAtUTF16Index(text, 5), "b");
+    EXPECT_EQ(apm_characterAtUTF16Index(text, 6), std::nullopt);
+    EXPECT_EQ(apm_characterAtUTF16Index(text, -1), std::nullopt);
 }
 
 TEST(APMStringUtil, URLArgumentsUnescape) {

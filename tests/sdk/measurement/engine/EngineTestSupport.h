@@ -3,16 +3,18 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "platform/bundle/Bundle.h"
 
 namespace sdktest {
 
 // A fixture bundle "<folder>/Fixture.app" with a small Info.plist, made the main bundle while
-// the object lives.
+// the object lives. `extraEntries` (XML "<key>..</key><value/>" pairs) join the Info.plist.
 class FixtureMainBundle {
   public:
-    explicit FixtureMainBundle(const std::filesystem::path& folder)
+    explicit FixtureMainBundle(const std::filesystem::path& folder,
+                               std::string_view extraEntries = {})
         : path_(folder / "Fixture.app") {
         std::filesystem::create_directories(path_ / "Contents" / "Resources");
         std::ofstream(path_ / "Contents" / "Info.plist")
@@ -20,7 +22,7 @@ class FixtureMainBundle {
                "<plist version=\"1.0\"><dict>"
                "<key>CFBundleIdentifier</key><string>com.example.fixture</string>"
                "<key>RazudizoAppStoreReceiptURLCheckEnabled</key><false/>"
-               "</dict></plist>\n";
+            << extraEntries << "</dict></plist>\n";
         platform::Bundle::TEST_setMainBundle(path_);
     }
     ~FixtureMainBundle() { platform::Bundle::TEST_setMainBundle(std::nullopt); }

@@ -23,7 +23,7 @@ namespace {
 class APMIdentityTest : public sdktest::IdentityTest {};
 
 namespace fs = std::filesystem;
-using sdktest::FixedConsent;
+using sdktest::denyStorage;
 using sdktest::isUpperHex32;
 
 // The data home the child opens the suite in (its own start-up isolates it elsewhere).
@@ -71,7 +71,7 @@ TEST_F(APMIdentityTest, AppInstanceIDIsStoredOnDiskAndSharedWithASecondProcess) 
 }
 
 TEST_F(APMIdentityTest, DeniedAnalyticsStorageKeepsNoAppInstanceIDOrToken) {
-    APMConsentSettingsUtil::setImplementation(std::make_shared<FixedConsent>(false, true));
+    denyStorage(false, true);
     auto identity = makeIdentity();
     EXPECT_EQ(identity->appInstanceID(), std::nullopt);
     identity->updateIdentifiersAndWait();
@@ -117,7 +117,7 @@ TEST_F(APMIdentityTest, GateAndConsentKeepTheIdentifierUnread) {
     EXPECT_EQ(config_->hashedResettableDeviceID(), std::nullopt);
 
     // Denied ad storage: no hash is read back or stored.
-    APMConsentSettingsUtil::setImplementation(std::make_shared<FixedConsent>(true, false));
+    denyStorage(true, false);
     auto denied = makeIdentity();
     installSupport("11111111-2222-3333-4444-555555555555", 3);
     denied->updateIdentifiersAndWait();
@@ -246,26 +246,10 @@ TEST(APMIdentifiersTest, IdentifiersFront) {
     EXPECT_EQ(identifiers.analyticsAppID(), "");
     EXPECT_TRUE(recorder.saw(37005));
     EXPECT_TRUE(isUpperHex32(identifiers.appInstanceID()));
-    APMConsentSettingsUtil::setImplementation(std::make_shared<FixedConsent>(false, true));
+    denyStorage(false, true);
     EXPECT_EQ(identifiers.appInstanceID(), "");
     EXPECT_TRUE(recorder.saw(37003));
-    APMConsentSettingsUtil::setImplementation(nullptr);
-}
-
-TEST(APMConsentSettingsUtilTest, DefaultAnswersTheNothingSetState) {
-    EXPECT_EQ(APMConsentSettingsUtil::consentSignals(), "G1--");
-    EXPECT_EQ(APMConsentSettingsUtil::consentDiagnostics(), "19999");
-    EXPECT_EQ(APMConsentSettingsUtil::consentSource(), 100);
-    EXPECT_FALSE(APMConsentSettingsUtil::isAdStorageDenied());
-    EXPECT_FALSE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
-    EXPECT_FALSE(APMConsentSettingsUtil::isAdUserDataDenied());
-    EXPECT_EQ(APMConsentSettingsUtil::adPersonalization(), std::nullopt);
-    APMConsentSettingsUtil::setConsentSettings(APMConsentSettings{{"ad_storage", "denied"}});
-    EXPECT_EQ(APMConsentSettingsUtil::consentSettings(), std::nullopt);
-    EXPECT_TRUE(APMConsentSettingsUtil::isConsentSourceHigherPriority(20));
-    EXPECT_EQ(APMConsentSettingsUtil::consentSettingsFromDictionary(
-                  {{"ad_storage", "granted"}, {"ad_user_data", "denied"}, {"other", "x"}}),
-              (APMConsentSettings{{"ad_storage", "granted"}, {"ad_user_data", "denied"}}));
+    APMConsentSettingsUtil::clearAllSettings();
 }
 
 }  // namespace

@@ -22,18 +22,12 @@ inline bool isUpperHex32(const std::string& id) {
            });
 }
 
-// Consent with fixed answers for the two storage types.
-class FixedConsent : public APMConsentSettingsNothingSet {
-  public:
-    FixedConsent(bool adDenied, bool analyticsDenied)
-        : adDenied_(adDenied), analyticsDenied_(analyticsDenied) {}
-    bool isAdStorageDenied() override { return adDenied_; }
-    bool isAnalyticsStorageDenied() override { return analyticsDenied_; }
-
-  private:
-    const bool adDenied_;
-    const bool analyticsDenied_;
-};
+// Sets the consent state so that exactly the storage types named are denied.
+inline void denyStorage(bool adDenied, bool analyticsDenied) {
+    APMConsentSettingsUtil::setConsentSettings(
+        APMConsentSettings{{"ad_storage", adDenied ? "denied" : "granted"},
+                           {"analytics_storage", analyticsDenied ? "denied" : "granted"}});
+}
 
 // A support object in the role of the platform's identity support.
 class FakeSupport : public APMIdentitySupport {
@@ -70,7 +64,7 @@ class FakeSupport : public APMIdentitySupport {
 class IdentityTest : public RemoteConfigTest {
   protected:
     void TearDown() override {
-        APMConsentSettingsUtil::setImplementation(nullptr);
+        APMConsentSettingsUtil::clearAllSettings();
         APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
         platform::Bundle::TEST_setMainBundle(std::nullopt);
         RemoteConfigTest::TearDown();

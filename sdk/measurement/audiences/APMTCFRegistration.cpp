@@ -1,0 +1,18 @@
+#include "sdk/measurement/audiences/APMTCFRegistration.h"
+
+const APMTCFRegistration& APMTCFRegistration::sharedInstance() {
+    static const APMTCFRegistration shared;
+    return shared;
+}
+
+bool APMTCFRegistration::hasConsentForPurposeID(std::int64_t purposeID) const {
+    return consentPurposes_.contains(purposeID);
+}
+
+bool APMTCFRegistration::hasLegitimateInterestForPurposeID(std::int64_t purposeID) const {
+    return legitimateInterestPurposes_.contains(purposeID);
+}
+
+bool APMTCFRegistration::hasFlexibleLegitimateInterestForPurposeID(std::int64_t purposeID) const {
+    return flexiblePurposes_.contains(purposeID);
+}
