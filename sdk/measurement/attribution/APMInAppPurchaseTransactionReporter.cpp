@@ -160,54 +160,51 @@ void APMInAppPurchaseTransactionReporter::reportTransactionWithProductID(
     std::weak_ptr<APMInAppPurchaseTransactionReporter> weak = weak_from_this();
     reportQueue_->async([weak, item = std::move(item), paymentQuantity, purchaseDate,
                          environment = std::move(environment), isVerified] {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
+        if (const auto self = weak.lock()) {
+            self->reportItem(item, paymentQuantity, purchaseDate, environment, isVerified);
         }
-        APMInAppPurchaseItems items =
-            self->parsePurchasedItemsFromReceipt().value_or(APMInAppPurchaseItems{});
-        const bool inReceipt = std::any_of(items.begin(), items.end(), [&](const auto& known) {
-            return known.transactionID == item.transactionID;
-        });
-        if (isVerified && !inReceipt) {
-            items.insert(items.begin(), item);
-            self->setAllPurchaseItems(items);
-        }
-        // Whole seconds in GMT, as the receipt's dates are.
-        const std::optional<std::string> dateText = ia5StringFromDate(purchaseDate);
-        const std::optional<double> date =
-            dateText ? APMPurchaseSecondsFromDateText(*dateText) : std::nullopt;
-        const std::string& productID = *item.productID;
-        if (auto product = self->productCache_->cachedProductForProductIdentifier(productID)) {
-            self->reportWithProduct(*product, paymentQuantity, *item.transactionID,
-                                    *item.originalTransactionID, date, environment, items);
-            return;
-        }
-        self->productCache_->requestProductsWithProductIdentifiers(
-            {productID}, self->reportQueue_,
-            [weak, item, paymentQuantity, date, environment, items](
-                std::optional<APMProductsByIdentifier> products,
-                std::optional<APMProductIdentifiers>, sdk::Error error) {
-                const auto self = weak.lock();
-                if (!products || products->empty()) {
-                    logLookupFailure(error);
-                    return;
-                }
-                if (self) {
-                    self->reportWithProduct(products->begin()->second, paymentQuantity,
-                                            *item.transactionID, *item.originalTransactionID, date,
-                                            environment, items);
-                }
-            });
     });
 }
 
-void APMInAppPurchaseTransactionReporter::reportWithProduct(
-    const platform::StoreProduct& product, std::int64_t quantity, const std::string& transactionID,
-    const std::string& originalTransactionID, std::optional<double> purchaseDate,
-    const std::optional<std::string>& environment, const APMInAppPurchaseItems& items) {
-    logPurchaseEvent(product, quantity, transactionID, originalTransactionID, purchaseDate,
-                     environment, "2", items);
+void APMInAppPurchaseTransactionReporter::reportItem(const APMInAppPurchaseItem& item,
+                                                     std::int64_t quantity,
+                                                     std::optional<double> purchaseDate,
+                                                     const std::optional<std::string>& environment,
+                                                     bool isVerified) {
+    APMInAppPurchaseItems items =
+        parsePurchasedItemsFromReceipt().value_or(APMInAppPurchaseItems{});
+    const bool inReceipt = std::any_of(items.begin(), items.end(), [&](const auto& known) {
+        return known.transactionID == item.transactionID;
+    });
+    if (isVerified && !inReceipt) {
+        items.insert(items.begin(), item);
+        setAllPurchaseItems(items);
+    }
+    // Whole seconds in GMT, as the receipt's dates are.
+    const std::optional<std::string> dateText = ia5StringFromDate(purchaseDate);
+    const std::optional<double> date =
+        dateText ? APMPurchaseSecondsFromDateText(*dateText) : std::nullopt;
+    const std::string& productID = *item.productID;
+    if (const auto product = productCache_->cachedProductForProductIdentifier(productID)) {
+        logPurchaseEvent(product, quantity, item.transactionID, item.originalTransactionID, date,
+                         environment, "2", items);
+        return;
+    }
+    std::weak_ptr<APMInAppPurchaseTransactionReporter> weak = weak_from_this();
+    productCache_->requestProductsWithProductIdentifiers(
+        {productID}, reportQueue_,
+        [weak, item, quantity, date, environment, items](
+            std::optional<APMProductsByIdentifier> products, std::optional<APMProductIdentifiers>,
+            sdk::Error error) {
+            if (!products || products->empty()) {
+                logLookupFailure(error);
+                return;
+            }
+            if (const auto self = weak.lock()) {
+                self->logPurchaseEvent(products->begin()->second, quantity, item.transactionID,
+                                       item.originalTransactionID, date, environment, "2", items);
+            }
+        });
 }
 
 void APMInAppPurchaseTransactionReporter::logPurchaseEvent(

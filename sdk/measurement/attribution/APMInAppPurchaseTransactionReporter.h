@@ -107,13 +107,11 @@ class APMInAppPurchaseTransactionReporter
                           std::optional<double> transactionDate,
                           const std::optional<std::string>& environment,
                           std::string_view storeKitVersion, const APMInAppPurchaseItems& items);
-    // Road 2 once the product is known.
-    void reportWithProduct(const platform::StoreProduct& product, std::int64_t quantity,
-                           const std::string& transactionID,
-                           const std::string& originalTransactionID,
-                           std::optional<double> purchaseDate,
-                           const std::optional<std::string>& environment,
-                           const APMInAppPurchaseItems& items);
+    // Road 2 on the report queue: classifies `item` against a fresh parse of the receipt (with
+    // `item` inserted first when verified and missing), once its product is known.
+    void reportItem(const APMInAppPurchaseItem& item, std::int64_t quantity,
+                    std::optional<double> purchaseDate,
+                    const std::optional<std::string>& environment, bool isVerified);
     void setAllPurchaseItems(std::optional<APMInAppPurchaseItems> items);
 
     const std::shared_ptr<APMInAppPurchaseProductCache> productCache_;
