@@ -1,6 +1,7 @@
 #include "sdk/measurement/attribution/APMInAppPurchaseParameters.h"
 
 #include <algorithm>
+#include <iterator>
 #include <span>
 
 #include "sdk/measurement/attribution/APMPurchaseAmount.h"

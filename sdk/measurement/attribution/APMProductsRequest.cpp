@@ -93,15 +93,12 @@ void APMProductsRequest::requestDidFailWithError(const platform::StoreRequestErr
 }
 
 void APMProductsRequest::clearInstance() {
+    // The store's request is released after the lock, when `request` goes out of scope.
     std::unique_ptr<platform::StoreProductsRequest> request;
-    {
-        std::lock_guard lock(mutex_);
-        request = std::move(productsRequest_);
-        completionHandler_ = nullptr;
-        queue_ = nullptr;
-    }
-    // The store's request is released outside the lock: it may be the caller of this answer.
-    (void)request;
+    std::lock_guard lock(mutex_);
+    request = std::move(productsRequest_);
+    completionHandler_ = nullptr;
+    queue_ = nullptr;
 }
 
 std::optional<std::pair<platform::QueueRef, APMProductsCompletion>>
