@@ -16,6 +16,16 @@ bool mainExecutableIsEncrypted() {
     return encrypted;
 }
 
+struct ReceiptOverride {
+    std::mutex mutex;
+    std::optional<std::filesystem::path> url;  // guarded by mutex
+};
+
+ReceiptOverride& receiptOverride() {
+    static ReceiptOverride* const shared = new ReceiptOverride();  // lives for the process
+    return *shared;
+}
+
 bool pathExists(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::exists(path, error);
@@ -24,8 +34,17 @@ bool pathExists(const std::filesystem::path& path) {
 }  // namespace
 
 std::optional<std::filesystem::path> APMAEU::appStoreRURL() {
-    // No store installs receipts on this platform, whatever the Info.plist switch says.
-    return std::nullopt;
+    // No store installs receipts on this platform, whatever the Info.plist switch says; only a
+    // test points the location somewhere.
+    ReceiptOverride& o = receiptOverride();
+    std::lock_guard lock(o.mutex);
+    return o.url;
+}
+
+void APMAEU::TEST_setAppStoreRURL(std::optional<std::filesystem::path> url) {
+    ReceiptOverride& o = receiptOverride();
+    std::lock_guard lock(o.mutex);
+    o.url = std::move(url);
 }
 
 bool APMAEU::isASRS() {

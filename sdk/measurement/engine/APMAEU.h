@@ -15,6 +15,9 @@ class APMAEU {
     // or without the Info.plist switch "RazudizoAppStoreReceiptURLCheckEnabled").
     static std::optional<std::filesystem::path> appStoreRURL();
 
+    // Test hook: makes appStoreRURL() answer `url` (no value goes back to none).
+    static void TEST_setAppStoreRURL(std::optional<std::filesystem::path> url);
+
     // Whether the receipt is a sandbox (test) receipt: its file is named "sandboxReceipt".
     static bool isASRS();
 

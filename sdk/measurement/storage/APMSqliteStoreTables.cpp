@@ -92,7 +92,9 @@ bool APMSqliteStore::ensureTableWithName(std::string_view table,
     }
     createSQL.replace(createSQL.size() - 2, 2, ");");
     APMSqliteAddOnStatements addOnStatements;
-    for (const auto& [name, definition] : addOn) {
+    for (const auto& column : addOn) {
+        const std::string& name = column.first;
+        const std::string& definition = column.second;
         const bool seen = std::any_of(addOnStatements.begin(), addOnStatements.end(),
                                       [&name](const auto& entry) { return entry.first == name; });
         if (!name.empty() && !seen) {
