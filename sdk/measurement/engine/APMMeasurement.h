@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 #include "sdk/utilities/Error.h"
@@ -242,6 +243,21 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
                        std::shared_ptr<APMLifetimeValueSeam> lifetimeValue,
                        std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion);
 
+    // What the configuration's event-editing program made of one event.
+    struct EventEditingResult {
+        // Set when the program failed: the unedited event is written.
+        std::optional<sdk::Error> error;
+        // The edited event, when the program changed it.
+        std::optional<APMEvent> editedEvent;
+        // Events the program asked to log, in order; origin from their "_o" (else "app").
+        struct CreatedEvent {
+            std::string name;
+            double timestamp = 0;
+            APMRawParameters parameters;
+        };
+        std::vector<CreatedEvent> createdEvents;
+    };
+
   private:
     struct Passkey {
         explicit Passkey() = default;
@@ -271,6 +287,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     bool writeEventTransaction(APMEvent& event);
     // The ad campaign, on-device measurement and linked-features fields of the metadata.
     void addStoredMetadataFields(APMPBMeasurementBundle& metadata);
+    // previousFirstOpenCount + 1 ("%lld"), after a first open was stored.
+    void countFirstOpen();
     // The local day number of now.
     std::int32_t currentDay();
 
@@ -292,6 +310,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Whether the session has expired (false until sessions exist).
     bool isSessionExpired();
     void logErrorEvent(std::int64_t errorCode, std::string_view name, std::int32_t maxLength);
+    // Step 9 of the pipeline: the event through the configuration's event-editing program.
+    EventEditingResult editEventOnWorkerQueue(const APMEvent& event);
     void notifyEventListeners(const APMEvent& event);
 
     const std::string databaseName_;
