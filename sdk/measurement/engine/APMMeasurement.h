@@ -235,8 +235,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
 
     // Test hooks ---------------------------------------------------------------------------------
 
-    // Runs `block` on the worker queue and waits for it (and so for every block queued before).
-    // REQUIRES: not on the worker queue.
+    // Runs `block` on the worker thread and waits for it (and so for every block queued
+    // before). REQUIRES: not on the worker queue.
     void TEST_runOnWorkerQueueAndWait(const std::function<void()>& block);
     // Replaces a seam; null keeps the current one. Call before the first event.
     void TEST_setSeams(std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties,
