@@ -231,6 +231,9 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
             monitor().logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
+            // Off at once: blocks queued before the scheduled disable must not reach the
+            // components that did not start.
+            enabled_.store(false);
             setEnabled(false);
             return;
         }
