@@ -325,6 +325,10 @@ std::optional<std::vector<APMEvent>> APMMeasurement::processRawEvents(
         monitor().logWithLevel(1, 23101, "Failed to query daily event counts. Error", error);
         return std::nullopt;
     }
+    // The stored counts may be of an earlier day; the limits below are today's.
+    if (const std::int32_t today = currentDay(); counts->day() != today) {
+        counts->resetWithNewDay(today);
+    }
     bool countsChanged = false;
     std::vector<APMEvent> events;
     for (const APMRawEventData& row : rows) {

@@ -7,8 +7,10 @@
 #include <limits>
 #include <thread>
 
+#include "platform/bundle/Bundle.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -246,6 +248,36 @@ TEST_F(BundlingTest, ASecondPurchaseOfAFreshInstallIsReturning) {
     ASSERT_NE(returning, std::string::npos) << text;
     EXPECT_LT(fresh, returning);
     EXPECT_EQ(sqlite("select lifetime_count from events where name = 'purchase'"), "2\n");
+}
+
+TEST_F(BundlingTest, EventsAreRecheckedAgainstTodaysConversionLimitAndReservedNames) {
+    storeConfig({{"measurement.upload.max_conversions_per_day", "1"}},
+                [](APMPBMeasurementConfig& c) {
+                    auto conversion = std::make_shared<APMPBEventConfig>();
+                    APMPBSetString(conversion.get(), apmpb::EventConfig::kName, "buy");
+                    APMPBSetBool(conversion.get(), apmpb::EventConfig::kCustomConversion, true);
+                    sdktest::appendElement(c, apmpb::MeasurementConfig::kEventConfig, conversion,
+                                           &APMPBEventConfig::makeShared);
+                });
+    // Yesterday's counts at the limit do not count today.
+    sqlite("update app_metadata set day = 1, daily_conversions_count = 1");
+    const auto meta =
+        metadata([](APMPBMeasurementBundle& m) { APMPBClearField(&m, Bundle::kAppId); });
+    writeRaw(*meta, {event("buy", kTen), event("buy", kTen + 1), event("ad_impression", kTen + 2)});
+    ASSERT_TRUE(bundle());
+    const std::string text = queued(1);
+    EXPECT_EQ(count(text, "name: \"_c\"\n    int_value: 1"), 1) << text;
+    EXPECT_TRUE(monitor_.saw(23102));
+    EXPECT_NE(text.find("\n  name: \"_ai\""), std::string::npos) << "reserved name mapped";
+    EXPECT_EQ(text.find("ad_impression"), std::string::npos);
+    // Without an app ID in the metadata: the identity's, else the bundle identifier.
+    std::optional<std::string> identityAppID;
+    onWorker([&] { identityAppID = engine_->identity()->appID(); });
+    EXPECT_EQ(field(text, "app_id"),
+              "\"" + identityAppID.value_or(platform::Bundle::mainBundleIdentifier()) + "\"");
+    EXPECT_EQ(sqlite("select daily_conversions_count from app_metadata; "
+                     "select is_realtime from queue"),
+              "1\n1\n");
 }
 
 TEST_F(BundlingTest, ARunOfBlocklistedEventsIsDeletedWithoutABundle) {
