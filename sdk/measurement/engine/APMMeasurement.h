@@ -359,6 +359,27 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // The local day number of now.
     std::int32_t currentDay();
 
+    // Bundling steps (APMMeasurementBundling.cpp). The run a bundling pass takes: its group,
+    // last row and the earliest and latest time of its events (seconds).
+    struct RawEventRun {
+        std::int64_t fingerprint = 0;
+        std::int64_t lastRowID = 0;
+        double start = 0;
+        double end = 0;
+    };
+    // The pass inside its transaction; false rolls it back. Sets `progress` when a bundle was
+    // queued or a run deleted.
+    bool bundleOldestRunOnWorkerQueue(bool& progress);
+    // Enriches, samples and queues the run's events; true when the bundle was queued (or the
+    // run sampled out) and the run deleted.
+    bool queueBundleOnWorkerQueue(APMPBMeasurementBundle& bundle, const RawEventRun& run,
+                                  const std::vector<APMRawEventData>& rows,
+                                  std::vector<APMEvent> events);
+    bool addAudienceResults(APMPBMeasurementBundle& bundle, APMAudienceTimestampsCache& cache,
+                            double evaluationTime);
+    bool insertBundleAndDeleteRun(const APMPBMeasurementBundle& bundle, const RawEventRun& run,
+                                  bool isRealtime);
+
     // Hooks that later parts of the engine fill in (APMMeasurementHooks.cpp): each does nothing
     // until then.
     void updateSchedule();

@@ -85,7 +85,9 @@ class RunFilter {
             // queue; the read leaves it out of the events.
             APMMeasurement::monitor().logWithLevel(4, 23096, "Failed to filter raw event. Error",
                                                    error);
-            return acceptRowID(index, record);
+            const bool taken = acceptRowID(index, record);
+            unreadable_ += taken ? 1 : 0;
+            return taken;
         }
         const std::int64_t hour = hourOf(row->rawEvent().timestamp());
         if (index > 0 && hour != firstHour_) {
@@ -102,7 +104,28 @@ class RunFilter {
         firstHour_ = index == 0 ? hour : firstHour_;
         previousRowID_ = row->rowID();
         bytes_ += size;
+        ++taken_;
         return true;
+    }
+
+    // Whether the run taken so far consists of unreadable rows only, and its last row ID.
+    bool onlyUnreadableRows() const { return unreadable_ > 0 && taken_ == 0; }
+    std::int64_t lastRowID() const { return previousRowID_; }
+
+    // The run of `fingerprint` in row order; no value (logged) on a database error or when no
+    // row of the run could be read.
+    std::optional<std::vector<APMRawEventData>> read(std::int64_t fingerprint) {
+        sdk::Error error;
+        std::optional<std::vector<APMRawEventData>> rows =
+            database_.rawEventsWithMetadataFingerprint(
+                fingerprint, &error, [this](std::size_t index, const APMSqliteRecord& record) {
+                    return accept(index, record);
+                });
+        if (!rows) {
+            APMMeasurement::monitor().logWithLevel(
+                1, 23097, "Inconsistent state, raw event is expected. Error", error);
+        }
+        return rows;
     }
 
   private:
@@ -123,6 +146,8 @@ class RunFilter {
     std::int64_t firstHour_ = 0;
     std::int64_t previousRowID_ = 0;
     std::int64_t bytes_ = 0;
+    std::int64_t taken_ = 0;
+    std::int64_t unreadable_ = 0;
 };
 
 }  // namespace
@@ -130,153 +155,167 @@ class RunFilter {
 bool APMMeasurement::bundleRawEvents() {
     APMScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents");
     bool progress = false;
-    database_->performTransaction([&] {
-        sdk::Error error;
-        const std::optional<std::int64_t> fingerprint =
-            database_->nextMetadataFingerprintToProcess(&error);
-        if (!fingerprint) {
-            if (error.ok()) {
-                return true;
-            }
-            monitor().logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", error);
-            return false;
-        }
-        std::optional<std::vector<APMRawEventData>> rows =
-            rawEventsWithMetadataFingerprint(*fingerprint);
-        if (!rows) {
-            return false;
-        }
-        if (rows->empty()) {
-            return true;
-        }
-        std::unique_ptr<APMPBMeasurementBundle> bundle =
-            database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &error);
-        if (!bundle) {
-            // Without its metadata no bundle can be made of the group.
-            monitor().logWithLevel(1, 23098,
-                                   "Unable to fetch event metadata. Metadata fingerprint, error",
-                                   *fingerprint, error);
-            return false;
-        }
-        const std::int64_t lastRowID = rows->back().rowID();
-        double start = rows->front().rawEvent().timestamp();
-        double end = start;
-        for (const APMRawEventData& row : *rows) {
-            start = std::min(start, row.rawEvent().timestamp());
-            end = std::max(end, row.rawEvent().timestamp());
-        }
-        std::optional<std::vector<APMEvent>> events = processRawEvents(*rows, *fingerprint);
-        if (!events) {
-            return false;
-        }
-        if (events->empty()) {
-            progress = true;
-            return true;
-        }
-        const bool denied = APMConsentSettingsUtil::isAnalyticsStorageDenied();
-        evaluationTimeFromRawEvents(*rows, *bundle);
-        handleAnalyticsStorageConsentTransitions(*bundle);
-        APMAudienceTimestampsCache cache;
-        events = eventsAfterUpdatingEventAggregates(std::move(*events), cache, !denied);
-        if (!events) {
-            return false;
-        }
-        std::vector<APMPBEvent> protoEvents;
-        bool isRealtime = false;
-        for (const APMEvent& event : *events) {
-            protoEvents.push_back(event.protoEvent());
-            isRealtime = isRealtime || event.isRealtime();
-        }
-        if (remoteConfig_->isEventSamplingEnabled() && !monitor().isDebugModeEnabled()) {
-            std::optional<std::vector<APMPBEvent>> sampled =
-                sampleEvents(std::move(protoEvents), &error);
-            if (!sampled) {
-                return false;
-            }
-            if (sampled->empty()) {
-                monitor().logWithLevel(5, 23159, "No events left after sampling. Dropping bundle");
-                progress = deleteRun(*database_, lastRowID, *fingerprint);
-                return progress;
-            }
-            protoEvents = std::move(*sampled);
-        }
-        APMPBRepeatedArray elements;
-        for (const APMPBEvent& event : protoEvents) {
-            elements.emplace_back(std::make_shared<APMPBEvent>(event));
-        }
-        APMPBSetRepeated(bundle.get(), Bundle::kEvents, elements);
-        if (!updateAppMetadataForBundle(*bundle, start, end)) {
-            return false;
-        }
-        if (shouldUpdateNPAUserProperty_) {
-            setPersonalizedAdsUserPropertyOnWorkerQueue();
-            shouldUpdateNPAUserProperty_ = false;
-        }
-        if (!denied) {
-            const std::optional<APMPBRepeatedArray> attributes =
-                APMPBGetRepeated<APMPBUserAttribute>(bundle.get(), Bundle::kUserAttributes);
-            for (const APMPBRepeatedElement& element : attributes.value_or(APMPBRepeatedArray{})) {
-                const auto* attribute = std::get_if<std::shared_ptr<NANOMessageBase>>(&element);
-                if (attribute != nullptr && *attribute != nullptr &&
-                    !audience_->evaluateFiltersForNanoUserProperty(
-                        static_cast<const APMPBUserAttribute&>(**attribute), &cache, start)) {
-                    return false;
-                }
-            }
-            std::vector<APMPBAudienceLeafFilterResult> results;
-            if (!audience_->resultsForBundling(results)) {
-                monitor().logWithLevel(1, 23113, "Unable to read audience evaluation results");
-                return false;
-            }
-            if (!results.empty()) {
-                APMPBRepeatedArray resultElements;
-                for (const APMPBAudienceLeafFilterResult& result : results) {
-                    resultElements.emplace_back(
-                        std::make_shared<APMPBAudienceLeafFilterResult>(result));
-                }
-                APMPBSetRepeated(bundle.get(), Bundle::kAudienceEvaluationResults, resultElements);
-            }
-        }
-        addBundleMetadataIntoBundle(*bundle, start, end);
-        if (!remoteConfig_->sessionStitchingTokenFeatureEnabled() || denied) {
-            APMPBClearField(bundle.get(), Bundle::kSessionStitchingToken);
-        }
-        if (!database_->insertBundle(bundle.get(), isRealtime, &error)) {
-            monitor().logWithLevel(1, 23115, "Unable to insert bundle. Error", error);
-            return false;
-        }
-        monitor().logWithLevel(8, 23221, "Bundle consent signals",
-                               APMPBGetString(bundle.get(), Bundle::kConsentSignals).value_or(""));
-        monitor().logWithLevel(
-            7, 23116, "Bundle added to the upload queue. BundleID, timestamp (ms)",
-            static_cast<std::int64_t>(
-                static_cast<std::int32_t>(APMPBGetInt32(bundle.get(), Bundle::kBundleIndex))),
-            APMPBGetInt64(bundle.get(), Bundle::kEndTimestampMillis));
-        if (!deleteRun(*database_, lastRowID, *fingerprint)) {
-            return false;
-        }
-        progress = true;
-        return true;
-    });
+    database_->performTransaction([&] { return bundleOldestRunOnWorkerQueue(progress); });
     if (progress) {
         setSuspendedUploadTimestamp(0);
     }
     return progress;
 }
 
+bool APMMeasurement::bundleOldestRunOnWorkerQueue(bool& progress) {
+    sdk::Error error;
+    const std::optional<std::int64_t> fingerprint =
+        database_->nextMetadataFingerprintToProcess(&error);
+    if (!fingerprint) {
+        if (error.ok()) {
+            return true;
+        }
+        monitor().logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", error);
+        return false;
+    }
+    RunFilter filter(*database_, remoteConfig_->uploadMaxEventsPerBundle(),
+                     remoteConfig_->uploadMaxSizeLimitBytes());
+    std::optional<std::vector<APMRawEventData>> rows = filter.read(*fingerprint);
+    if (!rows) {
+        // A run of rows that cannot be read would stop every later bundle: it goes.
+        progress =
+            filter.onlyUnreadableRows() && deleteRun(*database_, filter.lastRowID(), *fingerprint);
+        return progress;
+    }
+    if (rows->empty()) {
+        return true;
+    }
+    std::unique_ptr<APMPBMeasurementBundle> bundle =
+        database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &error);
+    if (!bundle) {
+        monitor().logWithLevel(1, 23098,
+                               "Unable to fetch event metadata. Metadata fingerprint, error",
+                               *fingerprint, error);
+        // Without a stored metadata row the group can never be bundled and would stop every
+        // later bundle: its run goes. A failed read is tried again next time.
+        progress = error.ok() && deleteRun(*database_, rows->back().rowID(), *fingerprint);
+        return progress;
+    }
+    RawEventRun run{*fingerprint, rows->back().rowID(), rows->front().rawEvent().timestamp(),
+                    rows->front().rawEvent().timestamp()};
+    for (const APMRawEventData& row : *rows) {
+        run.start = std::min(run.start, row.rawEvent().timestamp());
+        run.end = std::max(run.end, row.rawEvent().timestamp());
+    }
+    std::optional<std::vector<APMEvent>> events = processRawEvents(*rows, *fingerprint);
+    if (!events) {
+        return false;
+    }
+    if (events->empty()) {
+        progress = true;
+        return true;
+    }
+    progress = queueBundleOnWorkerQueue(*bundle, run, *rows, std::move(*events));
+    return progress;
+}
+
+bool APMMeasurement::queueBundleOnWorkerQueue(APMPBMeasurementBundle& bundle,
+                                              const RawEventRun& run,
+                                              const std::vector<APMRawEventData>& rows,
+                                              std::vector<APMEvent> events) {
+    const bool denied = APMConsentSettingsUtil::isAnalyticsStorageDenied();
+    evaluationTimeFromRawEvents(rows, bundle);
+    handleAnalyticsStorageConsentTransitions(bundle);
+    APMAudienceTimestampsCache cache;
+    std::optional<std::vector<APMEvent>> counted =
+        eventsAfterUpdatingEventAggregates(std::move(events), cache, !denied);
+    if (!counted) {
+        return false;
+    }
+    std::vector<APMPBEvent> protoEvents;
+    bool isRealtime = false;
+    for (const APMEvent& event : *counted) {
+        protoEvents.push_back(event.protoEvent());
+        isRealtime = isRealtime || event.isRealtime();
+    }
+    if (remoteConfig_->isEventSamplingEnabled() && !monitor().isDebugModeEnabled()) {
+        sdk::Error error;
+        std::optional<std::vector<APMPBEvent>> sampled =
+            sampleEvents(std::move(protoEvents), &error);
+        if (!sampled) {
+            return false;
+        }
+        if (sampled->empty()) {
+            monitor().logWithLevel(5, 23159, "No events left after sampling. Dropping bundle");
+            return deleteRun(*database_, run.lastRowID, run.fingerprint);
+        }
+        protoEvents = std::move(*sampled);
+    }
+    APMPBRepeatedArray elements;
+    for (const APMPBEvent& event : protoEvents) {
+        elements.emplace_back(std::make_shared<APMPBEvent>(event));
+    }
+    APMPBSetRepeated(&bundle, Bundle::kEvents, elements);
+    if (!updateAppMetadataForBundle(bundle, run.start, run.end)) {
+        return false;
+    }
+    if (shouldUpdateNPAUserProperty_) {
+        setPersonalizedAdsUserPropertyOnWorkerQueue();
+        shouldUpdateNPAUserProperty_ = false;
+    }
+    if (!denied && !addAudienceResults(bundle, cache, run.start)) {
+        return false;
+    }
+    addBundleMetadataIntoBundle(bundle, run.start, run.end);
+    if (!remoteConfig_->sessionStitchingTokenFeatureEnabled() || denied) {
+        APMPBClearField(&bundle, Bundle::kSessionStitchingToken);
+    }
+    return insertBundleAndDeleteRun(bundle, run, isRealtime);
+}
+
+bool APMMeasurement::addAudienceResults(APMPBMeasurementBundle& bundle,
+                                        APMAudienceTimestampsCache& cache, double evaluationTime) {
+    const std::optional<APMPBRepeatedArray> attributes =
+        APMPBGetRepeated<APMPBUserAttribute>(&bundle, Bundle::kUserAttributes);
+    for (const APMPBRepeatedElement& element : attributes.value_or(APMPBRepeatedArray{})) {
+        const auto* attribute = std::get_if<std::shared_ptr<NANOMessageBase>>(&element);
+        if (attribute != nullptr && *attribute != nullptr &&
+            !audience_->evaluateFiltersForNanoUserProperty(
+                static_cast<const APMPBUserAttribute&>(**attribute), &cache, evaluationTime)) {
+            return false;
+        }
+    }
+    std::vector<APMPBAudienceLeafFilterResult> results;
+    if (!audience_->resultsForBundling(results)) {
+        monitor().logWithLevel(1, 23113, "Unable to read audience evaluation results");
+        return false;
+    }
+    if (!results.empty()) {
+        APMPBRepeatedArray resultElements;
+        for (const APMPBAudienceLeafFilterResult& result : results) {
+            resultElements.emplace_back(std::make_shared<APMPBAudienceLeafFilterResult>(result));
+        }
+        APMPBSetRepeated(&bundle, Bundle::kAudienceEvaluationResults, resultElements);
+    }
+    return true;
+}
+
+bool APMMeasurement::insertBundleAndDeleteRun(const APMPBMeasurementBundle& bundle,
+                                              const RawEventRun& run, bool isRealtime) {
+    sdk::Error error;
+    if (!database_->insertBundle(&bundle, isRealtime, &error)) {
+        monitor().logWithLevel(1, 23115, "Unable to insert bundle. Error", error);
+        return false;
+    }
+    monitor().logWithLevel(8, 23221, "Bundle consent signals",
+                           APMPBGetString(&bundle, Bundle::kConsentSignals).value_or(""));
+    monitor().logWithLevel(7, 23116, "Bundle added to the upload queue. BundleID, timestamp (ms)",
+                           static_cast<std::int64_t>(static_cast<std::int32_t>(
+                               APMPBGetInt32(&bundle, Bundle::kBundleIndex))),
+                           APMPBGetInt64(&bundle, Bundle::kEndTimestampMillis));
+    return deleteRun(*database_, run.lastRowID, run.fingerprint);
+}
+
 std::optional<std::vector<APMRawEventData>> APMMeasurement::rawEventsWithMetadataFingerprint(
     std::int64_t fingerprint) {
     RunFilter filter(*database_, remoteConfig_->uploadMaxEventsPerBundle(),
                      remoteConfig_->uploadMaxSizeLimitBytes());
-    sdk::Error error;
-    std::optional<std::vector<APMRawEventData>> rows = database_->rawEventsWithMetadataFingerprint(
-        fingerprint, &error, [&filter](std::size_t index, const APMSqliteRecord& record) {
-            return filter.accept(index, record);
-        });
-    if (!rows) {
-        monitor().logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error", error);
-    }
-    return rows;
+    return filter.read(fingerprint);
 }
 
 namespace {

@@ -239,7 +239,12 @@ TEST_F(BundlingTest, EngagementTimeRaisesTheLifetimeTotalAndASessionStartResetsT
 }
 
 TEST_F(BundlingTest, ASecondPurchaseOfAFreshInstallIsReturning) {
-    writeRaw(*metadata(), {event("purchase", kTen), event("purchase", kTen + 1)});
+    // Through the engine's write path, which makes the names' aggregates rows (counts 0).
+    onWorker([&] {
+        engine_->writeFilteredEventOnWorkerQueue(event("purchase", kTen));
+        engine_->writeFilteredEventOnWorkerQueue(event("purchase", kTen + 1));
+    });
+    ASSERT_EQ(sqlite("select count(*) from raw_events"), "2\n");
     ASSERT_TRUE(bundle());
     const std::string text = queued(1);
     const std::size_t fresh = text.find("string_value: \"new\"");
@@ -321,6 +326,34 @@ TEST_F(BundlingTest, TheStitchingTokenStaysOnlyWhileItsFeatureIsOn) {
     writeRaw(*meta, {event("e", kTen + 1)});
     ASSERT_TRUE(bundle());
     EXPECT_EQ(field(queued(2), "session_stitching_token"), "\"token-1\"");
+}
+
+// Rows that can never be bundled must not stop the groups after them.
+TEST_F(BundlingTest, AnUnreadableRunOrAGroupWithoutMetadataIsDeletedAndLaterGroupsFollow) {
+    const auto a = metadata();
+    const auto b = metadata([](APMPBMeasurementBundle& m) {
+        APMPBSetString(&m, Bundle::kUserDefaultLanguage, "xx-other");
+    });
+    const auto c = metadata([](APMPBMeasurementBundle& m) {
+        APMPBSetString(&m, Bundle::kUserDefaultLanguage, "xx-third");
+    });
+    writeRaw(*a, {event("unreadable", kTen)});
+    writeRaw(*b, {event("orphan", kTen + 1), event("orphan", kTen + 2)});
+    writeRaw(*c, {event("kept", kTen + 3)});
+    sqlite("update raw_events set data = X'FFFFFFFF' where name = 'unreadable'");
+    sqlite(
+        "delete from raw_events_metadata where metadata_fingerprint = "
+        "(select metadata_fingerprint from raw_events where name = 'orphan' limit 1)");
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(monitor_.saw(23096));
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(monitor_.saw(23098));
+    EXPECT_EQ(sqlite("select name from raw_events"), "kept\n");
+    EXPECT_EQ(sqlite("select count(*) from queue"), "0\n");
+    EXPECT_TRUE(bundle());
+    EXPECT_NE(queued(1).find("\n  name: \"kept\""), std::string::npos);
+    EXPECT_EQ(sqlite("select count(*) from raw_events; select count(*) from raw_events_metadata"),
+              "0\n0\n");
 }
 
 TEST_F(BundlingTest, AFailedInsertRollsThePassBack) {
