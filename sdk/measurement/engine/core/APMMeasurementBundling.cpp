@@ -8,7 +8,6 @@
 
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAEU.h"
-#include "sdk/measurement/engine/APMBundleFields.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMEventNames.h"
 #include "sdk/measurement/engine/APMMeasurement.h"

@@ -357,11 +357,13 @@ TEST_F(BundlingTest, AnUnreadableRunOrAGroupWithoutMetadataIsDeletedAndLaterGrou
 }
 
 TEST_F(BundlingTest, AFailedInsertRollsThePassBack) {
-    writeRaw(*metadata(), {event("e", kTen), event("f", kTen + 1)});
+    // A real-time event: the pass counts it in the daily counts of "app_metadata".
+    APMEvent realtime = event("e", kTen);
+    realtime.setRealtime(true);
+    writeRaw(*metadata(), {realtime, event("f", kTen + 1)});
     const std::string dump =
         "select * from raw_events; select * from events; "
-        "select last_bundle_index, last_delivery_index, "
-        "last_bundle_end_timestamp from app_metadata";
+        "select * from app_metadata";
     const std::string before = sqlite(dump);
     sqlite("drop table queue");
     EXPECT_FALSE(bundle());
