@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <thread>
 
 #include "platform/bundle/Bundle.h"
 #include "sdk/measurement/engine/APMClock.h"
@@ -40,10 +39,8 @@ class BundlingTest : public sdktest::EngineTest {
         ASSERT_TRUE(engine_->didInitializeComponents());
     }
 
-    // Runs `block` on the worker queue from a thread that is not the main one, as the engine
-    // does.
     void onWorker(const std::function<void()>& block) {
-        std::thread([&] { engine_->TEST_runOnWorkerQueueAndWait(block); }).join();
+        engine_->TEST_runOnWorkerQueueAndWait(block);
     }
 
     // The metadata the write path would store now, with `edit` applied.
@@ -81,8 +78,8 @@ class BundlingTest : public sdktest::EngineTest {
         });
     }
 
-    void storeConfig(const std::vector<std::pair<std::string, std::string>>& settings,
-                     const std::function<void(APMPBMeasurementConfig&)>& edit = {}) {
+    void storeConfigWith(const std::vector<std::pair<std::string, std::string>>& settings,
+                         const std::function<void(APMPBMeasurementConfig&)>& edit = {}) {
         std::unique_ptr<APMPBMeasurementConfig> config = sdktest::makeConfig(kApp, settings);
         if (edit) {
             edit(*config);
@@ -127,12 +124,10 @@ class BundlingTest : public sdktest::EngineTest {
         const std::size_t start = at + key.size() - 1;
         return text.substr(start, text.find('\n', start) - start);
     }
-
-    std::shared_ptr<APMMeasurement> engine_;
 };
 
 TEST_F(BundlingTest, RunsOfOneGroupAndHourAreCutAtTheCountLimitAndTheGroupGoesWithTheLastRow) {
-    storeConfig({{"measurement.upload.max_batch_size", "10485760"}});
+    storeConfigWith({{"measurement.upload.max_batch_size", "10485760"}});
     std::vector<APMEvent> events;
     for (int i = 0; i < 2500; ++i) {
         events.push_back(event("ev", kTen + i * 0.5, {{"n", sdk::Value(std::int64_t{i})}}));
@@ -154,7 +149,7 @@ TEST_F(BundlingTest, RunsOfOneGroupAndHourAreCutAtTheCountLimitAndTheGroupGoesWi
 }
 
 TEST_F(BundlingTest, AnHourBoundaryAGroupChangeAndAnOversizedEventEachStartANewBundle) {
-    storeConfig({{"measurement.upload.max_batch_size", "60"}});
+    storeConfigWith({{"measurement.upload.max_batch_size", "60"}});
     const auto a = metadata();
     const auto b = metadata([](APMPBMeasurementBundle& m) {
         APMPBSetString(&m, Bundle::kUserDefaultLanguage, "xx-other");
@@ -177,7 +172,7 @@ TEST_F(BundlingTest, AnHourBoundaryAGroupChangeAndAnOversizedEventEachStartANewB
 }
 
 TEST_F(BundlingTest, HeaderFieldsFollowThePreviousBundleAndTheAppMetadataRow) {
-    storeConfig({}, [](APMPBMeasurementConfig& c) {
+    storeConfigWith({}, [](APMPBMeasurementConfig& c) {
         APMPBSetInt64(&c, apmpb::MeasurementConfig::kVersion, 42);
     });
     const double period = engine_->remoteConfigInstance()->monitoringSamplePeriod();
@@ -256,14 +251,14 @@ TEST_F(BundlingTest, ASecondPurchaseOfAFreshInstallIsReturning) {
 }
 
 TEST_F(BundlingTest, EventsAreRecheckedAgainstTodaysConversionLimitAndReservedNames) {
-    storeConfig({{"measurement.upload.max_conversions_per_day", "1"}},
-                [](APMPBMeasurementConfig& c) {
-                    auto conversion = std::make_shared<APMPBEventConfig>();
-                    APMPBSetString(conversion.get(), apmpb::EventConfig::kName, "buy");
-                    APMPBSetBool(conversion.get(), apmpb::EventConfig::kCustomConversion, true);
-                    sdktest::appendElement(c, apmpb::MeasurementConfig::kEventConfig, conversion,
-                                           &APMPBEventConfig::makeShared);
-                });
+    storeConfigWith({{"measurement.upload.max_conversions_per_day", "1"}},
+                    [](APMPBMeasurementConfig& c) {
+                        auto conversion = std::make_shared<APMPBEventConfig>();
+                        APMPBSetString(conversion.get(), apmpb::EventConfig::kName, "buy");
+                        APMPBSetBool(conversion.get(), apmpb::EventConfig::kCustomConversion, true);
+                        sdktest::appendElement(c, apmpb::MeasurementConfig::kEventConfig,
+                                               conversion, &APMPBEventConfig::makeShared);
+                    });
     // Yesterday's counts at the limit do not count today.
     sqlite("update app_metadata set day = 1, daily_conversions_count = 1");
     const auto meta =
@@ -286,7 +281,7 @@ TEST_F(BundlingTest, EventsAreRecheckedAgainstTodaysConversionLimitAndReservedNa
 }
 
 TEST_F(BundlingTest, ARunOfBlocklistedEventsIsDeletedWithoutABundle) {
-    storeConfig({}, [](APMPBMeasurementConfig& c) {
+    storeConfigWith({}, [](APMPBMeasurementConfig& c) {
         sdktest::addEventConfig(c, "gone", true);
         sdktest::addEventConfig(c, "gone2", true);
     });
@@ -322,7 +317,7 @@ TEST_F(BundlingTest, TheStitchingTokenStaysOnlyWhileItsFeatureIsOn) {
     writeRaw(*meta, {event("e", kTen)});
     ASSERT_TRUE(bundle());
     EXPECT_EQ(field(queued(1), "session_stitching_token"), "<absent>");
-    storeConfig({{"measurement.session_stitching_token_enabled", "1"}});
+    storeConfigWith({{"measurement.session_stitching_token_enabled", "1"}});
     writeRaw(*meta, {event("e", kTen + 1)});
     ASSERT_TRUE(bundle());
     EXPECT_EQ(field(queued(2), "session_stitching_token"), "\"token-1\"");
@@ -376,7 +371,7 @@ TEST_F(BundlingTest, AFailedInsertRollsThePassBack) {
 class SamplingTest : public BundlingTest {
   protected:
     void configureRate(std::int32_t rate) {
-        storeConfig(
+        storeConfigWith(
             {{"measurement.event_sampling_enabled", "1"},
              {"measurement.upload.max_batch_size", "10485760"}},
             [rate](APMPBMeasurementConfig& c) { sdktest::addEventConfig(c, "s", false, rate); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -8,9 +9,15 @@
 #include <gtest/gtest.h>
 
 #include "platform/process/ProcessRunner.h"
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/EngineTestSupport.h"
 
 namespace sdktest {
 
@@ -34,6 +41,7 @@ class EngineTest : public ::testing::Test {
         if (engine) {
             drain(*engine);
         }
+        engine_ = engine;
         return engine;
     }
 
@@ -50,7 +58,74 @@ class EngineTest : public ::testing::Test {
         return result.output;
     }
 
+    // Hands an event to the pipeline on the worker queue, as the engine's entry does, and waits
+    // until it was handled.
+    void logEvent(const std::string& name, const APMRawParameters& params = {},
+                  bool isPublic = true, const std::string& origin = "app") {
+        engine_->TEST_runOnWorkerQueueAndWait([&] {
+            std::optional<APMEvent> event =
+                APMEvent::initWithOrigin(origin, isPublic, name, APMCurrentTimeInterval(), 0,
+                                         params, APMParameterLimits::current());
+            ASSERT_TRUE(event) << name;
+            engine_->handleEventOnWorkerQueue(std::move(*event));
+        });
+    }
+
+    // Stores and applies a configuration with the given settings and blocklisted event names,
+    // as a fetch would.
+    void storeConfig(const std::vector<std::pair<std::string, std::string>>& settings,
+                     const std::vector<std::string>& blocklisted = {}) {
+        engine_->TEST_runOnWorkerQueueAndWait([&] {
+            APMPBMeasurementConfig config;
+            APMPBSetString(&config, apmpb::MeasurementConfig::kAppId, kAppID);
+            APMPBRepeatedArray elements;
+            for (const auto& [name, value] : settings) {
+                auto setting = std::make_shared<APMPBSetting>();
+                APMPBSetString(setting.get(), apmpb::Setting::kName, name);
+                APMPBSetString(setting.get(), apmpb::Setting::kValue, value);
+                elements.emplace_back(setting);
+            }
+            APMPBSetRepeated(&config, apmpb::MeasurementConfig::kSettings, elements);
+            APMPBRepeatedArray events;
+            for (const std::string& name : blocklisted) {
+                auto eventConfig = std::make_shared<APMPBEventConfig>();
+                APMPBSetString(eventConfig.get(), apmpb::EventConfig::kName, name);
+                APMPBSetBool(eventConfig.get(), apmpb::EventConfig::kBlocklisted, true);
+                events.emplace_back(eventConfig);
+            }
+            APMPBSetRepeated(&config, apmpb::MeasurementConfig::kEventConfig, events);
+            ASSERT_TRUE(engine_->remoteConfigInstance()->updateMeasurementConfig(&config));
+        });
+    }
+
+    // The stored raw events, read back through the database.
+    std::vector<APMRawEventData> rawEvents() {
+        std::vector<APMRawEventData> events;
+        engine_->TEST_runOnWorkerQueueAndWait([&] {
+            sdk::Error error;
+            events = engine_->database()->allRawEventsWithError(&error).value_or(events);
+        });
+        return events;
+    }
+
+    std::vector<std::string> rawEventNames() {
+        std::vector<std::string> names;
+        for (const APMRawEventData& data : rawEvents()) {
+            names.push_back(data.rawEvent().name());
+        }
+        return names;
+    }
+
+    std::int64_t countOf(std::int64_t code) const {
+        const std::vector<std::int64_t> codes = monitor_.codes();
+        return std::count(codes.begin(), codes.end(), code);
+    }
+
+    static constexpr const char* kAppID = "1:111:macos:aa";
+
     MonitorRecorder monitor_;
+    FixtureMainBundle bundle_{IsolatedMeasurementFolders::instance().path()};
+    std::shared_ptr<APMMeasurement> engine_;
 };
 
 }  // namespace sdktest
