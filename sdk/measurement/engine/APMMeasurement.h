@@ -193,7 +193,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // run of one hour within the count and size limits, re-checked, enriched, sampled, queued,
     // and the run deleted. True when it made progress (a bundle queued, or a run rejected or
     // sampled out entirely); the caller repeats while it does. False when there was nothing to
-    // do or the pass failed and rolled back (the same run is tried again next time).
+    // do, the components have not started, or the pass failed and rolled back (the same run is
+    // tried again next time).
     bool bundleRawEvents();
     // The run of raw events of `fingerprint` that the next bundle takes, in row order; no
     // value on a database error.

@@ -153,6 +153,9 @@ class RunFilter {
 
 bool APMMeasurement::bundleRawEvents() {
     APMScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents");
+    if (!didInitializeComponents()) {
+        return false;
+    }
     bool progress = false;
     database_->performTransaction([&] { return bundleOldestRunOnWorkerQueue(progress); });
     if (progress) {
