@@ -20,6 +20,7 @@
 class APMAlarm;
 class APMAttributionStartSeam;
 class APMAudienceSeam;
+class APMAudienceTimestampsCache;
 class APMConditionalUserPropertySeam;
 class APMDailyCounts;
 class APMDatabase;
@@ -29,6 +30,7 @@ class APMIdentity;
 class APMLifetimeValueSeam;
 class APMOnDeviceConversionSeam;
 class APMPersistedConfig;
+class APMRawEventData;
 class APMRemoteConfig;
 class APMScheduler;
 class APMUserAttribute;
@@ -184,6 +186,72 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
         const std::vector<APMUserAttribute>& userAttributes);
     void logFirstOpenConsentedEvent(double timestamp);
 
+    // Bundling and sampling (worker queue) --------------------------------------------------------
+    // (APMMeasurementBundling.cpp, APMMeasurementBundleContents.cpp, APMMeasurementSampling.cpp)
+
+    // Makes at most one bundle of the oldest raw-event group, in one transaction: a contiguous
+    // run of one hour within the count and size limits, re-checked, enriched, sampled, queued,
+    // and the run deleted. True when it made progress (a bundle queued, or a run rejected or
+    // sampled out entirely); the caller repeats while it does. False when there was nothing to
+    // do, the components have not started, or the pass failed and rolled back (the same run is
+    // tried again next time).
+    bool bundleRawEvents();
+    // The run of raw events of `fingerprint` that the next bundle takes, in row order; no
+    // value on a database error.
+    std::optional<std::vector<APMRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t fingerprint);
+    // Removes the rejected rows from `rows`, then applies the conversion and real-time limits
+    // of the day. The events to bundle; empty when every row was rejected (the run is deleted
+    // then); no value on a database error.
+    std::optional<std::vector<APMEvent>> processRawEvents(std::vector<APMRawEventData>& rows,
+                                                          std::int64_t fingerprint);
+    // Marks a custom conversion and counts a public conversion against the day's limit (over
+    // it the mark goes). Whether the counts changed.
+    bool checkConversion(APMEvent& event, APMDailyCounts& dailyCounts);
+    // Real-time and conversion events against the day's real-time limits. Whether the counts
+    // changed.
+    bool checkRealtime(APMEvent& event, APMDailyCounts& dailyCounts);
+    // A reserved public name the app may log ("ad_impression") as its internal event.
+    static APMEvent internalEventFromPublicEvent(const APMEvent& event);
+    // Snapshots or restores the events table when analytics storage consent changed since the
+    // last bundle.
+    void handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& metadata);
+    // Session-start clears and the engagement time of the rows; failures end the step only.
+    void evaluationTimeFromRawEvents(const std::vector<APMRawEventData>& rows,
+                                     APMPBMeasurementBundle& bundle);
+    // Adds `engagementMs` to "_lte" (or "_se" when session scoped) in the database and in the
+    // bundle's user attributes. False for a negative time or a database error.
+    bool updateUserEngagement(std::int64_t engagementMs, APMPBMeasurementBundle& bundle,
+                              bool sessionScoped);
+    // Each event with its customer type and previous time; its aggregates counted and stored.
+    // No value on a database or audience error.
+    std::optional<std::vector<APMEvent>> eventsAfterUpdatingEventAggregates(
+        std::vector<APMEvent> events, APMAudienceTimestampsCache& cache,
+        bool allowEventFilterEvaluation);
+    // A purchase with "_ct" = "new" or "returning" when customer types are enabled.
+    APMEvent purchaseEventWithCustomerTypeParam(const APMEvent& event);
+    // The previous-bundle times and running indices of the bundle, advanced in "app_metadata".
+    bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                    double bundleEndTimestamp);
+    // Experiment IDs, monitor data, configuration version, app ID fallback, start and end.
+    void addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                     double bundleEndTimestamp);
+
+    // The events that survive sampling, in order, with "_sr"/"_efs" where due; the per-name
+    // sampling state is written back. No value with `error` on a database error.
+    std::optional<std::vector<APMPBEvent>> sampleEvents(std::vector<APMPBEvent> events,
+                                                        sdk::Error* error);
+    // Sampling is on and the event's name has a rate above 1 (a rate of 1 or less logs 23154).
+    bool canEventBeSampled(const APMPBEvent& event);
+    // True with probability 1/rate.
+    bool isEventBundledAfterRoll(std::uint32_t rate);
+    // The analytics account's day of `seconds`: (seconds + offsetMinutes x 60) / 86400
+    // truncated toward zero, saturating at the int32 range (NaN gives 0).
+    static std::int32_t accountDayNumber(double seconds, std::int32_t offsetMinutes);
+    // Test hook: fixes the sampling draw (true: always 0, so every roll keeps the event; false:
+    // never 0); no value restores the random draw.
+    void TEST_setSamplingDraw(std::optional<bool> drawIsZero) { samplingDrawIsZero_ = drawIsZero; }
+
     // Network log bridge (any thread) ------------------------------------------------------------
 
     void VDUNetwork_logWithLevel(std::int64_t level, std::int64_t messageCode,
@@ -292,6 +360,27 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // The local day number of now.
     std::int32_t currentDay();
 
+    // Bundling steps (APMMeasurementBundling.cpp). The run a bundling pass takes: its group,
+    // last row and the earliest and latest time of its events (seconds).
+    struct RawEventRun {
+        std::int64_t fingerprint = 0;
+        std::int64_t lastRowID = 0;
+        double start = 0;
+        double end = 0;
+    };
+    // The pass inside its transaction; false rolls it back. Sets `progress` when a bundle was
+    // queued or a run deleted.
+    bool bundleOldestRunOnWorkerQueue(bool& progress);
+    // Enriches, samples and queues the run's events; true when the bundle was queued (or the
+    // run sampled out) and the run deleted.
+    bool queueBundleOnWorkerQueue(APMPBMeasurementBundle& bundle, const RawEventRun& run,
+                                  const std::vector<APMRawEventData>& rows,
+                                  std::vector<APMEvent> events);
+    bool addAudienceResults(APMPBMeasurementBundle& bundle, APMAudienceTimestampsCache& cache,
+                            double evaluationTime);
+    bool insertBundleAndDeleteRun(const APMPBMeasurementBundle& bundle, const RawEventRun& run,
+                                  bool isRealtime);
+
     // Hooks that later parts of the engine fill in (APMMeasurementHooks.cpp): each does nothing
     // until then.
     void updateSchedule();
@@ -347,4 +436,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // The user's language for the raw-event metadata, read once: it comes from the process's
     // locale variables, and asking again logs (and samples) a missing one for every event.
     std::optional<std::optional<std::string>> userDefaultLanguage_;
+    // Bundling: the fixed sampling draw of TEST_setSamplingDraw.
+    std::optional<bool> samplingDrawIsZero_;
 };

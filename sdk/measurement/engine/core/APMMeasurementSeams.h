@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/engine/APMEventAggregates.h"
+#include "sdk/measurement/messages/APMPBMessages.h"
 
 class APMDatabase;
 
@@ -57,10 +59,42 @@ class APMOnDeviceConversionSeam {
     virtual void checkDependenciesOnWorkerQueue() {}
 };
 
-// Seam: audience evaluation (subsystem 10). Default: no filters and no results.
+// The audience timestamps shared by the filter evaluations of one bundling pass (subsystem 10
+// fills it; nothing is kept until then).
+class APMAudienceTimestampsCache {};
+
+// Seam: audience evaluation (subsystem 10). Default: no filters and no results; every
+// evaluation succeeds without effect.
 class APMAudienceSeam {
   public:
     virtual ~APMAudienceSeam() = default;
+    // Forgets the results of the session-scoped filters (at a session start).
+    virtual void clearEvaluationResultsForSessionScopedFilters() {}
+    // Evaluates the property filters of `attribute` at `evaluationTime` (seconds; none: now).
+    // False when the results cannot be stored.
+    virtual bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& attribute,
+                                                    APMAudienceTimestampsCache* cache,
+                                                    std::optional<double> evaluationTime) {
+        (void)attribute;
+        (void)cache;
+        (void)evaluationTime;
+        return true;
+    }
+    // Evaluates the event filters of `event`, whose aggregates were just updated. False when
+    // the results cannot be stored.
+    virtual bool evaluateFiltersForEvent(const APMEvent& event,
+                                         const APMEventAggregates& eventAggregates,
+                                         APMAudienceTimestampsCache& cache) {
+        (void)event;
+        (void)eventAggregates;
+        (void)cache;
+        return true;
+    }
+    // The results a bundle carries; false when they cannot be read.
+    virtual bool resultsForBundling(std::vector<APMPBAudienceLeafFilterResult>& results) {
+        results.clear();
+        return true;
+    }
 };
 
 // Seam: the search-ads reporter, the deferred deep link and the TCF client (subsystems 10, 11).
