@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/AppDelegate.h"
+#include "app/ApplicationActivation.h"
 #include "app/CellarbrightApp.h"
 #include "app/MainQueueBridge.h"
 #include "app/WindowBackground.h"
@@ -34,6 +35,7 @@
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRawEventData.h"
+#include "sdk/utilities/VDUNotificationCenter.h"
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
 
@@ -179,6 +181,28 @@ TEST_F(AppDelegateTest, EachActivationOfTheLaunchedAppLogsTodaysHeartbeat) {
     EXPECT_NE(entries[0].agent.find("rzd-ios/11.15.0"), std::string::npos) << entries[0].agent;
     EXPECT_NE(entries[0].agent.find("rzd-analytics/11.15.0"), std::string::npos);
     window.close();
+}
+
+// The application's activity reaches the SDK as its notifications: becoming active and leaving
+// the active state, each once per change (Qt's states also move between inactive and hidden).
+TEST(CellarbrightAppActivityTest, BecomingActiveAndLeavingItArePostedOncePerChange) {
+    std::vector<std::string> posted;
+    VDUObserverToken token = VDUNotificationCenter::defaultCenter().addObserverForName(
+        std::nullopt, nullptr, [&](const VDUNotification& notification) {
+            if (notification.name.starts_with("NSApplication")) {
+                posted.push_back(notification.name);
+            }
+        });
+    ApplicationActivity activity(false);
+    for (bool active : {false, true, true, false, false, true}) {
+        activity.applicationStateChanged(active);
+    }
+    EXPECT_EQ(posted, (std::vector<std::string>{"NSApplicationDidBecomeActiveNotification",
+                                                "NSApplicationWillResignActiveNotification",
+                                                "NSApplicationDidBecomeActiveNotification"}));
+    posted.clear();
+    postDidFinishLaunchingNotification();
+    EXPECT_EQ(posted, std::vector<std::string>{"NSApplicationDidFinishLaunchingNotification"});
 }
 
 TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {
