@@ -6,6 +6,7 @@
 #include <atomic>
 #include <future>
 
+#include "sdk/core/REROdazadeveConfiguration.h"
 #include "sdk/core/REZUzavuredeContainer.h"
 #include "sdk/core/RZDConfiguration.h"
 #include "sdk/core/RZDRazudizoUserAgent.h"
@@ -198,6 +199,25 @@ TEST_F(REROdazadeveTest, DisablingStopsCollection) {
     EXPECT_EQ(countOf(23013), 1);
     REROdazadeve::logEventWithName("scan_started", std::nullopt);
     EXPECT_FALSE(storedEvent("scan_started"));
+}
+
+// The core's configuration object switches collection through its notification.
+TEST_F(REROdazadeveTest, TheConfigurationsSetEnabledNotificationSwitchesCollection) {
+    ZEDOre::configure();
+    settle();
+    const std::shared_ptr<REROdazadeveConfiguration> configuration =
+        RZDConfiguration::sharedInstance().analyticsConfiguration();
+    ASSERT_NE(configuration, nullptr);
+    configuration->postNotificationName(REROdazadeveConfiguration::kSetEnabledNotification,
+                                        sdk::Value("off"));
+    settle();
+    EXPECT_EQ(countOf(25000), 1);
+    EXPECT_TRUE(APMAnalytics::isEnabled());
+
+    configuration->setAnalyticsCollectionEnabled(false, false);
+    settle();
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    EXPECT_EQ(countOf(23013), 1);
 }
 
 TEST_F(REROdazadeveTest, ResetChoosesANewAppInstanceIDAndCompletes) {

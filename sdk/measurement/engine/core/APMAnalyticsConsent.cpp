@@ -83,18 +83,21 @@ void APMAnalytics::setConsent(const sdk::Value::Dictionary& consent, std::string
 }
 
 void APMAnalytics::loadPersistedConsentSettings() {
-    const std::int64_t source = persistedConsentSource();
-    if (source == kNoConsentSource) {
+    const std::int64_t stored = persistedConsentSource();
+    if (stored == kNoConsentSource) {
         return;
     }
+    // The first present set wins; its source is never above the sources that file under it.
+    std::int64_t source = stored;
     if (std::optional<APMConsentSettings> tcf = consentSettingsTCF()) {
-        APMConsentSettingsUtil::updateSettings(*tcf, std::min(source, kSourceTCF));
+        source = std::min(stored, kSourceTCF);
+        APMConsentSettingsUtil::updateSettings(*tcf, source);
     } else if (std::optional<APMConsentSettings> thirdParty = consentSettings3P()) {
-        APMConsentSettingsUtil::updateSettings(*thirdParty,
-                                               std::min(source, kHighestStored3PSource));
+        source = std::min(stored, kHighestStored3PSource);
+        APMConsentSettingsUtil::updateSettings(*thirdParty, source);
     } else if (std::optional<APMConsentSettings> firstParty = consentSettings1P()) {
-        APMConsentSettingsUtil::updateSettings(*firstParty,
-                                               std::min(source, kHighestStored1PSource));
+        source = std::min(stored, kHighestStored1PSource);
+        APMConsentSettingsUtil::updateSettings(*firstParty, source);
     }
     APMConsentSettingsUtil::setConsentSource(source);
 }
