@@ -232,6 +232,18 @@ void REROdazadeve::logEventWithOrigin(const std::string& origin, bool isPublicEv
                                      ignoreEnabled, ignoreInterceptor);
 }
 
+void REROdazadeve::userPropertiesIncludingInternal(
+    bool includeInternal, platform::QueueRef queue,
+    std::function<void(sdk::Value::Dictionary)> callback) {
+    APMAnalytics::userPropertiesIncludingInternal(includeInternal, std::move(queue),
+                                                  std::move(callback));
+}
+
+void REROdazadeve::maxUserPropertiesForOrigin(const std::string& origin, platform::QueueRef queue,
+                                              std::function<void(std::int32_t)> callback) {
+    APMAnalytics::maxUserPropertiesForOrigin(origin, std::move(queue), std::move(callback));
+}
+
 void REROdazadeve::dispatchAsyncOnSerialQueue(platform::Block block) {
     APMAnalytics::dispatchAsyncOnSerialQueue(std::move(block));
 }

@@ -83,6 +83,11 @@ class REROdazadeve {
                                    const std::string& name,
                                    const sdk::Value::Dictionary& parameters, double timestamp,
                                    bool ignoreEnabled, bool ignoreInterceptor);
+    static void userPropertiesIncludingInternal(
+        bool includeInternal, platform::QueueRef queue,
+        std::function<void(sdk::Value::Dictionary)> callback);
+    static void maxUserPropertiesForOrigin(const std::string& origin, platform::QueueRef queue,
+                                           std::function<void(std::int32_t)> callback);
     static void dispatchAsyncOnSerialQueue(platform::Block block);
     static void queueOperationWithBlock(platform::Block block);
     static void unsuspendOperationQueue();

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <future>
 
+#include "platform/dispatch/MainQueue.h"
+
 #include "sdk/core/REROdazadeveConfiguration.h"
 #include "sdk/core/REZUzavuredeContainer.h"
 #include "sdk/core/RZDConfiguration.h"
@@ -144,6 +146,62 @@ TEST_F(REROdazadeveTest, ListenersHearEveryLoggedEventUntilRemoved) {
     EXPECT_EQ(countOf(25015), 1);
     std::lock_guard lock(mutex);
     EXPECT_EQ(heard.size(), 2u);
+}
+
+// An interceptor takes public events instead of the engine; internal ones are still stored.
+TEST_F(REROdazadeveTest, TheInterceptorTakesPublicEventsInsteadOfTheEngine) {
+    ZEDOre::configure();
+    std::mutex mutex;
+    std::vector<std::string> intercepted;
+    REROdazadeve::setLogEventInterceptor([&](const std::string& origin, const std::string& name,
+                                             const APMRawParameters& parameters, double) {
+        std::lock_guard lock(mutex);
+        intercepted.push_back(origin + " " + name + " " + std::to_string(parameters.size()));
+    });
+    REROdazadeve::logEventWithName("scan_started", sdk::Value::Dictionary{{"mode", "home"}});
+    REROdazadeve::logEventWithName("1abc", std::nullopt);
+    settle();
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_THAT(intercepted, ElementsAre("app scan_started 1"));
+    }
+    EXPECT_FALSE(storedEvent("scan_started"));
+    EXPECT_TRUE(storedEvent("_err"));
+}
+
+TEST_F(REROdazadeveTest, UserPropertyQueriesAreRefusedWithoutQueueCallbackOrCollection) {
+    options_.writeOptions(
+        {{"VOVIDU_APP_ID", sdktest::kValidAppID}, {"RAZUDIZO_ANALYTICS_COLLECTION_ENABLED", "NO"}});
+    options_.use();
+    ZEDOre::configure();
+    const platform::QueueRef queue = platform::DispatchQueue::createSerial("test.answers");
+    std::promise<sdk::Value::Dictionary> disabled;
+    REROdazadeve::userPropertiesIncludingInternal(false, queue,
+                                                  [&](sdk::Value::Dictionary properties) {
+                                                      EXPECT_TRUE(queue->isCurrent());
+                                                      disabled.set_value(std::move(properties));
+                                                  });
+    EXPECT_TRUE(disabled.get_future().get().empty());
+    EXPECT_EQ(countOf(25008), 1);
+
+    std::atomic<bool> onMain{false};
+    REROdazadeve::userPropertiesIncludingInternal(
+        true, nullptr, [&](sdk::Value::Dictionary properties) {
+            onMain = properties.empty() && platform::isMainThread();
+        });
+    REROdazadeve::userPropertiesIncludingInternal(true, queue, nullptr);
+    EXPECT_TRUE(
+        platform::runMainQueueUntil([&] { return onMain.load(); }, std::chrono::seconds(10)));
+    settle();
+    EXPECT_EQ(countOf(25007), 1);
+    EXPECT_EQ(countOf(25006), 1);
+
+    const auto never = [](std::int32_t) { ADD_FAILURE() << "answered a refused query"; };
+    REROdazadeve::maxUserPropertiesForOrigin("", queue, never);
+    REROdazadeve::maxUserPropertiesForOrigin("auto", nullptr, never);
+    REROdazadeve::maxUserPropertiesForOrigin("auto", queue, nullptr);
+    EXPECT_EQ(countOf(25009) + countOf(25010) + countOf(25011), 3);
+    EXPECT_TRUE(monitor_.saw(25009) && monitor_.saw(25010) && monitor_.saw(25011));
 }
 
 TEST_F(REROdazadeveTest, InvalidUserPropertiesBecomeErrorEvents) {

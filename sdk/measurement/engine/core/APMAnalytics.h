@@ -169,6 +169,16 @@ class APMAnalytics {
     // Tells every listener of `event` from the serial queue.
     static void notifyEventListeners(const APMEvent& event);
     static void setOpenURLListener(std::function<void(const std::string& url)> listener);
+    // The stored user properties (name -> number or string), passed to `callback` on `queue`;
+    // an empty dictionary while collection is disabled (25008). No callback logs 25006; no
+    // queue logs 25007 and answers an empty dictionary on the main queue.
+    static void userPropertiesIncludingInternal(
+        bool includeInternal, platform::QueueRef queue,
+        std::function<void(sdk::Value::Dictionary)> callback);
+    // The most user properties `origin` may set, passed to `callback` on `queue`. An empty
+    // origin, no queue or no callback is refused (25009, 25010, 25011).
+    static void maxUserPropertiesForOrigin(const std::string& origin, platform::QueueRef queue,
+                                           std::function<void(std::int32_t)> callback);
     // Hands an opened URL to the open-URL listener (an app on this platform receives none).
     static void handleOpenURL(const std::string& url);
 

@@ -101,3 +101,17 @@ void APMAnalyticsSetUserDataInEngine(APMMeasurement& engine, const sdk::Value::D
     (void)engine;
     (void)data;
 }
+
+void APMAnalyticsUserPropertiesInEngine(APMMeasurement& engine, bool includeInternal,
+                                        std::function<void(sdk::Value::Dictionary)> callback) {
+    (void)engine;
+    (void)includeInternal;
+    (void)callback;
+}
+
+void APMAnalyticsMaxUserPropertiesInEngine(APMMeasurement& engine, const std::string& origin,
+                                           std::function<void(std::int32_t)> callback) {
+    (void)engine;
+    (void)origin;
+    (void)callback;
+}

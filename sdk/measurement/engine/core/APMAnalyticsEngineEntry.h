@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "sdk/measurement/engine/APMUserAttribute.h"
@@ -38,3 +40,7 @@ void APMAnalyticsRemoveUserAttributeInEngine(APMMeasurement& engine,
 void APMAnalyticsSetDefaultEventParametersInEngine(
     APMMeasurement& engine, const std::optional<sdk::Value::Dictionary>& parameters);
 void APMAnalyticsSetUserDataInEngine(APMMeasurement& engine, const sdk::Value::Dictionary& data);
+void APMAnalyticsUserPropertiesInEngine(APMMeasurement& engine, bool includeInternal,
+                                        std::function<void(sdk::Value::Dictionary)> callback);
+void APMAnalyticsMaxUserPropertiesInEngine(APMMeasurement& engine, const std::string& origin,
+                                           std::function<void(std::int32_t)> callback);

@@ -287,3 +287,67 @@ void APMAnalytics::setDefaultEventParameters(std::optional<sdk::Value::Dictionar
         });
     });
 }
+
+void APMAnalytics::userPropertiesIncludingInternal(
+    bool includeInternal, platform::QueueRef queue,
+    std::function<void(sdk::Value::Dictionary)> callback) {
+    queueOperationWithBlock(
+        [includeInternal, queue = std::move(queue), callback = std::move(callback)] {
+            APMMonitor& monitor = APMMeasurement::monitor();
+            if (!callback) {
+                monitor.logWithLevel(2, 25006, "Analytics userProperties callback cannot be nil");
+                return;
+            }
+            if (!queue) {
+                monitor.logWithLevel(
+                    2, 25007, "Cannot query for Analytics user properties. Queue cannot be nil");
+                platform::DispatchQueue::main()->async([callback] { callback({}); });
+                return;
+            }
+            std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+            if (!APMAnalyticsState::shared().enabled || !engine) {
+                monitor.logWithLevel(5, 25008,
+                                     "Cannot query for public user properties when Analytics is "
+                                     "disabled");
+                queue->async([callback] { callback({}); });
+                return;
+            }
+            APMAnalyticsUserPropertiesInEngine(
+                *engine, includeInternal, [queue, callback](sdk::Value::Dictionary properties) {
+                    queue->async(
+                        [callback, properties = std::move(properties)] { callback(properties); });
+                });
+        });
+}
+
+void APMAnalytics::maxUserPropertiesForOrigin(const std::string& origin, platform::QueueRef queue,
+                                              std::function<void(std::int32_t)> callback) {
+    APMMonitor& monitor = APMMeasurement::monitor();
+    if (origin.empty()) {
+        monitor.logWithLevel(2, 25009,
+                             "Cannot query Analytics for max user properties. Origin must be a "
+                             "non-empty string");
+        return;
+    }
+    if (!queue) {
+        monitor.logWithLevel(
+            2, 25010, "Cannot query Analytics for max user properties. Queue cannot be nil. Origin",
+            origin);
+        return;
+    }
+    if (!callback) {
+        monitor.logWithLevel(2, 25011,
+                             "Cannot query Analytics for max user properties. MaxUserProperties "
+                             "callback cannot be nil. Origin",
+                             origin);
+        return;
+    }
+    queueOperationWithBlock([origin, queue = std::move(queue), callback = std::move(callback)] {
+        withEngine([&](APMMeasurement& engine) {
+            APMAnalyticsMaxUserPropertiesInEngine(
+                engine, origin, [queue, callback](std::int32_t count) {
+                    queue->async([callback, count] { callback(count); });
+                });
+        });
+    });
+}
