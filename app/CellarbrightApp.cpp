@@ -85,6 +85,7 @@ int CellarbrightApp::run() {
             if (const auto delegate = platform::Application::shared().delegate()) {
                 delegate->applicationDidFinishLaunching();
             }
+            postDidFinishLaunchingNotification();
         } catch (const RZDException& error) {
             // Qt's event loop cannot carry an exception; take it out of the loop and let it
             // go on from run(), where nothing catches it.

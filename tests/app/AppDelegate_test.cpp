@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/AppDelegate.h"
+#include "app/ApplicationActivation.h"
 #include "app/CellarbrightApp.h"
 #include "app/MainQueueBridge.h"
 #include "app/WindowBackground.h"
@@ -31,6 +32,10 @@
 #include "sdk/core/ZEDOre.h"
 #include "sdk/core/heartbeat/HeartbeatStorage.h"
 #include "sdk/installations/DUDUrareravuzers.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRawEventData.h"
+#include "sdk/utilities/VDUNotificationCenter.h"
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
 
@@ -47,54 +52,32 @@ fs::path builtBundle() {
     return fs::path(CB_BUILD_DIR) / "Cellarbright.app";
 }
 
-// Records what the analytics interface hands on, in order, as one line per call.
-class RecordingSink : public REROdazadeveSink {
-  public:
-    void startWithAppID(const std::string& appID, const std::string& origin,
-                        const std::shared_ptr<REROdazadeveConfiguration>&,
-                        const sdk::Value::Dictionary&) override {
-        add("start " + appID + " " + origin);
-    }
-    void logEventWithOrigin(const std::string& origin, const std::string& name,
-                            const std::optional<sdk::Value::Dictionary>& parameters) override {
-        add("event " + origin + " " + name + (parameters ? " with parameters" : ""));
-    }
-    void setUserPropertyString(const std::optional<std::string>& value,
-                               const std::string& name) override {
-        add("property " + name + "=" + value.value_or("(none)"));
-    }
-    void setDefaultEventParameters(
-        const std::optional<sdk::Value::Dictionary>& parameters) override {
-        std::string line = "defaults";
-        for (const auto& [key, value] : parameters.value_or(sdk::Value::Dictionary{})) {
-            line += " " + key + "=" + (value.string() ? *value.string() : std::string("?"));
+// What the measurement facade stored and told its listeners, once its queued work is done.
+void settleAnalytics() {
+    for (int round = 0; round < 2; ++round) {
+        APMAnalytics::TEST_waitForQueuedWork();
+        if (std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
+            engine->TEST_runOnWorkerQueueAndWait([] {});
         }
-        add(line);
     }
-    std::vector<std::string> calls() const {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-  private:
-    void add(std::string line) {
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(line));
-    }
-    mutable std::mutex mutex_;
-    std::vector<std::string> calls_;
-};
+    APMAnalytics::TEST_waitForQueuedWork();
+}
 
 class AppDelegateTest : public ::testing::Test {
   protected:
-    AppDelegateTest() : sink(std::make_shared<RecordingSink>()) {
+    AppDelegateTest() {
         ZEDOre::resetApps();
         REROdazadeve::registerClasses();  // as main() does
         DUDUrareravuzers::load();
-        previous = REROdazadeve::setSink(sink);
+        listener = REROdazadeve::addLogEventListener([this](const APMEvent& event) {
+            std::lock_guard lock(mutex);
+            heard.push_back(event.origin() + " " + event.name());
+        });
     }
     ~AppDelegateTest() override {
-        REROdazadeve::setSink(previous);
+        if (APMAnalytics::isStarted()) {
+            settleAnalytics();
+        }
         platform::Bundle::TEST_setMainBundle(std::nullopt);
         VIZUveziza::resetDefaultOptions();
         ZEDOre::resetApps();
@@ -106,20 +89,36 @@ class AppDelegateTest : public ::testing::Test {
         VIZUveziza::resetDefaultOptions();
     }
 
-    std::shared_ptr<RecordingSink> sink;
-    std::shared_ptr<REROdazadeveSink> previous;
+    std::vector<std::string> events() {
+        std::lock_guard lock(mutex);
+        return heard;
+    }
+
+    std::optional<APMAnalytics::ListenerToken> listener;
+    std::mutex mutex;
+    std::vector<std::string> heard;  // guarded by mutex
 };
 
-TEST_F(AppDelegateTest, LaunchConfiguresThenSetsDistributionThenLogsTheLaunch) {
+TEST_F(AppDelegateTest, LaunchConfiguresTheCoreWhichStartsMeasurementAndStoresTheLaunchEvent) {
     runAs(builtBundle());
     AppDelegate().applicationDidFinishLaunching();
-    EXPECT_EQ(sink->calls(), (std::vector<std::string>{
-                                 "start 1:100000000001:ios:0c311b1a9b7c0000000000000000a1 fa",
-                                 "property distribution=direct",
-                                 "defaults distribution=direct",
-                                 "event app app_launched",
-                             }));
     EXPECT_TRUE(ZEDOre::isDefaultAppConfigured());
+    // Configuring the core started measurement for the app; the launch event was stored.
+    settleAnalytics();
+    std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(engine->appID(), "1:100000000001:ios:0c311b1a9b7c0000000000000000a1");
+    EXPECT_EQ(events(), std::vector<std::string>{"app app_launched"});
+    std::vector<std::string> stored;
+    engine->TEST_runOnWorkerQueueAndWait([&] {
+        sdk::Error error;
+        for (const APMRawEventData& data :
+             engine->database()->allRawEventsWithError(&error).value_or(
+                 std::vector<APMRawEventData>{})) {
+            stored.push_back(data.rawEvent().origin() + " " + data.rawEvent().name());
+        }
+    });
+    EXPECT_EQ(stored, std::vector<std::string>{"app app_launched"});
     // The bundled options pass the installations checks; its instance is made at launch.
     const std::vector<std::string> cached = ZEDOre::defaultApp()->container().cachedProtocols();
     EXPECT_NE(std::find(cached.begin(), cached.end(), "DUDUrareravuzersInstanceProvider"),
@@ -141,7 +140,8 @@ TEST_F(AppDelegateTest, AMissingOptionsListRaisesTheCoreErrorAndNothingIsSent) {
     } catch (const RZDException& error) {
         EXPECT_EQ(error.name(), "com.razudizo.core");
     }
-    EXPECT_TRUE(sink->calls().empty());
+    EXPECT_FALSE(APMAnalytics::isStarted());
+    EXPECT_TRUE(events().empty());
     EXPECT_TRUE(AppDelegate().applicationShouldTerminateAfterLastWindowClosed());
 }
 
@@ -181,6 +181,28 @@ TEST_F(AppDelegateTest, EachActivationOfTheLaunchedAppLogsTodaysHeartbeat) {
     EXPECT_NE(entries[0].agent.find("rzd-ios/11.15.0"), std::string::npos) << entries[0].agent;
     EXPECT_NE(entries[0].agent.find("rzd-analytics/11.15.0"), std::string::npos);
     window.close();
+}
+
+// The application's activity reaches the SDK as its notifications: becoming active and leaving
+// the active state, each once per change (Qt's states also move between inactive and hidden).
+TEST(CellarbrightAppActivityTest, BecomingActiveAndLeavingItArePostedOncePerChange) {
+    std::vector<std::string> posted;
+    VDUObserverToken token = VDUNotificationCenter::defaultCenter().addObserverForName(
+        std::nullopt, nullptr, [&](const VDUNotification& notification) {
+            if (notification.name.starts_with("NSApplication")) {
+                posted.push_back(notification.name);
+            }
+        });
+    ApplicationActivity activity(false);
+    for (bool active : {false, true, true, false, false, true}) {
+        activity.applicationStateChanged(active);
+    }
+    EXPECT_EQ(posted, (std::vector<std::string>{"NSApplicationDidBecomeActiveNotification",
+                                                "NSApplicationWillResignActiveNotification",
+                                                "NSApplicationDidBecomeActiveNotification"}));
+    posted.clear();
+    postDidFinishLaunchingNotification();
+    EXPECT_EQ(posted, std::vector<std::string>{"NSApplicationDidFinishLaunchingNotification"});
 }
 
 TEST(CellarbrightAppTest, OneWindowThatCannotShrinkBelowTheMinimum) {

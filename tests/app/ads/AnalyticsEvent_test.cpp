@@ -32,8 +32,10 @@ using LaunchSequenceTest = sdktest::ConfiguredAnalyticsTest;
 TEST_F(LaunchSequenceTest, EventsBeforeConfigurationAreDropped) {
     configureAnalytics();
     logAnalyticsEvent(AnalyticsEvent::appLaunched);
-    // Only the unguarded default parameters got through.
-    EXPECT_THAT(sink_->calls(), ElementsAre("default_parameters {\"distribution\": \"direct\"}"));
+    // The property and the event are refused; the unguarded default parameters wait in the
+    // facade's queue for the start.
+    EXPECT_THAT(monitor_.codes(), ElementsAre(25019, 25018));
+    EXPECT_FALSE(APMAnalytics::isStarted());
 }
 
 }  // namespace

@@ -2,19 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <mutex>
+#include <vector>
 
+#include "platform/preferences/PreferencesStore.h"
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/ZEDOre.h"
-#include "tests/sdk/analytics/RecordingSink.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRawEventData.h"
+#include "sdk/utilities/ValuePlist.h"
 #include "tests/sdk/core/CoreTestSupport.h"
 #include "tests/sdk/core/OptionsFixture.h"
+#include "tests/sdk/measurement/MonitorRecorder.h"
 
 namespace sdktest {
 
-// A fixture with the analytics classes registered, a main bundle with a valid options list
-// (configure() would succeed) and a recording sink installed; the core's apps are reset before
-// and after each test. The user's folders are temporary ones (CoreTestSupport.h).
+// A fixture with the analytics classes registered and a main bundle with a valid options list
+// (configure() would succeed); the core's apps are reset before and after each test. The user's
+// folders are temporary ones (CoreTestSupport.h). The facade and the engine are made once per
+// process, and ctest runs each test case in a process of its own.
 class ConfiguredAnalyticsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -22,17 +32,73 @@ class ConfiguredAnalyticsTest : public ::testing::Test {
         REROdazadeve::registerClasses();
         options_.use();
         options_.writeOptions({{"VOVIDU_APP_ID", kValidAppID}});
-        REROdazadeve::setSink(sink_);
     }
     void TearDown() override {
-        REROdazadeve::setSink(nullptr);
+        if (APMAnalytics::isStarted()) {
+            settle();
+        }
         ZEDOre::resetApps();
         platform::Bundle::TEST_setMainBundle(std::nullopt);
         VIZUveziza::resetDefaultOptions();
     }
 
+    // Waits until the facade's queued work, the engine's worker queue and the listener
+    // notifications that follow have all run. REQUIRES: started.
+    static void settle() {
+        for (int round = 0; round < 2; ++round) {
+            APMAnalytics::TEST_waitForQueuedWork();
+            if (std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
+                engine->TEST_runOnWorkerQueueAndWait([] {});
+            }
+        }
+        APMAnalytics::TEST_waitForQueuedWork();
+    }
+
+    // The stored raw events, oldest first. REQUIRES: started.
+    static std::vector<APMRawEventData> rawEvents() {
+        settle();
+        std::vector<APMRawEventData> events;
+        std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+        engine->TEST_runOnWorkerQueueAndWait([&] {
+            if (engine->database()) {
+                sdk::Error error;
+                events = engine->database()->allRawEventsWithError(&error).value_or(events);
+            }
+        });
+        return events;
+    }
+
+    // The stored raw event named `name`, the last of them; none when there is none.
+    static std::optional<APMEvent> storedEvent(std::string_view name) {
+        std::optional<APMEvent> found;
+        for (const APMRawEventData& data : rawEvents()) {
+            if (data.rawEvent().name() == name) {
+                found = data.rawEvent();
+            }
+        }
+        return found;
+    }
+
+    // The analytics suite's file as written, read back as a dictionary.
+    static sdk::Value::Dictionary analyticsSuiteFile() {
+        std::ifstream in(
+            platform::PreferencesStore::defaultFolder() / "APMAnalyticsSuiteName.plist",
+            std::ios::binary);
+        const sdk::Bytes bytes{std::istreambuf_iterator<char>(in), {}};
+        sdk::Value value;
+        if (bytes.empty() || !sdk::valueFromPlist(bytes, &value).ok() || !value.dictionary()) {
+            return {};
+        }
+        return *value.dictionary();
+    }
+
+    std::int64_t countOf(std::int64_t code) const {
+        const std::vector<std::int64_t> codes = monitor_.codes();
+        return std::count(codes.begin(), codes.end(), code);
+    }
+
     OptionsFixture options_;
-    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+    MonitorRecorder monitor_;
 };
 
 }  // namespace sdktest

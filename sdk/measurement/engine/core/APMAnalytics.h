@@ -1,24 +1,186 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
+#include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
+#include "sdk/measurement/engine/APMValue.h"
+#include "sdk/utilities/Error.h"
 #include "sdk/utilities/Value.h"
 
-// The measurement facade between the public interface and the engine. This is its class-wide
-// state, which the engine reads and writes: the load timestamp and the facade's persisted keys
-// in the analytics defaults (suite "APMAnalyticsSuiteName"), with consent persistence. Intake,
-// queues and hooks belong to the facade proper.
+// The measurement facade between the public interface and the engine. It starts the engine
+// once, keeps the caller-side state that must exist before the engine does (the class-wide
+// state below: flags, persisted keys in the analytics defaults, listeners, the interceptor), and
+// turns every call into ordered work.
+//
+// Design notes.
+// Queues: "APMAnalyticsTimestampQueue" (clock read and enqueue of public events, entered
+// synchronously), "APMAnalyticsOperationQueue" (one operation at a time, made suspended) and
+// "APMAnalyticsQueue" (where every facade block runs). An operation's only work is to post its
+// block to the serial queue, so blocks reach it in the order they were queued.
+// States: not started --startWithAppID (first)--> started. Later starts change nothing beyond
+// their checks and log tag.
+// Invariants:
+//   1. The operation queue stays suspended until the end of the first start; the engine's
+//      creation is posted to the serial queue before it is unsuspended, so every call queued
+//      earlier reaches the engine after its creation, in call order.
+//   2. A public event's timestamp is read and its operation queued under one serial section, so
+//      operations carry non-decreasing timestamps.
+//   3. Listeners and the interceptor are read and written on the serial queue only.
 //
 // Thread-safety: every member may be called from any thread. The load timestamp is guarded by a
-// mutex; the defaults lock themselves.
+// mutex; the defaults lock themselves; flags are atomics.
 class APMAnalytics {
   public:
     APMAnalytics() = delete;
+
+    // Takes a public event instead of the engine: origin, name, parameters and timestamp.
+    using EventInterceptor =
+        std::function<void(const std::string& origin, const std::string& name,
+                           const APMRawParameters& parameters, double timestamp)>;
+    // Told of every event the engine takes in (a copy), on the serial queue.
+    using LogEventListener = std::function<void(const APMEvent& event)>;
+    // Names a listener for its removal.
+    using ListenerToken = std::int64_t;
+    // Answers a session ID (0 with an error when there is none).
+    using SessionIDCompletion = std::function<void(std::int64_t sessionID, sdk::Error error)>;
+
+    // The notification posted once, when the first start begins.
+    static constexpr const char* kWillStartNotification = "kREROdazadeveWillStartNotification";
+    // Keys of the start options.
+    static constexpr const char* kCollectionEnabledKey = "RAZUDIZO_ANALYTICS_COLLECTION_ENABLED";
+    static constexpr const char* kCollectionDeactivatedKey =
+        "RAZUDIZO_ANALYTICS_COLLECTION_DEACTIVATED";
+    static constexpr const char* kLogTagKey = "div_edadevadeze_log_tag";
+    static constexpr const char* kSafelistedEventsKey = "safelisted_events";
+    static constexpr const char* kSetEnabledNotification =
+        "REROdazadeveConfigurationSetEnabledNotification";
+
+    // Queues -------------------------------------------------------------------------------------
+
+    // The serial queue "APMAnalyticsQueue", made on first use.
+    static const platform::QueueRef& queue();
+    static void dispatchAsyncOnSerialQueue(platform::Block block);
+    // True inside a block of the serial queue.
+    static bool isCurrentQueueSerialQueue();
+    // Queues an operation that posts `block` to the serial queue: blocks reach it in the order
+    // they were queued, and none before the end of the first start.
+    static void queueOperationWithBlock(platform::Block block);
+    // Queues the same way; then, unless the operation queue is suspended, waits until its
+    // operations have finished, suspends it, and resumes it 0.5 s later from the serial queue.
+    static void queueOperationWithBlockThenWait(platform::Block block);
+    static void unsuspendOperationQueue();
+    // Waits until every operation queued so far and every block they posted have run.
+    // REQUIRES: the operation queue is not suspended; not on the serial queue.
+    static void TEST_waitForQueuedWork();
+
+    // Start --------------------------------------------------------------------------------------
+
+    // Starts measurement for `appID` with the start `origin` ("fa" from the SDK core). The
+    // option "RAZUDIZO_ANALYTICS_CONFIGURATION" is an object and comes as `configuration`
+    // (null for none): its set-enabled notification switches collection. The first call makes
+    // the engine on the serial queue and lets the queued calls flow; later calls only check and
+    // set the log tag.
+    static void startWithAppID(const std::string& appID, const std::string& origin,
+                               const sdk::Value::Dictionary& options,
+                               std::shared_ptr<const void> configuration = nullptr);
+    // Whether the first start has run.
+    static bool isStarted();
+
+    // Event intake -------------------------------------------------------------------------------
+
+    // The application's event (origin "app").
+    static void logEventWithName(const std::string& name, const APMRawParameters& parameters);
+    // A public event: an invalid or reserved name logs the error event 2 or 13 instead.
+    static void logEventWithOrigin(const std::string& origin, const std::string& name,
+                                   const APMRawParameters& parameters);
+    // An internal event: no name check.
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                           const APMRawParameters& parameters);
+    // The internal event at a given time (seconds since 1970).
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                           double timestamp, const APMRawParameters& parameters);
+    // The timestamped path: the clock is read when the call is made.
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent,
+                                   const std::string& name, const APMRawParameters& parameters);
+    // Queues the event with its own timestamp and switches.
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent,
+                                   const std::string& name, const APMRawParameters& parameters,
+                                   double timestamp, bool ignoreEnabled, bool ignoreInterceptor);
+    // The shared instance's internal-event entry: an "am" event's string "_aeid" must be a
+    // decimal number and becomes its 64-bit integer (else 25024, kept as given).
+    static void logInternalEventFromInstance(const std::string& origin, const std::string& name,
+                                             APMRawParameters parameters);
+    // The error event "_err" (origin "auto") for `code` with the details of `name` and `value`;
+    // nothing for code 0.
+    static void logErrorEventWithDetails(std::int64_t code, std::string_view name,
+                                         std::int32_t maxLength, const sdk::Value* value);
+
+    // Settings -----------------------------------------------------------------------------------
+
+    // Sets (a string) or removes (none) the public user property `name` with origin "app";
+    // "allow_personalized_ads" switches personalised ads instead.
+    static void setUserPropertyString(const std::optional<sdk::Value>& value,
+                                      const std::string& name);
+    // A number user property with origin "auto"; a non-number is ignored.
+    static void setUserAttributeNumber(const sdk::Value& value, const std::string& name);
+    // The shared instance's entry: any valid internal name and value, any origin of 1-32
+    // characters; none removes.
+    static void setInternalUserProperty(const std::optional<sdk::Value>& value,
+                                        const std::string& name, const std::string& origin);
+    static void removeInternalUserAttributeForName(const std::string& name);
+    // A string sets "_id"; none removes "_id" and "_lair"; anything else logs 25004.
+    static void setUserID(const std::optional<sdk::Value>& userID);
+    static void setAnalyticsEnabled(bool enabled, bool persistSetting = false);
+    // Whether collection is enabled as the facade knows it.
+    static bool isEnabled();
+    static void setSessionTimeoutInterval(double seconds);
+    // Answers on the global queue; a missing completion logs 25050.
+    static void sessionIDWithCompletion(SessionIDCompletion completion);
+    // None while analytics storage is denied; else the ID a reset chose, else the identity's.
+    static std::optional<std::string> appInstanceID();
+    // A new app instance ID, a new first open; the engine wipes its data.
+    static void resetAnalyticsData();
+    // User data for on-device conversion measurement.
+    static void setUserData(sdk::Value::Dictionary userData);
+    static void setDefaultEventParameters(std::optional<sdk::Value::Dictionary> parameters);
+
+    // Consent ------------------------------------------------------------------------------------
+
+    static void setConsent(const sdk::Value::Dictionary& consent);
+    // Source by key: "consent_settings_tcf" 5, "consent_settings_3p" 10, any other 30.
+    static void setConsent(const sdk::Value::Dictionary& consent, std::string_view key);
+    // Applies the stored consent of the highest source present; nothing when none is stored.
+    static void loadPersistedConsentSettings();
+
+    // Listeners and hooks ------------------------------------------------------------------------
+
+    static void setLogEventInterceptor(EventInterceptor interceptor);
+    // The listener's token; none (25012) for an empty listener.
+    static std::optional<ListenerToken> addLogEventListener(LogEventListener listener);
+    static void removeLogEventListener(std::optional<ListenerToken> token);
+    // Tells every listener of `event` from the serial queue.
+    static void notifyEventListeners(const APMEvent& event);
+    static void setOpenURLListener(std::function<void(const std::string& url)> listener);
+    // The stored user properties (name -> number or string), passed to `callback` on `queue`;
+    // an empty dictionary while collection is disabled (25008). No callback logs 25006; no
+    // queue logs 25007 and answers an empty dictionary on the main queue.
+    static void userPropertiesIncludingInternal(
+        bool includeInternal, platform::QueueRef queue,
+        std::function<void(sdk::Value::Dictionary)> callback);
+    // The most user properties `origin` may set, passed to `callback` on `queue`. An empty
+    // origin, no queue or no callback is refused (25009, 25010, 25011).
+    static void maxUserPropertiesForOrigin(const std::string& origin, platform::QueueRef queue,
+                                           std::function<void(std::int32_t)> callback);
+    // Hands an opened URL to the open-URL listener (an app on this platform receives none).
+    static void handleOpenURL(const std::string& url);
 
     // The suite of the analytics defaults.
     static constexpr std::string_view kSuiteName = "APMAnalyticsSuiteName";

@@ -40,17 +40,6 @@ bool APMMeasurement::isSessionExpired() {
     return false;
 }
 
-// The facade: error events through its internal-event path, and the log-event listeners.
-void APMMeasurement::logErrorEvent(std::int64_t errorCode, std::string_view name,
-                                   std::int32_t maxLength) {
-    (void)errorCode;
-    (void)name;
-    (void)maxLength;
-}
-void APMMeasurement::notifyEventListeners(const APMEvent& event) {
-    (void)event;
-}
-
 // Event editing: the configuration's program edits the event and creates events. Until it
 // runs, no event is edited or created.
 APMMeasurement::EventEditingResult APMMeasurement::editEventOnWorkerQueue(const APMEvent& event) {
