@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -109,6 +110,20 @@ inline std::optional<PlistScalar> plistValue(const std::filesystem::path& file,
     }
     plist_free(root);
     return result;
+}
+
+// Writes a binary plist holding only `key` = `value`, as an earlier run of the program left it.
+inline void writePlistWithBool(const std::filesystem::path& file, std::string_view key,
+                               bool value) {
+    plist_t root = plist_new_dict();
+    plist_dict_set_item(root, std::string(key).c_str(), plist_new_bool(value ? 1 : 0));
+    char* bytes = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary).write(bytes, length);
+    free(bytes);
+    plist_free(root);
 }
 
 // The persisted config's value under `key`, after writing it to its file.
