@@ -169,8 +169,10 @@ TEST_F(SearchAdReporterTest, StartDependsOnTheClassAndTheStoredValues) {
         if (c.firesAtOnce) {
             EXPECT_TRUE(waitForReply());
             EXPECT_EQ((*attribution)->retryCountsSeen(), std::vector<std::int64_t>{4});
-            // Planned at start and again for the next day after the lookup.
+            // Planned at start and again for the next day after the lookup; the empty reply
+            // then finds that plan in place.
             EXPECT_EQ(countOf(c.code), 2);
+            EXPECT_EQ(countOf(32005), 1);
             continue;
         }
         EXPECT_EQ(countOf(c.code), 1);
@@ -331,6 +333,10 @@ TEST_F(SearchAdReporterTest, AnAnswerIsStoredAndLoggedOnlyOnce) {
     EXPECT_EQ(countOf(32008), 1);
     EXPECT_EQ(events().size(), 1u);
     EXPECT_EQ(persistedValue(*config_, kCampaignKey), PlistScalar(true));
+    // Scheduling now finds the answer and ends the schedule.
+    onWorker([&] { reporter->scheduleSearchAdReport(); });
+    EXPECT_EQ(countOf(32004), 1);
+    EXPECT_EQ(reporter->searchAdReporterAlarm(), nullptr);
     // A later reporter of the same installation is never made.
     EXPECT_EQ(APMSearchAdReporter::initWithWorkerQueue(queue_, config_), nullptr);
     EXPECT_EQ(countOf(32002), 1);
