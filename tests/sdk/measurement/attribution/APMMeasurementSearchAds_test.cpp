@@ -18,15 +18,6 @@ constexpr double kNow = 1'800'000'000.0;
 
 class MeasurementSearchAdsTest : public sdktest::EngineTest {
   protected:
-    void SetUp() override {
-        TEST_APMSetCurrentTimeInterval(kNow);
-        APMRemoteConfig::TEST_setServiceOrigin(server_.address());
-    }
-    void TearDown() override {
-        APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
-        TEST_APMSetCurrentTimeInterval(std::nullopt);
-    }
-
     std::shared_ptr<APMSearchAdReporter> reporter() {
         std::shared_ptr<APMSearchAdReporter> reporter;
         engine_->TEST_runOnWorkerQueueAndWait([&] { reporter = engine_->searchAdReporter(); });
@@ -57,6 +48,8 @@ class MeasurementSearchAdsTest : public sdktest::EngineTest {
             response.set_content(R"({"attribution": true, "campaignId": 42, "keywordId": "k"})",
                                  "application/json");
         }};
+    // After server_, whose address it takes.
+    sdktest::ScopedClockAndOrigin clockAndOrigin_{kNow, server_.address()};
 };
 
 TEST_F(MeasurementSearchAdsTest, AnAttributedInstallWritesOneCampaignEvent) {

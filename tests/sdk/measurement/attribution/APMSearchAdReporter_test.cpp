@@ -33,15 +33,6 @@ struct LoggedEvent {
 
 class SearchAdReporterTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        TEST_APMSetCurrentTimeInterval(kNow);
-        APMRemoteConfig::TEST_setServiceOrigin(server_.address());
-    }
-    void TearDown() override {
-        APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
-        TEST_APMSetCurrentTimeInterval(std::nullopt);
-    }
-
     // A persisted config of its own (suite named after the test and a counter).
     static std::shared_ptr<APMPersistedConfig> newConfig() {
         static int count = 0;
@@ -123,6 +114,8 @@ class SearchAdReporterTest : public ::testing::Test {
             response.status = replyStatus_;
             response.set_content(replyBody_, "application/json");
         }};
+    // After server_, whose address it takes.
+    sdktest::ScopedClockAndOrigin clockAndOrigin_{kNow, server_.address()};
 };
 
 TEST_F(SearchAdReporterTest, StartDependsOnTheClassAndTheStoredValues) {

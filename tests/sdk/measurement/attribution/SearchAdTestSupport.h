@@ -14,10 +14,27 @@
 #include <variant>
 
 #include "sdk/measurement/attribution/AAAttribution.h"
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 
 namespace sdktest {
+
+// The engine clock stopped at `now` and the SDK's services at `origin` while it lives.
+class ScopedClockAndOrigin {
+  public:
+    ScopedClockAndOrigin(double now, const std::string& origin) {
+        TEST_APMSetCurrentTimeInterval(now);
+        APMRemoteConfig::TEST_setServiceOrigin(origin);
+    }
+    ~ScopedClockAndOrigin() {
+        APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
+        TEST_APMSetCurrentTimeInterval(std::nullopt);
+    }
+    ScopedClockAndOrigin(const ScopedClockAndOrigin&) = delete;
+    ScopedClockAndOrigin& operator=(const ScopedClockAndOrigin&) = delete;
+};
 
 // A stand-in for the platform's attribution class: hands out `token`, or fails with an error,
 // and records the persisted retry count it saw at each call.
