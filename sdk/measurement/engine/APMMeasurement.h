@@ -352,4 +352,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::atomic<bool> isAnalyticsCollectionEnabled_;
     std::atomic<bool> isAnalyticsCollectionDeactivated_;
     bool isNetworkRequestPending_ = false;
+    // The user's language for the raw-event metadata, read once: it comes from the process's
+    // locale variables, and asking again logs (and samples) a missing one for every event.
+    std::optional<std::optional<std::string>> userDefaultLanguage_;
 };

@@ -114,6 +114,28 @@ TEST_F(LifecycleTest, ResetWithAnEmptyAppInstanceIDIsRefused) {
     EXPECT_FALSE(monitor_.saw(23171));
 }
 
+TEST_F(LifecycleTest, AFailedStartDisablesCollectionBeforeTheEventsQueuedBehindIt) {
+    // A folder that is not empty where the database file should be: opening it fails, and so
+    // does deleting it to start afresh.
+    std::filesystem::create_directories(databasePath() / "in-the-way");
+    APMMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, {});
+    engine_ = APMMeasurement::sharedInstance();
+    ASSERT_NE(engine_, nullptr);
+    logEvent("scan_started");
+    drain(*engine_);
+    EXPECT_TRUE(monitor_.saw(23011));
+    EXPECT_TRUE(monitor_.saw(23049));
+    EXPECT_FALSE(engine_->isEnabled());
+    EXPECT_FALSE(engine_->didInitializeComponents());
+    // The next enable tries the start again, and succeeds once the file can be made.
+    std::filesystem::remove_all(databasePath());
+    engine_->setEnabled(true);
+    drain(*engine_);
+    EXPECT_TRUE(engine_->didInitializeComponents());
+    logEvent("scan_started");
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"scan_started"});
+}
+
 TEST_F(LifecycleTest, NetworkLevelsMapToMonitorLevels) {
     const std::pair<std::int64_t, std::int64_t> cases[] = {{3, 1}, {4, 4}, {5, 3}, {6, 6},
                                                            {7, 7}, {2, 3}, {8, 3}};
