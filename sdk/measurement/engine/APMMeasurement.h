@@ -33,6 +33,7 @@ class APMPersistedConfig;
 class APMRawEventData;
 class APMRemoteConfig;
 class APMScheduler;
+class APMSearchAdReporter;
 class APMUserAttribute;
 class VDUNetwork;
 
@@ -274,6 +275,10 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
     const std::shared_ptr<APMRemoteConfig>& remoteConfigInstance() const { return remoteConfig_; }
     const std::shared_ptr<APMScheduler>& scheduler() const { return scheduler_; }
+    // Null until the start made one, and when none was made (search ads done or given up).
+    const std::shared_ptr<APMSearchAdReporter>& searchAdReporter() const {
+        return searchAdReporter_;
+    }
     const std::vector<std::string>& safelistedEvents() const { return safelistedEvents_; }
     const std::string& appID() const { return appID_; }
     double initTimestamp() const { return initTimestamp_; }
@@ -396,6 +401,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void setSessionReportingEnabled(bool enabled);
     void updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
     void subscribeForAppForegroundBackgroundNotifications();
+    // Start step 16 (APMMeasurementSearchAds.cpp): makes, enables and starts the reporter.
+    void startSearchAdReporterOnWorkerQueue();
     // Whether the session has expired (false until sessions exist).
     bool isSessionExpired();
     void logErrorEvent(std::int64_t errorCode, std::string_view name, std::int32_t maxLength);
@@ -413,6 +420,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
     std::shared_ptr<APMScheduler> scheduler_;
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
     std::shared_ptr<APMEManager> experimentManager_;
     std::shared_ptr<APMAudienceSeam> audience_;
     std::shared_ptr<APMAttributionStartSeam> attributionStart_;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <future>
 
+#include "sdk/measurement/attribution/APMSearchAdReporter.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/engine/APMClock.h"
@@ -232,6 +233,9 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
             return;
         }
         setSessionReportingEnabled(true);
+        if (searchAdReporter_) {
+            searchAdReporter_->setSearchAdReporterEnabled(true);
+        }
         monitor().logWithLevel(6, 23012, "Analytics collection enabled");
         return;
     }
@@ -246,6 +250,9 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     }
     alarm_->cancel();
     setSessionReportingEnabled(false);
+    if (searchAdReporter_) {
+        searchAdReporter_->setSearchAdReporterEnabled(false);
+    }
     monitor().logWithLevel(6, 23013, "Analytics collection disabled");
 }
 
@@ -323,7 +330,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     attributionStart_->startCampaignOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
-    attributionStart_->startSearchAdReporterOnWorkerQueue();
+    startSearchAdReporterOnWorkerQueue();
     attributionStart_->startTCFClientOnWorkerQueue();
     if (persistedConfig_->razudizoFeatureRollouts() && !isRazudizoRemoteConfigSDKPresent()) {
         persistedConfig_->setRazudizoFeatureRollouts(std::nullopt);

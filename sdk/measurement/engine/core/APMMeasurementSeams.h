@@ -97,13 +97,12 @@ class APMAudienceSeam {
     }
 };
 
-// Seam: the search-ads reporter, the deferred deep link and the TCF client (subsystems 10, 11).
-// Default: nothing to do at start, since none of them is linked.
+// Seam: the deferred deep link and the TCF client (subsystems 10, 11). Default: nothing to do
+// at start, since neither is linked.
 class APMAttributionStartSeam {
   public:
     virtual ~APMAttributionStartSeam() = default;
-    // Start steps 14 (stored campaign, deferred deep link), 16 (search ads), 17 (TCF client).
+    // Start steps 14 (stored campaign, deferred deep link), 17 (TCF client).
     virtual void startCampaignOnWorkerQueue() {}
-    virtual void startSearchAdReporterOnWorkerQueue() {}
     virtual void startTCFClientOnWorkerQueue() {}
 };
