@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "tests/support/Fixtures.h"
 
@@ -93,14 +94,28 @@ BundledProcess::~BundledProcess() {
     }
 }
 
-int BundledProcess::wait() {
+int BundledProcess::wait(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
-    pid_t reaped;
-    do {
-        reaped = ::waitpid(pid_, &status, 0);
-    } while (reaped < 0 && errno == EINTR);
-    pid_ = -1;
-    return reaped > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    for (;;) {
+        const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
+        if (reaped > 0) {
+            pid_ = -1;
+            return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        }
+        if (reaped < 0 && errno != EINTR) {
+            pid_ = -1;
+            return 0;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            pid_ = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 }  // namespace cb::testsupport

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -32,9 +33,10 @@ class BundledProcess {
     // The ".app" folder.
     const std::filesystem::path& bundlePath() const { return bundlePath_; }
 
-    // Reaps the process, blocking until it ends; returns the signal that ended it, or 0 when it
-    // exited by itself.
-    int wait();
+    // Reaps the process once it ends; returns the signal that ended it, or 0 when it exited by
+    // itself. A process still running after `timeout` is killed and reaped, and -1 is returned,
+    // so a test that expected it to end fails instead of hanging.
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   private:
     std::filesystem::path bundlePath_;

@@ -266,6 +266,8 @@ TEST_F(RunningAppTest, OneQuitEndsOnlyTheLowerPidOfTwoInstances) {
     BundledProcess& lower = first.pid() < second.pid() ? first : second;
     BundledProcess& higher = first.pid() < second.pid() ? second : first;
     const pid_t higherPid = higher.pid();
+    // Both must be listed (started and past exec) before the dialog looks for them.
+    ASSERT_TRUE(testing::waitFor([&] { return isListed(first.pid()) && isListed(second.pid()); }));
     auto dialog = makeDialog(appOf(first), platform::Workspace::shared());
     dialog->quitRunningApp();
     EXPECT_EQ(lower.wait(), SIGTERM);
