@@ -1,0 +1,202 @@
+// User properties on the worker queue: per-origin and public limits, the user ID's side effects,
+// removal, the collection switch, listing for the app, "_npa", and the ad campaign info kept
+// from a stored "_vbraid".
+#include <future>
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "sdk/measurement/engine/APMClock.h"
+#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
+#include "tests/sdk/measurement/messages/MessageTestSupport.h"
+
+namespace {
+
+using sdktest::EngineTest;
+
+class UserPropertiesTest : public EngineTest {
+  protected:
+    static std::optional<APMUserAttribute> attribute(const std::string& origin,
+                                                     const std::string& name, APMValue value) {
+        return APMUserAttribute::initWithOrigin(origin, name, std::move(value),
+                                                APMCurrentTimeInterval());
+    }
+
+    // setUserPropertyInDatabaseOnWorkerQueue's answer.
+    bool setProperty(const std::string& origin, const std::string& name, APMValue value) {
+        bool stored = false;
+        engine_->TEST_runOnWorkerQueueAndWait([&] {
+            std::optional<APMUserAttribute> a = attribute(origin, name, std::move(value));
+            ASSERT_TRUE(a) << name;
+            stored = engine_->setUserPropertyInDatabaseOnWorkerQueue(*a);
+        });
+        return stored;
+    }
+
+    std::string valueOf(const std::string& name) {
+        return sqlite("SELECT value FROM user_attributes WHERE name = '" + name + "';");
+    }
+
+    std::string token() {
+        return engine_->identity()
+            ->sessionStitchingTokenWithSessionNumber(1, false, true)
+            .value_or("");
+    }
+
+    // Stops and starts collection again, which runs the steps after the start once more.
+    void reenable() {
+        engine_->setEnabled(false);
+        engine_->setEnabled(true);
+        drain(*engine_);
+    }
+
+    sdk::Value::Dictionary listed(bool includeInternal) {
+        std::promise<sdk::Value::Dictionary> answer;
+        engine_->userPropertiesIncludingInternal(
+            includeInternal, [&](sdk::Value::Dictionary d) { answer.set_value(std::move(d)); });
+        return answer.get_future().get();
+    }
+};
+
+TEST_F(UserPropertiesTest, EachOriginKeepsAtMostTwentyFiveNewProperties) {
+    ASSERT_TRUE(startEngine(kAppID));
+    for (int i = 1; i <= 25; ++i) {
+        ASSERT_TRUE(setProperty("rcm", "_rcm" + std::to_string(i), APMValue(std::int64_t{i})));
+    }
+    EXPECT_FALSE(setProperty("rcm", "_rcm26", APMValue(std::int64_t{26})));
+    EXPECT_EQ(countOf(23084), 1);
+    EXPECT_EQ(valueOf("_rcm26"), "");
+    // A stored property still changes, and other origins have their own allowance.
+    EXPECT_TRUE(setProperty("rcm", "_rcm1", APMValue(std::int64_t{100})));
+    EXPECT_EQ(valueOf("_rcm1"), "100\n");
+    EXPECT_TRUE(setProperty("rdl", "_rdl1", APMValue(std::int64_t{1})));
+}
+
+TEST_F(UserPropertiesTest, PublicPropertiesFollowTheConfiguredLimit) {
+    ASSERT_TRUE(startEngine(kAppID));
+    storeConfig({{"measurement.upload.max_public_user_properties", "25"}});
+    for (int i = 1; i <= 25; ++i) {
+        ASSERT_TRUE(setProperty(i % 2 ? "app" : "auto", "prop" + std::to_string(i), APMValue("v")));
+    }
+    EXPECT_FALSE(setProperty("app", "prop26", APMValue("v")));
+    EXPECT_EQ(countOf(23084), 1);
+}
+
+TEST_F(UserPropertiesTest, ANewUserIDDropsTheAdvertisingResetAndTheStitchingToken) {
+    ASSERT_TRUE(startEngine(kAppID));
+    ASSERT_TRUE(setProperty("app", "_id", APMValue("user-1")));
+    ASSERT_TRUE(setProperty("auto", "_lair", APMValue(std::int64_t{1})));
+    const std::string first = token();
+    ASSERT_FALSE(first.empty());
+
+    ASSERT_TRUE(setProperty("app", "_id", APMValue("user-1")));
+    EXPECT_EQ(valueOf("_lair"), "1\n");
+    EXPECT_EQ(token(), first);
+
+    ASSERT_TRUE(setProperty("app", "_id", APMValue("user-2")));
+    EXPECT_EQ(valueOf("_lair"), "");
+    EXPECT_EQ(valueOf("_id"), "user-2\n");
+    EXPECT_NE(token(), first);
+}
+
+TEST_F(UserPropertiesTest, RemovalAndTheCollectionSwitch) {
+    ASSERT_TRUE(startEngine(kAppID));
+    ASSERT_TRUE(setProperty("app", "plan", APMValue("gold")));
+    engine_->removeUserAttribute(attribute("", "plan", APMValue(0.0)));
+    drain(*engine_);
+    EXPECT_EQ(countOf(23078), 1);
+    EXPECT_EQ(valueOf("plan"), "");
+
+    engine_->setEnabled(false);
+    engine_->setUserAttribute(attribute("app", "plan", APMValue("silver")));
+    engine_->removeUserAttribute(attribute("", "_fi", APMValue(0.0)));
+    drain(*engine_);
+    EXPECT_EQ(countOf(23081), 1);
+    EXPECT_EQ(countOf(23076), 1);
+    EXPECT_EQ(valueOf("plan"), "");
+    EXPECT_EQ(valueOf("_fi"), "1\n");
+
+    engine_->setUserAttribute(std::nullopt);
+    engine_->removeUserAttribute(std::nullopt);
+    EXPECT_EQ(countOf(23079), 1);
+    EXPECT_EQ(countOf(23074), 1);
+}
+
+TEST_F(UserPropertiesTest, ListingForTheAppLeavesOutInternalReservedAndInvalidNames) {
+    ASSERT_TRUE(startEngine(kAppID));
+    ASSERT_TRUE(setProperty("app", "plan", APMValue("gold")));
+    ASSERT_TRUE(setProperty("app", "score", APMValue(2.5)));
+    ASSERT_TRUE(setProperty("app", "_id", APMValue("user-1")));
+    ASSERT_TRUE(setProperty("app", "ma_x", APMValue("x")));
+    ASSERT_TRUE(setProperty("app", "user_id", APMValue("x")));
+    // A valid internal name that is no public one.
+    ASSERT_TRUE(setProperty("app", "1st", APMValue("x")));
+
+    const sdk::Value::Dictionary forApp = listed(false);
+    EXPECT_EQ(forApp,
+              (sdk::Value::Dictionary{{"plan", sdk::Value("gold")}, {"score", sdk::Value(2.5)}}));
+    EXPECT_EQ(countOf(23092), 1);
+    const sdk::Value::Dictionary all = listed(true);
+    for (const char* name : {"plan", "score", "_id", "ma_x", "user_id", "1st", "_fi", "_fot"}) {
+        EXPECT_TRUE(all.contains(name)) << name;
+    }
+}
+
+TEST_F(UserPropertiesTest, QueriesAnswerOnTheirQueues) {
+    ASSERT_TRUE(startEngine(kAppID));
+    ASSERT_TRUE(setProperty("app", "plan", APMValue("gold")));
+    std::promise<std::pair<std::optional<APMUserAttribute>, bool>> property;
+    engine_->userAttributeWithName("plan", [&](std::optional<APMUserAttribute> a) {
+        property.set_value({std::move(a), engine_->scheduler()->workerQueue()->isCurrent()});
+    });
+    const auto [plan, onWorker] = property.get_future().get();
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->value(), APMValue("gold"));
+    EXPECT_TRUE(onWorker);
+
+    std::promise<std::pair<std::int32_t, bool>> limit;
+    engine_->maxUserPropertiesForOrigin("rcm", [&](std::int32_t n) {
+        limit.set_value({n, platform::DispatchQueue::global()->isCurrent()});
+    });
+    EXPECT_EQ(limit.get_future().get(), std::make_pair(std::int32_t{25}, true));
+    engine_->maxUserPropertiesForOrigin("", [](std::int32_t) { ADD_FAILURE(); });
+    EXPECT_EQ(countOf(23093), 1);
+}
+
+TEST_F(UserPropertiesTest, PersonalizedAdsOffStoresNpaOnceAndNoSettingRemovesIt) {
+    APMPersistedConfig::sharedInstance()->setAllowPersonalizedAds(sdk::Value(false));
+    ASSERT_TRUE(startEngine(kAppID));
+    EXPECT_EQ(sqlite("SELECT value, origin FROM user_attributes WHERE name = '_npa';"), "1|auto\n");
+    const std::string setAt = sqlite(
+        "SELECT set_timestamp FROM user_attributes WHERE name = "
+        "'_npa';");
+
+    TEST_APMSetCurrentTimeInterval(APMCurrentTimeInterval() + 100);
+    reenable();
+    EXPECT_EQ(sqlite("SELECT set_timestamp FROM user_attributes WHERE name = '_npa';"), setAt);
+
+    APMPersistedConfig::sharedInstance()->setAllowPersonalizedAds(std::nullopt);
+    reenable();
+    TEST_APMSetCurrentTimeInterval(std::nullopt);
+    EXPECT_EQ(valueOf("_npa"), "");
+    EXPECT_EQ(countOf(23180), 1);
+}
+
+TEST_F(UserPropertiesTest, StoredClickIdentifierBecomesTheCachedCampaignInfo) {
+    // The property is there before the engine opens its database.
+    std::filesystem::create_directories(measurementFolder());
+    sqlite(
+        "CREATE TABLE user_attributes (name TEXT PRIMARY KEY, set_timestamp REAL NOT NULL, "
+        "value BLOB NOT NULL, origin TEXT);"
+        "INSERT INTO user_attributes VALUES ('_vbraid', 1700000000.25, 'click-1', 'auto');");
+    ASSERT_TRUE(startEngine(kAppID));
+    const std::optional<sdk::Value> buffer =
+        APMPersistedConfig::sharedInstance()->adCampaignInfoBuffer();
+    ASSERT_TRUE(buffer && buffer->bytes());
+    const std::string text =
+        messages_test::protoc("--decode=apmpb.AdCampaignInfo",
+                              std::string(buffer->bytes()->begin(), buffer->bytes()->end()));
+    EXPECT_EQ(text, "vbraid: \"click-1\"\nclick_timestamp_millis: 1700000000250\n");
+}
+
+}  // namespace
