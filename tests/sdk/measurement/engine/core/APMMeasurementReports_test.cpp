@@ -120,6 +120,23 @@ TEST_F(ReportsTest, FirstOpenAfterAResetCarriesThePreviousCountAndAppID) {
     EXPECT_EQ(engine_->previousFirstOpenCount(), "2");
 }
 
+TEST_F(ReportsTest, FirstOpenTimestampIsTheFirstOpenPropertysOrTheEarliestOne) {
+    ASSERT_TRUE(startEngine(kAppID));
+    const auto firstOpenTimestamp = [&] {
+        double answer = -1;
+        engine_->TEST_runOnWorkerQueueAndWait([&] { answer = engine_->firstOpenTimestamp(); });
+        return answer;
+    };
+    EXPECT_EQ(firstOpenTimestamp(), engine_->initTimestamp());
+    sqlite(
+        "UPDATE user_attributes SET set_timestamp = 5 WHERE name = '_fi';"
+        "DELETE FROM user_attributes WHERE name = '_fot';");
+    EXPECT_EQ(firstOpenTimestamp(), 5.0);
+    sqlite("DELETE FROM user_attributes;");
+    EXPECT_EQ(firstOpenTimestamp(), 0.0);
+    EXPECT_EQ(countOf(23124), 1);
+}
+
 TEST_F(ReportsTest, ChangedAppAndOSVersionsAreReportedWithTheOldOnes) {
     setAppVersion("2.0");
     persisted()->setAppVersion("1.0");

@@ -99,6 +99,20 @@ TEST_F(UserPropertiesTest, ANewUserIDDropsTheAdvertisingResetAndTheStitchingToke
     EXPECT_NE(token(), first);
 }
 
+TEST_F(UserPropertiesTest, AdvertisingResetIsRecordedWithTheNextEventOnlyForAKnownUser) {
+    ASSERT_TRUE(startEngine(kAppID));
+    engine_->identity()->setShouldSetLastAdvertisingIDResetUserProperty(true);
+    logEvent("scan_started");
+    EXPECT_EQ(valueOf("_lair"), "");
+    EXPECT_TRUE(engine_->identity()->shouldSetLastAdvertisingIDResetUserProperty());
+
+    ASSERT_TRUE(setProperty("app", "_id", APMValue("user-1")));
+    logEvent("scan_finished");
+    EXPECT_EQ(sqlite("SELECT value, origin FROM user_attributes WHERE name = '_lair';"),
+              "1|auto\n");
+    EXPECT_FALSE(engine_->identity()->shouldSetLastAdvertisingIDResetUserProperty());
+}
+
 TEST_F(UserPropertiesTest, RemovalAndTheCollectionSwitch) {
     ASSERT_TRUE(startEngine(kAppID));
     ASSERT_TRUE(setProperty("app", "plan", APMValue("gold")));
