@@ -31,6 +31,15 @@ bool isInternalOrReserved(const std::string& name) {
            reserved.find(name) != reserved.end();
 }
 
+// The stored properties a new `attribute` is counted with: the public ones for a public name,
+// else those of its origin.
+std::int64_t propertiesCountingTowardsLimit(const std::vector<APMUserAttribute>& stored,
+                                            const APMUserAttribute& attribute) {
+    return std::count_if(stored.begin(), stored.end(), [&](const APMUserAttribute& a) {
+        return attribute.isPublic() ? a.isPublic() : a.origin() == attribute.origin();
+    });
+}
+
 sdk::Error databaseNotOpen() {
     return apm_errorWithCode(2, "Database not open.");
 }
@@ -129,7 +138,25 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
     }
     const auto stored = std::find_if(all->begin(), all->end(),
                                      [&](const APMUserAttribute& a) { return a.name() == name; });
-    if (name == "_id" && (stored == all->end() || !(stored->value() == attribute.value()))) {
+    const bool isNew = stored == all->end();
+    if (isNew && propertiesCountingTowardsLimit(*all, attribute) >=
+                     (attribute.isPublic() ? remoteConfig_->maxPublicUserProperties()
+                                           : kMaxUserPropertiesPerOrigin)) {
+        monitor().logWithLevel(3, 23084,
+                               "Unable to set user property. Reached limit on set user "
+                               "properties for origin. Origin, name, value",
+                               attribute.origin(), name, attribute.value().description());
+        logErrorEvent(kErrorUserPropertyLimitReached, name,
+                      APMDataTypeValidator::kMaxUserPropertyNameLength);
+        return false;
+    }
+    if (!storeUserAttribute(attribute, &error)) {
+        monitor().logWithLevel(1, 23085, "Unable to set user property. Name, value, error", name,
+                               attribute.value().description(), error);
+        return false;
+    }
+    // Side effects only of a property that was stored, so a refused one changes nothing.
+    if (name == "_id" && (isNew || !(stored->value() == attribute.value()))) {
         // Another user: the visit no longer continues, and the advertising-ID reset was theirs.
         identity_->resetSessionStitchingToken();
         if (sdk::Error deleteError; !deleteStoredUserAttribute("_lair", &deleteError)) {
@@ -139,28 +166,6 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
     }
     if (name == "_npa") {
         updateAdPersonalizationConsentFromNPAValue(attribute.value().int64Value());
-    }
-    if (stored == all->end()) {
-        const bool isPublic = attribute.isPublic();
-        const std::int64_t limit =
-            isPublic ? remoteConfig_->maxPublicUserProperties() : kMaxUserPropertiesPerOrigin;
-        const std::int64_t count = std::count_if(all->begin(), all->end(), [&](const auto& a) {
-            return isPublic ? a.isPublic() : a.origin() == attribute.origin();
-        });
-        if (count >= limit) {
-            monitor().logWithLevel(3, 23084,
-                                   "Unable to set user property. Reached limit on set user "
-                                   "properties for origin. Origin, name, value",
-                                   attribute.origin(), name, attribute.value().description());
-            logErrorEvent(kErrorUserPropertyLimitReached, name,
-                          APMDataTypeValidator::kMaxUserPropertyNameLength);
-            return false;
-        }
-    }
-    if (!storeUserAttribute(attribute, &error)) {
-        monitor().logWithLevel(1, 23085, "Unable to set user property. Name, value, error", name,
-                               attribute.value().description(), error);
-        return false;
     }
     monitor().logWithLevel(7, 23087, "User property set. Name, value", name,
                            attribute.value().description());

@@ -99,6 +99,19 @@ TEST_F(UserPropertiesTest, ANewUserIDDropsTheAdvertisingResetAndTheStitchingToke
     EXPECT_NE(token(), first);
 }
 
+TEST_F(UserPropertiesTest, ARefusedUserIDChangesNothing) {
+    ASSERT_TRUE(startEngine(kAppID));
+    for (int i = 1; i <= 25; ++i) {
+        ASSERT_TRUE(setProperty("app", "_app" + std::to_string(i), APMValue(std::int64_t{i})));
+    }
+    ASSERT_TRUE(setProperty("auto", "_lair", APMValue(std::int64_t{1})));
+    const std::string first = token();
+    EXPECT_FALSE(setProperty("app", "_id", APMValue("user-1")));
+    EXPECT_EQ(valueOf("_id"), "");
+    EXPECT_EQ(valueOf("_lair"), "1\n");
+    EXPECT_EQ(token(), first);
+}
+
 TEST_F(UserPropertiesTest, AdvertisingResetIsRecordedWithTheNextEventOnlyForAKnownUser) {
     ASSERT_TRUE(startEngine(kAppID));
     engine_->identity()->setShouldSetLastAdvertisingIDResetUserProperty(true);
