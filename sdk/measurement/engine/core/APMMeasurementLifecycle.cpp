@@ -2,6 +2,7 @@
 // disabling collection, and wiping its data.
 #include <cassert>
 #include <filesystem>
+#include <future>
 
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAlarm.h"
@@ -45,35 +46,25 @@ std::string hostOfURL(std::string_view url) {
     return std::string(rest.substr(0, rest.find_first_of(":/")));
 }
 
+// "To enable/disable <what> logging ..." with the argument that switches it the other way.
+void logSwitchHint(std::int64_t level, std::int64_t code, std::string_view what, bool on,
+                   const std::string& onArgument, const std::string& offArgument) {
+    APMMeasurement::monitor().logWithLevel(
+        level, code,
+        std::string(on ? "To disable " : "To enable ") + std::string(what) +
+            " logging set the following application argument: " + (on ? offArgument : onArgument) +
+            std::string(kDocumentationPointer));
+}
+
 void logLaunchArgumentHints() {
     APMMonitor& monitor = APMMeasurement::monitor();
     const bool core = VDUClassRegistry::classNamed("REROdazadeve") != nullptr;
-    const std::string debugOn = core ? "-REROdazadeveDebugEnabled" : "-APMAnalyticsDebugEnabled";
-    const std::string debugOff =
-        core ? "-noREROdazadeveDebugEnabled" : "-noAPMAnalyticsDebugEnabled";
-    const std::string verboseOn =
-        core ? "-REROdazadeveVerboseLoggingEnabled" : "-APMAnalyticsVerboseLoggingEnabled";
-    const std::string verboseOff =
-        core ? "-REROdazadeveVerboseLoggingDisabled" : "-APMAnalyticsVerboseLoggingDisabled";
-    if (monitor.isDebugModeEnabled()) {
-        monitor.logWithLevel(6, 23008,
-                             "To disable debug logging set the following application argument: " +
-                                 debugOff + std::string(kDocumentationPointer));
-    } else {
-        monitor.logWithLevel(6, 23008,
-                             "To enable debug logging set the following application argument: " +
-                                 debugOn + std::string(kDocumentationPointer));
-    }
+    const std::string prefix = core ? "REROdazadeve" : "APMAnalytics";
+    logSwitchHint(6, 23008, "debug", monitor.isDebugModeEnabled(), "-" + prefix + "DebugEnabled",
+                  "-no" + prefix + "DebugEnabled");
     monitor.logWithLevel(7, 23009, "Debug logging enabled");
-    if (monitor.isVerboseLoggingEnabled()) {
-        monitor.logWithLevel(7, 23207,
-                             "To disable verbose logging set the following application argument: " +
-                                 verboseOff + std::string(kDocumentationPointer));
-    } else {
-        monitor.logWithLevel(7, 23207,
-                             "To enable verbose logging set the following application argument: " +
-                                 verboseOn + std::string(kDocumentationPointer));
-    }
+    logSwitchHint(7, 23207, "verbose", monitor.isVerboseLoggingEnabled(),
+                  "-" + prefix + "VerboseLoggingEnabled", "-" + prefix + "VerboseLoggingDisabled");
 }
 
 void logVersionLine() {
@@ -230,6 +221,9 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
             monitor().logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
+            // Off at once: blocks queued before the scheduled disable must not reach the
+            // components that did not start.
+            enabled_.store(false);
             setEnabled(false);
             return;
         }
@@ -501,7 +495,19 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::string& appI
 // ---------------------------------------------------------------------------------------
 
 void APMMeasurement::TEST_runOnWorkerQueueAndWait(const std::function<void()>& block) {
-    scheduler_->dispatchSyncOnWorkerQueue("APMMeasurement:TEST", block);
+    // Scheduled rather than dispatched synchronously: a synchronous dispatch may run the block
+    // on the calling thread, and the pipeline expects the worker thread.
+    std::promise<void> done;
+    scheduler_->scheduleOnWorkerQueue("APMMeasurement:TEST", [&] {
+        try {
+            block();
+        } catch (...) {
+            done.set_value();
+            throw;
+        }
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 void APMMeasurement::TEST_setSeams(

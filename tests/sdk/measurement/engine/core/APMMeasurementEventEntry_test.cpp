@@ -12,6 +12,9 @@ using Dictionary = sdk::Value::Dictionary;
 
 class EventEntryTest : public EngineTest {
   protected:
+    // These tests start as fresh installs: the start reports the first open.
+    EventEntryTest() { freshInstall_ = true; }
+
     static APMMeasurement::EventEntry entry(const std::string& origin, bool isPublic,
                                             const std::string& name,
                                             APMRawParameters parameters = {}) {

@@ -24,6 +24,9 @@ constexpr const char* kChildHomeVariable = "CB_REPORTS_CHILD_HOME";
 
 class ReportsTest : public EngineTest {
   protected:
+    // These tests start as fresh installs: the start reports the first open.
+    ReportsTest() { freshInstall_ = true; }
+
     // The parameter `name` of `event`; none when absent.
     static std::optional<APMValue> parameter(const APMEvent& event, const std::string& name) {
         const auto found = event.parameters().find(name);

@@ -16,6 +16,9 @@ using sdktest::EngineTest;
 
 class UserPropertiesTest : public EngineTest {
   protected:
+    // These tests start as fresh installs: the start reports the first open.
+    UserPropertiesTest() { freshInstall_ = true; }
+
     static std::optional<APMUserAttribute> attribute(const std::string& origin,
                                                      const std::string& name, APMValue value) {
         return APMUserAttribute::initWithOrigin(origin, name, std::move(value),
