@@ -301,7 +301,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // it is absent or not a number. Any thread.
     static bool shouldAllowAdNetworkRegistration();
 
-    // Replaces the deep-link or purchase-fingerprint seam; null keeps the current one.
+    // Replaces the deep-link or purchase-fingerprint seam; null keeps the current one. Call on
+    // the worker queue (the engine makes the defaults there on first use).
     void TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink,
                              std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint);
 
@@ -441,8 +442,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
                                                                 sdk::Error* error);
     bool storeUserAttribute(const APMUserAttribute& attribute, sdk::Error* error);
     bool deleteStoredUserAttribute(std::string_view name, sdk::Error* error);
-    // Sets an "auto" property now and checks that it is stored; false logs `queryCode` or
-    // `setCode`.
+    // Sets the "auto" property `name` (last set at `lastSet`) and checks that it is stored;
+    // false logs `queryCode` (unreadable) or `setCode` (not stored).
     bool setReportedUserAttribute(std::string_view name, APMValue value, double lastSet,
                                   std::int64_t queryCode, std::string_view queryMessage,
                                   std::int64_t setCode, std::string_view setMessage);

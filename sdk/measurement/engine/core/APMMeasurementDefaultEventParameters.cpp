@@ -3,6 +3,7 @@
 // a launch. Also the session-ID back-fill of a session start.
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
@@ -25,6 +26,40 @@ constexpr double kSessionBackfillLookBack = 15.0;
 
 std::string describe(const sdk::Value::Dictionary& parameters) {
     return APMDebugParametersDescriptionWithIndent(parameters, "");
+}
+
+// Merges `parameters` into `defaults`: a null value removes its entry, a valid value replaces
+// it, anything else is left out (bad names and kinds logged). The names of the array values
+// left out are returned, for their error events.
+std::vector<std::string> mergeDefaultParameters(sdk::Value::Dictionary& defaults,
+                                                const sdk::Value::Dictionary& parameters,
+                                                std::int32_t maxValueLength) {
+    APMMonitor& monitor = APMMeasurement::monitor();
+    std::vector<std::string> arrays;
+    for (const auto& [name, value] : parameters) {
+        if (!value.isNull() && !value.isNumber() && !value.isString()) {
+            monitor.logWithLevel(
+                4, 23213, "Invalid key in default event parameters. Parameter ignored.", name);
+            if (value.isArray()) {
+                arrays.push_back(name);
+            }
+            continue;
+        }
+        if (!APMDataTypeValidator::isValidPublicEventParameterName(name, nullptr)) {
+            monitor.logWithLevel(4, 23214, "Invalid default event parameter name. Name", name);
+            continue;
+        }
+        if (value.isNull()) {
+            defaults.erase(name);
+            continue;
+        }
+        const std::optional<APMValue> converted = APMValue::valueFromObject(&value);
+        if (converted && APMDataTypeValidator::isValidPublicEventParameterValue(
+                             &*converted, maxValueLength, nullptr)) {
+            defaults.insert_or_assign(name, converted->value());
+        }
+    }
+    return arrays;
 }
 
 // Whether the metadata's user properties hold a session ID.
@@ -60,29 +95,9 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
     sdk::Value::Dictionary result;
     if (parameters) {
         result = persistedConfig_->defaultEventParameters().value_or(result);
-    }
-    const std::int32_t maxValueLength = remoteConfig()->maxPublicEventParameterValueLength();
-    for (const auto& [name, value] : parameters.value_or(sdk::Value::Dictionary{})) {
-        if (!value.isNull() && !value.isNumber() && !value.isString()) {
-            monitor().logWithLevel(
-                4, 23213, "Invalid key in default event parameters. Parameter ignored.", name);
-            if (value.isArray()) {
-                logErrorEvent(kErrorArrayDefaultParameter, name, kErrorNameLimit);
-            }
-            continue;
-        }
-        if (!APMDataTypeValidator::isValidPublicEventParameterName(name, nullptr)) {
-            monitor().logWithLevel(4, 23214, "Invalid default event parameter name. Name", name);
-            continue;
-        }
-        if (value.isNull()) {
-            result.erase(name);
-            continue;
-        }
-        const std::optional<APMValue> converted = APMValue::valueFromObject(&value);
-        if (converted && APMDataTypeValidator::isValidPublicEventParameterValue(
-                             &*converted, maxValueLength, nullptr)) {
-            result.insert_or_assign(name, converted->value());
+        for (const std::string& name : mergeDefaultParameters(
+                 result, *parameters, remoteConfig()->maxPublicEventParameterValueLength())) {
+            logErrorEvent(kErrorArrayDefaultParameter, name, kErrorNameLimit);
         }
     }
     const std::size_t limit =
