@@ -1,14 +1,19 @@
 // User properties on the worker queue: per-origin and public limits, the user ID's side effects,
 // removal, the collection switch, listing for the app, "_npa", and the ad campaign info kept
 // from a stored "_vbraid".
+#include <cstdlib>
 #include <future>
+#include <iostream>
+#include <mutex>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/measurement/messages/MessageTestSupport.h"
+#include "tests/sdk/utilities/UtilitiesTestSupport.h"
 
 namespace {
 
@@ -210,6 +215,98 @@ TEST_F(UserPropertiesTest, PersonalizedAdsOffStoresNpaOnceAndNoSettingRemovesIt)
     TEST_APMSetCurrentTimeInterval(std::nullopt);
     EXPECT_EQ(valueOf("_npa"), "");
     EXPECT_EQ(countOf(23180), 1);
+}
+
+// Keeps the default and regional settings it is given; ad personalisation resolves from the
+// defaults.
+class RecordingConsent : public APMConsentSettingsNothingSet {
+  public:
+    std::optional<APMConsentSettings> defaultSettings() override {
+        std::lock_guard lock(mutex_);
+        return defaults_;
+    }
+    std::optional<APMConsentSettings> regionalDefaults() override {
+        std::lock_guard lock(mutex_);
+        return regional_;
+    }
+    void setDefaultSettings(std::optional<APMConsentSettings> settings) override {
+        std::lock_guard lock(mutex_);
+        defaults_ = std::move(settings);
+    }
+    void setRegionalDefaults(std::optional<APMConsentSettings> settings) override {
+        std::lock_guard lock(mutex_);
+        regional_ = std::move(settings);
+    }
+    std::optional<std::int64_t> adPersonalization() override {
+        std::lock_guard lock(mutex_);
+        if (!defaults_ || !defaults_->contains("ad_personalization")) {
+            return std::nullopt;
+        }
+        return defaults_->at("ad_personalization") == "granted" ? 1 : 0;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::optional<APMConsentSettings> defaults_;  // guarded by mutex_
+    std::optional<APMConsentSettings> regional_;  // guarded by mutex_
+};
+
+constexpr const char* kConsentChildHome = "CB_CONSENT_CHILD_HOME";
+
+// Run by ConsentDefaultsOfTheStoredConfigurationApplyAtTheNextStart in a child process.
+TEST_F(UserPropertiesTest, ConsentChildStarts) {
+    const char* home = std::getenv(kConsentChildHome);
+    if (home == nullptr) {
+        GTEST_SKIP() << "runs only as the child of another test";
+    }
+    setenv("XDG_DATA_HOME", (std::filesystem::path(home) / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (std::filesystem::path(home) / "config").c_str(), 1);
+    auto consent = std::make_shared<RecordingConsent>();
+    APMConsentSettingsUtil::setImplementation(consent);
+    ASSERT_TRUE(startEngine(kAppID));
+    const APMConsentSettings defaults = consent->defaultSettings().value_or(APMConsentSettings{});
+    const APMConsentSettings regional = consent->regionalDefaults().value_or(APMConsentSettings{});
+    std::cout << "defaults="
+              << (defaults.contains("ad_personalization") ? defaults.at("ad_personalization") : "")
+              << " regional="
+              << (regional.contains("ad_user_data") ? regional.at("ad_user_data") : "")
+              << " update_npa=" << engine_->shouldUpdateNPAUserProperty() << "\n";
+    APMConsentSettingsUtil::setImplementation(nullptr);
+}
+
+TEST_F(UserPropertiesTest, ConsentDefaultsOfTheStoredConfigurationApplyAtTheNextStart) {
+    ASSERT_TRUE(startEngine(kAppID));
+    engine_->TEST_runOnWorkerQueueAndWait([&] {
+        const auto entry = [](std::int32_t type, std::int32_t status) {
+            auto e = std::make_shared<APMPBConsentDefaultEntry>();
+            APMPBSetInt32(e.get(), apmpb::ConsentDefaultEntry::kType, type);
+            APMPBSetInt32(e.get(), apmpb::ConsentDefaultEntry::kStatus, status);
+            return e;
+        };
+        APMPBConsentConfig consent;
+        // ad_personalization denied; regionally, ad_user_data granted.
+        APMPBSetRepeated(&consent, apmpb::ConsentConfig::kDefaults,
+                         APMPBRepeatedArray{entry(4, 2)});
+        APMPBSetRepeated(&consent, apmpb::ConsentConfig::kEnforcedDefaults,
+                         APMPBRepeatedArray{entry(3, 1)});
+        APMPBMeasurementConfig config;
+        APMPBSetString(&config, apmpb::MeasurementConfig::kAppId, kAppID);
+        APMPBSetMessage(&config, apmpb::MeasurementConfig::kConsentConfig, &consent);
+        ASSERT_TRUE(engine_->remoteConfigInstance()->updateMeasurementConfig(&config));
+    });
+    APMPersistedConfig::sharedInstance()->userDefaults()->persistToDisk();
+
+    sdktest::ScopedEnv child(kConsentChildHome, home().string());
+    const platform::ProcessResult result = platform::ProcessRunner::shared().run(
+        std::filesystem::read_symlink("/proc/self/exe").string(),
+        {"--gtest_filter=UserPropertiesTest.ConsentChildStarts"});
+    ASSERT_TRUE(result.launched) << result.launchError;
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_NE(result.output.find("defaults=denied regional=granted update_npa=1"),
+              std::string::npos)
+        << result.output;
+    // The denied default turns personalised ads off.
+    EXPECT_EQ(sqlite("SELECT value, origin FROM user_attributes WHERE name = '_npa';"), "1|auto\n");
 }
 
 TEST_F(UserPropertiesTest, StoredClickIdentifierBecomesTheCachedCampaignInfo) {
