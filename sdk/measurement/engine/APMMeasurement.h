@@ -409,7 +409,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     bool writeEventTransaction(APMEvent& event);
     // The ad campaign, on-device measurement and linked-features fields of the metadata.
     void addStoredMetadataFields(APMPBMeasurementBundle& metadata);
-    // previousFirstOpenCount + 1 ("%lld"), after a first open was stored.
+    // previousFirstOpenCount + 1 (stored as a number), after a first open was stored.
     void countFirstOpen();
     // The local day number of now.
     std::int32_t currentDay();
