@@ -39,10 +39,14 @@ bool isEmpty(const std::optional<std::string>& text) {
     return !text || text->empty();
 }
 
-// The host of an address "scheme://host[:port][/path]".
+// The host of an address "scheme://host[:port][/path]"; an IPv6 host without its brackets.
 std::string hostOfURL(std::string_view url) {
     const std::size_t scheme = url.find("://");
     std::string_view rest = scheme == std::string_view::npos ? url : url.substr(scheme + 3);
+    if (rest.starts_with('[')) {
+        const std::size_t close = rest.find(']');
+        return std::string(rest.substr(1, close == std::string_view::npos ? close : close - 1));
+    }
     return std::string(rest.substr(0, rest.find_first_of(":/")));
 }
 
