@@ -5,6 +5,7 @@
 
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDeepLink.h"
+#include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
@@ -66,8 +67,9 @@ void APMMeasurement::setPreviousFirstOpenCount(std::string_view count) {
 }
 
 double APMMeasurement::firstOpenTimestamp() {
-    sdk::Error error;
-    const std::optional<std::vector<APMUserAttribute>> attributes = storedUserAttributes(&error);
+    sdk::Error error = apm_errorWithCode(2, "Database not open.");
+    const std::optional<std::vector<APMUserAttribute>> attributes =
+        database_ ? storedUserAttributes(&error) : std::nullopt;
     if (!attributes) {
         monitor().logWithLevel(1, 23123, "Unable to query current user properties. Error", error);
         return 0;
