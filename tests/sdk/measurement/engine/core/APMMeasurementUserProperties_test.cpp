@@ -2,10 +2,12 @@
 // removal, the collection switch, listing for the app, "_npa", and the ad campaign info kept
 // from a stored "_vbraid".
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <iostream>
 #include <mutex>
 
+#include "platform/bundle/Bundle.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMClock.h"
@@ -307,6 +309,26 @@ TEST_F(UserPropertiesTest, ConsentDefaultsOfTheStoredConfigurationApplyAtTheNext
         << result.output;
     // The denied default turns personalised ads off.
     EXPECT_EQ(sqlite("SELECT value, origin FROM user_attributes WHERE name = '_npa';"), "1|auto\n");
+}
+
+TEST_F(UserPropertiesTest, AdNetworkRegistrationIsOffOnlyByANumberInTheInfoPlist) {
+    struct Case {
+        const char* entry;
+        bool allowed;
+    };
+    for (const Case& c :
+         {Case{"", true}, Case{"<integer>0</integer>", false}, Case{"<false/>", false},
+          Case{"<true/>", true}, Case{"<string>NO</string>", true}}) {
+        std::ofstream(bundle_.path() / "Contents" / "Info.plist")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+            << (*c.entry ? std::string("<key>VOVIDU_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_"
+                                       "ENABLED</key>") +
+                               c.entry
+                         : std::string())
+            << "</dict></plist>\n";
+        platform::Bundle::TEST_setMainBundle(bundle_.path());
+        EXPECT_EQ(APMMeasurement::shouldAllowAdNetworkRegistration(), c.allowed) << c.entry;
+    }
 }
 
 TEST_F(UserPropertiesTest, StoredClickIdentifierBecomesTheCachedCampaignInfo) {
