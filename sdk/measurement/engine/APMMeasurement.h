@@ -13,6 +13,7 @@
 
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMMonitor.h"
+#include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 #include "sdk/utilities/Error.h"
 #include "sdk/utilities/VDUNetworkLoggerDelegate.h"
@@ -28,7 +29,10 @@ class APMEManager;
 class APMEvent;
 class APMIdentity;
 class APMLifetimeValueSeam;
+class APMDeepLinkSeam;
 class APMOnDeviceConversionSeam;
+class APMPurchaseFingerprintSeam;
+struct APMPurchaseTransaction;
 class APMPersistedConfig;
 class APMRawEventData;
 class APMRemoteConfig;
@@ -253,6 +257,123 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // never 0); no value restores the random draw.
     void TEST_setSamplingDraw(std::optional<bool> drawIsZero) { samplingDrawIsZero_ = drawIsZero; }
 
+    // Reports, event entry, user properties and default event parameters ------------------------
+    // (core/APMMeasurementReports.cpp, EventEntry, UserProperties, DefaultEventParameters and
+    // PersonalizedAds). Members that schedule say "any thread"; the rest run on the worker queue.
+
+    // Takes a public event instead of the engine: origin, name, parameters (screen parameters
+    // included) and timestamp.
+    using EventInterceptor =
+        std::function<void(const std::string& origin, const std::string& name,
+                           const APMRawParameters& parameters, double timestamp)>;
+    // The facade's event as it reaches the engine.
+    struct EventEntry {
+        std::string origin;
+        bool isPublicEvent = false;
+        std::string name;
+        APMRawParameters parameters;
+        double timestamp = 0;
+        bool enabled = false;
+        bool ignoreEnabled = false;
+        bool ignoreInterceptor = false;
+        EventInterceptor interceptor;
+        APMRawParameters addedScreenParameters;
+    };
+
+    // Any thread: handleEventOnWorkerQueue (block "APMMeasurement:2582"); none logs 23048.
+    void logEvent(std::optional<APMEvent> event);
+    // Any thread: logEventOnWorkerQueueWithOrigin (block "APMMeasurement:2476").
+    void logEventWithOrigin(EventEntry entry);
+    // Adds the default event parameters (not with ignoreInterceptor, not to "_err"), makes the
+    // event (failure logs 23219) and hands it on: to the pipeline without listeners when
+    // collection is off and not ignored, or for an ad event; to the interceptor for a public
+    // event when one is given and not ignored; else to the pipeline and the listeners.
+    void logEventOnWorkerQueueWithOrigin(EventEntry entry);
+    void logEventOnWorkerQueue(APMEvent event, bool notifyListeners);
+
+    // (ms / 1 h) x 1 h + 1 h: a time on the hour still moves on by one hour.
+    static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t milliseconds);
+    // Whether this install began with the version it runs now: yes, as the app has always
+    // shipped with this library.
+    static bool isVersionSameAsOriginalVersion() { return true; }
+    // First opens counted before the last data reset, as a decimal string ("0" when none);
+    // stored as a number in the persisted configuration.
+    std::string previousFirstOpenCount();
+    void setPreviousFirstOpenCount(std::string_view count);
+    // "_fot"'s last-set time, else the earliest last-set time of any user property; 0 when
+    // there are none (23124) or they cannot be read (23123).
+    double firstOpenTimestamp();
+    // Hands the campaign link stored in the standard user defaults to the deep-link seam with
+    // its extra parameters and clears it; nothing when none is stored.
+    void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis);
+    // Any thread: the user data for on-device conversion measurement (block
+    // "APMMeasurement:3367").
+    void setUserData(sdk::Value::Dictionary userData);
+    // Any thread: keeps the purchased transactions that are not known duplicates (known ones
+    // log 23141; one without a fingerprint is kept with 23139) and passes them to `callback` on
+    // the global queue (block "APMMeasurement:3838").
+    void filterPurchaseTransactions(
+        std::vector<APMPurchaseTransaction> transactions,
+        std::function<void(std::vector<APMPurchaseTransaction>)> callback);
+
+    // Any thread: set or remove a user property on the worker queue (blocks
+    // "APMMeasurement:3011", "APMMeasurement:2966"); none logs 23079 or 23074.
+    void setUserAttribute(std::optional<APMUserAttribute> attribute);
+    void removeUserAttribute(std::optional<APMUserAttribute> attribute);
+    // Nothing while collection is off (23081); else setUserPropertyInDatabaseOnWorkerQueue.
+    void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
+    // Stores the property within its origin's limit; false (nothing stored) when it is refused
+    // (23084) or cannot be read or written (23082, 23085).
+    bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
+    void removeUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
+    // Any thread: the stored property of that name (none when absent or unreadable, 23089),
+    // passed to `callback` on the worker queue (block "APMMeasurement:3152").
+    void userAttributeWithName(std::string name,
+                               std::function<void(std::optional<APMUserAttribute>)> callback);
+    // Any thread: the stored properties as name -> number or string, on the worker queue (block
+    // "APMMeasurement:3207"); without internal ones, invalid public ones are left out (23092).
+    // An unreadable store gives an empty dictionary (23091).
+    void userPropertiesIncludingInternal(bool includeInternal,
+                                         std::function<void(sdk::Value::Dictionary)> callback);
+    // Any thread: 25, the most user properties of a non-public origin, on the global queue.
+    void maxUserPropertiesForOrigin(std::string_view origin,
+                                    std::function<void(std::int32_t)> callback);
+    bool hasUserPropertyUserIDOnWorkerQueue();
+
+    // Any thread: handleSetDefaultEventParametersOnWorkerQueue with shouldBackfillEvents (block
+    // "APMMeasurement:2590").
+    void setDefaultEventParameters(std::optional<sdk::Value::Dictionary> parameters);
+    // Merges `parameters` into the stored defaults (none empties them; a null value removes its
+    // entry), at most maxPublicEventParams; with `backfillEvents` the raw events stored since
+    // the engine's load gain them too.
+    void handleSetDefaultEventParametersOnWorkerQueue(
+        const std::optional<sdk::Value::Dictionary>& parameters, bool backfillEvents);
+    // Whether raw events exist and none since the load came from the app.
+    bool shouldBackfillEvents();
+    // Adds `parameters` (never over an event's own) to every stored raw event `eventFilter`
+    // accepts.
+    void backfillEventsWithParameters(
+        const APMRawParameters& parameters, bool isPublic,
+        const std::function<bool(const APMRawEventData&)>& eventFilter);
+    // The stored defaults with `parameters` written over them.
+    APMRawParameters parametersWithAddedDefaultEventParameters(const APMRawParameters& parameters);
+    // Where the session-ID back-fill starts: the first stored "_f", else `sessionID` - 15 s.
+    double backfillStartTimestampForSessionID(double sessionID);
+
+    // Whether personalised ads are to be off (the "_npa" value); none when nothing says.
+    std::optional<bool> shouldDisableAdPersonalization();
+    void updateAdPersonalizationConsentFromNPAValue(std::optional<std::int64_t> value);
+    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
+    void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
+    // The Info.plist switch "VOVIDU_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED"; yes when
+    // it is absent or not a number. Any thread.
+    static bool shouldAllowAdNetworkRegistration();
+
+    // Replaces the deep-link or purchase-fingerprint seam; null keeps the current one. Call on
+    // the worker queue (the engine makes the defaults there on first use).
+    void TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink,
+                             std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint);
+
     // Network log bridge (any thread) ------------------------------------------------------------
 
     void VDUNetwork_logWithLevel(std::int64_t level, std::int64_t messageCode,
@@ -360,7 +481,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     bool writeEventTransaction(APMEvent& event);
     // The ad campaign, on-device measurement and linked-features fields of the metadata.
     void addStoredMetadataFields(APMPBMeasurementBundle& metadata);
-    // previousFirstOpenCount + 1 ("%lld"), after a first open was stored.
+    // previousFirstOpenCount + 1 (stored as a number), after a first open was stored.
     void countFirstOpen();
     // The local day number of now.
     std::int32_t currentDay();
@@ -409,6 +530,30 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Step 9 of the pipeline: the event through the configuration's event-editing program.
     EventEditingResult editEventOnWorkerQueue(const APMEvent& event);
     void notifyEventListeners(const APMEvent& event);
+
+    // Reports and user properties: the stored user property of that name (none when absent, or
+    // with `error` set when the store cannot be read), its write and its removal.
+    std::optional<APMUserAttribute> storedUserAttributeWithName(std::string_view name,
+                                                                sdk::Error* error);
+    bool storeUserAttribute(const APMUserAttribute& attribute, sdk::Error* error);
+    bool deleteStoredUserAttribute(std::string_view name, sdk::Error* error);
+    // Sets the "auto" property `name` (last set at `lastSet`) and checks that it is stored;
+    // false logs `queryCode` (unreadable) or `setCode` (not stored).
+    bool setReportedUserAttribute(std::string_view name, APMValue value, double lastSet,
+                                  std::int64_t queryCode, std::string_view queryMessage,
+                                  std::int64_t setCode, std::string_view setMessage);
+    // The first-open event and, unless redundant engagement removal is on, its engagement.
+    void logFirstOpenEventsOnWorkerQueue(std::int64_t previousCount, std::int64_t firstInstall);
+    // Stores a changed version, logging `eventName` with the old one as `parameterName`.
+    void reportVersionChangeOnWorkerQueue(
+        const std::optional<std::string>& stored, const std::optional<std::string>& current,
+        const std::function<void(const std::optional<std::string>&)>& store,
+        std::string_view eventName, std::string_view parameterName);
+    // The seams of the reports, made on first use (worker queue).
+    APMDeepLinkSeam& deepLinkSeam();
+    APMPurchaseFingerprintSeam& purchaseFingerprintSeam();
+    std::shared_ptr<APMDeepLinkSeam> deepLink_;
+    std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint_;
 
     const std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};

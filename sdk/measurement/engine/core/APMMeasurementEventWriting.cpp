@@ -317,7 +317,8 @@ void APMMeasurement::countFirstOpen() {
     if (previous < std::numeric_limits<std::int64_t>::max()) {
         ++previous;
     }
-    persistedConfig_->setPreviousFirstOpenCount(sdk::Value(std::to_string(previous)));
+    // A number, as the persisted configuration keeps it (previousFirstOpenCount() reads both).
+    persistedConfig_->setPreviousFirstOpenCount(sdk::Value(previous));
 }
 
 void APMMeasurement::logFirstOpenConsentedEvent(double timestamp) {

@@ -9,23 +9,6 @@ void APMMeasurement::updateSchedule() {}
 // upload on resign).
 void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {}
 
-// Reports: the first open, app and OS updates, the personalised-ads user property, consent from
-// the configuration, the last advertising-ID reset and the session-ID back-fill.
-void APMMeasurement::reportFirstOpenOnWorkerQueue() {}
-void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {}
-void APMMeasurement::reportAppUpdateOnWorkerQueue() {}
-void APMMeasurement::reportOSUpdateOnWorkerQueue() {}
-void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {}
-void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {}
-void APMMeasurement::backfillSessionID(const sdk::Value& sessionID,
-                                       const sdk::Value& sessionNumber) {
-    (void)sessionID;
-    (void)sessionNumber;
-}
-
-// Campaigns: the cached ad campaign info of a stored "_gbraid" property.
-void APMMeasurement::updateCachedAdCampaignInfoWithExistingGBRAIDProperty() {}
-
 // Sessions: the session reporter (made at start and after a wipe), its reporting switch, the
 // session number back-fill, step 4 of the pipeline and the expired flag.
 void APMMeasurement::startSessionReporterOnWorkerQueue() {}

@@ -441,7 +441,10 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
     APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
     monitor().logWithLevel(6, 23171, "Resetting App Measurement data");
     previousVUDAppID_ = persistedConfig_->appIDFromVUD();
+    // The first opens counted so far outlive the reset: the next first open reports them.
+    const std::optional<sdk::Value> firstOpenCount = persistedConfig_->previousFirstOpenCount();
     persistedConfig_->clearValues();
+    persistedConfig_->setPreviousFirstOpenCount(firstOpenCount);
     monitor().clearMonitoringData();
     if (APMConsentSettingsUtil::adPersonalization()) {
         APMConsentSettingsUtil::unsetAdPersonalization();

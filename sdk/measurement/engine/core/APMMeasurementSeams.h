@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "sdk/measurement/engine/APMEvent.h"
@@ -57,6 +59,10 @@ class APMOnDeviceConversionSeam {
     virtual bool isVoviduAdsOnDeviceConversionLinked() { return false; }
     // Start step: checkPSMDependency, checkODM2Dependency, maybeDeleteExpiredPSMValue.
     virtual void checkDependenciesOnWorkerQueue() {}
+    // The user's e-mail address or phone number (plain or hashed) handed in for matching.
+    virtual void initiateODM1ProtocolWithUserData(const sdk::Value::Dictionary& userData) {
+        (void)userData;
+    }
 };
 
 // The audience timestamps shared by the filter evaluations of one bundling pass (subsystem 10
@@ -105,4 +111,47 @@ class APMAttributionStartSeam {
     // Start steps 14 (stored campaign, deferred deep link), 17 (TCF client).
     virtual void startCampaignOnWorkerQueue() {}
     virtual void startTCFClientOnWorkerQueue() {}
+};
+
+// Reports and event entry --------------------------------------------------------------------
+
+// One payment transaction as the purchase filter sees it. This platform has no payment queue;
+// the purchase reporter (subsystem 11) hands these in.
+struct APMPurchaseTransaction {
+    // 1 is purchased; other states are never reported.
+    std::int64_t transactionState = 0;
+    std::string productID;
+    std::optional<std::string> transactionIdentifier;
+    // The code of the transaction's error, for the purchase reporter's diagnostics.
+    std::int64_t errorCode = 0;
+};
+
+// Seam: the purchase reporter's fingerprint of a transaction (subsystem 11). Default: none, so
+// no purchase is checked for duplicates.
+class APMPurchaseFingerprintSeam {
+  public:
+    virtual ~APMPurchaseFingerprintSeam() = default;
+    virtual std::optional<std::string> transactionFingerprint(
+        const APMPurchaseTransaction& transaction) {
+        (void)transaction;
+        return std::nullopt;
+    }
+};
+
+// Seam: campaign links (subsystem 11). Default: a stored campaign link is handed in and nothing
+// more happens.
+class APMDeepLinkSeam {
+  public:
+    virtual ~APMDeepLinkSeam() = default;
+    // The campaign link stored before the first open, with its click time in ms (none when
+    // unknown), the time it was stored and the parameters the campaign event gets on top.
+    virtual void handleOpenURLOnWorkerQueue(const std::string& url,
+                                            std::optional<std::int64_t> clickTimestampMillis,
+                                            double eventTimestamp,
+                                            const APMRawParameters& extraParameters) {
+        (void)url;
+        (void)clickTimestampMillis;
+        (void)eventTimestamp;
+        (void)extraParameters;
+    }
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
 #include "tests/sdk/measurement/engine/EngineTestSupport.h"
@@ -35,6 +37,11 @@ class EngineTest : public ::testing::Test {
     std::shared_ptr<APMMeasurement> startEngine(const std::string& appID, bool enabled = true,
                                                 bool deactivated = false,
                                                 std::vector<std::string> safelist = {}) {
+        // Only where the start will open the store: a disabled engine makes no file.
+        const std::int64_t state = APMPersistedConfig::sharedInstance()->measurementEnabledState();
+        if (!freshInstall_ && !deactivated && (state == 1 || (state != 2 && enabled))) {
+            seedOpenedInstall();
+        }
         APMMeasurement::initializeSharedInstanceWithAppID(appID, enabled, deactivated,
                                                           std::move(safelist));
         std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
@@ -43,6 +50,27 @@ class EngineTest : public ::testing::Test {
         }
         engine_ = engine;
         return engine;
+    }
+
+    // Makes the store of an install that has been opened before (its "_fot" user property), so
+    // the engine's start reports no first open ("_f", "_e") unless the test asks for a fresh
+    // install. Only where no store exists yet.
+    void seedOpenedInstall() {
+        // Where the engine will open it: a child process may have moved the data home.
+        const char* dataHome = std::getenv("XDG_DATA_HOME");
+        const std::filesystem::path folder =
+            (dataHome ? std::filesystem::path(dataHome) : home() / "data") / "Vovidu/Measurement";
+        const std::filesystem::path database = folder / "vovidu-app-measurement.sql";
+        if (std::filesystem::exists(database)) {
+            return;
+        }
+        std::filesystem::create_directories(folder);
+        platform::ProcessRunner::shared().run(
+            "/usr/bin/sqlite3",
+            {database.string(),
+             "CREATE TABLE user_attributes (name TEXT PRIMARY KEY, set_timestamp REAL NOT NULL, "
+             "value BLOB NOT NULL, origin TEXT);"
+             "INSERT INTO user_attributes VALUES ('_fot', 1700000000, 1700002800000, 'auto');"});
     }
 
     // Waits for every block queued on the engine's worker queue so far.
@@ -126,6 +154,8 @@ class EngineTest : public ::testing::Test {
     MonitorRecorder monitor_;
     FixtureMainBundle bundle_{IsolatedMeasurementFolders::instance().path()};
     std::shared_ptr<APMMeasurement> engine_;
+    // Start as a fresh install, whose start reports the first open.
+    bool freshInstall_ = false;
 };
 
 }  // namespace sdktest

@@ -1,0 +1,162 @@
+// Where events from the facade enter the engine, the purchase de-duplication and the user data
+// for on-device conversion measurement. Entry points only schedule on the worker queue.
+#include "platform/dispatch/DispatchQueue.h"
+#include "sdk/measurement/engine/APMDebugNames.h"
+#include "sdk/measurement/engine/APMError.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
+#include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
+#include "sdk/measurement/storage/APMDatabase.h"
+
+namespace {
+
+// Ad events ("am" origin, ad exposure) never go to the interceptor or the listeners.
+bool isAdEvent(const APMEvent& event) {
+    return event.origin() == "am" || event.name() == "_xa" || event.name() == "_xu";
+}
+
+// The purchased transactions that are not known duplicates. Without a fingerprint, or without a
+// store to check it in, a purchase is kept: a duplicate report is better than a lost one.
+std::vector<APMPurchaseTransaction> purchasesToReport(
+    std::vector<APMPurchaseTransaction> transactions, APMDatabase* database,
+    APMPurchaseFingerprintSeam& fingerprints) {
+    APMMonitor& monitor = APMMeasurement::monitor();
+    std::vector<APMPurchaseTransaction> kept;
+    for (APMPurchaseTransaction& transaction : transactions) {
+        if (transaction.transactionState != 1) {
+            continue;
+        }
+        const std::optional<std::string> fingerprint =
+            fingerprints.transactionFingerprint(transaction);
+        if (!fingerprint || fingerprint->empty()) {
+            monitor.logWithLevel(2, 23139,
+                                 "Purchase has nil or empty fingerprint. Purchase will not be "
+                                 "checked for duplicates. Product ID",
+                                 transaction.productID);
+            kept.push_back(std::move(transaction));
+            continue;
+        }
+        sdk::Error error = apm_errorWithCode(2, "Database not open.");
+        const std::optional<bool> isNew =
+            database ? database->insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error)
+                     : std::nullopt;
+        if (isNew == std::optional<bool>(false)) {
+            monitor.logWithLevel(4, 23141,
+                                 "Purchase is a duplicate and will not be reported. Product ID",
+                                 transaction.productID);
+            continue;
+        }
+        if (!isNew) {
+            monitor.logWithLevel(1, 23140,
+                                 "Failed to save purchase fingerprint. Purchase will not be "
+                                 "checked for duplicates. Product ID, error",
+                                 transaction.productID, error);
+        }
+        kept.push_back(std::move(transaction));
+    }
+    return kept;
+}
+
+}  // namespace
+
+void APMMeasurement::logEvent(std::optional<APMEvent> event) {
+    if (!event) {
+        monitor().logWithLevel(4, 23048, "Attempted to log nil event");
+        return;
+    }
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduler_->scheduleOnWorkerQueue(
+        "APMMeasurement:2582", [weak, event = std::move(*event)]() mutable {
+            if (std::shared_ptr<APMMeasurement> engine = weak.lock()) {
+                engine->handleEventOnWorkerQueue(std::move(event));
+            }
+        });
+}
+
+void APMMeasurement::logEventWithOrigin(EventEntry entry) {
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduler_->scheduleOnWorkerQueue(
+        "APMMeasurement:2476", [weak, entry = std::move(entry)]() mutable {
+            if (std::shared_ptr<APMMeasurement> engine = weak.lock()) {
+                engine->logEventOnWorkerQueueWithOrigin(std::move(entry));
+            }
+        });
+}
+
+void APMMeasurement::logEventOnWorkerQueueWithOrigin(EventEntry entry) {
+    APMScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueueWithOrigin:");
+    if (!entry.ignoreInterceptor && entry.name != "_err") {
+        entry.parameters = parametersWithAddedDefaultEventParameters(entry.parameters);
+    }
+    std::optional<APMEvent> event =
+        APMEvent::initWithOrigin(entry.origin, entry.isPublicEvent, entry.name, entry.timestamp, 0,
+                                 entry.parameters, APMParameterLimits::current());
+    if (!event) {
+        monitor().logWithLevel(1, 23219, "Attempted to log nil event. Origin, name, parameters",
+                               entry.origin, APMDebugEventName(entry.name),
+                               static_cast<std::int64_t>(entry.parameters.size()));
+        return;
+    }
+    if (!entry.addedScreenParameters.empty()) {
+        event->addScreenParameters(
+            entry.addedScreenParameters,
+            APMParameterLimits::current().maxPublicEventParameterValueLength);
+    }
+    if ((!entry.enabled && !entry.ignoreEnabled) || isAdEvent(*event)) {
+        logEventOnWorkerQueue(std::move(*event), false);
+        return;
+    }
+    if (!entry.ignoreInterceptor && entry.isPublicEvent && entry.interceptor) {
+        APMRawParameters intercepted = entry.parameters;
+        for (const auto& [name, value] : entry.addedScreenParameters) {
+            intercepted.insert_or_assign(name, value);
+        }
+        entry.interceptor(entry.origin, entry.name, intercepted, entry.timestamp);
+        return;
+    }
+    logEventOnWorkerQueue(std::move(*event), true);
+}
+
+void APMMeasurement::logEventOnWorkerQueue(APMEvent event, bool notifyListeners) {
+    if (!notifyListeners) {
+        handleEventOnWorkerQueue(std::move(event));
+        return;
+    }
+    const APMEvent handled = event;
+    handleEventOnWorkerQueue(std::move(event));
+    notifyEventListeners(handled);
+}
+
+void APMMeasurement::setUserData(sdk::Value::Dictionary userData) {
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduler_->scheduleOnWorkerQueue(
+        "APMMeasurement:3367", [weak, userData = std::move(userData)] {
+            if (std::shared_ptr<APMMeasurement> engine = weak.lock()) {
+                engine->onDeviceConversion_->initiateODM1ProtocolWithUserData(userData);
+            }
+        });
+}
+
+void APMMeasurement::filterPurchaseTransactions(
+    std::vector<APMPurchaseTransaction> transactions,
+    std::function<void(std::vector<APMPurchaseTransaction>)> callback) {
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduler_->scheduleOnWorkerQueue(
+        "APMMeasurement:3838",
+        [weak, transactions = std::move(transactions), callback = std::move(callback)]() mutable {
+            std::shared_ptr<APMMeasurement> engine = weak.lock();
+            if (!engine) {
+                return;
+            }
+            std::vector<APMPurchaseTransaction> kept =
+                purchasesToReport(std::move(transactions), engine->database_.get(),
+                                  engine->purchaseFingerprintSeam());
+            if (callback) {
+                platform::DispatchQueue::global()->async(
+                    [callback = std::move(callback), kept = std::move(kept)]() mutable {
+                        callback(std::move(kept));
+                    });
+            }
+        });
+}
