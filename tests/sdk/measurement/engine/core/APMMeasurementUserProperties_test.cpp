@@ -5,7 +5,6 @@
 #include <fstream>
 #include <future>
 #include <iostream>
-#include <mutex>
 
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -219,40 +218,6 @@ TEST_F(UserPropertiesTest, PersonalizedAdsOffStoresNpaOnceAndNoSettingRemovesIt)
     EXPECT_EQ(countOf(23180), 1);
 }
 
-// Keeps the default and regional settings it is given; ad personalisation resolves from the
-// defaults.
-class RecordingConsent : public APMConsentSettingsNothingSet {
-  public:
-    std::optional<APMConsentSettings> defaultSettings() override {
-        std::lock_guard lock(mutex_);
-        return defaults_;
-    }
-    std::optional<APMConsentSettings> regionalDefaults() override {
-        std::lock_guard lock(mutex_);
-        return regional_;
-    }
-    void setDefaultSettings(std::optional<APMConsentSettings> settings) override {
-        std::lock_guard lock(mutex_);
-        defaults_ = std::move(settings);
-    }
-    void setRegionalDefaults(std::optional<APMConsentSettings> settings) override {
-        std::lock_guard lock(mutex_);
-        regional_ = std::move(settings);
-    }
-    std::optional<std::int64_t> adPersonalization() override {
-        std::lock_guard lock(mutex_);
-        if (!defaults_ || !defaults_->contains("ad_personalization")) {
-            return std::nullopt;
-        }
-        return defaults_->at("ad_personalization") == "granted" ? 1 : 0;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::optional<APMConsentSettings> defaults_;  // guarded by mutex_
-    std::optional<APMConsentSettings> regional_;  // guarded by mutex_
-};
-
 constexpr const char* kConsentChildHome = "CB_CONSENT_CHILD_HOME";
 
 // Run by ConsentDefaultsOfTheStoredConfigurationApplyAtTheNextStart in a child process.
@@ -263,17 +228,16 @@ TEST_F(UserPropertiesTest, ConsentChildStarts) {
     }
     setenv("XDG_DATA_HOME", (std::filesystem::path(home) / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (std::filesystem::path(home) / "config").c_str(), 1);
-    auto consent = std::make_shared<RecordingConsent>();
-    APMConsentSettingsUtil::setImplementation(consent);
     ASSERT_TRUE(startEngine(kAppID));
-    const APMConsentSettings defaults = consent->defaultSettings().value_or(APMConsentSettings{});
-    const APMConsentSettings regional = consent->regionalDefaults().value_or(APMConsentSettings{});
+    const APMConsentSettings defaults =
+        APMConsentSettingsUtil::defaultSettings().value_or(APMConsentSettings{});
+    const APMConsentSettings regional =
+        APMConsentSettingsUtil::regionalDefaults().value_or(APMConsentSettings{});
     std::cout << "defaults="
               << (defaults.contains("ad_personalization") ? defaults.at("ad_personalization") : "")
               << " regional="
               << (regional.contains("ad_user_data") ? regional.at("ad_user_data") : "")
               << " update_npa=" << engine_->shouldUpdateNPAUserProperty() << "\n";
-    APMConsentSettingsUtil::setImplementation(nullptr);
 }
 
 TEST_F(UserPropertiesTest, ConsentDefaultsOfTheStoredConfigurationApplyAtTheNextStart) {
