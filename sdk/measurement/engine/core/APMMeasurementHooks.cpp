@@ -2,12 +2,11 @@
 // that builds one removes it from here and defines it in its own file.
 #include "sdk/measurement/engine/APMMeasurement.h"
 
-// Upload scheduling: re-plans the upload alarm after start and after each handled event.
-void APMMeasurement::updateSchedule() {}
-
-// Application activity: observes becoming active and resigning active (configuration fetch,
-// upload on resign).
-void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {}
+// Bundling: turns stored raw events into queued bundles. Does nothing here until bundling
+// exists: uploads send only what is already queued.
+bool APMMeasurement::bundleRawEvents() {
+    return false;
+}
 
 // Reports: the first open, app and OS updates, the personalised-ads user property, consent from
 // the configuration, the last advertising-ID reset and the session-ID back-fill.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
 
 class APMDatabase;
 
@@ -61,6 +62,12 @@ class APMOnDeviceConversionSeam {
 class APMAudienceSeam {
   public:
     virtual ~APMAudienceSeam() = default;
+    // Replaces the audience definitions with those of a fetched configuration (APMPBAudience
+    // elements); false rolls the configuration's storing back. Default: nothing is kept.
+    virtual bool updateAudiences(const APMPBRepeatedArray& audiences) {
+        (void)audiences;
+        return true;
+    }
 };
 
 // Seam: the search-ads reporter, the deferred deep link and the TCF client (subsystems 10, 11).
