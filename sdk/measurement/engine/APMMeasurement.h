@@ -304,8 +304,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
 
     // Test hooks ---------------------------------------------------------------------------------
 
-    // Runs `block` on the worker queue and waits for it (and so for every block queued before).
-    // REQUIRES: not on the worker queue.
+    // Runs `block` on the worker thread and waits for it (and so for every block queued
+    // before). REQUIRES: not on the worker queue.
     void TEST_runOnWorkerQueueAndWait(const std::function<void()>& block);
     // Replaces a seam; null keeps the current one. Call before the first event.
     void TEST_setSeams(std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties,
@@ -423,6 +423,9 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::atomic<bool> isAnalyticsCollectionEnabled_;
     std::atomic<bool> isAnalyticsCollectionDeactivated_;
     bool isNetworkRequestPending_ = false;
+    // The user's language for the raw-event metadata, read once: it comes from the process's
+    // locale variables, and asking again logs (and samples) a missing one for every event.
+    std::optional<std::optional<std::string>> userDefaultLanguage_;
     // Removed with the engine: the become-active observation.
     VDUObserverToken appDidBecomeActiveObserver_;
 };

@@ -2,6 +2,7 @@
 // disabling collection, and wiping its data.
 #include <cassert>
 #include <filesystem>
+#include <future>
 
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAlarm.h"
@@ -230,6 +231,9 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
             monitor().logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
+            // Off at once: blocks queued before the scheduled disable must not reach the
+            // components that did not start.
+            enabled_.store(false);
             setEnabled(false);
             return;
         }
@@ -498,7 +502,19 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::string& appI
 // ---------------------------------------------------------------------------------------
 
 void APMMeasurement::TEST_runOnWorkerQueueAndWait(const std::function<void()>& block) {
-    scheduler_->dispatchSyncOnWorkerQueue("APMMeasurement:TEST", block);
+    // Scheduled rather than dispatched synchronously: a synchronous dispatch may run the block
+    // on the calling thread, and the pipeline expects the worker thread.
+    std::promise<void> done;
+    scheduler_->scheduleOnWorkerQueue("APMMeasurement:TEST", [&] {
+        try {
+            block();
+        } catch (...) {
+            done.set_value();
+            throw;
+        }
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 void APMMeasurement::TEST_setSeams(

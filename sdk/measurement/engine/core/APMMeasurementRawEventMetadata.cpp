@@ -107,7 +107,10 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     setOptionalString(bundle, Bundle::kOsVersion, environment.deviceOSVersion());
     APMPBSetInt32(&bundle, Bundle::kTimezoneOffsetMinutes,
                   static_cast<std::uint32_t>(environment.timeZoneOffsetMinutes()));
-    setOptionalString(bundle, Bundle::kUserDefaultLanguage, environment.userDefaultLanguage());
+    if (!userDefaultLanguage_) {
+        userDefaultLanguage_ = environment.userDefaultLanguage();
+    }
+    setOptionalString(bundle, Bundle::kUserDefaultLanguage, *userDefaultLanguage_);
     if (!userAttributes.empty()) {
         APMPBRepeatedArray attributes;
         for (const APMUserAttribute& attribute : userAttributes) {

@@ -71,8 +71,10 @@ class EngineTest : public ::testing::Test {
         });
     }
 
-    // Stores and applies a configuration with the given settings, as a fetch would.
-    void storeConfig(const std::vector<std::pair<std::string, std::string>>& settings) {
+    // Stores and applies a configuration with the given settings and blocklisted event names,
+    // as a fetch would.
+    void storeConfig(const std::vector<std::pair<std::string, std::string>>& settings,
+                     const std::vector<std::string>& blocklisted = {}) {
         engine_->TEST_runOnWorkerQueueAndWait([&] {
             APMPBMeasurementConfig config;
             APMPBSetString(&config, apmpb::MeasurementConfig::kAppId, kAppID);
@@ -84,6 +86,14 @@ class EngineTest : public ::testing::Test {
                 elements.emplace_back(setting);
             }
             APMPBSetRepeated(&config, apmpb::MeasurementConfig::kSettings, elements);
+            APMPBRepeatedArray events;
+            for (const std::string& name : blocklisted) {
+                auto eventConfig = std::make_shared<APMPBEventConfig>();
+                APMPBSetString(eventConfig.get(), apmpb::EventConfig::kName, name);
+                APMPBSetBool(eventConfig.get(), apmpb::EventConfig::kBlocklisted, true);
+                events.emplace_back(eventConfig);
+            }
+            APMPBSetRepeated(&config, apmpb::MeasurementConfig::kEventConfig, events);
             ASSERT_TRUE(engine_->remoteConfigInstance()->updateMeasurementConfig(&config));
         });
     }
