@@ -236,6 +236,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     const std::vector<std::int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
     // Seconds since boot, counting suspend; 0 when the clock cannot be read.
     static double systemUptime();
+    // Test hook: makes systemUptime() answer `seconds`; no value restores the clock.
+    static void TEST_setSystemUptime(std::optional<double> seconds);
     // Makes at most one bundle of stored raw events and queues it; whether it made one.
     bool bundleRawEvents();
 

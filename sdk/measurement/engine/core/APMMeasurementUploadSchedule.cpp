@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -49,9 +50,19 @@ bool flagOrFalse(const std::optional<bool>& flag, const sdk::Error& error, std::
     return *flag;
 }
 
+// The uptime a test set; NaN while the clock is read.
+std::atomic<double> uptimeOverride{std::numeric_limits<double>::quiet_NaN()};
+
 }  // namespace
 
+void APMMeasurement::TEST_setSystemUptime(std::optional<double> seconds) {
+    uptimeOverride.store(seconds.value_or(std::numeric_limits<double>::quiet_NaN()));
+}
+
 double APMMeasurement::systemUptime() {
+    if (const double overridden = uptimeOverride.load(); !std::isnan(overridden)) {
+        return overridden;
+    }
     timespec now{};
     if (clock_gettime(CLOCK_BOOTTIME, &now) != 0) {
         return 0;

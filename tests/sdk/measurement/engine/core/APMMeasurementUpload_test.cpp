@@ -111,7 +111,23 @@ TEST_F(UploadScheduleTest, WithoutNetworkWaitsForReachabilityThenPlans) {
     EXPECT_EQ(engine_->network()->reachabilityDelegate().lock(), nullptr);
 }
 
-class UploadRequestTest : public UploadTest {};
+class UploadRequestTest : public UploadTest {
+  protected:
+    // Uploads one bundle; the server drops the "queue" table before it answers 204, so the
+    // uploaded rows cannot be deleted.
+    void uploadOneBundleAndDropTheQueueBeforeSuccess() {
+        startConnected();
+        storeConfig({});
+        queue({bundle()});
+        const std::string database = databasePath().string();
+        respondWith([database](const httplib::Request&, httplib::Response& response) {
+            shell("/usr/bin/sqlite3 '" + database + "' 'DROP TABLE queue;'");
+            response.status = 204;
+        });
+        onWorker([&] { engine_->uploadData(); });
+        waitForAnswers(1);
+    }
+};
 
 TEST_F(UploadRequestTest, BatchCarriesUploadFieldsAndChecksumOfTheBundleWithoutIt) {
     startConnected();
@@ -253,22 +269,22 @@ TEST_F(UploadRequestTest, FailedAnswersCountARetryAndOnlyOverloadBacksOff) {
 }
 
 TEST_F(UploadRequestTest, FailedDeleteAfterSuccessSuspendsUploads) {
-    startConnected();
-    storeConfig({});
-    queue({bundle()});
-    const std::string database = databasePath().string();
-    respondWith([database](const httplib::Request&, httplib::Response& response) {
-        shell("/usr/bin/sqlite3 '" + database + "' 'DROP TABLE queue;'");
-        response.status = 204;
-    });
-    onWorker([&] { engine_->uploadData(); });
-    waitForAnswers(1);
+    uploadOneBundleAndDropTheQueueBeforeSuccess();
     EXPECT_TRUE(monitor_.saw(23045));
     EXPECT_GT(engine_->suspendedUploadTimestamp(), 0);
     EXPECT_NEAR(engine_->suspendedUploadTimestamp(), APMMeasurement::systemUptime(), 60);
     EXPECT_TRUE(monitor_.saw(23023));
     EXPECT_FALSE(secondsUntilAlarm());
     EXPECT_EQ(requestsWithMethod("POST").size(), 1u);
+}
+
+TEST_F(UploadRequestTest, FailedDeleteWithoutReadableUptimeDoesNotSuspendForEver) {
+    APMMeasurement::TEST_setSystemUptime(-1.0);  // a clock that cannot be read
+    uploadOneBundleAndDropTheQueueBeforeSuccess();
+    APMMeasurement::TEST_setSystemUptime(std::nullopt);
+    EXPECT_TRUE(monitor_.saw(23045));
+    EXPECT_EQ(engine_->suspendedUploadTimestamp(), 0);
+    EXPECT_FALSE(monitor_.saw(23023));
 }
 
 class UploadBatchingTest : public UploadTest {
