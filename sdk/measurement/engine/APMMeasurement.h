@@ -392,6 +392,17 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
         std::vector<QueuedBundle> rows, std::int64_t nowMilliseconds);
     // The storing block of a fetched configuration; false rolls its transaction back.
     bool storeFetchedRemoteConfig(const sdk::Bytes& body);
+    // Arms the upload alarm for `next` (seconds since 1970), no earlier than the end of a
+    // back-off, unless it is already due no later.
+    void scheduleUploadAt(double next);
+    // The upload's address and headers (server-side tagging when enabled); none, logging
+    // 23263, when tagging is enabled without an address.
+    std::optional<std::pair<std::string, VDUNetwork::Headers>> uploadEndpoint();
+    // Records `bundleIDs` as in flight and posts `payload`; the answer goes to
+    // networkUploadCompletionHandlerWithResponse.
+    void postUploadBatch(const std::string& url, const VDUNetwork::Headers& headers,
+                         const sdk::Bytes& payload, const std::vector<std::int64_t>& bundleIDs,
+                         double now);
     // Records a failed upload or fetch at `now` (503 and 429 also start a back-off).
     void recordUploadFailureWithCode(long code, double now);
 

@@ -100,25 +100,14 @@ void APMMeasurement::uploadData() {
         }
         return;
     }
-    std::string url = remoteConfig_->uploadURL();
-    VDUNetwork::Headers headers;
-    const bool stgw = remoteConfig_->STGWUploadEnabled();
-    if (stgw) {
-        const std::optional<std::string> stgwURL = remoteConfig_->STGWUploadURL();
-        if (!stgwURL) {
-            monitor().logWithLevel(1, 23263, "Unable to get a valid STGW upload URL.");
-            return;
-        }
-        url = *stgwURL;
-        headers = remoteConfig_->STGWUploadHTTPHeaders().value_or(VDUNetwork::Headers{});
-        for (const auto& [name, value] : STGWPreviewHeaders().value_or(VDUNetwork::Headers{})) {
-            headers[name] = value;
-        }
+    const std::optional<std::pair<std::string, VDUNetwork::Headers>> endpoint = uploadEndpoint();
+    if (!endpoint) {
+        return;
     }
     const double now = APMCurrentTimeInterval();
     const std::int64_t nowMilliseconds = millisecondsFromSeconds(now);
     auto [batch, bundleIDs] = uploadBatchFromRows(std::move(*rows), nowMilliseconds);
-    if (stgw && !remoteConfig_->uploadSubdomain().empty()) {
+    if (remoteConfig_->STGWUploadEnabled() && !remoteConfig_->uploadSubdomain().empty()) {
         APMPBSetString(&batch, apmpb::MeasurementBatch::kUploadSubdomain,
                        remoteConfig_->uploadSubdomain());
     }
@@ -129,12 +118,38 @@ void APMMeasurement::uploadData() {
                                now - lastSuccess);
     }
     const std::optional<sdk::Bytes> payload = batch.protoBuffer();
+    if (!payload) {
+        return;  // the codec has said why
+    }
     monitor().logWithLevel(7, 23039, "Measurement data sent to network. Timestamp (ms), data",
-                           nowMilliseconds, sdk::Value(payload.value_or(sdk::Bytes{})));
+                           nowMilliseconds, sdk::Value(*payload));
+    postUploadBatch(endpoint->first, endpoint->second, *payload, bundleIDs, now);
+}
+
+std::optional<std::pair<std::string, VDUNetwork::Headers>> APMMeasurement::uploadEndpoint() {
+    if (!remoteConfig_->STGWUploadEnabled()) {
+        return std::pair(remoteConfig_->uploadURL(), VDUNetwork::Headers{});
+    }
+    const std::optional<std::string> url = remoteConfig_->STGWUploadURL();
+    if (!url) {
+        monitor().logWithLevel(1, 23263, "Unable to get a valid STGW upload URL.");
+        return std::nullopt;
+    }
+    VDUNetwork::Headers headers =
+        remoteConfig_->STGWUploadHTTPHeaders().value_or(VDUNetwork::Headers{});
+    for (const auto& [name, value] : STGWPreviewHeaders().value_or(VDUNetwork::Headers{})) {
+        headers[name] = value;
+    }
+    return std::pair(*url, std::move(headers));
+}
+
+void APMMeasurement::postUploadBatch(const std::string& url, const VDUNetwork::Headers& headers,
+                                     const sdk::Bytes& payload,
+                                     const std::vector<std::int64_t>& bundleIDs, double now) {
     setUploadInProgressWithBundleIDs(bundleIDs);
     // Nothing is sent unless exactly this batch is recorded as in flight: the answer deletes
     // the recorded rows.
-    if (bundleIDs.empty() || uploadingBundleIDs_ != bundleIDs || !payload) {
+    if (bundleIDs.empty() || uploadingBundleIDs_ != bundleIDs) {
         return;
     }
     // Counts as a failure until an answer says otherwise, so a crash during the request too.
@@ -143,7 +158,7 @@ void APMMeasurement::uploadData() {
     network_->setTimeoutInterval(remoteConfig_->networkTimeout());
     std::weak_ptr<APMMeasurement> weak = weak_from_this();
     const std::optional<std::string> sessionID = network_->postURL(
-        url, headers, *payload, scheduler_->workerQueue(), shouldUseBackgroundSession(),
+        url, headers, payload, scheduler_->workerQueue(), shouldUseBackgroundSession(),
         [weak](const VDUNetwork::Response& response, const VDUNetwork::Data&,
                const sdk::Error& error) {
             if (std::shared_ptr<APMMeasurement> engine = weak.lock()) {

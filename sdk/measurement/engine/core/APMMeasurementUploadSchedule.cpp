@@ -197,7 +197,7 @@ void APMMeasurement::updateSchedule() {
         stop(false);
         return;
     }
-    double next = nextUploadingTime();
+    const double next = nextUploadingTime();
     if (std::fabs(next) < kEpsilon) {
         monitor().logWithLevel(8, 23025,
                                "No next uploading time. Upload task will not be scheduled");
@@ -214,6 +214,10 @@ void APMMeasurement::updateSchedule() {
         return;
     }
     network_->setReachabilityDelegate({});
+    scheduleUploadAt(next);
+}
+
+void APMMeasurement::scheduleUploadAt(double next) {
     const double now = APMCurrentTimeInterval();
     const double backoff = persistedConfig_->lastBackoffTimestamp();
     const double backoffInterval = remoteConfig_->uploadingBackoffInterval();
