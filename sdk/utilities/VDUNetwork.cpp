@@ -213,7 +213,7 @@ void VDUNetwork::handleErrorWithCode(std::int64_t code, platform::QueueRef queue
 void VDUNetwork::reachability(VDUReachabilityChecker&, std::int32_t status) {
     networkConnected_.store(status == VDUReachabilityStatusConnected ||
                             status == VDUReachabilityStatusCellular);
-    if (std::shared_ptr<VDUNetworkReachabilityDelegate> delegate = reachabilityDelegate_.lock()) {
+    if (std::shared_ptr<VDUNetworkReachabilityDelegate> delegate = reachabilityDelegate().lock()) {
         delegate->reachabilityDidChange();
     }
 }

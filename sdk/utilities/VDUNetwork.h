@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,10 +82,14 @@ class VDUNetwork : public VDUReachabilityDelegate,
     // previous delegate stays.
     void setLoggerDelegate(const std::shared_ptr<VDUNetworkLoggerDelegate>& delegate);
     std::weak_ptr<VDUNetworkLoggerDelegate> loggerDelegate() const { return loggerDelegate_; }
+    // Any thread: the measurement engine sets it from its worker queue while readings arrive on
+    // the main queue.
     void setReachabilityDelegate(std::weak_ptr<VDUNetworkReachabilityDelegate> delegate) {
+        std::lock_guard lock(reachabilityDelegateMutex_);
         reachabilityDelegate_ = std::move(delegate);
     }
     std::weak_ptr<VDUNetworkReachabilityDelegate> reachabilityDelegate() const {
+        std::lock_guard lock(reachabilityDelegateMutex_);
         return reachabilityDelegate_;
     }
     bool isNetworkConnected() const { return networkConnected_.load(); }
@@ -135,7 +140,9 @@ class VDUNetwork : public VDUReachabilityDelegate,
     VDUMutableDictionary<std::string, std::shared_ptr<VDUNetworkURLSession>> requests_;
     std::atomic<bool> networkConnected_{false};
     std::atomic<bool> isDebugModeEnabled_{false};
-    std::weak_ptr<VDUNetworkReachabilityDelegate> reachabilityDelegate_;
+    mutable std::mutex reachabilityDelegateMutex_;
+    std::weak_ptr<VDUNetworkReachabilityDelegate>
+        reachabilityDelegate_;  // guarded by reachabilityDelegateMutex_
     std::weak_ptr<VDUNetworkLoggerDelegate> loggerDelegate_;
     double timeoutInterval_ = kDefaultTimeoutInterval;
 };

@@ -16,7 +16,9 @@
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 #include "sdk/utilities/Error.h"
+#include "sdk/utilities/VDUNetwork.h"
 #include "sdk/utilities/VDUNetworkLoggerDelegate.h"
+#include "sdk/utilities/VDUNotificationCenter.h"
 
 class APMAlarm;
 class APMAttributionStartSeam;
@@ -70,6 +72,7 @@ class VDUNetwork;
 // Thread-safety: the static members are safe from any thread. Instance members run on the
 // worker queue unless their comment says "any thread".
 class APMMeasurement : public VDUNetworkLoggerDelegate,
+                       public VDUNetworkReachabilityDelegate,
                        public std::enable_shared_from_this<APMMeasurement> {
   public:
     // Static helpers (engine foundations; no engine needed) ---------------------------------------
@@ -374,6 +377,72 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink,
                              std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint);
 
+    // Upload scheduling and upload (worker queue; APMMeasurementUploadSchedule.cpp,
+    // APMMeasurementUpload.cpp) ------------------------------------------------------------------
+    //
+    // Upload states: idle (no alarm), scheduled (alarm pending), in flight (uploadingBundleIDs_
+    // non-empty and isNetworkRequestPending_ set), suspended (suspendedUploadTimestamp_ non-zero,
+    // for one hour of uptime). A pending alarm is only ever moved earlier by updateSchedule.
+    // Only one request, an upload or a configuration fetch, is in flight at a time.
+
+    // A queued bundle and its row ID in "queue".
+    using QueuedBundle = std::pair<std::shared_ptr<APMPBMeasurementBundle>, std::int64_t>;
+
+    // When the next upload should run, in seconds since 1970; 0 when none should (no data, or
+    // the retries after the last failure are used up).
+    double nextUploadingTime();
+    // One upload attempt: bundles the raw events, sends the leading queued bundles that may
+    // share one batch and hands the answer to networkUploadCompletionHandlerWithResponse.
+    void uploadData();
+    // uploadData when the network is connected and there is data, else updateSchedule.
+    void uploadDataOrRegisterAlarm();
+    // Whether "queue" or "raw_events" holds a row; false when a check fails (logged).
+    bool hasDataToUpload();
+    // Whether neither this engine nor the network has a request in flight.
+    bool isNetworkReadyForRequest();
+    // The leading rows of `bundlesToUpload` that may share one batch: the same app ID (tag 14)
+    // and no other non-empty value of the given device identifier. Giving both identifiers logs
+    // 23042 and returns no rows.
+    std::vector<QueuedBundle> filteredBundlesWithCompatibleAppID(
+        const std::string& appID, const std::optional<std::string>& resettableDeviceID,
+        const std::optional<std::string>& vendorDeviceID,
+        const std::vector<QueuedBundle>& bundlesToUpload);
+    // Records the row IDs of the batch in flight; an empty list (23046) or a batch already in
+    // flight (23047) leaves the record unchanged.
+    void setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs);
+    // The upload's answer: 200 and 204 delete the sent rows, any other answer counts a retry on
+    // them (503 and 429 also start a back-off).
+    void networkUploadCompletionHandlerWithResponse(const VDUNetwork::Response& response,
+                                                    const sdk::Error& error);
+    void incrementRetryCounter();
+    // False (logged 23122) when the rows cannot be deleted.
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
+    // VDUNetworkReachabilityDelegate: plans the upload again on the worker queue. Any thread.
+    void reachabilityDidChange() override;
+    // Writes the persisted configuration to disk (nothing else runs in the background here).
+    void terminateBackgroundTask();
+    bool shouldUseBackgroundSession() const { return false; }
+    double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
+    const std::vector<std::int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
+    // Seconds since boot, counting suspend; 0 when the clock cannot be read.
+    static double systemUptime();
+    // Test hook: makes systemUptime() answer `seconds`; no value restores the clock.
+    static void TEST_setSystemUptime(std::optional<double> seconds);
+
+    // Remote configuration fetch (worker queue; APMMeasurementRemoteConfigFetch.cpp) ------------
+
+    // Starts a conditional GET of the configuration (the stored validators are sent only when
+    // the library version that stored them is this one).
+    void fetchRemoteConfig();
+    // The fetch's answer: stores a configuration of this app, records the fetch time, or counts
+    // a failure like a failed upload.
+    void networkRemoteConfigFetchCompletionHandler(const VDUNetwork::Response& response,
+                                                   const VDUNetwork::Data& data,
+                                                   const sdk::Error& error);
+    // The application became active: when the configuration asks for it, fetches a
+    // configuration older than a week. Any thread (the notification's).
+    void handleAppDidBecomeActiveEvent(const VDUNotification& notification);
+
     // Network log bridge (any thread) ------------------------------------------------------------
 
     void VDUNetwork_logWithLevel(std::int64_t level, std::int64_t messageCode,
@@ -555,6 +624,27 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMDeepLinkSeam> deepLink_;
     std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint_;
 
+    // Upload and configuration fetch helpers.
+    // The queried rows completed with their upload-time fields, cut where the consent changes:
+    // the batch and its row IDs.
+    std::pair<APMPBMeasurementBatch, std::vector<std::int64_t>> uploadBatchFromRows(
+        std::vector<QueuedBundle> rows, std::int64_t nowMilliseconds);
+    // The storing block of a fetched configuration; false rolls its transaction back.
+    bool storeFetchedRemoteConfig(const sdk::Bytes& body);
+    // Arms the upload alarm for `next` (seconds since 1970), no earlier than the end of a
+    // back-off, unless it is already due no later.
+    void scheduleUploadAt(double next);
+    // The upload's address and headers (server-side tagging when enabled); none, logging
+    // 23263, when tagging is enabled without an address.
+    std::optional<std::pair<std::string, VDUNetwork::Headers>> uploadEndpoint();
+    // Records `bundleIDs` as in flight and posts `payload`; the answer goes to
+    // networkUploadCompletionHandlerWithResponse.
+    void postUploadBatch(const std::string& url, const VDUNetwork::Headers& headers,
+                         const sdk::Bytes& payload, const std::vector<std::int64_t>& bundleIDs,
+                         double now);
+    // Records a failed upload or fetch at `now` (503 and 429 also start a back-off).
+    void recordUploadFailureWithCode(long code, double now);
+
     const std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};
     std::mutex initializeComponentsLock_;
@@ -591,4 +681,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::optional<std::optional<std::string>> userDefaultLanguage_;
     // Bundling: the fixed sampling draw of TEST_setSamplingDraw.
     std::optional<bool> samplingDrawIsZero_;
+
+    // Removed with the engine: the become-active observation.
+    VDUObserverToken appDidBecomeActiveObserver_;
 };

@@ -2,13 +2,6 @@
 // that builds one removes it from here and defines it in its own file.
 #include "sdk/measurement/engine/APMMeasurement.h"
 
-// Upload scheduling: re-plans the upload alarm after start and after each handled event.
-void APMMeasurement::updateSchedule() {}
-
-// Application activity: observes becoming active and resigning active (configuration fetch,
-// upload on resign).
-void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {}
-
 // Sessions: the session reporter (made at start and after a wipe), its reporting switch, the
 // session number back-fill, step 4 of the pipeline and the expired flag.
 void APMMeasurement::startSessionReporterOnWorkerQueue() {}

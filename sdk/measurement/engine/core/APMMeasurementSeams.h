@@ -7,6 +7,7 @@
 
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 
 class APMDatabase;
@@ -99,6 +100,12 @@ class APMAudienceSeam {
     // The results a bundle carries; false when they cannot be read.
     virtual bool resultsForBundling(std::vector<APMPBAudienceLeafFilterResult>& results) {
         results.clear();
+        return true;
+    }
+    // Replaces the audience definitions with those of a fetched configuration (APMPBAudience
+    // elements); false rolls the configuration's storing back. Default: nothing is kept.
+    virtual bool updateAudiences(const APMPBRepeatedArray& audiences) {
+        (void)audiences;
         return true;
     }
 };
