@@ -70,8 +70,14 @@ TEST_F(RemoteConfigFetchTest, FirstUploadWithExpiredConfigurationFetchesAndA404I
     EXPECT_NEAR(lastConfigUpdate(), APMCurrentTimeInterval(), 60);
     EXPECT_EQ(persisted().lastFailedUploadTimestamp(), 0);
     EXPECT_EQ(uploadingInterval(), 3600);
-    // After the fetch the upload runs again, now with a configuration that is not expired.
+    // After the fetch the upload runs again, now with a configuration that is not expired, and
+    // posts the stored event.
+    waitForAnswers(2);
     EXPECT_EQ(countOf(23033), 2);
+    ASSERT_EQ(server_.requests().size(), 2u);
+    EXPECT_EQ(server_.requests().at(1).method, "POST");
+    EXPECT_EQ(server_.requests().at(1).path, "/a");
+    EXPECT_EQ(queueCount(), "0\n");
 }
 
 TEST_F(RemoteConfigFetchTest, StoredConfigurationAndItsValidatorsAreSentNextTime) {
