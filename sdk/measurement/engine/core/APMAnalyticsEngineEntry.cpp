@@ -1,7 +1,10 @@
 // Where the facade's events enter the engine, and the engine's calls back into the facade.
 #include "sdk/measurement/engine/core/APMAnalyticsEngineEntry.h"
 
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
 
 void APMAnalyticsLogEventInEngine(APMMeasurement& engine, APMAnalyticsEngineEvent event) {
     APMMeasurement::EventEntry entry;
@@ -55,4 +58,47 @@ void APMAnalyticsUserPropertiesInEngine(APMMeasurement& engine, bool includeInte
 void APMAnalyticsMaxUserPropertiesInEngine(APMMeasurement& engine, const std::string& origin,
                                            std::function<void(std::int32_t)> callback) {
     engine.maxUserPropertiesForOrigin(origin, std::move(callback));
+}
+
+void APMAnalyticsUpdatePersonalizedAdsInEngine(APMMeasurement& engine) {
+    // The decision reads the engine's worker-queue state, so it is made there.
+    std::weak_ptr<APMMeasurement> weak = engine.weak_from_this();
+    engine.scheduler()->scheduleOnWorkerQueue("APMAnalytics:personalizedAds", [weak] {
+        std::shared_ptr<APMMeasurement> strong = weak.lock();
+        if (!strong) {
+            return;
+        }
+        const std::optional<bool> disable = strong->shouldDisableAdPersonalization();
+        const std::optional<APMUserAttribute> npa = APMUserAttribute::initWithOrigin(
+            "auto", "_npa", APMValue(static_cast<std::int64_t>(disable.value_or(false) ? 1 : 0)),
+            APMCurrentTimeInterval());
+        if (!npa) {
+            return;
+        }
+        if (disable) {
+            strong->setUserAttributeOnWorkerQueue(*npa);
+        } else {
+            strong->removeUserAttributeOnWorkerQueue(*npa);
+        }
+    });
+}
+
+// The upload on resigning active waits behind the facade's queued calls, so events logged just
+// before it are in the upload.
+void APMMeasurement::handleAppWillResignActiveEvent(const VDUNotification& notification) {
+    (void)notification;
+    persistedConfig_->synchronizeToDisk();
+    monitor().logWithLevel(8, 23144, "App will resign active state. Scheduling data upload");
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    APMAnalytics::queueOperationWithBlock([weak] {
+        std::shared_ptr<APMMeasurement> engine = weak.lock();
+        if (!engine) {
+            return;
+        }
+        engine->scheduler_->scheduleOnWorkerQueue("APMMeasurement:4025", [weak] {
+            if (std::shared_ptr<APMMeasurement> strong = weak.lock()) {
+                strong->uploadDataOrRegisterAlarm();
+            }
+        });
+    });
 }

@@ -40,3 +40,7 @@ void APMAnalyticsUserPropertiesInEngine(APMMeasurement& engine, bool includeInte
                                         std::function<void(sdk::Value::Dictionary)> callback);
 void APMAnalyticsMaxUserPropertiesInEngine(APMMeasurement& engine, const std::string& origin,
                                            std::function<void(std::int32_t)> callback);
+
+// Sets the user property "_npa" (origin "auto", now) to whether ad personalisation is to be
+// off, or removes it when nothing decides that; on the engine's worker queue. Any thread.
+void APMAnalyticsUpdatePersonalizedAdsInEngine(APMMeasurement& engine);
