@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -95,51 +96,74 @@ bool hasParameter(const std::string& event, const std::string& name, const std::
            std::string::npos;
 }
 
-TEST(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfterwards) {
-    testsupport::TempDir home("cb-upload-home");
-    setenv("HOME", home.path().c_str(), 1);
-    testsupport::LoopbackServer server(
-        [](const httplib::Request& request, httplib::Response& response) {
-            if (request.method == "POST" && request.path == "/a") {
-                response.status = 204;
-            } else {
-                response.status = 404;  // "/config/app/..." and anything else
+// The program's launch against a loopback measurement service that answers the configuration
+// with 404 and every upload with 204.
+class AnalyticsUploadTest : public ::testing::Test {
+  protected:
+    AnalyticsUploadTest() {
+        setenv("HOME", home_.path().c_str(), 1);
+        APMRemoteConfig::TEST_setServiceOrigin(server_.address());
+    }
+    ~AnalyticsUploadTest() override { APMRemoteConfig::TEST_setServiceOrigin(std::nullopt); }
+
+    // Launches the program and logs a finished scan through the app's event path.
+    void launchAndScan() {
+        ZEDOre::resetApps();
+        REROdazadeve::registerClasses();  // as main() does
+        DUDUrareravuzers::load();
+        platform::Bundle::TEST_setMainBundle(fs::path(CB_BUILD_DIR) / "Cellarbright.app");
+        VIZUveziza::resetDefaultOptions();
+        AppDelegate().applicationDidFinishLaunching();
+        logAnalyticsEvent(AnalyticsEvent::scanCompleted,
+                          sdk::Value::Dictionary{{"size_bytes", sdk::Value(std::int64_t{4096})},
+                                                 {"children_count", sdk::Value(std::int64_t{3})}});
+    }
+
+    // Drains the main queue until `done` (read on the engine's worker queue) holds; false after
+    // twenty seconds.
+    bool drainUntil(const std::function<bool(APMMeasurement&)>& done) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < limit) {
+            platform::drainMainQueue();
+            bool reached = false;
+            if (std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
+                engine->TEST_runOnWorkerQueueAndWait([&] { reached = done(*engine); });
             }
-        });
-    APMRemoteConfig::TEST_setServiceOrigin(server.address());
-    APMUserDefaults::sharedUserDefaults().setBool(true, "/vovidu/measurement/debug_mode");
-    ZEDOre::resetApps();
-    REROdazadeve::registerClasses();  // as main() does
-    DUDUrareravuzers::load();
-    platform::Bundle::TEST_setMainBundle(fs::path(CB_BUILD_DIR) / "Cellarbright.app");
-    VIZUveziza::resetDefaultOptions();
-
-    AppDelegate().applicationDidFinishLaunching();
-    logAnalyticsEvent(AnalyticsEvent::scanCompleted,
-                      sdk::Value::Dictionary{{"size_bytes", sdk::Value(std::int64_t{4096})},
-                                             {"children_count", sdk::Value(std::int64_t{3})}});
-
-    // Uploads go on until nothing is left to send.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool emptied = false;
-    while (!emptied && std::chrono::steady_clock::now() < limit) {
-        platform::drainMainQueue();
-        std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
-        bool posted = false;
-        for (const auto& r : server.requests()) {
-            posted = posted ||
-                     (r.method == "POST" && r.body.find("scan_completed") != std::string::npos);
-        }
-        if (engine && posted) {
-            engine->TEST_runOnWorkerQueueAndWait([&] {
-                emptied = !engine->hasDataToUpload() && !engine->isNetworkRequestPending();
-            });
-        }
-        if (!emptied) {
+            if (reached) {
+                return true;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+        return false;
     }
-    ASSERT_TRUE(emptied);
+
+    // Whether a posted batch carries the scan event.
+    bool scanPosted() const {
+        for (const auto& r : server_.requests()) {
+            if (r.method == "POST" && r.body.find("scan_completed") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    testsupport::TempDir home_{"cb-upload-home"};
+    testsupport::LoopbackServer server_{
+        [](const httplib::Request& request, httplib::Response& response) {
+            // "/config/app/..." (and anything else) is not found; uploads are taken.
+            response.status = request.method == "POST" && request.path == "/a" ? 204 : 404;
+        }};
+};
+
+TEST_F(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfterwards) {
+    APMUserDefaults::sharedUserDefaults().setBool(true, "/vovidu/measurement/debug_mode");
+    launchAndScan();
+    // Uploads go on until nothing is left to send.
+    ASSERT_TRUE(drainUntil([&](APMMeasurement& engine) {
+        return scanPosted() && !engine.hasDataToUpload() && !engine.isNetworkRequestPending();
+    }));
+    const testsupport::LoopbackServer& server = server_;
+    const testsupport::TempDir& home = home_;
 
     std::vector<std::string> names;
     std::vector<std::string> appBundles;
@@ -202,8 +226,6 @@ TEST(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfterw
         EXPECT_EQ(pclose(pipe), 0);
         EXPECT_EQ(count, "0\n") << table;
     }
-
-    APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
 }
 
 }  // namespace

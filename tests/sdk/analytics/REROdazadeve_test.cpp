@@ -407,6 +407,19 @@ TEST_F(REROdazadeveTest, TheCoreStartsAnalyticsWithTheAppsIDAndSwitches) {
     EXPECT_EQ(APMMeasurement::monitor().logTag(), "[RazudizoAnalytics]");
 }
 
+// The engine hears the application leave the active state and schedules an upload.
+TEST_F(REROdazadeveTest, ResigningActiveIsHeardByTheStartedEngine) {
+    VDUNotificationCenter::defaultCenter().postNotificationName(
+        "NSApplicationWillResignActiveNotification", nullptr);
+    EXPECT_EQ(countOf(23144), 0);
+    ZEDOre::configure();
+    settle();
+    VDUNotificationCenter::defaultCenter().postNotificationName(
+        "NSApplicationWillResignActiveNotification", nullptr);
+    settle();
+    EXPECT_EQ(countOf(23144), 1);
+}
+
 TEST_F(REROdazadeveTest, TheConnectorRegistersItsLibraryAndAnUncachedInteropComponent) {
     EXPECT_NE(VDUClassRegistry::classNamed("REROdazadeveConnector"), nullptr);
     EXPECT_EQ(ZEDOre::userAgent().valuesByComponent().at("rzd-analytics"), "11.15.0");
