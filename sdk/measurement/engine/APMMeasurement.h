@@ -442,6 +442,10 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // The application became active: when the configuration asks for it, fetches a
     // configuration older than a week. Any thread (the notification's).
     void handleAppDidBecomeActiveEvent(const VDUNotification& notification);
+    // The application will resign active: writes the persisted configuration to disk (23144)
+    // and, behind every earlier facade call, uploads or sets the alarm on the worker queue
+    // (block "APMMeasurement:4025"). Any thread (the notification's).
+    void handleAppWillResignActiveEvent(const VDUNotification& notification);
 
     // Network log bridge (any thread) ------------------------------------------------------------
 
@@ -682,6 +686,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Bundling: the fixed sampling draw of TEST_setSamplingDraw.
     std::optional<bool> samplingDrawIsZero_;
 
-    // Removed with the engine: the become-active observation.
+    // Removed with the engine: the become-active and will-resign-active observations.
     VDUObserverToken appDidBecomeActiveObserver_;
+    VDUObserverToken appWillResignActiveObserver_;
 };

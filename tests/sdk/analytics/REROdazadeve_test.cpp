@@ -36,6 +36,15 @@ std::string stringParameter(const APMEvent& event, std::string_view name) {
                                                                        : *it->second.stringValue();
 }
 
+// The engine's user properties with the internal ones, read through the facade.
+sdk::Value::Dictionary userProperties() {
+    std::promise<sdk::Value::Dictionary> answer;
+    REROdazadeve::userPropertiesIncludingInternal(
+        true, platform::DispatchQueue::global(),
+        [&](sdk::Value::Dictionary properties) { answer.set_value(std::move(properties)); });
+    return answer.get_future().get();
+}
+
 TEST_F(REROdazadeveTest, BeforeConfigurationEventsAndPropertiesAreRefusedAndNothingIsWritten) {
     REROdazadeve::logEventWithName("early", std::nullopt);
     REROdazadeve::setUserPropertyString("direct", "distribution");
@@ -51,7 +60,12 @@ TEST_F(REROdazadeveTest, BeforeConfigurationEventsAndPropertiesAreRefusedAndNoth
 
     ZEDOre::configure();
     EXPECT_TRUE(APMAnalytics::isStarted());
-    EXPECT_TRUE(rawEvents().empty());
+    // Only the engine's own first-open reports are stored; the refused calls left nothing.
+    std::vector<std::string> stored;
+    for (const APMRawEventData& data : rawEvents()) {
+        stored.push_back(data.rawEvent().origin() + " " + data.rawEvent().name());
+    }
+    EXPECT_THAT(stored, ElementsAre("auto _f", "auto _e"));
 }
 
 // Calls queued before the start flow after it, in call order, with the time of the call.
@@ -69,7 +83,10 @@ TEST_F(REROdazadeveTest, EventsQueuedBeforeTheStartAreStoredAfterItInCallOrder) 
     EXPECT_EQ(APMMeasurement::sharedInstance(), nullptr);
 
     ZEDOre::configure();
+    // The app's events; the engine's first-open reports ("_f", "_e") come from its start.
     std::vector<APMRawEventData> stored = rawEvents();
+    std::erase_if(stored,
+                  [](const APMRawEventData& data) { return data.rawEvent().origin() != "app"; });
     ASSERT_EQ(stored.size(), 3u);
     double previous = 0;
     std::vector<std::string> names;
@@ -123,6 +140,7 @@ TEST_F(REROdazadeveTest, InvalidNamesAndAdEventIDsBecomeErrorEventsAndNumbers) {
 
 TEST_F(REROdazadeveTest, ListenersHearEveryLoggedEventUntilRemoved) {
     ZEDOre::configure();
+    settle();  // the start's first-open reports are heard by no one yet
     std::mutex mutex;
     std::vector<std::string> heard;
     std::optional<APMAnalytics::ListenerToken> token =
@@ -225,6 +243,34 @@ TEST_F(REROdazadeveTest, InvalidUserPropertiesBecomeErrorEvents) {
     REROdazadeve::setUserPropertyString("NO", "allow_personalized_ads");
     settle();
     EXPECT_EQ(APMPersistedConfig::sharedInstance()->allowPersonalizedAds(), sdk::Value(false));
+    EXPECT_EQ(userProperties()["_npa"], sdk::Value(std::int64_t{1}));
+    REROdazadeve::setUserPropertyString(std::nullopt, "allow_personalized_ads");
+    settle();
+    EXPECT_FALSE(userProperties().contains("_npa"));
+}
+
+TEST_F(REROdazadeveTest, TheUserIDIsAnInternalPropertyAndNoneRemovesItWithTheResetMark) {
+    ZEDOre::configure();
+    REROdazadeve::setUserID("reader-7");
+    REROdazadeve::setUserPropertyString("direct", "distribution");
+    settle();
+    sdk::Value::Dictionary properties = userProperties();
+    EXPECT_EQ(properties["_id"], sdk::Value("reader-7"));
+    EXPECT_EQ(properties["distribution"], sdk::Value("direct"));
+    // The advertising-ID reset mark goes with the user ID.
+    std::optional<APMUserAttribute> lair =
+        APMUserAttribute::initWithOrigin("auto", "_lair", APMValue(std::int64_t{1}), 1);
+    ASSERT_TRUE(lair);
+    APMMeasurement::sharedInstance()->setUserAttribute(*lair);
+    settle();
+    ASSERT_TRUE(userProperties().contains("_lair"));
+
+    REROdazadeve::setUserID(std::nullopt);
+    settle();
+    properties = userProperties();
+    EXPECT_FALSE(properties.contains("_id"));
+    EXPECT_FALSE(properties.contains("_lair"));
+    EXPECT_EQ(properties["distribution"], sdk::Value("direct"));
 }
 
 TEST_F(REROdazadeveTest, CollectionSwitchAndSessionTimeout) {
@@ -294,6 +340,12 @@ TEST_F(REROdazadeveTest, ResetChoosesANewAppInstanceIDAndCompletes) {
     EXPECT_FALSE(suite.contains("reset_retry_count"));
     EXPECT_FALSE(suite.contains("app_instance_id_after_reset"));
     EXPECT_EQ(suite.at("need_first_open_after_reset"), sdk::Value(true));
+    // The wiped store starts again with a first open.
+    std::vector<std::string> stored;
+    for (const APMRawEventData& data : rawEvents()) {
+        stored.push_back(data.rawEvent().name());
+    }
+    EXPECT_NE(std::find(stored.begin(), stored.end(), "_f"), stored.end()) << stored.size();
 }
 
 TEST_F(REROdazadeveTest, SessionIDBeforeTheEngineStartsIsAnUninitializedError) {
@@ -353,6 +405,19 @@ TEST_F(REROdazadeveTest, TheCoreStartsAnalyticsWithTheAppsIDAndSwitches) {
     EXPECT_TRUE(engine->isAnalyticsCollectionEnabled());
     EXPECT_FALSE(engine->isAnalyticsCollectionDeactivated());
     EXPECT_EQ(APMMeasurement::monitor().logTag(), "[RazudizoAnalytics]");
+}
+
+// The engine hears the application leave the active state and schedules an upload.
+TEST_F(REROdazadeveTest, ResigningActiveIsHeardByTheStartedEngine) {
+    VDUNotificationCenter::defaultCenter().postNotificationName(
+        "NSApplicationWillResignActiveNotification", nullptr);
+    EXPECT_EQ(countOf(23144), 0);
+    ZEDOre::configure();
+    settle();
+    VDUNotificationCenter::defaultCenter().postNotificationName(
+        "NSApplicationWillResignActiveNotification", nullptr);
+    settle();
+    EXPECT_EQ(countOf(23144), 1);
 }
 
 TEST_F(REROdazadeveTest, TheConnectorRegistersItsLibraryAndAnUncachedInteropComponent) {

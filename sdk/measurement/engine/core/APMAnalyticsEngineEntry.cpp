@@ -1,72 +1,24 @@
 // Where the facade's events enter the engine, and the engine's calls back into the facade.
 #include "sdk/measurement/engine/core/APMAnalyticsEngineEntry.h"
 
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
-#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
-namespace {
-
-bool isAdEvent(const APMEvent& event) {
-    return event.origin() == "am" || event.name() == "_xa" || event.name() == "_xu";
-}
-
-void logEventOnWorkerQueue(APMMeasurement& engine, APMAnalyticsEngineEvent entry) {
-    const APMParameterLimits limits = APMParameterLimits::current();
-    if (!entry.ignoreInterceptor && entry.name != "_err") {
-        // The stored default event parameters, the event's own written over them.
-        const std::optional<sdk::Value::Dictionary> defaults =
-            engine.persistedConfig()->defaultEventParameters();
-        if (defaults && !defaults->empty()) {
-            APMRawParameters merged = APMRawParametersFromDictionary(*defaults);
-            for (auto& [name, value] : entry.parameters) {
-                merged.insert_or_assign(name, std::move(value));
-            }
-            entry.parameters = std::move(merged);
-        }
-    }
-    std::optional<APMEvent> event =
-        APMEvent::initWithOrigin(entry.origin, entry.isPublicEvent, entry.name, entry.timestamp, 0,
-                                 entry.parameters, limits);
-    if (!event) {
-        APMMeasurement::monitor().logWithLevel(
-            1, 23219, "Attempted to log nil event. Origin, name, parameters", entry.origin,
-            entry.name, sdk::Value(static_cast<std::int64_t>(entry.parameters.size())));
-        return;
-    }
-    if (!entry.addedScreenParameters.empty()) {
-        event->addScreenParameters(entry.addedScreenParameters,
-                                   limits.maxPublicEventParameterValueLength);
-    }
-    bool notify = true;
-    if ((!entry.enabled && !entry.ignoreEnabled) || isAdEvent(*event)) {
-        notify = false;
-    } else if (!entry.ignoreInterceptor && entry.isPublicEvent && entry.interceptor) {
-        APMRawParameters parameters = entry.parameters;
-        parameters.insert(entry.addedScreenParameters.begin(), entry.addedScreenParameters.end());
-        entry.interceptor(entry.origin, entry.name, parameters, entry.timestamp);
-        return;
-    }
-    if (!notify) {
-        engine.handleEventOnWorkerQueue(std::move(*event));
-        return;
-    }
-    const APMEvent copy = *event;
-    engine.handleEventOnWorkerQueue(std::move(*event));
-    APMAnalytics::notifyEventListeners(copy);
-}
-
-}  // namespace
-
 void APMAnalyticsLogEventInEngine(APMMeasurement& engine, APMAnalyticsEngineEvent event) {
-    std::weak_ptr<APMMeasurement> weak = engine.shared_from_this();
-    engine.scheduler()->scheduleOnWorkerQueue(
-        "APMMeasurement:2476", [weak, event = std::move(event)]() mutable {
-            if (std::shared_ptr<APMMeasurement> strong = weak.lock()) {
-                logEventOnWorkerQueue(*strong, std::move(event));
-            }
-        });
+    APMMeasurement::EventEntry entry;
+    entry.origin = std::move(event.origin);
+    entry.isPublicEvent = event.isPublicEvent;
+    entry.name = std::move(event.name);
+    entry.parameters = std::move(event.parameters);
+    entry.timestamp = event.timestamp;
+    entry.enabled = event.enabled;
+    entry.ignoreEnabled = event.ignoreEnabled;
+    entry.ignoreInterceptor = event.ignoreInterceptor;
+    entry.interceptor = std::move(event.interceptor);
+    entry.addedScreenParameters = std::move(event.addedScreenParameters);
+    engine.logEventWithOrigin(std::move(entry));
 }
 
 // The engine's error events go through the facade's internal-event path.
@@ -81,37 +33,72 @@ void APMMeasurement::notifyEventListeners(const APMEvent& event) {
 
 void APMAnalyticsSetUserAttributeInEngine(APMMeasurement& engine,
                                           const APMUserAttribute& attribute) {
-    (void)engine;
-    (void)attribute;
+    engine.setUserAttribute(attribute);
 }
 
 void APMAnalyticsRemoveUserAttributeInEngine(APMMeasurement& engine,
                                              const APMUserAttribute& attribute) {
-    (void)engine;
-    (void)attribute;
+    engine.removeUserAttribute(attribute);
 }
 
 void APMAnalyticsSetDefaultEventParametersInEngine(
     APMMeasurement& engine, const std::optional<sdk::Value::Dictionary>& parameters) {
-    (void)engine;
-    (void)parameters;
+    engine.setDefaultEventParameters(parameters);
 }
 
 void APMAnalyticsSetUserDataInEngine(APMMeasurement& engine, const sdk::Value::Dictionary& data) {
-    (void)engine;
-    (void)data;
+    engine.setUserData(data);
 }
 
 void APMAnalyticsUserPropertiesInEngine(APMMeasurement& engine, bool includeInternal,
                                         std::function<void(sdk::Value::Dictionary)> callback) {
-    (void)engine;
-    (void)includeInternal;
-    (void)callback;
+    engine.userPropertiesIncludingInternal(includeInternal, std::move(callback));
 }
 
 void APMAnalyticsMaxUserPropertiesInEngine(APMMeasurement& engine, const std::string& origin,
                                            std::function<void(std::int32_t)> callback) {
-    (void)engine;
-    (void)origin;
-    (void)callback;
+    engine.maxUserPropertiesForOrigin(origin, std::move(callback));
+}
+
+void APMAnalyticsUpdatePersonalizedAdsInEngine(APMMeasurement& engine) {
+    // The decision reads the engine's worker-queue state, so it is made there.
+    std::weak_ptr<APMMeasurement> weak = engine.weak_from_this();
+    engine.scheduler()->scheduleOnWorkerQueue("APMAnalytics:personalizedAds", [weak] {
+        std::shared_ptr<APMMeasurement> strong = weak.lock();
+        if (!strong) {
+            return;
+        }
+        const std::optional<bool> disable = strong->shouldDisableAdPersonalization();
+        const std::optional<APMUserAttribute> npa = APMUserAttribute::initWithOrigin(
+            "auto", "_npa", APMValue(static_cast<std::int64_t>(disable.value_or(false) ? 1 : 0)),
+            APMCurrentTimeInterval());
+        if (!npa) {
+            return;
+        }
+        if (disable) {
+            strong->setUserAttributeOnWorkerQueue(*npa);
+        } else {
+            strong->removeUserAttributeOnWorkerQueue(*npa);
+        }
+    });
+}
+
+// The upload on resigning active waits behind the facade's queued calls, so events logged just
+// before it are in the upload.
+void APMMeasurement::handleAppWillResignActiveEvent(const VDUNotification& notification) {
+    (void)notification;
+    persistedConfig_->synchronizeToDisk();
+    monitor().logWithLevel(8, 23144, "App will resign active state. Scheduling data upload");
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    APMAnalytics::queueOperationWithBlock([weak] {
+        std::shared_ptr<APMMeasurement> engine = weak.lock();
+        if (!engine) {
+            return;
+        }
+        engine->scheduler_->scheduleOnWorkerQueue("APMMeasurement:4025", [weak] {
+            if (std::shared_ptr<APMMeasurement> strong = weak.lock()) {
+                strong->uploadDataOrRegisterAlarm();
+            }
+        });
+    });
 }

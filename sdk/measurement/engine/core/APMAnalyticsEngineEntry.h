@@ -24,15 +24,11 @@ struct APMAnalyticsEngineEvent {
     APMRawParameters addedScreenParameters;
 };
 
-// Hands `event` to `engine`'s worker queue (block "APMMeasurement:2476"): the event is made
-// (failure logs 23219), goes to the pipeline, and then to the listeners unless collection is
-// off (and not ignored) or it is an ad event. A public event goes to the interceptor instead
-// when one is given and not ignored. Any thread.
+// Hands `event` to the engine's event entry (APMMeasurement::logEventWithOrigin). Any thread.
 void APMAnalyticsLogEventInEngine(APMMeasurement& engine, APMAnalyticsEngineEvent event);
 
-// The engine's user-property, default-parameter and user-data entries. The engine's side of
-// these (its user-property store and default parameters) is a separate change; until it is
-// merged these hand-offs end here.
+// The facade's user-property, default-parameter, user-data and user-property query hand-offs to
+// the engine's own entries (each schedules on the engine's worker queue). Any thread.
 void APMAnalyticsSetUserAttributeInEngine(APMMeasurement& engine,
                                           const APMUserAttribute& attribute);
 void APMAnalyticsRemoveUserAttributeInEngine(APMMeasurement& engine,
@@ -44,3 +40,7 @@ void APMAnalyticsUserPropertiesInEngine(APMMeasurement& engine, bool includeInte
                                         std::function<void(sdk::Value::Dictionary)> callback);
 void APMAnalyticsMaxUserPropertiesInEngine(APMMeasurement& engine, const std::string& origin,
                                            std::function<void(std::int32_t)> callback);
+
+// Sets the user property "_npa" (origin "auto", now) to whether ad personalisation is to be
+// off, or removes it when nothing decides that; on the engine's worker queue. Any thread.
+void APMAnalyticsUpdatePersonalizedAdsInEngine(APMMeasurement& engine);

@@ -61,8 +61,10 @@ void setAllowPersonalizedAds(const std::optional<sdk::Value>& value) {
     if (std::shared_ptr<APMPersistedConfig> config = APMPersistedConfig::sharedInstance()) {
         config->setAllowPersonalizedAds(allow);
     }
-    // With collection on, the engine derives "_npa" from the stored switch and the consent when
-    // its user-property entry is connected (APMAnalyticsEngineEntry.h).
+    if (state.enabled) {
+        withEngine(
+            [](APMMeasurement& engine) { APMAnalyticsUpdatePersonalizedAdsInEngine(engine); });
+    }
 }
 
 }  // namespace

@@ -175,6 +175,13 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {
                 engine->handleAppDidBecomeActiveEvent(notification);
             }
         });
+    appWillResignActiveObserver_ = VDUNotificationCenter::defaultCenter().addObserverForName(
+        std::string(APMAppWillResignActiveNotificationName()), nullptr,
+        [weak](const VDUNotification& notification) {
+            if (std::shared_ptr<APMMeasurement> engine = weak.lock()) {
+                engine->handleAppWillResignActiveEvent(notification);
+            }
+        });
 }
 
 void APMMeasurement::handleAppDidBecomeActiveEvent(const VDUNotification& notification) {

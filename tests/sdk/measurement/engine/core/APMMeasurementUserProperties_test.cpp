@@ -211,7 +211,10 @@ TEST_F(UserPropertiesTest, PersonalizedAdsOffStoresNpaOnceAndNoSettingRemovesIt)
     reenable();
     EXPECT_EQ(sqlite("SELECT set_timestamp FROM user_attributes WHERE name = '_npa';"), setAt);
 
+    // Clearing the switch as the facade does: the stored value goes and so does the
+    // "ad_personalization" consent the engine derived from it at the start.
     APMPersistedConfig::sharedInstance()->setAllowPersonalizedAds(std::nullopt);
+    APMConsentSettingsUtil::unsetAdPersonalization();
     reenable();
     TEST_APMSetCurrentTimeInterval(std::nullopt);
     EXPECT_EQ(valueOf("_npa"), "");

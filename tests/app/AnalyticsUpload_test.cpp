@@ -1,0 +1,232 @@
+// The app's usage events from launch to the measurement service: the built program's options,
+// a loopback server in place of the service, and the batches it receives decoded on their own.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "app/ads/AnalyticsEvent.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/dispatch/MainQueue.h"
+#include "sdk/analytics/REROdazadeve.h"
+#include "sdk/core/VIZUveziza.h"
+#include "sdk/core/ZEDOre.h"
+#include "sdk/installations/DUDUrareravuzers.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMUserDefaults.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/app/WindowTestEnvironment.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/TempDir.h"
+
+namespace cb {
+namespace {
+
+namespace fs = std::filesystem;
+
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new cb::testing::WindowEnvironment);
+
+// The text form of one POST body as protoc decodes it alone; fails the test when it does not.
+std::string decodeBatch(const std::string& body, const fs::path& folder) {
+    const fs::path file = folder / "batch.bin";
+    std::ofstream(file, std::ios::binary) << body;
+    const std::string command = "protoc --decode=apmpb.MeasurementBatch -I '" CB_SOURCE_DIR
+                                "/sdk/measurement/messages/proto' upload.proto < '" +
+                                file.string() + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    EXPECT_NE(pipe, nullptr);
+    std::string text;
+    char buffer[4096];
+    while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        text += buffer;
+    }
+    EXPECT_EQ(pipe == nullptr ? -1 : pclose(pipe), 0) << "protoc refused a batch";
+    return text;
+}
+
+// The blocks of `text` that open with `opening` at `indent` spaces, up to their closing brace.
+std::vector<std::string> blocks(const std::string& text, const std::string& opening,
+                                std::size_t indent) {
+    const std::string pad(indent, ' ');
+    std::vector<std::string> found;
+    std::istringstream lines(text);
+    std::string line;
+    std::string current;
+    bool inside = false;
+    while (std::getline(lines, line)) {
+        if (!inside && line == pad + opening + " {") {
+            inside = true;
+            current.clear();
+        } else if (inside && line == pad + "}") {
+            inside = false;
+            found.push_back(current);
+        } else if (inside) {
+            current += line + "\n";
+        }
+    }
+    return found;
+}
+
+// The value of the first `field: "..."` line at `indent` spaces of a block.
+std::string field(const std::string& block, const std::string& name, std::size_t indent) {
+    const std::string key = "\n" + std::string(indent, ' ') + name + ": \"";
+    const std::string lines = "\n" + block;
+    const std::size_t at = lines.find(key);
+    if (at == std::string::npos) {
+        return "";
+    }
+    const std::size_t start = at + key.size();
+    return lines.substr(start, lines.find('"', start) - start);
+}
+
+// Whether an event block carries the string parameter `name` = `value`.
+bool hasParameter(const std::string& event, const std::string& name, const std::string& value) {
+    return event.find("      name: \"" + name + "\"\n      string_value: \"" + value + "\"\n") !=
+           std::string::npos;
+}
+
+// The program's launch against a loopback measurement service that answers the configuration
+// with 404 and every upload with 204.
+class AnalyticsUploadTest : public ::testing::Test {
+  protected:
+    AnalyticsUploadTest() {
+        setenv("HOME", home_.path().c_str(), 1);
+        APMRemoteConfig::TEST_setServiceOrigin(server_.address());
+    }
+    ~AnalyticsUploadTest() override { APMRemoteConfig::TEST_setServiceOrigin(std::nullopt); }
+
+    // Launches the program and logs a finished scan through the app's event path.
+    void launchAndScan() {
+        ZEDOre::resetApps();
+        REROdazadeve::registerClasses();  // as main() does
+        DUDUrareravuzers::load();
+        platform::Bundle::TEST_setMainBundle(fs::path(CB_BUILD_DIR) / "Cellarbright.app");
+        VIZUveziza::resetDefaultOptions();
+        AppDelegate().applicationDidFinishLaunching();
+        logAnalyticsEvent(AnalyticsEvent::scanCompleted,
+                          sdk::Value::Dictionary{{"size_bytes", sdk::Value(std::int64_t{4096})},
+                                                 {"children_count", sdk::Value(std::int64_t{3})}});
+    }
+
+    // Drains the main queue until `done` (read on the engine's worker queue) holds; false after
+    // twenty seconds.
+    bool drainUntil(const std::function<bool(APMMeasurement&)>& done) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < limit) {
+            platform::drainMainQueue();
+            bool reached = false;
+            if (std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
+                engine->TEST_runOnWorkerQueueAndWait([&] { reached = done(*engine); });
+            }
+            if (reached) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    // Whether a posted batch carries the scan event.
+    bool scanPosted() const {
+        for (const auto& r : server_.requests()) {
+            if (r.method == "POST" && r.body.find("scan_completed") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    testsupport::TempDir home_{"cb-upload-home"};
+    testsupport::LoopbackServer server_{
+        [](const httplib::Request& request, httplib::Response& response) {
+            // "/config/app/..." (and anything else) is not found; uploads are taken.
+            response.status = request.method == "POST" && request.path == "/a" ? 204 : 404;
+        }};
+};
+
+TEST_F(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfterwards) {
+    APMUserDefaults::sharedUserDefaults().setBool(true, "/vovidu/measurement/debug_mode");
+    launchAndScan();
+    // Uploads go on until nothing is left to send.
+    ASSERT_TRUE(drainUntil([&](APMMeasurement& engine) {
+        return scanPosted() && !engine.hasDataToUpload() && !engine.isNetworkRequestPending();
+    }));
+    const testsupport::LoopbackServer& server = server_;
+    const testsupport::TempDir& home = home_;
+
+    std::vector<std::string> names;
+    std::vector<std::string> appBundles;
+    for (const auto& r : server.requests()) {
+        if (r.method != "POST") {
+            EXPECT_EQ(r.path.rfind("/config/app/", 0), 0u) << r.path;
+            continue;
+        }
+        EXPECT_EQ(r.path, "/a");
+        const std::string text = decodeBatch(r.body, home.path());
+        for (const std::string& bundle : blocks(text, "bundles", 0)) {
+            bool fromApp = false;
+            for (const std::string& event : blocks(bundle, "events", 2)) {
+                const std::string name = field(event, "name", 4);
+                names.push_back(name);
+                if (name == "app_launched" || name == "scan_completed") {
+                    fromApp = true;
+                    EXPECT_TRUE(hasParameter(event, "_o", "app")) << event;
+                    EXPECT_TRUE(hasParameter(event, "distribution", "direct")) << event;
+                }
+                if (name == "_f") {
+                    EXPECT_TRUE(hasParameter(event, "distribution", "direct")) << event;
+                }
+            }
+            if (fromApp) {
+                appBundles.push_back(bundle);
+            }
+        }
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"_f", "_e", "app_launched", "scan_completed"}));
+    ASSERT_FALSE(appBundles.empty());
+    for (const std::string& bundle : appBundles) {
+        bool distribution = false;
+        for (const std::string& attribute : blocks(bundle, "user_attributes", 2)) {
+            distribution = distribution || (field(attribute, "name", 4) == "distribution" &&
+                                            field(attribute, "string_value", 4) == "direct");
+        }
+        EXPECT_TRUE(distribution) << bundle;
+        for (const char* tag : {"app_id: ", "app_instance_id: ", "consent_signals: "}) {
+            EXPECT_NE(bundle.find(std::string("\n  ") + tag), std::string::npos) << tag;
+        }
+    }
+
+    // What the store holds at the end, read with the sqlite3 program.
+    fs::path database;
+    for (const auto& entry :
+         fs::recursive_directory_iterator(fs::path(std::getenv("XDG_DATA_HOME")))) {
+        if (entry.path().filename() == "vovidu-app-measurement.sql") {
+            database = entry.path();
+        }
+    }
+    ASSERT_FALSE(database.empty());
+    for (const char* table : {"queue", "raw_events"}) {
+        const std::string command =
+            "sqlite3 '" + database.string() + "' 'select count(*) from " + table + "'";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[64] = {};
+        const std::string count = fgets(buffer, sizeof buffer, pipe) != nullptr ? buffer : "";
+        EXPECT_EQ(pclose(pipe), 0);
+        EXPECT_EQ(count, "0\n") << table;
+    }
+}
+
+}  // namespace
+}  // namespace cb
