@@ -1,21 +1,37 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
-#include "sdk/measurement/script/APMPModule.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
 #include "sdk/measurement/script/APMPixieLogger.h"
 
-// The "internal.logger" module: the logging functions a program calls, over one logger.
-class APMPMessageLogger : public APMPModule {
+// The module "internal.logger". Its properties:
+//   "log"          an APMPFunctionLog (not silent, monitored);
+//   "silent"       an APMPFunctionLogSilent, whose "log" is silent and monitored;
+//   "unmonitored"  an APMPFunctionLogUnmonitored, whose "log" is neither.
+// Calling the module itself gives undefined.
+class APMPMessageLogger : public APMPFunctionValue {
   public:
-    explicit APMPMessageLogger(std::shared_ptr<APMPixieLogger> logger)
-        : logger_(std::move(logger)) {}
+    explicit APMPMessageLogger(std::shared_ptr<const APMPixieLogger> logger);
 
-    const std::string& name() const override { return name_; }
-    const std::shared_ptr<APMPixieLogger>& logger() const { return logger_; }
+    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     sdk::Error& error) override;
+};
 
-  private:
-    const std::string name_ = "internal.logger";
-    std::shared_ptr<APMPixieLogger> logger_;
+// "silent" of the logger module; calling it gives itself.
+class APMPFunctionLogSilent : public APMPFunctionValue {
+  public:
+    explicit APMPFunctionLogSilent(std::shared_ptr<const APMPixieLogger> logger);
+
+    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     sdk::Error& error) override;
+};
+
+// "unmonitored" of the logger module; calling it gives itself.
+class APMPFunctionLogUnmonitored : public APMPFunctionValue {
+  public:
+    explicit APMPFunctionLogUnmonitored(std::shared_ptr<const APMPixieLogger> logger);
+
+    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     sdk::Error& error) override;
 };
