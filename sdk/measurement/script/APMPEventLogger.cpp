@@ -13,13 +13,11 @@ APMPEventLogger::APMPEventLogger(std::shared_ptr<APMPEventContext> eventContext)
 
 APMPValueRef APMPEventLogger::invokeWithArguments(const APMPValueList& arguments,
                                                   const APMPScopeRef& scope, sdk::Error& error) {
-    if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
+    const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 3, scope, error);
+    if (!evaluated) {
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (!error.ok()) {
-        return APMPUndefined();
-    }
+    const APMPValueList& values = *evaluated;
     const std::u16string name = values[0]->stringValueOrError(error);
     if (!error.ok()) {
         return APMPUndefined();

@@ -24,13 +24,11 @@ APMPKeyValueStoreGetValue::APMPKeyValueStoreGetValue(APMPGetValueBlock getValueB
 APMPValueRef APMPKeyValueStoreGetValue::invokeWithArguments(const APMPValueList& arguments,
                                                             const APMPScopeRef& scope,
                                                             sdk::Error& error) {
-    if (!APMPCheckArgumentCountEquals(arguments, 2, error)) {
+    const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 2, scope, error);
+    if (!evaluated) {
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (!error.ok()) {
-        return APMPUndefined();
-    }
+    const APMPValueList& values = *evaluated;
     const std::u16string key = values[0]->stringValueOrError(error);
     if (!error.ok()) {
         return APMPUndefined();

@@ -31,28 +31,17 @@ APMPValueRef APMPMessageLogger::invokeWithArguments(const APMPValueList& argumen
     return APMPUndefined();
 }
 
-APMPFunctionLogSilent::APMPFunctionLogSilent(std::shared_ptr<const APMPixieLogger> logger)
-    : APMPFunctionValue(u"silent", {}, {}, APMPScope::make()) {
-    setProperty(*this, std::make_shared<APMPFunctionLog>(std::move(logger), true, true), u"log");
+APMPFunctionLogFlavour::APMPFunctionLogFlavour(std::u16string functionName,
+                                               std::shared_ptr<const APMPixieLogger> logger,
+                                               bool silent, bool monitored)
+    : APMPFunctionValue(std::move(functionName), {}, {}, APMPScope::make()) {
+    setProperty(*this, std::make_shared<APMPFunctionLog>(std::move(logger), silent, monitored),
+                u"log");
 }
 
-APMPValueRef APMPFunctionLogSilent::invokeWithArguments(const APMPValueList& arguments,
-                                                        const APMPScopeRef& scope,
-                                                        sdk::Error& error) {
-    (void)arguments;
-    (void)scope;
-    (void)error;
-    return shared_from_this();
-}
-
-APMPFunctionLogUnmonitored::APMPFunctionLogUnmonitored(std::shared_ptr<const APMPixieLogger> logger)
-    : APMPFunctionValue(u"unmonitored", {}, {}, APMPScope::make()) {
-    setProperty(*this, std::make_shared<APMPFunctionLog>(std::move(logger), false, false), u"log");
-}
-
-APMPValueRef APMPFunctionLogUnmonitored::invokeWithArguments(const APMPValueList& arguments,
-                                                             const APMPScopeRef& scope,
-                                                             sdk::Error& error) {
+APMPValueRef APMPFunctionLogFlavour::invokeWithArguments(const APMPValueList& arguments,
+                                                         const APMPScopeRef& scope,
+                                                         sdk::Error& error) {
     (void)arguments;
     (void)scope;
     (void)error;

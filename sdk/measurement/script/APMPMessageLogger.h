@@ -18,20 +18,29 @@ class APMPMessageLogger : public APMPFunctionValue {
                                      sdk::Error& error) override;
 };
 
-// "silent" of the logger module; calling it gives itself.
-class APMPFunctionLogSilent : public APMPFunctionValue {
+// A variant of the logger module, named `functionName`, whose property "log" logs with the
+// given flags. Calling it gives itself, so `logger.silent().log(...)` works as
+// `logger.silent.log(...)` does.
+class APMPFunctionLogFlavour : public APMPFunctionValue {
   public:
-    explicit APMPFunctionLogSilent(std::shared_ptr<const APMPixieLogger> logger);
+    APMPFunctionLogFlavour(std::u16string functionName,
+                           std::shared_ptr<const APMPixieLogger> logger, bool silent,
+                           bool monitored);
 
     APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 };
 
-// "unmonitored" of the logger module; calling it gives itself.
-class APMPFunctionLogUnmonitored : public APMPFunctionValue {
+// "silent" of the logger module: its "log" is silent and monitored.
+class APMPFunctionLogSilent : public APMPFunctionLogFlavour {
   public:
-    explicit APMPFunctionLogUnmonitored(std::shared_ptr<const APMPixieLogger> logger);
+    explicit APMPFunctionLogSilent(std::shared_ptr<const APMPixieLogger> logger)
+        : APMPFunctionLogFlavour(u"silent", std::move(logger), true, true) {}
+};
 
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
-                                     sdk::Error& error) override;
+// "unmonitored" of the logger module: its "log" is neither silent nor monitored.
+class APMPFunctionLogUnmonitored : public APMPFunctionLogFlavour {
+  public:
+    explicit APMPFunctionLogUnmonitored(std::shared_ptr<const APMPixieLogger> logger)
+        : APMPFunctionLogFlavour(u"unmonitored", std::move(logger), false, false) {}
 };

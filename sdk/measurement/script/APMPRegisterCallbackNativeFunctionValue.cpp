@@ -15,13 +15,11 @@ APMPRegisterCallbackNativeFunctionValue::APMPRegisterCallbackNativeFunctionValue
 
 APMPValueRef APMPRegisterCallbackNativeFunctionValue::invokeWithArguments(
     const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
-    if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
+    const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 3, scope, error);
+    if (!evaluated) {
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (!error.ok()) {
-        return APMPUndefined();
-    }
+    const APMPValueList& values = *evaluated;
     if (values[1]->kind() != APMPValueKind::kFunction || values[2]->kind() != APMPValueKind::kMap) {
         error = APMPError(APMPErrorCode::kArgumentKind);
         return APMPUndefined();
