@@ -57,8 +57,12 @@ sdk::Error APMPEditingCallbackHandler::triggerCallbacks(
         // Tracked, so that whatever a script hangs on the handler is collected with it.
         manager->addObject(eventHandler);
     }
+    // A callback may register further callbacks; they join from the next event on, so the
+    // lists are walked as they stood when the event began.
+    const std::vector<std::int64_t> editPriorities = sortedEditPriorities_;
+    const std::vector<std::int64_t> createPriorities = sortedCreatePriorities_;
     sdk::Error error;
-    for (const std::int64_t priority : sortedEditPriorities_) {
+    for (const std::int64_t priority : editPriorities) {
         APMPEvent saved = eventContext->outputEvent();
         const std::int32_t result =
             invokeCallback(scope, editCallbacks_.at(priority), eventHandler, error);
@@ -70,7 +74,7 @@ sdk::Error APMPEditingCallbackHandler::triggerCallbacks(
             eventContext->setOutputEvent(std::move(saved));
         }
     }
-    for (const std::int64_t priority : sortedCreatePriorities_) {
+    for (const std::int64_t priority : createPriorities) {
         invokeCallback(scope, createCallbacks_.at(priority), eventHandler, error);
         if (!error.ok()) {
             return error;

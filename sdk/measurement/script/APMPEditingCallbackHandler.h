@@ -43,6 +43,7 @@ class APMPEditingCallbackHandler : public APMPMarkable {
     //    undone; any other keeps them.
     //  - Then create callbacks in ascending priority; their results are ignored and the first
     //    error ends the run (events logged before it stay).
+    // Callbacks registered during the run take part from the next run on.
     sdk::Error triggerCallbacks(const APMPScopeRef& scope,
                                 const std::shared_ptr<APMPEventContext>& eventContext);
 
