@@ -67,8 +67,10 @@ class APMPEventEditing {
     bool hasCreatedEvents() const { return !eventContext_->eventsToLog().empty(); }
     const APMPEventContext& eventContext() const { return *eventContext_; }
 
-    APMPRuntime& runtime() { return *runtime_; }
-    std::size_t TEST_callbackCount() const { return callbackHandler_->callbackCount(); }
+    // For tests: the runtime's collector, to watch what programs leave behind.
+    const std::shared_ptr<APMPObjectManager>& TEST_objectManager() const {
+        return runtime_->objectManager();
+    }
 
   private:
     std::unique_ptr<APMPRuntime> runtime_;

@@ -54,7 +54,7 @@ TEST(APMPEventEditingTest, ALoadTimeClosureSurvivesCollectionAndGarbageStaysBoun
         R"( 52("inc", mk()))"
         R"( reg("x", 51("f", 7("e"), 52("junk", 8("a", 7(1, 2, 3))), 43(15("junk"), "self", 15("junk")),)"
         R"( 2(15("e"), "setParamValue", 7("n", inc())), 36(1)), 8("type", "edit")))");
-    const auto& manager = editing->runtime().objectManager();
+    const auto& manager = editing->TEST_objectManager();
     std::size_t trackedAfterWarmUp = 0;
     std::size_t bytesAfterWarmUp = 0;
     for (int i = 1; i <= 10000; ++i) {
