@@ -83,6 +83,12 @@ void APMDailyCounts::decrementAllEventsCount() {
     }
 }
 
+void APMDailyCounts::decrementAllEventsCount(std::int32_t count) {
+    if (count > 0 && allEventsCount_ > 0) {
+        allEventsCount_ = allEventsCount_ > count ? allEventsCount_ - count : 0;
+    }
+}
+
 void APMDailyCounts::resetWithNewDay(std::int32_t day) {
     day_ = day;
     conversionsCount_ = 0;

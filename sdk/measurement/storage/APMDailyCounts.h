@@ -36,6 +36,8 @@ class APMDailyCounts {
     void incrementDCURealtimeCountsForCurrentDay(std::int32_t day);
     // One event fewer, never below 0.
     void decrementAllEventsCount();
+    // `count` events fewer, never below 0 (a negative count changes nothing).
+    void decrementAllEventsCount(std::int32_t count);
     // Sets the day and zeroes the six counters.
     void resetWithNewDay(std::int32_t day);
 

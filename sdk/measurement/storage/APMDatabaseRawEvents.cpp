@@ -283,6 +283,22 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, sdk::Error* er
 std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(sdk::Error* error) {
     const std::int64_t keep =
         static_cast<std::int64_t>(APMMeasurement::remoteConfig()->maxEventsStored()) - 1;
+    // The rows lie within their row ID span, which two index look-ups give: while the span is
+    // within the limit nothing can be over it, and the engine skips the delete's scan of the
+    // table on every event it writes.
+    sdk::Error spanError;
+    const std::optional<sdk::Value> span = numberForQuery(
+        "SELECT (SELECT max(rowid) FROM raw_events) - (SELECT min(rowid) FROM raw_events) + 1", {},
+        &spanError);
+    if (!span && !spanError.ok()) {
+        if (error != nullptr) {
+            *error = spanError;
+        }
+        return std::nullopt;
+    }
+    if (!span || span->numberAsInt().value_or(0) <= keep) {
+        return 0;
+    }
     return deleteRecords(
         kRawEventsTable,
         "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)", {keep},

@@ -49,6 +49,15 @@ TEST(APMDailyCounts, CountersRollOverSaturateAndNeverGoBelowZero) {
     empty.decrementAllEventsCount();
     EXPECT_EQ(empty.allEventsCount(), 0);
 
+    // Taking back several events: never below 0, and a negative count takes nothing.
+    APMDailyCounts some(3, 0, 5, 0, 0, 0, 0);
+    some.decrementAllEventsCount(3);
+    EXPECT_EQ(some.allEventsCount(), 2);
+    some.decrementAllEventsCount(-4);
+    EXPECT_EQ(some.allEventsCount(), 2);
+    some.decrementAllEventsCount(7);
+    EXPECT_EQ(some.allEventsCount(), 0);
+
     APMDailyCounts full(3, kMax, kMax - 1, kMax, 0, kMax, kMax);
     full.incrementCountsForCurrentDay(3, true, true, 5);
     full.incrementRealtimeCountsForCurrentDay(3);

@@ -176,6 +176,18 @@ TEST_F(APMDatabaseRawEventsTest, AbsoluteLimitKeepsRoomForOneMore) {
     const auto firstOnly = [](std::size_t index, const APMSqliteRecord&) { return index < 1; };
     EXPECT_EQ(namesOf(database_->rawEventsWithMetadataFingerprint(1, &error, firstOnly).value()),
               std::vector<std::string>{"e3@4"});
+
+    // Within the limit nothing goes, with or without gaps between the row IDs; over it (the
+    // three rows of a span of seven), the oldest does.
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(&error), 0);
+    insert(makeEvent("e5", 1), 1);
+    cli("delete from raw_events where rowid = 5");
+    cli("insert into raw_events (rowid, name, timestamp, metadata_fingerprint, data) "
+        "select 10, name, timestamp, metadata_fingerprint, data from raw_events where rowid = 4");
+    EXPECT_EQ(cli("select group_concat(rowid) from raw_events"), "4,6,10\n");
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(&error), 1);
+    EXPECT_EQ(cli("select group_concat(rowid) from raw_events"), "6,10\n");
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(&error), 0);
 }
 
 TEST_F(APMDatabaseRawEventsTest, AgeLimitDeletesOldAndFutureRowsThenUnusedMetadata) {

@@ -1,0 +1,147 @@
+// The engine's creation, enable rules, one-time start and reset.
+#include <filesystem>
+
+#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
+
+namespace {
+
+using sdktest::EngineTest;
+
+class LifecycleTest : public EngineTest {};
+
+TEST_F(LifecycleTest, FirstEnableCreatesTheDatabaseWithItsTablesAndLogsReady) {
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_TRUE(engine->isEnabled());
+    EXPECT_TRUE(engine->didInitializeComponents());
+    EXPECT_TRUE(engine->wasEnabledDuringInitialization());
+    EXPECT_TRUE(monitor_.saw(23016));
+    EXPECT_TRUE(monitor_.saw(23012));
+    ASSERT_TRUE(std::filesystem::exists(databasePath()));
+    const std::string tables = sqlite(".tables");
+    for (const char* table : {"app_metadata", "audience_filter_values", "conditional_properties",
+                              "event_filters", "events", "property_filters", "queue", "raw_events",
+                              "raw_events_metadata", "subscriptions", "user_attributes"}) {
+        EXPECT_NE(tables.find(table), std::string::npos) << table << " in " << tables;
+    }
+    // The store runs with the write-ahead log.
+    EXPECT_EQ(sqlite("PRAGMA journal_mode;"), "wal\n");
+}
+
+TEST_F(LifecycleTest, ASecondInitializationIsIgnoredWhateverItsAppID) {
+    std::shared_ptr<APMMeasurement> first = startEngine(kAppID);
+    ASSERT_NE(first, nullptr);
+    APMMeasurement::initializeSharedInstanceWithAppID("1:222:macos:bb", false, true, {});
+    EXPECT_EQ(APMMeasurement::sharedInstance(), first);
+    EXPECT_EQ(first->appID(), kAppID);
+    EXPECT_TRUE(first->isEnabled());
+}
+
+TEST_F(LifecycleTest, AnEmptyAppIDMakesNoEngine) {
+    APMMeasurement::initializeSharedInstanceWithAppID("", true, false, {});
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+    EXPECT_EQ(APMMeasurement::initWithAppID("", true, false, {}, nullptr), nullptr);
+    EXPECT_TRUE(monitor_.saw(23170));
+}
+
+TEST_F(LifecycleTest, PersistedDisabledStateBeatsTheAppSetting) {
+    APMPersistedConfig::sharedInstance()->setMeasurementEnabledState(2);
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID, true);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_FALSE(engine->isEnabled());
+    EXPECT_FALSE(engine->didInitializeComponents());
+    EXPECT_TRUE(monitor_.saw(23013));
+    // Disabled before the first enable: nothing was opened.
+    EXPECT_FALSE(std::filesystem::exists(databasePath()));
+}
+
+TEST_F(LifecycleTest, PersistedEnabledStateBeatsAnAppSettingOfNo) {
+    APMPersistedConfig::sharedInstance()->setMeasurementEnabledState(1);
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID, false);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_TRUE(engine->isEnabled());
+}
+
+TEST_F(LifecycleTest, DeactivationBeatsPersistedStateAndLaterEnables) {
+    APMPersistedConfig::sharedInstance()->setMeasurementEnabledState(1);
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID, true, true);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_FALSE(engine->isEnabled());
+    engine->setEnabled(true);
+    drain(*engine);
+    EXPECT_FALSE(engine->isEnabled());
+    EXPECT_TRUE(monitor_.saw(23206));
+    EXPECT_FALSE(std::filesystem::exists(databasePath()));
+    // Deactivated: the deferred-collection record is not written.
+    EXPECT_EQ(APMAnalytics::deferredAnalyticsCollection(), std::nullopt);
+}
+
+TEST_F(LifecycleTest, DisablingKeepsTheComponentsAndEnablingAgainDoesNotRestartThem) {
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(APMAnalytics::deferredAnalyticsCollection(), sdk::Value(std::int64_t{0}));
+    engine->setEnabled(false);
+    engine->setEnabled(true);
+    drain(*engine);
+    EXPECT_TRUE(engine->isEnabled());
+    EXPECT_EQ(countOf(23016), 1);
+    EXPECT_EQ(countOf(23013), 1);
+}
+
+TEST_F(LifecycleTest, ResetStoresTheNewAppInstanceIDAndEmptiesTheStore) {
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID);
+    ASSERT_NE(engine, nullptr);
+    logEvent("scan_started");
+    const std::string id = APMIdentity::randomAppInstanceID();
+    ASSERT_TRUE(engine->resetAnalyticsDataWithAppInstanceID(id));
+    EXPECT_TRUE(monitor_.saw(23171));
+    EXPECT_TRUE(monitor_.saw(23168));
+    EXPECT_EQ(APMPersistedConfig::sharedInstance()->appInstanceID(), id);
+    EXPECT_EQ(sqlite("SELECT count(*) FROM raw_events;"), "0\n");
+    // The engine goes on storing events.
+    logEvent("scan_completed");
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"scan_completed"});
+}
+
+TEST_F(LifecycleTest, ResetWithAnEmptyAppInstanceIDIsRefused) {
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_FALSE(engine->resetAnalyticsDataWithAppInstanceID(""));
+    EXPECT_TRUE(monitor_.saw(23167));
+    EXPECT_FALSE(monitor_.saw(23171));
+}
+
+TEST_F(LifecycleTest, AFailedStartDisablesCollectionBeforeTheEventsQueuedBehindIt) {
+    // A folder that is not empty where the database file should be: opening it fails, and so
+    // does deleting it to start afresh.
+    std::filesystem::create_directories(databasePath() / "in-the-way");
+    APMMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, {});
+    engine_ = APMMeasurement::sharedInstance();
+    ASSERT_NE(engine_, nullptr);
+    logEvent("scan_started");
+    drain(*engine_);
+    EXPECT_TRUE(monitor_.saw(23011));
+    EXPECT_TRUE(monitor_.saw(23049));
+    EXPECT_FALSE(engine_->isEnabled());
+    EXPECT_FALSE(engine_->didInitializeComponents());
+    // The next enable tries the start again, and succeeds once the file can be made.
+    std::filesystem::remove_all(databasePath());
+    engine_->setEnabled(true);
+    drain(*engine_);
+    EXPECT_TRUE(engine_->didInitializeComponents());
+    logEvent("scan_started");
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"scan_started"});
+}
+
+TEST_F(LifecycleTest, NetworkLevelsMapToMonitorLevels) {
+    const std::pair<std::int64_t, std::int64_t> cases[] = {{3, 1}, {4, 4}, {5, 3}, {6, 6},
+                                                           {7, 7}, {2, 3}, {8, 3}};
+    for (const auto& [network, expected] : cases) {
+        EXPECT_EQ(APMMeasurement::monitorLevelFromNetworkLevel(network), expected) << network;
+    }
+}
+
+}  // namespace

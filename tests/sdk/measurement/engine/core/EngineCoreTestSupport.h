@@ -1,0 +1,131 @@
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/process/ProcessRunner.h"
+#include "sdk/measurement/engine/APMClock.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
+#include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/EngineTestSupport.h"
+
+namespace sdktest {
+
+// The engine's test process: XDG data and config homes in a private folder of this process
+// (MonitorRecorder.h), the shared engine, and every monitor message recorded.
+class EngineTest : public ::testing::Test {
+  protected:
+    std::filesystem::path home() const { return IsolatedMeasurementFolders::instance().path(); }
+    std::filesystem::path measurementFolder() const { return home() / "data/Vovidu/Measurement"; }
+    std::filesystem::path databasePath() const {
+        return measurementFolder() / "vovidu-app-measurement.sql";
+    }
+
+    // Makes the shared engine and waits until its enable or disable has run.
+    std::shared_ptr<APMMeasurement> startEngine(const std::string& appID, bool enabled = true,
+                                                bool deactivated = false,
+                                                std::vector<std::string> safelist = {}) {
+        APMMeasurement::initializeSharedInstanceWithAppID(appID, enabled, deactivated,
+                                                          std::move(safelist));
+        std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+        if (engine) {
+            drain(*engine);
+        }
+        engine_ = engine;
+        return engine;
+    }
+
+    // Waits for every block queued on the engine's worker queue so far.
+    static void drain(APMMeasurement& engine) {
+        engine.TEST_runOnWorkerQueueAndWait([] {});
+    }
+
+    // The sqlite3 shell's output for `sql` on the engine's database.
+    std::string sqlite(const std::string& sql) const {
+        const platform::ProcessResult result = platform::ProcessRunner::shared().run(
+            "/usr/bin/sqlite3", {databasePath().string(), sql});
+        EXPECT_TRUE(result.launched) << result.launchError;
+        return result.output;
+    }
+
+    // Hands an event to the pipeline on the worker queue, as the engine's entry does, and waits
+    // until it was handled.
+    void logEvent(const std::string& name, const APMRawParameters& params = {},
+                  bool isPublic = true, const std::string& origin = "app") {
+        engine_->TEST_runOnWorkerQueueAndWait([&] {
+            std::optional<APMEvent> event =
+                APMEvent::initWithOrigin(origin, isPublic, name, APMCurrentTimeInterval(), 0,
+                                         params, APMParameterLimits::current());
+            ASSERT_TRUE(event) << name;
+            engine_->handleEventOnWorkerQueue(std::move(*event));
+        });
+    }
+
+    // Stores and applies a configuration with the given settings and blocklisted event names,
+    // as a fetch would.
+    void storeConfig(const std::vector<std::pair<std::string, std::string>>& settings,
+                     const std::vector<std::string>& blocklisted = {}) {
+        engine_->TEST_runOnWorkerQueueAndWait([&] {
+            APMPBMeasurementConfig config;
+            APMPBSetString(&config, apmpb::MeasurementConfig::kAppId, kAppID);
+            APMPBRepeatedArray elements;
+            for (const auto& [name, value] : settings) {
+                auto setting = std::make_shared<APMPBSetting>();
+                APMPBSetString(setting.get(), apmpb::Setting::kName, name);
+                APMPBSetString(setting.get(), apmpb::Setting::kValue, value);
+                elements.emplace_back(setting);
+            }
+            APMPBSetRepeated(&config, apmpb::MeasurementConfig::kSettings, elements);
+            APMPBRepeatedArray events;
+            for (const std::string& name : blocklisted) {
+                auto eventConfig = std::make_shared<APMPBEventConfig>();
+                APMPBSetString(eventConfig.get(), apmpb::EventConfig::kName, name);
+                APMPBSetBool(eventConfig.get(), apmpb::EventConfig::kBlocklisted, true);
+                events.emplace_back(eventConfig);
+            }
+            APMPBSetRepeated(&config, apmpb::MeasurementConfig::kEventConfig, events);
+            ASSERT_TRUE(engine_->remoteConfigInstance()->updateMeasurementConfig(&config));
+        });
+    }
+
+    // The stored raw events, read back through the database.
+    std::vector<APMRawEventData> rawEvents() {
+        std::vector<APMRawEventData> events;
+        engine_->TEST_runOnWorkerQueueAndWait([&] {
+            sdk::Error error;
+            events = engine_->database()->allRawEventsWithError(&error).value_or(events);
+        });
+        return events;
+    }
+
+    std::vector<std::string> rawEventNames() {
+        std::vector<std::string> names;
+        for (const APMRawEventData& data : rawEvents()) {
+            names.push_back(data.rawEvent().name());
+        }
+        return names;
+    }
+
+    std::int64_t countOf(std::int64_t code) const {
+        const std::vector<std::int64_t> codes = monitor_.codes();
+        return std::count(codes.begin(), codes.end(), code);
+    }
+
+    static constexpr const char* kAppID = "1:111:macos:aa";
+
+    MonitorRecorder monitor_;
+    FixtureMainBundle bundle_{IsolatedMeasurementFolders::instance().path()};
+    std::shared_ptr<APMMeasurement> engine_;
+};
+
+}  // namespace sdktest
