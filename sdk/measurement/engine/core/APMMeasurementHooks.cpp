@@ -50,10 +50,3 @@ void APMMeasurement::logErrorEvent(std::int64_t errorCode, std::string_view name
 void APMMeasurement::notifyEventListeners(const APMEvent& event) {
     (void)event;
 }
-
-// Event editing: the configuration's program edits the event and creates events. Until it
-// runs, no event is edited or created.
-APMMeasurement::EventEditingResult APMMeasurement::editEventOnWorkerQueue(const APMEvent& event) {
-    (void)event;
-    return {};
-}
