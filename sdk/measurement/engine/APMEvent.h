@@ -10,6 +10,8 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 
+class APMPEvent;
+
 // One analytics event: origin, name, times and cleaned parameters. Its flags travel as
 // reserved parameters so that they survive every copy and the proto round trip: "_o" origin,
 // "_c" conversion, "_r" real time, "_dbg" debug, "_err" error code.
@@ -70,6 +72,17 @@ class APMEvent {
 
     // The wire form: name, times in milliseconds (a time of 0 is left out), parameters.
     APMPBEvent protoEvent() const;
+
+    // The event as the editing scripts see it: the public name where the internal one has one,
+    // the timestamp, and the parameters as plain values (array items keep their double, integer
+    // and string entries; a nested array is dropped). Defined with the script runtime.
+    APMPEvent editEvent() const;
+    // The event an edited event stands for: the internal name where the public one has one,
+    // the origin from a string "_o" (else "app"), the timestamp, no previous timestamp, the
+    // parameters cleaned by the internal rules. None when the origin or the name fails
+    // validation. Defined with the script runtime.
+    static std::optional<APMEvent> eventFromEditEvent(const APMPEvent& editEvent,
+                                                      const APMParameterLimits& limits);
 
   private:
     APMEvent() = default;

@@ -2,6 +2,7 @@
 
 #include "sdk/measurement/script/APMPCommandRegistrar.h"
 #include "sdk/measurement/script/APMPError.h"
+#include "sdk/measurement/script/APMPIntegers.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPScope.h"
 #include "sdk/measurement/script/APMPStatementValue.h"
@@ -48,6 +49,18 @@ APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
         }
     }
     return result;
+}
+
+std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments, std::size_t count,
+                                                 const APMPScopeRef& scope, sdk::Error& error) {
+    if (!APMPCheckArgumentCountEquals(arguments, count, error)) {
+        return std::nullopt;
+    }
+    APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    if (!error.ok()) {
+        return std::nullopt;
+    }
+    return values;
 }
 
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
+
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
 // Evaluation of program values. Every evaluation pays one instruction step from the budget of
@@ -25,6 +28,11 @@ class APMPEvaluator {
 // list is empty).
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
                                     sdk::Error& error);
+
+// Checks that `arguments` has exactly `count` elements (else error 9) and evaluates them as
+// APMPEvaluateArguments(); none when either fails.
+std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments, std::size_t count,
+                                                 const APMPScopeRef& scope, sdk::Error& error);
 
 // One instruction step from the budget of `scope`'s runtime: error 18 when the budget is
 // spent or the scope belongs to no runtime.

@@ -5,23 +5,29 @@
 #include <string>
 #include <string_view>
 
-#include "sdk/measurement/script/APMPModule.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
 
-// A module whose lookup ("getValue") answers through a block: key to text, or none.
-class APMPKeyValueStore : public APMPModule {
+// The block behind a key-value module: the text stored under a key, or none.
+using APMPGetValueBlock = std::function<std::optional<std::string>(std::string_view key)>;
+
+// A module of host values by key ("internal.remoteConfig"): a function value whose property
+// "getValue" is an APMPKeyValueStoreGetValue over the block. Calling the module itself gives
+// undefined.
+class APMPKeyValueStore : public APMPFunctionValue {
   public:
-    using GetValueBlock = std::function<std::optional<std::string>(std::string_view key)>;
+    APMPKeyValueStore(std::u16string functionName, APMPGetValueBlock getValueBlock);
+};
 
-    APMPKeyValueStore(std::string functionName, GetValueBlock getValueBlock)
-        : name_(std::move(functionName)), getValueBlock_(std::move(getValueBlock)) {}
+// "getValue" of a key-value module.
+class APMPKeyValueStoreGetValue : public APMPFunctionValue {
+  public:
+    explicit APMPKeyValueStoreGetValue(APMPGetValueBlock getValueBlock);
 
-    const std::string& name() const override { return name_; }
-    // The block's answer for `key`; none without a block.
-    std::optional<std::string> getValue(std::string_view key) const {
-        return getValueBlock_ ? getValueBlock_(key) : std::nullopt;
-    }
+    // Exactly two arguments, (key, default) (else error 9), evaluated in order. The block's
+    // text for the key's string as a string; without one the default value, unchanged.
+    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     sdk::Error& error) override;
 
   private:
-    std::string name_;
-    GetValueBlock getValueBlock_;
+    APMPGetValueBlock getValueBlock_;
 };

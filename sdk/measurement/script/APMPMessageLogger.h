@@ -1,21 +1,46 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
-#include "sdk/measurement/script/APMPModule.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
 #include "sdk/measurement/script/APMPixieLogger.h"
 
-// The "internal.logger" module: the logging functions a program calls, over one logger.
-class APMPMessageLogger : public APMPModule {
+// The module "internal.logger". Its properties:
+//   "log"          an APMPFunctionLog (not silent, monitored);
+//   "silent"       an APMPFunctionLogSilent, whose "log" is silent and monitored;
+//   "unmonitored"  an APMPFunctionLogUnmonitored, whose "log" is neither.
+// Calling the module itself gives undefined.
+class APMPMessageLogger : public APMPFunctionValue {
   public:
-    explicit APMPMessageLogger(std::shared_ptr<APMPixieLogger> logger)
-        : logger_(std::move(logger)) {}
+    explicit APMPMessageLogger(std::shared_ptr<const APMPixieLogger> logger);
 
-    const std::string& name() const override { return name_; }
-    const std::shared_ptr<APMPixieLogger>& logger() const { return logger_; }
+    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     sdk::Error& error) override;
+};
 
-  private:
-    const std::string name_ = "internal.logger";
-    std::shared_ptr<APMPixieLogger> logger_;
+// A variant of the logger module, named `functionName`, whose property "log" logs with the
+// given flags. Calling it gives itself, so `logger.silent().log(...)` works as
+// `logger.silent.log(...)` does.
+class APMPFunctionLogFlavour : public APMPFunctionValue {
+  public:
+    APMPFunctionLogFlavour(std::u16string functionName,
+                           std::shared_ptr<const APMPixieLogger> logger, bool silent,
+                           bool monitored);
+
+    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     sdk::Error& error) override;
+};
+
+// "silent" of the logger module: its "log" is silent and monitored.
+class APMPFunctionLogSilent : public APMPFunctionLogFlavour {
+  public:
+    explicit APMPFunctionLogSilent(std::shared_ptr<const APMPixieLogger> logger)
+        : APMPFunctionLogFlavour(u"silent", std::move(logger), true, true) {}
+};
+
+// "unmonitored" of the logger module: its "log" is neither silent nor monitored.
+class APMPFunctionLogUnmonitored : public APMPFunctionLogFlavour {
+  public:
+    explicit APMPFunctionLogUnmonitored(std::shared_ptr<const APMPixieLogger> logger)
+        : APMPFunctionLogFlavour(u"unmonitored", std::move(logger), false, false) {}
 };

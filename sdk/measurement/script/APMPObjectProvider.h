@@ -3,22 +3,22 @@
 #include <functional>
 #include <string>
 
-#include "sdk/measurement/script/APMPModule.h"
+#include "sdk/measurement/script/APMPFunctionValue.h"
 #include "sdk/utilities/Value.h"
 
-// A module that yields the block's object (a map, as a rule) each time it is called.
-class APMPObjectProvider : public APMPModule {
+// A module that answers a host object ("internal.appMetadata"): calling it converts a fresh
+// object from the block into a runtime value (a dictionary becomes a map).
+class APMPObjectProvider : public APMPFunctionValue {
   public:
     using ObjectBlock = std::function<sdk::Value()>;
 
-    APMPObjectProvider(std::string name, ObjectBlock block)
-        : name_(std::move(name)), block_(std::move(block)) {}
+    APMPObjectProvider(std::u16string functionName, ObjectBlock objectProviderBlock);
 
-    const std::string& name() const override { return name_; }
-    // A fresh object from the block; null without a block.
-    sdk::Value object() const { return block_ ? block_() : sdk::Value(); }
+    // Any arguments, not evaluated. The block's object converted in `scope` (null without a
+    // block); a conversion error gives undefined.
+    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     sdk::Error& error) override;
 
   private:
-    std::string name_;
-    ObjectBlock block_;
+    ObjectBlock objectProviderBlock_;
 };

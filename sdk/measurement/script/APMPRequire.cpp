@@ -16,13 +16,11 @@ APMPRequire::~APMPRequire() {
 
 APMPValueRef APMPRequire::invokeWithArguments(const APMPValueList& arguments,
                                               const APMPScopeRef& scope, sdk::Error& error) {
-    if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
+    const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 1, scope, error);
+    if (!evaluated) {
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
-    if (!error.ok()) {
-        return APMPUndefined();
-    }
+    const APMPValueList& values = *evaluated;
     const std::u16string name = values[0]->stringValueOrError(error);
     if (!error.ok()) {
         return APMPUndefined();

@@ -48,20 +48,18 @@ void APMMeasurement::setRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConf
 
 APMRemoteConfig::APMRemoteConfig(std::string appID, const std::shared_ptr<APMDatabase>& database,
                                  std::shared_ptr<APMPersistedConfig> persistedConfig,
-                                 std::shared_ptr<APMEManager> experimentManager,
-                                 APMPEventEditingFactory eventEditingFactory)
+                                 std::shared_ptr<APMEManager> experimentManager)
     : appID_(std::move(appID)),
       database_(database),
       persistedConfig_(std::move(persistedConfig)),
-      experimentManager_(std::move(experimentManager)),
-      eventEditingFactory_(std::move(eventEditingFactory)) {}
+      experimentManager_(std::move(experimentManager)) {}
 
 APMRemoteConfig::~APMRemoteConfig() = default;
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
     static const std::shared_ptr<APMRemoteConfig> shared = [] {
         std::shared_ptr<APMRemoteConfig> config(
-            new APMRemoteConfig(std::string(), nullptr, nullptr, nullptr, {}));
+            new APMRemoteConfig(std::string(), nullptr, nullptr, nullptr));
         config->start(nullptr);
         return config;
     }();
@@ -71,7 +69,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     std::string_view appID, const std::shared_ptr<APMDatabase>& database,
     std::shared_ptr<APMPersistedConfig> persistedConfig,
-    std::shared_ptr<APMEManager> experimentManager, APMPEventEditingFactory eventEditingFactory) {
+    std::shared_ptr<APMEManager> experimentManager) {
     if (appID.empty()) {
         monitor().logWithLevel(1, 29000,
                                "Cannot init remote configuration without valid Vovidu App ID");
@@ -82,17 +80,16 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
         return nullptr;
     }
     return initWithAppID(appID, database, nullptr, std::move(persistedConfig),
-                         std::move(experimentManager), std::move(eventEditingFactory));
+                         std::move(experimentManager));
 }
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     std::string_view appID, const std::shared_ptr<APMDatabase>& database,
     const APMPBMeasurementConfig* measurementConfig,
     std::shared_ptr<APMPersistedConfig> persistedConfig,
-    std::shared_ptr<APMEManager> experimentManager, APMPEventEditingFactory eventEditingFactory) {
-    std::shared_ptr<APMRemoteConfig> config(
-        new APMRemoteConfig(std::string(appID), database, std::move(persistedConfig),
-                            std::move(experimentManager), std::move(eventEditingFactory)));
+    std::shared_ptr<APMEManager> experimentManager) {
+    std::shared_ptr<APMRemoteConfig> config(new APMRemoteConfig(
+        std::string(appID), database, std::move(persistedConfig), std::move(experimentManager)));
     config->start(measurementConfig);
     return config;
 }

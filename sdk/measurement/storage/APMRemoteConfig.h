@@ -59,18 +59,15 @@ class APMRemoteConfig : public APMEClientDelegate,
     static std::shared_ptr<APMRemoteConfig> initWithAppID(
         std::string_view appID, const std::shared_ptr<APMDatabase>& database,
         std::shared_ptr<APMPersistedConfig> persistedConfig,
-        std::shared_ptr<APMEManager> experimentManager,
-        APMPEventEditingFactory eventEditingFactory = {});
+        std::shared_ptr<APMEManager> experimentManager);
 
     // The designated initializer: registers with the experiment manager (when given), then
-    // stores and parses `measurementConfig` when given, else loads the stored one. Programs can
-    // only run when `eventEditingFactory` is given.
+    // stores and parses `measurementConfig` when given, else loads the stored one.
     static std::shared_ptr<APMRemoteConfig> initWithAppID(
         std::string_view appID, const std::shared_ptr<APMDatabase>& database,
         const APMPBMeasurementConfig* measurementConfig,
         std::shared_ptr<APMPersistedConfig> persistedConfig,
-        std::shared_ptr<APMEManager> experimentManager,
-        APMPEventEditingFactory eventEditingFactory = {});
+        std::shared_ptr<APMEManager> experimentManager);
 
     ~APMRemoteConfig() override;
     APMRemoteConfig(const APMRemoteConfig&) = delete;
@@ -276,8 +273,7 @@ class APMRemoteConfig : public APMEClientDelegate,
   private:
     APMRemoteConfig(std::string appID, const std::shared_ptr<APMDatabase>& database,
                     std::shared_ptr<APMPersistedConfig> persistedConfig,
-                    std::shared_ptr<APMEManager> experimentManager,
-                    APMPEventEditingFactory eventEditingFactory);
+                    std::shared_ptr<APMEManager> experimentManager);
     void registerWithExperimentManager();
     void start(const APMPBMeasurementConfig* measurementConfig);
 
@@ -319,5 +315,4 @@ class APMRemoteConfig : public APMEClientDelegate,
     std::set<std::string> cachedCorePlatformServices_;
     bool isDMARegion_ = true;
     std::shared_ptr<APMPEventEditing> eventEditing_;
-    const APMPEventEditingFactory eventEditingFactory_;
 };

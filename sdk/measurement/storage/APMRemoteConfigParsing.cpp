@@ -33,14 +33,14 @@ std::string enumAt(const NANOMessageBase* message, std::int32_t fieldID,
 bool APMRemoteConfig::loadPrograms(const APMPBMeasurementConfig& config) {
     const APMPBRepeatedArray programs =
         repeated<APMPBProgram>(&config, apmpb::MeasurementConfig::kDynamicEventEditing);
-    // Without programs the current instance stays; without a runtime no program can run.
-    if (programs.empty() || !eventEditingFactory_) {
+    // Without programs the current instance stays.
+    if (programs.empty()) {
         return true;
     }
     eventEditing_ = makeEventEditing();
-    sdk::Error error;
     const auto* first = static_cast<const APMPBProgram*>(std::get<1>(programs.front()).get());
-    if (!eventEditing_ || !eventEditing_->loadProgram(*first, &error)) {
+    const sdk::Error error = eventEditing_->loadProgram(*first);
+    if (!error.ok()) {
         monitor().logWithLevel(1, 29026, "Failed to initiate event editing instance", error);
         eventEditing_.reset();
         return false;
@@ -50,17 +50,33 @@ bool APMRemoteConfig::loadPrograms(const APMPBMeasurementConfig& config) {
     return true;
 }
 
-std::shared_ptr<APMPEventEditing> APMRemoteConfig::makeEventEditing() {
-    std::shared_ptr<APMPEventEditing> editing = eventEditingFactory_();
-    if (!editing) {
-        return nullptr;
+namespace {
+
+// The app as programs see it; "app_version" only when the bundle names one.
+sdk::Value appMetadata() {
+    sdk::Value::Dictionary metadata{
+        {"platform", "macos"},
+        {"package_name", platform::Bundle::mainBundleIdentifier()},
+        {"vud_version", APMIdentity::divEdadevadezeLibraryVersion()},
+    };
+    if (const auto& bundle = platform::Bundle::main()) {
+        if (auto version = bundle->infoString("CFBundleShortVersionString")) {
+            metadata.emplace("app_version", std::move(*version));
+        }
     }
+    return sdk::Value(std::move(metadata));
+}
+
+}  // namespace
+
+std::shared_ptr<APMPEventEditing> APMRemoteConfig::makeEventEditing() {
+    auto editing = std::make_shared<APMPEventEditing>();
     // The module answers from the live cache, as the settings stand when a program asks.
     std::weak_ptr<APMRemoteConfig> weakSelf = weak_from_this();
     editing->setModuleCreator(
         [weakSelf] {
             return std::make_shared<APMPKeyValueStore>(
-                "internal.remoteConfig",
+                u"internal.remoteConfig",
                 [weakSelf](std::string_view key) -> std::optional<std::string> {
                     const std::shared_ptr<APMRemoteConfig> self = weakSelf.lock();
                     return self ? self->cachedValueAsString(key) : std::nullopt;
@@ -68,16 +84,7 @@ std::shared_ptr<APMPEventEditing> APMRemoteConfig::makeEventEditing() {
         },
         "internal.remoteConfig");
     editing->setModuleCreator(
-        [] {
-            return std::make_shared<APMPObjectProvider>("internal.appMetadata", [] {
-                // "app_version" joins once the engine's identity knows it.
-                return sdk::Value(sdk::Value::Dictionary{
-                    {"platform", "macos"},
-                    {"package_name", platform::Bundle::mainBundleIdentifier()},
-                    {"vud_version", APMIdentity::divEdadevadezeLibraryVersion()},
-                });
-            });
-        },
+        [] { return std::make_shared<APMPObjectProvider>(u"internal.appMetadata", appMetadata); },
         "internal.appMetadata");
     editing->setModuleCreator(
         [] { return std::make_shared<APMPMessageLogger>(std::make_shared<APMPixieLogger>()); },

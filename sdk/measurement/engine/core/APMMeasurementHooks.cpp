@@ -16,9 +16,3 @@ bool APMMeasurement::isSessionExpired() {
     return false;
 }
 
-// Event editing: the configuration's program edits the event and creates events. Until it
-// runs, no event is edited or created.
-APMMeasurement::EventEditingResult APMMeasurement::editEventOnWorkerQueue(const APMEvent& event) {
-    (void)event;
-    return {};
-}

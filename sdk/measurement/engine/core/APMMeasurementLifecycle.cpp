@@ -302,7 +302,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     if (!openDatabaseOnWorkerQueue()) {
         return false;
     }
-    // Seam: no event-editing factory, so no configuration program runs (subsystem 13).
+    // Its configurations' event-editing programs edit every event (editEventOnWorkerQueue).
     remoteConfig_ =
         APMRemoteConfig::initWithAppID(appID_, database_, persistedConfig_, experimentManager_);
     if (!remoteConfig_) {

@@ -18,9 +18,8 @@ class APMDatabase;
 // name); tests may install their own with TEST_setSeams.
 //
 // Other seams the engine uses live with the stores: the consent state
-// (APMConsentSettingsUtil, subsystem 10), the event-editing factory that the remote
-// configuration takes (APMPEventEditingFactory, subsystem 13: none is passed, so no program
-// runs) and the experiment manager (subsystem 12: none is passed).
+// (APMConsentSettingsUtil, subsystem 10) and the experiment manager (subsystem 12: none is
+// passed). Event editing (subsystem 13) is built: the remote configuration makes it.
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
 

@@ -163,13 +163,62 @@ std::shared_ptr<APMPBRuntimeEntity> Entity(std::string_view text) {
         std::get<std::shared_ptr<NANOMessageBase>>(entities->front()));
 }
 
-std::unique_ptr<APMPBProgram> Program(std::string_view text) {
-    const auto entities = Entities(text);
+namespace {
+
+constexpr std::string_view kActivitySeparator = " || ";
+
+// One activity, `name: entity*`; null with `problem` set when it does not parse.
+std::shared_ptr<NANOMessageBase> Activity(std::string_view text, std::string* problem) {
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos) {
+        if (problem != nullptr) {
+            *problem = "an activity is written as name: entities";
+        }
+        return nullptr;
+    }
+    const auto data = Entities(text.substr(colon + 1), problem);
+    if (!data) {
+        return nullptr;
+    }
+    std::string_view name = text.substr(0, colon);
+    while (!name.empty() && name.front() == ' ') {
+        name.remove_prefix(1);
+    }
+    auto activity = std::make_shared<APMPBOgtActivity>();
+    APMPBSetString(activity.get(), apmpb::OgtActivity::kName, std::string(name));
+    APMPBSetRepeated(activity.get(), apmpb::OgtActivity::kData, *data);
+    return activity;
+}
+
+}  // namespace
+
+std::unique_ptr<APMPBProgram> Program(std::string_view text, std::string* problem) {
+    const auto end = text.find(kActivitySeparator);
+    const auto entities = Entities(text.substr(0, end), problem);
     if (!entities) {
         return nullptr;
     }
     auto program = std::make_unique<APMPBProgram>();
     APMPBSetRepeated(program.get(), apmpb::Program::kInstructions, *entities);
+    if (end == std::string_view::npos) {
+        return program;
+    }
+    APMPBRepeatedArray activities;
+    for (std::string_view rest = text.substr(end + kActivitySeparator.size());;) {
+        const auto next = rest.find(kActivitySeparator);
+        auto activity = Activity(rest.substr(0, next), problem);
+        if (!activity) {
+            return nullptr;
+        }
+        activities.emplace_back(std::move(activity));
+        if (next == std::string_view::npos) {
+            break;
+        }
+        rest = rest.substr(next + kActivitySeparator.size());
+    }
+    APMPBOgtActivities list;
+    APMPBSetRepeated(&list, apmpb::OgtActivities::kActivities, activities);
+    APMPBSetMessage(program.get(), apmpb::Program::kOgtActivities, &list);
     return program;
 }
 

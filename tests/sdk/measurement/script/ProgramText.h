@@ -28,6 +28,9 @@ std::optional<APMPBRepeatedArray> Entities(std::string_view text, std::string* p
 std::shared_ptr<APMPBRuntimeEntity> Entity(std::string_view text);
 
 // A Program whose instructions are the entities of `text`; null when it does not parse.
-std::unique_ptr<APMPBProgram> Program(std::string_view text);
+//
+// Activities may follow the instructions, each after " || " as `name: entity*`:
+//   50("act", 7("rule"), ...) || act: 8("k", 1) 8("k", 2)
+std::unique_ptr<APMPBProgram> Program(std::string_view text, std::string* problem = nullptr);
 
 }  // namespace program_text

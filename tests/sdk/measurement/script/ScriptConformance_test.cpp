@@ -12,15 +12,13 @@
 // in a fresh runtime, the path a program from the remote configuration takes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "ConformanceRows.h"
 #include "ProgramText.h"
 #include "ScriptTestSupport.h"
 #include "sdk/measurement/script/APMPControlValue.h"
@@ -44,26 +42,10 @@ void PrintTo(const Row& row, std::ostream* out) {
     *out << row.location;
 }
 
-std::string trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    const auto last = text.find_last_not_of(" \t\r");
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
-
-std::vector<std::string> columns(const std::string& line) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t bar; (bar = line.find(" | ", start)) != std::string::npos; start = bar + 3) {
-        parts.push_back(trim(line.substr(start, bar - start)));
-    }
-    parts.push_back(trim(line.substr(start)));
-    return parts;
-}
-
 Row parseRow(const std::string& stem, const std::string& location, const std::string& line) {
     Row row;
     row.location = location;
-    const auto parts = columns(line);
+    const auto parts = conformance::Columns(line);
     if (parts.size() < 3 || parts.size() > 4) {
         row.name = stem + "_line_" + location.substr(location.rfind(':') + 1);
         row.problem = "a row has 3 or 4 columns separated by \" | \"";
@@ -83,24 +65,9 @@ Row parseRow(const std::string& stem, const std::string& location, const std::st
 }
 
 std::vector<Row> loadRows() {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(SCRIPT_CONFORMANCE_DIR)) {
-        if (entry.path().extension() == ".txt") {
-            files.push_back(entry.path());
-        }
-    }
-    std::sort(files.begin(), files.end());
     std::vector<Row> rows;
-    for (const auto& file : files) {
-        std::ifstream in(file);
-        std::string line;
-        for (int number = 1; std::getline(in, line); ++number) {
-            if (trim(line).empty() || trim(line)[0] == '#') {
-                continue;
-            }
-            const std::string location = file.filename().string() + ":" + std::to_string(number);
-            rows.push_back(parseRow(file.stem().string(), location, line));
-        }
+    for (const auto& line : conformance::Lines(SCRIPT_CONFORMANCE_DIR)) {
+        rows.push_back(parseRow(line.stem, line.location, line.text));
     }
     return rows;
 }

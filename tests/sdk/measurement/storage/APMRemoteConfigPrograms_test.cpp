@@ -1,8 +1,7 @@
-// The event-editing programs of a configuration, run on a stand-in for the script runtime.
+// The event-editing programs of a configuration: the first one loads into an editing instance
+// with the configuration's modules, and that instance edits events.
+#include "ProgramText.h"
 #include "platform/bundle/Bundle.h"
-#include "sdk/measurement/script/APMPKeyValueStore.h"
-#include "sdk/measurement/script/APMPMessageLogger.h"
-#include "sdk/measurement/script/APMPObjectProvider.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -11,35 +10,9 @@ using sdktest::appendElement;
 using sdktest::kAppID;
 using sdktest::makeConfig;
 
-// Records what the configuration installs and loads; fails loads while `fail` is set.
-class FakeEditing : public APMPEventEditing {
-  public:
-    void setModuleCreator(APMPModuleCreator creator, const std::string& name) override {
-        creators[name] = std::move(creator);
-    }
-    bool loadProgram(const APMPBProgram& program, sdk::Error* error) override {
-        auto instructions =
-            APMPBGetRepeated<APMPBRuntimeEntity>(&program, apmpb::Program::kInstructions);
-        loaded.push_back(APMPBGetString(std::get<1>(instructions->at(0)).get(),
-                                        apmpb::RuntimeEntity::kStringValue)
-                             .value_or(""));
-        if (fail) {
-            *error = sdk::Error("com.vovidu.vud.measurement.pixie.editing.ErrorDomain", 5,
-                                "cannot load");
-        }
-        return !fail;
-    }
-
-    bool fail = false;
-    std::map<std::string, APMPModuleCreator> creators;
-    std::vector<std::string> loaded;
-};
-
-void addProgram(APMPBMeasurementConfig& config, const std::string& tag) {
-    auto entity = std::make_shared<APMPBRuntimeEntity>();
-    APMPBSetString(entity.get(), apmpb::RuntimeEntity::kStringValue, tag);
-    auto program = std::make_shared<APMPBProgram>();
-    appendElement(*program, apmpb::Program::kInstructions, entity, &APMPBRuntimeEntity::makeShared);
+void addProgram(APMPBMeasurementConfig& config, std::string_view text) {
+    std::shared_ptr<APMPBProgram> program = program_text::Program(text);
+    ASSERT_TRUE(program) << text;
     appendElement(config, apmpb::MeasurementConfig::kDynamicEventEditing, program,
                   &APMPBProgram::makeShared);
 }
@@ -51,70 +24,68 @@ void addDataControl(APMPBMeasurementConfig& config, const std::string& name) {
                   &APMPBDataControl::makeShared);
 }
 
-class APMRemoteConfigProgramsTest : public sdktest::RemoteConfigTest {
-  protected:
-    std::shared_ptr<APMRemoteConfig> makeWithFakes() {
-        return makeRemoteConfig(nullptr, [this] {
-            auto editing = std::make_shared<FakeEditing>();
-            editing->fail = failLoads_;
-            made_.push_back(editing);
-            return editing;
-        });
-    }
+// Copies the configuration's setting "measurement.custom" and the app metadata into every
+// event and logs through the script logger.
+constexpr std::string_view kModulesProgram =
+    R"(52("reg", require("internal.registerCallback")) 52("rc", require("internal.remoteConfig")))"
+    R"( 52("md", require("internal.appMetadata")) 52("lg", require("internal.logger")))"
+    R"( reg("x", 51("f", 7("e"),)"
+    R"( 2(15("e"), "setParamValue", 7("c", 2(15("rc"), "getValue", 7("measurement.custom", 0)))),)"
+    R"( 2(15("e"), "setParamValue", 7("n", 2(15("rc"), "getValue", 7("measurement.psm_signin_delay", 0)))),)"
+    R"( 55("k", md(), 46(2(15("e"), "setParamValue", 7(15("k"), 16(md(), 15("k")))))),)"
+    R"( 2(15("lg"), "log", 7(6, "edited")), 36(1)), 8("type", "edit")))";
 
-    bool failLoads_ = false;
-    std::vector<std::shared_ptr<FakeEditing>> made_;
-};
+// A top-level return: this program cannot load.
+constexpr std::string_view kUnloadableProgram = "36(1)";
 
-TEST_F(APMRemoteConfigProgramsTest, OnlyTheFirstProgramLoadsWithTheThreeModules) {
+class APMRemoteConfigProgramsTest : public sdktest::RemoteConfigTest {};
+
+TEST_F(APMRemoteConfigProgramsTest, TheFirstProgramEditsEventsThroughTheModules) {
     auto config = makeConfig(
         kAppID, {{"measurement.psm_signin_delay", "60"}, {"measurement.custom", "text"}});
-    addProgram(*config, "first");
-    addProgram(*config, "second");
-    auto remote = makeWithFakes();
+    addProgram(*config, kModulesProgram);
+    addProgram(*config, kUnloadableProgram);  // never loaded, so never failing
+    auto remote = makeRemoteConfig();
     ASSERT_TRUE(remote->updateMeasurementConfig(config.get()));
-
-    ASSERT_EQ(made_.size(), 1u);
-    EXPECT_EQ(made_[0]->loaded, (std::vector<std::string>{"first"}));
-    EXPECT_EQ(remote->eventEditing(), made_[0]);
+    EXPECT_FALSE(monitor_.saw(29026));
     bool sawLoad = false;
     for (const APMMonitorMessage& m : monitor_.messages()) {
         if (m.code == 29027) {
             sawLoad = true;
+            EXPECT_EQ(m.level, 7);
             ASSERT_EQ(m.contexts.size(), 1u);
             EXPECT_EQ(m.contexts[0].description(), "2");
         }
     }
     EXPECT_TRUE(sawLoad);
+    const std::shared_ptr<APMPEventEditing> editing = remote->eventEditing();
+    ASSERT_TRUE(editing);
 
-    auto& creators = made_[0]->creators;
-    ASSERT_EQ(creators.size(), 3u);
-    auto store = std::dynamic_pointer_cast<APMPKeyValueStore>(creators["internal.remoteConfig"]());
-    ASSERT_TRUE(store);
-    EXPECT_EQ(store->name(), "internal.remoteConfig");
-    EXPECT_EQ(store->getValue("measurement.custom"), "text");
     EXPECT_EQ(remote->maxSignInDelayInDays(), 60);  // now cached as a number
-    EXPECT_EQ(remote->TEST_cachedValues().at("measurement.psm_signin_delay"), sdk::Value(60));
-    EXPECT_EQ(store->getValue("measurement.psm_signin_delay"), "60");
-    EXPECT_EQ(store->getValue("measurement.absent"), std::nullopt);
-
-    auto metadata =
-        std::dynamic_pointer_cast<APMPObjectProvider>(creators["internal.appMetadata"]());
-    ASSERT_TRUE(metadata);
-    EXPECT_EQ(metadata->name(), "internal.appMetadata");
-    EXPECT_EQ(metadata->object(), sdk::Value(sdk::Value::Dictionary{
-                                      {"platform", "macos"},
-                                      {"package_name", platform::Bundle::mainBundleIdentifier()},
-                                      {"vud_version", 111500}}));
-
-    auto logger = std::dynamic_pointer_cast<APMPMessageLogger>(creators["internal.logger"]());
-    ASSERT_TRUE(logger);
-    EXPECT_EQ(logger->name(), "internal.logger");
-    EXPECT_TRUE(logger->logger());
+    monitor_.clear();
+    sdk::Error error;
+    ASSERT_TRUE(editing->handleEvent(APMPEvent("e", 1.0, {}), error)) << error.ToString();
+    sdk::Value::Dictionary expected{{"c", "text"},
+                                    {"n", 60.0},  // "60" as a number again
+                                    {"platform", "macos"},
+                                    {"package_name", platform::Bundle::mainBundleIdentifier()},
+                                    {"vud_version", 111500.0}};
+    const auto& bundle = platform::Bundle::main();
+    if (auto version = bundle ? bundle->infoString("CFBundleShortVersionString") : std::nullopt) {
+        expected.emplace("app_version", std::move(*version));
+    }
+    EXPECT_EQ(sdk::Value(editing->eventContext().outputEvent().parameters()), sdk::Value(expected));
+    EXPECT_EQ(monitor_.codes(), std::vector<std::int64_t>{24005});
 
     // A configuration without programs keeps the running instance.
     ASSERT_TRUE(remote->updateMeasurementConfig(makeConfig(kAppID).get()));
-    EXPECT_EQ(remote->eventEditing(), made_[0]);
+    EXPECT_EQ(remote->eventEditing(), editing);
+    // One with programs replaces it.
+    auto next = makeConfig(kAppID);
+    addProgram(*next, "1");
+    ASSERT_TRUE(remote->updateMeasurementConfig(next.get()));
+    ASSERT_TRUE(remote->eventEditing());
+    EXPECT_NE(remote->eventEditing(), editing);
 }
 
 TEST_F(APMRemoteConfigProgramsTest, FailingLoadKeepsTheEarlierControlsAndConsent) {
@@ -128,15 +99,14 @@ TEST_F(APMRemoteConfigProgramsTest, FailingLoadKeepsTheEarlierControlsAndConsent
     appendElement(consent, apmpb::ConsentConfig::kDefaults, entry,
                   &APMPBConsentDefaultEntry::makeShared);
     APMPBSetMessage(first.get(), apmpb::MeasurementConfig::kConsentConfig, &consent);
-    addProgram(*first, "good");
-    auto remote = makeWithFakes();
+    addProgram(*first, "1");
+    auto remote = makeRemoteConfig();
     ASSERT_TRUE(remote->updateMeasurementConfig(first.get()));
     ASSERT_TRUE(remote->eventEditing());
 
     auto second = makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}});
     addDataControl(*second, "new");
-    addProgram(*second, "bad");
-    failLoads_ = true;
+    addProgram(*second, kUnloadableProgram);
     ASSERT_TRUE(remote->updateMeasurementConfig(second.get()));
     EXPECT_TRUE(monitor_.saw(29026));
     EXPECT_EQ(remote->eventEditing(), nullptr);
@@ -146,16 +116,6 @@ TEST_F(APMRemoteConfigProgramsTest, FailingLoadKeepsTheEarlierControlsAndConsent
     EXPECT_FALSE(remote->isDMARegion());
     // Settings and event configurations come before the programs and are taken.
     EXPECT_EQ(remote->uploadingRetryCount(), 9);
-}
-
-TEST_F(APMRemoteConfigProgramsTest, WithoutARuntimeNoProgramRuns) {
-    auto config = makeConfig(kAppID);
-    addProgram(*config, "first");
-    addDataControl(*config, "applied");
-    auto remote = makeRemoteConfig();
-    ASSERT_TRUE(remote->updateMeasurementConfig(config.get()));
-    EXPECT_EQ(remote->eventEditing(), nullptr);
-    EXPECT_EQ(remote->dataControls(), (std::vector<std::string>{"applied"}));
 }
 
 }  // namespace

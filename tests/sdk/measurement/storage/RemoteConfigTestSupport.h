@@ -65,9 +65,8 @@ class RemoteConfigTest : public DatabaseTest {
     void TearDown() override { TEST_APMSetCurrentTimeInterval(std::nullopt); }
 
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig(
-        std::shared_ptr<APMEManager> manager = nullptr, APMPEventEditingFactory factory = {}) {
-        return APMRemoteConfig::initWithAppID(kAppID, database_, config_, std::move(manager),
-                                              std::move(factory));
+        std::shared_ptr<APMEManager> manager = nullptr) {
+        return APMRemoteConfig::initWithAppID(kAppID, database_, config_, std::move(manager));
     }
 
     // A remote configuration that stored and parsed a configuration with `settings`.

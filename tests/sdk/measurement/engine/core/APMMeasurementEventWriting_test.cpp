@@ -29,33 +29,6 @@ class EventWritingTest : public EngineTest {
         return static_cast<std::int64_t>(bits);
     }
 
-    static std::string fromHex(const std::string& hex) {
-        std::string bytes;
-        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-            bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-        }
-        return bytes;
-    }
-
-    // protoc's decoding of `bytes` as `type`, or raw fields when empty.
-    std::string protocDecode(const std::string& bytes, const std::string& type = {}) {
-        const std::filesystem::path file = home() / "blob.bin";
-        std::ofstream(file, std::ios::binary) << bytes;
-        const std::string how = type.empty() ? "--decode_raw"
-                                             : "-I '" + std::string(CB_MESSAGES_PROTO_DIR) +
-                                                   "' --decode=" + type + " upload.proto";
-        const std::string command =
-            std::string("'") + CB_PROTOC + "' " + how + " < '" + file.string() + "'";
-        std::string output;
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) {
-            output.append(buffer, n);
-        }
-        EXPECT_EQ(pclose(pipe), 0);
-        return output;
-    }
-
     std::int64_t dailyEventsCount() {
         return std::stoll(sqlite("SELECT daily_events_count FROM app_metadata;"));
     }

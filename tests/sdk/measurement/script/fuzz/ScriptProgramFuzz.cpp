@@ -1,16 +1,18 @@
 // script_program_fuzz: arbitrary bytes decoded as a Program; every entity of it (top-level
-// instructions and activity data) is converted, and the instructions run in a fresh runtime.
-// Nothing may crash, leak, hang or trip a sanitizer.
+// instructions and activity data) is converted, then the program is loaded into a fresh editing
+// instance (stand-in host modules, no logger: it would reach the engine's monitor) and one
+// event runs through whatever callbacks it registered. Nothing may crash, leak, hang or trip a
+// sanitizer.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
 #include <variant>
 
+#include "EditingTestSupport.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 #include "sdk/measurement/messages/MessageLog.h"
-#include "sdk/measurement/script/APMPRuntime.h"
 #include "sdk/measurement/script/APMPRuntimeEntityConverter.h"
 
 namespace {
@@ -49,9 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
     }
-    APMPRuntime runtime;
+    const auto editing = script_test::MakeEditingWithStandInModules(/*withLogger=*/false);
+    if (!editing->loadProgram(*program).ok()) {
+        return 0;
+    }
     sdk::Error error;
-    runtime.executeStatements(instructions.value_or(APMPBRepeatedArray{}), error);
-    runtime.collectGarbage();
+    editing->handleEvent(
+        APMPEvent("purchase", 1700000000.5, {{"i", 2}, {"d", 2.5}, {"s", "x"}, {"_syn", 1}}),
+        error);
     return 0;
 }

@@ -23,10 +23,9 @@ int main(int argc, char** argv) {
             continue;
         }
         std::string problem;
-        const auto entities = program_text::Entities(line, &problem);
-        const auto program = program_text::Program(line);
+        const auto program = program_text::Program(line, &problem);
         const auto bytes = program ? program->protoBuffer() : std::nullopt;
-        if (!entities || !bytes) {
+        if (!bytes) {
             std::cerr << argv[1] << ":" << number << ": " << problem << "\n";
             return 1;
         }

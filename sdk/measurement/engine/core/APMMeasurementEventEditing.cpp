@@ -1,0 +1,34 @@
+// Step 9 of the event pipeline: the configuration's event-editing program over one event.
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
+#include "sdk/measurement/script/APMPEventEditing.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
+
+APMMeasurement::EventEditingResult APMMeasurement::editEventOnWorkerQueue(const APMEvent& event) {
+    EventEditingResult result;
+    const std::shared_ptr<APMPEventEditing> editing =
+        remoteConfig_ ? remoteConfig_->eventEditing() : nullptr;
+    if (!editing) {
+        // No program configured: nothing is edited or created.
+        return result;
+    }
+    // The error decides, not the answer: an unchanged event answers false too.
+    sdk::Error error;
+    editing->handleEvent(event.editEvent(), error);
+    if (!error.ok()) {
+        result.error = error;
+        return result;
+    }
+    const APMPEventContext& context = editing->eventContext();
+    if (editing->hasEdits()) {
+        // An edit the validator refuses (it logs why) leaves the event as it came, rather than
+        // losing it.
+        result.editedEvent =
+            APMEvent::eventFromEditEvent(context.outputEvent(), APMParameterLimits::current());
+    }
+    for (const APMPEvent& created : context.eventsToLog()) {
+        result.createdEvents.push_back({created.name(), created.timestamp(),
+                                        APMRawParametersFromDictionary(created.parameters())});
+    }
+    return result;
+}
