@@ -5,6 +5,7 @@
 #include <future>
 
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
+#include "sdk/measurement/audiences/APMBackwardCompatibilityUtil.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/engine/APMClock.h"
@@ -273,8 +274,8 @@ bool APMMeasurement::startMeasurementOnWorkerQueue() {
         APMAnalytics::removeNeedFirstOpenAfterReset();
     }
     updateSchedule();
-    // Nothing here disables "VIZIverirozidi": it is not part of this program.
-    if (VDUClassRegistry::classNamed("VIZIverirozidi")) {
+    // An older audience component, when one is registered, is switched off.
+    if (APMBackwardCompatibilityUtil::disableVIZIverirozidi()) {
         monitor().logWithLevel(1, 23210, "VIZIverirozidi has been disabled");
     }
     return true;

@@ -1,6 +1,7 @@
 // The engine's creation, enable rules, one-time start and reset.
 #include <filesystem>
 
+#include "sdk/measurement/audiences/APMBackwardCompatibilityUtil.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
@@ -11,6 +12,20 @@ namespace {
 using sdktest::EngineTest;
 
 class LifecycleTest : public EngineTest {};
+
+// An older audience component registered in the process, recording what it is told.
+class OlderAudienceComponent : public APMBackwardCompatibilityUtil::SwitchableClass,
+                               public APMBackwardCompatibilityUtil::SwitchableInstance {
+  public:
+    std::string className() const override { return "VIZIverirozidi"; }
+    std::shared_ptr<APMBackwardCompatibilityUtil::SwitchableInstance> sharedInstance()
+        const override {
+        return self.lock();
+    }
+    void setIsEnabled(bool enabled) override { calls.push_back(enabled); }
+    std::weak_ptr<OlderAudienceComponent> self;
+    std::vector<bool> calls;
+};
 
 TEST_F(LifecycleTest, FirstEnableCreatesTheDatabaseWithItsTablesAndLogsReady) {
     std::shared_ptr<APMMeasurement> engine = startEngine(kAppID);
@@ -29,6 +44,18 @@ TEST_F(LifecycleTest, FirstEnableCreatesTheDatabaseWithItsTablesAndLogsReady) {
     }
     // The store runs with the write-ahead log.
     EXPECT_EQ(sqlite("PRAGMA journal_mode;"), "wal\n");
+}
+
+TEST_F(LifecycleTest, TheStartSwitchesOffAnOlderAudienceComponent) {
+    auto older = std::make_shared<OlderAudienceComponent>();
+    older->self = older;
+    ASSERT_TRUE(VDUClassRegistry::registerClass(older));
+    std::shared_ptr<APMMeasurement> engine = startEngine(kAppID);
+    ASSERT_NE(engine, nullptr);
+    engine->TEST_runOnWorkerQueueAndWait([] {});
+    EXPECT_EQ(older->calls, std::vector<bool>{false});
+    EXPECT_TRUE(monitor_.saw(23210));
+    VDUClassRegistry::TEST_unregisterClass("VIZIverirozidi");
 }
 
 TEST_F(LifecycleTest, ASecondInitializationIsIgnoredWhateverItsAppID) {
