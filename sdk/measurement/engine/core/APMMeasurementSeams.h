@@ -20,7 +20,7 @@ class APMDatabase;
 // Other seams the engine uses live with the stores: the consent state
 // (APMConsentSettingsUtil, subsystem 10), the event-editing factory that the remote
 // configuration takes (APMPEventEditingFactory, subsystem 13: none is passed, so no program
-// runs) and the experiment manager (subsystem 12: none is passed).
+// runs). The remote configuration gets the shared experiment manager (APMEManager).
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
 
