@@ -74,6 +74,8 @@ class APMEExperimentManager final : public APMEManager,
     std::shared_ptr<const APMESnapshot> TEST_activatedSnapshot(const std::string& SDKName);
     std::shared_ptr<const APMESnapshot> TEST_pendingSnapshot(const std::string& SDKName);
     std::shared_ptr<const APMESnapshot> TEST_launchedSnapshot(const std::string& SDKName);
+    // Test hook: the task manager the manager was made with.
+    const std::shared_ptr<APMETaskManager>& TEST_taskManager() const { return taskManager_; }
 
     // Public only for std::make_shared; use initWithTaskManager.
     struct Passkey {

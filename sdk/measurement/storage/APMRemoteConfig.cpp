@@ -376,8 +376,9 @@ void APMRemoteConfig::clientDidReceiveFetchError(APMEClient& /*client*/, const s
 }
 
 bool APMRemoteConfig::shouldFetchExperimentsForClient(APMEClient& /*client*/) {
-    // Only a running, enabled engine fetches; until the engine exists there is none.
-    return APMMeasurement::hasSharedInstance();
+    // Only an existing, enabled engine fetches.
+    const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+    return engine != nullptr && engine->isEnabled();
 }
 
 bool APMRemoteConfig::activateNewSnapshot() {

@@ -100,9 +100,10 @@ void APMMeasurement::initializeSharedInstanceWithAppID(std::string_view appID,
             return nullptr;
         }
         monitor();
-        // Seam: no experiment manager until remote experiments take part in the configuration.
+        // The shared experiment manager (its task manager starts with it); the remote
+        // configuration registers with it as the engine's experiment client.
         return initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                             std::move(safelistedEvents), nullptr);
+                             std::move(safelistedEvents), APMEManager::sharedInstance());
     });
 }
 

@@ -18,8 +18,9 @@ class APMDatabase;
 // name); tests may install their own with TEST_setSeams.
 //
 // Other seams the engine uses live with the stores: the consent state
-// (APMConsentSettingsUtil, subsystem 10) and the experiment manager (subsystem 12: none is
-// passed). Event editing (subsystem 13) is built: the remote configuration makes it.
+// (APMConsentSettingsUtil, subsystem 10). Event editing (subsystem 13) is built: the remote
+// configuration makes it. The remote configuration gets the shared experiment manager
+// (APMEManager).
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/dispatch/MainQueue.h"
+#include "platform/preferences/PreferencesStore.h"
 #include "sdk/measurement/experiments/APMEFetchTaskManager.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -199,6 +200,13 @@ TEST_F(FetchTaskManagerTest, ASuccessfulReplyStoresPendingSnapshotsAndClearsFail
     EXPECT_DOUBLE_EQ(defaults_->doubleForKey(APMEFetchTaskManager::kSuccessKey), kNow);
     EXPECT_FALSE(defaults_->objectForKey(APMEFetchTaskManager::kFailureKey));
     EXPECT_FALSE(defaults_->objectForKey(APMEFetchTaskManager::kBackoffKey));
+    // The suite's file on disk holds the same: only the success time is left.
+    std::ifstream file(platform::PreferencesStore::defaultFolder() / "APMExperimentSuiteName.plist",
+                       std::ios::binary);
+    const std::string plist{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_NE(plist.find(APMEFetchTaskManager::kSuccessKey), std::string::npos) << plist;
+    EXPECT_EQ(plist.find(APMEFetchTaskManager::kFailureKey), std::string::npos) << plist;
+    EXPECT_EQ(plist.find(APMEFetchTaskManager::kBackoffKey), std::string::npos) << plist;
     EXPECT_EQ(delegate_->finished, 1);
     EXPECT_EQ(delegate_->fetched.size(), 2u);
     EXPECT_TRUE(alarmDue());
