@@ -80,7 +80,7 @@ class APMSearchAdReporter : public std::enable_shared_from_this<APMSearchAdRepor
     APMSearchAdReporter(const APMSearchAdReporter&) = delete;
     APMSearchAdReporter& operator=(const APMSearchAdReporter&) = delete;
 
-    // Where the campaign event goes (the engine's internal-event entry); empty drops it.
+    // Where the campaign event goes (the facade's internal-event entry); empty drops it.
     void setInternalEventLogger(InternalEventLogger logger);
 
     // No attribution class: 32014 and nothing more. On a simulator: 32019. Otherwise the

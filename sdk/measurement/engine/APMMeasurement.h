@@ -30,11 +30,8 @@ class APMDatabase;
 class APMEManager;
 class APMEvent;
 class APMIdentity;
-class APMLifetimeValueSeam;
 class APMDeepLinkSeam;
 class APMOnDeviceConversionSeam;
-class APMPurchaseFingerprintSeam;
-struct APMPurchaseTransaction;
 class APMPersistedConfig;
 class APMRawEventData;
 class APMRemoteConfig;
@@ -42,6 +39,9 @@ class APMScheduler;
 class APMSearchAdReporter;
 class APMUserAttribute;
 class VDUNetwork;
+namespace platform {
+struct StoreTransaction;
+}
 
 // The measurement engine: one shared instance per process that owns the event store, the
 // persisted and remote configuration, the network client, the worker queue, the upload alarm and
@@ -312,12 +312,12 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Any thread: the user data for on-device conversion measurement (block
     // "APMMeasurement:3367").
     void setUserData(sdk::Value::Dictionary userData);
-    // Any thread: keeps the purchased transactions that are not known duplicates (known ones
-    // log 23141; one without a fingerprint is kept with 23139) and passes them to `callback` on
-    // the global queue (block "APMMeasurement:3838").
+    // Any thread: keeps the purchased transactions that are not known duplicates by the purchase
+    // reporter's fingerprint (known ones log 23141; one without a fingerprint is kept with
+    // 23139) and passes them to `callback` on the global queue (block "APMMeasurement:3838").
     void filterPurchaseTransactions(
-        std::vector<APMPurchaseTransaction> transactions,
-        std::function<void(std::vector<APMPurchaseTransaction>)> callback);
+        std::vector<platform::StoreTransaction> transactions,
+        std::function<void(std::vector<platform::StoreTransaction>)> callback);
 
     // Any thread: set or remove a user property on the worker queue (blocks
     // "APMMeasurement:3011", "APMMeasurement:2966"); none logs 23079 or 23074.
@@ -372,10 +372,9 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // it is absent or not a number. Any thread.
     static bool shouldAllowAdNetworkRegistration();
 
-    // Replaces the deep-link or purchase-fingerprint seam; null keeps the current one. Call on
-    // the worker queue (the engine makes the defaults there on first use).
-    void TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink,
-                             std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint);
+    // Replaces the deep-link seam; null keeps the current one. Call on the worker queue (the
+    // engine makes the default there on first use).
+    void TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink);
 
     // Upload scheduling and upload (worker queue; APMMeasurementUploadSchedule.cpp,
     // APMMeasurementUpload.cpp) ------------------------------------------------------------------
@@ -495,7 +494,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     const std::shared_ptr<APMConditionalUserPropertySeam>& conditionalUserProperties() const {
         return conditionalUserProperties_;
     }
-    const std::shared_ptr<APMLifetimeValueSeam>& lifetimeValue() const { return lifetimeValue_; }
     const std::shared_ptr<APMOnDeviceConversionSeam>& onDeviceConversion() const {
         return onDeviceConversion_;
     }
@@ -507,7 +505,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void TEST_runOnWorkerQueueAndWait(const std::function<void()>& block);
     // Replaces a seam; null keeps the current one. Call before the first event.
     void TEST_setSeams(std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties,
-                       std::shared_ptr<APMLifetimeValueSeam> lifetimeValue,
                        std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion);
 
     // What the configuration's event-editing program made of one event.
@@ -622,11 +619,9 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
         const std::optional<std::string>& stored, const std::optional<std::string>& current,
         const std::function<void(const std::optional<std::string>&)>& store,
         std::string_view eventName, std::string_view parameterName);
-    // The seams of the reports, made on first use (worker queue).
+    // The seam of the reports, made on first use (worker queue).
     APMDeepLinkSeam& deepLinkSeam();
-    APMPurchaseFingerprintSeam& purchaseFingerprintSeam();
     std::shared_ptr<APMDeepLinkSeam> deepLink_;
-    std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint_;
 
     // Upload and configuration fetch helpers.
     // The queried rows completed with their upload-time fields, cut where the consent changes:
@@ -664,7 +659,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMAudienceSeam> audience_;
     std::shared_ptr<APMAttributionStartSeam> attributionStart_;
     std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties_;
-    std::shared_ptr<APMLifetimeValueSeam> lifetimeValue_;
     std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion_;
     std::vector<std::int64_t> uploadingBundleIDs_;
     std::optional<std::string> previousVUDAppID_;

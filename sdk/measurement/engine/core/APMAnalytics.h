@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/storekit/StoreTransaction.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
@@ -181,6 +183,26 @@ class APMAnalytics {
                                            std::function<void(std::int32_t)> callback);
     // Hands an opened URL to the open-URL listener (an app on this platform receives none).
     static void handleOpenURL(const std::string& url);
+
+    // Purchases (APMAnalyticsPurchases.cpp) ------------------------------------------------------
+
+    // The payment queue's transactions: while collection is enabled, the engine drops the known
+    // duplicates and the purchase reporter reports the rest. Queued behind earlier calls. No
+    // payment queue reaches an app on this platform; tests call it.
+    static void paymentQueueUpdatedTransactions(
+        std::vector<platform::StoreTransaction> transactions);
+    // One transaction the app passes in field by field, handed unchanged to the purchase
+    // reporter (dates in seconds since 1970).
+    static void logTransactionWithProductID(
+        std::string productID, std::string transactionID, std::string originalTransactionID,
+        std::optional<std::int64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
+        bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
+        std::optional<double> originalPurchaseDate,
+        std::optional<double> subscriptionExpirationDate, std::optional<double> cancellationDate,
+        std::optional<std::string> environment, bool isVerified);
+    // Makes the shared purchase reporter log its events through logInternalEventWithOrigin
+    // (once; the start and both purchase roads call it).
+    static void connectPurchaseReporter();
 
     // The suite of the analytics defaults.
     static constexpr std::string_view kSuiteName = "APMAnalyticsSuiteName";

@@ -162,7 +162,9 @@ void runStartBlock(const std::string& appID, const std::string& origin,
     if (configuration) {
         observeNotificationsForAnalyticsConfiguration(configuration);
     }
-    // A Linux app has no payment queue: purchases reach the engine through its purchases seam.
+    // No payment queue reaches a Linux app, so there is no transaction observer to register;
+    // the purchase reporter's events come in through this facade.
+    APMAnalytics::connectPurchaseReporter();
     APMAnalyticsState::shared().started = true;
     APMAnalytics::unsuspendOperationQueue();
 }

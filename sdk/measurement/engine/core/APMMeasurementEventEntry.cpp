@@ -1,6 +1,8 @@
 // Where events from the facade enter the engine, the purchase de-duplication and the user data
 // for on-device conversion measurement. Entry points only schedule on the worker queue.
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/storekit/StoreTransaction.h"
+#include "sdk/measurement/attribution/APMInAppPurchaseTransactionReporter.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
@@ -18,22 +20,22 @@ bool isAdEvent(const APMEvent& event) {
 
 // The purchased transactions that are not known duplicates. Without a fingerprint, or without a
 // store to check it in, a purchase is kept: a duplicate report is better than a lost one.
-std::vector<APMPurchaseTransaction> purchasesToReport(
-    std::vector<APMPurchaseTransaction> transactions, APMDatabase* database,
-    APMPurchaseFingerprintSeam& fingerprints) {
+std::vector<platform::StoreTransaction> purchasesToReport(
+    std::vector<platform::StoreTransaction> transactions, APMDatabase* database) {
     APMMonitor& monitor = APMMeasurement::monitor();
-    std::vector<APMPurchaseTransaction> kept;
-    for (APMPurchaseTransaction& transaction : transactions) {
-        if (transaction.transactionState != 1) {
+    std::vector<platform::StoreTransaction> kept;
+    for (platform::StoreTransaction& transaction : transactions) {
+        if (transaction.transactionState != platform::StoreTransactionState::kPurchased) {
             continue;
         }
+        const std::string productID = transaction.productIdentifier.value_or("");
         const std::optional<std::string> fingerprint =
-            fingerprints.transactionFingerprint(transaction);
+            APMInAppPurchaseTransactionReporter::transactionFingerprint(&transaction);
         if (!fingerprint || fingerprint->empty()) {
             monitor.logWithLevel(2, 23139,
                                  "Purchase has nil or empty fingerprint. Purchase will not be "
                                  "checked for duplicates. Product ID",
-                                 transaction.productID);
+                                 productID);
             kept.push_back(std::move(transaction));
             continue;
         }
@@ -44,14 +46,14 @@ std::vector<APMPurchaseTransaction> purchasesToReport(
         if (isNew == std::optional<bool>(false)) {
             monitor.logWithLevel(4, 23141,
                                  "Purchase is a duplicate and will not be reported. Product ID",
-                                 transaction.productID);
+                                 productID);
             continue;
         }
         if (!isNew) {
             monitor.logWithLevel(1, 23140,
                                  "Failed to save purchase fingerprint. Purchase will not be "
                                  "checked for duplicates. Product ID, error",
-                                 transaction.productID, error);
+                                 productID, error);
         }
         kept.push_back(std::move(transaction));
     }
@@ -139,8 +141,8 @@ void APMMeasurement::setUserData(sdk::Value::Dictionary userData) {
 }
 
 void APMMeasurement::filterPurchaseTransactions(
-    std::vector<APMPurchaseTransaction> transactions,
-    std::function<void(std::vector<APMPurchaseTransaction>)> callback) {
+    std::vector<platform::StoreTransaction> transactions,
+    std::function<void(std::vector<platform::StoreTransaction>)> callback) {
     std::weak_ptr<APMMeasurement> weak = weak_from_this();
     scheduler_->scheduleOnWorkerQueue(
         "APMMeasurement:3838",
@@ -149,9 +151,8 @@ void APMMeasurement::filterPurchaseTransactions(
             if (!engine) {
                 return;
             }
-            std::vector<APMPurchaseTransaction> kept =
-                purchasesToReport(std::move(transactions), engine->database_.get(),
-                                  engine->purchaseFingerprintSeam());
+            std::vector<platform::StoreTransaction> kept =
+                purchasesToReport(std::move(transactions), engine->database_.get());
             if (callback) {
                 platform::DispatchQueue::global()->async(
                     [callback = std::move(callback), kept = std::move(kept)]() mutable {

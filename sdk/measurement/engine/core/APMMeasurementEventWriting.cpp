@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "sdk/measurement/attribution/APMLifetimeValueRecorder.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMDigest.h"
@@ -12,6 +13,7 @@
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
+#include "sdk/measurement/engine/core/APMDatabaseLifetimeValueStore.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -138,8 +140,11 @@ bool APMMeasurement::writeEventTransaction(APMEvent& event) {
 }
 
 bool APMMeasurement::updateLifetimeValueWithEvent(const APMEvent& event) {
-    if (!APMIsPurchaseEvent(event.name()) ||
-        lifetimeValue_->recordLifetimeValueToDatabase(*database_, event)) {
+    if (!APMLifetimeValueRecorder::isPurchaseEvent(event)) {
+        return true;
+    }
+    APMDatabaseLifetimeValueStore store(*database_);
+    if (APMLifetimeValueRecorder::recordLifetimeValueToDatabase(store, event)) {
         return true;
     }
     monitor().logWithLevel(1, 23053,

@@ -165,7 +165,6 @@ APMMeasurement::APMMeasurement(Passkey, Collaborators collaborators, std::string
       audience_(std::make_shared<APMAudienceSeam>()),
       attributionStart_(std::make_shared<APMAttributionStartSeam>()),
       conditionalUserProperties_(std::make_shared<APMConditionalUserPropertySeam>()),
-      lifetimeValue_(std::make_shared<APMLifetimeValueSeam>()),
       onDeviceConversion_(std::make_shared<APMOnDeviceConversionSeam>()),
       appID_(std::move(appID)),
       safelistedEvents_(std::move(safelistedEvents)),
@@ -525,13 +524,9 @@ void APMMeasurement::TEST_runOnWorkerQueueAndWait(const std::function<void()>& b
 
 void APMMeasurement::TEST_setSeams(
     std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties,
-    std::shared_ptr<APMLifetimeValueSeam> lifetimeValue,
     std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion) {
     if (conditionalUserProperties) {
         conditionalUserProperties_ = std::move(conditionalUserProperties);
-    }
-    if (lifetimeValue) {
-        lifetimeValue_ = std::move(lifetimeValue);
     }
     if (onDeviceConversion) {
         onDeviceConversion_ = std::move(onDeviceConversion);

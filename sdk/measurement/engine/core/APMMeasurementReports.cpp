@@ -260,20 +260,8 @@ APMDeepLinkSeam& APMMeasurement::deepLinkSeam() {
     return *deepLink_;
 }
 
-APMPurchaseFingerprintSeam& APMMeasurement::purchaseFingerprintSeam() {
-    if (!purchaseFingerprint_) {
-        purchaseFingerprint_ = std::make_shared<APMPurchaseFingerprintSeam>();
-    }
-    return *purchaseFingerprint_;
-}
-
-void APMMeasurement::TEST_setReportSeams(
-    std::shared_ptr<APMDeepLinkSeam> deepLink,
-    std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint) {
+void APMMeasurement::TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink) {
     if (deepLink) {
         deepLink_ = std::move(deepLink);
-    }
-    if (purchaseFingerprint) {
-        purchaseFingerprint_ = std::move(purchaseFingerprint);
     }
 }

@@ -10,8 +10,6 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 
-class APMDatabase;
-
 // Seams: the narrow interfaces through which the engine reaches subsystems 10-13 until they
 // exist. Each default below is the explicit "not built yet" behaviour and is replaced by its
 // subsystem's own class. The engine owns one of each (APMMeasurement's accessors of the same
@@ -20,7 +18,8 @@ class APMDatabase;
 // Other seams the engine uses live with the stores: the consent state
 // (APMConsentSettingsUtil, subsystem 10). Event editing (subsystem 13) is built: the remote
 // configuration makes it. The remote configuration gets the shared experiment manager
-// (APMEManager).
+// (APMEManager). Purchases (subsystem 11) are built: the purchase filter takes the purchase
+// reporter's fingerprint and the write step the lifetime-value recorder.
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
 
@@ -34,19 +33,6 @@ class APMConditionalUserPropertySeam {
     virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) {
         (void)event;
         return std::vector<APMEvent>{};
-    }
-};
-
-// Seam: lifetime value (subsystem 11). Default: every purchase is accepted and nothing is
-// recorded.
-class APMLifetimeValueSeam {
-  public:
-    virtual ~APMLifetimeValueSeam() = default;
-    // Adds a purchase's value to the stored lifetime value; false drops the event.
-    virtual bool recordLifetimeValueToDatabase(APMDatabase& database, const APMEvent& event) {
-        (void)database;
-        (void)event;
-        return true;
     }
 };
 
@@ -121,29 +107,6 @@ class APMAttributionStartSeam {
 };
 
 // Reports and event entry --------------------------------------------------------------------
-
-// One payment transaction as the purchase filter sees it. This platform has no payment queue;
-// the purchase reporter (subsystem 11) hands these in.
-struct APMPurchaseTransaction {
-    // 1 is purchased; other states are never reported.
-    std::int64_t transactionState = 0;
-    std::string productID;
-    std::optional<std::string> transactionIdentifier;
-    // The code of the transaction's error, for the purchase reporter's diagnostics.
-    std::int64_t errorCode = 0;
-};
-
-// Seam: the purchase reporter's fingerprint of a transaction (subsystem 11). Default: none, so
-// no purchase is checked for duplicates.
-class APMPurchaseFingerprintSeam {
-  public:
-    virtual ~APMPurchaseFingerprintSeam() = default;
-    virtual std::optional<std::string> transactionFingerprint(
-        const APMPurchaseTransaction& transaction) {
-        (void)transaction;
-        return std::nullopt;
-    }
-};
 
 // Seam: campaign links (subsystem 11). Default: a stored campaign link is handed in and nothing
 // more happens.

@@ -1,10 +1,9 @@
-// Start step 16: the search-ads reporter, with the engine's internal-event entry as the way its
+// Start step 16: the search-ads reporter, with the facade's internal-event entry as the way its
 // campaign event comes in.
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
-#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
-#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMAnalytics.h"
 
 void APMMeasurement::startSearchAdReporterOnWorkerQueue() {
     searchAdReporter_ =
@@ -12,21 +11,11 @@ void APMMeasurement::startSearchAdReporterOnWorkerQueue() {
     if (!searchAdReporter_) {
         return;
     }
-    // The reporter logs on the worker queue, so its event enters the pipeline directly, stamped
-    // now, as an internal event would through the facade.
-    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    // Its campaign event enters through the facade, like every internal event.
     searchAdReporter_->setInternalEventLogger(
-        [weak](std::string_view origin, std::string_view name, sdk::Value::Dictionary parameters) {
-            const std::shared_ptr<APMMeasurement> engine = weak.lock();
-            if (!engine) {
-                return;
-            }
-            std::optional<APMEvent> event = APMEvent::initWithOrigin(
-                origin, false, name, APMCurrentTimeInterval(), 0,
-                APMRawParametersFromDictionary(parameters), APMParameterLimits::current());
-            if (event) {
-                engine->handleInternalEventOnWorkerQueue(std::move(*event));
-            }
+        [](std::string_view origin, std::string_view name, sdk::Value::Dictionary parameters) {
+            APMAnalytics::logInternalEventWithOrigin(std::string(origin), std::string(name),
+                                                     APMRawParametersFromDictionary(parameters));
         });
     searchAdReporter_->setSearchAdReporterEnabled(true);
     searchAdReporter_->start();

@@ -5,6 +5,7 @@
 
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
 #include "sdk/measurement/engine/APMAlarm.h"
+#include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/attribution/SearchAdTestSupport.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
@@ -18,6 +19,10 @@ constexpr double kNow = 1'800'000'000.0;
 
 class MeasurementSearchAdsTest : public sdktest::EngineTest {
   protected:
+    // The campaign event comes in through the facade, whose queued work flows once it is
+    // started; here the engine is made directly, so its queue is let go by hand.
+    MeasurementSearchAdsTest() { APMAnalytics::unsuspendOperationQueue(); }
+
     std::shared_ptr<APMSearchAdReporter> reporter() {
         std::shared_ptr<APMSearchAdReporter> reporter;
         engine_->TEST_runOnWorkerQueueAndWait([&] { reporter = engine_->searchAdReporter(); });

@@ -5,8 +5,8 @@
 #include <latch>
 #include <thread>
 
+#include "platform/storekit/StoreTransaction.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace {
@@ -39,8 +39,12 @@ TEST_F(EntryThreadsTest, EntryPointsCalledFromSeveralThreadsAllTakeEffect) {
                 entry.enabled = true;
                 engine_->logEventWithOrigin(std::move(entry));
             }
-            engine_->filterPurchaseTransactions({{1, "gold", "T" + suffix}},
-                                                [&](std::vector<APMPurchaseTransaction> kept) {
+            platform::StoreTransaction purchase;
+            purchase.transactionState = platform::StoreTransactionState::kPurchased;
+            purchase.productIdentifier = "gold";
+            purchase.transactionIdentifier = "T" + suffix;
+            engine_->filterPurchaseTransactions({purchase},
+                                                [&](std::vector<platform::StoreTransaction> kept) {
                                                     answers += static_cast<int>(kept.size());
                                                     answered.count_down();
                                                 });

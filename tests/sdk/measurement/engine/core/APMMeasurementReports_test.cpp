@@ -6,6 +6,7 @@
 
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/storekit/StoreTransaction.h"
 #include "sdk/measurement/engine/APMDeepLink.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
@@ -13,6 +14,7 @@
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
+#include "tests/support/Command.h"
 
 namespace {
 
@@ -176,7 +178,7 @@ TEST_F(ReportsTest, FirstOpenHandsTheStoredCampaignLinkOverAndClearsIt) {
     const double storedAt = defaults.doubleForKey(kAPMDeepLinkTimestampKey);
     ASSERT_TRUE(startEngine(kAppID, false));
     auto deepLink = std::make_shared<RecordingDeepLink>();
-    engine_->TEST_runOnWorkerQueueAndWait([&] { engine_->TEST_setReportSeams(deepLink, nullptr); });
+    engine_->TEST_runOnWorkerQueueAndWait([&] { engine_->TEST_setReportSeams(deepLink); });
     engine_->setEnabled(true);
     drain(*engine_);
 
@@ -191,36 +193,46 @@ TEST_F(ReportsTest, FirstOpenHandsTheStoredCampaignLinkOverAndClearsIt) {
     EXPECT_FALSE(defaults.objectForKey(kAPMDeepLinkKey));
 }
 
-// The fingerprint of a transaction is its identifier.
-class IdentifierFingerprint : public APMPurchaseFingerprintSeam {
-  public:
-    std::optional<std::string> transactionFingerprint(
-        const APMPurchaseTransaction& transaction) override {
-        return transaction.transactionIdentifier;
-    }
-};
+// A payment-queue transaction as the store hands it over.
+platform::StoreTransaction transaction(platform::StoreTransactionState state, std::string product,
+                                       std::optional<std::string> identifier) {
+    platform::StoreTransaction t;
+    t.transactionState = state;
+    t.productIdentifier = std::move(product);
+    t.transactionIdentifier = std::move(identifier);
+    return t;
+}
 
 TEST_F(ReportsTest, PurchaseFilterDropsDuplicatesAndUnfinishedPurchases) {
+    using State = platform::StoreTransactionState;
     ASSERT_TRUE(startEngine(kAppID));
-    engine_->TEST_runOnWorkerQueueAndWait(
-        [&] { engine_->TEST_setReportSeams(nullptr, std::make_shared<IdentifierFingerprint>()); });
-    const auto filter = [&](std::vector<APMPurchaseTransaction> transactions) {
+    const auto filter = [&](std::vector<platform::StoreTransaction> transactions) {
         std::promise<std::pair<std::vector<std::string>, bool>> answer;
         engine_->filterPurchaseTransactions(
-            std::move(transactions), [&](std::vector<APMPurchaseTransaction> kept) {
+            std::move(transactions), [&](std::vector<platform::StoreTransaction> kept) {
                 std::vector<std::string> products;
-                for (const APMPurchaseTransaction& t : kept) {
-                    products.push_back(t.productID);
+                for (const platform::StoreTransaction& t : kept) {
+                    products.push_back(t.productIdentifier.value_or(""));
                 }
                 answer.set_value({products, platform::DispatchQueue::global()->isCurrent()});
             });
         return answer.get_future().get();
     };
-    const auto first = filter({{1, "gold", "T1"}, {2, "silver", "T2"}, {1, "plain", ""}});
-    EXPECT_EQ(first.first, (std::vector<std::string>{"gold", "plain"}));
+    const auto first = filter({transaction(State::kPurchased, "gold", "T1"),
+                               transaction(State::kRestored, "silver", "T2"),
+                               transaction(State::kPurchased, "plain", ""),
+                               transaction(State::kPurchased, "zero", "0000-00")});
+    EXPECT_EQ(first.first, (std::vector<std::string>{"gold", "plain", "zero"}));
     EXPECT_TRUE(first.second);
-    EXPECT_EQ(countOf(23139), 1);
-    const auto second = filter({{1, "gold", "T1"}, {1, "platinum", "T3"}});
+    // Neither an empty identifier nor one of zeros has a fingerprint: both are kept unchecked.
+    EXPECT_EQ(countOf(21016), 1);
+    EXPECT_EQ(countOf(21017), 1);
+    EXPECT_EQ(countOf(23139), 2);
+    // The stored key is the purchase reporter's: the MD5 hex of the identifier.
+    EXPECT_EQ(sqlite("SELECT fingerprint FROM purchase_transactions;"),
+              cb::testsupport::commandOutput("printf %s T1 | openssl md5 -r | cut -c1-32"));
+    const auto second = filter({transaction(State::kPurchased, "gold", "T1"),
+                                transaction(State::kPurchased, "platinum", "T3")});
     EXPECT_EQ(second.first, std::vector<std::string>{"platinum"});
     EXPECT_EQ(countOf(23141), 1);
 }
