@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "sdk/measurement/audiences/APMTCFDataGenerator.h"
-#include "sdk/measurement/audiences/APMTCFFacadeHook.h"
 #include "sdk/measurement/engine/APMStringUtil.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 
@@ -46,7 +45,8 @@ APMTCFData::Restrictions restrictionsOf(const std::optional<sdk::Value::Array>& 
 
 }  // namespace
 
-APMTCFClient::APMTCFClient() : store_(std::make_unique<APMUserDefaults>(kSuiteName)) {}
+APMTCFClient::APMTCFClient(std::shared_ptr<APMTCFFacade> facade)
+    : facade_(std::move(facade)), store_(std::make_unique<APMUserDefaults>(kSuiteName)) {}
 
 APMTCFClient::~APMTCFClient() = default;
 
@@ -58,14 +58,13 @@ void APMTCFClient::setConsentFromTCFData() {
     const APMConsentSettings consent = tcfData_.consentSettings();
     const bool fix = shouldApplyOneTimeTCFVendorFix();
     const bool changed = consent != previousConsent();
-    const std::shared_ptr<APMTCFFacadeHook> facade = APMTCFFacadeHook::current();
-    facade->logInternalEvent("auto", "_tcf",
-                             {{"_tcfd", tcfBundleParameterValue()},
-                              {"_tcfd2", tcfd2ParamValue()},
-                              {"_tcfm", tcfdMigrationParamValue(fix, changed)}});
+    facade_->logInternalEvent("auto", "_tcf",
+                              {{"_tcfd", tcfBundleParameterValue()},
+                               {"_tcfd2", tcfd2ParamValue()},
+                               {"_tcfm", tcfdMigrationParamValue(fix, changed)}});
     storeCurrentData();
     if (fix || shouldApplyTCFData()) {
-        facade->setConsent(consent, kConsentKey);
+        facade_->setConsent(consent, kConsentKey);
     }
 }
 

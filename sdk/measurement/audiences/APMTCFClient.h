@@ -8,6 +8,7 @@
 
 #include "sdk/measurement/audiences/APMConsentState.h"
 #include "sdk/measurement/audiences/APMTCFData.h"
+#include "sdk/measurement/audiences/APMTCFFacade.h"
 
 class APMUserDefaults;
 
@@ -20,8 +21,8 @@ class APMUserDefaults;
 //    ("com.vovidu.vud.measurement.tcf.userdefaults"): every field under its key, and the
 //    snapshot's string form under "tcf_StringRepresentation". Data whose string form equals the
 //    stored one was applied before and is skipped, so one change logs and applies once.
-// 2. Consent goes out through APMTCFFacadeHook::current() with the key "consent_settings_tcf";
-//    the "_tcf" event through the same hook with origin "auto".
+// 2. Consent goes out through the facade the client was made with, under the key
+//    "consent_settings_tcf"; the "_tcf" event through the same facade with origin "auto".
 // 3. Setting the consent needs TCF data enabled, advertiser consent mode on and GDPR applying;
 //    a store written by an older client (its string form without "_v_=2") also sets it once
 //    when the vendor bit is missing (the one-time vendor fix).
@@ -35,8 +36,9 @@ class APMTCFClient {
     static constexpr std::string_view kConsentKey = "consent_settings_tcf";
 
     // A client with an empty snapshot (isTCFDataEnabled from the Info.plist), its store, and
-    // the DMA region flag set.
-    APMTCFClient();
+    // the DMA region flag set, that logs and applies through `facade`.
+    // REQUIRES: `facade` is not null.
+    explicit APMTCFClient(std::shared_ptr<APMTCFFacade> facade);
     ~APMTCFClient();
     APMTCFClient(const APMTCFClient&) = delete;
     APMTCFClient& operator=(const APMTCFClient&) = delete;
@@ -83,6 +85,7 @@ class APMTCFClient {
     void clearPersistedValues();
 
   private:
+    std::shared_ptr<APMTCFFacade> facade_;
     APMTCFData tcfData_;
     std::unique_ptr<APMUserDefaults> store_;
     std::atomic<bool> isDMARegion_{true};

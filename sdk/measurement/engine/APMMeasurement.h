@@ -37,6 +37,7 @@ class APMRawEventData;
 class APMRemoteConfig;
 class APMScheduler;
 class APMSearchAdReporter;
+class APMTCFClient;
 class APMUserAttribute;
 class VDUNetwork;
 namespace platform {
@@ -488,6 +489,11 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
     void setIsNetworkRequestPending(bool v) { isNetworkRequestPending_ = v; }
     void setSuspendedUploadTimestamp(double v) { suspendedUploadTimestamp_ = v; }
+    // The TCF client, made by the start (null before); worker queue.
+    const std::shared_ptr<APMTCFClient>& tcfClient() const { return tcfClient_; }
+    // Applies the consent-management platform's "IABTCF_" keys when they changed since they
+    // were last applied (nothing before the start made the client); worker queue.
+    void tcfClientSetConsentFromData();
 
     // Seams for subsystems 10, 11 (see core/APMMeasurementSeams.h); never null.
     const std::shared_ptr<APMAudienceSeam>& audience() const { return audience_; }
@@ -594,6 +600,9 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void subscribeForAppForegroundBackgroundNotifications();
     // Start step 16 (APMMeasurementSearchAds.cpp): makes, enables and starts the reporter.
     void startSearchAdReporterOnWorkerQueue();
+    // Start step 17 (APMMeasurementTCF.cpp): makes the TCF client for the configuration's DMA
+    // region and applies its data.
+    void startTCFClientOnWorkerQueue();
     // Whether the session has expired (false until sessions exist).
     bool isSessionExpired();
     void logErrorEvent(std::int64_t errorCode, std::string_view name, std::int32_t maxLength);
@@ -655,6 +664,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
     std::shared_ptr<APMScheduler> scheduler_;
     std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
+    std::shared_ptr<APMTCFClient> tcfClient_;
     std::shared_ptr<APMEManager> experimentManager_;
     std::shared_ptr<APMAudienceSeam> audience_;
     std::shared_ptr<APMAttributionStartSeam> attributionStart_;

@@ -20,8 +20,6 @@ namespace {
 namespace Bundle = apmpb::MeasurementBundle;
 namespace UA = apmpb::UserAttribute;
 
-constexpr std::string_view kUserAttributesTable = "user_attributes";
-
 // Seconds to wire milliseconds, truncated toward zero and saturated (NaN gives 0).
 std::int64_t millis(double seconds) {
     return *sdk::Value(seconds * 1000.0).numberAsInt();
@@ -35,35 +33,11 @@ bool isCustomerTypeEvent(std::string_view name) {
 // `error` on a failed query.
 std::optional<std::int64_t> storedIntegerProperty(APMDatabase& database, std::string_view name,
                                                   sdk::Error* error) {
-    APMSqliteStore* store = database.sqliteStore();
-    if (store == nullptr) {
-        APMSetErrorWithCode(error, 2, "Database not open.");
-        return std::nullopt;
+    const std::optional<APMUserAttribute> stored = database.userAttributeWithName(name, error);
+    if (!stored) {
+        return error->ok() ? std::optional<std::int64_t>(0) : std::nullopt;
     }
-    const std::optional<std::vector<APMSqliteRecord>> rows = store->recordsForQuery(
-        "SELECT value FROM user_attributes WHERE name = ?", {std::string(name)}, error);
-    if (!rows) {
-        return std::nullopt;
-    }
-    if (rows->empty()) {
-        return 0;
-    }
-    const auto value = rows->front().find("value");
-    return value == rows->front().end() ? 0 : value->second.numberAsInt().value_or(0);
-}
-
-bool storeUserProperty(APMDatabase& database, const APMUserAttribute& attribute,
-                       sdk::Error* error) {
-    APMSqliteStore* store = database.sqliteStore();
-    if (store == nullptr) {
-        APMSetErrorWithCode(error, 2, "Database not open.");
-        return false;
-    }
-    const APMSqliteRecord record = {{"name", sdk::Value(attribute.name())},
-                                    {"set_timestamp", sdk::Value(attribute.lastSetTimestamp())},
-                                    {"value", attribute.value().value()},
-                                    {"origin", sdk::Value(attribute.origin())}};
-    return store->upsertRecord(record, kUserAttributesTable, error);
+    return stored->value().value().numberAsInt().value_or(0);
 }
 
 // Replaces the bundle's user attribute of the same name by `attribute`, or appends it.
@@ -148,9 +122,7 @@ void APMMeasurement::evaluationTimeFromRawEvents(const std::vector<APMRawEventDa
         return;
     }
     if (sessionStart) {
-        APMSqliteStore* store = database_->sqliteStore();
-        if (store == nullptr || !store->deleteRecordFromTableWithName(kUserAttributesTable, "name",
-                                                                      sdk::Value("_se"), &error)) {
+        if (!database_->deleteUserAttributeWithName("_se", &error)) {
             monitor().logWithLevel(
                 1, 23188, "Unable to delete session engagement property on session start. Error",
                 error);
@@ -184,7 +156,7 @@ bool APMMeasurement::updateUserEngagement(std::int64_t engagementMs, APMPBMeasur
                                    : *stored + engagementMs;
     const std::optional<APMUserAttribute> attribute =
         APMUserAttribute::initWithOrigin("auto", name, APMValue(total), APMCurrentTimeInterval());
-    if (!attribute || !storeUserProperty(*database_, *attribute, &error)) {
+    if (!attribute || !database_->updateUserAttribute(&*attribute, &error)) {
         return false;
     }
     putUserAttribute(bundle, attribute->protoUserAttribute());

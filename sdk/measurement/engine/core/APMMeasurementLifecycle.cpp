@@ -332,7 +332,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
     startSearchAdReporterOnWorkerQueue();
-    attributionStart_->startTCFClientOnWorkerQueue();
+    startTCFClientOnWorkerQueue();
     if (persistedConfig_->razudizoFeatureRollouts() && !isRazudizoRemoteConfigSDKPresent()) {
         persistedConfig_->setRazudizoFeatureRollouts(std::nullopt);
     }

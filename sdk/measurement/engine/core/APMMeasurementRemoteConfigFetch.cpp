@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "sdk/measurement/audiences/APMTCFClient.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
@@ -128,10 +129,13 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const VDUNetwork:
     }
     // An uptime that cannot be read would suspend for ever: no suspension then.
     suspendedUploadTimestamp_ = timeRecorded ? 0 : std::max(systemUptime(), 0.0);
-    // Seams: on-device conversion (subsystem 11) would refresh its measurement here, a deferred
-    // deep link waiting for this fetch (subsystem 11; none yet) would be requested instead of
-    // the upload, and the TCF client (subsystem 10) would take the configuration's DMA region.
+    // Seams: on-device conversion (subsystem 11) would refresh its measurement here, and a
+    // deferred deep link waiting for this fetch (subsystem 11; none yet) would be requested
+    // instead of the upload.
     uploadDataOrRegisterAlarm();
+    if (tcfClient_) {
+        tcfClient_->setIsDMARegion(remoteConfig_->isDMARegion());
+    }
 }
 
 bool APMMeasurement::storeFetchedRemoteConfig(const sdk::Bytes& body) {

@@ -15,8 +15,8 @@
 // subsystem's own class. The engine owns one of each (APMMeasurement's accessors of the same
 // name); tests may install their own with TEST_setSeams.
 //
-// Other seams the engine uses live with the stores: the consent state
-// (APMConsentSettingsUtil, subsystem 10). Event editing (subsystem 13) is built: the remote
+// The consent state (APMConsentSettingsUtil) and the TCF client (APMTCFClient) of subsystem 10
+// are built and need no seam. Event editing (subsystem 13) is built: the remote
 // configuration makes it. The remote configuration gets the shared experiment manager
 // (APMEManager). Purchases (subsystem 11) are built: the purchase filter takes the purchase
 // reporter's fingerprint and the write step the lifetime-value recorder.
@@ -96,14 +96,13 @@ class APMAudienceSeam {
     }
 };
 
-// Seam: the deferred deep link and the TCF client (subsystems 10, 11). Default: nothing to do
-// at start, since neither is linked.
+// Seam: the deferred deep link (subsystem 11). Default: nothing to do at start, since it is not
+// linked.
 class APMAttributionStartSeam {
   public:
     virtual ~APMAttributionStartSeam() = default;
-    // Start steps 14 (stored campaign, deferred deep link), 17 (TCF client).
+    // Start step 14 (stored campaign, deferred deep link).
     virtual void startCampaignOnWorkerQueue() {}
-    virtual void startTCFClientOnWorkerQueue() {}
 };
 
 // Reports and event entry --------------------------------------------------------------------

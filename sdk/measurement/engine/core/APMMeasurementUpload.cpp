@@ -174,18 +174,17 @@ void APMMeasurement::postUploadBatch(const std::string& url, const VDUNetwork::H
 
 std::pair<APMPBMeasurementBatch, std::vector<std::int64_t>> APMMeasurement::uploadBatchFromRows(
     std::vector<QueuedBundle> rows, std::int64_t nowMilliseconds) {
-    // Seam: the TCF client would refresh the consent from its stored data here (subsystem 10).
+    // The consent-management platform may have changed its keys since the last upload.
+    tcfClientSetConsentFromData();
     const std::string signals = APMConsentSettingsUtil::consentSignals();
     const bool gate = remoteConfig_->gateIDFAOnATTMASEnabled();
     const std::string diagnostics = APMConsentSettingsUtil::consentDiagnostics();
     const bool adUserDataDenied = APMConsentSettingsUtil::isAdUserDataDenied();
     std::optional<APMPBUserAttribute> npa;
     sdk::Error error;
-    for (const APMUserAttribute& attribute :
-         storedUserAttributes(&error).value_or(std::vector<APMUserAttribute>{})) {
-        if (attribute.name() == "_npa") {
-            npa = attribute.protoUserAttribute();
-        }
+    if (const std::optional<APMUserAttribute> stored =
+            storedUserAttributeWithName("_npa", &error)) {
+        npa = stored->protoUserAttribute();
     }
     // Once consent is refused, or a bundle holds the first open, this upload's consent fields
     // replace what every later bundle carries.

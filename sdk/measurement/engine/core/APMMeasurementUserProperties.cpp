@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr std::string_view kUserAttributesTable = "user_attributes";
 // The most user properties of one origin other than the app's public ones.
 constexpr std::int32_t kMaxUserPropertiesPerOrigin = 25;
 // Error event of a property refused at its origin's limit.
@@ -49,43 +48,38 @@ sdk::Error databaseNotOpen() {
 // The stored rows
 // ------------------------------------------------------------------------------------------
 
-std::optional<APMUserAttribute> APMMeasurement::storedUserAttributeWithName(std::string_view name,
-                                                                            sdk::Error* error) {
-    std::optional<std::vector<APMUserAttribute>> all =
-        database_ ? storedUserAttributes(error) : std::nullopt;
-    if (!all) {
-        if (error->ok()) {
-            *error = databaseNotOpen();
-        }
+std::optional<std::vector<APMUserAttribute>> APMMeasurement::storedUserAttributes(
+    sdk::Error* error) {
+    if (!database_) {
+        *error = databaseNotOpen();
         return std::nullopt;
     }
-    const auto found = std::find_if(all->begin(), all->end(),
-                                    [&](const APMUserAttribute& a) { return a.name() == name; });
-    return found == all->end() ? std::nullopt : std::optional(*found);
+    return database_->userAttributesIncludingInternal(true, error);
+}
+
+std::optional<APMUserAttribute> APMMeasurement::storedUserAttributeWithName(std::string_view name,
+                                                                            sdk::Error* error) {
+    if (!database_) {
+        *error = databaseNotOpen();
+        return std::nullopt;
+    }
+    return database_->userAttributeWithName(name, error);
 }
 
 bool APMMeasurement::storeUserAttribute(const APMUserAttribute& attribute, sdk::Error* error) {
-    APMSqliteStore* store = database_ ? database_->sqliteStore() : nullptr;
-    if (store == nullptr) {
+    if (!database_) {
         *error = databaseNotOpen();
         return false;
     }
-    // The plain value: a string as TEXT, a double as REAL, an integer as INTEGER.
-    const APMSqliteRecord record = {{"origin", sdk::Value(attribute.origin())},
-                                    {"name", sdk::Value(attribute.name())},
-                                    {"value", attribute.value().value()},
-                                    {"set_timestamp", sdk::Value(attribute.lastSetTimestamp())}};
-    return store->upsertRecord(record, kUserAttributesTable, error);
+    return database_->updateUserAttribute(&attribute, error);
 }
 
 bool APMMeasurement::deleteStoredUserAttribute(std::string_view name, sdk::Error* error) {
-    APMSqliteStore* store = database_ ? database_->sqliteStore() : nullptr;
-    if (store == nullptr) {
+    if (!database_) {
         *error = databaseNotOpen();
         return false;
     }
-    return store->deleteRecordFromTableWithName(kUserAttributesTable, "name", sdk::Value(name),
-                                                error);
+    return database_->deleteUserAttributeWithName(name, error);
 }
 
 // Setting and removing

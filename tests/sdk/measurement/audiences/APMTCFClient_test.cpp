@@ -131,22 +131,23 @@ class APMTCFClientTest : public ::testing::Test {
         ASSERT_TRUE(kHomeIsolated);
         // The standard suite is the one the shared user defaults read.
         ASSERT_EQ(APMUserDefaults::sharedUserDefaults().store()->path(), standardSuite());
-        APMTCFClient().clearPersistedValues();
+        APMTCFClient(facade_).clearPersistedValues();
         APMConsentSettingsUtil::clearAllSettings();
     }
     void TearDown() override {
         std::error_code ignored;
         fs::remove(standardSuite(), ignored);
-        APMTCFClient().clearPersistedValues();
+        APMTCFClient(facade_).clearPersistedValues();
         APMConsentSettingsUtil::clearAllSettings();
     }
 
-    sdktest::ScopedRecordingFacade facade_;
+    std::shared_ptr<sdktest::RecordingFacade> facade_ =
+        std::make_shared<sdktest::RecordingFacade>();
 };
 
 TEST_F(APMTCFClientTest, ChangedDataIsLoggedStoredAndAppliedOnce) {
     sdktest::writePlistFile(standardSuite(), platformKeys());
-    APMTCFClient client;
+    APMTCFClient client(facade_);
     client.setConsentFromTCFData();
 
     ASSERT_EQ(facade_->events().size(), 1u);
@@ -191,7 +192,7 @@ TEST_F(APMTCFClientTest, ChangedDataIsLoggedStoredAndAppliedOnce) {
 
     // The same data again, also through a new client: nothing logged or applied.
     client.setConsentFromTCFData();
-    APMTCFClient().setConsentFromTCFData();
+    APMTCFClient(facade_).setConsentFromTCFData();
     EXPECT_EQ(facade_->events().size(), 1u);
     EXPECT_EQ(facade_->consents().size(), 1u);
 
@@ -210,7 +211,7 @@ TEST_F(APMTCFClientTest, DataOutsideTheGDPRIsLoggedAndStoredButNotApplied) {
                             key("IABTCF_gdprApplies", integer(0)) +
                                 key("IABTCF_EnableAdvertiserConsentMode", integer(1)) +
                                 key("IABTCF_VendorConsents", text(vendorBits(true))));
-    APMTCFClient client;
+    APMTCFClient client(facade_);
     client.setIsDMARegion(false);
     client.setConsentFromTCFData();
     ASSERT_EQ(facade_->events().size(), 1u);
@@ -221,7 +222,7 @@ TEST_F(APMTCFClientTest, DataOutsideTheGDPRIsLoggedAndStoredButNotApplied) {
 
     // No data at all: nothing to read, nothing logged.
     fs::remove(standardSuite());
-    APMTCFClient empty;
+    APMTCFClient empty(facade_);
     empty.readTCFData();
     EXPECT_FALSE(empty.hasTCFDataToRead());
 }
@@ -236,7 +237,7 @@ TEST_F(APMTCFClientTest, StoreOfAnOlderClientAppliesTheVendorFixOnce) {
                                 key("IABTCF_CmpSdkID", integer(300)) +
                                 key("IABTCF_VendorConsents", text(vendorBits(false))) +
                                 key("IABTCF_PurposeConsents", text("1111111111")));
-    APMTCFClient client;
+    APMTCFClient client(facade_);
     client.readTCFData();
     EXPECT_TRUE(client.shouldApplyOneTimeTCFVendorFix());
     client.setConsentFromTCFData();
@@ -310,7 +311,7 @@ TEST_F(APMTCFClientTest, HostileKeysReadAsAbsentAndKeepTheDecisions) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sdktest::writePlistFile(standardSuite(), c.entries);
-        APMTCFClient client;
+        APMTCFClient client(facade_);
         client.readTCFData();
         EXPECT_EQ(client.tcfd2ParamValue(), c.tcfd2);
         if (c.representation) {

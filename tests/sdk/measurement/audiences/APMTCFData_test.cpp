@@ -143,7 +143,7 @@ TEST(APMTCFData, DecisionsReasonsAndEncodings) {
          },
          "GGG", "21111", "14I48", false},
     };
-    APMTCFClient client;
+    APMTCFClient client(std::make_shared<sdktest::RecordingFacade>());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Generator generator = allGranted();

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -12,7 +13,7 @@
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/audiences/APMTCFData.h"
 #include "sdk/measurement/audiences/APMTCFDataGenerator.h"
-#include "sdk/measurement/audiences/APMTCFFacadeHook.h"
+#include "sdk/measurement/audiences/APMTCFFacade.h"
 
 namespace sdktest {
 
@@ -54,10 +55,10 @@ inline APMTCFDataGenerator allGranted() {
     return generator;
 }
 
-// The facade's place for the TCF client, recording each call. Consent is also applied to the
+// The facade a TCF client is made with, recording each call. Consent is also applied to the
 // consent state with source 5 when that source may replace the current one, as the facade
 // does, so the signals can be checked.
-class RecordingFacade : public APMTCFFacadeHook {
+class RecordingFacade : public APMTCFFacade {
   public:
     struct Event {
         std::string origin;
@@ -96,21 +97,6 @@ class RecordingFacade : public APMTCFFacadeHook {
     mutable std::mutex mutex_;
     std::vector<Event> events_;      // guarded by mutex_
     std::vector<Consent> consents_;  // guarded by mutex_
-};
-
-// Installs a RecordingFacade while it lives.
-class ScopedRecordingFacade {
-  public:
-    ScopedRecordingFacade() { APMTCFFacadeHook::install(facade_); }
-    ~ScopedRecordingFacade() { APMTCFFacadeHook::install(nullptr); }
-    ScopedRecordingFacade(const ScopedRecordingFacade&) = delete;
-    ScopedRecordingFacade& operator=(const ScopedRecordingFacade&) = delete;
-
-    RecordingFacade& operator*() const { return *facade_; }
-    RecordingFacade* operator->() const { return facade_.get(); }
-
-  private:
-    std::shared_ptr<RecordingFacade> facade_ = std::make_shared<RecordingFacade>();
 };
 
 // Writes an XML property list with the dictionary body `entries` to `path`, replacing the
