@@ -67,6 +67,10 @@ class ExperimentsEngineTest : public UploadTest {
 TEST_F(ExperimentsEngineTest, AServedSnapshotTurnsTheCustomerTypeOffAndTagsTheBundles) {
     serveExperiments(kServedSnapshot);
     startConnected();
+    // A current configuration, so that upload cycles bundle; bundled before the snapshot is
+    // active, a purchase still gets its customer type.
+    storeConfig({});
+    logEvent("purchase");
     // The configuration registered with the shared manager; the registration has reached the
     // task manager before the fetch is asked for.
     (void)manager()->experimentIDs();
@@ -94,6 +98,18 @@ TEST_F(ExperimentsEngineTest, AServedSnapshotTurnsTheCustomerTypeOffAndTagsTheBu
     }
     ASSERT_TRUE(monitor_.saw(23037));
     EXPECT_EQ(manager()->experimentIDs(), std::vector<std::int64_t>{12});
+    std::vector<std::string> earlier;
+    for (const auto& post : requestsWithMethod("POST")) {
+        if (post.path != "/sdk-exp") {
+            earlier.push_back(messages_test::protoc("--decode=apmpb.MeasurementBatch", post.body));
+        }
+    }
+    const auto withPurchase = std::find_if(earlier.begin(), earlier.end(), [](const auto& text) {
+        return text.find("name: \"purchase\"") != std::string::npos;
+    });
+    ASSERT_NE(withPurchase, earlier.end());
+    EXPECT_NE(withPurchase->find("\"_ct\""), std::string::npos) << *withPurchase;
+    EXPECT_EQ(withPurchase->find("experiment_ids"), std::string::npos) << *withPurchase;
 
     logEvent("purchase");
     logEvent("purchase");
