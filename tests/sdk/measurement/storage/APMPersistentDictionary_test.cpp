@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <thread>
 
 #include "sdk/utilities/Date.h"
@@ -202,11 +203,25 @@ TEST_F(APMPersistentDictionaryTest, ChangesFromManyThreadsAllReachTheFile) {
     for (std::thread& thread : threads) {
         thread.join();
     }
+    // A delayed write already under way keeps the dictionary alive until it has renamed its file,
+    // so the last changes may reach the file just after the caller lets go of it.
     dictionary.reset();
-    dictionary = open();
-    for (int t = 0; t < 8; ++t) {
-        EXPECT_EQ(dictionary->integerForKey(std::to_string(t) + "/49"), 49);
+    const auto allWritten = [&] {
+        dictionary = open();
+        for (int t = 0; t < 8; ++t) {
+            if (dictionary->integerForKey(std::to_string(t) + "/49") != 49) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool written = allWritten();
+    while (!written && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        written = allWritten();
     }
+    EXPECT_TRUE(written);
 }
 
 }  // namespace
