@@ -18,8 +18,9 @@ class APMDatabase;
 // name); tests may install their own with TEST_setSeams.
 //
 // Other seams the engine uses live with the stores: the consent state
-// (APMConsentSettingsUtil, subsystem 10). Event editing (subsystem 13) is built: the remote
-// configuration makes it. The remote configuration gets the shared experiment manager
+// (APMConsentSettingsUtil, subsystem 10). On-device conversion measurement is built: its
+// engine methods live in sdk/measurement/attribution/engine. Event editing (subsystem 13) is built:
+// the remote configuration makes it. The remote configuration gets the shared experiment manager
 // (APMEManager).
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
@@ -47,22 +48,6 @@ class APMLifetimeValueSeam {
         (void)database;
         (void)event;
         return true;
-    }
-};
-
-// Seam: on-device conversion measurement (subsystem 11). Default: neither client nor service is
-// linked and the start checks have nothing to do.
-class APMOnDeviceConversionSeam {
-  public:
-    virtual ~APMOnDeviceConversionSeam() = default;
-    virtual bool isAPMPrivateSetMembershipClientLinked() { return false; }
-    virtual bool isAlphaAppAdsOnDeviceConversionLinked() { return false; }
-    virtual bool isVoviduAdsOnDeviceConversionLinked() { return false; }
-    // Start step: checkPSMDependency, checkODM2Dependency, maybeDeleteExpiredPSMValue.
-    virtual void checkDependenciesOnWorkerQueue() {}
-    // The user's e-mail address or phone number (plain or hashed) handed in for matching.
-    virtual void initiateODM1ProtocolWithUserData(const sdk::Value::Dictionary& userData) {
-        (void)userData;
     }
 };
 
