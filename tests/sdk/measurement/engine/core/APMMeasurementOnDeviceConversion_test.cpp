@@ -591,6 +591,10 @@ class OnDeviceConversionExpiryTest : public OnDeviceConversionTest {
         if (age > 90 * kDay) {
             sqlite("INSERT INTO odm_values VALUES ('odm1_value', " + set + ", 'm');");
         }
+        EXPECT_EQ(sqlite("SELECT count(*) FROM user_attributes WHERE name LIKE '!_psm%' ESCAPE "
+                         "'!';"),
+                  "3\n");
+        EXPECT_EQ(sqlite("SELECT count(*) FROM odm_values;"), age > 90 * kDay ? "1\n" : "0\n");
         start();
     }
 };
