@@ -15,6 +15,7 @@
 #include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
+#include "sdk/utilities/Date.h"
 #include "sdk/utilities/Error.h"
 #include "sdk/utilities/VDUNetwork.h"
 #include "sdk/utilities/VDUNetworkLoggerDelegate.h"
@@ -31,7 +32,11 @@ class APMEManager;
 class APMEvent;
 class APMIdentity;
 class APMDeepLinkSeam;
-class APMOnDeviceConversionSeam;
+class APMConversionService;
+class APMPrivateSetMembershipClient;
+class APMPrivateSetMembershipClientClass;
+class APMPSMContext;
+class ODCConversionService;
 class APMPersistedConfig;
 class APMRawEventData;
 class APMRemoteConfig;
@@ -500,8 +505,72 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     const std::shared_ptr<APMConditionalUserPropertySeam>& conditionalUserProperties() const {
         return conditionalUserProperties_;
     }
-    const std::shared_ptr<APMOnDeviceConversionSeam>& onDeviceConversion() const {
-        return onDeviceConversion_;
+    // On-device conversion measurement (worker queue) ---------------------------------------------
+    // (sdk/measurement/attribution/engine/APMMeasurementOnDeviceConversion*.cpp)
+
+    // Start: a fresh context when a client library is present (23253); without one, 23254 when
+    // the user has request counters.
+    void checkPSMDependencyOnWorkerQueue();
+    // The first input of "email_address", "phone_number", "hashed_email_address",
+    // "hashed_phone_number" that passes its checks makes the client; then a query.
+    void initiateODM1ProtocolWithUserData(const sdk::Value::Dictionary& userData);
+    // The gates of a new initiation in order: library (23233), first-open window (23261), a
+    // request in progress (23235), starts per run (23236), a match found (23237), retries
+    // (23238).
+    bool shouldRetrievePSMResponse();
+    bool shouldRetrievePSMResponseWithEmailAddress(const std::string& emailAddress);
+    bool shouldRetrievePSMResponseWithPhoneNumber(const std::string& phoneNumber);
+    bool shouldRetrievePSMResponseWithHashedIdentifier(const sdk::Bytes& hashedIdentifier);
+    // A client of the library for one input; null when the library has none for it.
+    std::shared_ptr<APMPrivateSetMembershipClient> PSMClientWithEmailAddress(
+        const std::string& emailAddress);
+    std::shared_ptr<APMPrivateSetMembershipClient> PSMClientWithPhoneNumber(
+        const std::string& phoneNumber);
+    std::shared_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedEmailAddress(
+        const sdk::Bytes& hashedEmailAddress);
+    std::shared_ptr<APMPrivateSetMembershipClient> PSMClientWithHashedPhoneNumber(
+        const sdk::Bytes& hashedPhoneNumber);
+    // The client's address with the request counter, the first open and the debug key.
+    std::optional<std::string> PSMRequestURL();
+    // Posts the current client's query, or postpones it while the network is busy (23232).
+    void retrievePSMResponse();
+    // The next try after PSMRetryInterval x 2^retries, or 23231 when retries are used up.
+    void maybeSchedulePSMRetry();
+    void handlePSMValueOnWorkerQueue(const std::string& value, bool isSessionValue);
+    void incrementPSMCountOnWorkerQueueWithName(std::string_view name);
+    // Start: removes a match older than 90 days with its counters, or restores its
+    // "odm1_value" row.
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
+    // The client library in the class registry (the deprecated name first); null when none.
+    std::shared_ptr<const APMPrivateSetMembershipClientClass> PSMClientClass();
+    bool isAPMPrivateSetMembershipClientLinked();
+
+    std::shared_ptr<const ODCConversionService> conversionServiceClass();
+    bool isAdsOnDeviceConversionLinked();
+    bool isAlphaAppAdsOnDeviceConversionLinked();
+    bool isVoviduAdsOnDeviceConversionLinked();
+    // Linked, switched on by the configuration (23275) and ad storage not denied (23276).
+    bool isAdsOnDeviceConversionEnabled();
+    std::shared_ptr<APMConversionService> conversionServiceFromReflection();
+    // The first open; none when it was not recorded.
+    std::optional<sdk::Date> firstLaunchDate();
+    void checkODM2DependencyOnWorkerQueue();
+    // After each configuration fetch: asks the service for its value (or clears the stored one
+    // when the service is not enabled).
+    void updateAdsOnDeviceConversionMeasurement();
+    void handleAdsOnDeviceConversionValue(const std::optional<std::string>& value,
+                                          const std::optional<sdk::Error>& error);
+
+    // Null until a client library was found.
+    const std::shared_ptr<APMPSMContext>& ODM1Context() const { return ODM1Context_; }
+    void setODM1Context(std::shared_ptr<APMPSMContext> context) {
+        ODM1Context_ = std::move(context);
+    }
+    const std::shared_ptr<APMConversionService>& conversionService() const {
+        return conversionService_;
+    }
+    void setConversionService(std::shared_ptr<APMConversionService> service) {
+        conversionService_ = std::move(service);
     }
 
     // Test hooks ---------------------------------------------------------------------------------
@@ -510,8 +579,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // before). REQUIRES: not on the worker queue.
     void TEST_runOnWorkerQueueAndWait(const std::function<void()>& block);
     // Replaces a seam; null keeps the current one. Call before the first event.
-    void TEST_setSeams(std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties,
-                       std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion);
+    void TEST_setSeams(std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties);
 
     // What the configuration's event-editing program made of one event.
     struct EventEditingResult {
@@ -632,6 +700,17 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     APMDeepLinkSeam& deepLinkSeam();
     std::shared_ptr<APMDeepLinkSeam> deepLink_;
 
+    // On-device conversion helpers: the answer to a query posted with `context` and `client`,
+    // and the "_fx" event announcing a value from `source` ("psm", "psm_cads").
+    void handlePSMResponse(const std::shared_ptr<APMPSMContext>& context,
+                           const std::shared_ptr<APMPrivateSetMembershipClient>& client,
+                           const std::string& counterName, bool isSessionRequest,
+                           const VDUNetwork::Response& response, const VDUNetwork::Data& data,
+                           const sdk::Error& error);
+    void writeOnDeviceConversionEventOnWorkerQueue(std::string_view source);
+    // The context, made when a client library is present; null without one.
+    APMPSMContext* PSMContextIfLinked();
+
     // Upload and configuration fetch helpers.
     // The queried rows completed with their upload-time fields, cut where the consent changes:
     // the batch and its row IDs.
@@ -669,7 +748,11 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMAudienceSeam> audience_;
     std::shared_ptr<APMAttributionStartSeam> attributionStart_;
     std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties_;
-    std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion_;
+    std::shared_ptr<APMPSMContext> ODM1Context_;
+    std::shared_ptr<APMConversionService> conversionService_;
+    // Set once both the conversion service and the deprecated client library were found: the
+    // deprecated library then counts as absent.
+    bool deprecatedPSMClientRefused_ = false;
     std::vector<std::int64_t> uploadingBundleIDs_;
     std::optional<std::string> previousVUDAppID_;
     double initTimestamp_ = 0;

@@ -135,7 +135,7 @@ void APMMeasurement::setUserData(sdk::Value::Dictionary userData) {
     scheduler_->scheduleOnWorkerQueue(
         "APMMeasurement:3367", [weak, userData = std::move(userData)] {
             if (std::shared_ptr<APMMeasurement> engine = weak.lock()) {
-                engine->onDeviceConversion_->initiateODM1ProtocolWithUserData(userData);
+                engine->initiateODM1ProtocolWithUserData(userData);
             }
         });
 }

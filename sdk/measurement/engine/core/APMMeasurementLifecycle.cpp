@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <future>
 
+#include "sdk/measurement/attribution/APMPSMContext.h"
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
 #include "sdk/measurement/audiences/APMBackwardCompatibilityUtil.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
@@ -165,7 +166,6 @@ APMMeasurement::APMMeasurement(Passkey, Collaborators collaborators, std::string
       audience_(std::make_shared<APMAudienceSeam>()),
       attributionStart_(std::make_shared<APMAttributionStartSeam>()),
       conditionalUserProperties_(std::make_shared<APMConditionalUserPropertySeam>()),
-      onDeviceConversion_(std::make_shared<APMOnDeviceConversionSeam>()),
       appID_(std::move(appID)),
       safelistedEvents_(std::move(safelistedEvents)),
       isAnalyticsCollectionEnabled_(isAnalyticsCollectionEnabled),
@@ -323,7 +323,9 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
         monitor().logWithLevel(5, 23018, "Unable to delete stale data. Error", staleError);
     }
     updateConsentSettingsUtilWithRemoteConfig();
-    onDeviceConversion_->checkDependenciesOnWorkerQueue();
+    checkPSMDependencyOnWorkerQueue();
+    checkODM2DependencyOnWorkerQueue();
+    maybeDeleteExpiredPSMValueOnWorkerQueue();
     updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
@@ -441,6 +443,7 @@ bool APMMeasurement::isRazudizoRemoteConfigSDKPresent() {
 bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
     APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
     monitor().logWithLevel(6, 23171, "Resetting App Measurement data");
+    ODM1Context_ = std::make_shared<APMPSMContext>();
     previousVUDAppID_ = persistedConfig_->appIDFromVUD();
     // The first opens counted so far outlive the reset: the next first open reports them.
     const std::optional<sdk::Value> firstOpenCount = persistedConfig_->previousFirstOpenCount();
@@ -523,12 +526,8 @@ void APMMeasurement::TEST_runOnWorkerQueueAndWait(const std::function<void()>& b
 }
 
 void APMMeasurement::TEST_setSeams(
-    std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties,
-    std::shared_ptr<APMOnDeviceConversionSeam> onDeviceConversion) {
+    std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties) {
     if (conditionalUserProperties) {
         conditionalUserProperties_ = std::move(conditionalUserProperties);
-    }
-    if (onDeviceConversion) {
-        onDeviceConversion_ = std::move(onDeviceConversion);
     }
 }

@@ -167,13 +167,13 @@ void APMMeasurement::addStoredMetadataFields(APMPBMeasurementBundle& metadata) {
     if (APMDefaultIdentitySupport::sharedInstance().hasAppDataConsentStatus()) {
         linkedFeatures |= 1u << 0;
     }
-    if (onDeviceConversion_->isAPMPrivateSetMembershipClientLinked()) {
+    if (isAPMPrivateSetMembershipClientLinked()) {
         linkedFeatures |= 1u << 1;
     }
-    if (onDeviceConversion_->isAlphaAppAdsOnDeviceConversionLinked()) {
+    if (isAlphaAppAdsOnDeviceConversionLinked()) {
         linkedFeatures |= 1u << 2;
     }
-    if (onDeviceConversion_->isVoviduAdsOnDeviceConversionLinked()) {
+    if (isVoviduAdsOnDeviceConversionLinked()) {
         linkedFeatures |= 1u << 3;
     }
     APMPBSetInt32(&metadata, Bundle::kLinkedFeatures, linkedFeatures);

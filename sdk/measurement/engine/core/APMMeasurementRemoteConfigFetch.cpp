@@ -129,9 +129,9 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const VDUNetwork:
     }
     // An uptime that cannot be read would suspend for ever: no suspension then.
     suspendedUploadTimestamp_ = timeRecorded ? 0 : std::max(systemUptime(), 0.0);
-    // Seams: on-device conversion (subsystem 11) would refresh its measurement here, and a
-    // deferred deep link waiting for this fetch (subsystem 11; none yet) would be requested
-    // instead of the upload.
+    updateAdsOnDeviceConversionMeasurement();
+    // Seam: a deferred deep link waiting for this fetch (subsystem 11; none yet) would be
+    // requested instead of the upload.
     uploadDataOrRegisterAlarm();
     if (tcfClient_) {
         tcfClient_->setIsDMARegion(remoteConfig_->isDMARegion());

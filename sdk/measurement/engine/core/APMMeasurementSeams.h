@@ -19,7 +19,8 @@
 // are built and need no seam. Event editing (subsystem 13) is built: the remote
 // configuration makes it. The remote configuration gets the shared experiment manager
 // (APMEManager). Purchases (subsystem 11) are built: the purchase filter takes the purchase
-// reporter's fingerprint and the write step the lifetime-value recorder.
+// reporter's fingerprint and the write step the lifetime-value recorder. On-device conversion
+// measurement is built: its engine methods live in sdk/measurement/attribution/engine.
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
 
@@ -33,22 +34,6 @@ class APMConditionalUserPropertySeam {
     virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) {
         (void)event;
         return std::vector<APMEvent>{};
-    }
-};
-
-// Seam: on-device conversion measurement (subsystem 11). Default: neither client nor service is
-// linked and the start checks have nothing to do.
-class APMOnDeviceConversionSeam {
-  public:
-    virtual ~APMOnDeviceConversionSeam() = default;
-    virtual bool isAPMPrivateSetMembershipClientLinked() { return false; }
-    virtual bool isAlphaAppAdsOnDeviceConversionLinked() { return false; }
-    virtual bool isVoviduAdsOnDeviceConversionLinked() { return false; }
-    // Start step: checkPSMDependency, checkODM2Dependency, maybeDeleteExpiredPSMValue.
-    virtual void checkDependenciesOnWorkerQueue() {}
-    // The user's e-mail address or phone number (plain or hashed) handed in for matching.
-    virtual void initiateODM1ProtocolWithUserData(const sdk::Value::Dictionary& userData) {
-        (void)userData;
     }
 };
 

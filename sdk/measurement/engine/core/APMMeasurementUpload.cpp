@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "sdk/measurement/attribution/APMPSMContext.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMBundleFields.h"
 #include "sdk/measurement/engine/APMClock.h"
@@ -312,8 +313,12 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(
         uploadData();
         return;
     }
-    // Seam: a postponed on-device conversion request would be retrieved here instead; it is
-    // never postponed until on-device conversion exists (subsystem 11).
+    // A query that waited for this upload goes out now.
+    if (ODM1Context_ && ODM1Context_->isPSMRequestPostponed) {
+        ODM1Context_->isPSMRequestPostponed = false;
+        retrievePSMResponse();
+        return;
+    }
     updateSchedule();
 }
 
