@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/measurement/audiences/APMAudience.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
@@ -18,7 +19,8 @@ class APMDatabase;
 // name); tests may install their own with TEST_setSeams.
 //
 // Other seams the engine uses live with the stores: the consent state
-// (APMConsentSettingsUtil, subsystem 10). Event editing (subsystem 13) is built: the remote
+// (APMConsentSettingsUtil, subsystem 10). Audience evaluation (subsystem 10) is built:
+// APMAudience, made at component start. Event editing (subsystem 13) is built: the remote
 // configuration makes it. The remote configuration gets the shared experiment manager
 // (APMEManager).
 //
@@ -63,50 +65,6 @@ class APMOnDeviceConversionSeam {
     // The user's e-mail address or phone number (plain or hashed) handed in for matching.
     virtual void initiateODM1ProtocolWithUserData(const sdk::Value::Dictionary& userData) {
         (void)userData;
-    }
-};
-
-// The audience timestamps shared by the filter evaluations of one bundling pass (subsystem 10
-// fills it; nothing is kept until then).
-class APMAudienceTimestampsCache {};
-
-// Seam: audience evaluation (subsystem 10). Default: no filters and no results; every
-// evaluation succeeds without effect.
-class APMAudienceSeam {
-  public:
-    virtual ~APMAudienceSeam() = default;
-    // Forgets the results of the session-scoped filters (at a session start).
-    virtual void clearEvaluationResultsForSessionScopedFilters() {}
-    // Evaluates the property filters of `attribute` at `evaluationTime` (seconds; none: now).
-    // False when the results cannot be stored.
-    virtual bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& attribute,
-                                                    APMAudienceTimestampsCache* cache,
-                                                    std::optional<double> evaluationTime) {
-        (void)attribute;
-        (void)cache;
-        (void)evaluationTime;
-        return true;
-    }
-    // Evaluates the event filters of `event`, whose aggregates were just updated. False when
-    // the results cannot be stored.
-    virtual bool evaluateFiltersForEvent(const APMEvent& event,
-                                         const APMEventAggregates& eventAggregates,
-                                         APMAudienceTimestampsCache& cache) {
-        (void)event;
-        (void)eventAggregates;
-        (void)cache;
-        return true;
-    }
-    // The results a bundle carries; false when they cannot be read.
-    virtual bool resultsForBundling(std::vector<APMPBAudienceLeafFilterResult>& results) {
-        results.clear();
-        return true;
-    }
-    // Replaces the audience definitions with those of a fetched configuration (APMPBAudience
-    // elements); false rolls the configuration's storing back. Default: nothing is kept.
-    virtual bool updateAudiences(const APMPBRepeatedArray& audiences) {
-        (void)audiences;
-        return true;
     }
 };
 
