@@ -246,6 +246,18 @@ TEST_F(APMAudienceTest, AnEventFilterThatCannotBeEvaluatedChangesNothing) {
     EXPECT_EQ(stored(7), "<no row>");
 }
 
+TEST_F(APMAudienceTest, StoredFilterIDsOutsideTheLimitAddressNoWord) {
+    for (const std::string id : {"-1", "10", "2000000000"}) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(store({audience(7, {eventFilter(3, "scan_completed")})}));
+        cli("UPDATE event_filters SET filter_id = " + id + ";");
+        monitor_.clear();
+        EXPECT_TRUE(logEvent("scan_completed"));
+        EXPECT_TRUE(monitor_.saw(6035));
+        EXPECT_EQ(stored(7), "<no row>");
+    }
+}
+
 TEST_F(APMAudienceTest, SequenceFiltersKeepTheirTimesInOrder) {
     ASSERT_TRUE(store({audience(7, {eventFilter(2, "scan_completed", {.sequence = true})})}));
     APMAudienceTimestampsCache cache;
