@@ -23,7 +23,7 @@
 
 class APMAlarm;
 class APMAttributionStartSeam;
-class APMAudienceSeam;
+class APMAudience;
 class APMAudienceTimestampsCache;
 class APMConditionalUserPropertySeam;
 class APMDailyCounts;
@@ -500,8 +500,9 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // were last applied (nothing before the start made the client); worker queue.
     void tcfClientSetConsentFromData();
 
+    // The audience evaluation, made at component start (null before).
+    const std::shared_ptr<APMAudience>& audience() const { return audience_; }
     // Seams for subsystems 10, 11 (see core/APMMeasurementSeams.h); never null.
-    const std::shared_ptr<APMAudienceSeam>& audience() const { return audience_; }
     const std::shared_ptr<APMConditionalUserPropertySeam>& conditionalUserProperties() const {
         return conditionalUserProperties_;
     }
@@ -745,7 +746,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
     std::shared_ptr<APMTCFClient> tcfClient_;
     std::shared_ptr<APMEManager> experimentManager_;
-    std::shared_ptr<APMAudienceSeam> audience_;
+    std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<APMAttributionStartSeam> attributionStart_;
     std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties_;
     std::shared_ptr<APMPSMContext> ODM1Context_;

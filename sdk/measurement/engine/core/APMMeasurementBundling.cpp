@@ -282,14 +282,14 @@ bool APMMeasurement::addAudienceResults(APMPBMeasurementBundle& bundle,
             return false;
         }
     }
-    std::vector<APMPBAudienceLeafFilterResult> results;
-    if (!audience_->resultsForBundling(results)) {
+    std::optional<std::vector<APMPBAudienceLeafFilterResult>> results;
+    if (!audience_->resultsForBundling(results) || !results) {
         monitor().logWithLevel(1, 23113, "Unable to read audience evaluation results");
         return false;
     }
-    if (!results.empty()) {
+    if (!results->empty()) {
         APMPBRepeatedArray resultElements;
-        for (const APMPBAudienceLeafFilterResult& result : results) {
+        for (const APMPBAudienceLeafFilterResult& result : *results) {
             resultElements.emplace_back(std::make_shared<APMPBAudienceLeafFilterResult>(result));
         }
         APMPBSetRepeated(&bundle, Bundle::kAudienceEvaluationResults, resultElements);

@@ -163,7 +163,6 @@ APMMeasurement::APMMeasurement(Passkey, Collaborators collaborators, std::string
       persistedConfig_(std::move(collaborators.persistedConfig)),
       scheduler_(std::move(collaborators.scheduler)),
       experimentManager_(std::move(collaborators.experimentManager)),
-      audience_(std::make_shared<APMAudienceSeam>()),
       attributionStart_(std::make_shared<APMAttributionStartSeam>()),
       conditionalUserProperties_(std::make_shared<APMConditionalUserPropertySeam>()),
       appID_(std::move(appID)),
@@ -310,6 +309,10 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
         return false;
     }
     setRemoteConfig(remoteConfig_);
+    audience_ = APMAudience::initWithDatabase(database_);
+    if (!audience_) {
+        return false;
+    }
     startSessionReporterOnWorkerQueue();
     sdk::Error error;
     const std::filesystem::path folder =

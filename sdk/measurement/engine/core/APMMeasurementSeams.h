@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/measurement/audiences/APMAudience.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
@@ -16,7 +17,8 @@
 // name); tests may install their own with TEST_setSeams.
 //
 // The consent state (APMConsentSettingsUtil) and the TCF client (APMTCFClient) of subsystem 10
-// are built and need no seam. Event editing (subsystem 13) is built: the remote
+// are built and need no seam. Audience evaluation (subsystem 10) is built: APMAudience, made at
+// component start. Event editing (subsystem 13) is built: the remote
 // configuration makes it. The remote configuration gets the shared experiment manager
 // (APMEManager). Purchases (subsystem 11) are built: the purchase filter takes the purchase
 // reporter's fingerprint and the write step the lifetime-value recorder. On-device conversion
@@ -34,50 +36,6 @@ class APMConditionalUserPropertySeam {
     virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) {
         (void)event;
         return std::vector<APMEvent>{};
-    }
-};
-
-// The audience timestamps shared by the filter evaluations of one bundling pass (subsystem 10
-// fills it; nothing is kept until then).
-class APMAudienceTimestampsCache {};
-
-// Seam: audience evaluation (subsystem 10). Default: no filters and no results; every
-// evaluation succeeds without effect.
-class APMAudienceSeam {
-  public:
-    virtual ~APMAudienceSeam() = default;
-    // Forgets the results of the session-scoped filters (at a session start).
-    virtual void clearEvaluationResultsForSessionScopedFilters() {}
-    // Evaluates the property filters of `attribute` at `evaluationTime` (seconds; none: now).
-    // False when the results cannot be stored.
-    virtual bool evaluateFiltersForNanoUserProperty(const APMPBUserAttribute& attribute,
-                                                    APMAudienceTimestampsCache* cache,
-                                                    std::optional<double> evaluationTime) {
-        (void)attribute;
-        (void)cache;
-        (void)evaluationTime;
-        return true;
-    }
-    // Evaluates the event filters of `event`, whose aggregates were just updated. False when
-    // the results cannot be stored.
-    virtual bool evaluateFiltersForEvent(const APMEvent& event,
-                                         const APMEventAggregates& eventAggregates,
-                                         APMAudienceTimestampsCache& cache) {
-        (void)event;
-        (void)eventAggregates;
-        (void)cache;
-        return true;
-    }
-    // The results a bundle carries; false when they cannot be read.
-    virtual bool resultsForBundling(std::vector<APMPBAudienceLeafFilterResult>& results) {
-        results.clear();
-        return true;
-    }
-    // Replaces the audience definitions with those of a fetched configuration (APMPBAudience
-    // elements); false rolls the configuration's storing back. Default: nothing is kept.
-    virtual bool updateAudiences(const APMPBRepeatedArray& audiences) {
-        (void)audiences;
-        return true;
     }
 };
 
