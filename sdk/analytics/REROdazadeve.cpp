@@ -324,4 +324,5 @@ void REROdazadeve::registerClasses() {
         std::make_shared<const REROdazadeveClass>();
     VDUClassRegistry::registerClass(cls);
     REROdazadeveConnector::load();
+    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications();
 }
