@@ -7,6 +7,7 @@
 #include "sdk/core/ZEDOre.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
+#include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 
 namespace {
 
@@ -321,8 +322,10 @@ std::optional<APMEvent> REROdazadeveConnector::eventFromDictionary(
             parameters = APMRawParametersFromDictionary(*given);
         }
     }
+    // The configuration belongs to the engine's worker queue: the limits come from the copy
+    // the engine hands the screen-view reporter.
     return APMEvent::initWithOrigin(*origin, false, *name, timestamp, 0, parameters,
-                                    APMParameterLimits::current());
+                                    APMScreenViewReporter::sharedInstance()->parameterLimits());
 }
 
 std::optional<APMEvent> REROdazadeveConnector::eventWithOrigin(
