@@ -25,10 +25,12 @@ std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const {
 }
 
 void APMMeasurement::startSessionReporterOnWorkerQueue() {
+    // A wipe after a start that failed before the configuration was made finds none yet.
+    APMRemoteConfig& config = remoteConfig_ ? *remoteConfig_ : *remoteConfig();
     std::shared_ptr<APMSessionReporter> reporter = APMSessionReporter::initWithPersistedConfig(
-        persistedConfig_, APMSessionReporter::settingsFromRemoteConfig(*remoteConfig_));
+        persistedConfig_, APMSessionReporter::settingsFromRemoteConfig(config));
     APMScreenViewReporter::sharedInstance()->setParameterLimits(
-        APMParameterLimits::fromRemoteConfig(*remoteConfig_));
+        APMParameterLimits::fromRemoteConfig(config));
     reporter->setReportingEnabled(isEnabled());
     std::shared_ptr<APMSessionReporter> replaced;
     {

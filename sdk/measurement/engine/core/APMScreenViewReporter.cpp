@@ -113,9 +113,19 @@ std::shared_ptr<APMAdExposureSeam> APMScreenViewReporter::adExposureReporter() {
     return adExposure_;
 }
 
+void APMScreenViewReporter::onQueue(const std::function<void()>& block) {
+    // The reporter's own blocks (the change notification, the "_vs" logging) may read the
+    // screen too: waiting for the queue there would wait for ever.
+    if (queue_->isCurrent()) {
+        block();
+    } else {
+        queue_->sync(block);
+    }
+}
+
 void APMScreenViewReporter::getScreenName(std::optional<std::string>* name,
                                           std::optional<std::string>* className) {
-    queue_->sync([&] {
+    onQueue([&] {
         if (name != nullptr) {
             *name = currentScreen_ ? currentScreen_->name() : std::nullopt;
         }
@@ -151,7 +161,7 @@ void APMScreenViewReporter::trackScreenWithParameters(const APMRawParameters& pa
     monitor().logWithLevel(7, 31029, "Logging screen view with screen name and screen class",
                            describe(name), describe(className));
     std::optional<APMScreen> previous;
-    queue_->sync([&] {
+    onQueue([&] {
         previous = std::move(currentScreen_);
         currentScreen_ = screen;
     });
@@ -176,7 +186,7 @@ APMParameters APMScreenViewReporter::screenParameters() {
     if (isInactive()) {
         return parameters;
     }
-    queue_->sync([&] {
+    onQueue([&] {
         if (!currentScreen_ || !allowScreenParameters_) {
             return;
         }

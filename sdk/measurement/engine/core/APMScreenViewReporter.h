@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -84,6 +85,8 @@ class APMScreenViewReporter : public std::enable_shared_from_this<APMScreenViewR
 
   private:
     void observe(VDUNotificationCenter& center);
+    // Runs `block` on the reporter's queue and waits for it.
+    void onQueue(const std::function<void()>& block);
     bool isInactive() const { return !isAppActive_.load() && appHasBeenInitialized_.load(); }
     std::shared_ptr<APMAdExposureSeam> adExposureReporter();
 
