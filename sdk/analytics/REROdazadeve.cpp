@@ -338,4 +338,5 @@ void REROdazadeve::registerClasses() {
         std::make_shared<const REROdazadeveClass>();
     VDUClassRegistry::registerClass(cls);
     REROdazadeveConnector::load();
+    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications();
 }

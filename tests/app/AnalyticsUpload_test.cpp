@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "app/ApplicationActivation.h"
 #include "app/ads/AnalyticsEvent.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/MainQueue.h"
@@ -24,6 +25,8 @@
 #include "sdk/installations/DUDUrareravuzers.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
+#include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRawEventData.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/app/WindowTestEnvironment.h"
 #include "tests/support/LoopbackServer.h"
@@ -226,6 +229,47 @@ TEST_F(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfte
         EXPECT_EQ(pclose(pipe), 0);
         EXPECT_EQ(count, "0\n") << table;
     }
+}
+
+// Qt reports the application active on a fresh profile: the activity handler's notification
+// starts a session, whose "_s" row the store holds.
+TEST_F(AnalyticsUploadTest, BecomingActiveOnAFreshProfileStoresASessionStart) {
+    launchAndScan();
+    ASSERT_TRUE(
+        drainUntil([](APMMeasurement& engine) { return engine.didInitializeComponents(); }));
+    ApplicationActivity activity(false);
+    // As postActivationNotifications hands it Qt's state.
+    const Qt::ApplicationState state = Qt::ApplicationActive;
+    activity.applicationStateChanged(state == Qt::ApplicationActive);
+    const auto hasSessionStart = [](APMMeasurement& engine) {
+        sdk::Error error;
+        for (const APMRawEventData& data :
+             engine.database()->allRawEventsWithError(&error).value_or(
+                 std::vector<APMRawEventData>{})) {
+            if (data.rawEvent().name() == "_s") {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(drainUntil(hasSessionStart));
+
+    fs::path database;
+    for (const auto& entry :
+         fs::recursive_directory_iterator(fs::path(std::getenv("XDG_DATA_HOME")))) {
+        if (entry.path().filename() == "vovidu-app-measurement.sql") {
+            database = entry.path();
+        }
+    }
+    ASSERT_FALSE(database.empty());
+    const std::string command =
+        "sqlite3 '" + database.string() + "' \"select count(*) from raw_events where name = '_s'\"";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[64] = {};
+    const std::string count = fgets(buffer, sizeof buffer, pipe) != nullptr ? buffer : "";
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(count, "1\n");
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ class APMRemoteConfig;
 class APMScheduler;
 class APMSearchAdReporter;
 class APMTCFClient;
+class APMSessionReporter;
 class APMUserAttribute;
 class VDUNetwork;
 namespace platform {
@@ -434,6 +435,28 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Test hook: makes systemUptime() answer `seconds`; no value restores the clock.
     static void TEST_setSystemUptime(std::optional<double> seconds);
 
+    // Sessions (APMMeasurementSessions.cpp) -----------------------------------------------------
+
+    // The session reporter: null before the component start; a wipe replaces it. Any thread.
+    std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    // An event in an expired session starts one at `timestamp`: a new session number, "_sid"
+    // and "_sno" stored, and the session start "_s" handled ("_aib" = 1 when in the background
+    // and the configuration allows it). Nothing while the session lasts.
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    // Any thread: the reporter's session timeout (block "APMMeasurement:1565").
+    void setSessionTimeoutInterval(double seconds);
+    // Answers the current session ID, or a code 13 error ("Analytics deallocated", "Analytics
+    // disabled", "Session expired", "Session ID not found"), on the worker queue. Any thread
+    // (block "APMMeasurement:3360").
+    using SessionIDCompletion = std::function<void(std::optional<std::int64_t>, sdk::Error)>;
+    void sessionIDWithCompletion(SessionIDCompletion completion);
+    // Hands the configuration's session settings and parameter limits to the session and
+    // screen-view reporters, which work off the worker queue.
+    void refreshActivitySettingsOnWorkerQueue();
+    // Once per process: on "did finish launching" the screen-view reporter is made, so that
+    // it hears the first activation. Any thread.
+    static void subscribeForAppDidFinishLaunchingNotifications();
+
     // Remote configuration fetch (worker queue; APMMeasurementRemoteConfigFetch.cpp) ------------
 
     // Starts a conditional GET of the configuration (the stored validators are sent only when
@@ -672,7 +695,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Start step 17 (APMMeasurementTCF.cpp): makes the TCF client for the configuration's DMA
     // region and applies its data.
     void startTCFClientOnWorkerQueue();
-    // Whether the session has expired (false until sessions exist).
+    // Whether the session has expired (false before the component start).
     bool isSessionExpired();
     void logErrorEvent(std::int64_t errorCode, std::string_view name, std::int32_t maxLength);
     // Step 9 of the pipeline: the event through the configuration's event-editing program.
@@ -745,6 +768,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMScheduler> scheduler_;
     std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
     std::shared_ptr<APMTCFClient> tcfClient_;
+    mutable std::mutex sessionReporterMutex_;
+    std::shared_ptr<APMSessionReporter> sessionReporter_;  // guarded by sessionReporterMutex_
     std::shared_ptr<APMEManager> experimentManager_;
     std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<APMAttributionStartSeam> attributionStart_;

@@ -9,6 +9,7 @@
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMAnalyticsEngineEntry.h"
 #include "sdk/measurement/engine/core/APMAnalyticsState.h"
+#include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 
 namespace {
 
@@ -54,6 +55,17 @@ APMAnalyticsEngineEvent makeEvent(const std::string& origin, bool isPublicEvent,
     event.ignoreEnabled = ignoreEnabled;
     event.ignoreInterceptor = ignoreInterceptor;
     return event;
+}
+
+// The current screen's parameters for an event that brings none of its own.
+APMRawParameters currentScreenParametersFor(const APMRawParameters& parameters) {
+    for (const char* name : kScreenParameterNames) {
+        if (parameters.contains(name)) {
+            return {};
+        }
+    }
+    const APMParameters screen = APMScreenViewReporter::sharedInstance()->screenParameters();
+    return APMRawParameters(screen.begin(), screen.end());
 }
 
 void queueEvent(APMAnalyticsEngineEvent event) {
@@ -107,16 +119,26 @@ void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const s
 void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                               double timestamp,
                                               const APMRawParameters& parameters) {
-    // The screen parameters of the current screen come with the screen-view reporter.
-    queueEvent(makeEvent(origin, false, name, parameters, timestamp));
+    APMAnalyticsEngineEvent event = makeEvent(origin, false, name, parameters, timestamp);
+    event.addedScreenParameters = currentScreenParametersFor(parameters);
+    queueEvent(std::move(event));
 }
 
 void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent,
                                       const std::string& name, const APMRawParameters& parameters) {
+    if (name == "screen_view") {
+        APMScreenViewReporter::sharedInstance()->trackScreenWithParameters(
+            parameters, APMCurrentTimeInterval());
+        return;
+    }
+    APMRawParameters screen = currentScreenParametersFor(parameters);
     // Reading the clock and queueing happen in one serial section, so operations reach the
     // serial queue in timestamp order.
     APMAnalyticsState::shared().timestampQueue->sync([&] {
-        queueEvent(makeEvent(origin, isPublicEvent, name, parameters, APMCurrentTimeInterval()));
+        APMAnalyticsEngineEvent event =
+            makeEvent(origin, isPublicEvent, name, parameters, APMCurrentTimeInterval());
+        event.addedScreenParameters = std::move(screen);
+        queueEvent(std::move(event));
     });
 }
 

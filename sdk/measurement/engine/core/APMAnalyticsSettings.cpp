@@ -210,8 +210,12 @@ void APMAnalytics::setSessionTimeoutInterval(double seconds) {
                 4, 25060, "Session timeout interval cannot be set to a negative value");
             return;
         }
-        // The engine reads the stored value when its sessions start.
-        if (std::shared_ptr<APMPersistedConfig> config = APMPersistedConfig::sharedInstance()) {
+        std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+        if (engine && engine->didInitializeComponents()) {
+            engine->setSessionTimeoutInterval(seconds);
+        } else if (std::shared_ptr<APMPersistedConfig> config =
+                       APMPersistedConfig::sharedInstance()) {
+            // The next session reporter takes it.
             config->setSessionTimeoutValue(sdk::Value(seconds));
         }
         APMMeasurement::monitor().logWithLevel(7, 25059, "Session timeout interval set. (s)",
@@ -226,9 +230,19 @@ void APMAnalytics::sessionIDWithCompletion(SessionIDCompletion completion) {
         return;
     }
     dispatchAsyncOnSerialQueue([completion = std::move(completion)] {
-        // The engine's sessions answer once they exist; until then there is no session to name.
-        platform::DispatchQueue::global()->async(
-            [completion] { completion(0, apm_errorWithCode(13, "Analytics uninitialized")); });
+        const auto answer = [completion](std::int64_t sessionID, sdk::Error error) {
+            platform::DispatchQueue::global()->async(
+                [completion, sessionID, error] { completion(sessionID, error); });
+        };
+        std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+        if (!engine || !engine->didInitializeComponents()) {
+            answer(0, apm_errorWithCode(13, "Analytics uninitialized"));
+            return;
+        }
+        engine->sessionIDWithCompletion(
+            [answer](std::optional<std::int64_t> sessionID, sdk::Error error) {
+                answer(sessionID.value_or(0), std::move(error));
+            });
     });
 }
 

@@ -125,6 +125,7 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const VDUNetwork:
                 platform::headerValue(response->headers, "Last-Modified"));
             persistedConfig_->setConfigServerETag(platform::headerValue(response->headers, "ETag"));
             persistedConfig_->setConfigVUDVersion(APMIdentity::divEdadevadezeLibraryVersion());
+            refreshActivitySettingsOnWorkerQueue();
         }
     }
     // An uptime that cannot be read would suspend for ever: no suspension then.

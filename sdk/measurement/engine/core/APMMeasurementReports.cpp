@@ -13,6 +13,7 @@
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
+#include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
@@ -106,7 +107,9 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
             setPreviousFirstOpenCount("1");
         }
         APMAnalytics::setDeferredAnalyticsCollection(std::nullopt);
-        // The session start of an active app comes with sessions.
+        if (APMIsAppActive()) {
+            reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
+        }
         persistedConfig_->setLoadTimestampValue(std::nullopt);
         return;
     }
@@ -166,14 +169,20 @@ void APMMeasurement::logFirstOpenEventsOnWorkerQueue(std::int64_t previousCount,
     if (efficientEngagement) {
         parameters.emplace("_et", APMValue(std::int64_t{1}));
     }
-    // Screen parameters and the session start of an active app come with screen views and
-    // sessions.
+    const APMParameters screen = APMScreenViewReporter::sharedInstance()->screenParameters();
+    const APMRawParameters screenParameters(screen.begin(), screen.end());
+    const std::int32_t maxValueLength =
+        APMParameterLimits::current().maxPublicEventParameterValueLength;
     if (std::optional<APMEvent> firstOpen = APMEvent::initWithOrigin(
             "auto", false, "_f", initTimestamp_, 0, parameters, APMParameterLimits::current())) {
+        firstOpen->addScreenParameters(screenParameters, maxValueLength);
         handleInternalEventOnWorkerQueue(std::move(*firstOpen));
     }
     APMAnalytics::setDeferredAnalyticsCollection(std::nullopt);
     persistedConfig_->setLoadTimestampValue(std::nullopt);
+    if (APMIsAppActive()) {
+        reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
+    }
     if (remoteConfig_->redundantEngagementRemovalEnabled()) {
         return;
     }
@@ -183,6 +192,7 @@ void APMMeasurement::logFirstOpenEventsOnWorkerQueue(std::int64_t previousCount,
     }
     if (std::optional<APMEvent> event = APMEvent::initWithOrigin(
             "auto", false, "_e", initTimestamp_, 0, engagement, APMParameterLimits::current())) {
+        event->addScreenParameters(screenParameters, maxValueLength);
         handleInternalEventOnWorkerQueue(std::move(*event));
     }
 }

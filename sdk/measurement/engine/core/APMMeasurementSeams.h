@@ -11,6 +11,8 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 
+class APMScreen;
+
 // Seams: the narrow interfaces through which the engine reaches subsystems 10-13 until they
 // exist. Each default below is the explicit "not built yet" behaviour and is replaced by its
 // subsystem's own class. The engine owns one of each (APMMeasurement's accessors of the same
@@ -65,5 +67,21 @@ class APMDeepLinkSeam {
         (void)clickTimestampMillis;
         (void)eventTimestamp;
         (void)extraParameters;
+    }
+};
+
+// Seam: ad exposure (subsystem 11). Default: nothing is measured. Unlike the seams above it is
+// held by the screen-view reporter (APMScreenViewReporter::setAdExposureReporter) and called on
+// the main thread (activity) and on the reporter's queue (screen changes).
+class APMAdExposureSeam {
+  public:
+    virtual ~APMAdExposureSeam() = default;
+    virtual void handleAppDidBecomeActive() {}
+    // `screen` is null: the platform never knows the screen at that moment.
+    virtual void handleAppWillResignActiveWithScreen(const APMScreen* screen) { (void)screen; }
+    virtual void handleScreenDidChangeFromScreen(const APMScreen* previous,
+                                                 const APMScreen& current) {
+        (void)previous;
+        (void)current;
     }
 };

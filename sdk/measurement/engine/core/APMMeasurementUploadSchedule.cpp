@@ -10,6 +10,7 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/APMUptime.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -50,24 +51,14 @@ bool flagOrFalse(const std::optional<bool>& flag, const sdk::Error& error, std::
     return *flag;
 }
 
-// The uptime a test set; NaN while the clock is read.
-std::atomic<double> uptimeOverride{std::numeric_limits<double>::quiet_NaN()};
-
 }  // namespace
 
 void APMMeasurement::TEST_setSystemUptime(std::optional<double> seconds) {
-    uptimeOverride.store(seconds.value_or(std::numeric_limits<double>::quiet_NaN()));
+    TEST_APMSetSystemUptime(seconds);
 }
 
 double APMMeasurement::systemUptime() {
-    if (const double overridden = uptimeOverride.load(); !std::isnan(overridden)) {
-        return overridden;
-    }
-    timespec now{};
-    if (clock_gettime(CLOCK_BOOTTIME, &now) != 0) {
-        return 0;
-    }
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return std::max(APMSystemUptime(), 0.0);
 }
 
 void APMMeasurement::terminateBackgroundTask() {

@@ -190,7 +190,8 @@ TEST_F(EventEntryTest, SessionStartBackfillsEventsSinceTheFirstOpenWithoutASessi
             "app", true, "old_event", start - 100, 0, {}, APMParameterLimits::current());
         ASSERT_TRUE(old);
         engine_->handleEventOnWorkerQueue(std::move(*old));
-        // Written while a session ID was a user property: it has one already.
+        // Written in a live session while its ID was a user property: it has one already.
+        engine_->persistedConfig()->setLastSessionActivityClockTime(APMCurrentTimeInterval());
         std::optional<APMUserAttribute> sid = APMUserAttribute::initWithOrigin(
             "auto", "_sid", APMValue(std::int64_t{7}), APMCurrentTimeInterval());
         ASSERT_TRUE(sid);
