@@ -17,6 +17,7 @@
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/experiments/APMEManager.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -164,7 +165,7 @@ APMMeasurement::APMMeasurement(Passkey, Collaborators collaborators, std::string
       experimentManager_(std::move(collaborators.experimentManager)),
       audience_(std::make_shared<APMAudienceSeam>()),
       attributionStart_(std::make_shared<APMAttributionStartSeam>()),
-      conditionalUserProperties_(std::make_shared<APMConditionalUserPropertySeam>()),
+      conditionalUserProperties_(APMConditionalUserPropertyController::sharedInstance()),
       lifetimeValue_(std::make_shared<APMLifetimeValueSeam>()),
       onDeviceConversion_(std::make_shared<APMOnDeviceConversionSeam>()),
       appID_(std::move(appID)),
