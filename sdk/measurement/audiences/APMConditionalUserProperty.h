@@ -59,3 +59,8 @@ class APMConditionalUserProperty {
     std::optional<APMEvent> timedOutEvent_;
     std::optional<APMEvent> expiredEvent_;
 };
+
+// Whether `property` may be stored: its origin, name and (when set) value pass the validator's
+// conditional user property rules, which log their own failures; its trigger timeout and time
+// to live lie in [0.001 s, 180 days] (else 11000 or 11001). Any thread.
+bool APMIsValidConditionalUserProperty(const APMConditionalUserProperty& property);

@@ -18,6 +18,7 @@
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/experiments/APMEManager.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -164,7 +165,7 @@ APMMeasurement::APMMeasurement(Passkey, Collaborators collaborators, std::string
       scheduler_(std::move(collaborators.scheduler)),
       experimentManager_(std::move(collaborators.experimentManager)),
       attributionStart_(std::make_shared<APMAttributionStartSeam>()),
-      conditionalUserProperties_(std::make_shared<APMConditionalUserPropertySeam>()),
+      conditionalUserProperties_(APMConditionalUserPropertyController::sharedInstance()),
       appID_(std::move(appID)),
       safelistedEvents_(std::move(safelistedEvents)),
       isAnalyticsCollectionEnabled_(isAnalyticsCollectionEnabled),

@@ -28,17 +28,15 @@ class APMScreen;
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
 
-// Seam: conditional user properties (subsystem 10). Default: no property waits for an event, so
-// no event is triggered.
+// Conditional user properties (subsystem 10): the engine's write path asks this interface; it is
+// APMConditionalUserPropertyController's shared instance unless a test installs another.
 class APMConditionalUserPropertySeam {
   public:
     virtual ~APMConditionalUserPropertySeam() = default;
     // The events that `event` triggers through its conditional user properties, in order; no
     // value when they cannot be processed.
-    virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) {
-        (void)event;
-        return std::vector<APMEvent>{};
-    }
+    virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(
+        const APMEvent& event) = 0;
 };
 
 // Seam: the deferred deep link (subsystem 11). Default: nothing to do at start, since it is not
