@@ -329,7 +329,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
-    attributionStart_->startCampaignOnWorkerQueue();
+    startCampaignOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
     startSearchAdReporterOnWorkerQueue();

@@ -128,10 +128,15 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const VDUNetwork:
     }
     // An uptime that cannot be read would suspend for ever: no suspension then.
     suspendedUploadTimestamp_ = timeRecorded ? 0 : std::max(systemUptime(), 0.0);
-    // Seams: on-device conversion (subsystem 11) would refresh its measurement here, a deferred
-    // deep link waiting for this fetch (subsystem 11; none yet) would be requested instead of
-    // the upload, and the TCF client (subsystem 10) would take the configuration's DMA region.
-    uploadDataOrRegisterAlarm();
+    // Seams: on-device conversion (subsystem 11) would refresh its measurement here, and the
+    // TCF client (subsystem 10) would take the configuration's DMA region.
+    // A deferred deep link that waited for this fetch goes instead of the upload.
+    if (shouldRequestDeferredDeepLinkAfterConfigFetch_) {
+        shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+        requestDeferredDeepLink();
+    } else {
+        uploadDataOrRegisterAlarm();
+    }
 }
 
 bool APMMeasurement::storeFetchedRemoteConfig(const sdk::Bytes& body) {

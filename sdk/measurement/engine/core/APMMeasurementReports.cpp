@@ -240,24 +240,17 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(
     }
     const std::string storedURL = *url;
     const double storedAt = defaults.doubleForKey(kAPMDeepLinkTimestampKey);
-    APMRawParameters extra;
+    sdk::Value::Dictionary extra;
     if (APMIsStoredDeepLinkExpired(defaults, remoteConfig()->attributionCacheTTLInterval())) {
-        extra.emplace("utm_source", APMValue("(not set)"));
-        extra.emplace("utm_medium", APMValue("(not set)"));
-        extra.emplace("_cc", APMValue(std::int64_t{1}));
+        extra.emplace("utm_source", sdk::Value("(not set)"));
+        extra.emplace("utm_medium", sdk::Value("(not set)"));
+        extra.emplace("_cc", sdk::Value(std::int64_t{1}));
     } else {
         extra.emplace("_cc",
-                      APMValue(APMPreviousHourStartMillis(millisecondsFromSeconds(storedAt))));
+                      sdk::Value(APMPreviousHourStartMillis(millisecondsFromSeconds(storedAt))));
     }
     APMClearStoredDeepLink(defaults);
-    deepLinkSeam().handleOpenURLOnWorkerQueue(storedURL, clickTimestampMillis, storedAt, extra);
-}
-
-APMDeepLinkSeam& APMMeasurement::deepLinkSeam() {
-    if (!deepLink_) {
-        deepLink_ = std::make_shared<APMDeepLinkSeam>();
-    }
-    return *deepLink_;
+    handleOpenURLOnWorkerQueue(storedURL, clickTimestampMillis, storedAt, extra);
 }
 
 APMPurchaseFingerprintSeam& APMMeasurement::purchaseFingerprintSeam() {
@@ -268,11 +261,7 @@ APMPurchaseFingerprintSeam& APMMeasurement::purchaseFingerprintSeam() {
 }
 
 void APMMeasurement::TEST_setReportSeams(
-    std::shared_ptr<APMDeepLinkSeam> deepLink,
     std::shared_ptr<APMPurchaseFingerprintSeam> purchaseFingerprint) {
-    if (deepLink) {
-        deepLink_ = std::move(deepLink);
-    }
     if (purchaseFingerprint) {
         purchaseFingerprint_ = std::move(purchaseFingerprint);
     }

@@ -110,13 +110,11 @@ class APMAudienceSeam {
     }
 };
 
-// Seam: the deferred deep link and the TCF client (subsystems 10, 11). Default: nothing to do
-// at start, since neither is linked.
+// Seam: the TCF client (subsystem 10). Default: nothing to do at start, since it is not linked.
 class APMAttributionStartSeam {
   public:
     virtual ~APMAttributionStartSeam() = default;
-    // Start steps 14 (stored campaign, deferred deep link), 17 (TCF client).
-    virtual void startCampaignOnWorkerQueue() {}
+    // Start step 17 (TCF client).
     virtual void startTCFClientOnWorkerQueue() {}
 };
 
@@ -142,23 +140,5 @@ class APMPurchaseFingerprintSeam {
         const APMPurchaseTransaction& transaction) {
         (void)transaction;
         return std::nullopt;
-    }
-};
-
-// Seam: campaign links (subsystem 11). Default: a stored campaign link is handed in and nothing
-// more happens.
-class APMDeepLinkSeam {
-  public:
-    virtual ~APMDeepLinkSeam() = default;
-    // The campaign link stored before the first open, with its click time in ms (none when
-    // unknown), the time it was stored and the parameters the campaign event gets on top.
-    virtual void handleOpenURLOnWorkerQueue(const std::string& url,
-                                            std::optional<std::int64_t> clickTimestampMillis,
-                                            double eventTimestamp,
-                                            const APMRawParameters& extraParameters) {
-        (void)url;
-        (void)clickTimestampMillis;
-        (void)eventTimestamp;
-        (void)extraParameters;
     }
 };
