@@ -217,6 +217,10 @@ void REROdazadeve::handleOpenURL(const std::string& url) {
     APMAnalytics::handleOpenURL(url);
 }
 
+void REROdazadeve::handleUserActivity(const std::optional<platform::UserActivity>& activity) {
+    APMAnalytics::handleUserActivity(activity);
+}
+
 void REROdazadeve::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                               const sdk::Value::Dictionary& parameters) {
     APMAnalytics::logInternalEventWithOrigin(origin, name,

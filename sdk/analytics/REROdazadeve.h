@@ -77,6 +77,7 @@ class REROdazadeve {
     static void notifyEventListeners(const APMEvent& event);
     static void setOpenURLListener(std::function<void(const std::string& url)> listener);
     static void handleOpenURL(const std::string& url);
+    static void handleUserActivity(const std::optional<platform::UserActivity>& activity);
     static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                            const sdk::Value::Dictionary& parameters);
     static void logEventWithOrigin(const std::string& origin, bool isPublicEvent,

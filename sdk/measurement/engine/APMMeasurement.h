@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/app/ApplicationDelegate.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
@@ -22,7 +23,6 @@
 #include "sdk/utilities/VDUNotificationCenter.h"
 
 class APMAlarm;
-class APMAttributionStartSeam;
 class APMAudience;
 class APMAudienceTimestampsCache;
 class APMConditionalUserPropertySeam;
@@ -31,7 +31,6 @@ class APMDatabase;
 class APMEManager;
 class APMEvent;
 class APMIdentity;
-class APMDeepLinkSeam;
 class APMConversionService;
 class APMPrivateSetMembershipClient;
 class APMPrivateSetMembershipClientClass;
@@ -313,8 +312,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // "_fot"'s last-set time, else the earliest last-set time of any user property; 0 when
     // there are none (23124) or they cannot be read (23123).
     double firstOpenTimestamp();
-    // Hands the campaign link stored in the standard user defaults to the deep-link seam with
-    // its extra parameters and clears it; nothing when none is stored.
+    // Clears the campaign link stored in the standard user defaults and reports it
+    // (handleOpenURLOnWorkerQueue with its extra parameters); nothing when none is stored.
     void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis);
     // Any thread: the user data for on-device conversion measurement (block
     // "APMMeasurement:3367").
@@ -379,9 +378,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // it is absent or not a number. Any thread.
     static bool shouldAllowAdNetworkRegistration();
 
-    // Replaces the deep-link seam; null keeps the current one. Call on the worker queue (the
-    // engine makes the default there on first use).
-    void TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink);
 
     // Upload scheduling and upload (worker queue; APMMeasurementUploadSchedule.cpp,
     // APMMeasurementUpload.cpp) ------------------------------------------------------------------
@@ -474,6 +470,80 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // and, behind every earlier facade call, uploads or sets the alarm on the worker queue
     // (block "APMMeasurement:4025"). Any thread (the notification's).
     void handleAppWillResignActiveEvent(const VDUNotification& notification);
+
+    // Campaign links, the deferred deep link and the server-side tagging preview ----------------
+    // (sdk/measurement/attribution/APMMeasurementCampaign*.cpp and
+    // APMMeasurementDeferredDeepLink.cpp). A campaign link becomes one "_cmp" (or "_cmpx") event,
+    // its click data the persisted AdCampaignInfo and "_vbraid". Deferred deep link states
+    // (persisted):
+    //   not asked --success--> retrieved (deferredDeepLinkRetrievalComplete 0)
+    //   not asked --failure--> retry count + 1 --count at the limit--> given up (complete 1)
+
+    // Query parameters of a campaign link, by key.
+    using CampaignURLParameters = std::map<std::string, std::string, std::less<>>;
+
+    // The URL of a web-browsing activity; none for no activity (23003) or another kind of
+    // activity or one without a URL (23006). Any thread.
+    static std::optional<std::string> deepLinkFromUserActivity(
+        const std::optional<platform::UserActivity>& activity);
+    // A URL opened after the first open: refused on the worker queue (23163), else
+    // handleOpenURL without a click time. Any thread but the worker queue.
+    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds);
+    // Ignores an empty URL; else the debug-mode URL handling, then handleDeepLink. Any thread.
+    void handleOpenURL(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                       double eventTimestampInSeconds);
+    // Schedules handleOpenURLOnWorkerQueue without extra parameters (block
+    // "APMMeasurement:502"). Any thread.
+    void handleDeepLink(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                        double eventTimestampInSeconds);
+    // The engine's debug-mode URL handling: the server-side tagging switch. Any thread.
+    static void handleDebugModeWithURL(const std::string& url);
+    // The campaign event of `url` whose query (over the string extras) holds campaign keys;
+    // the number extras join its parameters. Stores the click data and "_vbraid".
+    void handleOpenURLOnWorkerQueue(const std::string& url,
+                                    std::optional<std::int64_t> clickTimestampMillis,
+                                    double eventTimestampInSeconds,
+                                    const sdk::Value::Dictionary& extraParameters);
+    // Whether a campaign key has a non-empty value, or any key begins with "cad_".
+    static bool isValidCampaignURLParamDictionary(const CampaignURLParameters& parameters);
+    // Whether click identifiers may be kept: always before tracking authorisation existed or
+    // with a device ID; else only when tracking is authorised.
+    bool shouldAllowClickID();
+    // The gates of the deferred deep link request, first failing one wins (23193-23197,
+    // 23252); the retry limit also marks the retrieval complete.
+    bool shouldAllowRequestDeferredDeepLink();
+    // GETs the deferred deep link (23198 for an invalid address); its answer on the worker
+    // queue counts a retry (23199) or marks the retrieval done and hands a link on.
+    void requestDeferredDeepLink();
+    // The request's address for the identity, consent and configuration in force.
+    std::string deferredDeepLinkRequestURL();
+    // The reply's JSON object when it holds a valid "deeplink" URL; none for an empty reply
+    // (23201), bad JSON (23202) or anything else. Any thread.
+    static std::optional<sdk::Value::Dictionary> deepLinkInfoFromResponseData(
+        const VDUNetwork::Data& data);
+    // Hands the reply's link to the app delegate on the main queue; when it takes it, the
+    // campaign event follows on the worker queue (block "APMMeasurement:424").
+    void handleDeferredDeepLinkInfo(const sdk::Value::Dictionary& info);
+    // Offers `url` to the application's delegate as a continued web-browsing activity; whether
+    // the delegate took it. Main thread. (`extraInfo` has no place in an activity here.)
+    static bool sendDeepLinkURLToAppDelegateOnMainThread(const std::string& url,
+                                                         const sdk::Value::Dictionary& extraInfo);
+    // "stgw_debug_enable" of the URL's query: "1" switches the monitor's tagging debug mode on
+    // with the preview header of "stgw_preview_key" (none without a key), "0" off without one.
+    // Any thread.
+    static void handleSTGWDebugModeWithURL(const std::string& url);
+    // The launch options of the finished-launching notification: an activity's link is stored
+    // for attribution, else the launch URL, whose tagging switch is applied. Any thread.
+    static void handleStoredURLAfterAppLaunchWithNotification(const VDUNotification& notification);
+    // Once per process: observes the finished-launching notification, whose user info goes to
+    // handleStoredURLAfterAppLaunchWithNotification. Any thread.
+    static void subscribeForAppDidFinishLaunchingNotifications();
+    // Start step: reports a stored campaign link; else requests the deferred deep link now or,
+    // with an expired configuration, after the next configuration fetch.
+    void startCampaignOnWorkerQueue();
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const {
+        return shouldRequestDeferredDeepLinkAfterConfigFetch_;
+    }
 
     // Network log bridge (any thread) ------------------------------------------------------------
 
@@ -720,10 +790,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
         const std::optional<std::string>& stored, const std::optional<std::string>& current,
         const std::function<void(const std::optional<std::string>&)>& store,
         std::string_view eventName, std::string_view parameterName);
-    // The seam of the reports, made on first use (worker queue).
-    APMDeepLinkSeam& deepLinkSeam();
-    std::shared_ptr<APMDeepLinkSeam> deepLink_;
-
     // On-device conversion helpers: the answer to a query posted with `context` and `client`,
     // and the "_fx" event announcing a value from `source` ("psm", "psm_cads").
     void handlePSMResponse(const std::shared_ptr<APMPSMContext>& context,
@@ -772,7 +838,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMSessionReporter> sessionReporter_;  // guarded by sessionReporterMutex_
     std::shared_ptr<APMEManager> experimentManager_;
     std::shared_ptr<APMAudience> audience_;
-    std::shared_ptr<APMAttributionStartSeam> attributionStart_;
     std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties_;
     std::shared_ptr<APMPSMContext> ODM1Context_;
     std::shared_ptr<APMConversionService> conversionService_;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/app/ApplicationDelegate.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/storekit/StoreTransaction.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
@@ -181,8 +182,13 @@ class APMAnalytics {
     // origin, no queue or no callback is refused (25009, 25010, 25011).
     static void maxUserPropertiesForOrigin(const std::string& origin, platform::QueueRef queue,
                                            std::function<void(std::int32_t)> callback);
-    // Hands an opened URL to the open-URL listener (an app on this platform receives none).
+    // An opened URL: its server-side tagging switch at once, then, on the serial queue, the
+    // engine's campaign handling and the open-URL listener. Nothing on this platform opens
+    // URLs in the app; the app or tests call it.
     static void handleOpenURL(const std::string& url);
+    // A continued user activity: the link of a web-browsing one goes to the engine's campaign
+    // handling from the serial queue.
+    static void handleUserActivity(const std::optional<platform::UserActivity>& activity);
 
     // Purchases (APMAnalyticsPurchases.cpp) ------------------------------------------------------
 

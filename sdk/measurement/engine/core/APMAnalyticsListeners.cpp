@@ -1,4 +1,5 @@
 // The facade's log-event listeners, interceptor and open-URL listener.
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMAnalyticsState.h"
@@ -79,10 +80,27 @@ void APMAnalytics::setOpenURLListener(std::function<void(const std::string& url)
 }
 
 void APMAnalytics::handleOpenURL(const std::string& url) {
-    // Deep links reach the engine through its deep-link seam; the listener hears of the URL.
-    dispatchAsyncOnSerialQueue([url] {
+    const double now = APMCurrentTimeInterval();
+    APMMeasurement::handleSTGWDebugModeWithURL(url);
+    dispatchAsyncOnSerialQueue([url, now] {
+        if (const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
+            engine->handleNonFirstOpenEventURL(url, now);
+        }
         if (const auto& listener = APMAnalyticsState::shared().openURLListener) {
             listener(url);
+        }
+    });
+}
+
+void APMAnalytics::handleUserActivity(const std::optional<platform::UserActivity>& activity) {
+    const double now = APMCurrentTimeInterval();
+    dispatchAsyncOnSerialQueue([activity, now] {
+        const std::optional<std::string> url = APMMeasurement::deepLinkFromUserActivity(activity);
+        if (!url || url->empty()) {
+            return;
+        }
+        if (const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
+            engine->handleNonFirstOpenEventURL(*url, now);
         }
     });
 }

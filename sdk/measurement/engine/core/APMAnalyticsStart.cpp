@@ -145,6 +145,8 @@ void observeNotificationsForAnalyticsConfiguration(const void* configuration) {
 
 void runStartBlock(const std::string& appID, const std::string& origin,
                    const sdk::Value::Dictionary& options, const void* configuration) {
+    // Launch options name a link to attribute later (the observation a loaded class makes).
+    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications();
     if (APMAnalytics::persistedConsentSource() == APMAnalytics::kNoConsentSource) {
         APMAnalytics::loadPersistedConsentSettings();
     }

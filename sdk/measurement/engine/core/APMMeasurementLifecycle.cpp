@@ -164,7 +164,6 @@ APMMeasurement::APMMeasurement(Passkey, Collaborators collaborators, std::string
       persistedConfig_(std::move(collaborators.persistedConfig)),
       scheduler_(std::move(collaborators.scheduler)),
       experimentManager_(std::move(collaborators.experimentManager)),
-      attributionStart_(std::make_shared<APMAttributionStartSeam>()),
       conditionalUserProperties_(APMConditionalUserPropertyController::sharedInstance()),
       appID_(std::move(appID)),
       safelistedEvents_(std::move(safelistedEvents)),
@@ -334,7 +333,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
-    attributionStart_->startCampaignOnWorkerQueue();
+    startCampaignOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
     startSearchAdReporterOnWorkerQueue();

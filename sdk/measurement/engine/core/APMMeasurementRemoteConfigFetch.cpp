@@ -131,9 +131,13 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const VDUNetwork:
     // An uptime that cannot be read would suspend for ever: no suspension then.
     suspendedUploadTimestamp_ = timeRecorded ? 0 : std::max(systemUptime(), 0.0);
     updateAdsOnDeviceConversionMeasurement();
-    // Seam: a deferred deep link waiting for this fetch (subsystem 11; none yet) would be
-    // requested instead of the upload.
-    uploadDataOrRegisterAlarm();
+    // A deferred deep link that waited for this fetch goes instead of the upload.
+    if (shouldRequestDeferredDeepLinkAfterConfigFetch_) {
+        shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+        requestDeferredDeepLink();
+    } else {
+        uploadDataOrRegisterAlarm();
+    }
     if (tcfClient_) {
         tcfClient_->setIsDMARegion(remoteConfig_->isDMARegion());
     }

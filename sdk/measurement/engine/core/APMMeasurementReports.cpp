@@ -250,28 +250,15 @@ void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(
     }
     const std::string storedURL = *url;
     const double storedAt = defaults.doubleForKey(kAPMDeepLinkTimestampKey);
-    APMRawParameters extra;
+    sdk::Value::Dictionary extra;
     if (APMIsStoredDeepLinkExpired(defaults, remoteConfig()->attributionCacheTTLInterval())) {
-        extra.emplace("utm_source", APMValue("(not set)"));
-        extra.emplace("utm_medium", APMValue("(not set)"));
-        extra.emplace("_cc", APMValue(std::int64_t{1}));
+        extra.emplace("utm_source", sdk::Value("(not set)"));
+        extra.emplace("utm_medium", sdk::Value("(not set)"));
+        extra.emplace("_cc", sdk::Value(std::int64_t{1}));
     } else {
         extra.emplace("_cc",
-                      APMValue(APMPreviousHourStartMillis(millisecondsFromSeconds(storedAt))));
+                      sdk::Value(APMPreviousHourStartMillis(millisecondsFromSeconds(storedAt))));
     }
     APMClearStoredDeepLink(defaults);
-    deepLinkSeam().handleOpenURLOnWorkerQueue(storedURL, clickTimestampMillis, storedAt, extra);
-}
-
-APMDeepLinkSeam& APMMeasurement::deepLinkSeam() {
-    if (!deepLink_) {
-        deepLink_ = std::make_shared<APMDeepLinkSeam>();
-    }
-    return *deepLink_;
-}
-
-void APMMeasurement::TEST_setReportSeams(std::shared_ptr<APMDeepLinkSeam> deepLink) {
-    if (deepLink) {
-        deepLink_ = std::move(deepLink);
-    }
+    handleOpenURLOnWorkerQueue(storedURL, clickTimestampMillis, storedAt, extra);
 }

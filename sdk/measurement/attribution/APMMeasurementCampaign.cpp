@@ -1,0 +1,270 @@
+// Campaign links on the worker queue: the opened URL's query becomes one campaign event, its
+// click data the persisted AdCampaignInfo and its "vbraid" the "_vbraid" user property.
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "sdk/measurement/attribution/APMCampaignURL.h"
+#include "sdk/measurement/engine/APMClock.h"
+#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
+#include "sdk/measurement/engine/APMQueryString.h"
+#include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
+
+namespace {
+
+// Query key -> event parameter of a campaign link.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 19> kCampaignParameters = {{
+    {"aclid", "aclid"},
+    {"anid", "anid"},
+    {"utm_campaign", "campaign"},
+    {"cis", "_cis"},
+    {"utm_content", "content"},
+    {"cp1", "cp1"},
+    {"xclid", "xclid"},
+    {"cad_source", "cad_source"},
+    {"vclid", "vclid"},
+    {"vbraid", "vbraid"},
+    {"utm_medium", "medium"},
+    {"utm_source", "source"},
+    {"srsltid", "srsltid"},
+    {"utm_term", "term"},
+    {"utm_id", "campaign_id"},
+    {"utm_creative_format", "creative_format"},
+    {"utm_marketing_tactic", "marketing_tactic"},
+    {"utm_source_platform", "source_platform"},
+    {"sfmc_id", "sfmc_id"},
+}};
+
+// Keys whose non-empty value makes a link a campaign link.
+constexpr std::array<std::string_view, 9> kRequiredCampaignKeys = {
+    "utm_campaign", "vclid", "utm_medium", "utm_source", "vbraid",
+    "utm_id",       "xclid", "srsltid",    "sfmc_id"};
+
+constexpr std::string_view kCadPrefix = "cad_";
+
+std::optional<std::string> eventParameterName(std::string_view key) {
+    for (const auto& [queryKey, parameter] : kCampaignParameters) {
+        if (queryKey == key) {
+            return std::string(parameter);
+        }
+    }
+    if (key.starts_with(kCadPrefix)) {
+        return std::string(key);
+    }
+    return std::nullopt;
+}
+
+// A non-empty string parameter of `parameters`.
+const std::string* nonEmptyString(const sdk::Value::Dictionary& parameters, std::string_view name) {
+    const auto found = parameters.find(name);
+    const std::string* text = found == parameters.end() ? nullptr : found->second.string();
+    return text != nullptr && !text->empty() ? text : nullptr;
+}
+
+// The text of a string or number value; none for anything else.
+std::optional<std::string> textOf(const sdk::Value& value) {
+    if (const std::string* text = value.string()) {
+        return *text;
+    }
+    if (value.isInt() || value.isBool()) {
+        return std::to_string(*value.numberAsInt());
+    }
+    if (value.isDouble()) {
+        return APMValue(*value.doubleValue()).description();
+    }
+    return std::nullopt;
+}
+
+bool isNumberOne(const sdk::Value& value) {
+    if (value.isInt()) {
+        return value.intValue() == 1;
+    }
+    if (value.isDouble()) {
+        return value.doubleValue() == 1.0;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool APMMeasurement::isValidCampaignURLParamDictionary(const CampaignURLParameters& parameters) {
+    for (const auto& [key, value] : parameters) {
+        if (key.starts_with(kCadPrefix)) {
+            return true;
+        }
+        if (!value.empty() && std::find(kRequiredCampaignKeys.begin(), kRequiredCampaignKeys.end(),
+                                        key) != kRequiredCampaignKeys.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool APMMeasurement::shouldAllowClickID() {
+    if (!APMIdentity::iOS14OrAbove()) {
+        return true;
+    }
+    const std::optional<std::string> deviceID = identity_->resettableDeviceID();
+    if (deviceID && !deviceID->empty()) {
+        return true;
+    }
+    return identity_->appleConsentStatus() == 3;
+}
+
+void APMMeasurement::handleNonFirstOpenEventURL(const std::string& url,
+                                                double eventTimestampInSeconds) {
+    if (scheduler_->workerQueue()->isCurrent()) {
+        monitor().logWithLevel(
+            2, 23163, "Do not call handleNonFirstOpenOpenURL on the measurement worker queue");
+        return;
+    }
+    handleOpenURL(url, std::nullopt, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleOpenURL(const std::string& url,
+                                   std::optional<std::int64_t> clickTimestampMillis,
+                                   double eventTimestampInSeconds) {
+    if (url.empty()) {
+        return;
+    }
+    handleDebugModeWithURL(url);
+    handleDeepLink(url, clickTimestampMillis, eventTimestampInSeconds);
+}
+
+void APMMeasurement::handleDeepLink(const std::string& url,
+                                    std::optional<std::int64_t> clickTimestampMillis,
+                                    double eventTimestampInSeconds) {
+    std::weak_ptr<APMMeasurement> weak = weak_from_this();
+    scheduler_->scheduleOnWorkerQueue(
+        "APMMeasurement:502", [weak, url, clickTimestampMillis, eventTimestampInSeconds] {
+            if (const std::shared_ptr<APMMeasurement> engine = weak.lock()) {
+                engine->handleOpenURLOnWorkerQueue(url, clickTimestampMillis,
+                                                   eventTimestampInSeconds, {});
+            }
+        });
+}
+
+void APMMeasurement::handleDebugModeWithURL(const std::string& url) {
+    handleSTGWDebugModeWithURL(url);
+}
+
+void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
+                                                std::optional<std::int64_t> clickTimestampMillis,
+                                                double eventTimestampInSeconds,
+                                                const sdk::Value::Dictionary& extraParameters) {
+    APMScheduler::checkOnBackgroundThreadWithMethodName(
+        "handleOpenURLOnWorkerQueue:clickTimestampInMs:eventTimestampInSeconds:extraParameters:");
+    // Before the component start has made them there is no identity, store or configuration
+    // to record a campaign with.
+    if (!identity_ || !database_ || !remoteConfig_) {
+        return;
+    }
+    CampaignURLParameters urlParameters;
+    sdk::Value::Dictionary numberExtras;
+    for (const auto& [name, value] : extraParameters) {
+        if (const std::string* text = value.string()) {
+            urlParameters[name] = *text;
+        } else if (value.isNumber()) {
+            numberExtras.emplace(name, value);
+        }
+    }
+    if (const std::optional<std::string> query = APMURLQuery(url)) {
+        for (auto& [key, value] : apm_dictionaryWithHttpArgumentsString(*query)) {
+            urlParameters[key] = std::move(value);
+        }
+    }
+    if (urlParameters.empty()) {
+        monitor().logWithLevel(7, 23000, "Deep Link Web URL query is empty");
+        return;
+    }
+    if (!isValidCampaignURLParamDictionary(urlParameters)) {
+        sdk::Value::Dictionary context;
+        for (const auto& [key, value] : urlParameters) {
+            context.emplace(key, sdk::Value(value));
+        }
+        monitor().logWithLevel(3, 23001,
+                               "Deep Link does not contain valid required params. URL params",
+                               sdk::Value(std::move(context)));
+        return;
+    }
+
+    sdk::Value::Dictionary parameters;
+    for (const auto& [key, value] : urlParameters) {
+        if (value.empty()) {
+            continue;
+        }
+        if (std::optional<std::string> name = eventParameterName(key)) {
+            parameters[*name] = sdk::Value(value);
+        }
+    }
+    if (!shouldAllowClickID()) {
+        for (const std::string_view clickID : {"vclid", "xclid", "srsltid"}) {
+            if (const auto found = parameters.find(clickID); found != parameters.end()) {
+                parameters.erase(found);
+            }
+        }
+    }
+    for (const auto& [name, value] : numberExtras) {
+        parameters[name] = value;
+    }
+    if (clickTimestampMillis) {
+        parameters["click_timestamp"] = sdk::Value(*clickTimestampMillis);
+    }
+    const auto cc = parameters.find("_cc");
+    const std::string_view eventName =
+        cc != parameters.end() && isNumberOne(cc->second) ? "_cmpx" : "_cmp";
+    const double firstOpen =
+        static_cast<double>(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000.0;
+    const double timestamp = std::max(firstOpen, eventTimestampInSeconds);
+
+    APMPBRepeatedArray cadEntries;
+    for (const auto& [name, value] : parameters) {
+        if (!name.starts_with(kCadPrefix)) {
+            continue;
+        }
+        if (const std::optional<std::string> text = textOf(value)) {
+            auto entry = std::make_shared<APMPBDeepLinkCadParamsEntry>();
+            APMPBSetString(entry.get(), apmpb::DeepLinkCadParamsEntry::kKey, name);
+            APMPBSetString(entry.get(), apmpb::DeepLinkCadParamsEntry::kValue, *text);
+            cadEntries.emplace_back(std::move(entry));
+        }
+    }
+    const std::string* vclid = nonEmptyString(parameters, "vclid");
+    const std::string* vbraid = nonEmptyString(parameters, "vbraid");
+    if (vclid != nullptr || vbraid != nullptr || !cadEntries.empty()) {
+        APMPBAdCampaignInfo info;
+        APMPBSetInt64(&info, apmpb::AdCampaignInfo::kClickTimestampMillis,
+                      sdk::Value(timestamp * 1000.0).numberAsInt().value_or(0));
+        if (vclid != nullptr) {
+            APMPBSetString(&info, apmpb::AdCampaignInfo::kVclid, *vclid);
+        }
+        if (vbraid != nullptr) {
+            APMPBSetString(&info, apmpb::AdCampaignInfo::kVbraid, *vbraid);
+        }
+        if (const std::string* source = nonEmptyString(parameters, "cad_source")) {
+            APMPBSetString(&info, apmpb::AdCampaignInfo::kCadSource, *source);
+        }
+        if (!cadEntries.empty()) {
+            APMPBSetRepeated(&info, apmpb::AdCampaignInfo::kDeepLinkCadParams, cadEntries);
+        }
+        if (const std::optional<sdk::Bytes> buffer = info.protoBuffer()) {
+            persistedConfig_->setAdCampaignInfoBuffer(sdk::Value(*buffer));
+        }
+    }
+    if (vbraid != nullptr) {
+        if (const std::optional<APMUserAttribute> attribute =
+                APMUserAttribute::initWithOrigin("auto", "_vbraid", APMValue(*vbraid), timestamp)) {
+            setUserPropertyInDatabaseOnWorkerQueue(*attribute);
+        }
+    }
+    // The internal-event entry also tells the facade's log-event listeners.
+    if (std::optional<APMEvent> event = APMEvent::initWithOrigin(
+            "auto", false, eventName, timestamp, 0, APMRawParametersFromDictionary(parameters),
+            APMParameterLimits::current())) {
+        handleInternalEventOnWorkerQueue(std::move(*event));
+    }
+}

@@ -1,0 +1,105 @@
+// Links that reach the engine from outside its worker queue: the web-browsing activity, the
+// launch options of the finished-launching notification and the server-side tagging switch.
+#include <mutex>
+
+#include "sdk/measurement/attribution/APMCampaignURL.h"
+#include "sdk/measurement/engine/APMDeepLink.h"
+#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMPlatformNotifications.h"
+#include "sdk/measurement/engine/APMQueryString.h"
+#include "sdk/measurement/engine/APMUserDefaults.h"
+
+namespace {
+
+constexpr std::string_view kPreviewHeaderName = "X-Tgw-Server-Preview";
+
+}  // namespace
+
+std::optional<std::string> APMMeasurement::deepLinkFromUserActivity(
+    const std::optional<platform::UserActivity>& activity) {
+    if (!activity) {
+        monitor().logWithLevel(7, 23003, "User Activity is empty. User Activity");
+        return std::nullopt;
+    }
+    // Every activity here has a type and a webpage URL, so "not supported" (23005) cannot
+    // happen.
+    if (activity->activityType == kAPMBrowsingWebActivityType && activity->webpageURL &&
+        !activity->webpageURL->empty()) {
+        return activity->webpageURL;
+    }
+    sdk::Value::Dictionary context{{"activityType", sdk::Value(activity->activityType)}};
+    if (activity->webpageURL) {
+        context.emplace("webpageURL", sdk::Value(*activity->webpageURL));
+    }
+    monitor().logWithLevel(3, 23006, "User Activity does not have Deep Link. User Activity",
+                           sdk::Value(std::move(context)));
+    return std::nullopt;
+}
+
+void APMMeasurement::handleSTGWDebugModeWithURL(const std::string& url) {
+    const std::optional<std::string> query = APMURLQuery(url);
+    if (!query) {
+        return;
+    }
+    const auto arguments = apm_dictionaryWithHttpArgumentsString(*query);
+    const auto enable = arguments.find("stgw_debug_enable");
+    if (enable == arguments.end()) {
+        return;
+    }
+    if (enable->second == "1") {
+        monitor().setSTGWDebugModeEnabled(true);
+        // The preview header carries the key's value from the link.
+        const auto key = arguments.find("stgw_preview_key");
+        if (key != arguments.end() && !key->second.empty()) {
+            setSTGWPreviewHeaders(
+                std::map<std::string, std::string>{{std::string(kPreviewHeaderName), key->second}});
+        } else {
+            setSTGWPreviewHeaders(std::nullopt);
+        }
+    } else if (enable->second == "0") {
+        monitor().setSTGWDebugModeEnabled(false);
+        setSTGWPreviewHeaders(std::nullopt);
+    }
+}
+
+void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
+    const VDUNotification& notification) {
+    const sdk::Value::Dictionary& userInfo = notification.userInfo;
+    std::optional<platform::UserActivity> activity;
+    if (const auto options = userInfo.find(kAPMLaunchOptionsUserActivityDictionaryKey);
+        options != userInfo.end()) {
+        activity = APMUserActivityFromValue(options->second.find(kAPMLaunchOptionsUserActivityKey));
+    }
+    APMUserDefaults& defaults = APMUserDefaults::sharedUserDefaults();
+    bool storedActivityURL = false;
+    if (const std::optional<std::string> link = deepLinkFromUserActivity(activity);
+        link && !link->empty()) {
+        APMStoreDeepLink(defaults, *link);
+        storedActivityURL = true;
+    }
+    const auto launchURL = userInfo.find(kAPMLaunchOptionsURLKey);
+    const std::string* url = launchURL == userInfo.end() ? nullptr : launchURL->second.string();
+    if (url == nullptr) {
+        return;
+    }
+    if (!storedActivityURL) {
+        APMStoreDeepLink(defaults, *url);
+    }
+    handleSTGWDebugModeWithURL(*url);
+}
+
+void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Kept for the rest of the process, as the observation of a loaded class would be.
+        static VDUObserverToken* const token =
+            new VDUObserverToken(VDUNotificationCenter::defaultCenter().addObserverForName(
+                std::string(APMAppDidFinishLaunchingNotificationName()), nullptr,
+                [](const VDUNotification& notification) {
+                    if (!notification.userInfo.empty()) {
+                        handleStoredURLAfterAppLaunchWithNotification(notification);
+                    }
+                }));
+        (void)token;
+    });
+}
