@@ -8,9 +8,10 @@
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMValue.h"
 
-// Seam: the conditional user properties the connector hands to the engine (subsystem 10,
-// whose controller takes this place). Until it exists, setting and clearing do nothing and the
-// query finds none. The one place the connector reaches conditional properties through.
+// The conditional user properties the connector hands on: the one place the connector reaches
+// them through. The shared controller forwards to the measurement engine's controller
+// (REROdazadeveEngineConditionalUserProperties); the base class's own methods do nothing, for
+// tests that record calls.
 
 // A conditional user property as the connector fills it from a caller's dictionary: the
 // record's fields under their own names.
@@ -52,9 +53,9 @@ class REROdazadeveConditionalUserPropertyController {
         return {};
     }
 
-    // The shared controller; the default above until one is installed.
+    // The shared controller; the engine's until another is installed.
     static std::shared_ptr<REROdazadeveConditionalUserPropertyController> sharedInstance();
-    // Installs `controller`; null restores the default.
+    // Installs `controller`; null restores the engine's.
     static void setSharedInstance(
         std::shared_ptr<REROdazadeveConditionalUserPropertyController> controller);
 };

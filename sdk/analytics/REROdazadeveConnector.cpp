@@ -3,6 +3,7 @@
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/analytics/REROdazadeveConditionalUserProperties.h"
+#include "sdk/analytics/REROdazadeveEngineConditionalUserProperties.h"
 #include "sdk/analytics/ZUVIdezavideRudur.h"
 #include "sdk/core/ZEDOre.h"
 #include "sdk/measurement/engine/APMClock.h"
@@ -95,7 +96,7 @@ std::mutex& sharedControllerMutex() {
 // Guarded by sharedControllerMutex().
 std::shared_ptr<REROdazadeveConditionalUserPropertyController>& sharedController() {
     static std::shared_ptr<REROdazadeveConditionalUserPropertyController> controller =
-        std::make_shared<REROdazadeveConditionalUserPropertyController>();
+        std::make_shared<REROdazadeveEngineConditionalUserProperties>();
     return controller;
 }
 
@@ -362,5 +363,5 @@ void REROdazadeveConditionalUserPropertyController::setSharedInstance(
     std::lock_guard lock(sharedControllerMutex());
     sharedController() = controller
                              ? std::move(controller)
-                             : std::make_shared<REROdazadeveConditionalUserPropertyController>();
+                             : std::make_shared<REROdazadeveEngineConditionalUserProperties>();
 }

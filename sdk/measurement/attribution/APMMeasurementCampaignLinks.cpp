@@ -8,6 +8,7 @@
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/APMQueryString.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
+#include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 
 namespace {
 
@@ -96,6 +97,8 @@ void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
             new VDUObserverToken(VDUNotificationCenter::defaultCenter().addObserverForName(
                 std::string(APMAppDidFinishLaunchingNotificationName()), nullptr,
                 [](const VDUNotification& notification) {
+                    // The screen-view reporter must exist before the first activation.
+                    APMScreenViewReporter::sharedInstance();
                     if (!notification.userInfo.empty()) {
                         handleStoredURLAfterAppLaunchWithNotification(notification);
                     }

@@ -378,7 +378,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // it is absent or not a number. Any thread.
     static bool shouldAllowAdNetworkRegistration();
 
-
     // Upload scheduling and upload (worker queue; APMMeasurementUploadSchedule.cpp,
     // APMMeasurementUpload.cpp) ------------------------------------------------------------------
     //
@@ -449,9 +448,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Hands the configuration's session settings and parameter limits to the session and
     // screen-view reporters, which work off the worker queue.
     void refreshActivitySettingsOnWorkerQueue();
-    // Once per process: on "did finish launching" the screen-view reporter is made, so that
-    // it hears the first activation. Any thread.
-    static void subscribeForAppDidFinishLaunchingNotifications();
 
     // Remote configuration fetch (worker queue; APMMeasurementRemoteConfigFetch.cpp) ------------
 
@@ -535,7 +531,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // The launch options of the finished-launching notification: an activity's link is stored
     // for attribution, else the launch URL, whose tagging switch is applied. Any thread.
     static void handleStoredURLAfterAppLaunchWithNotification(const VDUNotification& notification);
-    // Once per process: observes the finished-launching notification, whose user info goes to
+    // Once per process: observes the finished-launching notification, which makes the
+    // screen-view reporter (so that it hears the first activation) and hands its user info to
     // handleStoredURLAfterAppLaunchWithNotification. Any thread.
     static void subscribeForAppDidFinishLaunchingNotifications();
     // Start step: reports a stored campaign link; else requests the deferred deep link now or,

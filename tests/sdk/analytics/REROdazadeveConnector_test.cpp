@@ -216,7 +216,7 @@ class RecordingController : public REROdazadeveConditionalUserPropertyController
 TEST_F(ConnectorTest, ConditionalUserPropertiesGoToTheirControllerFieldByField) {
     std::shared_ptr<REROdazadeveConnector> connector = start();
     ASSERT_TRUE(connector);
-    EXPECT_TRUE(connector->conditionalUserProperties("rcm", "cp").empty()) << "none until built";
+    EXPECT_TRUE(connector->conditionalUserProperties("rcm", "cp").empty()) << "none stored yet";
 
     auto controller = std::make_shared<RecordingController>();
     REROdazadeveConditionalUserPropertyController::setSharedInstance(controller);
@@ -265,6 +265,37 @@ TEST_F(ConnectorTest, ConditionalUserPropertiesGoToTheirControllerFieldByField) 
     EXPECT_EQ(listed[0].at("name"), sdk::Value("cp_text"));
     EXPECT_EQ(listed[0].at("value"), sdk::Value("on"));
     REROdazadeveConditionalUserPropertyController::setSharedInstance(nullptr);
+}
+
+TEST_F(ConnectorTest, ConditionalUserPropertiesReachTheEnginesController) {
+    std::shared_ptr<REROdazadeveConnector> connector = start();
+    ASSERT_TRUE(connector);
+    // Without a trigger event the property is active at once and sets its user property.
+    connector->setConditionalUserProperty(sdk::Value::Dictionary{{"name", "cp_level"},
+                                                                 {"origin", "rcm"},
+                                                                 {"value", "gold"},
+                                                                 {"triggerTimeout", 60},
+                                                                 {"timeToLive", 3600}});
+    connector->setConditionalUserProperty(sdk::Value::Dictionary{{"name", "cp_later"},
+                                                                 {"origin", "rcm"},
+                                                                 {"value", "silver"},
+                                                                 {"triggerEventName", "level_up"},
+                                                                 {"triggerTimeout", 60},
+                                                                 {"timeToLive", 3600}});
+    EXPECT_THAT(
+        connector->conditionalUserProperties("rcm", "cp_"),
+        UnorderedElementsAre(sdk::Value::Dictionary{{"name", "cp_level"}, {"value", "gold"}},
+                             sdk::Value::Dictionary{{"name", "cp_later"}, {"value", "silver"}}));
+    EXPECT_TRUE(connector->conditionalUserProperties("rcx", "cp_").empty());
+    const sdk::Value::Dictionary properties = storedProperties();
+    EXPECT_EQ(properties.count("cp_level"), 1u);
+    EXPECT_EQ(properties.count("cp_later"), 0u) << "waits for its trigger event";
+
+    connector->clearConditionalUserProperty("cp_level", "rcm", "cp_cleared", {});
+    EXPECT_THAT(
+        connector->conditionalUserProperties("rcm", "cp_"),
+        UnorderedElementsAre(sdk::Value::Dictionary{{"name", "cp_later"}, {"value", "silver"}}));
+    EXPECT_EQ(storedProperties().count("cp_level"), 0u);
 }
 
 }  // namespace

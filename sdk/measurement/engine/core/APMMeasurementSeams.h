@@ -38,3 +38,19 @@ class APMConditionalUserPropertySeam {
     virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(
         const APMEvent& event) = 0;
 };
+
+// Seam: ad exposure (subsystem 11). Default: nothing is measured. It is held by the screen-view
+// reporter (APMScreenViewReporter::setAdExposureReporter) and called on the main thread
+// (activity) and on the reporter's queue (screen changes).
+class APMAdExposureSeam {
+  public:
+    virtual ~APMAdExposureSeam() = default;
+    virtual void handleAppDidBecomeActive() {}
+    // `screen` is null: the platform never knows the screen at that moment.
+    virtual void handleAppWillResignActiveWithScreen(const APMScreen* screen) { (void)screen; }
+    virtual void handleScreenDidChangeFromScreen(const APMScreen* previous,
+                                                 const APMScreen& current) {
+        (void)previous;
+        (void)current;
+    }
+};

@@ -187,11 +187,3 @@ void APMMeasurement::sessionIDWithCompletion(SessionIDCompletion completion) {
         completion(stored->value().int64Value(), sdk::Error());
     });
 }
-
-void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
-    static VDUObserverToken* const observer =
-        new VDUObserverToken(VDUNotificationCenter::defaultCenter().addObserverForName(
-            std::string(APMAppDidFinishLaunchingNotificationName()), nullptr,
-            [](const VDUNotification&) { APMScreenViewReporter::sharedInstance(); }));
-    (void)observer;
-}

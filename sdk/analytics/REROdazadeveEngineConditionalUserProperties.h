@@ -1,0 +1,19 @@
+#pragma once
+
+#include "sdk/analytics/REROdazadeveConditionalUserProperties.h"
+
+// The connector's conditional user properties handed to the measurement engine's controller
+// (APMConditionalUserPropertyController): records are copied field by field both ways. The
+// connector's shared controller unless a test installs another. Thread-safe: the engine's
+// controller takes calls from any thread.
+class REROdazadeveEngineConditionalUserProperties
+    : public REROdazadeveConditionalUserPropertyController {
+  public:
+    void setConditionalUserProperty(const REROdazadeveConditionalUserProperty& property,
+                                    const std::string& name) override;
+    void clearConditionalUserPropertyWithClearEvent(const std::optional<APMEvent>& event,
+                                                    const std::string& name) override;
+    std::vector<REROdazadeveConditionalUserProperty> conditionalUserPropertiesWithNamePrefix(
+        const std::optional<std::string>& prefix,
+        const std::optional<std::string>& origin) override;
+};
