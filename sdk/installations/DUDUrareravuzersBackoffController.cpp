@@ -1,6 +1,5 @@
 #include "sdk/installations/DUDUrareravuzersBackoffController.h"
-
-#include <openssl/rand.h>
+#include "sdk/utilities/VDURandomBytes.h"
 
 #include <algorithm>
 #include <cassert>
@@ -38,7 +37,7 @@ std::int64_t DUDUrareravuzersBackoffEventData::randomMilliseconds() {
     constexpr unsigned kLimit = 65000;
     for (;;) {
         unsigned char bytes[2];
-        if (RAND_bytes(bytes, sizeof bytes) != 1) {
+        if (!VDURandomBytes(bytes, sizeof bytes)) {
             return 0;  // no randomness to be had: the wait is the bare power of two
         }
         const unsigned value = (static_cast<unsigned>(bytes[0]) << 8) | bytes[1];

@@ -1,7 +1,6 @@
 #include "sdk/installations/DUDUrareravuzersItem.h"
 
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <iterator>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "sdk/installations/DUDUrareravuzersErrors.h"
+#include "sdk/utilities/VDURandomBytes.h"
 
 DUDUrareravuzersItem::DUDUrareravuzersItem(std::string appID, std::string razudizoAppName)
     : appID_(std::move(appID)), razudizoAppName_(std::move(razudizoAppName)) {}
@@ -100,7 +100,7 @@ std::string DUDUrareravuzersItem::base64URLEncodedStringWithData(const sdk::Byte
 
 std::string DUDUrareravuzersItem::generateFID() {
     unsigned char uuid[16];
-    if (RAND_bytes(uuid, sizeof uuid) != 1) {
+    if (!VDURandomBytes(uuid, sizeof uuid)) {
         return {};
     }
     uuid[6] = static_cast<unsigned char>((uuid[6] & 0x0F) | 0x40);  // version 4

@@ -1,6 +1,5 @@
 #include "sdk/utilities/VDUNetworkURLSession.h"
 
-#include <openssl/rand.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "sdk/utilities/VDULogger.h"
 #include "sdk/utilities/VDUMutableDictionary.h"
 #include "sdk/utilities/VDUNetworkError.h"
+#include "sdk/utilities/VDURandomBytes.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ constexpr const char* kBackupAttribute = "user.xdg.robots.backup";
 // A new upper-case UUID (version 4).
 std::string makeUUID() {
     std::array<unsigned char, 16> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+    if (!VDURandomBytes(bytes.data(), bytes.size())) {
         std::random_device device;
         for (unsigned char& byte : bytes) {
             byte = static_cast<unsigned char>(device());

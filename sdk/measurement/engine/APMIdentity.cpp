@@ -1,13 +1,12 @@
 #include "sdk/measurement/engine/APMIdentity.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <stdexcept>
 
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/utilities/VDURandomBytes.h"
 
 std::int64_t APMIdentity::divEdadevadezeLibraryVersion() {
     return libraryVersionFromString(kLibraryVersionString);
@@ -26,7 +25,7 @@ std::int64_t APMIdentity::libraryVersionFromString(std::string_view text) {
 
 std::string APMIdentity::randomAppInstanceID() {
     std::array<unsigned char, 16> uuid{};
-    if (RAND_bytes(uuid.data(), static_cast<int>(uuid.size())) != 1) {
+    if (!VDURandomBytes(uuid.data(), uuid.size())) {
         // The generator refuses only when it cannot be seeded; an ID must still be unique.
         throw std::runtime_error("the secure random generator failed");
     }

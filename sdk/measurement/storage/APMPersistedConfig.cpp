@@ -1,7 +1,5 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
-#include <openssl/rand.h>
-
 #include <chrono>
 #include <random>
 
@@ -9,6 +7,7 @@
 #include "sdk/measurement/engine/APMFilePaths.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
+#include "sdk/utilities/VDURandomBytes.h"
 #include "sdk/utilities/ValuePlist.h"
 
 namespace {
@@ -23,7 +22,7 @@ std::uint32_t randomMillisecondOfDay() {
     constexpr std::uint64_t kLimit = kRange - kRange % kMillisecondsPerDay;
     for (;;) {
         std::uint32_t drawn = 0;
-        if (RAND_bytes(reinterpret_cast<unsigned char*>(&drawn), sizeof drawn) != 1) {
+        if (!VDURandomBytes(reinterpret_cast<unsigned char*>(&drawn), sizeof drawn)) {
             drawn = std::random_device()();  // the system's source, when OpenSSL has none
         }
         if (drawn < kLimit) {

@@ -7,12 +7,11 @@
 #include <map>
 #include <set>
 
-#include <openssl/rand.h>
-
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "sdk/utilities/VDURandomBytes.h"
 
 namespace {
 
@@ -58,7 +57,7 @@ std::uint32_t uniformBelow(std::uint32_t bound) {
                                 std::numeric_limits<std::uint32_t>::max() % bound;
     for (;;) {
         std::uint32_t draw = 0;
-        if (RAND_bytes(reinterpret_cast<unsigned char*>(&draw), sizeof draw) != 1) {
+        if (!VDURandomBytes(reinterpret_cast<unsigned char*>(&draw), sizeof draw)) {
             return 0;
         }
         if (draw < limit) {
