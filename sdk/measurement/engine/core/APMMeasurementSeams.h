@@ -11,8 +11,6 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 
-class APMScreen;
-
 // Seams: the narrow interfaces through which the engine reaches subsystems 10-13 until they
 // exist. Each default below is the explicit "not built yet" behaviour and is replaced by its
 // subsystem's own class. The engine owns one of each (APMMeasurement's accessors of the same
@@ -24,7 +22,8 @@ class APMScreen;
 // configuration makes it. The remote configuration gets the shared experiment manager
 // (APMEManager). Purchases (subsystem 11) are built: the purchase filter takes the purchase
 // reporter's fingerprint and the write step the lifetime-value recorder. On-device conversion
-// measurement is built: its engine methods live in sdk/measurement/attribution/engine.
+// measurement is built: its engine methods live in sdk/measurement/attribution/engine. Ad
+// exposure is built: the screen-view reporter calls APMAdExposureReporter.
 //
 // Thread-safety: the engine calls every seam on its worker queue only.
 
@@ -37,20 +36,4 @@ class APMConditionalUserPropertySeam {
     // value when they cannot be processed.
     virtual std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(
         const APMEvent& event) = 0;
-};
-
-// Seam: ad exposure (subsystem 11). Default: nothing is measured. It is held by the screen-view
-// reporter (APMScreenViewReporter::setAdExposureReporter) and called on the main thread
-// (activity) and on the reporter's queue (screen changes).
-class APMAdExposureSeam {
-  public:
-    virtual ~APMAdExposureSeam() = default;
-    virtual void handleAppDidBecomeActive() {}
-    // `screen` is null: the platform never knows the screen at that moment.
-    virtual void handleAppWillResignActiveWithScreen(const APMScreen* screen) { (void)screen; }
-    virtual void handleScreenDidChangeFromScreen(const APMScreen* previous,
-                                                 const APMScreen& current) {
-        (void)previous;
-        (void)current;
-    }
 };

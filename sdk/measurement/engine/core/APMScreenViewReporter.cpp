@@ -1,5 +1,6 @@
 #include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 
+#include "sdk/measurement/attribution/APMAdExposureReporter.h"
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMEventNameLists.h"
 #include "sdk/measurement/engine/APMEventParameterCleaning.h"
@@ -7,7 +8,6 @@
 #include "sdk/measurement/engine/APMNumericUtil.h"
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/engine/core/APMSessionReporter.h"
 
 namespace {
@@ -68,8 +68,7 @@ std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::create(
 
 APMScreenViewReporter::APMScreenViewReporter(Passkey)
     : currentScreenInstanceID_(APMNumericUtil::randomInt64()),
-      queue_(platform::DispatchQueue::createSerial("APMScreenViewReporter")),
-      adExposure_(std::make_shared<APMAdExposureSeam>()) {}
+      queue_(platform::DispatchQueue::createSerial("APMScreenViewReporter")) {}
 
 void APMScreenViewReporter::observe(VDUNotificationCenter& center) {
     std::weak_ptr<APMScreenViewReporter> weak = weak_from_this();
@@ -101,16 +100,6 @@ void APMScreenViewReporter::setParameterLimits(const APMParameterLimits& limits)
 APMParameterLimits APMScreenViewReporter::parameterLimits() {
     std::lock_guard lock(mutex_);
     return limits_;
-}
-
-void APMScreenViewReporter::setAdExposureReporter(std::shared_ptr<APMAdExposureSeam> reporter) {
-    std::lock_guard lock(mutex_);
-    adExposure_ = reporter ? std::move(reporter) : std::make_shared<APMAdExposureSeam>();
-}
-
-std::shared_ptr<APMAdExposureSeam> APMScreenViewReporter::adExposureReporter() {
-    std::lock_guard lock(mutex_);
-    return adExposure_;
 }
 
 void APMScreenViewReporter::onQueue(const std::function<void()>& block) {
@@ -221,7 +210,8 @@ void APMScreenViewReporter::postScreenDidChangeNotificationWithPreviousScreen(
             sessions->handleScreenDidChangeFromScreen(previousScreen, current);
         }
     }
-    adExposureReporter()->handleScreenDidChangeFromScreen(previousScreen, current);
+    APMAdExposureReporter::sharedInstance()->handleScreenDidChangeFromScreen(previousScreen,
+                                                                             current);
 }
 
 void APMScreenViewReporter::logViewScreenEventWithPreviousScreen(
@@ -273,14 +263,14 @@ void APMScreenViewReporter::handleApplicationDidBecomeActive() {
     if (std::shared_ptr<APMSessionReporter> sessions = startedSessionReporter()) {
         sessions->handleAppDidBecomeActive();
     }
-    adExposureReporter()->handleAppDidBecomeActive();
+    APMAdExposureReporter::sharedInstance()->handleAppDidBecomeActive();
 }
 
 void APMScreenViewReporter::handleApplicationWillResignActive() {
     if (std::shared_ptr<APMSessionReporter> sessions = startedSessionReporter()) {
         sessions->handleAppWillResignActiveWithScreen(nullptr);
     }
-    adExposureReporter()->handleAppWillResignActiveWithScreen(nullptr);
+    APMAdExposureReporter::sharedInstance()->handleAppWillResignActiveWithScreen(nullptr);
 }
 
 std::int64_t APMScreenViewReporter::incrementScreenInstanceID() {

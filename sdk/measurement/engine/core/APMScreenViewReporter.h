@@ -14,8 +14,6 @@
 #include "sdk/measurement/engine/APMValue.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
 
-class APMAdExposureSeam;
-
 // Screen views. The app reports a screen by logging "screen_view" with "screen_name" and
 // "screen_class"; the facade hands that event here. The reporter keeps the current screen,
 // logs the internal event "_vs" with the current and previous screen's parameters, and tells
@@ -70,8 +68,6 @@ class APMScreenViewReporter : public std::enable_shared_from_this<APMScreenViewR
     void setParameterLimits(const APMParameterLimits& limits);
     APMParameterLimits parameterLimits();
     std::int32_t maxValueLength() { return parameterLimits().maxPublicEventParameterValueLength; }
-    // The ad-exposure reporter told of activity and screens; null restores the default seam.
-    void setAdExposureReporter(std::shared_ptr<APMAdExposureSeam> reporter);
     // Waits until the blocks queued on the reporter's queue so far have run.
     void TEST_waitForQueue();
 
@@ -88,7 +84,6 @@ class APMScreenViewReporter : public std::enable_shared_from_this<APMScreenViewR
     // Runs `block` on the reporter's queue and waits for it.
     void onQueue(const std::function<void()>& block);
     bool isInactive() const { return !isAppActive_.load() && appHasBeenInitialized_.load(); }
-    std::shared_ptr<APMAdExposureSeam> adExposureReporter();
 
     std::optional<APMScreen> currentScreen_;   // on queue_
     std::optional<APMScreen> previousScreen_;  // on queue_
@@ -98,8 +93,7 @@ class APMScreenViewReporter : public std::enable_shared_from_this<APMScreenViewR
     std::atomic<std::int64_t> currentScreenInstanceID_;
     const platform::QueueRef queue_;
     std::mutex mutex_;
-    APMParameterLimits limits_{100, 27, 500};        // guarded by mutex_
-    std::shared_ptr<APMAdExposureSeam> adExposure_;  // guarded by mutex_
+    APMParameterLimits limits_{100, 27, 500};  // guarded by mutex_
     VDUObserverToken windowDidResignKeyObserver_;
     VDUObserverToken didBecomeActiveObserver_;
     VDUObserverToken willResignActiveObserver_;
