@@ -48,18 +48,20 @@ void APMMeasurement::setRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConf
 
 APMRemoteConfig::APMRemoteConfig(std::string appID, const std::shared_ptr<APMDatabase>& database,
                                  std::shared_ptr<APMPersistedConfig> persistedConfig,
-                                 std::shared_ptr<APMEManager> experimentManager)
+                                 std::shared_ptr<APMEManager> experimentManager,
+                                 std::function<bool()> shouldFetchExperiments)
     : appID_(std::move(appID)),
       database_(database),
       persistedConfig_(std::move(persistedConfig)),
-      experimentManager_(std::move(experimentManager)) {}
+      experimentManager_(std::move(experimentManager)),
+      shouldFetchExperiments_(std::move(shouldFetchExperiments)) {}
 
 APMRemoteConfig::~APMRemoteConfig() = default;
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
     static const std::shared_ptr<APMRemoteConfig> shared = [] {
         std::shared_ptr<APMRemoteConfig> config(
-            new APMRemoteConfig(std::string(), nullptr, nullptr, nullptr));
+            new APMRemoteConfig(std::string(), nullptr, nullptr, nullptr, nullptr));
         config->start(nullptr);
         return config;
     }();
@@ -69,7 +71,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     std::string_view appID, const std::shared_ptr<APMDatabase>& database,
     std::shared_ptr<APMPersistedConfig> persistedConfig,
-    std::shared_ptr<APMEManager> experimentManager) {
+    std::shared_ptr<APMEManager> experimentManager, std::function<bool()> shouldFetchExperiments) {
     if (appID.empty()) {
         monitor().logWithLevel(1, 29000,
                                "Cannot init remote configuration without valid Vovidu App ID");
@@ -80,16 +82,17 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
         return nullptr;
     }
     return initWithAppID(appID, database, nullptr, std::move(persistedConfig),
-                         std::move(experimentManager));
+                         std::move(experimentManager), std::move(shouldFetchExperiments));
 }
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     std::string_view appID, const std::shared_ptr<APMDatabase>& database,
     const APMPBMeasurementConfig* measurementConfig,
     std::shared_ptr<APMPersistedConfig> persistedConfig,
-    std::shared_ptr<APMEManager> experimentManager) {
-    std::shared_ptr<APMRemoteConfig> config(new APMRemoteConfig(
-        std::string(appID), database, std::move(persistedConfig), std::move(experimentManager)));
+    std::shared_ptr<APMEManager> experimentManager, std::function<bool()> shouldFetchExperiments) {
+    std::shared_ptr<APMRemoteConfig> config(
+        new APMRemoteConfig(std::string(appID), database, std::move(persistedConfig),
+                            std::move(experimentManager), std::move(shouldFetchExperiments)));
     config->start(measurementConfig);
     return config;
 }
@@ -376,9 +379,7 @@ void APMRemoteConfig::clientDidReceiveFetchError(APMEClient& /*client*/, const s
 }
 
 bool APMRemoteConfig::shouldFetchExperimentsForClient(APMEClient& /*client*/) {
-    // Only an existing, enabled engine fetches.
-    const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
-    return engine != nullptr && engine->isEnabled();
+    return shouldFetchExperiments_ && shouldFetchExperiments_();
 }
 
 bool APMRemoteConfig::activateNewSnapshot() {

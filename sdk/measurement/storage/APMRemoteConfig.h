@@ -55,11 +55,13 @@ class APMRemoteConfig : public APMEClientDelegate,
 
     // Null, logging 29000, for an empty app ID; null, logging 29001, without a database.
     // Otherwise the designated initializer without a configuration, which loads and parses the
-    // stored one.
+    // stored one. `shouldFetchExperiments` answers the experiment manager's question whether to
+    // fetch (the engine's: while it exists and is enabled); without one, never.
     static std::shared_ptr<APMRemoteConfig> initWithAppID(
         std::string_view appID, const std::shared_ptr<APMDatabase>& database,
         std::shared_ptr<APMPersistedConfig> persistedConfig,
-        std::shared_ptr<APMEManager> experimentManager);
+        std::shared_ptr<APMEManager> experimentManager,
+        std::function<bool()> shouldFetchExperiments = nullptr);
 
     // The designated initializer: registers with the experiment manager (when given), then
     // stores and parses `measurementConfig` when given, else loads the stored one.
@@ -67,7 +69,8 @@ class APMRemoteConfig : public APMEClientDelegate,
         std::string_view appID, const std::shared_ptr<APMDatabase>& database,
         const APMPBMeasurementConfig* measurementConfig,
         std::shared_ptr<APMPersistedConfig> persistedConfig,
-        std::shared_ptr<APMEManager> experimentManager);
+        std::shared_ptr<APMEManager> experimentManager,
+        std::function<bool()> shouldFetchExperiments = nullptr);
 
     ~APMRemoteConfig() override;
     APMRemoteConfig(const APMRemoteConfig&) = delete;
@@ -273,7 +276,8 @@ class APMRemoteConfig : public APMEClientDelegate,
   private:
     APMRemoteConfig(std::string appID, const std::shared_ptr<APMDatabase>& database,
                     std::shared_ptr<APMPersistedConfig> persistedConfig,
-                    std::shared_ptr<APMEManager> experimentManager);
+                    std::shared_ptr<APMEManager> experimentManager,
+                    std::function<bool()> shouldFetchExperiments);
     void registerWithExperimentManager();
     void start(const APMPBMeasurementConfig* measurementConfig);
 
@@ -301,6 +305,7 @@ class APMRemoteConfig : public APMEClientDelegate,
     std::unique_ptr<APMPBMeasurementConfig> remoteConfigProto_;
     std::shared_ptr<APMEClient> experimentClient_;
     const std::shared_ptr<APMEManager> experimentManager_;
+    const std::function<bool()> shouldFetchExperiments_;
     std::shared_ptr<APMESDKProperty> sdkProperty_;
     std::mutex snapshotMutex_;
     // A snapshot is pending while more have arrived than were activated. Counting (not a flag)

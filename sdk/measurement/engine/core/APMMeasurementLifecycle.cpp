@@ -303,8 +303,12 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
         return false;
     }
     // Its configurations' event-editing programs edit every event (editEventOnWorkerQueue).
+    // Only an existing, enabled engine fetches experiments.
     remoteConfig_ =
-        APMRemoteConfig::initWithAppID(appID_, database_, persistedConfig_, experimentManager_);
+        APMRemoteConfig::initWithAppID(appID_, database_, persistedConfig_, experimentManager_, [] {
+            const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+            return engine != nullptr && engine->isEnabled();
+        });
     if (!remoteConfig_) {
         return false;
     }
