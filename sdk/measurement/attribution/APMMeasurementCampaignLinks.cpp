@@ -89,20 +89,28 @@ void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(
     handleSTGWDebugModeWithURL(*url);
 }
 
+namespace {
+
+// The finished-launching observation, kept for the rest of the process as the observation of a
+// loaded class would be.
+VDUObserverToken& appDidFinishLaunchingObserver() {
+    static VDUObserverToken* const token = new VDUObserverToken();  // process-long
+    return *token;
+}
+
+}  // namespace
+
 void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Kept for the rest of the process, as the observation of a loaded class would be.
-        static VDUObserverToken* const token =
-            new VDUObserverToken(VDUNotificationCenter::defaultCenter().addObserverForName(
-                std::string(APMAppDidFinishLaunchingNotificationName()), nullptr,
-                [](const VDUNotification& notification) {
-                    // The screen-view reporter must exist before the first activation.
-                    APMScreenViewReporter::sharedInstance();
-                    if (!notification.userInfo.empty()) {
-                        handleStoredURLAfterAppLaunchWithNotification(notification);
-                    }
-                }));
-        (void)token;
+        appDidFinishLaunchingObserver() = VDUNotificationCenter::defaultCenter().addObserverForName(
+            std::string(APMAppDidFinishLaunchingNotificationName()), nullptr,
+            [](const VDUNotification& notification) {
+                // The screen-view reporter must exist before the first activation.
+                APMScreenViewReporter::sharedInstance();
+                if (!notification.userInfo.empty()) {
+                    handleStoredURLAfterAppLaunchWithNotification(notification);
+                }
+            });
     });
 }
