@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -26,14 +25,6 @@ CurlUrl parsedURL(std::string_view text) {
     return url;
 }
 
-bool isQueryAllowed(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-        return true;
-    }
-    constexpr std::string_view kAllowed = "-._~!$&'()*+,;=:@/?";
-    return c != '\0' && kAllowed.find(static_cast<char>(c)) != std::string_view::npos;
-}
-
 constexpr std::string_view kActivityTypeKey = "activityType";
 constexpr std::string_view kWebpageURLKey = "webpageURL";
 
@@ -55,21 +46,6 @@ std::optional<std::string> APMURLQuery(std::string_view text) {
     std::string result(query);
     curl_free(query);
     return result;
-}
-
-std::string APMQueryPercentEncoded(std::string_view text) {
-    std::string encoded;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isQueryAllowed(byte)) {
-            encoded += c;
-        } else {
-            char escape[4];
-            std::snprintf(escape, sizeof escape, "%%%02X", byte);
-            encoded += escape;
-        }
-    }
-    return encoded;
 }
 
 sdk::Value APMValueFromUserActivity(const platform::UserActivity& activity) {

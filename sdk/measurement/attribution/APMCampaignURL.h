@@ -18,10 +18,6 @@ bool APMIsValidURLString(std::string_view text);
 // none for an invalid URL or one without a query.
 std::optional<std::string> APMURLQuery(std::string_view url);
 
-// `text` percent-encoded except for the characters a query may hold as they are (letters,
-// digits, "-._~", "!$&'()*+,;=", ":@", "/?").
-std::string APMQueryPercentEncoded(std::string_view text);
-
 // The activity type of a browsing-web activity.
 inline constexpr std::string_view kAPMBrowsingWebActivityType = "NSUserActivityTypeBrowsingWeb";
 

@@ -14,6 +14,7 @@
 #include "sdk/measurement/engine/APMDeepLink.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMQueryString.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"

@@ -17,7 +17,9 @@ bool isQueryAllowed(unsigned char c) {
     return c != '\0' && kAllowed.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-std::string percentEncoded(std::string_view text) {
+}  // namespace
+
+std::string APMQueryPercentEncoded(std::string_view text) {
     std::string encoded;
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -32,17 +34,15 @@ std::string percentEncoded(std::string_view text) {
     return encoded;
 }
 
-}  // namespace
-
 std::string apm_queryString(const sdk::Value::Dictionary& parameters) {
     std::string query;
     for (const auto& [key, value] : parameters) {
         if (!query.empty()) {
             query += '&';
         }
-        query += percentEncoded(key);
+        query += APMQueryPercentEncoded(key);
         query += '=';
-        query += percentEncoded(APMMonitorContext(value).description());
+        query += APMQueryPercentEncoded(APMMonitorContext(value).description());
     }
     return query;
 }

@@ -14,6 +14,9 @@
 // digits, "-._~", "!$&'()*+,;=", ":@", "/?"; so "&", "=" and "+" stay as they are).
 std::string apm_queryString(const sdk::Value::Dictionary& parameters);
 
+// `text` percent-encoded except for the characters a query may hold as they are (as above).
+std::string APMQueryPercentEncoded(std::string_view text);
+
 // The arguments of a query (or fragment) text: pieces split on "&", each split at its first
 // "=" (a piece without one is a key with an empty value), key and value unescaped with
 // apm_stringByUnescapingFromURLArgument. For a repeated key the first occurrence wins; empty
