@@ -29,6 +29,13 @@ bool eventually(Done done) {
     return platform::runMainQueueUntil([&] { return static_cast<bool>(done()); }, kPatience);
 }
 
+// Runs the main queue until nothing is queued on it, including the blocks that the blocks it runs
+// queue. Unlike a time window, this does not end early when a loaded machine is slow to run them.
+inline void runQueuedMainBlocks() {
+    while (platform::drainMainQueue() > 0) {
+    }
+}
+
 // An error of a test domain, distinct per code.
 inline sdk::Error testError(std::int64_t code) {
     return sdk::Error("test.domain", code, "failure " + std::to_string(code));

@@ -15,6 +15,7 @@
 namespace {
 
 using promises_test::contractViolation;
+using promises_test::runQueuedMainBlocks;
 using promises_test::settles;
 using promises_test::testError;
 using Ptr = VPLPromise::Ptr;
@@ -36,7 +37,7 @@ TEST(VPLPromiseCombinators, AllKeepsInputOrderWhateverTheSettlementOrder) {
     Ptr last = VPLPromise::pendingPromise();
     Ptr all = VPLPromise::all({first, 2, last});
     last->fulfill(VPLValue());
-    platform::runMainQueueFor(std::chrono::milliseconds(10));
+    runQueuedMainBlocks();
     EXPECT_TRUE(all->isPending());
     first->fulfill(1);
     ASSERT_TRUE(settles(all));
@@ -71,7 +72,7 @@ TEST(VPLPromiseCombinators, AnyWaitsForEveryInput) {
     const sdk::Error e1 = testError(1);
     Ptr late = VPLPromise::pendingPromise();
     Ptr mixed = VPLPromise::any({VPLPromise::resolvedWith(e1), late});
-    platform::runMainQueueFor(std::chrono::milliseconds(10));
+    runQueuedMainBlocks();
     EXPECT_TRUE(mixed->isPending());
     late->fulfill("v");
     ASSERT_TRUE(settles(mixed));
@@ -91,7 +92,7 @@ TEST(VPLPromiseCombinators, AnyOfRejectionsTakesTheFirstCallbackOnceNoneIsPendin
     // An input still pending when the others' callbacks run: its own callback decides.
     Ptr late = VPLPromise::pendingPromise();
     Ptr waiting = VPLPromise::any({late, VPLPromise::resolvedWith(testError(1)), testError(3)});
-    platform::runMainQueueFor(std::chrono::milliseconds(10));
+    runQueuedMainBlocks();
     EXPECT_TRUE(waiting->isPending());
     late->reject(testError(2));
     ASSERT_TRUE(settles(waiting));
@@ -114,11 +115,11 @@ TEST(VPLPromiseCombinators, RaceTakesTheFirstToSettle) {
     Ptr slow = VPLPromise::pendingPromise();
     Ptr quick = VPLPromise::pendingPromise();
     Ptr race = VPLPromise::race({slow, quick});
-    platform::runMainQueueFor(std::chrono::milliseconds(10));
+    runQueuedMainBlocks();
     quick->reject(testError(5));
     ASSERT_TRUE(settles(race));
     slow->fulfill("slow");
-    platform::runMainQueueFor(std::chrono::milliseconds(10));
+    runQueuedMainBlocks();
     EXPECT_EQ(outcomeOf(race), VPLValue(testError(5)));
 }
 
@@ -132,7 +133,7 @@ TEST(VPLPromiseCombinators, AnInputThatNeverSettlesIsNotKeptAlive) {
             input = never;
             result = (*combinator)(VPLPromise::defaultDispatchQueue(), List{never, 1});
         }
-        platform::runMainQueueFor(std::chrono::milliseconds(10));  // the combinator observes
+        runQueuedMainBlocks();  // the combinator observes
         EXPECT_TRUE(input.expired());
         EXPECT_TRUE(result.expired());
     }

@@ -17,6 +17,7 @@ namespace {
 
 using promises_test::contractViolation;
 using promises_test::eventually;
+using promises_test::runQueuedMainBlocks;
 using promises_test::settles;
 using promises_test::testError;
 using Clock = std::chrono::steady_clock;
@@ -187,7 +188,7 @@ TEST(VPLPromiseOperators, ThenReturningAPendingPromiseWaitsForIt) {
     Ptr inner = VPLPromise::pendingPromise();
     Ptr result =
         VPLPromise::resolvedWith(1)->then([inner](const VPLValue&) { return VPLValue(inner); });
-    platform::runMainQueueFor(std::chrono::milliseconds(20));
+    runQueuedMainBlocks();
     EXPECT_TRUE(result->isPending());
     inner->fulfill("late");
     ASSERT_TRUE(settles(result));
