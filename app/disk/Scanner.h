@@ -88,7 +88,13 @@ struct ScannerOptions {
 // What bounds one walker now: building and counting its nodes (the allocation tracker's set,
 // one FileNode allocation per entry) and the hand-over per folder; the kernel's dentry cache
 // lookups and ext4's hashed getdents, which scale with CPUs; and the CPUs other programs leave
-// free, since helpers that are preempted while holding a chunk keep their walker waiting.
+// free, since helpers that are preempted while holding a chunk keep their walker waiting. And
+// the shape of the tree: folders are listed ahead only as the later folders of a listing, never
+// as a folder's own sub-folders, so a deep tree of small folders with one or two sub-folders
+// each is opened and listed by its walker alone, one folder at a time (a package tree of 9,300
+// folders of about five entries under /usr/lib takes 0.14 s at width 8, 0.25 s at width 1).
+// Listing a folder's sub-folders ahead as well would need keys that name a folder made ahead,
+// where today's (depth, index) keys name one of the walker's own listings.
 //
 // Progress: a walker keeps the counts of the files it counts and adds them to the shared
 // totals under mutex_ only when a report is due, when it notes a path and when it ends, so the
