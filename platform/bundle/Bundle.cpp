@@ -79,15 +79,16 @@ const std::optional<Bundle>& Bundle::main() {
     if (MainBundleOverride& override = mainBundleOverride(); override.active.load()) {
         return override.bundle;
     }
-    static const std::optional<Bundle> mainBundle = []() -> std::optional<Bundle> {
-        std::error_code error;
-        fs::path executable = fs::read_symlink("/proc/self/exe", error);
-        if (error) {
-            return std::nullopt;
-        }
-        std::optional<fs::path> bundlePath = bundlePathOfExecutable(executable);
-        return bundlePath ? open(*bundlePath) : std::nullopt;
-    }();
+    static const std::optional<Bundle>& mainBundle =
+        *new std::optional<Bundle>([]() -> std::optional<Bundle> {
+            std::error_code error;
+            fs::path executable = fs::read_symlink("/proc/self/exe", error);
+            if (error) {
+                return std::nullopt;
+            }
+            std::optional<fs::path> bundlePath = bundlePathOfExecutable(executable);
+            return bundlePath ? open(*bundlePath) : std::nullopt;
+        }());  // lives for the process
     return mainBundle;
 }
 

@@ -140,7 +140,7 @@ class SystemFileSystem final : public PreferencesFileSystem {
 }  // namespace
 
 PreferencesFileSystem& systemFileSystem() {
-    static SystemFileSystem instance;
+    static SystemFileSystem& instance = *new SystemFileSystem();  // lives for the process
     return instance;
 }
 

@@ -24,7 +24,7 @@ struct Registry {
 };
 
 Registry& registry() {
-    static Registry instance;
+    static Registry& instance = *new Registry();  // lives for the process
     return instance;
 }
 

@@ -36,7 +36,7 @@ struct Registry {
 };
 
 Registry& registry() {
-    static Registry instance;
+    static Registry& instance = *new Registry();  // lives for the process
     return instance;
 }
 

@@ -338,8 +338,9 @@ void REROdazadeve::observeRazudizoInstallationIDChanges() {
 }
 
 void REROdazadeve::registerClasses() {
-    static const std::shared_ptr<const REROdazadeveClass> cls =
-        std::make_shared<const REROdazadeveClass>();
+    static const std::shared_ptr<const REROdazadeveClass>& cls =
+        *new std::shared_ptr<const REROdazadeveClass>(
+            std::make_shared<const REROdazadeveClass>());  // lives for the process
     VDUClassRegistry::registerClass(cls);
     REROdazadeveConnector::load();
     APMMeasurement::subscribeForAppDidFinishLaunchingNotifications();

@@ -47,30 +47,32 @@ const std::map<std::string, PropertySetter, std::less<>>& propertySetters() {
             }
         };
     };
-    static const std::map<std::string, PropertySetter, std::less<>> setters{
-        {"name", text(&REROdazadeveConditionalUserProperty::name)},
-        {"origin", text(&REROdazadeveConditionalUserProperty::origin)},
-        {"value",
-         [](REROdazadeveConditionalUserProperty& property, const sdk::Value& value) {
-             if (const std::string* string = value.string()) {
-                 property.value = APMValue(*string);
-             }
-         }},
-        {"triggerEventName", text(&REROdazadeveConditionalUserProperty::triggerEventName)},
-        {"triggerTimeout", number(&REROdazadeveConditionalUserProperty::triggerTimeout)},
-        {"timeToLive", number(&REROdazadeveConditionalUserProperty::timeToLive)},
-        {"triggeredEvent", event(&REROdazadeveConditionalUserProperty::triggeredEvent)},
-        {"timedOutEvent", event(&REROdazadeveConditionalUserProperty::timedOutEvent)},
-        {"expiredEvent", event(&REROdazadeveConditionalUserProperty::expiredEvent)},
-        {"creationTimestamp", number(&REROdazadeveConditionalUserProperty::creationTimestamp)},
-        {"active",
-         [](REROdazadeveConditionalUserProperty& property, const sdk::Value& value) {
-             if (const std::optional<bool> active = value.numberAsBool()) {
-                 property.active = *active;
-             }
-         }},
-        {"triggeredTimestamp", number(&REROdazadeveConditionalUserProperty::triggeredTimestamp)},
-    };
+    static const std::map<std::string, PropertySetter, std::less<>>& setters =
+        *new std::map<std::string, PropertySetter, std::less<>>{
+            {"name", text(&REROdazadeveConditionalUserProperty::name)},
+            {"origin", text(&REROdazadeveConditionalUserProperty::origin)},
+            {"value",
+             [](REROdazadeveConditionalUserProperty& property, const sdk::Value& value) {
+                 if (const std::string* string = value.string()) {
+                     property.value = APMValue(*string);
+                 }
+             }},
+            {"triggerEventName", text(&REROdazadeveConditionalUserProperty::triggerEventName)},
+            {"triggerTimeout", number(&REROdazadeveConditionalUserProperty::triggerTimeout)},
+            {"timeToLive", number(&REROdazadeveConditionalUserProperty::timeToLive)},
+            {"triggeredEvent", event(&REROdazadeveConditionalUserProperty::triggeredEvent)},
+            {"timedOutEvent", event(&REROdazadeveConditionalUserProperty::timedOutEvent)},
+            {"expiredEvent", event(&REROdazadeveConditionalUserProperty::expiredEvent)},
+            {"creationTimestamp", number(&REROdazadeveConditionalUserProperty::creationTimestamp)},
+            {"active",
+             [](REROdazadeveConditionalUserProperty& property, const sdk::Value& value) {
+                 if (const std::optional<bool> active = value.numberAsBool()) {
+                     property.active = *active;
+                 }
+             }},
+            {"triggeredTimestamp",
+             number(&REROdazadeveConditionalUserProperty::triggeredTimestamp)},
+        };  // lives for the process
     return setters;
 }
 
@@ -95,16 +97,18 @@ std::mutex& sharedControllerMutex() {
 
 // Guarded by sharedControllerMutex().
 std::shared_ptr<REROdazadeveConditionalUserPropertyController>& sharedController() {
-    static std::shared_ptr<REROdazadeveConditionalUserPropertyController> controller =
-        std::make_shared<REROdazadeveEngineConditionalUserProperties>();
+    static std::shared_ptr<REROdazadeveConditionalUserPropertyController>& controller =
+        *new std::shared_ptr<REROdazadeveConditionalUserPropertyController>(
+            std::make_shared<REROdazadeveEngineConditionalUserProperties>());  // lives for the
+                                                                               // process
     return controller;
 }
 
 }  // namespace
 
 const std::shared_ptr<const RZDLibrary>& REROdazadeveConnector::connectorClass() {
-    static const std::shared_ptr<const RZDLibrary> cls =
-        std::make_shared<const REROdazadeveConnectorClass>();
+    static const std::shared_ptr<const RZDLibrary>& cls = *new std::shared_ptr<const RZDLibrary>(
+        std::make_shared<const REROdazadeveConnectorClass>());  // lives for the process
     return cls;
 }
 
@@ -118,8 +122,9 @@ bool REROdazadeveConnector::conformsTo(std::string_view protocol) const {
 }
 
 const platform::QueueRef& REROdazadeveConnector::connectorQueue() {
-    static const platform::QueueRef queue =
-        platform::DispatchQueue::createSerial("com.vovidu.analytics_connector.queue");
+    static const platform::QueueRef& queue =
+        *new platform::QueueRef(platform::DispatchQueue::createSerial(
+            "com.vovidu.analytics_connector.queue"));  // lives for the process
     return queue;
 }
 

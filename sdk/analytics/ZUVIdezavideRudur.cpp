@@ -45,50 +45,53 @@ bool matchesAnyPattern(std::string_view name) {
 }  // namespace
 
 const ZUVIdezavideRudur::NameSet& ZUVIdezavideRudur::allowedListenerOrigins() {
-    static const NameSet names{"riam", "crash", "rcx"};
+    static const NameSet& names = *new NameSet{"riam", "crash", "rcx"};  // lives for the process
     return names;
 }
 
 const ZUVIdezavideRudur::NameSet& ZUVIdezavideRudur::blocklistedOrigins() {
-    static const NameSet names{"auto", "app", "am"};
+    static const NameSet& names = *new NameSet{"auto", "app", "am"};  // lives for the process
     return names;
 }
 
 const ZUVIdezavideRudur::NameSet& ZUVIdezavideRudur::blocklistedEventNames() {
-    static const NameSet names{"_e", "_f", "_iap", "_s", "_au"};
+    static const NameSet& names =
+        *new NameSet{"_e", "_f", "_iap", "_s", "_au"};  // lives for the process
     return names;
 }
 
 const ZUVIdezavideRudur::NameSet& ZUVIdezavideRudur::blocklistedParameters() {
-    static const NameSet names{"_r", "_dbg"};
+    static const NameSet& names = *new NameSet{"_r", "_dbg"};  // lives for the process
     return names;
 }
 
 const ZUVIdezavideRudur::NameSet& ZUVIdezavideRudur::blocklistedUserProperties() {
-    static const NameSet names{"_fot", "_ln", "_id", "_fi", "_lte", "_sid", "_sno"};
+    static const NameSet& names =
+        *new NameSet{"_fot", "_ln", "_id", "_fi", "_lte", "_sid", "_sno"};  // lives for the process
     return names;
 }
 
 const ZUVIdezavideRudur::NameSet& ZUVIdezavideRudur::blocklistedUserPropertyPatterns() {
-    static const NameSet patterns{"^_ltv_[A-Z]{3}$", "^_cc[1-5]{1}$"};
+    static const NameSet& patterns =
+        *new NameSet{"^_ltv_[A-Z]{3}$", "^_cc[1-5]{1}$"};  // lives for the process
     return patterns;
 }
 
 const ZUVIdezavideRudur::NameSet& ZUVIdezavideRudur::hiddenEventNames() {
-    static const NameSet names{"_xa",
-                               "_xu",
-                               "_aq",
-                               "_aa",
-                               "_ai",
-                               "_ac",
-                               "campaign_details",
-                               "_iapx",
-                               "_ug",
-                               "_exp_set",
-                               "_exp_clear",
-                               "_exp_activate",
-                               "_exp_timeout",
-                               "_exp_expire"};
+    static const NameSet& names = *new NameSet{"_xa",
+                                               "_xu",
+                                               "_aq",
+                                               "_aa",
+                                               "_ai",
+                                               "_ac",
+                                               "campaign_details",
+                                               "_iapx",
+                                               "_ug",
+                                               "_exp_set",
+                                               "_exp_clear",
+                                               "_exp_activate",
+                                               "_exp_timeout",
+                                               "_exp_expire"};  // lives for the process
     return names;
 }
 

@@ -227,7 +227,7 @@ void VIZUveziza::checkEditingLocked() const {
 }
 
 const std::string& VIZUveziza::libraryVersionID() {
-    static const std::string id = [] {
+    static const std::string& id = *new std::string([] {
         const std::string version = RZDCoreVersionString();
         std::string digits;
         size_t start = 0;
@@ -239,7 +239,7 @@ const std::string& VIZUveziza::libraryVersionID() {
             start = end == std::string::npos ? version.size() : end + 1;
         }
         return digits + "000";
-    }();
+    }());  // lives for the process
     return id;
 }
 

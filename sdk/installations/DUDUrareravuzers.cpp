@@ -85,8 +85,8 @@ void deliver(const VPLPromise::Ptr& promise, VPLPromise::OnFulfill onFulfill,
 }  // namespace
 
 const std::shared_ptr<const RZDLibrary>& DUDUrareravuzers::libraryClass() {
-    static const std::shared_ptr<const RZDLibrary> cls =
-        std::make_shared<const DUDUrareravuzersClass>();
+    static const std::shared_ptr<const RZDLibrary>& cls = *new std::shared_ptr<const RZDLibrary>(
+        std::make_shared<const DUDUrareravuzersClass>());  // lives for the process
     return cls;
 }
 

@@ -42,7 +42,7 @@ struct ProxyState {
 };
 
 ProxyState& proxyState() {
-    static ProxyState state;
+    static ProxyState& state = *new ProxyState();  // lives for the process
     return state;
 }
 

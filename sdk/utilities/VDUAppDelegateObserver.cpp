@@ -3,7 +3,8 @@
 #include "sdk/utilities/DOZAruZizorudeZadazudu.h"
 
 VDUAppDelegateObserver& VDUAppDelegateObserver::sharedInstance() {
-    static VDUAppDelegateObserver observer;
+    static VDUAppDelegateObserver& observer =
+        *new VDUAppDelegateObserver();  // lives for the process
     return observer;
 }
 

@@ -91,19 +91,20 @@ std::optional<std::string> VDUAppEnvironmentUtil::getSysctlEntry(std::string_vie
 }
 
 const std::string& VDUAppEnvironmentUtil::deviceModel() {
-    static const std::string model = [] {
+    static const std::string& model = *new std::string([] {
         std::optional<std::string> entry = getSysctlEntry("hw.model");
         if (entry) {
             return *entry;
         }
         struct utsname names {};
         return uname(&names) == 0 ? std::string(names.machine) : std::string();
-    }();
+    }());  // lives for the process
     return model;
 }
 
 const std::optional<std::string>& VDUAppEnvironmentUtil::deviceSimulatorModel() {
-    static const std::optional<std::string> model = getSysctlEntry("hw.model");
+    static const std::optional<std::string>& model =
+        *new std::optional<std::string>(getSysctlEntry("hw.model"));  // lives for the process
     return model;
 }
 

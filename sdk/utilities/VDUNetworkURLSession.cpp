@@ -60,13 +60,15 @@ struct FetcherMap {
 };
 
 FetcherMap& fetcherMap() {
-    static FetcherMap map;
+    static FetcherMap& map = *new FetcherMap();  // lives for the process
     return map;
 }
 
 VDUMutableDictionary<std::string, VDUNetworkURLSession::SystemCompletionHandler>&
 systemCompletionHandlers() {
-    static VDUMutableDictionary<std::string, VDUNetworkURLSession::SystemCompletionHandler> store;
+    static VDUMutableDictionary<std::string, VDUNetworkURLSession::SystemCompletionHandler>& store =
+        *new VDUMutableDictionary<
+            std::string, VDUNetworkURLSession::SystemCompletionHandler>();  // lives for the process
     return store;
 }
 

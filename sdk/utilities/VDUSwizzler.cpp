@@ -23,7 +23,7 @@ struct SwizzlerState {
 };
 
 SwizzlerState& swizzlerState() {
-    static SwizzlerState state;
+    static SwizzlerState& state = *new SwizzlerState();  // lives for the process
     return state;
 }
 

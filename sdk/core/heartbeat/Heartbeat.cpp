@@ -14,7 +14,8 @@ std::optional<TimePeriod> timePeriodFromRawValue(std::int64_t rawValue) {
 }
 
 const std::vector<TimePeriod>& allTimePeriods() {
-    static const std::vector<TimePeriod> periods{TimePeriod::daily};
+    static const std::vector<TimePeriod>& periods =
+        *new std::vector<TimePeriod>{TimePeriod::daily};  // lives for the process
     return periods;
 }
 
@@ -33,7 +34,7 @@ sdk::Date HeartbeatCalendar::startOfDay(sdk::Date date) const {
 }
 
 const HeartbeatCalendar& heartbeatCalendar() {
-    static const HeartbeatCalendar calendar;
+    static const HeartbeatCalendar& calendar = *new HeartbeatCalendar();  // lives for the process
     return calendar;
 }
 

@@ -8,7 +8,8 @@ namespace heartbeat {
 namespace {
 
 const std::shared_ptr<HeartbeatStorage::LiveStores>& liveStores() {
-    static const auto stores = std::make_shared<HeartbeatStorage::LiveStores>();
+    static const auto& stores =
+        *new auto(std::make_shared<HeartbeatStorage::LiveStores>());  // lives for the process
     return stores;
 }
 

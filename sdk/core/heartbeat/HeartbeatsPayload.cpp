@@ -32,7 +32,8 @@ std::chrono::sys_days utcDay(sdk::Date date) {
 }  // namespace
 
 const HeartbeatsPayload& HeartbeatsPayload::empty() {
-    static const HeartbeatsPayload emptyPayload;
+    static const HeartbeatsPayload& emptyPayload =
+        *new HeartbeatsPayload();  // lives for the process
     return emptyPayload;
 }
 

@@ -37,8 +37,9 @@ using Settings = std::optional<APMConsentSettings>;
 }  // namespace
 
 const platform::QueueRef& APMConsentSettingsUtil::serialQueue() {
-    static const platform::QueueRef queue =
-        platform::DispatchQueue::createSerial("APMConsentSettingsUtilQueue");
+    static const platform::QueueRef& queue =
+        *new platform::QueueRef(platform::DispatchQueue::createSerial(
+            "APMConsentSettingsUtilQueue"));  // lives for the process
     return queue;
 }
 

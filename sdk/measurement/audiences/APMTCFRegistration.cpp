@@ -1,7 +1,7 @@
 #include "sdk/measurement/audiences/APMTCFRegistration.h"
 
 const APMTCFRegistration& APMTCFRegistration::sharedInstance() {
-    static const APMTCFRegistration shared;
+    static const APMTCFRegistration& shared = *new APMTCFRegistration();  // lives for the process
     return shared;
 }
 

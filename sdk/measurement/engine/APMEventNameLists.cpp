@@ -49,7 +49,7 @@ const std::map<std::int64_t, std::string>& APMErrorCodeNames() {
 }
 
 bool APMIsEcommerceEvent(std::string_view name) {
-    static const NameSet names = {
+    static const NameSet& names = *new NameSet{
         "add_payment_info",
         "add_shipping_info",
         "add_to_cart",
@@ -70,12 +70,12 @@ bool APMIsEcommerceEvent(std::string_view name) {
         "select_content",
         "set_checkout_option",
         "view_search_results",
-    };
+    };  // lives for the process
     return contains(names, name);
 }
 
 bool APMIsItemParameter(std::string_view name) {
-    static const NameSet names = {
+    static const NameSet& names = *new NameSet{
         "affiliation",     "coupon",         "creative_name",
         "creative_slot",   "currency",       "discount",
         "index",           "item_id",        "item_brand",
@@ -87,17 +87,19 @@ bool APMIsItemParameter(std::string_view name) {
         "shipping",        "shipping_tier",  "tax",
         "transaction_id",  "value",          "checkout_step",
         "checkout_option", "item_list",      "item_location_id",
-    };
+    };  // lives for the process
     return contains(names, name);
 }
 
 bool APMIsPurchaseEvent(std::string_view name) {
-    static const NameSet names = {"_iap", "purchase", "ecommerce_purchase"};
+    static const NameSet& names =
+        *new NameSet{"_iap", "purchase", "ecommerce_purchase"};  // lives for the process
     return contains(names, name);
 }
 
 bool APMIsDefaultConversionEvent(std::string_view name) {
-    static const NameSet names = {"ecommerce_purchase", "_f", "_iap", "purchase", "refund"};
+    static const NameSet& names = *new NameSet{"ecommerce_purchase", "_f", "_iap", "purchase",
+                                               "refund"};  // lives for the process
     return contains(names, name);
 }
 

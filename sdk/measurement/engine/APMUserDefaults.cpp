@@ -115,12 +115,13 @@ bool APMUserDefaults::isPreferenceFileExcluded() const {
 }
 
 const std::map<std::string, std::string, std::less<>>& APMReservedUserPropertyNames() {
-    static const std::map<std::string, std::string, std::less<>> names{
-        {"razudizo_last_notification", "_ln"}, {"first_open_after_install", "_fi"},
-        {"first_open_time", "_fot"},           {"ma_session_id", "_sid"},
-        {"ma_session_number", "_sno"},         {"last_advertising_id_reset", "_lair"},
-        {"last_deep_link_referrer", "_ldl"},   {"lifetime_user_engagement", "_lte"},
-        {"session_user_engagement", "_se"},    {"user_id", "_id"},
-    };
+    static const std::map<std::string, std::string, std::less<>>& names =
+        *new std::map<std::string, std::string, std::less<>>{
+            {"razudizo_last_notification", "_ln"}, {"first_open_after_install", "_fi"},
+            {"first_open_time", "_fot"},           {"ma_session_id", "_sid"},
+            {"ma_session_number", "_sno"},         {"last_advertising_id_reset", "_lair"},
+            {"last_deep_link_referrer", "_ldl"},   {"lifetime_user_engagement", "_lte"},
+            {"session_user_engagement", "_se"},    {"user_id", "_id"},
+        };  // lives for the process
     return names;
 }

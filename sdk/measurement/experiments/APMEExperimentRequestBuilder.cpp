@@ -32,7 +32,8 @@ APMEExperimentRequestBuilder::APMEExperimentRequestBuilder()
     : environmentProvider_(defaultEnvironment) {}
 
 APMEExperimentRequestBuilder& APMEExperimentRequestBuilder::sharedInstance() {
-    static APMEExperimentRequestBuilder instance;
+    static APMEExperimentRequestBuilder& instance =
+        *new APMEExperimentRequestBuilder();  // lives for the process
     return instance;
 }
 

@@ -14,7 +14,7 @@ struct Sinks {
 };
 
 Sinks& sinks() {
-    static Sinks instance;
+    static Sinks& instance = *new Sinks();  // lives for the process
     return instance;
 }
 

@@ -380,7 +380,8 @@ APMPValueRef sort(APMPArrayValue& array, const Values& values, const APMPScopeRe
 }  // namespace
 
 const APMPArrayCommandEvaluator& APMPArrayCommandEvaluator::sharedInstance() {
-    static const APMPArrayCommandEvaluator instance;
+    static const APMPArrayCommandEvaluator& instance =
+        *new APMPArrayCommandEvaluator();  // lives for the process
     return instance;
 }
 

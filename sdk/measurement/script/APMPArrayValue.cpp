@@ -56,7 +56,8 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::make(APMPValueList elements,
 }
 
 const APMPValueRef& APMPArrayValue::emptyValue() {
-    static const APMPValueRef marker = std::make_shared<APMPRuntimeValue>();
+    static const APMPValueRef& marker =
+        *new APMPValueRef(std::make_shared<APMPRuntimeValue>());  // lives for the process
     return marker;
 }
 

@@ -9,7 +9,8 @@
 #include "sdk/measurement/script/APMPVariableCommandEvaluator.h"
 
 const APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance() {
-    static const APMPCommandRegistrar instance;
+    static const APMPCommandRegistrar& instance =
+        *new APMPCommandRegistrar();  // lives for the process
     return instance;
 }
 

@@ -5,7 +5,8 @@
 #include "sdk/measurement/script/APMPError.h"
 
 const APMPValueRef& APMPUndefinedValue::sharedInstance() {
-    static const APMPValueRef instance = std::make_shared<APMPUndefinedValue>();
+    static const APMPValueRef& instance =
+        *new APMPValueRef(std::make_shared<APMPUndefinedValue>());  // lives for the process
     return instance;
 }
 
@@ -44,7 +45,8 @@ bool APMPUndefinedValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Erro
 }
 
 const APMPValueRef& APMPNullValue::sharedInstance() {
-    static const APMPValueRef instance = std::make_shared<APMPNullValue>();
+    static const APMPValueRef& instance =
+        *new APMPValueRef(std::make_shared<APMPNullValue>());  // lives for the process
     return instance;
 }
 

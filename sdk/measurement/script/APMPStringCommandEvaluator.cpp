@@ -428,7 +428,8 @@ APMPValueRef trim(const Text& receiver, const Values& values, const APMPScopeRef
 }  // namespace
 
 const APMPStringCommandEvaluator& APMPStringCommandEvaluator::sharedInstance() {
-    static const APMPStringCommandEvaluator instance;
+    static const APMPStringCommandEvaluator& instance =
+        *new APMPStringCommandEvaluator();  // lives for the process
     return instance;
 }
 

@@ -9,8 +9,8 @@ APMAnalyticsState& APMAnalyticsState::shared() {
 }
 
 const platform::QueueRef& APMAnalytics::queue() {
-    static const platform::QueueRef serialQueue =
-        platform::DispatchQueue::createSerial("APMAnalyticsQueue");
+    static const platform::QueueRef& serialQueue = *new platform::QueueRef(
+        platform::DispatchQueue::createSerial("APMAnalyticsQueue"));  // lives for the process
     return serialQueue;
 }
 
