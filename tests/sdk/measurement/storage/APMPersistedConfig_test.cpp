@@ -93,8 +93,9 @@ TEST_F(APMPersistedConfigTest, MidnightOffsetIsDrawnOnceInWholeMillisecondsAndKe
         offset = config->midnightOffset();
         EXPECT_GE(offset, 0.0);
         EXPECT_LT(offset, 86400.0);
-        const double milliseconds = offset * 1000.0;
-        EXPECT_EQ(milliseconds, std::round(milliseconds));
+        // A whole number of milliseconds in seconds: k / 1000.0 for some k (offset * 1000.0 need
+        // not be exactly k in binary floating point).
+        EXPECT_EQ(std::round(offset * 1000.0) / 1000.0, offset);
         EXPECT_EQ(config->midnightOffset(), offset);
     }
     EXPECT_EQ(open()->midnightOffset(), offset);
