@@ -19,6 +19,7 @@
 #include "app/ads/AnalyticsEvent.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/process/ProcessRunner.h"
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/VIZUveziza.h"
 #include "sdk/core/ZEDOre.h"
@@ -122,6 +123,27 @@ class AnalyticsUploadTest : public ::testing::Test {
                                                  {"children_count", sdk::Value(std::int64_t{3})}});
     }
 
+    // The first line the sqlite3 program prints for `sql` on the engine's store; empty (and a
+    // failure) when the store or the program is missing.
+    static std::string sqliteOutput(const std::string& sql) {
+        fs::path database;
+        for (const auto& entry :
+             fs::recursive_directory_iterator(fs::path(std::getenv("XDG_DATA_HOME")))) {
+            if (entry.path().filename() == "vovidu-app-measurement.sql") {
+                database = entry.path();
+            }
+        }
+        EXPECT_FALSE(database.empty());
+        if (database.empty()) {
+            return {};
+        }
+        const platform::ProcessResult result =
+            platform::ProcessRunner::shared().run("/usr/bin/sqlite3", {database.string(), sql});
+        EXPECT_TRUE(result.launched) << result.launchError;
+        EXPECT_EQ(result.exitStatus, 0) << result.output;
+        return result.output.substr(0, result.output.find('\n') + 1);
+    }
+
     // Drains the main queue until `done` (read on the engine's worker queue) holds; false after
     // twenty seconds.
     bool drainUntil(const std::function<bool(APMMeasurement&)>& done) {
@@ -211,23 +233,8 @@ TEST_F(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfte
     }
 
     // What the store holds at the end, read with the sqlite3 program.
-    fs::path database;
-    for (const auto& entry :
-         fs::recursive_directory_iterator(fs::path(std::getenv("XDG_DATA_HOME")))) {
-        if (entry.path().filename() == "vovidu-app-measurement.sql") {
-            database = entry.path();
-        }
-    }
-    ASSERT_FALSE(database.empty());
     for (const char* table : {"queue", "raw_events"}) {
-        const std::string command =
-            "sqlite3 '" + database.string() + "' 'select count(*) from " + table + "'";
-        FILE* pipe = popen(command.c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        char buffer[64] = {};
-        const std::string count = fgets(buffer, sizeof buffer, pipe) != nullptr ? buffer : "";
-        EXPECT_EQ(pclose(pipe), 0);
-        EXPECT_EQ(count, "0\n") << table;
+        EXPECT_EQ(sqliteOutput(std::string("select count(*) from ") + table), "0\n") << table;
     }
 }
 
@@ -253,23 +260,7 @@ TEST_F(AnalyticsUploadTest, BecomingActiveOnAFreshProfileStoresASessionStart) {
         return false;
     };
     ASSERT_TRUE(drainUntil(hasSessionStart));
-
-    fs::path database;
-    for (const auto& entry :
-         fs::recursive_directory_iterator(fs::path(std::getenv("XDG_DATA_HOME")))) {
-        if (entry.path().filename() == "vovidu-app-measurement.sql") {
-            database = entry.path();
-        }
-    }
-    ASSERT_FALSE(database.empty());
-    const std::string command =
-        "sqlite3 '" + database.string() + "' \"select count(*) from raw_events where name = '_s'\"";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buffer[64] = {};
-    const std::string count = fgets(buffer, sizeof buffer, pipe) != nullptr ? buffer : "";
-    EXPECT_EQ(pclose(pipe), 0);
-    EXPECT_EQ(count, "1\n");
+    EXPECT_EQ(sqliteOutput("select count(*) from raw_events where name = '_s'"), "1\n");
 }
 
 }  // namespace

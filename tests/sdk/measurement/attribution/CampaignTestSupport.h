@@ -4,14 +4,13 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/attribution/PlistFileTestSupport.h"
 
 namespace sdktest {
 
@@ -49,47 +48,34 @@ class ScopedIdentitySupport {
 // a string.
 inline std::optional<std::string> plistString(const std::filesystem::path& file,
                                               std::string_view key) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-    if (!root) {
-        return std::nullopt;
-    }
-    std::optional<std::string> result;
-    const plist_t node = plist_dict_get_item(root, std::string(key).c_str());
-    if (node && plist_get_node_type(node) == PLIST_STRING) {
+    return readPlistItem<std::string>(file, key, [](plist_t node) -> std::optional<std::string> {
+        if (!node || plist_get_node_type(node) != PLIST_STRING) {
+            return std::nullopt;
+        }
         char* text = nullptr;
         plist_get_string_val(node, &text);
-        result = std::string(text);
+        std::string result(text);
         free(text);
-    }
-    plist_free(root);
-    return result;
+        return result;
+    });
 }
 
 // The data value under `key` of the persisted configuration's file, read with libplist after
 // the configuration wrote it; none when absent or not data.
 inline std::optional<std::string> persistedData(APMPersistedConfig& config, std::string_view key) {
     config.userDefaults()->persistToDisk();
-    std::ifstream in(config.userDefaults()->fileURL(), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-    if (!root) {
-        return std::nullopt;
-    }
-    std::optional<std::string> result;
-    const plist_t node = plist_dict_get_item(root, std::string(key).c_str());
-    if (node && plist_get_node_type(node) == PLIST_DATA) {
-        char* data = nullptr;
-        std::uint64_t length = 0;
-        plist_get_data_val(node, &data, &length);
-        result = std::string(data, length);
-        free(data);
-    }
-    plist_free(root);
-    return result;
+    return readPlistItem<std::string>(config.userDefaults()->fileURL(), key,
+                                      [](plist_t node) -> std::optional<std::string> {
+                                          if (!node || plist_get_node_type(node) != PLIST_DATA) {
+                                              return std::nullopt;
+                                          }
+                                          char* data = nullptr;
+                                          std::uint64_t length = 0;
+                                          plist_get_data_val(node, &data, &length);
+                                          std::string result(data, length);
+                                          free(data);
+                                          return result;
+                                      });
 }
 
 }  // namespace sdktest

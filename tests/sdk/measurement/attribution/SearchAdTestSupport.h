@@ -18,6 +18,7 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUClassRegistry.h"
+#include "tests/sdk/measurement/attribution/PlistFileTestSupport.h"
 
 namespace sdktest {
 
@@ -94,39 +95,27 @@ using PlistScalar = std::variant<bool, std::int64_t, double>;
 
 inline std::optional<PlistScalar> plistValue(const std::filesystem::path& file,
                                              std::string_view key) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-    if (!root) {
-        return std::nullopt;
-    }
-    std::optional<PlistScalar> result;
-    const plist_t node = plist_dict_get_item(root, std::string(key).c_str());
-    switch (node ? plist_get_node_type(node) : PLIST_NONE) {
-        case PLIST_BOOLEAN: {
-            std::uint8_t flag = 0;
-            plist_get_bool_val(node, &flag);
-            result = flag != 0;
-            break;
+    return readPlistItem<PlistScalar>(file, key, [](plist_t node) -> std::optional<PlistScalar> {
+        switch (node ? plist_get_node_type(node) : PLIST_NONE) {
+            case PLIST_BOOLEAN: {
+                std::uint8_t flag = 0;
+                plist_get_bool_val(node, &flag);
+                return flag != 0;
+            }
+            case PLIST_UINT: {
+                std::uint64_t number = 0;
+                plist_get_uint_val(node, &number);
+                return static_cast<std::int64_t>(number);
+            }
+            case PLIST_REAL: {
+                double number = 0;
+                plist_get_real_val(node, &number);
+                return number;
+            }
+            default:
+                return std::nullopt;
         }
-        case PLIST_UINT: {
-            std::uint64_t number = 0;
-            plist_get_uint_val(node, &number);
-            result = static_cast<std::int64_t>(number);
-            break;
-        }
-        case PLIST_REAL: {
-            double number = 0;
-            plist_get_real_val(node, &number);
-            result = number;
-            break;
-        }
-        default:
-            break;
-    }
-    plist_free(root);
-    return result;
+    });
 }
 
 // Writes a binary plist holding only `key` = `value`, as an earlier run of the program left it.
