@@ -21,7 +21,7 @@ constexpr int kMaxListedDepth = 128;
 constexpr int64_t kChildNoteInterval = 500;
 // Folders one listing asks for ahead at a time, so that the listings below it find free places
 // while the walker is in a deep sub-folder.
-constexpr size_t kAskedPerListing = 8;
+constexpr size_t kAskedPerListing = StatHelpers::Lookahead::kAskedPerFolder;
 
 // The system mount points a scan never enters. They exist only on the product's home platform;
 // on Linux the kernel's virtual file systems (/proc, /sys, /dev, /run) are mounts of their own,
@@ -104,8 +104,8 @@ struct Scanner::EntryRef {
     int parentFd;
     const char* name;
     const struct stat* st;
-    // Under which key the folder may have been asked for ahead (Walker::lookahead).
-    std::optional<uint64_t> aheadKey{};
+    // Whether the folder may have been asked for ahead (Walker::lookahead), by its inode.
+    bool askedAhead = false;
 };
 
 // Per-thread walk state: the path of the folder being visited, built incrementally and used only
@@ -131,11 +131,8 @@ struct Scanner::Walker {
     // Reads entry facts for this walker's thread.
     std::unique_ptr<EntryStatter> statter;
     // Folders listed ahead by the stat helpers (none without helpers). A listing at depth d
-    // asks for its sub-folder i under aheadKey(d, i) and drops what is left when it ends.
+    // asks for its sub-folders at d and drops what is left of them when it ends.
     std::optional<StatHelpers::Lookahead> lookahead;
-    static uint64_t aheadKey(int depth, size_t index) {
-        return (static_cast<uint64_t>(depth) << 32) | index;
-    }
     // The folders this walker is listing, outermost first (non-owning; each lives in its
     // listDirectory() frame).
     std::vector<DirectoryHandle*> listed;
@@ -283,10 +280,10 @@ void Scanner::runWalker(size_t slot, Body&& body) {
     flushWalkerCounts(walker);
 }
 
-int Scanner::dropLookahead(Walker& walker, uint64_t firstKey) {
+int Scanner::dropLookahead(Walker& walker, int depth) {
     int closed = 0;
     if (walker.lookahead) {
-        walker.lookahead->drop(firstKey, [&](int fd) {
+        walker.lookahead->drop(depth, [&](int fd) {
             reader_->closeDirectory(fd);
             descriptors_.released();
             ++closed;
@@ -446,10 +443,15 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     int fd = -1;
     bool listed = false;
     size_t factsReady = 0;  // entries whose facts came with a listing made ahead
-    if (ref.aheadKey && walker.lookahead &&
-        walker.lookahead->take(*ref.aheadKey, fd, listed, listing, level.facts) && fd >= 0) {
+    StatHelpers::Lookahead::Made made;
+    if (ref.askedAhead && walker.lookahead &&
+        walker.lookahead->take(ref.st->st_ino, depth - 1, made, listing, level.facts) &&
+        made.fd >= 0) {
+        fd = made.fd;
+        listed = made.listed;
         factsReady = listed ? level.facts.size() : 0;
     } else {
+        made = {};
         fd = openFolder(ref.parentFd, ref.name, depth == 0, &walker);
         listed = fd >= 0 && reader_->readEntries(fd, listing);
     }
@@ -461,13 +463,15 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     const Walker::Listed registered(walker, dir);
     // Folders asked for ahead hold names of this listing and its descriptor: settle them first.
     struct DropAhead {
-        ~DropAhead() { scanner.dropLookahead(walker, Walker::aheadKey(depth, 0)); }
+        ~DropAhead() { scanner.dropLookahead(walker, depth); }
         Scanner& scanner;
         Walker& walker;
         int depth;
     } const dropAhead{*this, walker, depth};
-    size_t nextAsk = 0;      // entries before it are asked for ahead or are no folders
-    size_t pendingAsks = 0;  // folders asked for and not visited yet
+    // Entries before nextAsk are asked for ahead or are no folders (a helper that listed this
+    // folder ahead may have asked for its first sub-folders).
+    size_t nextAsk = made.askedThrough;
+    size_t pendingAsks = made.asked;  // folders asked for and not visited yet
     FileNode::Children& children = level.children;
     children.clear();
     children.reserve(listing.size());
@@ -510,7 +514,7 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
             continue;
         }
         if (isFolder) {
-            std::optional<uint64_t> aheadKey;
+            bool askedAhead = false;
             if (walker.lookahead && !atFileSystemRoot) {
                 if (i < nextAsk && pendingAsks > 0) {
                     --pendingAsks;  // this one was asked for
@@ -518,10 +522,10 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
                 nextAsk = std::max(nextAsk, i + 1);
                 askAhead(walker, dir.fd(), listing, level.facts.data(), batchStart, depth, nextAsk,
                          pendingAsks, batchEnd);
-                aheadKey = Walker::aheadKey(depth, i);
+                askedAhead = true;
             }
             const size_t mark = walker.push(listing.name(i));
-            visit(*child, {dir.fd(), listing.name(i), &facts.st, aheadKey}, depth + 1, walker);
+            visit(*child, {dir.fd(), listing.name(i), &facts.st, askedAhead}, depth + 1, walker);
             walker.pop(mark);
         }
         sizeTotal += child->size();
@@ -554,7 +558,7 @@ void Scanner::askAhead(Walker& walker, int fd, const DirectoryReader::Listing& l
         if (entry.error != 0 || !S_ISDIR(entry.st.st_mode) || entry.st.st_dev != rootDevice_) {
             continue;
         }
-        if (!walker.lookahead->ask(Walker::aheadKey(depth, next), fd, listing.name(next))) {
+        if (!walker.lookahead->ask(entry.st.st_ino, depth, fd, listing.name(next))) {
             return;  // every place is taken; ask again at the next folder
         }
         ++pending;
@@ -663,7 +667,9 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
         // without more threads than CPUs.
         if (processors_ > 1 && threads > 0) {
             const int helpers = std::max(0, processors_ - static_cast<int>(threads));
-            statHelpers_ = std::make_unique<StatHelpers>(*reader_, helpers, threads, &cancelled_);
+            statHelpers_ =
+                std::make_unique<StatHelpers>(*reader_, helpers, threads, &cancelled_,
+                                              StatHelpers::Descent{rootDevice_, kMaxListedDepth});
         }
         walking.store(threads);
         std::vector<std::jthread> walkers;

@@ -62,16 +62,20 @@ struct ScannerOptions {
 // One walker on a big folder would leave the machine idle, so a parallel walk has stat helpers
 // (StatHelpers): one thread per CPU without a walker, and every walker that has no first-level
 // folder left. They do a walker's requests, never its decisions: (1) the stats of a batch of up
-// to 256 entries, in chunks of 8 claimed by the walker and the helpers alike; (2) the next
-// folders of the walker's current batch (8 per listing, 24 per walker, so the listings below a
-// folder still find room while the walker is deep inside it), opened, listed and given their first
-// batch of stats while the walker is busy with the folder before them. The walker takes such a
-// folder when it gets there, or opens and lists it itself when no helper has started on it; it
-// settles what it asked for before the listing that asked ends, and closes what it did not use.
-// Folders listed ahead hold up to 24 descriptors per walker; a walker short of descriptors
-// closes them before it waits for others. A sequential walk (width 1: rotational and network
-// volumes) has no helpers and makes one request at a time, so a disk is never seeked by
-// parallel requests.
+// to 256 entries, in chunks of 8 claimed by the walker and the helpers alike; (2) folders the
+// walker will enter, opened, listed and given their first batch of stats while the walker is
+// busy with the folders before them. The walker asks for the next 8 folders of its current
+// listing; a helper that has listed a folder ahead asks for the first 8 sub-folders of it in
+// turn, so the helpers work down a deep tree of small folders ahead of the walker instead of
+// leaving its chains to it. Helpers take the deepest folder asked for first, as a depth-first
+// walker needs it soonest. A folder is asked for under its inode number and belongs to the
+// listing it was asked in (one of the walker's, by depth, or another folder listed ahead); the
+// walker takes it when it gets there, together with what was asked for in it, or opens and
+// lists it itself when no helper has started on it. A listing settles everything asked for in
+// it, however deep, before it ends, and closes what the walker did not use. Folders listed ahead
+// hold up to 128 descriptors per walker; a walker short of descriptors closes them before it
+// waits for others. A sequential walk (width 1: rotational and network volumes) has no helpers
+// and makes one request at a time, so a disk is never seeked by parallel requests.
 //
 // Why helper threads and not the kernel's queues: a walker's requests are short, cached lookups
 // (about a microsecond per stat), so the cost of handing them out decides. Measured on an 8-CPU
@@ -88,13 +92,12 @@ struct ScannerOptions {
 // What bounds one walker now: building and counting its nodes (the allocation tracker's set,
 // one FileNode allocation per entry) and the hand-over per folder; the kernel's dentry cache
 // lookups and ext4's hashed getdents, which scale with CPUs; and the CPUs other programs leave
-// free, since helpers that are preempted while holding a chunk keep their walker waiting. And
-// the shape of the tree: folders are listed ahead only as the later folders of a listing, never
-// as a folder's own sub-folders, so a deep tree of small folders with one or two sub-folders
-// each is opened and listed by its walker alone, one folder at a time (a package tree of 9,300
-// folders of about five entries under /usr/lib takes 0.14 s at width 8, 0.25 s at width 1).
-// Listing a folder's sub-folders ahead as well would need keys that name a folder made ahead,
-// where today's (depth, index) keys name one of the walker's own listings.
+// free, since helpers that are preempted while holding a chunk keep their walker waiting. The
+// window of folders listed ahead bounds deep trees: with 24 places per walker and no sub-folders
+// asked for by helpers, a package tree of 9,300 folders of about five entries under /usr/lib
+// took 0.14 s at width 8; with sub-folders asked for, 64 places 0.10 s, 128 places 0.08 s, 256
+// places no faster. A place keeps its listing's buffers once used, so places cost memory: 128
+// per walker keep a scan of /usr at about 32 MB.
 //
 // Progress: a walker keeps the counts of the files it counts and adds them to the shared
 // totals under mutex_ only when a report is due, when it notes a path and when it ends, so the
@@ -176,9 +179,9 @@ class Scanner {
     void askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
                   const EntryFacts* facts, size_t first, int depth, size_t& next, size_t& pending,
                   size_t end);
-    // Settles the walker's folders listed ahead from `firstKey` on and closes them; returns
-    // how many descriptors that closed.
-    int dropLookahead(Walker& walker, uint64_t firstKey);
+    // Settles the folders listed ahead for the walker's listings from `depth` down and closes
+    // them; returns how many descriptors that closed.
+    int dropLookahead(Walker& walker, int depth);
     bool listRoot(FileNode& root, int fd, RootWork& work, Walker& walker);
     std::unique_ptr<FileNode> makeEntryNode(FileNode& parent, const char* name,
                                             bool atFileSystemRoot, const EntryFacts& facts,

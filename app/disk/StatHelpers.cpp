@@ -13,6 +13,9 @@ namespace {
 // last chunks before it sleeps.
 constexpr std::chrono::microseconds kHelperSpin{200};
 constexpr std::chrono::microseconds kWalkerSpin{50};
+// A walker waiting for a folder listed ahead lists others itself while at least this many of
+// its folders wait for a helper.
+constexpr uint32_t kHelpWhenQueued = StatHelpers::Lookahead::kAskedPerFolder / 2;
 
 // Spinning first pauses the CPU, then yields it between looks: on a loaded machine a helper
 // that only spins takes the CPU from the walker it is waiting for (measured at a load of 9 on 8
@@ -63,24 +66,44 @@ static_assert(StatHelpers::kBatch / StatHelpers::kChunk < 0xffff);
 
 }  // namespace
 
-// One folder asked for ahead. States: free -> queued (ask) -> running (a helper claims it) ->
-// done (the helper has filled it) -> free (take or drop); queued -> free when the walker takes or
-// drops it first. Only the walker moves a place out of free, queued or done; the fields below
-// state are written by whoever moved it to its current state and read after an acquire of it.
+// One folder asked for ahead. States: free -> asking (a thread claims it to ask) -> queued ->
+// running (a helper claims it) -> done (the helper has filled it) -> free (take or drop); queued
+// -> free when the walker takes or drops it first. Only the walker moves a place back to free;
+// the fields below rank are written by whoever moved it to its current state (owner also by the
+// walker when it takes the folder the place was asked for in) and read after an acquire of it.
 struct StatHelpers::Place {
-    enum : uint32_t { kFree, kQueued, kRunning, kDone };
+    enum : uint32_t { kFree, kAsking, kQueued, kRunning, kDone };
     std::atomic<uint32_t> state{kFree};
+    // The depth in the high bits and the inverse of the ask's number in the low ones, so the
+    // greatest rank is the deepest folder, the earliest asked among equals. Read by helpers
+    // looking for work while the place may change hands, so it is atomic.
+    std::atomic<uint64_t> rank{0};
     uint64_t key = 0;
+    // The depth of the walker's listing it was asked for in, or kAskedInPlace + the index of
+    // the place whose folder it was asked for in.
+    uint32_t owner = 0;
+    int depth = 0;  // of the folder itself
     int parentFd = -1;
     const char* name = nullptr;
     int fd = -1;
     bool listed = false;
+    size_t askedThrough = 0;
+    size_t asked = 0;
     DirectoryReader::Listing listing;
     std::vector<EntryFacts> facts;
+
+    static constexpr uint32_t kAskedInPlace = 1u << 31;
+    static constexpr uint64_t kNumberMask = (uint64_t{1} << 40) - 1;
+
+    bool inUse(uint32_t seen) const { return seen != kFree && seen != kAsking; }
 };
 
 struct alignas(64) StatHelpers::Slot {
     Place places[Lookahead::kPlaces];
+    std::atomic<uint64_t> asks{0};  // numbers the asks, for their rank
+    // Places in state queued, so idle helpers need not look at every place (an upper bound
+    // while a place leaves that state).
+    std::atomic<uint32_t> queued{0};
     std::atomic<uint64_t> ticket{0};
     std::atomic<uint32_t> done{0};  // chunks of the current batch finished
     // The current batch (invariants 1 and 2).
@@ -123,9 +146,10 @@ class StatHelpers::Statter final : public EntryStatter {
 };
 
 StatHelpers::StatHelpers(DirectoryReader& reader, int helpers, size_t walkers,
-                         const std::atomic<bool>* cancelled)
+                         const std::atomic<bool>* cancelled, Descent descent)
     : reader_(reader),
       cancelled_(cancelled),
+      descent_(descent),
       slots_(std::make_unique<Slot[]>(walkers)),
       slotCount_(walkers) {
     for (int i = 0; i < helpers; ++i) {
@@ -213,23 +237,38 @@ bool StatHelpers::anyWork() const {
         if (ticket.next < ticket.chunks) {
             return true;
         }
-        for (const Place& place : slots_[i].places) {
-            if (place.state.load(std::memory_order_seq_cst) == Place::kQueued) {
-                return true;
-            }
+        if (slots_[i].queued.load(std::memory_order_seq_cst) > 0) {
+            return true;
         }
     }
     return false;
 }
 
 bool StatHelpers::listAhead(Slot& slot) {
-    for (Place& place : slot.places) {
-        uint32_t queued = Place::kQueued;
-        if (place.state.load(std::memory_order_relaxed) != Place::kQueued ||
-            !place.state.compare_exchange_strong(queued, Place::kRunning,
-                                                 std::memory_order_acq_rel)) {
-            continue;
+    while (slot.queued.load(std::memory_order_acquire) > 0) {
+        // A walker takes its folders depth first: the deepest asked for is needed soonest.
+        Place* best = nullptr;
+        uint64_t bestRank = 0;
+        for (Place& place : slot.places) {
+            if (place.state.load(std::memory_order_relaxed) != Place::kQueued) {
+                continue;
+            }
+            const uint64_t rank = place.rank.load(std::memory_order_relaxed);
+            if (best == nullptr || rank > bestRank) {
+                best = &place;
+                bestRank = rank;
+            }
         }
+        if (best == nullptr) {
+            return false;
+        }
+        Place& place = *best;
+        uint32_t queued = Place::kQueued;
+        if (!place.state.compare_exchange_strong(queued, Place::kRunning,
+                                                 std::memory_order_acq_rel)) {
+            continue;  // taken by the walker or another helper meanwhile
+        }
+        slot.queued.fetch_sub(1, std::memory_order_relaxed);
         // A cancelled walk visits no further folder: keep its end as quick as it was.
         auto isCancelled = [this] {
             return cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire);
@@ -242,6 +281,7 @@ bool StatHelpers::listAhead(Slot& slot) {
             statEachEntry(reader_, place.fd, place.listing, 0, place.facts.size(),
                           place.facts.data());
         }
+        askWithin(slot, static_cast<size_t>(&place - slot.places));
         place.state.store(Place::kDone, std::memory_order_release);
         place.state.notify_all();
         return true;
@@ -249,81 +289,138 @@ bool StatHelpers::listAhead(Slot& slot) {
     return false;
 }
 
-StatHelpers::Lookahead StatHelpers::lookahead(size_t slot) {
-    assert(slot < slotCount_);
-    return Lookahead(*this, slots_[slot].places);
+void StatHelpers::askWithin(Slot& slot, size_t index) {
+    Place& place = slot.places[index];
+    place.askedThrough = 0;
+    place.asked = 0;
+    if (place.depth + 1 > descent_.maxDepth ||
+        (cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire))) {
+        return;
+    }
+    for (size_t j = 0; j < place.facts.size() && place.asked < Lookahead::kAskedPerFolder; ++j) {
+        const EntryFacts& entry = place.facts[j];
+        if (entry.error == 0 && S_ISDIR(entry.st.st_mode) && entry.st.st_dev == descent_.device) {
+            if (!askIn(slot, entry.st.st_ino, Place::kAskedInPlace + static_cast<uint32_t>(index),
+                       place.depth + 1, place.fd, place.listing.name(j))) {
+                return;  // every place is taken: the walker asks for the rest itself
+            }
+            ++place.asked;
+        }
+        place.askedThrough = j + 1;
+    }
 }
 
-bool StatHelpers::Lookahead::ask(uint64_t key, int parentFd, const char* name) {
-    for (size_t i = 0; i < kPlaces; ++i) {
-        Place& place = places_[i];
-        if (place.state.load(std::memory_order_acquire) != Place::kFree) {
+bool StatHelpers::askIn(Slot& slot, uint64_t key, uint32_t owner, int depth, int parentFd,
+                        const char* name) {
+    for (Place& place : slot.places) {
+        uint32_t free = Place::kFree;
+        if (place.state.load(std::memory_order_relaxed) != Place::kFree ||
+            !place.state.compare_exchange_strong(free, Place::kAsking, std::memory_order_acquire)) {
             continue;
         }
+        const uint64_t number = slot.asks.fetch_add(1, std::memory_order_relaxed);
+        place.rank.store((static_cast<uint64_t>(depth) << 40) | (~number & Place::kNumberMask),
+                         std::memory_order_relaxed);
         place.key = key;
+        place.owner = owner;
+        place.depth = depth;
         place.parentFd = parentFd;
         place.name = name;
         place.fd = -1;
         place.listed = false;
+        slot.queued.fetch_add(1, std::memory_order_seq_cst);
         place.state.store(Place::kQueued, std::memory_order_seq_cst);
-        helpers_.wake();
+        wake();
         return true;
     }
     return false;
 }
 
-bool StatHelpers::Lookahead::take(uint64_t key, int& fd, bool& listed,
-                                  DirectoryReader::Listing& listing,
-                                  std::vector<EntryFacts>& facts) {
-    for (size_t i = 0; i < kPlaces; ++i) {
-        Place& place = places_[i];
-        uint32_t state = place.state.load(std::memory_order_acquire);
-        if (state == Place::kFree || place.key != key) {
-            continue;
-        }
-        if (state == Place::kQueued &&
-            place.state.compare_exchange_strong(state, Place::kFree, std::memory_order_acq_rel)) {
-            return false;  // no helper got to it: the walker is as quick on its own
-        }
-        while (state != Place::kDone) {
-            // kRunning: a helper is listing it.
-            if (!spinUntil(
-                    [&] {
-                        return (state = place.state.load(std::memory_order_acquire)) ==
-                               Place::kDone;
-                    },
-                    kWalkerSpin)) {
-                place.state.wait(Place::kRunning, std::memory_order_acquire);
-                state = place.state.load(std::memory_order_acquire);
-            }
-        }
-        fd = place.fd;
-        listed = place.listed;
-        std::swap(listing, place.listing);
-        std::swap(facts, place.facts);
-        place.state.store(Place::kFree, std::memory_order_release);
-        return true;
-    }
-    return false;
+StatHelpers::Lookahead StatHelpers::lookahead(size_t slot) {
+    assert(slot < slotCount_);
+    return Lookahead(*this, slots_[slot]);
 }
 
-int StatHelpers::Lookahead::settle(size_t i, uint64_t firstKey) {
-    Place& place = places_[i];
+StatHelpers::Lookahead::Lookahead(StatHelpers& helpers, Slot& slot)
+    : helpers_(helpers), slot_(slot) {}
+
+bool StatHelpers::Lookahead::ask(uint64_t key, int depth, int parentFd, const char* name) {
+    assert(depth >= 0);
+    return helpers_.askIn(slot_, key, static_cast<uint32_t>(depth), depth + 1, parentFd, name);
+}
+
+bool StatHelpers::Lookahead::isWalkerOwned(size_t i, int depth) const {
+    const Place& place = slot_.places[i];
+    return place.inUse(place.state.load(std::memory_order_acquire)) &&
+           place.owner < Place::kAskedInPlace && place.owner >= static_cast<uint32_t>(depth);
+}
+
+bool StatHelpers::Lookahead::isAskedIn(size_t j, size_t i) const {
+    const Place& place = slot_.places[j];
+    return j != i && place.inUse(place.state.load(std::memory_order_acquire)) &&
+           place.owner == Place::kAskedInPlace + static_cast<uint32_t>(i);
+}
+
+bool StatHelpers::Lookahead::finish(size_t i, bool help) {
+    Place& place = slot_.places[i];
     uint32_t state = place.state.load(std::memory_order_acquire);
-    if (state == Place::kFree || place.key < firstKey) {
-        return -1;
-    }
     if (state == Place::kQueued &&
         place.state.compare_exchange_strong(state, Place::kFree, std::memory_order_acq_rel)) {
-        return -1;
+        slot_.queued.fetch_sub(1, std::memory_order_relaxed);
+        return false;  // no helper got to it: the walker is as quick on its own
     }
-    while (state != Place::kDone) {
-        place.state.wait(Place::kRunning, std::memory_order_acquire);
-        state = place.state.load(std::memory_order_acquire);
+    // kRunning (a helper is listing it) or kDone. While the helpers are behind, a walker that
+    // would wait lists the next folders itself: waiting leaves its CPU idle. While they keep up
+    // it only waits, so that it is back on its own work, the slowest of the walk, at once.
+    while (help && place.state.load(std::memory_order_acquire) != Place::kDone &&
+           slot_.queued.load(std::memory_order_relaxed) >= kHelpWhenQueued &&
+           helpers_.listAhead(slot_)) {
     }
+    auto made = [&] {
+        return (state = place.state.load(std::memory_order_acquire)) == Place::kDone;
+    };
+    if (!spinUntil(made, kWalkerSpin)) {
+        while (state != Place::kDone) {
+            place.state.wait(Place::kRunning, std::memory_order_acquire);
+            state = place.state.load(std::memory_order_acquire);
+        }
+    }
+    return true;
+}
+
+int StatHelpers::Lookahead::release(size_t i) {
+    Place& place = slot_.places[i];
     const int fd = place.fd;
     place.state.store(Place::kFree, std::memory_order_release);
     return fd;
+}
+
+bool StatHelpers::Lookahead::take(uint64_t key, int depth, Made& made,
+                                  DirectoryReader::Listing& listing,
+                                  std::vector<EntryFacts>& facts) {
+    for (size_t i = 0; i < kPlaces; ++i) {
+        Place& place = slot_.places[i];
+        if (!place.inUse(place.state.load(std::memory_order_acquire)) ||
+            place.owner != static_cast<uint32_t>(depth) || place.key != key) {
+            continue;
+        }
+        if (!finish(i, true)) {
+            return false;
+        }
+        made = {place.fd, place.listed, place.askedThrough, place.asked};
+        std::swap(listing, place.listing);
+        std::swap(facts, place.facts);
+        // The folders asked for in it now belong to the walker's listing of it (their names
+        // moved with the listing's buffers, their parent is the descriptor handed over).
+        for (size_t j = 0; j < kPlaces; ++j) {
+            if (isAskedIn(j, i)) {
+                slot_.places[j].owner = static_cast<uint32_t>(depth + 1);
+            }
+        }
+        release(i);
+        return true;
+    }
+    return false;
 }
 
 void StatHelpers::helperLoop(size_t first) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+
+#include <sys/types.h>
 #include <vector>
 
 #include "app/disk/DirectoryReader.h"
@@ -32,8 +34,12 @@ namespace cb {
 //   3. Every entry of a batch is stat'ed by exactly one thread, with the reader's statEntry().
 //   4. A folder asked for ahead is listed by at most one thread; its place is reused only after
 //      its walker has taken or dropped it, so its descriptor is always closed by the walker.
+//   5. A place is dropped or taken only after every place asked for in its folder has been
+//      dropped or handed to the walker's listing: a helper never opens a folder relative to a
+//      descriptor, or by a name, that is gone.
 class StatHelpers {
     struct Place;
+    struct Slot;
 
   public:
     // Entries per batch and per claimed chunk. A batch of up to kInline entries is stat'ed by its
@@ -43,12 +49,21 @@ class StatHelpers {
     static constexpr size_t kChunk = 8;
     static constexpr size_t kInline = 32;
 
+    // Which sub-folders of a folder listed ahead a helper asks for in turn: folders on
+    // `device`, when they lie at most `maxDepth` below the walk's root (a walker lists such a
+    // folder). kNoDescent asks for none.
+    struct Descent {
+        dev_t device;
+        int maxDepth;
+    };
+    static constexpr Descent kNoDescent{0, -1};
+
     // Starts `helpers` threads of its own (0: only serve() calls help) for up to `walkers`
     // walker slots, each request going through `reader`. Once `cancelled` (when given) is set,
     // folders asked for ahead are no longer opened or stat'ed. REQUIRES: the reader and the
     // flag outlive this object.
     StatHelpers(DirectoryReader& reader, int helpers, size_t walkers,
-                const std::atomic<bool>* cancelled = nullptr);
+                const std::atomic<bool>* cancelled = nullptr, Descent descent = kNoDescent);
     // Stops and joins the helpers. REQUIRES: no statter of this object is in statEntries() and
     // no serve() call is running.
     ~StatHelpers();
@@ -69,42 +84,86 @@ class StatHelpers {
     // batch by a helper while the walker is busy with the folder before them. The walker still
     // decides whether to enter a folder and builds its nodes; a folder it gets no result for
     // (not asked for, not started yet, or the open failed) it opens and lists itself.
+    //
+    // A folder is asked for under its inode number (a folder has one name on its device), by
+    // the walker for the later sub-folders of one of its listings, and by a helper for the first
+    // sub-folders of a folder it has just listed ahead (see Descent), so a chain of small folders
+    // is listed ahead to its end while the walker is still above it. Every folder asked for
+    // belongs to the listing whose descriptor and name it was asked with: one of the walker's own
+    // (by depth) or another folder listed ahead. A folder taken by the walker becomes its
+    // listing at the next depth, and so do the folders asked for in it.
     class Lookahead {
       public:
         // Folders listed ahead per walker.
-        static constexpr size_t kPlaces = 24;
+        static constexpr size_t kPlaces = 128;
+        // Sub-folders a helper asks for in one folder it listed ahead.
+        static constexpr size_t kAskedPerFolder = 8;
 
-        // Asks for the folder `name` in the open folder `parentFd` under `key`. False when
-        // every place of this walker is taken. REQUIRES: `parentFd` and `name` stay valid
-        // until the key is taken or dropped.
-        bool ask(uint64_t key, int parentFd, const char* name);
-        // Takes what was made for `key`: true with `fd` (the caller owns it; -1 when the open
-        // failed), `listed` (whether readEntries() succeeded), the listing and the facts of its
-        // first entries swapped into `listing` and `facts`. Waits for a helper at work on it;
-        // false (and nothing to own) when the key was not asked for or no helper started on it.
-        bool take(uint64_t key, int& fd, bool& listed, DirectoryReader::Listing& listing,
+        // What a helper made of a folder asked for ahead.
+        struct Made {
+            int fd = -1;          // the caller owns it; -1 when the open failed
+            bool listed = false;  // whether readEntries() succeeded
+            // Sub-folders among the entries before `askedThrough` were considered for asking
+            // ahead; `asked` of them were asked for (now under the taker's listing).
+            size_t askedThrough = 0;
+            size_t asked = 0;
+        };
+
+        // Asks for the folder `name` (inode `key`) in the open folder `parentFd`, which the
+        // walker lists at `depth`. False when every place of this walker is taken. REQUIRES:
+        // `parentFd` and `name` stay valid until the listing at `depth` drops what it asked.
+        bool ask(uint64_t key, int depth, int parentFd, const char* name);
+        // Takes the folder `key` asked for in the walker's listing at `depth`, which the walker
+        // now lists at depth + 1: true with `made`, the listing and the facts of its first
+        // entries swapped into `listing` and `facts`. Waits for a helper at work on it; false
+        // (and nothing to own) when the key was not asked for there or no helper started on it.
+        bool take(uint64_t key, int depth, Made& made, DirectoryReader::Listing& listing,
                   std::vector<EntryFacts>& facts);
-        // Settles every key from `firstKey` on (waiting for helpers at work on them) and
-        // closes their folders with `close`: when the listing that asked for them ends, and
-        // before the walker closes folders they were asked for in.
+        // Settles every folder asked for in the walker's listings from `depth` down, and the
+        // folders asked for in those (waiting for helpers at work on them), and closes their
+        // descriptors with `close`: when the listing at `depth` ends, and before the walker
+        // closes folders they were asked for in.
         template <typename Close>
-        void drop(uint64_t firstKey, Close&& close) {
+        void drop(int depth, Close&& close) {
             for (size_t i = 0; i < kPlaces; ++i) {
-                const int fd = settle(i, firstKey);
-                if (fd >= 0) {
-                    close(fd);
+                if (isWalkerOwned(i, depth)) {
+                    dropPlace(i, close);
                 }
             }
         }
 
       private:
         friend class StatHelpers;
-        Lookahead(StatHelpers& helpers, Place* places) : helpers_(helpers), places_(places) {}
-        // Frees place i if it holds a key >= firstKey; returns the descriptor left to close.
-        int settle(size_t i, uint64_t firstKey);
+        Lookahead(StatHelpers& helpers, Slot& slot);
+        // Whether place i is in use and belongs to one of the walker's listings at `depth` or
+        // deeper.
+        bool isWalkerOwned(size_t i, int depth) const;
+        // Waits until place i is made, listing other places meanwhile when `help` is set; false
+        // (and the place freed) when no helper had started it.
+        bool finish(size_t i, bool help = false);
+        // Whether place j is in use and was asked for in the folder of place i.
+        bool isAskedIn(size_t j, size_t i) const;
+        // Frees place i; returns its descriptor to close (-1: none).
+        int release(size_t i);
+        template <typename Close>
+        void dropPlace(size_t i, Close& close) {
+            if (!finish(i)) {
+                return;
+            }
+            // The folders asked for in it hold its descriptor and names of its listing.
+            for (size_t j = 0; j < kPlaces; ++j) {
+                if (isAskedIn(j, i)) {
+                    dropPlace(j, close);
+                }
+            }
+            const int fd = release(i);
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
 
         StatHelpers& helpers_;
-        Place* places_;
+        Slot& slot_;
     };
 
     // The lookahead of walker slot `slot`. REQUIRES: as makeStatter().
@@ -112,14 +171,17 @@ class StatHelpers {
 
   private:
     class Statter;
-    struct Slot;
 
     void helperLoop(size_t first);
     std::atomic<size_t> nextFirst_{0};  // where the next helper starts looking
     // Claims and stats chunks of the slot's batch until none is left; true if it did any.
     bool workOn(Slot& slot);
-    // Claims one folder asked for ahead and lists it; true if it did.
+    // Claims one folder asked for ahead, the deepest first, and lists it; true if it did.
     bool listAhead(Slot& slot);
+    // Asks for the first sub-folders of the folder in place `index`, which this thread lists.
+    void askWithin(Slot& slot, size_t index);
+    // Fills a free place of `slot` with a folder to list ahead; false when none is free.
+    bool askIn(Slot& slot, uint64_t key, uint32_t owner, int depth, int parentFd, const char* name);
     void wake();
     bool anyWork() const;
     void publish(Slot& slot, int dirFd, const DirectoryReader::Listing& listing, size_t first,
@@ -127,6 +189,7 @@ class StatHelpers {
 
     DirectoryReader& reader_;
     const std::atomic<bool>* const cancelled_;
+    const Descent descent_;
     std::unique_ptr<Slot[]> slots_;
     const size_t slotCount_;
     std::atomic<bool> stop_{false};

@@ -119,38 +119,42 @@ TEST(StatHelpersTest, LookaheadListsFoldersAheadAndClosesWhatIsDropped) {
         StatHelpers::Lookahead lookahead = helpers.lookahead(0);
         const std::vector<std::string> names = {"a", "b", "missing", "c", "d"};
         for (size_t i = 0; i < names.size(); ++i) {
-            ASSERT_TRUE(lookahead.ask(i, fd, names[i].c_str()));
+            ASSERT_TRUE(lookahead.ask(i, 0, fd, names[i].c_str()));
         }
         // Taken: "a" (a helper may not have started it yet: then the walker lists it itself).
-        int got = -1;
-        bool listed = false;
+        StatHelpers::Lookahead::Made made;
         DirectoryReader::Listing listing;
         std::vector<EntryFacts> facts;
-        if (lookahead.take(0, got, listed, listing, facts)) {
-            ASSERT_GE(got, 0);
-            EXPECT_TRUE(listed);
+        EXPECT_FALSE(lookahead.take(0, 1, made, listing, facts));  // asked in another listing
+        if (lookahead.take(0, 0, made, listing, facts)) {
+            ASSERT_GE(made.fd, 0);
+            EXPECT_TRUE(made.listed);
+            EXPECT_EQ(made.asked, 0u);  // no descent asked for
             EXPECT_EQ(listing.size(), 300u);
             ASSERT_EQ(facts.size(), StatHelpers::kBatch);
             for (size_t i = 0; i < facts.size(); ++i) {
                 struct stat expected {};
-                ASSERT_EQ(::fstatat(got, listing.name(i), &expected, AT_SYMLINK_NOFOLLOW), 0);
+                ASSERT_EQ(::fstatat(made.fd, listing.name(i), &expected, AT_SYMLINK_NOFOLLOW), 0);
                 EXPECT_EQ(facts[i].error, 0);
                 EXPECT_EQ(facts[i].st.st_ino, expected.st_ino) << listing.name(i);
             }
-            ::close(got);
+            ::close(made.fd);
         }
-        if (lookahead.take(2, got, listed, listing, facts)) {
-            EXPECT_EQ(got, -1);
-            EXPECT_FALSE(listed);
+        if (lookahead.take(2, 0, made, listing, facts)) {
+            EXPECT_EQ(made.fd, -1);
+            EXPECT_FALSE(made.listed);
         }
-        EXPECT_FALSE(lookahead.take(7, got, listed, listing, facts));  // never asked for
+        EXPECT_FALSE(lookahead.take(7, 0, made, listing, facts));  // never asked for
         // "b", "c" and "d" are dropped, every place comes free again.
         lookahead.drop(0, [&](int leftOver) { closed.push_back(leftOver); });
         for (size_t i = 0; i < StatHelpers::Lookahead::kPlaces; ++i) {
-            EXPECT_TRUE(lookahead.ask(100 + i, fd, "a"));
+            EXPECT_TRUE(lookahead.ask(100 + i, 1, fd, "a"));
         }
-        EXPECT_FALSE(lookahead.ask(200, fd, "a"));
-        lookahead.drop(100, [&](int leftOver) { ::close(leftOver); });
+        EXPECT_FALSE(lookahead.ask(1000, 1, fd, "a"));
+        // A listing above the one that asked drops them too.
+        lookahead.drop(0, [&](int leftOver) { ::close(leftOver); });
+        EXPECT_TRUE(lookahead.ask(1000, 1, fd, "a"));
+        lookahead.drop(1, [&](int leftOver) { ::close(leftOver); });
     }
     ::close(fd);
     EXPECT_LE(closed.size(), 3u);
@@ -160,6 +164,100 @@ TEST(StatHelpersTest, LookaheadListsFoldersAheadAndClosesWhatIsDropped) {
         EXPECT_TRUE(S_ISDIR(st.st_mode));
         ::close(leftOver);
     }
+}
+
+// Remembers which folders were opened.
+class OpenRecordingReader : public DirectoryReader {
+  public:
+    int openDirectory(int parentFd, const char* name, bool followLink) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            opened.insert(name);
+        }
+        return DirectoryReader::openDirectory(parentFd, name, followLink);
+    }
+    bool hasOpened(const std::string& name) {
+        std::lock_guard<std::mutex> guard(mutex);
+        return opened.count(name) > 0;
+    }
+
+    std::mutex mutex;
+    std::set<std::string> opened;  // guarded by mutex
+};
+
+size_t openDescriptorCount() {
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// A folder listed ahead has its own sub-folders asked for and listed in turn, down a chain; the
+// walker takes them from the listings it made of their parents, and a drop closes every
+// descriptor the helpers opened, however deep.
+TEST(StatHelpersTest, FoldersListedAheadHaveTheirSubFoldersListedAheadToo) {
+    ts::TempDir dir;
+    ts::makeFile(dir / "a" / "b" / "c" / "d" / "e" / "file", 10);
+    ts::makeFile(dir / "a" / "x" / "file", 10);
+    ts::makeFile(dir / "a" / "file", 10);
+    auto ino = [&](const fs::path& path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0);
+        return static_cast<uint64_t>(st.st_ino);
+    };
+    struct stat rootFacts {};
+    ASSERT_EQ(::stat(dir.path().c_str(), &rootFacts), 0);
+    const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const size_t descriptorsBefore = openDescriptorCount();
+    OpenRecordingReader reader;
+    std::vector<int> takenFds;
+    int dropped = 0;
+    {
+        // "e" lies 5 below the root: deeper than the walk lists, so it is not asked for.
+        StatHelpers helpers(reader, 2, 1, nullptr, {rootFacts.st_dev, 4});
+        StatHelpers::Lookahead lookahead = helpers.lookahead(0);
+        ASSERT_TRUE(lookahead.ask(ino(dir / "a"), 0, fd, "a"));
+        // A helper asks for "b" and "x" once it has listed "a", then "c" in "b", "d" in "c".
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!reader.hasOpened("d") && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_TRUE(reader.hasOpened("d"));
+        EXPECT_FALSE(reader.hasOpened("e"));
+
+        StatHelpers::Lookahead::Made made;
+        DirectoryReader::Listing listing;
+        std::vector<EntryFacts> facts;
+        ASSERT_TRUE(lookahead.take(ino(dir / "a"), 0, made, listing, facts));
+        ASSERT_GE(made.fd, 0);
+        takenFds.push_back(made.fd);
+        EXPECT_TRUE(made.listed);
+        EXPECT_EQ(listing.size(), 3u);
+        EXPECT_EQ(made.asked, 2u);  // "b" and "x"
+        EXPECT_EQ(made.askedThrough, 3u);
+        // "b" now belongs to the walker's listing of "a" at depth 1, not to depth 0.
+        EXPECT_FALSE(lookahead.take(ino(dir / "a" / "b"), 0, made, listing, facts));
+        ASSERT_TRUE(lookahead.take(ino(dir / "a" / "b"), 1, made, listing, facts));
+        ASSERT_GE(made.fd, 0);
+        takenFds.push_back(made.fd);
+        ASSERT_EQ(listing.size(), 1u);
+        EXPECT_STREQ(listing.name(0), "c");
+        EXPECT_EQ(made.asked, 1u);
+        ASSERT_TRUE(lookahead.take(ino(dir / "a" / "b" / "c"), 2, made, listing, facts));
+        ASSERT_GE(made.fd, 0);
+        takenFds.push_back(made.fd);
+        EXPECT_STREQ(listing.name(0), "d");
+        // "x" (asked in "a", depth 1) and "d" (asked in "c", depth 3) are left.
+        lookahead.drop(1, [&](int leftOver) {
+            ::close(leftOver);
+            ++dropped;
+        });
+    }
+    EXPECT_EQ(dropped, 2);
+    for (int taken : takenFds) {
+        ::close(taken);
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    ::close(fd);
 }
 
 }  // namespace
