@@ -69,8 +69,8 @@ static_assert(StatHelpers::kBatch / StatHelpers::kChunk < 0xffff);
 // One folder asked for ahead. States: free -> asking (a thread claims it to ask) -> queued ->
 // running (a helper claims it) -> done (the helper has filled it) -> free (take or drop); queued
 // -> free when the walker takes or drops it first. Only the walker moves a place back to free;
-// the fields below rank are written by whoever moved it to its current state (owner also by the
-// walker when it takes the folder the place was asked for in) and read after an acquire of it.
+// the fields below rank are written by whoever moved it to its current state and read after an
+// acquire of it.
 struct StatHelpers::Place {
     enum : uint32_t { kFree, kAsking, kQueued, kRunning, kDone };
     std::atomic<uint32_t> state{kFree};
@@ -79,9 +79,6 @@ struct StatHelpers::Place {
     // looking for work while the place may change hands, so it is atomic.
     std::atomic<uint64_t> rank{0};
     uint64_t key = 0;
-    // The depth of the walker's listing it was asked for in, or kAskedInPlace + the index of
-    // the place whose folder it was asked for in.
-    uint32_t owner = 0;
     int depth = 0;  // of the folder itself
     int parentFd = -1;
     const char* name = nullptr;
@@ -89,14 +86,14 @@ struct StatHelpers::Place {
     bool listed = false;
     size_t askedThrough = 0;
     size_t asked = 0;
+    uint8_t askedPlaces[Lookahead::kAskedPerFolder] = {};  // where the `asked` ones are
     DirectoryReader::Listing listing;
     std::vector<EntryFacts> facts;
 
-    static constexpr uint32_t kAskedInPlace = 1u << 31;
     static constexpr uint64_t kNumberMask = (uint64_t{1} << 40) - 1;
-
-    bool inUse(uint32_t seen) const { return seen != kFree && seen != kAsking; }
 };
+
+static_assert(StatHelpers::Lookahead::kPlaces <= 256, "place indices are stored in a byte");
 
 struct alignas(64) StatHelpers::Slot {
     Place places[Lookahead::kPlaces];
@@ -300,19 +297,20 @@ void StatHelpers::askWithin(Slot& slot, size_t index) {
     for (size_t j = 0; j < place.facts.size() && place.asked < Lookahead::kAskedPerFolder; ++j) {
         const EntryFacts& entry = place.facts[j];
         if (entry.error == 0 && S_ISDIR(entry.st.st_mode) && entry.st.st_dev == descent_.device) {
-            if (!askIn(slot, entry.st.st_ino, Place::kAskedInPlace + static_cast<uint32_t>(index),
-                       place.depth + 1, place.fd, place.listing.name(j))) {
+            const int asked =
+                askIn(slot, entry.st.st_ino, place.depth + 1, place.fd, place.listing.name(j));
+            if (asked < 0) {
                 return;  // every place is taken: the walker asks for the rest itself
             }
-            ++place.asked;
+            place.askedPlaces[place.asked++] = static_cast<uint8_t>(asked);
         }
         place.askedThrough = j + 1;
     }
 }
 
-bool StatHelpers::askIn(Slot& slot, uint64_t key, uint32_t owner, int depth, int parentFd,
-                        const char* name) {
-    for (Place& place : slot.places) {
+int StatHelpers::askIn(Slot& slot, uint64_t key, int depth, int parentFd, const char* name) {
+    for (size_t i = 0; i < Lookahead::kPlaces; ++i) {
+        Place& place = slot.places[i];
         uint32_t free = Place::kFree;
         if (place.state.load(std::memory_order_relaxed) != Place::kFree ||
             !place.state.compare_exchange_strong(free, Place::kAsking, std::memory_order_acquire)) {
@@ -322,7 +320,6 @@ bool StatHelpers::askIn(Slot& slot, uint64_t key, uint32_t owner, int depth, int
         place.rank.store((static_cast<uint64_t>(depth) << 40) | (~number & Place::kNumberMask),
                          std::memory_order_relaxed);
         place.key = key;
-        place.owner = owner;
         place.depth = depth;
         place.parentFd = parentFd;
         place.name = name;
@@ -331,9 +328,9 @@ bool StatHelpers::askIn(Slot& slot, uint64_t key, uint32_t owner, int depth, int
         slot.queued.fetch_add(1, std::memory_order_seq_cst);
         place.state.store(Place::kQueued, std::memory_order_seq_cst);
         wake();
-        return true;
+        return static_cast<int>(i);
     }
-    return false;
+    return -1;
 }
 
 StatHelpers::Lookahead StatHelpers::lookahead(size_t slot) {
@@ -342,39 +339,40 @@ StatHelpers::Lookahead StatHelpers::lookahead(size_t slot) {
 }
 
 StatHelpers::Lookahead::Lookahead(StatHelpers& helpers, Slot& slot)
-    : helpers_(helpers), slot_(slot) {}
+    : helpers_(&helpers), slot_(&slot) {
+    owned_.reserve(kPlaces);
+}
 
 bool StatHelpers::Lookahead::ask(uint64_t key, int depth, int parentFd, const char* name) {
     assert(depth >= 0);
-    return helpers_.askIn(slot_, key, static_cast<uint32_t>(depth), depth + 1, parentFd, name);
+    const int index = helpers_->askIn(*slot_, key, depth + 1, parentFd, name);
+    if (index < 0) {
+        return false;
+    }
+    owned_.push_back({key, depth, static_cast<uint32_t>(index)});
+    return true;
 }
 
-bool StatHelpers::Lookahead::isWalkerOwned(size_t i, int depth) const {
-    const Place& place = slot_.places[i];
-    return place.inUse(place.state.load(std::memory_order_acquire)) &&
-           place.owner < Place::kAskedInPlace && place.owner >= static_cast<uint32_t>(depth);
+size_t StatHelpers::Lookahead::askedIn(uint32_t i, const uint8_t*& places) const {
+    const Place& place = slot_->places[i];
+    places = place.askedPlaces;
+    return place.asked;
 }
 
-bool StatHelpers::Lookahead::isAskedIn(size_t j, size_t i) const {
-    const Place& place = slot_.places[j];
-    return j != i && place.inUse(place.state.load(std::memory_order_acquire)) &&
-           place.owner == Place::kAskedInPlace + static_cast<uint32_t>(i);
-}
-
-bool StatHelpers::Lookahead::finish(size_t i, bool help) {
-    Place& place = slot_.places[i];
+bool StatHelpers::Lookahead::finish(uint32_t i, bool help) {
+    Place& place = slot_->places[i];
     uint32_t state = place.state.load(std::memory_order_acquire);
     if (state == Place::kQueued &&
         place.state.compare_exchange_strong(state, Place::kFree, std::memory_order_acq_rel)) {
-        slot_.queued.fetch_sub(1, std::memory_order_relaxed);
+        slot_->queued.fetch_sub(1, std::memory_order_relaxed);
         return false;  // no helper got to it: the walker is as quick on its own
     }
     // kRunning (a helper is listing it) or kDone. While the helpers are behind, a walker that
     // would wait lists the next folders itself: waiting leaves its CPU idle. While they keep up
     // it only waits, so that it is back on its own work, the slowest of the walk, at once.
     while (help && place.state.load(std::memory_order_acquire) != Place::kDone &&
-           slot_.queued.load(std::memory_order_relaxed) >= kHelpWhenQueued &&
-           helpers_.listAhead(slot_)) {
+           slot_->queued.load(std::memory_order_relaxed) >= kHelpWhenQueued &&
+           helpers_->listAhead(*slot_)) {
     }
     auto made = [&] {
         return (state = place.state.load(std::memory_order_acquire)) == Place::kDone;
@@ -388,8 +386,8 @@ bool StatHelpers::Lookahead::finish(size_t i, bool help) {
     return true;
 }
 
-int StatHelpers::Lookahead::release(size_t i) {
-    Place& place = slot_.places[i];
+int StatHelpers::Lookahead::release(uint32_t i) {
+    Place& place = slot_->places[i];
     const int fd = place.fd;
     place.state.store(Place::kFree, std::memory_order_release);
     return fd;
@@ -398,24 +396,25 @@ int StatHelpers::Lookahead::release(size_t i) {
 bool StatHelpers::Lookahead::take(uint64_t key, int depth, Made& made,
                                   DirectoryReader::Listing& listing,
                                   std::vector<EntryFacts>& facts) {
-    for (size_t i = 0; i < kPlaces; ++i) {
-        Place& place = slot_.places[i];
-        if (!place.inUse(place.state.load(std::memory_order_acquire)) ||
-            place.owner != static_cast<uint32_t>(depth) || place.key != key) {
+    for (size_t k = 0; k < owned_.size(); ++k) {
+        if (owned_[k].key != key || owned_[k].depth != depth) {
             continue;
         }
+        const uint32_t i = owned_[k].index;
+        owned_[k] = owned_.back();
+        owned_.pop_back();
         if (!finish(i, true)) {
             return false;
         }
+        Place& place = slot_->places[i];
         made = {place.fd, place.listed, place.askedThrough, place.asked};
         std::swap(listing, place.listing);
         std::swap(facts, place.facts);
         // The folders asked for in it now belong to the walker's listing of it (their names
         // moved with the listing's buffers, their parent is the descriptor handed over).
-        for (size_t j = 0; j < kPlaces; ++j) {
-            if (isAskedIn(j, i)) {
-                slot_.places[j].owner = static_cast<uint32_t>(depth + 1);
-            }
+        for (size_t n = 0; n < place.asked; ++n) {
+            const uint32_t child = place.askedPlaces[n];
+            owned_.push_back({slot_->places[child].key, depth + 1, child});
         }
         release(i);
         return true;

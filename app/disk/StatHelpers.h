@@ -125,9 +125,14 @@ class StatHelpers {
         // closes folders they were asked for in.
         template <typename Close>
         void drop(int depth, Close&& close) {
-            for (size_t i = 0; i < kPlaces; ++i) {
-                if (isWalkerOwned(i, depth)) {
-                    dropPlace(i, close);
+            for (size_t k = 0; k < owned_.size();) {
+                if (owned_[k].depth >= depth) {
+                    const uint32_t index = owned_[k].index;
+                    owned_[k] = owned_.back();
+                    owned_.pop_back();
+                    dropPlace(index, close);
+                } else {
+                    ++k;
                 }
             }
         }
@@ -135,26 +140,22 @@ class StatHelpers {
       private:
         friend class StatHelpers;
         Lookahead(StatHelpers& helpers, Slot& slot);
-        // Whether place i is in use and belongs to one of the walker's listings at `depth` or
-        // deeper.
-        bool isWalkerOwned(size_t i, int depth) const;
         // Waits until place i is made, listing other places meanwhile when `help` is set; false
         // (and the place freed) when no helper had started it.
-        bool finish(size_t i, bool help = false);
-        // Whether place j is in use and was asked for in the folder of place i.
-        bool isAskedIn(size_t j, size_t i) const;
+        bool finish(uint32_t i, bool help = false);
+        // The places asked for in the folder of place i. REQUIRES: finish(i) returned true.
+        size_t askedIn(uint32_t i, const uint8_t*& places) const;
         // Frees place i; returns its descriptor to close (-1: none).
-        int release(size_t i);
+        int release(uint32_t i);
         template <typename Close>
-        void dropPlace(size_t i, Close& close) {
+        void dropPlace(uint32_t i, Close& close) {
             if (!finish(i)) {
                 return;
             }
             // The folders asked for in it hold its descriptor and names of its listing.
-            for (size_t j = 0; j < kPlaces; ++j) {
-                if (isAskedIn(j, i)) {
-                    dropPlace(j, close);
-                }
+            const uint8_t* asked = nullptr;
+            for (size_t n = askedIn(i, asked), k = 0; k < n; ++k) {
+                dropPlace(asked[k], close);
             }
             const int fd = release(i);
             if (fd >= 0) {
@@ -162,8 +163,16 @@ class StatHelpers {
             }
         }
 
-        StatHelpers& helpers_;
-        Slot& slot_;
+        // The places that belong to the walker's listings, kept by the walker alone so that it
+        // never has to look through every place (each is written by helpers on other CPUs).
+        struct Owned {
+            uint64_t key;
+            int depth;  // of the listing it was asked in
+            uint32_t index;
+        };
+        StatHelpers* helpers_;
+        Slot* slot_;
+        std::vector<Owned> owned_;
     };
 
     // The lookahead of walker slot `slot`. REQUIRES: as makeStatter().
@@ -180,8 +189,9 @@ class StatHelpers {
     bool listAhead(Slot& slot);
     // Asks for the first sub-folders of the folder in place `index`, which this thread lists.
     void askWithin(Slot& slot, size_t index);
-    // Fills a free place of `slot` with a folder to list ahead; false when none is free.
-    bool askIn(Slot& slot, uint64_t key, uint32_t owner, int depth, int parentFd, const char* name);
+    // Fills a free place of `slot` with a folder to list ahead; returns its index, or -1 when
+    // none is free.
+    int askIn(Slot& slot, uint64_t key, int depth, int parentFd, const char* name);
     void wake();
     bool anyWork() const;
     void publish(Slot& slot, int dirFd, const DirectoryReader::Listing& listing, size_t first,
