@@ -550,12 +550,10 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
 void Scanner::askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
                        const EntryFacts* facts, size_t first, int depth, size_t& next,
                        size_t& pending, size_t end) {
-    if (depth + 1 > kMaxListedDepth) {
-        return;  // their children are not listed
-    }
+    const StatHelpers::Descent& descent = statHelpers_->descent();
     for (; next < end && pending < kAskedPerListing; ++next) {
         const EntryFacts& entry = facts[next - first];
-        if (entry.error != 0 || !S_ISDIR(entry.st.st_mode) || entry.st.st_dev != rootDevice_) {
+        if (!descent.covers(depth, entry)) {
             continue;
         }
         if (!walker.lookahead->ask(entry.st.st_ino, depth, fd, listing.name(next))) {

@@ -290,13 +290,12 @@ void StatHelpers::askWithin(Slot& slot, size_t index) {
     Place& place = slot.places[index];
     place.askedThrough = 0;
     place.asked = 0;
-    if (place.depth + 1 > descent_.maxDepth ||
-        (cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire))) {
+    if (cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire)) {
         return;
     }
     for (size_t j = 0; j < place.facts.size() && place.asked < Lookahead::kAskedPerFolder; ++j) {
         const EntryFacts& entry = place.facts[j];
-        if (entry.error == 0 && S_ISDIR(entry.st.st_mode) && entry.st.st_dev == descent_.device) {
+        if (descent_.covers(place.depth, entry)) {
             const int asked =
                 askIn(slot, entry.st.st_ino, place.depth + 1, place.fd, place.listing.name(j));
             if (asked < 0) {
@@ -353,10 +352,9 @@ bool StatHelpers::Lookahead::ask(uint64_t key, int depth, int parentFd, const ch
     return true;
 }
 
-size_t StatHelpers::Lookahead::askedIn(uint32_t i, const uint8_t*& places) const {
+std::span<const uint8_t> StatHelpers::Lookahead::askedIn(uint32_t i) const {
     const Place& place = slot_->places[i];
-    places = place.askedPlaces;
-    return place.asked;
+    return {place.askedPlaces, place.asked};
 }
 
 bool StatHelpers::Lookahead::finish(uint32_t i, bool help) {
@@ -412,8 +410,7 @@ bool StatHelpers::Lookahead::take(uint64_t key, int depth, Made& made,
         std::swap(facts, place.facts);
         // The folders asked for in it now belong to the walker's listing of it (their names
         // moved with the listing's buffers, their parent is the descriptor handed over).
-        for (size_t n = 0; n < place.asked; ++n) {
-            const uint32_t child = place.askedPlaces[n];
+        for (const uint8_t child : askedIn(i)) {
             owned_.push_back({slot_->places[child].key, depth + 1, child});
         }
         release(i);

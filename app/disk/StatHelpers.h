@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <thread>
 
 #include <sys/types.h>
@@ -49,12 +50,18 @@ class StatHelpers {
     static constexpr size_t kChunk = 8;
     static constexpr size_t kInline = 32;
 
-    // Which sub-folders of a folder listed ahead a helper asks for in turn: folders on
-    // `device`, when they lie at most `maxDepth` below the walk's root (a walker lists such a
-    // folder). kNoDescent asks for none.
+    // Which sub-folders of a folder are asked for ahead, by its walker and by a helper that
+    // listed the folder ahead: folders on `device`, when they lie at most `maxDepth` below the
+    // walk's root (a walker lists such a folder). kNoDescent asks for none.
     struct Descent {
         dev_t device;
         int maxDepth;
+
+        // Whether `entry`, in a folder `depth` below the root, is such a sub-folder.
+        bool covers(int depth, const EntryFacts& entry) const {
+            return depth + 1 <= maxDepth && entry.error == 0 && S_ISDIR(entry.st.st_mode) &&
+                   entry.st.st_dev == device;
+        }
     };
     static constexpr Descent kNoDescent{0, -1};
 
@@ -144,7 +151,7 @@ class StatHelpers {
         // (and the place freed) when no helper had started it.
         bool finish(uint32_t i, bool help = false);
         // The places asked for in the folder of place i. REQUIRES: finish(i) returned true.
-        size_t askedIn(uint32_t i, const uint8_t*& places) const;
+        std::span<const uint8_t> askedIn(uint32_t i) const;
         // Frees place i; returns its descriptor to close (-1: none).
         int release(uint32_t i);
         template <typename Close>
@@ -153,9 +160,8 @@ class StatHelpers {
                 return;
             }
             // The folders asked for in it hold its descriptor and names of its listing.
-            const uint8_t* asked = nullptr;
-            for (size_t n = askedIn(i, asked), k = 0; k < n; ++k) {
-                dropPlace(asked[k], close);
+            for (const uint8_t asked : askedIn(i)) {
+                dropPlace(asked, close);
             }
             const int fd = release(i);
             if (fd >= 0) {
@@ -177,6 +183,7 @@ class StatHelpers {
 
     // The lookahead of walker slot `slot`. REQUIRES: as makeStatter().
     Lookahead lookahead(size_t slot);
+    const Descent& descent() const { return descent_; }
 
   private:
     class Statter;

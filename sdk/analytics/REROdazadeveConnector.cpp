@@ -97,10 +97,10 @@ std::mutex& sharedControllerMutex() {
 
 // Guarded by sharedControllerMutex().
 std::shared_ptr<REROdazadeveConditionalUserPropertyController>& sharedController() {
+    // Lives for the process.
     static std::shared_ptr<REROdazadeveConditionalUserPropertyController>& controller =
         *new std::shared_ptr<REROdazadeveConditionalUserPropertyController>(
-            std::make_shared<REROdazadeveEngineConditionalUserProperties>());  // lives for the
-                                                                               // process
+            std::make_shared<REROdazadeveEngineConditionalUserProperties>());
     return controller;
 }
 
