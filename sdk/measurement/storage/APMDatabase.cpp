@@ -42,6 +42,14 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(std::string_view contex
         monitor().logWithLevel(
             kLevelError, 12002,
             "Failed to create or validate required database tables (" + std::string(context) + ")");
+        const int failure = sqliteStore_->lastFailureCode();
+        if (failure != 0 && !APMSqliteStore::isDamagedFileCode(failure)) {
+            // SQLite could not write now (busy beyond the timeout, read-only, an I/O error):
+            // the file and every event in it stay for the next start.
+            sqliteStore_.reset();
+            APMSetErrorWithCode(error, 2, "Failed to create or validate required database tables");
+            return false;
+        }
         // A file we cannot bring up to date would fail every start; the next one begins afresh.
         // The journal files go with it: a log left behind must not be replayed onto a new file.
         sqliteStore_.reset();

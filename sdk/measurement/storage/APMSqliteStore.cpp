@@ -46,17 +46,27 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
         return nullptr;
     }
     std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
-    if (store->openAndValidateDatabase(error)) {
+    bool damaged = false;
+    if (store->openAndValidateDatabase(error, &damaged)) {
         return store;
     }
-    // A file that cannot be opened or is damaged is replaced by a new one, once.
-    if (store->closeAndDeleteDatabase() && store->openAndValidateDatabase(error)) {
+    // Only a damaged file is replaced by a new one, once. A busy, locked, read-only or
+    // unreadable file may hold every stored event; it is kept for a later open.
+    if (damaged && store->closeAndDeleteDatabase() &&
+        store->openAndValidateDatabase(error, &damaged)) {
         return store;
     }
     return nullptr;
 }
 
-bool APMSqliteStore::openAndValidateDatabase(sdk::Error* error) {
+bool APMSqliteStore::isDamagedFileCode(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+bool APMSqliteStore::openAndValidateDatabase(sdk::Error* error, bool* damaged) {
+    *damaged = false;
+    lastFailureCode_ = SQLITE_OK;
     struct stat status {};
     if (stat(databasePath_.c_str(), &status) == 0) {
         if (APMFileIsImmutable(databasePath_) && !APMClearImmutableFlag(databasePath_, error)) {
@@ -78,17 +88,22 @@ bool APMSqliteStore::openAndValidateDatabase(sdk::Error* error) {
             return false;
         }
     }
-    if (sqlite3_open_v2(databasePath_.c_str(), &sqliteHandle_, kOpenFlags, nullptr) != SQLITE_OK) {
+    if (const int opened =
+            sqlite3_open_v2(databasePath_.c_str(), &sqliteHandle_, kOpenFlags, nullptr);
+        opened != SQLITE_OK) {
         setDatabaseError(error, "initialize sqlite handle");
+        *damaged = isDamagedFileCode(opened);
         closeDatabase();
         return false;
     }
+    // Another process (or connection) writing must make this one wait, not fail.
+    sqlite3_busy_timeout(sqliteHandle_, kBusyTimeoutMilliseconds);
     sdk::Error backupError;
     if (!APMExcludeFromBackup(databasePath_, &backupError)) {
         monitor().logWithLevel(kLevelWarning, 34017, "Failed to exclude database file from backup",
                                backupError);
     }
-    if (!validateDatabaseWithError(error)) {
+    if (!validateDatabaseWithError(error, damaged)) {
         closeDatabase();
         return false;
     }
@@ -96,13 +111,26 @@ bool APMSqliteStore::openAndValidateDatabase(sdk::Error* error) {
     return true;
 }
 
-bool APMSqliteStore::validateDatabaseWithError(sdk::Error* error) {
+bool APMSqliteStore::validateDatabaseWithError(sdk::Error* error, bool* damaged) {
+    *damaged = false;
     APMSqliteStatementLease statement = prepareSQL("PRAGMA integrity_check", error);
-    bool valid = statement && sqlite3_step(statement.get()) == SQLITE_ROW &&
-                 sqlite3_column_count(statement.get()) == 1;
-    if (valid) {
+    if (!statement) {
+        // Reading the schema failed: damaged, or only busy, locked or unreadable now.
+        *damaged = isDamagedFileCode(lastFailureCode_);
+        return false;
+    }
+    const int stepped = sqlite3_step(statement.get());
+    bool valid = false;
+    if (stepped == SQLITE_ROW) {
         const unsigned char* text = sqlite3_column_text(statement.get(), 0);
-        valid = text != nullptr && std::string_view(reinterpret_cast<const char*>(text)) == "ok";
+        valid = sqlite3_column_count(statement.get()) == 1 && text != nullptr &&
+                std::string_view(reinterpret_cast<const char*>(text)) == "ok";
+        // The check ran and found faults: the file is damaged.
+        *damaged = !valid;
+    } else {
+        // No answer: SQLITE_DONE cannot come from the check; an error is damage only when
+        // SQLite says so.
+        *damaged = stepped == SQLITE_DONE || isDamagedFileCode(stepped);
     }
     if (!valid) {
         setDatabaseError(error, "validate database");
@@ -211,6 +239,9 @@ std::string APMSqliteStore::monitorContextForDatabaseOperation(std::string_view 
 }
 
 void APMSqliteStore::setDatabaseError(sdk::Error* error, std::string_view operation) const {
+    if (sqliteHandle_ != nullptr) {
+        lastFailureCode_ = sqlite3_extended_errcode(sqliteHandle_);
+    }
     if (error == nullptr) {
         return;
     }

@@ -70,9 +70,12 @@ using APMSqliteRecordFilter = std::function<bool(std::size_t, const APMSqliteRec
 class APMSqliteStore {
   public:
     // Opens (creating the file and its folders when missing) and checks the database at `path`
-    // with "PRAGMA integrity_check". A file that cannot be opened or fails the check is
-    // deleted with its journal files and created anew, once. Returns null with `error` set
-    // when that fails too, or with code 1 for an empty path.
+    // with "PRAGMA integrity_check". Only a damaged file (SQLite reports it corrupt or not a
+    // database, or the check answers anything but "ok") is deleted with its journal files and
+    // created anew, once. A file that cannot be checked now (locked by another connection
+    // beyond the busy timeout, read-only, an I/O error) is kept and the open fails with the
+    // SQLite error (code 3). Returns null with `error` set on failure, or with code 1 for an
+    // empty path. Every connection waits up to kBusyTimeoutMilliseconds for another's lock.
     static std::unique_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
                                                                 sdk::Error* error);
     ~APMSqliteStore();
@@ -176,14 +179,26 @@ class APMSqliteStore {
     // rethrown after the rollback). Transactions do not nest: an inner one fails to begin.
     bool performTransactionWithError(sdk::Error* error, const std::function<bool()>& block);
 
+    // How long a statement waits for a lock another connection holds before it fails with
+    // SQLITE_BUSY.
+    static constexpr int kBusyTimeoutMilliseconds = 5000;
+
+    // The SQLite result code of the store's most recent SQLite failure; SQLITE_OK before any.
+    int lastFailureCode() const { return lastFailureCode_; }
+    // True for the result codes that say the file itself is damaged (SQLITE_CORRUPT,
+    // SQLITE_NOTADB, extended forms included): the only failures a file is replaced for.
+    static bool isDamagedFileCode(int code);
+
     // Test hook: how many statements the store has prepared so far.
     std::uint64_t TEST_preparedStatementCount() const { return preparedStatementCount_; }
 
   private:
     explicit APMSqliteStore(std::string path);
 
-    bool openAndValidateDatabase(sdk::Error* error);
-    bool validateDatabaseWithError(sdk::Error* error);
+    // `*damaged` tells, on failure, whether the file itself is damaged (see isDamagedFileCode)
+    // rather than unreachable for now.
+    bool openAndValidateDatabase(sdk::Error* error, bool* damaged);
+    bool validateDatabaseWithError(sdk::Error* error, bool* damaged);
     void enableWriteAheadLog();
     bool switchToWriteAheadLog(sdk::Error* error);
     void closeDatabase();
@@ -239,4 +254,6 @@ class APMSqliteStore {
     std::unordered_map<std::string, std::shared_ptr<APMSqlitePreparedStatement>> statementCache_;
     const std::string databasePath_;
     std::uint64_t preparedStatementCount_ = 0;
+    // Set by setDatabaseError, which every SQLite failure passes through.
+    mutable int lastFailureCode_ = 0;
 };

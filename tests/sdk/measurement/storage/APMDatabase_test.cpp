@@ -1,5 +1,11 @@
 #include "sdk/measurement/storage/APMDatabase.h"
 
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "tests/sdk/measurement/storage/DatabaseTestSupport.h"
 
 namespace {
@@ -81,6 +87,85 @@ TEST_F(APMDatabaseTest, TableThatCannotBeBroughtUpToDateRemovesTheFile) {
     ASSERT_TRUE(openDatabase());
     EXPECT_EQ(cli("select count(*) from app_metadata"), "1\n");
     EXPECT_EQ(cli("pragma table_info(queue)").find("mystery"), std::string::npos);
+}
+
+TEST_F(APMDatabaseTest, ALockHeldByAnotherProcessFailsTheOpenAndKeepsTheFile) {
+    ASSERT_TRUE(openDatabase());
+    cli("INSERT INTO events (name, lifetime_count, current_bundle_count, last_fire_timestamp) "
+        "VALUES ('_s', 3, 1, 1700000000.25)");
+    const auto inode = [&] {
+        struct stat info {};
+        EXPECT_EQ(::stat(databasePath().c_str(), &info), 0);
+        return info.st_ino;
+    };
+    const auto before = inode();
+    {
+        sdktest::SqliteShell other(databasePath());
+        other.holdExclusiveLock();
+        monitor_.clear();
+        sdk::Error error;
+        // Held past the busy timeout: the open fails, and says why.
+        EXPECT_FALSE(openDatabase(&error));
+        EXPECT_EQ(error.code(), 3) << error.ToString();
+        EXPECT_NE(error.message().find("database is locked"), std::string::npos)
+            << error.ToString();
+    }
+    EXPECT_EQ(inode(), before);
+    EXPECT_EQ(cli("select name, lifetime_count from events"), "_s|3\n");
+    ASSERT_TRUE(openDatabase());
+    EXPECT_EQ(cli("select name, lifetime_count from events"), "_s|3\n");
+}
+
+TEST_F(APMDatabaseTest, ALockReleasedWithinTheBusyTimeoutIsWaitedFor) {
+    ASSERT_TRUE(openDatabase());
+    cli("INSERT INTO events (name, lifetime_count, current_bundle_count, last_fire_timestamp) "
+        "VALUES ('_s', 3, 1, 1700000000.25)");
+    sdktest::SqliteShell other(databasePath());
+    other.holdExclusiveLock();
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        other.finish();
+    });
+    sdk::Error error;
+    auto database = openDatabase(&error);
+    release.join();
+    ASSERT_TRUE(database) << error.ToString();
+    database.reset();
+    EXPECT_EQ(cli("select name, lifetime_count from events"), "_s|3\n");
+}
+
+TEST_F(APMDatabaseTest, OpensWhileAnotherProcessWritesAllSucceed) {
+    ASSERT_TRUE(openDatabase());
+    sdktest::SqliteShell writer(databasePath());
+    writer.send(".timeout 5000");  // the shell waits for our transactions as we wait for its
+    writer.send("CREATE TABLE IF NOT EXISTS churn(x);");
+    writer.send("SELECT 'ready';");
+    ASSERT_TRUE(writer.waitForLine("ready"));
+    // Two hundred write transactions of a quarter megabyte each, one after another.
+    for (int i = 0; i < 200; ++i) {
+        writer.send(
+            "BEGIN IMMEDIATE; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+            "FROM n WHERE i < 64) INSERT INTO churn SELECT randomblob(4096) FROM n; "
+            "COMMIT;");
+    }
+    writer.send("SELECT 'done';");
+    std::atomic<bool> done{false};
+    std::thread watch([&] { done = writer.waitForLine("done"); });
+    int opens = 0;
+    std::vector<std::string> failures;
+    while (!done && opens < 200) {
+        monitor_.clear();
+        sdk::Error error;
+        if (!openDatabase(&error)) {
+            failures.push_back(error.ToString());
+        }
+        ++opens;
+    }
+    watch.join();
+    writer.finish();
+    EXPECT_TRUE(failures.empty()) << failures.size() << " of " << opens
+                                  << " opens failed, first: " << failures.front();
+    EXPECT_EQ(cli("select count(*) from churn"), "12800\n");
 }
 
 TEST_F(APMDatabaseTest, ResetLeavesAnEmptyFullSchemaWithAFreshAppMetadataRow) {

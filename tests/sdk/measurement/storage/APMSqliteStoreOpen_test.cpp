@@ -11,6 +11,7 @@
 #include <random>
 
 #include "tests/sdk/measurement/storage/StoreTestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 namespace {
 
@@ -119,6 +120,39 @@ TEST(APMSqliteStoreOpen, DamagedFileIsReplacedByAnEmptyValidOne) {
         EXPECT_EQ(sqliteCli(path, "pragma integrity_check"), "ok\n");
         EXPECT_EQ(sqliteCli(path, ".tables"), "");
     }
+}
+
+TEST(APMSqliteStoreOpen, AFileInAFolderTheUserCannotWriteIsKeptAndTheOpenFails) {
+    // A valid write-ahead database whose folder the user may read but not write: SQLite cannot
+    // make the log and index files it needs, so it answers "read-only". Not damage: the file
+    // must not be touched.
+    cb::testsupport::TempDir dir("cb-sqlite");
+    const auto folder = dir / "readonly";
+    const auto path = folder / "test.sql";
+    std::filesystem::create_directories(folder);
+    sqliteCli(path, "pragma journal_mode=wal; create table t(a); insert into t values (42);");
+    std::filesystem::permissions(path, std::filesystem::perms::all);  // the file itself: 0777
+    dir.openToEveryone();
+    std::filesystem::permissions(
+        folder, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                    std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                    std::filesystem::perms::others_exec);
+
+    const cb::testsupport::ChildResult child = cb::testsupport::runUnprivileged([&] {
+        sdktest::MonitorRecorder monitor;
+        sdk::Error error;
+        auto store = APMSqliteStore::initWithDatabasePath(path.string(), &error);
+        std::string report = store ? "opened" : codeAndMessage(error);
+        if (monitor.saw(34019)) {
+            report += " / tried to delete";
+        }
+        return report;
+    });
+    ASSERT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output.substr(0, 2), "3 ") << child.output;
+    EXPECT_NE(child.output.find("readonly"), std::string::npos) << child.output;
+    EXPECT_EQ(child.output.find("tried to delete"), std::string::npos) << child.output;
+    EXPECT_EQ(sqliteCli(path, "select a from t"), "42\n");
 }
 
 TEST(APMSqliteStoreOpen, ImmutableFileIsMadeMutableAndOpened) {
