@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace platform {
 
@@ -19,9 +20,20 @@ std::error_code lastError() {
 class SystemFileSystem final : public PreferencesFileSystem {
   public:
     std::error_code readFile(const fs::path& path, size_t maxSize, std::string* bytes) override {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so a FIFO in the file's place cannot hang the reader; only a regular
+        // file is read (a folder or device in its place is not ours).
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) {
             return lastError();
+        }
+        struct stat info {};
+        int failure = ::fstat(fd, &info) != 0 ? errno : 0;
+        if (failure == 0 && !S_ISREG(info.st_mode)) {
+            failure = EINVAL;
+        }
+        if (failure != 0) {
+            ::close(fd);
+            return std::error_code(failure, std::generic_category());
         }
         std::error_code error = readOpenFile(fd, maxSize, bytes);
         ::close(fd);
@@ -142,6 +154,42 @@ class SystemFileSystem final : public PreferencesFileSystem {
 PreferencesFileSystem& systemFileSystem() {
     static SystemFileSystem& instance = *new SystemFileSystem();  // lives for the process
     return instance;
+}
+
+std::optional<std::string> temporaryFileTarget(std::string_view name) {
+    constexpr size_t kSuffix = 6;  // mkstemp's XXXXXX
+    if (name.size() < 1 + 1 + 1 + kSuffix || name.front() != '.' ||
+        name[name.size() - kSuffix - 1] != '.') {
+        return std::nullopt;
+    }
+    for (char c : name.substr(name.size() - kSuffix)) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+            return std::nullopt;
+        }
+    }
+    return std::string(name.substr(1, name.size() - kSuffix - 2));
+}
+
+size_t removeStaleTemporaryFiles(PreferencesFileSystem& fileSystem, const fs::path& folder,
+                                 const std::function<bool(std::string_view)>& isTarget) {
+    std::vector<fs::path> stale;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const std::optional<std::string> target = temporaryFileTarget(name);
+        std::error_code typeError;
+        if (target && isTarget(*target) &&
+            it->symlink_status(typeError).type() == fs::file_type::regular) {
+            stale.push_back(it->path());
+        }
+    }
+    size_t removed = 0;
+    for (const fs::path& path : stale) {
+        if (!fileSystem.removeFile(path)) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 }  // namespace platform

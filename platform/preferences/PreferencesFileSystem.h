@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace platform {
@@ -18,7 +21,8 @@ class PreferencesFileSystem {
     virtual ~PreferencesFileSystem() = default;
 
     // Reads the whole file at `path` into `*bytes`. ENOENT when it does not exist; EFBIG when it
-    // is larger than `maxSize`.
+    // is larger than `maxSize`; EINVAL, without waiting, when it is not a regular file (a FIFO,
+    // a folder, a device).
     virtual std::error_code readFile(const std::filesystem::path& path, size_t maxSize,
                                      std::string* bytes) = 0;
 
@@ -102,5 +106,17 @@ class PreferencesFileSystemWrapper : public PreferencesFileSystem {
 
 // The real file system; one process-wide instance.
 PreferencesFileSystem& systemFileSystem();
+
+// The name of the file a temporary file made by createTemporary() stands for: "X" for
+// ".X.ab12CD" (a dot, X, a dot and six letters or digits); nullopt for any other name.
+std::optional<std::string> temporaryFileTarget(std::string_view name);
+
+// Removes the temporary files in `folder` whose target name `isTarget` accepts: what a writer
+// killed between creating its temporary file and renaming it over the target left behind.
+// The caller holds the folder's lock (lockFolder) and so does every writer of those targets,
+// so no live write owns one of them. Returns how many were removed; a missing folder has none.
+size_t removeStaleTemporaryFiles(PreferencesFileSystem& fileSystem,
+                                 const std::filesystem::path& folder,
+                                 const std::function<bool(std::string_view)>& isTarget);
 
 }  // namespace platform

@@ -61,15 +61,36 @@ std::shared_ptr<PreferencesStore> PreferencesStore::suite(std::string_view name,
         return nullptr;
     }
     fs::path path = folder / (std::string(name) + ".plist");
-    Registry& open = registry();
-    std::lock_guard lock(open.mutex);
-    std::weak_ptr<PreferencesStore>& slot = open.stores[path];
-    std::shared_ptr<PreferencesStore> store = slot.lock();
-    if (!store) {
-        store = std::make_shared<PreferencesStore>(path, fileSystem);
-        slot = store;
+    std::shared_ptr<PreferencesStore> store;
+    bool opened = false;
+    {
+        Registry& open = registry();
+        std::lock_guard lock(open.mutex);
+        std::weak_ptr<PreferencesStore>& slot = open.stores[path];
+        store = slot.lock();
+        if (!store) {
+            store = std::make_shared<PreferencesStore>(path, fileSystem);
+            slot = store;
+            opened = true;
+        }
+    }
+    if (opened) {
+        store->removeStaleTemporaryFiles();
     }
     return store;
+}
+
+void PreferencesStore::removeStaleTemporaryFiles() {
+    std::lock_guard lock(mutex_);
+    const fs::path folder = path_.parent_path();
+    int lockFd = -1;
+    if (fileSystem_.lockFolder(folder, &lockFd)) {
+        return;  // no folder yet, so nothing left behind
+    }
+    const std::string target = path_.filename().string();
+    platform::removeStaleTemporaryFiles(fileSystem_, folder,
+                                        [&](std::string_view name) { return name == target; });
+    fileSystem_.unlockFolder(lockFd);
 }
 
 PreferencesStore::PreferencesStore(fs::path path, PreferencesFileSystem& fileSystem)
@@ -104,7 +125,9 @@ void PreferencesStore::refreshLocked(bool force) {
     }
     std::string reason;
     std::optional<PlistValue> root;
-    if (error) {
+    if (error == std::errc::invalid_argument) {
+        reason = "not a regular file";
+    } else if (error) {
         reason = error.message();
     } else if (!(root = decodePlist(bytes, &reason))) {
     } else if (const PlistDictionary* dictionary = root->getIf<PlistDictionary>()) {

@@ -29,6 +29,8 @@ namespace platform {
 // 3. A failed write leaves the previous file and the cached values as they were.
 // 4. A damaged or unreadable file reads as empty and is reported once on stderr; it is left
 //    untouched until the next write replaces it.
+// 5. Opening a suite (the first store of its file in this process) removes the temporary files
+//    a writer killed between writing and renaming left beside the file.
 //
 // All members are safe to call from any thread.
 class PreferencesStore {
@@ -87,6 +89,9 @@ class PreferencesStore {
         bool operator==(const FileIdentity& other) const;
     };
 
+    // Removes the temporary files of this suite that a writer killed mid-write left behind;
+    // under the folder lock, which every writer holds.
+    void removeStaleTemporaryFiles();
     FileIdentity identify();
     void refreshLocked(bool force);
     std::error_code change(std::string_view key, std::optional<PlistValue> value);

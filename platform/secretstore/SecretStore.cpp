@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <iostream>
 #include <map>
+#include <set>
 
 #include "platform/folders/Folders.h"
 #include "platform/preferences/PlistCodec.h"
@@ -33,6 +35,7 @@ constexpr std::array<std::string_view, 2> kRecordedAttributes = {kSecAttrAccessi
 struct Registry {
     std::mutex mutex;
     std::map<fs::path, std::weak_ptr<SecretStore>> stores;  // guarded by mutex
+    std::set<fs::path> swept;  // guarded by mutex; folders cleared of leftovers in this process
 };
 
 Registry& registry() {
@@ -132,7 +135,32 @@ std::shared_ptr<SecretStore> SecretStore::open(const fs::path& folder,
         store = std::make_shared<SecretStore>(folder.lexically_normal(), fileSystem);
         slot = store;
     }
+    // Once per folder and process: a store is made afresh for many single calls.
+    if (open.swept.insert(store->folder()).second) {
+        store->removeStaleTemporaryFiles();
+    }
     return store;
+}
+
+void SecretStore::removeStaleTemporaryFiles() {
+    std::lock_guard lock(mutex_);
+    int lockFd = -1;
+    if (fileSystem_.lockFolder(folder_, &lockFd)) {
+        return;  // no folder yet, so nothing left behind
+    }
+    // Each one may hold a whole secret, of an item that may since have been removed.
+    platform::removeStaleTemporaryFiles(fileSystem_, folder_, [](std::string_view name) {
+        return isItemFileName(std::string(name));
+    });
+    fileSystem_.unlockFolder(lockFd);
+}
+
+void SecretStore::reportSpecialFile(const fs::path& path) {
+    std::lock_guard lock(reportedMutex_);
+    if (reported_.insert(path).second) {
+        std::cerr << "keychain: skipping " << path.string()
+                  << ": not a regular file, so not an item\n";
+    }
 }
 
 std::shared_ptr<SecretStore> SecretStore::forQuery(const PlistDictionary& query) {
@@ -158,6 +186,10 @@ SecStatus SecretStore::readItem(const fs::path& path, std::optional<Item>* item)
     std::error_code error = fileSystem_.readFile(path, kMaxItemFileSize, &bytes);
     if (error == std::errc::no_such_file_or_directory || error == std::errc::file_too_large) {
         return errSecSuccess;  // removed meanwhile, or not one of ours
+    }
+    if (error == std::errc::invalid_argument) {
+        reportSpecialFile(path);  // a FIFO or folder with an item's name: never read
+        return errSecSuccess;
     }
     if (error) {
         return errSecIO;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -69,7 +70,10 @@ inline constexpr SecStatus errSecItemNotFound = -25300;
 //    item and no temporary file.
 // 4. Reads take no lock: a file is always either the old or the new whole item. Files that are
 //    not items (temporary files, foreign or damaged files, files over kMaxItemFileSize) are
-//    passed over.
+//    passed over; so is anything but a regular file with an item's name (a FIFO, a folder),
+//    which is never opened for reading and is reported once on stderr.
+// 5. The first opening of a folder in a process removes the temporary files that a writer
+//    killed between writing and renaming left behind (under the folder lock).
 //
 // All members are safe to call from any thread.
 class SecretStore {
@@ -122,6 +126,10 @@ class SecretStore {
 
     // Reads every item matching `query` into `*items`, in file-name order.
     SecStatus findMatches(const PlistDictionary& query, std::vector<Item>* items);
+    // Removes the temporary item files a writer killed mid-write left, under the folder lock.
+    void removeStaleTemporaryFiles();
+    // Says once on stderr that `path`, named like an item, is not a regular file.
+    void reportSpecialFile(const std::filesystem::path& path);
     SecStatus readItem(const std::filesystem::path& path, std::optional<Item>* item);
     std::filesystem::path pathOf(const PlistDictionary& attributes) const;
     // Runs `change` with the folder created (0700) and locked against other processes.
@@ -131,6 +139,8 @@ class SecretStore {
     const std::filesystem::path folder_;
     PreferencesFileSystem& fileSystem_;
     std::mutex mutex_;  // held by every change, around the folder lock
+    std::mutex reportedMutex_;
+    std::set<std::filesystem::path> reported_;  // guarded by reportedMutex_
 };
 
 // The attributes of `attributes` that take part in matching (design note 2).

@@ -33,8 +33,21 @@ std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileNa
                           "Cannot create subdirectories for config plist files.");
         return nullptr;
     }
+    removeStaleTemporaryFiles(file, fileSystem);
     return std::make_shared<APMPersistentDictionary>(Passkey(), file, fileSystem,
                                                      loadFile(file, fileSystem));
+}
+
+void APMPersistentDictionary::removeStaleTemporaryFiles(
+    const fs::path& file, platform::PreferencesFileSystem& fileSystem) {
+    int lockFd = -1;
+    if (fileSystem.lockFolder(file.parent_path(), &lockFd)) {
+        return;
+    }
+    const std::string target = file.filename().string();
+    platform::removeStaleTemporaryFiles(fileSystem, file.parent_path(),
+                                        [&](std::string_view name) { return name == target; });
+    fileSystem.unlockFolder(lockFd);
 }
 
 APMPersistentDictionary::APMPersistentDictionary(Passkey, fs::path fileURL,
@@ -161,6 +174,18 @@ bool APMPersistentDictionary::writeFile(const sdk::Value::Dictionary& content) {
     if (!sdk::plistFromValue(sdk::Value(content), sdk::PlistFormat::kBinary, &encoded).ok()) {
         return false;
     }
+    // Under the folder lock, which a dictionary opening on this file takes to remove the
+    // temporary files of killed writers: a live write's file is never taken for one.
+    int lockFd = -1;
+    if (fileSystem_.lockFolder(fileURL_.parent_path(), &lockFd)) {
+        return false;
+    }
+    const bool written = writeFileLocked(encoded);
+    fileSystem_.unlockFolder(lockFd);
+    return written;
+}
+
+bool APMPersistentDictionary::writeFileLocked(const sdk::Bytes& encoded) {
     int fd = -1;
     fs::path temporary;
     if (fileSystem_.createTemporary(fileURL_, &fd, &temporary)) {

@@ -23,7 +23,9 @@
 //      has not yet taken its copy of content_.
 //   3. The file is only ever replaced whole: written to a temporary file in the same folder,
 //      synced, renamed over the plist, and the folder synced. A crash leaves the old file or
-//      the new one, never a mix.
+//      the new one, never a mix. Each write holds the folder's lock (lockFolder), and opening
+//      a dictionary removes, under that lock, the temporary files of writers killed before
+//      their rename.
 // Transitions of the pending flag:
 //   clean --setObject/removeObjectForKey/clearAllData (a change)--> pending
 //           (schedulePersistToDisk: one write one second later on serialQueue_)
@@ -90,7 +92,11 @@ class APMPersistentDictionary : public std::enable_shared_from_this<APMPersisten
   private:
     static sdk::Value::Dictionary loadFile(const std::filesystem::path& file,
                                            platform::PreferencesFileSystem& fileSystem);
+    // Removes the temporary files of `file` that a writer killed mid-write left behind.
+    static void removeStaleTemporaryFiles(const std::filesystem::path& file,
+                                          platform::PreferencesFileSystem& fileSystem);
     bool writeFile(const sdk::Value::Dictionary& content);
+    bool writeFileLocked(const sdk::Bytes& encoded);
 
     const std::filesystem::path fileURL_;
     platform::PreferencesFileSystem& fileSystem_;

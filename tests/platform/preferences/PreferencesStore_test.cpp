@@ -1,6 +1,7 @@
 #include "platform/preferences/PreferencesStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,6 +104,67 @@ TEST_F(PreferencesStoreTest, SeesWhatAnotherProcessWrote) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(store->get("theirs"), PlistValue("hello"));
     EXPECT_EQ(store->get("mine"), PlistValue(1));
+}
+
+TEST_F(PreferencesStoreTest, OpeningASuiteRemovesTheTemporaryFilesOfKilledWriters) {
+    const fs::path folder = folder_.path() / "prefs";
+    fs::create_directories(folder);
+    writeAll(folder / "com.example.Test.plist", encodeBinaryPlist(PlistDictionary{{"kept", 1}}));
+    const std::vector<std::string> leftovers = {".com.example.Test.plist.a1B2c3",
+                                                ".com.example.Test.plist.ZZZZZZ"};
+    const std::vector<std::string> others = {
+        ".other.plist.a1B2c3",              // another suite's, which that suite clears itself
+        ".com.example.Test.plist.a1B2c",    // not mkstemp's shape
+        ".com.example.Test.plist.a1B2c3d",  // nor this
+        "com.example.Test.plist.a1B2c3",    // no leading dot
+        "other.plist"};
+    for (const auto& name : leftovers) {
+        writeAll(folder / name, std::string(1024, 'x'));
+    }
+    for (const auto& name : others) {
+        writeAll(folder / name, "y");
+    }
+    fs::create_directory(folder / ".com.example.Test.plist.dir123");  // not a file
+
+    auto store = open();
+    for (const auto& name : leftovers) {
+        EXPECT_FALSE(fs::exists(folder / name)) << name;
+    }
+    for (const auto& name : others) {
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
+    }
+    EXPECT_TRUE(fs::is_directory(folder / ".com.example.Test.plist.dir123"));
+    EXPECT_EQ(store->get("kept"), PlistValue(1));
+}
+
+TEST_F(PreferencesStoreTest, AFifoOrAFolderInPlaceOfTheFileReadsAsEmptyWithoutWaiting) {
+    for (bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "fifo" : "folder");
+        const std::string suite = fifo ? "com.example.Fifo" : "com.example.Folder";
+        const fs::path path = folder_.path() / "prefs" / (suite + ".plist");
+        fs::create_directories(path.parent_path());
+        if (fifo) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        } else {
+            fs::create_directory(path);
+        }
+        // In a child, so a read that blocks on the FIFO fails the test instead of hanging it.
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::alarm(10);
+            ::testing::internal::CaptureStderr();
+            auto store = open(suite);
+            const bool empty = !store->get("language").has_value() && store->allKeys().empty();
+            const std::string log = ::testing::internal::GetCapturedStderr();
+            _exit(empty && log.find("not a regular file") != std::string::npos ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << (WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                                    : "exit " + std::to_string(WEXITSTATUS(status)));
+    }
 }
 
 TEST_F(PreferencesStoreTest, ReadsXmlWrittenByOthersAndKeepsItsKeysOnWrite) {

@@ -185,6 +185,33 @@ TEST_F(APMPersistentDictionaryTest, FailedWriteKeepsTheOldFileAndLeavesNoTempora
     EXPECT_EQ(dictionary->objectForKey("other"), Value("newer"));
 }
 
+TEST_F(APMPersistentDictionaryTest, OpeningRemovesTheTemporaryFilesOfKilledWriters) {
+    {
+        auto dictionary = open();
+        dictionary->setObject(Value("kept"), "key");
+    }  // written on release
+    const std::string file = plist().filename().string();
+    const std::vector<std::string> leftovers = {"." + file + ".a1B2c3", "." + file + ".000000"};
+    for (const std::string& name : leftovers) {
+        sdktest::writeFile(measurementFolder() / name, std::string(4096, 'x'));
+    }
+    const std::vector<std::string> others = {".other.plist.a1B2c3", "." + file + ".a1B2",
+                                             "vovidu-app-measurement.sql"};
+    for (const std::string& name : others) {
+        sdktest::writeFile(measurementFolder() / name, "y");
+    }
+
+    auto dictionary = open();
+    ASSERT_TRUE(dictionary);
+    for (const std::string& name : leftovers) {
+        EXPECT_FALSE(fs::exists(measurementFolder() / name)) << name;
+    }
+    for (const std::string& name : others) {
+        EXPECT_TRUE(fs::exists(measurementFolder() / name)) << name;
+    }
+    EXPECT_EQ(dictionary->objectForKey("key"), Value("kept"));
+}
+
 TEST_F(APMPersistentDictionaryTest, ChangesFromManyThreadsAllReachTheFile) {
     auto dictionary = open();
     std::vector<std::thread> threads;
