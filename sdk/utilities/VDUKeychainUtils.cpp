@@ -78,15 +78,25 @@ bool VDUKeychainUtils::setItem(const sdk::Bytes& data, const sdk::Value::Diction
     const char* function = existing ? "SecItemUpdate" : "SecItemAdd";
     if (status == platform::errSecSuccess) {
         auto store = platform::SecretStore::forQuery(storeQuery);
-        if (existing) {
-            status = store->update(storeQuery, platform::PlistData{data});
-        } else {
-            storeQuery.insert_or_assign(
-                std::string(platform::kSecAttrAccessible),
-                std::string(platform::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly));
-            storeQuery.insert_or_assign(std::string(platform::kSecValueData),
-                                        platform::PlistData{data});
-            status = store->add(storeQuery);
+        platform::PlistDictionary added = storeQuery;
+        added.insert_or_assign(
+            std::string(platform::kSecAttrAccessible),
+            std::string(platform::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly));
+        added.insert_or_assign(std::string(platform::kSecValueData), platform::PlistData{data});
+        // The read above took no lock: another process may add or remove the item before this
+        // write. Each store call decides under the folder lock, so an add that finds the item
+        // becomes an update, and an update that finds none an add, for a few rounds.
+        bool update = existing.has_value();
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            function = update ? "SecItemUpdate" : "SecItemAdd";
+            status =
+                update ? store->update(storeQuery, platform::PlistData{data}) : store->add(added);
+            if ((update && status == platform::errSecItemNotFound) ||
+                (!update && status == platform::errSecDuplicateItem)) {
+                update = !update;
+                continue;
+            }
+            break;
         }
     }
     if (status != platform::errSecSuccess) {

@@ -1,8 +1,12 @@
 #include "sdk/utilities/VDUKeychainUtils.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "platform/preferences/PlistCodec.h"
 #include "tests/platform/preferences/FailingFileSystem.h"
@@ -106,6 +110,57 @@ TEST_F(VDUKeychainUtilsTest, FailuresNameTheFunctionAndStatus) {
     broken[std::string(platform::kSecUseKeychain)] = (folder_.path() / "file").string();
     EXPECT_FALSE(VDUKeychainUtils::removeItemWithQuery(broken, &error));
     EXPECT_EQ(reasonOf(error), "SecItemDelete (-36)");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(VDUKeychainUtilsTest, TwoProcessesSettingTheSameNewItemsAtOnceBothSucceed) {
+    constexpr int kItems = 300;
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> children;
+    for (const char* value : {"first", "second"}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(start[1]);
+            char go = 0;
+            if (::read(start[0], &go, 1) != 0) {  // both start when the pipe closes
+                _exit(100);
+            }
+            int failures = 0;
+            for (int i = 0; i < kItems; ++i) {
+                sdk::Error error;
+                const std::string data(value);
+                if (!VDUKeychainUtils::setItem(sdk::Bytes(data.begin(), data.end()),
+                                               query("item-" + std::to_string(i)), &error)) {
+                    ++failures;
+                }
+            }
+            _exit(std::min(failures, 99));
+        }
+        children.push_back(child);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "failed calls in one process: " << WEXITSTATUS(status);
+    }
+    // One item each, holding one of the two values whole.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_.path()), {}), kItems);
+    for (int i = 0; i < kItems; ++i) {
+        sdk::Error error;
+        const std::optional<sdk::Bytes> data =
+            VDUKeychainUtils::getItemWithQuery(query("item-" + std::to_string(i)), &error);
+        ASSERT_TRUE(data) << i << " " << error.ToString();
+        const std::string text(data->begin(), data->end());
+        EXPECT_TRUE(text == "first" || text == "second") << text;
+    }
 }
 
 }  // namespace
