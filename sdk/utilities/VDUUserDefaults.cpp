@@ -103,7 +103,11 @@ std::shared_ptr<platform::PreferencesStore> openSuite(std::optional<std::string_
 }  // namespace
 
 std::string VDUUserDefaults::fileNameForSuite(std::string_view name) {
-    if (platform::PreferencesStore::isValidSuiteName(name)) {
+    // Names without "%" keep their own file; every other name is encoded, "%" included, so an
+    // encoded name ("a%2Fb" for "a/b") never equals another suite's own name ("a%2Fb" itself
+    // becomes "a%252Fb").
+    if (platform::PreferencesStore::isValidSuiteName(name) &&
+        name.find('%') == std::string_view::npos) {
         return std::string(name);
     }
     std::string encoded;

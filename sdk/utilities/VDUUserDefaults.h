@@ -68,7 +68,8 @@ class VDUUserDefaults {
     const std::shared_ptr<platform::PreferencesStore>& userDefaults() const { return store_; }
 
     // The file name (without ".plist") that suite `name` is kept under: `name` itself when it
-    // can name a file, else its percent-encoded form.
+    // can name a file and holds no "%", else its percent-encoded form. Two names never share a
+    // file (names too long for a file end in a hash of the whole name).
     static std::string fileNameForSuite(std::string_view name);
 
   private:

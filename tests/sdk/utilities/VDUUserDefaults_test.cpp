@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <set>
 
 #include "platform/bundle/Bundle.h"
 #include "tests/platform/preferences/TemporaryFolder.h"
@@ -138,6 +139,29 @@ TEST_F(VDUUserDefaultsTest, ASuiteIsItsOwnFileThatOtherProcessesRead) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(VDUUserDefaultsTest, EverySuiteNameHasAFileOfItsOwn) {
+    const fs::path folder = config_.path() / "cellarbright";
+    // Pairs that an encoding which passes "%" through would put in one file.
+    const std::string names[] = {"a/b", "a%2Fb", "a%252Fb",    "..",          "%2E%2E",
+                                 "x%",  "x%25",  "plain.name", "plain%2Ename"};
+    std::set<fs::path> paths;
+    for (const std::string& name : names) {
+        VDUUserDefaults suite{std::string_view(name)};
+        ASSERT_TRUE(suite.userDefaults()) << name;
+        EXPECT_EQ(suite.userDefaults()->path().parent_path(), folder) << name;
+        paths.insert(suite.userDefaults()->path());
+        suite.setObject(Value(name), "name");
+    }
+    EXPECT_EQ(paths.size(), std::size(names));
+    for (const std::string& name : names) {
+        EXPECT_EQ(VDUUserDefaults(std::string_view(name)).objectForKey("name"), Value(name))
+            << name;
+    }
+    // An ordinary name keeps the file it always had.
+    EXPECT_EQ(VDUUserDefaults::fileNameForSuite("com.example.app"), "com.example.app");
+    EXPECT_EQ(VDUUserDefaults::fileNameForSuite("a%2Fb"), "a%252Fb");
 }
 
 TEST_F(VDUUserDefaultsTest, TheEmptySuiteIsTheStandardOneAndOddNamesStayInTheFolder) {
