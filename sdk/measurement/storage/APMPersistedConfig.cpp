@@ -1,6 +1,7 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
 #include <chrono>
+#include <cmath>
 #include <random>
 
 #include "platform/dispatch/MainQueue.h"
@@ -29,6 +30,29 @@ std::uint32_t randomMillisecondOfDay() {
             return drawn % kMillisecondsPerDay;
         }
     }
+}
+
+// A stored 64-bit number: an integer as it is, a double inside the int64 range truncated
+// toward zero. NaN, infinities and doubles beyond the range (a damaged file) are absent.
+std::optional<std::int64_t> storedInt64(const sdk::Value& value) {
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    if (const std::optional<double> number = value.doubleValue()) {
+        if (!std::isfinite(*number) || *number >= kTwoTo63 || *number < -kTwoTo63) {
+            return std::nullopt;
+        }
+    }
+    return value.numberAsInt();
+}
+
+// The stored offset when it is one that could have been drawn: a finite number of seconds from
+// 0 to under a day. Anything else would fix the day number or skip days, so it is drawn again.
+std::optional<double> storedMidnightOffset(const sdk::Value& value) {
+    const std::optional<double> offset = value.numberAsDouble();
+    if (!offset || !std::isfinite(*offset) || *offset < 0.0 ||
+        *offset >= kMillisecondsPerDay / 1000.0) {
+        return std::nullopt;
+    }
+    return offset;
 }
 
 }  // namespace
@@ -101,7 +125,7 @@ std::int64_t APMPersistedConfig::int64ForKey(std::string_view key,
     std::int64_t result = 0;
     serialQueue_->sync([&] {
         const std::optional<sdk::Value> value = store->objectForKey(key);
-        result = value ? value->numberAsInt().value_or(0) : 0;
+        result = value ? storedInt64(*value).value_or(0) : 0;
     });
     return result;
 }
@@ -212,8 +236,9 @@ double APMPersistedConfig::midnightOffset() {
     bool drawn = false;
     // Reading and storing in one block: two first callers cannot draw two day boundaries.
     serialQueue_->sync([&] {
-        if (std::optional<sdk::Value> stored = userDefaults_->numberForKey(kMidnightOffset)) {
-            offset = stored->numberAsDouble().value_or(0.0);
+        const std::optional<sdk::Value> stored = userDefaults_->numberForKey(kMidnightOffset);
+        if (std::optional<double> kept = stored ? storedMidnightOffset(*stored) : std::nullopt) {
+            offset = *kept;
             return;
         }
         offset = randomMillisecondOfDay() / 1000.0;

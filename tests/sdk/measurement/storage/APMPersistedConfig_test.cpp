@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <thread>
 
@@ -99,6 +100,44 @@ TEST_F(APMPersistedConfigTest, MidnightOffsetIsDrawnOnceInWholeMillisecondsAndKe
         EXPECT_EQ(config->midnightOffset(), offset);
     }
     EXPECT_EQ(open()->midnightOffset(), offset);
+}
+
+TEST_F(APMPersistedConfigTest, StoredNumbersOutsideTheirRangeCountAsAbsent) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const double nan = std::nan("");
+    // Written straight into the file, as a damaged or foreign file would hold them.
+    auto storeInFile = [&](std::string_view key, const Value& value) {
+        sdk::Bytes bytes;
+        ASSERT_TRUE(sdk::plistFromValue(Value(Value::Dictionary{{std::string(key), value}}),
+                                        sdk::PlistFormat::kBinary, &bytes)
+                        .ok());
+        sdktest::writeFile(plist(), std::string(bytes.begin(), bytes.end()));
+    };
+    for (double stored : {nan, 1e308, kInf, -kInf, -0.5, 86400.0, 1e9}) {
+        SCOPED_TRACE(stored);
+        storeInFile(APMPersistedConfig::kMidnightOffset, Value(stored));
+        auto config = open();
+        const double offset = config->midnightOffset();
+        EXPECT_GE(offset, 0.0);
+        EXPECT_LT(offset, 86400.0);
+        // Drawn again and kept in place of the damaged value.
+        EXPECT_EQ(config->userDefaults()->objectForKey(APMPersistedConfig::kMidnightOffset),
+                  Value(offset));
+    }
+    for (const Value& kept : {Value(0.0), Value(86399.999), Value(std::int64_t{3600})}) {
+        storeInFile(APMPersistedConfig::kMidnightOffset, kept);
+        EXPECT_EQ(open()->midnightOffset(), kept.numberAsDouble());
+    }
+
+    for (double stored : {kInf, -kInf, nan, 1e300, -1e300, 9223372036854775808.0}) {
+        SCOPED_TRACE(stored);
+        storeInFile(APMPersistedConfig::kSessionNumber, Value(stored));
+        EXPECT_EQ(open()->sessionNumber(), 0);
+    }
+    storeInFile(APMPersistedConfig::kSessionNumber, Value(41.0));
+    EXPECT_EQ(open()->sessionNumber(), 41);
+    storeInFile(APMPersistedConfig::kSessionNumber, Value(-9223372036854775807.0 - 1.0));
+    EXPECT_EQ(open()->sessionNumber(), std::numeric_limits<std::int64_t>::min());
 }
 
 TEST_F(APMPersistedConfigTest, EightFirstCallersAtOnceGetOneMidnightOffset) {
