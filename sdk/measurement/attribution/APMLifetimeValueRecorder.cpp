@@ -1,5 +1,6 @@
 #include "sdk/measurement/attribution/APMLifetimeValueRecorder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -7,7 +8,6 @@
 
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
-#include "sdk/measurement/engine/APMStringUtil.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
@@ -60,6 +60,13 @@ std::string upperCase(const std::string& text) {
     return upper;
 }
 
+// Three ASCII letters, in either case: what "_ltv_" and the upper-cased code can name.
+bool isCurrencyCode(const std::string& code) {
+    return code.size() == 3 && std::all_of(code.begin(), code.end(), [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+           });
+}
+
 bool outOfBounds() {
     APMMeasurement::monitor().logWithLevel(
         1, 22002, "Cannot record transaction with value that is out of bounds");
@@ -92,7 +99,9 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(APMLifetimeValueSto
     }
     APMMonitor& monitor = APMMeasurement::monitor();
     const APMValue* currency = parameter(event, "currency");
-    if (!currency || !currency->isString() || apm_UTF32Length(*currency->stringValue()) != 3) {
+    // Checked in full before anything is read or deleted: a code the property name cannot
+    // hold ("a b", three non-ASCII letters) must not cost the oldest stored total.
+    if (!currency || !currency->isString() || !isCurrencyCode(*currency->stringValue())) {
         monitor.logWithLevel(1, 22000, "Cannot record transaction with invalid currency code",
                              contextOf(currency));
         return true;

@@ -141,6 +141,22 @@ TEST_F(LifetimeValueTest, ANewCurrencyBeyondTheLimitReplacesTheLeastRecentlySet)
     EXPECT_EQ(store_.cli(), "_ltv_AAA|2|auto\n_ltv_CCC|1|auto\n_ltv_DDD|1|auto\n_ltv_EEE|5|auto\n");
 }
 
+TEST_F(LifetimeValueTest, ACodeThatIsNotThreeASCIILettersDeletesNothingWithAllSlotsTaken) {
+    // The default configuration tracks 4 currencies: each new code below would evict AAA.
+    for (const char* currency : {"AAA", "BBB", "CCC", "DDD"}) {
+        ASSERT_TRUE(record("_iap", currency, APMValue(std::int64_t{1})));
+    }
+    for (const char* currency :
+         {"a b", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", "US1", "U$D", "\xC3\xA9UR", "usdx"}) {
+        SCOPED_TRACE(currency);
+        monitor_.clear();
+        EXPECT_TRUE(record("purchase", currency, APMValue(1.0)));
+        EXPECT_TRUE(monitor_.saw(22000));
+        EXPECT_FALSE(monitor_.saw(22005));
+    }
+    EXPECT_EQ(store_.cli(), "_ltv_AAA|1|auto\n_ltv_BBB|1|auto\n_ltv_CCC|1|auto\n_ltv_DDD|1|auto\n");
+}
+
 TEST_F(LifetimeValueTest, AmountsOutsideTheInt64RangeAreRefusedAndNothingChanges) {
     EXPECT_TRUE(record("_iap", "USD", APMValue(std::numeric_limits<std::int64_t>::max() - 1)));
     struct Case {
