@@ -201,12 +201,12 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
         monitor().logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
                                APMPBGetInt64(config, apmpb::MeasurementConfig::kVersion));
     }
-    if (!loadPrograms(*config)) {
-        return;
-    }
+    // Every setting is taken before the programs load: a program that fails to load turns
+    // event editing off, but must not leave the previous privacy settings in force.
     cacheDataControls(*config);
     cacheConsent(*config);
     cachePSMSettings(*config);
+    loadPrograms(*config);
 }
 
 void APMRemoteConfig::cacheSettings(const APMPBMeasurementConfig& config) {

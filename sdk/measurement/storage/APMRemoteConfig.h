@@ -283,6 +283,7 @@ class APMRemoteConfig : public APMEClientDelegate,
 
     void cacheSettings(const APMPBMeasurementConfig& config);
     void cacheEventConfigs(const APMPBMeasurementConfig& config);
+    // Loads the first event-editing program; false (editing off, 29026 logged) when it fails.
     bool loadPrograms(const APMPBMeasurementConfig& config);
     void cacheDataControls(const APMPBMeasurementConfig& config);
     void cacheConsent(const APMPBMeasurementConfig& config);

@@ -88,33 +88,59 @@ TEST_F(APMRemoteConfigProgramsTest, TheFirstProgramEditsEventsThroughTheModules)
     EXPECT_NE(remote->eventEditing(), editing);
 }
 
-TEST_F(APMRemoteConfigProgramsTest, FailingLoadKeepsTheEarlierControlsAndConsent) {
-    auto first = makeConfig(kAppID);
-    addDataControl(*first, "kept");
+// One default consent entry of `type` with `status`, in a consent configuration whose DMA flag
+// is `dma`.
+void setConsent(APMPBMeasurementConfig& config, std::int32_t type, std::int32_t status, bool dma) {
     APMPBConsentConfig consent;
-    APMPBSetBool(&consent, apmpb::ConsentConfig::kIsDmaRegion, false);
+    APMPBSetBool(&consent, apmpb::ConsentConfig::kIsDmaRegion, dma);
     auto entry = std::make_shared<APMPBConsentDefaultEntry>();
-    APMPBSetInt32(entry.get(), apmpb::ConsentDefaultEntry::kType, 1);
-    APMPBSetInt32(entry.get(), apmpb::ConsentDefaultEntry::kStatus, 2);
+    APMPBSetInt32(entry.get(), apmpb::ConsentDefaultEntry::kType, type);
+    APMPBSetInt32(entry.get(), apmpb::ConsentDefaultEntry::kStatus, status);
     appendElement(consent, apmpb::ConsentConfig::kDefaults, entry,
                   &APMPBConsentDefaultEntry::makeShared);
-    APMPBSetMessage(first.get(), apmpb::MeasurementConfig::kConsentConfig, &consent);
+    APMPBSetMessage(&config, apmpb::MeasurementConfig::kConsentConfig, &consent);
+}
+
+TEST_F(APMRemoteConfigProgramsTest, FailingLoadTurnsEditingOffAndTakesEveryOtherSetting) {
+    auto first = makeConfig(kAppID);
+    addDataControl(*first, "old");
+    setConsent(*first, 1, 2, false);  // ad_storage denied
+    APMPBPsmSetting oldPsm;
+    APMPBSetInt32(&oldPsm, apmpb::PsmSetting::kPsmPrefixEmail, 7);
+    APMPBSetMessage(first.get(), apmpb::MeasurementConfig::kPsmSetting, &oldPsm);
     addProgram(*first, "1");
     auto remote = makeRemoteConfig();
     ASSERT_TRUE(remote->updateMeasurementConfig(first.get()));
     ASSERT_TRUE(remote->eventEditing());
 
+    // The new configuration's privacy settings must replace the old ones even though its
+    // program cannot load.
     auto second = makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}});
     addDataControl(*second, "new");
+    setConsent(*second, 2, 1, true);  // analytics_storage granted
+    APMPBPsmSetting newPsm;
+    APMPBSetInt32(&newPsm, apmpb::PsmSetting::kPsmPrefixEmail, 12);
+    APMPBSetMessage(second.get(), apmpb::MeasurementConfig::kPsmSetting, &newPsm);
     addProgram(*second, kUnloadableProgram);
     ASSERT_TRUE(remote->updateMeasurementConfig(second.get()));
-    EXPECT_TRUE(monitor_.saw(29026));
+
     EXPECT_EQ(remote->eventEditing(), nullptr);
-    EXPECT_EQ(remote->dataControls(), (std::vector<std::string>{"kept"}));
+    bool sawWhy = false;
+    for (const APMMonitorMessage& m : monitor_.messages()) {
+        if (m.code == 29026) {
+            sawWhy = true;
+            EXPECT_EQ(m.level, 1);
+            EXPECT_EQ(m.message, "Failed to initiate event editing instance");
+            ASSERT_EQ(m.contexts.size(), 1u);  // the load error says why
+            EXPECT_FALSE(m.contexts[0].description().empty());
+        }
+    }
+    EXPECT_TRUE(sawWhy);
+    EXPECT_EQ(remote->dataControls(), (std::vector<std::string>{"new"}));
     EXPECT_EQ(remote->consentDefaults(),
-              (std::map<std::string, std::string>{{"ad_storage", "denied"}}));
-    EXPECT_FALSE(remote->isDMARegion());
-    // Settings and event configurations come before the programs and are taken.
+              (std::map<std::string, std::string>{{"analytics_storage", "granted"}}));
+    EXPECT_TRUE(remote->isDMARegion());
+    EXPECT_EQ(remote->hashPrefixBitLengthEmail(), 12);
     EXPECT_EQ(remote->uploadingRetryCount(), 9);
 }
 
