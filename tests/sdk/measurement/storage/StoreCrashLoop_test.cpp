@@ -104,8 +104,9 @@ class StoreCrashLoopTest : public sdktest::MeasurementHomeTest {
 };
 
 TEST_F(StoreCrashLoopTest, KilledWritersLoseNoAcknowledgedEventAndLeaveNoTemporaryFiles) {
-    // Each writer is a forked child that is killed whatever it does: one that could not start
-    // (a lock of an idle thread copied taken) only acknowledges nothing.
+    // Each writer is a forked child, killed whatever it is doing. A child that cannot get going
+    // (its copy of the parent holding a lock another thread had at the fork) only acknowledges
+    // nothing, so it weakens a round but cannot make the test pass wrongly.
     std::set<std::int64_t> acknowledged;
     int killedMidWrite = 0;  // rounds after which temporary files lay beside a store
     std::mt19937 random(20261211);
