@@ -27,7 +27,7 @@ class APMPersistedConfigTest : public sdktest::MeasurementHomeTest {
     }
     fs::path plist() const { return measurementFolder() / (std::string(kSuite) + ".plist"); }
 
-    sdktest::CountingFileSystem fileSystem_;
+    sdktest::CountingFileSystem& fileSystem_ = sdktest::freshCountingFileSystem();
 };
 
 TEST_F(APMPersistedConfigTest, OlderPlistInThePreferencesFolderIsMovedAndRead) {

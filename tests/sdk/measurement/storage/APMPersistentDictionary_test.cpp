@@ -24,7 +24,7 @@ class APMPersistentDictionaryTest : public sdktest::MeasurementHomeTest {
     }
     fs::path plist() const { return measurementFolder() / (std::string(kName) + ".plist"); }
 
-    CountingFileSystem fileSystem_;
+    CountingFileSystem& fileSystem_ = sdktest::freshCountingFileSystem();
 };
 
 TEST_F(APMPersistentDictionaryTest, BurstOfChangesIsOneBinaryFileReplacementASecondLater) {

@@ -42,6 +42,17 @@ class CountingFileSystem : public platform::PreferencesFileSystemWrapper {
     std::atomic<bool> failRenames{false};
 };
 
+// One counting file system for the whole process, its counts and switch cleared. A dictionary
+// let go of at the end of a test may still be finishing its last write on its own queue (the
+// folder sync and unlock come after the rename a test waits for), so the file system it writes
+// through must outlive every test rather than its fixture.
+inline CountingFileSystem& freshCountingFileSystem() {
+    static CountingFileSystem* const instance = new CountingFileSystem();  // never destroyed
+    instance->renames = 0;
+    instance->failRenames = false;
+    return *instance;
+}
+
 // A temporary home: the data home (Application Support) and the config home (preferences)
 // both point into one temporary folder while the fixture lives.
 class MeasurementHomeTest : public ::testing::Test {
