@@ -760,7 +760,7 @@ void AppState::reportUninstallFailures(size_t movedCount,
     }
     std::vector<std::filesystem::path> refused;
     for (const TrashFailure& failure : failures) {
-        if (isPermissionFailure(failure.reason)) {
+        if (isPermissionFailure(failure)) {
             refused.push_back(failure.url);
         }
     }
