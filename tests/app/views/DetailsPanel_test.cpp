@@ -11,6 +11,7 @@
 #include "app/views/DetailsRow.h"
 #include "app/views/ElidingLabel.h"
 #include "app/views/SunburstView.h"
+#include "app/views/ViewStyle.h"
 #include "tests/app/views/MapTestSupport.h"
 
 namespace cb {
@@ -176,6 +177,26 @@ TEST_F(DetailsPanelTest, ANameWithALineBreakShowsOnOneLineWithAMark) {
         return image;
     };
     EXPECT_EQ(drawn(*label), drawn(marked));
+}
+
+TEST(SingleLineTest, EveryKindOfLineBreakBecomesOneMark) {
+    const struct {
+        const char16_t* text;
+        const char16_t* line;
+    } cases[] = {
+        {u"plain name", u"plain name"},
+        {u"a\nb", u"a\u21B5b"},
+        {u"a\r\nb", u"a\u21B5b"},  // one break, one mark
+        {u"a\n\nb", u"a\u21B5\u21B5b"},
+        {u"a\rb\vc\fd", u"a\u21B5b\u21B5c\u21B5d"},
+        {u"a\u0085b\u2028c\u2029d", u"a\u21B5b\u21B5c\u21B5d"},
+        {u"\n", u"\u21B5"},
+        {u"tab\tstays", u"tab\tstays"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(style::singleLine(QString::fromUtf16(c.text)), QString::fromUtf16(c.line))
+            << QString::fromUtf16(c.text).toStdString();
+    }
 }
 
 // In a Chinese locale the application font is a CJK face with taller lines. The panel's height
