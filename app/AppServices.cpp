@@ -24,6 +24,8 @@ class DiskScanRunner : public ScanRunner {
 
     void cancel() override { scanner_.markCancelled(); }
 
+    int64_t foldersDeniedAccess() const override { return scanner_.foldersDeniedAccess(); }
+
   private:
     Scanner scanner_;
 };

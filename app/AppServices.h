@@ -35,6 +35,10 @@ class ScanRunner {
     // Asks a running scan to stop soon; scan() then returns a partial tree. Thread-safe, may be
     // called before, during or after scan().
     virtual void cancel() = 0;
+
+    // Folders the walk could not open for want of permission; other inaccessible folders (cut
+    // by the depth limit, say) do not count. Read after scan() has returned.
+    virtual int64_t foldersDeniedAccess() const = 0;
 };
 
 // Makes the runner of one scan; its reports go to `handler` (safe to call from any thread, at

@@ -311,15 +311,16 @@ void AppState::scan(const std::filesystem::path& location, std::optional<std::st
         if (task->cancelled) {
             return;  // the partial tree is freed here, off the UI thread
         }
-        handle->post(
-            [generation, root = std::move(root), focusPath, location](AppState& state) mutable {
-                state.readScanEnd(generation, std::move(root), focusPath, location);
-            });
+        const int64_t denied = scanner->foldersDeniedAccess();
+        handle->post([generation, root = std::move(root), denied, focusPath,
+                      location](AppState& state) mutable {
+            state.readScanEnd(generation, std::move(root), denied, focusPath, location);
+        });
     });
 }
 
 void AppState::readScanEnd(const QUuid& generation, std::shared_ptr<FileNode> root,
-                           const std::optional<std::string>& focusPath,
+                           int64_t foldersDenied, const std::optional<std::string>& focusPath,
                            const std::filesystem::path& location) {
     if (generation != scanGeneration_) {
         releaseInBackground(std::move(root));
@@ -328,11 +329,13 @@ void AppState::readScanEnd(const QUuid& generation, std::shared_ptr<FileNode> ro
     // statvfs of a dead network mount hangs, and the UI thread must not.
     runInBackground([handle = handle_, capacity = services_.capacity,
                      probe = services_.hasFullDiskAccess, generation, focusPath, location,
-                     root = std::move(root)]() mutable {
+                     root = std::move(root), foldersDenied]() mutable {
         ScanResult result;
         result.root = std::move(root);
         result.capacity = capacity(location);
-        result.needsFullDiskAccess = result.root->inaccessibleCount() >= 1 && !probe();
+        // The banner asks for access, so only folders closed to us raise it; folders cut by the
+        // depth limit or a stalled mount are still marked in the tree.
+        result.needsFullDiskAccess = foldersDenied >= 1 && !probe();
         handle->post([generation, result = std::move(result), focusPath](AppState& state) mutable {
             state.finishScan(generation, std::move(result), focusPath);
         });
@@ -757,7 +760,7 @@ void AppState::reportUninstallFailures(size_t movedCount,
     }
     std::vector<std::filesystem::path> refused;
     for (const TrashFailure& failure : failures) {
-        if (isPermissionFailure(failure.reason)) {
+        if (isPermissionFailure(failure)) {
             refused.push_back(failure.url);
         }
     }

@@ -384,7 +384,8 @@ class AppState : public QObject {
     void finishAccessCheck(uint64_t request, const std::filesystem::path& location, bool hasAccess);
     void readVolumeCapacity(const std::filesystem::path& location);
     void applyScanProgress(const ScanProgress& report, const QUuid& generation);
-    void readScanEnd(const QUuid& generation, std::shared_ptr<FileNode> root,
+    // `foldersDenied`: folders the walk could not open for want of permission.
+    void readScanEnd(const QUuid& generation, std::shared_ptr<FileNode> root, int64_t foldersDenied,
                      const std::optional<std::string>& focusPath,
                      const std::filesystem::path& location);
     void finishScan(const QUuid& generation, ScanResult result,

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "app/CellarbrightApp.h"
 #include "app/ContentView.h"
@@ -44,19 +45,30 @@ void installScreenshotHook(CellarbrightApp& app) {
         return;
     }
     const QString folder = qEnvironmentVariable("CELLARBRIGHT_TEST_SCAN");
+    // Refreshes still to do before the picture (one, or none).
+    auto refreshes = std::make_shared<int>(
+        !folder.isEmpty() && qEnvironmentVariable("CELLARBRIGHT_TEST_REFRESH") == "1" ? 1 : 0);
     ContentView& content = app.content();
     WindowBackground& window = app.window();
     auto* poll = new QTimer(&window);
     poll->setInterval(100);
-    QObject::connect(poll, &QTimer::timeout, &window, [&content, &window, poll, file, folder] {
-        const ContentView::FolderPage wanted =
-            folder.isEmpty() ? ContentView::FolderPage::welcome : ContentView::FolderPage::diskMap;
-        if (content.folderPage() != wanted || !window.isVisible()) {
-            return;
-        }
-        poll->stop();
-        QTimer::singleShot(kSettleMs, &window, [&window, file] { saveAndQuit(window, file); });
-    });
+    QObject::connect(
+        poll, &QTimer::timeout, &window, [&content, &window, poll, file, folder, refreshes] {
+            const ContentView::FolderPage wanted = folder.isEmpty()
+                                                       ? ContentView::FolderPage::welcome
+                                                       : ContentView::FolderPage::diskMap;
+            if (content.folderPage() != wanted || !window.isVisible() ||
+                content.state().isRefreshing()) {
+                return;
+            }
+            if (*refreshes > 0) {
+                --*refreshes;
+                content.state().refresh();
+                return;
+            }
+            poll->stop();
+            QTimer::singleShot(kSettleMs, &window, [&window, file] { saveAndQuit(window, file); });
+        });
     QTimer::singleShot(0, &window, [&content, poll, folder] {
         if (!folder.isEmpty()) {
             // Past the access gate: the picture is of the map, not the prompt.

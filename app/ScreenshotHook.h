@@ -15,6 +15,8 @@ class CellarbrightApp;
 //       folder picker would, without its panel or the Full Disk Access prompt); the window has
 //       settled once the disk map shows. Without it the window has settled once the welcome screen
 //       shows.
+//   CELLARBRIGHT_TEST_REFRESH=1              with a scan: refresh the map once it shows (as the
+//       toolbar's refresh button would); the window has settled once the refreshed map shows.
 //
 // REQUIRES: called before app.run().
 void installScreenshotHook(CellarbrightApp& app);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/disk/FailureReason.h"
 #include "app/uninstaller/AppLocations.h"
 
 namespace cb {
@@ -17,6 +18,10 @@ bool isPermissionFailure(const std::string& reason) {
         }
     }
     return false;
+}
+
+bool isPermissionFailure(const TrashFailure& failure) {
+    return isPermissionError(failure.error) || isPermissionFailure(failure.reason);
 }
 
 bool isUnderFolder(const std::filesystem::path& path, const std::filesystem::path& folder) {

@@ -15,6 +15,10 @@ namespace cb {
 // permitted".
 bool isPermissionFailure(const std::string& reason);
 
+// True when `failure` is a refusal for lack of rights: by its error number (EACCES, EPERM),
+// which holds in every interface language, or by its reason as above.
+bool isPermissionFailure(const TrashFailure& failure);
+
 // True when `path` is `folder` or lies below it, compared by whole path components after lexical
 // normalisation: "/ApplicationsX/a" is not under "/Applications". An empty `folder` holds
 // nothing.

@@ -7,7 +7,8 @@
 # picture shows the welcome screen. The app is taken from BUILD_DIR (default: build/), which
 # must hold a built Cellarbright.app (bash scripts/build.sh). Preferences and data go to a
 # temporary folder, so the user's own settings are neither used nor changed; set LANG
-# (e.g. LANG=de_DE.UTF-8) to pick the interface language.
+# (e.g. LANG=de_DE.UTF-8) to pick the interface language, and CELLARBRIGHT_TEST_REFRESH=1 to
+# take the map after one refresh.
 #
 # The app's test hook does the work: CELLARBRIGHT_TEST_SCREENSHOT names the picture and
 # CELLARBRIGHT_TEST_SCAN the folder (see app/ScreenshotHook.h). It prints the window's size and

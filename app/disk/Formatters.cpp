@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "app/localization/LocalizationManager.h"
+
 namespace cb {
 
 namespace {
@@ -68,7 +70,7 @@ std::string formatScaled(uint64_t scaled, const Unit& unit) {
 
 std::string ByteCountFormatter::string(int64_t byteCount) const {
     if (byteCount <= 0) {
-        return "Zero KB";
+        return LocalizationManager::shared().text("size.zero");
     }
     const uint64_t bytes = static_cast<uint64_t>(byteCount);
     size_t index = 0;

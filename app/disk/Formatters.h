@@ -8,7 +8,8 @@ namespace cb {
 // The one byte-count formatter of the application: file-size style (decimal units, 1 KB = 1000
 // bytes), units from KB to TB only, unit always shown, fraction digits adapted to the unit
 // (KB none, MB one, GB and TB two), trailing fraction zeros dropped. Unit words, the decimal
-// point and the thousands separator are the same in every interface language.
+// point and the thousands separator are the same in every interface language; only the text of
+// zero is the interface language's ("Zero KB", "Null KB", ...).
 //
 //   0 -> "Zero KB"        1..1499 -> "1 KB"        1,500,000 -> "1.5 MB"
 //   1,234,567,890 -> "1.23 GB"        999,999 -> "1 MB"        2e16 -> "20,000 TB"
@@ -17,8 +18,9 @@ namespace cb {
 // unit (999,999 bytes is "1 MB", not "1,000 KB"); above TB the number simply grows.
 class ByteCountFormatter {
   public:
-    // Returns the text of `byteCount`. Counts of 0 or less give "Zero KB", so a negative size is
-    // never shown. Safe from any thread.
+    // Returns the text of `byteCount`. Counts of 0 or less give the text of zero in the current
+    // interface language ("Zero KB" in English), so a negative size is never shown. Safe from
+    // any thread.
     std::string string(int64_t byteCount) const;
 };
 

@@ -83,13 +83,15 @@ bool isProtectedLocation(const fs::path& location, const std::string& homeFolder
     const std::string path = withoutTrailingSlashes(location.string());
     // HOME=/home/u/ is as good a home as /home/u.
     const std::string home = withoutTrailingSlashes(homeFolder);
-    if (path == "/" || path == home)
+    if (path == "/")
         return true;
+    if (home != "/" && (path == home || startsWith(path, home + "/")))
+        return false;
     for (std::string_view prefix : {"/Library", "/System", "/private", "/usr", "/var"}) {
         if (startsWith(path, prefix))
             return true;
     }
-    return startsWith(path, home + "/Library");
+    return false;
 }
 
 std::vector<fs::path> fullDiskAccessProbePaths() {

@@ -14,10 +14,11 @@ namespace cb {
 // Linux has no such permission: "access" here means reading folders that only root may read.
 // All functions are synchronous, keep no state and may be called on any thread.
 
-// Returns true when `location` is "/" or the home folder, or when its path begins with the
-// home folder followed by "/Library", or with "/Library", "/System", "/private", "/usr" or "/var".
-// The prefixes compare characters only, so "/variants" counts as protected. A trailing "/" of
-// `location` is ignored.
+// Returns true when `location` is "/" or its path begins with "/Library", "/System", "/private",
+// "/usr" or "/var": the volume and the system folders, which hold folders only root may read.
+// The home folder and everything in it are never protected, wherever the home folder lies: they
+// are the user's own, and no switch of the system closes them to the user. The prefixes compare
+// characters only, so "/variants" counts as protected. A trailing "/" of `location` is ignored.
 bool isProtectedLocation(const std::filesystem::path& location);
 
 // The same test with `home` as the home folder (trailing "/" ignored).

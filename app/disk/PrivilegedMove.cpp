@@ -127,6 +127,7 @@ PrivilegedMoveResult privilegedMoveToTrash(const std::vector<fs::path>& urls,
     const platform::ProcessResult run =
         runner.runShellScript(makePrivilegedMoveScript(urls, trashDirectory));
     PrivilegedMoveResult result;
+    result.elevationNotPossible = platform::PrivilegedRunner::elevationNotPossible(run);
     if (!run.launched) {
         const std::string reason =
             LocalizationManager::shared().format("trash.cannotLaunchOsa", {run.launchError});

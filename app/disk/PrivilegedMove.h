@@ -19,6 +19,9 @@ struct PrivilegedMoveResult {
     std::vector<std::filesystem::path> moved;
     // The items still present, with the reason in the interface language.
     std::vector<TrashFailure> failed;
+    // True when no elevated shell could be had at all (the launcher is missing, or it could not
+    // authorise anyone); the reasons then say so, but the items' own refusals tell more.
+    bool elevationNotPossible = false;
 };
 
 // What a privileged move script is built from besides the items. Tests fix these to compare
@@ -67,8 +70,9 @@ std::string shellQuoted(const std::string& path);
 // item only by whether something is still at its path (without following links). Items still
 // present fail with "user cancelled password prompt" when the error output mentions
 // "canceled"/"cancelled", else with the trimmed error output, else with "admin authorization
-// failed". When the runner cannot start, every item fails with "could not launch osascript: "
-// and the system's reason. Never fails as a whole. Blocks until the dialog is answered and the
+// failed". When the runner cannot start, every item fails with "could not launch pkexec: " and
+// the system's reason. Both that and a launcher that cannot authorise anyone set
+// elevationNotPossible. Never fails as a whole. Blocks until the dialog is answered and the
 // script has ended: call it off the UI thread.
 PrivilegedMoveResult privilegedMoveToTrash(const std::vector<std::filesystem::path>& urls,
                                            const std::filesystem::path& trashDirectory,

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cassert>
+#include <cerrno>
 #include <filesystem>
 #include <vector>
 
@@ -365,6 +366,13 @@ void Scanner::visit(FileNode& node, const EntryRef& ref, int depth, Walker& walk
     }
 }
 
+void Scanner::markUnopened(FileNode& node, int error) {
+    node.setInaccessible(true);
+    if (error == EACCES || error == EPERM) {
+        foldersDenied_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 void Scanner::countFile(FileNode& node, const struct stat* st, Walker& walker) {
     const int64_t size = st ? allocation_.fileSize(*st) : 0;
     node.setSize(size);
@@ -453,7 +461,11 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
     } else {
         made = {};
         fd = openFolder(ref.parentFd, ref.name, depth == 0, &walker);
-        listed = fd >= 0 && reader_->readEntries(fd, listing);
+        if (fd < 0) {
+            markUnopened(node, errno);
+            return;
+        }
+        listed = reader_->readEntries(fd, listing);
     }
     DirectoryHandle dir(*reader_, descriptors_, fd, ref.st);
     if (!listed) {
@@ -614,8 +626,12 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     }
     noteCurrentPath(rootPath);
     // The root stays open while the walkers open its folders relative to it.
-    DirectoryHandle dir(*reader_, descriptors_, openFolder(ref.parentFd, ref.name, true, nullptr),
-                        ref.st);
+    const int rootFd = openFolder(ref.parentFd, ref.name, true, nullptr);
+    if (rootFd < 0) {
+        markUnopened(root, errno);
+        return;
+    }
+    DirectoryHandle dir(*reader_, descriptors_, rootFd, ref.st);
     RootWork work;
     {
         // The root's own files; the first walker's stamp slot is free until the walkers start.

@@ -150,6 +150,11 @@ class Scanner {
     // REQUIRES: called once per scanner; the scanner outlives the call.
     std::unique_ptr<FileNode> scan(const std::string& location);
 
+    // Folders the walk could not open for want of permission (EACCES, EPERM), as opposed to those
+    // left out for other reasons (the depth limit, a stall, a vanished folder); both kinds are
+    // marked inaccessible in the tree. Final once scan() has returned. Thread-safe.
+    int64_t foldersDeniedAccess() const { return foldersDenied_.load(std::memory_order_relaxed); }
+
     // Asks the running scan to stop at its next entry. Thread-safe; never undone.
     void markCancelled();
     bool isCancelled() const { return cancelled_.load(std::memory_order_acquire); }
@@ -204,6 +209,8 @@ class Scanner {
     // (null for the root of a parallel walk) sets its outer folders aside in a deadlock.
     int openFolder(int parentFd, const char* name, bool followLink, Walker* walker);
     void countFile(FileNode& node, const struct stat* st, Walker& walker);
+    // Marks `node` inaccessible after its folder could not be opened with `error`.
+    void markUnopened(FileNode& node, int error);
     bool shouldSkipBranch() const { return skipCurrentBranch_.load(std::memory_order_acquire); }
     void clearSkipFlag();
     // Clears the skip flag and counts the stall time from now (the walkers are about to start).
@@ -236,6 +243,7 @@ class Scanner {
     // decision depends on other fields.
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> skipCurrentBranch_{false};
+    std::atomic<int64_t> foldersDenied_{0};
 
     mutable std::mutex mutex_;
     int64_t bytesScanned_ = 0;                                       // guarded by mutex_

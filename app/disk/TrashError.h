@@ -13,6 +13,9 @@ struct TrashFailure {
     std::filesystem::path url;
     // A human-readable reason in the interface language, or the system's own text.
     std::string reason;
+    // The system's error number when the item itself could not be moved for that reason (EACCES,
+    // say), else 0. Tells a permission refusal apart in every interface language.
+    int error = 0;
 
     friend bool operator==(const TrashFailure&, const TrashFailure&) = default;
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "app/disk/FailureReason.h"
 #include "app/disk/PrivilegedMove.h"
 #include "app/localization/LocalizationManager.h"
 #include "platform/trash/FreedesktopTrash.h"
@@ -21,13 +22,26 @@ bool existsWithoutFollowingLinks(const fs::path& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Whether the Trash refused an item for lack of rights, as its reason tells.
-bool needsAdministrator(const std::string& reason) {
-    std::string lower = reason;
+// Whether the Trash refused an item for lack of rights: by its error number, which holds in
+// every language, or as a reason in words tells.
+bool needsAdministrator(const TrashFailure& failure) {
+    if (isPermissionError(failure.error))
+        return true;
+    std::string lower = failure.reason;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return lower.find("permission") != std::string::npos ||
            lower.find("not permitted") != std::string::npos;
+}
+
+// Why `item` was not moved, in the interface language where the item's own error says it; a
+// Trash folder that could not be had keeps its sentence and no error number.
+TrashFailure failureOf(const fs::path& url, const platform::TrashedItem* item) {
+    if (item == nullptr || item->reason.empty())
+        return {url, LocalizationManager::shared().text("trash.cannotMove"), 0};
+    if (item->trashFolderFailed || item->error == 0)
+        return {url, item->reason, 0};
+    return {url, localizedFailureReason(item->error, item->reason), item->error};
 }
 
 template <typename T>
@@ -45,10 +59,12 @@ RecycleResult TrashService::recycle(const fs::path& url) const {
     std::vector<platform::TrashedItem> moved = trash_.moveToTrash({url});
     if (moved.size() == 1 && moved[0].trashed)
         return RecycleResult{moved[0].trashed, std::nullopt};
-    std::string reason = moved.size() == 1 ? moved[0].reason : std::string();
-    if (reason.empty())
-        reason = LocalizationManager::shared().text("trash.needsAdmin");
-    return RecycleResult{std::nullopt, TrashError::failed(std::move(reason))};
+    if (moved.size() != 1 || moved[0].reason.empty()) {
+        return RecycleResult{
+            std::nullopt,
+            TrashError::failed(LocalizationManager::shared().text("trash.needsAdmin"))};
+    }
+    return RecycleResult{std::nullopt, TrashError::failed(failureOf(url, moved.data()).reason)};
 }
 
 TrashBatchResult TrashService::recycleBatch(const std::vector<fs::path>& urls) const {
@@ -67,19 +83,19 @@ TrashBatchResult TrashService::recycleBatch(const std::vector<fs::path>& urls) c
 
     const std::vector<platform::TrashedItem> moved = trash_.moveToTrash(existing);
     std::vector<fs::path> needAdministrator;
+    std::vector<TrashFailure> refused;  // the first-pass failures of needAdministrator
     for (size_t i = 0; i < existing.size(); ++i) {
         const platform::TrashedItem* item = i < moved.size() ? &moved[i] : nullptr;
         if (item != nullptr && item->trashed) {
             result.succeeded.push_back(existing[i]);
             continue;
         }
-        std::string reason = item != nullptr ? item->reason : std::string();
-        if (reason.empty())
-            reason = loc.text("trash.cannotMove");
-        if (needsAdministrator(reason)) {
+        TrashFailure failure = failureOf(existing[i], item);
+        if (needsAdministrator(failure)) {
             needAdministrator.push_back(existing[i]);
+            refused.push_back(std::move(failure));
         } else {
-            result.failed.push_back({existing[i], std::move(reason)});
+            result.failed.push_back(std::move(failure));
         }
     }
     if (needAdministrator.empty())
@@ -88,7 +104,17 @@ TrashBatchResult TrashService::recycleBatch(const std::vector<fs::path>& urls) c
     PrivilegedMoveResult privileged =
         privilegedMoveToTrash(needAdministrator, privilegedTrash_, runner_);
     append(result.succeeded, std::move(privileged.moved));
-    append(result.failed, std::move(privileged.failed));
+    if (!privileged.elevationNotPossible) {
+        append(result.failed, std::move(privileged.failed));
+        return result;
+    }
+    // Without a way to elevate, each item keeps the refusal it met, so the caller's flow for a
+    // permission failure follows instead of a message about the launcher.
+    for (const TrashFailure& failure : privileged.failed) {
+        auto own = std::find_if(refused.begin(), refused.end(),
+                                [&](const TrashFailure& r) { return r.url == failure.url; });
+        result.failed.push_back(own != refused.end() ? *own : failure);
+    }
     return result;
 }
 

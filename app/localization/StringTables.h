@@ -17,7 +17,7 @@ struct StringEntry {
 };
 
 // Number of keys every language's list carries.
-inline constexpr size_t kStringKeyCount = 103;
+inline constexpr size_t kStringKeyCount = 112;
 
 // Returns the fixed list of `language`: kStringKeyCount pairs, the same keys in the same order in
 // every language. The texts are static and live for the whole run.

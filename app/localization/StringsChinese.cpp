@@ -106,7 +106,7 @@ constexpr StringEntry kChinese[] = {
     {"trash.needsAdmin", "无法移到废纸篓（可能需要管理员权限）。"},
     {"trash.fileNotFound", "未找到文件"},
     {"trash.cannotMove", "无法移到废纸篓"},
-    {"trash.cannotLaunchOsa", "无法启动 osascript：%@"},
+    {"trash.cannotLaunchOsa", "无法启动 pkexec：%@"},
     {"trash.notDeleted", "未删除"},
     {"trash.userCancelled", "用户取消了密码提示"},
     {"trash.adminFailed", "管理员授权失败"},
@@ -116,6 +116,15 @@ constexpr StringEntry kChinese[] = {
     {"appstore.limited.diagram", "您选择的文件夹 → 磁盘图"},
     {"appstore.limited.uninstall", "卸载应用程序需要完整版本。"},
     {"appstore.limited.cta", "获取完整版本"},
+    {"size.zero", "零 KB"},
+    {"error.permissionDenied", "权限不够"},
+    {"error.notPermitted", "不允许的操作"},
+    {"error.noSuchFile", "没有那个文件或目录"},
+    {"error.crossDevice", "无效的跨设备链接"},
+    {"error.readOnly", "只读文件系统"},
+    {"error.noSpace", "设备上没有空间"},
+    {"error.notEmpty", "目录非空"},
+    {"error.busy", "设备或资源忙"},
 };
 
 static_assert(std::size(kChinese) == kStringKeyCount);

@@ -109,7 +109,7 @@ constexpr StringEntry kEnglish[] = {
     {"trash.needsAdmin", "Could not move to Trash (administrator rights may be required)."},
     {"trash.fileNotFound", "file not found"},
     {"trash.cannotMove", "could not move to Trash"},
-    {"trash.cannotLaunchOsa", "could not launch osascript: %@"},
+    {"trash.cannotLaunchOsa", "could not launch pkexec: %@"},
     {"trash.notDeleted", "not deleted"},
     {"trash.userCancelled", "user cancelled password prompt"},
     {"trash.adminFailed", "admin authorization failed"},
@@ -120,6 +120,15 @@ constexpr StringEntry kEnglish[] = {
     {"appstore.limited.diagram", "Folders you choose → Disk map"},
     {"appstore.limited.uninstall", "Uninstalling applications needs the full version."},
     {"appstore.limited.cta", "Get the full version"},
+    {"size.zero", "Zero KB"},
+    {"error.permissionDenied", "Permission denied"},
+    {"error.notPermitted", "Operation not permitted"},
+    {"error.noSuchFile", "No such file or directory"},
+    {"error.crossDevice", "Invalid cross-device link"},
+    {"error.readOnly", "Read-only file system"},
+    {"error.noSpace", "No space left on device"},
+    {"error.notEmpty", "Directory not empty"},
+    {"error.busy", "Device or resource busy"},
 };
 
 static_assert(std::size(kEnglish) == kStringKeyCount);

@@ -120,7 +120,7 @@ constexpr StringEntry kGerman[] = {
      "erforderlich)."},
     {"trash.fileNotFound", "Datei nicht gefunden"},
     {"trash.cannotMove", "konnte nicht in den Papierkorb gelegt werden"},
-    {"trash.cannotLaunchOsa", "osascript konnte nicht gestartet werden: %@"},
+    {"trash.cannotLaunchOsa", "pkexec konnte nicht gestartet werden: %@"},
     {"trash.notDeleted", "nicht gelöscht"},
     {"trash.userCancelled", "Passwortabfrage vom Benutzer abgebrochen"},
     {"trash.adminFailed", "Administrator-Autorisierung fehlgeschlagen"},
@@ -131,6 +131,15 @@ constexpr StringEntry kGerman[] = {
     {"appstore.limited.diagram", "Gewählte Ordner → Festplattenkarte"},
     {"appstore.limited.uninstall", "Zum Deinstallieren von Programmen ist die Vollversion nötig."},
     {"appstore.limited.cta", "Vollversion holen"},
+    {"size.zero", "Null KB"},
+    {"error.permissionDenied", "Keine Berechtigung"},
+    {"error.notPermitted", "Die Operation ist nicht erlaubt"},
+    {"error.noSuchFile", "Datei oder Verzeichnis nicht gefunden"},
+    {"error.crossDevice", "Ungültiger Link über Gerätegrenzen hinweg"},
+    {"error.readOnly", "Das Dateisystem ist nur lesbar"},
+    {"error.noSpace", "Auf dem Gerät ist kein Speicherplatz mehr verfügbar"},
+    {"error.notEmpty", "Das Verzeichnis ist nicht leer"},
+    {"error.busy", "Das Gerät oder die Ressource ist belegt"},
 };
 
 static_assert(std::size(kGerman) == kStringKeyCount);

@@ -117,7 +117,7 @@ constexpr StringEntry kRussian[] = {
      "Не удалось переместить в Корзину (возможно, нужны права администратора)."},
     {"trash.fileNotFound", "файл не найден"},
     {"trash.cannotMove", "не удалось переместить в Корзину"},
-    {"trash.cannotLaunchOsa", "не удалось запустить osascript: %@"},
+    {"trash.cannotLaunchOsa", "не удалось запустить pkexec: %@"},
     {"trash.notDeleted", "не удалено"},
     {"trash.userCancelled", "пользователь отменил ввод пароля"},
     {"trash.adminFailed", "авторизация администратора не удалась"},
@@ -129,6 +129,15 @@ constexpr StringEntry kRussian[] = {
     {"appstore.limited.diagram", "Выбранные папки → Карта диска"},
     {"appstore.limited.uninstall", "Для удаления приложений нужна полная версия."},
     {"appstore.limited.cta", "Получить полную версию"},
+    {"size.zero", "Ноль KB"},
+    {"error.permissionDenied", "Отказано в доступе"},
+    {"error.notPermitted", "Операция не позволена"},
+    {"error.noSuchFile", "Нет такого файла или каталога"},
+    {"error.crossDevice", "Недопустимая ссылка между устройствами"},
+    {"error.readOnly", "Файловая система доступна только для чтения"},
+    {"error.noSpace", "На устройстве не осталось свободного места"},
+    {"error.notEmpty", "Каталог не пуст"},
+    {"error.busy", "Устройство или ресурс занято"},
 };
 
 static_assert(std::size(kRussian) == kStringKeyCount);

@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include "app/views/ViewStyle.h"
+
 namespace cb {
 
 ElidingLabel::ElidingLabel(Qt::TextElideMode mode, QWidget* parent) : QLabel(parent), mode_(mode) {
@@ -11,6 +13,7 @@ ElidingLabel::ElidingLabel(Qt::TextElideMode mode, QWidget* parent) : QLabel(par
 
 void ElidingLabel::setFullText(const QString& text) {
     full_ = text;
+    line_ = style::singleLine(text);
     setText(text);  // for accessibility; painting draws the elided form
     updateGeometry();
     update();
@@ -19,7 +22,7 @@ void ElidingLabel::setFullText(const QString& text) {
 QSize ElidingLabel::sizeHint() const {
     const QFontMetrics metrics(font());
     const QMargins m = contentsMargins();
-    return {metrics.horizontalAdvance(full_) + m.left() + m.right() + 1,
+    return {metrics.horizontalAdvance(line_) + m.left() + m.right() + 1,
             metrics.height() + m.top() + m.bottom()};
 }
 
@@ -29,7 +32,7 @@ QSize ElidingLabel::minimumSizeHint() const {
 }
 
 QString ElidingLabel::shownText() const {
-    return QFontMetrics(font()).elidedText(full_, mode_, contentsRect().width());
+    return QFontMetrics(font()).elidedText(line_, mode_, contentsRect().width());
 }
 
 void ElidingLabel::paintEvent(QPaintEvent*) {

@@ -6,7 +6,8 @@
 namespace cb {
 
 // A one-line label that cuts its text with an ellipsis (at the end, or in the middle) to the
-// width it is given, instead of growing or wrapping. Its size hint asks for the whole text.
+// width it is given, instead of growing or wrapping. Its size hint asks for the whole text. Line
+// breaks in the text are drawn as a visible mark (style::singleLine), never as new lines.
 class ElidingLabel : public QLabel {  // QLabel for its font, palette and alignment
     Q_OBJECT
 
@@ -18,7 +19,7 @@ class ElidingLabel : public QLabel {  // QLabel for its font, palette and alignm
     void setFullText(const QString& text);
     const QString& fullText() const { return full_; }
 
-    // The text as drawn at the label's current width.
+    // The text as drawn at the label's current width: on one line, elided.
     QString shownText() const;
 
     QSize sizeHint() const override;
@@ -32,6 +33,7 @@ class ElidingLabel : public QLabel {  // QLabel for its font, palette and alignm
   private:
     const Qt::TextElideMode mode_;
     QString full_;
+    QString line_;  // full_ on one line
 };
 
 }  // namespace cb

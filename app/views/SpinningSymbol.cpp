@@ -22,6 +22,12 @@ SpinningSymbol::SpinningSymbol(QAbstractButton* button, const char* symbol, int 
       animation_(new QVariantAnimation(this)) {
     connect(animation_, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& value) { setRotation(value.toDouble()); });
+    // An animation whose value does not change reports nothing, so the rest is drawn explicitly.
+    connect(animation_, &QVariantAnimation::finished, this, [this] {
+        if (!spinning_) {
+            setRotation(0);
+        }
+    });
     setRotation(0);
 }
 
@@ -42,8 +48,11 @@ void SpinningSymbol::setSpinning(bool spinning) {
 void SpinningSymbol::setRotation(double degrees) {
     rotation_ = degrees;
     const qreal ratio = button_->devicePixelRatioF();
-    const QPixmap base =
-        symbolPixmap(symbol_, size_, style::primaryText(button_->palette()), ratio);
+    // Always the enabled colour: the icon dims itself while the button is disabled, and a frame
+    // drawn in the disabled colour would stay dim once the button is enabled again.
+    QPalette palette = button_->palette();
+    palette.setCurrentColorGroup(QPalette::Active);
+    const QPixmap base = symbolPixmap(symbol_, size_, style::primaryText(palette), ratio);
     QPixmap turned(base.size());
     turned.setDevicePixelRatio(ratio);
     turned.fill(Qt::transparent);

@@ -8,8 +8,9 @@ class QVariantAnimation;
 namespace cb {
 
 // Turns a button's symbol about its centre: once per 0.9 s, linearly and without end, while
-// spinning; back to rest with a short ease when stopped. The button's icon is redrawn for every
-// step from the symbol table in the button's text colour.
+// spinning; back to rest with a short ease when stopped, ending upright and in the enabled text
+// colour however short the turn was. The button's icon is redrawn for every step from the symbol
+// table in the button's enabled text colour (the icon itself dims while the button is disabled).
 class SpinningSymbol : public QObject {
     Q_OBJECT
 

@@ -33,9 +33,32 @@ QColor systemRed() {
 
 QFont systemFont(double pixelSize, QFont::Weight weight) {
     QFont font = QGuiApplication::font();
+    static const QString latin = QStringLiteral("Noto Sans");
+    if (font.family() != latin && QFontDatabase::hasFamily(latin)) {
+        font.setFamilies({latin, font.family()});
+    }
     font.setPixelSize(qMax(1, qRound(pixelSize)));
     font.setWeight(weight);
     return font;
+}
+
+QString singleLine(const QString& text) {
+    QString line;
+    line.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const bool isBreak = c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' ||
+                             c == u'\u0085' || c == u'\u2028' || c == u'\u2029';
+        if (!isBreak) {
+            line += text[i];
+            continue;
+        }
+        line += QChar(kLineBreakMark);
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            ++i;  // CR LF is one break
+        }
+    }
+    return line;
 }
 
 QFont monospacedFont(double pixelSize, QFont::Weight weight) {

@@ -35,8 +35,21 @@ QColor accent(const QPalette& palette);
 QColor systemOrange();
 QColor systemRed();
 
-// The application font at `pixelSize` logical pixels with `weight`.
+// The system font at `pixelSize` logical pixels with `weight`: the Latin interface face first
+// (Noto Sans, where installed), then the application font for the scripts it lacks. In a Chinese
+// locale the application font is a CJK face whose lines are taller; with it first, every row of
+// every list would grow and the fixed layouts (twelve rows of the details panel) would no longer
+// fit. Text in other scripts still draws in its own face.
 QFont systemFont(double pixelSize, QFont::Weight weight = QFont::Normal);
+
+// The mark that stands for a line break inside a one-line text: U+21B5 (downwards arrow with
+// corner leftwards).
+inline constexpr char16_t kLineBreakMark = u'\u21B5';
+
+// `text` on one line: each line break (CR LF, LF, CR, VT, FF, NEL, U+2028, U+2029) becomes
+// kLineBreakMark, so a name with a line feed neither spills onto the next row nor hides the
+// break.
+QString singleLine(const QString& text);
 
 // The same in a fixed-pitch family, for paths.
 QFont monospacedFont(double pixelSize, QFont::Weight weight = QFont::Normal);

@@ -38,6 +38,7 @@ class PrebuiltScan : public cb::ScanRunner {
         return std::move(tree_);
     }
     void cancel() override {}
+    int64_t foldersDeniedAccess() const override { return 0; }
 
   private:
     std::unique_ptr<FileNode> tree_;

@@ -35,6 +35,13 @@ class PrivilegedRunner {
     // The launcher's path.
     const std::string& launcher() const { return launcher_; }
 
+    // True when `result` of runShellScript() shows that no elevated shell could be had at all:
+    // the launcher did not start (missing, say), or it exited with 127 (not authorised, or no
+    // authentication agent). A dismissed dialog (126) is the user's answer, not this.
+    static bool elevationNotPossible(const ProcessResult& result) {
+        return !result.launched || result.exitStatus == 127;
+    }
+
   private:
     const std::string launcher_;
     ProcessRunner& processes_;

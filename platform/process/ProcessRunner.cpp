@@ -125,6 +125,7 @@ struct SpawnSetup {
 ProcessResult launchFailure(int error) {
     ProcessResult result;
     result.launchError = std::strerror(error);
+    result.launchErrorNumber = error;
     return result;
 }
 

@@ -20,6 +20,8 @@ struct ProcessResult {
     bool launched = false;
     // The system's text for the start failure (e.g. "No such file or directory"), else empty.
     std::string launchError;
+    // The system's error number for the start failure (e.g. ENOENT), else 0.
+    int launchErrorNumber = 0;
     // Everything the child wrote to standard output (and standard error when combined).
     std::string output;
     // Everything the child wrote to standard error when the streams are separate.

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -61,12 +63,70 @@ bool isOwnedRealDirectory(const fs::path& path, uid_t uid) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid;
 }
 
-// The device of `path`, or of its nearest existing ancestor when it does not exist yet.
-dev_t deviceOfNearestExisting(fs::path path) {
+// `path`, or its nearest existing ancestor when it does not exist yet (links followed).
+fs::path nearestExisting(fs::path path) {
     struct stat st {};
     while (::stat(path.c_str(), &st) != 0 && path.has_relative_path())
         path = path.parent_path();
-    return st.st_dev;
+    return path;
+}
+
+// The id of the mount holding `path` (links followed), or nullopt where the kernel gives none.
+std::optional<uint64_t> mountIdOf(const fs::path& path) {
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_MNT_ID, &sx) != 0 ||
+        (sx.stx_mask & STATX_MNT_ID) == 0)
+        return std::nullopt;
+    return sx.stx_mnt_id;
+}
+
+// This process's mount table; empty when it cannot be read. Bounded: no sane table is larger.
+std::string readMountTable() {
+    constexpr size_t kMaxTable = size_t{16} << 20;
+    const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string table;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || table.size() + static_cast<size_t>(n) > kMaxTable) {
+            if (n != 0)
+                table.clear();  // a failed or oversized read gives no table, not half of one
+            break;
+        }
+        table.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return table;
+}
+
+// Undoes the octal escapes of a mount table field ("\040" is a space).
+std::string unescapeMountField(std::string_view field) {
+    std::string text;
+    for (size_t i = 0; i < field.size(); ++i) {
+        const auto isOctal = [&](size_t at) { return field[at] >= '0' && field[at] <= '7'; };
+        if (field[i] == '\\' && i + 3 < field.size() && isOctal(i + 1) && isOctal(i + 2) &&
+            isOctal(i + 3)) {
+            text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                      (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+// Whether the mount point `point` holds `path`: equal, or a leading run of whole components.
+bool holds(const std::string& point, const std::string& path) {
+    if (point == "/")
+        return true;
+    return path == point ||
+           (path.size() > point.size() && path.compare(0, point.size(), point) == 0 &&
+            path[point.size()] == '/');
 }
 
 // The name of an item in the Trash: its own, shortened to leave room for the suffixes, without
@@ -233,12 +293,49 @@ std::vector<TrashedItem> FreedesktopTrash::moveToTrash(const std::vector<fs::pat
     return results;
 }
 
+std::optional<FreedesktopTrash::Mount> FreedesktopTrash::mountHolding(const fs::path& path,
+                                                                      const std::string& table) {
+    const std::string target = withoutTrailingSlashes(path.string());
+    std::optional<Mount> best;
+    size_t start = 0;
+    while (start < table.size()) {
+        size_t end = table.find('\n', start);
+        if (end == std::string::npos)
+            end = table.size();
+        // "ID PARENT MAJOR:MINOR ROOT POINT ...": the first and the fifth field.
+        const std::string_view line(table.data() + start, end - start);
+        start = end + 1;
+        std::string_view fields[5];
+        size_t at = 0;
+        size_t count = 0;
+        while (count < 5 && at < line.size()) {
+            const size_t space = std::min(line.find(' ', at), line.size());
+            fields[count++] = line.substr(at, space - at);
+            at = space + 1;
+        }
+        int id = -1;
+        if (count < 5 ||
+            std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), id).ec !=
+                std::errc())
+            continue;
+        std::string point = unescapeMountField(fields[4]);
+        if (point.empty() || point.front() != '/' || !holds(point, target))
+            continue;
+        // Longer points are nearer; at the same point a later mount hides the earlier.
+        if (!best || point.size() >= best->point.string().size())
+            best = Mount{id, std::move(point)};
+    }
+    return best;
+}
+
 fs::path FreedesktopTrash::topDirectory(const fs::path& directory) {
     char* resolved = ::realpath(directory.c_str(), nullptr);
     if (resolved == nullptr)
         return {};
     fs::path top = resolved;
     std::free(resolved);
+    if (std::optional<Mount> mount = mountHolding(top, readMountTable()))
+        return mount->point;
     struct stat here {};
     if (::stat(top.c_str(), &here) != 0)
         return {};
@@ -281,7 +378,16 @@ std::optional<fs::path> FreedesktopTrash::volumeTrash(const fs::path& top, int& 
 std::optional<fs::path> FreedesktopTrash::trashFor(const fs::path& item, dev_t device,
                                                    fs::path& infoPath, int& error,
                                                    std::string& reason) const {
-    if (deviceOfNearestExisting(homeTrash_) == device) {
+    // A rename works within one mount only, so the home Trash serves the items of its mount.
+    const fs::path home = nearestExisting(homeTrash_);
+    const std::optional<uint64_t> itemMount =
+        compareDevicesOnly_ ? std::nullopt : mountIdOf(item.parent_path());
+    const std::optional<uint64_t> homeMount = compareDevicesOnly_ ? std::nullopt : mountIdOf(home);
+    struct stat homeStat {};
+    const bool onHomeMount =
+        itemMount && homeMount ? *itemMount == *homeMount
+                               : ::stat(home.c_str(), &homeStat) == 0 && homeStat.st_dev == device;
+    if (onHomeMount) {
         std::error_code ignored;
         fs::create_directories(homeTrash_.parent_path(), ignored);
         infoPath = item;
@@ -289,8 +395,7 @@ std::optional<fs::path> FreedesktopTrash::trashFor(const fs::path& item, dev_t d
     }
     const fs::path top = topDirectory(item.parent_path());
     if (top.empty()) {
-        error = errno;
-        reason = errorText(error);
+        error = errno;  // the item's own folder: no reason of the Trash's
         return std::nullopt;
     }
     // Items on other volumes keep a path relative to the volume, as the layout asks.
@@ -337,12 +442,38 @@ TrashedItem FreedesktopTrash::moveOne(const fs::path& original) const {
         }
     }
     if (!root) {
+        // A reason given on the way names the Trash folder; else the item itself failed.
+        result.trashFolderFailed = !result.reason.empty();
         if (result.reason.empty())
             result.reason = errorText(result.error);
         return result;
     }
     renameIntoTrash(*root, item, trashInfoText(infoPath.string(), std::time(nullptr)), result);
+    if (!result.trashed && result.error == EXDEV && infoPath.is_absolute())
+        moveToMountTrash(item, result);
     return result;
+}
+
+void FreedesktopTrash::moveToMountTrash(const fs::path& item, TrashedItem& result) const {
+    result = TrashedItem{result.original, std::nullopt, 0, {}};
+    const fs::path top = topDirectory(item.parent_path());
+    if (top.empty()) {
+        result.error = errno != 0 ? errno : ENOENT;
+        result.reason = errorText(result.error);
+        return;
+    }
+    std::optional<fs::path> root = volumeTrash(top, result.error, result.reason);
+    if (root && !ensureLayout(*root, result.error)) {
+        result.reason = trashFolderReason(*root, result.error, false);
+        root.reset();
+    }
+    if (!root) {
+        result.trashFolderFailed = true;
+        return;
+    }
+    renameIntoTrash(*root, item,
+                    trashInfoText(item.lexically_relative(top).string(), std::time(nullptr)),
+                    result);
 }
 
 }  // namespace platform

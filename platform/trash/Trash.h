@@ -17,6 +17,9 @@ struct TrashedItem {
     int error = 0;
     // The system's text for why the item was not moved (e.g. "Permission denied"), else empty.
     std::string reason;
+    // True when the failure lies with the Trash folder rather than the item itself: `reason` is
+    // then a sentence naming that folder, and `error` says why the folder could not be had.
+    bool trashFolderFailed = false;
 };
 
 // The user's Trash. Implementations move items by renaming only: an item is never copied and

@@ -100,9 +100,15 @@ void ScriptedScanner::report(int64_t files, const std::string& currentPath, int6
     handler_(progress);
 }
 
-void ScriptedScanner::finish(std::unique_ptr<FileNode> tree) {
+int64_t ScriptedScanner::foldersDeniedAccess() const {
+    std::lock_guard lock(mutex_);
+    return foldersDenied_;
+}
+
+void ScriptedScanner::finish(std::unique_ptr<FileNode> tree, int64_t foldersDenied) {
     std::lock_guard lock(mutex_);
     result_ = std::move(tree);
+    foldersDenied_ = foldersDenied;
     finished_ = true;
     changed_.notify_all();
 }

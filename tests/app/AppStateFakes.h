@@ -55,12 +55,14 @@ class ScriptedScanner : public ScanRunner {
 
     std::unique_ptr<FileNode> scan(const std::filesystem::path& location) override;
     void cancel() override;
+    int64_t foldersDeniedAccess() const override;
 
     // Sends a report as the scanner's worker threads would (any thread).
     void report(int64_t files, const std::string& currentPath, int64_t bytes = 0);
 
-    // Ends the walk with `tree` (it becomes scan()'s result).
-    void finish(std::unique_ptr<FileNode> tree);
+    // Ends the walk with `tree` (it becomes scan()'s result), `foldersDenied` of its folders
+    // having been closed to the walk.
+    void finish(std::unique_ptr<FileNode> tree, int64_t foldersDenied = 0);
 
     // Blocks until scan() has been entered; returns the location it was given.
     std::filesystem::path waitUntilStarted();
@@ -74,6 +76,7 @@ class ScriptedScanner : public ScanRunner {
     std::condition_variable changed_;
     std::optional<std::filesystem::path> location_;  // guarded by mutex_
     std::unique_ptr<FileNode> result_;               // guarded by mutex_
+    int64_t foldersDenied_ = 0;                      // guarded by mutex_
     bool finished_ = false;                          // guarded by mutex_
     bool cancelled_ = false;                         // guarded by mutex_
     bool returned_ = false;                          // guarded by mutex_

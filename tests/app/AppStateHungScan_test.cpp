@@ -64,6 +64,7 @@ class HangingScanRunner : public ScanRunner {
         return scanner_.scan(location.string());
     }
     void cancel() override { scanner_.markCancelled(); }
+    int64_t foldersDeniedAccess() const override { return scanner_.foldersDeniedAccess(); }
 
   private:
     static ScannerOptions options(std::shared_ptr<DirectoryReader> reader) {

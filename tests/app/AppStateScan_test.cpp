@@ -21,9 +21,10 @@ class AppStateScanTest : public ::testing::Test {
     void SetUp() override { testing::ensureCoreApplication(); }
 
     // Starts a scan of `location`, lets it finish with `tree` and waits until it is shown.
-    void scanAndFinish(const std::string& location, std::unique_ptr<FileNode> tree) {
+    void scanAndFinish(const std::string& location, std::unique_ptr<FileNode> tree,
+                       int64_t foldersDenied = 0) {
         state_->scan(location, std::nullopt);
-        world_.scanners.back()->finish(std::move(tree));
+        world_.scanners.back()->finish(std::move(tree), foldersDenied);
         ASSERT_TRUE(
             waitFor([&] { return state_->phase().kind() == AppState::Phase::Kind::ready; }));
     }
@@ -242,23 +243,54 @@ TEST_F(AppStateScanTest, AnAccessCheckStillUnderWayIsSupersededByALaterScan) {
     EXPECT_EQ(world_.scanners[0]->waitUntilStarted(), "/chosen-later");
 }
 
-TEST_F(AppStateScanTest, FullDiskAccessIsSuggestedOnlyForInaccessibleNodesWithoutAccess) {
+TEST_F(AppStateScanTest, FullDiskAccessIsSuggestedOnlyForFoldersDeniedWithoutAccess) {
     const struct {
         bool inaccessible;
+        int64_t denied;  // of the inaccessible folders, those closed to the walk
         bool access;
         bool expected;
         int probes;
-    } cases[] = {{false, false, false, 0}, {true, false, true, 1}, {true, true, false, 1}};
+    } cases[] = {
+        {false, 0, false, false, 0},
+        {true, 1, false, true, 1},
+        {true, 1, true, false, 1},
+        {true, 0, false, false, 0},  // cut by the depth limit: no access would help
+    };
     for (const auto& c : cases) {
         world_.fullDiskAccess = c.access;
         world_.fullDiskAccessProbes = 0;
         auto tree = buildTree("/data", {{"locked/", 0}});
         nodeAt(*tree, "locked")->setInaccessible(c.inaccessible);
         tree->recountInaccessible();
-        scanAndFinish("/data", std::move(tree));
-        EXPECT_EQ(state_->needsFullDiskAccess(), c.expected);
-        EXPECT_EQ(world_.fullDiskAccessProbes.load(), c.probes);
+        scanAndFinish("/data", std::move(tree), c.denied);
+        EXPECT_EQ(state_->needsFullDiskAccess(), c.expected) << c.denied;
+        EXPECT_EQ(world_.fullDiskAccessProbes.load(), c.probes) << c.denied;
+        EXPECT_EQ(state_->root()->inaccessibleCount(), c.inaccessible ? 1 : 0);
     }
+}
+
+TEST_F(AppStateScanTest, TheHomeFolderIsScannedAtOnceWhileTheVolumeWaitsForAccess) {
+    // The real location test with an ordinary user's answer to the access probe.
+    world_.fullDiskAccess = false;
+    AppServices services = world_.services();
+    services.isProtectedLocation = AppServices::system().isProtectedLocation;
+    state_ = std::make_unique<AppState>(services);
+    const std::string home = QDir::homePath().toStdString();
+
+    for (const std::string& location : {home, home + "/Library/Caches"}) {
+        const size_t before = world_.scanners.size();
+        state_->startScan(location);
+        // No probe and no prompt: the scan has started before startScan() returns.
+        ASSERT_EQ(world_.scanners.size(), before + 1) << location;
+        EXPECT_EQ(world_.scanners.back()->waitUntilStarted(), location);
+        EXPECT_FALSE(state_->fdaPromptForURL().has_value());
+    }
+    const size_t scans = world_.scanners.size();
+    state_->startScan("/");
+    ASSERT_TRUE(waitFor([&] { return state_->fdaPromptForURL().has_value(); }));
+    EXPECT_EQ(*state_->fdaPromptForURL(), "/");
+    EXPECT_EQ(world_.scanners.size(), scans);
+    EXPECT_EQ(world_.fullDiskAccessProbes.load(), 1);
 }
 
 TEST_F(AppStateScanTest, ChooseFolderScansOnlyAConfirmedChoice) {

@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <algorithm>
+#include <cerrno>
 
 #include "app/AppState.h"
 #include "app/UninstallOutcome.h"
@@ -155,7 +156,10 @@ TEST_F(AppStateUninstallTest, PermissionFailuresBecomeAPromptWithTheirPermission
         TrashBatchResult result;
         for (const fs::path& path : c.refused) {
             files.push_back(related(path));
-            result.failed.push_back({path, "Operation not permitted"});
+            // A refusal reads as one in words, or, in another language, by its error number.
+            result.failed.push_back(files.size() % 2 == 1
+                                        ? TrashFailure{path, "Operation not permitted"}
+                                        : TrashFailure{path, "Отказано в доступе", EACCES});
         }
         files.push_back(related(dir.path() / "other"));
         result.succeeded.push_back(files.back().url);
@@ -187,6 +191,10 @@ TEST(UninstallOutcomeTest, PermissionReasonsAndFolders) {
     EXPECT_TRUE(isPermissionFailure("Not Permitted here"));
     EXPECT_FALSE(isPermissionFailure("file not found"));
     EXPECT_FALSE(isPermissionFailure("permitted"));
+    EXPECT_TRUE(isPermissionFailure(TrashFailure{"/a", "Отказано в доступе", EACCES}));
+    EXPECT_TRUE(isPermissionFailure(TrashFailure{"/a", "Die Operation ist nicht erlaubt", EPERM}));
+    EXPECT_TRUE(isPermissionFailure(TrashFailure{"/a", "Permission denied", 0}));
+    EXPECT_FALSE(isPermissionFailure(TrashFailure{"/a", "设备上没有空间", ENOSPC}));
     EXPECT_TRUE(isUnderFolder("/Applications", "/Applications"));
     EXPECT_TRUE(isUnderFolder("/Applications/a.app", "/Applications/"));
     EXPECT_TRUE(isUnderFolder("/Applications/./a.app", "/Applications"));

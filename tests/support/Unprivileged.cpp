@@ -1,6 +1,8 @@
 #include "tests/support/Unprivileged.h"
 
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,12 +39,23 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
-[[noreturn]] void runChild(int fd, const std::function<std::string()>& body) {
-    const std::string error = dropPrivileges();
-    if (!error.empty()) {
-        writeAll(fd, error);
-        ::_exit(3);
+// Gives this process a private mount namespace with `source` bound onto `target`; returns an
+// empty string or the reason it failed.
+std::string bindInOwnNamespace(const std::string& source, const std::string& target) {
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
     }
+    // Private first, so the bind mount does not propagate back to the shared mounts.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return std::string("making mounts private: ") + std::strerror(errno);
+    }
+    if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        return std::string("bind mount: ") + std::strerror(errno);
+    }
+    return {};
+}
+
+[[noreturn]] void runBody(int fd, const std::function<std::string()>& body) {
     // Nothing may unwind out of the child: the test framework of this forked copy would catch it
     // and go on to run the rest of the suite a second time.
     try {
@@ -57,9 +70,17 @@ void writeAll(int fd, const std::string& text) {
     ::_exit(0);
 }
 
-}  // namespace
+[[noreturn]] void runChild(int fd, const std::function<std::string()>& body) {
+    const std::string error = dropPrivileges();
+    if (!error.empty()) {
+        writeAll(fd, error);
+        ::_exit(3);
+    }
+    runBody(fd, body);
+}
 
-ChildResult runUnprivileged(const std::function<std::string()>& body) {
+// Forks, runs `child(fd)` in the child and collects what it writes to fd and its exit code.
+ChildResult runForked(const std::function<void(int fd)>& child) {
     int fds[2];
     if (::pipe(fds) != 0) {
         throw std::runtime_error("pipe failed");
@@ -70,7 +91,8 @@ ChildResult runUnprivileged(const std::function<std::string()>& body) {
     }
     if (pid == 0) {
         ::close(fds[0]);
-        runChild(fds[1], body);
+        child(fds[1]);
+        ::_exit(0);
     }
     ::close(fds[1]);
     ChildResult result;
@@ -87,6 +109,24 @@ ChildResult runUnprivileged(const std::function<std::string()>& body) {
     }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+}  // namespace
+
+ChildResult runUnprivileged(const std::function<std::string()>& body) {
+    return runForked([&](int fd) { runChild(fd, body); });
+}
+
+ChildResult runInMountNamespace(const std::string& source, const std::string& target,
+                                const std::function<std::string()>& body) {
+    return runForked([&](int fd) {
+        const std::string error = bindInOwnNamespace(source, target);
+        if (!error.empty()) {
+            writeAll(fd, error);
+            ::_exit(5);
+        }
+        runBody(fd, body);
+    });
 }
 
 std::string unprivilegedCommandPrefix() {

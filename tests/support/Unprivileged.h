@@ -19,6 +19,14 @@ struct ChildResult {
 // REQUIRES: no other threads are running (fork copies only the calling thread).
 ChildResult runUnprivileged(const std::function<std::string()>& body);
 
+// Runs `body` in a forked child (with the caller's privileges) that has a mount namespace of its
+// own, in which `source` is bind-mounted onto `target`; the mount ends with the child and never
+// reaches the rest of the system. Returns as runUnprivileged() does, and exit code 5 with the
+// reason as output when no mount namespace or bind mount can be had (not root, say).
+// REQUIRES: no other threads are running.
+ChildResult runInMountNamespace(const std::string& source, const std::string& target,
+                                const std::function<std::string()>& body);
+
 // The command prefix that runs a program as "nobody" when the caller is root
 // ("setpriv --reuid=65534 --regid=65534 --clear-groups "), else empty.
 std::string unprivilegedCommandPrefix();

@@ -23,12 +23,13 @@ InstalledApp* appOf(const QModelIndex& index) {
     return qobject_cast<InstalledApp*>(index.data(AppListModel::kAppRole).value<QObject*>());
 }
 
-// Draws `text` left- or right-aligned in `box`, elided with `mode` when it does not fit.
+// Draws `text` left- or right-aligned in `box` on one line (line breaks as a visible mark),
+// elided with `mode` when it does not fit.
 void drawText(QPainter& painter, const QRect& box, const QString& text, const QFont& font,
               const QColor& color, Qt::Alignment align, Qt::TextElideMode mode) {
     painter.setFont(font);
     painter.setPen(color);
-    const QString shown = QFontMetrics(font).elidedText(text, mode, box.width());
+    const QString shown = QFontMetrics(font).elidedText(style::singleLine(text), mode, box.width());
     painter.drawText(box, static_cast<int>(align | Qt::AlignVCenter), shown);
 }
 
@@ -145,7 +146,9 @@ void AppRowView::paintTexts(QPainter& painter, const QRect& row, const Installed
              nameFont, primary, Qt::AlignLeft, Qt::ElideRight);
     QRect line(left, top + nameHeight + 2, width, lineHeight);
     if (app.version()) {
-        const QString version = QStringLiteral("v") + QString::fromStdString(*app.version());
+        // Measured as drawn: on one line.
+        const QString version =
+            style::singleLine(QStringLiteral("v") + QString::fromStdString(*app.version()));
         // One pixel of room: elidedText() elides a text given exactly its own advance.
         const int versionWidth =
             std::min(line.width(), QFontMetrics(smallFont).horizontalAdvance(version) + 1);

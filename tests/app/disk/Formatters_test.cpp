@@ -18,14 +18,15 @@ struct CommaDecimal : std::numpunct<char> {
     std::string do_grouping() const override { return "\3"; }
 };
 
-void expectByteTexts() {
+// `zero`: the text of zero bytes in the current interface language.
+void expectByteTexts(const std::string& zero) {
     const struct {
         int64_t bytes;
-        const char* text;
+        std::string text;
     } cases[] = {
-        {std::numeric_limits<int64_t>::min(), "Zero KB"},
-        {-1, "Zero KB"},
-        {0, "Zero KB"},
+        {std::numeric_limits<int64_t>::min(), zero},
+        {-1, zero},
+        {0, zero},
         {1, "1 KB"},
         {999, "1 KB"},
         {1'000, "1 KB"},
@@ -86,16 +87,28 @@ void expectPercentTexts() {
 }
 
 TEST(FormattersTest, GoldenTablesHoldInEveryInterfaceLanguageAndLocale) {
-    LocalizationManager loc(nullptr, {});
+    LocalizationManager& loc = LocalizationManager::shared();
+    const Language saved = loc.current();
     const std::locale savedLocale =
         std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
-    for (Language language : kAllLanguages) {
-        SCOPED_TRACE(std::string(rawValue(language)));
-        loc.setCurrent(language);
-        expectByteTexts();
+    // Numbers and units stay as they are; only zero is said in the interface language.
+    const struct {
+        Language language;
+        const char* zero;
+    } languages[] = {
+        {Language::english, "Zero KB"},
+        {Language::russian, "Ноль KB"},
+        {Language::german, "Null KB"},
+        {Language::chinese, "零 KB"},
+    };
+    for (const auto& l : languages) {
+        SCOPED_TRACE(std::string(rawValue(l.language)));
+        loc.setCurrent(l.language);
+        expectByteTexts(l.zero);
         expectPercentTexts();
     }
     std::locale::global(savedLocale);
+    loc.setCurrent(saved);
 }
 
 }  // namespace

@@ -22,10 +22,13 @@ TEST(FullDiskAccessTest, ProtectedLocations) {
         bool isProtected;
     } cases[] = {
         {"/", true},
-        {"/home/u", true},
-        {"/home/u/", true},
-        {"/home/u/Library/Caches", true},
+        // The home folder is the user's own, its Library included.
+        {"/home/u", false},
+        {"/home/u/", false},
+        {"/home/u/Library", false},
+        {"/home/u/Library/Caches", false},
         {"/home/u/Documents", false},
+        {"/home/u2", false},
         {"/home", false},
         {"/Users", false},
         {"/Applications", false},
@@ -37,6 +40,16 @@ TEST(FullDiskAccessTest, ProtectedLocations) {
         {"/variants", true},  // plain text prefix, not a path component
         {"/home/uLibrary", false},
     };
+    // A home folder inside a system folder is still the user's; its neighbours are not.
+    for (const std::string home : {"/var/lib/svc", "/var/lib/svc/"}) {
+        EXPECT_FALSE(cb::isProtectedLocation("/var/lib/svc", home));
+        EXPECT_FALSE(cb::isProtectedLocation("/var/lib/svc/Library/Caches", home));
+        EXPECT_TRUE(cb::isProtectedLocation("/var/lib/svc2", home));
+        EXPECT_TRUE(cb::isProtectedLocation("/var/lib", home));
+    }
+    // With "/" as the home folder the volume keeps its rule.
+    EXPECT_TRUE(cb::isProtectedLocation("/", "/"));
+    EXPECT_TRUE(cb::isProtectedLocation("/usr/lib", "/"));
     // The home folder as $HOME may give it, trailing slashes and all.
     const char* savedHome = std::getenv("HOME");
     const std::string restore = savedHome != nullptr ? savedHome : "";
@@ -81,6 +94,29 @@ TEST(FullDiskAccessTest, ProbesNeedOneExistingListableFolder) {
     });
     EXPECT_EQ(child.exitCode, 0) << child.output;
     EXPECT_EQ(child.output, "010");
+}
+
+TEST(FullDiskAccessTest, AnOrdinaryUserMayScanTheirHomeAtOnceButNotTheVolume) {
+    // What the scan gate asks, as an ordinary user whose home folder is their own.
+    cb::testsupport::TempDir dir("cb-fda-home");
+    const fs::path home = dir / "home";
+    cb::testsupport::makeDir(home, 0700);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
+    }
+    dir.openToEveryone();
+    auto child = cb::testsupport::runUnprivileged([&] {
+        ::setenv("HOME", home.c_str(), 1);
+        cb::testsupport::makeDir(home / "Library" / "Caches", 0700);
+        std::string answers;
+        for (const fs::path& location : {home, home / "Library", home / "Library" / "Caches"})
+            answers += cb::isProtectedLocation(location) ? "1" : "0";
+        answers += cb::isProtectedLocation("/") ? "1" : "0";
+        answers += cb::hasFullDiskAccess() ? "1" : "0";
+        return answers;
+    });
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output, "00010");  // home scanned at once; "/" held for the prompt
 }
 
 TEST(FullDiskAccessTest, EachSystemProbeIsListableByRootAndByNoOrdinaryUser) {

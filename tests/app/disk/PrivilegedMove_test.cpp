@@ -217,6 +217,9 @@ TEST_F(PrivilegedMoveTest, ItemsLeftInPlaceGetTheReasonFromTheErrorOutput) {
         EXPECT_EQ(result.failed[0], (cb::TrashFailure{dir_ / "a", c.reason})) << c.label;
         EXPECT_EQ(result.failed[1].url, dir_ / "b");
         EXPECT_EQ(result.failed[2].url, dir_ / "dangling");  // a dangling link is still there
+        // Only a launcher that can authorise nobody leaves elevation impossible.
+        EXPECT_EQ(result.elevationNotPossible, std::string(c.label) == "no agent to ask")
+            << c.label;
     }
 }
 
@@ -225,9 +228,10 @@ TEST_F(PrivilegedMoveTest, LauncherThatCannotStartFailsEveryItem) {
     platform::PrivilegedRunner runner((dir_ / "no-pkexec").string());
     auto result = cb::privilegedMoveToTrash({dir_ / "a", dir_ / "b"}, trash_, runner);
     EXPECT_TRUE(result.moved.empty());
-    const std::string reason = "could not launch osascript: No such file or directory";
+    const std::string reason = "could not launch pkexec: No such file or directory";
     EXPECT_EQ(result.failed,
               (std::vector<cb::TrashFailure>{{dir_ / "a", reason}, {dir_ / "b", reason}}));
+    EXPECT_TRUE(result.elevationNotPossible);
 }
 
 TEST_F(PrivilegedMoveTest, EmptyListStillRunsTheScriptAndReportsNothing) {

@@ -342,18 +342,26 @@ TEST(ScannerTest, FolderBelowDepth128IsInaccessible) {
     }
 }
 
-TEST(ScannerTest, UnreadableFolderIsMarkedForAnOrdinaryUser) {
+TEST(ScannerTest, UnreadableFolderIsMarkedForAnOrdinaryUserAndCountedAsDenied) {
     ts::TempDir dir;
     dir.openToEveryone();
     ts::makeFile(dir / "open" / "f", 4096);
     ts::makeFile(dir / "locked" / "secret", 4096);
     ::chmod((dir / "locked").c_str(), 0);
+    // A chain past the depth limit: marked as well, but nobody's permission would open it.
+    fs::path deep = dir / "deep";
+    for (int depth = 1; depth <= 130; ++depth) {
+        deep /= "d";
+    }
+    ts::makeDir(deep);
     const auto result = ts::runUnprivileged([&] {
         std::string out;
         for (int width : {1, 4}) {
-            auto root = scanWith(dir.path(), withWidth(width));
+            Scanner scanner([](const ScanProgress&) {}, withWidth(width));
+            auto root = scanner.scan(dir.path().string());
             const FileNode* locked = find(*root, (dir / "locked").string());
             out += std::to_string(root->inaccessibleCount()) + " " +
+                   std::to_string(scanner.foldersDeniedAccess()) + " " +
                    std::to_string(root->fileCount()) + " " +
                    (locked && locked->inaccessible() && locked->children().empty() &&
                             locked->size() == 0
@@ -361,10 +369,15 @@ TEST(ScannerTest, UnreadableFolderIsMarkedForAnOrdinaryUser) {
                         : "unmarked") +
                    ";";
         }
+        // A root closed to the walk is denied as well.
+        Scanner scanner([](const ScanProgress&) {}, withWidth(4));
+        auto root = scanner.scan((dir / "locked").string());
+        out += std::to_string(root->inaccessibleCount()) + " " +
+               std::to_string(scanner.foldersDeniedAccess());
         return out;
     });
     EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(result.output, "1 1 marked;1 1 marked;");
+    EXPECT_EQ(result.output, "2 1 1 marked;2 1 1 marked;1 1");
 }
 
 TEST(ScannerTest, FileSystemRootSkipsSystemMountsAndOtherVolumes) {

@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/disk/FailureReason.h"
 #include "app/disk/TrashService.h"
 #include "app/localization/LocalizationManager.h"
 #include "platform/trash/FreedesktopTrash.h"
@@ -31,7 +34,8 @@ using cb::testsupport::readText;
 constexpr uid_t kNobody = 65534;
 
 // The real Trash, except that chosen items are refused with a chosen reason (an empty reason
-// stands for a refusal the system did not explain). Counts the requests it gets.
+// stands for a refusal the system did not explain) and the error number of that text (EIO for
+// texts of no system error). Counts the requests it gets.
 class RefusingTrash : public platform::Trash {
   public:
     explicit RefusingTrash(fs::path home) : real_(std::move(home), ::getuid()) {}
@@ -44,15 +48,24 @@ class RefusingTrash : public platform::Trash {
         std::vector<platform::TrashedItem> results;
         for (const fs::path& item : items) {
             auto refusal = refusals.find(item);
-            results.push_back(
-                refusal == refusals.end()
-                    ? real_.moveOne(item)
-                    : platform::TrashedItem{item, std::nullopt, EIO, refusal->second});
+            results.push_back(refusal == refusals.end()
+                                  ? real_.moveOne(item)
+                                  : platform::TrashedItem{item, std::nullopt,
+                                                          errorOf(refusal->second),
+                                                          refusal->second});
         }
         return results;
     }
 
     const fs::path& home() const { return real_.homeTrash(); }
+
+    static int errorOf(const std::string& reason) {
+        for (int error : {EACCES, EPERM, ENOSPC, EROFS}) {
+            if (reason == std::strerror(error))
+                return error;
+        }
+        return EIO;
+    }
 
   private:
     platform::FreedesktopTrash real_;
@@ -178,7 +191,7 @@ TEST_F(TrashServiceTest, BatchSendsOnlyPermissionRefusalsToThePrivilegedMoveAndK
     EXPECT_EQ(result.failed,
               (std::vector<TrashFailure>{{items_ / "missing1", "file not found"},
                                          {items_ / "missing2", "file not found"},
-                                         {items_ / "full", "No space left on device"},
+                                         {items_ / "full", "No space left on device", ENOSPC},
                                          {items_ / "unexplained", "could not move to Trash"}}));
     EXPECT_EQ(listTree(items_), (std::vector<std::string>{"full", "unexplained"}));
 }
@@ -237,6 +250,77 @@ TEST_F(TrashServiceTest, AnOrdinaryUsersRefusedItemReachesTheDialogAndADismissal
               "prompt\nruns 1");
     EXPECT_TRUE(fs::exists(items_ / "roots"));
     EXPECT_TRUE(fs::exists(home / "Trash" / "files" / "mine"));
+}
+
+TEST_F(TrashServiceTest, WithoutElevationAnOrdinaryUserGetsTheItemsOwnRefusalInTheirLanguage) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to build the fixture for nobody";
+    dir_.openToEveryone();
+    ::chmod(items_.c_str(), 01777);  // nobody may add files but not move root's
+    cb::testsupport::writeText(items_ / "roots", "r");
+    const fs::path home = dir_ / "nobody";
+    cb::testsupport::makeDir(home, 0755);
+    ::chown(home.c_str(), kNobody, kNobody);
+    cb::testsupport::writeText(dir_ / "no-agent",
+                               "#!/bin/sh\necho 'Error executing command as another user: No "
+                               "authentication agent found.' >&2\nexit 127\n");
+    fs::permissions(dir_ / "no-agent",
+                    fs::perms::owner_all | fs::perms::others_exec | fs::perms::others_read);
+
+    auto child = cb::testsupport::runUnprivileged([&] {
+        std::string text;
+        for (const char* launcher : {"no-pkexec", "no-agent"}) {
+            for (cb::Language language : {cb::Language::english, cb::Language::russian}) {
+                cb::LocalizationManager::shared().setCurrent(language);
+                platform::FreedesktopTrash trash(home / "Trash", kNobody);
+                CountingRunner runner((dir_ / launcher).string());
+                auto result = cb::TrashService(trash, trash.homeTrash(), runner)
+                                  .recycleBatch({items_ / "roots"});
+                text += std::string(launcher) + " runs " + std::to_string(runner.runs) + ":";
+                for (const auto& failure : result.failed) {
+                    text += " " + failure.url.filename().string() + ": " + failure.reason +
+                            (cb::isPermissionError(failure.error) ? " (refused)" : "");
+                }
+                text += "\n";
+            }
+        }
+        cb::LocalizationManager::shared().setCurrent(cb::Language::english);
+        return text;
+    });
+
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output,
+              "no-pkexec runs 1: roots: Operation not permitted (refused)\n"
+              "no-pkexec runs 1: roots: Операция не позволена (refused)\n"
+              "no-agent runs 1: roots: Operation not permitted (refused)\n"
+              "no-agent runs 1: roots: Операция не позволена (refused)\n");
+    EXPECT_TRUE(fs::exists(items_ / "roots"));
+}
+
+TEST_F(TrashServiceTest, ReasonsOfTheItemsOwnFailuresFollowTheInterfaceLanguage) {
+    // A single missing item, and a Trash folder that cannot be had, which keeps its sentence.
+    cb::testsupport::writeText(items_ / "a", "a");
+    cb::testsupport::makeSymlink(dir_ / "gone", trash_.home());
+    platform::FreedesktopTrash real(trash_.home(), ::getuid());
+    const struct {
+        cb::Language language;
+        const char* missing;
+    } cases[] = {{cb::Language::english, "No such file or directory"},
+                 {cb::Language::russian, "Нет такого файла или каталога"},
+                 {cb::Language::german, "Datei oder Verzeichnis nicht gefunden"},
+                 {cb::Language::chinese, "没有那个文件或目录"}};
+    for (const auto& c : cases) {
+        cb::LocalizationManager::shared().setCurrent(c.language);
+        cb::TrashService service(real, trash_.home(), asUser_);
+        EXPECT_EQ(service.recycle(items_ / "missing").error->errorDescription(), c.missing);
+        auto batch = service.recycleBatch({items_ / "a"});
+        ASSERT_EQ(batch.failed.size(), 1u);
+        EXPECT_EQ(batch.failed[0].reason.rfind("the Trash folder ", 0), 0u)
+            << batch.failed[0].reason;
+        EXPECT_EQ(batch.failed[0].error, 0);
+    }
+    cb::LocalizationManager::shared().setCurrent(cb::Language::english);
+    EXPECT_EQ(asUser_.runs, 0);
 }
 
 }  // namespace

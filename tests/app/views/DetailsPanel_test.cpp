@@ -4,11 +4,14 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include "app/localization/LocalizationManager.h"
 #include "app/views/DetailsRow.h"
 #include "app/views/ElidingLabel.h"
 #include "app/views/SunburstView.h"
+#include "app/views/ViewStyle.h"
 #include "tests/app/views/MapTestSupport.h"
 
 namespace cb {
@@ -145,6 +148,88 @@ TEST_F(DetailsPanelTest, LanguageSwitchRelabelsCaptionAndMenus) {
     EXPECT_EQ(menu->actions()[0]->text(), loc_.qtext("menu.revealInFinder"));
     panel_.setHovered(panel_.rows()[1]->node());
     maptest::savePng(maptest::render(&panel_), "details-zh.png");
+}
+
+TEST_F(DetailsPanelTest, ANameWithALineBreakShowsOnOneLineWithAMark) {
+    auto root = std::make_unique<FileNode>("r", true, nullptr);
+    root->setRootPath("/r");
+    maptest::add(*root, "report\nfinal.txt", false, 2'000'000);
+    maptest::add(*root, "plain", false, 1'000'000);
+    maptest::finishTree(*root);
+    panel_.setFocusNode(root.get());
+    panel_.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(panel_.rows().size(), 2u);
+    auto* label = panel_.rows()[0]->findChild<ElidingLabel*>("name");
+    EXPECT_EQ(label->fullText(), "report\nfinal.txt");  // the name itself is kept
+    EXPECT_EQ(label->shownText(), QStringLiteral("report\u21B5final.txt"));
+    EXPECT_EQ(panel_.rows()[0]->height(), panel_.rows()[1]->height());
+    // Drawn exactly as the one-line text with the mark would be.
+    ElidingLabel marked(Qt::ElideMiddle);
+    marked.setFont(label->font());
+    marked.setPalette(label->palette());
+    marked.setFullText(QStringLiteral("report\u21B5final.txt"));
+    marked.resize(label->size());
+    auto drawn = [](QWidget& widget) {
+        QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        widget.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        return image;
+    };
+    EXPECT_EQ(drawn(*label), drawn(marked));
+}
+
+TEST(SingleLineTest, EveryKindOfLineBreakBecomesOneMark) {
+    const struct {
+        const char16_t* text;
+        const char16_t* line;
+    } cases[] = {
+        {u"plain name", u"plain name"},
+        {u"a\nb", u"a\u21B5b"},
+        {u"a\r\nb", u"a\u21B5b"},  // one break, one mark
+        {u"a\n\nb", u"a\u21B5\u21B5b"},
+        {u"a\rb\vc\fd", u"a\u21B5b\u21B5c\u21B5d"},
+        {u"a\u0085b\u2028c\u2029d", u"a\u21B5b\u21B5c\u21B5d"},
+        {u"\n", u"\u21B5"},
+        {u"tab\tstays", u"tab\tstays"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(style::singleLine(QString::fromUtf16(c.text)), QString::fromUtf16(c.line))
+            << QString::fromUtf16(c.text).toStdString();
+    }
+}
+
+// In a Chinese locale the application font is a CJK face with taller lines. The panel's height
+// in the window's default size still holds its twelve rows without a scroll bar.
+TEST(DetailsPanelFontTest, TwelveRowsFitUnderACjkApplicationFont) {
+    QApplication& app = maptest::app();
+    const QFont saved = app.font();
+    QFont cjk(QStringLiteral("Noto Sans CJK SC"));
+    cjk.setPixelSize(saved.pixelSize() > 0 ? saved.pixelSize() : 13);
+    app.setFont(cjk);
+    LocalizationManager loc(nullptr, {"zh"});
+    auto root = std::make_unique<FileNode>("big", true, nullptr);
+    root->setRootPath("/big");
+    for (int i = 0; i < 14; ++i) {
+        maptest::add(*root, "folder " + std::to_string(i), true, (20 - i) * 1'000'000);
+    }
+    maptest::finishTree(*root);
+    {
+        DetailsPanel panel(loc);
+        panel.resize(DetailsPanel::kWidth, 597);
+        panel.setFocusNode(root.get());
+        panel.show();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(panel.rows().size(), 12u);
+        auto* scroll = panel.findChild<QScrollArea*>();
+        ASSERT_NE(scroll, nullptr);
+        EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+        const DetailsRow* last = panel.rows().back();
+        const QRect shown = QRect(last->mapTo(scroll->viewport(), QPoint(0, 0)), last->size());
+        EXPECT_TRUE(scroll->viewport()->rect().contains(shown)) << shown.bottom();
+        maptest::savePng(maptest::render(&panel), "details-zh-cjk-font.png");
+    }
+    app.setFont(saved);
 }
 
 }  // namespace

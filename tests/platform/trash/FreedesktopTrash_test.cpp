@@ -395,4 +395,93 @@ TEST(VolumeTrashTest, APerUserFolderOfAnotherOwnerIsRefused) {
     EXPECT_NE(reason.find("belongs to another user"), std::string::npos);
 }
 
+TEST(VolumeTrashTest, TheMountHoldingAPathIsItsNearestMountPointInTheTable) {
+    // Fields: id, parent, device, root, mount point (with the table's escapes), options...
+    const std::string table =
+        "21 1 254:0 / / rw - ext4 /dev/vda rw\n"
+        "30 21 0:5 / /proc rw - proc proc rw\n"
+        "40 21 254:0 /srv/data /mnt/bind rw - ext4 /dev/vda rw\n"
+        "41 21 254:0 /x /mnt/two\\040words rw - ext4 /dev/vda rw\n"
+        "42 40 0:9 / /mnt/bind/inner rw - tmpfs tmpfs rw\n"
+        "43 40 0:10 / /mnt/bind/inner rw - tmpfs tmpfs rw\n"  // hides 42
+        "garbage line\n";
+    const struct {
+        const char* path;
+        int id;
+        const char* point;
+    } cases[] = {
+        {"/", 21, "/"},
+        {"/home/u/file", 21, "/"},
+        {"/proc/self", 30, "/proc"},
+        {"/procfs", 21, "/"},  // whole components only
+        {"/mnt/bind", 40, "/mnt/bind"},
+        {"/mnt/bind/", 40, "/mnt/bind"},
+        {"/mnt/bind/a/b", 40, "/mnt/bind"},
+        {"/mnt/binder", 21, "/"},
+        {"/mnt/two words/f", 41, "/mnt/two words"},
+        {"/mnt/bind/inner/f", 43, "/mnt/bind/inner"},
+    };
+    for (const auto& c : cases) {
+        auto mount = FreedesktopTrash::mountHolding(c.path, table);
+        ASSERT_TRUE(mount.has_value()) << c.path;
+        EXPECT_EQ(mount->id, c.id) << c.path;
+        EXPECT_EQ(mount->point, c.point) << c.path;
+    }
+    EXPECT_FALSE(FreedesktopTrash::mountHolding("/a", "").has_value());
+    EXPECT_FALSE(FreedesktopTrash::mountHolding("/a", "30 21 0:5 / /proc rw\n").has_value());
+}
+
+TEST(VolumeTrashTest, AnItemOnABindMountOfTheHomeFileSystemGoesToThatMountsTrash) {
+    TempDir dir("cb-trash-bind");
+    const fs::path source = dir / "source";
+    const fs::path bind = dir / "bind";
+    const fs::path home = dir / "home";
+    cb::testsupport::makeDir(source);
+    cb::testsupport::makeDir(bind);
+    cb::testsupport::makeDir(home);
+    const std::string uid = std::to_string(::getuid());
+
+    auto child = cb::testsupport::runInMountNamespace(source, bind, [&] {
+        std::string out;
+        for (bool devicesOnly : {false, true}) {
+            // With device numbers alone the home Trash is chosen and the rename meets EXDEV.
+            const std::string name = devicesOnly ? "by-device" : "by-mount";
+            cb::testsupport::writeText(bind / name, name);
+            FreedesktopTrash trash(home / "Trash", ::getuid());
+            if (devicesOnly)
+                trash.TEST_compareDevicesOnly();
+            const platform::TrashedItem moved = trash.moveOne(bind / name);
+            out += name + ": " +
+                   (moved.trashed ? moved.trashed->lexically_relative(dir.path()).string()
+                                  : "not moved (" + moved.reason + ")");
+            std::string infoPath;
+            const bool valid = isTrashInfo(
+                readText(bind / (".Trash-" + uid) / "info" / (name + ".trashinfo")), &infoPath);
+            out += std::string(valid ? " info " : " no info ") + infoPath + "\n";
+        }
+        // An item beside the home Trash still goes there.
+        cb::testsupport::writeText(home / "beside", "b");
+        const platform::TrashedItem moved =
+            FreedesktopTrash(home / "Trash", ::getuid()).moveOne(home / "beside");
+        out += "beside: " + (moved.trashed ? moved.trashed->lexically_relative(dir.path()).string()
+                                           : moved.reason);
+        return out;
+    });
+    if (child.exitCode == 5)
+        GTEST_SKIP() << "no mount namespace to bind-mount in: " << child.output;
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_EQ(child.output, "by-mount: bind/.Trash-" + uid + "/files/by-mount info by-mount\n" +
+                                "by-device: bind/.Trash-" + uid +
+                                "/files/by-device info by-device\n" +
+                                "beside: home/Trash/files/beside");
+    // The mount went with the child; the items are in the bound folder's Trash on disk.
+    EXPECT_EQ(listTree(source),
+              (std::vector<std::string>{
+                  ".Trash-" + uid, ".Trash-" + uid + "/files", ".Trash-" + uid + "/files/by-device",
+                  ".Trash-" + uid + "/files/by-mount", ".Trash-" + uid + "/info",
+                  ".Trash-" + uid + "/info/by-device.trashinfo",
+                  ".Trash-" + uid + "/info/by-mount.trashinfo"}));
+    EXPECT_TRUE(listTree(bind).empty());
+}
+
 }  // namespace

@@ -8,7 +8,9 @@
 #include <QListView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QToolButton>
 #include <fstream>
 #include <thread>
@@ -307,6 +309,28 @@ TEST_F(AppsViewTest, ListModelPassesTheModelTesterThroughChanges) {
     EXPECT_EQ(model.appAt(model.index(5)), nullptr);
     model.setApps({});
     EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST_F(AppsViewTest, ALineBreakInARowTextIsDrawnOnOneLineAsAMark) {
+    // Names and bundle ids come from the applications' own files.
+    auto broken =
+        appstest::makeApp("Two\nLines", "com.example.two\r\nlines", "1\n2", std::nullopt, QColor());
+    auto marked = appstest::makeApp("Two\u21B5Lines", "com.example.two\u21B5lines", "1\u21B52",
+                                    std::nullopt, QColor());
+    AppListModel model;
+    model.setApps({broken, marked});
+    const AppRowView rows(loc_, &fixedNow);
+    auto paintRow = [&](int row) {
+        QImage image(600, AppRowView::kRowHeight, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QStyleOptionViewItem option;
+        option.rect = image.rect();
+        option.palette = QApplication::palette();
+        rows.paint(&painter, option, model.index(row));
+        return image;
+    };
+    EXPECT_EQ(paintRow(0), paintRow(1));
 }
 
 // The whole screen with the three applications and Banana selected, in three languages.
