@@ -31,7 +31,11 @@ inline constexpr std::uint32_t kMaxProgramDecodeDepth = 1000 + 4;
 // Decoding of a message whose tree holds repeated fields runs nanopb twice over the input: the
 // first pass counts the elements of every repeated field and stores strings, then each
 // element array is allocated once at its exact size and the second pass fills it. A message
-// without repeated fields in its tree is decoded in one pass.
+// without repeated fields in its tree is decoded in one pass. Elements of repeated message fields
+// are decoded in place over the parent's input, so peak memory stays linear in the input at any
+// depth; records, element arrays and holders together may cost at most 32 times the input plus
+// 1 MiB, beyond which the decode fails with "decoded message too large". A field the message
+// does not declare, or a declared one in another wire type than its own, is skipped.
 namespace MessageCodec {
 
 // Fills a zeroed record: name, flags, a field array of null slots and an empty holder for each

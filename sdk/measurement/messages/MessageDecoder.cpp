@@ -19,11 +19,77 @@ using detail::WorkingStruct;
 
 namespace {
 
-// Input of one decode: the read position and how deep this message sits. Substreams that
-// nanopb makes for fields share it, so a callback learns the depth of its message.
+// Memory a decode may spend on what the input does not carry byte for byte (records, element
+// arrays, holders): a fixed multiple of the input plus a constant, so that many tiny elements
+// cannot make a small input expand without bound. String bytes and single scalar cells are not
+// counted: each stands for input bytes of its own.
+struct DecodeBudget {
+    std::size_t remaining;
+
+    bool charge(std::size_t bytes) {
+        if (bytes > remaining)
+            return false;
+        remaining -= bytes;
+        return true;
+    }
+};
+
+inline constexpr std::size_t kBudgetPerInputByte = 32;
+inline constexpr std::size_t kBudgetConstant = std::size_t{1} << 20;
+
+// What the heap takes for an allocation of `n` bytes: a header word, rounded to 16, at least 32.
+constexpr std::size_t heapCost(std::size_t n) {
+    const std::size_t rounded = (n + 8 + 15) / 16 * 16;
+    return rounded < 32 ? 32 : rounded;
+}
+
+// The heap cost of a record of `type` as setDecoders leaves it: the record, its field array,
+// a holder per repeated slot and the singular children made for decoding.
+std::size_t recordCost(const MessageType& type) {
+    std::size_t cost = heapCost(sizeof(MessageInfo)) + heapCost(type.slotCount * sizeof(void*));
+    for (std::uint32_t slot = 0; slot < type.slotCount; ++slot) {
+        const std::uint32_t flags = type.typeFlags[slot];
+        if (flags & kFlagRepeated)
+            cost += heapCost(sizeof(RepeatedHolder));
+        else if (flags & kFlagMessage)
+            cost += recordCost(*type.children[slot]);
+    }
+    return cost;
+}
+
+// The heap cost of the element arrays that allocArrays makes for the counts of the first pass,
+// with the cells or holders of scalar and string elements (message elements are charged when
+// they are made).
+std::size_t arraysCost(const MessageType& type, const MessageInfo* info) {
+    std::size_t cost = 0;
+    for (std::uint32_t slot = 0; slot < type.slotCount; ++slot) {
+        const std::uint32_t flags = type.typeFlags[slot];
+        const void* value = info->fields[slot];
+        if (value == nullptr)
+            continue;
+        if (flags & kFlagRepeated) {
+            const std::size_t count = static_cast<const RepeatedHolder*>(value)->count;
+            if (count == 0)
+                continue;
+            std::size_t each = sizeof(void*);
+            if (!(flags & kFlagMessage))
+                each += (flags & (kFlagString | kFlagBytes)) ? 2 * heapCost(sizeof(StringHolder))
+                                                             : heapCost(sizeof(std::uint64_t));
+            cost += heapCost(0) + count * each;
+        } else if (flags & kFlagMessage) {
+            cost += arraysCost(*type.children[slot], static_cast<const MessageInfo*>(value));
+        }
+    }
+    return cost;
+}
+
+// Input of one decode: the read position, how deep this message sits and the budget of the
+// whole decode. Substreams that nanopb makes for fields share it, so a callback learns the
+// depth of its message and reads its element in place.
 struct InputCursor {
     const pb_byte_t* position;
     std::uint32_t depth;
+    DecodeBudget* budget;
 };
 
 bool readCursor(pb_istream_t* stream, pb_byte_t* buffer, std::size_t count) {
@@ -40,6 +106,12 @@ pb_istream_t inputStream(InputCursor* cursor, std::size_t length) {
     stream.state = cursor;
     stream.bytes_left = length;
     return stream;
+}
+
+// Passes over what is left of a substream over our own input without reading it.
+void skipRest(pb_istream_t* stream) {
+    static_cast<InputCursor*>(stream->state)->position += stream->bytes_left;
+    stream->bytes_left = 0;
 }
 
 std::uint64_t readUnsigned(const void* data, std::size_t size) {
@@ -70,21 +142,143 @@ bool storeScalar(std::uint32_t flags, const pb_field_iter_t& field, void** slot)
     return nano_set_uint32(slot, static_cast<std::uint32_t>(value));
 }
 
+// Reads one varint of at most ten bytes from [*p, end).
+bool readVarint(const pb_byte_t*& p, const pb_byte_t* end, std::uint64_t& value) {
+    value = 0;
+    for (unsigned shift = 0; shift < 70; shift += 7) {
+        if (p == end)
+            return false;
+        const pb_byte_t byte = *p++;
+        if (shift < 64)
+            value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The wire type a field of the schema arrives in. Repeated scalars also come packed.
+bool wireTypeFits(const pb_field_iter_t& field, pb_wire_type_t wireType) {
+    const pb_type_t ltype = PB_LTYPE(field.type);
+    pb_wire_type_t expected = PB_WT_STRING;
+    switch (ltype) {
+        case PB_LTYPE_BOOL:
+        case PB_LTYPE_VARINT:
+        case PB_LTYPE_UVARINT:
+        case PB_LTYPE_SVARINT:
+            expected = PB_WT_VARINT;
+            break;
+        case PB_LTYPE_FIXED32:
+            expected = PB_WT_32BIT;
+            break;
+        case PB_LTYPE_FIXED64:
+            expected = PB_WT_64BIT;
+            break;
+        default:
+            break;
+    }
+    if (wireType == expected)
+        return true;
+    return wireType == PB_WT_STRING && PB_HTYPE(field.type) == PB_HTYPE_REPEATED &&
+           ltype <= PB_LTYPE_LAST_PACKABLE;
+}
+
+// Decodes the fields in [begin, begin + length) into the working struct `work` of `descriptor`,
+// which the caller has set to its defaults. Fields the message does not declare, and declared
+// fields that arrive in another wire type than their own, are skipped as unknown, as any
+// decoder of the schema does. Each field is handed to nanopb alone, over the input in place;
+// singular submessages are walked here too, so the same rule holds inside them.
+bool decodeFields(const pb_byte_t* begin, std::size_t length, InputCursor& cursor,
+                  const pb_msgdesc_t* descriptor, void* work, const char** error) {
+    pb_field_iter_t field;
+    const bool hasFields = pb_field_iter_begin(&field, descriptor, work);
+    const pb_byte_t* p = begin;
+    const pb_byte_t* const end = begin + length;
+    while (p < end) {
+        const pb_byte_t* const fieldStart = p;
+        std::uint64_t key = 0;
+        if (!readVarint(p, end, key) || key > UINT32_MAX) {
+            *error = "invalid tag";
+            return false;
+        }
+        const auto tag = static_cast<std::uint32_t>(key >> 3);
+        const auto wireType = static_cast<pb_wire_type_t>(key & 7);
+        if (tag == 0) {
+            *error = "zero tag";
+            return false;
+        }
+        const pb_byte_t* valueStart = p;
+        std::uint64_t size = 0;
+        switch (wireType) {
+            case PB_WT_VARINT:
+                if (!readVarint(p, end, size)) {
+                    *error = "io error";
+                    return false;
+                }
+                break;
+            case PB_WT_64BIT:
+            case PB_WT_32BIT: {
+                const std::size_t width = wireType == PB_WT_64BIT ? 8 : 4;
+                if (static_cast<std::size_t>(end - p) < width) {
+                    *error = "io error";
+                    return false;
+                }
+                p += width;
+                break;
+            }
+            case PB_WT_STRING:
+                if (!readVarint(p, end, size) || size > static_cast<std::uint64_t>(end - p)) {
+                    *error = "parent stream too short";
+                    return false;
+                }
+                valueStart = p;
+                p += size;
+                break;
+            default:
+                *error = "invalid wire_type";
+                return false;
+        }
+        if (!hasFields || !pb_field_iter_find(&field, tag) || !wireTypeFits(field, wireType))
+            continue;
+        if (PB_ATYPE(field.type) == PB_ATYPE_STATIC && PB_LTYPE_IS_SUBMSG(field.type)) {
+            if (field.pSize != nullptr)
+                *static_cast<bool*>(field.pSize) = true;
+            if (!decodeFields(valueStart, static_cast<std::size_t>(size), cursor, field.submsg_desc,
+                              field.pData, error))
+                return false;
+            continue;
+        }
+        cursor.position = fieldStart;
+        pb_istream_t one = inputStream(&cursor, static_cast<std::size_t>(p - fieldStart));
+        if (!pb_decode_ex(&one, descriptor, work, PB_DECODE_NOINIT)) {
+            *error = PB_GET_ERROR(&one);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool decodeAt(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
-              MessageInfo* info, std::uint32_t depth);
+              MessageInfo* info, std::uint32_t depth, DecodeBudget& budget);
 
 bool runDecode(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
-               std::uint32_t depth, void* work) {
-    InputCursor cursor{bytes, depth};
-    pb_istream_t stream = inputStream(&cursor, length);
-    if (pb_decode(&stream, type.descriptor, work))
+               std::uint32_t depth, DecodeBudget& budget, void* work) {
+    InputCursor cursor{bytes, depth, &budget};
+    // An empty stream sets the working struct to its defaults (presence flags and values
+    // cleared, callbacks kept); the fields are then read one by one.
+    pb_istream_t empty = inputStream(&cursor, 0);
+    const char* error = nullptr;
+    if (!pb_decode_ex(&empty, type.descriptor, work, 0))
+        error = PB_GET_ERROR(&empty);
+    else if (decodeFields(bytes, length, cursor, type.descriptor, work, &error))
         return true;
-    MessageLog::codec("<ERROR> %s decoder failed: %s", {type.name, PB_GET_ERROR(&stream)});
+    MessageLog::codec("<ERROR> %s decoder failed: %s",
+                      {type.name, error != nullptr ? error : "(none)"});
     return false;
 }
 
 bool decodeAt(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
-              MessageInfo* info, std::uint32_t depth) {
+              MessageInfo* info, std::uint32_t depth, DecodeBudget& budget) {
     if (info == nullptr) {
         MessageLog::codec("<ERROR> %s decoder failed: message_info is NULL", {type.name});
         return false;
@@ -94,30 +288,35 @@ bool decodeAt(const MessageType& type, const std::uint8_t* bytes, std::size_t le
         MessageLog::codec("<ERROR> %s decoder failed: Unable to set decoders", {type.name});
         return false;
     }
-    if (!runDecode(type, bytes, length, depth, work.get()))
+    if (!runDecode(type, bytes, length, depth, budget, work.get()))
         return false;
     if (type.twoPass) {
+        if (!budget.charge(arraysCost(type, info))) {
+            MessageLog::codec("<ERROR> %s decoder failed: %s",
+                              {type.name, "decoded message too large"});
+            return false;
+        }
         if (!allocArrays(type, info)) {
             MessageLog::codec("<ERROR> %s decoder failed: Unable to allocate arrays", {type.name});
             return false;
         }
-        if (!runDecode(type, bytes, length, depth, work.get()))
+        if (!runDecode(type, bytes, length, depth, budget, work.get()))
             return false;
     }
     postDecodeCopy(type, work.get(), info);
     return true;
 }
 
-// Decodes one element of a repeated message field (second pass) into its position.
+// Decodes one element of a repeated message field (second pass) into its position, straight
+// from the parent's input: the substream's bytes are where the cursor points.
 bool decodeElement(const MessageType& type, pb_istream_t* stream, void** position,
                    std::uint32_t depth) {
+    auto* cursor = static_cast<InputCursor*>(stream->state);
     const std::size_t n = stream->bytes_left;
-    std::unique_ptr<std::uint8_t[]> copyOfBytes(new (std::nothrow) std::uint8_t[n + 1]);
-    if (copyOfBytes == nullptr || !pb_read(stream, copyOfBytes.get(), n)) {
-        MessageLog::codec("<ERROR> %s decoder failed: Unable to extract buffer from stream",
-                          {type.name});
-        return false;
-    }
+    const pb_byte_t* const bytes = cursor->position;
+    skipRest(stream);
+    if (!cursor->budget->charge(recordCost(type) + sizeof(void*)))
+        PB_RETURN_ERROR(stream, "decoded message too large");
     auto* element = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
     if (element == nullptr)
         return false;
@@ -127,7 +326,7 @@ bool decodeElement(const MessageType& type, pb_istream_t* stream, void** positio
                           {type.name});
         return false;
     }
-    if (!decodeAt(type, copyOfBytes.get(), n, element, depth)) {
+    if (!decodeAt(type, bytes, n, element, depth, *cursor->budget)) {
         MessageLog::codec("<ERROR> %s decoder failed: Unable to decode repeated %s",
                           {type.name, type.name});
         return false;
@@ -205,7 +404,16 @@ void postDecodeCopy(const MessageType& type, const void* work, MessageInfo* info
 
 bool decode(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
             MessageInfo* info) {
-    return decodeAt(type, bytes, length, info, 1);
+    const std::size_t perByte =
+        length > SIZE_MAX / kBudgetPerInputByte ? SIZE_MAX : length * kBudgetPerInputByte;
+    DecodeBudget budget{perByte > SIZE_MAX - kBudgetConstant ? SIZE_MAX
+                                                             : perByte + kBudgetConstant};
+    if (!budget.charge(recordCost(type))) {
+        MessageLog::codec("<ERROR> %s decoder failed: %s",
+                          {type.name, "decoded message too large"});
+        return false;
+    }
+    return decodeAt(type, bytes, length, info, 1, budget);
 }
 
 bool decodeRepeated(pb_istream_t* stream, const pb_field_t* field, void** arg) {
@@ -222,10 +430,7 @@ bool decodeRepeated(pb_istream_t* stream, const pb_field_t* field, void** arg) {
     if (stream->callback != &readCursor)
         PB_RETURN_ERROR(stream, "wrong wire type");
     if (holder->items == nullptr) {
-        if (!pb_read(stream, nullptr, stream->bytes_left)) {
-            MessageLog::codec("<ERROR> %s decoder failed: %s", {type->name, PB_GET_ERROR(stream)});
-            return false;
-        }
+        skipRest(stream);
         if (holder->count == UINT32_MAX)
             PB_RETURN_ERROR(stream, "too many elements");
         ++holder->count;

@@ -214,7 +214,7 @@ TEST_F(FetchTaskManagerTest, ASuccessfulReplyStoresPendingSnapshotsAndClearsFail
 
 TEST_F(FetchTaskManagerTest, SdkResponsesGiveNamedSnapshotsAndErrors) {
     reply(200,
-          "sdk_responses { sdk_name: \"div_edadevadeze\" status: ERROR_2 snapshot { experiments { "
+          "sdk_responses { sdk_name: \"div_edadevadeze\" status: 2 snapshot { experiments { "
           "experiment_id: 12 } } }\n"
           "sdk_responses { sdk_name: \"div_other\" snapshot { experiments { experiment_id: 4 } } "
           "}\n");

@@ -186,10 +186,50 @@ TEST(MessageCodec, BrokenElementReportsItselfThenItsParent) {
               "<ERROR> EventParam decoder failed: parent stream too short\n"
               "<ERROR> EventParam decoder failed: Unable to decode repeated EventParam\n"
               "<ERROR> Event decoder failed: callback failed\n");
-    log.clear();
-    // A message element that is not length-delimited: nanopb gives no text for it.
-    EXPECT_EQ(APMPBEvent::initWithBuffer(bytesOf({0x08, 0x01})), nullptr);
-    EXPECT_EQ(log.codec(), "<ERROR> Event decoder failed: (none)\n");
+}
+
+// A declared field that arrives in another wire type than its own is an unknown field: it is
+// skipped and the rest of the message is kept, at the top, in singular children and in
+// elements. Each case: the type, the input, and what it encodes to after decoding.
+TEST(MessageCodec, FieldInAnotherWireTypeIsSkippedAsUnknown) {
+    struct Case {
+        const apmpb::MessageType* type;
+        sdk::Bytes input;
+        sdk::Bytes kept;
+    };
+    const Case cases[] = {
+        // Event name (string) as fixed32 "abcd", then timestamp 7.
+        {&apmpb::kEventType, bytesOf({0x15, 'a', 'b', 'c', 'd', 0x18, 0x07}),
+         bytesOf({0x18, 0x07})},
+        // Event params (message elements) as a varint, then name "x".
+        {&apmpb::kEventType, bytesOf({0x08, 0x01, 0x12, 0x01, 'x'}), bytesOf({0x12, 0x01, 'x'})},
+        // Event timestamp (int64) length-delimited and as fixed64.
+        {&apmpb::kEventType, bytesOf({0x1A, 0x01, 0x05, 0x19, 1, 2, 3, 4, 5, 6, 7, 8, 0x28, 0x02}),
+         bytesOf({0x28, 0x02})},
+        // EventParam float as a varint, double as fixed32, inside an element of an Event.
+        {&apmpb::kEventType, bytesOf({0x0A, 0x0A, 0x0A, 0x01, 'p', 0x20, 0x05, 0x2D, 1, 2, 3, 4}),
+         bytesOf({0x0A, 0x03, 0x0A, 0x01, 'p'})},
+        // ResultData status (repeated uint64) as fixed64; a packed run stays accepted.
+        {&apmpb::kResultDataType, bytesOf({0x09, 1, 2, 3, 4, 5, 6, 7, 8, 0x12, 0x01, 0x03}),
+         bytesOf({0x10, 0x03})},
+        // A bundle's ad_campaign_info whose vclid comes as fixed32, then its vbraid "v".
+        {&apmpb::kMeasurementBundleType,
+         bytesOf({0xFA, 0x04, 0x08, 0x0D, 1, 2, 3, 4, 0x12, 0x01, 'v'}),
+         bytesOf({0xFA, 0x04, 0x03, 0x12, 0x01, 'v'})},
+        // The same singular child as a varint: no child.
+        {&apmpb::kMeasurementBundleType, bytesOf({0xF8, 0x04, 0x01, 0x08, 0x01}),
+         bytesOf({0x08, 0x01})},
+        // A bool as fixed64, a string as a varint: an empty message.
+        {&apmpb::kFlagType, bytesOf({0x29, 1, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x01}), bytesOf({})},
+    };
+    CapturedLog log;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.type->name) + " " + ::testing::PrintToString(c.input));
+        AnyMessage message(*c.type, c.input);
+        ASSERT_TRUE(message.decoded());
+        EXPECT_EQ(message.protoBuffer(), c.kept);
+    }
+    EXPECT_EQ(log.codec(), "");
 }
 
 TEST(MessageCodec, CopyKeepsCountsAndLeavesTheWriteCursorAtZero) {

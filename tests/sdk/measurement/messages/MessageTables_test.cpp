@@ -30,7 +30,7 @@ const Expected kSchema[] = {
      "*M:ConsentDefaultEntry *M:ConsentDelegationEntry *M:CorePlatformServiceEntry b "
      "*M:ConsentDefaultEntry",
      true},
-    {"ConsentDefaultEntry", "e e e", false},
+    {"ConsentDefaultEntry", "e e i32", false},
     {"ConsentDelegationEntry", "e e", false},
     {"ConsentInfoExtra", "*M:LimitedDataEntry", true},
     {"CorePlatformServiceEntry", "s s", false},
@@ -47,12 +47,12 @@ const Expected kSchema[] = {
     {"ExperimentResponse", "*M:Snapshot *M:SdkResponse", true},
     {"Filter", "M:StringFilter M:NumberFilter b s", true},
     {"Flag", "s i64 s d b", false},
-    {"LimitedDataEntry", "e e", false},
+    {"LimitedDataEntry", "i32 i32", false},
     {"MarketReferrerCadParamsEntry", "s s", false},
-    {"MeasurementBatch", "*M:MeasurementBundle s s e", true},
+    {"MeasurementBatch", "*M:MeasurementBundle s s i32", true},
     {"MeasurementBundle",
      "i32 *M:Event *M:UserAttribute i64 i64 i64 i64 i64 s s s s i32 s s i64 s i64 i64 s s b s "
-     "i64 i32 s s b *M:AudienceLeafFilterResult s i32 i32 i32 s i64 i32 s *u32 i64 s s e b s *s "
+     "i64 i32 s s b *M:AudienceLeafFilterResult s i32 i32 i32 s i64 i32 s *u32 i64 s s i32 b s *s "
      "s i64 s b s s i32 M:AdCampaignInfo M:OnDeviceMeasurementInfo M:ConsentInfoExtra i32",
      true},
     {"MeasurementConfig",
@@ -74,7 +74,7 @@ const Expected kSchema[] = {
     {"ResultData", "*u64 *u64 *M:DynamicFilterResultTimestamp *M:SequenceFilterResultTimestamp",
      true},
     {"RuntimeEntity", "e *M:RuntimeEntity s s b d", true},
-    {"SdkResponse", "s e M:Snapshot", true},
+    {"SdkResponse", "s i32 M:Snapshot", true},
     {"SequenceFilterResultTimestamp", "i32 *i64", true},
     {"Setting", "s s", false},
     {"Snapshot", "s *M:Experiment", true},

@@ -130,3 +130,69 @@ TEST(ProtocRoundTrip, DeclaredEnumCodesReadByName) {
     EXPECT_EQ(protoc("--decode=apmpb.RuntimeEntity", asString(*entity.protoBuffer())),
               "type: STATEMENT\nfunction_name: \"fn\"\n");
 }
+
+// Fields that carry numbers from elsewhere (the platform's tracking-authorisation status, codes
+// this program only passes on) keep every value through protoc: it shows each by its field name
+// and writes the same bytes back from the text.
+TEST(ProtocRoundTrip, EveryConsentStatusAndCarriedCodeSurvivesProtocDecodeAndEncode) {
+    namespace MB = apmpb::MeasurementBundle;
+    const std::vector<std::uint32_t> codes = {0, 1, 2, 3, 4, 5, 6, 7, 300};
+
+    APMPBMeasurementBatch batch;
+    APMPBRepeatedArray bundles;
+    for (std::uint32_t code : codes) {
+        auto bundle = std::make_shared<APMPBMeasurementBundle>();
+        APMPBSetInt32(bundle.get(), MB::kAppleConsentStatus, code);
+        APMPBSetString(bundle.get(), MB::kConsentSignals, "G1" + std::to_string(code % 2) + "1");
+        auto entry = std::make_shared<AnyMessage>(apmpb::kLimitedDataEntryType);
+        APMPBSetInt32(entry.get(), apmpb::LimitedDataEntry::kField1, code);
+        APMPBSetInt32(entry.get(), apmpb::LimitedDataEntry::kField2, code + 1);
+        AnyMessage extra(apmpb::kConsentInfoExtraType);
+        APMPBSetRepeated(&extra, apmpb::ConsentInfoExtra::kLimitedDataModes,
+                         APMPBRepeatedArray{entry});
+        APMPBSetMessage(bundle.get(), MB::kConsentInfoExtra, &extra);
+        bundles.emplace_back(bundle);
+    }
+    APMPBSetRepeated(&batch, apmpb::MeasurementBatch::kBundles, bundles);
+    APMPBSetInt32(&batch, apmpb::MeasurementBatch::kField9, 9);
+
+    APMPBExperimentResponse response;
+    APMPBRepeatedArray answers;
+    for (std::uint32_t code : codes) {
+        auto answer = std::make_shared<APMPBSdkResponse>();
+        APMPBSetString(answer.get(), apmpb::SdkResponse::kSdkName, "sdk");
+        APMPBSetInt32(answer.get(), apmpb::SdkResponse::kStatus, code);
+        answers.emplace_back(answer);
+    }
+    APMPBSetRepeated(&response, apmpb::ExperimentResponse::kSdkResponses, answers);
+
+    APMPBConsentConfig consent;
+    APMPBRepeatedArray defaults;
+    for (std::uint32_t code : codes) {
+        auto entry = std::make_shared<APMPBConsentDefaultEntry>();
+        APMPBSetInt32(entry.get(), apmpb::ConsentDefaultEntry::kType, 1);
+        APMPBSetInt32(entry.get(), apmpb::ConsentDefaultEntry::kStatus, 2);
+        APMPBSetInt32(entry.get(), apmpb::ConsentDefaultEntry::kField3, code);
+        defaults.emplace_back(entry);
+    }
+    APMPBSetRepeated(&consent, apmpb::ConsentConfig::kDefaults, defaults);
+
+    const std::pair<const NANOMessageBase*, std::string> messages[] = {
+        {&batch, "apple_consent_status: 300"},
+        {&response, "status: 300"},
+        {&consent, "field_3: 300"},
+    };
+    for (const auto& [message, shows] : messages) {
+        const std::string name = message->messageType().name;
+        SCOPED_TRACE(name);
+        const auto bytes = message->protoBuffer();
+        ASSERT_TRUE(bytes);
+        const std::string text = protoc("--decode=apmpb." + name, asString(*bytes));
+        EXPECT_FALSE(hasUnknownField(text)) << text;
+        EXPECT_NE(text.find(shows), std::string::npos) << text;
+        EXPECT_EQ(protoc("--encode=apmpb." + name, text), asString(*bytes)) << text;
+        AnyMessage decoded(message->messageType(), *bytes);
+        ASSERT_TRUE(decoded.decoded());
+        EXPECT_EQ(decoded.protoBuffer(), bytes);
+    }
+}

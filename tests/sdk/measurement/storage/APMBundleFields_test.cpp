@@ -49,8 +49,8 @@ TEST_F(APMBundleFieldsTest, IdentifiersFollowSignalsTrackingAndGate) {
         {"G101",
          3,
          false,
-         {"app_instance_id:", "consent_signals: \"G101\"", "53: 3", "audience_id: 7",
-          "session_stitching_token: \"TOKEN\""},
+         {"app_instance_id:", "consent_signals: \"G101\"", "apple_consent_status: 3",
+          "audience_id: 7", "session_stitching_token: \"TOKEN\""},
          {"resettable_device_id:", "vendor_device_id:"}},
         // Analytics storage denied: no app instance, token or audiences; the advertising ID
         // stays with authorised tracking.
@@ -60,7 +60,11 @@ TEST_F(APMBundleFieldsTest, IdentifiersFollowSignalsTrackingAndGate) {
          {"resettable_device_id: \"" + std::string(kAdID)},
          {"app_instance_id:", "session_stitching_token:", "audience_evaluation_results"}},
         // Denied authorisation behind the gate: no advertising ID; without the gate it is used.
-        {"G111", 2, true, {"app_instance_id:", "53: 2"}, {"resettable_device_id:"}},
+        {"G111",
+         2,
+         true,
+         {"app_instance_id:", "apple_consent_status: 2"},
+         {"resettable_device_id:"}},
         {"G111", 2, false, {"resettable_device_id:", "limited_ad_tracking: false"}, {}},
         // No support: status 6 is not written, nor is limited ad tracking.
         {"G111",
