@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -123,6 +124,10 @@ class APMIdentity : public std::enable_shared_from_this<APMIdentity> {
     std::shared_ptr<APMRemoteConfig> remoteConfig() const;
     // The refresh itself; on queue_ only.
     void updateIdentifiersOnWorkerQueue();
+    // Refreshes the identifiers, then runs `read`, in one block on queue_: what a getter sees
+    // is what updateIdentifiers() followed by a sync read would give, but an idle queue runs it
+    // on the calling thread instead of handing two blocks to another.
+    void readAfterUpdate(const std::function<void()>& read);
     void resetSessionStitchingTokenOnWorkerQueue();
 
     const std::shared_ptr<APMPersistedConfig> persistedConfig_;

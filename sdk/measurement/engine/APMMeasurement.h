@@ -397,6 +397,14 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void uploadData();
     // uploadData when the network is connected and there is data, else updateSchedule.
     void uploadDataOrRegisterAlarm();
+    // What the app's resigning active does: uploadDataOrRegisterAlarm when
+    // mayUploadBeforeSchedule, else updateSchedule (which keeps a pending alarm that is not
+    // later than the plan).
+    void uploadOnFocusLossOrRegisterAlarm();
+    // Whether an upload may run now, ahead of the alarm: no back-off is in force, no upload
+    // succeeded within the upload interval (the real-time one when real-time data waits), and no
+    // upload failed since the latest data arrived (its retries keep their own times).
+    bool mayUploadBeforeSchedule();
     // Whether "queue" or "raw_events" holds a row; false when a check fails (logged).
     bool hasDataToUpload();
     // Whether neither this engine nor the network has a request in flight.
@@ -720,6 +728,11 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void countFirstOpen();
     // The local day number of now.
     std::int32_t currentDay();
+    // Upload timing inputs (APMMeasurementUploadSchedule.cpp): the latest stored event or
+    // bundle time, 0 when none (a failed query logs 23029 or 23030); the upload interval, the
+    // real-time one in debug mode or when real-time data is stored.
+    double latestDataTime();
+    double uploadIntervalForStoredData();
 
     // Bundling steps (APMMeasurementBundling.cpp). The run a bundling pass takes: its group,
     // last row and the earliest and latest time of its events (seconds).

@@ -83,6 +83,9 @@ class APMDatabase {
     bool initializeDatabaseResourcesWithContext(std::string_view context, const std::string& path,
                                                 sdk::Error* error);
     bool ensureAllTables();
+    // Creates the indexes the engine's frequent questions need, when missing; false (logged)
+    // when one could not be made.
+    bool ensureAllIndexes();
     bool initializeAppMetadata();
 
     // Generic record helpers -----------------------------------------------------------------

@@ -142,5 +142,35 @@ bool APMDatabase::ensureAllTables() {
             return false;
         }
     }
+    // A missing index slows the engine's questions but answers them all the same: its failure
+    // is logged and never makes the file count as damaged.
+    ensureAllIndexes();
+    return true;
+}
+
+bool APMDatabase::ensureAllIndexes() {
+    // The upload schedule asks for the latest raw event and whether any raw event is real-time
+    // after every event it stores; without these each question scans the whole table, and
+    // storing slows in proportion to what is waiting for upload. The real-time index holds only
+    // the few real-time rows.
+    struct IndexSchema {
+        const char* name;
+        const char* table;
+        const char* columns;
+        const char* where;
+    };
+    static constexpr IndexSchema kIndexes[] = {
+        {"raw_events_timestamp", "raw_events", "timestamp", ""},
+        {"raw_events_realtime", "raw_events", "is_realtime", "is_realtime = 1"},
+    };
+    for (const IndexSchema& index : kIndexes) {
+        sdk::Error error;
+        if (!sqliteStore_->ensureIndexWithName(index.name, index.table, index.columns, index.where,
+                                               &error)) {
+            APMMeasurement::monitor().logWithLevel(1, 12047, "Failed to ensure table. Table, error",
+                                                   index.table, error);
+            return false;
+        }
+    }
     return true;
 }

@@ -184,6 +184,13 @@ void APMIdentity::updateIdentifiers() {
     });
 }
 
+void APMIdentity::readAfterUpdate(const std::function<void()>& read) {
+    queue_->sync([&] {
+        updateIdentifiersOnWorkerQueue();
+        read();
+    });
+}
+
 void APMIdentity::updateIdentifiersAndWait() {
     updateIdentifiers();
     queue_->sync([] {});
@@ -193,9 +200,8 @@ std::optional<std::string> APMIdentity::appInstanceID() {
     if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
         return std::nullopt;
     }
-    updateIdentifiers();
     std::optional<std::string> id;
-    queue_->sync([&] { id = persistedConfig_->appInstanceID(); });
+    readAfterUpdate([&] { id = persistedConfig_->appInstanceID(); });
     return id;
 }
 
@@ -209,37 +215,32 @@ std::optional<std::string> APMIdentity::hashedResettableDeviceID() {
     if (APMConsentSettingsUtil::isAdStorageDenied()) {
         return std::nullopt;
     }
-    updateIdentifiers();
     std::optional<std::string> hash;
-    queue_->sync([&] { hash = persistedConfig_->hashedResettableDeviceID(); });
+    readAfterUpdate([&] { hash = persistedConfig_->hashedResettableDeviceID(); });
     return hash;
 }
 
 std::optional<std::string> APMIdentity::resettableDeviceID() {
-    updateIdentifiers();
     std::optional<std::string> id;
-    queue_->sync([&] { id = resettableDeviceID_; });
+    readAfterUpdate([&] { id = resettableDeviceID_; });
     return id;
 }
 
 bool APMIdentity::limitedAdTracking() {
-    updateIdentifiers();
     bool limited = true;
-    queue_->sync([&] { limited = limitedAdTracking_; });
+    readAfterUpdate([&] { limited = limitedAdTracking_; });
     return limited;
 }
 
 std::int64_t APMIdentity::appleConsentStatus() {
-    updateIdentifiers();
     std::int64_t status = 6;
-    queue_->sync([&] { status = appleConsentStatus_; });
+    readAfterUpdate([&] { status = appleConsentStatus_; });
     return status;
 }
 
 bool APMIdentity::hasLimitedAdTracking() {
-    updateIdentifiers();
     bool has = false;
-    queue_->sync([&] { has = support_.hasLimitedAdTracking(); });
+    readAfterUpdate([&] { has = support_.hasLimitedAdTracking(); });
     return has;
 }
 

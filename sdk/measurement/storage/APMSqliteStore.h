@@ -119,6 +119,11 @@ class APMSqliteStore {
     bool copyContentsFromTable(std::string_view source, std::string_view destination,
                                sdk::Error* error);
     bool createEmptyTable(std::string_view destination, std::string_view source, sdk::Error* error);
+    // Creates the index `index` on `table` over `columns` (an SQL column list), limited to the
+    // rows matching `where` when it is not empty, unless an index of that name exists. Names
+    // and clauses are the caller's constants, never outside input.
+    bool ensureIndexWithName(std::string_view index, std::string_view table,
+                             std::string_view columns, std::string_view where, sdk::Error* error);
     std::optional<bool> tableExists(std::string_view table, sdk::Error* error);
     std::optional<std::int64_t> rowCountForTableWithName(std::string_view table, sdk::Error* error);
     // Counts the rows whose `column` equals `value`; all rows when either is missing.

@@ -296,6 +296,25 @@ bool APMSqliteStore::createEmptyTable(std::string_view destination, std::string_
                       error);
 }
 
+bool APMSqliteStore::ensureIndexWithName(std::string_view index, std::string_view table,
+                                         std::string_view columns, std::string_view where,
+                                         sdk::Error* error) {
+    if (!APMCheckNonZeroOrSetError(index.size(), error, kBadArgument,
+                                   "Received empty index name for ensure index") ||
+        !APMCheckNonZeroOrSetError(table.size(), error, kBadArgument,
+                                   "Received empty table name for ensure index") ||
+        !APMCheckNonZeroOrSetError(columns.size(), error, kBadArgument,
+                                   "Received empty column list for ensure index")) {
+        return false;
+    }
+    std::string sql = "CREATE INDEX IF NOT EXISTS " + std::string(index) + " ON " +
+                      std::string(table) + " (" + std::string(columns) + ")";
+    if (!where.empty()) {
+        sql += " WHERE " + std::string(where);
+    }
+    return executeSQL(sql, error);
+}
+
 std::optional<bool> APMSqliteStore::tableExists(std::string_view table, sdk::Error* error) {
     if (!APMCheckNonZeroOrSetError(table.size(), error, kBadArgument,
                                    "Received empty table name for table exists") ||

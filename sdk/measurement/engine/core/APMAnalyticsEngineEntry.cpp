@@ -84,7 +84,8 @@ void APMAnalyticsUpdatePersonalizedAdsInEngine(APMMeasurement& engine) {
 }
 
 // The upload on resigning active waits behind the facade's queued calls, so events logged just
-// before it are in the upload.
+// before it are in the upload. It runs only when the back-off and the upload interval allow an
+// upload now: an app switched in and out of focus must not send a request each time.
 void APMMeasurement::handleAppWillResignActiveEvent(const VDUNotification& notification) {
     (void)notification;
     persistedConfig_->synchronizeToDisk();
@@ -97,7 +98,7 @@ void APMMeasurement::handleAppWillResignActiveEvent(const VDUNotification& notif
         }
         engine->scheduler_->scheduleOnWorkerQueue("APMMeasurement:4025", [weak] {
             if (std::shared_ptr<APMMeasurement> strong = weak.lock()) {
-                strong->uploadDataOrRegisterAlarm();
+                strong->uploadOnFocusLossOrRegisterAlarm();
             }
         });
     });

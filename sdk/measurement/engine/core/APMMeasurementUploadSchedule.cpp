@@ -109,9 +109,15 @@ void APMMeasurement::uploadDataOrRegisterAlarm() {
     }
 }
 
-double APMMeasurement::nextUploadingTime() {
-    const double lastSuccess = persistedConfig_->lastSuccessfulUploadTimestamp();
-    const double lastFailure = persistedConfig_->lastFailedUploadTimestamp();
+void APMMeasurement::uploadOnFocusLossOrRegisterAlarm() {
+    if (mayUploadBeforeSchedule()) {
+        uploadDataOrRegisterAlarm();
+    } else {
+        updateSchedule();
+    }
+}
+
+double APMMeasurement::latestDataTime() {
     sdk::Error rawError;
     const double latestRaw = timeOrZero(database_->queryLatestRawEventTime(&rawError), rawError,
                                         23029, "Failed to query latest raw event time. Error");
@@ -119,12 +125,11 @@ double APMMeasurement::nextUploadingTime() {
     const double latestBundle =
         timeOrZero(database_->queryLatestBundleTime(&bundleError), bundleError, 23030,
                    "Failed to query latest bundle time. Error");
-    const double latest = std::max(latestRaw, latestBundle);
-    if (std::fabs(latest) < kEpsilon) {
-        return 0;
-    }
-    const bool debug = monitor().isDebugModeEnabled();
-    bool realtime = debug;
+    return std::max(latestRaw, latestBundle);
+}
+
+double APMMeasurement::uploadIntervalForStoredData() {
+    bool realtime = monitor().isDebugModeEnabled();
     if (!realtime) {
         sdk::Error error;
         realtime = flagOrFalse(database_->containsRealtimeBundlesWithError(&error), error, 23031,
@@ -135,8 +140,38 @@ double APMMeasurement::nextUploadingTime() {
         realtime = flagOrFalse(database_->containsRealtimeRawEventsWithError(&error), error, 23032,
                                "Failed to query for real-time raw event indicator. Error");
     }
-    const double interval =
-        realtime ? remoteConfig_->uploadingRealTimeInterval() : remoteConfig_->uploadingInterval();
+    return realtime ? remoteConfig_->uploadingRealTimeInterval()
+                    : remoteConfig_->uploadingInterval();
+}
+
+bool APMMeasurement::mayUploadBeforeSchedule() {
+    const double now = APMCurrentTimeInterval();
+    const double backoff = persistedConfig_->lastBackoffTimestamp();
+    if (std::fabs(backoff) > kEpsilon &&
+        now - backoff < remoteConfig_->uploadingBackoffInterval()) {
+        return false;
+    }
+    const double latest = latestDataTime();
+    if (std::fabs(latest) < kEpsilon) {
+        return true;  // nothing stored: uploadDataOrRegisterAlarm only plans
+    }
+    const double lastSuccess = persistedConfig_->lastSuccessfulUploadTimestamp();
+    if (std::fabs(now - lastSuccess) < uploadIntervalForStoredData()) {
+        return false;
+    }
+    const double latestPast = now - std::fabs(latest - now);
+    return persistedConfig_->lastFailedUploadTimestamp() < latestPast;
+}
+
+double APMMeasurement::nextUploadingTime() {
+    const double lastSuccess = persistedConfig_->lastSuccessfulUploadTimestamp();
+    const double lastFailure = persistedConfig_->lastFailedUploadTimestamp();
+    const double latest = latestDataTime();
+    if (std::fabs(latest) < kEpsilon) {
+        return 0;
+    }
+    const bool debug = monitor().isDebugModeEnabled();
+    const double interval = uploadIntervalForStoredData();
     const double now = APMCurrentTimeInterval();
     // A latest time in the future (a clock set back) is mirrored into the past.
     const double latestPast = now - std::fabs(latest - now);

@@ -70,6 +70,27 @@ TEST_F(APMDatabaseTest, OlderFileGainsItsColumnsAndKeepsItsRows) {
               "_e|1700000000.0|real|7|0102|\n");
     EXPECT_NE(cli("pragma table_info(raw_events)").find("|timestamp|REAL|1|"), std::string::npos);
     EXPECT_EQ(cli("select name, lifetime_count, current_session_count from events"), "_s|3|\n");
+    // The rebuild of raw_events comes before its indexes are made.
+    EXPECT_EQ(cli("select name from sqlite_master where type = 'index' and tbl_name = "
+                  "'raw_events' order by name"),
+              "raw_events_realtime\nraw_events_timestamp\n");
+}
+
+// The upload schedule asks these after every stored event: they must not scan the table, or
+// storing slows as events pile up.
+TEST_F(APMDatabaseTest, UploadScheduleQuestionsUseIndexes) {
+    sdk::Error error;
+    auto database = openDatabase(&error);
+    ASSERT_TRUE(database) << error.ToString();
+    database.reset();
+
+    const std::string latest = cli("EXPLAIN QUERY PLAN SELECT MAX(timestamp) FROM raw_events");
+    EXPECT_NE(latest.find("USING COVERING INDEX raw_events_timestamp"), std::string::npos)
+        << latest;
+    const std::string realtime =
+        cli("EXPLAIN QUERY PLAN SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 "
+            "LIMIT 1)");
+    EXPECT_NE(realtime.find("INDEX raw_events_realtime"), std::string::npos) << realtime;
 }
 
 TEST_F(APMDatabaseTest, TableThatCannotBeBroughtUpToDateRemovesTheFile) {

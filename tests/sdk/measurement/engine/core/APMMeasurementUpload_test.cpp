@@ -268,6 +268,49 @@ TEST_F(UploadRequestTest, FailedAnswersCountARetryAndOnlyOverloadBacksOff) {
     EXPECT_EQ(countOf(23043), 3);
 }
 
+class FocusLossTest : public UploadTest {
+  protected:
+    // The app resigns active `times` times (what the facade's queue runs on the worker queue
+    // for each); returns once the answer of any upload sent was handled.
+    void loseFocus(int times) {
+        for (int i = 0; i < times; ++i) {
+            onWorker([&] { engine_->uploadOnFocusLossOrRegisterAlarm(); });
+            waitUntil([&] { return !engine_->isNetworkRequestPending(); });
+        }
+    }
+};
+
+// Switching focus away again and again must not send a request each time: the back-off after
+// an overloaded answer and the upload interval after a success hold as they do for the alarm.
+TEST_F(FocusLossTest, UploadsOnlyWhenBackOffAndIntervalAllow) {
+    startConnected();
+    storeConfig({});
+    respondWithStatus(429);
+    queue({bundle()});
+    loseFocus(1);
+    ASSERT_EQ(requestsWithMethod("POST").size(), 1u);
+    ASSERT_GT(persisted().lastBackoffTimestamp(), 0);
+
+    queue({bundle()});
+    loseFocus(10);
+    EXPECT_EQ(requestsWithMethod("POST").size(), 1u);
+    ASSERT_TRUE(secondsUntilAlarm());
+    EXPECT_NEAR(*secondsUntilAlarm(), 43200, 60);  // the back-off's alarm stays
+
+    // A healthy service: one upload, then the upload interval.
+    persisted().setLastBackoffTimestamp(0);
+    persisted().setLastFailedUploadTimestamp(0);
+    respondWithStatus(204);
+    loseFocus(1);
+    ASSERT_EQ(requestsWithMethod("POST").size(), 2u);
+    EXPECT_EQ(queueCount(), "0\n");
+    queue({bundle()});
+    loseFocus(10);
+    EXPECT_EQ(requestsWithMethod("POST").size(), 2u);
+    ASSERT_TRUE(secondsUntilAlarm());
+    EXPECT_NEAR(*secondsUntilAlarm(), 3600, 60);
+}
+
 TEST_F(UploadRequestTest, FailedDeleteAfterSuccessSuspendsUploads) {
     uploadOneBundleAndDropTheQueueBeforeSuccess();
     EXPECT_TRUE(monitor_.saw(23045));
