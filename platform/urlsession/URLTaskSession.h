@@ -93,13 +93,23 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
     // Set by resume() before the transfer thread sees the task, then used there only.
     std::size_t redirectsFollowed_ = 0;
     std::chrono::steady_clock::time_point deadline_{};
+    std::string origin_;       // scheme, host and port of the original request
+    bool leftOrigin_ = false;  // a followed redirect went to another origin
 };
 
 // A set of tasks sharing a configuration and a delegate, in place of a platform URL session.
 // All transfers of all sessions run on one thread of this layer (one libcurl multi handle);
-// TLS peers and host names are verified against the system's certificates; redirects are
-// decided by the delegate; nothing is cached. Timeouts come from the configuration (a
-// request's own `timeout` is not used); a request's `maxResponseBytes` caps its body.
+// TLS peers and host names are verified against the system's certificates; nothing is cached.
+// A task ends by its request's `timeout`, or the configuration's resource timeout when that is
+// shorter; the configuration's request timeout bounds connecting and each wait for data. A
+// request's `maxResponseBytes` caps its body. A task whose header fields hold CR, LF or NUL
+// ends with an error before anything is sent. A request that is not idempotent (a POST) goes
+// on a connection of its own, so the transfer library never sends it twice.
+//
+// Redirects are decided by the delegate, within these rules: a redirect from https to http is
+// never followed (the 3xx ends the task); once a task goes to another origin (scheme, host or
+// port), its credential fields (Authorization, API keys, Cookie; see isCredentialHeader) and
+// the session's cookies are not sent any more, whatever the delegate proposes.
 //
 // Design notes:
 // 1. The session holds its delegate strongly until it is invalidated and its last task is
@@ -151,6 +161,7 @@ class URLTaskSession : public std::enable_shared_from_this<URLTaskSession> {
     void resumeTask(const std::shared_ptr<URLSessionTask>& task);
     void startHop(const std::shared_ptr<URLSessionTask>& task, URLRequest request);
     void hopFinished(URLTaskHop& hop, int result);
+    void leaveOriginIfNeeded(URLSessionTask& task, URLRequest& request);
     void askRedirect(const std::shared_ptr<URLSessionTask>& task, HTTPURLResponse response,
                      URLRequest proposed, std::string body);
     void finishTask(const std::shared_ptr<URLSessionTask>& task,
@@ -172,8 +183,9 @@ class URLTaskSession : public std::enable_shared_from_this<URLTaskSession> {
     std::size_t runningTasks_ = 0;                  // guarded by mutex_
 };
 
-// Test hook: HTTPS transfers started later also trust the certificates in the PEM file at
-// `caFile` (besides the system's); an empty path removes the extra file.
+// Test hook: HTTPS transfers of both sessions of this layer started later also trust the
+// certificates in the PEM file at `caFile` (besides the system's); an empty path removes the extra
+// file.
 void TEST_setExtraCertificateAuthorities(std::filesystem::path caFile);
 
 }  // namespace platform
