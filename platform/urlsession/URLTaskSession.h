@@ -33,11 +33,13 @@ class URLSessionDelegate {
     virtual void didFinishDownloading(URLTaskSession&, URLSessionTask&,
                                       const std::filesystem::path& /*location*/) {}
 
-    // A response with a 3xx status and a Location. `proposed` is the next request: 303 (and a
-    // POST answered by 301 or 302) becomes a GET without body, the others keep method and
-    // body. Calling `completion` with a request follows the redirect with it; calling it with
-    // no value makes `response` the task's final response. `completion` may be called later,
-    // from any thread, and must be called once.
+    // A response with a 3xx status and a Location (never one from https to http, which ends
+    // the task). `proposed` is the next request: 303 (and a POST answered by 301 or 302)
+    // becomes a GET without body, the others keep method and body; at another origin than the
+    // task's first, its credential fields are already left out (and are left out of whatever
+    // request the delegate follows with). Calling `completion` with a request follows the
+    // redirect with it; calling it with no value makes `response` the task's final response.
+    // `completion` may be called later, from any thread, and must be called once.
     virtual void willPerformHTTPRedirection(
         URLTaskSession&, URLSessionTask&, const HTTPURLResponse& /*response*/, URLRequest proposed,
         std::function<void(std::optional<URLRequest>)> completion) {
@@ -45,7 +47,8 @@ class URLSessionDelegate {
     }
 
     // The task ended: with a response (see URLSessionTask::response) and no error, or with a
-    // transport error. A transfer that failed after the response head arrived has both.
+    // transport error. A transfer that failed after the response head arrived (a body cut
+    // short, past its cap, stalled or past the deadline) has both, and its body is not whole.
     virtual void didComplete(URLTaskSession&, URLSessionTask&,
                              const std::optional<URLSessionError>& /*error*/) {}
 

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cctype>
 #include <stdexcept>
 
 namespace cb::testsupport {
@@ -15,8 +15,8 @@ namespace {
 
 constexpr int kPollMilliseconds = 20;
 
-bool stopped(const bool* flag) {
-    return std::atomic_ref<const bool>(*flag).load();
+bool stopped(const std::atomic<bool>* flag) {
+    return flag->load();
 }
 
 }  // namespace
@@ -104,7 +104,7 @@ RawLoopbackServer::RawLoopbackServer(Handler handler) : handler_(std::move(handl
 }
 
 RawLoopbackServer::~RawLoopbackServer() {
-    std::atomic_ref<bool>(stopping_).store(true);
+    stopping_.store(true);
     acceptor_.join();
     std::vector<std::thread> connections;
     {

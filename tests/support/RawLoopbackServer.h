@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -19,7 +20,7 @@ class RawLoopbackServer {
     // One accepted connection, as the handler sees it.
     class Connection {
       public:
-        explicit Connection(int fd, const bool* stopping) : fd_(fd), stopping_(stopping) {}
+        Connection(int fd, const std::atomic<bool>* stopping) : fd_(fd), stopping_(stopping) {}
         // The next request's head and body (by its Content-Length); no value when the peer
         // closed or the server is stopping.
         std::optional<std::string> readRequest();
@@ -30,7 +31,7 @@ class RawLoopbackServer {
 
       private:
         int fd_;
-        const bool* stopping_;
+        const std::atomic<bool>* stopping_;
         std::string pending_;
     };
     // `connection` is the connection's number, from 0 in the order of acceptance. The
@@ -51,7 +52,7 @@ class RawLoopbackServer {
     Handler handler_;
     int listener_ = -1;
     int port_ = 0;
-    bool stopping_ = false;  // written once before the threads are joined; read by them
+    std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     std::vector<std::thread> connections_;  // guarded by mutex_
     std::thread acceptor_;

@@ -268,8 +268,7 @@ TEST_F(DUDUrareravuzersIDControllerTest, ATokenServiceAnswering401RegeneratesOnc
 
 TEST_F(DUDUrareravuzersIDControllerTest, AnswersThatCannotBeUsedHoldRequestsBack) {
     storeRegistered(1800);
-    // An oversized answer to the token request.
-    service.server();  // the stand-in answers JSON; a larger cap than the client's is needed
+    // Token answers past the client's cap, and with the wrong types.
     LoopbackServer oversized([](const httplib::Request&, httplib::Response& response) {
         response.set_content(std::string(DUDUrareravuzersAPIService::kMaxResponseBytes + 1, ' '),
                              "application/json");
