@@ -237,11 +237,11 @@ TEST_F(URLSessionTrustTest, AWholeRequestEndsByItsTimeoutEvenWhenTheBodyTrickles
 }
 
 TEST_F(URLSessionTrustTest, APostOnAKeptAliveConnectionThatClosesArrivesOnce) {
-    // The first connection answers its first request and keeps alive; any later request on it
-    // is read and the connection closed without an answer. Other connections answer.
+    // Each connection answers its first request and keeps alive; a later request on it is read
+    // and the connection closed without an answer.
     std::mutex mutex;
     std::vector<std::string> arrivals;
-    RawLoopbackServer server([&](RawLoopbackServer::Connection& connection, int number) {
+    RawLoopbackServer server([&](RawLoopbackServer::Connection& connection, int) {
         for (int onThisConnection = 0;; ++onThisConnection) {
             std::optional<std::string> request = connection.readRequest();
             if (!request) {
@@ -251,7 +251,7 @@ TEST_F(URLSessionTrustTest, APostOnAKeptAliveConnectionThatClosesArrivesOnce) {
                 std::lock_guard lock(mutex);
                 arrivals.push_back(request->substr(request->rfind("\r\n\r\n") + 4));
             }
-            if (number == 0 && onThisConnection > 0) {
+            if (onThisConnection > 0) {
                 return;  // closed after the body was read
             }
             connection.write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
