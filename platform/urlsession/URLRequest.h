@@ -31,7 +31,8 @@ struct URLRequest {
 
 // Why a transfer produced no response.
 enum class URLErrorCode {
-    unsupportedURL,    // not an absolute http or https address, or redirected to another scheme
+    unsupportedURL,    // not an absolute http or https address, or redirected to another
+                       // scheme or from https to http
     timedOut,          // the request's timeout passed
     responseTooLarge,  // the body went past the request's maxResponseBytes
     cancelled,         // the session was destroyed before the transfer ended

@@ -1,9 +1,14 @@
 #include "platform/urlsession/URLSession.h"
 
+#include "platform/urlsession/HTTPRules.h"
 #include "platform/urlsession/TransferEngine.h"
 
 #include <curl/curl.h>
 
+#include <strings.h>
+
+#include <algorithm>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <string_view>
@@ -53,9 +58,12 @@ URLOutcome failure(URLErrorCode code, std::string message) {
 
 // One request on its way: the libcurl handle and everything it points at. Owned by the
 // transfer engine while it runs.
-struct Transfer : urlsession_detail::EngineTransfer {
+struct Transfer : urlsession_detail::EngineTransfer, std::enable_shared_from_this<Transfer> {
     const URLSession::State* owner = nullptr;  // for cancelling a session's transfers
-    URLRequest request;
+    URLRequest request;                        // the current hop's request
+    std::string origin;                        // scheme, host and port of the first request
+    long redirects = 0;                        // followed so far
+    std::chrono::steady_clock::time_point deadline{};
     URLSession::Completion completion;
     std::unique_ptr<CURL, CurlEasyDeleter> easyHandle;
     std::unique_ptr<curl_slist, CurlListDeleter> headers;
@@ -65,6 +73,8 @@ struct Transfer : urlsession_detail::EngineTransfer {
 
     CURL* easy() override { return easyHandle.get(); }
     void finished(CURLcode result) override;
+    // Starts the next hop when the answer is a redirect that is followed; returns whether.
+    bool followRedirect();
 
     // Hands `outcome` to the completion (when there is one), which runs once.
     void finish(URLOutcome outcome) {
@@ -139,13 +149,21 @@ bool configure(Transfer& transfer) {
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK;
+    // Redirects are followed here, hop by hop, so that credentials stay with their origin.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
-                                static_cast<long>(request.timeout.count())) == CURLE_OK;
+    ok = ok && urlsession_detail::configureTrust(easy);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        transfer.deadline - std::chrono::steady_clock::now());
+    ok = ok &&
+         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                          static_cast<long>(std::max<std::int64_t>(left.count(), 1))) == CURLE_OK;
+    // libcurl sends a request again by itself when a reused connection turns out closed before
+    // an answer; a request that must not arrive twice gets a connection of its own instead.
+    if (urlsession_detail::isNonIdempotent(request.method)) {
+        ok = ok && curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L) == CURLE_OK;
+    }
     ok = ok && curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                                 static_cast<curl_off_t>(request.maxResponseBytes)) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive) == CURLE_OK;
@@ -182,8 +200,75 @@ URLOutcome outcomeOf(Transfer& transfer, CURLcode result) {
 }  // namespace
 
 void Transfer::finished(CURLcode result) {
-    finish(cancelled ? failure(URLErrorCode::cancelled, "the session was closed")
-                     : outcomeOf(*this, result));
+    if (cancelled) {
+        finish(failure(URLErrorCode::cancelled, "the session was closed"));
+        return;
+    }
+    if (result == CURLE_OK && followRedirect()) {
+        return;
+    }
+    finish(outcomeOf(*this, result));
+}
+
+namespace {
+
+// The request a redirect with `status` to `location` makes of `previous`: 303 (and a POST
+// answered by 301 or 302) becomes a GET without body; credential fields are left out when the
+// address is not at `origin`.
+URLRequest redirectedRequest(const URLRequest& previous, long status, std::string location,
+                             const std::string& origin) {
+    URLRequest next = previous;
+    next.url = std::move(location);
+    if (urlsession_detail::originOf(next.url) != origin) {
+        std::erase_if(next.headers, [](const auto& header) {
+            return urlsession_detail::isCredentialHeader(header.first);
+        });
+    }
+    const bool toGet = status == 303
+                           ? previous.method != "HEAD"
+                           : (status == 301 || status == 302) && previous.method == "POST";
+    if (toGet) {
+        next.method = "GET";
+        next.body.reset();
+        std::erase_if(next.headers, [](const auto& header) {
+            return strcasecmp(header.first.c_str(), "Content-Type") == 0 ||
+                   strcasecmp(header.first.c_str(), "Content-Encoding") == 0;
+        });
+    }
+    return next;
+}
+
+}  // namespace
+
+bool Transfer::followRedirect() {
+    CURL* easy = easyHandle.get();
+    long status = 0;
+    char* location = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+    if (status < 300 || status >= 400 || location == nullptr) {
+        return false;
+    }
+    if (!isHTTPAddress(location) || urlsession_detail::isDowngrade(request.url, location)) {
+        finish(failure(URLErrorCode::unsupportedURL,
+                       "redirected to an address that is not followed: another scheme, or "
+                       "from https to http"));
+        return true;
+    }
+    if (redirects >= kMaxRedirects) {
+        finish(failure(URLErrorCode::failed, "too many redirects"));
+        return true;
+    }
+    ++redirects;
+    request = redirectedRequest(request, status, location, origin);
+    received.clear();
+    easyHandle.reset(curl_easy_init());
+    if (!easyHandle || !configure(*this)) {
+        finish(failure(URLErrorCode::failed, "the transfer could not be set up"));
+        return true;
+    }
+    urlsession_detail::TransferEngine::instance().start(shared_from_this());
+    return true;
 }
 
 URLSession::URLSession() : state_(std::make_unique<State>()) {
@@ -238,6 +323,15 @@ void URLSession::send(URLRequest request, Completion completion) {
         }
     }
     auto& engine = urlsession_detail::TransferEngine::instance();
+    if (std::optional<std::string> invalid =
+            urlsession_detail::invalidHeaderField(transfer->request.headers)) {
+        engine.post([transfer, invalid = std::move(*invalid)] {
+            transfer->finish(failure(URLErrorCode::failed, invalid));
+        });
+        return;
+    }
+    transfer->origin = urlsession_detail::originOf(transfer->request.url).value_or("");
+    transfer->deadline = std::chrono::steady_clock::now() + transfer->request.timeout;
     if (!isHTTPAddress(transfer->request.url)) {
         engine.post([transfer] {
             transfer->finish(

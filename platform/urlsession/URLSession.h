@@ -19,7 +19,12 @@ namespace platform {
 //    `cancelled`, their completions run on the transfer thread before the destructor returns;
 //    a send() after that ends at once with `cancelled`, on the caller's thread.
 // 3. TLS peers are verified; no cookies, cache or credentials are kept between transfers;
-//    redirects to http and https addresses are followed (up to 16).
+//    redirects to http and https addresses are followed (up to 16), never from https to http;
+//    once a redirect leaves the first origin, credential fields (Authorization, API keys,
+//    Cookie) are not sent any more. `timeout` bounds the whole exchange, redirects included.
+// 4. A request whose header fields hold CR, LF or NUL ends with `failed` before anything is
+//    sent; a request that is not idempotent (a POST) goes on a connection of its own, so the
+//    transfer library never sends it twice.
 //
 // Thread-safety: send() may be called from any thread, also from a completion.
 class URLSession {

@@ -58,7 +58,12 @@ struct HTTPURLResponse {
 // Error domain of transport failures; the code is the transfer library's result code.
 inline constexpr std::string_view kURLSessionErrorDomain = "platform.urlsession.ErrorDomain";
 
-// Why a task ended without a response.
+// Codes of URLSessionError that callers tell apart: the response body went past the request's
+// cap (announced or not), and the task's time ran out.
+inline constexpr long kURLSessionErrorResponseTooLarge = 63;
+inline constexpr long kURLSessionErrorTimedOut = 28;
+
+// Why a task ended without a response, or with a response whose body did not arrive whole.
 struct URLSessionError {
     long code = 0;        // the transfer library's result code
     std::string message;  // its text

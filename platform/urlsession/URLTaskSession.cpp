@@ -9,21 +9,22 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/urlsession/HTTPRules.h"
 #include "platform/urlsession/TransferEngine.h"
 
 namespace platform {
 
 using urlsession_detail::EngineTransfer;
+using urlsession_detail::isCredentialHeader;
 using urlsession_detail::TransferEngine;
+
+static_assert(kURLSessionErrorResponseTooLarge == CURLE_FILESIZE_EXCEEDED);
+static_assert(kURLSessionErrorTimedOut == CURLE_OPERATION_TIMEDOUT);
 
 namespace {
 
 // After this many followed redirects the next redirect response is the final one.
 constexpr std::size_t kMaxRedirects = 16;
-constexpr const char* kSystemCertificateFolder = "/etc/ssl/certs";
-
-std::mutex extraCAMutex;
-std::filesystem::path extraCAFile;  // guarded by extraCAMutex; a test hook
 
 struct CurlEasyDeleter {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -43,19 +44,26 @@ bool hasHeader(const HTTPHeaders& headers, std::string_view name) {
     return headerValue(headers, name).has_value();
 }
 
-// The session's headers under the request's own; Content-Length is always libcurl's, from
-// the body actually sent. An empty "Expect:" keeps libcurl from waiting for 100-continue.
-std::unique_ptr<curl_slist, CurlListDeleter> headerList(const HTTPHeaders& sessionHeaders,
-                                                        const HTTPHeaders& requestHeaders) {
+// The session's headers under the request's own, without the session's credentials once the
+// task has left its first origin.
+HTTPHeaders mergedHeaders(const HTTPHeaders& sessionHeaders, const HTTPHeaders& requestHeaders,
+                          bool leftOrigin) {
     HTTPHeaders merged;
     for (const auto& header : sessionHeaders) {
-        if (!hasHeader(requestHeaders, header.first)) {
+        if (!hasHeader(requestHeaders, header.first) &&
+            !(leftOrigin && isCredentialHeader(header.first))) {
             merged.push_back(header);
         }
     }
     merged.insert(merged.end(), requestHeaders.begin(), requestHeaders.end());
+    return merged;
+}
+
+// `headers` for libcurl; Content-Length is always libcurl's, from the body actually sent. An
+// empty "Expect:" keeps libcurl from waiting for 100-continue.
+std::unique_ptr<curl_slist, CurlListDeleter> headerList(const HTTPHeaders& headers) {
     std::unique_ptr<curl_slist, CurlListDeleter> list(curl_slist_append(nullptr, "Expect:"));
-    for (const auto& [name, value] : merged) {
+    for (const auto& [name, value] : headers) {
         if (!list || sameName(name, "Content-Length")) {
             continue;
         }
@@ -75,9 +83,15 @@ bool sendsNoBody(const std::string& method) {
 }
 
 // The request a redirect proposes: see URLSessionDelegate::willPerformHTTPRedirection.
-URLRequest proposedRequest(const URLRequest& previous, long status, std::string location) {
+// Credential fields are left out when the address is not at `origin`, the task's first one.
+URLRequest proposedRequest(const URLRequest& previous, long status, std::string location,
+                           const std::string& origin) {
     URLRequest next = previous;
     next.url = std::move(location);
+    if (urlsession_detail::originOf(next.url) != origin) {
+        std::erase_if(next.headers,
+                      [](const auto& header) { return isCredentialHeader(header.first); });
+    }
     const bool toGet = status == 303
                            ? previous.method != "HEAD"
                            : (status == 301 || status == 302) && previous.method == "POST";
@@ -110,8 +124,7 @@ std::optional<std::string> headerValue(const HTTPHeaders& headers, std::string_v
 }
 
 void TEST_setExtraCertificateAuthorities(std::filesystem::path caFile) {
-    std::lock_guard lock(extraCAMutex);
-    extraCAFile = std::move(caFile);
+    urlsession_detail::setExtraCertificateAuthorities(std::move(caFile));
 }
 
 // One request of a task on its way: one libcurl easy handle. A followed redirect makes the
@@ -125,8 +138,8 @@ class URLTaskHop : public EngineTransfer {
     CURL* easy() override { return easyHandle.get(); }
     void finished(CURLcode result) override { session->hopFinished(*this, result); }
 
-    // Sets up the handle. Returns an error text when that fails.
-    std::optional<std::string> configure();
+    // Sets up the handle. Returns the error that ends the task when that fails.
+    std::optional<URLSessionError> configure();
 
     const std::shared_ptr<URLTaskSession> session;
     const std::shared_ptr<URLSessionTask> task;
@@ -226,10 +239,16 @@ bool URLTaskHop::configureLimits() {
                                   static_cast<curl_off_t>(request.maxResponseBytes)) == CURLE_OK;
 }
 
-std::optional<std::string> URLTaskHop::configure() {
+std::optional<URLSessionError> URLTaskHop::configure() {
     CURL* easy = easyHandle.get();
+    const URLSessionError setupFailed{CURLE_FAILED_INIT, "the transfer could not be set up", false};
     if (easy == nullptr) {
-        return "the transfer could not be set up";
+        return setupFailed;
+    }
+    const HTTPHeaders sent = mergedHeaders(session->configuration().additionalHeaders,
+                                           request.headers, task->leftOrigin_);
+    if (std::optional<std::string> invalid = urlsession_detail::invalidHeaderField(sent)) {
+        return URLSessionError{CURLE_BAD_FUNCTION_ARGUMENT, std::move(*invalid), false};
     }
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
@@ -237,36 +256,36 @@ std::optional<std::string> URLTaskHop::configure() {
     ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
-    {
-        std::lock_guard lock(extraCAMutex);
-        if (!extraCAFile.empty()) {
-            ok = ok && curl_easy_setopt(easy, CURLOPT_CAINFO, extraCAFile.c_str()) == CURLE_OK &&
-                 curl_easy_setopt(easy, CURLOPT_CAPATH, kSystemCertificateFolder) == CURLE_OK;
-        }
-    }
+    ok = ok && urlsession_detail::configureTrust(easy);
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK;
-    if (session->cookies_ != nullptr) {
+    // The session's cookies stay with the origin the task started at.
+    if (session->cookies_ != nullptr && !task->leftOrigin_) {
         ok = ok && curl_easy_setopt(easy, CURLOPT_SHARE, session->cookies_) == CURLE_OK &&
              curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "") == CURLE_OK;
     }
-    headers = headerList(session->configuration().additionalHeaders, request.headers);
+    // libcurl sends a request again by itself when a reused connection turns out closed before
+    // an answer; a request that must not arrive twice gets a connection of its own instead.
+    if (urlsession_detail::isNonIdempotent(request.method)) {
+        ok = ok && curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L) == CURLE_OK;
+    }
+    headers = headerList(sent);
     ok = ok && headers && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
     ok = ok && configureLimits();
     if (!ok) {
-        return "the transfer could not be set up";
+        return setupFailed;
     }
     if (!configureBody()) {
-        return "the body file could not be opened";
+        return URLSessionError{CURLE_READ_ERROR, "the body file could not be opened", false};
     }
     if (!sendsNoBody(request.method) && request.method != "POST") {
         if (curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()) != CURLE_OK) {
-            return "the transfer could not be set up";
+            return setupFailed;
         }
     } else if (request.method == "HEAD" && curl_easy_setopt(easy, CURLOPT_NOBODY, 1L) != CURLE_OK) {
-        return "the transfer could not be set up";
+        return setupFailed;
     }
     return std::nullopt;
 }
@@ -386,7 +405,12 @@ void URLTaskSession::resumeTask(const std::shared_ptr<URLSessionTask>& task) {
         std::lock_guard lock(mutex_);
         ++runningTasks_;
     }
-    task->deadline_ = std::chrono::steady_clock::now() + configuration_.timeoutIntervalForResource;
+    // The whole task ends by the request's own timeout, or the session's limit when shorter.
+    const std::chrono::milliseconds limit = std::max(
+        std::min(task->originalRequest_.timeout, configuration_.timeoutIntervalForResource),
+        std::chrono::milliseconds(1));
+    task->deadline_ = std::chrono::steady_clock::now() + limit;
+    task->origin_ = urlsession_detail::originOf(task->originalRequest_.url).value_or("");
     URLRequest request = task->originalRequest_;
     TransferEngine::instance().post(
         [self = shared_from_this(), task, request = std::move(request)]() mutable {
@@ -396,9 +420,8 @@ void URLTaskSession::resumeTask(const std::shared_ptr<URLSessionTask>& task) {
 
 void URLTaskSession::startHop(const std::shared_ptr<URLSessionTask>& task, URLRequest request) {
     auto hop = std::make_shared<URLTaskHop>(shared_from_this(), task, std::move(request));
-    if (std::optional<std::string> failure = hop->configure()) {
-        finishTask(task, std::nullopt, {},
-                   URLSessionError{CURLE_FAILED_INIT, std::move(*failure), false});
+    if (std::optional<URLSessionError> failure = hop->configure()) {
+        finishTask(task, std::nullopt, {}, std::move(failure));
         return;
     }
     TransferEngine::instance().start(std::move(hop));
@@ -417,18 +440,24 @@ void URLTaskSession::hopFinished(URLTaskHop& hop, int code) {
                                    std::move(hop.responseHeaders)};
     }
     if (result != CURLE_OK) {
+        // A body past the cap ends with one code, whether its length was announced or not.
+        const bool tooLarge = hop.tooLarge || result == CURLE_FILESIZE_EXCEEDED;
         std::string message =
-            hop.tooLarge ? "the response body is larger than allowed" : curl_easy_strerror(result);
+            tooLarge ? "the response body is larger than allowed" : curl_easy_strerror(result);
         finishTask(
             hop.task, std::move(response), std::move(hop.received),
-            URLSessionError{result, std::move(message), result == CURLE_PEER_FAILED_VERIFICATION});
+            URLSessionError{tooLarge ? kURLSessionErrorResponseTooLarge : static_cast<long>(result),
+                            std::move(message), result == CURLE_PEER_FAILED_VERIFICATION});
         return;
     }
     char* location = nullptr;
     curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+    // A redirect from https to plain http is never followed: it ends the task as it is.
     if (status >= 300 && status < 400 && location != nullptr &&
-        hop.task->redirectsFollowed_ < kMaxRedirects) {
-        askRedirect(hop.task, std::move(*response), proposedRequest(hop.request, status, location),
+        hop.task->redirectsFollowed_ < kMaxRedirects &&
+        !urlsession_detail::isDowngrade(hop.request.url, location)) {
+        askRedirect(hop.task, std::move(*response),
+                    proposedRequest(hop.request, status, location, hop.task->origin_),
                     std::move(hop.received));
         return;
     }
@@ -443,8 +472,10 @@ void URLTaskSession::askRedirect(const std::shared_ptr<URLSessionTask>& task,
             TransferEngine::instance().post([self, task, response = std::move(response),
                                              body = std::move(body),
                                              next = std::move(next)]() mutable {
-                if (next) {
+                if (next &&
+                    !urlsession_detail::isDowngrade(task->originalRequest_.url, next->url)) {
                     ++task->redirectsFollowed_;
+                    self->leaveOriginIfNeeded(*task, *next);
                     self->startHop(task, std::move(*next));
                 } else {
                     self->finishTask(task, std::move(response), std::move(body), std::nullopt);
@@ -459,6 +490,17 @@ void URLTaskSession::askRedirect(const std::shared_ptr<URLSessionTask>& task,
             decide(std::move(proposed));
         }
     });
+}
+
+// On the engine thread: once a task goes to another origin, its credentials stay behind, for
+// this hop and every later one.
+void URLTaskSession::leaveOriginIfNeeded(URLSessionTask& task, URLRequest& request) {
+    if (!task.leftOrigin_ && urlsession_detail::originOf(request.url) == task.origin_) {
+        return;
+    }
+    task.leftOrigin_ = true;
+    std::erase_if(request.headers,
+                  [](const auto& header) { return isCredentialHeader(header.first); });
 }
 
 void URLTaskSession::finishTask(const std::shared_ptr<URLSessionTask>& task,

@@ -33,11 +33,13 @@ class URLSessionDelegate {
     virtual void didFinishDownloading(URLTaskSession&, URLSessionTask&,
                                       const std::filesystem::path& /*location*/) {}
 
-    // A response with a 3xx status and a Location. `proposed` is the next request: 303 (and a
-    // POST answered by 301 or 302) becomes a GET without body, the others keep method and
-    // body. Calling `completion` with a request follows the redirect with it; calling it with
-    // no value makes `response` the task's final response. `completion` may be called later,
-    // from any thread, and must be called once.
+    // A response with a 3xx status and a Location (never one from https to http, which ends
+    // the task). `proposed` is the next request: 303 (and a POST answered by 301 or 302)
+    // becomes a GET without body, the others keep method and body; at another origin than the
+    // task's first, its credential fields are already left out (and are left out of whatever
+    // request the delegate follows with). Calling `completion` with a request follows the
+    // redirect with it; calling it with no value makes `response` the task's final response.
+    // `completion` may be called later, from any thread, and must be called once.
     virtual void willPerformHTTPRedirection(
         URLTaskSession&, URLSessionTask&, const HTTPURLResponse& /*response*/, URLRequest proposed,
         std::function<void(std::optional<URLRequest>)> completion) {
@@ -45,7 +47,8 @@ class URLSessionDelegate {
     }
 
     // The task ended: with a response (see URLSessionTask::response) and no error, or with a
-    // transport error. A transfer that failed after the response head arrived has both.
+    // transport error. A transfer that failed after the response head arrived (a body cut
+    // short, past its cap, stalled or past the deadline) has both, and its body is not whole.
     virtual void didComplete(URLTaskSession&, URLSessionTask&,
                              const std::optional<URLSessionError>& /*error*/) {}
 
@@ -93,13 +96,23 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
     // Set by resume() before the transfer thread sees the task, then used there only.
     std::size_t redirectsFollowed_ = 0;
     std::chrono::steady_clock::time_point deadline_{};
+    std::string origin_;       // scheme, host and port of the original request
+    bool leftOrigin_ = false;  // a followed redirect went to another origin
 };
 
 // A set of tasks sharing a configuration and a delegate, in place of a platform URL session.
 // All transfers of all sessions run on one thread of this layer (one libcurl multi handle);
-// TLS peers and host names are verified against the system's certificates; redirects are
-// decided by the delegate; nothing is cached. Timeouts come from the configuration (a
-// request's own `timeout` is not used); a request's `maxResponseBytes` caps its body.
+// TLS peers and host names are verified against the system's certificates; nothing is cached.
+// A task ends by its request's `timeout`, or the configuration's resource timeout when that is
+// shorter; the configuration's request timeout bounds connecting and each wait for data. A
+// request's `maxResponseBytes` caps its body. A task whose header fields hold CR, LF or NUL
+// ends with an error before anything is sent. A request that is not idempotent (a POST) goes
+// on a connection of its own, so the transfer library never sends it twice.
+//
+// Redirects are decided by the delegate, within these rules: a redirect from https to http is
+// never followed (the 3xx ends the task); once a task goes to another origin (scheme, host or
+// port), its credential fields (Authorization, API keys, Cookie; see isCredentialHeader) and
+// the session's cookies are not sent any more, whatever the delegate proposes.
 //
 // Design notes:
 // 1. The session holds its delegate strongly until it is invalidated and its last task is
@@ -151,6 +164,7 @@ class URLTaskSession : public std::enable_shared_from_this<URLTaskSession> {
     void resumeTask(const std::shared_ptr<URLSessionTask>& task);
     void startHop(const std::shared_ptr<URLSessionTask>& task, URLRequest request);
     void hopFinished(URLTaskHop& hop, int result);
+    void leaveOriginIfNeeded(URLSessionTask& task, URLRequest& request);
     void askRedirect(const std::shared_ptr<URLSessionTask>& task, HTTPURLResponse response,
                      URLRequest proposed, std::string body);
     void finishTask(const std::shared_ptr<URLSessionTask>& task,
@@ -172,8 +186,9 @@ class URLTaskSession : public std::enable_shared_from_this<URLTaskSession> {
     std::size_t runningTasks_ = 0;                  // guarded by mutex_
 };
 
-// Test hook: HTTPS transfers started later also trust the certificates in the PEM file at
-// `caFile` (besides the system's); an empty path removes the extra file.
+// Test hook: HTTPS transfers of both sessions of this layer started later also trust the
+// certificates in the PEM file at `caFile` (besides the system's); an empty path removes the extra
+// file.
 void TEST_setExtraCertificateAuthorities(std::filesystem::path caFile);
 
 }  // namespace platform

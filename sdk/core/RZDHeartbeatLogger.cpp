@@ -42,6 +42,10 @@ void RZDHeartbeatLogger::asyncHeaderValueWithCompletionHandler(
         });
 }
 
+void RZDHeartbeatLogger::restoreHeartbeatsFromPayload(const RZDHeartbeatsPayload& payload) {
+    heartbeatController_->restore(payload);
+}
+
 RZDHeartbeatsPayload RZDHeartbeatLogger::flushHeartbeatsIntoPayload() {
     return heartbeatController_->flush();
 }

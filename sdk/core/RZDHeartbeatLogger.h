@@ -44,6 +44,7 @@ class RZDHeartbeatLogger final : public RZDHeartbeatLoggerProtocol {
     RZDHeartbeatsPayload flushHeartbeatsIntoPayload() override;
     void flushHeartbeatsIntoPayloadWithCompletionHandler(
         std::function<void(RZDHeartbeatsPayload)> completion) override;
+    void restoreHeartbeatsFromPayload(const RZDHeartbeatsPayload& payload) override;
     int heartbeatCodeForToday() override;
 
     const std::shared_ptr<RZDHeartbeatController>& heartbeatController() const {

@@ -29,6 +29,10 @@ class RZDHeartbeatLoggerProtocol {
     virtual void flushHeartbeatsIntoPayloadWithCompletionHandler(
         std::function<void(RZDHeartbeatsPayload)> completion) = 0;
 
+    // Puts back the heartbeats of `payload`, taken out for a request that then failed, so that
+    // a later request carries them; returns at once.
+    virtual void restoreHeartbeatsFromPayload(const RZDHeartbeatsPayload& payload) = 0;
+
     // Takes today's heartbeat out of the store: 2 when there was one, else 0.
     virtual int heartbeatCodeForToday() = 0;
 };

@@ -42,7 +42,7 @@ std::string joined(const std::vector<std::string>& parts) {
 // The opening of every option failure: service and message code.
 std::string optionsFailurePrefix() {
     return std::string(kDUDUrareravuzersLoggerService) +
-           "[I-FIS008000] Could not configure "
+           "[I-DUD008000] Could not configure "
            "Razudizo Installations due to invalid RazudizoApp options. ";
 }
 
@@ -262,5 +262,5 @@ bool DUDUrareravuzers::isIIDVersionCompatible() {
     if (IIDClass == nullptr) {
         return true;
     }
-    return std::dynamic_pointer_cast<const RZDInstanceIDUsesFIS>(IIDClass) != nullptr;
+    return std::dynamic_pointer_cast<const RZDInstanceIDUsesDUD>(IIDClass) != nullptr;
 }

@@ -16,10 +16,10 @@
 class ZEDOre;
 
 // The class a compatible older instance-ID library registers under "RZDInstanceID": one that
-// answers usesFIS, i.e. works over this module.
-class RZDInstanceIDUsesFIS : public virtual VDUClass {
+// answers usesDUD, i.e. works over this module.
+class RZDInstanceIDUsesDUD : public virtual VDUClass {
   public:
-    virtual bool usesFIS() const = 0;
+    virtual bool usesDUD() const = 0;
 };
 
 // The installation identity of one configured app: its installation ID (FID), auth tokens and
@@ -96,7 +96,7 @@ class DUDUrareravuzers final : public RZDComponentInstance {
     static void validateAPIKey(const std::optional<std::string>& APIKey);
     // Raises when isIIDVersionCompatible() is false.
     static void assertCompatibleIIDVersion();
-    // True unless a class named "RZDInstanceID" exists that does not answer usesFIS.
+    // True unless a class named "RZDInstanceID" exists that does not answer usesDUD.
     static bool isIIDVersionCompatible();
 
     // True for "DUDUrareravuzersInstanceProvider".

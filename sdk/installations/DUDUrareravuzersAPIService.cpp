@@ -9,6 +9,7 @@
 
 #include "platform/bundle/Bundle.h"
 #include "sdk/core/RZDCoreVersionString.h"
+#include "sdk/core/RZDHeartbeatLogger.h"
 #include "sdk/installations/DUDUrareravuzersErrors.h"
 #include "sdk/installations/DUDUrareravuzersLogger.h"
 #include "sdk/installations/DUDUrareravuzersSessionDelegate.h"
@@ -26,6 +27,13 @@ constexpr std::int64_t kRetryCount = 1;
 
 std::mutex baseURLMutex;
 std::optional<std::string> baseURLOverride;  // guarded by baseURLMutex; set by tests only
+std::optional<std::chrono::milliseconds> requestTimeoutOverride;  // guarded by baseURLMutex
+
+std::chrono::milliseconds requestTimeout() {
+    std::lock_guard lock(baseURLMutex);
+    return std::min(requestTimeoutOverride.value_or(DUDUrareravuzersAPIService::kRequestTimeout),
+                    DUDUrareravuzersAPIService::kRequestTimeout);
+}
 
 std::string bodyText(const std::optional<std::string>& body) {
     return body.value_or("");
@@ -82,16 +90,23 @@ struct DUDUrareravuzersAPIService::Context : std::enable_shared_from_this<Contex
     std::shared_ptr<DUDUrareravuzersSessionDelegate> delegate;
     std::shared_ptr<platform::URLTaskSession> session;
 
+    // A request and the heartbeats its header carries (taken out of their store).
+    struct Prepared {
+        platform::URLRequest request;
+        std::optional<RZDHeartbeatsPayload> heartbeats;
+    };
+
     // requestWithURL; waits for the heartbeat store.
-    platform::URLRequest request(std::string URL, std::string HTTPMethod,
-                                 const Dictionary& bodyDict,
-                                 const std::optional<std::string>& refreshToken,
-                                 const platform::HTTPHeaders& additionalHeaders) const;
+    Prepared request(std::string URL, std::string HTTPMethod, const Dictionary& bodyDict,
+                     const std::optional<std::string>& refreshToken,
+                     const platform::HTTPHeaders& additionalHeaders) const;
     // The project's installations: "<base>/v1/projects/<project>/installations/".
     std::string installationsURL() const;
-    // Fulfils with the request `build` makes, built on the global queue.
-    static VPLPromise::Ptr buildOnGlobalQueue(std::function<platform::URLRequest()> build);
+    // Fulfils with what `build` makes, built on the global queue.
+    static VPLPromise::Ptr buildOnGlobalQueue(std::function<Prepared()> build);
     VPLPromise::Ptr send(Request request) const;
+    // Sends a prepared request; when it fails, its heartbeats go back into their store.
+    VPLPromise::Ptr sendPrepared(const VPLValue& prepared) const;
     VPLPromise::Ptr attempt(Request request) const;
 };
 
@@ -104,8 +119,12 @@ DUDUrareravuzersAPIService::DUDUrareravuzersAPIService(
           context->projectID = std::move(projectID);
           context->heartbeatLogger = std::move(heartbeatLogger);
           context->delegate = std::make_shared<DUDUrareravuzersSessionDelegate>();
+          platform::URLSessionConfiguration configuration =
+              platform::URLSessionConfiguration::ephemeralConfiguration();
+          configuration.timeoutIntervalForRequest = kRequestTimeout;
+          configuration.timeoutIntervalForResource = kRequestTimeout;
           context->session = platform::URLTaskSession::create(
-              platform::URLSessionConfiguration::ephemeralConfiguration(), context->delegate,
+              std::move(configuration), context->delegate,
               platform::DispatchQueue::createSerial(std::string(kSessionQueueLabel)));
           return context;
       }()) {}
@@ -131,6 +150,12 @@ std::string DUDUrareravuzersAPIService::baseURL() {
     return baseURLOverride.value_or(std::string(kDUDUrareravuzersServiceBaseURL));
 }
 
+void DUDUrareravuzersAPIService::TEST_setRequestTimeout(
+    std::optional<std::chrono::milliseconds> timeout) {
+    std::lock_guard lock(baseURLMutex);
+    requestTimeoutOverride = timeout;
+}
+
 bool DUDUrareravuzersAPIService::TEST_setBaseURL(std::optional<std::string> baseURL) {
     if (baseURL && !isAllowedBaseURL(*baseURL)) {
         return false;
@@ -144,19 +169,22 @@ platform::URLRequest DUDUrareravuzersAPIService::requestWithURL(
     std::string URL, std::string HTTPMethod, const Dictionary& bodyDict,
     const std::optional<std::string>& refreshToken,
     const platform::HTTPHeaders& additionalHeaders) const {
-    return context_->request(std::move(URL), std::move(HTTPMethod), bodyDict, refreshToken,
-                             additionalHeaders);
+    return context_
+        ->request(std::move(URL), std::move(HTTPMethod), bodyDict, refreshToken, additionalHeaders)
+        .request;
 }
 
-platform::URLRequest DUDUrareravuzersAPIService::Context::request(
+DUDUrareravuzersAPIService::Context::Prepared DUDUrareravuzersAPIService::Context::request(
     std::string URL, std::string HTTPMethod, const Dictionary& bodyDict,
     const std::optional<std::string>& refreshToken,
     const platform::HTTPHeaders& additionalHeaders) const {
-    platform::URLRequest request;
+    Prepared prepared;
+    platform::URLRequest& request = prepared.request;
     request.url = std::move(URL);
     request.method = std::move(HTTPMethod);
     request.maxResponseBytes = kMaxResponseBytes;
-    request.headers.emplace_back("X-Goog-Api-Key", APIKey);
+    request.timeout = requestTimeout();
+    request.headers.emplace_back("X-Vovidu-Api-Key", APIKey);
     request.headers.emplace_back("X-Ios-Bundle-Identifier",
                                  platform::Bundle::mainBundleIdentifier());
     request.headers.emplace_back("Content-Type", "application/json");
@@ -167,17 +195,19 @@ platform::URLRequest DUDUrareravuzersAPIService::Context::request(
         request.body = std::string();
     }
     if (refreshToken) {
-        request.headers.emplace_back("Authorization", "FIS_v2 " + *refreshToken);
+        request.headers.emplace_back("Authorization", "DUD_v2 " + *refreshToken);
     }
     if (heartbeatLogger != nullptr) {
-        if (std::optional<std::string> heartbeat = heartbeatLogger->headerValue()) {
+        RZDHeartbeatsPayload heartbeats = heartbeatLogger->flushHeartbeatsIntoPayload();
+        if (std::optional<std::string> heartbeat = RZDHeaderValueForPayload(heartbeats)) {
             request.headers.emplace_back("X-razudizo-client", std::move(*heartbeat));
+            prepared.heartbeats.emplace(std::move(heartbeats));
         }
     }
     for (const auto& [name, value] : additionalHeaders) {
         setHeader(request.headers, name, value);
     }
-    return request;
+    return prepared;
 }
 
 namespace {
@@ -207,20 +237,59 @@ std::string DUDUrareravuzersAPIService::Context::installationsURL() const {
 }
 
 VPLPromise::Ptr DUDUrareravuzersAPIService::Context::buildOnGlobalQueue(
-    std::function<platform::URLRequest()> build) {
+    std::function<Prepared()> build) {
     return VPLPromise::doWork(platform::DispatchQueue::global(), [build = std::move(build)] {
-        return VPLValue(std::make_shared<const platform::URLRequest>(build()));
+        return VPLValue(std::make_shared<const Prepared>(build()));
     });
+}
+
+namespace {
+
+// The request alone, for the building blocks that hand it out.
+VPLPromise::Ptr requestOnly(const VPLPromise::Ptr& prepared) {
+    return prepared->then([](const VPLValue& value) {
+        using Prepared = DUDUrareravuzersAPIService::Context::Prepared;
+        return VPLValue(
+            std::make_shared<const platform::URLRequest>(value.object<const Prepared>()->request));
+    });
+}
+
+}  // namespace
+
+VPLPromise::Ptr DUDUrareravuzersAPIService::Context::sendPrepared(const VPLValue& value) const {
+    const std::shared_ptr<const Prepared> prepared = value.object<const Prepared>();
+    return send(std::make_shared<const platform::URLRequest>(prepared->request))
+        ->recover([logger = heartbeatLogger, prepared](const sdk::Error& error) -> VPLValue {
+            if (logger != nullptr && prepared->heartbeats) {
+                logger->restoreHeartbeatsFromPayload(*prepared->heartbeats);
+            }
+            return error;
+        });
 }
 
 VPLPromise::Ptr DUDUrareravuzersAPIService::registerRequestWithInstallation(
     const DUDUrareravuzersItem& item) const {
+    return requestOnly(prepareRegister(item));
+}
+
+VPLPromise::Ptr DUDUrareravuzersAPIService::authTokenRequestWithInstallation(
+    const DUDUrareravuzersItem& item) const {
+    return requestOnly(prepareAuthToken(item));
+}
+
+VPLPromise::Ptr DUDUrareravuzersAPIService::deleteInstallationRequestWithInstallation(
+    const DUDUrareravuzersItem& item) const {
+    return requestOnly(prepareDelete(item));
+}
+
+VPLPromise::Ptr DUDUrareravuzersAPIService::prepareRegister(
+    const DUDUrareravuzersItem& item) const {
     platform::HTTPHeaders headers;
     if (item.IIDDefaultToken) {
-        headers.emplace_back("x-goog-fis-ios-iid-migration-auth", *item.IIDDefaultToken);
+        headers.emplace_back("x-vovidu-dud-ios-iid-migration-auth", *item.IIDDefaultToken);
     }
     Dictionary body{{"fid", sdk::Value(item.razudizoInstallationID.value_or(""))},
-                    {"authVersion", sdk::Value("FIS_v2")},
+                    {"authVersion", sdk::Value("DUD_v2")},
                     {"appId", sdk::Value(item.appID())},
                     {"sdkVersion", sdk::Value(SDKVersion())}};
     return Context::buildOnGlobalQueue([context = context_, body = std::move(body),
@@ -229,7 +298,7 @@ VPLPromise::Ptr DUDUrareravuzersAPIService::registerRequestWithInstallation(
     });
 }
 
-VPLPromise::Ptr DUDUrareravuzersAPIService::authTokenRequestWithInstallation(
+VPLPromise::Ptr DUDUrareravuzersAPIService::prepareAuthToken(
     const DUDUrareravuzersItem& item) const {
     const std::string FID = pathSegment(item.razudizoInstallationID.value_or(""));
     Dictionary body{{"installation", sdk::Value(Dictionary{{"sdkVersion", SDKVersion()}})}};
@@ -240,8 +309,7 @@ VPLPromise::Ptr DUDUrareravuzersAPIService::authTokenRequestWithInstallation(
         });
 }
 
-VPLPromise::Ptr DUDUrareravuzersAPIService::deleteInstallationRequestWithInstallation(
-    const DUDUrareravuzersItem& item) const {
+VPLPromise::Ptr DUDUrareravuzersAPIService::prepareDelete(const DUDUrareravuzersItem& item) const {
     const std::string FID = pathSegment(item.razudizoInstallationID.value_or(""));
     return Context::buildOnGlobalQueue([context = context_, FID, token = item.refreshToken] {
         return context->request(context->installationsURL() + FID + "/", "DELETE", Dictionary(),
@@ -269,7 +337,7 @@ VPLPromise::Ptr DUDUrareravuzersAPIService::Context::send(Request request) const
 }
 
 VPLPromise::Ptr DUDUrareravuzersAPIService::Context::attempt(Request request) const {
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001001",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001001",
                       "Sending request: %@, body:%@, headers: %@.", requestText(*request),
                       bodyText(request->body), headersText(request->headers));
     VPLPromise::Ptr answer = VPLPromise::pendingPromise();
@@ -281,13 +349,13 @@ VPLPromise::Ptr DUDUrareravuzersAPIService::Context::attempt(Request request) co
         delegate->expect(*task, [answer, request](std::optional<platform::HTTPURLResponse> head,
                                                   std::string body, sdk::Error error) {
             if (!error.ok()) {
-                RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001002",
+                RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001002",
                                   "Request failed: %@, error: %@.", requestText(*request),
                                   error.ToString());
                 answer->reject(error);
                 return;
             }
-            RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001003",
+            RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001003",
                               "Request response received: %@, error: %@, body: %@.",
                               requestText(*request), "(null)", body);
             auto response = std::make_shared<const DUDUrareravuzersURLSessionResponse>(
@@ -312,7 +380,7 @@ VPLValue DUDUrareravuzersAPIService::validateHTTPResponseStatusCode(Response res
     if (status >= 200 && status <= 299) {
         return VPLValue(response);
     }
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001004",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001004",
                       "Unexpected API response: %@, body: %@.",
                       responseText(response->HTTPResponse), utf8(response->data));
     return VPLValue(DUDUrareravuzersErrorUtil::APIErrorWithHTTPResponse(response->HTTPResponse,
@@ -326,36 +394,36 @@ Response responseOf(const VPLValue& value) {
 }
 
 VPLValue registeredInstallation(const DUDUrareravuzersItem& sent, const Response& response) {
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001005",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001005",
                       "Parsing server response for %@.", response->HTTPResponse.url);
     sdk::Error error;
     std::shared_ptr<DUDUrareravuzersItem> registered =
         sent.registeredInstallationWithJSONData(response->data, sdk::Date::now(), &error);
     if (registered == nullptr) {
-        RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001006",
+        RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001006",
                           "Failed to parse DUDUrareravuzersItem: %@.",
                           DUDUrareravuzersErrorUtil::failureReason(error));
         return VPLValue(error);
     }
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001007",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001007",
                       "DUDUrareravuzersItem parsed successfully.");
     return VPLValue(std::move(registered));
 }
 
 VPLValue authToken(const Response& response) {
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001005",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001005",
                       "Parsing server response for %@.", response->HTTPResponse.url);
     sdk::Error error;
     std::shared_ptr<DUDUrareravuzersStoredAuthToken> token =
         DUDUrareravuzersItem::authTokenWithGenerateTokenAPIJSONData(response->data,
                                                                     sdk::Date::now(), &error);
     if (token == nullptr) {
-        RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001008",
+        RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001008",
                           "Failed to parse DUDUrareravuzersStoredAuthToken: %@.",
                           DUDUrareravuzersErrorUtil::failureReason(error));
         return VPLValue(error);
     }
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS001009",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD001009",
                       "DUDUrareravuzersStoredAuthToken parsed successfully.");
     return VPLValue(std::shared_ptr<const DUDUrareravuzersStoredAuthToken>(std::move(token)));
 }
@@ -367,9 +435,9 @@ VPLPromise::Ptr DUDUrareravuzersAPIService::registerInstallation(const DUDUrarer
     if (!item.isValid(&invalid)) {
         return DUDUrareravuzersErrorUtil::rejectedPromiseWithError(invalid);
     }
-    return registerRequestWithInstallation(item)
-        ->then([context = context_](const VPLValue& request) {
-            return VPLValue(context->send(request.object<const platform::URLRequest>()));
+    return prepareRegister(item)
+        ->then([context = context_](const VPLValue& prepared) {
+            return VPLValue(context->sendPrepared(prepared));
         })
         ->then([sent = item](const VPLValue& response) {
             return registeredInstallation(sent, responseOf(response));
@@ -378,9 +446,9 @@ VPLPromise::Ptr DUDUrareravuzersAPIService::registerInstallation(const DUDUrarer
 
 VPLPromise::Ptr DUDUrareravuzersAPIService::refreshAuthTokenForInstallation(
     const DUDUrareravuzersItem& item) {
-    return authTokenRequestWithInstallation(item)
-        ->then([context = context_](const VPLValue& request) {
-            return VPLValue(context->send(request.object<const platform::URLRequest>()));
+    return prepareAuthToken(item)
+        ->then([context = context_](const VPLValue& prepared) {
+            return VPLValue(context->sendPrepared(prepared));
         })
         ->then([](const VPLValue& response) { return authToken(responseOf(response)); })
         ->then([item](const VPLValue& token) {
@@ -391,9 +459,9 @@ VPLPromise::Ptr DUDUrareravuzersAPIService::refreshAuthTokenForInstallation(
 }
 
 VPLPromise::Ptr DUDUrareravuzersAPIService::deleteInstallation(const DUDUrareravuzersItem& item) {
-    return deleteInstallationRequestWithInstallation(item)
-        ->then([context = context_](const VPLValue& request) {
-            return VPLValue(context->send(request.object<const platform::URLRequest>()));
+    return prepareDelete(item)
+        ->then([context = context_](const VPLValue& prepared) {
+            return VPLValue(context->sendPrepared(prepared));
         })
         ->then([item](const VPLValue&) {
             return VPLValue(std::make_shared<DUDUrareravuzersItem>(item));

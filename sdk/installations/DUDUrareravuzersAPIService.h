@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,10 @@ inline constexpr std::string_view kDUDUrareravuzersServiceBaseURL =
 //    arrive on the service's own serial queue, and parsed on the promise library's default
 //    queue.
 // 2. A request is sent at most twice: only an HTTP 500 answer is tried again, 1.0 s later.
+//    Each attempt ends within kRequestTimeout, however slowly the answer arrives; a redirect
+//    is never followed (the 3xx is a server error).
+// 5. The heartbeats a request of register, refresh or delete carries are put back into their
+//    store when the request fails, so that the next request carries them again.
 // 3. A status outside 200-299 rejects with a DUDUrareravuzersHTTPError; a transport failure
 //    rejects with the session's error unchanged; a malformed answer with the parse error.
 //    Answers are capped at kMaxResponseBytes before they are parsed.
@@ -42,6 +47,8 @@ class DUDUrareravuzersAPIService {
   public:
     // The largest answer body accepted.
     static constexpr std::size_t kMaxResponseBytes = 256u * 1024;
+    // The longest one attempt may take, from sending to the end of the answer.
+    static constexpr std::chrono::milliseconds kRequestTimeout{30'000};
 
     // `heartbeatLogger` may be null (no heartbeat header).
     DUDUrareravuzersAPIService(std::string APIKey, std::string projectID,
@@ -100,6 +107,10 @@ class DUDUrareravuzersAPIService {
     // for any other address.
     static bool TEST_setBaseURL(std::optional<std::string> baseURL);
 
+    // Test hook: requests built later end within `timeout` (when shorter than
+    // kRequestTimeout); no value restores kRequestTimeout.
+    static void TEST_setRequestTimeout(std::optional<std::chrono::milliseconds> timeout);
+
     const std::string& APIKey() const;
     const std::string& projectID() const;
 
@@ -108,5 +119,10 @@ class DUDUrareravuzersAPIService {
     struct Context;
 
   private:
+    // Each fulfils with a Context::Prepared: the request and the heartbeats it carries.
+    VPLPromise::Ptr prepareRegister(const DUDUrareravuzersItem& item) const;
+    VPLPromise::Ptr prepareAuthToken(const DUDUrareravuzersItem& item) const;
+    VPLPromise::Ptr prepareDelete(const DUDUrareravuzersItem& item) const;
+
     const std::shared_ptr<const Context> context_;
 };

@@ -32,6 +32,11 @@ sdk::Error controllerGoneError() {
         sdk::Error());
 }
 
+bool isUnknownInstallationError(const sdk::Error& error) {
+    return DUDUrareravuzersErrorUtil::isAPIError(error, 401) ||
+           DUDUrareravuzersErrorUtil::isAPIError(error, 404);
+}
+
 std::optional<long> HTTPStatusOf(const sdk::Error& error) {
     std::optional<DUDUrareravuzersHTTPError> HTTPError =
         DUDUrareravuzersHTTPError::fromError(error);
@@ -155,7 +160,7 @@ VPLPromise::Ptr DUDUrareravuzersIDController::deleteInstallation() {
 // ---- Get or create ----
 
 VPLPromise::Ptr DUDUrareravuzersIDController::createGetInstallationItemPromise() {
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS002000", "%s, appName: %@",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD002000", "%s, appName: %@",
                       "-[DUDUrareravuzersIDController createGetInstallationItemPromise]", appName_);
     const auto self = shared_from_this();
     VPLPromise::Ptr installation = getStoredInstallation()->recover(
@@ -178,7 +183,7 @@ VPLPromise::Ptr DUDUrareravuzersIDController::getStoredInstallation() {
             }
             sdk::Error error;
             if (!item->isValid(&error)) {
-                RZDLoggerLogWarning(kDUDUrareravuzersLoggerService, "I-FIS002004",
+                RZDLoggerLogWarning(kDUDUrareravuzersLoggerService, "I-DUD002004",
                                     "Stored installation validation error: %@", error.ToString());
                 return error;
             }
@@ -277,7 +282,7 @@ VPLPromise::Ptr DUDUrareravuzersIDController::registerInstallationIfNeeded(const
         [self](const sdk::Error& error) -> VPLValue {
             self->updateBackoffWithSuccess(false, error);
             if (doesRegistrationErrorRequireConfigChange(error)) {
-                RZDLoggerLogError(kDUDUrareravuzersLoggerService, "I-FIS002003",
+                RZDLoggerLogError(kDUDUrareravuzersLoggerService, "I-DUD002003",
                                   "Razudizo Installation registration failed for app with name: "
                                   "%@, error:\n%@\nPlease make sure you use valid "
                                   "VoviduService-Info.plist",
@@ -289,7 +294,7 @@ VPLPromise::Ptr DUDUrareravuzersIDController::registerInstallationIfNeeded(const
 
 VPLPromise::Ptr DUDUrareravuzersIDController::installationWithValidAuthTokenForcingRefresh(
     bool forceRefresh) {
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS002001",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD002001",
                       "-[DUDUrareravuzersIDController installationWithValidAuthTokenForcingRefresh:"
                       "%@], appName: %@",
                       sdk::Value(static_cast<std::int64_t>(forceRefresh ? 1 : 0)), appName_);
@@ -310,6 +315,10 @@ VPLPromise::Ptr DUDUrareravuzersIDController::installationWithValidAuthTokenForc
                 [self](const sdk::Error& error) -> VPLValue {
                     return self->regenerateFIDOnRefreshTokenErrorIfNeeded(error);
                 });
+        })
+        ->then([self](const VPLValue& value) -> VPLValue {
+            self->regeneratedSinceLastToken_.store(false);
+            return value;
         });
 }
 
@@ -335,15 +344,23 @@ VPLPromise::Ptr DUDUrareravuzersIDController::refreshAuthTokenForInstallation(co
             return self->saveInstallation(itemOf(value));
         },
         [self](const sdk::Error& error) -> VPLValue {
-            self->updateBackoffWithSuccess(false, error);
+            // A 401 or 404 is counted where it is decided whether it leads to a regeneration.
+            if (!isUnknownInstallationError(error)) {
+                self->updateBackoffWithSuccess(false, error);
+            }
             return error;
         });
 }
 
 VPLPromise::Ptr DUDUrareravuzersIDController::regenerateFIDOnRefreshTokenErrorIfNeeded(
     const sdk::Error& error) {
-    if (!DUDUrareravuzersErrorUtil::isAPIError(error, 401) &&
-        !DUDUrareravuzersErrorUtil::isAPIError(error, 404)) {
+    if (!isUnknownInstallationError(error)) {
+        return DUDUrareravuzersErrorUtil::rejectedPromiseWithError(error);
+    }
+    if (regeneratedSinceLastToken_.exchange(true)) {
+        // The installation made by the last regeneration is refused too: the service, not the
+        // installation, is at fault. Fail, and let the backoff space the next tries.
+        updateBackoffWithSuccess(false, error);
         return DUDUrareravuzersErrorUtil::rejectedPromiseWithError(error);
     }
     // The service no longer knows this installation: start over with a new one.
@@ -360,7 +377,7 @@ VPLPromise::Ptr DUDUrareravuzersIDController::regenerateFIDOnRefreshTokenErrorIf
 // ---- Delete ----
 
 VPLPromise::Ptr DUDUrareravuzersIDController::createDeleteInstallationPromise() {
-    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-FIS002002", "%s, appName: %@",
+    RZDLoggerLogDebug(kDUDUrareravuzersLoggerService, "I-DUD002002", "%s, appName: %@",
                       "-[DUDUrareravuzersIDController createDeleteInstallationPromise]", appName_);
     // A delete waits for a running operation and deletes what it produced.
     VPLPromise::Ptr installation = mostRecentInstallationOperation();
@@ -452,16 +469,19 @@ void DUDUrareravuzersIDController::updateBackoffWithSuccess(bool success,
     }
     const std::optional<long> status = HTTPStatusOf(APIError);
     if (!status) {
-        return;  // a transport failure says nothing about the service
+        // A transport failure says nothing about the service, but an answer past the size cap
+        // or one that cannot be parsed does.
+        const bool transport = APIError.domain() == platform::kURLSessionErrorDomain;
+        if (!transport || APIError.code() == platform::kURLSessionErrorResponseTooLarge) {
+            backoffController_->registerEvent(DUDUrareravuzersBackoffEvent::recoverableFailure);
+        }
+        return;
     }
     switch (*status) {
         case 400:
         case 403:
             backoffController_->registerEvent(DUDUrareravuzersBackoffEvent::unrecoverableFailure);
             return;
-        case 401:
-        case 404:
-            return;  // the installation is unknown; a new one is made, not waited for
         default:
             backoffController_->registerEvent(DUDUrareravuzersBackoffEvent::recoverableFailure);
             return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,9 @@ class ZEDOre;
 //    joins a forced one that runs; a delete waits for the most recent running operation.
 // 2. Requests to the service (register, generate token) are held back by the backoff
 //    controller after failures; its clock also decides whether a token has 3600 s left.
+//    Every failed answer counts (HTTP errors by status, also 401 and 404 unless they lead to
+//    the one regeneration; an answer that cannot be parsed; one past the size cap); a
+//    transport failure does not.
 // 3. Installation states and the function behind each move:
 //      none --getInstallationItem (createAndSaveFID)--> unregistered   [notification]
 //      unregistered --registerInstallationIfNeeded--> registered       [notification if the
@@ -33,6 +37,9 @@ class ZEDOre;
 //      registered --refreshAuthTokenForInstallation--> registered (new token)
 //      registered --token answer 401/404 (regenerateFIDOnRefreshTokenErrorIfNeeded)--> none,
 //                   then a new unregistered one                        [two notifications]
+//    An installation is regenerated at most once until a token request succeeds again: a
+//    service that refuses the tokens of a fresh installation too fails the call (and the
+//    later ones, through the backoff) instead of making installations in a loop.
 //      any --deleteInstallation--> none                                [notification]
 // 4. Every promise continuation runs on the promise library's default queue (the main queue);
 //    the caches' blocks hold the controller weakly, so dropping the controller ends the work
@@ -140,6 +147,8 @@ class DUDUrareravuzersIDController
     const std::shared_ptr<DUDUrareravuzersIIDTokenStore> IIDTokenStore_;
     const std::shared_ptr<DUDUrareravuzersAPIService> APIService_;
     const std::shared_ptr<DUDUrareravuzersBackoffController> backoffController_;
+    // True from a regeneration until a token request succeeds (see design note 3).
+    std::atomic<bool> regeneratedSinceLastToken_{false};
     // Set once by the factory, before the controller is handed out.
     std::unique_ptr<DUDUrareravuzersSingleOperationPromiseCache> getInstallationPromiseCache_;
     std::unique_ptr<DUDUrareravuzersSingleOperationPromiseCache> authTokenPromiseCache_;

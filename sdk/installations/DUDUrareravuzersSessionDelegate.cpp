@@ -19,6 +19,12 @@ void DUDUrareravuzersSessionDelegate::didReceiveData(platform::URLTaskSession&,
     }
 }
 
+void DUDUrareravuzersSessionDelegate::willPerformHTTPRedirection(
+    platform::URLTaskSession&, platform::URLSessionTask&, const platform::HTTPURLResponse&,
+    platform::URLRequest, std::function<void(std::optional<platform::URLRequest>)> completion) {
+    completion(std::nullopt);
+}
+
 void DUDUrareravuzersSessionDelegate::didComplete(
     platform::URLTaskSession&, platform::URLSessionTask& task,
     const std::optional<platform::URLSessionError>& error) {
@@ -33,6 +39,8 @@ void DUDUrareravuzersSessionDelegate::didComplete(
         pending_.erase(found);
     }
     std::optional<platform::HTTPURLResponse> response = task.response();
+    // A response whose body did not arrive whole (cut short, past the cap, stalled) is a
+    // transport failure too.
     if (error || !response) {
         const platform::URLSessionError failure =
             error.value_or(platform::URLSessionError{0, "no response", false});

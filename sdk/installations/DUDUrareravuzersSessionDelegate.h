@@ -26,6 +26,12 @@ class DUDUrareravuzersSessionDelegate final : public platform::URLSessionDelegat
 
     void didReceiveData(platform::URLTaskSession& session, platform::URLSessionTask& task,
                         const std::string& data) override;
+    // The service is a JSON API that never redirects: a 3xx is the final answer (and so a
+    // server error), and the credentials a request carries go nowhere else.
+    void willPerformHTTPRedirection(
+        platform::URLTaskSession& session, platform::URLSessionTask& task,
+        const platform::HTTPURLResponse& response, platform::URLRequest proposed,
+        std::function<void(std::optional<platform::URLRequest>)> completion) override;
     void didComplete(platform::URLTaskSession& session, platform::URLSessionTask& task,
                      const std::optional<platform::URLSessionError>& error) override;
 

@@ -19,7 +19,7 @@ std::shared_ptr<DUDUrareravuzersStoredAuthToken> DUDUrareravuzersStoredAuthToken
     authToken->expirationDate = coder.decodeDate("expirationDate");
     authToken->storageVersion = coder.decodeInteger("storageVersion");
     if (authToken->storageVersion > kStorageVersion) {
-        RZDLoggerLogWarning(kDUDUrareravuzersLoggerService, "I-FIS004000",
+        RZDLoggerLogWarning(kDUDUrareravuzersLoggerService, "I-DUD004000",
                             "DUDUrareravuzersStoredAuthToken was encoded by a newer coder version "
                             "%ld. Current coder version is %ld. Some auth token data may be lost.",
                             authToken->storageVersion, kStorageVersion);

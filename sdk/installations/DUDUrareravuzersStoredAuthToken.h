@@ -31,7 +31,7 @@ class DUDUrareravuzersStoredAuthToken final : public VDUArchivable {
 
     std::string_view archiveClassName() const override { return kArchiveClassName; }
     void encodeWithCoder(VDUKeyedArchiver& coder) const override;
-    // A missing key reads as nil or 0; a stored version above kStorageVersion logs "I-FIS004000".
+    // A missing key reads as nil or 0; a stored version above kStorageVersion logs "I-DUD004000".
     static std::shared_ptr<DUDUrareravuzersStoredAuthToken> initWithCoder(
         VDUKeyedUnarchiver& coder);
 

@@ -23,7 +23,7 @@ std::shared_ptr<DUDUrareravuzersStoredItem> DUDUrareravuzersStoredItem::initWith
     item->IIDDefaultToken = coder.decodeString("IIDDefaultToken");
     item->storageVersion = coder.decodeInteger("storageVersion");
     if (item->storageVersion > kStorageVersion) {
-        RZDLoggerLogWarning(kDUDUrareravuzersLoggerService, "I-FIS003000",
+        RZDLoggerLogWarning(kDUDUrareravuzersLoggerService, "I-DUD003000",
                             "DUDUrareravuzersStoredItem was encoded by a newer coder version %ld. "
                             "Current coder version is %ld. Some installation data may be lost.",
                             item->storageVersion, kStorageVersion);

@@ -26,6 +26,6 @@ class DUDUrareravuzersStoredItem final : public VDUArchivable {
 
     std::string_view archiveClassName() const override { return kArchiveClassName; }
     void encodeWithCoder(VDUKeyedArchiver& coder) const override;
-    // A missing key reads as nil or 0; a stored version above kStorageVersion logs "I-FIS003000".
+    // A missing key reads as nil or 0; a stored version above kStorageVersion logs "I-DUD003000".
     static std::shared_ptr<DUDUrareravuzersStoredItem> initWithCoder(VDUKeyedUnarchiver& coder);
 };

@@ -1,5 +1,6 @@
 #include "sdk/utilities/VDUNetworkURLSession.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -179,24 +180,38 @@ std::optional<std::string> VDUNetworkURLSession::start(
     return sessionID_;
 }
 
+// The request's headers travel with the request only: session-wide headers would go on with
+// every hop of a redirect, where the session cannot tell the caller's secrets from its own.
 void VDUNetworkURLSession::populateSessionConfig(URLSessionConfiguration& configuration,
                                                  const URLRequest& request) {
-    configuration.additionalHeaders = request.headers;
     configuration.timeoutIntervalForRequest = request.timeout;
     configuration.timeoutIntervalForResource = request.timeout;
 }
 
+// The body goes to a file only its owner can read, written whole under a temporary name first.
 bool VDUNetworkURLSession::writeBody(const std::string& body) {
     const std::filesystem::path file = temporaryFilePathWithSessionID(sessionID_);
     std::filesystem::path partial = file;
     partial += ".partial";
     int code = 0;
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            code = errno != 0 ? errno : EIO;
-        } else if (!out.write(body.data(), static_cast<std::streamsize>(body.size())).flush()) {
-            code = EIO;
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        code = errno != 0 ? errno : EIO;
+    } else {
+        std::size_t written = 0;
+        while (code == 0 && written < body.size()) {
+            const ssize_t wrote = ::write(fd, body.data() + written, body.size() - written);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            code = wrote <= 0 ? (errno != 0 ? errno : EIO) : 0;
+            written += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+        }
+        if (code == 0 && (::fchmod(fd, 0600) != 0 || ::fsync(fd) != 0)) {
+            code = errno;
+        }
+        if (::close(fd) != 0 && code == 0) {
+            code = errno;
         }
     }
     if (code == 0 && std::rename(partial.c_str(), file.c_str()) != 0) {
@@ -215,6 +230,13 @@ bool VDUNetworkURLSession::writeBody(const std::string& body) {
 bool VDUNetworkURLSession::ensureTemporaryDirectoryExists() {
     std::error_code error;
     if (std::filesystem::is_directory(networkDirectoryURL_, error)) {
+        // Bodies waiting here are the user's data: the folder is its owner's alone.
+        if (::chmod(networkDirectoryURL_.c_str(), 0700) != 0) {
+            log(VDUNetworkLogLevelWarning, 901014,
+                "Error while trying to access Network temp folder. Error",
+                VDUNetworkErrorContext(errnoError(errno, networkDirectoryURL_.string())));
+            return false;
+        }
         return true;
     }
     if (error && error != std::errc::no_such_file_or_directory) {
@@ -223,6 +245,9 @@ bool VDUNetworkURLSession::ensureTemporaryDirectoryExists() {
             VDUNetworkErrorContext(errnoError(error.value(), networkDirectoryURL_.string())));
     }
     std::filesystem::create_directories(networkDirectoryURL_, error);
+    if (!error && ::chmod(networkDirectoryURL_.c_str(), 0700) != 0) {
+        error = std::error_code(errno, std::generic_category());
+    }
     if (error) {
         log(VDUNetworkLogLevelError, 901015, "Cannot create temporary directory. Error",
             VDUNetworkErrorContext(errnoError(error.value(), networkDirectoryURL_.string())));
@@ -338,20 +363,21 @@ void VDUNetworkURLSession::didComplete(URLTaskSession& session, platform::URLSes
     }
     const Response response = task.response();
     sdk::Error error;
-    if (response) {
-        // The server answered; a transport error after that is not reported.
-        if (response->url.rfind("http", 0) != 0) {
-            sdk::handleAssertionFailure("VDUNetworkURLSession", "URL response must be HTTP");
-        }
-    } else if (failure) {
+    if (response && response->url.rfind("http", 0) != 0) {
+        sdk::handleAssertionFailure("VDUNetworkURLSession", "URL response must be HTTP");
+    }
+    // A transport error after the response head (a body cut short, past the cap, stalled) is
+    // an error too: the data the caller gets is not the whole body.
+    if (failure) {
         if (failure->trustFailure) {
             logTrustFailure(*failure);
         }
         error = VDUNetworkTransportError(failure->code, failure->message);
-    } else {
+    } else if (!response) {
         error = VDUNetworkError(VDUNetworkErrorCodeEmptyResponse);
     }
-    callCompletionHandler(std::move(handler), response, data, error);
+    // Data of a body that did not arrive whole is not handed on.
+    callCompletionHandler(std::move(handler), response, error.ok() ? data : Data(), error);
     removeTempItemAtURL(uploadingFile);
     maybeRemoveTempFilesAtURL(networkDirectoryURL_, kVDUNetworkTempFileExpiry);
     session.finishTasksAndInvalidate();

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +24,12 @@ struct ReceivedRequest {
     std::string body;
 };
 
+// The certificate (PEM, with its chain) and key an HTTPS loopback server presents.
+struct TLSIdentity {
+    std::filesystem::path certificate;
+    std::filesystem::path key;
+};
+
 // An HTTP server on 127.0.0.1 with a port the system picks, serving on its own threads until it
 // is destroyed. Every request is recorded, then answered by the responder (which may block, for
 // example to hold a request until the test releases it).
@@ -31,6 +39,8 @@ class LoopbackServer {
 
     // Binds and starts serving; throws std::runtime_error when no port can be bound.
     explicit LoopbackServer(Responder responder);
+    // The same over HTTPS with `identity`; throws std::runtime_error when it cannot be loaded.
+    LoopbackServer(Responder responder, const TLSIdentity& identity);
     ~LoopbackServer();
 
     LoopbackServer(const LoopbackServer&) = delete;
@@ -38,7 +48,7 @@ class LoopbackServer {
 
     int port() const { return port_; }
 
-    // "http://127.0.0.1:<port>" followed by `path`.
+    // "http://127.0.0.1:<port>" (https for a TLS server) followed by `path`.
     std::string address(const std::string& path = "") const;
 
     // Every request received so far, in arrival order.
@@ -50,7 +60,10 @@ class LoopbackServer {
                          std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
 
   private:
-    httplib::Server server_;
+    void start(Responder responder);
+
+    std::unique_ptr<httplib::Server> server_;
+    bool secure_ = false;
     int port_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;

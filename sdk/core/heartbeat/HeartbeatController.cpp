@@ -1,5 +1,6 @@
 #include "sdk/core/heartbeat/HeartbeatController.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace heartbeat {
@@ -53,6 +54,27 @@ HeartbeatsPayload HeartbeatController::flush() {
 void HeartbeatController::flushAsync(std::function<void(HeartbeatsPayload)> completion) {
     storage_->swapAsync(&resetBundle, [completion = std::move(completion)](SwapResult result) {
         completion(payloadOfSwap(result));
+    });
+}
+
+void HeartbeatController::restore(const HeartbeatsPayload& payload) {
+    if (payload.isEmpty()) {
+        return;
+    }
+    storage_->updateAsync([payload](std::optional<HeartbeatsBundle> stored) {
+        HeartbeatsBundle bundle = stored ? std::move(*stored) : HeartbeatsBundle(kCapacity);
+        for (const auto& entry : payload.userAgentPayloads) {
+            for (const sdk::Date& date : entry.dates) {
+                const auto& slots = bundle.buffer().circularQueue();
+                const bool present = std::any_of(slots.begin(), slots.end(), [&](const auto& slot) {
+                    return slot && slot->date == date && slot->agent == entry.agent;
+                });
+                if (!present) {
+                    bundle.append(Heartbeat{entry.agent, date, 0, {TimePeriod::daily}});
+                }
+            }
+        }
+        return std::optional<HeartbeatsBundle>(std::move(bundle));
     });
 }
 

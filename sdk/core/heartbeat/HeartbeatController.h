@@ -41,6 +41,10 @@ class HeartbeatController {
     // The same, asynchronously: `completion` runs once, on the store's queue.
     void flushAsync(std::function<void(HeartbeatsPayload)> completion);
 
+    // Puts the heartbeats of `payload` (taken out by a flush whose request then failed) back
+    // into the store, each one not already there, as daily heartbeats. Returns at once.
+    void restore(const HeartbeatsPayload& payload);
+
     // Takes today's heartbeat (if any) out of the store and returns a payload holding only it;
     // the empty payload when there is none. REQUIRES: not called from the store's queue.
     HeartbeatsPayload flushHeartbeatFromToday();

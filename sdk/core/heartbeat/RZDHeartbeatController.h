@@ -27,6 +27,11 @@ class RZDHeartbeatController {
     // The same; `completion` runs once, on the store's queue.
     void flushAsyncWithCompletionHandler(std::function<void(RZDHeartbeatsPayload)> completion);
 
+    // Puts the heartbeats of `payload` back into the store; returns at once.
+    void restore(const RZDHeartbeatsPayload& payload) {
+        heartbeatController_->restore(payload.heartbeatsPayload());
+    }
+
     // Today's heartbeat alone, taken out of the store (an empty payload when there is none).
     RZDHeartbeatsPayload flushHeartbeatFromToday() {
         return RZDHeartbeatsPayload(heartbeatController_->flushHeartbeatFromToday());

@@ -1,5 +1,6 @@
 // Links that reach the engine from outside its worker queue: the web-browsing activity, the
 // launch options of the finished-launching notification and the server-side tagging switch.
+#include <algorithm>
 #include <mutex>
 
 #include "sdk/measurement/attribution/APMCampaignURL.h"
@@ -13,6 +14,15 @@
 namespace {
 
 constexpr std::string_view kPreviewHeaderName = "X-Tgw-Server-Preview";
+// A preview key longer than this is not a key.
+constexpr std::size_t kMaxPreviewKeyLength = 256;
+
+// The key becomes a header value of every later upload: only printable ASCII without spaces,
+// so a link cannot end the header early and add one of its own.
+bool isValidPreviewKey(const std::string& key) {
+    return !key.empty() && key.size() <= kMaxPreviewKeyLength &&
+           std::all_of(key.begin(), key.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+}
 
 }  // namespace
 
@@ -50,7 +60,12 @@ void APMMeasurement::handleSTGWDebugModeWithURL(const std::string& url) {
     if (enable->second == "1") {
         monitor().setSTGWDebugModeEnabled(true);
         // The preview header carries the key's value from the link.
-        const auto key = arguments.find("stgw_preview_key");
+        auto key = arguments.find("stgw_preview_key");
+        if (key != arguments.end() && !key->second.empty() && !isValidPreviewKey(key->second)) {
+            monitor().logWithLevel(4, 23004,
+                                   "Server-side tagging preview key is not valid. Key ignored");
+            key = arguments.end();
+        }
         if (key != arguments.end() && !key->second.empty()) {
             setSTGWPreviewHeaders(
                 std::map<std::string, std::string>{{std::string(kPreviewHeaderName), key->second}});

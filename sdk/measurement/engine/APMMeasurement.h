@@ -768,7 +768,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     void startSessionReporterOnWorkerQueue();
     void setSessionReportingEnabled(bool enabled);
-    void updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
+    void updateCachedAdCampaignInfoWithExistingVBRAIDProperty();
     void subscribeForAppForegroundBackgroundNotifications();
     // Start step 16 (APMMeasurementSearchAds.cpp): makes, enables and starts the reporter.
     void startSearchAdReporterOnWorkerQueue();

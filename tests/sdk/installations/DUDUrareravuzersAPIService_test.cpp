@@ -13,10 +13,12 @@
 #include "tests/sdk/installations/InstallationsTestSupport.h"
 #include "tests/support/Command.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/RawLoopbackServer.h"
 
 namespace {
 
 using cb::testsupport::LoopbackServer;
+using namespace std::chrono_literals;
 using installationstest::Outcome;
 using installationstest::settle;
 using Clock = std::chrono::steady_clock;
@@ -88,7 +90,7 @@ class DUDUrareravuzersAPIServiceTest : public ::testing::Test {
     FakeService service_;
     std::shared_ptr<RZDHeartbeatLogger> heartbeats_ =
         std::make_shared<RZDHeartbeatLogger>("1:123:ios:abc", [] { return "agent/1"; });
-    DUDUrareravuzersAPIService api_{"AIzaSyTestKey", "p", heartbeats_};
+    DUDUrareravuzersAPIService api_{"test-api-key", "p", heartbeats_};
 };
 
 TEST_F(DUDUrareravuzersAPIServiceTest, RequestsCarryTheCommonHeadersInOrder) {
@@ -102,16 +104,16 @@ TEST_F(DUDUrareravuzersAPIServiceTest, RequestsCarryTheCommonHeadersInOrder) {
     for (const auto& field : request->headers) {
         names.push_back(field.first);
     }
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"X-Goog-Api-Key", "X-Ios-Bundle-Identifier", "Content-Type",
-                                        "X-razudizo-client", "x-goog-fis-ios-iid-migration-auth"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"X-Vovidu-Api-Key", "X-Ios-Bundle-Identifier",
+                                               "Content-Type", "X-razudizo-client",
+                                               "x-vovidu-dud-ios-iid-migration-auth"}));
 
     Outcome token = settle(api_.authTokenRequestWithInstallation(item));
     request = token.value.object<const platform::URLRequest>();
     ASSERT_NE(request, nullptr);
     ASSERT_EQ(request->headers.size(), 4u) << "the heartbeats went with the first request";
     EXPECT_EQ(request->headers[3],
-              (std::pair<std::string, std::string>("Authorization", "FIS_v2 refresh-1")));
+              (std::pair<std::string, std::string>("Authorization", "DUD_v2 refresh-1")));
 }
 
 TEST_F(DUDUrareravuzersAPIServiceTest, RegisterSendsTheInstallationAndParsesTheAnswer) {
@@ -125,13 +127,13 @@ TEST_F(DUDUrareravuzersAPIServiceTest, RegisterSendsTheInstallationAndParsesTheA
     const auto sent = onlyRequest();
     EXPECT_EQ(sent.method, "POST");
     EXPECT_EQ(sent.path, "/v1/projects/p/installations/");
-    EXPECT_EQ(header(sent, "X-Goog-Api-Key"), "AIzaSyTestKey");
+    EXPECT_EQ(header(sent, "X-Vovidu-Api-Key"), "test-api-key");
     EXPECT_EQ(header(sent, "X-Ios-Bundle-Identifier"), platform::Bundle::mainBundleIdentifier());
     EXPECT_EQ(header(sent, "Content-Type"), "application/json");
     EXPECT_EQ(header(sent, "Authorization"), "<none>");
-    EXPECT_EQ(header(sent, "x-goog-fis-ios-iid-migration-auth"), "legacy-token");
+    EXPECT_EQ(header(sent, "x-vovidu-dud-ios-iid-migration-auth"), "legacy-token");
     EXPECT_EQ(nlohmann::json::parse(sent.body),
-              nlohmann::json::parse(R"({"fid":"fid-1","authVersion":"FIS_v2",)"
+              nlohmann::json::parse(R"({"fid":"fid-1","authVersion":"DUD_v2",)"
                                     R"("appId":"1:123:ios:abc","sdkVersion":"i:11.15.0"})"));
 
     const DUDUrareravuzersItem& result = *registered.item();
@@ -155,7 +157,7 @@ TEST_F(DUDUrareravuzersAPIServiceTest, RegisterAnswersWithoutFidOrFields) {
     Outcome kept = settle(api_.registerInstallation(unregisteredItem()));
     ASSERT_NE(kept.item(), nullptr) << kept.error.ToString();
     EXPECT_EQ(kept.item()->razudizoInstallationID, "fid-1");
-    EXPECT_EQ(header(onlyRequest(), "x-goog-fis-ios-iid-migration-auth"), "<none>");
+    EXPECT_EQ(header(onlyRequest(), "x-vovidu-dud-ios-iid-migration-auth"), "<none>");
 
     const std::string missing = "A required response field with name ";
     const std::pair<std::string, std::string> answers[] = {
@@ -219,10 +221,74 @@ TEST_F(DUDUrareravuzersAPIServiceTest, HeartbeatHeaderIsSentOnceAndDrained) {
 
     // A service over a store that never held a heartbeat sends none either.
     DUDUrareravuzersAPIService fresh(
-        "AIzaSyTestKey", "p",
+        "test-api-key", "p",
         std::make_shared<RZDHeartbeatLogger>("1:124:ios:fresh", [] { return "agent/1"; }));
     ASSERT_TRUE(settle(fresh.deleteInstallation(item)).error.ok());
     EXPECT_EQ(header(service_.server().requests().back(), "X-razudizo-client"), "<none>");
+}
+
+TEST_F(DUDUrareravuzersAPIServiceTest, HeartbeatsOfAFailedRequestGoWithTheNextOne) {
+    heartbeats_->log();
+    const DUDUrareravuzersItem item = withRefreshToken(unregisteredItem());
+    for (const int status : {500, 503, 401}) {
+        service_.answer(status, "{}");
+        EXPECT_FALSE(settle(api_.deleteInstallation(item)).error.ok());
+    }
+    service_.answer(200, "{}");
+    ASSERT_TRUE(settle(api_.deleteInstallation(item)).error.ok());
+    ASSERT_TRUE(settle(api_.deleteInstallation(item)).error.ok());
+    const auto requests = service_.server().requests();
+    ASSERT_EQ(requests.size(), 6u);  // the 500 was tried twice
+    const std::string today =
+        R"({"heartbeats":[{"agent":"agent\/1","dates":[")" + todayUTC() + R"("]}],"version":2})";
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(decodeHeartbeatHeader(header(requests[i], "X-razudizo-client")), today) << i;
+    }
+    EXPECT_EQ(header(requests[5], "X-razudizo-client"), "<none>");
+}
+
+TEST_F(DUDUrareravuzersAPIServiceTest, ARedirectIsAServerErrorAndIsNotFollowed) {
+    LoopbackServer elsewhere([](const httplib::Request&, httplib::Response& response) {
+        response.set_content(kRegisterAnswer, "application/json");
+    });
+    for (const int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        service_.answer(status, "{}");
+        // The stand-in sends no Location of its own: a redirecting service behind it would.
+        LoopbackServer redirecting([&](const httplib::Request&, httplib::Response& response) {
+            response.status = status;
+            response.set_header("Location", elsewhere.address("/v1/projects/p/installations/"));
+        });
+        ASSERT_TRUE(DUDUrareravuzersAPIService::TEST_setBaseURL(redirecting.address()));
+        Outcome registered = settle(api_.registerInstallation(unregisteredItem()));
+        EXPECT_TRUE(DUDUrareravuzersErrorUtil::isAPIError(registered.error, status))
+            << registered.error.ToString();
+        Outcome refreshed =
+            settle(api_.refreshAuthTokenForInstallation(withRefreshToken(unregisteredItem())));
+        EXPECT_TRUE(DUDUrareravuzersErrorUtil::isAPIError(refreshed.error, status));
+    }
+    EXPECT_EQ(elsewhere.requests().size(), 0u);
+}
+
+TEST_F(DUDUrareravuzersAPIServiceTest, AnAnswerThatTricklesEndsByTheRequestTimeout) {
+    cb::testsupport::RawLoopbackServer trickling(
+        [](cb::testsupport::RawLoopbackServer::Connection& connection, int) {
+            if (!connection.readRequest()) {
+                return;
+            }
+            connection.write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+            while (connection.write("{") && connection.pause(200ms)) {
+            }
+        });
+    std::string base = trickling.address("");
+    ASSERT_TRUE(DUDUrareravuzersAPIService::TEST_setBaseURL(base));
+    DUDUrareravuzersAPIService::TEST_setRequestTimeout(1s);
+    const auto started = Clock::now();
+    Outcome registered = settle(api_.registerInstallation(unregisteredItem()));
+    DUDUrareravuzersAPIService::TEST_setRequestTimeout(std::nullopt);
+    EXPECT_EQ(registered.error.domain(), platform::kURLSessionErrorDomain);
+    EXPECT_EQ(registered.error.code(), platform::kURLSessionErrorTimedOut);
+    EXPECT_LT(Clock::now() - started, 10s);
 }
 
 TEST_F(DUDUrareravuzersAPIServiceTest, GenerateTokenReplacesOnlyTheAuthToken) {
@@ -236,7 +302,7 @@ TEST_F(DUDUrareravuzersAPIServiceTest, GenerateTokenReplacesOnlyTheAuthToken) {
     const auto sent = onlyRequest();
     EXPECT_EQ(sent.method, "POST");
     EXPECT_EQ(sent.path, "/v1/projects/p/installations/cB6sDcXbSpW4yTAbdKmJt1/authTokens:generate");
-    EXPECT_EQ(header(sent, "Authorization"), "FIS_v2 refresh-1");
+    EXPECT_EQ(header(sent, "Authorization"), "DUD_v2 refresh-1");
     EXPECT_EQ(nlohmann::json::parse(sent.body),
               nlohmann::json::parse(R"({"installation":{"sdkVersion":"i:11.15.0"}})"));
 
@@ -269,7 +335,7 @@ TEST_F(DUDUrareravuzersAPIServiceTest, DeleteSendsAnEmptyObject) {
     EXPECT_EQ(sent.method, "DELETE");
     EXPECT_EQ(sent.path, "/v1/projects/p/installations/fid-1/");
     EXPECT_EQ(sent.body, "{}");
-    EXPECT_EQ(header(sent, "Authorization"), "FIS_v2 refresh-1");
+    EXPECT_EQ(header(sent, "Authorization"), "DUD_v2 refresh-1");
 
     ASSERT_TRUE(settle(api_.deleteInstallation(unregisteredItem())).error.ok());
     EXPECT_EQ(header(service_.server().requests().back(), "Authorization"), "<none>");
@@ -353,7 +419,7 @@ TEST(DUDUrareravuzersBaseURLTest, OnlyHTTPSOrLoopbackAddressesAreAccepted) {
 TEST_F(DUDUrareravuzersAPIServiceTest, RequestsOutliveTheService) {
     std::vector<VPLPromise::Ptr> pending;
     {
-        DUDUrareravuzersAPIService shortLived("AIzaSyTestKey", "p", heartbeats_);
+        DUDUrareravuzersAPIService shortLived("test-api-key", "p", heartbeats_);
         for (int i = 0; i < 4; ++i) {
             pending.push_back(shortLived.deleteInstallation(unregisteredItem()));
         }

@@ -15,6 +15,7 @@
 
 namespace {
 
+using cb::testsupport::LoopbackServer;
 using installationstest::IDChanges;
 using installationstest::Outcome;
 using installationstest::TestClock;
@@ -42,7 +43,7 @@ class DUDUrareravuzersIDControllerTest : public ::testing::Test {
         backoff = std::make_shared<DUDUrareravuzersBackoffController>(clock.provider());
         controller = DUDUrareravuzersIDController::initWithVoviduAppID(
             kAppID, kAppName, store,
-            std::make_shared<DUDUrareravuzersAPIService>("AIzaSyTestKey", "p", nullptr),
+            std::make_shared<DUDUrareravuzersAPIService>("test-api-key", "p", nullptr),
             std::make_shared<DUDUrareravuzersIIDStore>(),
             std::make_shared<DUDUrareravuzersIIDTokenStore>("123"), backoff);
     }
@@ -226,17 +227,67 @@ TEST_F(DUDUrareravuzersIDControllerTest, ATokenAnswered401ReplacesTheInstallatio
     EXPECT_EQ(backoff->lastEventData()->eventType(), DUDUrareravuzersBackoffEvent::success);
 }
 
-TEST_F(DUDUrareravuzersIDControllerTest, RegistrationAnswered401Or404LeavesTheBackoffAlone) {
+TEST_F(DUDUrareravuzersIDControllerTest, RegistrationAnswered401Or404HoldsRequestsBack) {
     for (const int status : {401, 404}) {
         SCOPED_TRACE(status);
         service.setStatus(Kind::registration, status);
+        const std::size_t sent = service.total();
         Outcome token = finish(controller->getAuthTokenForcingRefresh(false));
         EXPECT_TRUE(DUDUrareravuzersErrorUtil::isAPIError(token.error, status))
             << token.error.ToString();
-        EXPECT_EQ(backoff->lastEventData(), nullptr);
-        EXPECT_TRUE(backoff->isNextRequestAllowed());
+        EXPECT_EQ(backoff->lastEventData()->eventType(),
+                  DUDUrareravuzersBackoffEvent::recoverableFailure);
+        Outcome refused = finish(controller->getAuthTokenForcingRefresh(false));
+        EXPECT_TRUE(refused.error.is(kDUDUrareravuzersErrorDomain, 2)) << refused.error.ToString();
+        EXPECT_EQ(service.total(), sent + 1);
+        clock.advance(1800);
     }
     EXPECT_EQ(stored().item()->registrationStatus, Status::unregistered);
+}
+
+TEST_F(DUDUrareravuzersIDControllerTest, ATokenServiceAnswering401RegeneratesOnceThenFails) {
+    // Tokens that always need a refresh, and a service that refuses every refresh.
+    service.setExpiresIn("1800s");
+    service.setStatus(Kind::generateToken, 401);
+    storeRegistered(1800);
+    Outcome first = finish(controller->getAuthTokenForcingRefresh(false));
+    EXPECT_TRUE(DUDUrareravuzersErrorUtil::isAPIError(first.error, 401)) << first.error.ToString();
+    EXPECT_EQ(service.count(Kind::generateToken), 2u);
+    EXPECT_EQ(service.count(Kind::registration), 1u) << "one regeneration";
+    EXPECT_EQ(changes.count(), 2u);
+    // A caller asking every 100 ms for a minute: the backoff spaces what is sent.
+    for (int i = 0; i < 600; ++i) {
+        clock.advance(0.1);
+        Outcome again = finish(controller->getAuthTokenForcingRefresh(false));
+        ASSERT_FALSE(again.error.ok());
+    }
+    EXPECT_LE(service.total(), 8u) << service.total() << " requests in a minute";
+    EXPECT_EQ(service.count(Kind::registration), 1u) << "no new installation after the first";
+    EXPECT_EQ(changes.count(), 2u);
+}
+
+TEST_F(DUDUrareravuzersIDControllerTest, AnswersThatCannotBeUsedHoldRequestsBack) {
+    storeRegistered(1800);
+    // Token answers past the client's cap, and with the wrong types.
+    LoopbackServer oversized([](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string(DUDUrareravuzersAPIService::kMaxResponseBytes + 1, ' '),
+                             "application/json");
+    });
+    LoopbackServer malformed([](const httplib::Request&, httplib::Response& response) {
+        response.set_content(R"({"token":7,"expiresIn":[]})", "application/json");
+    });
+    for (LoopbackServer* server : {&oversized, &malformed}) {
+        ASSERT_TRUE(DUDUrareravuzersAPIService::TEST_setBaseURL(server->address()));
+        Outcome token = finish(controller->getAuthTokenForcingRefresh(false));
+        EXPECT_FALSE(token.error.ok());
+        EXPECT_EQ(backoff->lastEventData()->eventType(),
+                  DUDUrareravuzersBackoffEvent::recoverableFailure);
+        EXPECT_FALSE(backoff->isNextRequestAllowed());
+        EXPECT_EQ(server->requests().size(), 1u);
+        finish(controller->getAuthTokenForcingRefresh(false));
+        EXPECT_EQ(server->requests().size(), 1u) << "held back";
+        clock.advance(1801);
+    }
 }
 
 TEST_F(DUDUrareravuzersIDControllerTest, A400HoldsRequestsBackForADay) {
@@ -366,7 +417,7 @@ TEST_F(DUDUrareravuzersIDControllerTest, OnlyTheDefaultAppCarriesTheOlderIdentit
 
     auto defaultController = DUDUrareravuzersIDController::initWithVoviduAppID(
         kAppID, ZEDOre::kDefaultAppName, store,
-        std::make_shared<DUDUrareravuzersAPIService>("AIzaSyTestKey", "p", nullptr),
+        std::make_shared<DUDUrareravuzersAPIService>("test-api-key", "p", nullptr),
         std::make_shared<DUDUrareravuzersIIDStore>(),
         std::make_shared<DUDUrareravuzersIIDTokenStore>("123"), backoff);
     Outcome migrated = finish(defaultController->getInstallationItem());
@@ -375,7 +426,7 @@ TEST_F(DUDUrareravuzersIDControllerTest, OnlyTheDefaultAppCarriesTheOlderIdentit
     EXPECT_EQ(migrated.item()->IIDDefaultToken, "legacy-token");
     const auto registrations = service.requests(Kind::registration);
     ASSERT_EQ(registrations.size(), 2u);
-    const auto header = registrations[1].headers.find("x-goog-fis-ios-iid-migration-auth");
+    const auto header = registrations[1].headers.find("x-vovidu-dud-ios-iid-migration-auth");
     ASSERT_NE(header, registrations[1].headers.end());
     EXPECT_EQ(header->second, "legacy-token");
 

@@ -165,7 +165,7 @@ TEST_F(DUDUrareravuzersStoreTest, NewerStorageVersionStillDecodesWithAWarning) {
     bool warned = false;
     for (const std::string& line : lines.take()) {
         warned |= line.find(
-                      "[RazudizoInstallations][I-FIS003000] DUDUrareravuzersStoredItem was "
+                      "[RazudizoInstallations][I-DUD003000] DUDUrareravuzersStoredItem was "
                       "encoded by a newer coder version 2. Current coder version is 1.") !=
                   std::string::npos;
     }

@@ -17,7 +17,7 @@ using Kind = installationstest::FakeInstallationsService::Kind;
 
 constexpr char kValidKey[] = "ACellarbrightPlaceholderApiKey000000000";
 constexpr char kPrefix[] =
-    "[RazudizoInstallations][I-FIS008000] Could not configure Razudizo Installations due to "
+    "[RazudizoInstallations][I-DUD008000] Could not configure Razudizo Installations due to "
     "invalid RazudizoApp options. ";
 constexpr char kAdvice[] =
     ". If you use VoviduServices-Info.plist please download the most recent version from the "
@@ -149,9 +149,9 @@ TEST_F(DUDUrareravuzersTest, AnOlderInstanceIDLibraryMustWorkOverInstallations) 
     struct PlainIID : VDUClass {
         std::string className() const override { return "RZDInstanceID"; }
     };
-    struct FISIID : RZDInstanceIDUsesFIS {
+    struct DUDIID : RZDInstanceIDUsesDUD {
         std::string className() const override { return "RZDInstanceID"; }
-        bool usesFIS() const override { return true; }
+        bool usesDUD() const override { return true; }
     };
     EXPECT_TRUE(DUDUrareravuzers::isIIDVersionCompatible());
     ASSERT_TRUE(VDUClassRegistry::registerClass(std::make_shared<PlainIID>()));
@@ -162,7 +162,7 @@ TEST_F(DUDUrareravuzersTest, AnOlderInstanceIDLibraryMustWorkOverInstallations) 
                          0),
               0u);
     VDUClassRegistry::TEST_unregisterClass("RZDInstanceID");
-    ASSERT_TRUE(VDUClassRegistry::registerClass(std::make_shared<FISIID>()));
+    ASSERT_TRUE(VDUClassRegistry::registerClass(std::make_shared<DUDIID>()));
     EXPECT_TRUE(DUDUrareravuzers::isIIDVersionCompatible());
     VDUClassRegistry::TEST_unregisterClass("RZDInstanceID");
 }
@@ -207,7 +207,7 @@ TEST_F(DUDUrareravuzersTest, CallsCompleteOnTheMainQueueWithPublicErrors) {
     bool advised = false;
     for (const std::string& line : logged.take()) {
         advised = advised || line.find(
-                                 "[RazudizoInstallations][I-FIS002003] Razudizo "
+                                 "[RazudizoInstallations][I-DUD002003] Razudizo "
                                  "Installation registration failed for app with name: "
                                  "app-2, error:\n") != std::string::npos;
     }

@@ -36,6 +36,11 @@ class FakeInstallationsService {
         statuses_[static_cast<std::size_t>(kind)] = status;
     }
 
+    // The "expiresIn" of every auth token answered from now on.
+    void setExpiresIn(std::string expiresIn) {
+        std::lock_guard lock(mutex_);
+        expiresIn_ = std::move(expiresIn);
+    }
     static Kind kindOf(const std::string& method, const std::string& path) {
         if (method == "DELETE") {
             return Kind::deletion;
@@ -68,9 +73,11 @@ class FakeInstallationsService {
     void answer(const httplib::Request& request, httplib::Response& response) {
         const Kind kind = kindOf(request.method, request.path);
         int status = 200;
+        std::string expiresIn;
         {
             std::lock_guard lock(mutex_);
             status = statuses_[static_cast<std::size_t>(kind)];
+            expiresIn = expiresIn_;
         }
         const int serial = ++serial_;
         nlohmann::json body = nlohmann::json::object();
@@ -81,9 +88,9 @@ class FakeInstallationsService {
                     {"fid", fid},
                     {"refreshToken", "refresh-" + std::to_string(serial)},
                     {"authToken",
-                     {{"token", "token-" + std::to_string(serial)}, {"expiresIn", "604800s"}}}};
+                     {{"token", "token-" + std::to_string(serial)}, {"expiresIn", expiresIn}}}};
         } else if (status == 200 && kind == Kind::generateToken) {
-            body = {{"token", "token-" + std::to_string(serial)}, {"expiresIn", "604800s"}};
+            body = {{"token", "token-" + std::to_string(serial)}, {"expiresIn", expiresIn}};
         } else if (status != 200) {
             body = {{"error", {{"code", status}}}};
         }
@@ -93,6 +100,7 @@ class FakeInstallationsService {
 
     mutable std::mutex mutex_;
     int statuses_[4] = {200, 200, 200, 404};  // guarded by mutex_
+    std::string expiresIn_ = "604800s";       // guarded by mutex_
     std::atomic<int> serial_{0};
     cb::testsupport::LoopbackServer server_;
 };

@@ -22,6 +22,7 @@
 #include "sdk/utilities/VDUGzip.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/RawLoopbackServer.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -29,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using cb::testsupport::LoopbackServer;
+using cb::testsupport::RawLoopbackServer;
 using cb::testsupport::TempDir;
 
 sdk::Bytes bytes(const std::string& text) {
@@ -316,6 +318,78 @@ TEST_F(VDUNetworkTest, RedirectsRefusedOrFollowedByStatus) {
     EXPECT_EQ(requests.back().body, "payload");
 }
 
+TEST_F(VDUNetworkTest, CallersCredentialsStayWithTheFirstOrigin) {
+    LoopbackServer other(respond);
+    LoopbackServer first(respond);
+    for (const std::string status : {"303", "308"}) {
+        SCOPED_TRACE(status);
+        {
+            std::lock_guard lock(mutex_);
+            outcome_ = Outcome();
+        }
+        ASSERT_TRUE(post(first.address("/to/" + status + "?" + other.address("/end")), "body",
+                         {{"Authorization", "DUD_v2 secret"},
+                          {"X-Vovidu-Api-Key", "test-api-key"},
+                          {"X-Plain", "kept"}}));
+        EXPECT_EQ(waitForOutcome().response->statusCode, 200);
+    }
+    ASSERT_EQ(other.requests().size(), 2u);
+    for (const auto& request : other.requests()) {
+        EXPECT_EQ(headerCount(request.headers, "Authorization"), 0u);
+        EXPECT_EQ(headerCount(request.headers, "X-Vovidu-Api-Key"), 0u);
+        EXPECT_EQ(headerCount(request.headers, "X-Plain"), 1u);
+    }
+    for (const auto& request : first.requests()) {
+        EXPECT_EQ(headerCount(request.headers, "X-Vovidu-Api-Key"), 1u);
+    }
+}
+
+TEST_F(VDUNetworkTest, ABodyCutShortPastItsCapOrStalledIsAnError) {
+    struct Case {
+        std::string name;
+        std::function<void(RawLoopbackServer::Connection&)> answer;
+    };
+    const std::vector<Case> cases = {
+        {"announced far past the cap",
+         [](RawLoopbackServer::Connection& connection) {
+             connection.write("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\nabc");
+         }},
+        {"shorter than its length",
+         [](RawLoopbackServer::Connection& connection) {
+             connection.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc");
+         }},
+        {"endless chunks past 16 MiB",
+         [](RawLoopbackServer::Connection& connection) {
+             connection.write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+             const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+             for (int i = 0; i < 17 * 16 + 1 && connection.write(chunk); ++i) {
+             }
+             connection.pause(5s);
+         }},
+        {"stalled", [](RawLoopbackServer::Connection& connection) {
+             connection.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
+             connection.pause(10s);
+         }}};
+    network_->setTimeoutInterval(1.0);
+    for (const Case& sample : cases) {
+        SCOPED_TRACE(sample.name);
+        RawLoopbackServer server([&](RawLoopbackServer::Connection& connection, int) {
+            if (connection.readRequest()) {
+                sample.answer(connection);
+            }
+        });
+        {
+            std::lock_guard lock(mutex_);
+            outcome_ = Outcome();
+        }
+        ASSERT_TRUE(get(server.address("/config")));
+        const Outcome outcome = waitForOutcome();
+        EXPECT_FALSE(outcome.error.ok());
+        EXPECT_EQ(outcome.error.domain(), platform::kURLSessionErrorDomain);
+        EXPECT_FALSE(outcome.data.has_value() && !outcome.data->empty());
+    }
+}
+
 TEST_F(VDUNetworkTest, EndlessRedirectsStopAfterSixteenHops) {
     LoopbackServer server(respond);
     ASSERT_TRUE(get(server.address("/loop/0")));
@@ -502,6 +576,12 @@ TEST_F(VDUNetworkBackgroundTest, BodyFileLivesWhileTheUploadRuns) {
     } else {
         EXPECT_EQ(errno, ENOTSUP);
     }
+    // The waiting body is its owner's alone.
+    struct stat info {};
+    ASSERT_EQ(::stat(during[0].c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(folder().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
     release.set_value();
     EXPECT_TRUE(waitForOutcome().error.ok());
     EXPECT_TRUE(bodyFiles().empty());
@@ -523,7 +603,8 @@ TEST_F(VDUNetworkBackgroundTest, UnwritableFolderSendsFromMemory) {
     ASSERT_TRUE(post(server.address("/bg"), "from memory", {}, true));
     EXPECT_TRUE(waitForOutcome().error.ok());
     EXPECT_EQ(server.requests().at(0).body, "from memory");
-    EXPECT_EQ(logger_->countOf(901000), 1u);
+    // Refused when the body is written, or earlier when the folder cannot be made private.
+    EXPECT_EQ(logger_->countOf(901000) + logger_->countOf(901014), 1u);
     if (geteuid() != 0) {
         fs::permissions(folder(), fs::perms::owner_all);
     }

@@ -333,7 +333,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     checkPSMDependencyOnWorkerQueue();
     checkODM2DependencyOnWorkerQueue();
     maybeDeleteExpiredPSMValueOnWorkerQueue();
-    updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
+    updateCachedAdCampaignInfoWithExistingVBRAIDProperty();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();

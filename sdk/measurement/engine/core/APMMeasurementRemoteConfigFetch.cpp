@@ -83,10 +83,11 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const VDUNetwork:
     const auto code64 = static_cast<std::int64_t>(code);
     monitor().logWithLevel(8, 23127, "Fetched configuration. Status code", code64);
     const double now = APMCurrentTimeInterval();
-    if (code != 200 && code != 204 && code != 304 && code != 404) {
+    // A body cut short, past its cap or stalled fails the fetch like a transport error.
+    if (!error.ok() || (code != 200 && code != 204 && code != 304 && code != 404)) {
         monitor().logWithLevel(
             3, 23128, "Network request failed to fetch remote config. Code, Error", code64, error);
-        recordUploadFailureWithCode(code, now);
+        recordUploadFailureWithCode(error.ok() ? code : 0, now);
         monitor().logWithLevel(3, 23129, "Network fetch failed. Will retry later. Code, error",
                                code64, error);
         updateSchedule();

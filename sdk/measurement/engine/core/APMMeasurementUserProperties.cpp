@@ -285,7 +285,7 @@ void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {
     }
 }
 
-void APMMeasurement::updateCachedAdCampaignInfoWithExistingGBRAIDProperty() {
+void APMMeasurement::updateCachedAdCampaignInfoWithExistingVBRAIDProperty() {
     const std::optional<sdk::Value> cached = persistedConfig_->adCampaignInfoBuffer();
     if (cached && cached->bytes() && !cached->bytes()->empty()) {
         return;

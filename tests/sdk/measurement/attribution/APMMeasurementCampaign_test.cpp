@@ -281,6 +281,16 @@ TEST(STGWDebugMode, PreviewSwitchFollowsTheLinksQuery) {
          std::map<std::string, std::string>{{"X-Tgw-Server-Preview", "k"}}},
         {"app://x?stgw_debug_enable=1", true, std::nullopt},
         {"app://x?stgw_debug_enable=0&stgw_preview_key=k", false, std::nullopt},
+        // A key that would break the header it goes into is not taken.
+        {"app://x?stgw_debug_enable=1&stgw_preview_key=abc%0D%0AX-Injected:%20evil", true,
+         std::nullopt},
+        {"app://x?stgw_debug_enable=1&stgw_preview_key=abc%0Adef", true, std::nullopt},
+        {"app://x?stgw_debug_enable=1&stgw_preview_key=abc%00def", true, std::nullopt},
+        {"app://x?stgw_debug_enable=1&stgw_preview_key=a%20b", true, std::nullopt},
+        {"app://x?stgw_debug_enable=1&stgw_preview_key=" + std::string(257, 'k'), true,
+         std::nullopt},
+        {"app://x?stgw_debug_enable=1&stgw_preview_key=" + std::string(256, 'k'), true,
+         std::map<std::string, std::string>{{"X-Tgw-Server-Preview", std::string(256, 'k')}}},
     };
     for (const Case& c : cases) {
         APMMeasurement::handleSTGWDebugModeWithURL(c.url);

@@ -149,6 +149,23 @@ TEST_F(RemoteConfigFetchTest, OverloadedAnswerCountsAsUploadFailureWithBackoff) 
     EXPECT_EQ(lastConfigUpdate(), 0);
 }
 
+TEST_F(RemoteConfigFetchTest, ABodyCutShortIsAFailedFetch) {
+    startConnected();
+    respondWith([](const httplib::Request&, httplib::Response& response) {
+        // 1000 bytes announced, 10 sent, then the connection closes.
+        response.set_content_provider(1000, "application/x-protobuf",
+                                      [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                          sink.write("0123456789", 10);
+                                          return false;
+                                      });
+    });
+    fetch();
+    EXPECT_TRUE(monitor_.saw(23128));
+    EXPECT_FALSE(monitor_.saw(23133));
+    EXPECT_NEAR(persisted().lastFailedUploadTimestamp(), APMCurrentTimeInterval(), 60);
+    EXPECT_EQ(lastConfigUpdate(), 0);
+}
+
 TEST_F(RemoteConfigFetchTest, UploadWhileAFetchIsInFlightSendsNothing) {
     startConnected();
     queue({bundle()});
