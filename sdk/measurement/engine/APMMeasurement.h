@@ -45,6 +45,7 @@ class APMTCFClient;
 class APMSessionReporter;
 class APMUserAttribute;
 class VDUNetwork;
+struct APMConsentSnapshot;
 namespace platform {
 struct StoreTransaction;
 }
@@ -287,6 +288,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
         bool ignoreInterceptor = false;
         EventInterceptor interceptor;
         APMRawParameters addedScreenParameters;
+        // The consent in force when the event was logged; none: the consent when it is written.
+        std::shared_ptr<const APMConsentSnapshot> consent;
     };
 
     // Any thread: handleEventOnWorkerQueue (block "APMMeasurement:2582"); none logs 23048.
@@ -860,6 +863,9 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::optional<std::optional<std::string>> userDefaultLanguage_;
     // Bundling: the fixed sampling draw of TEST_setSamplingDraw.
     std::optional<bool> samplingDrawIsZero_;
+    // While a logged event is handled: the consent it was logged under, which the raw-event
+    // metadata of what it writes carries instead of the consent of the moment.
+    std::shared_ptr<const APMConsentSnapshot> writingConsent_;
 
     // Removed with the engine: the become-active and will-resign-active observations.
     VDUObserverToken appDidBecomeActiveObserver_;

@@ -105,6 +105,12 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(EventEntry entry) {
             entry.addedScreenParameters,
             APMParameterLimits::current().maxPublicEventParameterValueLength);
     }
+    // What the event writes is written under the consent of the moment it was logged.
+    struct WritingConsent {
+        std::shared_ptr<const APMConsentSnapshot>& slot;
+        ~WritingConsent() { slot.reset(); }
+    } writingConsent{writingConsent_};
+    writingConsent_ = entry.consent;
     if ((!entry.enabled && !entry.ignoreEnabled) || isAdEvent(*event)) {
         logEventOnWorkerQueue(std::move(*event), false);
         return;
