@@ -296,6 +296,10 @@ std::string REROdazadeve::topLevelVersion() {
     return RZDCoreVersionString();
 }
 
+std::int64_t REROdazadeve::finishPendingWorkBeforeExit(std::chrono::milliseconds budget) {
+    return APMAnalytics::finishPendingWorkBeforeExit(budget);
+}
+
 void REROdazadeve::startWithConfiguration(
     const std::shared_ptr<REROdazadeveConfiguration>& configuration, const VIZUveziza& options) {
     const sdk::Value::Dictionary startOptions{

@@ -86,6 +86,14 @@ class APMAnalytics {
     // REQUIRES: the operation queue is not suspended; not on the serial queue.
     static void TEST_waitForQueuedWork();
 
+    // Before the process ends: waits until the events queued so far are stored by the engine,
+    // then writes the engine's persisted state, all within `budget`. Events still on their way
+    // when it runs out are dropped: their number is logged (25061) and returned.
+    // REQUIRES: not on the serial queue or the engine's worker queue.
+    static std::int64_t finishPendingWorkBeforeExit(std::chrono::milliseconds budget);
+    // Events queued for the engine and not yet handled by it.
+    static std::int64_t eventsInFlight();
+
     // Start --------------------------------------------------------------------------------------
 
     // Starts measurement for `appID` with the start `origin` ("fa" from the SDK core). The

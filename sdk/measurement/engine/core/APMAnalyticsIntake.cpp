@@ -74,6 +74,7 @@ void queueEvent(APMAnalyticsEngineEvent event) {
     if (!event.consent) {
         event.consent = APMConsentSettingsUtil::snapshot();
     }
+    APMAnalyticsState::shared().eventsQueued.fetch_add(1);
     APMAnalytics::queueOperationWithBlock(
         [event = std::move(event)]() mutable { logEventOnSerialQueue(std::move(event)); });
 }

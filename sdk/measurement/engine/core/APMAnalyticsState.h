@@ -35,6 +35,8 @@ struct APMAnalyticsState {
     std::mutex mutex;
     VDUObserverToken setEnabledObserver;  // guarded by mutex
 
+    // Events queued for the engine since the process began (the engine counts those it took).
+    std::atomic<std::int64_t> eventsQueued{0};
 
     static APMAnalyticsState& shared();
 };

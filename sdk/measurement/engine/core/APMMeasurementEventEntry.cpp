@@ -88,6 +88,13 @@ void APMMeasurement::logEventWithOrigin(EventEntry entry) {
 
 void APMMeasurement::logEventOnWorkerQueueWithOrigin(EventEntry entry) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueueWithOrigin:");
+    if (!takesEvents_) {
+        return;
+    }
+    struct Handled {
+        std::atomic<std::int64_t>& count;
+        ~Handled() { count.fetch_add(1); }
+    } handled{eventEntriesHandled_};
     if (!entry.ignoreInterceptor && entry.name != "_err") {
         entry.parameters = parametersWithAddedDefaultEventParameters(entry.parameters);
     }
