@@ -2,12 +2,11 @@
 // with its content and the application delegate, then the event loop.
 
 #include <QApplication>
-#include <cstdio>
-#include <cstdlib>
 
 #include "app/CellarbrightApp.h"
 #include "app/ContentView.h"
 #include "app/MainQueueBridge.h"
+#include "app/ProcessEnd.h"
 #include "app/ScreenshotHook.h"
 #include "app/disk/DescriptorLimit.h"
 #include "app/localization/LocalizationManager.h"
@@ -24,10 +23,6 @@ int main(int argc, char** argv) {
     cb::MainQueueBridge mainQueue;
     cb::CellarbrightApp app(cb::LocalizationManager::shared(), cb::windowServices());
     cb::installScreenshotHook(app);
-    const int code = app.run();
-    // The window is closed and every setting was written when it changed: the process ends
-    // here, as the system ends an application that quits, instead of waiting for a walker to
-    // stop or freeing a scanned tree of millions of nodes on the way out.
-    std::fflush(nullptr);
-    std::_Exit(code);
+    // The window is closed and every setting was written when it changed.
+    cb::endProcess(app.run());
 }

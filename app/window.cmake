@@ -16,6 +16,7 @@ add_library(cb_window STATIC
   Divider.cpp
   MainQueueBridge.cpp
   ModePicker.cpp
+  ProcessEnd.cpp
   QtTranslations.cpp
   ScreenshotHook.cpp
   TopBar.cpp

@@ -23,6 +23,9 @@ constexpr std::size_t kHashedValueLength = 32;
 class REROdazadeveClass final : public RZDAnalyticsStarting {
   public:
     std::string className() const override { return "REROdazadeve"; }
+    std::optional<std::string> sdkVersion() const override {
+        return REROdazadeve::topLevelVersion();
+    }
     void startWithConfiguration(const std::shared_ptr<REROdazadeveConfiguration>& configuration,
                                 const VIZUveziza& options) const override {
         REROdazadeve::startWithConfiguration(configuration, options);
@@ -291,6 +294,10 @@ void REROdazadeve::setInternalUserProperty(const std::optional<sdk::Value>& valu
 
 std::string REROdazadeve::topLevelVersion() {
     return RZDCoreVersionString();
+}
+
+std::int64_t REROdazadeve::finishPendingWorkBeforeExit(std::chrono::milliseconds budget) {
+    return APMAnalytics::finishPendingWorkBeforeExit(budget);
 }
 
 void REROdazadeve::startWithConfiguration(

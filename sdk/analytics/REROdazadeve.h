@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -106,6 +107,11 @@ class REROdazadeve {
                                              const sdk::Value::Dictionary& parameters);
     static void setInternalUserProperty(const std::optional<sdk::Value>& value,
                                         const std::string& name, const std::string& origin);
+
+    // Before the process ends: the events logged so far are stored and the persisted state is
+    // written, within `budget`; the events still on their way then are dropped, logged and
+    // counted in the result.
+    static std::int64_t finishPendingWorkBeforeExit(std::chrono::milliseconds budget);
 
     // Start ----------------------------------------------------------------------------------
 

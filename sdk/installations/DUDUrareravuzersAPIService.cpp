@@ -13,6 +13,7 @@
 #include "sdk/installations/DUDUrareravuzersErrors.h"
 #include "sdk/installations/DUDUrareravuzersLogger.h"
 #include "sdk/installations/DUDUrareravuzersSessionDelegate.h"
+#include "sdk/utilities/VDUServiceOrigin.h"
 #include "sdk/utilities/ValueJson.h"
 
 namespace {
@@ -146,8 +147,15 @@ std::string DUDUrareravuzersAPIService::SDKVersion() {
 }
 
 std::string DUDUrareravuzersAPIService::baseURL() {
-    std::lock_guard lock(baseURLMutex);
-    return baseURLOverride.value_or(std::string(kDUDUrareravuzersServiceBaseURL));
+    {
+        std::lock_guard lock(baseURLMutex);
+        if (baseURLOverride) {
+            return *baseURLOverride;
+        }
+    }
+    // The deployment's origin (its environment), else the built-in one.
+    return VDUServiceOriginFromEnvironment(kVDUInstallationsOriginVariable)
+        .value_or(std::string(kDUDUrareravuzersServiceBaseURL));
 }
 
 void DUDUrareravuzersAPIService::TEST_setRequestTimeout(

@@ -1,6 +1,8 @@
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <utility>
 
 #include "sdk/measurement/audiences/APMConsentNames.h"
@@ -14,6 +16,35 @@ APMConsentState& state() {
     return *shared;
 }
 
+// What events are written under after `applied` writes; only the queue's blocks publish it.
+struct PublishedSnapshot {
+    std::uint64_t applied = 0;
+    std::shared_ptr<const APMConsentSnapshot> snapshot;
+};
+
+// Counts the writes issued (before they are queued) and guards the published snapshot.
+struct SnapshotRecord {
+    std::atomic<std::uint64_t> issued{0};
+    std::mutex mutex;
+    PublishedSnapshot published;  // guarded by mutex
+};
+
+SnapshotRecord& snapshotRecord() {
+    static SnapshotRecord* const record = new SnapshotRecord();  // lives for the process
+    return *record;
+}
+
+std::shared_ptr<const APMConsentSnapshot> snapshotOf(const APMConsentState& s) {
+    auto snapshot = std::make_shared<APMConsentSnapshot>();
+    snapshot->consentSignals = s.consentSignals();
+    // The diagnostics refresh the digits they show; a copy keeps the state as a reader left it.
+    APMConsentState copy = s;
+    snapshot->consentDiagnostics = copy.consentDiagnostics();
+    const std::optional<std::string> adUserData = s.resolvedAdUserData();
+    snapshot->adUserDataDenied = adUserData && APMConsentStatusFromString(*adUserData) == 2;
+    return snapshot;
+}
+
 // Runs `read` on the queue and waits for its result.
 template <typename Result>
 Result readState(const std::function<Result(APMConsentState&)>& read) {
@@ -23,7 +54,15 @@ Result readState(const std::function<Result(APMConsentState&)>& read) {
 }
 
 void writeState(std::function<void(APMConsentState&)> write) {
-    APMConsentSettingsUtil::serialQueue()->async([write = std::move(write)] { write(state()); });
+    SnapshotRecord& record = snapshotRecord();
+    record.issued.fetch_add(1);
+    APMConsentSettingsUtil::serialQueue()->async([write = std::move(write), &record] {
+        write(state());
+        std::shared_ptr<const APMConsentSnapshot> snapshot = snapshotOf(state());
+        std::lock_guard lock(record.mutex);
+        ++record.published.applied;
+        record.published.snapshot = std::move(snapshot);
+    });
 }
 
 bool equalPriority(std::int64_t current, std::int64_t source) {
@@ -187,4 +226,22 @@ std::string APMConsentSettingsUtil::consentDiagnostics() {
 }
 std::string APMConsentSettingsUtil::description() {
     return readState<std::string>([](APMConsentState& s) { return s.description(); });
+}
+
+std::shared_ptr<const APMConsentSnapshot> APMConsentSettingsUtil::snapshot() {
+    SnapshotRecord& record = snapshotRecord();
+    const std::uint64_t issued = record.issued.load();
+    {
+        std::lock_guard lock(record.mutex);
+        if (record.published.snapshot && record.published.applied >= issued) {
+            return record.published.snapshot;
+        }
+    }
+    // Taken on the queue, it is also the state after the writes applied so far.
+    return readState<std::shared_ptr<const APMConsentSnapshot>>([&record](APMConsentState& s) {
+        std::shared_ptr<const APMConsentSnapshot> snapshot = snapshotOf(s);
+        std::lock_guard lock(record.mutex);
+        record.published.snapshot = snapshot;
+        return snapshot;
+    });
 }

@@ -1,12 +1,21 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "sdk/measurement/audiences/APMConsentState.h"
+
+// The consent an event is written under, as it stood at one moment: the signals, the
+// diagnostics and whether ad user data is denied (see APMConsentSettingsUtil).
+struct APMConsentSnapshot {
+    std::string consentSignals;
+    std::string consentDiagnostics;
+    bool adUserDataDenied = false;
+};
 
 // The process-wide consent state of the measurement engine: for each of the four consent types
 // ("ad_storage", "analytics_storage", "ad_user_data", "ad_personalization") a status, where the
@@ -20,7 +29,10 @@
 //    touch.
 // 2. Readers run synchronously on that queue and return copies; writers run asynchronously, so
 //    a read issued after a write from the same thread sees the write.
-// 3. No member may be called from serialQueue() itself: a reader would wait on its own queue,
+// 3. After each write the queue publishes a snapshot of what events are written under, with
+//    the number of writes applied; snapshot() takes it without entering the queue when no
+//    write issued before the call is still waiting, and reads through the queue otherwise.
+// 4. No member may be called from serialQueue() itself: a reader would wait on its own queue,
 //    which the queue refuses by throwing std::logic_error.
 //
 // Thread-safety: every member may be called from any thread but serialQueue()'s own.
@@ -93,6 +105,10 @@ class APMConsentSettingsUtil {
     static std::string consentSignals();
     static std::string consentDiagnostics();
     static std::string description();
+
+    // The consent as it stands after every write issued before the call; cheap to take, so an
+    // event can carry the consent of the moment it was logged.
+    static std::shared_ptr<const APMConsentSnapshot> snapshot();
 };
 
 // Whether `text` is true as a Foundation string's boolean value: after leading blanks, a sign

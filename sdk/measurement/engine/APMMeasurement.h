@@ -45,6 +45,7 @@ class APMTCFClient;
 class APMSessionReporter;
 class APMUserAttribute;
 class VDUNetwork;
+struct APMConsentSnapshot;
 namespace platform {
 struct StoreTransaction;
 }
@@ -287,6 +288,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
         bool ignoreInterceptor = false;
         EventInterceptor interceptor;
         APMRawParameters addedScreenParameters;
+        // The consent in force when the event was logged; none: the consent when it is written.
+        std::shared_ptr<const APMConsentSnapshot> consent;
     };
 
     // Any thread: handleEventOnWorkerQueue (block "APMMeasurement:2582"); none logs 23048.
@@ -298,6 +301,12 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // collection is off and not ignored, or for an ad event; to the interceptor for a public
     // event when one is given and not ignored; else to the pipeline and the listeners.
     void logEventOnWorkerQueueWithOrigin(EventEntry entry);
+    // Before the process ends: the facade's events that reach the worker queue from now on are
+    // dropped unhandled. Any thread.
+    void stopTakingEvents() { takesEvents_ = false; }
+    // The facade's events the worker queue has handled (stored, or refused by its rules). Any
+    // thread.
+    std::int64_t eventEntriesHandled() const { return eventEntriesHandled_; }
     void logEventOnWorkerQueue(APMEvent event, bool notifyListeners);
 
     // (ms / 1 h) x 1 h + 1 h: a time on the hour still moves on by one hour.
@@ -873,6 +882,11 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::optional<std::optional<std::string>> userDefaultLanguage_;
     // Bundling: the fixed sampling draw of TEST_setSamplingDraw.
     std::optional<bool> samplingDrawIsZero_;
+    // While a logged event is handled: the consent it was logged under, which the raw-event
+    // metadata of what it writes carries instead of the consent of the moment.
+    std::shared_ptr<const APMConsentSnapshot> writingConsent_;
+    std::atomic<bool> takesEvents_{true};
+    std::atomic<std::int64_t> eventEntriesHandled_{0};
 
     // Removed with the engine: the become-active and will-resign-active observations.
     VDUObserverToken appDidBecomeActiveObserver_;

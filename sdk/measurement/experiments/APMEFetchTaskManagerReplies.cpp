@@ -9,6 +9,7 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUGzip.h"
+#include "sdk/utilities/VDUServiceOrigin.h"
 
 namespace {
 
@@ -50,10 +51,14 @@ void APMEFetchTaskManager::fetchExperiments() {
     APMEMonitor::logWithLevel(8, 820001, "Fetching new experiments. Request",
                               {static_cast<std::int64_t>(payload ? payload->size() : 0)});
     std::weak_ptr<APMEFetchTaskManager> weak = weak_from_this();
-    const std::string url = !serviceURL_.empty() ? serviceURL_
-                                                 : APMRemoteConfig::TEST_serviceOrigin().value_or(
-                                                       "https://" + std::string(kServiceHost)) +
-                                                       "/sdk-exp";
+    // The test hook's origin, else the deployment's (its environment), else the built-in host.
+    std::optional<std::string> origin = APMRemoteConfig::TEST_serviceOrigin();
+    if (!origin) {
+        origin = VDUServiceOriginFromEnvironment(kVDUExperimentsOriginVariable);
+    }
+    const std::string url =
+        !serviceURL_.empty() ? serviceURL_
+                             : origin.value_or("https://" + std::string(kServiceHost)) + "/sdk-exp";
     network_->postURL(url, payload.value_or(sdk::Bytes{}), workerQueue_, false,
                       [weak](const VDUNetwork::Response& response, const VDUNetwork::Data& data,
                              const sdk::Error& error) {

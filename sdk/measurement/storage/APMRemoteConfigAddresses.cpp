@@ -10,6 +10,7 @@
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "sdk/utilities/VDUServiceOrigin.h"
 
 namespace {
 
@@ -34,6 +35,22 @@ std::optional<std::string> overriddenOrigin() {
     OriginOverride& o = originOverride();
     std::lock_guard lock(o.mutex);
     return o.origin;
+}
+
+// The origin in place of "https://" and the upload host: the test hook's, else the
+// deployment's (its environment); none keeps the built-in host.
+std::optional<std::string> uploadOrigin() {
+    if (std::optional<std::string> origin = overriddenOrigin()) {
+        return origin;
+    }
+    return VDUServiceOriginFromEnvironment(kVDUMeasurementOriginVariable);
+}
+
+std::optional<std::string> configurationOrigin() {
+    if (std::optional<std::string> origin = overriddenOrigin()) {
+        return origin;
+    }
+    return VDUServiceOriginFromEnvironment(kVDUConfigurationOriginVariable);
 }
 
 bool isUnreserved(unsigned char c) {
@@ -146,7 +163,7 @@ std::string APMRemoteConfig::serviceOrigin(std::string_view subdomain) {
                              kAlternativeConsentStatus
                          ? kAlternativeUploadHost
                          : kUploadHost);
-    if (const std::optional<std::string> origin = overriddenOrigin()) {
+    if (const std::optional<std::string> origin = uploadOrigin()) {
         const std::size_t separator = origin->find("://");
         scheme = origin->substr(0, separator);
         host = separator == std::string::npos ? std::string() : origin->substr(separator + 3);
@@ -171,7 +188,7 @@ std::optional<std::string> APMRemoteConfig::remoteConfigURLWithPlatform(
     }
     // The fetch always goes to the upload host itself, never its alternative.
     std::string url;
-    if (const std::optional<std::string> origin = overriddenOrigin()) {
+    if (const std::optional<std::string> origin = configurationOrigin()) {
         url = *origin;
     } else {
         url = "https://" + std::string(kUploadHost);

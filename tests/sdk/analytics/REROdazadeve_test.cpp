@@ -13,6 +13,7 @@
 #include "sdk/core/RZDConfiguration.h"
 #include "sdk/core/RZDRazudizoUserAgent.h"
 #include "sdk/core/ZEDOre.h"
+#include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
@@ -375,6 +376,22 @@ TEST_F(REROdazadeveTest, ConsentKeepsValidValuesUnderTheThirdPartyKey) {
     EXPECT_FALSE(suite.contains("consent_settings"));
 }
 
+// A status counts in any letter case, and is kept in the form it stands for.
+TEST_F(REROdazadeveTest, ConsentValuesCountInAnyLetterCase) {
+    REROdazadeve::setConsent({{"analytics_storage", "DENIED"}, {"ad_storage", "Granted"}});
+    EXPECT_EQ(countOf(25042), 0);
+    EXPECT_EQ(countOf(25041), 0);
+    EXPECT_EQ(APMConsentSettingsUtil::consentSignals(), "G110");
+    EXPECT_TRUE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
+    EXPECT_EQ(analyticsSuiteFile().at("consent_settings_3p"),
+              sdk::Value(sdk::Value::Dictionary{{"analytics_storage", "denied"},
+                                                {"ad_storage", "granted"}}));
+
+    REROdazadeve::setConsent({{"analytics_storage", "gRANTED"}, {"ad_storage", "dEnIeD"}});
+    EXPECT_EQ(APMConsentSettingsUtil::consentSignals(), "G101");
+    EXPECT_EQ(countOf(25042), 0);
+}
+
 TEST_F(REROdazadeveTest, HashedValuesOfHexadecimalTextBecomeTheirBytes) {
     const std::string hex = "00ff10" + std::string(58, 'a');
     const sdk::Bytes text(hex.begin(), hex.end());
@@ -405,6 +422,16 @@ TEST_F(REROdazadeveTest, TheCoreStartsAnalyticsWithTheAppsIDAndSwitches) {
     EXPECT_TRUE(engine->isAnalyticsCollectionEnabled());
     EXPECT_FALSE(engine->isAnalyticsCollectionDeactivated());
     EXPECT_EQ(APMMeasurement::monitor().logTag(), "[RazudizoAnalytics]");
+    // The version line gives the analytics class's version string, as the core reports it.
+    std::vector<std::string> versionLines;
+    for (const APMMonitorMessage& message : monitor_.messages()) {
+        if (message.code == 23007) {
+            versionLines.push_back(message.message);
+        }
+    }
+    EXPECT_THAT(versionLines, ElementsAre("Analytics v.11.15.0 started"));
+    EXPECT_EQ(VDUClassRegistry::classNamed("REROdazadeve")->sdkVersion(),
+              REROdazadeve::topLevelVersion());
 }
 
 // The engine hears the application leave the active state and schedules an upload.

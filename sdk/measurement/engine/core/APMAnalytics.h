@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,8 +25,8 @@
 // turns every call into ordered work.
 //
 // Design notes.
-// Queues: "APMAnalyticsTimestampQueue" (clock read and enqueue of public events, entered
-// synchronously), "APMAnalyticsOperationQueue" (one operation at a time, made suspended) and
+// Queues: a timestamp lock (clock read, consent snapshot and enqueue of public events),
+// "APMAnalyticsOperationQueue" (one operation at a time, made suspended) and
 // "APMAnalyticsQueue" (where every facade block runs). An operation's only work is to post its
 // block to the serial queue, so blocks reach it in the order they were queued.
 // States: not started --startWithAppID (first)--> started. Later starts change nothing beyond
@@ -34,8 +35,9 @@
 //   1. The operation queue stays suspended until the end of the first start; the engine's
 //      creation is posted to the serial queue before it is unsuspended, so every call queued
 //      earlier reaches the engine after its creation, in call order.
-//   2. A public event's timestamp is read and its operation queued under one serial section, so
-//      operations carry non-decreasing timestamps.
+//   2. A public event's timestamp is read and its operation queued under one lock, so
+//      operations carry non-decreasing timestamps. Every event carries the consent in force
+//      when it was queued, and is written under it.
 //   3. Listeners and the interceptor are read and written on the serial queue only.
 //
 // Thread-safety: every member may be called from any thread. The load timestamp is guarded by a
@@ -83,6 +85,14 @@ class APMAnalytics {
     // Waits until every operation queued so far and every block they posted have run.
     // REQUIRES: the operation queue is not suspended; not on the serial queue.
     static void TEST_waitForQueuedWork();
+
+    // Before the process ends: waits until the events queued so far are stored by the engine,
+    // then writes the engine's persisted state, all within `budget`. Events still on their way
+    // when it runs out are dropped: their number is logged (25061) and returned.
+    // REQUIRES: not on the serial queue or the engine's worker queue.
+    static std::int64_t finishPendingWorkBeforeExit(std::chrono::milliseconds budget);
+    // Events queued for the engine and not yet handled by it.
+    static std::int64_t eventsInFlight();
 
     // Start --------------------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // The facade's consent entry and its persistence.
 #include <algorithm>
 
+#include "sdk/measurement/audiences/APMConsentNames.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -22,7 +23,8 @@ std::int64_t sourceForKey(std::string_view key) {
     return key == kConsentSettings3PKey ? kSource3P : kSource1P;
 }
 
-// The consent types of `consent` whose value is "granted" or "denied"; the others are logged.
+// The consent types of `consent` whose value is "granted" or "denied" in any letter case, kept
+// in lower case; the others are logged.
 APMConsentSettings validConsent(const sdk::Value::Dictionary& consent) {
     APMConsentSettings offered;
     for (const auto& [type, status] : consent) {
@@ -30,8 +32,8 @@ APMConsentSettings validConsent(const sdk::Value::Dictionary& consent) {
     }
     APMConsentSettings valid;
     for (auto& [type, status] : APMConsentSettingsUtil::consentSettingsFromDictionary(offered)) {
-        if (status == "granted" || status == "denied") {
-            valid.emplace(type, status);
+        if (const std::int64_t code = APMConsentStatusFromString(status); code != 0) {
+            valid.emplace(type, std::string(APMConsentStatusString(code)));
         } else {
             APMMeasurement::monitor().logWithLevel(3, 25042,
                                                    "Valid consent values are 'granted' and "

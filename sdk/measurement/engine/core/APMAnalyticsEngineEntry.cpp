@@ -18,6 +18,7 @@ void APMAnalyticsLogEventInEngine(APMMeasurement& engine, APMAnalyticsEngineEven
     entry.ignoreInterceptor = event.ignoreInterceptor;
     entry.interceptor = std::move(event.interceptor);
     entry.addedScreenParameters = std::move(event.addedScreenParameters);
+    entry.consent = std::move(event.consent);
     engine.logEventWithOrigin(std::move(entry));
 }
 

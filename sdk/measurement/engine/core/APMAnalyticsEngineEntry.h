@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "sdk/measurement/engine/APMUserAttribute.h"
@@ -9,6 +10,7 @@
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 
 class APMMeasurement;
+struct APMConsentSnapshot;
 
 // One facade event on its way to the engine.
 struct APMAnalyticsEngineEvent {
@@ -22,6 +24,8 @@ struct APMAnalyticsEngineEvent {
     bool ignoreInterceptor = false;
     APMAnalytics::EventInterceptor interceptor;
     APMRawParameters addedScreenParameters;
+    // The consent in force when the event was logged.
+    std::shared_ptr<const APMConsentSnapshot> consent;
 };
 
 // Hands `event` to the engine's event entry (APMMeasurement::logEventWithOrigin). Any thread.

@@ -1,6 +1,7 @@
 // The facade's event intake: name checks, the timestamped path and the serial-queue step.
 #include <charconv>
 
+#include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMDecimalNumber.h"
@@ -69,6 +70,11 @@ APMRawParameters currentScreenParametersFor(const APMRawParameters& parameters) 
 }
 
 void queueEvent(APMAnalyticsEngineEvent event) {
+    // Written under the consent of this moment, whatever changes while it travels.
+    if (!event.consent) {
+        event.consent = APMConsentSettingsUtil::snapshot();
+    }
+    APMAnalyticsState::shared().eventsQueued.fetch_add(1);
     APMAnalytics::queueOperationWithBlock(
         [event = std::move(event)]() mutable { logEventOnSerialQueue(std::move(event)); });
 }
@@ -131,15 +137,14 @@ void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
             parameters, APMCurrentTimeInterval());
         return;
     }
-    APMRawParameters screen = currentScreenParametersFor(parameters);
-    // Reading the clock and queueing happen in one serial section, so operations reach the
-    // serial queue in timestamp order.
-    APMAnalyticsState::shared().timestampQueue->sync([&] {
-        APMAnalyticsEngineEvent event =
-            makeEvent(origin, isPublicEvent, name, parameters, APMCurrentTimeInterval());
-        event.addedScreenParameters = std::move(screen);
-        queueEvent(std::move(event));
-    });
+    APMAnalyticsEngineEvent event = makeEvent(origin, isPublicEvent, name, parameters, 0);
+    event.addedScreenParameters = currentScreenParametersFor(parameters);
+    // Reading the clock (and the consent of the moment) and queueing happen in one critical
+    // section, so operations reach the serial queue in timestamp order.
+    std::lock_guard lock(APMAnalyticsState::shared().timestampMutex);
+    event.timestamp = APMCurrentTimeInterval();
+    event.consent = APMConsentSettingsUtil::snapshot();
+    queueEvent(std::move(event));
 }
 
 void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,8 +16,9 @@ struct APMAnalyticsState {
     // Made suspended; the end of the first start unsuspends it.
     const std::shared_ptr<platform::OperationQueue> operationQueue =
         platform::OperationQueue::create("APMAnalyticsOperationQueue", true);
-    const platform::QueueRef timestampQueue =
-        platform::DispatchQueue::createSerial("APMAnalyticsTimestampQueue");
+    // Held while a public event reads the clock and is queued, so events are queued in the order
+    // of their timestamps. Only that is done under it: a caller waits for no thread hand-off.
+    std::mutex timestampMutex;
 
     std::once_flag startOnce;
     std::once_flag appDelegateProxyOnce;
@@ -32,6 +34,9 @@ struct APMAnalyticsState {
 
     std::mutex mutex;
     VDUObserverToken setEnabledObserver;  // guarded by mutex
+
+    // Events queued for the engine since the process began (the engine counts those it took).
+    std::atomic<std::int64_t> eventsQueued{0};
 
     static APMAnalyticsState& shared();
 };

@@ -8,6 +8,7 @@
 
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAEU.h"
+#include "sdk/measurement/engine/APMBundleFields.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMEventNames.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
@@ -220,7 +221,10 @@ bool APMMeasurement::queueBundleOnWorkerQueue(APMPBMeasurementBundle& bundle,
                                               const RawEventRun& run,
                                               const std::vector<APMRawEventData>& rows,
                                               std::vector<APMEvent> events) {
-    const bool denied = APMConsentSettingsUtil::isAnalyticsStorageDenied();
+    // Events written while analytics storage was denied stay under that choice when bundled.
+    const bool denied = APMConsentSettingsUtil::isAnalyticsStorageDenied() ||
+                        APMIsAnalyticsStorageDeniedInSignals(
+                            APMPBGetString(&bundle, Bundle::kConsentSignals).value_or(""));
     evaluationTimeFromRawEvents(rows, bundle);
     handleAnalyticsStorageConsentTransitions(bundle);
     APMAudienceTimestampsCache cache;

@@ -88,6 +88,13 @@ void APMMeasurement::logEventWithOrigin(EventEntry entry) {
 
 void APMMeasurement::logEventOnWorkerQueueWithOrigin(EventEntry entry) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueueWithOrigin:");
+    if (!takesEvents_) {
+        return;
+    }
+    struct Handled {
+        std::atomic<std::int64_t>& count;
+        ~Handled() { count.fetch_add(1); }
+    } handled{eventEntriesHandled_};
     if (!entry.ignoreInterceptor && entry.name != "_err") {
         entry.parameters = parametersWithAddedDefaultEventParameters(entry.parameters);
     }
@@ -105,6 +112,12 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(EventEntry entry) {
             entry.addedScreenParameters,
             APMParameterLimits::current().maxPublicEventParameterValueLength);
     }
+    // What the event writes is written under the consent of the moment it was logged.
+    struct WritingConsent {
+        std::shared_ptr<const APMConsentSnapshot>& slot;
+        ~WritingConsent() { slot.reset(); }
+    } writingConsent{writingConsent_};
+    writingConsent_ = entry.consent;
     if ((!entry.enabled && !entry.ignoreEnabled) || isAdEvent(*event)) {
         logEventOnWorkerQueue(std::move(*event), false);
         return;

@@ -97,11 +97,12 @@ std::unique_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     setOptionalInt32(bundle, Bundle::kAppVersionMajor, identity_->appVersionMajor());
     setOptionalInt32(bundle, Bundle::kAppVersionMinor, identity_->appVersionMinor());
     setOptionalInt32(bundle, Bundle::kAppVersionRelease, identity_->appVersionRelease());
-    APMSetBundleIdentifiers(bundle, APMConsentSettingsUtil::consentSignals(),
+    const std::shared_ptr<const APMConsentSnapshot> consent =
+        writingConsent_ ? writingConsent_ : APMConsentSettingsUtil::snapshot();
+    APMSetBundleIdentifiers(bundle, consent->consentSignals,
                             remoteConfig_->gateIDFAOnATTMASEnabled(), *identity_, true);
-    APMSetBundleConsentFields(bundle, APMConsentSettingsUtil::consentDiagnostics(),
-                              APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, *remoteConfig_,
-                              true);
+    APMSetBundleConsentFields(bundle, consent->consentDiagnostics, consent->adUserDataDenied,
+                              nullptr, *remoteConfig_, true);
     APMEnvironmentInfo& environment = APMEnvironmentInfo::sharedInstance();
     setOptionalString(bundle, Bundle::kDeviceModel, environment.deviceModel());
     setOptionalString(bundle, Bundle::kOsVersion, environment.deviceOSVersion());

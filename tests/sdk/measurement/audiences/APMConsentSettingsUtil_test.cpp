@@ -336,3 +336,28 @@ TEST_F(APMConsentSettingsUtilTest, ConcurrentWritersAndReadersSeeWholeSets) {
 }
 
 }  // namespace
+
+namespace {
+
+// A snapshot taken right after a write of the same thread holds it, however the queue is
+// behind; and it answers what the readers answer.
+TEST_F(APMConsentSettingsUtilTest, ASnapshotHoldsEveryWriteIssuedBeforeIt) {
+    for (int i = 0; i < 500; ++i) {
+        const bool denied = i % 2 == 0;
+        Util::updateSettings({{"analytics_storage", denied ? "denied" : "granted"},
+                              {"ad_user_data", denied ? "granted" : "denied"}},
+                             30);
+        const std::shared_ptr<const APMConsentSnapshot> snapshot = Util::snapshot();
+        ASSERT_EQ(snapshot->consentSignals, denied ? "G1-0" : "G1-1") << i;
+        ASSERT_EQ(snapshot->adUserDataDenied, !denied) << i;
+    }
+    Util::setDiagnosticSource(0, "ad_storage");
+    const std::shared_ptr<const APMConsentSnapshot> snapshot = Util::snapshot();
+    EXPECT_EQ(snapshot->consentSignals, Util::consentSignals());
+    EXPECT_EQ(snapshot->consentDiagnostics, Util::consentDiagnostics());
+    EXPECT_EQ(snapshot->adUserDataDenied, Util::isAdUserDataDenied());
+    // Taking it changes nothing a reader sees.
+    EXPECT_EQ(Util::snapshot()->consentDiagnostics, Util::consentDiagnostics());
+}
+
+}  // namespace
