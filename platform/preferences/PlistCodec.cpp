@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <span>
+
+#include "platform/preferences/PlistPreScan.h"
 
 namespace platform {
 
@@ -185,6 +188,12 @@ std::optional<PlistValue> decodePlist(std::string_view bytes, std::string* error
         reason = "empty file";
     } else if (bytes.size() > std::numeric_limits<uint32_t>::max()) {
         reason = "larger than 4 GiB";
+    } else if (std::optional<std::string> refused = plistPreScan(
+                   std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                   kMaxPlistDepth + 2)) {
+        // Refused before libplist builds (and frees) anything: the leaf and <plist> elements
+        // add two levels to the container depth checked below.
+        reason = std::move(*refused);
     } else {
         plist_t root = nullptr;
         plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
