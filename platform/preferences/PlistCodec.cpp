@@ -57,7 +57,12 @@ bool dictionaryFromNode(plist_t node, int depth, PlistValue& out, std::string& e
         if (item == nullptr) {
             break;
         }
-        PlistValue& slot = dictionary[key ? std::string(key.get()) : std::string()];
+        std::string name = key ? std::string(key.get()) : std::string();
+        if (!isWellFormedUtf8(name)) {
+            error = "a key that is not UTF-8";
+            return false;
+        }
+        PlistValue& slot = dictionary[std::move(name)];
         if (!fromNode(item, depth + 1, slot, error)) {
             return false;
         }
@@ -91,7 +96,12 @@ bool scalarFromNode(plist_t node, PlistValue& out, std::string& error) {
             char* raw = nullptr;
             plist_get_string_val(node, &raw);
             MallocPtr<char> text(raw);
-            out = PlistValue(std::string(text ? text.get() : ""));
+            std::string value(text ? text.get() : "");
+            if (!isWellFormedUtf8(value)) {
+                error = "a string that is not UTF-8";
+                return false;
+            }
+            out = PlistValue(std::move(value));
             return true;
         }
         case PLIST_DATA: {

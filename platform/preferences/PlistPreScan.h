@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -32,5 +33,10 @@ std::uint64_t plistCostLimit(std::size_t size);
 // that cannot be followed, or a built cost above plistCostLimit(data.size()). Data of neither
 // form is left to the parser (nullopt).
 std::optional<std::string> plistPreScan(std::span<const std::uint8_t> data, std::size_t maxDepth);
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF). libplist reads strings byte for byte, but writes a binary list that it cannot read
+// back when a string is not UTF-8, so the readers refuse such strings rather than hand them on.
+bool isWellFormedUtf8(std::string_view text);
 
 }  // namespace platform

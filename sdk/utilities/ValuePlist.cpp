@@ -74,12 +74,15 @@ Error fromDictNode(plist_t node, int depth, Value* out) {
         if (item == nullptr) {
             break;
         }
+        std::string name = key ? std::string(key.get()) : std::string();
+        if (!platform::isWellFormedUtf8(name)) {
+            return readError("property list holds a key that is not UTF-8");
+        }
         Value converted;
         Error e = fromNode(item, depth + 1, &converted);
         if (!e.ok())
             return e;
-        dictionary.insert_or_assign(key ? std::string(key.get()) : std::string(),
-                                    std::move(converted));
+        dictionary.insert_or_assign(std::move(name), std::move(converted));
     }
     *out = Value(std::move(dictionary));
     return Error::OK();
@@ -148,6 +151,10 @@ Error fromNode(plist_t node, int depth, Value* out) {
         case PLIST_STRING:
         case PLIST_KEY:
             *out = fromScalarNode(node, type);
+            if (const std::string* text = out->string();
+                text != nullptr && !platform::isWellFormedUtf8(*text)) {
+                return readError("property list holds a string that is not UTF-8");
+            }
             return Error::OK();
         default:
             return readError("property list holds an unsupported object");

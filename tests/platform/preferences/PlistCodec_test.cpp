@@ -109,6 +109,25 @@ TEST(PlistCodecTest, ModestSharingStillReads) {
     EXPECT_EQ(keys->getIf<PlistDictionary>()->at("n"), PlistValue(std::string(4000, 'x')));
 }
 
+TEST(PlistPreScanTest, WellFormedUtf8) {
+    const std::pair<const char*, bool> cases[] = {
+        {"", true},
+        {"plain", true},
+        {"Русский 中文 \xF0\x9F\x98\x80", true},
+        {"\xF4\x8F\xBF\xBF", true},   // U+10FFFF
+        {"\x80", false},              // a lone continuation byte
+        {"\xC0\xAF", false},          // overlong "/"
+        {"\xE0\x80\xAF", false},      // overlong, three bytes
+        {"\xED\xA0\x80", false},      // a surrogate
+        {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+        {"\xE4\xB8", false},          // cut short
+        {"\xFF", false},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(isWellFormedUtf8(text), expected) << text;
+    }
+}
+
 TEST(PlistPreScanTest, CostLimitGrowsWithTheData) {
     // 14 keys sharing one string of 64 KiB build 900 KiB from 64 KiB: within the limit.
     const std::string keys = hostile::sharedLongString(14, 65535);
