@@ -54,5 +54,11 @@ int main(int argc, char** argv) {
     write(folder, "finding-nul-in-key.xml",
           "<plist><dict><key>\0\0\0\xdb"
           "CFBundleIdentifier</key><string>x</string></dict></plist>"s);
+    // A string that is not UTF-8 read back, then written as a binary list nobody could read.
+    write(folder, "finding-not-utf8.xml",
+          "<plist><string>\x9d\x90"
+          "fc</string></plist>");
+    // Fourteen levels of shared pairs: quick to read, but seconds for libplist to write back.
+    write(folder, "finding-shared-14", hostile::sharedReferences(14));
     return 0;
 }
