@@ -152,9 +152,17 @@ TEST_F(PreferencesStoreTest, DamagedFileIsSetAsideReportedAndTheSuiteStartsEmpty
 }
 
 TEST_F(PreferencesStoreTest, ADamagedFileThatCannotBeSetAsideIsNeverWrittenOver) {
+    // Renaming it aside fails; the writes themselves would succeed.
+    struct NoSetAside : PreferencesFileSystemWrapper {
+        NoSetAside() : PreferencesFileSystemWrapper(systemFileSystem()) {}
+        std::error_code rename(const fs::path& from, const fs::path& to) override {
+            return to.string().find(".damaged") != std::string::npos
+                       ? FailingFileSystem::injected()
+                       : PreferencesFileSystemWrapper::rename(from, to);
+        }
+    } noSetAside;
     TemporaryFolder folder;
-    FailingFileSystem failing("rename");
-    auto store = PreferencesStore::suite("s", folder.path(), failing);
+    auto store = PreferencesStore::suite("s", folder.path(), noSetAside);
     writeAll(store->path(), "garbage");
     ::testing::internal::CaptureStderr();
     EXPECT_TRUE(store->allKeys().empty());
