@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <span>
+
+#include "platform/preferences/PlistPreScan.h"
 
 namespace platform {
 
@@ -54,7 +57,12 @@ bool dictionaryFromNode(plist_t node, int depth, PlistValue& out, std::string& e
         if (item == nullptr) {
             break;
         }
-        PlistValue& slot = dictionary[key ? std::string(key.get()) : std::string()];
+        std::string name = key ? std::string(key.get()) : std::string();
+        if (!isWellFormedUtf8(name)) {
+            error = "a key that is not UTF-8";
+            return false;
+        }
+        PlistValue& slot = dictionary[std::move(name)];
         if (!fromNode(item, depth + 1, slot, error)) {
             return false;
         }
@@ -88,7 +96,12 @@ bool scalarFromNode(plist_t node, PlistValue& out, std::string& error) {
             char* raw = nullptr;
             plist_get_string_val(node, &raw);
             MallocPtr<char> text(raw);
-            out = PlistValue(std::string(text ? text.get() : ""));
+            std::string value(text ? text.get() : "");
+            if (!isWellFormedUtf8(value)) {
+                error = "a string that is not UTF-8";
+                return false;
+            }
+            out = PlistValue(std::move(value));
             return true;
         }
         case PLIST_DATA: {
@@ -185,6 +198,12 @@ std::optional<PlistValue> decodePlist(std::string_view bytes, std::string* error
         reason = "empty file";
     } else if (bytes.size() > std::numeric_limits<uint32_t>::max()) {
         reason = "larger than 4 GiB";
+    } else if (std::optional<std::string> refused = plistPreScan(
+                   std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                   kMaxPlistDepth + 2)) {
+        // Refused before libplist builds (and frees) anything: the leaf and <plist> elements
+        // add two levels to the container depth checked below.
+        reason = std::move(*refused);
     } else {
         plist_t root = nullptr;
         plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);

@@ -14,7 +14,9 @@ inline constexpr int kMaxPlistDepth = 64;
 
 // Parses a property list in XML or binary form. Returns nullopt, with the reason in `*error`
 // when `error` is not null, if the bytes are not a property list, nest deeper than
-// kMaxPlistDepth or are larger than 4 GiB.
+// kMaxPlistDepth, would build to more than plistCostLimit() of their size (shared references
+// in a binary list) or are larger than 4 GiB. Nesting and expansion are refused before the
+// list is built, so the time and memory spent stay in proportion to the bytes.
 std::optional<PlistValue> decodePlist(std::string_view bytes, std::string* error = nullptr);
 
 // Returns `value` as a binary property list.

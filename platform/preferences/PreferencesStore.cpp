@@ -17,6 +17,14 @@ void logDamagedFile(const fs::path& path, const std::string& reason) {
               << "); using no stored values until a setting is written\n";
 }
 
+void logSetAside(const fs::path& path, const std::string& reason, const fs::path& aside) {
+    std::cerr << "preferences: cannot read " << path.string() << " (" << reason << "); kept as "
+              << aside.string() << ", starting from no stored values\n";
+}
+
+// Set-aside names tried for a damaged file before giving up.
+constexpr int kMaxSetAsideNames = 100;
+
 // Open stores by file path. Weak, so a suite nobody uses any more is freed.
 struct Registry {
     std::mutex mutex;
@@ -110,10 +118,10 @@ PreferencesStore::FileIdentity PreferencesStore::identify() {
     return identity;
 }
 
-void PreferencesStore::refreshLocked(bool force) {
+std::error_code PreferencesStore::refreshLocked(bool force, bool folderLocked) {
     FileIdentity identity = identify();
     if (!force && everLoaded_ && identity == loaded_) {
-        return;
+        return {};
     }
     everLoaded_ = true;
     loaded_ = identity;
@@ -121,31 +129,90 @@ void PreferencesStore::refreshLocked(bool force) {
     std::string bytes;
     std::error_code error = fileSystem_.readFile(path_, kMaxFileSize, &bytes);
     if (error == std::errc::no_such_file_or_directory) {
-        return;
+        return {};
     }
     std::string reason;
     std::optional<PlistValue> root;
+    // Contents we refuse are set aside; a file we could not read (permissions, I/O, a FIFO or
+    // folder in its place) is not the file's fault and stays where it is.
+    bool damaged = true;
     if (error == std::errc::invalid_argument) {
         reason = "not a regular file";
+        damaged = false;
+    } else if (error == std::errc::file_too_large) {
+        reason = error.message();
     } else if (error) {
         reason = error.message();
+        damaged = false;
     } else if (!(root = decodePlist(bytes, &reason))) {
     } else if (const PlistDictionary* dictionary = root->getIf<PlistDictionary>()) {
         values_ = *dictionary;
         reported_.reset();
-        return;
+        return {};
     } else {
         reason = "the top level is not a dictionary";
+    }
+    std::error_code setAsideError;
+    if (damaged) {
+        fs::path aside;
+        setAsideError = setAsideLocked(identity, folderLocked, &aside);
+        if (!setAsideError && aside.empty()) {
+            everLoaded_ = false;  // replaced meanwhile: the next read loads the new file
+            return {};
+        }
+        if (!setAsideError) {
+            logSetAside(path_, reason, aside);
+            loaded_ = identify();
+            reported_.reset();
+            return {};
+        }
     }
     if (reported_ != identity) {
         logDamagedFile(path_, reason);
         reported_ = identity;
     }
+    return setAsideError;
+}
+
+std::error_code PreferencesStore::setAsideLocked(const FileIdentity& identity, bool folderLocked,
+                                                 fs::path* aside) {
+    const fs::path folder = path_.parent_path();
+    int lockFd = -1;
+    if (!folderLocked) {
+        if (std::error_code error = fileSystem_.lockFolder(folder, &lockFd)) {
+            return error;
+        }
+    }
+    std::error_code result = std::make_error_code(std::errc::file_exists);
+    // Another process may have replaced the file since it was read: that one is not ours to
+    // move.
+    if (!(identify() == identity)) {
+        result = {};
+    } else {
+        for (int n = 1; n <= kMaxSetAsideNames; ++n) {
+            fs::path candidate = path_;
+            candidate += n == 1 ? ".damaged" : ".damaged-" + std::to_string(n);
+            struct stat info {};
+            if (fileSystem_.statFile(candidate, &info) != std::errc::no_such_file_or_directory) {
+                continue;  // never replace a file set aside before
+            }
+            result = fileSystem_.rename(path_, candidate);
+            if (!result) {
+                (void)fileSystem_.syncFolder(folder);
+                *aside = std::move(candidate);
+            }
+            break;
+        }
+    }
+    if (!folderLocked) {
+        fileSystem_.unlockFolder(lockFd);
+    }
+    return result;
 }
 
 std::optional<PlistValue> PreferencesStore::get(std::string_view key) {
     std::lock_guard lock(mutex_);
-    refreshLocked(false);
+    (void)refreshLocked(false, false);
     auto found = values_.find(key);
     if (found == values_.end()) {
         return std::nullopt;
@@ -155,7 +222,7 @@ std::optional<PlistValue> PreferencesStore::get(std::string_view key) {
 
 std::vector<std::string> PreferencesStore::allKeys() {
     std::lock_guard lock(mutex_);
-    refreshLocked(false);
+    (void)refreshLocked(false, false);
     std::vector<std::string> keys;
     keys.reserve(values_.size());
     for (const auto& entry : values_) {
@@ -204,10 +271,11 @@ std::error_code PreferencesStore::update(const std::function<bool(PlistDictionar
     if (std::error_code error = fileSystem_.lockFolder(folder, &lockFd)) {
         return error;
     }
-    refreshLocked(true);  // another process may have written since our last read
+    // Another process may have written since our last read. A damaged file that cannot be set
+    // aside is not written over.
+    std::error_code error = refreshLocked(true, true);
     PlistDictionary updated = values_;
-    std::error_code error;
-    if (edit(updated)) {
+    if (!error && edit(updated)) {
         error = writeLocked(updated);
     }
     fileSystem_.unlockFolder(lockFd);

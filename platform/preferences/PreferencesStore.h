@@ -27,8 +27,13 @@ namespace platform {
 //    processes), re-reads the file, changes one key, and replaces the file atomically
 //    (temporary file, write, fsync, rename, fsync of the folder). The other keys are kept.
 // 3. A failed write leaves the previous file and the cached values as they were.
-// 4. A damaged or unreadable file reads as empty and is reported once on stderr; it is left
-//    untouched until the next write replaces it.
+// 4. A file whose contents are refused (not a property list, not a dictionary, nested or
+//    expanding past the reader's bounds, larger than kMaxFileSize) is set aside under the
+//    folder lock: renamed to "<suite>.plist.damaged" (or ".damaged-2", ... never replacing one
+//    set aside before), reported on stderr, and the suite starts empty. Nothing is deleted.
+//    When it cannot be renamed it reads as empty, is reported once, and writes fail with the
+//    rename's error rather than replace it. A file that cannot be read at all (permissions,
+//    I/O, not a regular file) reads as empty, is reported once and is left where it is.
 // 5. Opening a suite (the first store of its file in this process) removes the temporary files
 //    a writer killed between writing and renaming left beside the file.
 //
@@ -93,7 +98,13 @@ class PreferencesStore {
     // under the folder lock, which every writer holds.
     void removeStaleTemporaryFiles();
     FileIdentity identify();
-    void refreshLocked(bool force);
+    // Reloads values_ when the file changed (or always, with `force`). `folderLocked` tells
+    // whether the caller holds the folder lock. Returns the error of a failed set-aside.
+    std::error_code refreshLocked(bool force, bool folderLocked);
+    // Renames the damaged file `identity` describes to a free set-aside name, returned in
+    // `*aside` (left empty, with success, when another process replaced the file meanwhile).
+    std::error_code setAsideLocked(const FileIdentity& identity, bool folderLocked,
+                                   std::filesystem::path* aside);
     std::error_code change(std::string_view key, std::optional<PlistValue> value);
     // Re-reads the file, lets `edit` change the values, and writes them when it returns true.
     std::error_code update(const std::function<bool(PlistDictionary&)>& edit);

@@ -94,8 +94,8 @@ std::optional<sdk::Bytes> vdu_dataByGzippingData(const sdk::Bytes& data, sdk::Er
     return output;
 }
 
-std::optional<sdk::Bytes> vdu_dataByInflatingGzippedData(const sdk::Bytes& data,
-                                                         sdk::Error* error) {
+std::optional<sdk::Bytes> vdu_dataByInflatingGzippedData(const sdk::Bytes& data, sdk::Error* error,
+                                                         std::size_t maxOutput) {
     if (data.empty() || !fitsZlibLength(data.size())) {
         return std::nullopt;
     }
@@ -107,7 +107,7 @@ std::optional<sdk::Bytes> vdu_dataByInflatingGzippedData(const sdk::Bytes& data,
     }
     setInput(stream, data);
     sdk::Bytes output;
-    output.reserve(std::min(data.size() * 4, kMaxInitialInflateCapacity));
+    output.reserve(std::min({data.size() * 4, kMaxInitialInflateCapacity, maxOutput}));
     Bytef chunk[kChunkSize];
     do {
         stream.next_out = chunk;
@@ -119,7 +119,17 @@ std::optional<sdk::Bytes> vdu_dataByInflatingGzippedData(const sdk::Bytes& data,
             setError(error, std::move(failure));
             return std::nullopt;
         }
-        output.insert(output.end(), chunk, chunk + (kChunkSize - stream.avail_out));
+        const std::size_t produced = kChunkSize - stream.avail_out;
+        if (produced > maxOutput - output.size()) {
+            inflateEnd(&stream);
+            setError(
+                error,
+                zlibError(
+                    Z_BUF_ERROR,
+                    ("inflated data larger than " + std::to_string(maxOutput) + " bytes").c_str()));
+            return std::nullopt;
+        }
+        output.insert(output.end(), chunk, chunk + produced);
     } while (status != Z_STREAM_END);
     const uInt remaining = stream.avail_in;
     inflateEnd(&stream);

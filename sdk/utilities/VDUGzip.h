@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -32,8 +33,15 @@ enum VDUNSDataZlibErrorCode : std::int64_t {
 // 4,294,967,295 bytes) or 1025 (zlib failure, with its status).
 std::optional<sdk::Bytes> vdu_dataByGzippingData(const sdk::Bytes& data, sdk::Error* error);
 
+// The most vdu_dataByInflatingGzippedData gives when the caller names no limit: the largest
+// reply a request may receive.
+inline constexpr std::size_t kVDUDefaultMaxInflatedSize = 16u << 20;
+
 // Expands a gzip or zlib stream (the wrapper is detected). Returns no value, without an error,
 // for empty input or input longer than 4,294,967,295 bytes. On failure returns no value and,
 // when `error` is not null, stores error 1025 (zlib failure, with its status and, when zlib
 // gave one, its message) or 1026 (the stream ended with input left over, with the count).
-std::optional<sdk::Bytes> vdu_dataByInflatingGzippedData(const sdk::Bytes& data, sdk::Error* error);
+// Output beyond `maxOutput` bytes is a failure, found before more than `maxOutput` bytes are
+// held: error 1025 with status Z_BUF_ERROR (-5) and a message naming the limit.
+std::optional<sdk::Bytes> vdu_dataByInflatingGzippedData(
+    const sdk::Bytes& data, sdk::Error* error, std::size_t maxOutput = kVDUDefaultMaxInflatedSize);

@@ -34,6 +34,21 @@ const char* levelName(std::int64_t level) {
     }
 }
 
+// Calls `handler`; an exception it throws (a failed allocation while reading a reply, say) is
+// logged (error, I-NET900004) and goes no further, so it cannot end the queue's thread.
+void callHandler(const VDUNetwork::CompletionHandler& handler, const VDUNetwork::Response& response,
+                 const VDUNetwork::Data& data, const sdk::Error& error) {
+    if (!handler) {
+        return;
+    }
+    try {
+        handler(response, data, error);
+    } catch (const std::exception& e) {
+        VDULoggerLogError(kSubsystem, kService, false, messageCode(900004),
+                          std::string("A request's completion handler failed: ") + e.what());
+    }
+}
+
 // Sets `name` to `value`, replacing a field of the same name in any letter case.
 void setHeader(platform::HTTPHeaders& headers, const std::string& name, std::string value) {
     std::erase_if(headers, [&](const auto& header) {
@@ -175,9 +190,7 @@ VDUNetworkURLSession::CompletionHandler VDUNetwork::wrapperHandler(platform::Que
             if (!sessionID.empty()) {
                 self->requests_.removeObjectForKey(sessionID);
             }
-            if (handler) {
-                handler(response, data, error);
-            }
+            callHandler(handler, response, data, error);
         });
     };
 }
@@ -205,7 +218,7 @@ void VDUNetwork::handleErrorWithCode(std::int64_t code, platform::QueueRef queue
         std::vector<sdk::Value>{sdk::Value(code), VDUNetworkErrorContext(error)});
     if (handler) {
         (queue ? queue : platform::DispatchQueue::main())->async([handler, error] {
-            handler(std::nullopt, std::nullopt, error);
+            callHandler(handler, std::nullopt, std::nullopt, error);
         });
     }
 }

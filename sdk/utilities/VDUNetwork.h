@@ -65,7 +65,8 @@ class VDUNetwork : public VDUReachabilityDelegate,
     // Sends `payload` gzipped as a POST with `headers` plus "Content-Length", "Content-Type"
     // "application/x-www-form-urlencoded" and "Content-Encoding" "gzip". Returns the session ID,
     // or no value after handing error 1 (empty URL), 3 (gzip failed) or 4 (no request or
-    // session) to `handler` on `queue` (the main queue when null).
+    // session) to `handler` on `queue` (the main queue when null). An exception `handler`
+    // throws is logged (I-NET900004) and stops there.
     std::optional<std::string> postURL(const std::string& url, const Headers& headers,
                                        const sdk::Bytes& payload, platform::QueueRef queue,
                                        bool usingBackgroundSession, CompletionHandler handler);

@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 
 #include "platform/preferences/PlistCodec.h"
-#include "sdk/utilities/PlistDepth.h"
+#include "platform/preferences/PlistPreScan.h"
 #include "sdk/utilities/ValueJson.h"
 
 namespace sdk {
@@ -73,12 +74,15 @@ Error fromDictNode(plist_t node, int depth, Value* out) {
         if (item == nullptr) {
             break;
         }
+        std::string name = key ? std::string(key.get()) : std::string();
+        if (!platform::isWellFormedUtf8(name)) {
+            return readError("property list holds a key that is not UTF-8");
+        }
         Value converted;
         Error e = fromNode(item, depth + 1, &converted);
         if (!e.ok())
             return e;
-        dictionary.insert_or_assign(key ? std::string(key.get()) : std::string(),
-                                    std::move(converted));
+        dictionary.insert_or_assign(std::move(name), std::move(converted));
     }
     *out = Value(std::move(dictionary));
     return Error::OK();
@@ -147,6 +151,10 @@ Error fromNode(plist_t node, int depth, Value* out) {
         case PLIST_STRING:
         case PLIST_KEY:
             *out = fromScalarNode(node, type);
+            if (const std::string* text = out->string();
+                text != nullptr && !platform::isWellFormedUtf8(*text)) {
+                return readError("property list holds a string that is not UTF-8");
+            }
             return Error::OK();
         default:
             return readError("property list holds an unsupported object");
@@ -231,15 +239,11 @@ Error valueFromPlist(const Bytes& data, Value* out) {
     if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
         return readError("property list data is empty or too large");
     }
-    // The parser recurses per level: refuse absurd nesting before it can exhaust the stack.
-    // (Leaf elements add a level or two to the container depth.)
-    const std::size_t maxLevels = kMaxPlistDepth + 2;
-    if (plist_is_binary(reinterpret_cast<const char*>(data.data()),
-                        static_cast<std::uint32_t>(data.size()))
-            ? binaryPlistNestsDeeperThan(data, maxLevels)
-            : xmlPlistNestsDeeperThan(data, maxLevels)) {
-        return readError("property list nested deeper than " + std::to_string(kMaxPlistDepth) +
-                         " levels, or in a cycle");
+    // The parser recurses per level and builds a shared object again at each reference:
+    // refuse absurd nesting and expansion before it runs. (Leaf elements add a level or two
+    // to the container depth.)
+    if (std::optional<std::string> refused = platform::plistPreScan(data, kMaxPlistDepth + 2)) {
+        return readError("property list refused: " + *refused);
     }
     plist_t raw = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(data.data()),

@@ -13,7 +13,9 @@ namespace sdk {
 // no null: writing one fails. Dates are held as seconds since 2001-01-01 in whole seconds
 // and microseconds of 32-bit range, so dates outside 1901..2038 around that reference fail
 // to write; XML keeps whole seconds only (as the platform's own XML plists do). Nesting
-// deeper than kMaxPlistDepth fails both ways.
+// deeper than kMaxPlistDepth fails both ways; reading also fails, before anything is built,
+// for binary data whose shared references would build to more than
+// platform::plistCostLimit() of its size.
 //
 // Failures use the domain "NSCocoaErrorDomain": 3840 for data that cannot be read, 3851 for
 // a value that cannot be written.
@@ -23,7 +25,7 @@ enum class PlistFormat { kXml, kBinary };
 inline constexpr int kMaxPlistDepth = 512;
 
 // Reads a binary or XML property list (detected from the data) into `*out`. On failure
-// `*out` is left unchanged.
+// `*out` is left unchanged. Time and memory stay in proportion to the data.
 Error valueFromPlist(const Bytes& data, Value* out);
 
 // Writes `value` as a property list in `format` into `*out`. On failure `*out` is left

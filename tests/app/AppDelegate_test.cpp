@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -38,6 +40,7 @@
 #include "sdk/utilities/VDUNotificationCenter.h"
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
+#include "tests/platform/preferences/HostilePlists.h"
 
 namespace cb {
 namespace {
@@ -357,6 +360,29 @@ TEST(BuiltProgramTest, ItOpensOneWindowOnTheWelcomeScreen) {
     EXPECT_EQ(program->readAllStandardOutput().trimmed(),
               "window 1080x720, top-level windows 1, icon set");
     EXPECT_EQ(QImage(picture).size(), QSize(1080, 720));
+}
+
+// A settings file the reader refuses (here nested 200,000 deep, which once crashed the reader at
+// every launch) is kept aside and the program starts on its defaults.
+TEST(BuiltProgramTest, ADamagedSettingsFileIsSetAsideAndTheWindowOpens) {
+    QTemporaryDir home;
+    const fs::path settings = fs::path(home.filePath("config").toStdString()) / "cellarbright" /
+                              "com.cellarbright.Cellarbright.plist";
+    fs::create_directories(settings.parent_path());
+    const std::string damaged = platform::hostile::deepXml(200000);
+    std::ofstream(settings, std::ios::binary) << damaged;
+    std::unique_ptr<QProcess> program(
+        runProgram(builtBundle() / "Contents" / "MacOS" / "cellarbright", home,
+                   {"CELLARBRIGHT_TEST_SCREENSHOT=" + home.filePath("welcome.png")}));
+    ASSERT_TRUE(program->waitForFinished(120'000));
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->exitCode(), 0) << program->readAllStandardError().toStdString();
+    EXPECT_EQ(program->readAllStandardOutput().trimmed(),
+              "window 1080x720, top-level windows 1, icon set");
+    fs::path aside = settings;
+    aside += ".damaged";
+    std::ifstream kept(aside, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), damaged);
 }
 
 TEST(BuiltProgramTest, WithoutAnOptionsListItStopsWithTheCoreError) {

@@ -6,11 +6,13 @@
 
 #include "sdk/measurement/attribution/APMCampaignURL.h"
 #include "sdk/measurement/engine/APMClock.h"
+#include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMQueryString.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/APMStringUtil.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
@@ -77,6 +79,57 @@ std::optional<std::string> textOf(const sdk::Value& value) {
         return APMValue(*value.doubleValue()).description();
     }
     return std::nullopt;
+}
+
+// The "cad_" entries of `parameters` for the ad campaign info, capped as an event's parameters
+// are: names of at most 40 code points, values within the internal value length, and no more
+// entries than an event's parameters. The info is copied into the metadata of every later raw
+// event, so a link with thousands of entries would otherwise make each of those rows huge.
+// What is left out is logged once.
+APMPBRepeatedArray cappedCadEntries(const sdk::Value::Dictionary& parameters,
+                                    const APMParameterLimits& limits) {
+    using Validator = APMDataTypeValidator;
+    const std::size_t maxCount = static_cast<std::size_t>(std::max(limits.maxPublicEventParams, 0));
+    const std::size_t maxValueLength = static_cast<std::size_t>(
+        Validator::maxInternalEventParameterValueLength(limits.maxPublicEventParameterValueLength));
+    APMPBRepeatedArray entries;
+    std::int64_t left = 0;
+    for (const auto& [name, value] : parameters) {
+        if (!name.starts_with(kCadPrefix)) {
+            continue;
+        }
+        const std::optional<std::string> text = textOf(value);
+        if (!text) {
+            continue;
+        }
+        if (entries.size() >= maxCount ||
+            apm_UTF32Length(name) >
+                static_cast<std::size_t>(Validator::kMaxEventParameterNameLength) ||
+            apm_UTF32Length(*text) > maxValueLength) {
+            ++left;
+            continue;
+        }
+        auto entry = std::make_shared<APMPBDeepLinkCadParamsEntry>();
+        APMPBSetString(entry.get(), apmpb::DeepLinkCadParamsEntry::kKey, name);
+        APMPBSetString(entry.get(), apmpb::DeepLinkCadParamsEntry::kValue, *text);
+        entries.emplace_back(std::move(entry));
+    }
+    if (left > 0) {
+        APMMeasurement::monitor().logWithLevel(
+            2, 23245,
+            "Campaign entries beyond the event parameter limits were left out. Kept, left out",
+            std::vector<APMMonitorContext>{sdk::Value(static_cast<std::int64_t>(entries.size())),
+                                           sdk::Value(left)});
+    }
+    return entries;
+}
+
+// Whether `entries` hold the entry named `name`.
+bool holdsEntry(const APMPBRepeatedArray& entries, std::string_view name) {
+    return std::any_of(entries.begin(), entries.end(), [&](const APMPBRepeatedElement& element) {
+        const auto& entry = std::get<std::shared_ptr<NANOMessageBase>>(element);
+        return APMPBGetString(entry.get(), apmpb::DeepLinkCadParamsEntry::kKey) == name;
+    });
 }
 
 bool isNumberOne(const sdk::Value& value) {
@@ -221,18 +274,8 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
         static_cast<double>(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000.0;
     const double timestamp = std::max(firstOpen, eventTimestampInSeconds);
 
-    APMPBRepeatedArray cadEntries;
-    for (const auto& [name, value] : parameters) {
-        if (!name.starts_with(kCadPrefix)) {
-            continue;
-        }
-        if (const std::optional<std::string> text = textOf(value)) {
-            auto entry = std::make_shared<APMPBDeepLinkCadParamsEntry>();
-            APMPBSetString(entry.get(), apmpb::DeepLinkCadParamsEntry::kKey, name);
-            APMPBSetString(entry.get(), apmpb::DeepLinkCadParamsEntry::kValue, *text);
-            cadEntries.emplace_back(std::move(entry));
-        }
-    }
+    const APMPBRepeatedArray cadEntries =
+        cappedCadEntries(parameters, APMParameterLimits::current());
     const std::string* vclid = nonEmptyString(parameters, "vclid");
     const std::string* vbraid = nonEmptyString(parameters, "vbraid");
     if (vclid != nullptr || vbraid != nullptr || !cadEntries.empty()) {
@@ -245,7 +288,8 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
         if (vbraid != nullptr) {
             APMPBSetString(&info, apmpb::AdCampaignInfo::kVbraid, *vbraid);
         }
-        if (const std::string* source = nonEmptyString(parameters, "cad_source")) {
+        const std::string* source = nonEmptyString(parameters, "cad_source");
+        if (source != nullptr && holdsEntry(cadEntries, "cad_source")) {
             APMPBSetString(&info, apmpb::AdCampaignInfo::kCadSource, *source);
         }
         if (!cadEntries.empty()) {

@@ -13,6 +13,11 @@ namespace {
 namespace slot = apmpb::StringFilter;
 namespace type = apmpb::StringFilter::MatchType;
 constexpr std::int64_t kLevel = 1;
+// ICU's bound on the work of one match (about a millisecond per unit, counted in matcher
+// steps), as the script runtime sets for its own expressions: a backtracking expression such
+// as "^(a+)+$" otherwise doubles its time with each letter of the text and holds the worker
+// queue.
+constexpr std::int32_t kRegexWorkLimit = 1000;
 
 icu::UnicodeString utf16(std::string_view text) {
     return icu::UnicodeString::fromUTF8(icu::StringPiece(
@@ -61,13 +66,24 @@ std::unique_ptr<icu::RegexPattern> compile(const APMPBStringFilter& filter,
     return pattern;
 }
 
-bool regexFinds(const icu::RegexPattern& pattern, const icu::UnicodeString& text) {
+// Whether `pattern` is found in `text`; no value, logged, when the match runs past the work
+// limit.
+std::optional<bool> regexFinds(const APMPBStringFilter& filter, const icu::RegexPattern& pattern,
+                               const icu::UnicodeString& text) {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(text, status));
     if (U_FAILURE(status) || !matcher) {
         return false;
     }
+    matcher->setTimeLimit(kRegexWorkLimit, status);
     const bool found = matcher->find(0, status);
+    if (status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW) {
+        return APMAudienceNoResult(
+            kLevel, 9009,
+            "Regular expression match exceeded its work limit. Audience filter will not be "
+            "evaluated",
+            APMDescribeStringFilter(filter), std::string(u_errorName(status)));
+    }
     return U_SUCCESS(status) && found;
 }
 
@@ -133,7 +149,7 @@ std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter& filter,
             return APMAudienceNoResult(
                 kLevel, 9008, "Parsed regex is nil. Audience filter will not be evaluated");
         }
-        return regexFinds(*regex, s);
+        return regexFinds(filter, *regex, s);
     }
     if (matchType == type::kInList) {
         const auto list = APMPBGetRepeated(&filter, slot::kExpressionList);

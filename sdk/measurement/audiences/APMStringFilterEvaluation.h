@@ -23,6 +23,8 @@ bool APMIsValidStringFilterWithRegex(const APMPBStringFilter& filter,
 bool APMIsValidStringFilter(const APMPBStringFilter& filter);
 
 // `text` against `filter`: true or false, or no value with 9005 for no text, or with the
-// validity code and then 9006 for an invalid filter.
+// validity code and then 9006 for an invalid filter, or with 9009 (contexts: the filter, ICU's
+// error name) for a regular expression whose match runs past ICU's work limit (1000 units,
+// about a second) or its backtracking stack.
 std::optional<bool> APMEvaluateStringFilter(const APMPBStringFilter& filter,
                                             std::optional<std::string_view> text);

@@ -43,6 +43,10 @@ std::vector<std::shared_ptr<APMPBSnapshot>> snapshotsOf(const APMPBExperimentRes
     return protos;
 }
 
+// The most an experiments reply may hold once inflated, as much as a reply may bring before
+// it: a small reply that would inflate to gigabytes fails as a reply that does not inflate.
+constexpr std::size_t kMaxInflatedReplyBytes = kVDUDefaultMaxInflatedSize;
+
 }  // namespace
 
 void APMEFetchTaskManager::fetchExperiments() {
@@ -68,7 +72,8 @@ void APMEFetchTaskManager::fetchExperiments() {
                           VDUNetwork::Data inflated;
                           if (data) {
                               sdk::Error inflateError;
-                              inflated = vdu_dataByInflatingGzippedData(*data, &inflateError);
+                              inflated = vdu_dataByInflatingGzippedData(*data, &inflateError,
+                                                                        kMaxInflatedReplyBytes);
                               if (!inflated && !inflateError.ok())
                                   APMEMonitor::logWithLevel(
                                       2, 820023, "Cannot inflate downloaded experiment data. Error",

@@ -91,7 +91,9 @@ std::optional<APMQueuedBundle> APMDatabase::queuedBundleFromRecord(const APMSqli
         return std::nullopt;
     }
     sdk::Error inflateError;
-    const std::optional<sdk::Bytes> inflated = vdu_dataByInflatingGzippedData(*data, &inflateError);
+    // A row another program wrote may inflate to far more than any bundle of ours.
+    const std::optional<sdk::Bytes> inflated =
+        vdu_dataByInflatingGzippedData(*data, &inflateError, kVDUDefaultMaxInflatedSize);
     if (!inflated || inflated->empty()) {
         APMSetErrorWithCode(error, 2, inflateError.localizedDescription());
         return std::nullopt;

@@ -128,7 +128,7 @@ TEST_F(LanguagePersistenceTest, ChoosingALanguageWritesOnceAndTheNextProcessStar
     EXPECT_NE(child.find("start language: ru"), std::string::npos) << child;
 }
 
-TEST_F(LanguagePersistenceTest, ACorruptFileIsReportedOnceAndKeptUntilARealChange) {
+TEST_F(LanguagePersistenceTest, ACorruptFileIsReportedOnceAndKeptAside) {
     fs::create_directories(store_->path().parent_path());
     const std::string garbage = "<?xml version=\"1.0\"?><plist><dict><key>Cellar";
     std::ofstream(store_->path(), std::ios::binary) << garbage;
@@ -141,11 +141,14 @@ TEST_F(LanguagePersistenceTest, ACorruptFileIsReportedOnceAndKeptUntilARealChang
     std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_NE(log.find(store_->path().string()), std::string::npos) << log;
-    EXPECT_EQ(readAll(store_->path()), garbage);
+    fs::path aside = store_->path();
+    aside += ".damaged";
+    EXPECT_EQ(readAll(aside), garbage);
+    EXPECT_FALSE(fs::exists(store_->path()));
 
     manager.setCurrent(Language::chinese);
     EXPECT_EQ(store_->get(LocalizationManager::kLanguageKey), PlistValue("zh"));
-    EXPECT_EQ(files_.writes, 1);
+    EXPECT_EQ(files_.writes, 2);  // the rename aside, then the one real change
 }
 
 // Runs only when started by startInNewProcess(): reports the language the shared manager of a

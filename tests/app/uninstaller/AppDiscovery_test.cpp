@@ -7,6 +7,7 @@
 
 #include "app/uninstaller/AppLocations.h"
 #include "tests/app/uninstaller/AppFixtures.h"
+#include "tests/platform/preferences/HostilePlists.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TempDir.h"
 
@@ -75,6 +76,16 @@ TEST_F(DiscoveryTest, ListsBundlesToThreeLevelsWithoutLinksHiddenEntriesOrNested
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, (std::vector<std::string>{"A/B/X.app", "Outer.app", "Upper.APP",
                                                "Utilities/X.app", "X.app"}));
+}
+
+// A bundle anyone may drop into an applications folder, whose Info.plist would crash the reader
+// or take gigabytes if it were built, is left out; the others are listed.
+TEST_F(DiscoveryTest, ABundleWithAHostileInfoPlistIsLeftOut) {
+    const fs::path r = root();
+    ts::makeAppBundle(r / "Good.app", "com.example.good");
+    ts::writeText(r / "Deep.app/Contents/Info.plist", platform::hostile::deepXml(200000));
+    ts::writeText(r / "Shared.app/Contents/Info.plist", platform::hostile::sharedReferences(24));
+    EXPECT_EQ(urlsOf(listInstalledApps(), r), std::vector<std::string>{"Good.app"});
 }
 
 TEST_F(DiscoveryTest, FollowsTheFoldersGiven) {

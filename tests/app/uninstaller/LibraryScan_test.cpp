@@ -9,6 +9,7 @@
 #include "app/uninstaller/RelatedFilesSupport.h"
 #include "platform/preferences/PlistCodec.h"
 #include "tests/app/uninstaller/AppFixtures.h"
+#include "tests/platform/preferences/HostilePlists.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TempDir.h"
 
@@ -186,6 +187,23 @@ TEST_F(LibraryScanTest, FindSearchesHomeAndTheMachineLibraryInForce) {
     EXPECT_EQ(rowsOf(found), rowsOf(scanLibrary(buildIdentity("com.example.foo", "Foo", app()),
                                                 home(), library())));
     EXPECT_EQ(found.size(), 19u);
+}
+
+// Property lists anyone may drop into a Library that would crash the reader or take gigabytes
+// if it built them: the search goes on past them and finds the rest.
+TEST_F(LibraryScanTest, HostilePropertyListsAreSkipped) {
+    const fs::path lib = dir_ / "home/Library";
+    ts::writeText(lib / "LaunchAgents/deep.plist", platform::hostile::deepXml(200000));
+    ts::writeText(lib / "LaunchAgents/shared.plist", platform::hostile::sharedReferences(24));
+    ts::writeText(lib / "Containers/00000000-0000-0000-0000-000000000003" /
+                      ".com.apple.containermanagerd.metadata.plist",
+                  platform::hostile::deepXml(200000));
+    ts::writeText(lib / "Containers/00000000-0000-0000-0000-000000000004" /
+                      ".com.apple.containermanagerd.metadata.plist",
+                  platform::hostile::sharedReferences(24));
+    EXPECT_EQ(rowsOf(scanLibrary(buildIdentity("com.example.foo", "Foo", app()), home(), library()))
+                  .size(),
+              19u);
 }
 
 TEST_F(LibraryScanTest, AStopEndsTheSearchEarly) {

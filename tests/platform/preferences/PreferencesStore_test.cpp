@@ -11,6 +11,7 @@
 
 #include "platform/preferences/PlistCodec.h"
 #include "tests/platform/preferences/FailingFileSystem.h"
+#include "tests/platform/preferences/HostilePlists.h"
 #include "tests/platform/preferences/TemporaryFolder.h"
 
 namespace platform {
@@ -176,23 +177,79 @@ TEST_F(PreferencesStoreTest, ReadsXmlWrittenByOthersAndKeepsItsKeysOnWrite) {
     EXPECT_EQ(onDisk(store->path()), (PlistDictionary{{"old", "kept"}, {"new", false}}));
 }
 
-TEST_F(PreferencesStoreTest, DamagedFileIsReportedOnceReadAsEmptyAndLeftUntilAWrite) {
+TEST_F(PreferencesStoreTest, DamagedFileIsSetAsideReportedAndTheSuiteStartsEmpty) {
     auto store = open();
     fs::create_directories(store->path().parent_path());
-    const std::string garbage = "bplist00 this is not a property list";
-    writeAll(store->path(), garbage);
-
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(store->get("language").has_value());
-    EXPECT_TRUE(store->allKeys().empty());
-    EXPECT_FALSE(store->get("language").has_value());
-    std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
-    EXPECT_NE(log.find(store->path().string()), std::string::npos) << log;
-    EXPECT_EQ(readAll(store->path()), garbage);
-
+    fs::path aside = store->path();
+    aside += ".damaged";
+    // Each would crash the reader, exhaust memory or simply not parse; none is lost.
+    const std::pair<const char*, std::string> damaged[] = {
+        {"garbage", "bplist00 this is not a property list"},
+        {"200,000 nested arrays", hostile::deepXml(200000)},
+        {"shared references", hostile::sharedReferences(24)},
+    };
+    for (const auto& [name, bytes] : damaged) {
+        SCOPED_TRACE(name);
+        fs::remove(aside);
+        writeAll(store->path(), bytes);
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(store->get("language").has_value());
+        EXPECT_TRUE(store->allKeys().empty());
+        std::string log = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+        EXPECT_NE(log.find(aside.string()), std::string::npos) << log;
+        EXPECT_FALSE(fs::exists(store->path()));
+        EXPECT_EQ(readAll(aside), bytes);
+    }
     ASSERT_FALSE(store->set("language", "de"));
     EXPECT_EQ(onDisk(store->path()), (PlistDictionary{{"language", "de"}}));
+
+    // A file set aside before is never replaced: the next one takes the next free name.
+    writeAll(store->path(), "not a plist either");
+    EXPECT_TRUE(store->allKeys().empty());
+    fs::path second = store->path();
+    second += ".damaged-2";
+    EXPECT_EQ(readAll(second), "not a plist either");
+    EXPECT_EQ(readAll(aside), damaged[2].second);
+}
+
+TEST_F(PreferencesStoreTest, ADamagedFileThatCannotBeSetAsideIsNeverWrittenOver) {
+    // Renaming it aside fails; the writes themselves would succeed.
+    struct NoSetAside : PreferencesFileSystemWrapper {
+        NoSetAside() : PreferencesFileSystemWrapper(systemFileSystem()) {}
+        std::error_code rename(const fs::path& from, const fs::path& to) override {
+            return to.string().find(".damaged") != std::string::npos
+                       ? FailingFileSystem::injected()
+                       : PreferencesFileSystemWrapper::rename(from, to);
+        }
+    } noSetAside;
+    TemporaryFolder folder;
+    auto store = PreferencesStore::suite("s", folder.path(), noSetAside);
+    writeAll(store->path(), "garbage");
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(store->allKeys().empty());
+    EXPECT_EQ(store->set("language", "de"), FailingFileSystem::injected());
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_EQ(readAll(store->path()), "garbage");
+}
+
+TEST_F(PreferencesStoreTest, AFileThatCannotBeReadIsLeftWhereItIs) {
+    // Not the file's fault (permissions, I/O): it stays for when it can be read again.
+    struct Unreadable : PreferencesFileSystemWrapper {
+        Unreadable() : PreferencesFileSystemWrapper(systemFileSystem()) {}
+        std::error_code readFile(const fs::path&, size_t, std::string*) override {
+            return std::make_error_code(std::errc::permission_denied);
+        }
+    } unreadable;
+    TemporaryFolder folder;
+    auto store = PreferencesStore::suite("s", folder.path(), unreadable);
+    writeAll(store->path(), "garbage");
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(store->allKeys().empty());
+    (void)::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readAll(store->path()), "garbage");
+    EXPECT_EQ(entriesIn(folder.path()), 1u);
 }
 
 TEST_F(PreferencesStoreTest, TopLevelThatIsNotADictionaryCountsAsDamaged) {

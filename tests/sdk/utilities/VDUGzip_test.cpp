@@ -179,4 +179,38 @@ TEST(VDUGzipTest, TwoMembersReportTheSecondMembersLength) {
               sdk::Value(static_cast<std::int64_t>(second.size())));
 }
 
+// A few kilobytes that inflate to `size` zero bytes.
+Bytes zeroBomb(std::size_t size) {
+    return *vdu_dataByGzippingData(Bytes(size, 0), nullptr);
+}
+
+TEST(VDUGzipTest, OutputBeyondTheLimitFailsBeforeItIsHeld) {
+    const Bytes bomb = zeroBomb(4u << 20);
+    ASSERT_LT(bomb.size(), 8192u);
+    struct Case {
+        std::size_t limit;
+        bool inflates;
+    };
+    for (const Case& c :
+         {Case{4u << 20, true}, Case{(4u << 20) - 1, false}, Case{1000, false}, Case{0, false}}) {
+        SCOPED_TRACE(c.limit);
+        Error error;
+        const auto inflated = vdu_dataByInflatingGzippedData(bomb, &error, c.limit);
+        EXPECT_EQ(inflated.has_value(), c.inflates);
+        if (!c.inflates) {
+            EXPECT_TRUE(error.is(kVDUNSDataZlibErrorDomain, VDUNSDataZlibErrorInternal))
+                << error.ToString();
+            ASSERT_NE(error.userInfoValue(kVDUNSDataZlibErrorKey), nullptr);
+            EXPECT_EQ(*error.userInfoValue(kVDUNSDataZlibErrorKey), sdk::Value(Z_BUF_ERROR));
+            EXPECT_NE(error.message().find(std::to_string(c.limit)), std::string::npos)
+                << error.message();
+        }
+    }
+    // Without a named limit the default applies: 64 MiB of zeros (64 KiB compressed) is refused.
+    Error error;
+    EXPECT_FALSE(vdu_dataByInflatingGzippedData(zeroBomb(kVDUDefaultMaxInflatedSize + 1), &error));
+    EXPECT_TRUE(error.is(kVDUNSDataZlibErrorDomain, VDUNSDataZlibErrorInternal));
+    EXPECT_TRUE(vdu_dataByInflatingGzippedData(zeroBomb(kVDUDefaultMaxInflatedSize), &error));
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -234,6 +235,30 @@ TEST_F(VDUNetworkTest, EmptyURLFailsOnTheCallersQueueWithoutARequest) {
                                "create network request. Code, error: 1") != std::string::npos;
     }
     EXPECT_TRUE(warned);
+}
+
+TEST_F(VDUNetworkTest, AHandlerThatThrowsIsLoggedAndTheQueueGoesOn) {
+    LoopbackServer server(respond);
+    log_.take();
+    std::atomic<int> thrown = 0;
+    auto throwing = [&](const VDUNetwork::Response&, const VDUNetwork::Data&, const sdk::Error&) {
+        ++thrown;
+        throw std::bad_alloc();
+    };
+    // A reply from the server, and a request that fails before it is sent.
+    ASSERT_TRUE(network_->getURL(server.address("/"), {}, queue_, false, throwing));
+    EXPECT_FALSE(network_->getURL("", {}, queue_, false, throwing));
+    platform::runMainQueueUntil([&] { return thrown == 2; }, 20s);
+    queue_->sync([] {});
+    EXPECT_EQ(thrown, 2);
+    // The queue still runs what comes next.
+    ASSERT_TRUE(get(server.address("/")).has_value());
+    EXPECT_EQ(waitForOutcome().data, bytes("ok"));
+    int logged = 0;
+    for (const std::string& line : log_.take()) {
+        logged += line.find("[I-NET900004]") != std::string::npos;
+    }
+    EXPECT_EQ(logged, 2);
 }
 
 TEST_F(VDUNetworkTest, ServerErrorIsAResponseWithoutError) {

@@ -7,6 +7,7 @@
 #include "platform/preferences/PlistCodec.h"
 #include "sdk/utilities/ValueJson.h"
 #include "sdk/utilities/ValuePlist.h"
+#include "tests/platform/preferences/HostilePlists.h"
 
 namespace sdk {
 namespace {
@@ -223,8 +224,11 @@ Bytes deepBinary(std::uint32_t count, std::uint32_t lastRef) {
 }
 
 TEST(ValuePlistTest, AbsurdNestingAndCyclesAreRefusedBeforeParsing) {
-    // Deep enough to overflow the parser's stack if it were handed over.
-    for (const Bytes& data : {deepXml(200000), deepBinary(200000, 0), deepBinary(3, 1)}) {
+    // Deep enough to overflow the parser's stack if it were handed over; or 138 bytes of
+    // shared references the parser would build into 16 million arrays.
+    const std::string shared = platform::hostile::sharedReferences(24);
+    for (const Bytes& data : {deepXml(200000), deepBinary(200000, 0), deepBinary(3, 1),
+                              Bytes(shared.begin(), shared.end())}) {
         Value value;
         EXPECT_TRUE(valueFromPlist(data, &value).is(kCocoaErrorDomain, kReadCorruptErrorCode));
     }

@@ -13,6 +13,7 @@
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
+#include "tests/sdk/measurement/MonitorRecorder.h"
 #include "tests/sdk/measurement/attribution/CampaignTestSupport.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
@@ -184,6 +185,60 @@ TEST_F(CampaignTest, BraidClickSetsTheUserPropertyAndTheLaterFirstOpenTime) {
     EXPECT_NE(info.find("cad_source: \"s\""), std::string::npos) << info;
     EXPECT_NE(info.find("click_timestamp_millis: 5000500"), std::string::npos) << info;
     EXPECT_EQ(info.find("vclid"), std::string::npos) << info;
+}
+
+// The click data is copied into every later raw event's metadata: its entries are capped as an
+// event's parameters are, and what is left out is logged.
+TEST_F(CampaignTest, CampaignEntriesAreCappedAsEventParameters) {
+    ASSERT_TRUE(startEngine(kAppID));
+    auto entries = [](const std::string& info) {
+        std::vector<std::string> keys;
+        for (std::size_t at = info.find("key: \""); at != std::string::npos;
+             at = info.find("key: \"", at + 1)) {
+            keys.push_back(info.substr(at + 6, info.find('"', at + 6) - at - 6));
+        }
+        return keys;
+    };
+    auto leftOut = [](const sdktest::MonitorRecorder& recorder) {
+        const auto codes = recorder.codes();
+        return std::count(codes.begin(), codes.end(), 23245);
+    };
+    {
+        // 20,000 entries: the first 100 in name order are kept.
+        sdktest::MonitorRecorder recorder;
+        std::string url = "https://shop.example.com/?utm_source=a";
+        for (int i = 0; i < 20000; ++i) {
+            url += "&cad_" + std::to_string(100000 + i) + "=v";
+        }
+        openURL(url, 3000.0);
+        const std::vector<std::string> keys = entries(campaignInfo());
+        ASSERT_EQ(keys.size(), 100u);
+        EXPECT_EQ(keys.front(), "cad_100000");
+        EXPECT_EQ(keys.back(), "cad_100099");
+        EXPECT_EQ(leftOut(recorder), 1);
+    }
+    {
+        // A name longer than 40 code points and a value longer than 500 are left out, and a
+        // cad_source left out is not kept on its own either.
+        sdktest::MonitorRecorder recorder;
+        openURL("https://shop.example.com/?cad_kept=v&cad_" + std::string(37, 'n') +
+                    "=v&cad_value=" + std::string(501, 'x') +
+                    "&cad_source=" + std::string(501, 's'),
+                3000.0);
+        const std::string info = campaignInfo();
+        EXPECT_EQ(entries(info), std::vector<std::string>{"cad_kept"}) << info;
+        EXPECT_EQ(info.find("cad_source"), std::string::npos) << info;
+        EXPECT_EQ(leftOut(recorder), 1);
+    }
+    {
+        // Within the limits nothing is logged.
+        sdktest::MonitorRecorder recorder;
+        openURL(
+            "https://shop.example.com/?cad_" + std::string(36, 'n') + "=" + std::string(500, 'x'),
+            3000.0);
+        EXPECT_EQ(entries(campaignInfo()).size(), 1u);
+        EXPECT_EQ(leftOut(recorder), 0);
+    }
 }
 
 TEST_F(CampaignTest, WithoutTrackingAuthorisationClickIdentifiersAreDropped) {

@@ -114,4 +114,22 @@ TEST(APMFilterValue, AStringFilterTakesOnlyStrings) {
     EXPECT_EQ(APMEvaluateFilterValue(audiencetest::stringFilterOf(exact), APMValue("5")), true);
 }
 
+TEST(APMStringFilterEvaluation, ARunawayRegexGivesNoResultWithinItsWorkLimit) {
+    // Nested quantifiers backtrack through every split of the a's before failing on the "!":
+    // without a bound this takes longer than the age of the universe.
+    sdktest::MonitorRecorder recorder;
+    const APMPBStringFilter filter = stringFilter(kRegex, "^(a+)+$", true);
+    EXPECT_EQ(APMEvaluateStringFilter(filter, std::string(60, 'a') + "!"), std::nullopt);
+    ASSERT_EQ(recorder.codes(), Codes{9009});
+    const APMMonitorMessage message = recorder.messages()[0];
+    ASSERT_EQ(message.contexts.size(), 2u);
+    EXPECT_NE(message.contexts[0].description().find("expression=^(a+)+$"), std::string::npos);
+    EXPECT_EQ(message.contexts[1].description(), "U_REGEX_TIME_OUT");
+    // The same expression still answers for text it settles quickly.
+    sdktest::MonitorRecorder quiet;
+    EXPECT_EQ(APMEvaluateStringFilter(filter, std::string(60, 'a')), true);
+    EXPECT_EQ(APMEvaluateStringFilter(filter, "b"), false);
+    EXPECT_EQ(quiet.codes(), Codes{});
+}
+
 }  // namespace

@@ -348,6 +348,22 @@ TEST_F(FetchTaskManagerTest, AReplyThatIsNotGzipCountsAsEmpty) {
     EXPECT_EQ(cli("SELECT count(*) FROM pending_snapshot_table"), "0\n");
 }
 
+TEST_F(FetchTaskManagerTest, AReplyThatInflatesPastTheLimitCountsAsEmpty) {
+    // 65 KB of gzip that would inflate to 64 MiB, past what a reply may hold once inflated.
+    const sdk::Bytes bomb = *vdu_dataByGzippingData(sdk::Bytes(64u << 20, 0), nullptr);
+    cb::testsupport::LoopbackServer server(
+        [&](const httplib::Request&, httplib::Response& response) {
+            response.set_content(std::string(bomb.begin(), bomb.end()), "application/octet-stream");
+        });
+    makeManager(server.address("/sdk-exp"));
+    manager_->startTaskManager();
+    spendFirstCall();
+    fetchAndWait(APMEFetchTaskManager::kSuccessKey);
+    EXPECT_TRUE(monitor_.saw(820023));
+    EXPECT_EQ(delegate_->finished, 1);
+    EXPECT_TRUE(delegate_->fetched.empty());
+}
+
 TEST_F(FetchTaskManagerTest, TheSDKOriginOverrideRedirectsTheService) {
     cb::testsupport::LoopbackServer server(
         [](const httplib::Request&, httplib::Response& response) { response.status = 500; });
