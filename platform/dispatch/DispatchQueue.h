@@ -41,13 +41,15 @@ using QueueRef = std::shared_ptr<DispatchQueue>;
 //  - onto the main queue from the main thread;
 //  - across the main thread: onto the main queue from a block of a queue that the main
 //    thread waits on in `sync` (the main thread inside A->sync while a block of A syncs onto
-//    main), and, the other way round, from the main thread onto a queue one of whose blocks
-//    already waits in `sync` onto the main queue.
+//    main; also from a block that runs through nested `sync` on that block's behalf), and,
+//    the other way round, from the main thread onto a queue one of whose blocks already waits
+//    in `sync` onto the main queue.
 // Every other cycle is the caller's to avoid; it hangs the threads in it. Among them: threads
-// that are not the main thread waiting on each other's queues (a block of A waits in B->sync
-// while the running block of B waits in A->sync), and any cycle closed by a wait that is not a
-// `sync` (a semaphore or group wait, a promise await) for work queued behind the waiter on a
-// serial queue.
+// waiting on each other's queues through blocks that do not run on each other's behalf (a
+// block of A waits in B->sync while the running block of B waits in A->sync; the main thread
+// inside A->sync while A's block waits in B->sync behind a block of B that syncs onto main),
+// and any cycle closed by a wait that is not a `sync` (a semaphore or group wait, a promise
+// await) for work queued behind the waiter on a serial queue or on the main queue.
 //
 // Serial drains and concurrent blocks share the worker pool (WorkerPool.h). A block that waits
 // in a dispatch wait (`sync`, a semaphore or group wait, a promise await) frees its slot for
