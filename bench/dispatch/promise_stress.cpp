@@ -1,9 +1,15 @@
-// Puts 1,000 briefly blocking blocks on a concurrent queue at once (the pool grows to its cap,
-// not beyond). Then builds 2,000 promise chains of 20 steps across serial, concurrent and main
-// queues from 12 threads, with an adopted promise every few steps, while the main thread drains the
-// main queue; then drops 10 pending chains of 200,000 steps. Prints the worker-thread cap, the most
-// workers alive at once and the throughput in settled promises per second. Exits with 1 when a
-// chain ends with a wrong value, the group does not become idle, or the pool went past its cap.
+// Puts 1,000 briefly blocking blocks on a concurrent queue at once (they sleep, which is no
+// dispatch wait: the pool grows to its cap, not beyond). Then puts 64 blocks on a concurrent
+// queue that wait on a semaphore signalled by a block queued behind them, and 64 that await a
+// settled promise (the pool replaces blocked workers, so both must finish), and combines
+// 100,000 settled promises with `any` (linear: it must finish in seconds). Then builds 2,000
+// promise chains of 20 steps across serial, concurrent and main queues from 12 threads, with an
+// adopted promise every few steps, while the main thread drains the main queue; then drops 10
+// pending chains of 200,000 steps. Prints the worker-thread cap and hard limit, the most workers
+// alive at once and the throughput in settled promises per second. Exits with 1 when a chain ends
+// with a wrong value, blocked or awaiting blocks do not finish, `any` takes too long, the group
+// does not become idle, sleeping blocks took the pool past its cap, or blocked ones past its hard
+// limit.
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +19,7 @@
 
 #include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/WorkerPool.h"
 #include "sdk/promises/VPLPromise.h"
@@ -26,6 +33,11 @@ constexpr int kAdoptEvery = 5;  // every fifth step returns a promise made on an
 constexpr int kLongChains = 10;
 constexpr int kLongSteps = 200000;
 constexpr int kBlockingBlocks = 1000;
+constexpr int kBlockedWorkers = 64;
+constexpr int kAnyInputs = 100000;
+// Far more than any run needs (the blocked ones take milliseconds, `any` well under a second);
+// a run past it counts as hung or quadratic.
+constexpr auto kRunLimit = std::chrono::seconds(60);
 
 using Clock = std::chrono::steady_clock;
 
@@ -85,6 +97,64 @@ void runBlockingBlocks() {
                 platform::WorkerPool::shared().stats().peakWorkers);
 }
 
+// Blocks that wait in dispatch waits for work queued behind them. Returns false when they do
+// not all finish.
+bool runBlockedWorkers() {
+    auto queue = platform::DispatchQueue::createConcurrent("stress.blocked");
+    const Clock::time_point start = Clock::now();
+    platform::DispatchSemaphore gate, done;
+    for (int i = 0; i < kBlockedWorkers; ++i) {
+        queue->async([gate, done] {
+            gate.wait();
+            done.signal();
+        });
+    }
+    queue->async([gate] {
+        for (int i = 0; i < kBlockedWorkers; ++i) {
+            gate.signal();
+        }
+    });
+    auto settled = VPLPromise::resolvedWith(1);
+    for (int i = 0; i < kBlockedWorkers; ++i) {
+        queue->async([settled, done] {
+            (void)VPLPromiseAwait(settled);
+            done.signal();
+        });
+    }
+    int finished = 0;
+    const Clock::time_point deadline = Clock::now() + kRunLimit;
+    while (finished < 2 * kBlockedWorkers && done.waitUntil(deadline)) {
+        ++finished;
+    }
+    const platform::WorkerPool::Stats stats = platform::WorkerPool::shared().stats();
+    std::printf(
+        "blocked workers: %d semaphore waiters and %d awaiters, %d of %d finished in %.3f s, "
+        "peak worker threads: %zu\n",
+        kBlockedWorkers, kBlockedWorkers, finished, 2 * kBlockedWorkers, secondsSince(start),
+        stats.peakWorkers);
+    return finished == 2 * kBlockedWorkers;
+}
+
+// `any` over settled inputs, on a serial queue. Returns false when it does not settle in time.
+bool runAnyOfSettledInputs() {
+    auto queue = platform::DispatchQueue::createSerial("stress.any");
+    VPLValue::List inputs;
+    inputs.reserve(kAnyInputs);
+    for (int i = 0; i < kAnyInputs; ++i) {
+        inputs.emplace_back(VPLPromise::resolvedWith(i));
+    }
+    const Clock::time_point start = Clock::now();
+    auto combined = VPLPromise::any(queue, std::move(inputs));
+    platform::DispatchSemaphore settled;
+    combined->observeOnQueue(
+        queue, [settled](const VPLValue&) { settled.signal(); },
+        [settled](const sdk::Error&) { settled.signal(); });
+    const bool done = settled.wait(kRunLimit);
+    std::printf("any of %d settled inputs: %s in %.3f s\n", kAnyInputs,
+                done ? "settled" : "NOT settled", secondsSince(start));
+    return done && combined->isFulfilled();
+}
+
 bool runChains() {
     std::vector<platform::QueueRef> queues = {
         platform::DispatchQueue::createSerial("stress.serial.1"),
@@ -135,9 +205,17 @@ void dropLongChains() {
 
 int main() {
     platform::registerMainThread();
-    std::printf("worker thread cap: %zu\n", platform::WorkerPool::kMaxWorkers);
+    std::printf("worker thread cap: %zu, hard limit: %zu\n", platform::WorkerPool::kMaxWorkers,
+                platform::WorkerPool::kHardLimit);
     runBlockingBlocks();
-    bool ok = runChains();
+    bool ok = true;
+    if (platform::WorkerPool::shared().stats().peakWorkers > platform::WorkerPool::kMaxWorkers) {
+        std::printf("sleeping blocks took the pool past its cap\n");
+        ok = false;
+    }
+    ok = runBlockedWorkers() && ok;
+    ok = runAnyOfSettledInputs() && ok;
+    ok = runChains() && ok;
     dropLongChains();
     if (!VPLPromiseWaitUntilIdle(60)) {
         std::printf("the promise group did not become idle\n");
@@ -145,7 +223,7 @@ int main() {
     }
     const platform::WorkerPool::Stats stats = platform::WorkerPool::shared().stats();
     std::printf("peak worker threads: %zu\n", stats.peakWorkers);
-    if (stats.peakWorkers > platform::WorkerPool::kMaxWorkers) {
+    if (stats.peakWorkers > platform::WorkerPool::kHardLimit) {
         ok = false;
     }
     std::printf("%s\n", ok ? "ok" : "FAILED");

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <system_error>
+#include <vector>
 
 #include "platform/dispatch/ThreadStart.h"
 
@@ -51,13 +53,15 @@ DeadlineScheduler& DeadlineScheduler::shared() {
     return *scheduler;
 }
 
-DeadlineScheduler::Key DeadlineScheduler::schedule(Deadline deadline, std::function<void()> fire) {
+DeadlineScheduler::Key DeadlineScheduler::schedule(Deadline deadline, std::function<void()> fire,
+                                                   Clock::duration period) {
     bool start = false;
     Key key;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         key = Key{deadline, nextSequence_++};
-        entriesOf(deadline.kind).emplace(Position(deadline.ticks, key.sequence), std::move(fire));
+        entriesOf(deadline.kind)
+            .emplace(Position(deadline.ticks, key.sequence), Entry{std::move(fire), period});
         if (!threadStarted_) {
             threadStarted_ = true;
             start = true;
@@ -94,6 +98,29 @@ bool DeadlineScheduler::cancel(const Key& key) {
 void DeadlineScheduler::wallClockChanged() {
     std::lock_guard<std::mutex> lock(mutex_);
     changed_.notify_one();
+}
+
+void DeadlineScheduler::noticeWallClockMovedBack() {
+    const std::int64_t now = Deadline::wall(wallClockNow()).ticks;
+    const bool movedBack = now < lastWallTicks_;
+    lastWallTicks_ = now;
+    if (!movedBack) {
+        return;
+    }
+    std::vector<Entries::node_type> early;
+    for (auto it = wallEntries_.begin(); it != wallEntries_.end();) {
+        const Clock::duration period = it->second.period;
+        const auto next = std::next(it);
+        if (period > Clock::duration::zero() &&
+            it->first.first - now > std::chrono::nanoseconds(period).count()) {
+            early.push_back(wallEntries_.extract(it));
+        }
+        it = next;
+    }
+    for (Entries::node_type& node : early) {
+        node.key().first = now;  // due at once, in their order of scheduling
+        wallEntries_.insert(std::move(node));
+    }
 }
 
 DeadlineScheduler::Entries::node_type DeadlineScheduler::takeDue() {
@@ -140,13 +167,14 @@ void DeadlineScheduler::run() {
             changed_.wait(lock);
             continue;
         }
+        noticeWallClockMovedBack();
         Entries::node_type due = takeDue();
         if (due.empty()) {
             changed_.wait_until(lock, wakeTime());
             continue;
         }
         lock.unlock();
-        due.mapped()();
+        due.mapped().fire();
         due = {};  // the function's captures are released outside the lock
         lock.lock();
     }

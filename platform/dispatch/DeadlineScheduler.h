@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -54,7 +55,14 @@ class DeadlineScheduler {
 
     // Calls `fire` on the scheduler thread at or after `deadline`. `fire` must be quick and
     // must not throw. Thread-safe.
-    Key schedule(Deadline deadline, std::function<void()> fire);
+    //
+    // With a `period` above zero, for a wall-clock deadline: when the wall clock is set back so
+    // that the deadline lies more than `period` ahead, `fire` is called at once, before its
+    // deadline (a repeating timer's next tick must then be worked out again; `fire` tells by
+    // comparing its deadline with the clock). The entry's key is gone from then on, as if it
+    // had fired.
+    Key schedule(Deadline deadline, std::function<void()> fire,
+                 Clock::duration period = Clock::duration::zero());
     Key schedule(Clock::time_point deadline, std::function<void()> fire) {
         return schedule(Deadline::monotonic(deadline), std::move(fire));
     }
@@ -71,7 +79,11 @@ class DeadlineScheduler {
 
   private:
     using Position = std::pair<std::int64_t, std::uint64_t>;  // (ticks, sequence)
-    using Entries = std::map<Position, std::function<void()>>;
+    struct Entry {
+        std::function<void()> fire;
+        Clock::duration period{};  // wall entries: how far ahead they may lie (see schedule)
+    };
+    using Entries = std::map<Position, Entry>;
 
     DeadlineScheduler() = default;
     void startThread();
@@ -83,6 +95,9 @@ class DeadlineScheduler {
     Entries::node_type takeDue();
     // How long the thread may sleep; REQUIRES: mutex_ held and an entry present.
     Clock::time_point wakeTime() const;
+    // When the wall clock went back since the last look, makes the wall entries that now lie
+    // more than their period ahead due. REQUIRES: mutex_ held.
+    void noticeWallClockMovedBack();
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -90,6 +105,8 @@ class DeadlineScheduler {
     Entries wallEntries_;             // guarded by mutex_ (wall-clock deadlines)
     std::uint64_t nextSequence_ = 0;  // guarded by mutex_
     bool threadStarted_ = false;      // guarded by mutex_
+    // The wall clock's time at the thread's last look (ticks).
+    std::int64_t lastWallTicks_ = std::numeric_limits<std::int64_t>::min();  // guarded by mutex_
 };
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/dispatch/WorkerPool.h"
+
 namespace platform {
 
 DispatchGroup::DispatchGroup() : state_(std::make_shared<State>()) {}
@@ -58,11 +60,29 @@ bool DispatchGroup::wait(Clock::duration timeout) const {
 }
 
 bool DispatchGroup::waitUntil(Clock::time_point deadline) const {
+    {
+        // A poll (or an empty group) does not block: the pool needs no replacement.
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->count == 0) {
+            return true;
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+    }
+    WorkerPool::BlockedScope blocked;
     std::unique_lock<std::mutex> lock(state_->mutex);
     return state_->empty.wait_until(lock, deadline, [this] { return state_->count == 0; });
 }
 
 void DispatchGroup::wait() const {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->count == 0) {
+            return;
+        }
+    }
+    WorkerPool::BlockedScope blocked;
     std::unique_lock<std::mutex> lock(state_->mutex);
     state_->empty.wait(lock, [this] { return state_->count == 0; });
 }

@@ -13,7 +13,8 @@
 namespace platform {
 
 // Counts outstanding work, in place of a libdispatch group. Copies share one counter, so a
-// block can carry the group it belongs to.
+// block can carry the group it belongs to. A worker thread that has to wait in `wait` is
+// blocked in the worker pool's sense (see WorkerPool.h).
 //
 // Invariants:
 //  1. The count is never negative: `leave` without a matching `enter` throws.

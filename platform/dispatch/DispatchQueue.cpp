@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -68,6 +69,95 @@ MainQueueWakeup& mainQueueWakeup() {
 
 // Waits between checks of a `runMainQueueUntil` condition that other threads may satisfy.
 constexpr std::chrono::milliseconds kDoneCheckInterval{2};
+
+// The function run before the process ends for an exception that escaped a block.
+struct UncaughtExceptionHook {
+    std::mutex mutex;
+    std::function<void()> hook;  // guarded by mutex
+};
+
+UncaughtExceptionHook& uncaughtExceptionHook() {
+    static UncaughtExceptionHook* const instance = new UncaughtExceptionHook();
+    return *instance;
+}
+
+void runUncaughtExceptionHook() {
+    std::function<void()> hook;
+    {
+        UncaughtExceptionHook& slot = uncaughtExceptionHook();
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        hook = slot.hook;
+    }
+    if (hook) {
+        hook();
+    }
+}
+
+// Who waits in a `sync` across the main thread: the queue the main thread waits on, and the
+// records of running queues of the threads that wait for a block on the main queue. A `sync`
+// that would close a cycle through the main thread is refused with these.
+struct MainSyncWaits {
+    std::mutex mutex;
+    const DispatchQueue* mainWaitsOn = nullptr;                      // guarded by mutex
+    std::vector<const std::vector<const DispatchQueue*>*> ontoMain;  // guarded by mutex
+};
+
+MainSyncWaits& mainSyncWaits() {
+    static MainSyncWaits* const instance = new MainSyncWaits();
+    return *instance;
+}
+
+bool contains(const std::vector<const DispatchQueue*>& queues, const DispatchQueue* queue) {
+    return std::find(queues.begin(), queues.end(), queue) != queues.end();
+}
+
+// Records, for the scope's lifetime, that the calling thread waits in a `sync` that involves
+// the main thread: the main thread waiting on `target`, or another thread (whose running
+// queues are `record`) waiting on the main queue. Throws std::logic_error, recording nothing,
+// when the other side of a cycle is already waiting.
+class MainSyncWaitScope {
+  public:
+    MainSyncWaitScope(const DispatchQueue* target, bool fromMainThread,
+                      const std::vector<const DispatchQueue*>* record)
+        : fromMainThread_(fromMainThread), record_(record) {
+        MainSyncWaits& waits = mainSyncWaits();
+        std::lock_guard<std::mutex> lock(waits.mutex);
+        if (fromMainThread_) {
+            for (const std::vector<const DispatchQueue*>* waiter : waits.ontoMain) {
+                if (contains(*waiter, target)) {
+                    throw std::logic_error("sync onto queue \"" + target->label() +
+                                           "\" from the main thread while a block of it waits "
+                                           "in sync onto the main queue would wait forever");
+                }
+            }
+            previous_ = std::exchange(waits.mainWaitsOn, target);
+        } else {
+            if (waits.mainWaitsOn != nullptr && contains(*record_, waits.mainWaitsOn)) {
+                throw std::logic_error(
+                    "sync onto the main queue from a block of queue \"" +
+                    waits.mainWaitsOn->label() +
+                    "\", which the main thread waits for in sync, would wait forever");
+            }
+            waits.ontoMain.push_back(record_);
+        }
+    }
+    ~MainSyncWaitScope() {
+        MainSyncWaits& waits = mainSyncWaits();
+        std::lock_guard<std::mutex> lock(waits.mutex);
+        if (fromMainThread_) {
+            waits.mainWaitsOn = previous_;
+        } else {
+            waits.ontoMain.erase(std::find(waits.ontoMain.begin(), waits.ontoMain.end(), record_));
+        }
+    }
+    MainSyncWaitScope(const MainSyncWaitScope&) = delete;
+    MainSyncWaitScope& operator=(const MainSyncWaitScope&) = delete;
+
+  private:
+    const bool fromMainThread_;
+    const std::vector<const DispatchQueue*>* const record_;
+    const DispatchQueue* previous_ = nullptr;
+};
 
 }  // namespace
 
@@ -182,8 +272,13 @@ void DispatchQueue::syncThroughQueue(const std::function<void()>& block) {
     // The block runs on behalf of this thread: it may not wait for a queue this thread runs,
     // nor, from the main thread, for the main queue.
     std::vector<const DispatchQueue*> waiting = tRunningQueues;
-    if (isMainThread()) {
+    const bool fromMainThread = isMainThread();
+    if (fromMainThread) {
         waiting.push_back(main().get());
+    }
+    std::optional<MainSyncWaitScope> mainSyncWait;
+    if (fromMainThread || kind_ == Kind::kMain) {
+        mainSyncWait.emplace(this, fromMainThread, &waiting);
     }
     async([&] {
         try {
@@ -197,8 +292,12 @@ void DispatchQueue::syncThroughQueue(const std::function<void()>& block) {
         done = true;
         finished.notify_one();
     });
-    std::unique_lock<std::mutex> lock(mutex);
-    finished.wait(lock, [&] { return done; });
+    {
+        WorkerPool::BlockedScope blocked;
+        std::unique_lock<std::mutex> lock(mutex);
+        finished.wait(lock, [&] { return done; });
+    }
+    mainSyncWait.reset();
     if (error) {
         std::rethrow_exception(error);
     }
@@ -341,13 +440,21 @@ void DispatchQueue::runBlock(Block& block) const {
     try {
         block();
     } catch (const std::exception& e) {
+        runUncaughtExceptionHook();
         std::fprintf(stderr, "Uncaught exception in a block on queue \"%s\": %s\n", label_.c_str(),
                      e.what());
         std::terminate();
     } catch (...) {
+        runUncaughtExceptionHook();
         std::fprintf(stderr, "Uncaught exception in a block on queue \"%s\"\n", label_.c_str());
         std::terminate();
     }
+}
+
+void setUncaughtExceptionHook(std::function<void()> hook) {
+    UncaughtExceptionHook& slot = uncaughtExceptionHook();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.hook = std::move(hook);
 }
 
 void setMainQueueWakeup(std::function<void()> wakeup) {

@@ -32,19 +32,39 @@ using QueueRef = std::shared_ptr<DispatchQueue>;
 // Each thread keeps a record of the queues it is running: the queue of every block it is in
 // (drains, inline `sync`), and, inside a block that another thread waits for in `sync`, the
 // queues of that waiting thread too; the main thread's record always holds the main queue.
-// `sync` onto a serial or main queue in that record would wait on itself, across any number of
-// queues (A.sync{ B.sync{ A.sync{} } }), and is refused.
 //
-// Serial drains and concurrent blocks share a pool of at most WorkerPool::kMaxWorkers threads:
-// more blocks than that, all waiting for blocks queued behind them, would wait forever.
+// Sync cycles. A `sync` that could only wait forever is refused with std::logic_error, the
+// block not run, in these cases:
+//  - onto a serial or main queue in the calling thread's record: the thread would wait on
+//    itself, across any number of nested `sync` calls (A.sync{ B.sync{ A.sync{} } }), also
+//    when the inner ones run on other threads on the caller's behalf;
+//  - onto the main queue from the main thread;
+//  - across the main thread: onto the main queue from a block of a queue that the main
+//    thread waits on in `sync` (the main thread inside A->sync while a block of A syncs onto
+//    main; also from a block that runs through nested `sync` on that block's behalf), and,
+//    the other way round, from the main thread onto a queue one of whose blocks already waits
+//    in `sync` onto the main queue.
+// Every other cycle is the caller's to avoid; it hangs the threads in it. Among them: threads
+// waiting on each other's queues through blocks that do not run on each other's behalf (a
+// block of A waits in B->sync while the running block of B waits in A->sync; the main thread
+// inside A->sync while A's block waits in B->sync behind a block of B that syncs onto main),
+// and any cycle closed by a wait that is not a `sync` (a semaphore or group wait, a promise
+// await) for work queued behind the waiter on a serial queue or on the main queue.
+//
+// Serial drains and concurrent blocks share the worker pool (WorkerPool.h). A block that waits
+// in a dispatch wait (`sync`, a semaphore or group wait, a promise await) frees its slot for
+// the wait's length, so blocks waiting for blocks queued behind them still finish, up to
+// WorkerPool::kHardLimit threads. A block that blocks in anything else holds its slot: at
+// WorkerPool::kMaxWorkers such blocks, other blocks wait for one of them to return.
 //
 // A serial queue can be suspended: its blocks wait (the running one finishes) until as many
 // `resume` calls as `suspend` calls have been made.
 //
 // A block that lets an exception escape is a programming error: the process terminates with
-// the queue's label and the exception's text on stderr. Code that must survive a throwing
-// block catches it inside the block. (`sync` is the exception: it hands the exception back to
-// its caller.)
+// the queue's label and the exception's text on stderr, after the hook installed with
+// `setUncaughtExceptionHook` (the SDK's logger writes its queued lines there). Code that must
+// survive a throwing block catches it inside the block. (`sync` is the exception: it hands the
+// exception back to its caller.)
 //
 // Thread-safety: every member function may be called from any thread.
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
@@ -77,10 +97,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     // rethrown here. When the queue is idle (or concurrent), the block runs on the calling
     // thread, as a block of this queue, without a thread hand-off.
     // On a suspended serial queue it waits until the queue is resumed.
-    // REQUIRES: for a serial or main queue, that the queue is not in the calling thread's
-    // record of running queues (see above), and for the main queue, that the caller is not
-    // the main thread (see MainQueue.h): either would wait forever, so it throws
-    // std::logic_error instead. A concurrent queue accepts `sync` from its own blocks.
+    // REQUIRES: that it closes none of the sync cycles refused above (it throws
+    // std::logic_error instead), nor any other (see above). A concurrent queue accepts `sync`
+    // from its own blocks.
     void sync(const std::function<void()>& block);
 
     // Submits `block` once `delay` has passed on the monotonic clock, then runs it like
@@ -141,5 +160,10 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     std::size_t suspendCount_ = 0;     // guarded by mutex_ (serial kind)
     std::recursive_mutex drainMutex_;  // main kind: one draining thread at a time
 };
+
+// Installs `hook`, run on the thread of a block that let an exception escape, just before the
+// process ends; it should only save what would be lost (flush a log). An empty function
+// removes it. Thread-safe.
+void setUncaughtExceptionHook(std::function<void()> hook);
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/dispatch/WorkerPool.h"
+
 namespace platform {
 
 DispatchSemaphore::DispatchSemaphore(std::int64_t value) : state_(std::make_shared<State>()) {
@@ -21,7 +23,20 @@ bool DispatchSemaphore::wait(Clock::duration timeout) const {
     return waitUntil(deadlineAfter(timeout));
 }
 
+bool DispatchSemaphore::tryTake() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->value == 0) {
+        return false;
+    }
+    --state_->value;
+    return true;
+}
+
 bool DispatchSemaphore::waitUntil(Clock::time_point deadline) const {
+    if (tryTake()) {
+        return true;
+    }
+    WorkerPool::BlockedScope blocked;
     std::unique_lock<std::mutex> lock(state_->mutex);
     if (!state_->available.wait_until(lock, deadline, [this] { return state_->value > 0; })) {
         return false;
@@ -31,6 +46,10 @@ bool DispatchSemaphore::waitUntil(Clock::time_point deadline) const {
 }
 
 void DispatchSemaphore::wait() const {
+    if (tryTake()) {
+        return;
+    }
+    WorkerPool::BlockedScope blocked;
     std::unique_lock<std::mutex> lock(state_->mutex);
     state_->available.wait(lock, [this] { return state_->value > 0; });
     --state_->value;

@@ -10,6 +10,8 @@
 namespace platform {
 
 // A counting semaphore, in place of a libdispatch semaphore. Copies share one counter.
+// A worker thread that has to wait here is blocked in the worker pool's sense (see
+// WorkerPool.h): the pool may start another thread meanwhile.
 // Thread-safety: every member function may be called from any thread.
 class DispatchSemaphore {
   public:
@@ -31,6 +33,9 @@ class DispatchSemaphore {
     void wait() const;
 
   private:
+    // Takes a unit when one is there, without waiting.
+    bool tryTake() const;
+
     struct State {
         std::mutex mutex;
         std::condition_variable available;

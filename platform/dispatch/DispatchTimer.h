@@ -24,12 +24,17 @@ namespace platform {
 // started may still be running.
 //
 // A repeating timer keeps its phase: ticks are `delay + n * interval` from `schedule`, and
-// ticks that have passed unseen (a stalled process) are skipped, not fired in a burst. Ticks
-// are merged while the handler is still queued: a queue blocked for many intervals runs the
-// handler once when it is free again, not once per tick.
+// ticks that have passed unseen (a stalled process) are skipped, not fired in a burst. The
+// handler never runs concurrently with itself, even on a concurrent queue: ticks are merged
+// while the handler is still queued or running. A queue blocked for many intervals runs the
+// handler once when it is free again, not once per tick; ticks during a run give one more run
+// right after it.
 //
 // A timer armed with `scheduleAt` counts on the wall clock (see Clock.h), so its ticks are not
-// late after a system sleep; `schedule` counts on the monotonic clock.
+// late after a system sleep, and come sooner when the clock is set forward; when the clock is
+// set back, its next tick is moved back too, on the same phase, to at most one interval away
+// (the first tick excepted: it stays at the time asked for). `schedule` counts on the
+// monotonic clock.
 //
 // Thread-safety: every member function may be called from any thread, and from the handler.
 class DispatchTimer {
@@ -70,11 +75,15 @@ class DispatchTimer {
         std::optional<DeadlineScheduler::Key> entry;  // guarded by mutex
         // The generation of the handler block waiting on the queue; 0 when none waits.
         std::uint64_t queuedGeneration = 0;  // guarded by mutex
+        bool running = false;                // guarded by mutex: the handler runs now
+        // The generation of a tick that came while the handler ran; 0 when none came.
+        std::uint64_t tickWhileRunning = 0;  // guarded by mutex
     };
 
     void start(Deadline first, Clock::duration interval);
+    // `period`: how far ahead a wall-clock tick may lie before it is moved back (zero: never).
     static void arm(const std::shared_ptr<State>& state, Deadline deadline,
-                    std::uint64_t generation);
+                    std::uint64_t generation, Clock::duration period);
     static void fire(const std::weak_ptr<State>& weak, Deadline deadline, std::uint64_t generation);
     static void runHandler(const std::weak_ptr<State>& weak, std::uint64_t generation);
 

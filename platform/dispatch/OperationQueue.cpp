@@ -3,6 +3,8 @@
 #include <cassert>
 #include <utility>
 
+#include "platform/dispatch/WorkerPool.h"
+
 namespace platform {
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name, bool suspended) {
@@ -62,6 +64,7 @@ bool OperationQueue::isSuspended() const {
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
     assert(!runner_->isCurrent());
+    WorkerPool::BlockedScope blocked;
     std::unique_lock lock(mutex_);
     allFinished_.wait(lock, [this] { return pending_ == 0; });
 }

@@ -15,7 +15,29 @@ namespace {
 // How long an idle worker waits for a job before its thread ends.
 constexpr std::chrono::seconds kIdleTimeout{5};
 
+// The pool whose worker the current thread is; null on other threads.
+thread_local WorkerPool* tPool = nullptr;
+
+// How many BlockedScopes the current worker is in.
+thread_local int tBlockedDepth = 0;
+
 }  // namespace
+
+WorkerPool::BlockedScope::BlockedScope() noexcept {
+    if (tPool == nullptr) {
+        return;
+    }
+    counted_ = true;
+    if (tBlockedDepth++ == 0) {
+        tPool->enterBlocked();
+    }
+}
+
+WorkerPool::BlockedScope::~BlockedScope() {
+    if (counted_ && --tBlockedDepth == 0) {
+        tPool->leaveBlocked();
+    }
+}
 
 WorkerPool& WorkerPool::shared() {
     // Never destroyed: detached workers may still use it while the process exits.
@@ -28,13 +50,7 @@ void WorkerPool::submit(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs_.push_back(std::move(job));
-        // Each idle worker takes one job; jobs beyond that need a new thread, up to the cap.
-        spawn = jobs_.size() > idleWorkers_ && workers_ < kMaxWorkers;
-        if (spawn) {
-            ++workers_;
-            ++idleWorkers_;  // the new thread takes a job as soon as it runs
-            peakWorkers_ = std::max(peakWorkers_, workers_);
-        }
+        spawn = claimNewWorker();
     }
     if (spawn) {
         startWorker();
@@ -43,9 +59,47 @@ void WorkerPool::submit(std::function<void()> job) {
     }
 }
 
+bool WorkerPool::claimNewWorker() {
+    // Each idle worker takes one job; jobs beyond that need a new thread, up to the cap.
+    if (jobs_.size() <= idleWorkers_ || workers_ - blockedWorkers_ >= kMaxWorkers) {
+        return false;
+    }
+    if (workers_ >= kHardLimit) {
+        if (blockedWorkers_ == workers_ && !reportedAllBlocked_) {
+            reportedAllBlocked_ = true;
+            std::fprintf(stderr,
+                         "Dispatch: all %zu worker threads are blocked waiting; queued work "
+                         "waits until one returns\n",
+                         workers_);
+        }
+        return false;
+    }
+    ++workers_;
+    ++idleWorkers_;  // the new thread takes a job as soon as it runs
+    peakWorkers_ = std::max(peakWorkers_, workers_);
+    return true;
+}
+
+void WorkerPool::enterBlocked() {
+    bool spawn = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++blockedWorkers_;
+        spawn = claimNewWorker();
+    }
+    if (spawn) {
+        startWorker();
+    }
+}
+
+void WorkerPool::leaveBlocked() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --blockedWorkers_;
+}
+
 WorkerPool::Stats WorkerPool::stats() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return Stats{workers_, peakWorkers_};
+    return Stats{workers_, blockedWorkers_, peakWorkers_};
 }
 
 // Starts the thread that submit counted in; on failure the queued job stays for the others.
@@ -72,6 +126,7 @@ void WorkerPool::startWorker() {
 }
 
 void WorkerPool::workerLoop() {
+    tPool = this;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (!jobs_.empty()) {
@@ -82,6 +137,11 @@ void WorkerPool::workerLoop() {
             job();
             job = nullptr;  // release captured state before sleeping
             lock.lock();
+            if (workers_ - blockedWorkers_ > kMaxWorkers) {
+                // A replacement for a blocked worker that has returned: the pool shrinks back.
+                --workers_;
+                return;
+            }
             ++idleWorkers_;
             continue;
         }

@@ -21,6 +21,13 @@ struct DefaultQueue {
     platform::QueueRef queue = platform::DispatchQueue::main();  // guarded by mutex
 };
 
+// Held while an adoption looks for a cycle and links the adopting promise to its source, so two
+// adoptions that together would close a cycle cannot both miss it.
+std::mutex& adoptionMutex() {
+    static std::mutex* const mutex = new std::mutex();
+    return *mutex;
+}
+
 DefaultQueue& defaultQueue() {
     // Never destroyed: promises and timers may outlive static destruction order.
     static DefaultQueue* const instance = new DefaultQueue();
@@ -70,34 +77,43 @@ VPLPromise::~VPLPromise() {
     if (state_ == State::kPending) {
         dispatchGroup().leave();
     }
-    releaseIteratively(std::move(observers_), std::move(pendingObjects_));
+    releaseIteratively(std::move(observers_), std::move(pendingObjects_), std::move(value_));
 }
 
 void VPLPromise::releaseIteratively(std::vector<Observer> observers,
-                                    std::vector<std::shared_ptr<void>> objects) {
+                                    std::vector<std::shared_ptr<void>> objects, VPLValue value) {
     struct Deferred {
         bool releasing = false;
         std::vector<Observer> observers;
         std::vector<std::shared_ptr<void>> objects;
+        std::vector<VPLValue> values;
     };
     thread_local Deferred deferred;
-    if (observers.empty() && objects.empty()) {
+    // Only a value that holds promises can recurse; others are simply dropped here.
+    const bool deferValue = value.isPromise() || value.isList();
+    if (observers.empty() && objects.empty() && !deferValue) {
         return;
     }
     std::move(observers.begin(), observers.end(), std::back_inserter(deferred.observers));
     std::move(objects.begin(), objects.end(), std::back_inserter(deferred.objects));
+    if (deferValue) {
+        deferred.values.push_back(std::move(value));
+    }
     if (deferred.releasing) {
         return;  // an outer call on this thread destroys them
     }
     deferred.releasing = true;
-    while (!deferred.observers.empty() || !deferred.objects.empty()) {
+    while (!deferred.observers.empty() || !deferred.objects.empty() || !deferred.values.empty()) {
         // Each is moved out before it is destroyed: destroying it may append to the lists.
         if (!deferred.observers.empty()) {
             Observer observer = std::move(deferred.observers.back());
             deferred.observers.pop_back();
-        } else {
+        } else if (!deferred.objects.empty()) {
             std::shared_ptr<void> object = std::move(deferred.objects.back());
             deferred.objects.pop_back();
+        } else {
+            VPLValue held = std::move(deferred.values.back());
+            deferred.values.pop_back();
         }
     }
     deferred.releasing = false;
@@ -152,6 +168,7 @@ void VPLPromise::settle(State state, VPLValue resolution) {
         }
         observers.swap(observers_);
         pendingObjects.swap(pendingObjects_);
+        source_.reset();
         // Observers only submit tasks to the group, so the group never looks empty between
         // this promise leaving it and its callbacks entering it.
         for (Observer& observer : observers) {
@@ -159,7 +176,16 @@ void VPLPromise::settle(State state, VPLValue resolution) {
         }
         dispatchGroup().leave();
     }
-    releaseIteratively(std::move(observers), std::move(pendingObjects));
+    releaseIteratively(std::move(observers), std::move(pendingObjects), VPLValue());
+}
+
+bool VPLPromise::signalWhenSettled(const platform::DispatchSemaphore& settled) {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::kPending) {
+        return false;
+    }
+    observers_.push_back([settled](State, const VPLValue&) { settled.signal(); });
+    return true;
 }
 
 void VPLPromise::addPendingObject(std::shared_ptr<void> object) {
@@ -241,9 +267,39 @@ void VPLPromise::observeOnQueue(const Queue& queue, OnFulfill onFulfill, OnRejec
     }
 }
 
+bool VPLPromise::waitsFor(const Ptr& adopted, const Ptr& target) {
+    // The links form chains without cycles (each adoption checks before it links), so the walk
+    // ends; it stops at the first promise that has settled or has no known source.
+    Ptr current = adopted;
+    while (current != nullptr) {
+        if (current == target) {
+            return true;
+        }
+        Ptr source;
+        {
+            std::lock_guard lock(current->mutex_);
+            if (current->state_ != State::kPending) {
+                return false;
+            }
+            source = current->source_.lock();
+        }
+        current = std::move(source);
+    }
+    return false;
+}
+
 void VPLPromise::resolve(const Ptr& target, const Queue& queue, const VPLValue& resolution) {
     if (Ptr adopted = resolution.promise()) {
-        if (adopted == target) {
+        bool cycle = false;
+        {
+            std::lock_guard adoption(adoptionMutex());
+            cycle = waitsFor(adopted, target);
+            if (!cycle) {
+                std::lock_guard lock(target->mutex_);
+                target->source_ = adopted;
+            }
+        }
+        if (cycle) {
             target->reject(VPLPromiseError(VPLPromiseErrorCode::kAdoptsItself));
             return;
         }
@@ -261,6 +317,10 @@ VPLPromise::Ptr VPLPromise::chainOnQueue(const Queue& queue, ChainedFulfill chai
         return nullptr;
     }
     Ptr chained = pendingPromise();
+    {
+        std::lock_guard lock(chained->mutex_);
+        chained->source_ = weak_from_this();
+    }
     observeOnQueue(
         queue,
         [chained, queue, transform = std::move(chainedFulfill)](const VPLValue& value) {

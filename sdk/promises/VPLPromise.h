@@ -9,6 +9,7 @@
 
 #include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSemaphore.h"
 #include "sdk/promises/VPLValue.h"
 #include "sdk/utilities/Error.h"
 
@@ -28,7 +29,10 @@
 //     empty exactly when no promise is pending and no callback waits or runs.
 //  4. observers_ and pendingObjects_ are empty once the promise has settled.
 //  5. Destroying a promise never recurses into the promises it holds: a pending chain of any
-//     length is released in a loop (see releaseIteratively).
+//     length, and a value that is a promise whose value is a promise and so on, are released in
+//     a loop (see releaseIteratively).
+//  6. Following source_ from a pending promise never leads back to it: an adoption that would
+//     close such a cycle is rejected instead.
 //
 // States and transitions:
 //
@@ -139,7 +143,9 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
     // or error itself. A transform's result settles the new promise by the resolution rule:
     // a promise is adopted (the new promise settles as it settles), an error rejects, anything
     // else (nil included) fulfils. A promise that would adopt itself could never settle: it
-    // rejects with VPLPromiseErrorCode::kAdoptsItself instead.
+    // rejects with VPLPromiseErrorCode::kAdoptsItself instead; so does one that would adopt a
+    // promise waiting, through chaining and adoption, for the adopting promise itself (P adopts
+    // Q while Q adopts P; R adopts a promise chained from R).
     // REQUIRES: queue is not null ("queue").
     Ptr chainOnQueue(const Queue& queue, ChainedFulfill chainedFulfill,
                      ChainedReject chainedReject);
@@ -348,11 +354,21 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
     // Moves a pending promise to `state` with `resolution`; does nothing once settled.
     void settle(State state, VPLValue resolution);
 
+    // Arranges for `settled` to be signalled when the promise settles, on the settling thread
+    // (no queue, no worker needed). Returns false, arranging nothing, when it has settled
+    // already.
+    bool signalWhenSettled(const platform::DispatchSemaphore& settled);
+    friend VPLValue VPLPromiseAwait(const std::shared_ptr<VPLPromise>& promise, sdk::Error* error);
+
+    // True when `adopted` waits, through the source links, for `target`: adopting it would make
+    // a cycle that never settles. REQUIRES: the adoption lock held.
+    static bool waitsFor(const Ptr& adopted, const Ptr& target);
+
     // Destroys what a dying promise held. Promises released meanwhile on this thread hand their
     // own holdings to the outermost call, which destroys them one by one, so the depth of the
     // destructor calls stays constant however long the chain.
     static void releaseIteratively(std::vector<Observer> observers,
-                                   std::vector<std::shared_ptr<void>> objects);
+                                   std::vector<std::shared_ptr<void>> objects, VPLValue value);
 
     mutable std::mutex mutex_;
     State state_ = State::kPending;                      // guarded by mutex_
@@ -360,6 +376,9 @@ class VPLPromise : public std::enable_shared_from_this<VPLPromise> {
     sdk::Error error_;                                   // guarded by mutex_
     std::vector<Observer> observers_;                    // guarded by mutex_
     std::vector<std::shared_ptr<void>> pendingObjects_;  // guarded by mutex_
+    // While pending, the promise whose settlement settles this one: the receiver of the chain
+    // that made it, or the promise it adopted. Empty when none is known, and once settled.
+    std::weak_ptr<VPLPromise> source_;  // guarded by mutex_; adoption also holds its lock
 };
 
 // Waits until the class-wide group is empty (no promise pending, no callback waiting or
@@ -371,8 +390,9 @@ bool VPLPromiseWaitUntilIdle(double timeout);
 
 // Blocks the calling thread, without a time limit, until `promise` settles. Returns its value,
 // or nil when it was rejected; then stores the error through `error` when that is given (and
-// stores ok when the promise fulfilled). The callbacks run on the concurrent queue
-// "com.vovidu.VPLPromises.Await", not on the caller's queue.
+// stores ok when the promise fulfilled). A settled promise returns at once; a pending one wakes
+// the caller from the settling thread itself, so no queue or worker thread is needed for it.
+// On a worker thread the wait frees the worker's slot (see platform/dispatch/WorkerPool.h).
 // REQUIRES: promise is not null (a fatal error: the process aborts). The promise's settlement
 // must not need the waiting thread (for example a default-queue callback awaited from the
 // thread that drains the main queue would wait forever).

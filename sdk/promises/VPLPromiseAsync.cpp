@@ -127,27 +127,12 @@ VPLValue VPLPromiseAwait(const VPLPromise::Ptr& promise, sdk::Error* error) {
     if (promise == nullptr) {
         sdk::abortWithMessage("VPLPromiseAwait: assertion failed: promise");
     }
-    static const platform::QueueRef* const queue = new platform::QueueRef(
-        platform::DispatchQueue::createConcurrent("com.vovidu.VPLPromises.Await"));
-    struct Outcome {
-        VPLValue value;
-        sdk::Error error;
-    };
-    auto outcome = std::make_shared<Outcome>();
     platform::DispatchSemaphore settled(0);
-    promise->observeOnQueue(
-        *queue,
-        [outcome, settled](const VPLValue& value) {
-            outcome->value = value;
-            settled.signal();
-        },
-        [outcome, settled](const sdk::Error& rejection) {
-            outcome->error = rejection;
-            settled.signal();
-        });
-    settled.wait();
-    if (error != nullptr) {
-        *error = outcome->error;
+    if (promise->signalWhenSettled(settled)) {
+        settled.wait();
     }
-    return outcome->value;
+    if (error != nullptr) {
+        *error = promise->error();
+    }
+    return promise->value();
 }

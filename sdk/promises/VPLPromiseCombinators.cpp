@@ -52,28 +52,35 @@ class Tally {
     // last input still pending.
     bool record(std::size_t index, VPLValue outcome) {
         std::lock_guard lock(mutex_);
-        outcomes_[index] = std::move(outcome);
+        store(index, std::move(outcome));
         return --pending_ == 0;
     }
 
-    // Records input `index`'s outcome and returns true when no input is pending any longer.
-    // Inputs whose callbacks have not run yet are asked for their state, so the first callback
-    // to run once every input has settled sees it. An input that no longer exists counts as
-    // pending: when it had settled, its own callback is still to come and records it.
+    // Records input `index`'s outcome and returns true to the first call that finds no input
+    // pending any longer (false to every later one: the result is settled by then). Inputs
+    // whose callbacks have not run yet are asked for their state, so the first callback to run
+    // once every input has settled sees it. An input that no longer exists counts as pending:
+    // when it had settled, its own callback is still to come and records it.
+    // The inputs before `known_` all have an outcome, so each call only looks on from there:
+    // all the calls together look at each input a bounded number of times, not once per call.
     // Not to be mixed with `record` on one tally.
     bool recordAndCheckSettled(std::size_t index, VPLValue outcome) {
         std::lock_guard lock(mutex_);
-        outcomes_[index] = std::move(outcome);
-        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
-            if (outcomes_[i].has_value()) {
+        store(index, std::move(outcome));
+        if (decided_) {
+            return false;
+        }
+        for (; known_ < outcomes_.size(); ++known_) {
+            if (outcomes_[known_].has_value()) {
                 continue;
             }
-            const Ptr input = inputs_[i].lock();
+            const Ptr input = inputs_[known_].lock();
             if (input == nullptr || input->isPending()) {
                 return false;
             }
-            outcomes_[i] = input->isFulfilled() ? input->value() : VPLValue(input->error());
+            store(known_, input->isFulfilled() ? input->value() : VPLValue(input->error()));
         }
+        decided_ = true;
         return true;
     }
 
@@ -92,21 +99,31 @@ class Tally {
     // True when some recorded outcome is not an error.
     bool anyFulfilled() const {
         std::lock_guard lock(mutex_);
-        for (const std::optional<VPLValue>& outcome : outcomes_) {
-            if (outcome.has_value() && !outcome->isError()) {
-                return true;
-            }
-        }
-        return false;
+        return fulfilled_ > 0;
     }
 
   private:
+    // Sets input `index`'s outcome, counting the fulfilled ones. REQUIRES: mutex_ held.
+    void store(std::size_t index, VPLValue outcome) {
+        std::optional<VPLValue>& slot = outcomes_[index];
+        if (slot.has_value()) {
+            return;  // an input's outcome never changes; it was read from its state already
+        }
+        if (!outcome.isError()) {
+            ++fulfilled_;
+        }
+        slot = std::move(outcome);
+    }
+
     const std::vector<std::weak_ptr<VPLPromise>> inputs_;
     // The inputs settled already when observed (plain values among them) stay readable.
     std::vector<Ptr> settledInputs_;
     mutable std::mutex mutex_;
     std::vector<std::optional<VPLValue>> outcomes_;  // guarded by mutex_
     std::size_t pending_;                            // guarded by mutex_
+    std::size_t known_ = 0;      // guarded by mutex_: outcomes_[0, known_) are all set
+    std::size_t fulfilled_ = 0;  // guarded by mutex_: outcomes set that are not errors
+    bool decided_ = false;       // guarded by mutex_: recordAndCheckSettled returned true
 };
 
 }  // namespace

@@ -122,6 +122,9 @@ void VDULoggerInitialize() {
         s.level.store(kDefaultLevel);
         s.queue = platform::DispatchQueue::createSerial("VDULoggingClientQueue");
         std::atexit(VDULoggerFlush);
+        // A block that lets an exception escape ends the process without running exit: the
+        // lines logged just before it would be lost.
+        platform::setUncaughtExceptionHook(VDULoggerFlush);
     });
 }
 

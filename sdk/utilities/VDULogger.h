@@ -46,12 +46,14 @@ VDULogType VDULoggerLogTypeForLevel(std::int64_t level);
 
 // Runs the one-time set-up: current level 5, the logging queue, an empty log-object cache, and
 // a flush of the queue when the process exits normally (so lines logged just before `exit` or
-// the return from `main` are written). Later calls do nothing.
+// the return from `main` are written) and when a dispatch block lets an exception escape
+// (platform::setUncaughtExceptionHook). Later calls do nothing.
 void VDULoggerInitialize();
 
 // Waits until every line queued so far has been written, for at most two seconds (so a stuck
 // log object cannot hold up an exit). Returns at once when called on the logging queue itself.
-// Called at exit and before the SDK ends the process itself (see sdk/utilities/Fatal.h).
+// Called at exit, when an exception escapes a dispatch block, and before the SDK ends the
+// process itself (see sdk/utilities/Fatal.h).
 void VDULoggerFlush();
 
 // Unless the app is from the App Store: sets the forced-debug flag (every message passes the

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -12,6 +13,7 @@
 
 #include "platform/dispatch/DeadlineScheduler.h"
 #include "platform/dispatch/DispatchSemaphore.h"
+#include "platform/dispatch/MainQueue.h"
 
 namespace platform {
 namespace {
@@ -344,6 +346,48 @@ TEST(DispatchQueueTest, SyncLoopsAcrossQueuesAreRefused) {
     int ran = 0;
     a->sync([&] { b->sync([&] { ran = 1; }); });
     EXPECT_EQ(ran, 1);
+}
+
+// The main thread waits in a->sync behind a block of `a` that syncs onto the main queue, in
+// either order: the second of the two calls is refused, and nothing hangs.
+TEST(DispatchQueueTest, SyncCyclesThroughTheMainThreadAreRefused) {
+    ASSERT_TRUE(isMainThread());
+    for (const bool mainWaitsFirst : {true, false}) {
+        SCOPED_TRACE(mainWaitsFirst ? "main thread waits first" : "block waits first");
+        QueueRef a = DispatchQueue::createSerial("test.main-cycle");
+        DispatchSemaphore blockStarted, blockDone;
+        auto blockRefused = std::make_shared<std::atomic<bool>>(false);
+        a->async([=] {
+            blockStarted.signal();
+            if (mainWaitsFirst) {
+                std::this_thread::sleep_for(200ms);  // the main thread is inside a->sync by now
+            }
+            try {
+                DispatchQueue::main()->sync([] {});
+            } catch (const std::logic_error&) {
+                *blockRefused = true;
+            }
+            blockDone.signal();
+        });
+        ASSERT_TRUE(blockStarted.wait(kLongWait));
+        if (!mainWaitsFirst) {
+            std::this_thread::sleep_for(200ms);  // the block waits in main->sync by now
+        }
+        bool mainRefused = false;
+        try {
+            a->sync([] {});
+        } catch (const std::logic_error&) {
+            mainRefused = true;
+        }
+        // A refused main thread drains the main queue, so the block's sync completes.
+        runMainQueueUntil([&] { return blockDone.wait(0ms); }, kLongWait);
+        EXPECT_EQ(blockRefused->load(), mainWaitsFirst);
+        EXPECT_EQ(mainRefused, !mainWaitsFirst);
+        // Both still work.
+        int ran = 0;
+        a->sync([&] { ran = 1; });
+        EXPECT_EQ(ran, 1);
+    }
 }
 
 TEST(DispatchQueueTest, SuspendedSerialQueueHoldsItsBlocksUntilResumed) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "platform/dispatch/DispatchSemaphore.h"
@@ -146,6 +147,61 @@ TEST(DispatchTimerTest, WallClockTimerTicksOnTheWallClock) {
     EXPECT_TRUE(tick.wait(kLongWait));
     timer.cancel();
     TEST_setWallClockTime(std::nullopt);
+}
+
+TEST(DispatchTimerTest, WallClockTimerTicksSoonAfterTheClockIsSetBack) {
+    const WallClock::time_point start = WallClock::now();
+    TEST_setWallClockTime(start);
+    QueueRef queue = DispatchQueue::createSerial("test.wall-back");
+    std::atomic<int> fired{0};
+    DispatchSemaphore tick;
+    DispatchTimer timer(queue, [&] {
+        fired.fetch_add(1);
+        tick.signal();
+    });
+    timer.scheduleAt(start + 1s, 1s);
+    TEST_setWallClockTime(start + 1s);
+    ASSERT_TRUE(tick.wait(kLongWait));
+    // Two hours forward: one tick; then back again, to half way between two ticks.
+    TEST_setWallClockTime(start + 2h + 1500ms);
+    ASSERT_TRUE(tick.wait(kLongWait));
+    TEST_setWallClockTime(start + 1500ms);
+    // Setting the clock back is no tick of its own.
+    EXPECT_FALSE(tick.wait(200ms));
+    EXPECT_EQ(fired.load(), 2);
+    // The next tick is on the old phase, at most one interval later, not two hours.
+    TEST_setWallClockTime(start + 2s);
+    EXPECT_TRUE(tick.wait(kLongWait));
+    TEST_setWallClockTime(start + 3s);
+    EXPECT_TRUE(tick.wait(kLongWait));
+    timer.cancel();
+    TEST_setWallClockTime(std::nullopt);
+}
+
+TEST(DispatchTimerTest, HandlerNeverOverlapsItselfOnAConcurrentQueue) {
+    QueueRef queue = DispatchQueue::createConcurrent("test.overlap");
+    struct Counts {
+        std::atomic<int> running{0}, mostAtOnce{0}, runs{0};
+    };
+    // Shared with the handler: a run that began just before `cancel` may still be ending.
+    auto counts = std::make_shared<Counts>();
+    DispatchTimer timer(queue, [counts] {
+        const int now = counts->running.fetch_add(1) + 1;
+        int most = counts->mostAtOnce.load();
+        while (now > most && !counts->mostAtOnce.compare_exchange_weak(most, now)) {
+        }
+        std::this_thread::sleep_for(50ms);  // ten ticks come meanwhile
+        counts->running.fetch_sub(1);
+        counts->runs.fetch_add(1);
+    });
+    timer.schedule(5ms, 5ms);
+    // Ticks during a run merge into one more run right after it.
+    for (int i = 0; i < 2000 && counts->runs.load() < 4; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    timer.cancel();
+    EXPECT_GE(counts->runs.load(), 4);
+    EXPECT_EQ(counts->mostAtOnce.load(), 1);
 }
 
 }  // namespace

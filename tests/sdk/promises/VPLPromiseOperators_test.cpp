@@ -5,10 +5,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/WorkerPool.h"
 #include "sdk/promises/VPLPromise.h"
 #include "sdk/promises/VPLPromiseError.h"
 #include "tests/sdk/promises/PromiseTestSupport.h"
@@ -367,6 +370,65 @@ TEST(VPLPromiseOperators, AwaitReturnsTheValueOrNilAndTheError) {
 
     EXPECT_TRUE(VPLPromiseAwait(VPLPromise::resolvedWith(testError(4)), &error).isNil());
     EXPECT_TRUE(error.is("test.domain", 4));
+}
+
+// Awaiting from worker threads: a settled promise returns at once, and a pending one wakes its
+// awaiters from the settling thread, even when every worker the pool may run is one of them.
+TEST(VPLPromiseOperators, AwaitFromEveryWorkerOfThePoolReturns) {
+    struct Case {
+        const char* name;
+        std::size_t awaiters;
+        bool settledFirst;
+    };
+    const Case cases[] = {
+        {"settled promise, as many awaiters as the pool has slots",
+         platform::WorkerPool::kMaxWorkers, true},
+        {"pending promise, every worker the pool may start awaits",
+         platform::WorkerPool::kHardLimit, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Ptr promise = VPLPromise::pendingPromise();
+        if (c.settledFirst) {
+            promise->fulfill("done");
+        }
+        auto queue = platform::DispatchQueue::createConcurrent("test.await-all");
+        platform::DispatchSemaphore returned;
+        auto awaiting = std::make_shared<std::atomic<std::size_t>>(0);
+        auto wrong = std::make_shared<std::atomic<int>>(0);
+        const std::size_t awaiters = c.awaiters;
+        const bool settledFirst = c.settledFirst;
+        for (std::size_t i = 0; i < c.awaiters; ++i) {
+            queue->async([promise, returned, awaiting, wrong, awaiters, settledFirst] {
+                awaiting->fetch_add(1);
+                if (settledFirst) {
+                    // Every awaiter holds its worker (a sleep is no dispatch wait) until all of
+                    // them run: no worker is left for a callback.
+                    for (int i = 0; i < 2000 && awaiting->load() < awaiters; ++i) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    }
+                }
+                sdk::Error error = testError(1);
+                if (VPLPromiseAwait(promise, &error) != VPLValue("done") || !error.ok()) {
+                    wrong->fetch_add(1);
+                }
+                returned.signal();
+            });
+        }
+        if (!c.settledFirst) {
+            for (int i = 0; i < 2000 && awaiting->load() < c.awaiters; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            EXPECT_EQ(awaiting->load(), c.awaiters);
+            promise->fulfill("done");
+        }
+        std::size_t finished = 0;
+        while (finished < c.awaiters && returned.wait(promises_test::kPatience)) {
+            ++finished;
+        }
+        EXPECT_EQ(finished, c.awaiters);
+        EXPECT_EQ(wrong->load(), 0);
+    }
 }
 
 TEST(VPLPromiseOperators, MissingArgumentsNameTheParameter) {

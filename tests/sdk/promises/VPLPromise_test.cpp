@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -295,6 +296,90 @@ TEST(VPLPromiseCore, APromiseThatWouldAdoptItselfRejects) {
         EXPECT_TRUE(VPLPromiseErrorIs(p->error(), VPLPromiseErrorCode::kAdoptsItself));
     }
     slot->reset();
+}
+
+// Cycles through chaining and adoption are found like direct self-adoption: every promise in
+// the cycle rejects, and nothing is left holding them once the test lets go.
+TEST(VPLPromiseCore, AdoptionCyclesRejectLikeSelfAdoption) {
+    using Slot = std::shared_ptr<std::weak_ptr<VPLPromise>>;
+    // Returns the promise in `slot` (it is filled in once it exists).
+    auto returning = [](Slot slot) {
+        return [slot](const VPLValue&) { return VPLValue(slot->lock()); };
+    };
+    auto passOn = [](const VPLValue& value) { return value; };
+    struct Case {
+        const char* name;
+        platform::QueueRef queue;
+        int rounds;
+    };
+    const Case cases[] = {
+        {"serial queue", platform::DispatchQueue::createSerial("test.cycle"), 1},
+        {"concurrent queue", platform::DispatchQueue::createConcurrent("test.cycle"), 50},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int round = 0; round < c.rounds; ++round) {
+            std::vector<std::weak_ptr<VPLPromise>> all;
+            {
+                // P adopts Q while Q adopts P.
+                auto a = VPLPromise::pendingPromise();
+                auto b = VPLPromise::pendingPromise();
+                auto slotP = std::make_shared<std::weak_ptr<VPLPromise>>();
+                auto slotQ = std::make_shared<std::weak_ptr<VPLPromise>>();
+                auto p = a->then(c.queue, returning(slotQ));
+                auto q = b->then(c.queue, returning(slotP));
+                *slotP = p;
+                *slotQ = q;
+                // R adopts its own descendant, two steps down.
+                auto e = VPLPromise::pendingPromise();
+                auto slotD = std::make_shared<std::weak_ptr<VPLPromise>>();
+                auto r = e->then(c.queue, returning(slotD));
+                auto child = r->then(c.queue, passOn);
+                auto descendant = child->then(c.queue, passOn);
+                *slotD = descendant;
+                a->fulfill(1);
+                b->fulfill(2);
+                e->fulfill(3);
+                for (const VPLPromise::Ptr& promise : {p, q, r, child, descendant}) {
+                    ASSERT_TRUE(eventually([&] { return !promise->isPending(); }))
+                        << promise->description();
+                    ASSERT_TRUE(promise->isRejected()) << promise->description();
+                    EXPECT_TRUE(
+                        VPLPromiseErrorIs(promise->error(), VPLPromiseErrorCode::kAdoptsItself));
+                    all.push_back(promise);
+                }
+            }
+            // A callback task lets go of what it captured just after it has left the group.
+            EXPECT_TRUE(eventually([&] {
+                return std::all_of(all.begin(), all.end(),
+                                   [](const std::weak_ptr<VPLPromise>& p) { return p.expired(); });
+            }));
+        }
+    }
+}
+
+TEST(VPLPromiseCore, DeeplyNestedValuesAreFreedWithoutRecursion) {
+    constexpr int kDepth = 60000;
+    for (const bool inLists : {false, true}) {
+        SCOPED_TRACE(inLists ? "promises in lists" : "promises");
+        std::weak_ptr<VPLPromise> innermost;
+        {
+            VPLPromise::Ptr outer = VPLPromise::resolvedWith(1);
+            innermost = outer;
+            for (int i = 0; i < kDepth; ++i) {
+                VPLValue held =
+                    inLists ? VPLValue(VPLValue::List{VPLValue(outer)}) : VPLValue(outer);
+                if (i % 2 == 0) {
+                    outer = VPLPromise::resolvedWith(std::move(held));
+                } else {
+                    outer = VPLPromise::pendingPromise();
+                    outer->fulfill(std::move(held));
+                }
+            }
+            // The last reference goes here.
+        }
+        EXPECT_TRUE(innermost.expired());
+    }
 }
 
 TEST(VPLPromiseCore, ALongPendingChainIsDroppedWithoutRecursion) {

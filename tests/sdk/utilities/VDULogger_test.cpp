@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "sdk/utilities/Fatal.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 #include "sdk/utilities/VDULoggerWrapper.h"
@@ -239,6 +242,22 @@ TEST(VDULoggerExitTest, LinesQueuedAtExitOrAnSdkAbortAreWritten) {
             sdk::abortWithMessage("broken invariant");
         },
         std::string(kAllThree) + "(.|\n)*broken invariant");
+}
+
+TEST(VDULoggerExitTest, LinesQueuedWhenABlockThrowsAreWritten) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            for (int i = 0; i < 1000; ++i) {
+                const std::string text = "queued line " + std::to_string(i) + ".";
+                VDULoggerLogError("com.vovidu.test", "[Exit]", false, "I-TST000002", text);
+            }
+            platform::DispatchQueue::createSerial("test.throws")->async([] {
+                throw std::runtime_error("escaped the block");
+            });
+            std::this_thread::sleep_for(std::chrono::seconds(30));
+        },
+        "queued line 0\\.(.|\n)*queued line 999\\.(.|\n)*escaped the block");
 }
 
 }  // namespace
