@@ -3,10 +3,13 @@ include(GoogleTest)
 
 # cb_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)
 # One GoogleTest executable; each TEST becomes a CTest test. Tests run from the build folder,
-# with Qt on its offscreen platform.
+# with Qt on its offscreen platform, and keep their settings files in a folder of the program's
+# own (tests/support/TestSettingsHome.cpp).
 function(cb_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  add_executable(${name} ${T_SOURCES} "${PROJECT_SOURCE_DIR}/tests/support/TestSettingsHome.cpp")
+  target_compile_definitions(${name} PRIVATE
+    CB_TEST_SETTINGS_HOME="${CMAKE_BINARY_DIR}/test-home/${name}/config")
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
