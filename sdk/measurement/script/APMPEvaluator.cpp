@@ -17,19 +17,25 @@ sdk::Error APMPCountInstruction(const APMPScope& scope) {
 
 APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const APMPScopeRef& scope,
                                               sdk::Error& error) {
-    error = APMPCountInstruction(*scope);
+    const auto budget = scope->budget();
+    if (!budget) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
+        return APMPUndefined();
+    }
+    error = budget->countInstruction();
     if (!error.ok()) {
         return APMPUndefined();
     }
     if (value->kind() != APMPValueKind::kStatement) {
         return value;
     }
-    const auto budget = scope->budget();
     const APMPDepthGuard level(budget.get());
     if (!level.error().ok()) {
         error = level.error();
         return APMPUndefined();
     }
+    // Work done deep inside values while the command runs is paid to this runtime.
+    const APMPActiveBudgetScope active(budget.get());
     const auto& statement = static_cast<const APMPStatementValue&>(*value);
     return APMPCommandRegistrar::sharedInstance()
         .evaluatorForName(statement.functionName())

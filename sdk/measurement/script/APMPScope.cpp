@@ -4,7 +4,8 @@
 
 APMPScope::APMPScope(APMPScopeRef parentScope)
     : parentScope_(std::move(parentScope)),
-      contents_(parentScope_ ? parentScope_->budget() : nullptr) {}
+      contents_(parentScope_ ? parentScope_->budget() : nullptr,
+                APMPSharedObjectBytes(sizeof(APMPScope))) {}
 
 APMPScope::~APMPScope() {
     Released released;
@@ -74,7 +75,7 @@ std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
 
 void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManager) {
     if (objectManager && contents_.count() == 0) {
-        contents_.attachBudget(objectManager->budget());
+        contents_.attachBudget(objectManager->budget(), APMPSharedObjectBytes(sizeof(APMPScope)));
     }
     objectManager_ = std::move(objectManager);
 }
