@@ -197,6 +197,11 @@ sdk::Error APMPArrayValue::setLength(double length) {
         released.push_back(std::move(elements_[i]));
     }
     elements_.resize(static_cast<std::size_t>(length));
+    // A buffer left mostly empty is given back.
+    if (elements_.size() < elements_.capacity() / 4) {
+        elements_.shrink_to_fit();
+        accountBuffer();
+    }
     APMPReleaseAll(released);
     return {};
 }

@@ -16,7 +16,7 @@ void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget, do
 
 double APMPPropertyMap::entryBytes(const std::u16string& name) {
     // A node of the tree: three links and a colour, then the name and the value reference.
-    constexpr double kNodeBytes =
+    static const double kNodeBytes =
         APMPAllocationBytes(32 + sizeof(std::u16string) + sizeof(APMPValueRef));
     return kNodeBytes + APMPTextBufferBytes(name.size());
 }

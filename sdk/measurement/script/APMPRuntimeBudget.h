@@ -63,6 +63,14 @@ class APMPRuntimeBudget : public std::enable_shared_from_this<APMPRuntimeBudget>
     // Pays one evaluation step: error 18 once kMaxInstructions steps were paid since the last
     // reset, or while live memory is past the cap; else success.
     sdk::Error countInstruction();
+    // As countInstruction(), answering whether the step was paid.
+    bool tryCountInstruction() {
+        if (instructions_ >= kMaxInstructions || bytes_ > kMaxBytes) {
+            return false;
+        }
+        ++instructions_;
+        return true;
+    }
     // Pays `steps` more steps (fractions carried over to the next charge): error 18 when they
     // do not fit, and then the budget is spent.
     sdk::Error chargeSteps(double steps);
@@ -123,18 +131,17 @@ sdk::Error APMPChargeSteps(double steps);
 
 // What the allocator spends for a block of `bytes`: an 8-byte header, rounded up to 16, at
 // least 32.
-constexpr double APMPAllocationBytes(double bytes) {
-    const double rounded = static_cast<double>(
-        ((static_cast<std::uint64_t>(std::max(bytes, 0.0)) + 8 + 15) / 16) * 16);
-    return std::max(32.0, rounded);
+inline double APMPAllocationBytes(double bytes) {
+    // In doubles: a size computed from a script's number may be far past any integer.
+    return std::max(32.0, std::ceil((std::max(bytes, 0.0) + 8) / 16) * 16);
 }
 // The block of an object of `objectBytes` made with std::make_shared (with its control block).
-constexpr double APMPSharedObjectBytes(std::size_t objectBytes) {
+inline double APMPSharedObjectBytes(std::size_t objectBytes) {
     return APMPAllocationBytes(static_cast<double>(objectBytes) + 16);
 }
 // The heap buffer of a UTF-16 string of `capacity` units (none while it fits in the string
 // itself).
-constexpr double APMPTextBufferBytes(std::size_t capacity) {
+inline double APMPTextBufferBytes(std::size_t capacity) {
     return capacity <= 7 ? 0 : APMPAllocationBytes(static_cast<double>(capacity + 1) * 2);
 }
 

@@ -85,6 +85,15 @@ std::shared_ptr<APMPRuntimeBudget> APMPScope::budget() const {
     return manager ? manager->budget() : nullptr;
 }
 
+APMPRuntimeBudget* APMPScope::budgetPointer() const {
+    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+        if (scope->objectManager_) {
+            return scope->objectManager_->budget().get();
+        }
+    }
+    return nullptr;
+}
+
 void APMPScope::markReferences(APMPMarker& marker) const {
     contents_.markValues(marker);
     marker.mark(parentScope_.get());
