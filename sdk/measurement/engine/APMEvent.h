@@ -73,16 +73,25 @@ class APMEvent {
     // The wire form: name, times in milliseconds (a time of 0 is left out), parameters.
     APMPBEvent protoEvent() const;
 
+    // Scripts see times in milliseconds since 1970 (so a created event keeps its sub-second
+    // part through the logger's truncation to a whole number); events keep seconds.
+    static double editTimestampFromSeconds(double seconds);
+    static double secondsFromEditTimestamp(double milliseconds);
+
     // The event as the editing scripts see it: the public name where the internal one has one,
-    // the timestamp, and the parameters as plain values (array items keep their double, integer
-    // and string entries; a nested array is dropped). Defined with the script runtime.
+    // the timestamp in milliseconds, and the parameters as plain values (array items keep their
+    // double, integer and string entries; a nested array is dropped). Defined with the script
+    // runtime.
     APMPEvent editEvent() const;
     // The event an edited event stands for: the internal name where the public one has one,
-    // the origin from a string "_o" (else "app"), the timestamp, no previous timestamp, the
-    // parameters cleaned by the internal rules. None when the origin or the name fails
-    // validation. Defined with the script runtime.
+    // the origin from a string "_o" (else "app"), `seconds` as the timestamp when given (an
+    // edited event keeps its own time: scripts cannot change it, and seconds to milliseconds
+    // and back does not always give the same double), else the edit event's timestamp in
+    // seconds; no previous timestamp; the parameters cleaned by the internal rules. None when
+    // the origin or the name fails validation. Defined with the script runtime.
     static std::optional<APMEvent> eventFromEditEvent(const APMPEvent& editEvent,
-                                                      const APMParameterLimits& limits);
+                                                      const APMParameterLimits& limits,
+                                                      std::optional<double> seconds = std::nullopt);
 
   private:
     APMEvent() = default;

@@ -37,6 +37,14 @@ const std::string& mappedName(const std::map<std::string, std::string, std::less
 
 }  // namespace
 
+double APMEvent::editTimestampFromSeconds(double seconds) {
+    return seconds * 1000.0;
+}
+
+double APMEvent::secondsFromEditTimestamp(double milliseconds) {
+    return milliseconds / 1000.0;
+}
+
 APMPEvent APMEvent::editEvent() const {
     sdk::Value::Dictionary parameters;
     for (const auto& [name, value] : parameters_) {
@@ -46,16 +54,17 @@ APMPEvent APMEvent::editEvent() const {
             parameters.emplace(name, value.value());
         }
     }
-    return APMPEvent(mappedName(APMInternalEventNameMap(), name_), timestamp_,
-                     std::move(parameters));
+    return APMPEvent(mappedName(APMInternalEventNameMap(), name_),
+                     editTimestampFromSeconds(timestamp_), std::move(parameters));
 }
 
 std::optional<APMEvent> APMEvent::eventFromEditEvent(const APMPEvent& editEvent,
-                                                     const APMParameterLimits& limits) {
+                                                     const APMParameterLimits& limits,
+                                                     std::optional<double> seconds) {
     const sdk::Value* origin = editEvent.parameterForName("_o");
     const std::string* originText = origin != nullptr ? origin->string() : nullptr;
     return initWithOrigin(originText != nullptr ? *originText : "app", false,
                           mappedName(APMPublicEventNameMap(), editEvent.name()),
-                          editEvent.timestamp(), 0.0,
+                          seconds.value_or(secondsFromEditTimestamp(editEvent.timestamp())), 0.0,
                           APMRawParametersFromDictionary(editEvent.parameters()), limits);
 }

@@ -92,8 +92,7 @@ APMPValueRef iterate(APMPArrayValue& array, const Values& values, const APMPScop
         if (!error.ok()) {
             return APMPUndefined();
         }
-        const APMPValueRef answer =
-            callback->invokeWithEvaluatedArguments({element, index, self}, error);
+        const APMPValueRef answer = callback->invokeAsCallback({element, index, self}, error);
         if (!error.ok()) {
             return APMPUndefined();
         }
@@ -182,8 +181,7 @@ APMPValueRef fold(APMPArrayValue& array, const Values& values, const APMPScopeRe
             return APMPUndefined();
         }
         if (element) {
-            accumulator =
-                callback->invokeWithEvaluatedArguments({accumulator, element, index, self}, error);
+            accumulator = callback->invokeAsCallback({accumulator, element, index, self}, error);
             if (!error.ok()) {
                 return APMPUndefined();
             }

@@ -35,7 +35,8 @@ std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& er
 }
 
 APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
-    : propertyMap_(budget), slots_(std::move(budget)) {}
+    : propertyMap_(budget, APMPSharedObjectBytes(sizeof(APMPArrayValue))),
+      slots_(std::move(budget)) {}
 
 APMPArrayValue::~APMPArrayValue() {
     Released released;
@@ -47,7 +48,11 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::make(APMPValueList elements,
                                                      std::shared_ptr<APMPRuntimeBudget> budget,
                                                      sdk::Error& error) {
     auto array = std::make_shared<APMPArrayValue>(std::move(budget));
-    error = array->reserveSlots(static_cast<double>(elements.size()));
+    error = APMPChargeWork(static_cast<double>(elements.size()),
+                           APMPRuntimeBudget::kCopiedElementsPerStep);
+    if (error.ok()) {
+        error = array->slots_.resize(bufferBytes(static_cast<double>(elements.capacity())));
+    }
     if (!error.ok()) {
         return nullptr;
     }
@@ -62,6 +67,8 @@ const APMPValueRef& APMPArrayValue::emptyValue() {
 }
 
 APMPValueList APMPArrayValue::allElements() const {
+    (void)APMPChargeWork(static_cast<double>(elements_.size()),
+                         APMPRuntimeBudget::kCopiedElementsPerStep);
     APMPValueList out = elements_;
     for (auto& element : out) {
         if (isHole(element)) {
@@ -71,8 +78,33 @@ APMPValueList APMPArrayValue::allElements() const {
     return out;
 }
 
-sdk::Error APMPArrayValue::reserveSlots(double slots) {
-    return slots_.resize(kSlotBytes * slots);
+double APMPArrayValue::bufferBytes(double capacity) {
+    return capacity > 0 ? APMPAllocationBytes(capacity * sizeof(APMPValueRef)) : 0;
+}
+
+sdk::Error APMPArrayValue::ensureCapacity(double count) {
+    const auto capacity = static_cast<double>(elements_.capacity());
+    if (count <= capacity) {
+        return {};
+    }
+    // As a vector grows: at least double. The cap is checked on the double, before any size_t
+    // conversion can wrap.
+    const double grown = std::max(count, 2 * capacity);
+    sdk::Error error = slots_.resize(bufferBytes(grown));
+    if (!error.ok()) {
+        error = slots_.resize(bufferBytes(count));
+        if (!error.ok()) {
+            return error;
+        }
+        elements_.reserve(static_cast<std::size_t>(count));
+        return {};
+    }
+    elements_.reserve(static_cast<std::size_t>(grown));
+    return {};
+}
+
+void APMPArrayValue::accountBuffer() {
+    (void)slots_.resize(bufferBytes(static_cast<double>(elements_.capacity())));
 }
 
 APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key,
@@ -145,9 +177,15 @@ sdk::Error APMPArrayValue::setLength(double length) {
     if (!(length >= 0) || std::trunc(length) != length) {
         return APMPError(APMPErrorCode::kInvalidArrayLength);
     }
+    const double count = static_cast<double>(elements_.size());
+    sdk::Error error =
+        APMPChargeWork(std::abs(length - count), APMPRuntimeBudget::kCopiedElementsPerStep);
+    if (!error.ok()) {
+        return error;
+    }
     // The cap is checked on the double, before any size_t conversion can wrap.
-    if (length > static_cast<double>(elements_.size())) {
-        sdk::Error error = reserveSlots(length);
+    if (length > count) {
+        error = ensureCapacity(length);
         if (!error.ok()) {
             return error;
         }
@@ -159,12 +197,19 @@ sdk::Error APMPArrayValue::setLength(double length) {
         released.push_back(std::move(elements_[i]));
     }
     elements_.resize(static_cast<std::size_t>(length));
-    (void)reserveSlots(length);
+    // A buffer left mostly empty is given back.
+    if (elements_.size() < elements_.capacity() / 4) {
+        elements_.shrink_to_fit();
+        accountBuffer();
+    }
     APMPReleaseAll(released);
     return {};
 }
 
 APMPValueList APMPArrayValue::allPropertyNames() const {
+    // Every slot is looked at; each key is a new string.
+    (void)APMPChargeWork(static_cast<double>(elements_.size()),
+                         APMPRuntimeBudget::kScannedElementsPerStep);
     APMPValueList names;
     for (const auto& name : propertyMap_.allNames()) {
         names.push_back(APMPStringValue::make(name));
@@ -175,12 +220,17 @@ APMPValueList APMPArrayValue::allPropertyNames() const {
                 APMPStringValue::make(APMPNumberValue::stringFromDouble(static_cast<double>(i))));
         }
     }
+    (void)APMPChargeWork(static_cast<double>(names.size()), APMPRuntimeBudget::kObjectsPerStep);
     return names;
 }
 
 sdk::Error APMPArrayValue::appendElements(const APMPValueList& values) {
-    sdk::Error error =
-        reserveSlots(static_cast<double>(elements_.size()) + static_cast<double>(values.size()));
+    sdk::Error error = APMPChargeWork(static_cast<double>(values.size()),
+                                      APMPRuntimeBudget::kCopiedElementsPerStep);
+    if (error.ok()) {
+        error = ensureCapacity(static_cast<double>(elements_.size()) +
+                               static_cast<double>(values.size()));
+    }
     if (!error.ok()) {
         return error;
     }
@@ -211,9 +261,13 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(const APMPValueList& valu
                      ? static_cast<double>(static_cast<const APMPArrayValue&>(*value).count())
                      : 1;
     }
+    error = APMPChargeWork(total, APMPRuntimeBudget::kCopiedElementsPerStep);
+    if (!error.ok()) {
+        return nullptr;
+    }
     // Checked before the joined list is built.
     APMPMemoryReservation check(slots_.budget());
-    error = check.resize(kSlotBytes * total);
+    error = check.resize(bufferBytes(total));
     if (!error.ok()) {
         return nullptr;
     }
@@ -231,6 +285,8 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(const APMPValueList& valu
 }
 
 void APMPArrayValue::reverse() {
+    (void)APMPChargeWork(static_cast<double>(elements_.size()),
+                         APMPRuntimeBudget::kCopiedElementsPerStep);
     std::reverse(elements_.begin(), elements_.end());
 }
 
@@ -238,9 +294,11 @@ APMPValueRef APMPArrayValue::removeFirstElement() {
     if (elements_.empty()) {
         return APMPUndefined();
     }
+    // Every other element moves down.
+    (void)APMPChargeWork(static_cast<double>(elements_.size()),
+                         APMPRuntimeBudget::kCopiedElementsPerStep);
     APMPValueRef first = std::move(elements_.front());
     elements_.erase(elements_.begin());
-    (void)reserveSlots(static_cast<double>(elements_.size()));
     return isHole(first) ? APMPUndefined() : first;
 }
 
@@ -250,13 +308,16 @@ APMPValueRef APMPArrayValue::removeLastElement() {
     }
     APMPValueRef last = std::move(elements_.back());
     elements_.pop_back();
-    (void)reserveSlots(static_cast<double>(elements_.size()));
     return isHole(last) ? APMPUndefined() : last;
 }
 
 sdk::Error APMPArrayValue::prependElements(const APMPValueList& values) {
-    sdk::Error error =
-        reserveSlots(static_cast<double>(elements_.size()) + static_cast<double>(values.size()));
+    const double count = static_cast<double>(elements_.size()) + static_cast<double>(values.size());
+    // Every element moves up.
+    sdk::Error error = APMPChargeWork(count, APMPRuntimeBudget::kCopiedElementsPerStep);
+    if (error.ok()) {
+        error = ensureCapacity(count);
+    }
     if (!error.ok()) {
         return error;
     }
@@ -273,29 +334,36 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::spliceFrom(std::size_t start,
     deleteCount = std::min(deleteCount, elements_.size() - start);
     const double newCount =
         static_cast<double>(elements_.size() - deleteCount) + static_cast<double>(values.size());
-    if (newCount > static_cast<double>(elements_.size())) {
-        error = reserveSlots(newCount);
-        if (!error.ok()) {
-            return nullptr;
-        }
+    // The tail moves; the removed and inserted elements are copied.
+    error =
+        APMPChargeWork(static_cast<double>(elements_.size()) + static_cast<double>(values.size()),
+                       APMPRuntimeBudget::kCopiedElementsPerStep);
+    if (!error.ok()) {
+        return nullptr;
+    }
+    error = ensureCapacity(newCount);
+    if (!error.ok()) {
+        return nullptr;
     }
     const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(start);
     const auto last = first + static_cast<std::ptrdiff_t>(deleteCount);
     APMPValueList removed(first, last);
     auto removedArray = APMPObjectManager::arrayValueWithArray(std::move(removed), scope, error);
     if (!removedArray) {
-        (void)reserveSlots(static_cast<double>(elements_.size()));
         return nullptr;
     }
     elements_.erase(first, last);
     elements_.insert(elements_.begin() + static_cast<std::ptrdiff_t>(start), values.begin(),
                      values.end());
-    (void)reserveSlots(static_cast<double>(elements_.size()));
     return removedArray;
 }
 
 std::int64_t APMPArrayValue::indexOfValue(const APMPRuntimeValue& value,
                                           std::size_t fromIndex) const {
+    if (fromIndex < elements_.size()) {
+        (void)APMPChargeWork(static_cast<double>(elements_.size() - fromIndex),
+                             APMPRuntimeBudget::kScannedElementsPerStep);
+    }
     for (std::size_t i = fromIndex; i < elements_.size(); ++i) {
         if (APMPStrictEquals(*elements_[i], value)) {
             return static_cast<std::int64_t>(i);
@@ -309,6 +377,9 @@ std::int64_t APMPArrayValue::lastIndexOfValue(const APMPRuntimeValue& value,
     if (fromIndex < 0 || elements_.empty()) {
         return -1;
     }
+    (void)APMPChargeWork(
+        static_cast<double>(std::min(fromIndex, static_cast<std::int64_t>(elements_.size()))),
+        APMPRuntimeBudget::kScannedElementsPerStep);
     for (std::int64_t i = std::min(fromIndex, static_cast<std::int64_t>(elements_.size()) - 1);
          i >= 0; --i) {
         if (APMPStrictEquals(*elements_[static_cast<std::size_t>(i)], value)) {
@@ -335,7 +406,7 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
             return rankA < rankB ? -1 : rankA > rankB ? 1 : 0;
         }
         if (comparator) {
-            const APMPValueRef result = comparator->invokeWithEvaluatedArguments({a, b}, error);
+            const APMPValueRef result = comparator->invokeAsCallback({a, b}, error);
             const double number = error.ok() ? result->doubleValueOrError(error) : 0;
             return !error.ok() || !(number != 0) ? 0 : number < 0 ? -1 : 1;
         }
@@ -343,6 +414,24 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         const std::u16string y = error.ok() ? b->stringValueOrError(error) : u"";
         return !error.ok() ? 0 : x < y ? -1 : y < x ? 1 : 0;
     };
+    // A merge sort compares and moves each element once per pass; a comparison without a
+    // comparator converts both elements to strings, which costs about a step. A comparator
+    // function pays its own calls.
+    const auto count = static_cast<double>(elements_.size());
+    const double passes = std::ceil(std::log2(count));
+    error = APMPChargeWork(count * passes, APMPRuntimeBudget::kCopiedElementsPerStep);
+    if (error.ok() && !comparator) {
+        error = APMPChargeSteps(count * passes / 2);
+    }
+    if (!error.ok()) {
+        return error;
+    }
+    // The copy and the merge buffer, checked before they are made.
+    APMPMemoryReservation scratch(slots_.budget());
+    error = scratch.resize(2 * bufferBytes(count));
+    if (!error.ok()) {
+        return error;
+    }
     // The sort works on a copy, so a comparator that changes the array cannot disturb it, and
     // a merge sort stays in bounds whatever the comparator answers.
     APMPValueList items = elements_;
@@ -366,14 +455,14 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         }
         items.swap(merged);
     }
-    sdk::Error resized = reserveSlots(static_cast<double>(items.size()));
-    if (!resized.ok()) {
-        return resized;
-    }
     Released released(std::make_move_iterator(elements_.begin()),
                       std::make_move_iterator(elements_.end()));
+    // The sorted copy becomes the buffer: its capacity is its count.
     elements_ = std::move(items);
     merged.clear();
+    merged.shrink_to_fit();
+    (void)scratch.resize(0);
+    accountBuffer();
     APMPReleaseAll(released);
     return error;
 }
@@ -384,6 +473,17 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
         error = APMPError(APMPErrorCode::kLimitExceeded);
         return {};
     }
+    // Every element visited is paid, so a walk through nested arrays that share themselves
+    // ends with the budget however wide it fans out.
+    error = APMPChargeWork(static_cast<double>(elements_.size()) + 1,
+                           APMPRuntimeBudget::kScannedElementsPerStep);
+    if (!error.ok()) {
+        return {};
+    }
+    // The text grows in the budget's room (it is script memory while it is built) and its
+    // units are paid as they are copied.
+    APMPRuntimeBudget* active = APMPActiveBudget();
+    APMPMemoryReservation scratch(active != nullptr ? active->shared_from_this() : nullptr);
     std::u16string out;
     for (std::size_t i = 0; i < elements_.size(); ++i) {
         if (i > 0) {
@@ -404,8 +504,15 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
             error = APMPError(APMPErrorCode::kLimitExceeded);
             return {};
         }
+        if (APMPTextBufferBytes(out.capacity()) > static_cast<double>(scratch.bytes())) {
+            error = scratch.resize(APMPTextBufferBytes(out.capacity()));
+            if (!error.ok()) {
+                return {};
+            }
+        }
     }
-    return out;
+    error = APMPChargeWork(static_cast<double>(out.size()), APMPRuntimeBudget::kCopiedUnitsPerStep);
+    return error.ok() ? out : std::u16string();
 }
 
 bool APMPArrayValue::booleanValueOrError(sdk::Error& error) const {
@@ -449,6 +556,11 @@ bool APMPArrayValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& e
     if (theirs.size() != elements_.size()) {
         return false;
     }
+    error = APMPChargeWork(static_cast<double>(elements_.size()) + 1,
+                           APMPRuntimeBudget::kScannedElementsPerStep);
+    if (!error.ok()) {
+        return false;
+    }
     for (std::size_t i = 0; i < elements_.size(); ++i) {
         if (!elements_[i]->isEqualAtDepth(*theirs[i], error, depth + 1) || !error.ok()) {
             return false;
@@ -471,5 +583,5 @@ void APMPArrayValue::releaseReferences(Released& released) {
     }
     elements_.clear();
     elements_.shrink_to_fit();
-    (void)reserveSlots(0);
+    (void)slots_.resize(0);
 }

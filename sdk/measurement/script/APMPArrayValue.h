@@ -11,8 +11,10 @@
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
 // An array: elements (holes allowed) plus named properties. Arrays a program makes are tracked
-// by its runtime's object manager and account their slots (kSlotBytes each) and properties
-// against its memory budget; growing past the cap fails with error 18 before allocating.
+// by its runtime's object manager and account themselves, their element buffer (at its
+// capacity) and their properties against its memory budget; growing past the cap fails with
+// error 18 before allocating. Operations pay the elements they copy, move, compare or visit
+// to the running program's instruction budget.
 //
 // A hole (emptyValue()) reads as undefined, is skipped by iteration and renders as "" in joins.
 class APMPFunctionValue;
@@ -114,9 +116,15 @@ class APMPArrayValue : public APMPRuntimeValue {
     void markReferences(APMPMarker& marker) const override;
     void releaseReferences(Released& released) override;
 
+    // What an element buffer of `capacity` slots costs the allocator.
+    static double bufferBytes(double capacity);
+
   private:
-    // Accounts `slots` element slots; call before resizing elements_.
-    sdk::Error reserveSlots(double slots);
+    // Makes room for `count` elements: the buffer grows (geometrically, as a vector does) and
+    // is accounted before it is allocated; error 18 (nothing changed) past the cap.
+    sdk::Error ensureCapacity(double count);
+    // Accounts the buffer as it is now (after it shrank or was replaced).
+    void accountBuffer();
 
     APMPPropertyMap propertyMap_;
     APMPValueList elements_;

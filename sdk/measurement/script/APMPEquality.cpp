@@ -1,5 +1,6 @@
 #include "sdk/measurement/script/APMPEquality.h"
 
+#include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPStringValue.h"
 
 bool APMPStrictEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b) {
@@ -11,9 +12,17 @@ bool APMPStrictEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b) {
         case APMPValueKind::kNumber:
         case APMPValueKind::kBoolean:
             return a.doubleValueOrError(ignored) == b.doubleValueOrError(ignored);
-        case APMPValueKind::kString:
-            return static_cast<const APMPStringValue&>(a).value() ==
-                   static_cast<const APMPStringValue&>(b).value();
+        case APMPValueKind::kString: {
+            const std::u16string& x = static_cast<const APMPStringValue&>(a).value();
+            const std::u16string& y = static_cast<const APMPStringValue&>(b).value();
+            if (x.size() != y.size()) {
+                return false;
+            }
+            // A budget this spends fails the next evaluation step.
+            (void)APMPChargeWork(static_cast<double>(x.size()),
+                                 APMPRuntimeBudget::kCopiedUnitsPerStep);
+            return x == y;
+        }
         default:
             return &a == &b;
     }

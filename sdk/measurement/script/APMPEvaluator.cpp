@@ -17,23 +17,25 @@ sdk::Error APMPCountInstruction(const APMPScope& scope) {
 
 APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const APMPScopeRef& scope,
                                               sdk::Error& error) {
-    error = APMPCountInstruction(*scope);
-    if (!error.ok()) {
+    // The runtime that owns the scope holds its budget for the whole evaluation.
+    APMPRuntimeBudget* budget = scope->budgetPointer();
+    if (budget == nullptr || !budget->tryCountInstruction()) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
         return APMPUndefined();
     }
     if (value->kind() != APMPValueKind::kStatement) {
         return value;
     }
-    const auto budget = scope->budget();
-    const APMPDepthGuard level(budget.get());
+    const APMPDepthGuard level(budget);
     if (!level.error().ok()) {
         error = level.error();
         return APMPUndefined();
     }
+    // Work done deep inside values while the command runs is paid to this runtime.
+    const APMPActiveBudgetScope active(budget);
     const auto& statement = static_cast<const APMPStatementValue&>(*value);
-    return APMPCommandRegistrar::sharedInstance()
-        .evaluatorForName(statement.functionName())
-        .evaluateCommand(statement.functionName(), statement.arguments(), scope, error);
+    return statement.evaluator().evaluateCommand(statement.functionName(), statement.arguments(),
+                                                 scope, error);
 }
 
 APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,

@@ -6,9 +6,10 @@
 
 #include "sdk/utilities/Value.h"
 
-// An event as the editing scripts see it: a name, a timestamp (seconds since 1970, as the
-// engine's events carry it) and plain parameters. A number parameter keeps its kind: an
-// integer and a double are different values, as the engine encodes them differently.
+// An event as the editing scripts see it: a name, a timestamp (milliseconds since 1970: the
+// engine converts its events' seconds at the boundary) and plain parameters. A number parameter
+// keeps its kind: an integer and a double are different values, as the engine encodes them
+// differently.
 //
 // Values written through setParameter() are coerced to the kind the parameter already has
 // (coercedValue()). Plain data: copies are independent; one thread at a time.

@@ -28,7 +28,30 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
       parameters_(std::move(parameters)),
       statements_(std::move(statements)),
       definingScope_(std::move(definingScope)),
-      propertyMap_(std::move(budget)) {}
+      propertyMap_(std::move(budget), objectBytes()) {}
+
+double APMPFunctionValue::objectBytes() const {
+    double bytes = APMPSharedObjectBytes(sizeof(APMPFunctionValue)) +
+                   APMPTextBufferBytes(functionName_.capacity());
+    if (!parameters_.empty()) {
+        bytes += APMPAllocationBytes(static_cast<double>(parameters_.capacity()) *
+                                     sizeof(std::u16string));
+    }
+    for (const auto& parameter : parameters_) {
+        bytes += APMPTextBufferBytes(parameter.capacity());
+    }
+    if (!statements_.empty()) {
+        bytes +=
+            APMPAllocationBytes(static_cast<double>(statements_.capacity()) * sizeof(APMPValueRef));
+    }
+    return bytes;
+}
+
+APMPValueRef APMPFunctionValue::invokeAsCallback(const APMPValueList& values, sdk::Error& error) {
+    // A native method's call of a script function is a step like the script's own calls.
+    error = APMPChargeSteps(APMPRuntimeBudget::kStepsPerCallback);
+    return error.ok() ? invokeWithEvaluatedArguments(values, error) : APMPUndefined();
+}
 
 APMPFunctionValue::~APMPFunctionValue() {
     Released released;

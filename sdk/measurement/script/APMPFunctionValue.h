@@ -36,6 +36,10 @@ class APMPFunctionValue : public APMPRuntimeValue {
     // other result is returned as it is.
     virtual APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& values,
                                                       sdk::Error& error);
+    // A call from a native method (a callback of an array method, a sort comparator, a
+    // replacer): pays one step to the running program's budget, then as
+    // invokeWithEvaluatedArguments().
+    APMPValueRef invokeAsCallback(const APMPValueList& values, sdk::Error& error);
 
     // The property operations, keyed by the key's string.
     bool hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
@@ -59,6 +63,9 @@ class APMPFunctionValue : public APMPRuntimeValue {
     void releaseReferences(Released& released) override;
 
   private:
+    // The function's own allocations (object, name, parameter names, body list).
+    double objectBytes() const;
+
     const std::u16string functionName_;
     const std::vector<std::u16string> parameters_;
     APMPValueList statements_;

@@ -34,9 +34,8 @@ Step runBody(const APMPArrayValue& body, const APMPScopeRef& scope, sdk::Error& 
     return Step::kNext;
 }
 
-// What a key or value copy costs: a string value with a short text, or an element slot.
-constexpr double kKeyBytes = 64;
-constexpr double kValueBytes = sizeof(APMPValueRef);
+// What a key costs beyond its slot in the list: a string value with a short text.
+const double kKeyBytes = APMPStringValue::allocationBytes(15);
 
 // The elements of `array` that are not holes.
 std::size_t presentElements(const APMPArrayValue& array) {
@@ -47,14 +46,14 @@ std::size_t presentElements(const APMPArrayValue& array) {
     return present;
 }
 
-// The memory the keys or values of a non-string subject take when copied.
-double copyBytes(const APMPRuntimeValue& subject, bool overValues) {
+// The number of keys or values of a non-string subject, and whether they are new strings.
+double copyCount(const APMPRuntimeValue& subject, bool overValues) {
     std::size_t items = 0;
     switch (subject.kind()) {
         case APMPValueKind::kArray: {
             const auto& array = static_cast<const APMPArrayValue&>(subject);
             if (overValues) {
-                return kValueBytes * static_cast<double>(array.count());
+                return static_cast<double>(array.count());
             }
             items = presentElements(array) + array.propertyMap().count();
             break;
@@ -68,7 +67,7 @@ double copyBytes(const APMPRuntimeValue& subject, bool overValues) {
         default:
             break;
     }
-    return kKeyBytes * static_cast<double>(items);
+    return static_cast<double>(items);
 }
 
 APMPValueList namesOf(const APMPPropertyMap& map) {
@@ -111,8 +110,13 @@ class LoopItems {
             error = APMPError(APMPErrorCode::kNotIterable);
             return;
         }
-        error = reservation_.resize(copyBytes(*subject, overValues));
+        // The list is accounted while the loop runs; the keys, new strings that account
+        // themselves, are checked to fit before they are made.
+        const double count = copyCount(*subject, overValues);
+        const double listBytes = APMPArrayValue::bufferBytes(count);
+        error = reservation_.resize(listBytes + (overValues ? 0 : kKeyBytes * count));
         if (error.ok()) {
+            (void)reservation_.resize(listBytes);
             items_ = overValues ? static_cast<const APMPArrayValue&>(*subject).allElements()
                                 : keysOf(*subject);
         }
@@ -169,6 +173,11 @@ APMPValueRef forEach(const APMPValueList& arguments, const APMPScopeRef& scope, 
     const LoopItems items(values[1], overValues, *scope, error);
     APMPValueRef result = APMPUndefined();
     for (std::size_t i = 0; i < items.count() && error.ok(); ++i) {
+        // Binding the item is a step of its own: an empty body still costs each iteration.
+        error = APMPChargeSteps(1);
+        if (!error.ok()) {
+            break;
+        }
         const APMPScopeRef iteration = bind(binding, scope, name, items.item(i), error);
         if (!iteration || runBody(body, iteration, error, result) == Step::kEnd) {
             break;

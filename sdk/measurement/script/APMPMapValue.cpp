@@ -54,6 +54,9 @@ sdk::Error APMPMapValue::removeValueForProperty(const APMPRuntimeValue& key) {
 }
 
 APMPValueList APMPMapValue::allPropertyNames() const {
+    // Each key is a new string.
+    (void)APMPChargeWork(static_cast<double>(propertyMap_.count()),
+                         APMPRuntimeBudget::kObjectsPerStep);
     APMPValueList names;
     for (const auto& name : propertyMap_.allNames()) {
         names.push_back(APMPStringValue::make(name));
@@ -103,6 +106,11 @@ bool APMPMapValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& err
     }
     const APMPPropertyMap& theirs = static_cast<const APMPMapValue&>(other).propertyMap_;
     if (theirs.count() != propertyMap_.count()) {
+        return false;
+    }
+    error = APMPChargeWork(static_cast<double>(propertyMap_.count()) + 1,
+                           APMPRuntimeBudget::kScannedElementsPerStep);
+    if (!error.ok()) {
         return false;
     }
     for (const auto& name : propertyMap_.allNames()) {

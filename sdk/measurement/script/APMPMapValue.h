@@ -10,7 +10,7 @@
 class APMPMapValue : public APMPRuntimeValue {
   public:
     explicit APMPMapValue(std::shared_ptr<APMPRuntimeBudget> budget = nullptr)
-        : propertyMap_(std::move(budget)) {}
+        : propertyMap_(std::move(budget), APMPSharedObjectBytes(sizeof(APMPMapValue))) {}
     ~APMPMapValue() override;
 
     APMPPropertyMap& propertyMap() { return propertyMap_; }

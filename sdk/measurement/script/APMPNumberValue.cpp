@@ -8,6 +8,18 @@
 
 namespace {
 
+// A number that gives its memory back to the budget it was accounted against.
+class AccountedNumberValue final : public APMPNumberValue {
+  public:
+    AccountedNumberValue(double value, std::shared_ptr<APMPRuntimeBudget> budget)
+        : APMPNumberValue(value), reservation_(std::move(budget)) {
+        reservation_.account(APMPSharedObjectBytes(sizeof(AccountedNumberValue)));
+    }
+
+  private:
+    APMPMemoryReservation reservation_;
+};
+
 // The shortest round-trip digits of a finite, non-zero magnitude and its decimal exponent:
 // value = 0.d1d2...dk * 10^point.
 struct Digits {
@@ -59,6 +71,13 @@ std::string formatFinite(double value) {
 }
 
 }  // namespace
+
+std::shared_ptr<APMPNumberValue> APMPNumberValue::make(double value) {
+    if (APMPRuntimeBudget* budget = APMPActiveBudget()) {
+        return std::make_shared<AccountedNumberValue>(value, budget->shared_from_this());
+    }
+    return std::make_shared<APMPNumberValue>(value);
+}
 
 std::u16string APMPNumberValue::stringFromDouble(double value) {
     if (std::isnan(value)) {

@@ -2,16 +2,20 @@
 
 #include <string>
 
+#include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
 // A number (a double): its string is the shortest text that reads back as the same double, in
 // the decimal form for magnitudes from 1e-6 up to 1e21 and the exponent form outside it.
+//
+// A number made while a program runs is accounted, unchecked, against the running program's
+// memory budget for as long as it lives (numbers are objects too: an array of a million of
+// them holds a million of these blocks).
 class APMPNumberValue : public APMPRuntimeValue {
   public:
     explicit APMPNumberValue(double value) : value_(value) {}
-    static std::shared_ptr<APMPNumberValue> make(double value) {
-        return std::make_shared<APMPNumberValue>(value);
-    }
+    // Accounted against the active budget (APMPActiveBudget()) when a program is running.
+    static std::shared_ptr<APMPNumberValue> make(double value);
 
     double value() const { return value_; }
 

@@ -2,12 +2,23 @@
 
 #include <cassert>
 
-APMPPropertyMap::APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget)
-    : reservation_(std::move(budget)) {}
+APMPPropertyMap::APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes)
+    : objectBytes_(budget ? objectBytes : 0), reservation_(std::move(budget)) {
+    reservation_.account(objectBytes_);
+}
 
-void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget) {
-    assert(contents_.empty());
+void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes) {
+    assert(contents_.empty() && !reservation_.budget());
+    objectBytes_ = budget ? objectBytes : 0;
     reservation_.attach(std::move(budget));
+    reservation_.account(objectBytes_);
+}
+
+double APMPPropertyMap::entryBytes(const std::u16string& name) {
+    // A node of the tree: three links and a colour, then the name and the value reference.
+    static const double kNodeBytes =
+        APMPAllocationBytes(32 + sizeof(std::u16string) + sizeof(APMPValueRef));
+    return kNodeBytes + APMPTextBufferBytes(name.size());
 }
 
 const APMPValueRef& APMPPropertyMap::valueForName(const std::u16string& name) const {
@@ -34,8 +45,8 @@ sdk::Error APMPPropertyMap::store(APMPValueRef value, const std::u16string& name
         it->second = std::move(value);
         return {};
     }
-    const double entry = kEntryBytes + sizeof(char16_t) * static_cast<double>(name.size());
-    sdk::Error error = reservation_.resize(static_cast<double>(reservation_.bytes()) + entry);
+    sdk::Error error =
+        reservation_.resize(static_cast<double>(reservation_.bytes()) + entryBytes(name));
     if (!error.ok()) {
         return error;
     }
@@ -54,10 +65,20 @@ sdk::Error APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16
     if (!writable(name)) {
         return {};
     }
-    sdk::Error error = store(std::move(value), name);
-    if (error.ok()) {
-        immutableNames_.insert(name);
+    // The read-only name's own node in the set, reserved first.
+    const double nameBytes =
+        APMPAllocationBytes(32 + sizeof(std::u16string)) + APMPTextBufferBytes(name.size());
+    const auto before = static_cast<double>(reservation_.bytes());
+    sdk::Error error = reservation_.resize(before + nameBytes);
+    if (!error.ok()) {
+        return error;
     }
+    error = store(std::move(value), name);
+    if (!error.ok()) {
+        (void)reservation_.resize(static_cast<double>(reservation_.bytes()) - nameBytes);
+        return error;
+    }
+    immutableNames_.insert(name);
     return error;
 }
 
@@ -70,8 +91,7 @@ void APMPPropertyMap::removeValueForName(const std::u16string& name) {
         return;
     }
     contents_.erase(it);
-    const double entry = kEntryBytes + sizeof(char16_t) * static_cast<double>(name.size());
-    (void)reservation_.resize(static_cast<double>(reservation_.bytes()) - entry);
+    (void)reservation_.resize(static_cast<double>(reservation_.bytes()) - entryBytes(name));
 }
 
 void APMPPropertyMap::markValues(APMPMarker& marker) const {
@@ -86,5 +106,5 @@ void APMPPropertyMap::releaseValues(APMPMarkable::Released& released) {
     }
     contents_.clear();
     immutableNames_.clear();
-    (void)reservation_.resize(0);
+    (void)reservation_.resize(objectBytes_);
 }

@@ -14,14 +14,17 @@
 // maps and functions, and the variables of a scope.
 //
 // Writes to a frozen map or to a read-only name are dropped without an error. A map with a
-// budget accounts each entry (kEntryBytes plus two bytes per name unit) and fails a write that
-// adds an entry past the memory cap with error 18, storing nothing.
+// budget accounts each entry as allocated (its tree node and the name's buffer) and fails a
+// write that adds an entry past the memory cap with error 18, storing nothing. It also carries
+// the fixed cost of the object that owns it (objectBytes), accounted for as long as it lives.
 class APMPPropertyMap {
   public:
-    static constexpr double kEntryBytes = 64;
-
     APMPPropertyMap() = default;
-    explicit APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget);
+    // `objectBytes`: the owner's own allocation, accounted unchecked (the owner exists).
+    explicit APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes = 0);
+
+    // What an entry named `name` costs: its tree node and the name's buffer.
+    static double entryBytes(const std::u16string& name);
 
     bool hasName(const std::u16string& name) const { return contents_.count(name) != 0; }
     // The value, or undefined when absent.
@@ -37,8 +40,9 @@ class APMPPropertyMap {
     // Removes `name` unless frozen or read-only.
     void removeValueForName(const std::u16string& name);
 
-    // Accounts the entries against `budget` from now on. REQUIRES: the map is empty.
-    void attachBudget(std::shared_ptr<APMPRuntimeBudget> budget);
+    // Accounts the owner's `objectBytes` and the entries against `budget` from now on.
+    // REQUIRES: the map is empty and has no budget yet.
+    void attachBudget(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes = 0);
 
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
@@ -54,5 +58,6 @@ class APMPPropertyMap {
     std::map<std::u16string, APMPValueRef, std::less<>> contents_;
     std::set<std::u16string, std::less<>> immutableNames_;
     bool immutable_ = false;
+    double objectBytes_ = 0;
     APMPMemoryReservation reservation_;
 };

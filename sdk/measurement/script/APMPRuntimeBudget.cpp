@@ -4,17 +4,39 @@
 
 #include "sdk/measurement/script/APMPError.h"
 
+namespace {
+
+thread_local APMPRuntimeBudget* activeBudget = nullptr;
+
+}  // namespace
+
 sdk::Error APMPRuntimeBudget::countInstruction() {
-    if (instructions_ >= kMaxInstructions) {
+    if (instructions_ >= kMaxInstructions || bytes_ > kMaxBytes) {
         return APMPError(APMPErrorCode::kLimitExceeded);
     }
     ++instructions_;
     return {};
 }
 
+sdk::Error APMPRuntimeBudget::chargeSteps(double steps) {
+    if (!(steps > 0)) {
+        return {};
+    }
+    const double total = carry_ + steps;
+    const double whole = std::floor(total);
+    if (whole > static_cast<double>(kMaxInstructions - instructions_)) {
+        instructions_ = kMaxInstructions;
+        carry_ = 0;
+        return APMPError(APMPErrorCode::kLimitExceeded);
+    }
+    instructions_ += static_cast<std::int32_t>(whole);
+    carry_ = total - whole;
+    return {};
+}
+
 sdk::Error APMPRuntimeBudget::reserveBytes(double bytes) {
     // A double, so that a size computed from a script's number cannot wrap around.
-    if (!(bytes >= 0) || bytes > static_cast<double>(kMaxBytes - bytes_)) {
+    if (!(bytes >= 0) || bytes_ > kMaxBytes || bytes > static_cast<double>(kMaxBytes - bytes_)) {
         return APMPError(APMPErrorCode::kLimitExceeded);
     }
     bytes_ += static_cast<std::size_t>(bytes);
@@ -38,6 +60,26 @@ sdk::Error APMPRuntimeBudget::enterLevel() {
 void APMPRuntimeBudget::leaveLevel() {
     assert(depth_ > 0);
     --depth_;
+}
+
+APMPRuntimeBudget* APMPActiveBudget() {
+    return activeBudget;
+}
+
+APMPActiveBudgetScope::APMPActiveBudgetScope(APMPRuntimeBudget* budget) : previous_(activeBudget) {
+    activeBudget = budget;
+}
+
+APMPActiveBudgetScope::~APMPActiveBudgetScope() {
+    activeBudget = previous_;
+}
+
+sdk::Error APMPChargeWork(double units, double unitsPerStep) {
+    return activeBudget != nullptr ? activeBudget->chargeWork(units, unitsPerStep) : sdk::Error();
+}
+
+sdk::Error APMPChargeSteps(double steps) {
+    return activeBudget != nullptr ? activeBudget->chargeSteps(steps) : sdk::Error();
 }
 
 APMPDepthGuard::APMPDepthGuard(APMPRuntimeBudget* budget) : budget_(budget) {
@@ -76,6 +118,19 @@ sdk::Error APMPMemoryReservation::resize(double bytes) {
     }
     bytes_ = static_cast<std::size_t>(bytes);
     return {};
+}
+
+void APMPMemoryReservation::account(double bytes) {
+    if (!budget_) {
+        return;
+    }
+    const auto target = static_cast<std::size_t>(std::max(bytes, 0.0));
+    if (target > bytes_) {
+        budget_->accountBytes(target - bytes_);
+    } else {
+        budget_->releaseBytes(bytes_ - target);
+    }
+    bytes_ = target;
 }
 
 void APMPMemoryReservation::attach(std::shared_ptr<APMPRuntimeBudget> budget) {

@@ -4,7 +4,8 @@
 
 APMPScope::APMPScope(APMPScopeRef parentScope)
     : parentScope_(std::move(parentScope)),
-      contents_(parentScope_ ? parentScope_->budget() : nullptr) {}
+      contents_(parentScope_ ? parentScope_->budget() : nullptr,
+                APMPSharedObjectBytes(sizeof(APMPScope))) {}
 
 APMPScope::~APMPScope() {
     Released released;
@@ -74,7 +75,7 @@ std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
 
 void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManager) {
     if (objectManager && contents_.count() == 0) {
-        contents_.attachBudget(objectManager->budget());
+        contents_.attachBudget(objectManager->budget(), APMPSharedObjectBytes(sizeof(APMPScope)));
     }
     objectManager_ = std::move(objectManager);
 }
@@ -82,6 +83,15 @@ void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManage
 std::shared_ptr<APMPRuntimeBudget> APMPScope::budget() const {
     const std::shared_ptr<APMPObjectManager> manager = objectManager();
     return manager ? manager->budget() : nullptr;
+}
+
+APMPRuntimeBudget* APMPScope::budgetPointer() const {
+    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+        if (scope->objectManager_) {
+            return scope->objectManager_->budget().get();
+        }
+    }
+    return nullptr;
 }
 
 void APMPScope::markReferences(APMPMarker& marker) const {

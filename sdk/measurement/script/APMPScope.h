@@ -56,6 +56,9 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
     void setObjectManager(std::shared_ptr<APMPObjectManager> objectManager);
     // The memory and instruction budget of this scope's runtime; null outside a runtime.
     std::shared_ptr<APMPRuntimeBudget> budget() const;
+    // The same budget without taking a reference (the hot path of evaluation, while the
+    // runtime holds it); null outside a runtime.
+    APMPRuntimeBudget* budgetPointer() const;
 
     bool holdsReferences() const override { return true; }
     void markReferences(APMPMarker& marker) const override;

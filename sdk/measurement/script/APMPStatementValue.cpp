@@ -1,5 +1,7 @@
 #include "sdk/measurement/script/APMPStatementValue.h"
 
+#include "sdk/measurement/script/APMPCommandRegistrar.h"
+
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 
@@ -45,4 +47,13 @@ void APMPStatementValue::releaseReferences(Released& released) {
         released.push_back(std::move(argument));
     }
     arguments_.clear();
+}
+
+const APMPCommandEvaluator& APMPStatementValue::evaluator() const {
+    const APMPCommandEvaluator* evaluator = evaluator_.load(std::memory_order_relaxed);
+    if (evaluator == nullptr) {
+        evaluator = &APMPCommandRegistrar::sharedInstance().evaluatorForName(functionName_);
+        evaluator_.store(evaluator, std::memory_order_relaxed);
+    }
+    return *evaluator;
 }

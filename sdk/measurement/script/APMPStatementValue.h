@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "sdk/measurement/script/APMPRuntimeValue.h"
+
+class APMPCommandEvaluator;
 
 // A statement of a program: a command id or function name and its arguments, each a literal
 // value or a nested statement. Evaluating it is the evaluator's work.
@@ -15,6 +18,10 @@ class APMPStatementValue : public APMPRuntimeValue {
     const std::u16string& functionName() const { return functionName_; }
     const APMPValueList& arguments() const { return arguments_; }
 
+    // The evaluator the registrar gives the name, looked up once (the registrar never
+    // changes) and kept with the statement.
+    const APMPCommandEvaluator& evaluator() const;
+
     APMPValueKind kind() const override { return APMPValueKind::kStatement; }
     // Equal names and pairwise equal arguments.
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
@@ -25,4 +32,5 @@ class APMPStatementValue : public APMPRuntimeValue {
   private:
     const std::u16string functionName_;
     APMPValueList arguments_;
+    mutable std::atomic<const APMPCommandEvaluator*> evaluator_{nullptr};
 };

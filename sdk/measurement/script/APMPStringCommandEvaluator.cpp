@@ -26,10 +26,113 @@ using Values = APMPValueList;
 using Text = std::u16string;
 
 constexpr double kNoMatch = -1;
+constexpr double kObjectsPerStep = APMPRuntimeBudget::kObjectsPerStep;
 // The work a match may do, in ICU's units of match steps (deterministic; a fraction of a
 // second): a pattern that backtracks without end fails with U_REGEX_TIME_OUT instead of
-// blocking the thread that runs the program.
+// blocking the thread that runs the program. Each of these units is also paid to the
+// program's instruction budget as it is spent, which usually ends a match much sooner.
 constexpr std::int32_t kRegexWorkLimit = 1000;
+
+// A literal search for one text in others, in time linear in what it scans (a needle of two or
+// more units uses its prefix table, so no text makes the search quadratic), paying the units
+// it scans to the running program's budget. Forwards, or backwards over the reversed needle.
+class TextSearch {
+  public:
+    // Error 18 when the prefix table does not fit the memory budget or its work the budget.
+    TextSearch(std::u16string_view needle, bool backwards, sdk::Error& error)
+        : needle_(needle), backwards_(backwards) {
+        const std::size_t m = needle_.size();
+        if (m < 2) {
+            return;
+        }
+        APMPRuntimeBudget* budget = APMPActiveBudget();
+        table_.attach(budget != nullptr ? budget->shared_from_this() : nullptr);
+        error = table_.resize(APMPAllocationBytes(static_cast<double>(m) * sizeof(std::uint32_t)));
+        if (error.ok()) {
+            error =
+                APMPChargeWork(static_cast<double>(m), APMPRuntimeBudget::kSearchedUnitsPerStep);
+        }
+        if (!error.ok()) {
+            return;
+        }
+        prefix_.assign(m, 0);
+        for (std::size_t i = 1, k = 0; i < m; ++i) {
+            while (k > 0 && unit(i) != unit(k)) {
+                k = prefix_[k - 1];
+            }
+            if (unit(i) == unit(k)) {
+                ++k;
+            }
+            prefix_[i] = static_cast<std::uint32_t>(k);
+        }
+    }
+
+    // Forwards: the first occurrence in `text` at or after `from`. Backwards: the last one
+    // that ends at or before `end`. npos when none; error 18 (npos) when the budget cannot pay
+    // for the scan.
+    std::size_t find(std::u16string_view text, std::size_t bound, sdk::Error& error) const {
+        const std::size_t m = needle_.size();
+        const std::size_t n = backwards_ ? std::min(bound, text.size()) : text.size();
+        const std::size_t from = backwards_ ? 0 : bound;
+        if (from > n) {
+            return Text::npos;
+        }
+        const auto scanned = static_cast<double>(n - from);
+        if (m < 2) {
+            error = APMPChargeWork(scanned, APMPRuntimeBudget::kCopiedUnitsPerStep);
+            if (!error.ok()) {
+                return Text::npos;
+            }
+            return backwards_ ? text.substr(0, n).rfind(needle_) : text.find(needle_, from);
+        }
+        // Position i of the walk reads text[i] forwards, text[n - 1 - i] backwards.
+        const auto at = [&](std::size_t i) { return backwards_ ? text[n - 1 - i] : text[i]; };
+        std::size_t k = 0;
+        for (std::size_t i = from; i < n; ++i) {
+            while (k > 0 && at(i) != unit(k)) {
+                k = prefix_[k - 1];
+            }
+            if (at(i) == unit(k) && ++k == m) {
+                // Only what was scanned is paid.
+                error = APMPChargeWork(static_cast<double>(i + 1 - from),
+                                       APMPRuntimeBudget::kSearchedUnitsPerStep);
+                if (!error.ok()) {
+                    return Text::npos;
+                }
+                return backwards_ ? n - 1 - i : i + 1 - m;
+            }
+        }
+        error = APMPChargeWork(scanned, APMPRuntimeBudget::kSearchedUnitsPerStep);
+        return Text::npos;
+    }
+
+  private:
+    char16_t unit(std::size_t j) const {
+        return backwards_ ? needle_[needle_.size() - 1 - j] : needle_[j];
+    }
+
+    std::u16string_view needle_;
+    const bool backwards_;
+    std::vector<std::uint32_t> prefix_;
+    APMPMemoryReservation table_;
+};
+
+// The first occurrence of `needle` in `text` at or after `from` (npos when none).
+std::size_t findText(std::u16string_view text, std::u16string_view needle, std::size_t from,
+                     sdk::Error& error) {
+    const TextSearch search(needle, false, error);
+    return error.ok() ? search.find(text, from, error) : Text::npos;
+}
+
+// Pays the work of a regular-expression match as ICU reports it (ticks of match work); stops
+// the match when the budget cannot pay.
+UBool payMatchWork(const void* context, std::int32_t ticks) {
+    auto* paid = static_cast<std::int32_t*>(const_cast<void*>(context));
+    const sdk::Error error =
+        APMPChargeSteps(APMPRuntimeBudget::kStepsPerRegexTick * (ticks - *paid));
+    *paid = ticks;
+    return error.ok();
+}
 
 sdk::Error icuError(UErrorCode status) {
     return sdk::Error(std::string(APMPStringCommandEvaluator::kICUErrorDomain),
@@ -75,6 +178,10 @@ std::size_t clampToLength(double position, std::size_t length) {
 
 APMPValueRef arrayOfStrings(const std::vector<Text>& pieces, const APMPScopeRef& scope,
                             sdk::Error& error) {
+    error = APMPChargeWork(static_cast<double>(pieces.size()), kObjectsPerStep);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
     Values elements;
     elements.reserve(pieces.size());
     for (const Text& piece : pieces) {
@@ -97,6 +204,16 @@ bool firstMatch(const Text& pattern, const Text& text, std::int32_t& start, std:
         error = APMPError(APMPErrorCode::kLimitExceeded);
         return false;
     }
+    // Compiling reads the pattern; finding reads the text at least once.
+    error =
+        APMPChargeWork(static_cast<double>(pattern.size()), APMPRuntimeBudget::kMappedUnitsPerStep);
+    if (error.ok()) {
+        error = APMPChargeWork(static_cast<double>(text.size()),
+                               APMPRuntimeBudget::kMappedUnitsPerStep);
+    }
+    if (!error.ok()) {
+        return false;
+    }
     UErrorCode status = U_ZERO_ERROR;
     UParseError parseError;
     const std::unique_ptr<URegularExpression, decltype(&uregex_close)> regex(
@@ -108,11 +225,18 @@ bool firstMatch(const Text& pattern, const Text& text, std::int32_t& start, std:
         return false;
     }
     uregex_setTimeLimit(regex.get(), kRegexWorkLimit, &status);
+    std::int32_t paidTicks = 0;
+    uregex_setMatchCallback(regex.get(), payMatchWork, &paidTicks, &status);
     uregex_setText(regex.get(), text.data(), static_cast<std::int32_t>(text.size()), &status);
     const bool found = U_SUCCESS(status) && uregex_find(regex.get(), 0, &status);
     if (found) {
         start = uregex_start(regex.get(), 0, &status);
         end = uregex_end(regex.get(), 0, &status);
+    }
+    if (status == U_REGEX_STOPPED_BY_CALLER) {
+        // The budget could not pay for more matching.
+        error = APMPError(APMPErrorCode::kLimitExceeded);
+        return false;
     }
     if (U_FAILURE(status)) {
         error = icuError(status);
@@ -186,7 +310,11 @@ APMPValueRef indexOf(const Text& receiver, const Values& values, const APMPScope
     if (!error.ok()) {
         return APMPUndefined();
     }
-    const std::size_t found = receiver.find(search, clampToLength(start, receiver.size()));
+    const std::size_t found =
+        findText(receiver, search, clampToLength(start, receiver.size()), error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
     return number(found == Text::npos ? kNoMatch : static_cast<double>(found));
 }
 
@@ -206,7 +334,11 @@ APMPValueRef lastIndexOf(const Text& receiver, const Values& values, const APMPS
     }
     const std::size_t from = clampToLength(start, receiver.size());
     const std::size_t within = std::min(from + search.size(), receiver.size());
-    const std::size_t found = std::u16string_view(receiver).substr(0, within).rfind(search);
+    const TextSearch backwards(search, true, error);
+    const std::size_t found = error.ok() ? backwards.find(receiver, within, error) : Text::npos;
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
     return number(found == Text::npos ? kNoMatch : static_cast<double>(found));
 }
 
@@ -241,14 +373,17 @@ APMPValueRef replace(const Text& receiver, const Values& values, const APMPScope
     if (!error.ok()) {
         return APMPUndefined();
     }
-    const std::size_t found = receiver.find(pattern);
+    const std::size_t found = findText(receiver, pattern, 0, error);
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
     if (found == Text::npos) {
         return string(receiver, scope, error);
     }
     Text replacement;
     if (values.size() == 2 && values[1]->kind() == APMPValueKind::kFunction) {
         auto& function = static_cast<APMPFunctionValue&>(*values[1]);
-        const APMPValueRef result = function.invokeWithEvaluatedArguments(
+        const APMPValueRef result = function.invokeAsCallback(
             {APMPStringValue::make(pattern), number(static_cast<double>(found)),
              APMPStringValue::make(receiver)},
             error);
@@ -321,40 +456,63 @@ APMPValueRef split(const Text& receiver, const Values& values, const APMPScopeRe
     if (!error.ok()) {
         return APMPUndefined();
     }
-    std::vector<std::size_t> starts;  // each piece's first unit
+    // Each piece's first unit and end (a separator's pieces only: without one, piece i is unit
+    // i).
+    std::vector<std::size_t> starts;
+    std::vector<std::size_t> ends;
+    std::size_t count = 0;
     if (separator.empty()) {
-        for (std::size_t i = 0; i < receiver.size() && starts.size() < limit; ++i) {
-            starts.push_back(i);
-        }
+        count = std::min(receiver.size(), limit);
     } else {
-        for (std::size_t at = 0; starts.size() < limit;) {
+        const TextSearch search(separator, false, error);
+        for (std::size_t at = 0; error.ok() && starts.size() < limit;) {
             starts.push_back(at);
-            const std::size_t next = receiver.find(separator, at);
+            const std::size_t next = search.find(receiver, at, error);
+            ends.push_back(next == Text::npos ? receiver.size() : next);
             if (next == Text::npos) {
                 break;
             }
             at = next + separator.size();
         }
+        count = starts.size();
     }
-    // Every piece is a string value and an array slot: check the cap before making them.
+    if (!error.ok()) {
+        return APMPUndefined();
+    }
+    const auto pieceAt = [&](std::size_t i) -> std::u16string_view {
+        if (separator.empty()) {
+            return std::u16string_view(receiver).substr(i, 1);
+        }
+        return std::u16string_view(receiver).substr(starts[i], ends[i] - starts[i]);
+    };
+    // Every piece is a string value and an array slot: check the cap before making any.
+    double bytes =
+        APMPArrayValue::bufferBytes(static_cast<double>(count)) +
+        2 * APMPAllocationBytes(static_cast<double>(starts.capacity()) * sizeof(std::size_t));
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes += APMPStringValue::allocationBytes(pieceAt(i).size());
+    }
     APMPMemoryReservation check(scope ? scope->budget() : nullptr);
-    error = check.resize(static_cast<double>(starts.size()) * APMPArrayValue::kSlotBytes +
-                         static_cast<double>(receiver.size()) * sizeof(char16_t));
+    error = check.resize(bytes);
     if (!error.ok()) {
         return APMPUndefined();
     }
     (void)check.resize(0);
-    std::vector<Text> pieces;
-    pieces.reserve(starts.size());
-    for (const std::size_t start : starts) {
-        if (separator.empty()) {
-            pieces.emplace_back(1, receiver[start]);
-            continue;
-        }
-        const std::size_t next = receiver.find(separator, start);
-        pieces.push_back(receiver.substr(start, next == Text::npos ? Text::npos : next - start));
+    error = APMPChargeWork(static_cast<double>(count), kObjectsPerStep);
+    if (!error.ok()) {
+        return APMPUndefined();
     }
-    return arrayOfStrings(pieces, scope, error);
+    Values elements;
+    elements.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto value = APMPStringValue::makeInScope(Text(pieceAt(i)), scope.get(), error);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+        elements.push_back(std::move(value));
+    }
+    APMPValueRef array = APMPObjectManager::arrayValueWithArray(std::move(elements), *scope, error);
+    return error.ok() ? array : APMPUndefined();
 }
 
 APMPValueRef substring(const Text& receiver, const Values& values, const APMPScopeRef& scope,
@@ -399,7 +557,10 @@ APMPValueRef mapCase(const Text& receiver, const Values& values, const APMPScope
         error = icuError(status);
         return APMPUndefined();
     }
-    if (!textFits(static_cast<double>(needed), scope, error)) {
+    // Both passes read the receiver through the case tables.
+    error = APMPChargeWork(2 * static_cast<double>(receiver.size()),
+                           APMPRuntimeBudget::kMappedUnitsPerStep);
+    if (!error.ok() || !textFits(static_cast<double>(needed), scope, error)) {
         return APMPUndefined();
     }
     Text out(static_cast<std::size_t>(needed), u'\0');
@@ -420,9 +581,14 @@ APMPValueRef toString(const Text& receiver, const Values& values, const APMPScop
 
 APMPValueRef trim(const Text& receiver, const Values& values, const APMPScopeRef& scope,
                   sdk::Error& error) {
-    return APMPCheckArgumentCountEquals(values, 0, error)
-               ? string(Text(APMPTrimSpace(receiver)), scope, error)
-               : APMPUndefined();
+    if (!APMPCheckArgumentCountEquals(values, 0, error)) {
+        return APMPUndefined();
+    }
+    const std::u16string_view trimmed = APMPTrimSpace(receiver);
+    // Each unit trimmed went through the character tables.
+    error = APMPChargeWork(static_cast<double>(receiver.size() - trimmed.size()),
+                           APMPRuntimeBudget::kMappedUnitsPerStep);
+    return error.ok() ? string(Text(trimmed), scope, error) : APMPUndefined();
 }
 
 }  // namespace

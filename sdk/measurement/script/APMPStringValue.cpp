@@ -82,12 +82,30 @@ bool overflows(std::string_view text) {
 
 }  // namespace
 
+std::shared_ptr<APMPStringValue> APMPStringValue::make(std::u16string value) {
+    auto result = std::make_shared<APMPStringValue>(std::move(value));
+    if (APMPRuntimeBudget* budget = APMPActiveBudget()) {
+        result->reservation_.attach(budget->shared_from_this());
+        result->reservation_.account(allocationBytes(result->value_.capacity()));
+    }
+    return result;
+}
+
+double APMPStringValue::allocationBytes(std::size_t capacity) {
+    return APMPSharedObjectBytes(sizeof(APMPStringValue)) + APMPTextBufferBytes(capacity);
+}
+
 std::shared_ptr<APMPStringValue> APMPStringValue::makeInScope(std::u16string value,
                                                               const APMPScope* scope,
                                                               sdk::Error& error) {
-    auto result = make(std::move(value));
+    error =
+        APMPChargeWork(static_cast<double>(value.size()), APMPRuntimeBudget::kCopiedUnitsPerStep);
+    if (!error.ok()) {
+        return nullptr;
+    }
+    auto result = std::make_shared<APMPStringValue>(std::move(value));
     result->reservation_.attach(budgetOf(scope));
-    error = result->reservation_.resize(kBytesPerUnit * static_cast<double>(result->value_.size()));
+    error = result->reservation_.resize(allocationBytes(result->value_.capacity()));
     return error.ok() ? result : nullptr;
 }
 
@@ -95,10 +113,16 @@ std::shared_ptr<APMPStringValue> APMPStringValue::concatenate(std::u16string_vie
                                                               std::u16string_view second,
                                                               const APMPScope* scope,
                                                               sdk::Error& error) {
-    auto result = make({});
+    const double units = static_cast<double>(first.size()) + static_cast<double>(second.size());
+    error = APMPChargeWork(units, APMPRuntimeBudget::kCopiedUnitsPerStep);
+    if (!error.ok()) {
+        return nullptr;
+    }
+    auto result = std::make_shared<APMPStringValue>(std::u16string());
     result->reservation_.attach(budgetOf(scope));
-    error = result->reservation_.resize(
-        kBytesPerUnit * (static_cast<double>(first.size()) + static_cast<double>(second.size())));
+    // Checked before the text is built, so a doubling loop fails with error 18 instead of
+    // exhausting memory.
+    error = result->reservation_.resize(allocationBytes(static_cast<std::size_t>(units)));
     if (!error.ok()) {
         return nullptr;
     }
@@ -155,23 +179,34 @@ bool APMPStringValue::booleanValueOrError(sdk::Error& error) const {
 }
 
 std::u16string APMPStringValue::stringValueAtDepth(sdk::Error& error, int depth) const {
-    (void)error;
     (void)depth;
-    return value_;
+    // The conversion is a copy.
+    error =
+        APMPChargeWork(static_cast<double>(value_.size()), APMPRuntimeBudget::kCopiedUnitsPerStep);
+    return error.ok() ? value_ : std::u16string();
 }
 
 double APMPStringValue::doubleValueAtDepth(sdk::Error& error, int depth) const {
-    (void)error;
     (void)depth;
-    return numberFromString(value_);
+    // Trimming reads units through the character tables.
+    error =
+        APMPChargeWork(static_cast<double>(value_.size()), APMPRuntimeBudget::kMappedUnitsPerStep);
+    return error.ok() ? numberFromString(value_) : std::numeric_limits<double>::quiet_NaN();
 }
 
 bool APMPStringValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error,
                                      int depth) const {
-    (void)error;
     (void)depth;
-    return this == &other || (other.kind() == APMPValueKind::kString &&
-                              static_cast<const APMPStringValue&>(other).value_ == value_);
+    if (this == &other) {
+        return true;
+    }
+    if (other.kind() != APMPValueKind::kString ||
+        static_cast<const APMPStringValue&>(other).value_.size() != value_.size()) {
+        return false;
+    }
+    error =
+        APMPChargeWork(static_cast<double>(value_.size()), APMPRuntimeBudget::kCopiedUnitsPerStep);
+    return error.ok() && static_cast<const APMPStringValue&>(other).value_ == value_;
 }
 
 APMPValueRef APMPStringValue::applyWithName(const std::u16string& name,

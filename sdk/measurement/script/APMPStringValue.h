@@ -6,15 +6,18 @@
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
-// A string of UTF-16 code units. Strings a program makes are accounted against its runtime's
-// memory budget (two bytes a unit) for as long as they live; literals and host strings are not.
+// A string of UTF-16 code units. Strings made while a program runs are accounted against its
+// runtime's memory budget (the object and its text buffer, as allocated) for as long as they
+// live; program literals and strings the host makes outside a run are not. Converting,
+// comparing or scanning a string pays its units to the running program's instruction budget.
 class APMPStringValue : public APMPRuntimeValue {
   public:
-    // An unaccounted string (program literals, host text).
     explicit APMPStringValue(std::u16string value) : value_(std::move(value)) {}
-    static std::shared_ptr<APMPStringValue> make(std::u16string value) {
-        return std::make_shared<APMPStringValue>(std::move(value));
-    }
+    // A string accounted, unchecked, against the active budget (APMPActiveBudget()) when a
+    // program is running, else unaccounted (program literals, host text).
+    static std::shared_ptr<APMPStringValue> make(std::u16string value);
+    // What a string value of `capacity` units costs the allocator.
+    static double allocationBytes(std::size_t capacity);
 
     // A string accounted against the budget of `scope`'s runtime (none when `scope` is null or
     // outside a runtime): error 18 and null when it would pass the memory cap.

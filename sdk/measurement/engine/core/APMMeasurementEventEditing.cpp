@@ -23,11 +23,13 @@ APMMeasurement::EventEditingResult APMMeasurement::editEventOnWorkerQueue(const 
     if (editing->hasEdits()) {
         // An edit the validator refuses (it logs why) leaves the event as it came, rather than
         // losing it.
-        result.editedEvent =
-            APMEvent::eventFromEditEvent(context.outputEvent(), APMParameterLimits::current());
+        result.editedEvent = APMEvent::eventFromEditEvent(
+            context.outputEvent(), APMParameterLimits::current(), event.timestamp());
     }
     for (const APMPEvent& created : context.eventsToLog()) {
-        result.createdEvents.push_back({created.name(), created.timestamp(),
+        // Scripts log whole milliseconds.
+        result.createdEvents.push_back({created.name(),
+                                        APMEvent::secondsFromEditTimestamp(created.timestamp()),
                                         APMRawParametersFromDictionary(created.parameters())});
     }
     return result;

@@ -86,9 +86,9 @@ TEST_F(APMPArrayValueTest, GrowthPastTheMemoryCapFailsBeforeAllocating) {
     EXPECT_EQ(array->count(), 1u);
     EXPECT_EQ(BytesInUse(), before);
 
-    // Shrinking returns what growing took.
+    // Shrinking returns what growing took (the buffer at what it costs the allocator).
     ASSERT_TRUE(array->setLength(1000).ok());
-    EXPECT_EQ(BytesInUse(), before + 999 * sizeof(APMPValueRef));
+    EXPECT_GE(BytesInUse(), before + 999 * sizeof(APMPValueRef));
     ASSERT_TRUE(array->setLength(1).ok());
     EXPECT_EQ(BytesInUse(), before);
 }

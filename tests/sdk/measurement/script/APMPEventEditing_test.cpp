@@ -137,7 +137,8 @@ TEST_F(EditEventConversionTest, EditEventHasThePublicNameAndPlainParameters) {
     ASSERT_TRUE(event);
     const APMPEvent edit = event->editEvent();
     EXPECT_EQ(edit.name(), "session_start");
-    EXPECT_EQ(edit.timestamp(), 1700000000.25);
+    // Scripts see milliseconds.
+    EXPECT_EQ(edit.timestamp(), 1700000000250.0);
     EXPECT_EQ(edit.parameters(),
               (sdk::Value::Dictionary{
                   {"_o", "app"}, {"count", 2}, {"items", items}, {"label", "x"}, {"ratio", 0.5}}));
@@ -154,7 +155,7 @@ TEST_F(EditEventConversionTest, EventFromEditEventTakesTheOriginFromAStringO) {
             parameters.emplace("_o", c.origin);
         }
         const auto event =
-            APMEvent::eventFromEditEvent(APMPEvent("session_start", 12.0, parameters), limits_);
+            APMEvent::eventFromEditEvent(APMPEvent("session_start", 12000.0, parameters), limits_);
         ASSERT_TRUE(event) << c.expected;
         EXPECT_EQ(event->origin(), c.expected);
         EXPECT_EQ(event->name(), "_s");
@@ -164,6 +165,21 @@ TEST_F(EditEventConversionTest, EventFromEditEventTakesTheOriginFromAStringO) {
         EXPECT_EQ(event->parameters().at("_o"), APMValue(c.expected));
     }
     EXPECT_FALSE(APMEvent::eventFromEditEvent(APMPEvent("", 12.0, {}), limits_));
+}
+
+TEST_F(EditEventConversionTest, TimesCrossAsMillisecondsAndAnEditedEventKeepsItsOwnTime) {
+    // A created event's whole milliseconds come back as seconds with their fraction.
+    const auto created =
+        APMEvent::eventFromEditEvent(APMPEvent("made", 1700000000789.0, {}), limits_);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->timestamp(), 1700000000.789);
+    // Seconds to milliseconds and back is not always the same double; the caller's own time
+    // wins.
+    const double seconds = 1702754332.6375275;
+    const auto edited = APMEvent::eventFromEditEvent(
+        APMPEvent("made", APMEvent::editTimestampFromSeconds(seconds), {}), limits_, seconds);
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(edited->timestamp(), seconds);
 }
 
 }  // namespace

@@ -105,7 +105,8 @@ TEST(APMPObjectManager, LongChainsAreMarkedAndFreedWithoutRecursion) {
         const APMPScopeRef global = runtime.globalScope();
         auto head = APMPObjectManager::arrayValueWithScope(*global);
         deepest = head;
-        for (int i = 0; i < 500000; ++i) {
+        // As many one-element arrays as fit the memory cap at what each really costs.
+        for (int i = 0; i < 200000; ++i) {
             sdk::Error error;
             auto next = APMPObjectManager::arrayValueWithArray({head}, *global, error);
             ASSERT_TRUE(error.ok());

@@ -9,14 +9,16 @@ namespace {
 
 using sdktest::EngineTest;
 
-// Renames "scan_started" and sets "mode"; a create callback logs "scan_noted" three times: with
-// a string origin, without one, and with a number (coerced to text against the input event's
-// string "_o", like any parameter the input event has).
+// Renames "scan_started" and sets "mode" and "t" (the time it reads); a create callback logs
+// "scan_noted" three times: with a string origin, without one, and with a number (coerced to text
+// against the input event's string "_o", like any parameter the input event has).
 constexpr std::string_view kEditingProgram =
     R"(52("reg", require("internal.registerCallback")) 52("log", require("internal.eventLogger")))"
     R"( reg("x", 51("f", 7("e"), 22(20(2(15("e"), "getEventName", 7()), "scan_started"),)"
     R"( 46(2(15("e"), "setEventName", 7("scan_begun")))),)"
-    R"( 2(15("e"), "setParamValue", 7("mode", "fast")), 36(1)), 8("type", "edit")))"
+    R"( 2(15("e"), "setParamValue", 7("mode", "fast")),)"
+    R"( 2(15("e"), "setParamValue", 7("t", 2(15("e"), "getTimestamp", 7()))), 36(1)),)"
+    R"( 8("type", "edit")))"
     R"( reg("y", 51("g", 7("e"), 41("t"), 3("t", 2(15("e"), "getTimestamp", 7())),)"
     R"( log("scan_noted", 15("t"), 8("_o", "auto", "k", 1)),)"
     R"( log("scan_noted", 15("t"), 8("n", 2)), log("scan_noted", 15("t"), 8("_o", 7))),)"
@@ -80,8 +82,13 @@ TEST_F(EventEditingTest, EventsAreStoredEditedAndCreatedEventsFollow) {
     const std::vector<APMRawEventData> events = rawEvents();
     EXPECT_EQ(events[1].rawEvent().origin(), "auto");
     EXPECT_EQ(events[1].rawEvent().parameters().at("k"), APMValue(1.0));
-    // Created events carry whole seconds.
-    EXPECT_EQ(events[1].rawEvent().timestamp(), std::trunc(events[0].rawEvent().timestamp()));
+    // The script read the time in milliseconds, and the events it created keep that time to
+    // the millisecond (the logger truncates to whole milliseconds), not just to the second.
+    const double seconds = events[0].rawEvent().timestamp();
+    EXPECT_EQ(events[0].rawEvent().parameters().at("t").doubleValue(), seconds * 1000.0);
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(events[i].rawEvent().timestamp(), std::trunc(seconds * 1000.0) / 1000.0) << i;
+    }
     EXPECT_EQ(events[2].rawEvent().origin(), "app");
     EXPECT_EQ(events[3].rawEvent().origin(), "7");
     EXPECT_TRUE(contains(storedEvent(2), "name: \"_o\"\n  string_value: \"app\""))
