@@ -208,10 +208,15 @@ TEST(MessageSlots, CodesHaveTheSchemasValues) {
     for (const auto& [constant, code] : codes)
         EXPECT_EQ(constant, code);
 
-    // protoc reads a code set through its constant under the schema's enum value name.
+    // protoc reads every code, named or not, and writes it back as the same bytes.
     APMPBConsentDelegationEntry entry;
     APMPBSetInt32(&entry, apmpb::ConsentDelegationEntry::kType, Consent::kAdUserData);
-    APMPBSetInt32(&entry, apmpb::ConsentDelegationEntry::kDelegateType, Consent::kAdStorage);
+    APMPBSetInt32(&entry, apmpb::ConsentDelegationEntry::kDelegateType, 5);
     EXPECT_EQ(protoc("--decode=apmpb.ConsentDelegationEntry", asString(*entry.protoBuffer())),
-              "type: AD_USER_DATA\ndelegate_type: AD_STORAGE\n");
+              "type: 3\ndelegate_type: 5\n");
+    APMPBConsentDefaultEntry defaults;
+    APMPBSetInt32(&defaults, apmpb::ConsentDefaultEntry::kType, 5);
+    APMPBSetInt32(&defaults, apmpb::ConsentDefaultEntry::kStatus, 3);
+    EXPECT_EQ(protoc("--decode=apmpb.ConsentDefaultEntry", asString(*defaults.protoBuffer())),
+              "type: 5\nstatus: 3\n");
 }

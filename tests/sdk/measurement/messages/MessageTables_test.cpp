@@ -30,8 +30,8 @@ const Expected kSchema[] = {
      "*M:ConsentDefaultEntry *M:ConsentDelegationEntry *M:CorePlatformServiceEntry b "
      "*M:ConsentDefaultEntry",
      true},
-    {"ConsentDefaultEntry", "e e i32", false},
-    {"ConsentDelegationEntry", "e e", false},
+    {"ConsentDefaultEntry", "i32 i32 i32", false},
+    {"ConsentDelegationEntry", "i32 i32", false},
     {"ConsentInfoExtra", "*M:LimitedDataEntry", true},
     {"CorePlatformServiceEntry", "s s", false},
     {"CustomProperty", "s s", false},
