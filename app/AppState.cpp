@@ -72,7 +72,7 @@ void measureBundles(const std::vector<std::pair<QUuid, std::filesystem::path>>& 
             if (task->isCancelled()) {
                 return;
             }
-            handle->post([apply, id, size](AppState& state) { apply(state, id, size); });
+            handle->post([apply, id = id, size](AppState& state) { apply(state, id, size); });
         }
     };
     std::vector<std::jthread> group;

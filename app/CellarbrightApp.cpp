@@ -80,7 +80,7 @@ int CellarbrightApp::run() {
     }
     window_->show();
     std::exception_ptr launchFailure;
-    QTimer::singleShot(0, window_.get(), [this, &launchFailure] {
+    QTimer::singleShot(0, window_.get(), [&launchFailure] {
         try {
             if (const auto delegate = platform::Application::shared().delegate()) {
                 delegate->applicationDidFinishLaunching();

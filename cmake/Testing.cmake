@@ -1,5 +1,7 @@
-enable_testing()
-include(GoogleTest)
+if(BUILD_TESTING)
+  enable_testing()
+  include(GoogleTest)
+endif()
 
 # cb_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)
 # One GoogleTest executable; each TEST becomes a CTest test. Tests run from the build folder,

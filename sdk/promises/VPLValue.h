@@ -116,8 +116,8 @@ class VPLValue {
             return Storage();
         }
         return Storage(std::in_place_type<Object>,
-                       std::const_pointer_cast<std::remove_cv_t<T>>(std::move(object)),
-                       std::type_index(typeid(std::remove_cv_t<T>)));
+                       Object{std::const_pointer_cast<std::remove_cv_t<T>>(std::move(object)),
+                              std::type_index(typeid(std::remove_cv_t<T>))});
     }
 
     Storage storage_;

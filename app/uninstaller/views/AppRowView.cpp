@@ -15,7 +15,6 @@ namespace cb {
 namespace {
 
 constexpr int kPadX = 14;
-constexpr int kPadY = 8;
 constexpr int kSpacing = 12;
 constexpr int kSecondLineSpacing = 6;
 

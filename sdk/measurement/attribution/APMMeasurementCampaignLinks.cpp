@@ -26,6 +26,12 @@ bool isValidPreviewKey(const std::string& key) {
 
 }  // namespace
 
+// GCC 12 takes the variant inside the monitor's context, once its move is inlined here, for
+// maybe uninitialized; the context is built whole before it moves.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 std::optional<std::string> APMMeasurement::deepLinkFromUserActivity(
     const std::optional<platform::UserActivity>& activity) {
     if (!activity) {
@@ -46,6 +52,9 @@ std::optional<std::string> APMMeasurement::deepLinkFromUserActivity(
                            sdk::Value(std::move(context)));
     return std::nullopt;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 void APMMeasurement::handleSTGWDebugModeWithURL(const std::string& url) {
     const std::optional<std::string> query = APMURLQuery(url);

@@ -33,6 +33,12 @@ APMTCFData::APMTCFData()
     : userDefaults_(&APMUserDefaults::sharedUserDefaults()),
       isTCFDataEnabled_(isTCFDataEnabledInInfoPlist()) {}
 
+// GCC 12 takes the optional values moved into the members here, once their moves are inlined,
+// for maybe uninitialized; each is built whole before it moves.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 APMTCFData::APMTCFData(bool isTCFDataEnabled, Number isAdvertiserConsentModeEnabled,
                        Text vendorConsents, Text vendorLegitimateInterests, Number cmpSDKID,
                        Number gdprApplies, Number policyVersion, Text purposeConsents,
@@ -51,6 +57,9 @@ APMTCFData::APMTCFData(bool isTCFDataEnabled, Number isAdvertiserConsentModeEnab
       publisherRestrictions_(std::move(publisherRestrictions)),
       purposeOneTreatment_(numberOnly(std::move(isPurposeOneTreatmentEnabled))),
       publisherCC_(std::move(publisherCC)) {}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 bool APMTCFData::isTCFDataEnabledInInfoPlist() {
     const std::optional<platform::Bundle>& bundle = platform::Bundle::main();

@@ -165,6 +165,12 @@ APMPValueRef APMPRuntimeEntityConverter::fromObject(const sdk::Value& object,
     return APMPUndefined();
 }
 
+// GCC 12 takes the sdk::Value moved into each result here, once its move is inlined, for maybe
+// uninitialized; each is built whole before it moves.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 std::optional<sdk::Value> APMPRuntimeEntityConverter::toObject(const APMPRuntimeValue& value,
                                                                sdk::Error& error, int depth) {
     if (!APMPDepthAllowed(depth)) {
@@ -210,6 +216,9 @@ std::optional<sdk::Value> APMPRuntimeEntityConverter::toObject(const APMPRuntime
     }
     return sdk::Value(APMPToUTF8(text));
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 std::optional<sdk::Value::Dictionary> APMPRuntimeEntityConverter::toDictionary(
     const APMPMapValue& map, sdk::Error& error, int depth) {

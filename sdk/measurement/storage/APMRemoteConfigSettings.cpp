@@ -113,6 +113,12 @@ std::optional<sdk::Value> APMRemoteConfig::cacheValue(const std::optional<sdk::V
     return value;
 }
 
+// GCC 12 takes the value copied into the monitor's context here, once the copy is inlined, for
+// maybe uninitialized; it is built whole before it is copied.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 std::optional<sdk::Value> APMRemoteConfig::numberFromString(const sdk::Value& value) {
     const std::string* text = value.string();
     if (text == nullptr) {
@@ -121,6 +127,9 @@ std::optional<sdk::Value> APMRemoteConfig::numberFromString(const sdk::Value& va
     }
     return APMRemoteConfigNumberFromText(*text);
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 // Settings with a rule of their own -----------------------------------------------------------
 
