@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr double kBytesPerUnit = sizeof(char16_t);
-
 std::shared_ptr<APMPRuntimeBudget> budgetOf(const APMPScope* scope) {
     return scope != nullptr ? scope->budget() : nullptr;
 }
