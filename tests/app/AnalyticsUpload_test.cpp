@@ -31,6 +31,7 @@
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/app/WindowTestEnvironment.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ProtocText.h"
 #include "tests/support/TempDir.h"
 
 namespace cb {
@@ -57,41 +58,6 @@ std::string decodeBatch(const std::string& body, const fs::path& folder) {
     }
     EXPECT_EQ(pipe == nullptr ? -1 : pclose(pipe), 0) << "protoc refused a batch";
     return text;
-}
-
-// The blocks of `text` that open with `opening` at `indent` spaces, up to their closing brace.
-std::vector<std::string> blocks(const std::string& text, const std::string& opening,
-                                std::size_t indent) {
-    const std::string pad(indent, ' ');
-    std::vector<std::string> found;
-    std::istringstream lines(text);
-    std::string line;
-    std::string current;
-    bool inside = false;
-    while (std::getline(lines, line)) {
-        if (!inside && line == pad + opening + " {") {
-            inside = true;
-            current.clear();
-        } else if (inside && line == pad + "}") {
-            inside = false;
-            found.push_back(current);
-        } else if (inside) {
-            current += line + "\n";
-        }
-    }
-    return found;
-}
-
-// The value of the first `field: "..."` line at `indent` spaces of a block.
-std::string field(const std::string& block, const std::string& name, std::size_t indent) {
-    const std::string key = "\n" + std::string(indent, ' ') + name + ": \"";
-    const std::string lines = "\n" + block;
-    const std::size_t at = lines.find(key);
-    if (at == std::string::npos) {
-        return "";
-    }
-    const std::size_t start = at + key.size();
-    return lines.substr(start, lines.find('"', start) - start);
 }
 
 // Whether an event block carries the string parameter `name` = `value`.
@@ -199,10 +165,10 @@ TEST_F(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfte
         }
         EXPECT_EQ(r.path, "/a");
         const std::string text = decodeBatch(r.body, home.path());
-        for (const std::string& bundle : blocks(text, "bundles", 0)) {
+        for (const std::string& bundle : testsupport::protocBlocks(text, "bundles", 0)) {
             bool fromApp = false;
-            for (const std::string& event : blocks(bundle, "events", 2)) {
-                const std::string name = field(event, "name", 4);
+            for (const std::string& event : testsupport::protocBlocks(bundle, "events", 2)) {
+                const std::string name = testsupport::protocField(event, "name", 4);
                 names.push_back(name);
                 if (name == "app_launched" || name == "scan_completed") {
                     fromApp = true;
@@ -222,9 +188,11 @@ TEST_F(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfte
     ASSERT_FALSE(appBundles.empty());
     for (const std::string& bundle : appBundles) {
         bool distribution = false;
-        for (const std::string& attribute : blocks(bundle, "user_attributes", 2)) {
-            distribution = distribution || (field(attribute, "name", 4) == "distribution" &&
-                                            field(attribute, "string_value", 4) == "direct");
+        for (const std::string& attribute :
+             testsupport::protocBlocks(bundle, "user_attributes", 2)) {
+            distribution = distribution ||
+                           (testsupport::protocField(attribute, "name", 4) == "distribution" &&
+                            testsupport::protocField(attribute, "string_value", 4) == "direct");
         }
         EXPECT_TRUE(distribution) << bundle;
         for (const char* tag : {"app_id: ", "app_instance_id: ", "consent_signals: "}) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ProtocText.h"
 
 namespace cb {
 namespace {
@@ -51,44 +52,6 @@ std::string decodeBatch(const std::string& body, const fs::path& folder) {
     return shellOutput((gzipped ? "gzip -dc '" : "cat '") + file.string() +
                        "' | protoc --decode=apmpb.MeasurementBatch -I '" CB_SOURCE_DIR
                        "/sdk/measurement/messages/proto' upload.proto");
-}
-
-// The blocks of `text` that open with `opening` at `indent` spaces, up to their closing brace.
-std::vector<std::string> blocks(const std::string& text, const std::string& opening,
-                                std::size_t indent) {
-    const std::string pad(indent, ' ');
-    std::vector<std::string> found;
-    std::istringstream lines(text);
-    std::string line;
-    std::string current;
-    bool inside = false;
-    while (std::getline(lines, line)) {
-        if (!inside && line == pad + opening + " {") {
-            inside = true;
-            current.clear();
-        } else if (inside && line == pad + "}") {
-            inside = false;
-            found.push_back(current);
-        } else if (inside) {
-            current += line + "\n";
-        }
-    }
-    return found;
-}
-
-// The value of the first `name: ...` line at `indent` spaces of a block, quotes removed.
-std::string field(const std::string& block, const std::string& name, std::size_t indent) {
-    const std::string key = "\n" + std::string(indent, ' ') + name + ": ";
-    const std::string lines = "\n" + block;
-    const std::size_t at = lines.find(key);
-    if (at == std::string::npos) {
-        return "";
-    }
-    std::string value = lines.substr(at + key.size(), lines.find('\n', at + 1) - at - key.size());
-    if (value.size() >= 2 && value.front() == '"') {
-        value = value.substr(1, value.size() - 2);
-    }
-    return value;
 }
 
 // One uploaded event: its name and time.
@@ -136,11 +99,11 @@ class ServiceOriginsTest : public ::testing::Test {
                 continue;
             }
             const std::string text = decodeBatch(request.body, home_.path().toStdString());
-            for (const std::string& bundle : blocks(text, "bundles", 0)) {
-                appInstanceIDs->insert(field(bundle, "app_instance_id", 2));
-                for (const std::string& event : blocks(bundle, "events", 2)) {
-                    events.emplace_back(field(event, "name", 4),
-                                        field(event, "timestamp_millis", 4));
+            for (const std::string& bundle : testsupport::protocBlocks(text, "bundles", 0)) {
+                appInstanceIDs->insert(testsupport::protocField(bundle, "app_instance_id", 2));
+                for (const std::string& event : testsupport::protocBlocks(bundle, "events", 2)) {
+                    events.emplace_back(testsupport::protocField(event, "name", 4),
+                                        testsupport::protocField(event, "timestamp_millis", 4));
                 }
             }
         }

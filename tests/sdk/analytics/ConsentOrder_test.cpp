@@ -19,6 +19,7 @@
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ProtocText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -53,29 +54,6 @@ std::string decodeBatch(const std::string& body, const fs::path& folder) {
     return shellOutput((gzipped ? "gzip -dc '" : "cat '") + file.string() + "' | '" + CB_PROTOC +
                        "' -I '" + CB_MESSAGES_PROTO_DIR +
                        "' --decode=apmpb.MeasurementBatch upload.proto");
-}
-
-// The blocks of `text` that open with `opening` at `indent` spaces, up to their closing brace.
-std::vector<std::string> blocks(const std::string& text, const std::string& opening,
-                                std::size_t indent) {
-    const std::string pad(indent, ' ');
-    std::vector<std::string> found;
-    std::istringstream lines(text);
-    std::string line;
-    std::string current;
-    bool inside = false;
-    while (std::getline(lines, line)) {
-        if (!inside && line == pad + opening + " {") {
-            inside = true;
-            current.clear();
-        } else if (inside && line == pad + "}") {
-            inside = false;
-            found.push_back(current);
-        } else if (inside) {
-            current += line + "\n";
-        }
-    }
-    return found;
 }
 
 class ConsentOrderTest : public sdktest::ConfiguredAnalyticsTest {
@@ -162,10 +140,10 @@ TEST_F(ConsentOrderTest, NoEventLoggedUnderDeniedAnalyticsStorageIsUploadedWithT
             continue;
         }
         const std::string text = decodeBatch(requests[i].body, scratch_.path());
-        for (const std::string& bundle : blocks(text, "bundles", 0)) {
+        for (const std::string& bundle : cb::testsupport::protocBlocks(text, "bundles", 0)) {
             const bool hasAppInstanceID =
                 ("\n" + bundle).find("\n  app_instance_id: ") != std::string::npos;
-            for (const std::string& event : blocks(bundle, "events", 2)) {
+            for (const std::string& event : cb::testsupport::protocBlocks(bundle, "events", 2)) {
                 if (event.find("name: \"under_denied\"") != std::string::npos) {
                     ++deniedUploaded;
                     EXPECT_FALSE(hasAppInstanceID) << bundle;
