@@ -24,20 +24,6 @@ namespace {
 
 constexpr std::size_t kMiB = 1 << 20;
 
-void appendVarint(sdk::Bytes& out, std::uint64_t value) {
-    do {
-        std::uint8_t byte = value & 0x7F;
-        value >>= 7;
-        out.push_back(byte | (value ? 0x80 : 0));
-    } while (value);
-}
-
-void appendField(sdk::Bytes& out, std::uint32_t tag, const sdk::Bytes& body) {
-    appendVarint(out, tag << 3 | 2);
-    appendVarint(out, body.size());
-    out.insert(out.end(), body.begin(), body.end());
-}
-
 // A value of /proc/self/status in bytes.
 std::size_t statusBytes(const std::string& key) {
     std::ifstream status("/proc/self/status");

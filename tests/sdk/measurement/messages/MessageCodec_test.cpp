@@ -19,14 +19,6 @@ sdk::Bytes bytesOf(std::initializer_list<int> values) {
     return out;
 }
 
-void appendVarint(sdk::Bytes& out, std::uint64_t value) {
-    do {
-        std::uint8_t byte = value & 0x7F;
-        value >>= 7;
-        out.push_back(byte | (value ? 0x80 : 0));
-    } while (value);
-}
-
 std::size_t varintSize(std::uint64_t value) {
     std::size_t n = 1;
     while (value >>= 7)

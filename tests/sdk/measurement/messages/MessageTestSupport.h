@@ -127,6 +127,22 @@ inline sdk::Bytes asBytes(const std::string& text) {
     return sdk::Bytes(text.begin(), text.end());
 }
 
+// Appends `value` as a base-128 varint.
+inline void appendVarint(sdk::Bytes& out, std::uint64_t value) {
+    do {
+        std::uint8_t byte = value & 0x7F;
+        value >>= 7;
+        out.push_back(byte | (value ? 0x80 : 0));
+    } while (value);
+}
+
+// Appends field `tag` as a length-delimited field holding `body`.
+inline void appendField(sdk::Bytes& out, std::uint32_t tag, const sdk::Bytes& body) {
+    appendVarint(out, tag << 3 | 2);
+    appendVarint(out, body.size());
+    out.insert(out.end(), body.begin(), body.end());
+}
+
 }  // namespace messages_test
 
 namespace messages_test {

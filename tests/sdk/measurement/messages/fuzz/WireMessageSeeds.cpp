@@ -11,19 +11,8 @@
 
 namespace {
 
-void appendVarint(sdk::Bytes& out, std::uint64_t value) {
-    do {
-        std::uint8_t byte = value & 0x7F;
-        value >>= 7;
-        out.push_back(byte | (value ? 0x80 : 0));
-    } while (value);
-}
-
-void appendField(sdk::Bytes& out, std::uint32_t tag, const sdk::Bytes& body) {
-    appendVarint(out, tag << 3 | 2);
-    appendVarint(out, body.size());
-    out.insert(out.end(), body.begin(), body.end());
-}
+using messages_test::appendField;
+using messages_test::appendVarint;
 
 std::size_t indexOf(const apmpb::MessageType& type) {
     for (std::size_t i = 0; i < apmpb::kMessageTypeCount; ++i) {
