@@ -104,6 +104,28 @@ void setExtraCertificateAuthorities(std::filesystem::path caFile) {
     extraCAFile = std::move(caFile);
 }
 
+URLRequest redirectedRequest(const URLRequest& previous, long status, std::string location,
+                             const std::string& origin) {
+    URLRequest next = previous;
+    next.url = std::move(location);
+    if (originOf(next.url) != origin) {
+        std::erase_if(next.headers,
+                      [](const auto& header) { return isCredentialHeader(header.first); });
+    }
+    const bool toGet = status == 303
+                           ? previous.method != "HEAD"
+                           : (status == 301 || status == 302) && previous.method == "POST";
+    if (toGet) {
+        next.method = "GET";
+        next.body.reset();
+        std::erase_if(next.headers, [](const auto& header) {
+            const std::string name = lowerCase(header.first);
+            return name == "content-type" || name == "content-encoding";
+        });
+    }
+    return next;
+}
+
 bool configureTrust(void* easy) {
     std::lock_guard lock(extraCAMutex);
     if (extraCAFile.empty()) {

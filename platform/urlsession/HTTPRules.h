@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/urlsession/URLRequest.h"
+
 namespace platform::urlsession_detail {
 
 // Rules both sessions of this layer apply to what they send: which header fields may go on the
@@ -28,6 +30,12 @@ std::optional<std::string> originOf(const std::string& url);
 
 // True when a redirect from `from` to `to` would go from https to plain http.
 bool isDowngrade(const std::string& from, const std::string& to);
+
+// The request a redirect with `status` to `location` makes of `previous`: 303 (and a POST
+// answered by 301 or 302) becomes a GET without body or body headers; credential fields are
+// left out when the address is not at `origin`, the first one of the exchange.
+URLRequest redirectedRequest(const URLRequest& previous, long status, std::string location,
+                             const std::string& origin);
 
 // True for methods that a transport may not send twice by itself (anything but GET, HEAD, PUT,
 // DELETE, OPTIONS and TRACE).

@@ -210,36 +210,6 @@ void Transfer::finished(CURLcode result) {
     finish(outcomeOf(*this, result));
 }
 
-namespace {
-
-// The request a redirect with `status` to `location` makes of `previous`: 303 (and a POST
-// answered by 301 or 302) becomes a GET without body; credential fields are left out when the
-// address is not at `origin`.
-URLRequest redirectedRequest(const URLRequest& previous, long status, std::string location,
-                             const std::string& origin) {
-    URLRequest next = previous;
-    next.url = std::move(location);
-    if (urlsession_detail::originOf(next.url) != origin) {
-        std::erase_if(next.headers, [](const auto& header) {
-            return urlsession_detail::isCredentialHeader(header.first);
-        });
-    }
-    const bool toGet = status == 303
-                           ? previous.method != "HEAD"
-                           : (status == 301 || status == 302) && previous.method == "POST";
-    if (toGet) {
-        next.method = "GET";
-        next.body.reset();
-        std::erase_if(next.headers, [](const auto& header) {
-            return strcasecmp(header.first.c_str(), "Content-Type") == 0 ||
-                   strcasecmp(header.first.c_str(), "Content-Encoding") == 0;
-        });
-    }
-    return next;
-}
-
-}  // namespace
-
 bool Transfer::followRedirect() {
     CURL* easy = easyHandle.get();
     long status = 0;
@@ -260,7 +230,7 @@ bool Transfer::followRedirect() {
         return true;
     }
     ++redirects;
-    request = redirectedRequest(request, status, location, origin);
+    request = urlsession_detail::redirectedRequest(request, status, location, origin);
     received.clear();
     easyHandle.reset(curl_easy_init());
     if (!easyHandle || !configure(*this)) {

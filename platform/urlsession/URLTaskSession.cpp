@@ -82,30 +82,6 @@ bool sendsNoBody(const std::string& method) {
     return method == "GET" || method == "HEAD";
 }
 
-// The request a redirect proposes: see URLSessionDelegate::willPerformHTTPRedirection.
-// Credential fields are left out when the address is not at `origin`, the task's first one.
-URLRequest proposedRequest(const URLRequest& previous, long status, std::string location,
-                           const std::string& origin) {
-    URLRequest next = previous;
-    next.url = std::move(location);
-    if (urlsession_detail::originOf(next.url) != origin) {
-        std::erase_if(next.headers,
-                      [](const auto& header) { return isCredentialHeader(header.first); });
-    }
-    const bool toGet = status == 303
-                           ? previous.method != "HEAD"
-                           : (status == 301 || status == 302) && previous.method == "POST";
-    if (toGet) {
-        next.method = "GET";
-        next.body.reset();
-        std::erase_if(next.headers, [](const auto& header) {
-            return sameName(header.first, "Content-Type") ||
-                   sameName(header.first, "Content-Encoding");
-        });
-    }
-    return next;
-}
-
 std::chrono::milliseconds remaining(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -456,9 +432,10 @@ void URLTaskSession::hopFinished(URLTaskHop& hop, int code) {
     if (status >= 300 && status < 400 && location != nullptr &&
         hop.task->redirectsFollowed_ < kMaxRedirects &&
         !urlsession_detail::isDowngrade(hop.request.url, location)) {
-        askRedirect(hop.task, std::move(*response),
-                    proposedRequest(hop.request, status, location, hop.task->origin_),
-                    std::move(hop.received));
+        askRedirect(
+            hop.task, std::move(*response),
+            urlsession_detail::redirectedRequest(hop.request, status, location, hop.task->origin_),
+            std::move(hop.received));
         return;
     }
     finishTask(hop.task, std::move(response), std::move(hop.received), std::nullopt);
