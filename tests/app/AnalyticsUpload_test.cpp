@@ -42,24 +42,6 @@ namespace fs = std::filesystem;
 const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new cb::testing::WindowEnvironment);
 
-// The text form of one POST body as protoc decodes it alone; fails the test when it does not.
-std::string decodeBatch(const std::string& body, const fs::path& folder) {
-    const fs::path file = folder / "batch.bin";
-    std::ofstream(file, std::ios::binary) << body;
-    const std::string command = "protoc --decode=apmpb.MeasurementBatch -I '" CB_SOURCE_DIR
-                                "/sdk/measurement/messages/proto' upload.proto < '" +
-                                file.string() + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    std::string text;
-    char buffer[4096];
-    while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        text += buffer;
-    }
-    EXPECT_EQ(pipe == nullptr ? -1 : pclose(pipe), 0) << "protoc refused a batch";
-    return text;
-}
-
 // Whether an event block carries the string parameter `name` = `value`.
 bool hasParameter(const std::string& event, const std::string& name, const std::string& value) {
     return event.find("      name: \"" + name + "\"\n      string_value: \"" + value + "\"\n") !=
@@ -164,7 +146,8 @@ TEST_F(AnalyticsUploadTest, TheLaunchAndAScanAreUploadedAndTheStoreIsEmptiedAfte
             continue;
         }
         EXPECT_EQ(r.path, "/a");
-        const std::string text = decodeBatch(r.body, home.path());
+        const std::string text = testsupport::protocDecodeBatch(
+            r.body, home.path(), "protoc", CB_SOURCE_DIR "/sdk/measurement/messages/proto");
         for (const std::string& bundle : testsupport::protocBlocks(text, "bundles", 0)) {
             bool fromApp = false;
             for (const std::string& event : testsupport::protocBlocks(bundle, "events", 2)) {

@@ -27,33 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The output of `command`; fails the test when it does not succeed.
-std::string shellOutput(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr) << command;
-    char buffer[4096];
-    while (pipe != nullptr) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe);
-        if (n == 0) {
-            break;
-        }
-        output.append(buffer, n);
-    }
-    EXPECT_EQ(pipe == nullptr ? -1 : pclose(pipe), 0) << command;
-    return output;
-}
-
-// protoc's text of one upload body (gzip or not) as a measurement batch.
-std::string decodeBatch(const std::string& body, const fs::path& folder) {
-    const fs::path file = folder / "batch.bin";
-    std::ofstream(file, std::ios::binary) << body;
-    const bool gzipped = body.size() > 2 && body[0] == '\x1f' && body[1] == '\x8b';
-    return shellOutput((gzipped ? "gzip -dc '" : "cat '") + file.string() +
-                       "' | protoc --decode=apmpb.MeasurementBatch -I '" CB_SOURCE_DIR
-                       "/sdk/measurement/messages/proto' upload.proto");
-}
-
 // One uploaded event: its name and time.
 using UploadedEvent = std::pair<std::string, std::string>;
 
@@ -98,7 +71,9 @@ class ServiceOriginsTest : public ::testing::Test {
             if (request.method != "POST" || request.path != "/a") {
                 continue;
             }
-            const std::string text = decodeBatch(request.body, home_.path().toStdString());
+            const std::string text =
+                testsupport::protocDecodeBatch(request.body, home_.path().toStdString(), "protoc",
+                                               CB_SOURCE_DIR "/sdk/measurement/messages/proto");
             for (const std::string& bundle : testsupport::protocBlocks(text, "bundles", 0)) {
                 appInstanceIDs->insert(testsupport::protocField(bundle, "app_instance_id", 2));
                 for (const std::string& event : testsupport::protocBlocks(bundle, "events", 2)) {

@@ -29,33 +29,6 @@ namespace fs = std::filesystem;
 constexpr int kThreads = 4;
 constexpr int kRounds = 60;
 
-// The output of `command`; fails the test when it does not succeed.
-std::string shellOutput(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr) << command;
-    char buffer[4096];
-    while (pipe != nullptr) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe);
-        if (n == 0) {
-            break;
-        }
-        output.append(buffer, n);
-    }
-    EXPECT_EQ(pipe == nullptr ? -1 : pclose(pipe), 0) << command;
-    return output;
-}
-
-// protoc's text of one upload body (gzip or not) as a measurement batch.
-std::string decodeBatch(const std::string& body, const fs::path& folder) {
-    const fs::path file = folder / "batch.bin";
-    std::ofstream(file, std::ios::binary) << body;
-    const bool gzipped = body.size() > 2 && body[0] == '\x1f' && body[1] == '\x8b';
-    return shellOutput((gzipped ? "gzip -dc '" : "cat '") + file.string() + "' | '" + CB_PROTOC +
-                       "' -I '" + CB_MESSAGES_PROTO_DIR +
-                       "' --decode=apmpb.MeasurementBatch upload.proto");
-}
-
 class ConsentOrderTest : public sdktest::ConfiguredAnalyticsTest {
   protected:
     ConsentOrderTest() { APMRemoteConfig::TEST_setServiceOrigin(server_.address()); }
@@ -139,7 +112,8 @@ TEST_F(ConsentOrderTest, NoEventLoggedUnderDeniedAnalyticsStorageIsUploadedWithT
         if (requests[i].method != "POST") {
             continue;
         }
-        const std::string text = decodeBatch(requests[i].body, scratch_.path());
+        const std::string text = cb::testsupport::protocDecodeBatch(
+            requests[i].body, scratch_.path(), CB_PROTOC, CB_MESSAGES_PROTO_DIR);
         for (const std::string& bundle : cb::testsupport::protocBlocks(text, "bundles", 0)) {
             const bool hasAppInstanceID =
                 ("\n" + bundle).find("\n  app_instance_id: ") != std::string::npos;
