@@ -38,10 +38,11 @@
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/ZEDOre.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
 
@@ -165,7 +166,7 @@ void postToWorkerEntry(int i) {
                                      {{"size_bytes", sdk::Value(std::int64_t{1} << 20 | i)},
                                       {"children_count", sdk::Value(i % 100)},
                                       {"location", sdk::Value("home")}},
-                                     APMParameterLimits::current());
+                                     APMRemoteConfig::current()->parameterLimits());
         if (event) {
             target->handleEventOnWorkerQueue(std::move(*event));
         }

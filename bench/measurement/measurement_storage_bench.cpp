@@ -16,6 +16,7 @@
 
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class Fixture {
         root_ = mkdtemp(pattern);
         setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-        const APMParameterLimits limits = APMParameterLimits::current();
+        const APMParameterLimits limits = APMRemoteConfig::current()->parameterLimits();
         for (int i = 0; i < kEvents; ++i) {
             events_.push_back(*APMEvent::initWithOrigin(
                 "auto", false, i % 3 ? "screen_view" : "select_content", 1700000000 + i, 0,

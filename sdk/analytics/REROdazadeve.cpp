@@ -11,8 +11,8 @@
 #include "sdk/installations/DUDUrareravuzers.h"
 #include "sdk/installations/DUDUrareravuzersErrors.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
 
 namespace {

@@ -34,7 +34,7 @@
 #include "sdk/core/ZEDOre.h"
 #include "sdk/core/heartbeat/HeartbeatStorage.h"
 #include "sdk/installations/DUDUrareravuzers.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRawEventData.h"
 #include "sdk/utilities/VDUNotificationCenter.h"

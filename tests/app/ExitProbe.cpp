@@ -11,7 +11,7 @@
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/ZEDOre.h"
 #include "sdk/installations/DUDUrareravuzers.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 int main(int argc, char** argv) {
     constexpr int kThreads = 4;

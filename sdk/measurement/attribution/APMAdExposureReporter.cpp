@@ -3,16 +3,14 @@
 #include <cmath>
 #include <limits>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
+#include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/APMUptime.h"
-#include "sdk/measurement/engine/core/APMAnalytics.h"
-#include "sdk/measurement/engine/core/APMScreenViewReporter.h"
-#include "sdk/measurement/engine/core/APMSessionReporter.h"
 
 namespace {
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 // (end - start) in whole milliseconds, truncated and saturated.
@@ -31,11 +29,29 @@ std::int64_t exposureMillis(double start, double end) {
     return static_cast<std::int64_t>(millis);
 }
 
-APMParameters currentScreenParameters() {
-    return APMScreenViewReporter::sharedInstance()->screenParameters();
+struct InstalledHooks {
+    std::mutex mutex;
+    APMAdExposureReporter::EngineHooks hooks;  // guarded by mutex
+};
+
+InstalledHooks& installedHooks() {
+    static InstalledHooks* const shared = new InstalledHooks();  // lives for the whole process
+    return *shared;
 }
 
 }  // namespace
+
+void APMAdExposureReporter::setEngineHooks(EngineHooks hooks) {
+    InstalledHooks& installed = installedHooks();
+    std::lock_guard lock(installed.mutex);
+    installed.hooks = std::move(hooks);
+}
+
+APMAdExposureReporter::EngineHooks APMAdExposureReporter::engineHooks() {
+    InstalledHooks& installed = installedHooks();
+    std::lock_guard lock(installed.mutex);
+    return installed.hooks;
+}
 
 const std::shared_ptr<APMAdExposureReporter>& APMAdExposureReporter::sharedInstance() {
     static const std::shared_ptr<APMAdExposureReporter> shared =
@@ -49,7 +65,7 @@ std::shared_ptr<APMAdExposureReporter> APMAdExposureReporter::create(
         std::make_shared<APMAdExposureReporter>(Passkey());
     std::weak_ptr<APMAdExposureReporter> weak = reporter;
     reporter->engagementTimerObserver_ = center.addObserverForName(
-        APMSessionReporter::kEngagementTimerDidFireNotification, nullptr,
+        kAPMEngagementTimerDidFireNotification, nullptr,
         [weak](const VDUNotification& notification) {
             if (std::shared_ptr<APMAdExposureReporter> strong = weak.lock()) {
                 strong->handleEngagementTimer(notification);
@@ -98,7 +114,7 @@ void APMAdExposureReporter::endAdUnitExposure(const std::string& adUnitID) {
         return;
     }
     const double now = APMSystemUptime();
-    const APMParameters screenParameters = currentScreenParameters();
+    const APMParameters screenParameters = screenParametersFor(nullptr);
     Reports reports;
     queue_->sync([&] {
         const auto found = adUnitCounts_.find(adUnitID);
@@ -129,8 +145,7 @@ void APMAdExposureReporter::handleScreenDidChangeFromScreen(const APMScreen* pre
         return;
     }
     const double now = APMSystemUptime();
-    closeIntervals(now, APMScreenParameters(
-                            *previous, APMScreenViewReporter::sharedInstance()->maxValueLength()));
+    closeIntervals(now, screenParametersFor(previous));
 }
 
 void APMAdExposureReporter::handleAppDidBecomeActive() {
@@ -142,11 +157,10 @@ void APMAdExposureReporter::handleAppWillResignActiveWithScreen(const APMScreen*
     const double now = APMSystemUptime();
     APMParameters parameters;
     if (screen != nullptr) {
-        parameters =
-            APMScreenParameters(*screen, APMScreenViewReporter::sharedInstance()->maxValueLength());
+        parameters = screenParametersFor(screen);
     }
     if (parameters.empty()) {
-        parameters = currentScreenParameters();
+        parameters = screenParametersFor(nullptr);
     }
     closeIntervals(now, parameters);
 }
@@ -154,7 +168,7 @@ void APMAdExposureReporter::handleAppWillResignActiveWithScreen(const APMScreen*
 void APMAdExposureReporter::handleEngagementTimer(const VDUNotification& notification) {
     (void)notification;
     const double now = APMSystemUptime();
-    closeIntervals(now, currentScreenParameters());
+    closeIntervals(now, screenParametersFor(nullptr));
 }
 
 void APMAdExposureReporter::logExposureEventsWithScreenParameters(
@@ -200,7 +214,7 @@ void APMAdExposureReporter::reportAdUnitOnSerialQueue(const std::string& adUnitI
         monitor().logWithLevel(5, 1008, "Ad unit exposure not logged. Received empty ad unit ID");
         return;
     }
-    if (!APMIsAppActive()) {
+    if (!isAppActive()) {
         monitor().logWithLevel(8, 1011, "Ad unit exposure not logged. App is not active.");
         return;
     }
@@ -225,7 +239,7 @@ void APMAdExposureReporter::reportAdExposureOnSerialQueue(double endTime,
         monitor().logWithLevel(5, 1005, "Ad exposure not logged. Reporting is disabled.");
         return;
     }
-    if (!APMIsAppActive()) {
+    if (!isAppActive()) {
         monitor().logWithLevel(8, 1010, "Ad exposure not logged. App is not active.");
         return;
     }
@@ -241,9 +255,23 @@ void APMAdExposureReporter::reportAdExposureOnSerialQueue(double endTime,
 }
 
 void APMAdExposureReporter::logReports(const Reports& reports) {
-    for (const Report& report : reports) {
-        APMAnalytics::logInternalEventWithOrigin("am", report.name, report.parameters);
+    const EngineHooks hooks = engineHooks();
+    if (!hooks.logInternalEvent) {
+        return;
     }
+    for (const Report& report : reports) {
+        hooks.logInternalEvent(report.name, report.parameters);
+    }
+}
+
+APMParameters APMAdExposureReporter::screenParametersFor(const APMScreen* screen) {
+    const EngineHooks hooks = engineHooks();
+    return hooks.screenParameters ? hooks.screenParameters(screen) : APMParameters{};
+}
+
+bool APMAdExposureReporter::isAppActive() {
+    const EngineHooks hooks = engineHooks();
+    return hooks.isAppActive && hooks.isAppActive();
 }
 
 void APMAdExposureReporter::TEST_waitForQueue() {

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,19 @@
 class APMAdExposureReporter : public std::enable_shared_from_this<APMAdExposureReporter> {
   public:
     static constexpr std::size_t kMaxAdUnits = 100;
+
+    // What the reporter takes from the engine above it: the parameters ("_si", "_sc", "_sn") of
+    // a screen, or of the current screen when given none, whether the app is active, and the
+    // facade that logs its events (origin "am"). The engine installs them when it makes its
+    // screen-view reporter, before any screen or exposure reaches this reporter; without them
+    // the app counts as inactive, so nothing is logged.
+    struct EngineHooks {
+        std::function<APMParameters(const APMScreen* screen)> screenParameters;
+        std::function<bool()> isAppActive;
+        std::function<void(const std::string& name, const APMRawParameters& parameters)>
+            logInternalEvent;
+    };
+    static void setEngineHooks(EngineHooks hooks);
 
     // Made on first use; observes the engagement-timer notification on the default center and
     // lives for the process.
@@ -95,6 +110,10 @@ class APMAdExposureReporter : public std::enable_shared_from_this<APMAdExposureR
     // Ends every interval at `endTime` on the queue, then logs the reports.
     void closeIntervals(double endTime, const APMParameters& screenParameters);
     static void logReports(const Reports& reports);
+    static EngineHooks engineHooks();
+    // The parameters of `screen`, or of the current screen for null, through the engine.
+    static APMParameters screenParametersFor(const APMScreen* screen);
+    static bool isAppActive();
 
     std::map<std::string, int, std::less<>> adUnitCounts_;         // on queue_
     std::map<std::string, double, std::less<>> adUnitStartTimes_;  // on queue_

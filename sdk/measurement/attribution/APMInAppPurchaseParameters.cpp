@@ -7,14 +7,14 @@
 #include "sdk/measurement/attribution/APMPurchaseAmount.h"
 #include "sdk/measurement/attribution/APMPurchaseDateText.h"
 #include "sdk/measurement/engine/APMDigest.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
 const APMValue kOne{std::int64_t{1}};
 
 void verbose(std::int64_t code, std::string_view message) {
-    APMMeasurement::monitor().logWithLevel(8, code, message);
+    APMMonitor::shared().logWithLevel(8, code, message);
 }
 
 std::string_view orEmpty(const std::optional<std::string>& text) {
@@ -97,11 +97,11 @@ void classifySubscription(const Call& call, const APMInAppPurchaseItems& product
             .value_or(APMInAppPurchaseItems{});
     if (sameTime.size() != 1) {
         if (sameTime.empty()) {
-            APMMeasurement::monitor().logWithLevel(
+            APMMonitor::shared().logWithLevel(
                 8, 40023, "Subscription transaction missing in receipt will be reported as invalid",
                 call.product.productIdentifier);
         } else {
-            APMMeasurement::monitor().logWithLevel(
+            APMMonitor::shared().logWithLevel(
                 8, 40024,
                 "Subscription transaction with duplicate transaction date will be reported as "
                 "invalid",
@@ -128,7 +128,7 @@ void classify(const Call& call, const APMInAppPurchaseItems& items, APMParameter
     const std::optional<APMInAppPurchaseItems> productItems =
         APMFilterPurchaseItems(items, call.product.productIdentifier, std::nullopt);
     if (!productItems || productItems->empty()) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             8, 40020, "Transaction missing in receipt will be reported as invalid",
             call.product.productIdentifier);
         parameters.insert_or_assign("invalid", kOne);

@@ -11,7 +11,7 @@
 #include "sdk/measurement/engine/APMValue.h"
 
 // How a purchase is classified against the receipt's purchase records. Pure apart from the
-// monitor messages (APMMeasurement::monitor()); safe from any thread.
+// monitor messages (APMMonitor::shared()); safe from any thread.
 
 using APMInAppPurchaseItems = std::vector<APMInAppPurchaseItem>;
 

@@ -9,7 +9,7 @@
 #include "sdk/measurement/attribution/APMPurchaseReceiptParser.h"
 #include "sdk/measurement/engine/APMAEU.h"
 #include "sdk/measurement/engine/APMDigest.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -52,8 +52,7 @@ bool takeFlag(APMParameters& parameters, std::string_view name) {
 }
 
 void logLookupFailure(const sdk::Error& error) {
-    APMMeasurement::monitor().logWithLevel(1, 21027, "Cannot request product information. Error",
-                                           error);
+    APMMonitor::shared().logWithLevel(1, 21027, "Cannot request product information. Error", error);
 }
 
 }  // namespace
@@ -250,24 +249,24 @@ APMInAppPurchaseTransactionReporter::parsePurchasedItemsFromReceipt() {
     APMInAppPurchaseItems items = APMParsePurchaseReceipt(
         *receipt,
         [](std::int64_t level, std::int64_t code, std::string_view message, std::int64_t value) {
-            APMMeasurement::monitor().logWithLevel(level, code, message, value);
+            APMMonitor::shared().logWithLevel(level, code, message, value);
         });
     setAllPurchaseItems(items);
-    APMMeasurement::monitor().logWithLevel(7, 21028, "Parsed purchase items from receipt");
+    APMMonitor::shared().logWithLevel(7, 21028, "Parsed purchase items from receipt");
     return items;
 }
 
 std::optional<std::string> APMInAppPurchaseTransactionReporter::transactionFingerprint(
     const platform::StoreTransaction* transaction) {
     if (transaction == nullptr) {
-        APMMeasurement::monitor().logWithLevel(2, 21014, "Transaction is nil");
+        APMMonitor::shared().logWithLevel(2, 21014, "Transaction is nil");
         return std::nullopt;
     }
     if (transaction->transactionState != platform::StoreTransactionState::kPurchased) {
         return std::nullopt;
     }
     const std::optional<std::string>& identifier = transaction->transactionIdentifier;
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMMonitor::shared();
     if (!identifier) {
         monitor.logWithLevel(2, 21015, "Transaction identifier is nil. Code",
                              transaction->errorCode);

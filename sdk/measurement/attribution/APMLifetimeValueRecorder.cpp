@@ -7,7 +7,7 @@
 #include <string>
 
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
@@ -68,14 +68,14 @@ bool isCurrencyCode(const std::string& code) {
 }
 
 bool outOfBounds() {
-    APMMeasurement::monitor().logWithLevel(
-        1, 22002, "Cannot record transaction with value that is out of bounds");
+    APMMonitor::shared().logWithLevel(1, 22002,
+                                      "Cannot record transaction with value that is out of bounds");
     return false;
 }
 
 // Writes the property `name` = `micros` now; logs the outcome.
 bool writeProperty(APMLifetimeValueStore& database, const std::string& name, std::int64_t micros) {
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMMonitor::shared();
     const std::optional<APMUserAttribute> property =
         APMUserAttribute::initWithOrigin("auto", name, APMValue(micros), APMCurrentTimeInterval());
     sdk::Error error;
@@ -97,7 +97,7 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(APMLifetimeValueSto
     if (!isPurchaseEvent(event)) {
         return true;
     }
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMMonitor::shared();
     const APMValue* currency = parameter(event, "currency");
     // Checked in full before anything is read or deleted: a code the property name cannot
     // hold ("a b", three non-ASCII letters) must not cost the oldest stored total.
@@ -135,7 +135,7 @@ bool APMLifetimeValueRecorder::recordLifetimeValueToDatabase(APMLifetimeValueSto
         }
     }
     const auto maxCurrencies =
-        static_cast<std::size_t>(APMMeasurement::remoteConfig()->maxTrackedCurrencies());
+        static_cast<std::size_t>(APMRemoteConfig::current()->maxTrackedCurrencies());
     if (!stored->empty() && stored->size() >= maxCurrencies &&
         !database.deleteUserAttributeWithName(stored->back().name(), &error)) {
         monitor.logWithLevel(1, 22004, "Unable to delete Lifetime Value User property. Name, error",

@@ -7,14 +7,15 @@
 #include "sdk/measurement/attribution/APMCampaignURL.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMQueryString.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMStringUtil.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
 
@@ -275,7 +276,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
     const double timestamp = std::max(firstOpen, eventTimestampInSeconds);
 
     const APMPBRepeatedArray cadEntries =
-        cappedCadEntries(parameters, APMParameterLimits::current());
+        cappedCadEntries(parameters, APMRemoteConfig::current()->parameterLimits());
     const std::string* vclid = nonEmptyString(parameters, "vclid");
     const std::string* vbraid = nonEmptyString(parameters, "vbraid");
     if (vclid != nullptr || vbraid != nullptr || !cadEntries.empty()) {
@@ -308,7 +309,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
     // The internal-event entry also tells the facade's log-event listeners.
     if (std::optional<APMEvent> event = APMEvent::initWithOrigin(
             "auto", false, eventName, timestamp, 0, APMRawParametersFromDictionary(parameters),
-            APMParameterLimits::current())) {
+            APMRemoteConfig::current()->parameterLimits())) {
         handleInternalEventOnWorkerQueue(std::move(*event));
     }
 }

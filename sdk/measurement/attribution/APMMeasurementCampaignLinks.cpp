@@ -5,10 +5,10 @@
 
 #include "sdk/measurement/attribution/APMCampaignURL.h"
 #include "sdk/measurement/engine/APMDeepLink.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/APMQueryString.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 
 namespace {

@@ -8,14 +8,14 @@
 #include "sdk/measurement/engine/APMAEU.h"
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 
 namespace {
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 }  // namespace

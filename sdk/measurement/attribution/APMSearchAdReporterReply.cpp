@@ -7,7 +7,7 @@
 #include "platform/urlsession/URLSession.h"
 #include "platform/urlsession/URLSessionTypes.h"
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/ValueJson.h"
@@ -15,7 +15,7 @@
 namespace {
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 // The ad and campaign ID of the service's test replies.

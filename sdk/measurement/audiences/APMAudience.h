@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "sdk/measurement/audiences/APMAudienceTimestampsCache.h"
-#include "sdk/measurement/audiences/APMFilterResult.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
+#include "sdk/measurement/storage/APMFilterResult.h"
 
 class APMDatabase;
 

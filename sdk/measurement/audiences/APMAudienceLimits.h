@@ -20,7 +20,6 @@ struct APMAudienceLimits {
     // The limits `config` sets now. REQUIRES: called where the configuration may be read (the
     // worker queue once the engine runs).
     static APMAudienceLimits fromRemoteConfig(APMRemoteConfig& config);
-    // The limits of APMMeasurement::remoteConfig(). (Defined with APMRemoteConfig, in the
-    // storage library.)
+    // The limits of the configuration in force (APMRemoteConfig::current()).
     static APMAudienceLimits current();
 };

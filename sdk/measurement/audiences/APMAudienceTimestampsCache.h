@@ -5,11 +5,11 @@
 #include <optional>
 #include <vector>
 
-#include "sdk/measurement/audiences/APMEventFilter.h"
-#include "sdk/measurement/audiences/APMFilterResult.h"
-#include "sdk/measurement/audiences/APMPropertyFilter.h"
 #include "sdk/measurement/audiences/APMSequenceTimestampsCache.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
+#include "sdk/measurement/storage/APMEventFilter.h"
+#include "sdk/measurement/storage/APMFilterResult.h"
+#include "sdk/measurement/storage/APMPropertyFilter.h"
 
 // The evaluation times of dynamic, session-scoped and sequence filters during one bundling
 // pass, per audience: loaded once per audience from its stored result, extended by true

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <utility>
 
-#include "sdk/measurement/audiences/APMConsentNames.h"
+#include "sdk/measurement/storage/APMConsentNames.h"
 
 namespace {
 

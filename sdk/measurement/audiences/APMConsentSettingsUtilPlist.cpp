@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "platform/bundle/Bundle.h"
-#include "sdk/measurement/audiences/APMConsentNames.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
+#include "sdk/measurement/storage/APMConsentNames.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "sdk/measurement/audiences/APMConsentNames.h"
+#include "sdk/measurement/storage/APMConsentNames.h"
 
 namespace {
 

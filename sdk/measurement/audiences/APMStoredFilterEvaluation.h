@@ -4,11 +4,11 @@
 #include <optional>
 #include <vector>
 
-#include "sdk/measurement/audiences/APMEventFilter.h"
-#include "sdk/measurement/audiences/APMPropertyFilter.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/engine/APMValue.h"
+#include "sdk/measurement/storage/APMEventFilter.h"
+#include "sdk/measurement/storage/APMPropertyFilter.h"
 
 // Running stored filters and keeping their results. Pure functions; worker queue.
 

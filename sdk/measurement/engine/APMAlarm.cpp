@@ -5,7 +5,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ APMAlarm::~APMAlarm() {
 }
 
 void APMAlarm::runAfterDelay(double delaySeconds, std::function<void()> block) {
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMMonitor::shared();
     if (!block) {
         monitor.logWithLevel(kLevelError, 2000, state_->name + " tried to schedule an empty block");
         return;
@@ -74,7 +74,7 @@ void APMAlarm::finishCancel(State& state, std::unique_lock<std::mutex> lock) {
     // Destroying the timer disarms it; done outside the lock, since its handler may be waiting
     // for that lock on another thread.
     timer.reset();
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMMonitor::shared();
     monitor.logWithLevel(kLevelDebug, 2003, state.name + " canceled");
     if (!wasActive) {
         monitor.logWithLevel(kLevelWarning, 2004, state.name + " is not active");
@@ -94,7 +94,7 @@ void APMAlarm::fire(const std::weak_ptr<State>& weak, std::uint64_t generation,
     // Keep the block alive past the cancel, which destroys the timer that owns this handler.
     const std::function<void()> run = block;
     lock.unlock();
-    APMMeasurement::monitor().logWithLevel(kLevelDebug, 2001, state->name + " fired");
+    APMMonitor::shared().logWithLevel(kLevelDebug, 2001, state->name + " fired");
     lock.lock();
     if (state->generation != generation) {
         return;  // rescheduled by another thread meanwhile: the new schedule wins

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ std::optional<APMAppMetadata> APMAppMetadata::create(std::int32_t lastBundleInde
                                                      double lastBundleStartTimestamp,
                                                      double lastBundleEndTimestamp) {
     if (lastBundleIndex < 0) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             2, 4000, "Failed to create app metadata object. Received negative last bundle index.");
         return std::nullopt;
     }
@@ -30,8 +30,8 @@ void APMAppMetadata::increaseLastBundleIndex(std::int64_t count) {
     count = std::clamp<std::int64_t>(count, 0, kIndexLimit - 1);
     const std::int64_t next = std::int64_t{lastBundleIndex_} + count;
     if (next >= kIndexLimit) {
-        APMMeasurement::monitor().logWithLevel(kLevel, 4001,
-                                               "Bundle index overflow. Bundle index wraparound.");
+        APMMonitor::shared().logWithLevel(kLevel, 4001,
+                                          "Bundle index overflow. Bundle index wraparound.");
         lastBundleIndex_ = static_cast<std::int32_t>(count - 1);
         return;
     }
@@ -42,7 +42,7 @@ void APMAppMetadata::incrementLastDeliveryIndex() {
     lastDeliveryIndex_ =
         lastDeliveryIndex_ >= std::numeric_limits<std::int32_t>::max() ? 0 : lastDeliveryIndex_ + 1;
     if (lastDeliveryIndex_ == 0) {
-        APMMeasurement::monitor().logWithLevel(
-            kLevel, 4002, "Delivery index overflow. Delivery index reset to 0.");
+        APMMonitor::shared().logWithLevel(kLevel, 4002,
+                                          "Delivery index overflow. Delivery index reset to 0.");
     }
 }

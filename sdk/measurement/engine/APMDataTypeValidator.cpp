@@ -5,7 +5,7 @@
 
 #include "sdk/measurement/engine/APMEventNameLists.h"
 #include "sdk/measurement/engine/APMEventNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMStringUtil.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 
@@ -25,12 +25,12 @@ void reset(std::uint64_t* failureCode) {
 }
 
 void log(std::int64_t level, std::int64_t code, const std::string& message) {
-    APMMeasurement::monitor().logWithLevel(level, code, message);
+    APMMonitor::shared().logWithLevel(level, code, message);
 }
 
 void log(std::int64_t level, std::int64_t code, const std::string& message,
          APMMonitorContext context) {
-    APMMeasurement::monitor().logWithLevel(level, code, message, std::move(context));
+    APMMonitor::shared().logWithLevel(level, code, message, std::move(context));
 }
 
 // Values (parameter and user property values) are the app's data: warnings, not errors.

@@ -8,14 +8,14 @@
 
 #include "sdk/measurement/engine/APMEventNames.h"
 #include "sdk/measurement/engine/APMInternalParameterNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 
 namespace {
 
 bool debugDisplay() {
-    return APMMeasurement::monitor().isDebugModeEnabled() &&
+    return APMMonitor::shared().isDebugModeEnabled() &&
            VDUClassRegistry::classNamed("REROdazadeve") != nullptr;
 }
 
@@ -24,7 +24,7 @@ std::string valueText(std::string_view name, const sdk::Value& value) {
         return APMDebugArrayDescription(*array);
     if (const std::string* text = value.string())
         return *text;
-    if (name == "_err" && value.isInt() && APMMeasurement::monitor().isDebugModeEnabled()) {
+    if (name == "_err" && value.isInt() && APMMonitor::shared().isDebugModeEnabled()) {
         const auto& names = APMErrorCodeNames();
         auto it = names.find(*value.intValue());
         const std::string code = std::to_string(*value.intValue());
@@ -70,7 +70,7 @@ std::string APMDebugParametersDescription(const APMParameters& parameters) {
 
 std::string APMDebugParametersDescriptionWithIndent(const sdk::Value::Dictionary& parameters,
                                                     std::string_view indent) {
-    if (!APMMeasurement::monitor().isDebugModeEnabled())
+    if (!APMMonitor::shared().isDebugModeEnabled())
         return sdk::Value(parameters).description();
     std::vector<std::string> lines;
     for (const auto& [name, value] : parameters) {
@@ -85,7 +85,7 @@ std::string APMDebugParametersDescriptionWithIndent(const sdk::Value::Dictionary
 }
 
 std::string APMDebugArrayDescription(const sdk::Value::Array& array) {
-    if (!APMMeasurement::monitor().isDebugModeEnabled())
+    if (!APMMonitor::shared().isDebugModeEnabled())
         return sdk::Value(array).description();
     std::string text = "[\n";
     bool first = true;

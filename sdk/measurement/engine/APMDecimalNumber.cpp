@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ const icu::RegexPattern* decimalPatternLocked() {
         icu::RegexPattern::compile(icu::UnicodeString::fromUTF8(source), 0, parseError, status));
     if (U_FAILURE(status) || !compiledPattern) {
         compiledPattern.reset();
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             kLevel, 26000, "Unable to initialize decimal number regexp. Regex, error", source,
             std::string(u_errorName(status)));
         return nullptr;
@@ -184,7 +184,7 @@ bool APMIsDecimalNumberString(std::string_view text) {
 }
 
 std::optional<APMDecimalNumber> APMDecimalNumberFromString(std::string_view text) {
-    APMMonitor& monitor = APMMeasurement::monitor();
+    APMMonitor& monitor = APMMonitor::shared();
     if (!APMIsDecimalNumberString(text)) {
         monitor.logWithLevel(kLevel, 26001,
                              "String value does not represent a numeric value. Value", text);

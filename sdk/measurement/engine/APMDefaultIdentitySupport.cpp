@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 constexpr auto kDeviceIDWait = std::chrono::milliseconds(10);
@@ -17,9 +17,9 @@ APMDefaultIdentitySupport& APMDefaultIdentitySupport::sharedInstance() {
 APMDefaultIdentitySupport::APMDefaultIdentitySupport()
     : queue_(platform::DispatchQueue::createSerial("APMDefaultIdentitySupport")) {
     // No platform identity support is part of this program.
-    APMMeasurement::monitor().logWithLevel(4, 44003,
-                                           "VoviduDivEdadevadezeIdentitySupport dependency is not "
-                                           "currently linked. IDFA will not be accessible.");
+    APMMonitor::shared().logWithLevel(4, 44003,
+                                      "VoviduDivEdadevadezeIdentitySupport dependency is not "
+                                      "currently linked. IDFA will not be accessible.");
 }
 
 bool APMDefaultIdentitySupport::hasAppDataConsentStatus() {

@@ -2,7 +2,7 @@
 
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -51,9 +51,8 @@ std::shared_ptr<NANOMessageBase> scalarParam(const std::string* name, const sdk:
 }
 
 void logInvalidParam(std::string_view eventName, std::string_view name) {
-    APMMeasurement::monitor().logWithLevel(
-        2, 16005, "Invalid event param value. Event name, param name", APMDebugEventName(eventName),
-        APMDebugParameterName(name));
+    APMMonitor::shared().logWithLevel(2, 16005, "Invalid event param value. Event name, param name",
+                                      APMDebugEventName(eventName), APMDebugParameterName(name));
 }
 
 // The parameters of one item: plain values only; an array inside an item is refused.
@@ -62,7 +61,7 @@ APMPBRepeatedArray itemParamsToProto(const sdk::Value::Dictionary& item,
     APMPBRepeatedArray params;
     for (const auto& [name, value] : item) {
         if (value.isArray()) {
-            APMMeasurement::monitor().logWithLevel(
+            APMMonitor::shared().logWithLevel(
                 2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
                 APMDebugEventName(eventName), APMDebugParameterName(name));
             continue;
@@ -90,7 +89,7 @@ std::optional<APMEvent> APMEvent::initWithOrigin(std::string_view origin, bool i
     if (!Validator::isValidInternalEventName(name, nullptr))
         return std::nullopt;
     if (previousTimestamp > timestamp) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             5, 16002, "Event created with previous timestamp after current timestamp");
     }
     APMEvent event;
@@ -158,8 +157,8 @@ bool APMEvent::isRealtime() const {
         return false;
     if (it->second.isInt64())
         return it->second.int64Value() == 1;
-    APMMeasurement::monitor().logWithLevel(
-        2, 16006, "Realtime parameter must be an int64. Event name", name_);
+    APMMonitor::shared().logWithLevel(2, 16006, "Realtime parameter must be an int64. Event name",
+                                      name_);
     return false;
 }
 
@@ -240,8 +239,7 @@ bool APMEvent::addScreenParameters(const APMRawParameters& parameters,
             continue;
         std::optional<APMValue> value = screenValue(it->second, maxValueLength);
         if (!value) {
-            APMMeasurement::monitor().logWithLevel(3, entry.code, entry.message,
-                                                   describe(it->second));
+            APMMonitor::shared().logWithLevel(3, entry.code, entry.message, describe(it->second));
             return false;
         }
         screen.insert_or_assign(entry.key, *value);
@@ -266,14 +264,14 @@ std::optional<APMEvent> APMEvent::initWithEventProto(const APMPBEvent& proto,
         const NANOMessageBase* param = holder != nullptr ? holder->get() : nullptr;
         const std::optional<std::string> paramName = APMPBGetString(param, EP::kName);
         if (!paramName) {
-            APMMeasurement::monitor().logWithLevel(
+            APMMonitor::shared().logWithLevel(
                 2, 15000, "Ignoring parameter. Parameter name is nil. Event name", name);
             continue;
         }
         const std::optional<std::string> text = APMPBGetString(param, EP::kStringValue);
         if (*paramName == "_o") {
             if (!text) {
-                APMMeasurement::monitor().logWithLevel(
+                APMMonitor::shared().logWithLevel(
                     2, 15001,
                     "Cannot create an event from event proto. Origin parameter is not a string. "
                     "Event name",
@@ -289,7 +287,7 @@ std::optional<APMEvent> APMEvent::initWithEventProto(const APMPBEvent& proto,
             parameters.insert_or_assign(*paramName,
                                         APMValue(APMPBGetDouble(param, EP::kDoubleValue)));
         } else {
-            APMMeasurement::monitor().logWithLevel(
+            APMMonitor::shared().logWithLevel(
                 5, 15002,
                 "Unknown event parameter type from converting an event proto into APMEvent "
                 "instance. Event param name",
@@ -344,9 +342,9 @@ bool APMEventParamArrayContainsName(const APMPBRepeatedArray& params, std::strin
         const auto* holder = std::get_if<std::shared_ptr<NANOMessageBase>>(&element);
         if (holder == nullptr || APMPBGetString(holder->get(), EP::kName) != name)
             continue;
-        APMMeasurement::monitor().logWithLevel(4, 23156,
-                                               "Event parameter already exists. Parameter name",
-                                               APMDebugParameterName(name));
+        APMMonitor::shared().logWithLevel(4, 23156,
+                                          "Event parameter already exists. Parameter name",
+                                          APMDebugParameterName(name));
         return true;
     }
     return false;
@@ -354,8 +352,7 @@ bool APMEventParamArrayContainsName(const APMPBRepeatedArray& params, std::strin
 
 bool APMIsErrorEvent(const APMEvent& event) {
     if (event.name().empty()) {
-        APMMeasurement::monitor().logWithLevel(2, 18004,
-                                               "Cannot check the event name. Name is empty");
+        APMMonitor::shared().logWithLevel(2, 18004, "Cannot check the event name. Name is empty");
         return false;
     }
     return event.name() == "_err";
@@ -377,4 +374,12 @@ std::int64_t APMItemCount(const APMEvent& event) {
             count += static_cast<std::int64_t>(items->size());
     }
     return count;
+}
+
+double APMEvent::editTimestampFromSeconds(double seconds) {
+    return seconds * 1000.0;
+}
+
+double APMEvent::secondsFromEditTimestamp(double milliseconds) {
+    return milliseconds / 1000.0;
 }

@@ -10,8 +10,6 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
 
-class APMPEvent;
-
 // One analytics event: origin, name, times and cleaned parameters. Its flags travel as
 // reserved parameters so that they survive every copy and the proto round trip: "_o" origin,
 // "_c" conversion, "_r" real time, "_dbg" debug, "_err" error code.
@@ -77,21 +75,6 @@ class APMEvent {
     // part through the logger's truncation to a whole number); events keep seconds.
     static double editTimestampFromSeconds(double seconds);
     static double secondsFromEditTimestamp(double milliseconds);
-
-    // The event as the editing scripts see it: the public name where the internal one has one,
-    // the timestamp in milliseconds, and the parameters as plain values (array items keep their
-    // double, integer and string entries; a nested array is dropped). Defined with the script
-    // runtime.
-    APMPEvent editEvent() const;
-    // The event an edited event stands for: the internal name where the public one has one,
-    // the origin from a string "_o" (else "app"), `seconds` as the timestamp when given (an
-    // edited event keeps its own time: scripts cannot change it, and seconds to milliseconds
-    // and back does not always give the same double), else the edit event's timestamp in
-    // seconds; no previous timestamp; the parameters cleaned by the internal rules. None when
-    // the origin or the name fails validation. Defined with the script runtime.
-    static std::optional<APMEvent> eventFromEditEvent(const APMPEvent& editEvent,
-                                                      const APMParameterLimits& limits,
-                                                      std::optional<double> seconds = std::nullopt);
 
   private:
     APMEvent() = default;

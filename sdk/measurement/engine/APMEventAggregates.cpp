@@ -3,14 +3,14 @@
 #include <limits>
 
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
 void increment(std::int32_t& count, std::int64_t code, const char* message) {
     if (count == std::numeric_limits<std::int32_t>::max()) {
         count = 0;
-        APMMeasurement::monitor().logWithLevel(5, code, message);
+        APMMonitor::shared().logWithLevel(5, code, message);
         return;
     }
     ++count;
@@ -26,7 +26,7 @@ std::optional<APMEventAggregates> APMEventAggregates::initWithName(std::string_v
     if (!APMDataTypeValidator::isValidInternalEventName(name, nullptr))
         return std::nullopt;
     if (lifetimeCount < 0 || currentBundleCount < 0 || currentSessionCount < 0) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             5, 17000, "Failed to create event aggregates object. Received negative count.");
         return std::nullopt;
     }

@@ -1,6 +1,6 @@
 #include "sdk/measurement/engine/APMEventNames.h"
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 const std::map<std::string, std::string, std::less<>>& APMPublicEventNameMap() {
     static const std::map<std::string, std::string, std::less<>>& map =
@@ -64,7 +64,7 @@ const std::map<std::string, std::string, std::less<>>& APMAllowedReservedEventNa
 
 bool APMIsPublicName(std::string_view name) {
     if (name.empty()) {
-        APMMeasurement::monitor().logWithLevel(2, 18003, "Cannot check the name. Name is empty");
+        APMMonitor::shared().logWithLevel(2, 18003, "Cannot check the name. Name is empty");
         return false;
     }
     return name.front() != '_';

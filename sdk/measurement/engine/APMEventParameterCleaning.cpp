@@ -9,7 +9,7 @@
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMEventNameLists.h"
 #include "sdk/measurement/engine/APMEventNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMStringUtil.h"
 
 namespace {
@@ -54,10 +54,10 @@ void applyCountLimit(APMParameters& result, bool isItem, const APMParameterLimit
     APMTrimCustomParameters(result, limit, isItem);
     if (isItem) {
         APMSetErrorCodeIfAbsent(result, limit == 0 ? 23 : 28);
-        APMMeasurement::monitor().logWithLevel(0, 18016, "Item cannot contain custom parameters");
+        APMMonitor::shared().logWithLevel(0, 18016, "Item cannot contain custom parameters");
     } else {
         APMSetErrorCodeIfAbsent(result, 5);
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             1, 18017, "Event cannot contain more than " + std::to_string(limit) + " parameters");
     }
 }
@@ -150,7 +150,7 @@ bool APMValidateValueAndCurrency(APMParameters& parameters, std::int32_t maxValu
     auto currency = parameters.find("currency");
     const APMValue* code = currency != parameters.end() ? &currency->second : nullptr;
     if (!Validator::isValidCurrencyCode(code, nullptr)) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             3, 18014,
             "Value parameter discarded. You must also supply a 3-letter ISO_4217 currency code "
             "in the currency parameter.");
@@ -194,7 +194,7 @@ std::optional<std::vector<std::string>> APMSortedValidParameterNames(
         const APMParameterInput& input = parameters.find(name)->second;
         const sdk::Value* raw = std::get_if<sdk::Value>(&input);
         if (raw != nullptr && !raw->isNumber() && !raw->isString() && !raw->isArray()) {
-            APMMeasurement::monitor().logWithLevel(
+            APMMonitor::shared().logWithLevel(
                 1, 18005,
                 "Invalid event parameter. Parameter must be a number, string or array. Param "
                 "key, param value",
@@ -231,7 +231,7 @@ std::optional<APMValue> Cleaning::clean(const std::string& name, const APMParame
     std::optional<APMValue> value =
         raw != nullptr ? APMValue::valueFromObject(raw, true) : std::get<APMValue>(input);
     if (!value) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             3, 18015, "Event parameter value must be of type NSString, NSNumber or NSArray. Type",
             raw->className());
         return std::nullopt;

@@ -10,6 +10,7 @@
 #include "sdk/measurement/engine/APMAEU.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMError.h"
+#include "sdk/measurement/engine/APMLibraryVersion.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "sdk/utilities/VDULogger.h"
@@ -86,6 +87,11 @@ APMMonitor::APMMonitor(std::int64_t logLevel, APMASLLogger logger, std::int64_t 
     if (!fromAppStore_) {
         applyLaunchSwitches();
     }
+}
+
+APMMonitor& APMMonitor::shared() {
+    static APMMonitor* const shared = new APMMonitor(APMLibraryVersion());
+    return *shared;
 }
 
 APMMonitor::~APMMonitor() {

@@ -81,6 +81,12 @@ class APMMonitor {
     // Waits for the blocks queued on the monitor queue.
     ~APMMonitor();
 
+    // The process's one monitor, for the current library version, made on first use and never
+    // destroyed (code running during exit may still log). The engine hands it out as
+    // APMMonitor::shared(); the stores and the subsystems below the engine log through it
+    // here. Safe from any thread.
+    static APMMonitor& shared();
+
     APMMonitor(const APMMonitor&) = delete;
     APMMonitor& operator=(const APMMonitor&) = delete;
 

@@ -5,14 +5,14 @@
 #include <cstring>
 #include <string>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/utilities/VDURandomBytes.h"
 
 std::int64_t APMNumericUtil::randomInt64() {
     unsigned char bytes[sizeof(std::int64_t)];
     if (!VDURandomBytes(bytes, sizeof bytes)) {
-        APMMeasurement::monitor().logWithLevel(5, 26004, "Unable to generate random integer",
-                                               std::string(std::strerror(errno)));
+        APMMonitor::shared().logWithLevel(5, 26004, "Unable to generate random integer",
+                                          std::string(std::strerror(errno)));
         return 0;
     }
     std::int64_t value = 0;

@@ -2,8 +2,9 @@
 
 #include <string_view>
 
-// The application notifications the engine observes on the SDK notification center, named in
-// one place so the platform stays behind these functions.
+// The notifications the engine and its subsystems observe on the SDK notification center, named
+// in one place so the platform stays behind these functions and the subsystems below the engine
+// need none of its headers.
 
 // Posted once the application has finished launching.
 inline std::string_view APMAppDidFinishLaunchingNotificationName() {
@@ -24,3 +25,8 @@ inline std::string_view APMAppWillResignActiveNotificationName() {
 inline std::string_view APMWindowDidResignKeyNotificationName() {
     return "NSWindowDidResignKeyNotification";
 }
+
+// Posted (object none) by the engine's session reporter each time its engagement timer fires;
+// the ad exposure reporter closes its intervals then.
+inline constexpr const char* kAPMEngagementTimerDidFireNotification =
+    "kAPMSessionReporterEngagementTimerDidFire";

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/dispatch/MainQueue.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ bool runReportingExceptions(const std::function<void()>& block, std::int64_t cod
         block();
         return true;
     } catch (...) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             kLevelError, code, std::string(message) + std::string(blockID) + ". Exception",
             APMCaughtException::current());
         return false;
@@ -31,7 +31,7 @@ APMScheduler::APMScheduler(std::string workerQueueLabel)
 
 void APMScheduler::scheduleOnWorkerQueue(std::string_view blockID, std::function<void()> block) {
     if (!block) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             kLevelError, 30005,
             "Nil block dispatched asynchronously on worker queue. Block ID=" +
                 std::string(blockID) + ".");
@@ -45,7 +45,7 @@ void APMScheduler::scheduleOnWorkerQueue(std::string_view blockID, std::function
 void APMScheduler::dispatchSyncOnWorkerQueue(std::string_view blockID,
                                              const std::function<void()>& block) {
     if (!block) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             kLevelError, 30002,
             "Nil block dispatched synchronously on worker queue. Block ID=" + std::string(blockID) +
                 ".");
@@ -58,7 +58,7 @@ void APMScheduler::dispatchSyncOnWorkerQueue(std::string_view blockID,
             "Exception on worker queue when processing sync block. Block ID=", blockID);
     });
     if (!completed) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             kLevelWarning, 30004, "Synchronous task failed. Block ID=" + std::string(blockID));
     }
 }
@@ -68,7 +68,7 @@ bool APMScheduler::checkOnBackgroundThreadWithMethodName(std::string_view method
         return true;
     }
     const std::string name = methodName.empty() ? "<empty method name>" : std::string(methodName);
-    APMMeasurement::monitor().logWithLevel(
-        kLevelError, 30001, "Method " + name + " should execute on background thread");
+    APMMonitor::shared().logWithLevel(kLevelError, 30001,
+                                      "Method " + name + " should execute on background thread");
     return false;
 }

@@ -1,7 +1,7 @@
 #include "sdk/measurement/engine/APMScreen.h"
 
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -17,14 +17,13 @@ APMParameters APMScreenParameters(const APMScreen& screen, std::int32_t maxValue
     APMParameters parameters{{"_si", APMValue(screen.instanceID())}};
     const std::optional<std::string>& className = screen.className();
     if (!className || className->empty()) {
-        APMMeasurement::monitor().logWithLevel(3, 31014, "Screen class name is empty");
+        APMMonitor::shared().logWithLevel(3, 31014, "Screen class name is empty");
     }
     if (className) {
         std::uint64_t failure = 0;
         if (!isValid(className, maxValueLength, &failure)) {
-            APMMeasurement::monitor().logWithLevel(3, 31015,
-                                                   "Screen class name is invalid. Error code",
-                                                   static_cast<std::int64_t>(failure));
+            APMMonitor::shared().logWithLevel(3, 31015, "Screen class name is invalid. Error code",
+                                              static_cast<std::int64_t>(failure));
             return parameters;
         }
         parameters.emplace("_sc", APMValue(*className));

@@ -1,10 +1,10 @@
 #include "sdk/measurement/engine/APMValue.h"
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 std::optional<APMValue> APMValue::valueFromObject(const sdk::Value* object, bool allowArray) {
     if (object == nullptr) {
-        APMMeasurement::monitor().logWithLevel(0, 35000, "Cannot create Value type with nil value");
+        APMMonitor::shared().logWithLevel(0, 35000, "Cannot create Value type with nil value");
         return std::nullopt;
     }
     if (const std::string* text = object->string())
@@ -15,7 +15,7 @@ std::optional<APMValue> APMValue::valueFromObject(const sdk::Value* object, bool
         return APMValue(*object->numberAsInt());
     if (allowArray && object->isArray())
         return APMValue(*object->array());
-    APMMeasurement::monitor().logWithLevel(
+    APMMonitor::shared().logWithLevel(
         0, 35001,
         "Cannot create Value type with unsupported value. The Value has to be NSNumber, NSString "
         "or NSArray (if supported). Value",
@@ -25,11 +25,11 @@ std::optional<APMValue> APMValue::valueFromObject(const sdk::Value* object, bool
 
 std::optional<APMValue> APMValue::initWithString(const sdk::Value* object) {
     if (object == nullptr) {
-        APMMeasurement::monitor().logWithLevel(0, 35002, "Cannot create String value with nil");
+        APMMonitor::shared().logWithLevel(0, 35002, "Cannot create String value with nil");
         return std::nullopt;
     }
     if (!object->isString()) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             0, 35003, "Cannot create String value with non-string value. Value", *object);
         return std::nullopt;
     }
@@ -38,11 +38,11 @@ std::optional<APMValue> APMValue::initWithString(const sdk::Value* object) {
 
 std::optional<APMValue> APMValue::initWithArray(const sdk::Value* object) {
     if (object == nullptr) {
-        APMMeasurement::monitor().logWithLevel(0, 35004, "Cannot create Array value with nil");
+        APMMonitor::shared().logWithLevel(0, 35004, "Cannot create Array value with nil");
         return std::nullopt;
     }
     if (!object->isArray()) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             0, 35005, "Cannot create Array value with non-array value. Value", *object);
         return std::nullopt;
     }

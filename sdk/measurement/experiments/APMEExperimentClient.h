@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "sdk/measurement/experiments/APMEClient.h"
-#include "sdk/measurement/experiments/APMESDKProperty.h"
+#include "sdk/measurement/storage/APMEClient.h"
+#include "sdk/measurement/storage/APMESDKProperty.h"
 #include "sdk/utilities/Value.h"
 
 class APMEExperimentManager;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "sdk/measurement/engine/APMMonitorContext.h"
+#include "sdk/measurement/experiments/APMEFetchTaskManager.h"
 #include "sdk/measurement/experiments/APMEMonitor.h"
 #include "sdk/measurement/experiments/APMPBFlagConversions.h"
 
@@ -16,6 +17,13 @@ constexpr std::string_view kLibraryVersion = "10000000";
 APMEExperimentManager::APMEExperimentManager(Passkey, std::shared_ptr<APMETaskManager> taskManager)
     : taskManager_(std::move(taskManager)),
       queue_(platform::DispatchQueue::createSerial("APMEExperimentSerialQueue")) {}
+
+std::shared_ptr<APMEExperimentManager> APMEExperimentManager::sharedInstance() {
+    // Never destroyed: its queues may still run while the process exits.
+    static const auto* const instance = new std::shared_ptr<APMEExperimentManager>(
+        initWithTaskManager(APMEFetchTaskManager::create()));
+    return *instance;
+}
 
 std::shared_ptr<APMEExperimentManager> APMEExperimentManager::initWithTaskManager(
     std::shared_ptr<APMETaskManager> taskManager) {

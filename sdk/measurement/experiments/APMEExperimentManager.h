@@ -11,9 +11,9 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "sdk/measurement/experiments/APMEExperimentClient.h"
-#include "sdk/measurement/experiments/APMEManager.h"
 #include "sdk/measurement/experiments/APMESnapshot.h"
 #include "sdk/measurement/experiments/APMETaskManager.h"
+#include "sdk/measurement/storage/APMEManager.h"
 #include "sdk/utilities/VDUMutableDictionary.h"
 
 // The experiment manager: SDKs register under a name with default flags and get a client; the
@@ -32,6 +32,9 @@ class APMEExperimentManager final : public APMEManager,
   public:
     using Flags = std::map<std::string, APMPBFlag, std::less<>>;
 
+    // The shared experiment manager over the fetching task manager, made and started on first
+    // use; the engine hands it to its remote configuration.
+    static std::shared_ptr<APMEExperimentManager> sharedInstance();
     // A manager over `taskManager`, made its delegate and started at once.
     static std::shared_ptr<APMEExperimentManager> initWithTaskManager(
         std::shared_ptr<APMETaskManager> taskManager);

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "platform/bundle/Bundle.h"
-#include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/experiments/APMEExperimentManager.h"
 #include "sdk/measurement/experiments/APMEMonitor.h"
 #include "sdk/measurement/experiments/APMEnvironmentInfo.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 
 namespace {
@@ -21,8 +21,10 @@ APMEExperimentEnvironment defaultEnvironment() {
     environment.language = APMEnvironmentInfo::sharedInstance().userDefaultLanguage();
     environment.bundleIdentifier = platform::Bundle::mainBundleIdentifier();
     environment.isFromAppStore = VDUAppEnvironmentUtil::isFromAppStore();
-    if (const auto identity = APMIdentity::sharedInstance())
-        environment.measurementDiversionKey = identity->diversionKey();
+    // The measurement identity's diversion key (APMIdentity::diversionKey), kept in the persisted
+    // configuration.
+    if (const auto persistedConfig = APMPersistedConfig::sharedInstance())
+        environment.measurementDiversionKey = persistedConfig->diversionKeyCreatingIfNeeded();
     return environment;
 }
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "sdk/measurement/experiments/APMESDKProperty.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
+#include "sdk/measurement/storage/APMESDKProperty.h"
 
 // The device and app facts an experiment request carries, read anew for every request.
 struct APMEExperimentEnvironment {

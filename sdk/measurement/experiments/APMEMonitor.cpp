@@ -2,17 +2,17 @@
 
 #include <utility>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 void APMEMonitor::logWithLevel(std::int64_t level, std::int64_t code, std::string_view message) {
-    APMMeasurement::monitor().logWithLevel(level, code, message);
+    APMMonitor::shared().logWithLevel(level, code, message);
 }
 
 void APMEMonitor::logWithLevel(std::int64_t level, std::int64_t code, std::string_view message,
                                std::vector<APMMonitorContext> contexts) {
-    APMMeasurement::monitor().logWithLevel(level, code, message, std::move(contexts));
+    APMMonitor::shared().logWithLevel(level, code, message, std::move(contexts));
 }
 
 void APMEMonitor::clearMonitoringData() {
-    APMMeasurement::monitor().clearMonitoringData();
+    APMMonitor::shared().clearMonitoringData();
 }

@@ -7,7 +7,7 @@
 #include "sdk/measurement/engine/APMMonitorContext.h"
 
 // The experiments client's diagnostics. Each message goes to the measurement monitor
-// (APMMeasurement::monitor()) with the same level, code, text and contexts, so the experiments
+// (APMMonitor::shared()) with the same level, code, text and contexts, so the experiments
 // client prints, filters and samples exactly as the measurement engine does.
 //
 // Thread-safety: callable from any thread, as the measurement monitor is.

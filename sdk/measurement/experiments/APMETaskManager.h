@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "sdk/measurement/experiments/APMESDKProperty.h"
 #include "sdk/measurement/experiments/APMESnapshot.h"
+#include "sdk/measurement/storage/APMESDKProperty.h"
 #include "sdk/utilities/Error.h"
 
 class APMETaskManager;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 
 APMEnvironmentInfo& APMEnvironmentInfo::sharedInstance() {
@@ -22,8 +22,8 @@ const std::string& APMEnvironmentInfo::deviceModel() {
         const std::string& m = VDUAppEnvironmentUtil::deviceModel();
         if (m.empty()) {
             const int error = errno;
-            APMMeasurement::monitor().logWithLevel(2, 14000, "Failed to get device model",
-                                                   std::string(std::strerror(error)));
+            APMMonitor::shared().logWithLevel(2, 14000, "Failed to get device model",
+                                              std::string(std::strerror(error)));
         }
         return m;
     }();
@@ -38,7 +38,7 @@ std::optional<std::string> APMEnvironmentInfo::userDefaultLanguage() {
     std::optional<std::string> language =
         languageFromEnvironment([](const char* name) { return std::getenv(name); });
     if (!language) {
-        APMMeasurement::monitor().logWithLevel(2, 14001, "Failed to get preferred language");
+        APMMonitor::shared().logWithLevel(2, 14001, "Failed to get preferred language");
     }
     return language;
 }

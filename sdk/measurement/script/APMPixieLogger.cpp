@@ -1,6 +1,6 @@
 #include "sdk/measurement/script/APMPixieLogger.h"
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 std::int64_t APMPixieLogger::monitorLevel(std::int64_t scriptLevel, bool silent, bool monitored) {
     switch (scriptLevel) {
@@ -21,6 +21,6 @@ void APMPixieLogger::logWithLevel(std::int64_t level, std::string_view message,
                                   const std::vector<std::string>& contexts, bool silent,
                                   bool monitored) const {
     std::vector<APMMonitorContext> monitorContexts(contexts.begin(), contexts.end());
-    APMMeasurement::monitor().logWithLevel(monitorLevel(level, silent, monitored), 24005, message,
-                                           std::move(monitorContexts));
+    APMMonitor::shared().logWithLevel(monitorLevel(level, silent, monitored), 24005, message,
+                                      std::move(monitorContexts));
 }

@@ -1,7 +1,7 @@
 #include "sdk/measurement/storage/APMDatabase.h"
 
 #include "sdk/measurement/engine/APMFilePaths.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -9,7 +9,7 @@ constexpr std::int64_t kLevelError = 1;
 constexpr std::int64_t kLevelWarning = 4;
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 }  // namespace

@@ -9,18 +9,18 @@
 #include <string_view>
 #include <vector>
 
-#include "sdk/measurement/audiences/APMConditionalUserProperty.h"
-#include "sdk/measurement/audiences/APMEventFilter.h"
-#include "sdk/measurement/audiences/APMFilterResult.h"
-#include "sdk/measurement/audiences/APMPropertyFilter.h"
 #include "sdk/measurement/engine/APMAppMetadata.h"
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventAggregates.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
+#include "sdk/measurement/storage/APMConditionalUserProperty.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
+#include "sdk/measurement/storage/APMEventFilter.h"
+#include "sdk/measurement/storage/APMFilterResult.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMPropertyFilter.h"
 #include "sdk/measurement/storage/APMRawEventData.h"
 #include "sdk/measurement/storage/APMSqliteStore.h"
 #include "sdk/utilities/Error.h"
@@ -32,7 +32,7 @@
 //
 // Errors are kAPMErrorDomain errors with code 1 (bad argument), 2 (missing row, full table,
 // failed conversion) or 3 (a record or object that cannot be converted); the store's own
-// errors pass through. Diagnostics go to APMMeasurement::monitor() (12002-12058).
+// errors pass through. Diagnostics go to APMMonitor::shared() (12002-12058).
 //
 // Design notes.
 // States: OPEN (sqliteStore_ set) and, after a failed set-up, no database at all (the factory

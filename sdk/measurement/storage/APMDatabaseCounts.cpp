@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 
 namespace {
@@ -249,7 +249,7 @@ bool APMDatabase::createEventsSnapshotTable(sdk::Error* error) {
         return false;
     }
     if (!sqliteStore_->createEmptyTable(kSnapshotTable, kEventsTable, error)) {
-        APMMeasurement::monitor().logWithLevel(4, 12058, "Failed to ensure event snapshot table");
+        APMMonitor::shared().logWithLevel(4, 12058, "Failed to ensure event snapshot table");
         return false;
     }
     return sqliteStore_->copyContentsFromTable(kEventsTable, kSnapshotTable, error);

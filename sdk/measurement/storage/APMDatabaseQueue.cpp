@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -54,17 +54,17 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle* bundle, bool isReal
     }
     const double endTime = static_cast<double>(endMillis) / 1000.0;
     if (std::fabs(endTime - APMCurrentTimeInterval()) >
-        APMMeasurement::remoteConfig()->maxQueueTime()) {
-        APMMeasurement::monitor().logWithLevel(
-            4, 12016, "Storing bundle outside of the max uploading time span");
+        APMRemoteConfig::current()->maxQueueTime()) {
+        APMMonitor::shared().logWithLevel(4, 12016,
+                                          "Storing bundle outside of the max uploading time span");
     }
     std::optional<sdk::Bytes> compressed = vdu_dataByGzippingData(*encoding, nullptr);
     if (!APMCheckTrueOrSetError(compressed && !compressed->empty(), error, 2,
                                 "Failed to compress bundle")) {
         return false;
     }
-    APMMeasurement::monitor().logWithLevel(7, 12018, "Saving bundle. size (bytes)",
-                                           std::to_string(compressed->size()));
+    APMMonitor::shared().logWithLevel(7, 12018, "Saving bundle. size (bytes)",
+                                      std::to_string(compressed->size()));
     const auto retryCount =
         static_cast<std::int32_t>(APMPBGetInt32(bundle, apmpb::MeasurementBundle::kRetryCount));
     const APMSqliteRecord record = {{"bundle_end_timestamp", endTime},
@@ -180,7 +180,7 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<std::
     if (booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE retry_count = ? LIMIT 1)",
                         {kMaxRetryCount}, nullptr)
             .value_or(false)) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             1, 12054, "The number of upload retries exceeds the limit. Will remain unchanged.");
     }
     APMSqliteParameters params = std::move(condition->second);
@@ -199,7 +199,7 @@ bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowID
 std::optional<bool> APMDatabase::maybeDeleteStaleData(sdk::Error* error) {
     const double now = APMCurrentTimeInterval();
     const double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0;
-    const std::shared_ptr<APMRemoteConfig> remoteConfig = APMMeasurement::remoteConfig();
+    const std::shared_ptr<APMRemoteConfig> remoteConfig = APMRemoteConfig::current();
     if (std::fabs(now - last) <= remoteConfig->databaseDeleteStaleBundlesInterval()) {
         return false;
     }

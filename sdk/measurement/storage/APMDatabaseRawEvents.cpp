@@ -2,7 +2,7 @@
 // "raw_events_metadata" tables, their limits, and the conversion between events and rows.
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDigest.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -181,7 +181,7 @@ std::optional<bool> APMDatabase::isRawEventsTableEmpty(sdk::Error* error) {
 
 std::optional<std::vector<APMRawEventData>> APMDatabase::allRawEventsWithError(sdk::Error* error) {
     return allDataTypesFromTableWithName<APMRawEventData>(
-        kRawEventsTable, APMMeasurement::remoteConfig()->maxEventsStored(), error,
+        kRawEventsTable, APMRemoteConfig::current()->maxEventsStored(), error,
         [this](const APMSqliteRecord& record, sdk::Error*) {
             return rawEventDataFromDictionary(&record, nullptr);
         });
@@ -282,7 +282,7 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, sdk::Error* er
 
 std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(sdk::Error* error) {
     const std::int64_t keep =
-        static_cast<std::int64_t>(APMMeasurement::remoteConfig()->maxEventsStored()) - 1;
+        static_cast<std::int64_t>(APMRemoteConfig::current()->maxEventsStored()) - 1;
     // The rows lie within their row ID span, which two index look-ups give: while the span is
     // within the limit nothing can be over it, and the engine skips the delete's scan of the
     // table on every event it writes.
@@ -399,9 +399,9 @@ std::optional<APMRawEventData> APMDatabase::rawEventDataFromDictionary(
                                 "Cannot create an event from database. Missing origin parameter")) {
         return std::nullopt;
     }
-    std::optional<APMEvent> event =
-        APMEvent::initWithOrigin(origin, false, name ? *name : std::string(), timestamp,
-                                 previousTimestamp, parameters, APMParameterLimits::current());
+    std::optional<APMEvent> event = APMEvent::initWithOrigin(
+        origin, false, name ? *name : std::string(), timestamp, previousTimestamp, parameters,
+        APMRemoteConfig::current()->parameterLimits());
     std::optional<APMRawEventData> rawEventData =
         event ? APMRawEventData::initWithRawEvent(&*event, *rowID, *fingerprint) : std::nullopt;
     APMCheckTrueOrSetError(rawEventData.has_value(), error, 2,

@@ -1,9 +1,9 @@
 // The small record tables: purchase and subscription keys reported once, the main events of
 // complex events waiting for their children, and named on-device measurement values; and the
 // column forms of stored events and values.
-#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
 
@@ -102,7 +102,7 @@ std::optional<APMEvent> APMDatabase::eventFromBlob(const sdk::Value& blob, sdk::
         return std::nullopt;
     }
     std::optional<APMEvent> event =
-        APMEvent::initWithEventProto(*proto, APMParameterLimits::current());
+        APMEvent::initWithEventProto(*proto, APMRemoteConfig::current()->parameterLimits());
     APMCheckTrueOrSetError(event.has_value(), error, 2,
                            "Failed to initialize event from proto data");
     return event;

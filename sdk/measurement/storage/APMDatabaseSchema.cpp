@@ -1,7 +1,7 @@
 // The measurement database's schema: every table with its columns as first created, the
 // columns added since, and the columns whose type changed.
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 
 namespace {
@@ -137,8 +137,8 @@ bool APMDatabase::ensureAllTables() {
         if (!sqliteStore_->ensureTableWithName(table.name, table.elementary, table.addOn,
                                                table.modify, &error) &&
             !error.ok()) {
-            APMMeasurement::monitor().logWithLevel(1, 12047, "Failed to ensure table. Table, error",
-                                                   table.name, error);
+            APMMonitor::shared().logWithLevel(1, 12047, "Failed to ensure table. Table, error",
+                                              table.name, error);
             return false;
         }
     }
@@ -167,8 +167,8 @@ bool APMDatabase::ensureAllIndexes() {
         sdk::Error error;
         if (!sqliteStore_->ensureIndexWithName(index.name, index.table, index.columns, index.where,
                                                &error)) {
-            APMMeasurement::monitor().logWithLevel(1, 12047, "Failed to ensure table. Table, error",
-                                                   index.table, error);
+            APMMonitor::shared().logWithLevel(1, 12047, "Failed to ensure table. Table, error",
+                                              index.table, error);
             return false;
         }
     }

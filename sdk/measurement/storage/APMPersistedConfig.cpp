@@ -6,7 +6,8 @@
 
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/engine/APMFilePaths.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
+#include "sdk/measurement/engine/APMRandomIdentifier.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/utilities/VDURandomBytes.h"
 #include "sdk/utilities/ValuePlist.h"
@@ -64,8 +65,7 @@ std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
     if (!shared) {
         shared = initWithSuiteName(kSuiteName);
         if (!shared) {
-            APMMeasurement::monitor().logWithLevel(1, 27001,
-                                                   "PersistedConfig's shared instance is nil");
+            APMMonitor::shared().logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
         }
     }
     return shared;
@@ -187,7 +187,7 @@ void APMPersistedConfig::setDictionary(const std::optional<sdk::Value::Dictionar
                                        std::string_view key) {
     platform::PlistValue checked;
     if (value && !sdk::plistValueFromValue(sdk::Value(*value), &checked).ok()) {
-        APMMeasurement::monitor().logWithLevel(1, 27002, "Unsupported value passed in dictionary");
+        APMMonitor::shared().logWithLevel(1, 27002, "Unsupported value passed in dictionary");
         return;
     }
     writeOnQueue(value ? std::optional(sdk::Value(*value)) : std::nullopt, key);
@@ -226,6 +226,28 @@ void APMPersistedConfig::setMeasurementEnabledState(std::int64_t state) {
         defaults.setInteger(state, kMeasurementEnabledState);
         defaults.synchronize();
     });
+}
+
+std::string APMPersistedConfig::diversionKeyCreatingIfNeeded() {
+    if (!userDefaults_) {
+        return APMRandomIdentifier().substr(0, kDiversionKeyLength);
+    }
+    std::string key;
+    bool drawn = false;
+    serialQueue_->sync([&] {
+        const std::optional<std::string> stored = userDefaults_->stringForKey(kDiversionKey);
+        if (stored && stored->size() == kDiversionKeyLength) {
+            key = *stored;
+            return;
+        }
+        key = APMRandomIdentifier().substr(0, kDiversionKeyLength);
+        userDefaults_->setObject(sdk::Value(key), kDiversionKey);
+        drawn = true;
+    });
+    if (drawn) {
+        scheduleSynchronizeToDisk();
+    }
+    return key;
 }
 
 double APMPersistedConfig::midnightOffset() {

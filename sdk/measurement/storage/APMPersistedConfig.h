@@ -32,6 +32,8 @@
 // std::logic_error). synchronizeBlock_ is guarded by lock_.
 class APMPersistedConfig : public std::enable_shared_from_this<APMPersistedConfig> {
   public:
+    static constexpr std::size_t kDiversionKeyLength = 5;
+
     // The instance for "com.vovidu.vud.measurement", made on first use. When it cannot be made,
     // logs 27001 and returns null (and tries again on the next call).
     static std::shared_ptr<APMPersistedConfig> sharedInstance();
@@ -105,6 +107,10 @@ class APMPersistedConfig : public std::enable_shared_from_this<APMPersistedConfi
     }
     std::optional<std::string> diversionKey() { return stringForKey(kDiversionKey); }
     void setDiversionKey(const std::optional<std::string>& v) { setString(v, kDiversionKey); }
+    // The experiment diversion key: the stored one when it has kDiversionKeyLength characters,
+    // else a new one (the start of a random ID), stored. Read and stored in one queue block, so
+    // the engine's identity and the experiment requests, which both ask, never draw two keys.
+    std::string diversionKeyCreatingIfNeeded();
     // In the application's user defaults; 0 when absent. The setter writes through at once.
     std::int64_t measurementEnabledState();
     void setMeasurementEnabledState(std::int64_t state);

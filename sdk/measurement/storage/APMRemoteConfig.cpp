@@ -4,15 +4,15 @@
 
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMEventNames.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMLibraryVersion.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 
 namespace {
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 struct InstalledConfig {
@@ -25,9 +25,19 @@ InstalledConfig& installedConfig() {
     return *shared;
 }
 
+struct PreviewHeaders {
+    std::mutex mutex;
+    std::optional<std::map<std::string, std::string>> headers;  // guarded by mutex
+};
+
+PreviewHeaders& previewHeaders() {
+    static PreviewHeaders* const shared = new PreviewHeaders();  // lives for the whole process
+    return *shared;
+}
+
 }  // namespace
 
-std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::current() {
     {
         InstalledConfig& installed = installedConfig();
         std::lock_guard lock(installed.mutex);
@@ -35,13 +45,26 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
             return installed.config;
         }
     }
-    return APMRemoteConfig::defaultInstance();
+    return defaultInstance();
 }
 
-void APMMeasurement::setRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConfig) {
+void APMRemoteConfig::setCurrent(std::shared_ptr<APMRemoteConfig> remoteConfig) {
     InstalledConfig& installed = installedConfig();
     std::lock_guard lock(installed.mutex);
     installed.config = std::move(remoteConfig);
+}
+
+std::optional<std::map<std::string, std::string>> APMRemoteConfig::STGWPreviewHeaders() {
+    PreviewHeaders& p = previewHeaders();
+    std::lock_guard lock(p.mutex);
+    return p.headers;
+}
+
+void APMRemoteConfig::setSTGWPreviewHeaders(
+    std::optional<std::map<std::string, std::string>> headers) {
+    PreviewHeaders& p = previewHeaders();
+    std::lock_guard lock(p.mutex);
+    p.headers = std::move(headers);
 }
 
 // Creation ------------------------------------------------------------------------------------
@@ -49,19 +72,21 @@ void APMMeasurement::setRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConf
 APMRemoteConfig::APMRemoteConfig(std::string appID, const std::shared_ptr<APMDatabase>& database,
                                  std::shared_ptr<APMPersistedConfig> persistedConfig,
                                  std::shared_ptr<APMEManager> experimentManager,
-                                 std::function<bool()> shouldFetchExperiments)
+                                 std::function<bool()> shouldFetchExperiments,
+                                 EventEditingLoader eventEditingLoader)
     : appID_(std::move(appID)),
       database_(database),
       persistedConfig_(std::move(persistedConfig)),
       experimentManager_(std::move(experimentManager)),
-      shouldFetchExperiments_(std::move(shouldFetchExperiments)) {}
+      shouldFetchExperiments_(std::move(shouldFetchExperiments)),
+      eventEditingLoader_(std::move(eventEditingLoader)) {}
 
 APMRemoteConfig::~APMRemoteConfig() = default;
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
     static const std::shared_ptr<APMRemoteConfig> shared = [] {
         std::shared_ptr<APMRemoteConfig> config(
-            new APMRemoteConfig(std::string(), nullptr, nullptr, nullptr, nullptr));
+            new APMRemoteConfig(std::string(), nullptr, nullptr, nullptr, nullptr, nullptr));
         config->start(nullptr);
         return config;
     }();
@@ -71,7 +96,8 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     std::string_view appID, const std::shared_ptr<APMDatabase>& database,
     std::shared_ptr<APMPersistedConfig> persistedConfig,
-    std::shared_ptr<APMEManager> experimentManager, std::function<bool()> shouldFetchExperiments) {
+    std::shared_ptr<APMEManager> experimentManager, std::function<bool()> shouldFetchExperiments,
+    EventEditingLoader eventEditingLoader) {
     if (appID.empty()) {
         monitor().logWithLevel(1, 29000,
                                "Cannot init remote configuration without valid Vovidu App ID");
@@ -82,17 +108,19 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
         return nullptr;
     }
     return initWithAppID(appID, database, nullptr, std::move(persistedConfig),
-                         std::move(experimentManager), std::move(shouldFetchExperiments));
+                         std::move(experimentManager), std::move(shouldFetchExperiments),
+                         std::move(eventEditingLoader));
 }
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     std::string_view appID, const std::shared_ptr<APMDatabase>& database,
     const APMPBMeasurementConfig* measurementConfig,
     std::shared_ptr<APMPersistedConfig> persistedConfig,
-    std::shared_ptr<APMEManager> experimentManager, std::function<bool()> shouldFetchExperiments) {
-    std::shared_ptr<APMRemoteConfig> config(
-        new APMRemoteConfig(std::string(appID), database, std::move(persistedConfig),
-                            std::move(experimentManager), std::move(shouldFetchExperiments)));
+    std::shared_ptr<APMEManager> experimentManager, std::function<bool()> shouldFetchExperiments,
+    EventEditingLoader eventEditingLoader) {
+    std::shared_ptr<APMRemoteConfig> config(new APMRemoteConfig(
+        std::string(appID), database, std::move(persistedConfig), std::move(experimentManager),
+        std::move(shouldFetchExperiments), std::move(eventEditingLoader)));
     config->start(measurementConfig);
     return config;
 }
@@ -116,7 +144,7 @@ void APMRemoteConfig::start(const APMPBMeasurementConfig* measurementConfig) {
 void APMRemoteConfig::registerWithExperimentManager() {
     if (experimentManager_) {
         sdkProperty_ = std::make_shared<APMESDKProperty>("div_edadevadeze");
-        sdkProperty_->setVersion(APMIdentity::divEdadevadezeLibraryVersion());
+        sdkProperty_->setVersion(APMLibraryVersion());
         sdkProperty_->setDelegate(weak_from_this());
         experimentClient_ = experimentManager_->registerSDKProperty(sdkProperty_, {});
         if (experimentClient_) {

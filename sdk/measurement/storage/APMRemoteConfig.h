@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "sdk/measurement/experiments/APMEClient.h"
-#include "sdk/measurement/experiments/APMEManager.h"
+#include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBMessages.h"
-#include "sdk/measurement/script/APMPEventEditing.h"
 #include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMEClient.h"
+#include "sdk/measurement/storage/APMEManager.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUMutableDictionary.h"
 #include "sdk/utilities/Value.h"
@@ -47,21 +47,45 @@
 // guarded by snapshotMutex_; the map caches guard themselves (VDUMutableDictionary); the
 // data-control list, the core-platform-service set and the configuration are used on the worker
 // queue only.
+class APMPEventEditing;
+
 class APMRemoteConfig : public APMEClientDelegate,
                         public std::enable_shared_from_this<APMRemoteConfig> {
   public:
+    // Makes the editing instance of a configuration's program with the configuration's modules
+    // (`settings` reads the cached settings): the script runtime's APMPLoadConfigurationProgram,
+    // which the engine hands in. The configuration holds the instance without looking into it.
+    // Null, with the error set, when the program cannot load.
+    using EventEditingLoader = std::function<std::shared_ptr<APMPEventEditing>(
+        const APMPBProgram& program,
+        std::function<std::optional<std::string>(std::string_view key)> settings,
+        sdk::Error* error)>;
+
     // The shared instance without app, database or experiment manager; made once.
     static std::shared_ptr<APMRemoteConfig> defaultInstance();
+
+    // The configuration in force for the whole process: the one the engine installed with
+    // setCurrent, else defaultInstance(). Never null. The stores read their limits from it.
+    // Safe from any thread.
+    static std::shared_ptr<APMRemoteConfig> current();
+    // Installs the configuration in force; null goes back to the default instance.
+    static void setCurrent(std::shared_ptr<APMRemoteConfig> remoteConfig);
+    // The server-side-tagging preview headers a debug-mode link set (they switch the tagging
+    // upload on); none until set. Safe from any thread.
+    static std::optional<std::map<std::string, std::string>> STGWPreviewHeaders();
+    static void setSTGWPreviewHeaders(std::optional<std::map<std::string, std::string>> headers);
 
     // Null, logging 29000, for an empty app ID; null, logging 29001, without a database.
     // Otherwise the designated initializer without a configuration, which loads and parses the
     // stored one. `shouldFetchExperiments` answers the experiment manager's question whether to
-    // fetch (the engine's: while it exists and is enabled); without one, never.
+    // fetch (the engine's: while it exists and is enabled); without one, never. Without
+    // `eventEditingLoader` a configuration's programs are not loaded.
     static std::shared_ptr<APMRemoteConfig> initWithAppID(
         std::string_view appID, const std::shared_ptr<APMDatabase>& database,
         std::shared_ptr<APMPersistedConfig> persistedConfig,
         std::shared_ptr<APMEManager> experimentManager,
-        std::function<bool()> shouldFetchExperiments = nullptr);
+        std::function<bool()> shouldFetchExperiments = nullptr,
+        EventEditingLoader eventEditingLoader = nullptr);
 
     // The designated initializer: registers with the experiment manager (when given), then
     // stores and parses `measurementConfig` when given, else loads the stored one.
@@ -70,7 +94,8 @@ class APMRemoteConfig : public APMEClientDelegate,
         const APMPBMeasurementConfig* measurementConfig,
         std::shared_ptr<APMPersistedConfig> persistedConfig,
         std::shared_ptr<APMEManager> experimentManager,
-        std::function<bool()> shouldFetchExperiments = nullptr);
+        std::function<bool()> shouldFetchExperiments = nullptr,
+        EventEditingLoader eventEditingLoader = nullptr);
 
     ~APMRemoteConfig() override;
     APMRemoteConfig(const APMRemoteConfig&) = delete;
@@ -232,6 +257,9 @@ class APMRemoteConfig : public APMEClientDelegate,
     bool appInBackgroundParameterEnabled();
     std::int32_t maxItemScopedCustomParameters();
     std::int32_t maxPublicEventParameterValueLength();
+    // The three event-parameter limits above as one value, so one event is checked against one
+    // consistent set.
+    APMParameterLimits parameterLimits();
     std::int32_t maxRealtimeDCUEventCountPerDay();
     // 10 while the monitor is in debug mode.
     std::int32_t maxPSMStartCount();
@@ -277,7 +305,8 @@ class APMRemoteConfig : public APMEClientDelegate,
     APMRemoteConfig(std::string appID, const std::shared_ptr<APMDatabase>& database,
                     std::shared_ptr<APMPersistedConfig> persistedConfig,
                     std::shared_ptr<APMEManager> experimentManager,
-                    std::function<bool()> shouldFetchExperiments);
+                    std::function<bool()> shouldFetchExperiments,
+                    EventEditingLoader eventEditingLoader);
     void registerWithExperimentManager();
     void start(const APMPBMeasurementConfig* measurementConfig);
 
@@ -288,7 +317,6 @@ class APMRemoteConfig : public APMEClientDelegate,
     void cacheDataControls(const APMPBMeasurementConfig& config);
     void cacheConsent(const APMPBMeasurementConfig& config);
     void cachePSMSettings(const APMPBMeasurementConfig& config);
-    std::shared_ptr<APMPEventEditing> makeEventEditing();
     std::optional<std::string> cachedValueAsString(std::string_view key) const;
 
     // "<scheme>://<host>" for the upload host, the alternative under consent status 3, with
@@ -307,6 +335,7 @@ class APMRemoteConfig : public APMEClientDelegate,
     std::shared_ptr<APMEClient> experimentClient_;
     const std::shared_ptr<APMEManager> experimentManager_;
     const std::function<bool()> shouldFetchExperiments_;
+    const EventEditingLoader eventEditingLoader_;
     std::shared_ptr<APMESDKProperty> sdkProperty_;
     std::mutex snapshotMutex_;
     // A snapshot is pending while more have arrived than were activated. Counting (not a flag)

@@ -7,7 +7,7 @@
 
 #include "platform/bundle/Bundle.h"
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUServiceOrigin.h"
@@ -15,7 +15,7 @@
 namespace {
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 // The app data consent status under which the alternative hosts and URLs apply.
@@ -229,7 +229,7 @@ bool APMRemoteConfig::STGWUploadEnabled() {
     if (!stgw || APMPBGetString(stgw.get(), apmpb::StgwSetting::kUploadUrl).value_or("").empty()) {
         return false;
     }
-    if (APMMeasurement::STGWPreviewHeaders()) {
+    if (APMRemoteConfig::STGWPreviewHeaders()) {
         return true;
     }
     return inSTGWRollout(static_cast<std::int32_t>(

@@ -1,20 +1,15 @@
 // The parts of a configuration's parse that build more than a cache entry: the event-editing
 // programs and the consent maps.
-#include "platform/bundle/Bundle.h"
-#include "sdk/measurement/audiences/APMConsentNames.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
-#include "sdk/measurement/script/APMPKeyValueStore.h"
-#include "sdk/measurement/script/APMPMessageLogger.h"
-#include "sdk/measurement/script/APMPObjectProvider.h"
+#include "sdk/measurement/storage/APMConsentNames.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfigNumber.h"
 
 namespace {
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 // The elements of a repeated message field (none for a field that cannot be read).
@@ -33,63 +28,28 @@ std::string enumAt(const NANOMessageBase* message, std::int32_t fieldID,
 bool APMRemoteConfig::loadPrograms(const APMPBMeasurementConfig& config) {
     const APMPBRepeatedArray programs =
         repeated<APMPBProgram>(&config, apmpb::MeasurementConfig::kDynamicEventEditing);
-    // Without programs the current instance stays.
-    if (programs.empty()) {
+    // Without programs, or without the engine's loader, the current instance stays.
+    if (programs.empty() || !eventEditingLoader_) {
         return true;
     }
-    eventEditing_ = makeEventEditing();
     const auto* first = static_cast<const APMPBProgram*>(std::get<1>(programs.front()).get());
-    const sdk::Error error = eventEditing_->loadProgram(*first);
-    if (!error.ok()) {
+    // The settings module answers from the live cache, as the settings stand when a program asks.
+    std::weak_ptr<APMRemoteConfig> weakSelf = weak_from_this();
+    sdk::Error error;
+    eventEditing_ = eventEditingLoader_(
+        *first,
+        [weakSelf](std::string_view key) -> std::optional<std::string> {
+            const std::shared_ptr<APMRemoteConfig> self = weakSelf.lock();
+            return self ? self->cachedValueAsString(key) : std::nullopt;
+        },
+        &error);
+    if (!eventEditing_) {
         monitor().logWithLevel(1, 29026, "Failed to initiate event editing instance", error);
-        eventEditing_.reset();
         return false;
     }
     monitor().logWithLevel(7, 29027, "Loading Event Modification and Creation programs",
                            static_cast<std::int64_t>(programs.size()));
     return true;
-}
-
-namespace {
-
-// The app as programs see it; "app_version" only when the bundle names one.
-sdk::Value appMetadata() {
-    sdk::Value::Dictionary metadata{
-        {"platform", "macos"},
-        {"package_name", platform::Bundle::mainBundleIdentifier()},
-        {"vud_version", APMIdentity::divEdadevadezeLibraryVersion()},
-    };
-    if (const auto& bundle = platform::Bundle::main()) {
-        if (auto version = bundle->infoString("CFBundleShortVersionString")) {
-            metadata.emplace("app_version", std::move(*version));
-        }
-    }
-    return sdk::Value(std::move(metadata));
-}
-
-}  // namespace
-
-std::shared_ptr<APMPEventEditing> APMRemoteConfig::makeEventEditing() {
-    auto editing = std::make_shared<APMPEventEditing>();
-    // The module answers from the live cache, as the settings stand when a program asks.
-    std::weak_ptr<APMRemoteConfig> weakSelf = weak_from_this();
-    editing->setModuleCreator(
-        [weakSelf] {
-            return std::make_shared<APMPKeyValueStore>(
-                u"internal.remoteConfig",
-                [weakSelf](std::string_view key) -> std::optional<std::string> {
-                    const std::shared_ptr<APMRemoteConfig> self = weakSelf.lock();
-                    return self ? self->cachedValueAsString(key) : std::nullopt;
-                });
-        },
-        "internal.remoteConfig");
-    editing->setModuleCreator(
-        [] { return std::make_shared<APMPObjectProvider>(u"internal.appMetadata", appMetadata); },
-        "internal.appMetadata");
-    editing->setModuleCreator(
-        [] { return std::make_shared<APMPMessageLogger>(std::make_shared<APMPixieLogger>()); },
-        "internal.logger");
-    return editing;
 }
 
 std::optional<std::string> APMRemoteConfig::cachedValueAsString(std::string_view key) const {

@@ -3,14 +3,14 @@
 #include <cmath>
 #include <limits>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfigNumber.h"
 
 namespace {
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 // Whether `number` lies inside the bounds that are given (inclusive); false when it cannot be
@@ -257,6 +257,11 @@ std::int32_t APMRemoteConfig::maxPublicUserProperties() {
 std::int32_t APMRemoteConfig::maxEventNameCardinality() {
     return intValueFromCacheWithKey("measurement.upload.max_event_name_cardinality", 2000, 2000,
                                     500);
+}
+
+APMParameterLimits APMRemoteConfig::parameterLimits() {
+    return {maxPublicEventParams(), maxItemScopedCustomParameters(),
+            maxPublicEventParameterValueLength()};
 }
 
 std::int32_t APMRemoteConfig::maxPublicEventParams() {

@@ -46,7 +46,7 @@ using APMSqliteRecordFilter = std::function<bool(std::size_t, const APMSqliteRec
 // Errors are kAPMErrorDomain errors: code 1 for a bad argument, 2 for a closed database, a
 // missing or malformed table or a statement that could not be built, 3 for an SQLite failure
 // or a failed transaction (with a monitor context "<operation>,<sqlite code>,A|NA", A when the
-// file is writable). Diagnostics go to APMMeasurement::monitor() with codes 34003-34023.
+// file is writable). Diagnostics go to APMMonitor::shared() with codes 34003-34023.
 //
 // The journal is a write-ahead log with synchronous=NORMAL: a crash of the program loses
 // nothing committed; a power cut may lose the last commits but never leaves the file damaged.

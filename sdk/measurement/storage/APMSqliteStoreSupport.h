@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "sdk/measurement/engine/APMError.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace apm_sqlite_detail {
 
@@ -22,7 +22,7 @@ inline constexpr std::int64_t kLevelWarning = 4;
 inline constexpr std::int64_t kLevelSilentWarning = 5;
 
 inline APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 // True when `text` contains `word`, compared in ASCII case-insensitively.

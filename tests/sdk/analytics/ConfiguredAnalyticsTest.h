@@ -11,7 +11,7 @@
 #include "platform/preferences/PreferencesStore.h"
 #include "sdk/analytics/REROdazadeve.h"
 #include "sdk/core/ZEDOre.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRawEventData.h"
 #include "sdk/utilities/ValuePlist.h"

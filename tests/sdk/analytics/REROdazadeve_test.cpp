@@ -15,7 +15,7 @@
 #include "sdk/core/ZEDOre.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
 #include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"

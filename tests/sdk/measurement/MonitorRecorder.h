@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "tests/support/TempDir.h"
 
 namespace sdktest {
@@ -42,7 +42,7 @@ inline const bool kMeasurementFoldersIsolated = (IsolatedMeasurementFolders::ins
 // that test).
 class MeasurementTestEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { APMMeasurement::monitor().TEST_waitForMonitorQueue(); }
+    void SetUp() override { APMMonitor::shared().TEST_waitForMonitorQueue(); }
 };
 
 inline ::testing::Environment* const kMeasurementTestEnvironment =
@@ -52,7 +52,7 @@ inline ::testing::Environment* const kMeasurementTestEnvironment =
 class MonitorRecorder {
   public:
     MonitorRecorder() {
-        APMMeasurement::monitor().TEST_setMessageObserver([this](const APMMonitorMessage& m) {
+        APMMonitor::shared().TEST_setMessageObserver([this](const APMMonitorMessage& m) {
             std::lock_guard lock(mutex_);
             messages_.push_back(m);
         });
@@ -60,8 +60,8 @@ class MonitorRecorder {
     // Also waits for the monitor's queued sample writes, so none outlives the test (and the
     // isolated folder, which goes away at exit).
     ~MonitorRecorder() {
-        APMMeasurement::monitor().TEST_setMessageObserver(nullptr);
-        APMMeasurement::monitor().TEST_waitForMonitorQueue();
+        APMMonitor::shared().TEST_setMessageObserver(nullptr);
+        APMMonitor::shared().TEST_waitForMonitorQueue();
     }
     MonitorRecorder(const MonitorRecorder&) = delete;
     MonitorRecorder& operator=(const MonitorRecorder&) = delete;

@@ -11,10 +11,10 @@
 #include "sdk/measurement/engine/APMAEU.h"
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -453,7 +453,7 @@ void APMMeasurement::handlePSMValueOnWorkerQueue(const std::string& value, bool 
 void APMMeasurement::writeOnDeviceConversionEventOnWorkerQueue(std::string_view source) {
     std::optional<APMEvent> event = APMEvent::initWithOrigin(
         "auto", false, "_fx", APMCurrentTimeInterval(), 0,
-        {{"_fxs", APMValue(std::string(source))}}, APMParameterLimits::current());
+        {{"_fxs", APMValue(std::string(source))}}, APMRemoteConfig::current()->parameterLimits());
     if (!event) {
         return;
     }

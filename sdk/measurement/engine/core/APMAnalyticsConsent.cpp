@@ -1,9 +1,9 @@
 // The facade's consent entry and its persistence.
 #include <algorithm>
 
-#include "sdk/measurement/audiences/APMConsentNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
+#include "sdk/measurement/storage/APMConsentNames.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {

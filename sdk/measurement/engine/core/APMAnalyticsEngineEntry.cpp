@@ -2,8 +2,8 @@
 #include "sdk/measurement/engine/core/APMAnalyticsEngineEntry.h"
 
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
 void APMAnalyticsLogEventInEngine(APMMeasurement& engine, APMAnalyticsEngineEvent event) {

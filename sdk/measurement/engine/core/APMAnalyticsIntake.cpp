@@ -6,10 +6,10 @@
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMDecimalNumber.h"
 #include "sdk/measurement/engine/APMEventParameterCleaning.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMAnalyticsEngineEntry.h"
 #include "sdk/measurement/engine/core/APMAnalyticsState.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The facade's log-event listeners, interceptor and open-URL listener.
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMAnalyticsState.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <mutex>
 
 #include "sdk/measurement/attribution/APMInAppPurchaseTransactionReporter.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMAnalyticsState.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 namespace {
 

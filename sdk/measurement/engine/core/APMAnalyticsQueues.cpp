@@ -2,10 +2,10 @@
 #include <future>
 #include <thread>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMAnalyticsState.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMPersistentDictionary.h"
 #include "sdk/utilities/VDULogger.h"

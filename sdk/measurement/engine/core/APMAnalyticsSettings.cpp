@@ -3,11 +3,11 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMError.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMAnalyticsEngineEntry.h"
 #include "sdk/measurement/engine/core/APMAnalyticsState.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
 namespace {

@@ -1,4 +1,5 @@
 #include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 #include <atomic>
 #include <mutex>
@@ -8,10 +9,10 @@
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMEventNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 
 namespace {
@@ -31,7 +32,7 @@ std::optional<APMEvent> eventFromTemplate(const APMEvent& eventTemplate, const s
         parameters.emplace(key, value);
     }
     return APMEvent::initWithOrigin(origin, false, eventTemplate.name(), timestamp, 0, parameters,
-                                    APMParameterLimits::current());
+                                    APMRemoteConfig::current()->parameterLimits());
 }
 
 // Writes the user property `name` = `value`; false with `error` set when it cannot be made or

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "sdk/measurement/audiences/APMConditionalUserProperty.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
+#include "sdk/measurement/storage/APMConditionalUserProperty.h"
 
 class APMDatabase;
 class APMMeasurement;

@@ -2,13 +2,13 @@
 // events table, session-start clears and engagement totals, event aggregates with customer
 // types, the running bundle indices in "app_metadata" and the bundle's header fields.
 #include "platform/bundle/Bundle.h"
-#include "sdk/measurement/engine/APMBundleFields.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
+#include "sdk/measurement/engine/core/APMBundleFields.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
@@ -166,7 +166,7 @@ bool APMMeasurement::updateUserEngagement(std::int64_t engagementMs, APMPBMeasur
 std::optional<std::vector<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAggregates(
     std::vector<APMEvent> events, APMAudienceTimestampsCache& cache,
     bool allowEventFilterEvaluation) {
-    const APMParameterLimits limits = APMParameterLimits::fromRemoteConfig(*remoteConfig_);
+    const APMParameterLimits limits = remoteConfig_->parameterLimits();
     std::vector<APMEvent> updated;
     for (const APMEvent& original : events) {
         APMEvent event = purchaseEventWithCustomerTypeParam(original);

@@ -8,11 +8,11 @@
 
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAEU.h"
-#include "sdk/measurement/engine/APMBundleFields.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMEventNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMBundleFields.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -405,13 +405,13 @@ APMEvent APMMeasurement::internalEventFromPublicEvent(const APMEvent& event) {
     }
     std::optional<APMEvent> internal = APMEvent::initWithOrigin(
         event.origin(), false, mapped->second, event.timestamp(), event.previousTimestamp(),
-        parameters, APMParameterLimits::current());
+        parameters, APMRemoteConfig::current()->parameterLimits());
     return internal ? std::move(*internal) : event;
 }
 
 bool APMMeasurement::checkConversion(APMEvent& event, APMDailyCounts& counts) {
     if (remoteConfig_->isEventCustomConversion(event.name())) {
-        event.setConversion(true, APMParameterLimits::fromRemoteConfig(*remoteConfig_));
+        event.setConversion(true, remoteConfig_->parameterLimits());
     }
     if (!APMIsPublicName(event.name()) || !event.isConversion()) {
         return false;
@@ -423,7 +423,7 @@ bool APMMeasurement::checkConversion(APMEvent& event, APMDailyCounts& counts) {
         counts.decrementAllEventsCount();
         return true;
     }
-    event.setConversion(false, APMParameterLimits::fromRemoteConfig(*remoteConfig_));
+    event.setConversion(false, remoteConfig_->parameterLimits());
     monitor().logWithLevel(3, 23102,
                            "Too many conversion events. Not logging event as conversion. Name, "
                            "limit",

@@ -7,9 +7,9 @@
 
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
@@ -157,7 +157,7 @@ void APMMeasurement::backfillEventsWithParameters(
                                error);
         return;
     }
-    const APMParameterLimits limits = APMParameterLimits::current();
+    const APMParameterLimits limits = APMRemoteConfig::current()->parameterLimits();
     std::int64_t failed = 0;
     sdk::Error lastError;
     for (const APMRawEventData& data : *events) {

@@ -1,6 +1,7 @@
 // Step 9 of the event pipeline: the configuration's event-editing program over one event.
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
+#include "sdk/measurement/engine/core/APMEventEditEvent.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/script/APMPEventEditing.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 
@@ -14,7 +15,7 @@ APMMeasurement::EventEditingResult APMMeasurement::editEventOnWorkerQueue(const 
     }
     // The error decides, not the answer: an unchanged event answers false too.
     sdk::Error error;
-    editing->handleEvent(event.editEvent(), error);
+    editing->handleEvent(APMEventEditEvent(event), error);
     if (!error.ok()) {
         result.error = error;
         return result;
@@ -23,8 +24,9 @@ APMMeasurement::EventEditingResult APMMeasurement::editEventOnWorkerQueue(const 
     if (editing->hasEdits()) {
         // An edit the validator refuses (it logs why) leaves the event as it came, rather than
         // losing it.
-        result.editedEvent = APMEvent::eventFromEditEvent(
-            context.outputEvent(), APMParameterLimits::current(), event.timestamp());
+        result.editedEvent =
+            APMEventFromEditEvent(context.outputEvent(),
+                                  APMRemoteConfig::current()->parameterLimits(), event.timestamp());
     }
     for (const APMPEvent& created : context.eventsToLog()) {
         // Scripts log whole milliseconds.

@@ -5,11 +5,12 @@
 #include "sdk/measurement/attribution/APMInAppPurchaseTransactionReporter.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMError.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDatabase.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(EventEntry entry) {
     }
     std::optional<APMEvent> event =
         APMEvent::initWithOrigin(entry.origin, entry.isPublicEvent, entry.name, entry.timestamp, 0,
-                                 entry.parameters, APMParameterLimits::current());
+                                 entry.parameters, APMRemoteConfig::current()->parameterLimits());
     if (!event) {
         monitor().logWithLevel(1, 23219, "Attempted to log nil event. Origin, name, parameters",
                                entry.origin, APMDebugEventName(entry.name),
@@ -110,7 +111,7 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(EventEntry entry) {
     if (!entry.addedScreenParameters.empty()) {
         event->addScreenParameters(
             entry.addedScreenParameters,
-            APMParameterLimits::current().maxPublicEventParameterValueLength);
+            APMRemoteConfig::current()->parameterLimits().maxPublicEventParameterValueLength);
     }
     // What the event writes is written under the consent of the moment it was logged.
     struct WritingConsent {

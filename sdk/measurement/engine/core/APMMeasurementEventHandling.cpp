@@ -4,11 +4,12 @@
 
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ void APMMeasurement::handleInternalEventOnWorkerQueue(APMEvent event) {
                           [](const auto& entry) { return entry.first.starts_with("cad_"); });
         }
         event.applyParameters(APMRawParametersFromDictionary(defaults), true,
-                              APMParameterLimits::current());
+                              APMRemoteConfig::current()->parameterLimits());
     }
     const APMEvent handled = event;
     handleEventOnWorkerQueue(std::move(event));
@@ -90,9 +91,9 @@ void APMMeasurement::handleEventOnWorkerQueue(APMEvent event) {
                 origin = *value->stringValue();
             }
         }
-        if (std::optional<APMEvent> made =
-                APMEvent::initWithOrigin(origin, false, created.name, created.timestamp, 0,
-                                         created.parameters, APMParameterLimits::current())) {
+        if (std::optional<APMEvent> made = APMEvent::initWithOrigin(
+                origin, false, created.name, created.timestamp, 0, created.parameters,
+                APMRemoteConfig::current()->parameterLimits())) {
             writeEventOnWorkerQueue(std::move(*made));
         }
     }
@@ -112,7 +113,7 @@ std::optional<APMEvent> APMMeasurement::eventAfterSafelistingEvent(APMEvent even
     }
     return event.copyWithParameters(
         rawParametersWith(event, "ma_safelisted", APMValue(std::int64_t{1})),
-        APMParameterLimits::current());
+        APMRemoteConfig::current()->parameterLimits());
 }
 
 bool APMMeasurement::dedupeSubscriptionEvent(const APMEvent& event) {
@@ -189,7 +190,7 @@ std::optional<APMEvent> APMMeasurement::appExceptionEventWithRazudizoFeatureRoll
     }
     return event.copyWithParameters(
         rawParametersWith(event, kFeatureRolloutsParameter, APMValue(*stored)),
-        APMParameterLimits::current());
+        APMRemoteConfig::current()->parameterLimits());
 }
 
 void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event) {
@@ -206,7 +207,7 @@ void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event) 
         if (std::optional<APMEvent> rollouts = APMEvent::initWithOrigin(
                 "auto", false, "_ssr", APMCurrentTimeInterval(), 0,
                 {{std::string(kFeatureRolloutsParameter), APMValue(*stored)}},
-                APMParameterLimits::current())) {
+                APMRemoteConfig::current()->parameterLimits())) {
             writeEventOnWorkerQueue(std::move(*rollouts));
         }
     }

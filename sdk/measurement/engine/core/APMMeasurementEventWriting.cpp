@@ -9,11 +9,11 @@
 #include "sdk/measurement/engine/APMDigest.h"
 #include "sdk/measurement/engine/APMEventNameLists.h"
 #include "sdk/measurement/engine/APMEventNames.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/engine/core/APMDatabaseLifetimeValueStore.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -111,7 +111,7 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(APMEvent event) {
     }
     identity_->updateIdentifiers();
     if (APMIsDefaultConversionEvent(event.name())) {
-        event.setConversion(true, APMParameterLimits::fromRemoteConfig(*remoteConfig_));
+        event.setConversion(true, remoteConfig_->parameterLimits());
     }
     database_->performTransaction([&] { return writeEventTransaction(event); });
 }
@@ -351,7 +351,7 @@ void APMMeasurement::logFirstOpenConsentedEvent(double timestamp) {
             std::optional<APMEvent> event = APMEvent::initWithOrigin(
                 "auto", false, "_fx", timestamp, 0,
                 {{"_pfo", APMValue(previousOpens)}, {"_uwa", APMValue(withoutAdvertisingID)}},
-                APMParameterLimits::current());
+                APMRemoteConfig::current()->parameterLimits());
             if (event) {
                 event->setRealtime(true);
                 engine->writeEventOnWorkerQueue(std::move(*event));

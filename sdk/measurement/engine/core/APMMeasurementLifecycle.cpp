@@ -12,15 +12,16 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMExcludeFromBackup.h"
 #include "sdk/measurement/engine/APMFilePaths.h"
-#include "sdk/measurement/engine/APMIdentifiers.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
+#include "sdk/measurement/engine/core/APMIdentifiers.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
-#include "sdk/measurement/experiments/APMEManager.h"
+#include "sdk/measurement/experiments/APMEExperimentManager.h"
+#include "sdk/measurement/script/APMPConfigurationProgram.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -105,7 +106,7 @@ void APMMeasurement::initializeSharedInstanceWithAppID(std::string_view appID,
         // The shared experiment manager (its task manager starts with it); the remote
         // configuration registers with it as the engine's experiment client.
         return initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                             std::move(safelistedEvents), APMEManager::sharedInstance());
+                             std::move(safelistedEvents), APMEExperimentManager::sharedInstance());
     });
 }
 
@@ -304,11 +305,13 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     }
     // Its configurations' event-editing programs edit every event (editEventOnWorkerQueue).
     // Only an existing, enabled engine fetches experiments.
-    remoteConfig_ =
-        APMRemoteConfig::initWithAppID(appID_, database_, persistedConfig_, experimentManager_, [] {
+    remoteConfig_ = APMRemoteConfig::initWithAppID(
+        appID_, database_, persistedConfig_, experimentManager_,
+        [] {
             const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
             return engine != nullptr && engine->isEnabled();
-        });
+        },
+        APMPLoadConfigurationProgram);
     if (!remoteConfig_) {
         return false;
     }

@@ -1,5 +1,5 @@
 // The network client's diagnostics, passed on to the engine's monitor.
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <limits>
 
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
-#include "sdk/measurement/engine/APMBundleFields.h"
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
+#include "sdk/measurement/engine/core/APMBundleFields.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/experiments/APMEnvironmentInfo.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"

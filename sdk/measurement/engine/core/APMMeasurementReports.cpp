@@ -6,12 +6,12 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDeepLink.h"
 #include "sdk/measurement/engine/APMError.h"
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
@@ -172,9 +172,10 @@ void APMMeasurement::logFirstOpenEventsOnWorkerQueue(std::int64_t previousCount,
     const APMParameters screen = APMScreenViewReporter::sharedInstance()->screenParameters();
     const APMRawParameters screenParameters(screen.begin(), screen.end());
     const std::int32_t maxValueLength =
-        APMParameterLimits::current().maxPublicEventParameterValueLength;
-    if (std::optional<APMEvent> firstOpen = APMEvent::initWithOrigin(
-            "auto", false, "_f", initTimestamp_, 0, parameters, APMParameterLimits::current())) {
+        APMRemoteConfig::current()->parameterLimits().maxPublicEventParameterValueLength;
+    if (std::optional<APMEvent> firstOpen =
+            APMEvent::initWithOrigin("auto", false, "_f", initTimestamp_, 0, parameters,
+                                     APMRemoteConfig::current()->parameterLimits())) {
         firstOpen->addScreenParameters(screenParameters, maxValueLength);
         handleInternalEventOnWorkerQueue(std::move(*firstOpen));
     }
@@ -190,8 +191,9 @@ void APMMeasurement::logFirstOpenEventsOnWorkerQueue(std::int64_t previousCount,
     if (efficientEngagement) {
         engagement.emplace("_fr", APMValue(std::int64_t{1}));
     }
-    if (std::optional<APMEvent> event = APMEvent::initWithOrigin(
-            "auto", false, "_e", initTimestamp_, 0, engagement, APMParameterLimits::current())) {
+    if (std::optional<APMEvent> event =
+            APMEvent::initWithOrigin("auto", false, "_e", initTimestamp_, 0, engagement,
+                                     APMRemoteConfig::current()->parameterLimits())) {
         event->addScreenParameters(screenParameters, maxValueLength);
         handleInternalEventOnWorkerQueue(std::move(*event));
     }
@@ -228,9 +230,10 @@ void APMMeasurement::reportVersionChangeOnWorkerQueue(
     if (!stored || stored->empty()) {
         return;
     }
-    if (std::optional<APMEvent> event = APMEvent::initWithOrigin(
-            "auto", false, eventName, APMCurrentTimeInterval(), 0,
-            {{std::string(parameterName), APMValue(*stored)}}, APMParameterLimits::current())) {
+    if (std::optional<APMEvent> event =
+            APMEvent::initWithOrigin("auto", false, eventName, APMCurrentTimeInterval(), 0,
+                                     {{std::string(parameterName), APMValue(*stored)}},
+                                     APMRemoteConfig::current()->parameterLimits())) {
         handleInternalEventOnWorkerQueue(std::move(*event));
     }
 }

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "sdk/measurement/engine/APMDebugNames.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDURandomBytes.h"

@@ -1,9 +1,9 @@
 // Start step 16: the search-ads reporter, with the facade's internal-event entry as the way its
 // campaign event comes in.
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 void APMMeasurement::startSearchAdReporterOnWorkerQueue() {
     searchAdReporter_ =

@@ -3,10 +3,10 @@
 // and the session ID query.
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMError.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 #include "sdk/measurement/engine/core/APMSessionReporter.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -29,8 +29,7 @@ void APMMeasurement::startSessionReporterOnWorkerQueue() {
     APMRemoteConfig& config = remoteConfig_ ? *remoteConfig_ : *remoteConfig();
     std::shared_ptr<APMSessionReporter> reporter = APMSessionReporter::initWithPersistedConfig(
         persistedConfig_, APMSessionReporter::settingsFromRemoteConfig(config));
-    APMScreenViewReporter::sharedInstance()->setParameterLimits(
-        APMParameterLimits::fromRemoteConfig(config));
+    APMScreenViewReporter::sharedInstance()->setParameterLimits(config.parameterLimits());
     reporter->setReportingEnabled(isEnabled());
     std::shared_ptr<APMSessionReporter> replaced;
     {
@@ -46,8 +45,7 @@ void APMMeasurement::refreshActivitySettingsOnWorkerQueue() {
     if (std::shared_ptr<APMSessionReporter> reporter = sessionReporter()) {
         reporter->updateSettings(APMSessionReporter::settingsFromRemoteConfig(*remoteConfig_));
     }
-    APMScreenViewReporter::sharedInstance()->setParameterLimits(
-        APMParameterLimits::fromRemoteConfig(*remoteConfig_));
+    APMScreenViewReporter::sharedInstance()->setParameterLimits(remoteConfig_->parameterLimits());
 }
 
 void APMMeasurement::setSessionReportingEnabled(bool enabled) {

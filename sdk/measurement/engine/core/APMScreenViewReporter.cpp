@@ -4,10 +4,10 @@
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMEventNameLists.h"
 #include "sdk/measurement/engine/APMEventParameterCleaning.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMNumericUtil.h"
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMSessionReporter.h"
 
 namespace {
@@ -53,8 +53,20 @@ sdk::Value describe(const std::optional<std::string>& text) {
 }  // namespace
 
 const std::shared_ptr<APMScreenViewReporter>& APMScreenViewReporter::sharedInstance() {
-    static const std::shared_ptr<APMScreenViewReporter> shared =
-        create(VDUNotificationCenter::defaultCenter());
+    static const std::shared_ptr<APMScreenViewReporter> shared = [] {
+        // The ad exposure reporter follows this reporter's screens and logs through the facade.
+        APMAdExposureReporter::setEngineHooks(
+            {[](const APMScreen* screen) {
+                 const std::shared_ptr<APMScreenViewReporter>& reporter = sharedInstance();
+                 return screen != nullptr ? APMScreenParameters(*screen, reporter->maxValueLength())
+                                          : reporter->screenParameters();
+             },
+             [] { return sharedInstance()->isAppActive(); },
+             [](const std::string& name, const APMRawParameters& parameters) {
+                 APMAnalytics::logInternalEventWithOrigin("am", name, parameters);
+             }});
+        return create(VDUNotificationCenter::defaultCenter());
+    }();
     return shared;
 }
 

@@ -5,10 +5,10 @@
 
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMUptime.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -277,5 +277,5 @@ std::optional<APMEvent> APMSessionStartEvent(std::int64_t sessionNumber, bool in
         }
     }
     return APMEvent::initWithOrigin("auto", false, "_s", timestamp, 0, parameters,
-                                    APMParameterLimits::current());
+                                    APMRemoteConfig::current()->parameterLimits());
 }

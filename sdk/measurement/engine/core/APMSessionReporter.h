@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 
 class APMAlarm;
@@ -48,7 +49,7 @@ class APMSessionReporter : public std::enable_shared_from_this<APMSessionReporte
 
     // Posted (object none) on the default center each time the engagement timer fires.
     static constexpr const char* kEngagementTimerDidFireNotification =
-        "kAPMSessionReporterEngagementTimerDidFire";
+        kAPMEngagementTimerDidFireNotification;
     // The engaged time one "_e" event reports at most, in seconds.
     static constexpr double kMaxEngagementSeconds = 3600.0;
 

@@ -8,7 +8,7 @@
 #include "platform/process/ProcessArguments.h"
 #include "sdk/measurement/attribution/APMCampaignURL.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/DOZAruZizorudeZadazudu.h"
 #include "tests/sdk/measurement/attribution/CampaignTestSupport.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 namespace {
 

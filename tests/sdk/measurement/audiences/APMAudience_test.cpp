@@ -1,6 +1,7 @@
 // Audience evaluation over a real measurement database: storing definitions, result bits and
 // times, bundling with previous results, clearing session-scoped results, database failures.
 #include "sdk/measurement/audiences/APMAudience.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -80,12 +81,12 @@ class APMAudienceTest : public sdktest::RemoteConfigTest {
         ASSERT_TRUE(audience_);
     }
     void TearDown() override {
-        APMMeasurement::setRemoteConfig(nullptr);
+        APMRemoteConfig::setCurrent(nullptr);
         RemoteConfigTest::TearDown();
     }
 
     void useSettings(const std::vector<std::pair<std::string, std::string>>& settings) {
-        APMMeasurement::setRemoteConfig(configWithSettings(settings));
+        APMRemoteConfig::setCurrent(configWithSettings(settings));
     }
 
     bool store(const std::vector<std::shared_ptr<APMPBAudience>>& audiences) {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/measurement/audiences/APMConsentNames.h"
+#include "sdk/measurement/storage/APMConsentNames.h"
 #include "tests/sdk/measurement/engine/EngineTestSupport.h"
 #include "tests/support/TempDir.h"
 

@@ -19,7 +19,7 @@ class APMDebugNamesTest : public ::testing::Test {
         VDUClassRegistry::registerClass(std::make_shared<AnalyticsInterface>());
     }
     void TearDown() override {
-        APMMeasurement::monitor().setDebugModeEnabled(false);
+        APMMonitor::shared().setDebugModeEnabled(false);
         VDUClassRegistry::TEST_unregisterClass("REROdazadeve");
     }
 };
@@ -37,7 +37,7 @@ TEST_F(APMDebugNamesTest, NamesInDebugModeOnly) {
     };
     EXPECT_EQ(shown(),
               (std::vector<std::string>{"_vs", "_cmp", "_unknown", "level_up", "_exp_12", "_err"}));
-    APMMeasurement::monitor().setDebugModeEnabled(true);
+    APMMonitor::shared().setDebugModeEnabled(true);
     // "_cmp" has two public names; the "razudizo_" one is skipped.
     EXPECT_EQ(shown(),
               (std::vector<std::string>{"screen_view (_vs)", "ma_campaign (_cmp)", "_unknown",
@@ -53,7 +53,7 @@ TEST_F(APMDebugNamesTest, NamesInDebugModeOnly) {
 }
 
 TEST_F(APMDebugNamesTest, ArraysAreListedItemByItem) {
-    APMMeasurement::monitor().setDebugModeEnabled(true);
+    APMMonitor::shared().setDebugModeEnabled(true);
     const sdk::Value::Array items{sdk::Value::Dictionary{{"item_id", "A"}},
                                   sdk::Value::Dictionary{{"item_id", "B"}}};
     EXPECT_EQ(APMDebugArrayDescription(items),

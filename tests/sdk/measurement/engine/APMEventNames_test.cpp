@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/APMLibraryVersion.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
 
 namespace {
@@ -26,12 +26,12 @@ TEST(APMEventNamesTest, PublicNamesDoNotBeginWithAnUnderscore) {
     EXPECT_TRUE(monitor.saw(18003));
 }
 
-TEST(APMIdentityTest, LibraryVersionDropsTheLastThreeCharacters) {
-    EXPECT_EQ(APMIdentity::divEdadevadezeLibraryVersion(), 111500);
-    EXPECT_EQ(APMIdentity::libraryVersionFromString("10000000"), 10000);
-    EXPECT_EQ(APMIdentity::libraryVersionFromString("1234"), 1);
-    EXPECT_EQ(APMIdentity::libraryVersionFromString("123"), 0);
-    EXPECT_EQ(APMIdentity::libraryVersionFromString("x1234"), 0);
+TEST(APMLibraryVersionTest, LibraryVersionDropsTheLastThreeCharacters) {
+    EXPECT_EQ(APMLibraryVersion(), 111500);
+    EXPECT_EQ(APMLibraryVersionFromString("10000000"), 10000);
+    EXPECT_EQ(APMLibraryVersionFromString("1234"), 1);
+    EXPECT_EQ(APMLibraryVersionFromString("123"), 0);
+    EXPECT_EQ(APMLibraryVersionFromString("x1234"), 0);
 }
 
 }  // namespace

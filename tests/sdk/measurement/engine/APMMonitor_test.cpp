@@ -9,7 +9,6 @@
 #include "platform/process/ProcessArguments.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMError.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "sdk/utilities/VDULogger.h"
@@ -24,7 +23,7 @@ constexpr const char* kPrefix = "com.vovidu.razudizo.analytics  - <DivEdadevadez
 
 class APMMonitorTest : public ::testing::Test {
   protected:
-    APMMonitor& monitor_ = APMMeasurement::monitor();
+    APMMonitor& monitor_ = APMMonitor::shared();
     sdktest::LoggedLines lines_;  // resets the shared logger to level 5
     sdktest::MonitorRecorder recorder_;
 };
@@ -87,7 +86,7 @@ TEST_F(APMMonitorTest, DebugModeIsAFlag) {
     EXPECT_TRUE(monitor_.isDebugModeEnabled());
     monitor_.setDebugModeEnabled(false);
     EXPECT_FALSE(monitor_.isDebugModeEnabled());
-    EXPECT_EQ(&APMMeasurement::monitor(), &monitor_);
+    EXPECT_EQ(&APMMonitor::shared(), &monitor_);
     EXPECT_EQ(monitor_.libraryVersion(), 111500);
 }
 

@@ -2,9 +2,9 @@
 // a diversion key, and custom properties in name order with the delegate's winning.
 #include <gtest/gtest.h>
 
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/experiments/APMEExperimentManager.h"
 #include "sdk/measurement/experiments/APMEExperimentRequestBuilder.h"
-#include "sdk/measurement/experiments/APMEManager.h"
 #include "sdk/measurement/experiments/APMEnvironmentInfo.h"
 #include "tests/sdk/measurement/experiments/ExperimentTestSupport.h"
 
@@ -117,11 +117,11 @@ TEST_F(RequestBuilderTest, WithoutAnyDiversionKeyTheSDKIsLeftOutAndNoLanguageLea
 TEST_F(RequestBuilderTest, SDKsRegisteredWithTheSharedManagerReachTheSharedRequest) {
     APMEExperimentRequestBuilder::sharedInstance().setEnvironmentProvider(
         [] { return environment(""); });
-    const auto client =
-        APMEManager::sharedInstance()->registerSDKProperty(sdkProperty("div_shared", "k"), {});
+    const auto client = APMEExperimentManager::sharedInstance()->registerSDKProperty(
+        sdkProperty("div_shared", "k"), {});
     ASSERT_TRUE(client);
     // Registration runs on the manager's queue; a synchronous lookup waits for it.
-    (void)APMEManager::sharedInstance()->experimentIDs();
+    (void)APMEExperimentManager::sharedInstance()->experimentIDs();
     EXPECT_NE(decoded(APMEExperimentRequestBuilder::sharedInstance().request())
                   .find("diversion_id: \"k-div_shared\""),
               std::string::npos);

@@ -8,6 +8,7 @@
 #include "EditingTestSupport.h"
 #include "ProgramText.h"
 #include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/engine/core/APMEventEditEvent.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPNumberValue.h"
 #include "sdk/measurement/script/APMPObjectManager.h"
@@ -135,7 +136,7 @@ TEST_F(EditEventConversionTest, EditEventHasThePublicNameAndPlainParameters) {
                                                  {"items", APMValue(items)}},
                                                 limits_);
     ASSERT_TRUE(event);
-    const APMPEvent edit = event->editEvent();
+    const APMPEvent edit = APMEventEditEvent(*event);
     EXPECT_EQ(edit.name(), "session_start");
     // Scripts see milliseconds.
     EXPECT_EQ(edit.timestamp(), 1700000000250.0);
@@ -155,7 +156,7 @@ TEST_F(EditEventConversionTest, EventFromEditEventTakesTheOriginFromAStringO) {
             parameters.emplace("_o", c.origin);
         }
         const auto event =
-            APMEvent::eventFromEditEvent(APMPEvent("session_start", 12000.0, parameters), limits_);
+            APMEventFromEditEvent(APMPEvent("session_start", 12000.0, parameters), limits_);
         ASSERT_TRUE(event) << c.expected;
         EXPECT_EQ(event->origin(), c.expected);
         EXPECT_EQ(event->name(), "_s");
@@ -164,19 +165,18 @@ TEST_F(EditEventConversionTest, EventFromEditEventTakesTheOriginFromAStringO) {
         EXPECT_EQ(event->parameters().at("k"), APMValue(std::int64_t{3}));
         EXPECT_EQ(event->parameters().at("_o"), APMValue(c.expected));
     }
-    EXPECT_FALSE(APMEvent::eventFromEditEvent(APMPEvent("", 12.0, {}), limits_));
+    EXPECT_FALSE(APMEventFromEditEvent(APMPEvent("", 12.0, {}), limits_));
 }
 
 TEST_F(EditEventConversionTest, TimesCrossAsMillisecondsAndAnEditedEventKeepsItsOwnTime) {
     // A created event's whole milliseconds come back as seconds with their fraction.
-    const auto created =
-        APMEvent::eventFromEditEvent(APMPEvent("made", 1700000000789.0, {}), limits_);
+    const auto created = APMEventFromEditEvent(APMPEvent("made", 1700000000789.0, {}), limits_);
     ASSERT_TRUE(created);
     EXPECT_EQ(created->timestamp(), 1700000000.789);
     // Seconds to milliseconds and back is not always the same double; the caller's own time
     // wins.
     const double seconds = 1702754332.6375275;
-    const auto edited = APMEvent::eventFromEditEvent(
+    const auto edited = APMEventFromEditEvent(
         APMPEvent("made", APMEvent::editTimestampFromSeconds(seconds), {}), limits_, seconds);
     ASSERT_TRUE(edited);
     EXPECT_EQ(edited->timestamp(), seconds);

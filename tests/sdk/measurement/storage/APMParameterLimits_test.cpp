@@ -4,6 +4,7 @@
 
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -11,23 +12,23 @@ namespace {
 class APMParameterLimitsTest : public sdktest::RemoteConfigTest {
   protected:
     void TearDown() override {
-        APMMeasurement::setRemoteConfig(nullptr);
+        APMRemoteConfig::setCurrent(nullptr);
         RemoteConfigTest::TearDown();
     }
 };
 
 TEST_F(APMParameterLimitsTest, ReadFromTheInstalledConfiguration) {
-    APMMeasurement::setRemoteConfig(nullptr);
-    const APMParameterLimits defaults = APMParameterLimits::current();
+    APMRemoteConfig::setCurrent(nullptr);
+    const APMParameterLimits defaults = APMRemoteConfig::current()->parameterLimits();
     EXPECT_EQ(defaults.maxPublicEventParams, 100);
     EXPECT_EQ(defaults.maxItemScopedCustomParameters, 27);
     EXPECT_EQ(defaults.maxPublicEventParameterValueLength, 500);
 
-    APMMeasurement::setRemoteConfig(
+    APMRemoteConfig::setCurrent(
         configWithSettings({{"measurement.upload.max_public_event_params", "30"},
                             {"measurement.upload.max_item_scoped_custom_parameters", "12"},
                             {"measurement.upload.max_event_parameter_value_length", "150"}}));
-    const APMParameterLimits limits = APMParameterLimits::current();
+    const APMParameterLimits limits = APMRemoteConfig::current()->parameterLimits();
     EXPECT_EQ(limits.maxPublicEventParams, 30);
     EXPECT_EQ(limits.maxItemScopedCustomParameters, 12);
     EXPECT_EQ(limits.maxPublicEventParameterValueLength, 150);
@@ -36,7 +37,7 @@ TEST_F(APMParameterLimitsTest, ReadFromTheInstalledConfiguration) {
     for (int i = 0; i < 31; ++i)
         parameters.emplace("p" + std::to_string(100 + i), i);
     auto event = APMEvent::initWithOrigin("app", true, "level_up", 1, 0, parameters,
-                                          APMParameterLimits::current());
+                                          APMRemoteConfig::current()->parameterLimits());
     ASSERT_TRUE(event);
     EXPECT_EQ(event->parameters().count("text"), 0u);  // over 150 code points
     EXPECT_EQ(event->parameters().at("_err"), APMValue(std::int64_t{4}));

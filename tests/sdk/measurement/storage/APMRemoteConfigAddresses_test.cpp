@@ -1,7 +1,8 @@
 // The fetch and upload addresses and the server-side tagging upload.
 #include "platform/bundle/Bundle.h"
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/APMLibraryVersion.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -61,7 +62,7 @@ class APMRemoteConfigAddressesTest : public sdktest::RemoteConfigTest {
     void TearDown() override {
         APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
         APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
-        APMMeasurement::setSTGWPreviewHeaders(std::nullopt);
+        APMRemoteConfig::setSTGWPreviewHeaders(std::nullopt);
         platform::Bundle::TEST_setMainBundle(std::nullopt);
         RemoteConfigTest::TearDown();
     }
@@ -91,8 +92,7 @@ class APMRemoteConfigAddressesTest : public sdktest::RemoteConfigTest {
 
 TEST_F(APMRemoteConfigAddressesTest, FetchAddress) {
     auto remote = makeRemoteConfig();
-    EXPECT_EQ(remote->remoteConfigURLWithPlatform("macos",
-                                                  APMIdentity::divEdadevadezeLibraryVersion(), 0),
+    EXPECT_EQ(remote->remoteConfigURLWithPlatform("macos", APMLibraryVersion(), 0),
               "https://measurement.vovidu.invalid/config/app/1:1:ios:ab?platform=macos&"
               "runtime_version=0&vud_version=111500");
 
@@ -152,7 +152,7 @@ TEST_F(APMRemoteConfigAddressesTest, UploadAddressAndSubdomains) {
 TEST_F(APMRemoteConfigAddressesTest, TaggingNeedsEveryCondition) {
     const std::string kOn = "<key>VOVIDU_ANALYTICS_STGW_UPLOAD_ENABLED</key><true/>";
     const Stgw full{"https://tag.example/upload", std::nullopt, std::nullopt, 0};
-    APMMeasurement::setSTGWPreviewHeaders(std::map<std::string, std::string>{{"x", "y"}});
+    APMRemoteConfig::setSTGWPreviewHeaders(std::map<std::string, std::string>{{"x", "y"}});
     auto remote = makeRemoteConfig();
     auto enabled = [&](const std::string& plistEntry, const std::optional<Stgw>& stgw,
                        const std::string& setting) {
@@ -176,7 +176,7 @@ TEST_F(APMRemoteConfigAddressesTest, TaggingNeedsEveryCondition) {
     EXPECT_FALSE(enabled(kOn, Stgw{"", std::nullopt, std::nullopt, 100}, ""));
 
     // Without preview headers the rollout decides.
-    APMMeasurement::setSTGWPreviewHeaders(std::nullopt);
+    APMRemoteConfig::setSTGWPreviewHeaders(std::nullopt);
     EXPECT_FALSE(enabled(kOn, full, ""));
     const std::string id = "2F6A5E2C0B1D4E7F8A9B0C1D2E3F4A5B";
     const std::int32_t bucket = rolloutBucket(id);

@@ -2,6 +2,8 @@
 // with the configuration's modules, and that instance edits events.
 #include "ProgramText.h"
 #include "platform/bundle/Bundle.h"
+#include "sdk/measurement/script/APMPConfigurationProgram.h"
+#include "sdk/measurement/script/APMPEventEditing.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -38,7 +40,10 @@ constexpr std::string_view kModulesProgram =
 // A top-level return: this program cannot load.
 constexpr std::string_view kUnloadableProgram = "36(1)";
 
-class APMRemoteConfigProgramsTest : public sdktest::RemoteConfigTest {};
+class APMRemoteConfigProgramsTest : public sdktest::RemoteConfigTest {
+  protected:
+    APMRemoteConfigProgramsTest() { eventEditingLoader_ = APMPLoadConfigurationProgram; }
+};
 
 TEST_F(APMRemoteConfigProgramsTest, TheFirstProgramEditsEventsThroughTheModules) {
     auto config = makeConfig(

@@ -4,6 +4,7 @@
 #include <functional>
 #include <locale>
 
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfigNumber.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
@@ -122,9 +123,9 @@ TEST_F(APMRemoteConfigSettingsTest, AbsentKeyGivesItsDefaultAndCachesIt) {
 
 TEST_F(APMRemoteConfigSettingsTest, PSMStartCountIsTenInDebugMode) {
     auto remote = configWithSettings({{"measurement.psm_start_count", "2"}});
-    APMMeasurement::monitor().setDebugModeEnabled(true);
+    APMMonitor::shared().setDebugModeEnabled(true);
     EXPECT_EQ(remote->maxPSMStartCount(), 10);
-    APMMeasurement::monitor().setDebugModeEnabled(false);
+    APMMonitor::shared().setDebugModeEnabled(false);
     EXPECT_EQ(remote->maxPSMStartCount(), 2);
 }
 
@@ -296,7 +297,7 @@ TEST(APMRemoteConfigDefaultsTest, DefaultInstanceGivesEveryDefault) {
     EXPECT_TRUE(remote->customerTypeEnabled());
     EXPECT_TRUE(remote->STGWUploadEnabled() == false);
     EXPECT_EQ(remote->maxInternalEventParameterValueLength(), 500);
-    EXPECT_EQ(APMMeasurement::remoteConfig(), remote);
+    EXPECT_EQ(APMRemoteConfig::current(), remote);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace sdktest {
@@ -51,7 +52,7 @@ inline std::string blobLiteral(const sdk::Bytes& bytes) {
 inline APMEvent makeEvent(const std::string& name, double timestamp,
                           const APMRawParameters& params = {}) {
     return APMEvent::initWithOrigin("app", false, name, timestamp, 0, params,
-                                    APMParameterLimits::current())
+                                    APMRemoteConfig::current()->parameterLimits())
         .value();
 }
 
@@ -67,10 +68,10 @@ inline std::unique_ptr<APMPBMeasurementBundle> makeMetadata(const std::string& a
 class RecordTest : public RemoteConfigTest {
   protected:
     void installSettings(const std::vector<std::pair<std::string, std::string>>& settings) {
-        APMMeasurement::setRemoteConfig(configWithSettings(settings));
+        APMRemoteConfig::setCurrent(configWithSettings(settings));
     }
     void TearDown() override {
-        APMMeasurement::setRemoteConfig(nullptr);
+        APMRemoteConfig::setCurrent(nullptr);
         RemoteConfigTest::TearDown();
     }
     std::filesystem::path file(const std::string& name) const { return dir_.path() / name; }

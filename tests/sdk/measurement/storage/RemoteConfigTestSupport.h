@@ -66,7 +66,8 @@ class RemoteConfigTest : public DatabaseTest {
 
     std::shared_ptr<APMRemoteConfig> makeRemoteConfig(
         std::shared_ptr<APMEManager> manager = nullptr) {
-        return APMRemoteConfig::initWithAppID(kAppID, database_, config_, std::move(manager));
+        return APMRemoteConfig::initWithAppID(kAppID, database_, config_, std::move(manager),
+                                              nullptr, eventEditingLoader_);
     }
 
     // A remote configuration that stored and parsed a configuration with `settings`.
@@ -78,6 +79,8 @@ class RemoteConfigTest : public DatabaseTest {
     }
 
     std::shared_ptr<APMDatabase> database_;
+    // Handed to every configuration made here; the program tests set the script runtime's.
+    APMRemoteConfig::EventEditingLoader eventEditingLoader_;
 };
 
 }  // namespace sdktest

@@ -9,9 +9,9 @@
 #include "platform/bundle/Bundle.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMEvent.h"
-#include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -55,8 +55,9 @@ class BundlingTest : public sdktest::EngineTest {
     }
 
     static APMEvent event(const std::string& name, double timestamp, APMRawParameters params = {}) {
-        std::optional<APMEvent> made = APMEvent::initWithOrigin(
-            "app", false, name, timestamp, 0, params, APMParameterLimits::current());
+        std::optional<APMEvent> made =
+            APMEvent::initWithOrigin("app", false, name, timestamp, 0, params,
+                                     APMRemoteConfig::current()->parameterLimits());
         EXPECT_TRUE(made.has_value()) << name;
         return *made;
     }

@@ -2,6 +2,7 @@
 // parameters with their limit and back-fill, and the session-ID back-fill of a session start.
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/measurement/messages/MessageTestSupport.h"
 
@@ -186,8 +187,9 @@ TEST_F(EventEntryTest, SessionStartBackfillsEventsSinceTheFirstOpenWithoutASessi
     const double start = engine_->initTimestamp();
     engine_->TEST_runOnWorkerQueueAndWait([&] {
         // Older than the first open: left alone.
-        std::optional<APMEvent> old = APMEvent::initWithOrigin(
-            "app", true, "old_event", start - 100, 0, {}, APMParameterLimits::current());
+        std::optional<APMEvent> old =
+            APMEvent::initWithOrigin("app", true, "old_event", start - 100, 0, {},
+                                     APMRemoteConfig::current()->parameterLimits());
         ASSERT_TRUE(old);
         engine_->handleEventOnWorkerQueue(std::move(*old));
         // Written in a live session while its ID was a user property: it has one already.

@@ -1,6 +1,7 @@
 // The pipeline on the worker queue: collection switch, safelist, duplicate subscriptions and
 // rollouts, the stored rollouts on "_ae", and default parameters of internal events.
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace {
@@ -100,7 +101,7 @@ TEST_F(EventHandlingTest, InternalEventsGetDefaultParametersExceptCampaignOnesAn
         for (const char* name : {"_cmp", "_err", "_e"}) {
             std::optional<APMEvent> event =
                 APMEvent::initWithOrigin("auto", false, name, APMCurrentTimeInterval(), 0, {},
-                                         APMParameterLimits::current());
+                                         APMRemoteConfig::current()->parameterLimits());
             ASSERT_TRUE(event);
             engine_->handleInternalEventOnWorkerQueue(std::move(*event));
         }

@@ -23,7 +23,8 @@ class ExperimentsEngineTest : public UploadTest {
   protected:
     // The shared manager and its fetching task manager, as the engine's start made them.
     static std::shared_ptr<APMEExperimentManager> manager() {
-        return std::dynamic_pointer_cast<APMEExperimentManager>(APMEManager::sharedInstance());
+        return std::dynamic_pointer_cast<APMEExperimentManager>(
+            APMEExperimentManager::sharedInstance());
     }
     static std::shared_ptr<APMEFetchTaskManager> taskManager() {
         return std::dynamic_pointer_cast<APMEFetchTaskManager>(manager()->TEST_taskManager());
@@ -130,8 +131,9 @@ TEST_F(ExperimentsEngineTest, AServedSnapshotTurnsTheCustomerTypeOffAndTagsTheBu
 }
 
 TEST_F(ExperimentsEngineTest, OnlyAnExistingEnabledEngineFetches) {
-    std::shared_ptr<APMEClient> client = APMEManager::sharedInstance()->registerSDKProperty(
-        std::make_shared<APMESDKProperty>("div_other"), {});
+    std::shared_ptr<APMEClient> client =
+        APMEExperimentManager::sharedInstance()->registerSDKProperty(
+            std::make_shared<APMESDKProperty>("div_other"), {});
     ASSERT_TRUE(client);
     EXPECT_FALSE(APMMeasurement::remoteConfig()->shouldFetchExperimentsForClient(*client));
 

@@ -2,8 +2,8 @@
 #include <filesystem>
 
 #include "sdk/measurement/audiences/APMBackwardCompatibilityUtil.h"
-#include "sdk/measurement/engine/APMIdentity.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 

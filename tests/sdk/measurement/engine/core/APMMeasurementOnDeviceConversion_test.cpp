@@ -13,7 +13,7 @@
 #include "sdk/measurement/attribution/ODCConversionService.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAlarm.h"
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
 

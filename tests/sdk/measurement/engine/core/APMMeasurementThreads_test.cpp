@@ -1,3 +1,4 @@
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 // Callers on several threads at once: posts to the worker entry, reads of the shared instance
 // and its switches, and network diagnostics, while the engine stores every event. One test, so
 // the whole binary runs in one process under ThreadSanitizer.
@@ -37,7 +38,7 @@ TEST_F(ThreadsTest, EventsPostedFromSeveralThreadsAreAllStored) {
                         std::shared_ptr<APMMeasurement> engine = weak.lock();
                         std::optional<APMEvent> event = APMEvent::initWithOrigin(
                             "app", true, "thread_" + std::to_string(t), timestamp, 0, {},
-                            APMParameterLimits::current());
+                            APMRemoteConfig::current()->parameterLimits());
                         if (engine && event) {
                             engine->handleEventOnWorkerQueue(std::move(*event));
                         }

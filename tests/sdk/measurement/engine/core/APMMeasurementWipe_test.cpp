@@ -8,8 +8,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "sdk/measurement/engine/APMIdentifiers.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMIdentifiers.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace sdktest {
@@ -27,7 +28,7 @@ class ConditionalPropertyTest : public EngineTest {
     static APMEvent templateEvent(const std::string& name) {
         std::optional<APMEvent> event =
             APMEvent::initWithOrigin("tmpl", false, name, 0, 0, {{"tag", APMValue(name + "_tag")}},
-                                     APMParameterLimits::current());
+                                     APMRemoteConfig::current()->parameterLimits());
         EXPECT_TRUE(event) << name;
         return *event;
     }

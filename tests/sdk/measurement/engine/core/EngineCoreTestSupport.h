@@ -13,9 +13,9 @@
 
 #include "platform/process/ProcessRunner.h"
 #include "sdk/measurement/engine/APMClock.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
@@ -95,7 +95,7 @@ class EngineTest : public ::testing::Test {
         engine_->TEST_runOnWorkerQueueAndWait([&] {
             std::optional<APMEvent> event =
                 APMEvent::initWithOrigin(origin, isPublic, name, APMCurrentTimeInterval(), 0,
-                                         params, APMParameterLimits::current());
+                                         params, APMRemoteConfig::current()->parameterLimits());
             ASSERT_TRUE(event) << name;
             engine_->handleEventOnWorkerQueue(std::move(*event));
         });

@@ -1,12 +1,12 @@
 // The identifier, consent and data-control fields of a bundle, each bundle written through the
 // wrappers and read back with protoc.
-#include "sdk/measurement/engine/APMBundleFields.h"
+#include "sdk/measurement/engine/core/APMBundleFields.h"
 
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/MessageSlots.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/core/IdentityTestSupport.h"
 #include "tests/sdk/measurement/messages/MessageTestSupport.h"
-#include "tests/sdk/measurement/storage/IdentityTestSupport.h"
 
 namespace {
 

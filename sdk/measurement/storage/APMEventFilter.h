@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sdk/measurement/audiences/APMAudienceFilter.h"
+#include "sdk/measurement/storage/APMAudienceFilter.h"
 
 // One stored event filter of an audience; `data` is its encoded EventFilter message and
 // `eventName` the internal event name it applies to.

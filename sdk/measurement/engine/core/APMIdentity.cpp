@@ -1,12 +1,15 @@
-// The instance side of APMIdentity (see its header): it stands on the persisted and remote
-// configuration, so it is defined in the storage library.
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+
+#include <algorithm>
+#include <charconv>
 
 #include "platform/bundle/Bundle.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/engine/APMDigest.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMLibraryVersion.h"
+#include "sdk/measurement/engine/APMMonitor.h"
+#include "sdk/measurement/engine/APMRandomIdentifier.h"
 #include "sdk/measurement/engine/APMVoviduServiceFileUtil.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
@@ -43,7 +46,7 @@ std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
         shared = initWithPersistedConfig(APMPersistedConfig::sharedInstance());
     }
     if (!shared) {
-        APMMeasurement::monitor().logWithLevel(2, 20003, "Identity's shared instance is nil");
+        APMMonitor::shared().logWithLevel(2, 20003, "Identity's shared instance is nil");
     }
     return shared;
 }
@@ -52,7 +55,7 @@ std::shared_ptr<APMIdentity> APMIdentity::initWithPersistedConfig(
     std::shared_ptr<APMPersistedConfig> persistedConfig,
     std::shared_ptr<APMRemoteConfig> remoteConfig, APMDefaultIdentitySupport* support) {
     if (!persistedConfig) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             2, 20004,
             "Unable to create measurement identity, missing a valid persisted config instance");
         return nullptr;
@@ -98,7 +101,7 @@ void APMIdentity::readAppIdentity() {
             idfvCollectionEnabled_ = *number != 0;
         }
         if (idfvCollectionEnabled_) {
-            APMMeasurement::monitor().logWithLevel(
+            APMMonitor::shared().logWithLevel(
                 7, 20009,
                 std::string(kIDFVCollectionKey) + " = " + (*idfvCollectionEnabled_ ? "YES" : "NO"));
         }
@@ -120,7 +123,7 @@ void APMIdentity::readAppIdentity() {
 }
 
 std::shared_ptr<APMRemoteConfig> APMIdentity::remoteConfig() const {
-    return remoteConfig_ ? remoteConfig_ : APMMeasurement::remoteConfig();
+    return remoteConfig_ ? remoteConfig_ : APMRemoteConfig::current();
 }
 
 void APMIdentity::updateIdentifiersOnWorkerQueue() {
@@ -252,7 +255,7 @@ std::optional<std::string> APMIdentity::appIDFromVUD() {
 
 void APMIdentity::setAppIDFromVUD(const std::string& appID) {
     if (appID.empty()) {
-        APMMeasurement::monitor().logWithLevel(2, 20005, "Cannot set empty Vovidu App ID");
+        APMMonitor::shared().logWithLevel(2, 20005, "Cannot set empty Vovidu App ID");
         return;
     }
     queue_->async([self = shared_from_this(), appID] {
@@ -318,17 +321,7 @@ void APMIdentity::resetSessionStitchingTokenOnWorkerQueue() {
 }
 
 std::string APMIdentity::diversionKey() {
-    std::string key;
-    queue_->sync([&] {
-        const std::optional<std::string> stored = persistedConfig_->diversionKey();
-        if (stored && stored->size() == kDiversionKeyLength) {
-            key = *stored;
-            return;
-        }
-        key = randomAppInstanceID().substr(0, kDiversionKeyLength);
-        persistedConfig_->setDiversionKey(key);
-    });
-    return key;
+    return persistedConfig_->diversionKeyCreatingIfNeeded();
 }
 
 std::string APMIdentity::ephemeralAppInstanceID() {
@@ -358,4 +351,47 @@ void APMIdentity::setRazudizoInstallationID(std::optional<std::string> installat
 
 bool APMIdentity::isFromAppStore() {
     return VDUAppEnvironmentUtil::isFromAppStore();
+}
+
+// Static helpers ------------------------------------------------------------------------------
+
+std::int64_t APMIdentity::divEdadevadezeLibraryVersion() {
+    return APMLibraryVersion();
+}
+
+std::int64_t APMIdentity::libraryVersionFromString(std::string_view text) {
+    return APMLibraryVersionFromString(text);
+}
+
+std::string APMIdentity::randomAppInstanceID() {
+    return APMRandomIdentifier();
+}
+
+std::vector<std::int64_t> APMIdentity::numericFieldsFromAppVersionNumeric(
+    std::string_view version) {
+    std::vector<std::int64_t> fields;
+    std::size_t start = 0;
+    while (start <= version.size()) {
+        const std::size_t dot = std::min(version.find('.', start), version.size());
+        const std::string_view component = version.substr(start, dot - start);
+        start = dot + 1;
+        if (component.empty()) {
+            continue;
+        }
+        // Any character that is not a decimal digit splits the component; the pieces are joined.
+        std::string digits;
+        for (const char c : component) {
+            if (c >= '0' && c <= '9') {
+                digits.push_back(c);
+            }
+        }
+        if (digits.size() != component.size()) {
+            APMMonitor::shared().logWithLevel(5, 20002,
+                                              "app version numeric has non-numeric characters");
+        }
+        std::int64_t value = 0;
+        std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        fields.push_back(value);
+    }
+    return fields;
 }

@@ -1,6 +1,5 @@
 #include "sdk/measurement/audiences/APMAudienceLimits.h"
 
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 
 APMAudienceLimits APMAudienceLimits::fromRemoteConfig(APMRemoteConfig& config) {
@@ -9,5 +8,5 @@ APMAudienceLimits APMAudienceLimits::fromRemoteConfig(APMRemoteConfig& config) {
 }
 
 APMAudienceLimits APMAudienceLimits::current() {
-    return fromRemoteConfig(*APMMeasurement::remoteConfig());
+    return fromRemoteConfig(*APMRemoteConfig::current());
 }

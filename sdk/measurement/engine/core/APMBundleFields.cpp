@@ -1,9 +1,9 @@
-#include "sdk/measurement/engine/APMBundleFields.h"
+#include "sdk/measurement/engine/core/APMBundleFields.h"
 
 #include <algorithm>
 #include <set>
 
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/MessageSlots.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"

@@ -1,8 +1,6 @@
-// The conversions between the engine's events and the events the editing scripts see. They
-// belong to APMEvent but live with the script runtime, which the engine library does not link.
-#include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/engine/core/APMEventEditEvent.h"
+
 #include "sdk/measurement/engine/APMEventNames.h"
-#include "sdk/measurement/script/APMPEvent.h"
 
 namespace {
 
@@ -37,34 +35,27 @@ const std::string& mappedName(const std::map<std::string, std::string, std::less
 
 }  // namespace
 
-double APMEvent::editTimestampFromSeconds(double seconds) {
-    return seconds * 1000.0;
-}
-
-double APMEvent::secondsFromEditTimestamp(double milliseconds) {
-    return milliseconds / 1000.0;
-}
-
-APMPEvent APMEvent::editEvent() const {
+APMPEvent APMEventEditEvent(const APMEvent& event) {
     sdk::Value::Dictionary parameters;
-    for (const auto& [name, value] : parameters_) {
+    for (const auto& [name, value] : event.parameters()) {
         if (const sdk::Value::Array* items = value.arrayValue()) {
             parameters.emplace(name, editItems(*items));
         } else if (isScalarParameter(value.value())) {
             parameters.emplace(name, value.value());
         }
     }
-    return APMPEvent(mappedName(APMInternalEventNameMap(), name_),
-                     editTimestampFromSeconds(timestamp_), std::move(parameters));
+    return APMPEvent(mappedName(APMInternalEventNameMap(), event.name()),
+                     APMEvent::editTimestampFromSeconds(event.timestamp()), std::move(parameters));
 }
 
-std::optional<APMEvent> APMEvent::eventFromEditEvent(const APMPEvent& editEvent,
-                                                     const APMParameterLimits& limits,
-                                                     std::optional<double> seconds) {
+std::optional<APMEvent> APMEventFromEditEvent(const APMPEvent& editEvent,
+                                              const APMParameterLimits& limits,
+                                              std::optional<double> seconds) {
     const sdk::Value* origin = editEvent.parameterForName("_o");
     const std::string* originText = origin != nullptr ? origin->string() : nullptr;
-    return initWithOrigin(originText != nullptr ? *originText : "app", false,
-                          mappedName(APMPublicEventNameMap(), editEvent.name()),
-                          seconds.value_or(secondsFromEditTimestamp(editEvent.timestamp())), 0.0,
-                          APMRawParametersFromDictionary(editEvent.parameters()), limits);
+    return APMEvent::initWithOrigin(
+        originText != nullptr ? *originText : "app", false,
+        mappedName(APMPublicEventNameMap(), editEvent.name()),
+        seconds.value_or(APMEvent::secondsFromEditTimestamp(editEvent.timestamp())), 0.0,
+        APMRawParametersFromDictionary(editEvent.parameters()), limits);
 }

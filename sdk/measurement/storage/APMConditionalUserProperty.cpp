@@ -1,7 +1,7 @@
-#include "sdk/measurement/audiences/APMConditionalUserProperty.h"
+#include "sdk/measurement/storage/APMConditionalUserProperty.h"
 
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 
 namespace {
 
@@ -28,13 +28,13 @@ bool APMIsValidConditionalUserProperty(const APMConditionalUserProperty& propert
     }
     // NaN fails both comparisons and is refused with the rest.
     if (!isValidDuration(property.triggerTimeout())) {
-        APMMeasurement::monitor().logWithLevel(2, 11000,
-                                               "Invalid conditional user property trigger timeout",
-                                               property.triggerTimeout());
+        APMMonitor::shared().logWithLevel(2, 11000,
+                                          "Invalid conditional user property trigger timeout",
+                                          property.triggerTimeout());
         return false;
     }
     if (!isValidDuration(property.timeToLive())) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             2, 11001, "Invalid conditional user property time to live", property.timeToLive());
         return false;
     }

@@ -7,8 +7,7 @@
 #include <string>
 
 // A thin shared front to the engine's identifiers for other SDK parts. The identity it asks is
-// the engine's while the engine exists, else APMIdentity::sharedInstance(). (Defined in the
-// storage library, with the instance side of APMIdentity.)
+// the engine's while the engine exists, else APMIdentity::sharedInstance().
 //
 // Thread-safety: every member may be called from any thread; origin_ is guarded by mutex_.
 class APMIdentifiers {

@@ -1,17 +1,12 @@
-#include "sdk/measurement/engine/APMMeasurement.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 #include <mutex>
 
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "sdk/utilities/VDULogger.h"
 
 namespace {
-
-struct PreviewHeaders {
-    std::mutex mutex;
-    std::optional<std::map<std::string, std::string>> headers;  // guarded by mutex
-};
 
 // The process's one engine: made at most once, then kept for the rest of the process.
 struct SharedInstanceSlot {
@@ -25,31 +20,27 @@ SharedInstanceSlot& sharedInstanceSlot() {
     return *slot;
 }
 
-PreviewHeaders& previewHeaders() {
-    static PreviewHeaders* const shared = new PreviewHeaders();  // lives for the whole process
-    return *shared;
-}
-
 }  // namespace
 
 APMMonitor& APMMeasurement::monitor() {
-    // Never destroyed: code running during exit may still log. Every health-sample key carries
-    // the library version number.
-    static APMMonitor* const shared = new APMMonitor(APMIdentity::divEdadevadezeLibraryVersion());
-    return *shared;
+    return APMMonitor::shared();
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
+    return APMRemoteConfig::current();
+}
+
+void APMMeasurement::setRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConfig) {
+    APMRemoteConfig::setCurrent(std::move(remoteConfig));
 }
 
 std::optional<std::map<std::string, std::string>> APMMeasurement::STGWPreviewHeaders() {
-    PreviewHeaders& p = previewHeaders();
-    std::lock_guard lock(p.mutex);
-    return p.headers;
+    return APMRemoteConfig::STGWPreviewHeaders();
 }
 
 void APMMeasurement::setSTGWPreviewHeaders(
     std::optional<std::map<std::string, std::string>> headers) {
-    PreviewHeaders& p = previewHeaders();
-    std::lock_guard lock(p.mutex);
-    p.headers = std::move(headers);
+    APMRemoteConfig::setSTGWPreviewHeaders(std::move(headers));
 }
 
 bool APMMeasurement::hasSharedInstance() {

@@ -10,7 +10,7 @@
 #include "platform/bundle/Bundle.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 

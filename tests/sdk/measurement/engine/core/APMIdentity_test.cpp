@@ -1,7 +1,7 @@
 // The identity: the app instance ID on disk and across processes, consent gating, the
 // advertising identifier's hash and reset, the session stitching token, the app's own identity
 // from the main bundle, and the shared identifiers front.
-#include "sdk/measurement/engine/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,10 +13,10 @@
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/engine/APMDigest.h"
-#include "sdk/measurement/engine/APMIdentifiers.h"
+#include "sdk/measurement/engine/core/APMIdentifiers.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
-#include "tests/sdk/measurement/storage/IdentityTestSupport.h"
+#include "tests/sdk/measurement/engine/core/IdentityTestSupport.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-// The names of consent types and statuses as the configuration and the consent state use them.
-// Header-only, so the stores below the audience evaluation can use them without linking it.
+// The names of consent types and statuses as the remote configuration stores them and the
+// consent state uses them.
 
 // 1 "ad_storage", 2 "analytics_storage", 3 "ad_user_data", 4 "ad_personalization"; any other
 // code the empty string.

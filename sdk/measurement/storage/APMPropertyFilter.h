@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sdk/measurement/audiences/APMAudienceFilter.h"
+#include "sdk/measurement/storage/APMAudienceFilter.h"
 
 // One stored user property filter of an audience; `data` is its encoded PropertyFilter
 // message and `propertyName` the internal user property name it applies to.

@@ -41,7 +41,7 @@ class APMEClientDelegate {
 };
 
 // One SDK's view of the experiments: its flags and the activation of stored snapshots. The
-// experiments subsystem implements it; until then tests pass their own.
+// experiments subsystem implements it (APMEExperimentClient); tests may pass their own.
 class APMEClient {
   public:
     virtual ~APMEClient() = default;

@@ -6,18 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "sdk/measurement/experiments/APMEClient.h"
-#include "sdk/measurement/experiments/APMESDKProperty.h"
+#include "sdk/measurement/storage/APMEClient.h"
+#include "sdk/measurement/storage/APMESDKProperty.h"
 #include "sdk/utilities/Value.h"
 
-// The experiments manager as the measurement side uses it. The experiments subsystem
-// implements it (sharedInstance); tests may pass their own.
+// The experiments manager as the remote configuration uses it. The experiments subsystem
+// implements it (APMEExperimentManager) and the engine hands its shared manager to the
+// configuration, so the stores need nothing of the experiments library.
 class APMEManager {
   public:
     virtual ~APMEManager() = default;
-    // The shared experiment manager over the fetching task manager, made and started on first
-    // use. Defined by the experiments library.
-    static std::shared_ptr<APMEManager> sharedInstance();
     // Registers an SDK with its default flags (name to number or string); the SDK's client, or
     // null when the property cannot be registered.
     virtual std::shared_ptr<APMEClient> registerSDKProperty(

@@ -54,12 +54,12 @@ struct StoreTransaction;
 // persisted and remote configuration, the network client, the worker queue, the upload alarm and
 // the identity, and takes every event through its pipeline on the worker queue.
 //
-// Where the code lives. This header and the static helpers that the engine's foundations and the
-// stores use without an engine (monitor, preview headers, the shared-instance slot) belong to
-// the library sdk_measurement_engine (this folder). Everything else is defined in the library
-// sdk_measurement_engine_core (sdk/measurement/engine/core), which links the stores, one .cpp
-// per concern named "APMMeasurement<Concern>.cpp" (Lifecycle, EventHandling, EventWriting,
-// RawEventMetadata, ...). remoteConfig() and setRemoteConfig() are defined with APMRemoteConfig.
+// Where the code lives: the library sdk_measurement_engine (this folder), which stands on the
+// stores and the subsystems, one .cpp per concern named "APMMeasurement<Concern>.cpp"
+// (Lifecycle, EventHandling, EventWriting, RawEventMetadata, ...); the static helpers in
+// APMMeasurement.cpp. The monitor, the configuration in force and the preview headers are the
+// process-wide ones the layers below keep (APMMonitor::shared, APMRemoteConfig::current); the
+// engine hands them out under its own names.
 //
 // Design notes.
 // States of the instance:
@@ -82,15 +82,15 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
                        public VDUNetworkReachabilityDelegate,
                        public std::enable_shared_from_this<APMMeasurement> {
   public:
-    // Static helpers (engine foundations; no engine needed) ---------------------------------------
+    // Static helpers (no engine needed) -----------------------------------------------------------
 
-    // The engine's one monitor, made on first use and alive for the rest of the process.
-    // Safe from any thread.
+    // The engine's one monitor (APMMonitor::shared()), made on first use and alive for the rest
+    // of the process. Safe from any thread.
     static APMMonitor& monitor();
 
-    // The remote configuration in force: the engine's once it has started (the engine installs
-    // it with setRemoteConfig), else APMRemoteConfig::defaultInstance(). Never null. Safe from
-    // any thread. (Defined with APMRemoteConfig, in the storage library.)
+    // The remote configuration in force (APMRemoteConfig::current()): the engine's once it has
+    // started (the engine installs it with setRemoteConfig), else
+    // APMRemoteConfig::defaultInstance(). Never null. Safe from any thread.
     static std::shared_ptr<APMRemoteConfig> remoteConfig();
     // Installs the engine's configuration; null goes back to the default instance.
     static void setRemoteConfig(std::shared_ptr<APMRemoteConfig> remoteConfig);
@@ -105,8 +105,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     static std::optional<std::map<std::string, std::string>> STGWPreviewHeaders();
     static void setSTGWPreviewHeaders(std::optional<std::map<std::string, std::string>> headers);
 
-    // Creation (sdk_measurement_engine_core)
-    // -------------------------------------------------------
+    // Creation ------------------------------------------------------------------------------------
 
     // Once per process: with a non-empty app ID, makes the shared instance (on the caller's
     // thread) and starts enabling or disabling it on the worker queue. Later calls change
@@ -764,8 +763,13 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     bool insertBundleAndDeleteRun(const APMPBMeasurementBundle& bundle, const RawEventRun& run,
                                   bool isRealtime);
 
-    // Hooks that later parts of the engine fill in (APMMeasurementHooks.cpp): each does nothing
-    // until then.
+    // Start and enable steps, each defined with the concern it serves: the upload schedule
+    // (APMMeasurementUploadSchedule.cpp), the first-open, app-update and OS-update reports
+    // (APMMeasurementReports.cpp), personalised ads and the consent defaults
+    // (APMMeasurementPersonalizedAds.cpp), sessions (APMMeasurementSessions.cpp), the session ID
+    // default parameter (APMMeasurementDefaultEventParameters.cpp), user properties
+    // (APMMeasurementUserProperties.cpp) and the foreground/background observers
+    // (APMMeasurementRemoteConfigFetch.cpp).
     void updateSchedule();
     void reportFirstOpenOnWorkerQueue();
     void setPersonalizedAdsUserPropertyOnWorkerQueue();

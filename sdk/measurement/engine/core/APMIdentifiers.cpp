@@ -1,8 +1,8 @@
-#include "sdk/measurement/engine/APMIdentifiers.h"
+#include "sdk/measurement/engine/core/APMIdentifiers.h"
 
-#include "sdk/measurement/engine/APMIdentity.h"
-#include "sdk/measurement/engine/APMMeasurement.h"
 #include "sdk/measurement/engine/APMNumericUtil.h"
+#include "sdk/measurement/engine/core/APMIdentity.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ std::shared_ptr<APMIdentity> currentIdentity() {
 
 // Logs `code` with `message` at level 2 and answers "".
 std::string missing(std::int64_t code, std::string_view message) {
-    APMMeasurement::monitor().logWithLevel(2, code, message);
+    APMMonitor::shared().logWithLevel(2, code, message);
     return {};
 }
 
@@ -75,7 +75,7 @@ std::optional<std::string> APMIdentifiers::origin() {
 
 void APMIdentifiers::setOrigin(const std::string& origin) {
     if (origin.empty()) {
-        APMMeasurement::monitor().logWithLevel(
+        APMMonitor::shared().logWithLevel(
             2, 37004, "Cannot set the data collection origin. Origin cannot be empty");
         return;
     }

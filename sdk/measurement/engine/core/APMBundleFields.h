@@ -14,8 +14,7 @@ class APMRemoteConfig;
 // The identifier, consent and data-control fields of a measurement bundle: which device and app
 // identifiers a bundle may carry under the user's consent, the tracking authorisation and the
 // server's data controls. Called on the worker queue when the raw-event metadata is built
-// (overwrite true) and on each bundle again just before upload. (Defined in the storage
-// library, beside the instance side of APMIdentity they read.)
+// (overwrite true) and on each bundle again just before upload.
 
 // Writes the consent signals and the identifiers the signals and the tracking status allow;
 // removes the rest. With `overwrite` false, signals the bundle already holds are kept and

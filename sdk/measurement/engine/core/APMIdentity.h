@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "sdk/measurement/engine/APMLibraryVersion.h"
 
 class APMPersistedConfig;
 class APMRemoteConfig;
@@ -22,9 +23,9 @@ class APMDefaultIdentitySupport;
 // app's own identity (bundle identifier, version fields, measurement app ID from the service
 // file). The durable ones live in the persisted configuration.
 //
-// The static helpers are defined in the engine library; the instance (which stands on the
-// persisted and remote configuration) is defined with them in the storage library, so engine
-// code uses only the static helpers.
+// The engine's identity stands on the persisted and remote configuration and on the consent
+// state; the version and the random IDs it hands out come from the foundations below the stores
+// (APMLibraryVersion, APMRandomIdentifier), which the lower subsystems use directly.
 //
 // Thread-safety: every member may be called from any thread except from a block running on the
 // worker queue itself (synchronous reads would wait on themselves). All state below queue_ is
@@ -32,10 +33,9 @@ class APMDefaultIdentitySupport;
 class APMIdentity : public std::enable_shared_from_this<APMIdentity> {
   public:
     // The measurement library version as text.
-    static constexpr std::string_view kLibraryVersionString = "111500000";
+    static constexpr std::string_view kLibraryVersionString = kAPMLibraryVersionString;
     // Lifetime of a session stitching token without a user ID.
     static constexpr std::chrono::seconds kTokenLifetime{86400};
-    static constexpr std::size_t kDiversionKeyLength = 5;
 
     // The library version without its last three characters, as a number (111500); 0 when the
     // text is shorter than 4 characters. Safe from any thread.

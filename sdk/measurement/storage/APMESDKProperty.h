@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "sdk/measurement/experiments/APMEClient.h"
+#include "sdk/measurement/storage/APMEClient.h"
 
 // One SDK that takes part in experiments: its name, its version and the delegate that hears
 // about its snapshots. A plain value holder; the experiment fetching builds its request part.
