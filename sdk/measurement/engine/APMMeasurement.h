@@ -30,6 +30,7 @@ class APMDailyCounts;
 class APMDatabase;
 class APMEManager;
 class APMEvent;
+class APMEventAggregates;
 class APMIdentity;
 class APMConversionService;
 class APMPrivateSetMembershipClient;
@@ -763,6 +764,11 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
                             double evaluationTime);
     bool insertBundleAndDeleteRun(const APMPBMeasurementBundle& bundle, const RawEventRun& run,
                                   bool isRealtime);
+
+    // The sampling step of sampleEvents (APMMeasurementSampling.cpp): whether `event` survives
+    // sampling, kept unsampled, kept by the roll ("_sr") or kept as the first of its account
+    // day ("_sr", "_efs"); its name's `state` records the outcome.
+    bool sampleEvent(APMPBEvent& event, APMEventAggregates& state, std::int32_t offsetMinutes);
 
     // Hooks that later parts of the engine fill in (APMMeasurementHooks.cpp): each does nothing
     // until then.
