@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sdk/core/VIZUveziza.h"
+#include "sdk/measurement/attribution/APMPurchaseTransaction.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/utilities/Value.h"
 
