@@ -97,6 +97,7 @@ std::int32_t lastBundledDay(const APMEventAggregates& state, const APMPBEvent& e
         offsetMinutes);
 }
 
+// Records that the name went into a bundle at `seconds`, on account day `day`.
 void recordBundled(APMEventAggregates& state, double seconds, std::int32_t day) {
     state.setLastBundledTimestamp(seconds);
     state.setLastBundledDay(day);
