@@ -161,12 +161,30 @@ class Scanner {
     struct Walker;
     struct EntryRef;
     struct RootWork;
+    struct ListingPass;
 
     // Sets `subtreesSorted` when the walkers already sorted every first-level subtree.
     std::unique_ptr<FileNode> walk(const std::string& path, int width, bool& subtreesSorted);
     void walkRootInParallel(FileNode& root, const EntryRef& ref, int width);
+    // Lists the root's entries into `work` and counts its files. False when the root cannot be
+    // listed (it is marked inaccessible).
+    bool listRootFiles(FileNode& root, int fd, RootWork& work);
+    // Walks work.folders (open relative to `rootFd`) on up to `width` walker threads with the
+    // stat helpers, and returns when every walker has ended.
+    void walkFirstLevelFolders(const std::string& rootPath, int rootFd, RootWork& work, int width);
+    void startStatHelpers(size_t walkers);
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    // Lists the folder `node` and visits its entries in listing order, building its children.
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    // Steps of listDirectory().
+    StatHelpers::Lookahead::Made openListing(FileNode& node, const EntryRef& ref, int depth,
+                                             Walker& walker, size_t& factsReady);
+    void buildChildren(ListingPass& pass, Walker& walker);
+    bool canGoOnListing(ListingPass& pass, Walker& walker);
+    const EntryFacts& entryFacts(ListingPass& pass, size_t i, Walker& walker);
+    void enterFolder(ListingPass& pass, FileNode& child, size_t i, const EntryFacts& facts,
+                     Walker& walker);
+    void noteLongFolder(Walker& walker, size_t childCount);
     void askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
                   const EntryFacts* facts, size_t first, int depth, size_t& next, size_t& pending,
                   size_t end);
