@@ -446,8 +446,11 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, const char* n
 }
 
 // One listing under way in listDirectory(): the folder, the batch of entry facts in use and the
-// folders asked for ahead of the walker.
+// folders asked for ahead of the walker. Its per-entry steps are defined here, inline, as they
+// run for every entry of the walk.
 struct Scanner::ListingPass {
+    Scanner& scanner;
+    Walker& walker;
     FileNode& node;
     DirectoryHandle& dir;
     Walker::Level& level;
@@ -461,6 +464,41 @@ struct Scanner::ListingPass {
     // folder ahead may have asked for its first sub-folders).
     size_t nextAsk = 0;
     size_t pendingAsks = 0;  // folders asked for and not visited yet
+
+    // False when the listing must end before its next entry: the scan was cancelled, the
+    // watchdog abandoned the branch, or the folder was set aside and cannot be opened again by
+    // its path.
+    bool canGoOn() {
+        if (scanner.isCancelled()) {
+            return false;
+        }
+        if (scanner.shouldSkipBranch()) {
+            node.setInaccessible(true);
+            return false;
+        }
+        if (!dir.isOpen() &&
+            !dir.adopt(scanner.openFolder(AT_FDCWD, walker.path.c_str(), depth == 0, &walker))) {
+            node.setInaccessible(true);  // set aside, and now gone, replaced or too deep for a path
+            return false;
+        }
+        return true;
+    }
+
+    // The facts of entry `i`. The facts of the next entries are read together, after the checks
+    // of the first.
+    const EntryFacts& factsOf(size_t i) {
+        if (i == batchEnd) {
+            batchStart = i;
+            if (i == 0 && factsReady > 0) {
+                batchEnd = factsReady;  // read with the listing
+            } else {
+                batchEnd = std::min(level.listing.size(), i + batch);
+                walker.statter->statEntries(dir.fd(), level.listing, batchStart,
+                                            batchEnd - batchStart, level.facts.data());
+            }
+        }
+        return level.facts[i - batchStart];
+    }
 };
 
 void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
@@ -483,7 +521,9 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         Walker& walker;
         int depth;
     } const dropAhead{*this, walker, depth};
-    ListingPass pass{node,
+    ListingPass pass{*this,
+                     walker,
+                     node,
                      dir,
                      level,
                      depth,
@@ -505,8 +545,8 @@ void Scanner::buildChildren(ListingPass& pass, Walker& walker) {
     int64_t sizeTotal = 0;
     int64_t fileTotal = 0;
     pass.level.facts.resize(std::max(pass.factsReady, std::min(pass.batch, listing.size())));
-    for (size_t i = 0; i < listing.size() && canGoOnListing(pass, walker); ++i) {
-        const EntryFacts& facts = entryFacts(pass, i, walker);
+    for (size_t i = 0; i < listing.size() && pass.canGoOn(); ++i) {
+        const EntryFacts& facts = pass.factsOf(i);
         bool isFolder = false;
         auto child = makeEntryNode(pass.node, listing.name(i), pass.atFileSystemRoot, facts,
                                    isFolder, walker);
@@ -550,42 +590,6 @@ StatHelpers::Lookahead::Made Scanner::openListing(FileNode& node, const EntryRef
     }
     made.listed = reader_->readEntries(made.fd, level.listing);
     return made;
-}
-
-// False when the listing must end before its next entry: the scan was cancelled, the watchdog
-// abandoned the branch, or the folder was set aside and cannot be opened again by its path.
-bool Scanner::canGoOnListing(ListingPass& pass, Walker& walker) {
-    if (isCancelled()) {
-        return false;
-    }
-    if (shouldSkipBranch()) {
-        pass.node.setInaccessible(true);
-        return false;
-    }
-    if (!pass.dir.isOpen() &&
-        !pass.dir.adopt(openFolder(AT_FDCWD, walker.path.c_str(), pass.depth == 0, &walker))) {
-        pass.node.setInaccessible(
-            true);  // set aside, and now gone, replaced or too deep for a path
-        return false;
-    }
-    return true;
-}
-
-// The facts of entry `i`. The facts of the next entries are read together, after the checks of
-// the first.
-const EntryFacts& Scanner::entryFacts(ListingPass& pass, size_t i, Walker& walker) {
-    if (i == pass.batchEnd) {
-        const DirectoryReader::Listing& listing = pass.level.listing;
-        pass.batchStart = i;
-        if (i == 0 && pass.factsReady > 0) {
-            pass.batchEnd = pass.factsReady;  // read with the listing
-        } else {
-            pass.batchEnd = std::min(listing.size(), i + pass.batch);
-            walker.statter->statEntries(pass.dir.fd(), listing, pass.batchStart,
-                                        pass.batchEnd - pass.batchStart, pass.level.facts.data());
-        }
-    }
-    return pass.level.facts[i - pass.batchStart];
 }
 
 // Visits the sub-folder `child` (entry `i`), having first asked the helpers for the folders

@@ -180,8 +180,6 @@ class Scanner {
     StatHelpers::Lookahead::Made openListing(FileNode& node, const EntryRef& ref, int depth,
                                              Walker& walker, size_t& factsReady);
     void buildChildren(ListingPass& pass, Walker& walker);
-    bool canGoOnListing(ListingPass& pass, Walker& walker);
-    const EntryFacts& entryFacts(ListingPass& pass, size_t i, Walker& walker);
     void enterFolder(ListingPass& pass, FileNode& child, size_t i, const EntryFacts& facts,
                      Walker& walker);
     void noteLongFolder(Walker& walker, size_t childCount);
