@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/AppServices.h"
+#include "app/AppsTask.h"
 #include "app/BackgroundWork.h"
 #include "app/StateHandle.h"
 #include "app/disk/FileNode.h"
@@ -21,6 +22,11 @@
 #include "app/uninstaller/InstalledApp.h"
 
 namespace cb {
+
+class AccessFlow;
+class AppsFlow;
+class DeleteFlow;
+class ScanFlow;
 
 // The one owner of everything the main window shows and does: the scanned tree and the focus on
 // it, the running scan with its generation stamp, the folder mode's phase, the state of the
@@ -49,9 +55,17 @@ namespace cb {
 // replaced, or an enclosing folder was deleted first) still logs its event but no longer touches
 // the tree.
 //
+// Flows. The state holds the fields and their signals; the work behind its actions lives in one
+// flow object per room, each owned by the state: ScanFlow (starting, following, finishing and
+// cancelling a scan), AccessFlow (the Full Disk Access gate in front of a scan), DeleteFlow
+// (moving nodes to the Trash, going back to the welcome screen, counting and thinning local
+// snapshots) and AppsFlow (the applications list, related files and uninstalls). The actions
+// below hand over to them; results come back through the handle to the flow that started them.
+//
 // Invariants:
 //   1. focus, hovered and deleteCandidate, when set, are nodes of the tree under root.
-//   2. scanner and scanTask belong to the scan stamped with scanGeneration, or are unset.
+//   2. ScanFlow's scanner and scan task belong to the scan stamped with scanGeneration, or are
+//      unset.
 //   3. phase is scanning only between the start of a scan and its completion or cancellation.
 //   4. rootURL is set when a scan starts and cleared only when the scanned root is deleted.
 //
@@ -219,18 +233,8 @@ class AppState : public QObject {
     // Stamp of the current scan; replaced whenever a scan starts or is cancelled.
     const QUuid& scanGeneration() const { return scanGeneration_; }
 
-    // The task building the applications list and measuring their bundles. Cancelling it stops
-    // its measurements and drops every result it has not applied yet.
-    class AppsTask {
-      public:
-        void cancel() { cancelled_.store(true, std::memory_order_release); }
-        bool isCancelled() const { return cancelled_.load(std::memory_order_acquire); }
-        // The stop flag handed to the services.
-        const std::atomic<bool>* stopFlag() const { return &cancelled_; }
-
-      private:
-        std::atomic<bool> cancelled_{false};
-    };
+    // The task building the applications list and measuring their bundles (AppsTask.h).
+    using AppsTask = cb::AppsTask;
 
     // The running apps task, or null when none was started. Cancelled by the list's reload.
     const std::shared_ptr<AppsTask>& appsTask() const { return appsTask_; }
@@ -370,46 +374,14 @@ class AppState : public QObject {
     void permissionPromptChanged();
 
   private:
-    struct ScanTask;
-    struct PendingDelete;
+    // The flows, one per room of work; each reads and writes the fields below through this
+    // state, so every change goes through the setters and signals above.
+    friend class ScanFlow;
+    friend class AccessFlow;
+    friend class DeleteFlow;
+    friend class AppsFlow;
 
-    // What a scan's worker hands back: the tree and what was read about it off the UI thread.
-    struct ScanResult {
-        std::shared_ptr<FileNode> root;
-        std::optional<VolumeInfo::Capacity> capacity;
-        bool needsFullDiskAccess = false;
-    };
-
-    // Scan flow.
-    void finishAccessCheck(uint64_t request, const std::filesystem::path& location, bool hasAccess);
-    void readVolumeCapacity(const std::filesystem::path& location);
-    void applyScanProgress(const ScanProgress& report, const QUuid& generation);
-    // `foldersDenied`: folders the walk could not open for want of permission.
-    void readScanEnd(const QUuid& generation, std::shared_ptr<FileNode> root, int64_t foldersDenied,
-                     const std::optional<std::string>& focusPath,
-                     const std::filesystem::path& location);
-    void finishScan(const QUuid& generation, ScanResult result,
-                    const std::optional<std::string>& focusPath);
-    void installTree(std::shared_ptr<FileNode> root, const std::optional<std::string>& focusPath);
-    ScanProgressHandler makeProgressHandler(const QUuid& generation);
-
-    // Delete flow.
-    void handleDeleteResult(const std::shared_ptr<PendingDelete>& pending, int64_t size,
-                            bool isDirectory);
-    void removeFromTree(FileNode& node);
-    void detachPending(const std::shared_ptr<PendingDelete>& pending);
-    void detachPendingDeletes(const FileNode* subtree);
-
-    // Snapshot flow.
-    void finishThinning(int64_t freeAfter, int64_t freeBefore, int64_t snapshotCount);
-
-    // Apps-mode flows.
-    void publishApps(const std::shared_ptr<AppsTask>& task,
-                     std::vector<std::shared_ptr<InstalledApp>> apps);
-    void applyBundleSize(const std::shared_ptr<AppsTask>& task, const QUuid& id, int64_t size);
-    void reportUninstallFailures(size_t movedCount, const std::vector<TrashFailure>& failures);
-
-    // Helpers.
+    // Helpers of the flows.
     void logEvent(AnalyticsEvent event,
                   std::optional<sdk::Value::Dictionary> parameters = std::nullopt);
     void runInBackground(std::function<void()> work);
@@ -441,19 +413,17 @@ class AppState : public QObject {
 
     // Plain fields.
     std::optional<std::filesystem::path> rootURL_;
-    std::shared_ptr<ScanRunner> scanner_;
-    std::shared_ptr<ScanTask> scanTask_;
     QUuid scanGeneration_ = QUuid::createUuid();
-    uint64_t accessCheck_ = 0;  // the latest startScan() access check; older ones are dropped
     std::shared_ptr<AppsTask> appsTask_;
 
-    // Raised by the destructor: related-file searches still running stop early.
-    const std::shared_ptr<std::atomic<bool>> stopSearches_ = std::make_shared<std::atomic<bool>>();
-
-    // Moves to the Trash still under way whose node is still in the tree.
-    std::vector<std::shared_ptr<PendingDelete>> pendingDeletes_;
-
     const std::shared_ptr<StateHandle<AppState>> handle_;
+
+    // The flows' own state (the running scanner, the moves to the Trash under way ...).
+    const std::unique_ptr<ScanFlow> scanFlow_;
+    const std::unique_ptr<AccessFlow> accessFlow_;
+    const std::unique_ptr<DeleteFlow> deleteFlow_;
+    const std::unique_ptr<AppsFlow> appsFlow_;
+
     BackgroundWork work_;  // declared last: joined before the fields its jobs report to go
 };
 

@@ -445,30 +445,71 @@ std::unique_ptr<FileNode> Scanner::makeEntryNode(FileNode& parent, const char* n
     return node;
 }
 
+// One listing under way in listDirectory(): the folder, the batch of entry facts in use and the
+// folders asked for ahead of the walker. Its per-entry steps are defined here, inline, as they
+// run for every entry of the walk.
+struct Scanner::ListingPass {
+    Scanner& scanner;
+    Walker& walker;
+    FileNode& node;
+    DirectoryHandle& dir;
+    Walker::Level& level;
+    const int depth;
+    const bool atFileSystemRoot;
+    const size_t batch;  // entries whose facts are read together
+    size_t factsReady;   // entries whose facts came with a listing made ahead
+    size_t batchStart = 0;
+    size_t batchEnd = 0;
+    // Entries before nextAsk are asked for ahead or are no folders (a helper that listed this
+    // folder ahead may have asked for its first sub-folders).
+    size_t nextAsk = 0;
+    size_t pendingAsks = 0;  // folders asked for and not visited yet
+
+    // False when the listing must end before its next entry: the scan was cancelled, the
+    // watchdog abandoned the branch, or the folder was set aside and cannot be opened again by
+    // its path.
+    bool canGoOn() {
+        if (scanner.isCancelled()) {
+            return false;
+        }
+        if (scanner.shouldSkipBranch()) {
+            node.setInaccessible(true);
+            return false;
+        }
+        if (!dir.isOpen() &&
+            !dir.adopt(scanner.openFolder(AT_FDCWD, walker.path.c_str(), depth == 0, &walker))) {
+            node.setInaccessible(true);  // set aside, and now gone, replaced or too deep for a path
+            return false;
+        }
+        return true;
+    }
+
+    // The facts of entry `i`. The facts of the next entries are read together, after the checks
+    // of the first.
+    const EntryFacts& factsOf(size_t i) {
+        if (i == batchEnd) {
+            batchStart = i;
+            if (i == 0 && factsReady > 0) {
+                batchEnd = factsReady;  // read with the listing
+            } else {
+                batchEnd = std::min(level.listing.size(), i + batch);
+                walker.statter->statEntries(dir.fd(), level.listing, batchStart,
+                                            batchEnd - batchStart, level.facts.data());
+            }
+        }
+        return level.facts[i - batchStart];
+    }
+};
+
 void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker) {
     Walker::Level& level = walker.level(depth);
-    DirectoryReader::Listing& listing = level.listing;
-    int fd = -1;
-    bool listed = false;
-    size_t factsReady = 0;  // entries whose facts came with a listing made ahead
-    StatHelpers::Lookahead::Made made;
-    if (ref.askedAhead && walker.lookahead &&
-        walker.lookahead->take(ref.st->st_ino, depth - 1, made, listing, level.facts) &&
-        made.fd >= 0) {
-        fd = made.fd;
-        listed = made.listed;
-        factsReady = listed ? level.facts.size() : 0;
-    } else {
-        made = {};
-        fd = openFolder(ref.parentFd, ref.name, depth == 0, &walker);
-        if (fd < 0) {
-            markUnopened(node, errno);
-            return;
-        }
-        listed = reader_->readEntries(fd, listing);
+    size_t factsReady = 0;
+    const StatHelpers::Lookahead::Made made = openListing(node, ref, depth, walker, factsReady);
+    if (made.fd < 0) {
+        return;
     }
-    DirectoryHandle dir(*reader_, descriptors_, fd, ref.st);
-    if (!listed) {
+    DirectoryHandle dir(*reader_, descriptors_, made.fd, ref.st);
+    if (!made.listed) {
         node.setInaccessible(true);
         return;
     }
@@ -480,81 +521,103 @@ void Scanner::listDirectory(FileNode& node, const EntryRef& ref, int depth, Walk
         Walker& walker;
         int depth;
     } const dropAhead{*this, walker, depth};
-    // Entries before nextAsk are asked for ahead or are no folders (a helper that listed this
-    // folder ahead may have asked for its first sub-folders).
-    size_t nextAsk = made.askedThrough;
-    size_t pendingAsks = made.asked;  // folders asked for and not visited yet
-    FileNode::Children& children = level.children;
+    ListingPass pass{*this,
+                     walker,
+                     node,
+                     dir,
+                     level,
+                     depth,
+                     depth == 0 && rootIsFileSystemRoot_,
+                     std::max<size_t>(1, walker.statter->batchSize()),
+                     factsReady};
+    pass.nextAsk = made.askedThrough;
+    pass.pendingAsks = made.asked;
+    buildChildren(pass, walker);
+    clearSkipFlag();
+}
+
+// Visits the entries of the listing in order and gives `pass.node` its children and totals.
+void Scanner::buildChildren(ListingPass& pass, Walker& walker) {
+    const DirectoryReader::Listing& listing = pass.level.listing;
+    FileNode::Children& children = pass.level.children;
     children.clear();
     children.reserve(listing.size());
     int64_t sizeTotal = 0;
     int64_t fileTotal = 0;
-    const bool atFileSystemRoot = depth == 0 && rootIsFileSystemRoot_;
-    const size_t batch = std::max<size_t>(1, walker.statter->batchSize());
-    level.facts.resize(std::max(factsReady, std::min(batch, listing.size())));
-    size_t batchStart = 0;
-    size_t batchEnd = 0;
-    for (size_t i = 0; i < listing.size(); ++i) {
-        if (isCancelled()) {
-            break;
-        }
-        if (shouldSkipBranch()) {
-            node.setInaccessible(true);
-            break;
-        }
-        if (!dir.isOpen() &&
-            !dir.adopt(openFolder(AT_FDCWD, walker.path.c_str(), depth == 0, &walker))) {
-            node.setInaccessible(true);  // set aside, and now gone, replaced or too deep for a path
-            break;
-        }
-        if (i == batchEnd) {
-            // The facts of the next entries are read together, after the checks of the first.
-            batchStart = i;
-            if (i == 0 && factsReady > 0) {
-                batchEnd = factsReady;  // read with the listing
-            } else {
-                batchEnd = std::min(listing.size(), i + batch);
-                walker.statter->statEntries(dir.fd(), listing, batchStart, batchEnd - batchStart,
-                                            level.facts.data());
-            }
-        }
-        const EntryFacts& facts = level.facts[i - batchStart];
+    pass.level.facts.resize(std::max(pass.factsReady, std::min(pass.batch, listing.size())));
+    for (size_t i = 0; i < listing.size() && pass.canGoOn(); ++i) {
+        const EntryFacts& facts = pass.factsOf(i);
         bool isFolder = false;
-        auto child =
-            makeEntryNode(node, listing.name(i), atFileSystemRoot, facts, isFolder, walker);
+        auto child = makeEntryNode(pass.node, listing.name(i), pass.atFileSystemRoot, facts,
+                                   isFolder, walker);
         if (!child) {
             continue;
         }
         if (isFolder) {
-            bool askedAhead = false;
-            if (walker.lookahead && !atFileSystemRoot) {
-                if (i < nextAsk && pendingAsks > 0) {
-                    --pendingAsks;  // this one was asked for
-                }
-                nextAsk = std::max(nextAsk, i + 1);
-                askAhead(walker, dir.fd(), listing, level.facts.data(), batchStart, depth, nextAsk,
-                         pendingAsks, batchEnd);
-                askedAhead = true;
-            }
-            const size_t mark = walker.push(listing.name(i));
-            visit(*child, {dir.fd(), listing.name(i), &facts.st, askedAhead}, depth + 1, walker);
-            walker.pop(mark);
+            enterFolder(pass, *child, i, facts, walker);
         }
         sizeTotal += child->size();
         fileTotal += child->fileCount();
         children.push_back(std::move(child));
         if (children.size() % kChildNoteInterval == 0) {
-            // The volume root's path already ends in a slash: "/… (500)", not "//… (500)".
-            const bool endsInSlash = !walker.path.empty() && walker.path.back() == '/';
-            noteWalkerPath(walker, walker.path + (endsInSlash ? "" : "/") + "\u2026 (" +
-                                       std::to_string(children.size()) + ")");
+            noteLongFolder(walker, children.size());
         }
     }
-    node.setChildren(std::move(children));
+    pass.node.setChildren(std::move(children));
     children.clear();  // setChildren() moved the nodes out; the capacity stays for reuse
-    node.setSize(sizeTotal);
-    node.setFileCount(fileTotal);
-    clearSkipFlag();
+    pass.node.setSize(sizeTotal);
+    pass.node.setFileCount(fileTotal);
+}
+
+// Takes the folder from a helper that listed it ahead, or opens and lists it here. A folder that
+// cannot be opened is marked (its fd is -1); `factsReady` is set to the entries whose facts came
+// with a listing made ahead.
+StatHelpers::Lookahead::Made Scanner::openListing(FileNode& node, const EntryRef& ref, int depth,
+                                                  Walker& walker, size_t& factsReady) {
+    Walker::Level& level = walker.level(depth);
+    StatHelpers::Lookahead::Made made;
+    if (ref.askedAhead && walker.lookahead &&
+        walker.lookahead->take(ref.st->st_ino, depth - 1, made, level.listing, level.facts) &&
+        made.fd >= 0) {
+        factsReady = made.listed ? level.facts.size() : 0;
+        return made;
+    }
+    made = {};
+    made.fd = openFolder(ref.parentFd, ref.name, depth == 0, &walker);
+    if (made.fd < 0) {
+        markUnopened(node, errno);
+        return made;
+    }
+    made.listed = reader_->readEntries(made.fd, level.listing);
+    return made;
+}
+
+// Visits the sub-folder `child` (entry `i`), having first asked the helpers for the folders
+// after it.
+void Scanner::enterFolder(ListingPass& pass, FileNode& child, size_t i, const EntryFacts& facts,
+                          Walker& walker) {
+    const DirectoryReader::Listing& listing = pass.level.listing;
+    bool askedAhead = false;
+    if (walker.lookahead && !pass.atFileSystemRoot) {
+        if (i < pass.nextAsk && pass.pendingAsks > 0) {
+            --pass.pendingAsks;  // this one was asked for
+        }
+        pass.nextAsk = std::max(pass.nextAsk, i + 1);
+        askAhead(walker, pass.dir.fd(), listing, pass.level.facts.data(), pass.batchStart,
+                 pass.depth, pass.nextAsk, pass.pendingAsks, pass.batchEnd);
+        askedAhead = true;
+    }
+    const size_t mark = walker.push(listing.name(i));
+    visit(child, {pass.dir.fd(), listing.name(i), &facts.st, askedAhead}, pass.depth + 1, walker);
+    walker.pop(mark);
+}
+
+// Notes "…(N)" for a long folder, N being the children counted so far.
+void Scanner::noteLongFolder(Walker& walker, size_t childCount) {
+    // The volume root's path already ends in a slash: "/… (500)", not "//… (500)".
+    const bool endsInSlash = !walker.path.empty() && walker.path.back() == '/';
+    noteWalkerPath(walker, walker.path + (endsInSlash ? "" : "/") + "\u2026 (" +
+                               std::to_string(childCount) + ")");
 }
 
 // Asks the helpers to list the next folders of this batch, from entry `next` up to `end`, while
@@ -633,18 +696,34 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     }
     DirectoryHandle dir(*reader_, descriptors_, rootFd, ref.st);
     RootWork work;
-    {
-        // The root's own files; the first walker's stamp slot is free until the walkers start.
-        Walker walker(countStamps_[0].at);
-        const bool listed = listRoot(root, dir.fd(), work, walker);
-        flushWalkerCounts(walker);
-        if (!listed) {
-            return;
-        }
+    if (!listRootFiles(root, dir.fd(), work)) {
+        return;
     }
     // The root listing ignores the watchdog; a flag it raised meanwhile (a hung mount among the
     // root's entries) stands for no folder, and left set it would empty every first-level folder.
     restartStallClock();
+    walkFirstLevelFolders(rootPath, dir.fd(), work, width);
+    int64_t sizeTotal = 0;
+    int64_t fileTotal = 0;
+    for (const auto& child : work.children) {
+        sizeTotal += child->size();
+        fileTotal += child->fileCount();
+    }
+    root.setChildren(std::move(work.children));
+    root.setSize(sizeTotal);
+    root.setFileCount(fileTotal);
+}
+
+bool Scanner::listRootFiles(FileNode& root, int fd, RootWork& work) {
+    // The first walker's stamp slot is free until the walkers start.
+    Walker walker(countStamps_[0].at);
+    const bool listed = listRoot(root, fd, work, walker);
+    flushWalkerCounts(walker);
+    return listed;
+}
+
+void Scanner::walkFirstLevelFolders(const std::string& rootPath, int rootFd, RootWork& work,
+                                    int width) {
     std::atomic<size_t> next{0};
     std::atomic<size_t> walking{0};  // walkers not yet out of folders
     auto walkFolders = [&](Walker& walker) {
@@ -656,7 +735,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
             auto& folder = work.folders[i];
             walker.path = rootPath;
             walker.push(folder.name);
-            visit(*folder.node, {dir.fd(), folder.name, &folder.st}, 1, walker);
+            visit(*folder.node, {rootFd, folder.name, &folder.st}, 1, walker);
             // No listing above a first-level folder consumes a flag its visit left set (its
             // own folder could not be opened): the walker's next folder must start clean.
             clearSkipFlag();
@@ -676,15 +755,7 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
     };
     {
         const size_t threads = std::min<size_t>(static_cast<size_t>(width), work.folders.size());
-        // The CPUs without a walker help with stats from the start, and each walker helps once
-        // it has no folder left, so a big folder whose siblings are done gets the whole machine
-        // without more threads than CPUs.
-        if (processors_ > 1 && threads > 0) {
-            const int helpers = std::max(0, processors_ - static_cast<int>(threads));
-            statHelpers_ =
-                std::make_unique<StatHelpers>(*reader_, helpers, threads, &cancelled_,
-                                              StatHelpers::Descent{rootDevice_, kMaxListedDepth});
-        }
+        startStatHelpers(threads);
         walking.store(threads);
         std::vector<std::jthread> walkers;
         for (size_t i = 0; i < threads; ++i) {
@@ -695,15 +766,18 @@ void Scanner::walkRootInParallel(FileNode& root, const EntryRef& ref, int width)
         }
     }  // joins every walker
     statHelpers_.reset();
-    int64_t sizeTotal = 0;
-    int64_t fileTotal = 0;
-    for (const auto& child : work.children) {
-        sizeTotal += child->size();
-        fileTotal += child->fileCount();
+}
+
+// The CPUs without a walker help with stats from the start, and each walker helps once it has no
+// folder left, so a big folder whose siblings are done gets the whole machine without more
+// threads than CPUs.
+void Scanner::startStatHelpers(size_t walkers) {
+    if (processors_ > 1 && walkers > 0) {
+        const int helpers = std::max(0, processors_ - static_cast<int>(walkers));
+        statHelpers_ =
+            std::make_unique<StatHelpers>(*reader_, helpers, walkers, &cancelled_,
+                                          StatHelpers::Descent{rootDevice_, kMaxListedDepth});
     }
-    root.setChildren(std::move(work.children));
-    root.setSize(sizeTotal);
-    root.setFileCount(fileTotal);
 }
 
 }  // namespace cb

@@ -77,38 +77,13 @@ struct ScannerOptions {
 // waits for others. A sequential walk (width 1: rotational and network volumes) has no helpers
 // and makes one request at a time, so a disk is never seeked by parallel requests.
 //
-// Why helper threads and not the kernel's queues: a walker's requests are short, cached lookups
-// (about a microsecond per stat), so the cost of handing them out decides. Measured on an 8-CPU
-// virtual machine, warm cache, 510k entries with 90% under one first-level folder: io_uring
-// statx batches on one pinned kernel worker, 0.95 s; plain fstatat on the walker, 0.68 s;
-// io-wq running the ring's batches on every CPU (statx is always punted to io-wq, so
-// IOSQE_ASYNC changes nothing), 0.9-1.4 s, because each request completes through task work on
-// the submitting thread and each worker wake-up is a cross-CPU interrupt; helpers sharing the
-// stats, 0.33 s; helpers also listing ahead, 0.16 s (gdu 0.27 s on the same tree). io_uring has
-// no getdents, so listing ahead needs threads anyway. Pinning walkers to CPUs paid off only for
-// the ring's inline worker and is gone. Helpers spin for 0.2 ms before they sleep, which costs
-// CPU time (about three times the wall time) but saves a wake-up per batch.
-//
-// What bounds one walker now: the first-level design itself, as a volume's biggest folder stays
-// with one walker (on /usr, /usr/lib holds 66k of 139k entries, and its walker ends last, after
-// nearly the whole scan), and in it the walker's own work, measured per first-level folder: about a
-// quarter building and counting nodes, a fifth waiting for folders a helper is still listing, a
-// sixth for stats and folders it lists itself. Building a node costs about 40 ns on memory the
-// process has used before and 0.3-0.4 µs on fresh memory on the measured virtual machine, where the
-// first touch of each page costs about 13 µs (the host backs guest memory lazily). Most of that
-// is the pages, not the allocator: in a micro-benchmark, bump allocation from fresh pages cost
-// 0.32 µs per node against 0.44 µs with malloc, which is why nodes keep their allocator. Then
-// the kernel's dentry cache lookups and ext4's hashed getdents, which scale with CPUs; and the
-// CPUs other programs leave free, since helpers that are preempted while holding a chunk keep
-// their walker waiting. The window of folders listed ahead bounds deep trees: with 24 places per
-// walker and no sub-folders asked for by helpers, a package tree of 9,300 folders of about five
-// entries under /usr/lib took 0.14 s at width 8; with sub-folders asked for, 64 places 0.10 s,
-// 128 places 0.08 s, 256 places no faster. Helpers taking the earliest folder asked for first
-// made the walker wait for folders that had just been started (the flat tree went from 0.24 s
-// to 0.34 s); a walker that lists queued folders itself while its helpers are behind brought it
-// back to 0.23 s. A place keeps its listing's buffers once used, so places cost memory: 128 per
-// walker keep a scan of /usr at about 32 MB. Handing the walker's close(2) calls to the helpers
-// was measured too and gained nothing.
+// Why threads: a walker's requests are short, cached lookups (about a microsecond per stat), so
+// the cost of handing them out decides, and a helper thread that takes a chunk of them costs
+// less than a kernel queue that completes each request on the submitting thread; listing ahead
+// needs getdents, which only a thread can call. Helpers spin for 0.2 ms before they sleep,
+// trading CPU time for a wake-up per batch. The folders listed ahead are bounded per walker (128
+// places) because each keeps its listing's buffers. ScannerDesign.md beside this file keeps the
+// measurements behind these choices and what bounds a walk now.
 //
 // Progress: a walker keeps the counts of the files it counts and adds them to the shared
 // totals under mutex_ only when a report is due, when it notes a path and when it ends, so the
@@ -186,12 +161,28 @@ class Scanner {
     struct Walker;
     struct EntryRef;
     struct RootWork;
+    struct ListingPass;
 
     // Sets `subtreesSorted` when the walkers already sorted every first-level subtree.
     std::unique_ptr<FileNode> walk(const std::string& path, int width, bool& subtreesSorted);
     void walkRootInParallel(FileNode& root, const EntryRef& ref, int width);
+    // Lists the root's entries into `work` and counts its files. False when the root cannot be
+    // listed (it is marked inaccessible).
+    bool listRootFiles(FileNode& root, int fd, RootWork& work);
+    // Walks work.folders (open relative to `rootFd`) on up to `width` walker threads with the
+    // stat helpers, and returns when every walker has ended.
+    void walkFirstLevelFolders(const std::string& rootPath, int rootFd, RootWork& work, int width);
+    void startStatHelpers(size_t walkers);
     void visit(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    // Lists the folder `node` and visits its entries in listing order, building its children.
     void listDirectory(FileNode& node, const EntryRef& ref, int depth, Walker& walker);
+    // Steps of listDirectory().
+    StatHelpers::Lookahead::Made openListing(FileNode& node, const EntryRef& ref, int depth,
+                                             Walker& walker, size_t& factsReady);
+    void buildChildren(ListingPass& pass, Walker& walker);
+    void enterFolder(ListingPass& pass, FileNode& child, size_t i, const EntryFacts& facts,
+                     Walker& walker);
+    void noteLongFolder(Walker& walker, size_t childCount);
     void askAhead(Walker& walker, int fd, const DirectoryReader::Listing& listing,
                   const EntryFacts* facts, size_t first, int depth, size_t& next, size_t& pending,
                   size_t end);

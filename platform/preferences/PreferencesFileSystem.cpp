@@ -156,6 +156,32 @@ PreferencesFileSystem& systemFileSystem() {
     return instance;
 }
 
+std::error_code writeFileAtomically(PreferencesFileSystem& fileSystem, const fs::path& target,
+                                    const std::string& bytes) {
+    int fd = -1;
+    fs::path temporary;
+    if (std::error_code error = fileSystem.createTemporary(target, &fd, &temporary)) {
+        return error;
+    }
+    std::error_code error = fileSystem.writeAll(fd, bytes);
+    if (!error) {
+        error = fileSystem.sync(fd);
+    }
+    std::error_code closeError = fileSystem.close(fd);
+    if (!error) {
+        error = closeError;
+    }
+    if (!error) {
+        error = fileSystem.rename(temporary, target);
+    }
+    if (error) {
+        (void)fileSystem.removeFile(temporary);
+        return error;
+    }
+    (void)fileSystem.syncFolder(target.parent_path());
+    return {};
+}
+
 std::optional<std::string> temporaryFileTarget(std::string_view name) {
     constexpr size_t kSuffix = 6;  // mkstemp's XXXXXX
     if (name.size() < 1 + 1 + 1 + kSuffix || name.front() != '.' ||

@@ -107,6 +107,15 @@ class PreferencesFileSystemWrapper : public PreferencesFileSystem {
 // The real file system; one process-wide instance.
 PreferencesFileSystem& systemFileSystem();
 
+// Replaces the file at `target` with `bytes` so that a reader (or a crash) sees either the old
+// file or the whole new one: a private temporary file beside it, written, synced, closed and
+// renamed over it, then the folder synced. On any failure the temporary file is removed and
+// `target` is untouched. A failed folder sync is not an error: the new file is already in place
+// and only its crash safety is weaker. REQUIRES: the caller holds the folder's lock
+// (lockFolder), as removeStaleTemporaryFiles() relies on.
+std::error_code writeFileAtomically(PreferencesFileSystem& fileSystem,
+                                    const std::filesystem::path& target, const std::string& bytes);
+
 // The name of the file a temporary file made by createTemporary() stands for: "X" for
 // ".X.ab12CD" (a dot, X, a dot and six letters or digits); nullopt for any other name.
 std::optional<std::string> temporaryFileTarget(std::string_view name);

@@ -283,29 +283,10 @@ std::error_code PreferencesStore::update(const std::function<bool(PlistDictionar
 }
 
 std::error_code PreferencesStore::writeLocked(const PlistDictionary& values) {
-    std::string bytes = encodeBinaryPlist(PlistValue(values));
-    int fd = -1;
-    fs::path temporary;
-    if (std::error_code error = fileSystem_.createTemporary(path_, &fd, &temporary)) {
+    if (std::error_code error =
+            writeFileAtomically(fileSystem_, path_, encodeBinaryPlist(PlistValue(values)))) {
         return error;
     }
-    std::error_code error = fileSystem_.writeAll(fd, bytes);
-    if (!error) {
-        error = fileSystem_.sync(fd);
-    }
-    std::error_code closeError = fileSystem_.close(fd);
-    if (!error) {
-        error = closeError;
-    }
-    if (!error) {
-        error = fileSystem_.rename(temporary, path_);
-    }
-    if (error) {
-        (void)fileSystem_.removeFile(temporary);
-        return error;
-    }
-    // The new file is in place; a failed folder sync only weakens crash safety.
-    (void)fileSystem_.syncFolder(path_.parent_path());
     values_ = values;
     loaded_ = identify();
     reported_.reset();

@@ -279,29 +279,7 @@ std::error_code SecretStore::writeItem(const Item& item) {
     if (bytes.size() > kMaxItemFileSize) {
         return std::make_error_code(std::errc::file_too_large);
     }
-    int fd = -1;
-    fs::path temporary;
-    if (std::error_code error = fileSystem_.createTemporary(item.path, &fd, &temporary)) {
-        return error;
-    }
-    std::error_code error = fileSystem_.writeAll(fd, bytes);
-    if (!error) {
-        error = fileSystem_.sync(fd);
-    }
-    std::error_code closeError = fileSystem_.close(fd);
-    if (!error) {
-        error = closeError;
-    }
-    if (!error) {
-        error = fileSystem_.rename(temporary, item.path);
-    }
-    if (error) {
-        (void)fileSystem_.removeFile(temporary);
-        return error;
-    }
-    // The new file is in place; a failed folder sync only weakens crash safety.
-    (void)fileSystem_.syncFolder(folder_);
-    return {};
+    return writeFileAtomically(fileSystem_, item.path, bytes);
 }
 
 SecStatus SecretStore::add(const PlistDictionary& attributes) {

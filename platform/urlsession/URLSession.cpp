@@ -1,6 +1,7 @@
 #include "platform/urlsession/URLSession.h"
 
 #include "platform/urlsession/HTTPRules.h"
+#include "platform/urlsession/ResponseBody.h"
 #include "platform/urlsession/TransferEngine.h"
 
 #include <curl/curl.h>
@@ -67,9 +68,8 @@ struct Transfer : urlsession_detail::EngineTransfer, std::enable_shared_from_thi
     URLSession::Completion completion;
     std::unique_ptr<CURL, CurlEasyDeleter> easyHandle;
     std::unique_ptr<curl_slist, CurlListDeleter> headers;
-    std::string received;
-    bool tooLarge = false;
-    bool cancelled = false;  // set on the engine thread before finished()
+    urlsession_detail::ResponseBody body;  // the current hop's
+    bool cancelled = false;                // set on the engine thread before finished()
 
     CURL* easy() override { return easyHandle.get(); }
     void finished(CURLcode result) override;
@@ -91,17 +91,6 @@ struct URLSession::State {
 };
 
 namespace {
-
-size_t receive(char* data, size_t size, size_t count, void* context) {
-    auto* transfer = static_cast<Transfer*>(context);
-    const size_t bytes = size * count;
-    if (bytes > transfer->request.maxResponseBytes - transfer->received.size()) {
-        transfer->tooLarge = true;
-        return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
-    }
-    transfer->received.append(data, bytes);
-    return bytes;
-}
 
 // The request's headers for libcurl, or null when the list cannot be made. An empty "Expect:"
 // keeps libcurl from adding "Expect: 100-continue" to larger bodies.
@@ -166,8 +155,10 @@ bool configure(Transfer& transfer) {
     }
     ok = ok && curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                                 static_cast<curl_off_t>(request.maxResponseBytes)) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
+    transfer.body.limit = request.maxResponseBytes;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION,
+                                urlsession_detail::ResponseBody::receive) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer.body) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer) == CURLE_OK;
     transfer.headers = headerList(request);
     ok = ok && transfer.headers &&
@@ -179,11 +170,11 @@ URLOutcome outcomeOf(Transfer& transfer, CURLcode result) {
     if (result == CURLE_OK) {
         URLOutcome outcome;
         curl_easy_getinfo(transfer.easyHandle.get(), CURLINFO_RESPONSE_CODE, &outcome.statusCode);
-        outcome.body = std::move(transfer.received);
+        outcome.body = std::move(transfer.body.bytes);
         return outcome;
     }
     std::string message = curl_easy_strerror(result);
-    if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+    if (transfer.body.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         return failure(URLErrorCode::responseTooLarge, std::move(message));
     }
     switch (result) {
@@ -231,7 +222,7 @@ bool Transfer::followRedirect() {
     }
     ++redirects;
     request = urlsession_detail::redirectedRequest(request, status, location, origin);
-    received.clear();
+    body.bytes.clear();
     easyHandle.reset(curl_easy_init());
     if (!easyHandle || !configure(*this)) {
         finish(failure(URLErrorCode::failed, "the transfer could not be set up"));

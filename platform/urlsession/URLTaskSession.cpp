@@ -10,12 +10,14 @@
 #include <fstream>
 
 #include "platform/urlsession/HTTPRules.h"
+#include "platform/urlsession/ResponseBody.h"
 #include "platform/urlsession/TransferEngine.h"
 
 namespace platform {
 
 using urlsession_detail::EngineTransfer;
 using urlsession_detail::isCredentialHeader;
+using urlsession_detail::ResponseBody;
 using urlsession_detail::TransferEngine;
 
 static_assert(kURLSessionErrorResponseTooLarge == CURLE_FILESIZE_EXCEEDED);
@@ -123,9 +125,8 @@ class URLTaskHop : public EngineTransfer {
     std::unique_ptr<CURL, CurlEasyDeleter> easyHandle{curl_easy_init()};
     std::unique_ptr<curl_slist, CurlListDeleter> headers;
     std::unique_ptr<std::FILE, FileCloser> bodyFile;
-    std::string received;
+    ResponseBody body;
     HTTPHeaders responseHeaders;
-    bool tooLarge = false;
 
   private:
     bool configureBody();
@@ -133,17 +134,6 @@ class URLTaskHop : public EngineTransfer {
 };
 
 namespace {
-
-size_t receiveBody(char* data, size_t size, size_t count, void* context) {
-    auto* hop = static_cast<URLTaskHop*>(context);
-    const size_t bytes = size * count;
-    if (bytes > hop->request.maxResponseBytes - hop->received.size()) {
-        hop->tooLarge = true;
-        return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
-    }
-    hop->received.append(data, bytes);
-    return bytes;
-}
 
 // Keeps the header fields of the last response head (a new status line starts over).
 size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
@@ -233,8 +223,9 @@ std::optional<URLSessionError> URLTaskHop::configure() {
     ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
     ok = ok && urlsession_detail::configureTrust(easy);
-    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK;
+    body.limit = request.maxResponseBytes;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ResponseBody::receive) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK;
     // The session's cookies stay with the origin the task started at.
@@ -417,11 +408,11 @@ void URLTaskSession::hopFinished(URLTaskHop& hop, int code) {
     }
     if (result != CURLE_OK) {
         // A body past the cap ends with one code, whether its length was announced or not.
-        const bool tooLarge = hop.tooLarge || result == CURLE_FILESIZE_EXCEEDED;
+        const bool tooLarge = hop.body.tooLarge || result == CURLE_FILESIZE_EXCEEDED;
         std::string message =
             tooLarge ? "the response body is larger than allowed" : curl_easy_strerror(result);
         finishTask(
-            hop.task, std::move(response), std::move(hop.received),
+            hop.task, std::move(response), std::move(hop.body.bytes),
             URLSessionError{tooLarge ? kURLSessionErrorResponseTooLarge : static_cast<long>(result),
                             std::move(message), result == CURLE_PEER_FAILED_VERIFICATION});
         return;
@@ -435,10 +426,10 @@ void URLTaskSession::hopFinished(URLTaskHop& hop, int code) {
         askRedirect(
             hop.task, std::move(*response),
             urlsession_detail::redirectedRequest(hop.request, status, location, hop.task->origin_),
-            std::move(hop.received));
+            std::move(hop.body.bytes));
         return;
     }
-    finishTask(hop.task, std::move(response), std::move(hop.received), std::nullopt);
+    finishTask(hop.task, std::move(response), std::move(hop.body.bytes), std::nullopt);
 }
 
 void URLTaskSession::askRedirect(const std::shared_ptr<URLSessionTask>& task,

@@ -267,18 +267,8 @@ double REROdazadeve::loadTimestamp() {
     return APMAnalytics::loadTimestamp();
 }
 
-void REROdazadeve::logTransactionWithProductID(
-    std::string productID, std::string transactionID, std::string originalTransactionID,
-    std::optional<std::int64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-    bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
-    std::optional<double> originalPurchaseDate, std::optional<double> subscriptionExpirationDate,
-    std::optional<double> cancellationDate, std::optional<std::string> environment,
-    bool isVerified) {
-    APMAnalytics::logTransactionWithProductID(
-        std::move(productID), std::move(transactionID), std::move(originalTransactionID),
-        webOrderLineItemID, productType, isFreeTrial, isIntroductoryOffer, paymentQuantity,
-        purchaseDate, originalPurchaseDate, subscriptionExpirationDate, cancellationDate,
-        std::move(environment), isVerified);
+void REROdazadeve::logTransactionWithProductID(APMPurchaseTransaction transaction) {
+    APMAnalytics::logTransactionWithProductID(std::move(transaction));
 }
 
 void REROdazadeve::logInternalEventFromInstance(const std::string& origin, const std::string& name,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sdk/core/VIZUveziza.h"
+#include "sdk/measurement/attribution/APMPurchaseTransaction.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/utilities/Value.h"
 
@@ -95,13 +96,7 @@ class REROdazadeve {
     static void unsuspendOperationQueue();
     static double loadTimestamp();
     // One transaction the app passes in, handed unchanged to the purchase reporter.
-    static void logTransactionWithProductID(
-        std::string productID, std::string transactionID, std::string originalTransactionID,
-        std::optional<std::int64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-        bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
-        std::optional<double> originalPurchaseDate,
-        std::optional<double> subscriptionExpirationDate, std::optional<double> cancellationDate,
-        std::optional<std::string> environment, bool isVerified);
+    static void logTransactionWithProductID(APMPurchaseTransaction transaction);
     // The shared instance's forwarders.
     static void logInternalEventFromInstance(const std::string& origin, const std::string& name,
                                              const sdk::Value::Dictionary& parameters);

@@ -77,6 +77,15 @@ AppsView::AppsView(AppState& state, LocalizationManager& loc, QWidget* parent)
     row->setSpacing(14);
     row->setAlignment(Qt::AlignTop);
 
+    row->addWidget(buildListColumn(), 1);
+    row->addWidget(buildPanelArea());
+    panelArea_->hide();
+    connectState();
+    refreshList();
+    refreshBody();
+}
+
+QWidget* AppsView::buildListColumn() {
     auto* listColumn = new QWidget(this);
     auto* column = new QVBoxLayout(listColumn);
     column->setContentsMargins(0, 0, 0, 0);
@@ -85,6 +94,12 @@ AppsView::AppsView(AppState& state, LocalizationManager& loc, QWidget* parent)
     column->addWidget(new AppsDivider(0.4, listColumn));
     body_ = new QStackedWidget(listColumn);
     body_->addWidget(buildLoadingView());
+    body_->addWidget(buildList());
+    column->addWidget(body_, 1);
+    return listColumn;
+}
+
+QListView* AppsView::buildList() {
     model_ = new AppListModel(this);
     rows_ = new AppRowView(
         loc_, [] { return std::chrono::system_clock::now(); }, this);
@@ -107,15 +122,13 @@ AppsView::AppsView(AppState& state, LocalizationManager& loc, QWidget* parent)
             contextMenu(app)->exec(list_->viewport()->mapToGlobal(at));
         }
     });
-    body_->addWidget(list_);
-    column->addWidget(body_, 1);
-    row->addWidget(listColumn, 1);
+    return list_;
+}
 
+QWidget* AppsView::buildPanelArea() {
     panelArea_ = new QWidget(this);
     auto* panelLayout = new QVBoxLayout(panelArea_);
     panelLayout->setContentsMargins(0, 14, kPanelTrailingPadding, 14);
-    row->addWidget(panelArea_);
-    panelArea_->hide();
     // The panel enters from the trailing edge and fades in (and the reverse), while the list
     // column gives up its width, over 0.2 s.
     panelFade_ = new QGraphicsOpacityEffect(panelArea_);
@@ -126,7 +139,10 @@ AppsView::AppsView(AppState& state, LocalizationManager& loc, QWidget* parent)
     connect(panelSlide_, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& value) { applyPanelSlide(value.toDouble()); });
     connect(panelSlide_, &QVariantAnimation::finished, this, &AppsView::finishPanelSlide);
+    return panelArea_;
+}
 
+void AppsView::connectState() {
     connect(&state_, &AppState::appsChanged, this, [this] {
         keepSelectionValid();
         refreshList();
@@ -135,8 +151,6 @@ AppsView::AppsView(AppState& state, LocalizationManager& loc, QWidget* parent)
     connect(&state_, &AppState::appsLoadingChanged, this, &AppsView::refreshBody);
     connect(&state_, &AppState::changed, this, &AppsView::refreshList);
     loc_.observeCurrent(this, [this](Language) { refreshTexts(); });
-    refreshList();
-    refreshBody();
 }
 
 AppsView::~AppsView() = default;

@@ -101,8 +101,12 @@ class AppsView : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    QWidget* buildListColumn();
     QWidget* buildHeader();
     QWidget* buildLoadingView();
+    QListView* buildList();
+    QWidget* buildPanelArea();
+    void connectState();
     void refillSortMenu();
     void refreshTexts();
     void refreshList();

@@ -136,31 +136,29 @@ void APMInAppPurchaseTransactionReporter::reportTransactionsFromArray(
 }
 
 void APMInAppPurchaseTransactionReporter::reportTransactionWithProductID(
-    std::string productID, std::string transactionID, std::string originalTransactionID,
-    std::optional<std::int64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-    bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
-    std::optional<double> originalPurchaseDate, std::optional<double> subscriptionExpirationDate,
-    std::optional<double> cancellationDate, std::optional<std::string> environment,
-    bool isVerified) {
+    APMPurchaseTransaction transaction) {
     APMInAppPurchaseItem item;
-    item.freeTrial = isFreeTrial;
-    item.introductoryOffer = isIntroductoryOffer;
-    item.purchaseDateIA5String = ia5StringFromDate(purchaseDate);
-    item.originalPurchaseDateIA5String = ia5StringFromDate(originalPurchaseDate);
-    item.subscriptionExpirationDateIA5String = ia5StringFromDate(subscriptionExpirationDate);
-    item.cancellationDateIA5String = ia5StringFromDate(cancellationDate);
-    item.productID = productID;
-    item.originalTransactionID = originalTransactionID;
-    item.transactionID = transactionID;
-    if (webOrderLineItemID) {
-        item.webOrderLineItemID = static_cast<std::uint64_t>(*webOrderLineItemID);
+    item.freeTrial = transaction.isFreeTrial;
+    item.introductoryOffer = transaction.isIntroductoryOffer;
+    item.purchaseDateIA5String = ia5StringFromDate(transaction.purchaseDate);
+    item.originalPurchaseDateIA5String = ia5StringFromDate(transaction.originalPurchaseDate);
+    item.subscriptionExpirationDateIA5String =
+        ia5StringFromDate(transaction.subscriptionExpirationDate);
+    item.cancellationDateIA5String = ia5StringFromDate(transaction.cancellationDate);
+    item.productID = std::move(transaction.productID);
+    item.originalTransactionID = std::move(transaction.originalTransactionID);
+    item.transactionID = std::move(transaction.transactionID);
+    if (transaction.webOrderLineItemID) {
+        item.webOrderLineItemID = static_cast<std::uint64_t>(*transaction.webOrderLineItemID);
     }
-    item.purchaseType = productType;
+    item.purchaseType = transaction.productType;
     std::weak_ptr<APMInAppPurchaseTransactionReporter> weak = weak_from_this();
-    reportQueue_->async([weak, item = std::move(item), paymentQuantity, purchaseDate,
-                         environment = std::move(environment), isVerified] {
+    reportQueue_->async([weak, item = std::move(item), quantity = transaction.paymentQuantity,
+                         purchaseDate = transaction.purchaseDate,
+                         environment = std::move(transaction.environment),
+                         isVerified = transaction.isVerified] {
         if (const auto self = weak.lock()) {
-            self->reportItem(item, paymentQuantity, purchaseDate, environment, isVerified);
+            self->reportItem(item, quantity, purchaseDate, environment, isVerified);
         }
     });
 }

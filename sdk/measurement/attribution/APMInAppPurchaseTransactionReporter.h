@@ -13,6 +13,7 @@
 #include "platform/storekit/StoreTransaction.h"
 #include "sdk/measurement/attribution/APMInAppPurchaseParameters.h"
 #include "sdk/measurement/attribution/APMInAppPurchaseProductCache.h"
+#include "sdk/measurement/attribution/APMPurchaseTransaction.h"
 
 // Turns store purchases into internal events of origin "auto": "_iap" (reportable), "_iapx"
 // (classed as invalid), "_assr" (a subscription renewal) and "_assc" (a free trial converted
@@ -62,13 +63,7 @@ class APMInAppPurchaseTransactionReporter
     // Road 2: one transaction the app passes in. Dates are seconds since 1970. A verified
     // transaction missing from the receipt is reported as if the receipt held it. Returns at
     // once; the report runs on the report queue.
-    void reportTransactionWithProductID(
-        std::string productID, std::string transactionID, std::string originalTransactionID,
-        std::optional<std::int64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-        bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
-        std::optional<double> originalPurchaseDate,
-        std::optional<double> subscriptionExpirationDate, std::optional<double> cancellationDate,
-        std::optional<std::string> environment, bool isVerified);
+    void reportTransactionWithProductID(APMPurchaseTransaction transaction);
 
     // Reads the receipt (APMAEU::appStoreRURL()) into allPurchaseItems and returns them (21028
     // at level 7). Without a receipt file, or with an empty or unreadable one, allPurchaseItems

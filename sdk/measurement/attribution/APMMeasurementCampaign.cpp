@@ -143,6 +143,110 @@ bool isNumberOne(const sdk::Value& value) {
     return false;
 }
 
+using CampaignURLParameters = APMMeasurement::CampaignURLParameters;
+
+// The link's query parameters over the string extras; the number extras go to the event
+// unchanged (`numberExtras`) and extras of other kinds are dropped.
+CampaignURLParameters campaignURLParameters(const std::string& url,
+                                            const sdk::Value::Dictionary& extraParameters,
+                                            sdk::Value::Dictionary& numberExtras) {
+    CampaignURLParameters urlParameters;
+    for (const auto& [name, value] : extraParameters) {
+        if (const std::string* text = value.string()) {
+            urlParameters[name] = *text;
+        } else if (value.isNumber()) {
+            numberExtras.emplace(name, value);
+        }
+    }
+    if (const std::optional<std::string> query = APMURLQuery(url)) {
+        for (auto& [key, value] : apm_dictionaryWithHttpArgumentsString(*query)) {
+            urlParameters[key] = std::move(value);
+        }
+    }
+    return urlParameters;
+}
+
+// Whether the parameters make a campaign link; an empty query (23000) or one without a
+// campaign key (23001, with the parameters) is logged.
+bool isCampaignLink(const CampaignURLParameters& urlParameters) {
+    if (urlParameters.empty()) {
+        APMMeasurement::monitor().logWithLevel(7, 23000, "Deep Link Web URL query is empty");
+        return false;
+    }
+    if (!APMMeasurement::isValidCampaignURLParamDictionary(urlParameters)) {
+        sdk::Value::Dictionary context;
+        for (const auto& [key, value] : urlParameters) {
+            context.emplace(key, sdk::Value(value));
+        }
+        APMMeasurement::monitor().logWithLevel(
+            3, 23001, "Deep Link does not contain valid required params. URL params",
+            sdk::Value(std::move(context)));
+        return false;
+    }
+    return true;
+}
+
+// The campaign event's parameters: the non-empty campaign keys under their event names (the
+// click identifiers only when `allowClickID`), the number extras and the click time.
+sdk::Value::Dictionary campaignEventParameters(const CampaignURLParameters& urlParameters,
+                                               const sdk::Value::Dictionary& numberExtras,
+                                               std::optional<std::int64_t> clickTimestampMillis,
+                                               bool allowClickID) {
+    sdk::Value::Dictionary parameters;
+    for (const auto& [key, value] : urlParameters) {
+        if (value.empty()) {
+            continue;
+        }
+        if (std::optional<std::string> name = eventParameterName(key)) {
+            parameters[*name] = sdk::Value(value);
+        }
+    }
+    if (!allowClickID) {
+        for (const std::string_view clickID : {"vclid", "xclid", "srsltid"}) {
+            if (const auto found = parameters.find(clickID); found != parameters.end()) {
+                parameters.erase(found);
+            }
+        }
+    }
+    for (const auto& [name, value] : numberExtras) {
+        parameters[name] = value;
+    }
+    if (clickTimestampMillis) {
+        parameters["click_timestamp"] = sdk::Value(*clickTimestampMillis);
+    }
+    return parameters;
+}
+
+// The encoded AdCampaignInfo of the event's click data ("vclid", "vbraid", "cad_source" and the
+// capped "cad_" entries) clicked at `timestamp` (seconds); none without click data.
+std::optional<sdk::Bytes> adCampaignInfoBuffer(const sdk::Value::Dictionary& parameters,
+                                               double timestamp) {
+    const APMPBRepeatedArray cadEntries =
+        cappedCadEntries(parameters, APMRemoteConfig::current()->parameterLimits());
+    const std::string* vclid = nonEmptyString(parameters, "vclid");
+    const std::string* vbraid = nonEmptyString(parameters, "vbraid");
+    if (vclid == nullptr && vbraid == nullptr && cadEntries.empty()) {
+        return std::nullopt;
+    }
+    APMPBAdCampaignInfo info;
+    APMPBSetInt64(&info, apmpb::AdCampaignInfo::kClickTimestampMillis,
+                  sdk::Value(timestamp * 1000.0).numberAsInt().value_or(0));
+    if (vclid != nullptr) {
+        APMPBSetString(&info, apmpb::AdCampaignInfo::kVclid, *vclid);
+    }
+    if (vbraid != nullptr) {
+        APMPBSetString(&info, apmpb::AdCampaignInfo::kVbraid, *vbraid);
+    }
+    const std::string* source = nonEmptyString(parameters, "cad_source");
+    if (source != nullptr && holdsEntry(cadEntries, "cad_source")) {
+        APMPBSetString(&info, apmpb::AdCampaignInfo::kCadSource, *source);
+    }
+    if (!cadEntries.empty()) {
+        APMPBSetRepeated(&info, apmpb::AdCampaignInfo::kDeepLinkCadParams, cadEntries);
+    }
+    return info.protoBuffer();
+}
+
 }  // namespace
 
 bool APMMeasurement::isValidCampaignURLParamDictionary(const CampaignURLParameters& parameters) {
@@ -217,57 +321,14 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
     if (!identity_ || !database_ || !remoteConfig_) {
         return;
     }
-    CampaignURLParameters urlParameters;
     sdk::Value::Dictionary numberExtras;
-    for (const auto& [name, value] : extraParameters) {
-        if (const std::string* text = value.string()) {
-            urlParameters[name] = *text;
-        } else if (value.isNumber()) {
-            numberExtras.emplace(name, value);
-        }
-    }
-    if (const std::optional<std::string> query = APMURLQuery(url)) {
-        for (auto& [key, value] : apm_dictionaryWithHttpArgumentsString(*query)) {
-            urlParameters[key] = std::move(value);
-        }
-    }
-    if (urlParameters.empty()) {
-        monitor().logWithLevel(7, 23000, "Deep Link Web URL query is empty");
+    const CampaignURLParameters urlParameters =
+        campaignURLParameters(url, extraParameters, numberExtras);
+    if (!isCampaignLink(urlParameters)) {
         return;
     }
-    if (!isValidCampaignURLParamDictionary(urlParameters)) {
-        sdk::Value::Dictionary context;
-        for (const auto& [key, value] : urlParameters) {
-            context.emplace(key, sdk::Value(value));
-        }
-        monitor().logWithLevel(3, 23001,
-                               "Deep Link does not contain valid required params. URL params",
-                               sdk::Value(std::move(context)));
-        return;
-    }
-
-    sdk::Value::Dictionary parameters;
-    for (const auto& [key, value] : urlParameters) {
-        if (value.empty()) {
-            continue;
-        }
-        if (std::optional<std::string> name = eventParameterName(key)) {
-            parameters[*name] = sdk::Value(value);
-        }
-    }
-    if (!shouldAllowClickID()) {
-        for (const std::string_view clickID : {"vclid", "xclid", "srsltid"}) {
-            if (const auto found = parameters.find(clickID); found != parameters.end()) {
-                parameters.erase(found);
-            }
-        }
-    }
-    for (const auto& [name, value] : numberExtras) {
-        parameters[name] = value;
-    }
-    if (clickTimestampMillis) {
-        parameters["click_timestamp"] = sdk::Value(*clickTimestampMillis);
-    }
+    const sdk::Value::Dictionary parameters = campaignEventParameters(
+        urlParameters, numberExtras, clickTimestampMillis, shouldAllowClickID());
     const auto cc = parameters.find("_cc");
     const std::string_view eventName =
         cc != parameters.end() && isNumberOne(cc->second) ? "_cmpx" : "_cmp";
@@ -275,32 +336,10 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
         static_cast<double>(persistedConfig_->firstOpenTimestampMilliseconds()) / 1000.0;
     const double timestamp = std::max(firstOpen, eventTimestampInSeconds);
 
-    const APMPBRepeatedArray cadEntries =
-        cappedCadEntries(parameters, APMRemoteConfig::current()->parameterLimits());
-    const std::string* vclid = nonEmptyString(parameters, "vclid");
-    const std::string* vbraid = nonEmptyString(parameters, "vbraid");
-    if (vclid != nullptr || vbraid != nullptr || !cadEntries.empty()) {
-        APMPBAdCampaignInfo info;
-        APMPBSetInt64(&info, apmpb::AdCampaignInfo::kClickTimestampMillis,
-                      sdk::Value(timestamp * 1000.0).numberAsInt().value_or(0));
-        if (vclid != nullptr) {
-            APMPBSetString(&info, apmpb::AdCampaignInfo::kVclid, *vclid);
-        }
-        if (vbraid != nullptr) {
-            APMPBSetString(&info, apmpb::AdCampaignInfo::kVbraid, *vbraid);
-        }
-        const std::string* source = nonEmptyString(parameters, "cad_source");
-        if (source != nullptr && holdsEntry(cadEntries, "cad_source")) {
-            APMPBSetString(&info, apmpb::AdCampaignInfo::kCadSource, *source);
-        }
-        if (!cadEntries.empty()) {
-            APMPBSetRepeated(&info, apmpb::AdCampaignInfo::kDeepLinkCadParams, cadEntries);
-        }
-        if (const std::optional<sdk::Bytes> buffer = info.protoBuffer()) {
-            persistedConfig_->setAdCampaignInfoBuffer(sdk::Value(*buffer));
-        }
+    if (const std::optional<sdk::Bytes> buffer = adCampaignInfoBuffer(parameters, timestamp)) {
+        persistedConfig_->setAdCampaignInfoBuffer(sdk::Value(*buffer));
     }
-    if (vbraid != nullptr) {
+    if (const std::string* vbraid = nonEmptyString(parameters, "vbraid")) {
         if (const std::optional<APMUserAttribute> attribute =
                 APMUserAttribute::initWithOrigin("auto", "_vbraid", APMValue(*vbraid), timestamp)) {
             setUserPropertyInDatabaseOnWorkerQueue(*attribute);

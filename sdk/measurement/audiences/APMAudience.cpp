@@ -585,6 +585,91 @@ bool APMAudience::resultsForBundling(
 // Sessions
 // -----------------------------------------------------------------------------------------
 
+namespace {
+
+// Clears the bits of the filters in `cleared` from `words` (a filter beyond the words has none).
+void clearFilterBits(Words& words, const std::set<std::int32_t>& cleared) {
+    for (const std::int32_t filterID : cleared) {
+        if (filterID < 0) {
+            continue;
+        }
+        const auto word = static_cast<std::size_t>(APMFilterResultWordIndex(filterID));
+        if (word < words.size()) {
+            words[word] &= ~bitOf(filterID);
+        }
+    }
+}
+
+// Removes the times of the filters in `cleared` from the repeated slot `slot` of `data`, whose
+// messages W name their filter in `filterIDSlot`.
+template <class W>
+void eraseFilterTimestamps(NANOMessageBase* data, std::int32_t slot, std::int32_t filterIDSlot,
+                           const std::set<std::int32_t>& cleared) {
+    auto timestamps = APMRepeatedMessagesOf<W>(data, slot);
+    std::erase_if(timestamps, [&](const auto& entry) {
+        return cleared.contains(
+            static_cast<std::int32_t>(APMPBGetInt32(entry.get(), filterIDSlot)));
+    });
+    setMessages(data, slot, timestamps);
+}
+
+// One stored result without the session-scoped filters `filterIDs`: into `deletions` when no
+// status bit is left, else into `updates` with its bits and times cleared. A result whose data
+// cannot be read is left as it is.
+void clearSessionScopedFiltersOfResult(std::int32_t audienceID, const APMFilterResult& result,
+                                       const std::vector<std::int32_t>& filterIDs,
+                                       std::vector<APMFilterResult>& updates,
+                                       std::vector<APMFilterResult>& deletions) {
+    std::unique_ptr<APMPBResultData> data = decodedResultData(result.currentResults());
+    if (!data) {
+        return;
+    }
+    const std::set<std::int32_t> cleared(filterIDs.begin(), filterIDs.end());
+    Words status = wordsOf(data.get(), RD::kStatus);
+    Words results = wordsOf(data.get(), RD::kResults);
+    clearFilterBits(status, cleared);
+    clearFilterBits(results, cleared);
+    if (!APMHasAnyBitSet(status)) {
+        deletions.push_back(result);
+        return;
+    }
+    setWords(data.get(), RD::kStatus, status);
+    setWords(data.get(), RD::kResults, results);
+    eraseFilterTimestamps<APMPBDynamicFilterResultTimestamp>(
+        data.get(), RD::kDynamicFilterTimestamps, apmpb::DynamicFilterResultTimestamp::kFilterId,
+        cleared);
+    eraseFilterTimestamps<APMPBSequenceFilterResultTimestamp>(
+        data.get(), RD::kSequenceFilterTimestamps, apmpb::SequenceFilterResultTimestamp::kFilterId,
+        cleared);
+    updates.emplace_back(audienceID, encoded(*data), result.currentResults());
+}
+
+// Writes the cleared results and deletes the emptied ones; false (6043, 6042) when either
+// fails.
+bool storeClearedResults(APMDatabase& database, const std::vector<APMFilterResult>& updates,
+                         const std::vector<APMFilterResult>& deletions) {
+    sdk::Error error;
+    if (!updates.empty() && !database.updateFilterResults(updates, &error) &&
+        failedWithError(error)) {
+        APMAudienceLog(2, 6043,
+                       "Unable to update filter results. Session scoped results will not be "
+                       "cleared. Error",
+                       error);
+        return false;
+    }
+    if (!deletions.empty() && !database.deleteFilterResults(deletions, &error) &&
+        failedWithError(error)) {
+        APMAudienceLog(1, 6042,
+                       "Unable to delete filter results. Session scoped results will not be "
+                       "cleared. Error",
+                       error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
     sdk::Error error;
     const std::optional<std::map<std::int32_t, std::vector<std::int32_t>>> sessionFilters =
@@ -610,67 +695,10 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
     std::vector<APMFilterResult> updates;
     std::vector<APMFilterResult> deletions;
     for (const auto& [audienceID, filterIDs] : *sessionFilters) {
-        const auto found = stored->find(audienceID);
-        if (found == stored->end()) {
-            continue;
+        if (const auto found = stored->find(audienceID); found != stored->end()) {
+            clearSessionScopedFiltersOfResult(audienceID, found->second, filterIDs, updates,
+                                              deletions);
         }
-        const APMFilterResult& result = found->second;
-        std::unique_ptr<APMPBResultData> data = decodedResultData(result.currentResults());
-        if (!data) {
-            continue;
-        }
-        Words status = wordsOf(data.get(), RD::kStatus);
-        Words results = wordsOf(data.get(), RD::kResults);
-        const std::set<std::int32_t> cleared(filterIDs.begin(), filterIDs.end());
-        for (const std::int32_t filterID : cleared) {
-            if (filterID < 0) {
-                continue;
-            }
-            const auto word = static_cast<std::size_t>(APMFilterResultWordIndex(filterID));
-            if (word < status.size()) {
-                status[word] &= ~bitOf(filterID);
-            }
-            if (word < results.size()) {
-                results[word] &= ~bitOf(filterID);
-            }
-        }
-        if (!APMHasAnyBitSet(status)) {
-            deletions.push_back(result);
-            continue;
-        }
-        setWords(data.get(), RD::kStatus, status);
-        setWords(data.get(), RD::kResults, results);
-        auto dynamic = APMRepeatedMessagesOf<APMPBDynamicFilterResultTimestamp>(
-            data.get(), RD::kDynamicFilterTimestamps);
-        std::erase_if(dynamic, [&](const auto& entry) {
-            return cleared.contains(static_cast<std::int32_t>(
-                APMPBGetInt32(entry.get(), apmpb::DynamicFilterResultTimestamp::kFilterId)));
-        });
-        setMessages(data.get(), RD::kDynamicFilterTimestamps, dynamic);
-        auto sequence = APMRepeatedMessagesOf<APMPBSequenceFilterResultTimestamp>(
-            data.get(), RD::kSequenceFilterTimestamps);
-        std::erase_if(sequence, [&](const auto& entry) {
-            return cleared.contains(static_cast<std::int32_t>(
-                APMPBGetInt32(entry.get(), apmpb::SequenceFilterResultTimestamp::kFilterId)));
-        });
-        setMessages(data.get(), RD::kSequenceFilterTimestamps, sequence);
-        updates.emplace_back(audienceID, encoded(*data), result.currentResults());
     }
-    if (!updates.empty() && !database_->updateFilterResults(updates, &error) &&
-        failedWithError(error)) {
-        APMAudienceLog(2, 6043,
-                       "Unable to update filter results. Session scoped results will not be "
-                       "cleared. Error",
-                       error);
-        return false;
-    }
-    if (!deletions.empty() && !database_->deleteFilterResults(deletions, &error) &&
-        failedWithError(error)) {
-        APMAudienceLog(1, 6042,
-                       "Unable to delete filter results. Session scoped results will not be "
-                       "cleared. Error",
-                       error);
-        return false;
-    }
-    return true;
+    return storeClearedResults(*database_, updates, deletions);
 }

@@ -94,9 +94,13 @@ class PurchasesTest : public sdktest::ConfiguredAnalyticsTest {
     }
 
     static void reportVerified(const std::string& transactionID) {
-        REROdazadeve::logTransactionWithProductID(
-            "coins", transactionID, transactionID, std::nullopt, 1, false, false, 1, kPurchaseDate,
-            std::nullopt, std::nullopt, std::nullopt, std::nullopt, true);
+        REROdazadeve::logTransactionWithProductID({.productID = "coins",
+                                                   .transactionID = transactionID,
+                                                   .originalTransactionID = transactionID,
+                                                   .productType = 1,
+                                                   .paymentQuantity = 1,
+                                                   .purchaseDate = kPurchaseDate,
+                                                   .isVerified = true});
     }
 
     static platform::StoreTransaction paymentQueueTransaction(platform::StoreTransactionState state,

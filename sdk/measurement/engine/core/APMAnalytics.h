@@ -12,6 +12,7 @@
 #include "platform/app/ApplicationDelegate.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/storekit/StoreTransaction.h"
+#include "sdk/measurement/attribution/APMPurchaseTransaction.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
@@ -209,13 +210,7 @@ class APMAnalytics {
         std::vector<platform::StoreTransaction> transactions);
     // One transaction the app passes in field by field, handed unchanged to the purchase
     // reporter (dates in seconds since 1970).
-    static void logTransactionWithProductID(
-        std::string productID, std::string transactionID, std::string originalTransactionID,
-        std::optional<std::int64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-        bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
-        std::optional<double> originalPurchaseDate,
-        std::optional<double> subscriptionExpirationDate, std::optional<double> cancellationDate,
-        std::optional<std::string> environment, bool isVerified);
+    static void logTransactionWithProductID(APMPurchaseTransaction transaction);
     // Makes the shared purchase reporter log its events through logInternalEventWithOrigin
     // (once; the start and both purchase roads call it).
     static void connectPurchaseReporter();

@@ -48,16 +48,6 @@ void APMAnalytics::paymentQueueUpdatedTransactions(
     });
 }
 
-void APMAnalytics::logTransactionWithProductID(
-    std::string productID, std::string transactionID, std::string originalTransactionID,
-    std::optional<std::int64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-    bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
-    std::optional<double> originalPurchaseDate, std::optional<double> subscriptionExpirationDate,
-    std::optional<double> cancellationDate, std::optional<std::string> environment,
-    bool isVerified) {
-    connectedReporter()->reportTransactionWithProductID(
-        std::move(productID), std::move(transactionID), std::move(originalTransactionID),
-        webOrderLineItemID, productType, isFreeTrial, isIntroductoryOffer, paymentQuantity,
-        purchaseDate, originalPurchaseDate, subscriptionExpirationDate, cancellationDate,
-        std::move(environment), isVerified);
+void APMAnalytics::logTransactionWithProductID(APMPurchaseTransaction transaction) {
+    connectedReporter()->reportTransactionWithProductID(std::move(transaction));
 }

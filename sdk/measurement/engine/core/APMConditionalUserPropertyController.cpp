@@ -48,6 +48,197 @@ bool writeUserAttribute(APMDatabase& database, const std::string& origin, const 
     return database.updateUserAttribute(&*attribute, error);
 }
 
+// Store steps (each inside the store's transaction) ----------------------------------------------
+
+// The stored row of `next`'s name, into `saved`; false (11009) when it cannot be read. A saved
+// row of another origin is logged (11010) and replaced all the same.
+bool readSavedProperty(APMDatabase& database, const APMConditionalUserProperty& next,
+                       std::optional<APMConditionalUserProperty>& saved) {
+    sdk::Error error;
+    saved = database.conditionalUserPropertyWithName(next.name(), &error);
+    if (!error.ok()) {
+        monitor().logWithLevel(1, 11009,
+                               "Cannot query conditional user property. Name, origin, error",
+                               next.name(), next.origin(), error);
+        return false;
+    }
+    if (saved && saved->origin() != next.origin()) {
+        monitor().logWithLevel(5, 11010,
+                               "Updating a conditional user property with different origin. "
+                               "Name, origin, saved origin",
+                               next.name(), next.origin(), saved->origin());
+    }
+    return true;
+}
+
+// Over an active saved property, `next` keeps its origin, creation and trigger (the trigger is
+// not armed again); otherwise a `next` that waits for no event becomes active at its creation.
+// Whether `next` was activated just now.
+bool carryOverOrActivate(APMConditionalUserProperty& next,
+                         const std::optional<APMConditionalUserProperty>& saved) {
+    if (saved && saved->isActive()) {
+        next.setOrigin(saved->origin());
+        next.setCreationTimestamp(saved->creationTimestamp());
+        next.setTriggerEventName(saved->triggerEventName());
+        next.setTriggeredEvent(saved->triggeredEvent());
+        next.setTriggerTimeout(saved->triggerTimeout());
+        return false;
+    }
+    if (!next.triggerEventName() || next.triggerEventName()->empty()) {
+        next.setActive(true);
+        next.setTriggeredTimestamp(next.creationTimestamp());
+        return true;
+    }
+    return false;
+}
+
+// Sets the user property of an active `next` as of its triggered time; the outcome is only
+// logged (11011, 11012): the row is stored either way.
+void setUserPropertyOfActive(APMDatabase& database, const APMConditionalUserProperty& next) {
+    sdk::Error error;
+    if (!writeUserAttribute(database, next.origin(), next.name(), *next.value(),
+                            next.triggeredTimestamp(), &error)) {
+        monitor().logWithLevel(1, 11011,
+                               "Cannot update user property from conditional user property. "
+                               "Name, origin, error",
+                               next.name(), next.origin(), error);
+    } else {
+        monitor().logWithLevel(7, 11012, "User property updated. Name, origin", next.name(),
+                               next.origin());
+    }
+}
+
+// Writes `next`'s row; false (11014) when it cannot be written.
+bool storePropertyRow(APMDatabase& database, const APMConditionalUserProperty& next) {
+    sdk::Error error;
+    if (!database.updateConditionalUserProperty(&next, &error)) {
+        monitor().logWithLevel(1, 11014,
+                               "Cannot insert user property from conditional user property. "
+                               "Name, origin, error",
+                               next.name(), next.origin(), error);
+        // Committing now would leave a user property that no row ever expires.
+        return false;
+    }
+    monitor().logWithLevel(7, 11013, "Conditional user property added. Name, origin", next.name(),
+                           next.origin());
+    return true;
+}
+
+// The store's transaction: `property` over the saved row of its name, its user property when it
+// is active, and, when it became active just now, its triggered event in `triggeredEvent`.
+// False when the transaction must roll back.
+bool storeProperty(APMDatabase& database, const APMConditionalUserProperty& property,
+                   std::optional<APMEvent>& triggeredEvent) {
+    triggeredEvent.reset();
+    APMConditionalUserProperty next = property;
+    std::optional<APMConditionalUserProperty> saved;
+    if (!readSavedProperty(database, next, saved)) {
+        return false;
+    }
+    const bool newlyActivated = carryOverOrActivate(next, saved);
+    if (next.isActive()) {
+        setUserPropertyOfActive(database, next);
+        if (newlyActivated && next.triggeredEvent()) {
+            triggeredEvent =
+                eventFromTemplate(*next.triggeredEvent(), next.origin(), next.triggeredTimestamp());
+        }
+    }
+    if (saved && saved->isActive()) {
+        // The time to live keeps counting from the first activation.
+        next.setActive(true);
+        next.setTriggeredTimestamp(saved->triggeredTimestamp());
+    }
+    return storePropertyRow(database, next);
+}
+
+// Ending steps (inside the per-event transaction) ------------------------------------------------
+
+// One way a stored property ends by itself: the rows that ended that way, how the ending and
+// its failures are logged, whether the property's user property goes with the row (it held
+// one while active), and the event the ending leaves behind.
+struct PropertyEnding {
+    std::optional<std::vector<APMConditionalUserProperty>> (APMDatabase::*endedProperties)(
+        sdk::Error*);
+    std::int64_t queryFailureCode;
+    std::string_view queryFailureMessage;
+    void (*logEnded)(const APMConditionalUserProperty&);
+    bool removesUserProperty;
+    std::int64_t deleteFailureCode;
+    std::string_view deleteFailureMessage;
+    const std::optional<APMEvent>& (APMConditionalUserProperty::*endEvent)() const;
+};
+
+// An inactive property whose trigger did not come within its timeout.
+constexpr PropertyEnding kTimedOut{
+    &APMDatabase::timedOutConditionalUserPropertiesWithError,
+    10001,
+    "Cannot fetch timed out conditional user properties. Error",
+    [](const APMConditionalUserProperty& property) {
+        monitor().logWithLevel(7, 10002, "Conditional user property has timed out. Name",
+                               property.name());
+    },
+    false,
+    10003,
+    "Cannot delete timed out condition user property. Name, error",
+    &APMConditionalUserProperty::timedOutEvent,
+};
+
+// An active property whose time to live has passed.
+constexpr PropertyEnding kExpired{
+    &APMDatabase::expiredConditionalUserPropertiesWithError,
+    10004,
+    "Cannot fetch expired conditional user properties. Error",
+    [](const APMConditionalUserProperty& property) {
+        const std::optional<APMEvent>& expiredEvent = property.expiredEvent();
+        monitor().logWithLevel(
+            7, 10005, "Conditional user property has expired. Name, expired event", property.name(),
+            expiredEvent ? APMMonitorContext(APMDebugEventName(expiredEvent->name()))
+                         : APMMonitorContext());
+    },
+    true,
+    10007,
+    "Cannot delete expired condition user property. Name, error",
+    &APMConditionalUserProperty::expiredEvent,
+};
+
+// Deletes the properties that ended as `ending` says and puts their events, made now, in
+// `events`. False when the caller's transaction must roll back.
+bool removeEndedProperties(APMDatabase& database, const PropertyEnding& ending,
+                           std::vector<APMEvent>& events) {
+    sdk::Error error;
+    const std::optional<std::vector<APMConditionalUserProperty>> properties =
+        (database.*ending.endedProperties)(&error);
+    if (!properties) {
+        monitor().logWithLevel(1, ending.queryFailureCode, ending.queryFailureMessage, error);
+        return false;
+    }
+    std::vector<APMEvent> made;
+    for (const APMConditionalUserProperty& property : *properties) {
+        ending.logEnded(property);
+        if (ending.removesUserProperty &&
+            !database.deleteUserAttributeWithName(property.name(), &error)) {
+            monitor().logWithLevel(1, 10006,
+                                   "Cannot remove conditional user property. Failed to delete the "
+                                   "user property. Name, origin, error",
+                                   property.name(), property.origin(), error);
+            return false;
+        }
+        if (!database.deleteConditionalUserPropertyWithName(property.name(), &error)) {
+            monitor().logWithLevel(1, ending.deleteFailureCode, ending.deleteFailureMessage,
+                                   property.name(), error);
+            return false;
+        }
+        if (const std::optional<APMEvent>& endEvent = (property.*ending.endEvent)()) {
+            if (std::optional<APMEvent> event =
+                    eventFromTemplate(*endEvent, property.origin(), APMCurrentTimeInterval())) {
+                made.push_back(std::move(*event));
+            }
+        }
+    }
+    events = std::move(made);
+    return true;
+}
+
 // What a query's worker block hands back. Both the block and the caller hold it, so a block
 // that runs after the caller stopped waiting still writes into live memory.
 struct QueryAnswer {
@@ -191,74 +382,9 @@ void APMConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
         return;
     }
     APMDatabase& database = *engine->database();
-    APMConditionalUserProperty stored = *property;
     std::optional<APMEvent> triggeredEvent;
-    const bool committed = database.performTransaction([&] {
-        triggeredEvent.reset();
-        APMConditionalUserProperty next = *property;
-        sdk::Error error;
-        const std::optional<APMConditionalUserProperty> saved =
-            database.conditionalUserPropertyWithName(next.name(), &error);
-        if (!error.ok()) {
-            monitor().logWithLevel(1, 11009,
-                                   "Cannot query conditional user property. Name, origin, error",
-                                   next.name(), next.origin(), error);
-            return false;
-        }
-        if (saved && saved->origin() != next.origin()) {
-            monitor().logWithLevel(5, 11010,
-                                   "Updating a conditional user property with different origin. "
-                                   "Name, origin, saved origin",
-                                   next.name(), next.origin(), saved->origin());
-        }
-        bool newlyActivated = false;
-        if (saved && saved->isActive()) {
-            // Already set: the trigger is not armed again.
-            next.setOrigin(saved->origin());
-            next.setCreationTimestamp(saved->creationTimestamp());
-            next.setTriggerEventName(saved->triggerEventName());
-            next.setTriggeredEvent(saved->triggeredEvent());
-            next.setTriggerTimeout(saved->triggerTimeout());
-        } else if (!next.triggerEventName() || next.triggerEventName()->empty()) {
-            next.setActive(true);
-            next.setTriggeredTimestamp(next.creationTimestamp());
-            newlyActivated = true;
-        }
-        if (next.isActive()) {
-            sdk::Error attributeError;
-            if (!writeUserAttribute(database, next.origin(), next.name(), *next.value(),
-                                    next.triggeredTimestamp(), &attributeError)) {
-                monitor().logWithLevel(1, 11011,
-                                       "Cannot update user property from conditional user "
-                                       "property. Name, origin, error",
-                                       next.name(), next.origin(), attributeError);
-            } else {
-                monitor().logWithLevel(7, 11012, "User property updated. Name, origin", next.name(),
-                                       next.origin());
-            }
-            if (newlyActivated && next.triggeredEvent()) {
-                triggeredEvent = eventFromTemplate(*next.triggeredEvent(), next.origin(),
-                                                   next.triggeredTimestamp());
-            }
-        }
-        if (saved && saved->isActive()) {
-            // The time to live keeps counting from the first activation.
-            next.setActive(true);
-            next.setTriggeredTimestamp(saved->triggeredTimestamp());
-        }
-        sdk::Error rowError;
-        if (!database.updateConditionalUserProperty(&next, &rowError)) {
-            monitor().logWithLevel(1, 11014,
-                                   "Cannot insert user property from conditional user property. "
-                                   "Name, origin, error",
-                                   next.name(), next.origin(), rowError);
-            // Committing now would leave a user property that no row ever expires.
-            return false;
-        }
-        monitor().logWithLevel(7, 11013, "Conditional user property added. Name, origin",
-                               next.name(), next.origin());
-        return true;
-    });
+    const bool committed = database.performTransaction(
+        [&] { return storeProperty(database, *property, triggeredEvent); });
     if (committed && triggeredEvent) {
         engine->writeEventOnWorkerQueue(std::move(*triggeredEvent));
     }
@@ -363,84 +489,14 @@ bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
     std::vector<APMEvent>& timedOutEvents) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("removeTimedOutCUPWithTimedOutEvents:");
     const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
-    if (!engine) {
-        return false;
-    }
-    APMDatabase& database = *engine->database();
-    sdk::Error error;
-    const std::optional<std::vector<APMConditionalUserProperty>> properties =
-        database.timedOutConditionalUserPropertiesWithError(&error);
-    if (!properties) {
-        monitor().logWithLevel(1, 10001,
-                               "Cannot fetch timed out conditional user properties. Error", error);
-        return false;
-    }
-    std::vector<APMEvent> events;
-    for (const APMConditionalUserProperty& property : *properties) {
-        monitor().logWithLevel(7, 10002, "Conditional user property has timed out. Name",
-                               property.name());
-        if (!database.deleteConditionalUserPropertyWithName(property.name(), &error)) {
-            monitor().logWithLevel(1, 10003,
-                                   "Cannot delete timed out condition user property. Name, error",
-                                   property.name(), error);
-            return false;
-        }
-        if (property.timedOutEvent()) {
-            if (std::optional<APMEvent> made = eventFromTemplate(
-                    *property.timedOutEvent(), property.origin(), APMCurrentTimeInterval())) {
-                events.push_back(std::move(*made));
-            }
-        }
-    }
-    timedOutEvents = std::move(events);
-    return true;
+    return engine && removeEndedProperties(*engine->database(), kTimedOut, timedOutEvents);
 }
 
 bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
     std::vector<APMEvent>& expiredEvents) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("removeExpiredCUPWithExpiredEvents:");
     const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
-    if (!engine) {
-        return false;
-    }
-    APMDatabase& database = *engine->database();
-    sdk::Error error;
-    const std::optional<std::vector<APMConditionalUserProperty>> properties =
-        database.expiredConditionalUserPropertiesWithError(&error);
-    if (!properties) {
-        monitor().logWithLevel(1, 10004, "Cannot fetch expired conditional user properties. Error",
-                               error);
-        return false;
-    }
-    std::vector<APMEvent> events;
-    for (const APMConditionalUserProperty& property : *properties) {
-        const std::optional<APMEvent>& expiredEvent = property.expiredEvent();
-        monitor().logWithLevel(
-            7, 10005, "Conditional user property has expired. Name, expired event", property.name(),
-            expiredEvent ? APMMonitorContext(APMDebugEventName(expiredEvent->name()))
-                         : APMMonitorContext());
-        if (!database.deleteUserAttributeWithName(property.name(), &error)) {
-            monitor().logWithLevel(1, 10006,
-                                   "Cannot remove conditional user property. Failed to delete the "
-                                   "user property. Name, origin, error",
-                                   property.name(), property.origin(), error);
-            return false;
-        }
-        if (!database.deleteConditionalUserPropertyWithName(property.name(), &error)) {
-            monitor().logWithLevel(1, 10007,
-                                   "Cannot delete expired condition user property. Name, error",
-                                   property.name(), error);
-            return false;
-        }
-        if (expiredEvent) {
-            if (std::optional<APMEvent> made =
-                    eventFromTemplate(*expiredEvent, property.origin(), APMCurrentTimeInterval())) {
-                events.push_back(std::move(*made));
-            }
-        }
-    }
-    expiredEvents = std::move(events);
-    return true;
+    return engine && removeEndedProperties(*engine->database(), kExpired, expiredEvents);
 }
 
 std::optional<std::vector<APMEvent>>

@@ -30,6 +30,7 @@ class APMDailyCounts;
 class APMDatabase;
 class APMEManager;
 class APMEvent;
+class APMEventAggregates;
 class APMIdentity;
 class APMConversionService;
 class APMPrivateSetMembershipClient;
@@ -762,6 +763,11 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
                             double evaluationTime);
     bool insertBundleAndDeleteRun(const APMPBMeasurementBundle& bundle, const RawEventRun& run,
                                   bool isRealtime);
+
+    // The sampling step of sampleEvents (APMMeasurementSampling.cpp): whether `event` survives
+    // sampling, kept unsampled, kept by the roll ("_sr") or kept as the first of its account
+    // day ("_sr", "_efs"); its name's `state` records the outcome.
+    bool sampleEvent(APMPBEvent& event, APMEventAggregates& state, std::int32_t offsetMinutes);
 
     // Start and enable steps, each defined with the concern it serves: the upload schedule
     // (APMMeasurementUploadSchedule.cpp), the first-open, app-update and OS-update reports

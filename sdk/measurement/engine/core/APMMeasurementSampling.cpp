@@ -66,6 +66,80 @@ std::uint32_t uniformBelow(std::uint32_t bound) {
     }
 }
 
+using EventAggregatesByName = std::map<std::string, APMEventAggregates, std::less<>>;
+
+// The stored event aggregates by name; none (23157) with `failure` when they cannot be read.
+std::optional<EventAggregatesByName> eventAggregatesByName(APMDatabase& database,
+                                                           sdk::Error& failure) {
+    const std::optional<std::vector<APMEventAggregates>> all =
+        database.allEventAggregates(&failure);
+    if (!all) {
+        APMMeasurement::monitor().logWithLevel(
+            1, 23157, "Unable to query all event aggregates for cache. error", failure);
+        return std::nullopt;
+    }
+    EventAggregatesByName byName;
+    for (const APMEventAggregates& aggregates : *all) {
+        byName.insert_or_assign(aggregates.name(), aggregates);
+    }
+    return byName;
+}
+
+// The account day the event's name was last bundled on: the one recorded, else the day of the
+// event's previous time.
+std::int32_t lastBundledDay(const APMEventAggregates& state, const APMPBEvent& event,
+                            std::int32_t offsetMinutes) {
+    if (const std::int32_t recorded = state.lastBundledDay(); recorded != 0) {
+        return recorded;
+    }
+    return APMMeasurement::accountDayNumber(
+        static_cast<double>(APMPBGetInt64(&event, EventSlots::kPreviousTimestampMillis)) / 1000.0,
+        offsetMinutes);
+}
+
+// Records that the name went into a bundle at `seconds`, on account day `day`.
+void recordBundled(APMEventAggregates& state, double seconds, std::int32_t day) {
+    state.setLastBundledTimestamp(seconds);
+    state.setLastBundledDay(day);
+}
+
+// Writes the sampling state of the names in `touched` from `byName` over their stored rows (a
+// name without a stored row is left out); false (23151, 23152) with `failure` on a database
+// error.
+bool writeBackSamplingState(APMDatabase& database, const EventAggregatesByName& byName,
+                            const std::set<std::string, std::less<>>& touched,
+                            sdk::Error& failure) {
+    for (const std::string& name : touched) {
+        const APMEventAggregates& state = byName.at(name);
+        std::optional<APMEventAggregates> stored = database.eventAggregatesWithName(name, &failure);
+        if (!stored) {
+            if (!failure.ok()) {
+                APMMeasurement::monitor().logWithLevel(
+                    1, 23151, "Unable to query event aggregates to update database. Name, error",
+                    APMDebugEventName(name), failure);
+                return false;
+            }
+            continue;
+        }
+        if (state.lastBundledTimestamp() != 0) {
+            stored->setLastBundledTimestamp(state.lastBundledTimestamp());
+        }
+        stored->setLastSamplingRate(state.lastSamplingRate());
+        stored->setLastSampledComplexEventID(state.lastSampledComplexEventID());
+        stored->setLastExemptFromSampling(state.lastExemptFromSampling());
+        stored->setLastBundledDay(state.lastBundledDay());
+        if (!database.updateEventAggregates(stored, &failure)) {
+            APMMeasurement::monitor().logWithLevel(
+                1, 23152,
+                "Failed to update event aggregates after removing removing events due to "
+                "sampling. Error",
+                failure);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::int32_t APMMeasurement::accountDayNumber(double seconds, std::int32_t offsetMinutes) {
@@ -97,6 +171,38 @@ bool APMMeasurement::canEventBeSampled(const APMPBEvent& event) {
     return true;
 }
 
+bool APMMeasurement::sampleEvent(APMPBEvent& event, APMEventAggregates& state,
+                                 std::int32_t offsetMinutes) {
+    const double seconds =
+        static_cast<double>(APMPBGetInt64(&event, EventSlots::kTimestampMillis)) / 1000.0;
+    const std::int32_t day = accountDayNumber(seconds, offsetMinutes);
+    if (!canEventBeSampled(event)) {
+        recordBundled(state, seconds, day);
+        return true;
+    }
+    const std::int32_t rate =
+        remoteConfig_->samplingRateForEvent(APMPBGetString(&event, EventSlots::kName).value_or(""));
+    state.setLastSamplingRate(rate);
+    if (isEventBundledAfterRoll(static_cast<std::uint32_t>(rate))) {
+        state.setLastSampledComplexEventID(std::nullopt);
+        recordBundled(state, seconds, day);
+        addIntegerParameter(event, "_sr", rate);
+        return true;
+    }
+    if (lastBundledDay(state, event, offsetMinutes) != day) {
+        // The first of its account day is kept whatever the roll said.
+        recordBundled(state, seconds, day);
+        state.setLastExemptFromSampling(true);
+        addIntegerParameter(event, "_sr", rate);
+        addIntegerParameter(event, "_efs", 1);
+        return true;
+    }
+    if (const std::optional<std::int64_t> eid = integerParameter(event, "_eid")) {
+        state.setLastSampledComplexEventID(eid);
+    }
+    return false;
+}
+
 std::optional<std::vector<APMPBEvent>> APMMeasurement::sampleEvents(std::vector<APMPBEvent> events,
                                                                     sdk::Error* error) {
     sdk::Error failure;
@@ -106,16 +212,9 @@ std::optional<std::vector<APMPBEvent>> APMMeasurement::sampleEvents(std::vector<
         }
         return std::nullopt;
     };
-    const std::optional<std::vector<APMEventAggregates>> all =
-        database_->allEventAggregates(&failure);
-    if (!all) {
-        monitor().logWithLevel(1, 23157, "Unable to query all event aggregates for cache. error",
-                               failure);
+    std::optional<EventAggregatesByName> byName = eventAggregatesByName(*database_, failure);
+    if (!byName) {
         return fail();
-    }
-    std::map<std::string, APMEventAggregates, std::less<>> cache;
-    for (const APMEventAggregates& aggregates : *all) {
-        cache.insert_or_assign(aggregates.name(), aggregates);
     }
     const std::int32_t offset = remoteConfig_->analyticsAccountTimeZoneOffsetMinutes();
     std::vector<APMPBEvent> kept;
@@ -127,75 +226,17 @@ std::optional<std::vector<APMPBEvent>> APMMeasurement::sampleEvents(std::vector<
             continue;
         }
         touched.insert(name);
-        const double t =
-            static_cast<double>(APMPBGetInt64(&event, EventSlots::kTimestampMillis)) / 1000.0;
-        const std::int32_t day = accountDayNumber(t, offset);
         // A name without a row (it cannot happen in a pass: the aggregates step made them)
         // gets state here that is not written back.
         APMEventAggregates& state =
-            cache.try_emplace(name, APMEventAggregates(name, 0, 0, 0, 0)).first->second;
-        if (!canEventBeSampled(event)) {
-            state.setLastBundledTimestamp(t);
-            state.setLastBundledDay(day);
+            byName->try_emplace(name, APMEventAggregates(name, 0, 0, 0, 0)).first->second;
+        if (sampleEvent(event, state, offset)) {
             kept.push_back(std::move(event));
-            continue;
-        }
-        const std::int32_t rate = remoteConfig_->samplingRateForEvent(name);
-        state.setLastSamplingRate(rate);
-        if (isEventBundledAfterRoll(static_cast<std::uint32_t>(rate))) {
-            state.setLastSampledComplexEventID(std::nullopt);
-            state.setLastBundledTimestamp(t);
-            state.setLastBundledDay(day);
-            addIntegerParameter(event, "_sr", rate);
-            kept.push_back(std::move(event));
-            continue;
-        }
-        std::int32_t last = state.lastBundledDay();
-        if (last == 0) {
-            last = accountDayNumber(
-                static_cast<double>(APMPBGetInt64(&event, EventSlots::kPreviousTimestampMillis)) /
-                    1000.0,
-                offset);
-        }
-        if (last != day) {
-            state.setLastBundledTimestamp(t);
-            state.setLastBundledDay(day);
-            state.setLastExemptFromSampling(true);
-            addIntegerParameter(event, "_sr", rate);
-            addIntegerParameter(event, "_efs", 1);
-            kept.push_back(std::move(event));
-        } else if (const std::optional<std::int64_t> eid = integerParameter(event, "_eid")) {
-            state.setLastSampledComplexEventID(eid);
         }
     }
     // Only the names of this pass changed; the other rows are written back as they are.
-    for (const std::string& name : touched) {
-        const APMEventAggregates& state = cache.at(name);
-        std::optional<APMEventAggregates> stored =
-            database_->eventAggregatesWithName(name, &failure);
-        if (!stored) {
-            if (!failure.ok()) {
-                monitor().logWithLevel(
-                    1, 23151, "Unable to query event aggregates to update database. Name, error",
-                    APMDebugEventName(name), failure);
-                return fail();
-            }
-            continue;
-        }
-        if (state.lastBundledTimestamp() != 0) {
-            stored->setLastBundledTimestamp(state.lastBundledTimestamp());
-        }
-        stored->setLastSamplingRate(state.lastSamplingRate());
-        stored->setLastSampledComplexEventID(state.lastSampledComplexEventID());
-        stored->setLastExemptFromSampling(state.lastExemptFromSampling());
-        stored->setLastBundledDay(state.lastBundledDay());
-        if (!database_->updateEventAggregates(stored, &failure)) {
-            monitor().logWithLevel(1, 23152,
-                                   "Failed to update event aggregates after removing removing "
-                                   "events due to sampling. Error",
-                                   failure);
-            return fail();
-        }
+    if (!writeBackSamplingState(*database_, *byName, touched, failure)) {
+        return fail();
     }
     return kept;
 }

@@ -130,10 +130,17 @@ class ReporterFixture {
     }
 
     void report(const Road2& r) {
-        reporter_->reportTransactionWithProductID(
-            r.productID, r.transactionID, r.originalTransactionID, r.webOrderLineItemID,
-            r.productType, r.isFreeTrial, r.isIntroductoryOffer, r.quantity, r.purchaseDate,
-            std::nullopt, std::nullopt, std::nullopt, r.environment, r.isVerified);
+        reporter_->reportTransactionWithProductID({.productID = r.productID,
+                                                   .transactionID = r.transactionID,
+                                                   .originalTransactionID = r.originalTransactionID,
+                                                   .webOrderLineItemID = r.webOrderLineItemID,
+                                                   .productType = r.productType,
+                                                   .isFreeTrial = r.isFreeTrial,
+                                                   .isIntroductoryOffer = r.isIntroductoryOffer,
+                                                   .paymentQuantity = r.quantity,
+                                                   .purchaseDate = r.purchaseDate,
+                                                   .environment = r.environment,
+                                                   .isVerified = r.isVerified});
     }
 
     APMInAppPurchaseTransactionReporter& reporter() { return *reporter_; }

@@ -369,6 +369,19 @@ TEST_F(APMAudienceTest, ASessionStartClearsTheSessionScopedFilters) {
               "dynamic_filter_timestamps {\n  filter_id: 1\n  timestamp: 1700000000\n}\n");
 }
 
+TEST_F(APMAudienceTest, ASessionStartDropsTheSequenceTimesOfTheSessionScopedFilters) {
+    ASSERT_TRUE(store(
+        {audience(3, {eventFilter(0, "scan_completed", {.sessionScoped = true, .sequence = true}),
+                      eventFilter(1, "scan_completed", {.sequence = true})})}));
+    APMAudienceTimestampsCache cache;
+    ASSERT_TRUE(logEvent("scan_completed", {}, 1700000001.5, &cache));
+    ASSERT_THAT(stored(3), HasSubstr("filter_id: 0\n"));
+    ASSERT_TRUE(audience_->clearEvaluationResultsForSessionScopedFilters());
+    EXPECT_EQ(stored(3),
+              "status: 2\nresults: 2\nsequence_filter_timestamps {\n  filter_id: 1\n"
+              "  eval_timestamps: 1700000001\n}\n");
+}
+
 // Failures -----------------------------------------------------------------------------------
 
 TEST_F(APMAudienceTest, DatabaseFailuresEndTheCallWithoutWriting) {

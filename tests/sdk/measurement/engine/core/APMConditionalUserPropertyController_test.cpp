@@ -108,6 +108,19 @@ TEST_F(ConditionalPropertyTest, ExpiryDeletesRowAndUserPropertyAndLogsTheExpired
     EXPECT_TRUE(monitor_.saw(10005));
 }
 
+TEST_F(ConditionalPropertyTest, TimingOutLeavesAUserPropertyOfTheSameNameAlone) {
+    engine_->setUserAttribute(
+        APMUserAttribute::initWithOrigin("app", "tier", APMValue("bronze"), kT0));
+    drain(*engine_);
+    ASSERT_EQ(userProperty("tier"), "bronze|1800000000.0|app\n");
+    set(property("silver", "level_up", 60), "tier");
+    setClock(kT0 + 61);
+    logEvent("level_up");
+    ASSERT_TRUE(monitor_.saw(10002));
+    // The property never held the user property, so its end does not take the app's away.
+    EXPECT_EQ(userProperty("tier"), "bronze|1800000000.0|app\n");
+}
+
 TEST_F(ConditionalPropertyTest, SettingAgainWhileActiveKeepsTheFirstActivation) {
     set(property("gold", std::nullopt, 60, 100), "plan");
     setClock(kT0 + 50);

@@ -441,6 +441,19 @@ TEST_F(SamplingTest, ADroppedComplexEventLeavesItsIDUntilTheNextKeptEvent) {
               "1\n");
 }
 
+TEST_F(SamplingTest, WithoutARecordedDayThePreviousTimeTellsWhetherTheDayIsNew) {
+    configureRate(10);
+    engine_->TEST_setSamplingDraw(false);
+    writeRaw(*metadata(), {event("s", kTen)});
+    ASSERT_TRUE(bundle());
+    // A row from before bundled days were recorded: only the event's previous time (kTen) tells
+    // that this account day already had its exempt event.
+    sqlite("update events set last_bundled_day = 0 where name = 's'");
+    writeRaw(*metadata(), {event("s", kTen + 60)});
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(sqlite("select count(*) from queue; select count(*) from raw_events"), "1\n0\n");
+}
+
 TEST_F(SamplingTest, DebugModeSamplesNothing) {
     configureRate(10);
     engine_->TEST_setSamplingDraw(false);
