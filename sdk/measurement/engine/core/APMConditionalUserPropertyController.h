@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "sdk/measurement/engine/APMEvent.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMConditionalUserProperty.h"
 
 class APMDatabase;
@@ -35,8 +34,7 @@ class APMMeasurement;
 // named ...OnWorkerQueue, processEventOnWorkerQueue and the remove/update helpers run on the
 // engine's worker queue only. The controller holds no state of its own.
 class APMConditionalUserPropertyController
-    : public APMConditionalUserPropertySeam,
-      public std::enable_shared_from_this<APMConditionalUserPropertyController> {
+    : public std::enable_shared_from_this<APMConditionalUserPropertyController> {
   public:
     // The one controller, made on first use. Any thread.
     static std::shared_ptr<APMConditionalUserPropertyController> sharedInstance();
@@ -69,7 +67,7 @@ class APMConditionalUserPropertyController
     // Times out, expires and triggers the stored properties for `event`; writes the timed-out
     // and expired events and returns the triggered ones (the caller writes them after `event`).
     // No value when the transaction did not commit.
-    std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event) override;
+    std::optional<std::vector<APMEvent>> processEventOnWorkerQueue(const APMEvent& event);
     // Deletes the timed-out properties and makes their timed-out events. False (10001, 10003)
     // when the caller's transaction must roll back.
     bool removeTimedOutCUPWithTimedOutEvents(std::vector<APMEvent>& timedOutEvents);

@@ -25,7 +25,7 @@
 class APMAlarm;
 class APMAudience;
 class APMAudienceTimestampsCache;
-class APMConditionalUserPropertySeam;
+class APMConditionalUserPropertyController;
 class APMDailyCounts;
 class APMDatabase;
 class APMEManager;
@@ -55,12 +55,29 @@ struct StoreTransaction;
 // persisted and remote configuration, the network client, the worker queue, the upload alarm and
 // the identity, and takes every event through its pipeline on the worker queue.
 //
-// Where the code lives: the library sdk_measurement_engine (this folder), which stands on the
-// stores and the subsystems, one .cpp per concern named "APMMeasurement<Concern>.cpp"
-// (Lifecycle, EventHandling, EventWriting, RawEventMetadata, ...); the static helpers in
-// APMMeasurement.cpp. The monitor, the configuration in force and the preview headers are the
-// process-wide ones the layers below keep (APMMonitor::shared, APMRemoteConfig::current); the
-// engine hands them out under its own names.
+// Where the code lives: every member is defined in this folder (the library
+// sdk_measurement_engine, which stands on the stores and the subsystems), one file per concern:
+//   static helpers, shared instance     APMMeasurement.cpp
+//   creation, start, enable, reset      APMMeasurementLifecycle.cpp
+//   event pipeline on the worker queue  APMMeasurementEventHandling.cpp, ...EventEditing.cpp
+//   writing events                      APMMeasurementEventWriting.cpp
+//   bundling and sampling               APMMeasurementBundling.cpp, ...BundleContents.cpp,
+//                                       ...RawEventMetadata.cpp, ...Sampling.cpp
+//   reports and event entry             APMMeasurementReports.cpp, ...EventEntry.cpp
+//   user properties, default params     APMMeasurementUserProperties.cpp,
+//                                       ...DefaultEventParameters.cpp, ...PersonalizedAds.cpp
+//   uploads and their schedule          APMMeasurementUpload.cpp, ...UploadSchedule.cpp,
+//                                       ...NetworkLog.cpp
+//   sessions                            APMMeasurementSessions.cpp
+//   remote configuration fetch          APMMeasurementRemoteConfigFetch.cpp
+//   campaigns and deep links            APMMeasurementCampaign.cpp, ...CampaignLinks.cpp,
+//                                       ...DeferredDeepLink.cpp
+//   search ads, TCF consent             APMMeasurementSearchAds.cpp, ...TCF.cpp
+//   on-device conversion                APMMeasurementOnDeviceConversion.cpp,
+//                                       ...ConversionService.cpp
+// The monitor, the configuration in force and the preview headers are the process-wide ones
+// the layers below keep (APMMonitor::shared, APMRemoteConfig::current); the engine hands them
+// out under its own names.
 //
 // Design notes.
 // States of the instance:
@@ -485,7 +502,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void handleAppWillResignActiveEvent(const VDUNotification& notification);
 
     // Campaign links, the deferred deep link and the server-side tagging preview ----------------
-    // (sdk/measurement/attribution/APMMeasurementCampaign*.cpp and
+    // (APMMeasurementCampaign.cpp, APMMeasurementCampaignLinks.cpp,
     // APMMeasurementDeferredDeepLink.cpp). A campaign link becomes one "_cmp" (or "_cmpx") event,
     // its click data the persisted AdCampaignInfo and "_vbraid". Deferred deep link states
     // (persisted):
@@ -609,12 +626,13 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
 
     // The audience evaluation, made at component start (null before).
     const std::shared_ptr<APMAudience>& audience() const { return audience_; }
-    // Seams for subsystems 10, 11 (see core/APMMeasurementSeams.h); never null.
-    const std::shared_ptr<APMConditionalUserPropertySeam>& conditionalUserProperties() const {
+    // The conditional user properties the write path times out, expires and triggers
+    // (APMConditionalUserPropertyController's shared instance); never null.
+    const std::shared_ptr<APMConditionalUserPropertyController>& conditionalUserProperties() const {
         return conditionalUserProperties_;
     }
     // On-device conversion measurement (worker queue) ---------------------------------------------
-    // (sdk/measurement/attribution/engine/APMMeasurementOnDeviceConversion*.cpp)
+    // (APMMeasurementOnDeviceConversion.cpp, APMMeasurementConversionService.cpp)
 
     // Start: a fresh context when a client library is present (23253); without one, 23254 when
     // the user has request counters.
@@ -686,8 +704,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Runs `block` on the worker thread and waits for it (and so for every block queued
     // before). REQUIRES: not on the worker queue.
     void TEST_runOnWorkerQueueAndWait(const std::function<void()>& block);
-    // Replaces a seam; null keeps the current one. Call before the first event.
-    void TEST_setSeams(std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties);
 
     // What the configuration's event-editing program made of one event.
     struct EventEditingResult {
@@ -867,7 +883,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     std::shared_ptr<APMSessionReporter> sessionReporter_;  // guarded by sessionReporterMutex_
     std::shared_ptr<APMEManager> experimentManager_;
     std::shared_ptr<APMAudience> audience_;
-    std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties_;
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserProperties_;
     std::shared_ptr<APMPSMContext> ODM1Context_;
     std::shared_ptr<APMConversionService> conversionService_;
     // Set once both the conversion service and the deprecated client library were found: the

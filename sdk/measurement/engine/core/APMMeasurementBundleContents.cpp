@@ -2,14 +2,17 @@
 // events table, session-start clears and engagement totals, event aggregates with customer
 // types, the running bundle indices in "app_metadata" and the bundle's header fields.
 #include "platform/bundle/Bundle.h"
+#include "sdk/measurement/audiences/APMAudience.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
+#include "sdk/measurement/engine/APMEvent.h"
+#include "sdk/measurement/engine/APMEventAggregates.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/engine/core/APMBundleFields.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRawEventData.h"

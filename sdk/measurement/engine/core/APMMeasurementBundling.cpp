@@ -6,14 +6,16 @@
 #include <cmath>
 #include <limits>
 
+#include "sdk/measurement/audiences/APMAudience.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAEU.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
+#include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMEventNames.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/core/APMBundleFields.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
+#include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDailyCounts.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRawEventData.h"

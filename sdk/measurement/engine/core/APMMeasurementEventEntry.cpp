@@ -5,10 +5,10 @@
 #include "sdk/measurement/attribution/APMInAppPurchaseTransactionReporter.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMError.h"
+#include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 

@@ -4,9 +4,10 @@
 
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
+#include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMScheduler.h"
+#include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"

@@ -6,6 +6,7 @@
 
 #include "sdk/measurement/attribution/APMPSMContext.h"
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
+#include "sdk/measurement/audiences/APMAudience.h"
 #include "sdk/measurement/audiences/APMBackwardCompatibilityUtil.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 #include "sdk/measurement/engine/APMAlarm.h"
@@ -19,7 +20,6 @@
 #include "sdk/measurement/engine/core/APMIdentifiers.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/experiments/APMEExperimentManager.h"
 #include "sdk/measurement/script/APMPConfigurationProgram.h"
 #include "sdk/measurement/storage/APMDatabase.h"
@@ -533,11 +533,4 @@ void APMMeasurement::TEST_runOnWorkerQueueAndWait(const std::function<void()>& b
         done.set_value();
     });
     done.get_future().wait();
-}
-
-void APMMeasurement::TEST_setSeams(
-    std::shared_ptr<APMConditionalUserPropertySeam> conditionalUserProperties) {
-    if (conditionalUserProperties) {
-        conditionalUserProperties_ = std::move(conditionalUserProperties);
-    }
 }

@@ -10,7 +10,6 @@
 #include "sdk/measurement/engine/core/APMBundleFields.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/experiments/APMEnvironmentInfo.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMDatabase.h"

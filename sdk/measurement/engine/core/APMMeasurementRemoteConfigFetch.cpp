@@ -4,13 +4,13 @@
 #include <charconv>
 #include <cmath>
 
+#include "sdk/measurement/audiences/APMAudience.h"
 #include "sdk/measurement/audiences/APMTCFClient.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/script/APMPRuntime.h"
 #include "sdk/measurement/storage/APMDatabase.h"

@@ -9,7 +9,6 @@
 #include "platform/storekit/StoreTransaction.h"
 #include "sdk/measurement/engine/APMDeepLink.h"
 #include "sdk/measurement/engine/APMUserDefaults.h"
-#include "sdk/measurement/engine/core/APMMeasurementSeams.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"

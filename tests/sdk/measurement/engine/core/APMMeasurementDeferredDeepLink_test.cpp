@@ -11,9 +11,9 @@
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/DOZAruZizorudeZadazudu.h"
-#include "tests/sdk/measurement/attribution/CampaignTestSupport.h"
 #include "tests/sdk/measurement/attribution/SearchAdTestSupport.h"
 #include "tests/sdk/measurement/engine/EngineTestSupport.h"
+#include "tests/sdk/measurement/engine/core/CampaignTestSupport.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
-#include "tests/sdk/measurement/attribution/CampaignTestSupport.h"
+#include "tests/sdk/measurement/engine/core/CampaignTestSupport.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace {
