@@ -40,6 +40,9 @@ class APMPArrayValue : public APMPRuntimeValue {
     const APMPValueList& elements() const { return elements_; }
     // A copy of the elements with holes as undefined.
     APMPValueList allElements() const;
+    // As allElements(), appended to `out` (a borrowed APMPArgumentList's, so no list is
+    // allocated).
+    void appendAllElements(APMPValueList& out) const;
     APMPPropertyMap& propertyMap() { return propertyMap_; }
     const APMPPropertyMap& propertyMap() const { return propertyMap_; }
 

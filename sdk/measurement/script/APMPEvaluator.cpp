@@ -1,6 +1,6 @@
 #include "sdk/measurement/script/APMPEvaluator.h"
 
-#include "sdk/measurement/script/APMPCommandRegistrar.h"
+#include "sdk/measurement/script/APMPCommandEvaluator.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPIntegers.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
@@ -34,8 +34,7 @@ APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const A
     // Work done deep inside values while the command runs is paid to this runtime.
     const APMPActiveBudgetScope active(budget);
     const auto& statement = static_cast<const APMPStatementValue&>(*value);
-    return statement.evaluator().evaluateCommand(statement.functionName(), statement.arguments(),
-                                                 scope, error);
+    return statement.command().run(statement.functionName(), statement.arguments(), scope, error);
 }
 
 APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
@@ -68,12 +67,20 @@ std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments,
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
                                     sdk::Error& error) {
     APMPValueList values;
-    values.reserve(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, values);
+    if (!error.ok()) {
+        return {};
+    }
+    return values;
+}
+
+void APMPEvaluateArgumentsInto(const APMPValueList& arguments, const APMPScopeRef& scope,
+                               sdk::Error& error, APMPValueList& values) {
+    values.reserve(values.size() + arguments.size());
     for (const auto& argument : arguments) {
         values.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
         if (!error.ok()) {
-            return {};
+            return;
         }
     }
-    return values;
 }

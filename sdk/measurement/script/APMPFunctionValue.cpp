@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPControlValue.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -61,11 +62,12 @@ APMPFunctionValue::~APMPFunctionValue() {
 
 APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments,
                                                     const APMPScopeRef& scope, sdk::Error& error) {
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values;
+    APMPEvaluateArgumentsInto(arguments, scope, error, values.values());
     if (!error.ok()) {
         return APMPUndefined();
     }
-    return invokeWithEvaluatedArguments(values, error);
+    return invokeWithEvaluatedArguments(values.values(), error);
 }
 
 APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& values,
@@ -171,10 +173,10 @@ void APMPFunctionValue::markReferences(APMPMarker& marker) const {
 void APMPFunctionValue::releaseReferences(Released& released) {
     propertyMap_.releaseValues(released);
     for (auto& statement : statements_) {
-        released.push_back(std::move(statement));
+        APMPRelease(released, std::move(statement));
     }
     statements_.clear();
     if (definingScope_) {
-        released.push_back(std::move(definingScope_));
+        APMPRelease(released, std::move(definingScope_));
     }
 }
