@@ -35,7 +35,8 @@ std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& er
 }
 
 APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
-    : propertyMap_(budget, APMPSharedObjectBytes(sizeof(APMPArrayValue))),
+    : APMPRuntimeValue(APMPValueKind::kArray),
+      propertyMap_(budget, APMPSharedObjectBytes(sizeof(APMPArrayValue))),
       slots_(std::move(budget)) {}
 
 APMPArrayValue::~APMPArrayValue() {

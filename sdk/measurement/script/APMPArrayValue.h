@@ -106,7 +106,6 @@ class APMPArrayValue : public APMPRuntimeValue {
     std::u16string stringValueWithSeparator(std::u16string_view separator, sdk::Error& error,
                                             int depth = 0) const;
 
-    APMPValueKind kind() const override { return APMPValueKind::kArray; }
     bool booleanValueOrError(sdk::Error& error) const override;
     // A named property answers the call (its function invoked with the raw arguments, any
     // other value error 17); other names go to APMPArrayCommandEvaluator.

@@ -17,7 +17,7 @@ APMPValueRef APMPCommandEvaluator::runHandler(Handler handler, const std::u16str
         return APMPUndefined();
     }
     APMPValueRef result;
-    if (arguments_ == Arguments::kEvaluated) {
+    if (arguments_ == Arguments::kEvaluated && !arguments.empty()) {
         APMPArgumentList values;
         APMPEvaluateArgumentsInto(arguments, scope, error, values.values());
         if (!error.ok()) {

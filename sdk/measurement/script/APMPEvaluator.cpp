@@ -7,6 +7,22 @@
 #include "sdk/measurement/script/APMPScope.h"
 #include "sdk/measurement/script/APMPStatementValue.h"
 
+namespace {
+
+// Leaves the nesting level an evaluation entered.
+class LevelExit {
+  public:
+    explicit LevelExit(APMPRuntimeBudget& budget) : budget_(budget) {}
+    LevelExit(const LevelExit&) = delete;
+    LevelExit& operator=(const LevelExit&) = delete;
+    ~LevelExit() { budget_.leaveLevel(); }
+
+  private:
+    APMPRuntimeBudget& budget_;
+};
+
+}  // namespace
+
 sdk::Error APMPCountInstruction(const APMPScope& scope) {
     const auto budget = scope.budget();
     if (!budget) {
@@ -26,11 +42,11 @@ APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const A
     if (value->kind() != APMPValueKind::kStatement) {
         return value;
     }
-    const APMPDepthGuard level(budget);
-    if (!level.error().ok()) {
-        error = level.error();
+    if (!budget->tryEnterLevel()) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
         return APMPUndefined();
     }
+    const LevelExit level(*budget);
     // Work done deep inside values while the command runs is paid to this runtime.
     const APMPActiveBudgetScope active(budget);
     const auto& statement = static_cast<const APMPStatementValue&>(*value);

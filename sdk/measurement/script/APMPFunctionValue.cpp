@@ -25,7 +25,8 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
                                      std::vector<std::u16string> parameters,
                                      APMPValueList statements, APMPScopeRef definingScope,
                                      std::shared_ptr<APMPRuntimeBudget> budget)
-    : functionName_(std::move(functionName)),
+    : APMPRuntimeValue(APMPValueKind::kFunction),
+      functionName_(std::move(functionName)),
       parameters_(std::move(parameters)),
       statements_(std::move(statements)),
       definingScope_(std::move(definingScope)),
@@ -52,6 +53,13 @@ APMPValueRef APMPFunctionValue::invokeAsCallback(const APMPValueList& values, sd
     // A native method's call of a script function is a step like the script's own calls.
     error = APMPChargeSteps(APMPRuntimeBudget::kStepsPerCallback);
     return error.ok() ? invokeWithEvaluatedArguments(values, error) : APMPUndefined();
+}
+
+APMPValueRef APMPFunctionValue::invokeAsCallback(std::initializer_list<APMPValueRef> values,
+                                                 sdk::Error& error) {
+    APMPArgumentList list;
+    list.values().assign(values.begin(), values.end());
+    return invokeAsCallback(list.values(), error);
 }
 
 APMPFunctionValue::~APMPFunctionValue() {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
 #include <system_error>
@@ -108,7 +109,16 @@ std::u16string APMPNumberValue::stringFromDouble(double value) {
         return u"0";
     }
     char ascii[kMaxFiniteText];
-    const std::size_t length = formatFinite(value, ascii);
+    std::size_t length = 0;
+    // Below 2^53 every integer is a double, so its own digits are the shortest that read back.
+    if (constexpr double kExactIntegers = 9007199254740992.0;
+        std::fabs(value) < kExactIntegers && std::trunc(value) == value) {
+        length = static_cast<std::size_t>(
+            std::to_chars(ascii, ascii + sizeof ascii, static_cast<std::int64_t>(value)).ptr -
+            ascii);
+    } else {
+        length = formatFinite(value, ascii);
+    }
     return std::u16string(ascii, ascii + length);
 }
 

@@ -32,6 +32,13 @@ bool APMPNameOrder::operator()(std::u16string_view a, std::u16string_view b) con
     return a.size() < b.size();
 }
 
+bool APMPPropertyMap::KeyOrder::lessWithEqualHash(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) {
+        return a.size() < b.size();
+    }
+    return !a.empty() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) < 0;
+}
+
 APMPPropertyMap::APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes)
     : objectBytes_(budget ? objectBytes : 0), reservation_(std::move(budget)) {
     reservation_.account(objectBytes_);

@@ -85,7 +85,8 @@ class APMPPropertyMap {
         std::size_t hash;
         std::u16string_view name;
     };
-    // Hash first, then the names (only equal hashes compare names).
+    // Hash first, then length, then the names' bytes: any strict order does, as allNames()
+    // sorts, and equal hashes almost always mean equal names.
     struct KeyOrder {
         using is_transparent = void;
         template <typename A, typename B>
@@ -93,8 +94,9 @@ class APMPPropertyMap {
             if (a.hash != b.hash) {
                 return a.hash < b.hash;
             }
-            return APMPNameOrder()(a.name, b.name);
+            return lessWithEqualHash(a.name, b.name);
         }
+        static bool lessWithEqualHash(std::u16string_view a, std::u16string_view b);
     };
     struct Entry {
         APMPValueRef value;

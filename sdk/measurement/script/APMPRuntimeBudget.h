@@ -95,6 +95,14 @@ class APMPRuntimeBudget : public std::enable_shared_from_this<APMPRuntimeBudget>
 
     // Enters one nesting level: error 18 past kMaxDepth (then nothing was entered).
     sdk::Error enterLevel();
+    // As enterLevel(), answering whether the level was entered.
+    bool tryEnterLevel() {
+        if (depth_ >= kMaxDepth) {
+            return false;
+        }
+        ++depth_;
+        return true;
+    }
     // REQUIRES: a level was entered.
     void leaveLevel();
     int depth() const { return depth_; }

@@ -12,7 +12,9 @@ struct APMPResolvedCommand;
 class APMPStatementValue : public APMPRuntimeValue {
   public:
     APMPStatementValue(std::u16string functionName, APMPValueList arguments)
-        : functionName_(std::move(functionName)), arguments_(std::move(arguments)) {}
+        : APMPRuntimeValue(APMPValueKind::kStatement),
+          functionName_(std::move(functionName)),
+          arguments_(std::move(arguments)) {}
     ~APMPStatementValue() override;
 
     const std::u16string& functionName() const { return functionName_; }
@@ -22,7 +24,6 @@ class APMPStatementValue : public APMPRuntimeValue {
     // never changes) and kept with the statement.
     const APMPResolvedCommand& command() const;
 
-    APMPValueKind kind() const override { return APMPValueKind::kStatement; }
     // Equal names and pairwise equal arguments.
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
     bool holdsReferences() const override { return true; }
