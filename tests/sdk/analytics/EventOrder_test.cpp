@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <future>
 #include <latch>
 #include <map>
 #include <mutex>
@@ -37,14 +36,6 @@ std::int64_t integer(const APMRawParameters& parameters, const char* name) {
         return raw->numberAsInt().value_or(-1);
     }
     return std::get<APMValue>(found->second).int64Value();
-}
-
-sdk::Value::Dictionary userProperties() {
-    std::promise<sdk::Value::Dictionary> answer;
-    REROdazadeve::userPropertiesIncludingInternal(
-        false, platform::DispatchQueue::global(),
-        [&](sdk::Value::Dictionary properties) { answer.set_value(std::move(properties)); });
-    return answer.get_future().get();
 }
 
 using EventOrderTest = sdktest::ConfiguredAnalyticsTest;

@@ -6,6 +6,28 @@
 #include "platform/dispatch/WorkerPool.h"
 #include "sdk/measurement/audiences/APMConsentSettingsUtil.h"
 
+namespace {
+
+// How often a caller tries mutex_ again before it sleeps on it.
+constexpr int kSpins = 100;
+
+// Takes `mutex`, trying again for a moment first: its holder is done within a few dozen
+// instructions unless it was preempted, and sleeping in the kernel (to be woken late on a busy
+// machine) would cost a caller far more than the spin.
+std::unique_lock<std::mutex> lockAfterSpinning(std::mutex& mutex) {
+    for (int spin = 0; spin < kSpins; ++spin) {
+        if (mutex.try_lock()) {
+            return std::unique_lock<std::mutex>(mutex, std::adopt_lock);
+        }
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return std::unique_lock<std::mutex>(mutex);
+}
+
+}  // namespace
+
 // One appended call: a plain block, or a timed step with what its critical section read.
 struct APMAnalyticsTimestampQueue::Entry {
     platform::Block block;
@@ -37,6 +59,12 @@ class APMAnalyticsTimestampQueue::Batch {
     }
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
+
+    // REQUIRES: empty.
+    void take(std::unique_ptr<Entry> head) {
+        assert(!head_);
+        head_ = std::move(head);
+    }
 
     void run() {
         while (head_) {
@@ -94,7 +122,7 @@ bool APMAnalyticsTimestampQueue::append(std::unique_ptr<Entry>& entry, bool time
                                         std::uint64_t consentWrites) {
     bool queueDrain = false;
     {
-        std::lock_guard lock(mutex_);
+        const std::unique_lock lock = lockAfterSpinning(mutex_);
         if (timed) {
             if (APMConsentSettingsUtil::writesIssued() != consentWrites) {
                 return false;
@@ -118,19 +146,20 @@ bool APMAnalyticsTimestampQueue::append(std::unique_ptr<Entry>& entry, bool time
 }
 
 void APMAnalyticsTimestampQueue::drain() {
-    std::shared_ptr<Batch> batch;
+    // Made before the list is taken: callers wait for no allocation.
+    auto batch = std::make_shared<Batch>(nullptr);
     std::uint64_t through = 0;
     {
         std::lock_guard lock(mutex_);
         assert(drainQueued_ && head_);
         through = tail_->ticket;
-        batch = std::make_shared<Batch>(std::move(head_));
+        batch->take(std::move(head_));
         tail_ = nullptr;
         drainQueued_ = false;
     }
     serialQueue_->async([batch = std::move(batch)] { batch->run(); });
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(postedMutex_);
         postedThrough_ = through;
     }
     posted_.notify_all();
@@ -140,7 +169,11 @@ void APMAnalyticsTimestampQueue::waitUntilAllAreQueued() {
     // A wait of the dispatch layer's kind: on a pool worker it frees the worker's slot, since
     // the drain it waits for needs a worker too.
     platform::WorkerPool::BlockedScope blocked;
-    std::unique_lock lock(mutex_);
-    const std::uint64_t target = lastTicket_;
+    std::uint64_t target = 0;
+    {
+        std::lock_guard lock(mutex_);
+        target = lastTicket_;
+    }
+    std::unique_lock lock(postedMutex_);
     posted_.wait(lock, [&] { return postedThrough_ >= target; });
 }

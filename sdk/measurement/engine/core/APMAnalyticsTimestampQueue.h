@@ -23,7 +23,9 @@ struct APMConsentSnapshot;
 //   operation queue, after mutex_ is released. The drain takes the whole list and posts it to
 //   the serial queue as one block, which runs the steps in list order. So the operation queue's
 //   suspension holds back every entry, entries reach the serial queue in ticket order, and the
-//   worker pool is woken once per batch rather than once per call.
+//   worker pool is woken once per batch rather than once per call. A caller that finds mutex_
+//   taken tries again for a moment before it sleeps on it: the holder is nearly always done by
+//   then, and a sleeper is woken late on a busy machine.
 //
 //   States of the list:   empty, no drain --append--> filling, drain queued --drain()--> empty
 //   (append: queue() or queueWithTimestamp(); a drain queued while the operation queue is
@@ -34,8 +36,9 @@ struct APMConsentSnapshot;
 //      under mutex_, so they do not decrease along the tickets while the clock does not go back.
 //   2. drainQueued_ is true exactly from the append that finds it false until a drain takes the
 //      list; the list is empty whenever drainQueued_ is false.
-//   3. postedThrough_ <= lastTicket_: every entry with a ticket up to postedThrough_ is on the
-//      serial queue, and every later one is still in the list or in a drain under way.
+//   3. postedThrough_ (under postedMutex_) <= lastTicket_: every entry with a ticket up to
+//      postedThrough_ is on the serial queue, and every later one is still in the list or in a
+//      drain under way.
 //
 // Thread-safety: every member function may be called from any thread. Steps run on the serial
 // queue.
@@ -92,11 +95,14 @@ class APMAnalyticsTimestampQueue : public std::enable_shared_from_this<APMAnalyt
     const platform::QueueRef serialQueue_;
     const ClockFunction clock_;
 
+    // Callers contend for mutex_ alone; the drain takes it once per batch.
     std::mutex mutex_;
+    std::unique_ptr<Entry> head_;   // guarded by mutex_
+    Entry* tail_ = nullptr;         // guarded by mutex_; the last entry of head_'s list
+    bool drainQueued_ = false;      // guarded by mutex_
+    std::uint64_t lastTicket_ = 0;  // guarded by mutex_
+
+    std::mutex postedMutex_;
     std::condition_variable posted_;
-    std::unique_ptr<Entry> head_;      // guarded by mutex_
-    Entry* tail_ = nullptr;            // guarded by mutex_; the last entry of head_'s list
-    bool drainQueued_ = false;         // guarded by mutex_
-    std::uint64_t lastTicket_ = 0;     // guarded by mutex_
-    std::uint64_t postedThrough_ = 0;  // guarded by mutex_
+    std::uint64_t postedThrough_ = 0;  // guarded by postedMutex_
 };
