@@ -88,6 +88,8 @@ const std::vector<Shape>& shapes() {
          doubledString("s", 21) + forever(R"(2(15("s"), "indexOf", 7("hz")))")},
         {"BacktrackingRegex", R"(52("s", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa") )" +
                                   forever(R"(2(15("s"), "match", 7("(a+)+b")))")},
+        {"ShortBacktrackingMatches",
+         R"(52("s", "aaaaaaaaaa") )" + forever(R"(2(15("s"), "match", 7("(a+)+b")))")},
         {"RegexOver8MUnits", doubledString("s", 20) + forever(R"(2(15("s"), "search", 7("z")))")},
         {"NearMissSearch", doubledString("s", 17) +
                                R"(52("t", 0(2(15("s"), "substring", 7(0, 500000)), "!")) )" +

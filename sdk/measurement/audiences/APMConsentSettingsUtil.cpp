@@ -245,3 +245,7 @@ std::shared_ptr<const APMConsentSnapshot> APMConsentSettingsUtil::snapshot() {
         return snapshot;
     });
 }
+
+std::uint64_t APMConsentSettingsUtil::writesIssued() {
+    return snapshotRecord().issued.load();
+}

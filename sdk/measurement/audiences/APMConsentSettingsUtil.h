@@ -109,6 +109,9 @@ class APMConsentSettingsUtil {
     // The consent as it stands after every write issued before the call; cheap to take, so an
     // event can carry the consent of the moment it was logged.
     static std::shared_ptr<const APMConsentSnapshot> snapshot();
+    // How many writes have been issued so far. While it answers the same number as it did just
+    // before a snapshot() call, no write has been issued since, so that snapshot still stands.
+    static std::uint64_t writesIssued();
 };
 
 // Whether `text` is true as a Foundation string's boolean value: after leading blanks, a sign

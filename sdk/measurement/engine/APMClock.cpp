@@ -1,11 +1,15 @@
 #include "sdk/measurement/engine/APMClock.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
 namespace {
 
 struct ClockOverride {
+    // Whether `seconds` may be set: the system clock's readers pass without the lock. Written
+    // under `mutex`.
+    std::atomic<bool> set{false};
     std::mutex mutex;
     std::optional<double> seconds;  // guarded by mutex
 };
@@ -18,8 +22,7 @@ ClockOverride& clockOverride() {
 }  // namespace
 
 double APMCurrentTimeInterval() {
-    {
-        ClockOverride& o = clockOverride();
+    if (ClockOverride& o = clockOverride(); o.set.load(std::memory_order_acquire)) {
         std::lock_guard lock(o.mutex);
         if (o.seconds) {
             return *o.seconds;
@@ -34,4 +37,5 @@ void TEST_APMSetCurrentTimeInterval(std::optional<double> seconds) {
     ClockOverride& o = clockOverride();
     std::lock_guard lock(o.mutex);
     o.seconds = seconds;
+    o.set.store(seconds.has_value(), std::memory_order_release);
 }

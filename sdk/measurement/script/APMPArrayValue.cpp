@@ -35,7 +35,8 @@ std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& er
 }
 
 APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
-    : propertyMap_(budget, APMPSharedObjectBytes(sizeof(APMPArrayValue))),
+    : APMPRuntimeValue(APMPValueKind::kArray),
+      propertyMap_(budget, APMPSharedObjectBytes(sizeof(APMPArrayValue))),
       slots_(std::move(budget)) {}
 
 APMPArrayValue::~APMPArrayValue() {
@@ -67,15 +68,18 @@ const APMPValueRef& APMPArrayValue::emptyValue() {
 }
 
 APMPValueList APMPArrayValue::allElements() const {
+    APMPValueList out;
+    appendAllElements(out);
+    return out;
+}
+
+void APMPArrayValue::appendAllElements(APMPValueList& out) const {
     (void)APMPChargeWork(static_cast<double>(elements_.size()),
                          APMPRuntimeBudget::kCopiedElementsPerStep);
-    APMPValueList out = elements_;
-    for (auto& element : out) {
-        if (isHole(element)) {
-            element = APMPUndefined();
-        }
+    out.reserve(out.size() + elements_.size());
+    for (const auto& element : elements_) {
+        out.push_back(isHole(element) ? APMPUndefined() : element);
     }
-    return out;
 }
 
 double APMPArrayValue::bufferBytes(double capacity) {
@@ -194,7 +198,7 @@ sdk::Error APMPArrayValue::setLength(double length) {
     }
     Released released;
     for (std::size_t i = static_cast<std::size_t>(length); i < elements_.size(); ++i) {
-        released.push_back(std::move(elements_[i]));
+        APMPRelease(released, std::move(elements_[i]));
     }
     elements_.resize(static_cast<std::size_t>(length));
     // A buffer left mostly empty is given back.
@@ -579,7 +583,7 @@ void APMPArrayValue::markReferences(APMPMarker& marker) const {
 void APMPArrayValue::releaseReferences(Released& released) {
     propertyMap_.releaseValues(released);
     for (auto& element : elements_) {
-        released.push_back(std::move(element));
+        APMPRelease(released, std::move(element));
     }
     elements_.clear();
     elements_.shrink_to_fit();

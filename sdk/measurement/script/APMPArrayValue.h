@@ -40,6 +40,9 @@ class APMPArrayValue : public APMPRuntimeValue {
     const APMPValueList& elements() const { return elements_; }
     // A copy of the elements with holes as undefined.
     APMPValueList allElements() const;
+    // As allElements(), appended to `out` (a borrowed APMPArgumentList's, so no list is
+    // allocated).
+    void appendAllElements(APMPValueList& out) const;
     APMPPropertyMap& propertyMap() { return propertyMap_; }
     const APMPPropertyMap& propertyMap() const { return propertyMap_; }
 
@@ -103,7 +106,6 @@ class APMPArrayValue : public APMPRuntimeValue {
     std::u16string stringValueWithSeparator(std::u16string_view separator, sdk::Error& error,
                                             int depth = 0) const;
 
-    APMPValueKind kind() const override { return APMPValueKind::kArray; }
     bool booleanValueOrError(sdk::Error& error) const override;
     // A named property answers the call (its function invoked with the raw arguments, any
     // other value error 17); other names go to APMPArrayCommandEvaluator.

@@ -1,24 +1,31 @@
 #include "sdk/measurement/script/APMPCommandEvaluator.h"
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
 
-APMPValueRef APMPCommandEvaluator::evaluateCommand(const std::u16string& id,
-                                                   const APMPValueList& arguments,
-                                                   const APMPScopeRef& scope,
-                                                   sdk::Error& error) const {
+APMPCommandEvaluator::Handler APMPCommandEvaluator::handlerForCommand(
+    const std::u16string& id) const {
     const auto found = handlers_.find(id);
-    if (found == handlers_.end()) {
+    return found != handlers_.end() ? found->second : nullptr;
+}
+
+APMPValueRef APMPCommandEvaluator::runHandler(Handler handler, const std::u16string& id,
+                                              const APMPValueList& arguments,
+                                              const APMPScopeRef& scope, sdk::Error& error) const {
+    (void)id;
+    if (handler == nullptr) {
         return APMPUndefined();
     }
     APMPValueRef result;
-    if (arguments_ == Arguments::kEvaluated) {
-        const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    if (arguments_ == Arguments::kEvaluated && !arguments.empty()) {
+        APMPArgumentList values;
+        APMPEvaluateArgumentsInto(arguments, scope, error, values.values());
         if (!error.ok()) {
             return APMPUndefined();
         }
-        result = found->second(values, scope, error);
+        result = handler(values.values(), scope, error);
     } else {
-        result = found->second(arguments, scope, error);
+        result = handler(arguments, scope, error);
     }
     return error.ok() && result ? result : APMPUndefined();
 }

@@ -25,8 +25,19 @@ class APMPCommandEvaluator {
 
     // Runs the command `id` with `arguments` in `scope`; an id without a handler yields
     // undefined. Never null; undefined whenever `error` is set.
-    virtual APMPValueRef evaluateCommand(const std::u16string& id, const APMPValueList& arguments,
-                                         const APMPScopeRef& scope, sdk::Error& error) const;
+    APMPValueRef evaluateCommand(const std::u16string& id, const APMPValueList& arguments,
+                                 const APMPScopeRef& scope, sdk::Error& error) const {
+        return runHandler(handlerForCommand(id), id, arguments, scope, error);
+    }
+
+    // The handler of the command `id`; null when this evaluator has none.
+    Handler handlerForCommand(const std::u16string& id) const;
+
+    // Runs the command `id` whose handler handlerForCommand() gave (the lookup done once, for
+    // a statement that runs many times): the same as evaluateCommand().
+    virtual APMPValueRef runHandler(Handler handler, const std::u16string& id,
+                                    const APMPValueList& arguments, const APMPScopeRef& scope,
+                                    sdk::Error& error) const;
 
     // The ids this evaluator handles.
     std::vector<std::u16string> allSupportedCommands() const;
@@ -40,4 +51,16 @@ class APMPCommandEvaluator {
   private:
     const Arguments arguments_;
     std::unordered_map<std::u16string, Handler> handlers_;
+};
+
+// A command name resolved once: the evaluator that runs it and the handler it gives the name
+// (null for the function evaluator, which looks the name up in the scope at every call).
+struct APMPResolvedCommand {
+    const APMPCommandEvaluator* evaluator = nullptr;
+    APMPCommandEvaluator::Handler handler = nullptr;
+
+    APMPValueRef run(const std::u16string& id, const APMPValueList& arguments,
+                     const APMPScopeRef& scope, sdk::Error& error) const {
+        return evaluator->runHandler(handler, id, arguments, scope, error);
+    }
 };

@@ -26,21 +26,26 @@ APMPCommandRegistrar::APMPCommandRegistrar() {
 
 void APMPCommandRegistrar::registerEvaluator(std::unique_ptr<APMPCommandEvaluator> evaluator) {
     for (auto& id : evaluator->allSupportedCommands()) {
-        commandEvaluators_[std::move(id)] = evaluator.get();
+        const APMPCommandEvaluator::Handler handler = evaluator->handlerForCommand(id);
+        commands_[std::move(id)] = APMPResolvedCommand{evaluator.get(), handler};
     }
     evaluators_.push_back(std::move(evaluator));
 }
 
 const APMPCommandEvaluator& APMPCommandRegistrar::evaluatorForName(
     const std::u16string& name) const {
-    const auto found = commandEvaluators_.find(name);
-    return found != commandEvaluators_.end() ? *found->second : functionEvaluator_;
+    return *commandForName(name).evaluator;
+}
+
+const APMPResolvedCommand& APMPCommandRegistrar::commandForName(const std::u16string& name) const {
+    const auto found = commands_.find(name);
+    return found != commands_.end() ? found->second : functionCommand_;
 }
 
 std::vector<std::u16string> APMPCommandRegistrar::allCommands() const {
     std::vector<std::u16string> ids;
-    ids.reserve(commandEvaluators_.size());
-    for (const auto& entry : commandEvaluators_) {
+    ids.reserve(commands_.size());
+    for (const auto& entry : commands_) {
         ids.push_back(entry.first);
     }
     return ids;

@@ -25,6 +25,10 @@ class APMPCommandRegistrar {
     // The evaluator of the command `name`; the function evaluator for any other name.
     const APMPCommandEvaluator& evaluatorForName(const std::u16string& name) const;
 
+    // The evaluator and handler of the command `name`; the function evaluator (and no handler)
+    // for any other name. The reference stays valid for the life of the process.
+    const APMPResolvedCommand& commandForName(const std::u16string& name) const;
+
     // Every registered command id.
     std::vector<std::u16string> allCommands() const;
 
@@ -32,6 +36,7 @@ class APMPCommandRegistrar {
     void registerEvaluator(std::unique_ptr<APMPCommandEvaluator> evaluator);
 
     std::vector<std::unique_ptr<APMPCommandEvaluator>> evaluators_;
-    std::unordered_map<std::u16string, const APMPCommandEvaluator*> commandEvaluators_;
+    std::unordered_map<std::u16string, APMPResolvedCommand> commands_;
     const APMPFunctionEvaluator functionEvaluator_;
+    const APMPResolvedCommand functionCommand_{&functionEvaluator_, nullptr};
 };

@@ -69,12 +69,12 @@ APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator()
     addHandler(u"19", greaterOrEqual);
 }
 
-APMPValueRef APMPComparisonCommandEvaluator::evaluateCommand(const std::u16string& id,
-                                                             const APMPValueList& arguments,
-                                                             const APMPScopeRef& scope,
-                                                             sdk::Error& error) const {
+APMPValueRef APMPComparisonCommandEvaluator::runHandler(Handler handler, const std::u16string& id,
+                                                        const APMPValueList& arguments,
+                                                        const APMPScopeRef& scope,
+                                                        sdk::Error& error) const {
     if (!APMPCheckArgumentCountEquals(arguments, 2, error)) {
         return APMPUndefined();
     }
-    return APMPCommandEvaluator::evaluateCommand(id, arguments, scope, error);
+    return APMPCommandEvaluator::runHandler(handler, id, arguments, scope, error);
 }

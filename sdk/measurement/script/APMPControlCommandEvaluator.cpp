@@ -1,5 +1,6 @@
 #include "sdk/measurement/script/APMPControlCommandEvaluator.h"
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPControlCommands.h"
 #include "sdk/measurement/script/APMPControlValue.h"
@@ -17,18 +18,20 @@ APMPValueRef methodCall(const APMPValueList& arguments, const APMPScopeRef& scop
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList evaluated;
+    APMPEvaluateArgumentsInto(arguments, scope, error, evaluated.values());
     if (!error.ok()) {
         return APMPUndefined();
     }
+    const APMPValueList& values = evaluated.values();
     if (values[1]->kind() != APMPValueKind::kString || values[2]->kind() != APMPValueKind::kArray) {
         error = APMPError(APMPErrorCode::kArgumentKind);
         return APMPUndefined();
     }
     const std::u16string name = values[1]->stringValueOrError(error);
-    const APMPValueList callArguments =
-        static_cast<const APMPArrayValue&>(*values[2]).allElements();
-    return values[0]->applyWithName(name, callArguments, scope, error);
+    APMPArgumentList callArguments;
+    static_cast<const APMPArrayValue&>(*values[2]).appendAllElements(callArguments.values());
+    return values[0]->applyWithName(name, callArguments.values(), scope, error);
 }
 
 APMPValueRef block(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {

@@ -1,5 +1,6 @@
 #include "sdk/measurement/script/APMPControlCommands.h"
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPEquality.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -29,7 +30,9 @@ std::shared_ptr<APMPArrayValue> APMPEvaluateArray(const APMPValueRef& argument,
 
 APMPValueRef APMPRunStatementList(const APMPArrayValue& list, const APMPScopeRef& scope,
                                   sdk::Error& error) {
-    return APMPEvaluator::executeStatements(list.allElements(), scope, error);
+    APMPArgumentList statements;
+    list.appendAllElements(statements.values());
+    return APMPEvaluator::executeStatements(statements.values(), scope, error);
 }
 
 namespace {

@@ -43,7 +43,7 @@ void APMPControlValue::markReferences(APMPMarker& marker) const {
 void APMPControlValue::releaseReferences(Released& released) {
     // The shared break and continue carry the shared undefined: nothing to break there.
     if (type_ == APMPControlType::kReturn && data_) {
-        released.push_back(std::move(data_));
+        APMPRelease(released, std::move(data_));
         data_ = APMPUndefined();
     }
 }

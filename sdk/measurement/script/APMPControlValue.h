@@ -9,7 +9,7 @@ enum class APMPControlType { kBreak, kContinue, kReturn };
 class APMPControlValue : public APMPRuntimeValue {
   public:
     APMPControlValue(APMPControlType type, APMPValueRef data)
-        : type_(type), data_(std::move(data)) {}
+        : APMPRuntimeValue(APMPValueKind::kControl), type_(type), data_(std::move(data)) {}
 
     static const APMPValueRef& breakValue();
     static const APMPValueRef& continueValue();
@@ -20,7 +20,6 @@ class APMPControlValue : public APMPRuntimeValue {
     // The carried value; undefined when none was given.
     const APMPValueRef& data() const { return data_; }
 
-    APMPValueKind kind() const override { return APMPValueKind::kControl; }
     // The same object, or the same type with equal data.
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
     // Only a return carries a value of its own; the shared break and continue are never

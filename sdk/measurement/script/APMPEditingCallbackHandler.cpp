@@ -107,7 +107,7 @@ void APMPEditingCallbackHandler::markReferences(APMPMarker& marker) const {
 void APMPEditingCallbackHandler::releaseReferences(Released& released) {
     for (CallbackMap* callbacks : {&editCallbacks_, &createCallbacks_}) {
         for (auto& entry : *callbacks) {
-            released.push_back(std::move(entry.second));
+            APMPRelease(released, std::move(entry.second));
         }
         callbacks->clear();
     }

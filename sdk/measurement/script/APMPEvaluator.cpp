@@ -1,11 +1,27 @@
 #include "sdk/measurement/script/APMPEvaluator.h"
 
-#include "sdk/measurement/script/APMPCommandRegistrar.h"
+#include "sdk/measurement/script/APMPCommandEvaluator.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPIntegers.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPScope.h"
 #include "sdk/measurement/script/APMPStatementValue.h"
+
+namespace {
+
+// Leaves the nesting level an evaluation entered.
+class LevelExit {
+  public:
+    explicit LevelExit(APMPRuntimeBudget& budget) : budget_(budget) {}
+    LevelExit(const LevelExit&) = delete;
+    LevelExit& operator=(const LevelExit&) = delete;
+    ~LevelExit() { budget_.leaveLevel(); }
+
+  private:
+    APMPRuntimeBudget& budget_;
+};
+
+}  // namespace
 
 sdk::Error APMPCountInstruction(const APMPScope& scope) {
     const auto budget = scope.budget();
@@ -26,16 +42,15 @@ APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const A
     if (value->kind() != APMPValueKind::kStatement) {
         return value;
     }
-    const APMPDepthGuard level(budget);
-    if (!level.error().ok()) {
-        error = level.error();
+    if (!budget->tryEnterLevel()) {
+        error = APMPError(APMPErrorCode::kLimitExceeded);
         return APMPUndefined();
     }
+    const LevelExit level(*budget);
     // Work done deep inside values while the command runs is paid to this runtime.
     const APMPActiveBudgetScope active(budget);
     const auto& statement = static_cast<const APMPStatementValue&>(*value);
-    return statement.evaluator().evaluateCommand(statement.functionName(), statement.arguments(),
-                                                 scope, error);
+    return statement.command().run(statement.functionName(), statement.arguments(), scope, error);
 }
 
 APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
@@ -68,12 +83,20 @@ std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments,
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
                                     sdk::Error& error) {
     APMPValueList values;
-    values.reserve(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, values);
+    if (!error.ok()) {
+        return {};
+    }
+    return values;
+}
+
+void APMPEvaluateArgumentsInto(const APMPValueList& arguments, const APMPScopeRef& scope,
+                               sdk::Error& error, APMPValueList& values) {
+    values.reserve(values.size() + arguments.size());
     for (const auto& argument : arguments) {
         values.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
         if (!error.ok()) {
-            return {};
+            return;
         }
     }
-    return values;
 }

@@ -29,6 +29,11 @@ class APMPEvaluator {
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
                                     sdk::Error& error);
 
+// As APMPEvaluateArguments(), appending to `values` (a borrowed APMPArgumentList's, so the
+// evaluation allocates no list); on an error `values` may hold the arguments evaluated so far.
+void APMPEvaluateArgumentsInto(const APMPValueList& arguments, const APMPScopeRef& scope,
+                               sdk::Error& error, APMPValueList& values);
+
 // Checks that `arguments` has exactly `count` elements (else error 9) and evaluates them as
 // APMPEvaluateArguments(); none when either fails.
 std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments, std::size_t count,

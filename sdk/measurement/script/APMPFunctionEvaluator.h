@@ -9,6 +9,8 @@ class APMPFunctionEvaluator : public APMPCommandEvaluator {
   public:
     APMPFunctionEvaluator() : APMPCommandEvaluator(Arguments::kRaw) {}
 
-    APMPValueRef evaluateCommand(const std::u16string& name, const APMPValueList& arguments,
-                                 const APMPScopeRef& scope, sdk::Error& error) const override;
+    // `handler` is unused: the name is looked up in `scope`.
+    APMPValueRef runHandler(Handler handler, const std::u16string& name,
+                            const APMPValueList& arguments, const APMPScopeRef& scope,
+                            sdk::Error& error) const override;
 };

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPControlValue.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -24,7 +25,8 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
                                      std::vector<std::u16string> parameters,
                                      APMPValueList statements, APMPScopeRef definingScope,
                                      std::shared_ptr<APMPRuntimeBudget> budget)
-    : functionName_(std::move(functionName)),
+    : APMPRuntimeValue(APMPValueKind::kFunction),
+      functionName_(std::move(functionName)),
       parameters_(std::move(parameters)),
       statements_(std::move(statements)),
       definingScope_(std::move(definingScope)),
@@ -53,6 +55,13 @@ APMPValueRef APMPFunctionValue::invokeAsCallback(const APMPValueList& values, sd
     return error.ok() ? invokeWithEvaluatedArguments(values, error) : APMPUndefined();
 }
 
+APMPValueRef APMPFunctionValue::invokeAsCallback(std::initializer_list<APMPValueRef> values,
+                                                 sdk::Error& error) {
+    APMPArgumentList list;
+    list.values().assign(values.begin(), values.end());
+    return invokeAsCallback(list.values(), error);
+}
+
 APMPFunctionValue::~APMPFunctionValue() {
     Released released;
     APMPFunctionValue::releaseReferences(released);
@@ -61,11 +70,12 @@ APMPFunctionValue::~APMPFunctionValue() {
 
 APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments,
                                                     const APMPScopeRef& scope, sdk::Error& error) {
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values;
+    APMPEvaluateArgumentsInto(arguments, scope, error, values.values());
     if (!error.ok()) {
         return APMPUndefined();
     }
-    return invokeWithEvaluatedArguments(values, error);
+    return invokeWithEvaluatedArguments(values.values(), error);
 }
 
 APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& values,
@@ -171,10 +181,10 @@ void APMPFunctionValue::markReferences(APMPMarker& marker) const {
 void APMPFunctionValue::releaseReferences(Released& released) {
     propertyMap_.releaseValues(released);
     for (auto& statement : statements_) {
-        released.push_back(std::move(statement));
+        APMPRelease(released, std::move(statement));
     }
     statements_.clear();
     if (definingScope_) {
-        released.push_back(std::move(definingScope_));
+        APMPRelease(released, std::move(definingScope_));
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ class APMPFunctionValue : public APMPRuntimeValue {
     // replacer): pays one step to the running program's budget, then as
     // invokeWithEvaluatedArguments().
     APMPValueRef invokeAsCallback(const APMPValueList& values, sdk::Error& error);
+    // As above, the values gathered in a borrowed APMPArgumentList (no list is allocated).
+    APMPValueRef invokeAsCallback(std::initializer_list<APMPValueRef> values, sdk::Error& error);
 
     // The property operations, keyed by the key's string.
     bool hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
@@ -47,7 +50,6 @@ class APMPFunctionValue : public APMPRuntimeValue {
     APMPValueRef valueForProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
     sdk::Error removeValueForProperty(const APMPRuntimeValue& key);
 
-    APMPValueKind kind() const override { return APMPValueKind::kFunction; }
     bool booleanValueOrError(sdk::Error& error) const override;
     // A function property is invoked with the raw arguments; another property fails with
     // error 17; "hasOwnProperty" as for maps; else the base class ("toString" gives the name).

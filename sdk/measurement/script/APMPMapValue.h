@@ -10,7 +10,8 @@
 class APMPMapValue : public APMPRuntimeValue {
   public:
     explicit APMPMapValue(std::shared_ptr<APMPRuntimeBudget> budget = nullptr)
-        : propertyMap_(std::move(budget), APMPSharedObjectBytes(sizeof(APMPMapValue))) {}
+        : APMPRuntimeValue(APMPValueKind::kMap),
+          propertyMap_(std::move(budget), APMPSharedObjectBytes(sizeof(APMPMapValue))) {}
     ~APMPMapValue() override;
 
     APMPPropertyMap& propertyMap() { return propertyMap_; }
@@ -24,7 +25,6 @@ class APMPMapValue : public APMPRuntimeValue {
     // The property names as string values.
     APMPValueList allPropertyNames() const;
 
-    APMPValueKind kind() const override { return APMPValueKind::kMap; }
     bool booleanValueOrError(sdk::Error& error) const override;
     // A property holding a function is invoked with the raw arguments; a property holding
     // anything else fails with error 17; "hasOwnProperty" takes exactly one argument

@@ -58,6 +58,21 @@ class APMPMarker {
     std::vector<const APMPMarkable*> pending_;
 };
 
+// Hands `reference` to `released`, or drops it at once where that cannot recurse: it is not the
+// last reference, or its object references nothing. A list stays short (and unallocated) when
+// an object that is mostly referenced elsewhere, or holds only scalars, is emptied.
+template <typename T>
+void APMPRelease(APMPMarkable::Released& released, std::shared_ptr<T>&& reference) {
+    if (!reference) {
+        return;
+    }
+    if (reference.use_count() > 1 || !reference->holdsReferences()) {
+        reference.reset();
+        return;
+    }
+    released.push_back(std::move(reference));
+}
+
 // Drops the references in `released` without recursing: an object whose last reference is in
 // the list first moves its own references into the list, so its destructor finds it empty.
 void APMPReleaseAll(APMPMarkable::Released& released);

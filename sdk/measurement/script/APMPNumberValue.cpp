@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
 #include <system_error>
@@ -20,54 +21,72 @@ class AccountedNumberValue final : public APMPNumberValue {
     APMPMemoryReservation reservation_;
 };
 
-// The shortest round-trip digits of a finite, non-zero magnitude and its decimal exponent:
-// value = 0.d1d2...dk * 10^point.
-struct Digits {
-    std::string digits;
-    int point = 0;
-};
+// Longest text formatFinite() writes: a sign, "0.", five zeros and 17 digits, or a sign, 17
+// digits, a point and an exponent of "e-324".
+constexpr std::size_t kMaxFiniteText = 40;
 
-Digits shortestDigits(double magnitude) {
-    char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
-    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+// Writes the text of a finite, non-zero `value` to `out` (kMaxFiniteText chars at most) and
+// returns its length. The shortest round-trip digits d1...dk and the decimal exponent n give
+// value = 0.d1...dk * 10^n.
+std::size_t formatFinite(double value, char* out) {
+    char scientific[32];
+    const auto written = std::to_chars(scientific, scientific + sizeof scientific, std::fabs(value),
+                                       std::chars_format::scientific);
+    const std::string_view text(scientific, static_cast<std::size_t>(written.ptr - scientific));
     const std::size_t e = text.find('e');
-    Digits out;
-    for (char c : text.substr(0, e)) {
+    char digits[24];
+    int k = 0;
+    for (const char c : text.substr(0, e)) {
         if (c != '.') {
-            out.digits.push_back(c);
+            digits[k++] = c;
         }
     }
-    out.point = std::atoi(std::string(text.substr(e + 1)).c_str()) + 1;
-    return out;
-}
-
-std::string formatFinite(double value) {
-    const Digits d = shortestDigits(std::fabs(value));
-    const int k = static_cast<int>(d.digits.size());
-    const int n = d.point;
-    std::string out = value < 0 ? "-" : "";
+    int exponent = 0;
+    const std::string_view exponentText = text.substr(e + 1);
+    const char* first = exponentText.data() + (exponentText.front() == '+' ? 1 : 0);
+    (void)std::from_chars(first, exponentText.data() + exponentText.size(), exponent);
+    const int n = exponent + 1;
+    char* p = out;
+    if (value < 0) {
+        *p++ = '-';
+    }
+    const auto put = [&p](const char* from, int count) {
+        for (int i = 0; i < count; ++i) {
+            *p++ = from[i];
+        }
+    };
+    const auto zeros = [&p](int count) {
+        for (int i = 0; i < count; ++i) {
+            *p++ = '0';
+        }
+    };
     if (n >= -5 && n <= 21) {
         // Decimal form: 1e-6 <= magnitude < 1e21.
         if (k <= n) {
-            out += d.digits + std::string(static_cast<std::size_t>(n - k), '0');
+            put(digits, k);
+            zeros(n - k);
         } else if (n > 0) {
-            out += d.digits.substr(0, static_cast<std::size_t>(n)) + "." +
-                   d.digits.substr(static_cast<std::size_t>(n));
+            put(digits, n);
+            *p++ = '.';
+            put(digits + n, k - n);
         } else {
-            out += "0." + std::string(static_cast<std::size_t>(-n), '0') + d.digits;
+            *p++ = '0';
+            *p++ = '.';
+            zeros(-n);
+            put(digits, k);
         }
-        return out;
+        return static_cast<std::size_t>(p - out);
     }
-    out += d.digits.substr(0, 1);
+    *p++ = digits[0];
     if (k > 1) {
-        out += "." + d.digits.substr(1);
+        *p++ = '.';
+        put(digits + 1, k - 1);
     }
-    const int exponent = n - 1;
-    out += exponent < 0 ? "e-" : "e+";
-    out += std::to_string(std::abs(exponent));
-    return out;
+    const int shown = n - 1;
+    *p++ = 'e';
+    *p++ = shown < 0 ? '-' : '+';
+    const auto end = std::to_chars(p, out + kMaxFiniteText, std::abs(shown));
+    return static_cast<std::size_t>(end.ptr - out);
 }
 
 }  // namespace
@@ -89,8 +108,18 @@ std::u16string APMPNumberValue::stringFromDouble(double value) {
     if (value == 0) {
         return u"0";
     }
-    const std::string ascii = formatFinite(value);
-    return std::u16string(ascii.begin(), ascii.end());
+    char ascii[kMaxFiniteText];
+    std::size_t length = 0;
+    // Below 2^53 every integer is a double, so its own digits are the shortest that read back.
+    if (constexpr double kExactIntegers = 9007199254740992.0;
+        std::fabs(value) < kExactIntegers && std::trunc(value) == value) {
+        length = static_cast<std::size_t>(
+            std::to_chars(ascii, ascii + sizeof ascii, static_cast<std::int64_t>(value)).ptr -
+            ascii);
+    } else {
+        length = formatFinite(value, ascii);
+    }
+    return std::u16string(ascii, ascii + length);
 }
 
 bool APMPNumberValue::booleanValueOrError(sdk::Error& error) const {

@@ -13,7 +13,8 @@
 // them holds a million of these blocks).
 class APMPNumberValue : public APMPRuntimeValue {
   public:
-    explicit APMPNumberValue(double value) : value_(value) {}
+    explicit APMPNumberValue(double value)
+        : APMPRuntimeValue(APMPValueKind::kNumber), value_(value) {}
     // Accounted against the active budget (APMPActiveBudget()) when a program is running.
     static std::shared_ptr<APMPNumberValue> make(double value);
 
@@ -23,7 +24,6 @@ class APMPNumberValue : public APMPRuntimeValue {
     // shortest round-trip digits ("1234567", "0.000001", "1e-7", "1e+21"); never grouped.
     static std::u16string stringFromDouble(double value);
 
-    APMPValueKind kind() const override { return APMPValueKind::kNumber; }
     // True unless 0 or NaN.
     bool booleanValueOrError(sdk::Error& error) const override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;

@@ -16,9 +16,16 @@ void APMPObjectManager::addRoot(const std::shared_ptr<APMPMarkable>& root) {
 }
 
 void APMPObjectManager::addObject(const APMPValueRef& object) {
-    if (object) {
-        objects_.push_back(object);
+    if (!object) {
+        return;
     }
+    // Amortised constant: a compaction after the list doubled touches each entry once.
+    static constexpr std::size_t kMinCompactedSize = 1024;
+    if (objects_.size() >= 2 * std::max(compactedSize_, kMinCompactedSize)) {
+        std::erase_if(objects_, [](const auto& tracked) { return tracked.expired(); });
+        compactedSize_ = objects_.size();
+    }
+    objects_.push_back(object);
 }
 
 std::vector<std::shared_ptr<APMPMarkable>> APMPObjectManager::roots() const {
@@ -131,4 +138,5 @@ void APMPObjectManager::sweep(bool everything) {
     APMPReleaseAll(last);
     // Compact: only the objects still alive stay tracked.
     std::erase_if(objects_, [](const auto& object) { return object.expired(); });
+    compactedSize_ = objects_.size();
 }

@@ -23,7 +23,10 @@ class APMPMapValue;
 //     references, so cycles among unreachable objects free. Nothing a root reaches is touched.
 //  3. Dropped references are released through a work list too: freeing a chain of any length
 //     costs constant stack.
-//  4. releaseAll() treats every tracked object as unreachable; the runtime calls it when it is
+//  4. The tracked list is compacted whenever it has doubled since it last was: a weak
+//     reference keeps the freed object's block allocated (it shares one with the control
+//     block), so dead entries must not pile up until the next collection.
+//  5. releaseAll() treats every tracked object as unreachable; the runtime calls it when it is
 //     destroyed, so nothing a program made outlives it.
 //
 // Thread-safety: none; the manager belongs to the thread that runs its runtime.
@@ -60,6 +63,9 @@ class APMPObjectManager {
                                                              const APMPScope& scope,
                                                              sdk::Error& error);
 
+    // The entries of the tracked list, dead ones not yet compacted away included.
+    std::size_t TEST_trackedEntries() const { return objects_.size(); }
+
     // Marks from the roots, then breaks the references of everything unmarked.
     void collectGarbage();
     // Breaks the references of every tracked object.
@@ -70,6 +76,8 @@ class APMPObjectManager {
 
     std::vector<std::weak_ptr<APMPMarkable>> roots_;
     std::vector<std::weak_ptr<APMPRuntimeValue>> objects_;
+    // The tracked list's size after it was last compacted.
+    std::size_t compactedSize_ = 0;
     std::uint64_t epoch_ = 0;
     std::shared_ptr<APMPRuntimeBudget> budget_;
 };

@@ -6,9 +6,9 @@
 class APMPUndefinedValue : public APMPRuntimeValue {
   public:
     // The one instance, shared for the life of the process.
+    APMPUndefinedValue() : APMPRuntimeValue(APMPValueKind::kUndefined) {}
     static const APMPValueRef& sharedInstance();
 
-    APMPValueKind kind() const override { return APMPValueKind::kUndefined; }
     bool booleanValueOrError(sdk::Error& error) const override;
     APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
@@ -20,9 +20,9 @@ class APMPUndefinedValue : public APMPRuntimeValue {
 // null: "null", 0, false; a method call on it fails with error 7.
 class APMPNullValue : public APMPRuntimeValue {
   public:
+    APMPNullValue() : APMPRuntimeValue(APMPValueKind::kNull) {}
     static const APMPValueRef& sharedInstance();
 
-    APMPValueKind kind() const override { return APMPValueKind::kNull; }
     bool booleanValueOrError(sdk::Error& error) const override;
     APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
@@ -35,13 +35,13 @@ class APMPNullValue : public APMPRuntimeValue {
 class APMPBooleanValue : public APMPRuntimeValue {
   public:
     // A private boolean; programs get the shared ones from booleanValueWithBool().
-    explicit APMPBooleanValue(bool value) : value_(value) {}
+    explicit APMPBooleanValue(bool value)
+        : APMPRuntimeValue(APMPValueKind::kBoolean), value_(value) {}
     // One of two shared instances, made together once.
     static const APMPValueRef& booleanValueWithBool(bool value);
 
     bool value() const { return value_; }
 
-    APMPValueKind kind() const override { return APMPValueKind::kBoolean; }
     bool booleanValueOrError(sdk::Error& error) const override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;

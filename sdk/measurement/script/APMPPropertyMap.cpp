@@ -1,6 +1,43 @@
 #include "sdk/measurement/script/APMPPropertyMap.h"
 
+#include <algorithm>
+#include <bit>
 #include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+
+bool APMPNameOrder::operator()(std::u16string_view a, std::u16string_view b) const {
+    const std::size_t common = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (; i + 4 <= common; i += 4) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, a.data() + i, sizeof x);
+        std::memcpy(&y, b.data() + i, sizeof y);
+        if (x != y) {
+            // The first differing unit is the lowest-addressed one.
+            const std::uint64_t diff = x ^ y;
+            const int bit = std::endian::native == std::endian::little ? std::countr_zero(diff)
+                                                                       : std::countl_zero(diff);
+            const std::size_t unit = i + static_cast<std::size_t>(bit / 16);
+            return a[unit] < b[unit];
+        }
+    }
+    for (; i < common; ++i) {
+        if (a[i] != b[i]) {
+            return a[i] < b[i];
+        }
+    }
+    return a.size() < b.size();
+}
+
+bool APMPPropertyMap::KeyOrder::lessWithEqualHash(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) {
+        return a.size() < b.size();
+    }
+    return !a.empty() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) < 0;
+}
 
 APMPPropertyMap::APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes)
     : objectBytes_(budget ? objectBytes : 0), reservation_(std::move(budget)) {
@@ -15,34 +52,49 @@ void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget, do
 }
 
 double APMPPropertyMap::entryBytes(const std::u16string& name) {
-    // A node of the tree: three links and a colour, then the name and the value reference.
-    static const double kNodeBytes =
-        APMPAllocationBytes(32 + sizeof(std::u16string) + sizeof(APMPValueRef));
+    // A node of the tree: three links and a colour, then the key (hash and name) and the entry.
+    static const double kNodeBytes = APMPAllocationBytes(32 + sizeof(Key) + sizeof(Entry));
     return kNodeBytes + APMPTextBufferBytes(name.size());
 }
 
+std::size_t APMPPropertyMap::hashName(std::u16string_view name) {
+    return std::hash<std::u16string_view>()(name);
+}
+
 const APMPValueRef& APMPPropertyMap::valueForName(const std::u16string& name) const {
-    const auto it = contents_.find(name);
-    return it != contents_.end() ? it->second : APMPUndefined();
+    const APMPValueRef* value = findValue(name);
+    return value != nullptr ? *value : APMPUndefined();
+}
+
+const APMPValueRef* APMPPropertyMap::findValue(std::u16string_view name, std::size_t hash) const {
+    if (contents_.empty()) {
+        return nullptr;
+    }
+    const auto it = contents_.find(KeyView{hash, name});
+    return it != contents_.end() ? &it->second.value : nullptr;
 }
 
 std::vector<std::u16string> APMPPropertyMap::allNames() const {
     std::vector<std::u16string> names;
     names.reserve(contents_.size());
     for (const auto& entry : contents_) {
-        names.push_back(entry.first);
+        names.push_back(entry.first.name);
     }
+    std::sort(names.begin(), names.end(), APMPNameOrder());
     return names;
 }
 
-bool APMPPropertyMap::writable(const std::u16string& name) const {
-    return !immutable_ && immutableNames_.count(name) == 0;
-}
-
-sdk::Error APMPPropertyMap::store(APMPValueRef value, const std::u16string& name) {
-    const auto it = contents_.find(name);
-    if (it != contents_.end()) {
-        it->second = std::move(value);
+sdk::Error APMPPropertyMap::store(APMPValueRef value, const std::u16string& name, bool immutable) {
+    if (immutable_) {
+        return {};
+    }
+    const KeyView key{hashName(name), name};
+    const auto it = contents_.lower_bound(key);
+    if (it != contents_.end() && !contents_.key_comp()(key, it->first)) {
+        if (!it->second.immutable) {
+            it->second.value = std::move(value);
+            it->second.immutable = immutable;
+        }
         return {};
     }
     sdk::Error error =
@@ -50,44 +102,24 @@ sdk::Error APMPPropertyMap::store(APMPValueRef value, const std::u16string& name
     if (!error.ok()) {
         return error;
     }
-    contents_.emplace(name, std::move(value));
+    contents_.emplace_hint(it, Key{key.hash, name}, Entry{std::move(value), immutable});
     return {};
 }
 
 sdk::Error APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
-    if (!writable(name)) {
-        return {};
-    }
-    return store(std::move(value), name);
+    return store(std::move(value), name, false);
 }
 
 sdk::Error APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string& name) {
-    if (!writable(name)) {
-        return {};
-    }
-    // The read-only name's own node in the set, reserved first.
-    const double nameBytes =
-        APMPAllocationBytes(32 + sizeof(std::u16string)) + APMPTextBufferBytes(name.size());
-    const auto before = static_cast<double>(reservation_.bytes());
-    sdk::Error error = reservation_.resize(before + nameBytes);
-    if (!error.ok()) {
-        return error;
-    }
-    error = store(std::move(value), name);
-    if (!error.ok()) {
-        (void)reservation_.resize(static_cast<double>(reservation_.bytes()) - nameBytes);
-        return error;
-    }
-    immutableNames_.insert(name);
-    return error;
+    return store(std::move(value), name, true);
 }
 
 void APMPPropertyMap::removeValueForName(const std::u16string& name) {
-    if (!writable(name)) {
+    if (immutable_ || contents_.empty()) {
         return;
     }
-    const auto it = contents_.find(name);
-    if (it == contents_.end()) {
+    const auto it = contents_.find(KeyView{hashName(name), name});
+    if (it == contents_.end() || it->second.immutable) {
         return;
     }
     contents_.erase(it);
@@ -96,15 +128,14 @@ void APMPPropertyMap::removeValueForName(const std::u16string& name) {
 
 void APMPPropertyMap::markValues(APMPMarker& marker) const {
     for (const auto& entry : contents_) {
-        marker.mark(entry.second.get());
+        marker.mark(entry.second.value.get());
     }
 }
 
 void APMPPropertyMap::releaseValues(APMPMarkable::Released& released) {
     for (auto& entry : contents_) {
-        released.push_back(std::move(entry.second));
+        APMPRelease(released, std::move(entry.second.value));
     }
     contents_.clear();
-    immutableNames_.clear();
     (void)reservation_.resize(objectBytes_);
 }

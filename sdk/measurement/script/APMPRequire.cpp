@@ -51,7 +51,7 @@ void APMPRequire::markReferences(APMPMarker& marker) const {
 void APMPRequire::releaseReferences(Released& released) {
     APMPFunctionValue::releaseReferences(released);
     for (auto& entry : modules_) {
-        released.push_back(std::move(entry.second));
+        APMPRelease(released, std::move(entry.second));
     }
     modules_.clear();
 }

@@ -59,6 +59,11 @@ class APMPRuntimeBudget : public std::enable_shared_from_this<APMPRuntimeBudget>
     // Steps for each tick of regular-expression matching (a tick is ICU's unit of match work,
     // ten thousand engine steps).
     static constexpr double kStepsPerRegexTick = 4000;
+    // Steps every regular-expression call pays before it matches. ICU reports match work only
+    // in whole ticks, so the part of a tick a match ends within (up to a whole tick of
+    // backtracking, ~0.1 ms) is never reported: without this a loop of short backtracking
+    // matches would run ten seconds on its million steps.
+    static constexpr double kStepsPerRegexCall = kStepsPerRegexTick / 8;
 
     // Pays one evaluation step: error 18 once kMaxInstructions steps were paid since the last
     // reset, or while live memory is past the cap; else success.
@@ -95,6 +100,14 @@ class APMPRuntimeBudget : public std::enable_shared_from_this<APMPRuntimeBudget>
 
     // Enters one nesting level: error 18 past kMaxDepth (then nothing was entered).
     sdk::Error enterLevel();
+    // As enterLevel(), answering whether the level was entered.
+    bool tryEnterLevel() {
+        if (depth_ >= kMaxDepth) {
+            return false;
+        }
+        ++depth_;
+        return true;
+    }
     // REQUIRES: a level was entered.
     void leaveLevel();
     int depth() const { return depth_; }

@@ -43,7 +43,11 @@ enum class APMPValueKind {
 class APMPRuntimeValue : public APMPMarkable,
                          public std::enable_shared_from_this<APMPRuntimeValue> {
   public:
-    virtual APMPValueKind kind() const { return APMPValueKind::kPlain; }
+    // The kind is fixed when the value is made and read without a virtual call: evaluation
+    // asks it at every step.
+    explicit APMPRuntimeValue(APMPValueKind kind = APMPValueKind::kPlain) : kind_(kind) {}
+
+    APMPValueKind kind() const { return kind_; }
 
     // The value's string; the base class fails with error 5 and returns "".
     std::u16string stringValueOrError(sdk::Error& error) const {
@@ -69,6 +73,9 @@ class APMPRuntimeValue : public APMPMarkable,
     virtual std::u16string stringValueAtDepth(sdk::Error& error, int depth) const;
     virtual double doubleValueAtDepth(sdk::Error& error, int depth) const;
     virtual bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const;
+
+  private:
+    const APMPValueKind kind_;
 };
 
 // The shared undefined value.

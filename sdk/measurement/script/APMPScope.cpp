@@ -18,8 +18,9 @@ APMPScopeRef APMPScope::createChildScope() {
 }
 
 bool APMPScope::hasName(const std::u16string& name) const {
+    const std::size_t hash = APMPPropertyMap::hashName(name);
     for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
-        if (scope->contents_.hasName(name)) {
+        if (scope->contents_.findValue(name, hash) != nullptr) {
             return true;
         }
     }
@@ -40,10 +41,11 @@ sdk::Error APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
     }
     // The walk is a loop: a deep chain of block scopes costs no stack.
     APMPScope* target = this;
-    if (!contents_.hasName(name)) {
+    const std::size_t hash = APMPPropertyMap::hashName(name);
+    if (contents_.findValue(name, hash) == nullptr) {
         for (APMPScope* scope = parentScope_.get(); scope != nullptr;
              scope = scope->parentScope_.get()) {
-            if (scope->contents_.hasName(name)) {
+            if (scope->contents_.findValue(name, hash) != nullptr) {
                 target = scope;
                 break;
             }
@@ -56,9 +58,10 @@ sdk::Error APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
 }
 
 const APMPValueRef& APMPScope::valueForName(const std::u16string& name) const {
+    const std::size_t hash = APMPPropertyMap::hashName(name);
     for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
-        if (scope->contents_.hasName(name)) {
-            return scope->contents_.valueForName(name);
+        if (const APMPValueRef* value = scope->contents_.findValue(name, hash)) {
+            return *value;
         }
     }
     return APMPUndefined();
@@ -81,11 +84,18 @@ void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManage
 }
 
 std::shared_ptr<APMPRuntimeBudget> APMPScope::budget() const {
+    // A scope made inside a runtime accounts its names against the runtime's budget already.
+    if (const auto& own = contents_.sharedBudget()) {
+        return own;
+    }
     const std::shared_ptr<APMPObjectManager> manager = objectManager();
     return manager ? manager->budget() : nullptr;
 }
 
 APMPRuntimeBudget* APMPScope::budgetPointer() const {
+    if (APMPRuntimeBudget* own = contents_.budget()) {
+        return own;
+    }
     for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
         if (scope->objectManager_) {
             return scope->objectManager_->budget().get();
@@ -102,6 +112,6 @@ void APMPScope::markReferences(APMPMarker& marker) const {
 void APMPScope::releaseReferences(Released& released) {
     contents_.releaseValues(released);
     if (parentScope_) {
-        released.push_back(std::move(parentScope_));
+        APMPRelease(released, std::move(parentScope_));
     }
 }

@@ -44,16 +44,16 @@ void APMPStatementValue::markReferences(APMPMarker& marker) const {
 
 void APMPStatementValue::releaseReferences(Released& released) {
     for (auto& argument : arguments_) {
-        released.push_back(std::move(argument));
+        APMPRelease(released, std::move(argument));
     }
     arguments_.clear();
 }
 
-const APMPCommandEvaluator& APMPStatementValue::evaluator() const {
-    const APMPCommandEvaluator* evaluator = evaluator_.load(std::memory_order_relaxed);
-    if (evaluator == nullptr) {
-        evaluator = &APMPCommandRegistrar::sharedInstance().evaluatorForName(functionName_);
-        evaluator_.store(evaluator, std::memory_order_relaxed);
+const APMPResolvedCommand& APMPStatementValue::command() const {
+    const APMPResolvedCommand* command = command_.load(std::memory_order_relaxed);
+    if (command == nullptr) {
+        command = &APMPCommandRegistrar::sharedInstance().commandForName(functionName_);
+        command_.store(command, std::memory_order_relaxed);
     }
-    return *evaluator;
+    return *command;
 }

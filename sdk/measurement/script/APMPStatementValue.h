@@ -5,24 +5,25 @@
 
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
-class APMPCommandEvaluator;
+struct APMPResolvedCommand;
 
 // A statement of a program: a command id or function name and its arguments, each a literal
 // value or a nested statement. Evaluating it is the evaluator's work.
 class APMPStatementValue : public APMPRuntimeValue {
   public:
     APMPStatementValue(std::u16string functionName, APMPValueList arguments)
-        : functionName_(std::move(functionName)), arguments_(std::move(arguments)) {}
+        : APMPRuntimeValue(APMPValueKind::kStatement),
+          functionName_(std::move(functionName)),
+          arguments_(std::move(arguments)) {}
     ~APMPStatementValue() override;
 
     const std::u16string& functionName() const { return functionName_; }
     const APMPValueList& arguments() const { return arguments_; }
 
-    // The evaluator the registrar gives the name, looked up once (the registrar never
-    // changes) and kept with the statement.
-    const APMPCommandEvaluator& evaluator() const;
+    // The evaluator and handler the registrar gives the name, looked up once (the registrar
+    // never changes) and kept with the statement.
+    const APMPResolvedCommand& command() const;
 
-    APMPValueKind kind() const override { return APMPValueKind::kStatement; }
     // Equal names and pairwise equal arguments.
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
     bool holdsReferences() const override { return true; }
@@ -32,5 +33,5 @@ class APMPStatementValue : public APMPRuntimeValue {
   private:
     const std::u16string functionName_;
     APMPValueList arguments_;
-    mutable std::atomic<const APMPCommandEvaluator*> evaluator_{nullptr};
+    mutable std::atomic<const APMPResolvedCommand*> command_{nullptr};
 };

@@ -204,9 +204,13 @@ bool firstMatch(const Text& pattern, const Text& text, std::int32_t& start, std:
         error = APMPError(APMPErrorCode::kLimitExceeded);
         return false;
     }
-    // Compiling reads the pattern; finding reads the text at least once.
-    error =
-        APMPChargeWork(static_cast<double>(pattern.size()), APMPRuntimeBudget::kMappedUnitsPerStep);
+    // Compiling reads the pattern; finding reads the text at least once; the call pays for the
+    // match work ICU will not report (less than a tick).
+    error = APMPChargeSteps(APMPRuntimeBudget::kStepsPerRegexCall);
+    if (error.ok()) {
+        error = APMPChargeWork(static_cast<double>(pattern.size()),
+                               APMPRuntimeBudget::kMappedUnitsPerStep);
+    }
     if (error.ok()) {
         error = APMPChargeWork(static_cast<double>(text.size()),
                                APMPRuntimeBudget::kMappedUnitsPerStep);

@@ -12,7 +12,8 @@
 // comparing or scanning a string pays its units to the running program's instruction budget.
 class APMPStringValue : public APMPRuntimeValue {
   public:
-    explicit APMPStringValue(std::u16string value) : value_(std::move(value)) {}
+    explicit APMPStringValue(std::u16string value)
+        : APMPRuntimeValue(APMPValueKind::kString), value_(std::move(value)) {}
     // A string accounted, unchecked, against the active budget (APMPActiveBudget()) when a
     // program is running, else unaccounted (program literals, host text).
     static std::shared_ptr<APMPStringValue> make(std::u16string value);
@@ -37,7 +38,6 @@ class APMPStringValue : public APMPRuntimeValue {
 
     const std::u16string& value() const { return value_; }
 
-    APMPValueKind kind() const override { return APMPValueKind::kString; }
     // True when not empty.
     bool booleanValueOrError(sdk::Error& error) const override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;

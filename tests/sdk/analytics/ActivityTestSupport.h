@@ -69,15 +69,6 @@ class ActivityTest : public ConfiguredAnalyticsTest {
         const std::optional<APMValue> value = parameter(event, name);
         return value && value->stringValue() ? *value->stringValue() : "";
     }
-
-    // The engine's user properties with the internal ones, read through the facade.
-    static sdk::Value::Dictionary userProperties() {
-        std::promise<sdk::Value::Dictionary> answer;
-        REROdazadeve::userPropertiesIncludingInternal(
-            true, platform::DispatchQueue::global(),
-            [&](sdk::Value::Dictionary properties) { answer.set_value(std::move(properties)); });
-        return answer.get_future().get();
-    }
 };
 
 }  // namespace sdktest

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,15 @@ class ConfiguredAnalyticsTest : public ::testing::Test {
             }
         }
         return found;
+    }
+
+    // The engine's user properties with the internal ones, read through the facade.
+    static sdk::Value::Dictionary userProperties() {
+        std::promise<sdk::Value::Dictionary> answer;
+        REROdazadeve::userPropertiesIncludingInternal(
+            true, platform::DispatchQueue::global(),
+            [&](sdk::Value::Dictionary properties) { answer.set_value(std::move(properties)); });
+        return answer.get_future().get();
     }
 
     // The analytics suite's file as written, read back as a dictionary.

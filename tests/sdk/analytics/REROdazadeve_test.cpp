@@ -37,15 +37,6 @@ std::string stringParameter(const APMEvent& event, std::string_view name) {
                                                                        : *it->second.stringValue();
 }
 
-// The engine's user properties with the internal ones, read through the facade.
-sdk::Value::Dictionary userProperties() {
-    std::promise<sdk::Value::Dictionary> answer;
-    REROdazadeve::userPropertiesIncludingInternal(
-        true, platform::DispatchQueue::global(),
-        [&](sdk::Value::Dictionary properties) { answer.set_value(std::move(properties)); });
-    return answer.get_future().get();
-}
-
 TEST_F(REROdazadeveTest, BeforeConfigurationEventsAndPropertiesAreRefusedAndNothingIsWritten) {
     REROdazadeve::logEventWithName("early", std::nullopt);
     REROdazadeve::setUserPropertyString("direct", "distribution");

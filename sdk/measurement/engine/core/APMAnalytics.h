@@ -76,11 +76,12 @@ class APMAnalytics {
     static void dispatchAsyncOnSerialQueue(platform::Block block);
     // True inside a block of the serial queue.
     static bool isCurrentQueueSerialQueue();
-    // Queues an operation that posts `block` to the serial queue: blocks reach it in the order
-    // they were queued, and none before the end of the first start.
+    // Queues `block` through the timestamp queue and the operation queue to the serial queue:
+    // blocks reach it in the order they were queued, and none before the end of the first start.
     static void queueOperationWithBlock(platform::Block block);
-    // Queues the same way; then, unless the operation queue is suspended, waits until its
-    // operations have finished, suspends it, and resumes it 0.5 s later from the serial queue.
+    // Queues the same way; then, unless the operation queue is suspended, waits until everything
+    // queued so far has been posted to the serial queue, suspends the operation queue, and
+    // resumes it 0.5 s later from the serial queue.
     static void queueOperationWithBlockThenWait(platform::Block block);
     static void unsuspendOperationQueue();
     // Waits until every operation queued so far and every block they posted have run.

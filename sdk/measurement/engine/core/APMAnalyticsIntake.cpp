@@ -139,12 +139,17 @@ void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
     }
     APMAnalyticsEngineEvent event = makeEvent(origin, isPublicEvent, name, parameters, 0);
     event.addedScreenParameters = currentScreenParametersFor(parameters);
-    // Reading the clock (and the consent of the moment) and queueing happen in one critical
-    // section, so operations reach the serial queue in timestamp order.
-    std::lock_guard lock(APMAnalyticsState::shared().timestampMutex);
-    event.timestamp = APMCurrentTimeInterval();
-    event.consent = APMConsentSettingsUtil::snapshot();
-    queueEvent(std::move(event));
+    // The timestamp queue reads the clock and the consent of the moment where it fixes the
+    // event's place, so operations reach the serial queue in timestamp order.
+    APMAnalyticsState& state = APMAnalyticsState::shared();
+    state.eventsQueued.fetch_add(1);
+    state.timestampQueue->queueWithTimestamp(
+        [event = std::move(event)](double timestamp,
+                                   std::shared_ptr<const APMConsentSnapshot> consent) mutable {
+            event.timestamp = timestamp;
+            event.consent = std::move(consent);
+            logEventOnSerialQueue(std::move(event));
+        });
 }
 
 void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent,

@@ -30,18 +30,17 @@ bool APMAnalytics::isCurrentQueueSerialQueue() {
 }
 
 void APMAnalytics::queueOperationWithBlock(platform::Block block) {
-    APMAnalyticsState::shared().operationQueue->addOperation(
-        [block = std::move(block)]() mutable { dispatchAsyncOnSerialQueue(std::move(block)); });
+    APMAnalyticsState::shared().timestampQueue->queue(std::move(block));
 }
 
 void APMAnalytics::queueOperationWithBlockThenWait(platform::Block block) {
-    const std::shared_ptr<platform::OperationQueue>& operations =
-        APMAnalyticsState::shared().operationQueue;
+    APMAnalyticsState& state = APMAnalyticsState::shared();
+    const std::shared_ptr<platform::OperationQueue>& operations = state.operationQueue;
     queueOperationWithBlock(std::move(block));
     if (operations->isSuspended()) {
         return;
     }
-    operations->waitUntilAllOperationsAreFinished();
+    state.timestampQueue->waitUntilAllAreQueued();
     operations->setSuspended(true);
     queue()->after(std::chrono::milliseconds(500), [] { unsuspendOperationQueue(); });
 }
@@ -51,7 +50,7 @@ void APMAnalytics::unsuspendOperationQueue() {
 }
 
 void APMAnalytics::TEST_waitForQueuedWork() {
-    APMAnalyticsState::shared().operationQueue->waitUntilAllOperationsAreFinished();
+    APMAnalyticsState::shared().timestampQueue->waitUntilAllAreQueued();
     queue()->sync([] {});
 }
 

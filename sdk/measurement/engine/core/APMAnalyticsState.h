@@ -8,7 +8,9 @@
 #include <optional>
 
 #include "platform/dispatch/OperationQueue.h"
+#include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMAnalyticsTimestampQueue.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
 
 // The facade's class-wide state (see APMAnalytics.h), private to the facade's files.
@@ -16,9 +18,12 @@ struct APMAnalyticsState {
     // Made suspended; the end of the first start unsuspends it.
     const std::shared_ptr<platform::OperationQueue> operationQueue =
         platform::OperationQueue::create("APMAnalyticsOperationQueue", true);
-    // Held while a public event reads the clock and is queued, so events are queued in the order
-    // of their timestamps. Only that is done under it: a caller waits for no thread hand-off.
-    std::mutex timestampMutex;
+    // Every queued call passes here on its way to the operation queue and the serial queue;
+    // public events read their timestamp here, so they are queued in the order of their
+    // timestamps.
+    const std::shared_ptr<APMAnalyticsTimestampQueue> timestampQueue =
+        APMAnalyticsTimestampQueue::create(operationQueue, APMAnalytics::queue(),
+                                           APMCurrentTimeInterval);
 
     std::once_flag startOnce;
     std::once_flag appDelegateProxyOnce;

@@ -46,6 +46,19 @@ std::optional<std::string> screenValue(const APMRawParameters& parameters, std::
     return text ? std::optional(*text) : std::nullopt;
 }
 
+// "_si", "_sc" and "_sn" of `screen`, as every other event carries them.
+APMParameters parametersOfScreen(const APMScreen& screen) {
+    APMParameters parameters;
+    parameters.emplace("_si", APMValue(screen.instanceID()));
+    if (const auto& className = screen.className(); className && !className->empty()) {
+        parameters.emplace("_sc", APMValue(*className));
+    }
+    if (const auto& name = screen.name(); name && !name->empty()) {
+        parameters.emplace("_sn", APMValue(*name));
+    }
+    return parameters;
+}
+
 sdk::Value describe(const std::optional<std::string>& text) {
     return text ? sdk::Value(*text) : sdk::Value();
 }
@@ -162,9 +175,13 @@ void APMScreenViewReporter::trackScreenWithParameters(const APMRawParameters& pa
     monitor().logWithLevel(7, 31029, "Logging screen view with screen name and screen class",
                            describe(name), describe(className));
     std::optional<APMScreen> previous;
+    std::shared_ptr<const APMParameters> published =
+        std::make_shared<const APMParameters>(parametersOfScreen(screen));
     onQueue([&] {
         previous = std::move(currentScreen_);
         currentScreen_ = screen;
+        std::lock_guard lock(mutex_);
+        currentScreenParameters_ = std::move(published);
     });
     std::weak_ptr<APMScreenViewReporter> weak = weak_from_this();
     queue_->async([weak, previous = std::move(previous), screen, parameters, limits] {
@@ -183,23 +200,15 @@ void APMScreenViewReporter::trackScreenWithParameters(const APMRawParameters& pa
 }
 
 APMParameters APMScreenViewReporter::screenParameters() {
-    APMParameters parameters;
-    if (isInactive()) {
-        return parameters;
+    if (isInactive() || !allowScreenParameters_) {
+        return {};
     }
-    onQueue([&] {
-        if (!currentScreen_ || !allowScreenParameters_) {
-            return;
-        }
-        parameters.emplace("_si", APMValue(currentScreen_->instanceID()));
-        if (const auto& className = currentScreen_->className(); className && !className->empty()) {
-            parameters.emplace("_sc", APMValue(*className));
-        }
-        if (const auto& name = currentScreen_->name(); name && !name->empty()) {
-            parameters.emplace("_sn", APMValue(*name));
-        }
-    });
-    return parameters;
+    std::shared_ptr<const APMParameters> current;
+    {
+        std::lock_guard lock(mutex_);
+        current = currentScreenParameters_;
+    }
+    return current ? *current : APMParameters{};
 }
 
 void APMScreenViewReporter::setScreenName(const std::optional<std::string>& name,

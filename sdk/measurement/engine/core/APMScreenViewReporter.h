@@ -29,9 +29,11 @@
 // The screen instance ID starts at a random value each launch and grows by one per screen.
 //
 // Thread-safety: any thread. The current screen is read and written on the serial queue
-// "APMScreenViewReporter" (writes and parameter reads synchronously, the change notification
-// and the "_vs" logging asynchronously, so they run in screen order); the flags are atomics;
-// activity notifications arrive on the main thread.
+// "APMScreenViewReporter" (writes and name reads synchronously, the change notification and
+// the "_vs" logging asynchronously, so they run in screen order). Its parameters, which every
+// event reads, are also kept as one shared value under mutex_, replaced in the block that
+// changes the screen, so events from many threads read them without waiting on the queue or on
+// each other. The flags are atomics; activity notifications arrive on the main thread.
 class APMScreenViewReporter : public std::enable_shared_from_this<APMScreenViewReporter> {
   public:
     // Made on first use; observes the activity notifications on the default center.
@@ -94,6 +96,8 @@ class APMScreenViewReporter : public std::enable_shared_from_this<APMScreenViewR
     const platform::QueueRef queue_;
     std::mutex mutex_;
     APMParameterLimits limits_{100, 27, 500};  // guarded by mutex_
+    // The current screen's "_si", "_sc" and "_sn"; none before the first screen.
+    std::shared_ptr<const APMParameters> currentScreenParameters_;  // guarded by mutex_
     VDUObserverToken windowDidResignKeyObserver_;
     VDUObserverToken didBecomeActiveObserver_;
     VDUObserverToken willResignActiveObserver_;

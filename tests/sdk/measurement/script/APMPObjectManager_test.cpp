@@ -125,6 +125,26 @@ TEST(APMPObjectManager, LongChainsAreMarkedAndFreedWithoutRecursion) {
     EXPECT_LT(budget->bytesInUse(), bytesBefore + 256);
 }
 
+TEST(APMPObjectManager, DeadTrackedObjectsDoNotPileUpBetweenCollections) {
+    APMPRuntime runtime;
+    const auto manager = runtime.objectManager();
+    const std::size_t before = manager->TEST_trackedEntries();
+    // Arrays that die at once, as a loop making temporary arrays leaves them; each dead entry
+    // would keep its array's block allocated until the next collection.
+    for (int i = 0; i < 100000; ++i) {
+        APMPObjectManager::arrayValueWithScope(*runtime.globalScope());
+    }
+    EXPECT_LT(manager->TEST_trackedEntries(), before + 4096);
+    // The live ones stay tracked through the compactions.
+    std::vector<std::shared_ptr<APMPArrayValue>> kept;
+    for (int i = 0; i < 10000; ++i) {
+        kept.push_back(APMPObjectManager::arrayValueWithScope(*runtime.globalScope()));
+        APMPObjectManager::arrayValueWithScope(*runtime.globalScope());
+    }
+    EXPECT_EQ(manager->trackedObjects().size(), before + kept.size());
+    EXPECT_LT(manager->TEST_trackedEntries(), before + 3 * kept.size());
+}
+
 TEST(APMPObjectManager, ADestroyedRuntimeLeavesNothingBehind) {
     std::vector<std::weak_ptr<APMPRuntimeValue>> watched;
     std::weak_ptr<APMPRuntimeBudget> budget;

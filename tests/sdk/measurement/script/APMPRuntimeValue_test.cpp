@@ -111,6 +111,12 @@ TEST(APMPRuntimeValue, NumbersPrintTheirShortestRoundTripText) {
         {-0.00001234, "-0.00001234"},
         {5e-324, "5e-324"},
         {4294967295, "4294967295"},
+        {-42, "-42"},
+        {9007199254740991, "9007199254740991"},
+        {-9007199254740991, "-9007199254740991"},
+        {9007199254740992, "9007199254740992"},
+        {1152921504606846976, "1152921504606847000"},
+        {123456789.5, "123456789.5"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(APMPToUTF8(APMPNumberValue::stringFromDouble(c.value)), c.text) << c.text;

@@ -70,6 +70,9 @@ TEST(APMPWorkBudget, OperationsPayForWhatTheyTouch) {
         {"split makes every piece", Doubled("s", 12), R"(2(15("s"), "split", 7("")))", 32000},
         {"a regular expression reads every unit", megaUnits, R"(2(15("s"), "search", 7("z")))",
          60000},
+        // Backtracking too short for ICU to report (under one tick), yet ~0.1 ms of work.
+        {"a regular expression pays for the work ICU does not report", R"(52("s", "aaaaaaaaaa"))",
+         R"(2(15("s"), "match", 7("(a+)+b")))", 500},
         {"comparing strings reads them",
          megaUnits + R"(52("t", 0(2(15("s"), "slice", 7(1)), "a")) )", R"(20(15("s"), 15("t")))",
          8000},
