@@ -12,8 +12,9 @@ namespace cb {
 
 namespace {
 
-// True when `node` belongs to the tree whose root is `root`.
-bool isInTree(const FileNode* node, const FileNode* root) {
+// True when `node` belongs to the tree whose root is `root`. Only assertions call it, so a
+// release build (NDEBUG) leaves it unused.
+[[maybe_unused]] bool isInTree(const FileNode* node, const FileNode* root) {
     if (node == nullptr || root == nullptr) {
         return false;
     }
