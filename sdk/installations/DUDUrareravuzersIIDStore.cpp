@@ -42,33 +42,6 @@ std::optional<platform::PlistDictionary> readPlist(const fs::path& path, std::er
     return *dictionary;
 }
 
-// Replaces the file at `path` with `bytes` through a synced temporary file.
-std::error_code writeFileAtomically(const fs::path& path, const std::string& bytes) {
-    platform::PreferencesFileSystem& files = platform::systemFileSystem();
-    int fd = -1;
-    fs::path temporary;
-    if (std::error_code error = files.createTemporary(path, &fd, &temporary)) {
-        return error;
-    }
-    std::error_code error = files.writeAll(fd, bytes);
-    if (!error) {
-        error = files.sync(fd);
-    }
-    const std::error_code closeError = files.close(fd);
-    if (!error) {
-        error = closeError;
-    }
-    if (!error) {
-        error = files.rename(temporary, path);
-    }
-    if (error) {
-        (void)files.removeFile(temporary);
-        return error;
-    }
-    (void)files.syncFolder(path.parent_path());
-    return {};
-}
-
 sdk::Error fileError(const fs::path& path, std::error_code error) {
     return DUDUrareravuzersErrorUtil::installationsErrorWithCode(
         DUDUrareravuzersErrorCode::unknown,
@@ -174,7 +147,8 @@ VPLPromise::Ptr DUDUrareravuzersIIDStore::deleteExistingIID() {
         std::optional<platform::PlistDictionary> plist = readPlist(path, &error);
         if (plist) {
             plist->erase(std::string(kDUDUrareravuzersIIDCreationTimePlistKey));
-            error = writeFileAtomically(path, platform::encodeXmlPlist(*plist));
+            error = platform::writeFileAtomically(platform::systemFileSystem(), path,
+                                                  platform::encodeXmlPlist(*plist));
         }
         if (error && error != std::errc::no_such_file_or_directory) {
             return VPLValue(fileError(path, error));

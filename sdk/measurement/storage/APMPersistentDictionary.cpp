@@ -186,27 +186,6 @@ bool APMPersistentDictionary::writeFile(const sdk::Value::Dictionary& content) {
 }
 
 bool APMPersistentDictionary::writeFileLocked(const sdk::Bytes& encoded) {
-    int fd = -1;
-    fs::path temporary;
-    if (fileSystem_.createTemporary(fileURL_, &fd, &temporary)) {
-        return false;
-    }
-    std::error_code failure = fileSystem_.writeAll(fd, std::string(encoded.begin(), encoded.end()));
-    if (!failure) {
-        failure = fileSystem_.sync(fd);
-    }
-    const std::error_code closeFailure = fileSystem_.close(fd);
-    if (!failure) {
-        failure = closeFailure;
-    }
-    if (!failure) {
-        failure = fileSystem_.rename(temporary, fileURL_);
-    }
-    if (failure) {
-        (void)fileSystem_.removeFile(temporary);
-        return false;
-    }
-    // The new file is in place; a failed folder sync only weakens crash safety.
-    (void)fileSystem_.syncFolder(fileURL_.parent_path());
-    return true;
+    return !platform::writeFileAtomically(fileSystem_, fileURL_,
+                                          std::string(encoded.begin(), encoded.end()));
 }
