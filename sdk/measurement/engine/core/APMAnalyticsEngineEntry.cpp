@@ -7,19 +7,7 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 
 void APMAnalyticsLogEventInEngine(APMMeasurement& engine, APMAnalyticsEngineEvent event) {
-    APMMeasurement::EventEntry entry;
-    entry.origin = std::move(event.origin);
-    entry.isPublicEvent = event.isPublicEvent;
-    entry.name = std::move(event.name);
-    entry.parameters = std::move(event.parameters);
-    entry.timestamp = event.timestamp;
-    entry.enabled = event.enabled;
-    entry.ignoreEnabled = event.ignoreEnabled;
-    entry.ignoreInterceptor = event.ignoreInterceptor;
-    entry.interceptor = std::move(event.interceptor);
-    entry.addedScreenParameters = std::move(event.addedScreenParameters);
-    entry.consent = std::move(event.consent);
-    engine.logEventWithOrigin(std::move(entry));
+    engine.logEventWithOrigin(std::move(event));
 }
 
 // The engine's error events go through the facade's internal-event path.

@@ -8,25 +8,10 @@
 #include "sdk/measurement/engine/APMUserAttribute.h"
 #include "sdk/measurement/engine/APMValue.h"
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "sdk/measurement/engine/core/APMMeasurement.h"
 
-class APMMeasurement;
-struct APMConsentSnapshot;
-
-// One facade event on its way to the engine.
-struct APMAnalyticsEngineEvent {
-    std::string origin;
-    bool isPublicEvent = false;
-    std::string name;
-    APMRawParameters parameters;
-    double timestamp = 0;
-    bool enabled = false;
-    bool ignoreEnabled = false;
-    bool ignoreInterceptor = false;
-    APMAnalytics::EventInterceptor interceptor;
-    APMRawParameters addedScreenParameters;
-    // The consent in force when the event was logged.
-    std::shared_ptr<const APMConsentSnapshot> consent;
-};
+// One facade event on its way to the engine: the engine's own entry.
+using APMAnalyticsEngineEvent = APMMeasurement::EventEntry;
 
 // Hands `event` to the engine's event entry (APMMeasurement::logEventWithOrigin). Any thread.
 void APMAnalyticsLogEventInEngine(APMMeasurement& engine, APMAnalyticsEngineEvent event);
