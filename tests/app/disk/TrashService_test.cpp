@@ -100,6 +100,18 @@ class TrashServiceTest : public ::testing::Test {
         cb::testsupport::makeDir(items_);
     }
 
+    // Opens the items folder to nobody for adding files; it is sticky, so root's item "roots" is
+    // not nobody's to move. Returns nobody's home folder.
+    fs::path prepareForNobody() {
+        dir_.openToEveryone();
+        ::chmod(items_.c_str(), 01777);
+        cb::testsupport::writeText(items_ / "roots", "r");
+        const fs::path home = dir_ / "nobody";
+        cb::testsupport::makeDir(home, 0755);
+        ::chown(home.c_str(), kNobody, kNobody);
+        return home;
+    }
+
     cb::testsupport::TempDir dir_{"cb-trash-service"};
     fs::path items_ = dir_ / "items";
     RefusingTrash trash_{dir_ / "data" / "Trash"};
@@ -222,12 +234,7 @@ TEST_F(TrashServiceTest, BatchOneErrorForManyItemsGivesEachTheSameText) {
 TEST_F(TrashServiceTest, AnOrdinaryUsersRefusedItemReachesTheDialogAndADismissalKeepsItInPlace) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to build the fixture for nobody";
-    dir_.openToEveryone();
-    ::chmod(items_.c_str(), 01777);  // nobody may add files but not move root's
-    cb::testsupport::writeText(items_ / "roots", "r");
-    const fs::path home = dir_ / "nobody";
-    cb::testsupport::makeDir(home, 0755);
-    ::chown(home.c_str(), kNobody, kNobody);
+    const fs::path home = prepareForNobody();
 
     auto child = cb::testsupport::runUnprivileged([&] {
         cb::testsupport::writeText(items_ / "mine", "m");
@@ -255,12 +262,7 @@ TEST_F(TrashServiceTest, AnOrdinaryUsersRefusedItemReachesTheDialogAndADismissal
 TEST_F(TrashServiceTest, WithoutElevationAnOrdinaryUserGetsTheItemsOwnRefusalInTheirLanguage) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to build the fixture for nobody";
-    dir_.openToEveryone();
-    ::chmod(items_.c_str(), 01777);  // nobody may add files but not move root's
-    cb::testsupport::writeText(items_ / "roots", "r");
-    const fs::path home = dir_ / "nobody";
-    cb::testsupport::makeDir(home, 0755);
-    ::chown(home.c_str(), kNobody, kNobody);
+    const fs::path home = prepareForNobody();
     cb::testsupport::writeText(dir_ / "no-agent",
                                "#!/bin/sh\necho 'Error executing command as another user: No "
                                "authentication agent found.' >&2\nexit 127\n");
