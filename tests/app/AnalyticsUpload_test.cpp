@@ -30,6 +30,7 @@
 #include "sdk/measurement/storage/APMRawEventData.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/app/WindowTestEnvironment.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ProtocText.h"
 #include "tests/support/TempDir.h"
@@ -54,9 +55,9 @@ class AnalyticsUploadTest : public ::testing::Test {
   protected:
     AnalyticsUploadTest() {
         setenv("HOME", home_.path().c_str(), 1);
-        APMRemoteConfig::TEST_setServiceOrigin(server_.address());
+        APMRemoteConfigTestPeer::setServiceOrigin(server_.address());
     }
-    ~AnalyticsUploadTest() override { APMRemoteConfig::TEST_setServiceOrigin(std::nullopt); }
+    ~AnalyticsUploadTest() override { APMRemoteConfigTestPeer::setServiceOrigin(std::nullopt); }
 
     // Launches the program and logs a finished scan through the app's event path.
     void launchAndScan() {

@@ -54,8 +54,9 @@ sdk::Error transportError(const platform::URLOutcome& outcome) {
 }  // namespace
 
 std::string APMSearchAdReporter::attributionServiceURL() {
-    return APMRemoteConfig::TEST_serviceOrigin().value_or("https://" + std::string(kServiceHost)) +
-           std::string(kServicePath);
+    const std::string origin =
+        APMRemoteConfig::serviceOriginOverride().value_or("https://" + std::string(kServiceHost));
+    return origin + std::string(kServicePath);
 }
 
 void APMSearchAdReporter::requestAttributionPayloadWithToken(const std::string& token) {

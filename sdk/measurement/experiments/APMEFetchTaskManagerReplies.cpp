@@ -55,8 +55,9 @@ void APMEFetchTaskManager::fetchExperiments() {
     APMEMonitor::logWithLevel(8, 820001, "Fetching new experiments. Request",
                               {static_cast<std::int64_t>(payload ? payload->size() : 0)});
     std::weak_ptr<APMEFetchTaskManager> weak = weak_from_this();
-    // The test hook's origin, else the deployment's (its environment), else the built-in host.
-    std::optional<std::string> origin = APMRemoteConfig::TEST_serviceOrigin();
+    // The process-wide override, else the deployment's origin (its environment), else the
+    // built-in host.
+    std::optional<std::string> origin = APMRemoteConfig::serviceOriginOverride();
     if (!origin) {
         origin = VDUServiceOriginFromEnvironment(kVDUExperimentsOriginVariable);
     }

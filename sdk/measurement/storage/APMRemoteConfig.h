@@ -285,23 +285,24 @@ class APMRemoteConfig : public APMEClientDelegate,
     // maxPublicEventParameterValueLength when above 256, else 256.
     std::int32_t maxInternalEventParameterValueLength();
 
-    // Test hooks -------------------------------------------------------------------------------
-
-    // Makes every address use `origin` ("http://127.0.0.1:8080": scheme, host and port) in
-    // place of "https://" and the upload host or its alternative; none restores them.
-    static void TEST_setServiceOrigin(std::optional<std::string> origin);
-    // The origin set by TEST_setServiceOrigin; the experiments service follows it too.
-    static std::optional<std::string> TEST_serviceOrigin();
-    // A copy of the value cache.
-    std::map<std::string, sdk::Value, std::less<>> TEST_cachedValues() const {
-        return cachedValueByRemoteConfigKeys_.dictionary();
-    }
+    // The process-wide origin ("http://127.0.0.1:8080": scheme, host and port) that stands in
+    // for "https://" and the built-in host of every measurement service: upload (and its
+    // alternative), configuration, experiments, search-ads attribution and deferred deep link.
+    // It wins over the deployment's environment variables. None in a real run: only tests set
+    // it, to point each fixture at a loopback server of its own. Safe from any thread.
+    static std::optional<std::string> serviceOriginOverride();
 
     // The upload host and the alternative used under app data consent status 3.
     static constexpr std::string_view kUploadHost = "measurement.vovidu.invalid";
     static constexpr std::string_view kAlternativeUploadHost = "measurement-alt.vovidu.invalid";
 
   private:
+    // Tests reach the origin override's setter and the value cache through it.
+    friend class APMRemoteConfigTestPeer;
+
+    // Sets or (with none) clears the origin serviceOriginOverride() answers.
+    static void setServiceOriginOverride(std::optional<std::string> origin);
+
     APMRemoteConfig(std::string appID, const std::shared_ptr<APMDatabase>& database,
                     std::shared_ptr<APMPersistedConfig> persistedConfig,
                     std::shared_ptr<APMEManager> experimentManager,

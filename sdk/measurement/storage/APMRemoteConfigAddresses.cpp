@@ -37,7 +37,7 @@ std::optional<std::string> overriddenOrigin() {
     return o.origin;
 }
 
-// The origin in place of "https://" and the upload host: the test hook's, else the
+// The origin in place of "https://" and the upload host: the process-wide override, else the
 // deployment's (its environment); none keeps the built-in host.
 std::optional<std::string> uploadOrigin() {
     if (std::optional<std::string> origin = overriddenOrigin()) {
@@ -147,11 +147,11 @@ bool infoNumberIsTrue(std::string_view key) {
 
 }  // namespace
 
-std::optional<std::string> APMRemoteConfig::TEST_serviceOrigin() {
+std::optional<std::string> APMRemoteConfig::serviceOriginOverride() {
     return overriddenOrigin();
 }
 
-void APMRemoteConfig::TEST_setServiceOrigin(std::optional<std::string> origin) {
+void APMRemoteConfig::setServiceOriginOverride(std::optional<std::string> origin) {
     OriginOverride& o = originOverride();
     std::lock_guard lock(o.mutex);
     o.origin = std::move(origin);

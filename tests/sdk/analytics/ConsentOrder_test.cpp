@@ -18,6 +18,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ProtocText.h"
 #include "tests/support/TempDir.h"
@@ -31,8 +32,8 @@ constexpr int kRounds = 60;
 
 class ConsentOrderTest : public sdktest::ConfiguredAnalyticsTest {
   protected:
-    ConsentOrderTest() { APMRemoteConfig::TEST_setServiceOrigin(server_.address()); }
-    ~ConsentOrderTest() override { APMRemoteConfig::TEST_setServiceOrigin(std::nullopt); }
+    ConsentOrderTest() { APMRemoteConfigTestPeer::setServiceOrigin(server_.address()); }
+    ~ConsentOrderTest() override { APMRemoteConfigTestPeer::setServiceOrigin(std::nullopt); }
 
     // Drains the main queue until the engine has nothing left to upload; false after a minute.
     static bool uploadEverything() {

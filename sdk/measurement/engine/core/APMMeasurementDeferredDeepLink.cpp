@@ -117,7 +117,7 @@ bool APMMeasurement::shouldAllowRequestDeferredDeepLink() {
 }
 
 std::string APMMeasurement::deferredDeepLinkRequestURL() {
-    std::string url = APMRemoteConfig::TEST_serviceOrigin().value_or(
+    std::string url = APMRemoteConfig::serviceOriginOverride().value_or(
         "https://" + std::string(kDeepLinkServiceHost));
     url += kDeepLinkPath;
     url += "?sdk_version=" + std::to_string(APMIdentity::divEdadevadezeLibraryVersion());

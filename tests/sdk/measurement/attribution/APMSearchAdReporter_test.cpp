@@ -12,6 +12,7 @@
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
 #include "tests/sdk/measurement/attribution/SearchAdTestSupport.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace {
@@ -271,9 +272,9 @@ TEST_F(SearchAdReporterTest, RepliesDecideBetweenRetryAndAnAnswer) {
             closed.emplace([](const httplib::Request&, httplib::Response&) {});
             const std::string address = closed->address();
             closed.reset();
-            APMRemoteConfig::TEST_setServiceOrigin(address);
+            APMRemoteConfigTestPeer::setServiceOrigin(address);
         } else {
-            APMRemoteConfig::TEST_setServiceOrigin(server_.address());
+            APMRemoteConfigTestPeer::setServiceOrigin(server_.address());
             setReply(200, c.body);
         }
         std::shared_ptr<APMSearchAdReporter> reporter = makeReporter();

@@ -19,6 +19,7 @@
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "tests/sdk/measurement/attribution/PlistFileTestSupport.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 
 namespace sdktest {
 
@@ -27,10 +28,10 @@ class ScopedClockAndOrigin {
   public:
     ScopedClockAndOrigin(double now, const std::string& origin) {
         TEST_APMSetCurrentTimeInterval(now);
-        APMRemoteConfig::TEST_setServiceOrigin(origin);
+        APMRemoteConfigTestPeer::setServiceOrigin(origin);
     }
     ~ScopedClockAndOrigin() {
-        APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
+        APMRemoteConfigTestPeer::setServiceOrigin(std::nullopt);
         TEST_APMSetCurrentTimeInterval(std::nullopt);
     }
     ScopedClockAndOrigin(const ScopedClockAndOrigin&) = delete;

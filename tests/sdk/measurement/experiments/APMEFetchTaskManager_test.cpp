@@ -13,6 +13,7 @@
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUGzip.h"
 #include "tests/sdk/measurement/experiments/ExperimentTestSupport.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
 
 using exptest::kNow;
@@ -367,11 +368,11 @@ TEST_F(FetchTaskManagerTest, AReplyThatInflatesPastTheLimitCountsAsEmpty) {
 TEST_F(FetchTaskManagerTest, TheSDKOriginOverrideRedirectsTheService) {
     cb::testsupport::LoopbackServer server(
         [](const httplib::Request&, httplib::Response& response) { response.status = 500; });
-    APMRemoteConfig::TEST_setServiceOrigin(server.address());
+    APMRemoteConfigTestPeer::setServiceOrigin(server.address());
     makeManager("");
     spendFirstCall();
     fetchAndWait(APMEFetchTaskManager::kFailureKey);
-    APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
+    APMRemoteConfigTestPeer::setServiceOrigin(std::nullopt);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, "/sdk-exp");

@@ -3,6 +3,7 @@
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/engine/APMLibraryVersion.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -61,7 +62,7 @@ class APMRemoteConfigAddressesTest : public sdktest::RemoteConfigTest {
   protected:
     void TearDown() override {
         APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
-        APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
+        APMRemoteConfigTestPeer::setServiceOrigin(std::nullopt);
         APMRemoteConfig::setSTGWPreviewHeaders(std::nullopt);
         platform::Bundle::TEST_setMainBundle(std::nullopt);
         RemoteConfigTest::TearDown();
@@ -107,7 +108,7 @@ TEST_F(APMRemoteConfigAddressesTest, FetchAddress) {
     EXPECT_EQ(remote->remoteConfigURLWithPlatform("", 1, 0), std::nullopt);
     EXPECT_TRUE(monitor_.saw(29010));
 
-    APMRemoteConfig::TEST_setServiceOrigin("http://127.0.0.1:8080");
+    APMRemoteConfigTestPeer::setServiceOrigin("http://127.0.0.1:8080");
     EXPECT_EQ(remote->remoteConfigURLWithPlatform("macos", 1, 0),
               "http://127.0.0.1:8080/config/app/1:1:ios:ab?platform=macos&runtime_version=0&"
               "vud_version=1");

@@ -6,6 +6,7 @@
 
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfigNumber.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -77,7 +78,7 @@ class APMRemoteConfigSettingsTest : public sdktest::RemoteConfigTest {
             auto remote = configWithSettings({{c.key, c.remote}});
             EXPECT_EQ(c.read(*remote), c.expected) << c.key << " = " << c.remote;
             // The first read is cached as a number and answered from the cache afterwards.
-            const auto cached = remote->TEST_cachedValues();
+            const auto cached = APMRemoteConfigTestPeer::cachedValues(*remote);
             ASSERT_TRUE(cached.count(c.key)) << c.key;
             EXPECT_TRUE(cached.at(c.key).isNumber()) << c.key << " = " << c.remote;
             EXPECT_EQ(c.read(*remote), c.expected) << c.key << " = " << c.remote;
@@ -108,14 +109,17 @@ TEST_F(APMRemoteConfigSettingsTest, LocaleWithCommaDecimalsChangesNothing) {
 
 TEST_F(APMRemoteConfigSettingsTest, AbsentKeyGivesItsDefaultAndCachesIt) {
     auto remote = configWithSettings({{"measurement.upload.interval", "60000"}});
-    EXPECT_FALSE(remote->TEST_cachedValues().count("measurement.upload.retry_count"));
+    EXPECT_FALSE(
+        APMRemoteConfigTestPeer::cachedValues(*remote).count("measurement.upload.retry_count"));
     EXPECT_EQ(remote->uploadingRetryCount(), 6);
-    EXPECT_EQ(remote->TEST_cachedValues().at("measurement.upload.retry_count"), sdk::Value(6));
+    EXPECT_EQ(APMRemoteConfigTestPeer::cachedValues(*remote).at("measurement.upload.retry_count"),
+              sdk::Value(6));
 
     // An out-of-range value is remembered as the default until the next parse.
     auto other = configWithSettings({{"measurement.upload.retry_count", "30"}});
     EXPECT_EQ(other->uploadingRetryCount(), 6);
-    EXPECT_EQ(other->TEST_cachedValues().at("measurement.upload.retry_count"), sdk::Value(6));
+    EXPECT_EQ(APMRemoteConfigTestPeer::cachedValues(*other).at("measurement.upload.retry_count"),
+              sdk::Value(6));
     ASSERT_TRUE(other->updateMeasurementConfig(
         makeConfig(kAppID, {{"measurement.upload.retry_count", "12"}}).get()));
     EXPECT_EQ(other->uploadingRetryCount(), 12);
@@ -141,7 +145,7 @@ TEST_F(APMRemoteConfigSettingsTest, InternalValueLengthIsAtLeast256) {
 TEST_F(APMRemoteConfigSettingsTest, EmptyKeysAndValuesAreRefused) {
     auto remote = configWithSettings({{"", "5"}, {"measurement.audience.max_count", ""}});
     EXPECT_TRUE(monitor_.saw(29019));
-    EXPECT_TRUE(remote->TEST_cachedValues().empty());
+    EXPECT_TRUE(APMRemoteConfigTestPeer::cachedValues(*remote).empty());
     EXPECT_EQ(remote->intValueFromCacheWithKey("", 5, std::nullopt, std::nullopt), 0);
     EXPECT_TRUE(monitor_.saw(29020));
     EXPECT_EQ(remote->numberFromString(sdk::Value(5)), std::nullopt);

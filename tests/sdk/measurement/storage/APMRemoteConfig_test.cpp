@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -82,7 +83,8 @@ TEST_F(APMRemoteConfigTest, ConfigurationForAnotherAppChangesNothing) {
         makeConfig("1:2:ios:cd", {{"measurement.upload.retry_count", "3"}}).get()));
     EXPECT_TRUE(monitor_.saw(29004));
     EXPECT_EQ(storedHex(), before);
-    EXPECT_EQ(remote->TEST_cachedValues().at("measurement.upload.retry_count"), Value("12"));
+    EXPECT_EQ(APMRemoteConfigTestPeer::cachedValues(*remote).at("measurement.upload.retry_count"),
+              Value("12"));
     EXPECT_EQ(remote->uploadingRetryCount(), 12);
     // Parsing another app's configuration directly is ignored as well.
     remote->parseRemoteConfigFromMeasurementConfig(

@@ -200,8 +200,8 @@ TEST_F(UploadRequestTest, RawBodyIsGzipOfABatchThatProtocDecodes) {
     ASSERT_EQ(listen(listener, 1), 0);
     socklen_t size = sizeof address;
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    APMRemoteConfig::TEST_setServiceOrigin("http://127.0.0.1:" +
-                                           std::to_string(ntohs(address.sin_port)));
+    APMRemoteConfigTestPeer::setServiceOrigin("http://127.0.0.1:" +
+                                              std::to_string(ntohs(address.sin_port)));
 
     startConnected();
     storeConfig({});

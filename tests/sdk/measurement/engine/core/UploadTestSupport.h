@@ -11,6 +11,7 @@
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
+#include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace sdktest {
@@ -21,8 +22,8 @@ class UploadTest : public EngineTest {
   protected:
     using Responder = cb::testsupport::LoopbackServer::Responder;
 
-    UploadTest() { APMRemoteConfig::TEST_setServiceOrigin(server_.address()); }
-    ~UploadTest() override { APMRemoteConfig::TEST_setServiceOrigin(std::nullopt); }
+    UploadTest() { APMRemoteConfigTestPeer::setServiceOrigin(server_.address()); }
+    ~UploadTest() override { APMRemoteConfigTestPeer::setServiceOrigin(std::nullopt); }
 
     // Answers every later request with `responder`.
     void respondWith(Responder responder) {
