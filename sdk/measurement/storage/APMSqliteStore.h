@@ -194,10 +194,10 @@ class APMSqliteStore {
     // SQLITE_NOTADB, extended forms included): the only failures a file is replaced for.
     static bool isDamagedFileCode(int code);
 
-    // Test hook: how many statements the store has prepared so far.
-    std::uint64_t TEST_preparedStatementCount() const { return preparedStatementCount_; }
-
   private:
+    // Tests read the prepared-statement count through it.
+    friend class APMSqliteStoreTestPeer;
+
     explicit APMSqliteStore(std::string path);
 
     // `*damaged` tells, on failure, whether the file itself is damaged (see isDamagedFileCode)
@@ -258,6 +258,7 @@ class APMSqliteStore {
     // SQL text to its prepared statement; empty while closed.
     std::unordered_map<std::string, std::shared_ptr<APMSqlitePreparedStatement>> statementCache_;
     const std::string databasePath_;
+    // Statements prepared since the store was made; tests tell cache hits by it.
     std::uint64_t preparedStatementCount_ = 0;
     // Set by setDatabaseError, which every SQLite failure passes through.
     mutable int lastFailureCode_ = 0;

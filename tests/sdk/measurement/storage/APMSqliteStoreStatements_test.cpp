@@ -1,3 +1,4 @@
+#include "tests/sdk/measurement/storage/APMSqliteStoreTestPeer.h"
 #include "tests/sdk/measurement/storage/StoreTestSupport.h"
 
 namespace {
@@ -17,10 +18,10 @@ class APMSqliteStoreStatements : public sdktest::StoreTest {
     // How many statements `body` prepared when run three times.
     std::uint64_t preparedOverThreeCalls(const std::function<void()>& body) {
         body();  // the first call may prepare; what follows must reuse
-        const std::uint64_t before = store_->TEST_preparedStatementCount();
+        const std::uint64_t before = APMSqliteStoreTestPeer::preparedStatementCount(*store_);
         body();
         body();
-        return store_->TEST_preparedStatementCount() - before;
+        return APMSqliteStoreTestPeer::preparedStatementCount(*store_) - before;
     }
 };
 
