@@ -138,24 +138,3 @@ APMEExperimentManager::SnapshotRef APMEExperimentManager::snapshotFor(const Snap
                                                                       const std::string& SDKName) {
     return dictionary.objectForKey(SDKName).value_or(nullptr);
 }
-
-std::shared_ptr<const APMESnapshot> APMEExperimentManager::TEST_activatedSnapshot(
-    const std::string& SDKName) {
-    SnapshotRef result;
-    dispatchSyncOnSerialQueue([&] { result = snapshotFor(activatedSnapshotsBySDKName_, SDKName); });
-    return result;
-}
-
-std::shared_ptr<const APMESnapshot> APMEExperimentManager::TEST_pendingSnapshot(
-    const std::string& SDKName) {
-    SnapshotRef result;
-    dispatchSyncOnSerialQueue([&] { result = snapshotFor(pendingSnapshotsBySDKName_, SDKName); });
-    return result;
-}
-
-std::shared_ptr<const APMESnapshot> APMEExperimentManager::TEST_launchedSnapshot(
-    const std::string& SDKName) {
-    SnapshotRef result;
-    dispatchSyncOnSerialQueue([&] { result = snapshotFor(launchedSnapshotsBySDKName_, SDKName); });
-    return result;
-}

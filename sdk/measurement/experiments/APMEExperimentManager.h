@@ -73,13 +73,6 @@ class APMEExperimentManager final : public APMEManager,
     void taskManagerDidUpsertPendingSnapshots(APMETaskManager& taskManager,
                                               const std::vector<APMESnapshot>& snapshots) override;
 
-    // Test hooks: the snapshots held for the name.
-    std::shared_ptr<const APMESnapshot> TEST_activatedSnapshot(const std::string& SDKName);
-    std::shared_ptr<const APMESnapshot> TEST_pendingSnapshot(const std::string& SDKName);
-    std::shared_ptr<const APMESnapshot> TEST_launchedSnapshot(const std::string& SDKName);
-    // Test hook: the task manager the manager was made with.
-    const std::shared_ptr<APMETaskManager>& TEST_taskManager() const { return taskManager_; }
-
     // Public only for std::make_shared; use initWithTaskManager.
     struct Passkey {
         explicit Passkey() = default;
@@ -87,6 +80,9 @@ class APMEExperimentManager final : public APMEManager,
     APMEExperimentManager(Passkey, std::shared_ptr<APMETaskManager> taskManager);
 
   private:
+    // Tests read the held snapshots and the task manager through it.
+    friend class APMEExperimentManagerTestPeer;
+
     using SnapshotRef = std::shared_ptr<const APMESnapshot>;
     using Snapshots = VDUMutableDictionary<std::string, SnapshotRef>;
 

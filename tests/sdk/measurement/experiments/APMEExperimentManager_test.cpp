@@ -10,6 +10,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/experiments/APMEExperimentManager.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
+#include "tests/sdk/measurement/experiments/APMEExperimentManagerTestPeer.h"
 #include "tests/sdk/measurement/experiments/RecordingTaskManager.h"
 
 using exptest::experimentIDsOf;
@@ -152,7 +153,7 @@ TEST_F(APMEExperimentManagerTest, ActivationSplitsTheLaunchedExperimentAndStores
     sdk::Error error;
     EXPECT_FALSE(client->activateLatestSnapshot(&error));
     EXPECT_TRUE(monitor_.saw(800023));
-    EXPECT_EQ(manager_->TEST_activatedSnapshot("sdk"), nullptr);
+    EXPECT_EQ(APMEExperimentManagerTestPeer::activatedSnapshot(*manager_, "sdk"), nullptr);
 
     auto pending = makeSnapshot("sdk", {{0, {{"l", 1}}}, {7, {{"a", 2}}}}, kNow - 10);
     {
@@ -163,11 +164,11 @@ TEST_F(APMEExperimentManagerTest, ActivationSplitsTheLaunchedExperimentAndStores
     platform::TEST_setWallClockTime(platform::wallClockNow() + std::chrono::seconds(20));
     ASSERT_TRUE(client->activateLatestSnapshot(&error)) << error.ToString();
     settle();
-    EXPECT_EQ(experimentIDsOf(*manager_->TEST_launchedSnapshot("sdk")),
+    EXPECT_EQ(experimentIDsOf(*APMEExperimentManagerTestPeer::launchedSnapshot(*manager_, "sdk")),
               (std::vector<std::int64_t>{0}));
-    EXPECT_EQ(experimentIDsOf(*manager_->TEST_activatedSnapshot("sdk")),
+    EXPECT_EQ(experimentIDsOf(*APMEExperimentManagerTestPeer::activatedSnapshot(*manager_, "sdk")),
               (std::vector<std::int64_t>{7}));
-    EXPECT_EQ(manager_->TEST_pendingSnapshot("sdk"), nullptr);
+    EXPECT_EQ(APMEExperimentManagerTestPeer::pendingSnapshot(*manager_, "sdk"), nullptr);
     EXPECT_EQ(rows("pending_snapshot_table"), "");
     EXPECT_EQ(rows("activated_snapshot_table"), "sdk|NULL\n");
     EXPECT_EQ(rows("launched_snapshot_table"), "sdk|NULL\n");
@@ -222,8 +223,10 @@ TEST_F(APMEExperimentManagerTest, FetchedSnapshotsBecomePendingAndReachTheirClie
         {{"taking", sdk::Error("com.vovidu.vud.measurement.experiment.ErrorDomain", -2)},
          {"silent", sdk::Error("com.vovidu.vud.measurement.experiment.ErrorDomain", -3)}});
     settle();
-    EXPECT_TRUE(manager_->TEST_pendingSnapshot("taking")->manuallyActivated());
-    EXPECT_FALSE(manager_->TEST_pendingSnapshot("silent")->manuallyActivated());
+    EXPECT_TRUE(
+        APMEExperimentManagerTestPeer::pendingSnapshot(*manager_, "taking")->manuallyActivated());
+    EXPECT_FALSE(
+        APMEExperimentManagerTestPeer::pendingSnapshot(*manager_, "silent")->manuallyActivated());
     EXPECT_EQ(rows("pending_snapshot_table"), "taking|1\n");
     {
         std::lock_guard lock(taking->mutex);
@@ -319,7 +322,7 @@ TEST_F(APMEExperimentManagerTest, ResetEmptiesTheSnapshotsAndTheDatabase) {
     manager_->reset();
     settle();
     EXPECT_EQ(client->valueForFlag("a"), sdk::Value("default"));
-    EXPECT_EQ(manager_->TEST_pendingSnapshot("sdk"), nullptr);
+    EXPECT_EQ(APMEExperimentManagerTestPeer::pendingSnapshot(*manager_, "sdk"), nullptr);
     EXPECT_EQ(tasks_->calls().back(), "reset");
     EXPECT_EQ(rows("activated_snapshot_table") + rows("launched_snapshot_table"), "");
 

@@ -8,6 +8,7 @@
 #include "sdk/measurement/experiments/APMEFetchTaskManager.h"
 #include "sdk/utilities/VDUGzip.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
+#include "tests/sdk/measurement/experiments/APMEExperimentManagerTestPeer.h"
 #include "tests/sdk/measurement/messages/MessageTestSupport.h"
 
 namespace {
@@ -27,7 +28,8 @@ class ExperimentsEngineTest : public UploadTest {
             APMEExperimentManager::sharedInstance());
     }
     static std::shared_ptr<APMEFetchTaskManager> taskManager() {
-        return std::dynamic_pointer_cast<APMEFetchTaskManager>(manager()->TEST_taskManager());
+        return std::dynamic_pointer_cast<APMEFetchTaskManager>(
+            APMEExperimentManagerTestPeer::taskManager(*manager()));
     }
 
     // The sqlite3 shell's output for `sql` on the experiment database.
