@@ -48,8 +48,6 @@ class APMTCFClient {
 
     // The snapshot last read.
     const APMTCFData& tcfData() const { return tcfData_; }
-    // Test hook: makes `data` the snapshot, as if it had been read.
-    void TEST_setTCFData(APMTCFData data) { tcfData_ = std::move(data); }
 
     // Reads the keys; when there is data and it differs from the stored copy, logs "_tcf",
     // stores the data, and sets the decided consent when it applies (design notes 2 and 3).
@@ -85,6 +83,9 @@ class APMTCFClient {
     void clearPersistedValues();
 
   private:
+    // Tests set the snapshot directly through it.
+    friend class APMTCFClientTestPeer;
+
     std::shared_ptr<APMTCFFacade> facade_;
     APMTCFData tcfData_;
     std::unique_ptr<APMUserDefaults> store_;

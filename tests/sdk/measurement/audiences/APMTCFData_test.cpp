@@ -11,6 +11,7 @@
 #include "sdk/measurement/audiences/APMTCFClient.h"
 #include "sdk/measurement/audiences/APMTCFRegistration.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/audiences/APMTCFClientTestPeer.h"
 #include "tests/sdk/measurement/audiences/TCFTestSupport.h"
 #include "tests/sdk/measurement/engine/EngineTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -148,7 +149,7 @@ TEST(APMTCFData, DecisionsReasonsAndEncodings) {
         SCOPED_TRACE(c.name);
         Generator generator = allGranted();
         c.change(generator);
-        client.TEST_setTCFData(generator.generateData());
+        APMTCFClientTestPeer::setTCFData(client, generator.generateData());
         client.setIsDMARegion(c.isDMARegion);
         EXPECT_EQ(decisions(client.tcfData().consentSettings()), c.decisions);
         EXPECT_EQ(client.tcfd2ParamValue(), c.tcfd2);
