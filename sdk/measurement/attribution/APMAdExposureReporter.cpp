@@ -273,7 +273,3 @@ bool APMAdExposureReporter::isAppActive() {
     const EngineHooks hooks = engineHooks();
     return hooks.isAppActive && hooks.isAppActive();
 }
-
-void APMAdExposureReporter::TEST_waitForQueue() {
-    queue_->sync([] {});
-}

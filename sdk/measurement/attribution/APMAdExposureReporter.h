@@ -82,10 +82,10 @@ class APMAdExposureReporter : public std::enable_shared_from_this<APMAdExposureR
     bool isReportingEnabled() const { return reportingEnabled_.load(); }
     void setReportingEnabled(bool enabled) { reportingEnabled_.store(enabled); }
 
-    // Waits until the blocks queued on the reporter's queue so far have run.
-    void TEST_waitForQueue();
-
   private:
+    // Tests wait for the reporter's queue through it.
+    friend class APMAdExposureReporterTestPeer;
+
     struct Passkey {
         explicit Passkey() = default;
     };

@@ -73,16 +73,3 @@ void APMInAppPurchaseProductCache::updateOnLockQueue(
         assert(!validProducts_.contains(identifier));
     }
 }
-
-std::size_t APMInAppPurchaseProductCache::TEST_validProductCount() {
-    std::size_t count = 0;
-    lockQueue_->sync([&] { count = validProducts_.size(); });
-    return count;
-}
-
-bool APMInAppPurchaseProductCache::TEST_isInvalidProductIdentifier(std::string_view identifier) {
-    bool invalid = false;
-    lockQueue_->sync(
-        [&] { invalid = invalidProductIdentifiers_.contains(std::string(identifier)); });
-    return invalid;
-}

@@ -41,11 +41,10 @@ class APMInAppPurchaseProductCache
     // The most entries the two collections keep together.
     static constexpr std::size_t kMaxEntries = 100;
 
-    // Test hooks: the number of cached products and whether `identifier` is held as invalid.
-    std::size_t TEST_validProductCount();
-    bool TEST_isInvalidProductIdentifier(std::string_view identifier);
-
   private:
+    // Tests look into the two collections through it.
+    friend class APMInAppPurchaseProductCacheTestPeer;
+
     // Cache queue only.
     void updateOnLockQueue(const std::optional<APMProductsByIdentifier>& products,
                            const std::optional<APMProductIdentifiers>& invalid);

@@ -295,7 +295,3 @@ void APMInAppPurchaseTransactionReporter::setAllPurchaseItems(
     std::lock_guard lock(mutex_);
     allPurchaseItems_ = std::move(items);
 }
-
-void APMInAppPurchaseTransactionReporter::TEST_waitForReports() {
-    reportQueue_->sync([] {});
-}

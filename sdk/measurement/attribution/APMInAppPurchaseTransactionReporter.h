@@ -84,10 +84,6 @@ class APMInAppPurchaseTransactionReporter
     // The largest receipt file read; a larger one counts as unreadable.
     static constexpr std::uintmax_t kMaxReceiptBytes = 16 * 1024 * 1024;
 
-    // Test hook: waits until the reports queued so far have run (not the product lookups they
-    // wait for).
-    void TEST_waitForReports();
-
     struct Passkey {
         explicit Passkey() = default;
     };
@@ -95,6 +91,9 @@ class APMInAppPurchaseTransactionReporter
                                         std::shared_ptr<APMInAppPurchaseProductCache> productCache);
 
   private:
+    // Tests wait for the report queue through it.
+    friend class APMInAppPurchaseTransactionReporterTestPeer;
+
     // The event-building operation: builds the parameters against `items` and logs the event.
     void logPurchaseEvent(const std::optional<platform::StoreProduct>& product,
                           std::int64_t quantity, const std::optional<std::string>& transactionID,

@@ -64,11 +64,6 @@ APMSearchAdReporter::InternalEventLogger APMSearchAdReporter::eventLogger() cons
     return eventLogger_;
 }
 
-void APMSearchAdReporter::TEST_setReplyObserver(std::function<void()> observer) {
-    std::lock_guard lock(mutex_);
-    replyObserver_ = std::move(observer);
-}
-
 std::shared_ptr<APMAlarm> APMSearchAdReporter::searchAdReporterAlarm() const {
     std::lock_guard lock(mutex_);
     return alarm_;

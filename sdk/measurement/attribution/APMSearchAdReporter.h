@@ -128,10 +128,6 @@ class APMSearchAdReporter : public std::enable_shared_from_this<APMSearchAdRepor
     // The service address: kServiceHost over https, or the SDK's overridden origin.
     static std::string attributionServiceURL();
 
-    // Test hook: `observer` runs on the worker queue as each reply arrives there, before it is
-    // handled.
-    void TEST_setReplyObserver(std::function<void()> observer);
-
     struct Passkey {
         explicit Passkey() = default;
     };
@@ -139,6 +135,9 @@ class APMSearchAdReporter : public std::enable_shared_from_this<APMSearchAdRepor
                         std::shared_ptr<APMPersistedConfig> persistedConfig);
 
   private:
+    // Tests observe the replies through it.
+    friend class APMSearchAdReporterTestPeer;
+
     InternalEventLogger eventLogger() const;
 
     const platform::QueueRef workerQueue_;
@@ -149,5 +148,5 @@ class APMSearchAdReporter : public std::enable_shared_from_this<APMSearchAdRepor
     mutable std::mutex mutex_;
     std::shared_ptr<APMAlarm> alarm_;      // guarded by mutex_
     InternalEventLogger eventLogger_;      // guarded by mutex_
-    std::function<void()> replyObserver_;  // guarded by mutex_
+    std::function<void()> replyObserver_;  // guarded by mutex_; only tests set one
 };

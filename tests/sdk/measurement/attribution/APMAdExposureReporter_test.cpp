@@ -6,6 +6,7 @@
 
 #include "sdk/measurement/engine/core/APMSessionReporter.h"
 #include "tests/sdk/analytics/ActivityTestSupport.h"
+#include "tests/sdk/measurement/attribution/APMAdExposureReporterTestPeer.h"
 
 namespace {
 
@@ -238,7 +239,7 @@ TEST_F(AdExposureTest, BeginsAndEndsFromManyThreadsKeepTheCountsConsistent) {
     for (std::thread& thread : threads) {
         thread.join();
     }
-    reporter().TEST_waitForQueue();
+    APMAdExposureReporterTestPeer::waitForQueue(reporter());
     EXPECT_EQ(countOf(1004), 0);
     EXPECT_GE(countOf(1011), kThreads * kRounds);
     // Every unit is closed again.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "sdk/measurement/attribution/APMInAppPurchaseParameters.h"
+#include "tests/sdk/measurement/attribution/APMInAppPurchaseTransactionReporterTestPeer.h"
 #include "tests/sdk/measurement/attribution/ReporterTestSupport.h"
 
 namespace {
@@ -238,7 +239,7 @@ TEST(PurchaseClassificationTest, EachKindOfPurchaseGetsItsEventAndParameters) {
         fixture.writeReceipt(row.receipt);
         sdktest::MonitorRecorder monitor;
         fixture.report(row.call);
-        fixture.reporter().TEST_waitForReports();
+        APMInAppPurchaseTransactionReporterTestPeer::waitForReports(fixture.reporter());
         const std::vector<sdktest::LoggedEvent> events = fixture.sink().events();
         if (row.code != 0) {
             EXPECT_TRUE(monitor.saw(row.code));
@@ -272,7 +273,7 @@ TEST(PurchaseClassificationTest, AVerifiedPurchaseMissingFromTheReceiptIsReporte
     call.originalTransactionID = "new";
     call.isVerified = true;
     fixture.report(call);
-    fixture.reporter().TEST_waitForReports();
+    APMInAppPurchaseTransactionReporterTestPeer::waitForReports(fixture.reporter());
 
     const auto events = fixture.sink().events();
     ASSERT_EQ(events.size(), 1u);
@@ -295,7 +296,7 @@ TEST(PurchaseClassificationTest, AProductNotCachedIsAskedForOnceAndAnUnknownOneR
     Road2 unknown;
     unknown.productID = "unknown";
     fixture.report(unknown);
-    fixture.reporter().TEST_waitForReports();
+    APMInAppPurchaseTransactionReporterTestPeer::waitForReports(fixture.reporter());
     // The lookup's answer comes back through the cache; wait for its message.
     for (int i = 0; i < 1000 && !monitor.saw(21027); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/attribution/APMInAppPurchaseProductCacheTestPeer.h"
 #include "tests/sdk/measurement/attribution/FakeStore.h"
 
 namespace {
@@ -53,14 +54,14 @@ TEST_F(ProductCacheTest, AnInvalidIdentifierLaterReturnedBecomesAValidProduct) {
     Answer first = request(*cache_, {"gem"});
     ASSERT_TRUE(first.invalid);
     EXPECT_EQ(*first.invalid, APMProductIdentifiers{"gem"});
-    EXPECT_TRUE(cache_->TEST_isInvalidProductIdentifier("gem"));
+    EXPECT_TRUE(APMInAppPurchaseProductCacheTestPeer::isInvalidProductIdentifier(*cache_, "gem"));
     EXPECT_FALSE(cache_->cachedProductForProductIdentifier("gem"));
 
     store_->addProduct(sdktest::testProduct("gem"));
     Answer second = request(*cache_, {"gem"});
     ASSERT_TRUE(second.products);
     EXPECT_EQ(second.products->count("gem"), 1u);
-    EXPECT_FALSE(cache_->TEST_isInvalidProductIdentifier("gem"));
+    EXPECT_FALSE(APMInAppPurchaseProductCacheTestPeer::isInvalidProductIdentifier(*cache_, "gem"));
     const auto cached = cache_->cachedProductForProductIdentifier("gem");
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->price, "0.99");
@@ -74,10 +75,10 @@ TEST_F(ProductCacheTest, AnAnswerThatWouldPassTheBoundReplacesTheCache) {
         store_->addProduct(sdktest::testProduct(id));
     }
     request(*cache_, identifiers("old", 60));
-    EXPECT_EQ(cache_->TEST_validProductCount(), 60u);
+    EXPECT_EQ(APMInAppPurchaseProductCacheTestPeer::validProductCount(*cache_), 60u);
 
     request(*cache_, identifiers("new", 41));
-    EXPECT_EQ(cache_->TEST_validProductCount(), 41u);
+    EXPECT_EQ(APMInAppPurchaseProductCacheTestPeer::validProductCount(*cache_), 41u);
     EXPECT_FALSE(cache_->cachedProductForProductIdentifier("old0"));
     EXPECT_TRUE(cache_->cachedProductForProductIdentifier("new40"));
 }

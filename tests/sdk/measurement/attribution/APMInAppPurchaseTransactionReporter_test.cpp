@@ -8,6 +8,7 @@
 #include "sdk/measurement/attribution/APMPurchaseAmount.h"
 #include "sdk/measurement/attribution/APMPurchaseDateText.h"
 #include "sdk/measurement/engine/APMDigest.h"
+#include "tests/sdk/measurement/attribution/APMInAppPurchaseTransactionReporterTestPeer.h"
 #include "tests/sdk/measurement/attribution/ReporterTestSupport.h"
 #include "tests/support/Command.h"
 
@@ -42,7 +43,7 @@ TEST(PurchaseReporterTest, RoadOneReportsPurchasedTransactionsAfterLookingUpThei
     EXPECT_EQ(events[0].parameters.at("_skv"), APMValue("1"));
     EXPECT_EQ(events[0].parameters.at("value"), APMValue(std::int64_t{990000}));
     EXPECT_EQ(fixture.store()->requests(), std::vector<std::set<std::string>>{{"p"}});
-    fixture.reporter().TEST_waitForReports();
+    APMInAppPurchaseTransactionReporterTestPeer::waitForReports(fixture.reporter());
     EXPECT_FALSE(fixture.reporter().allPurchaseItems());
 }
 
@@ -55,7 +56,7 @@ TEST(PurchaseReporterTest, RoadOneReportsNothingWhenTheLookupFails) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(monitor.saw(21027));
-    fixture.reporter().TEST_waitForReports();
+    APMInAppPurchaseTransactionReporterTestPeer::waitForReports(fixture.reporter());
     EXPECT_TRUE(fixture.sink().events().empty());
 }
 

@@ -11,6 +11,7 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/attribution/APMSearchAdReporterTestPeer.h"
 #include "tests/sdk/measurement/attribution/SearchAdTestSupport.h"
 #include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
@@ -54,8 +55,8 @@ class SearchAdReporterTest : public ::testing::Test {
                 std::lock_guard lock(mutex_);
                 events_.push_back({std::string(origin), std::string(name), std::move(p)});
             });
-        reporter->TEST_setReplyObserver(
-            [this] { replyOnWorkerQueue_.set_value(queue_->isCurrent()); });
+        APMSearchAdReporterTestPeer::setReplyObserver(
+            *reporter, [this] { replyOnWorkerQueue_.set_value(queue_->isCurrent()); });
         onWorker([&] { reporter->setSearchAdReporterEnabled(true); });
         return reporter;
     }
