@@ -67,11 +67,6 @@ class APMPEventEditing {
     bool hasCreatedEvents() const { return !eventContext_->eventsToLog().empty(); }
     const APMPEventContext& eventContext() const { return *eventContext_; }
 
-    // For tests: the runtime's collector, to watch what programs leave behind.
-    const std::shared_ptr<APMPObjectManager>& TEST_objectManager() const {
-        return runtime_->objectManager();
-    }
-
   private:
     std::unique_ptr<APMPRuntime> runtime_;
     std::shared_ptr<APMPEventContext> eventContext_;

@@ -63,15 +63,15 @@ class APMPObjectManager {
                                                              const APMPScope& scope,
                                                              sdk::Error& error);
 
-    // The entries of the tracked list, dead ones not yet compacted away included.
-    std::size_t TEST_trackedEntries() const { return objects_.size(); }
-
     // Marks from the roots, then breaks the references of everything unmarked.
     void collectGarbage();
     // Breaks the references of every tracked object.
     void releaseAll();
 
   private:
+    // Tests count the tracked list's entries through it.
+    friend class APMPObjectManagerTestPeer;
+
     void sweep(bool everything);
 
     std::vector<std::weak_ptr<APMPMarkable>> roots_;

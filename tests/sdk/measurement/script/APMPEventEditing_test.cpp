@@ -12,12 +12,14 @@
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPNumberValue.h"
 #include "sdk/measurement/script/APMPObjectManager.h"
+#include "sdk/measurement/script/APMPRuntime.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
 
 namespace {
 
-std::unique_ptr<APMPEventEditing> loaded(std::string_view text) {
-    auto editing = script_test::MakeEditingWithStandInModules();
+std::unique_ptr<APMPEventEditing> loaded(
+    std::string_view text, std::unique_ptr<APMPRuntime> runtime = std::make_unique<APMPRuntime>()) {
+    auto editing = script_test::MakeEditingWithStandInModules(true, std::move(runtime));
     const auto program = program_text::Program(text);
     EXPECT_TRUE(program) << text;
     if (program) {
@@ -49,13 +51,15 @@ TEST(APMPEventEditingTest, TheEventAfterARunawayCallbackIsEditedNormally) {
 TEST(APMPEventEditingTest, ALoadTimeClosureSurvivesCollectionAndGarbageStaysBounded) {
     // The callback counts events in a closure made at load time and hands each event a fresh
     // map and array (garbage the collector must free).
+    auto runtime = std::make_unique<APMPRuntime>();
+    const std::shared_ptr<APMPObjectManager> manager = runtime->objectManager();
     const auto editing = loaded(
         R"(52("reg", require("internal.registerCallback")))"
         R"( 50("mk", 7(), 41("c"), 3("c", 0), 36(51("inc", 7(), 3("c", 0(15("c"), 1))))))"
         R"( 52("inc", mk()))"
         R"( reg("x", 51("f", 7("e"), 52("junk", 8("a", 7(1, 2, 3))), 43(15("junk"), "self", 15("junk")),)"
-        R"( 2(15("e"), "setParamValue", 7("n", inc())), 36(1)), 8("type", "edit")))");
-    const auto& manager = editing->TEST_objectManager();
+        R"( 2(15("e"), "setParamValue", 7("n", inc())), 36(1)), 8("type", "edit")))",
+        std::move(runtime));
     std::size_t trackedAfterWarmUp = 0;
     std::size_t bytesAfterWarmUp = 0;
     for (int i = 1; i <= 10000; ++i) {

@@ -8,6 +8,7 @@
 #include "sdk/measurement/script/APMPFunctionValue.h"
 #include "sdk/measurement/script/APMPMapValue.h"
 #include "sdk/measurement/script/APMPRuntime.h"
+#include "tests/sdk/measurement/script/APMPObjectManagerTestPeer.h"
 
 namespace {
 
@@ -128,13 +129,13 @@ TEST(APMPObjectManager, LongChainsAreMarkedAndFreedWithoutRecursion) {
 TEST(APMPObjectManager, DeadTrackedObjectsDoNotPileUpBetweenCollections) {
     APMPRuntime runtime;
     const auto manager = runtime.objectManager();
-    const std::size_t before = manager->TEST_trackedEntries();
+    const std::size_t before = APMPObjectManagerTestPeer::trackedEntries(*manager);
     // Arrays that die at once, as a loop making temporary arrays leaves them; each dead entry
     // would keep its array's block allocated until the next collection.
     for (int i = 0; i < 100000; ++i) {
         APMPObjectManager::arrayValueWithScope(*runtime.globalScope());
     }
-    EXPECT_LT(manager->TEST_trackedEntries(), before + 4096);
+    EXPECT_LT(APMPObjectManagerTestPeer::trackedEntries(*manager), before + 4096);
     // The live ones stay tracked through the compactions.
     std::vector<std::shared_ptr<APMPArrayValue>> kept;
     for (int i = 0; i < 10000; ++i) {
@@ -142,7 +143,7 @@ TEST(APMPObjectManager, DeadTrackedObjectsDoNotPileUpBetweenCollections) {
         APMPObjectManager::arrayValueWithScope(*runtime.globalScope());
     }
     EXPECT_EQ(manager->trackedObjects().size(), before + kept.size());
-    EXPECT_LT(manager->TEST_trackedEntries(), before + 3 * kept.size());
+    EXPECT_LT(APMPObjectManagerTestPeer::trackedEntries(*manager), before + 3 * kept.size());
 }
 
 TEST(APMPObjectManager, ADestroyedRuntimeLeavesNothingBehind) {

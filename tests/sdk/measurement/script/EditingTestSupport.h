@@ -10,6 +10,7 @@
 #include "sdk/measurement/script/APMPKeyValueStore.h"
 #include "sdk/measurement/script/APMPMessageLogger.h"
 #include "sdk/measurement/script/APMPObjectProvider.h"
+#include "sdk/measurement/script/APMPRuntime.h"
 
 namespace script_test {
 
@@ -22,11 +23,14 @@ inline const std::map<std::string, std::string, std::less<>>& StandInSettings() 
     return settings;
 }
 
-// An editing instance with stand-ins for the modules the remote configuration installs: a
-// fixed settings table, fixed app metadata and, when `withLogger`, the real script logger (which
-// reaches the engine's monitor; without it "internal.logger" is unknown).
-inline std::unique_ptr<APMPEventEditing> MakeEditingWithStandInModules(bool withLogger = true) {
-    auto editing = std::make_unique<APMPEventEditing>();
+// An editing instance over `runtime` with stand-ins for the modules the remote configuration
+// installs: a fixed settings table, fixed app metadata and, when `withLogger`, the real script
+// logger (which reaches the engine's monitor; without it "internal.logger" is unknown). A test
+// that watches the collector makes the runtime itself and keeps its object manager.
+inline std::unique_ptr<APMPEventEditing> MakeEditingWithStandInModules(
+    bool withLogger = true,
+    std::unique_ptr<APMPRuntime> runtime = std::make_unique<APMPRuntime>()) {
+    auto editing = std::make_unique<APMPEventEditing>(std::move(runtime));
     editing->setModuleCreator(
         [] {
             return std::make_shared<APMPKeyValueStore>(
