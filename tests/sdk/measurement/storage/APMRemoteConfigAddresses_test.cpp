@@ -3,6 +3,7 @@
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/engine/APMLibraryVersion.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace {
@@ -60,7 +61,8 @@ std::unique_ptr<APMPBMeasurementConfig> configWithStgw(
 class APMRemoteConfigAddressesTest : public sdktest::RemoteConfigTest {
   protected:
     void TearDown() override {
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(), nullptr);
         APMRemoteConfig::TEST_setServiceOrigin(std::nullopt);
         APMRemoteConfig::setSTGWPreviewHeaders(std::nullopt);
         platform::Bundle::TEST_setMainBundle(std::nullopt);
@@ -68,7 +70,8 @@ class APMRemoteConfigAddressesTest : public sdktest::RemoteConfigTest {
     }
 
     void setConsentStatus(std::int64_t status) {
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(),
             std::make_shared<FixedConsentStatus>(status));
     }
 
