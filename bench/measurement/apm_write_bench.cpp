@@ -43,6 +43,8 @@
 #include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/core/APMAnalyticsTesting.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 
 namespace {
 
@@ -107,7 +109,7 @@ void useBundleWithOptions(const fs::path& folder) {
 
 std::int64_t storedRawEvents(APMMeasurement& engine) {
     std::int64_t count = -1;
-    engine.TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(engine, [&] {
         sdk::Error error;
         const std::optional<std::vector<APMRawEventData>> events =
             engine.database()->allRawEventsWithError(&error);
@@ -119,7 +121,7 @@ std::int64_t storedRawEvents(APMMeasurement& engine) {
 // Fills the raw-events table to at least `rows` rows with copies of its own rows, through a
 // second connection while the worker queue waits. False when that failed.
 bool fillRawEvents(APMMeasurement& engine, std::int64_t rows) {
-    engine.TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(engine, [&] {
         sqlite3* db = nullptr;
         const std::string path = engine.database()->sqliteStore()->databasePath();
         if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
@@ -217,7 +219,7 @@ bool run(const char* label, Post post, APMMeasurement& engine, std::int64_t expe
     const Clock::time_point start = Clock::now();
     const std::vector<double> postMicros = postFromThreads(post, threads, events);
     // The facade's queued events reach the worker queue before this wait is queued there.
-    APMAnalytics::TEST_waitForQueuedWork();
+    TEST_APMAnalyticsWaitForQueuedWork();
     const std::int64_t stored = storedRawEvents(engine);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (stored != expectedRows) {
@@ -245,13 +247,13 @@ int main() {
     useBundleWithOptions(home.root());
     REROdazadeve::registerClasses();
     ZEDOre::configure();
-    APMAnalytics::TEST_waitForQueuedWork();
+    TEST_APMAnalyticsWaitForQueuedWork();
     const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
     if (!engine) {
         std::fprintf(stderr, "the engine did not start\n");
         return 1;
     }
-    engine->TEST_runOnWorkerQueueAndWait([] {});
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [] {});
     if (!engine->didInitializeComponents()) {
         std::fprintf(stderr, "the engine's components did not start\n");
         return 1;

@@ -30,6 +30,7 @@
 #include "sdk/measurement/storage/APMRawEventData.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/app/WindowTestEnvironment.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ProtocText.h"
@@ -101,7 +102,8 @@ class AnalyticsUploadTest : public ::testing::Test {
             platform::drainMainQueue();
             bool reached = false;
             if (std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
-                engine->TEST_runOnWorkerQueueAndWait([&] { reached = done(*engine); });
+                APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine,
+                                                                [&] { reached = done(*engine); });
             }
             if (reached) {
                 return true;

@@ -41,6 +41,8 @@
 #include "tests/app/AppStateFakes.h"
 #include "tests/app/WindowTestEnvironment.h"
 #include "tests/platform/preferences/HostilePlists.h"
+#include "tests/sdk/measurement/engine/core/APMAnalyticsTesting.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 
 namespace cb {
 namespace {
@@ -58,12 +60,12 @@ fs::path builtBundle() {
 // What the measurement facade stored and told its listeners, once its queued work is done.
 void settleAnalytics() {
     for (int round = 0; round < 2; ++round) {
-        APMAnalytics::TEST_waitForQueuedWork();
+        TEST_APMAnalyticsWaitForQueuedWork();
         if (std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
-            engine->TEST_runOnWorkerQueueAndWait([] {});
+            APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [] {});
         }
     }
-    APMAnalytics::TEST_waitForQueuedWork();
+    TEST_APMAnalyticsWaitForQueuedWork();
 }
 
 class AppDelegateTest : public ::testing::Test {
@@ -115,7 +117,7 @@ TEST_F(AppDelegateTest, LaunchConfiguresTheCoreWhichStartsMeasurementAndStoresTh
     const std::vector<std::string> launch{"auto _f", "auto _e", "app app_launched"};
     EXPECT_EQ(events(), launch);
     std::vector<std::string> stored;
-    engine->TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [&] {
         sdk::Error error;
         for (const APMRawEventData& data :
              engine->database()->allRawEventsWithError(&error).value_or(

@@ -12,6 +12,8 @@
 #include "sdk/core/ZEDOre.h"
 #include "sdk/installations/DUDUrareravuzers.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
+#include "tests/sdk/measurement/engine/core/APMAnalyticsTesting.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 
 int main(int argc, char** argv) {
     constexpr int kThreads = 4;
@@ -22,11 +24,11 @@ int main(int argc, char** argv) {
     ZEDOre::configure();
     // The engine's start is not what is measured: the events come once it is ready.
     for (;;) {
-        APMAnalytics::TEST_waitForQueuedWork();
+        TEST_APMAnalyticsWaitForQueuedWork();
         bool ready = false;
         if (const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
-            engine->TEST_runOnWorkerQueueAndWait(
-                [&] { ready = engine->didInitializeComponents(); });
+            APMMeasurementTestPeer::runOnWorkerQueueAndWait(
+                *engine, [&] { ready = engine->didInitializeComponents(); });
         }
         if (ready) {
             break;

@@ -41,7 +41,8 @@ std::optional<std::filesystem::path> APMAEU::appStoreRURL() {
     return o.url;
 }
 
-void APMAEU::TEST_setAppStoreRURL(std::optional<std::filesystem::path> url) {
+// Declared for tests only, in tests/sdk/measurement/engine/APMAEUTesting.h.
+void TEST_APMSetAppStoreRURL(std::optional<std::filesystem::path> url) {
     ReceiptOverride& o = receiptOverride();
     std::lock_guard lock(o.mutex);
     o.url = std::move(url);

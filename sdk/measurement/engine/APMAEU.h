@@ -12,11 +12,9 @@ class APMAEU {
     APMAEU() = delete;
 
     // The store receipt's location. No store installs receipts here, so there is none (with
-    // or without the Info.plist switch "RazudizoAppStoreReceiptURLCheckEnabled").
+    // or without the Info.plist switch "RazudizoAppStoreReceiptURLCheckEnabled") unless a test
+    // sets one (tests/sdk/measurement/engine/APMAEUTesting.h).
     static std::optional<std::filesystem::path> appStoreRURL();
-
-    // Test hook: makes appStoreRURL() answer `url` (no value goes back to none).
-    static void TEST_setAppStoreRURL(std::optional<std::filesystem::path> url);
 
     // Whether the receipt is a sandbox (test) receipt: its file is named "sandboxReceipt".
     static bool isASRS();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -33,6 +34,7 @@ double APMCurrentTimeInterval() {
         .count();
 }
 
+// Declared for tests only, in tests/sdk/measurement/engine/APMClockTesting.h.
 void TEST_APMSetCurrentTimeInterval(std::optional<double> seconds) {
     ClockOverride& o = clockOverride();
     std::lock_guard lock(o.mutex);

@@ -218,6 +218,7 @@ std::optional<APMDecimalNumber> APMDecimalNumberFromString(std::string_view text
     return number;
 }
 
+// Declared for tests only, in tests/sdk/measurement/engine/APMDecimalNumberTesting.h.
 void TEST_setDecimalNumberPattern(std::optional<std::string> pattern) {
     std::lock_guard lock(patternMutex);
     testPattern = std::move(pattern);

@@ -55,7 +55,3 @@ bool APMIsDecimalNumberString(std::string_view text);
 // it is not a decimal number string, 26002 when it cannot be made into a number, 26003 when
 // the number would lose digits. Thread-safe.
 std::optional<APMDecimalNumber> APMDecimalNumberFromString(std::string_view text);
-
-// Test hook: compiles `pattern` in place of the decimal-number expression from the next call
-// on (no value restores it).
-void TEST_setDecimalNumberPattern(std::optional<std::string> pattern);

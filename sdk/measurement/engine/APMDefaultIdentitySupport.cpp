@@ -70,13 +70,6 @@ std::optional<std::string> APMDefaultIdentitySupport::resettableDeviceID() {
     return deviceID_;
 }
 
-void APMDefaultIdentitySupport::TEST_setPlatformSupport(
-    std::shared_ptr<APMIdentitySupport> support) {
-    std::lock_guard lock(mutex_);
-    support_ = std::move(support);
-    deviceID_.reset();
-}
-
 std::shared_ptr<APMIdentitySupport> APMDefaultIdentitySupport::support() {
     std::lock_guard lock(mutex_);
     return support_;

@@ -56,10 +56,11 @@ class APMDefaultIdentitySupport {
     // earlier call).
     std::optional<std::string> resettableDeviceID();
 
-    // Test hook: installs `support` (null removes it), as if it had been linked.
-    void TEST_setPlatformSupport(std::shared_ptr<APMIdentitySupport> support);
-
   private:
+    // Tests install a support object through it, as if one had been linked
+    // (tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h).
+    friend class APMDefaultIdentitySupportTestPeer;
+
     APMDefaultIdentitySupport();
     std::shared_ptr<APMIdentitySupport> support();
 

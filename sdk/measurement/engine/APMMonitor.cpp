@@ -377,15 +377,6 @@ void APMMonitor::saveSampleOnMonitorQueue() {
     monitorDefaults_->synchronize();
 }
 
-void APMMonitor::TEST_setMessageObserver(std::function<void(const APMMonitorMessage&)> observer) {
-    std::lock_guard lock(observerMutex_);
-    observer_ = std::move(observer);
-}
-
-void APMMonitor::TEST_waitForMonitorQueue() {
-    monitorQueue_->sync([] {});
-}
-
 void APMMonitor::notifyObserver(std::int64_t level, std::int64_t code, std::string_view message,
                                 const std::vector<APMMonitorContext>& contexts) {
     std::lock_guard lock(observerMutex_);

@@ -189,15 +189,11 @@ class APMMonitor {
     static std::string monitoringDataKeyWithMessage(std::string_view message, std::int64_t level,
                                                     std::int64_t libraryVersion);
 
-    // Test hook: `observer` receives every message logged from now on, printed or not, on the
-    // caller's thread and before any filtering; an empty function removes it. The observer must
-    // not log through this monitor.
-    void TEST_setMessageObserver(std::function<void(const APMMonitorMessage&)> observer);
-
-    // Test hook: waits until the blocks queued on the monitor queue so far have run.
-    void TEST_waitForMonitorQueue();
-
   private:
+    // Tests set the message observer and wait for the monitor queue through it
+    // (tests/sdk/measurement/engine/APMMonitorTestPeer.h).
+    friend class APMMonitorTestPeer;
+
     bool isLoggable(std::int64_t level) const;
     void notifyObserver(std::int64_t level, std::int64_t code, std::string_view message,
                         const std::vector<APMMonitorContext>& contexts);
@@ -225,6 +221,7 @@ class APMMonitor {
     std::string logTag_ = "<DivEdadevadeze>";  // guarded by tagMutex_
 
     std::mutex observerMutex_;
+    // Set by tests only: receives every message before any filtering.
     std::function<void(const APMMonitorMessage&)> observer_;  // guarded by observerMutex_
 
     APMMonitoringSampledData sampledData_;                  // monitor queue only

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -26,6 +27,7 @@ double APMSystemUptime() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+// Declared for tests only, in tests/sdk/measurement/engine/APMUptimeTesting.h.
 void TEST_APMSetSystemUptime(std::optional<double> seconds) {
     uptimeOverride().store(seconds.value_or(std::numeric_limits<double>::quiet_NaN()));
 }

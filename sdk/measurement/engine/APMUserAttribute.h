@@ -24,19 +24,15 @@ class APMUserAttribute {
     // A name that does not begin with "_".
     bool isPublic() const { return !name_.empty() && !name_.starts_with("_"); }
 
-    // Test hook: an attribute made without the name and value checks, so that the stores'
-    // own checks can be reached.
-    static APMUserAttribute TEST_initUnchecked(std::string origin, std::string name, APMValue value,
-                                               double lastSetTimestamp) {
-        return APMUserAttribute(std::move(origin), std::move(name), std::move(value),
-                                lastSetTimestamp);
-    }
-
     // The wire form: set time in milliseconds, name and one value field; the origin is not
     // sent.
     APMPBUserAttribute protoUserAttribute() const;
 
   private:
+    // Tests make attributes without the checks through it
+    // (tests/sdk/measurement/engine/APMUserAttributeTestPeer.h).
+    friend class APMUserAttributeTestPeer;
+
     APMUserAttribute(std::string origin, std::string name, APMValue value, double lastSet)
         : origin_(std::move(origin)),
           name_(std::move(name)),

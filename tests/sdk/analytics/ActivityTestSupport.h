@@ -10,6 +10,9 @@
 #include "sdk/measurement/engine/core/APMScreenViewReporter.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
 #include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
+#include "tests/sdk/measurement/engine/APMUptimeTesting.h"
+#include "tests/sdk/measurement/engine/core/APMScreenViewReporterTestPeer.h"
 
 namespace sdktest {
 
@@ -41,7 +44,7 @@ class ActivityTest : public ConfiguredAnalyticsTest {
 
     // The screen reporter's queue, then the facade and the engine.
     static void settleAll() {
-        APMScreenViewReporter::sharedInstance()->TEST_waitForQueue();
+        APMScreenViewReporterTestPeer::waitForQueue(*APMScreenViewReporter::sharedInstance());
         settle();
     }
 

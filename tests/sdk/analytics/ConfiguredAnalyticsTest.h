@@ -19,6 +19,8 @@
 #include "tests/sdk/core/CoreTestSupport.h"
 #include "tests/sdk/core/OptionsFixture.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/core/APMAnalyticsTesting.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 
 namespace sdktest {
 
@@ -47,12 +49,12 @@ class ConfiguredAnalyticsTest : public ::testing::Test {
     // notifications that follow have all run. REQUIRES: started.
     static void settle() {
         for (int round = 0; round < 2; ++round) {
-            APMAnalytics::TEST_waitForQueuedWork();
+            TEST_APMAnalyticsWaitForQueuedWork();
             if (std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance()) {
-                engine->TEST_runOnWorkerQueueAndWait([] {});
+                APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [] {});
             }
         }
-        APMAnalytics::TEST_waitForQueuedWork();
+        TEST_APMAnalyticsWaitForQueuedWork();
     }
 
     // The stored raw events, oldest first. REQUIRES: started.
@@ -60,7 +62,7 @@ class ConfiguredAnalyticsTest : public ::testing::Test {
         settle();
         std::vector<APMRawEventData> events;
         std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
-        engine->TEST_runOnWorkerQueueAndWait([&] {
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [&] {
             if (engine->database()) {
                 sdk::Error error;
                 events = engine->database()->allRawEventsWithError(&error).value_or(events);

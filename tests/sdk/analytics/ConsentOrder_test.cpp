@@ -18,6 +18,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ProtocText.h"
@@ -43,7 +44,7 @@ class ConsentOrderTest : public sdktest::ConfiguredAnalyticsTest {
             platform::drainMainQueue();
             bool done = false;
             std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
-            engine->TEST_runOnWorkerQueueAndWait([&] {
+            APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [&] {
                 done = engine->didInitializeComponents() && !engine->hasDataToUpload() &&
                        !engine->isNetworkRequestPending();
             });

@@ -18,6 +18,7 @@
 #include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
 #include "tests/sdk/measurement/attribution/FakeStore.h"
 #include "tests/sdk/measurement/attribution/ReceiptBuilder.h"
+#include "tests/sdk/measurement/engine/APMAEUTesting.h"
 #include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
@@ -33,11 +34,11 @@ class PurchasesTest : public sdktest::ConfiguredAnalyticsTest {
     void SetUp() override {
         ConfiguredAnalyticsTest::SetUp();
         store_->addProduct(sdktest::testProduct("coins"));
-        APMAEU::TEST_setAppStoreRURL(dir_ / "receipt");
+        TEST_APMSetAppStoreRURL(dir_ / "receipt");
     }
     void TearDown() override {
         ConfiguredAnalyticsTest::TearDown();
-        APMAEU::TEST_setAppStoreRURL(std::nullopt);
+        TEST_APMSetAppStoreRURL(std::nullopt);
     }
 
     // A receipt of consumable "coins" purchases, one per transaction ID (its own original).

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "sdk/measurement/engine/APMMonitor.h"
+#include "tests/sdk/measurement/engine/APMMonitorTestPeer.h"
 #include "tests/support/TempDir.h"
 
 namespace sdktest {
@@ -42,7 +43,7 @@ inline const bool kMeasurementFoldersIsolated = (IsolatedMeasurementFolders::ins
 // that test).
 class MeasurementTestEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { APMMonitor::shared().TEST_waitForMonitorQueue(); }
+    void SetUp() override { APMMonitorTestPeer::waitForMonitorQueue(APMMonitor::shared()); }
 };
 
 inline ::testing::Environment* const kMeasurementTestEnvironment =
@@ -52,16 +53,17 @@ inline ::testing::Environment* const kMeasurementTestEnvironment =
 class MonitorRecorder {
   public:
     MonitorRecorder() {
-        APMMonitor::shared().TEST_setMessageObserver([this](const APMMonitorMessage& m) {
-            std::lock_guard lock(mutex_);
-            messages_.push_back(m);
-        });
+        APMMonitorTestPeer::setMessageObserver(APMMonitor::shared(),
+                                               [this](const APMMonitorMessage& m) {
+                                                   std::lock_guard lock(mutex_);
+                                                   messages_.push_back(m);
+                                               });
     }
     // Also waits for the monitor's queued sample writes, so none outlives the test (and the
     // isolated folder, which goes away at exit).
     ~MonitorRecorder() {
-        APMMonitor::shared().TEST_setMessageObserver(nullptr);
-        APMMonitor::shared().TEST_waitForMonitorQueue();
+        APMMonitorTestPeer::setMessageObserver(APMMonitor::shared(), nullptr);
+        APMMonitorTestPeer::waitForMonitorQueue(APMMonitor::shared());
     }
     MonitorRecorder(const MonitorRecorder&) = delete;
     MonitorRecorder& operator=(const MonitorRecorder&) = delete;

@@ -84,9 +84,6 @@ class APMAnalytics {
     // resumes it 0.5 s later from the serial queue.
     static void queueOperationWithBlockThenWait(platform::Block block);
     static void unsuspendOperationQueue();
-    // Waits until every operation queued so far and every block they posted have run.
-    // REQUIRES: the operation queue is not suspended; not on the serial queue.
-    static void TEST_waitForQueuedWork();
 
     // Before the process ends: waits until the events queued so far are stored by the engine,
     // then writes the engine's persisted state, all within `budget`. Events still on their way

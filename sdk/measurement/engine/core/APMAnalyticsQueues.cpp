@@ -49,9 +49,10 @@ void APMAnalytics::unsuspendOperationQueue() {
     APMAnalyticsState::shared().operationQueue->setSuspended(false);
 }
 
-void APMAnalytics::TEST_waitForQueuedWork() {
+// Declared for tests only, in tests/sdk/measurement/engine/core/APMAnalyticsTesting.h.
+void TEST_APMAnalyticsWaitForQueuedWork() {
     APMAnalyticsState::shared().timestampQueue->waitUntilAllAreQueued();
-    queue()->sync([] {});
+    APMAnalytics::queue()->sync([] {});
 }
 
 namespace {

@@ -280,9 +280,6 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // The analytics account's day of `seconds`: (seconds + offsetMinutes x 60) / 86400
     // truncated toward zero, saturating at the int32 range (NaN gives 0).
     static std::int32_t accountDayNumber(double seconds, std::int32_t offsetMinutes);
-    // Test hook: fixes the sampling draw (true: always 0, so every roll keeps the event; false:
-    // never 0); no value restores the random draw.
-    void TEST_setSamplingDraw(std::optional<bool> drawIsZero) { samplingDrawIsZero_ = drawIsZero; }
 
     // Reports, event entry, user properties and default event parameters ------------------------
     // (core/APMMeasurementReports.cpp, EventEntry, UserProperties, DefaultEventParameters and
@@ -459,10 +456,8 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     bool shouldUseBackgroundSession() const { return false; }
     double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
     const std::vector<std::int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
-    // Seconds since boot, counting suspend; 0 when the clock cannot be read.
+    // Seconds since boot, counting suspend (APMSystemUptime); 0 when the clock cannot be read.
     static double systemUptime();
-    // Test hook: makes systemUptime() answer `seconds`; no value restores the clock.
-    static void TEST_setSystemUptime(std::optional<double> seconds);
 
     // Sessions (APMMeasurementSessions.cpp) -----------------------------------------------------
 
@@ -699,11 +694,9 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
         conversionService_ = std::move(service);
     }
 
-    // Test hooks ---------------------------------------------------------------------------------
-
-    // Runs `block` on the worker thread and waits for it (and so for every block queued
-    // before). REQUIRES: not on the worker queue.
-    void TEST_runOnWorkerQueueAndWait(const std::function<void()>& block);
+    // Tests fix the sampling draw and run blocks on the worker queue through it
+    // (tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h).
+    friend class APMMeasurementTestPeer;
 
     // What the configuration's event-editing program made of one event.
     struct EventEditingResult {
@@ -906,7 +899,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // The user's language for the raw-event metadata, read once: it comes from the process's
     // locale variables, and asking again logs (and samples) a missing one for every event.
     std::optional<std::optional<std::string>> userDefaultLanguage_;
-    // Bundling: the fixed sampling draw of TEST_setSamplingDraw.
+    // Bundling: the sampling draw a test fixed (APMMeasurementTestPeer::setSamplingDraw).
     std::optional<bool> samplingDrawIsZero_;
     // While a logged event is handled: the consent it was logged under, which the raw-event
     // metadata of what it writes carries instead of the consent of the moment.

@@ -2,7 +2,6 @@
 // disabling collection, and wiping its data.
 #include <cassert>
 #include <filesystem>
-#include <future>
 
 #include "sdk/measurement/attribution/APMPSMContext.h"
 #include "sdk/measurement/attribution/APMSearchAdReporter.h"
@@ -514,23 +513,4 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::string& appI
         }
     });
     return wiped;
-}
-
-// Test hooks
-// ---------------------------------------------------------------------------------------
-
-void APMMeasurement::TEST_runOnWorkerQueueAndWait(const std::function<void()>& block) {
-    // Scheduled rather than dispatched synchronously: a synchronous dispatch may run the block
-    // on the calling thread, and the pipeline expects the worker thread.
-    std::promise<void> done;
-    scheduler_->scheduleOnWorkerQueue("APMMeasurement:TEST", [&] {
-        try {
-            block();
-        } catch (...) {
-            done.set_value();
-            throw;
-        }
-        done.set_value();
-    });
-    done.get_future().wait();
 }

@@ -53,10 +53,6 @@ bool flagOrFalse(const std::optional<bool>& flag, const sdk::Error& error, std::
 
 }  // namespace
 
-void APMMeasurement::TEST_setSystemUptime(std::optional<double> seconds) {
-    TEST_APMSetSystemUptime(seconds);
-}
-
 double APMMeasurement::systemUptime() {
     return std::max(APMSystemUptime(), 0.0);
 }

@@ -300,10 +300,6 @@ std::int64_t APMScreenViewReporter::incrementScreenInstanceID() {
     return static_cast<std::int64_t>(previous + 1);
 }
 
-void APMScreenViewReporter::TEST_waitForQueue() {
-    queue_->sync([] {});
-}
-
 bool APMIsAppActive() {
     return APMScreenViewReporter::sharedInstance()->isAppActive();
 }

@@ -70,10 +70,12 @@ class APMScreenViewReporter : public std::enable_shared_from_this<APMScreenViewR
     void setParameterLimits(const APMParameterLimits& limits);
     APMParameterLimits parameterLimits();
     std::int32_t maxValueLength() { return parameterLimits().maxPublicEventParameterValueLength; }
-    // Waits until the blocks queued on the reporter's queue so far have run.
-    void TEST_waitForQueue();
 
   private:
+    // Tests wait for the reporter's queue through it
+    // (tests/sdk/measurement/engine/core/APMScreenViewReporterTestPeer.h).
+    friend class APMScreenViewReporterTestPeer;
+
     struct Passkey {
         explicit Passkey() = default;
     };

@@ -7,6 +7,7 @@
 #include "sdk/measurement/engine/core/APMSessionReporter.h"
 #include "tests/sdk/analytics/ActivityTestSupport.h"
 #include "tests/sdk/measurement/attribution/APMAdExposureReporterTestPeer.h"
+#include "tests/sdk/measurement/engine/APMUptimeTesting.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "sdk/measurement/engine/APMError.h"
 #include "sdk/measurement/storage/APMSqliteStore.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 

@@ -15,6 +15,7 @@
 #include "tests/sdk/measurement/attribution/FakeStore.h"
 #include "tests/sdk/measurement/attribution/ReceiptBuilder.h"
 #include "tests/sdk/measurement/attribution/Waiting.h"
+#include "tests/sdk/measurement/engine/APMAEUTesting.h"
 #include "tests/support/TempDir.h"
 
 namespace sdktest {
@@ -96,9 +97,9 @@ class ReporterFixture {
     explicit ReporterFixture(platform::StoreProduct product = testProduct("p")) {
         store_->addProduct(product);
         reporter_->setInternalEventLogger(sink_.logger());
-        APMAEU::TEST_setAppStoreRURL(receiptPath());
+        TEST_APMSetAppStoreRURL(receiptPath());
     }
-    ~ReporterFixture() { APMAEU::TEST_setAppStoreRURL(std::nullopt); }
+    ~ReporterFixture() { TEST_APMSetAppStoreRURL(std::nullopt); }
     ReporterFixture(const ReporterFixture&) = delete;
     ReporterFixture& operator=(const ReporterFixture&) = delete;
 

@@ -19,6 +19,7 @@
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "tests/sdk/measurement/attribution/PlistFileTestSupport.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 
 namespace sdktest {

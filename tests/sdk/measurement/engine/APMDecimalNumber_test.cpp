@@ -6,6 +6,7 @@
 
 #include "sdk/measurement/engine/APMNumericUtil.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/APMDecimalNumberTesting.h"
 
 namespace {
 

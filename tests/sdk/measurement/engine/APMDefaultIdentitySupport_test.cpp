@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ class SlowSupport : public APMIdentitySupport {
 TEST(APMDefaultIdentitySupportTest, LateIdentifierIsNotWaitedForButKept) {
     auto slow = std::make_shared<SlowSupport>();
     APMDefaultIdentitySupport& support = APMDefaultIdentitySupport::sharedInstance();
-    support.TEST_setPlatformSupport(slow);
+    APMDefaultIdentitySupportTestPeer::setPlatformSupport(support, slow);
     EXPECT_EQ(support.resettableDeviceID(), std::nullopt);
     slow->release();
     // Once the support answers, a later call sees the identifier (asked until it does, with
@@ -63,7 +64,7 @@ TEST(APMDefaultIdentitySupportTest, LateIdentifierIsNotWaitedForButKept) {
     }
     EXPECT_EQ(id, "AAAA");
     EXPECT_FALSE(support.limitedAdTracking());
-    support.TEST_setPlatformSupport(nullptr);
+    APMDefaultIdentitySupportTestPeer::setPlatformSupport(support, nullptr);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include "sdk/utilities/VDUClassRegistry.h"
 #include "sdk/utilities/VDULogger.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
+#include "tests/sdk/measurement/engine/APMMonitorTestPeer.h"
 #include "tests/sdk/measurement/engine/EngineTestSupport.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -132,11 +134,11 @@ class LocalMonitorTest : public ::testing::Test {
     APMMonitor& makeMonitor() {
         monitor_.reset();
         monitor_ = std::make_unique<APMMonitor>(6, APMASLLogger(), 111500, shared_, suite_);
-        monitor_->TEST_setMessageObserver([this](const APMMonitorMessage& m) {
+        APMMonitorTestPeer::setMessageObserver(*monitor_, [this](const APMMonitorMessage& m) {
             std::lock_guard lock(mutex_);
             codes_.push_back(m.code);
         });
-        monitor_->TEST_waitForMonitorQueue();
+        APMMonitorTestPeer::waitForMonitorQueue(*monitor_);
         return *monitor_;
     }
 
@@ -175,7 +177,7 @@ TEST_F(LocalMonitorTest, ThousandMessagesAreDispatchedAsOneSampleAfterThePeriod)
         monitor.logWithLevel(i % 2 == 0 ? 2 : 5, 13001, "Event name is too long. Name", "x");
     }
     EXPECT_EQ(lines_.take(), std::vector<std::string>{}) << "levels 2 and 5 never print";
-    monitor.TEST_waitForMonitorQueue();  // the sample began before the clock moves on
+    APMMonitorTestPeer::waitForMonitorQueue(monitor);  // the sample began before the clock moves on
     setNow(kStart + kDay / 2);
     EXPECT_FALSE(monitor.monitoringDataForDispatch(kDay, 0)) << "the period has not passed";
 

@@ -9,6 +9,7 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDeepLink.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
 #include "tests/support/TempDir.h"
 

@@ -2,6 +2,7 @@
 // triggered queries against the clock, literal prefix and origin queries, the table limit.
 #include <algorithm>
 
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/storage/RecordTestSupport.h"
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/storage/APMDatabase.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/storage/DatabaseTestSupport.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // The upload queue: stored bundles as gzip and protoc see them, batches within limits, retries,
 // deletion and the periodic stale-data clean-up.
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/storage/RecordTestSupport.h"
 
 namespace {

@@ -1,4 +1,5 @@
 // Raw events and their metadata: rows as other readers see them, reading back, and the limits.
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/storage/RecordTestSupport.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // User properties: plain values of each kind, the checks before writing, the table limit, the
 // listings and the count and existence queries.
+#include "tests/sdk/measurement/engine/APMUserAttributeTestPeer.h"
 #include "tests/sdk/measurement/storage/RecordTestSupport.h"
 
 namespace {
@@ -58,8 +59,8 @@ TEST_F(APMDatabaseUserAttributesTest, RefusedPropertiesWriteNothing) {
     // The value by reference: GCC 12 at -O2 takes the moved-from temporary of a by-value
     // parameter here for uninitialised (-Wmaybe-uninitialized), though it is not.
     const auto unchecked = [](std::string origin, std::string name, const APMValue& value) {
-        return APMUserAttribute::TEST_initUnchecked(std::move(origin), std::move(name), value,
-                                                    1.0);
+        return APMUserAttributeTestPeer::initUnchecked(std::move(origin), std::move(name), value,
+                                                       1.0);
     };
     const APMUserAttribute emptyOrigin = unchecked("", "plan", APMValue("x"));
     const APMUserAttribute emptyName = unchecked("app", "", APMValue("x"));

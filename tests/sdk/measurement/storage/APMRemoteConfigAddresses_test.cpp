@@ -3,6 +3,7 @@
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/engine/APMLibraryVersion.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 #include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
@@ -61,7 +62,8 @@ std::unique_ptr<APMPBMeasurementConfig> configWithStgw(
 class APMRemoteConfigAddressesTest : public sdktest::RemoteConfigTest {
   protected:
     void TearDown() override {
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(), nullptr);
         APMRemoteConfigTestPeer::setServiceOrigin(std::nullopt);
         APMRemoteConfig::setSTGWPreviewHeaders(std::nullopt);
         platform::Bundle::TEST_setMainBundle(std::nullopt);
@@ -69,7 +71,8 @@ class APMRemoteConfigAddressesTest : public sdktest::RemoteConfigTest {
     }
 
     void setConsentStatus(std::int64_t status) {
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(),
             std::make_shared<FixedConsentStatus>(status));
     }
 

@@ -8,6 +8,7 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/storage/DatabaseTestSupport.h"
 
 namespace sdktest {

@@ -1,6 +1,7 @@
 // The facade's class-wide state: its keys in the analytics defaults and consent persistence,
 // read back from the suite's property list.
 #include "sdk/measurement/engine/core/APMAnalytics.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/measurement/storage/PersistenceTestSupport.h"
 

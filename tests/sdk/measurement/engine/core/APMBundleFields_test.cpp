@@ -5,6 +5,7 @@
 #include "sdk/measurement/messages/APMPBAccessors.h"
 #include "sdk/measurement/messages/MessageSlots.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 #include "tests/sdk/measurement/engine/core/IdentityTestSupport.h"
 #include "tests/sdk/measurement/messages/MessageTestSupport.h"
 
@@ -82,7 +83,8 @@ TEST_F(APMBundleFieldsTest, IdentifiersFollowSignalsTrackingAndGate) {
         if (c.authorization) {
             installSupport(kAdID, c.authorization);
         } else {
-            APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
+            APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+                APMDefaultIdentitySupport::sharedInstance(), nullptr);
         }
         auto identity = makeIdentity();
         APMPBMeasurementBundle bundle;

@@ -3,6 +3,7 @@
 // protoc.
 #include <chrono>
 
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/CUPTestSupport.h"
 
 namespace {
@@ -273,7 +274,7 @@ TEST_F(ConditionalPropertyTest, QueryOnTheWorkerQueueReturnsAtOnce) {
     std::optional<std::vector<APMConditionalUserProperty>> found{
         std::vector<APMConditionalUserProperty>{}};
     const auto start = std::chrono::steady_clock::now();
-    engine_->TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
         found = controller().conditionalUserPropertiesWithNamePrefix(std::nullopt, std::nullopt);
     });
     EXPECT_FALSE(found);

@@ -16,6 +16,7 @@
 #include "sdk/measurement/engine/core/APMIdentifiers.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 #include "tests/sdk/measurement/engine/core/IdentityTestSupport.h"
 
 namespace {
@@ -137,7 +138,8 @@ TEST_F(APMIdentityTest, AppleConsentStatusFollowsTheAuthorisation) {
         EXPECT_EQ(identity->appleConsentStatus(), c.expected) << c.authorization.value_or(-1);
     }
     // No support at all: status 6 and no hash.
-    APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
+    APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+        APMDefaultIdentitySupport::sharedInstance(), nullptr);
     auto fresh = APMIdentity::initWithPersistedConfig(
         APMPersistedConfig::initWithSuiteName("com.example.other"),
         configWithSettings({{"measurement.ad_id_cache_time", "0"}}));

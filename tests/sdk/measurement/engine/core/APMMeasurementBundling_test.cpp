@@ -15,6 +15,7 @@
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/measurement/storage/RecordTestSupport.h"
 
@@ -40,7 +41,7 @@ class BundlingTest : public sdktest::EngineTest {
     }
 
     void onWorker(const std::function<void()>& block) {
-        engine_->TEST_runOnWorkerQueueAndWait(block);
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, block);
     }
 
     // The metadata the write path would store now, with `edit` applied.
@@ -384,7 +385,7 @@ class SamplingTest : public BundlingTest {
 
 TEST_F(SamplingTest, ANeverSucceedingDrawKeepsOnlyTheFirstEventOfTheDayAsExempt) {
     configureRate(10);
-    engine_->TEST_setSamplingDraw(false);
+    APMMeasurementTestPeer::setSamplingDraw(*engine_, false);
     writeRaw(*metadata(), {event("s", kTen), event("other", kTen + 1), event("s", kTen + 2),
                            event("s", kTen + 3)});
     ASSERT_TRUE(bundle());
@@ -405,7 +406,7 @@ TEST_F(SamplingTest, ANeverSucceedingDrawKeepsOnlyTheFirstEventOfTheDayAsExempt)
 
 TEST_F(SamplingTest, AnAlwaysSucceedingDrawKeepsEveryEventWithItsRateAndNoExemption) {
     configureRate(10);
-    engine_->TEST_setSamplingDraw(true);
+    APMMeasurementTestPeer::setSamplingDraw(*engine_, true);
     writeRaw(*metadata(), {event("s", kTen), event("s", kTen + 1),
                            event("s", kTen + 2, {{"_sr", sdk::Value(std::int64_t{3})}})});
     ASSERT_TRUE(bundle());
@@ -418,7 +419,7 @@ TEST_F(SamplingTest, AnAlwaysSucceedingDrawKeepsEveryEventWithItsRateAndNoExempt
 
 TEST_F(SamplingTest, ARateOfOneIsRefusedAndTheEventPassesUnsampled) {
     configureRate(1);
-    engine_->TEST_setSamplingDraw(false);
+    APMMeasurementTestPeer::setSamplingDraw(*engine_, false);
     writeRaw(*metadata(), {event("s", kTen), event("s", kTen + 1)});
     ASSERT_TRUE(bundle());
     EXPECT_TRUE(monitor_.saw(23154));
@@ -429,12 +430,12 @@ TEST_F(SamplingTest, ARateOfOneIsRefusedAndTheEventPassesUnsampled) {
 
 TEST_F(SamplingTest, ADroppedComplexEventLeavesItsIDUntilTheNextKeptEvent) {
     configureRate(10);
-    engine_->TEST_setSamplingDraw(false);
+    APMMeasurementTestPeer::setSamplingDraw(*engine_, false);
     writeRaw(*metadata(),
              {event("s", kTen), event("s", kTen + 1, {{"_eid", sdk::Value(std::int64_t{7})}})});
     ASSERT_TRUE(bundle());
     EXPECT_EQ(sqlite("select last_sampled_complex_event_id from events where name = 's'"), "7\n");
-    engine_->TEST_setSamplingDraw(true);
+    APMMeasurementTestPeer::setSamplingDraw(*engine_, true);
     writeRaw(*metadata(), {event("s", kTen + 2)});
     ASSERT_TRUE(bundle());
     EXPECT_EQ(sqlite("select last_sampled_complex_event_id is null from events where name = 's'"),
@@ -443,7 +444,7 @@ TEST_F(SamplingTest, ADroppedComplexEventLeavesItsIDUntilTheNextKeptEvent) {
 
 TEST_F(SamplingTest, WithoutARecordedDayThePreviousTimeTellsWhetherTheDayIsNew) {
     configureRate(10);
-    engine_->TEST_setSamplingDraw(false);
+    APMMeasurementTestPeer::setSamplingDraw(*engine_, false);
     writeRaw(*metadata(), {event("s", kTen)});
     ASSERT_TRUE(bundle());
     // A row from before bundled days were recorded: only the event's previous time (kTen) tells
@@ -456,7 +457,7 @@ TEST_F(SamplingTest, WithoutARecordedDayThePreviousTimeTellsWhetherTheDayIsNew) 
 
 TEST_F(SamplingTest, DebugModeSamplesNothing) {
     configureRate(10);
-    engine_->TEST_setSamplingDraw(false);
+    APMMeasurementTestPeer::setSamplingDraw(*engine_, false);
     APMMeasurement::monitor().setDebugModeEnabled(true);
     writeRaw(*metadata(), {event("s", kTen), event("s", kTen + 1), event("s", kTen + 2)});
     ASSERT_TRUE(bundle());

@@ -14,6 +14,7 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUNotificationCenter.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/CampaignTestSupport.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
@@ -32,8 +33,8 @@ class CampaignTest : public EngineTest {
     void openURL(const std::string& url, double eventTime,
                  const sdk::Value::Dictionary& extras = {},
                  std::optional<std::int64_t> click = std::nullopt) {
-        engine_->TEST_runOnWorkerQueueAndWait(
-            [&] { engine_->handleOpenURLOnWorkerQueue(url, click, eventTime, extras); });
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(
+            *engine_, [&] { engine_->handleOpenURLOnWorkerQueue(url, click, eventTime, extras); });
     }
 
     // The decoded AdCampaignInfo kept for the bundles, as protoc reads it from the plist.
@@ -259,8 +260,9 @@ TEST_F(CampaignTest, WithoutTrackingAuthorisationClickIdentifiersAreDropped) {
 
 TEST_F(CampaignTest, OpenedURLsAndActivitiesReachTheEngineOffTheWorkerQueueOnly) {
     ASSERT_TRUE(startEngine(kAppID));
-    engine_->TEST_runOnWorkerQueueAndWait(
-        [&] { engine_->handleNonFirstOpenEventURL("https://a.example/?utm_source=w", 10.0); });
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
+        engine_->handleNonFirstOpenEventURL("https://a.example/?utm_source=w", 10.0);
+    });
     drain(*engine_);
     EXPECT_TRUE(monitor_.saw(23163));
     EXPECT_TRUE(rawEventNames().empty());

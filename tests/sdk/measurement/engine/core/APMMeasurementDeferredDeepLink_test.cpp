@@ -12,6 +12,7 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/DOZAruZizorudeZadazudu.h"
 #include "tests/sdk/measurement/attribution/SearchAdTestSupport.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 #include "tests/sdk/measurement/engine/EngineTestSupport.h"
 #include "tests/sdk/measurement/engine/core/CampaignTestSupport.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
@@ -117,7 +118,8 @@ TEST_F(DeferredDeepLinkTest, GatesRefuseInOrder) {
         persisted().setDeferredDeepLinkRetrievalComplete(std::nullopt);
         persisted().setDeferredDeepLinkRetryCount(0);
         APMConsentSettingsUtil::clearAllSettings();
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(),
             std::make_shared<sdktest::TrackingSupport>(kDeviceID, 3));
     };
     struct Case {
@@ -147,7 +149,10 @@ TEST_F(DeferredDeepLinkTest, GatesRefuseInOrder) {
          false, 23252},
         // An identity that cannot tell counts as limited.
         {"limited ad tracking",
-         [] { APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr); },
+         [] {
+             APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+                 APMDefaultIdentitySupport::sharedInstance(), nullptr);
+         },
          false, 23196},
     };
     constexpr std::int64_t kGateCodes[] = {23193, 23194, 23195, 23196, 23197, 23252};

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ProgramText.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace {
@@ -39,7 +40,7 @@ class EventEditingTest : public EngineTest {
 
     // Stores and applies a configuration carrying `programs`, as a fetch would.
     void storePrograms(const std::vector<std::string_view>& programs) {
-        engine_->TEST_runOnWorkerQueueAndWait([&] {
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
             APMPBMeasurementConfig config;
             APMPBSetString(&config, apmpb::MeasurementConfig::kAppId, kAppID);
             APMPBRepeatedArray elements;

@@ -3,6 +3,7 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/measurement/messages/MessageTestSupport.h"
 
@@ -185,7 +186,7 @@ TEST_F(EventEntryTest, DefaultsBeforeTheFirstAppEventReachTheStoredFirstOpen) {
 TEST_F(EventEntryTest, SessionStartBackfillsEventsSinceTheFirstOpenWithoutASessionID) {
     ASSERT_TRUE(startEngine(kAppID));
     const double start = engine_->initTimestamp();
-    engine_->TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
         // Older than the first open: left alone.
         std::optional<APMEvent> old =
             APMEvent::initWithOrigin("app", true, "old_event", start - 100, 0, {},
@@ -214,8 +215,8 @@ TEST_F(EventEntryTest, SessionStartBackfillsEventsSinceTheFirstOpenWithoutASessi
 
     // Without a first open the back-fill looks 15 s before the session start.
     sqlite("DELETE FROM raw_events WHERE name = '_f';");
-    engine_->TEST_runOnWorkerQueueAndWait(
-        [&] { EXPECT_EQ(engine_->backfillStartTimestampForSessionID(1000.0), 985.0); });
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(
+        *engine_, [&] { EXPECT_EQ(engine_->backfillStartTimestampForSessionID(1000.0), 985.0); });
 }
 
 }  // namespace

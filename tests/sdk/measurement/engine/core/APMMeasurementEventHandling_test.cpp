@@ -2,6 +2,7 @@
 // rollouts, the stored rollouts on "_ae", and default parameters of internal events.
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace {
@@ -97,7 +98,7 @@ TEST_F(EventHandlingTest, InternalEventsGetDefaultParametersExceptCampaignOnesAn
     ASSERT_TRUE(startEngine(kAppID));
     APMPersistedConfig::sharedInstance()->setDefaultEventParameters(
         sdk::Value::Dictionary{{"cad_source", sdk::Value("mail")}, {"plan", sdk::Value("gold")}});
-    engine_->TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
         for (const char* name : {"_cmp", "_err", "_e"}) {
             std::optional<APMEvent> event =
                 APMEvent::initWithOrigin("auto", false, name, APMCurrentTimeInterval(), 0, {},

@@ -5,6 +5,7 @@
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace {
@@ -52,7 +53,7 @@ TEST_F(LifecycleTest, TheStartSwitchesOffAnOlderAudienceComponent) {
     ASSERT_TRUE(VDUClassRegistry::registerClass(older));
     std::shared_ptr<APMMeasurement> engine = startEngine(kAppID);
     ASSERT_NE(engine, nullptr);
-    engine->TEST_runOnWorkerQueueAndWait([] {});
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [] {});
     EXPECT_EQ(older->calls, std::vector<bool>{false});
     EXPECT_TRUE(monitor_.saw(23210));
     VDUClassRegistry::TEST_unregisterClass("VIZIverirozidi");

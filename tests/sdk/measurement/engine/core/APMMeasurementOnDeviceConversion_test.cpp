@@ -15,6 +15,7 @@
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/utilities/VDUClassRegistry.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <condition_variable>
 
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
 
 namespace {

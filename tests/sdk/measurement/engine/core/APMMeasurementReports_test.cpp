@@ -11,6 +11,7 @@
 #include "sdk/measurement/engine/APMUserDefaults.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/utilities/VDUAppEnvironmentUtil.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
 #include "tests/support/Command.h"
@@ -128,7 +129,8 @@ TEST_F(ReportsTest, FirstOpenTimestampIsTheFirstOpenPropertysOrTheEarliestOne) {
     ASSERT_TRUE(startEngine(kAppID));
     const auto firstOpenTimestamp = [&] {
         double answer = -1;
-        engine_->TEST_runOnWorkerQueueAndWait([&] { answer = engine_->firstOpenTimestamp(); });
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(
+            *engine_, [&] { answer = engine_->firstOpenTimestamp(); });
         return answer;
     };
     EXPECT_EQ(firstOpenTimestamp(), engine_->initTimestamp());

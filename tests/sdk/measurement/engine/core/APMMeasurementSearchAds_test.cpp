@@ -8,6 +8,7 @@
 #include "sdk/measurement/engine/core/APMAnalytics.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/attribution/SearchAdTestSupport.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -25,7 +26,8 @@ class MeasurementSearchAdsTest : public sdktest::EngineTest {
 
     std::shared_ptr<APMSearchAdReporter> reporter() {
         std::shared_ptr<APMSearchAdReporter> reporter;
-        engine_->TEST_runOnWorkerQueueAndWait([&] { reporter = engine_->searchAdReporter(); });
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(
+            *engine_, [&] { reporter = engine_->searchAdReporter(); });
         return reporter;
     }
 

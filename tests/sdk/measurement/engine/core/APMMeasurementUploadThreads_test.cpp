@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "sdk/measurement/engine/APMPlatformNotifications.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
 
 namespace {

@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "sdk/measurement/engine/APMDigest.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
+#include "tests/sdk/measurement/engine/APMUptimeTesting.h"
 #include "tests/sdk/measurement/engine/core/UploadTestSupport.h"
 
 namespace {
@@ -322,9 +324,9 @@ TEST_F(UploadRequestTest, FailedDeleteAfterSuccessSuspendsUploads) {
 }
 
 TEST_F(UploadRequestTest, FailedDeleteWithoutReadableUptimeDoesNotSuspendForEver) {
-    APMMeasurement::TEST_setSystemUptime(-1.0);  // a clock that cannot be read
+    TEST_APMSetSystemUptime(-1.0);  // a clock that cannot be read
     uploadOneBundleAndDropTheQueueBeforeSuccess();
-    APMMeasurement::TEST_setSystemUptime(std::nullopt);
+    TEST_APMSetSystemUptime(std::nullopt);
     EXPECT_TRUE(monitor_.saw(23045));
     EXPECT_EQ(engine_->suspendedUploadTimestamp(), 0);
     EXPECT_FALSE(monitor_.saw(23023));

@@ -12,6 +12,8 @@
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/measurement/messages/MessageTestSupport.h"
 #include "tests/sdk/utilities/UtilitiesTestSupport.h"
@@ -34,7 +36,7 @@ class UserPropertiesTest : public EngineTest {
     // setUserPropertyInDatabaseOnWorkerQueue's answer.
     bool setProperty(const std::string& origin, const std::string& name, APMValue value) {
         bool stored = false;
-        engine_->TEST_runOnWorkerQueueAndWait([&] {
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
             std::optional<APMUserAttribute> a = attribute(origin, name, std::move(value));
             ASSERT_TRUE(a) << name;
             stored = engine_->setUserPropertyInDatabaseOnWorkerQueue(*a);
@@ -245,7 +247,7 @@ TEST_F(UserPropertiesTest, ConsentChildStarts) {
 
 TEST_F(UserPropertiesTest, ConsentDefaultsOfTheStoredConfigurationApplyAtTheNextStart) {
     ASSERT_TRUE(startEngine(kAppID));
-    engine_->TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
         const auto entry = [](std::int32_t type, std::int32_t status) {
             auto e = std::make_shared<APMPBConsentDefaultEntry>();
             APMPBSetInt32(e.get(), apmpb::ConsentDefaultEntry::kType, type);

@@ -12,6 +12,9 @@
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/analytics/ActivityTestSupport.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
+#include "tests/sdk/measurement/engine/APMUptimeTesting.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 
 namespace {
 
@@ -127,7 +130,7 @@ TEST_F(SessionsTest, AScreenChangeReportsTheEngagementOfTheScreenLeftAfterASecon
 // Stores a configuration whose engagement interval is `milliseconds`, as a fetch would.
 void storeEngagementInterval(const std::string& milliseconds) {
     std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
-    engine->TEST_runOnWorkerQueueAndWait([&] {
+    APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine, [&] {
         APMPBMeasurementConfig config;
         APMPBSetString(&config, apmpb::MeasurementConfig::kAppId, engine->appID());
         auto setting = std::make_shared<APMPBSetting>();

@@ -5,6 +5,7 @@
 
 #include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
+#include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 
 namespace sdktest {

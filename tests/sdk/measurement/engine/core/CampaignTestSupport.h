@@ -11,6 +11,7 @@
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
 #include "tests/sdk/measurement/attribution/PlistFileTestSupport.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 
 namespace sdktest {
 
@@ -35,10 +36,12 @@ class TrackingSupport : public APMIdentitySupport {
 class ScopedIdentitySupport {
   public:
     explicit ScopedIdentitySupport(std::shared_ptr<APMIdentitySupport> support) {
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(std::move(support));
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(), std::move(support));
     }
     ~ScopedIdentitySupport() {
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(), nullptr);
     }
     ScopedIdentitySupport(const ScopedIdentitySupport&) = delete;
     ScopedIdentitySupport& operator=(const ScopedIdentitySupport&) = delete;

@@ -22,6 +22,7 @@
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/MonitorRecorder.h"
 #include "tests/sdk/measurement/engine/EngineTestSupport.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 
 namespace sdktest {
 
@@ -77,7 +78,7 @@ class EngineTest : public ::testing::Test {
 
     // Waits for every block queued on the engine's worker queue so far.
     static void drain(APMMeasurement& engine) {
-        engine.TEST_runOnWorkerQueueAndWait([] {});
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(engine, [] {});
     }
 
     // The sqlite3 shell's output for `sql` on the engine's database.
@@ -92,7 +93,7 @@ class EngineTest : public ::testing::Test {
     // until it was handled.
     void logEvent(const std::string& name, const APMRawParameters& params = {},
                   bool isPublic = true, const std::string& origin = "app") {
-        engine_->TEST_runOnWorkerQueueAndWait([&] {
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
             std::optional<APMEvent> event =
                 APMEvent::initWithOrigin(origin, isPublic, name, APMCurrentTimeInterval(), 0,
                                          params, APMRemoteConfig::current()->parameterLimits());
@@ -105,7 +106,7 @@ class EngineTest : public ::testing::Test {
     // as a fetch would.
     void storeConfig(const std::vector<std::pair<std::string, std::string>>& settings,
                      const std::vector<std::string>& blocklisted = {}) {
-        engine_->TEST_runOnWorkerQueueAndWait([&] {
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
             APMPBMeasurementConfig config;
             APMPBSetString(&config, apmpb::MeasurementConfig::kAppId, kAppID);
             APMPBRepeatedArray elements;
@@ -131,7 +132,7 @@ class EngineTest : public ::testing::Test {
     // The stored raw events, read back through the database.
     std::vector<APMRawEventData> rawEvents() {
         std::vector<APMRawEventData> events;
-        engine_->TEST_runOnWorkerQueueAndWait([&] {
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, [&] {
             sdk::Error error;
             events = engine_->database()->allRawEventsWithError(&error).value_or(events);
         });

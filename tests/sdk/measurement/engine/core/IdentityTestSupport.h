@@ -12,6 +12,7 @@
 #include "sdk/measurement/engine/APMDefaultIdentitySupport.h"
 #include "sdk/measurement/engine/core/APMIdentity.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/engine/APMDefaultIdentitySupportTestPeer.h"
 #include "tests/sdk/measurement/storage/RemoteConfigTestSupport.h"
 
 namespace sdktest {
@@ -65,7 +66,8 @@ class IdentityTest : public RemoteConfigTest {
   protected:
     void TearDown() override {
         APMConsentSettingsUtil::clearAllSettings();
-        APMDefaultIdentitySupport::sharedInstance().TEST_setPlatformSupport(nullptr);
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(
+            APMDefaultIdentitySupport::sharedInstance(), nullptr);
         platform::Bundle::TEST_setMainBundle(std::nullopt);
         RemoteConfigTest::TearDown();
     }
@@ -82,7 +84,7 @@ class IdentityTest : public RemoteConfigTest {
     void installSupport(std::optional<std::string> id, std::optional<std::int64_t> status = 3) {
         support_->set(id, status);
         APMDefaultIdentitySupport& support = APMDefaultIdentitySupport::sharedInstance();
-        support.TEST_setPlatformSupport(support_);
+        APMDefaultIdentitySupportTestPeer::setPlatformSupport(support, support_);
         for (int i = 0; id && i < 100000 && support.resettableDeviceID() != id; ++i) {
         }
     }

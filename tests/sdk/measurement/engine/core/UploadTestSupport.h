@@ -10,6 +10,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "sdk/measurement/engine/APMAlarm.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"
+#include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"
 #include "tests/sdk/measurement/storage/APMRemoteConfigTestPeer.h"
 #include "tests/support/LoopbackServer.h"
@@ -51,7 +52,7 @@ class UploadTest : public EngineTest {
 
     // Runs `block` on the worker queue and waits for it.
     void onWorker(const std::function<void()>& block) {
-        engine_->TEST_runOnWorkerQueueAndWait(block);
+        APMMeasurementTestPeer::runOnWorkerQueueAndWait(*engine_, block);
     }
 
     // Waits until `count` requests arrived and the engine has handled the last answer.
