@@ -3,7 +3,7 @@
 // protoc.
 #include <chrono>
 
-#include "tests/sdk/measurement/engine/core/CUPTestSupport.h"
+#include "tests/sdk/measurement/audiences/CUPTestSupport.h"
 
 namespace {
 
