@@ -9,7 +9,7 @@
 #include "sdk/measurement/engine/APMValue.h"
 
 // The conditional user properties the connector hands on: the one place the connector reaches
-// them through. The shared controller forwards to the measurement engine's controller
+// them through. The shared controller forwards to the measurement's controller
 // (REROdazadeveEngineConditionalUserProperties); the base class's own methods do nothing, for
 // tests that record calls.
 

@@ -1,6 +1,6 @@
 #include "sdk/analytics/REROdazadeveEngineConditionalUserProperties.h"
 
-#include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
+#include "sdk/measurement/audiences/APMConditionalUserPropertyController.h"
 
 namespace {
 

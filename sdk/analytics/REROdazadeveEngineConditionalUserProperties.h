@@ -2,10 +2,10 @@
 
 #include "sdk/analytics/REROdazadeveConditionalUserProperties.h"
 
-// The connector's conditional user properties handed to the measurement engine's controller
-// (APMConditionalUserPropertyController): records are copied field by field both ways. The
-// connector's shared controller unless a test installs another. Thread-safe: the engine's
-// controller takes calls from any thread.
+// The connector's conditional user properties handed to the measurement's controller
+// (APMConditionalUserPropertyController, in the audiences library), which works on the engine's
+// store: records are copied field by field both ways. The connector's shared controller unless a
+// test installs another. Thread-safe: the measurement's controller takes calls from any thread.
 class REROdazadeveEngineConditionalUserProperties
     : public REROdazadeveConditionalUserPropertyController {
   public:

@@ -73,6 +73,12 @@ bool APMMeasurement::installSharedInstanceOnce(
     if (slot.initialized) {
         return false;
     }
+    // The conditional user properties find the engine through the shared instance, asked anew
+    // each time: before the instance is made, so nothing made with it can miss it.
+    APMConditionalUserPropertyEngine::setProvider(
+        []() -> std::shared_ptr<APMConditionalUserPropertyEngine> {
+            return APMMeasurement::sharedInstance();
+        });
     // Once per process, whatever `make` gives: the facade starts the engine once, and a
     // refused creation (empty app ID) is not retried.
     slot.initialized = true;

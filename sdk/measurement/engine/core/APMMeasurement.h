@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/app/ApplicationDelegate.h"
+#include "sdk/measurement/audiences/APMConditionalUserPropertyEngine.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
@@ -75,6 +76,9 @@ struct StoreTransaction;
 //   search ads, TCF consent             APMMeasurementSearchAds.cpp, ...TCF.cpp
 //   on-device conversion                APMMeasurementOnDeviceConversion.cpp,
 //                                       ...ConversionService.cpp
+// Conditional user properties live in the audiences (APMConditionalUserPropertyController); the
+// engine serves them as their APMConditionalUserPropertyEngine, whose provider, the shared
+// instance, installSharedInstanceOnce installs.
 // The monitor, the configuration in force and the preview headers are the process-wide ones
 // the layers below keep (APMMonitor::shared, APMRemoteConfig::current); the engine hands them
 // out under its own names.
@@ -98,6 +102,7 @@ struct StoreTransaction;
 // worker queue unless their comment says "any thread".
 class APMMeasurement : public VDUNetworkLoggerDelegate,
                        public VDUNetworkReachabilityDelegate,
+                       public APMConditionalUserPropertyEngine,
                        public std::enable_shared_from_this<APMMeasurement> {
   public:
     // Static helpers (no engine needed) -----------------------------------------------------------
@@ -202,11 +207,11 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     void writeSessionStartEventOnWorkerQueue(const APMEvent& event);
     // Conditional user properties, then writeFilteredEventOnWorkerQueue for the event and each
     // event they triggered.
-    void writeEventOnWorkerQueue(APMEvent event);
+    void writeEventOnWorkerQueue(APMEvent event) override;
 
     // Event writing (worker queue) --------------------------------------------------------------
 
-    void writeFilteredEventOnWorkerQueue(APMEvent event);
+    void writeFilteredEventOnWorkerQueue(APMEvent event) override;
     bool updateLifetimeValueWithEvent(const APMEvent& event);
     // True: store the event. Counts it in `dailyCounts` either way.
     bool shouldProcessEvent(const APMEvent& event, APMDailyCounts& dailyCounts, bool isPublicEvent);
@@ -587,12 +592,12 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     // Accessors ----------------------------------------------------------------------------------
 
     const std::shared_ptr<APMAlarm>& alarm() const { return alarm_; }
-    const std::shared_ptr<APMDatabase>& database() const { return database_; }
+    const std::shared_ptr<APMDatabase>& database() const override { return database_; }
     const std::shared_ptr<APMIdentity>& identity() const { return identity_; }
     const std::shared_ptr<VDUNetwork>& network() const { return network_; }
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
     const std::shared_ptr<APMRemoteConfig>& remoteConfigInstance() const { return remoteConfig_; }
-    const std::shared_ptr<APMScheduler>& scheduler() const { return scheduler_; }
+    const std::shared_ptr<APMScheduler>& scheduler() const override { return scheduler_; }
     // Null until the start made one, and when none was made (search ads done or given up).
     const std::shared_ptr<APMSearchAdReporter>& searchAdReporter() const {
         return searchAdReporter_;
@@ -601,7 +606,7 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     const std::string& appID() const { return appID_; }
     double initTimestamp() const { return initTimestamp_; }
     // Any thread.
-    bool isEnabled() const { return enabled_.load(); }
+    bool isEnabled() const override { return enabled_.load(); }
     bool didInitializeComponents() const { return didInitializeComponents_.load(); }
     bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
     bool isAnalyticsCollectionEnabled() const { return isAnalyticsCollectionEnabled_.load(); }

@@ -2,11 +2,11 @@
 // session, duplicates, event editing, then the write and the upload schedule.
 #include <algorithm>
 
+#include "sdk/measurement/audiences/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/engine/APMScheduler.h"
-#include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 #include "sdk/measurement/storage/APMPersistedConfig.h"

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
+#include "sdk/measurement/audiences/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 #include "tests/sdk/measurement/engine/APMClockTesting.h"
 #include "tests/sdk/measurement/engine/core/EngineCoreTestSupport.h"

@@ -3,8 +3,8 @@
 // protoc.
 #include <chrono>
 
+#include "tests/sdk/measurement/audiences/CUPTestSupport.h"
 #include "tests/sdk/measurement/engine/core/APMMeasurementTestPeer.h"
-#include "tests/sdk/measurement/engine/core/CUPTestSupport.h"
 
 namespace {
 

@@ -1,18 +1,19 @@
-#include "sdk/measurement/engine/core/APMConditionalUserPropertyController.h"
+#include "sdk/measurement/audiences/APMConditionalUserPropertyController.h"
 #include "sdk/measurement/storage/APMRemoteConfig.h"
 
 #include <atomic>
 #include <mutex>
 
 #include "platform/dispatch/DispatchSemaphore.h"
+#include "sdk/measurement/audiences/APMConditionalUserPropertyEngine.h"
 #include "sdk/measurement/engine/APMClock.h"
 #include "sdk/measurement/engine/APMDataTypeValidator.h"
 #include "sdk/measurement/engine/APMDebugNames.h"
 #include "sdk/measurement/engine/APMEventNames.h"
+#include "sdk/measurement/engine/APMMonitor.h"
 #include "sdk/measurement/engine/APMParameterLimits.h"
 #include "sdk/measurement/engine/APMScheduler.h"
 #include "sdk/measurement/engine/APMUserAttribute.h"
-#include "sdk/measurement/engine/core/APMMeasurement.h"
 #include "sdk/measurement/storage/APMDatabase.h"
 
 namespace {
@@ -21,7 +22,7 @@ constexpr std::chrono::milliseconds kDefaultQueryTimeout{30000};
 std::atomic<std::int64_t> queryTimeoutMillis{kDefaultQueryTimeout.count()};
 
 APMMonitor& monitor() {
-    return APMMeasurement::monitor();
+    return APMMonitor::shared();
 }
 
 // The event a property logs: the template's name and parameters, the property's origin.
@@ -256,13 +257,15 @@ APMConditionalUserPropertyController::sharedInstance() {
     return instance;
 }
 
-void APMConditionalUserPropertyController::TEST_setQueryTimeout(
+void APMConditionalUserPropertyController::setQueryTimeout(
     std::optional<std::chrono::milliseconds> timeout) {
     queryTimeoutMillis.store(timeout.value_or(kDefaultQueryTimeout).count());
 }
 
-std::shared_ptr<APMMeasurement> APMConditionalUserPropertyController::engineWithDatabase() {
-    std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+std::shared_ptr<APMConditionalUserPropertyEngine>
+APMConditionalUserPropertyController::engineWithDatabase() {
+    std::shared_ptr<APMConditionalUserPropertyEngine> engine =
+        APMConditionalUserPropertyEngine::current();
     return engine && engine->database() ? engine : nullptr;
 }
 
@@ -281,7 +284,8 @@ void APMConditionalUserPropertyController::setConditionalUserProperty(
     }
     copy.setCreationTimestamp(APMCurrentTimeInterval());
     // Nothing can run before the engine exists; its facade gates earlier calls.
-    const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine =
+        APMConditionalUserPropertyEngine::current();
     if (!engine) {
         return;
     }
@@ -309,7 +313,8 @@ void APMConditionalUserPropertyController::clearConditionalUserPropertyWithClear
     APMConditionalUserProperty request;
     request.setName(std::string(name));
     request.setExpiredEvent(std::move(clearEvent));
-    const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine =
+        APMConditionalUserPropertyEngine::current();
     if (!engine) {
         return;
     }
@@ -325,7 +330,8 @@ void APMConditionalUserPropertyController::clearConditionalUserPropertyWithClear
 std::optional<std::vector<APMConditionalUserProperty>>
 APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
     std::optional<std::string> prefix, std::optional<std::string> origin) {
-    const std::shared_ptr<APMMeasurement> engine = APMMeasurement::sharedInstance();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine =
+        APMConditionalUserPropertyEngine::current();
     // On the worker queue the block below could only run after this call gave up: waiting
     // would stall every event for the whole timeout.
     if (!engine || engine->scheduler()->workerQueue()->isCurrent()) {
@@ -335,7 +341,8 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
     const platform::DispatchSemaphore answered;
     engine->scheduler()->scheduleOnWorkerQueue(
         "APMConditionalUserPropertyController:161", [answer, answered, prefix, origin] {
-            const std::shared_ptr<APMMeasurement> current = APMMeasurement::sharedInstance();
+            const std::shared_ptr<APMConditionalUserPropertyEngine> current =
+                APMConditionalUserPropertyEngine::current();
             if (!current || !current->isEnabled()) {
                 monitor().logWithLevel(3, 11005,
                                        "Cannot query for conditional user properties. Analytics "
@@ -370,7 +377,7 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
 void APMConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQueue(
     const APMConditionalUserProperty* property) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("setConditionalUserPropertyOnWorkerQueue");
-    const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine = engineWithDatabase();
     if (!engine || !engine->isEnabled()) {
         monitor().logWithLevel(3, 11007,
                                "Cannot set conditional user property. Analytics is disabled");
@@ -394,7 +401,7 @@ void APMConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
     const APMConditionalUserProperty* request) {
     APMScheduler::checkOnBackgroundThreadWithMethodName(
         "removeConditionalUserPropertyOnWorkerQueue:");
-    const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine = engineWithDatabase();
     if (!engine || !engine->isEnabled()) {
         monitor().logWithLevel(3, 11015,
                                "Cannot remove conditional user property. Analytics is disabled");
@@ -456,7 +463,7 @@ void APMConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
 std::optional<std::vector<APMEvent>>
 APMConditionalUserPropertyController::processEventOnWorkerQueue(const APMEvent& event) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("processEventOnWorkerQueue:");
-    const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine = engineWithDatabase();
     if (!engine) {
         return std::nullopt;
     }
@@ -488,14 +495,14 @@ APMConditionalUserPropertyController::processEventOnWorkerQueue(const APMEvent& 
 bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
     std::vector<APMEvent>& timedOutEvents) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("removeTimedOutCUPWithTimedOutEvents:");
-    const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine = engineWithDatabase();
     return engine && removeEndedProperties(*engine->database(), kTimedOut, timedOutEvents);
 }
 
 bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
     std::vector<APMEvent>& expiredEvents) {
     APMScheduler::checkOnBackgroundThreadWithMethodName("removeExpiredCUPWithExpiredEvents:");
-    const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine = engineWithDatabase();
     return engine && removeEndedProperties(*engine->database(), kExpired, expiredEvents);
 }
 
@@ -504,7 +511,7 @@ APMConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNa
     std::string_view eventName) {
     APMScheduler::checkOnBackgroundThreadWithMethodName(
         "updateConditionalUserPropertiesBasedOnEventNameOnWorkerQueue:");
-    const std::shared_ptr<APMMeasurement> engine = engineWithDatabase();
+    const std::shared_ptr<APMConditionalUserPropertyEngine> engine = engineWithDatabase();
     if (!engine) {
         return std::nullopt;
     }

@@ -10,8 +10,7 @@
 #include "sdk/measurement/engine/APMEvent.h"
 #include "sdk/measurement/storage/APMConditionalUserProperty.h"
 
-class APMDatabase;
-class APMMeasurement;
+class APMConditionalUserPropertyEngine;
 
 // Conditional user properties: other SDK components set, clear and query them from any thread;
 // their state lives in the engine's "conditional_properties" rows and changes only on the
@@ -28,7 +27,9 @@ class APMMeasurement;
 //   2. A rolled-back store leaves neither the user property nor a triggered event behind.
 //
 // Monitor codes: 10000-10011 (per event), 11000-11020 (validity, set, clear, query).
-// "Now" is APMCurrentTimeInterval(). The worker side uses the engine's shared instance.
+// "Now" is APMCurrentTimeInterval(). The engine it works with is the one in force,
+// APMConditionalUserPropertyEngine::current() (the engine's shared instance), looked up anew
+// on every call.
 //
 // Thread-safety: the public set, clear and query may be called from any thread; the methods
 // named ...OnWorkerQueue, processEventOnWorkerQueue and the remove/update helpers run on the
@@ -80,13 +81,15 @@ class APMConditionalUserPropertyController
     std::optional<std::vector<APMEvent>> updateConditionalUserPropertiesWithEventNameOnWorkerQueue(
         std::string_view eventName);
 
-    // Test hook: how long a query waits for the worker queue; no value restores 30 s.
-    static void TEST_setQueryTimeout(std::optional<std::chrono::milliseconds> timeout);
-
     // Public only for std::make_shared; use sharedInstance().
     APMConditionalUserPropertyController() = default;
 
   private:
-    // The engine's shared instance with an open database, or null.
-    static std::shared_ptr<APMMeasurement> engineWithDatabase();
+    // Tests shorten the query timeout through it.
+    friend class APMConditionalUserPropertyControllerTestPeer;
+
+    // The engine in force with an open database, or null.
+    static std::shared_ptr<APMConditionalUserPropertyEngine> engineWithDatabase();
+    // How long a query waits for the worker queue; no value restores 30 s. Any thread.
+    static void setQueryTimeout(std::optional<std::chrono::milliseconds> timeout);
 };

@@ -5,7 +5,8 @@
 #include <future>
 #include <thread>
 
-#include "tests/sdk/measurement/engine/core/CUPTestSupport.h"
+#include "tests/sdk/measurement/audiences/APMConditionalUserPropertyControllerTestPeer.h"
+#include "tests/sdk/measurement/audiences/CUPTestSupport.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ using sdktest::ConditionalPropertyTest;
 
 TEST_F(ConditionalPropertyTest, QueryHeldBackPastItsWaitReturnsNothingAndTheLateBlockIsHarmless) {
     set(property("gold"), "plan");
-    APMConditionalUserPropertyController::TEST_setQueryTimeout(std::chrono::milliseconds(100));
+    APMConditionalUserPropertyControllerTestPeer::setQueryTimeout(std::chrono::milliseconds(100));
 
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -29,7 +30,7 @@ TEST_F(ConditionalPropertyTest, QueryHeldBackPastItsWaitReturnsNothingAndTheLate
     release.set_value();
     drain(*engine_);
     // Answered in time, the same query finds the property.
-    APMConditionalUserPropertyController::TEST_setQueryTimeout(std::nullopt);
+    APMConditionalUserPropertyControllerTestPeer::setQueryTimeout(std::nullopt);
     found = controller().conditionalUserPropertiesWithNamePrefix("pl", std::nullopt);
     ASSERT_TRUE(found);
     ASSERT_EQ(found->size(), 1u);
