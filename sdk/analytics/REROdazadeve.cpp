@@ -339,6 +339,9 @@ void REROdazadeve::registerClasses() {
         *new std::shared_ptr<const REROdazadeveClass>(
             std::make_shared<const REROdazadeveClass>());  // lives for the process
     VDUClassRegistry::registerClass(cls);
+    // Conditional user properties set through the connector before the engine starts reach
+    // the engine's look-up, which says that it has not been created.
+    APMMeasurement::provideConditionalUserPropertyEngine();
     REROdazadeveConnector::load();
     APMMeasurement::subscribeForAppDidFinishLaunchingNotifications();
 }

@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 
@@ -12,6 +13,7 @@
 #include "sdk/analytics/REROdazadeveConditionalUserProperties.h"
 #include "sdk/core/REZUzavuredeContainer.h"
 #include "tests/sdk/analytics/ConfiguredAnalyticsTest.h"
+#include "tests/sdk/utilities/UtilitiesTestSupport.h"
 
 namespace {
 
@@ -296,6 +298,19 @@ TEST_F(ConnectorTest, ConditionalUserPropertiesReachTheEnginesController) {
         connector->conditionalUserProperties("rcm", "cp_"),
         UnorderedElementsAre(sdk::Value::Dictionary{{"name", "cp_later"}, {"value", "silver"}}));
     EXPECT_EQ(storedProperties().count("cp_level"), 0u);
+}
+
+TEST_F(ConnectorTest, ConditionalUserPropertiesBeforeTheEngineExistsSayItWasNotCreated) {
+    // Registered, not configured: the engine's controller finds no engine and says why.
+    sdktest::LoggedLines logged;
+    const std::shared_ptr<REROdazadeveConditionalUserPropertyController> controller =
+        REROdazadeveConditionalUserPropertyController::sharedInstance();
+    EXPECT_TRUE(controller->conditionalUserPropertiesWithNamePrefix("cp_", "rcm").empty());
+    const std::vector<std::string> lines = logged.take();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("I-ACS023147") != std::string::npos;
+    })) << ::testing::PrintToString(lines);
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
 }
 
 }  // namespace

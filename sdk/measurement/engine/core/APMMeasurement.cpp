@@ -66,6 +66,14 @@ std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
     return nullptr;
 }
 
+void APMMeasurement::provideConditionalUserPropertyEngine() {
+    // Through sharedInstance, so a look-up before the engine exists warns as any other does.
+    APMConditionalUserPropertyEngine::setProvider(
+        []() -> std::shared_ptr<APMConditionalUserPropertyEngine> {
+            return APMMeasurement::sharedInstance();
+        });
+}
+
 bool APMMeasurement::installSharedInstanceOnce(
     const std::function<std::shared_ptr<APMMeasurement>()>& make) {
     SharedInstanceSlot& slot = sharedInstanceSlot();
@@ -73,12 +81,8 @@ bool APMMeasurement::installSharedInstanceOnce(
     if (slot.initialized) {
         return false;
     }
-    // The conditional user properties find the engine through the shared instance, asked anew
-    // each time: before the instance is made, so nothing made with it can miss it.
-    APMConditionalUserPropertyEngine::setProvider(
-        []() -> std::shared_ptr<APMConditionalUserPropertyEngine> {
-            return APMMeasurement::sharedInstance();
-        });
+    // Before the instance is made, so nothing made with it can miss it.
+    provideConditionalUserPropertyEngine();
     // Once per process, whatever `make` gives: the facade starts the engine once, and a
     // refused creation (empty app ID) is not retried.
     slot.initialized = true;

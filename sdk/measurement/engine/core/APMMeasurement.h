@@ -78,7 +78,7 @@ struct StoreTransaction;
 //                                       ...ConversionService.cpp
 // Conditional user properties live in the audiences (APMConditionalUserPropertyController); the
 // engine serves them as their APMConditionalUserPropertyEngine, whose provider, the shared
-// instance, installSharedInstanceOnce installs.
+// instance, provideConditionalUserPropertyEngine installs.
 // The monitor, the configuration in force and the preview headers are the process-wide ones
 // the layers below keep (APMMonitor::shared, APMRemoteConfig::current); the engine hands them
 // out under its own names.
@@ -122,6 +122,10 @@ class APMMeasurement : public VDUNetworkLoggerDelegate,
     static bool hasSharedInstance();
     // The shared instance, or null before initializeSharedInstance... made it. Any thread.
     static std::shared_ptr<APMMeasurement> sharedInstance();
+    // Makes the shared instance the engine the conditional user properties work with, asked anew
+    // on each use. Idempotent; the facade calls it when it registers, the engine before it makes
+    // its shared instance. Any thread.
+    static void provideConditionalUserPropertyEngine();
 
     // The server-side-tagging preview headers set from a debug-mode link; none until set.
     // Safe from any thread.
