@@ -18,7 +18,7 @@ class APMPArrayValue;
 class APMPArrayCommandEvaluator {
   public:
     // (receiver, evaluated arguments, scope, error out) to a value; undefined on an error.
-    using Handler = APMPValueRef (*)(APMPArrayValue& array, const APMPValueList& values,
+    using Handler = APMPValueRef (*)(APMPArrayValue& array, APMPArguments values,
                                      const APMPScopeRef& scope, sdk::Error& error);
 
     static const APMPArrayCommandEvaluator& sharedInstance();
@@ -30,7 +30,7 @@ class APMPArrayCommandEvaluator {
     // evaluated in `scope`, left to right (the first error stops), and the method runs. Never
     // null; undefined whenever `error` is set.
     APMPValueRef evaluateCommand(const std::u16string& name, APMPArrayValue& array,
-                                 const APMPValueList& arguments, const APMPScopeRef& scope,
+                                 APMPArguments arguments, const APMPScopeRef& scope,
                                  sdk::Error& error) const;
 
   private:

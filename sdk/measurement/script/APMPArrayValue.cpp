@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPArrayCommandEvaluator.h"
 #include "sdk/measurement/script/APMPEquality.h"
 #include "sdk/measurement/script/APMPError.h"
@@ -68,15 +69,19 @@ const APMPValueRef& APMPArrayValue::emptyValue() {
 }
 
 APMPValueList APMPArrayValue::allElements() const {
+    (void)APMPChargeWork(static_cast<double>(elements_.size()),
+                         APMPRuntimeBudget::kCopiedElementsPerStep);
     APMPValueList out;
-    appendAllElements(out);
+    out.reserve(elements_.size());
+    for (const auto& element : elements_) {
+        out.push_back(isHole(element) ? APMPUndefined() : element);
+    }
     return out;
 }
 
-void APMPArrayValue::appendAllElements(APMPValueList& out) const {
+void APMPArrayValue::appendAllElements(APMPArgumentList& out) const {
     (void)APMPChargeWork(static_cast<double>(elements_.size()),
                          APMPRuntimeBudget::kCopiedElementsPerStep);
-    out.reserve(out.size() + elements_.size());
     for (const auto& element : elements_) {
         out.push_back(isHole(element) ? APMPUndefined() : element);
     }
@@ -228,7 +233,7 @@ APMPValueList APMPArrayValue::allPropertyNames() const {
     return names;
 }
 
-sdk::Error APMPArrayValue::appendElements(const APMPValueList& values) {
+sdk::Error APMPArrayValue::appendElements(APMPArguments values) {
     sdk::Error error = APMPChargeWork(static_cast<double>(values.size()),
                                       APMPRuntimeBudget::kCopiedElementsPerStep);
     if (error.ok()) {
@@ -252,8 +257,7 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::subarrayWithRange(std::size_t lo
                 slots_.budget(), error);
 }
 
-std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(const APMPValueList& values,
-                                                       const APMPScope& scope,
+std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(APMPArguments values, const APMPScope& scope,
                                                        sdk::Error& error) const {
     double total = static_cast<double>(elements_.size());
     for (const auto& value : values) {
@@ -315,7 +319,7 @@ APMPValueRef APMPArrayValue::removeLastElement() {
     return isHole(last) ? APMPUndefined() : last;
 }
 
-sdk::Error APMPArrayValue::prependElements(const APMPValueList& values) {
+sdk::Error APMPArrayValue::prependElements(APMPArguments values) {
     const double count = static_cast<double>(elements_.size()) + static_cast<double>(values.size());
     // Every element moves up.
     sdk::Error error = APMPChargeWork(count, APMPRuntimeBudget::kCopiedElementsPerStep);
@@ -331,7 +335,7 @@ sdk::Error APMPArrayValue::prependElements(const APMPValueList& values) {
 
 std::shared_ptr<APMPArrayValue> APMPArrayValue::spliceFrom(std::size_t start,
                                                            std::size_t deleteCount,
-                                                           const APMPValueList& values,
+                                                           APMPArguments values,
                                                            const APMPScope& scope,
                                                            sdk::Error& error) {
     start = std::min(start, elements_.size());
@@ -524,8 +528,7 @@ bool APMPArrayValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name,
-                                           const APMPValueList& arguments,
+APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name, APMPArguments arguments,
                                            const APMPScopeRef& scope, sdk::Error& error) {
     if (propertyMap_.hasName(name)) {
         return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);

@@ -17,6 +17,7 @@
 // to the running program's instruction budget.
 //
 // A hole (emptyValue()) reads as undefined, is skipped by iteration and renders as "" in joins.
+class APMPArgumentList;
 class APMPFunctionValue;
 
 class APMPArrayValue : public APMPRuntimeValue {
@@ -40,9 +41,9 @@ class APMPArrayValue : public APMPRuntimeValue {
     const APMPValueList& elements() const { return elements_; }
     // A copy of the elements with holes as undefined.
     APMPValueList allElements() const;
-    // As allElements(), appended to `out` (a borrowed APMPArgumentList's, so no list is
-    // allocated).
-    void appendAllElements(APMPValueList& out) const;
+    // As allElements(), appended to `out` (a list on the caller's stack, so no list is
+    // allocated for a short array). REQUIRES: `out` has room for count() more values.
+    void appendAllElements(APMPArgumentList& out) const;
     APMPPropertyMap& propertyMap() { return propertyMap_; }
     const APMPPropertyMap& propertyMap() const { return propertyMap_; }
 
@@ -63,7 +64,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     // The named properties, then the indexes of the non-hole elements in order, as strings.
     APMPValueList allPropertyNames() const;
     // Appends `values` (error 18 past the cap, nothing appended).
-    sdk::Error appendElements(const APMPValueList& values);
+    sdk::Error appendElements(APMPArguments values);
     // A new array of the elements in [location, location + length), clamped to the count,
     // accounted against this array's budget.
     std::shared_ptr<APMPArrayValue> subarrayWithRange(std::size_t location, std::size_t length,
@@ -71,7 +72,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     // A new array, tracked by `scope`'s object manager, of the elements followed, for each of
     // `values`, by an array's elements (holes included) or the value itself. A control value
     // fails with error 10; the memory cap with error 18. Errors give null.
-    std::shared_ptr<APMPArrayValue> concat(const APMPValueList& values, const APMPScope& scope,
+    std::shared_ptr<APMPArrayValue> concat(APMPArguments values, const APMPScope& scope,
                                            sdk::Error& error) const;
     // Reverses the elements in place.
     void reverse();
@@ -81,12 +82,12 @@ class APMPArrayValue : public APMPRuntimeValue {
     APMPValueRef removeLastElement();
     // Inserts `values`, in order, before the first element (error 18 past the cap, nothing
     // inserted).
-    sdk::Error prependElements(const APMPValueList& values);
+    sdk::Error prependElements(APMPArguments values);
     // Removes `deleteCount` elements from `start` (both clamped to the array) and inserts
     // `values` there. Returns the removed elements as a new array tracked by `scope`'s manager;
     // null with error 18 (and nothing changed) past the cap.
     std::shared_ptr<APMPArrayValue> spliceFrom(std::size_t start, std::size_t deleteCount,
-                                               const APMPValueList& values, const APMPScope& scope,
+                                               APMPArguments values, const APMPScope& scope,
                                                sdk::Error& error);
     // The first index at or after `fromIndex` whose element strictly equals `value`; -1 when
     // none.
@@ -109,7 +110,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     bool booleanValueOrError(sdk::Error& error) const override;
     // A named property answers the call (its function invoked with the raw arguments, any
     // other value error 17); other names go to APMPArrayCommandEvaluator.
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;

@@ -16,7 +16,7 @@ class APMPCommandEvaluator {
   public:
     // A handler: (arguments, scope, error out) to a value; never null. On an error it returns
     // undefined.
-    using Handler = APMPValueRef (*)(const APMPValueList& arguments, const APMPScopeRef& scope,
+    using Handler = APMPValueRef (*)(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error);
 
     APMPCommandEvaluator(const APMPCommandEvaluator&) = delete;
@@ -25,7 +25,7 @@ class APMPCommandEvaluator {
 
     // Runs the command `id` with `arguments` in `scope`; an id without a handler yields
     // undefined. Never null; undefined whenever `error` is set.
-    APMPValueRef evaluateCommand(const std::u16string& id, const APMPValueList& arguments,
+    APMPValueRef evaluateCommand(const std::u16string& id, APMPArguments arguments,
                                  const APMPScopeRef& scope, sdk::Error& error) const {
         return runHandler(handlerForCommand(id), id, arguments, scope, error);
     }
@@ -36,7 +36,7 @@ class APMPCommandEvaluator {
     // Runs the command `id` whose handler handlerForCommand() gave (the lookup done once, for
     // a statement that runs many times): the same as evaluateCommand().
     virtual APMPValueRef runHandler(Handler handler, const std::u16string& id,
-                                    const APMPValueList& arguments, const APMPScopeRef& scope,
+                                    APMPArguments arguments, const APMPScopeRef& scope,
                                     sdk::Error& error) const;
 
     // The ids this evaluator handles.
@@ -59,8 +59,8 @@ struct APMPResolvedCommand {
     const APMPCommandEvaluator* evaluator = nullptr;
     APMPCommandEvaluator::Handler handler = nullptr;
 
-    APMPValueRef run(const std::u16string& id, const APMPValueList& arguments,
-                     const APMPScopeRef& scope, sdk::Error& error) const {
+    APMPValueRef run(const std::u16string& id, APMPArguments arguments, const APMPScopeRef& scope,
+                     sdk::Error& error) const {
         return evaluator->runHandler(handler, id, arguments, scope, error);
     }
 };

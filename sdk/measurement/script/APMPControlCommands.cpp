@@ -30,8 +30,8 @@ std::shared_ptr<APMPArrayValue> APMPEvaluateArray(const APMPValueRef& argument,
 
 APMPValueRef APMPRunStatementList(const APMPArrayValue& list, const APMPScopeRef& scope,
                                   sdk::Error& error) {
-    APMPArgumentList statements;
-    list.appendAllElements(statements.values());
+    APMPArgumentList statements(list.count());
+    list.appendAllElements(statements);
     return APMPEvaluator::executeStatements(statements.values(), scope, error);
 }
 
@@ -39,8 +39,8 @@ namespace {
 
 // Runs switch bodies from `first` on; true when one of them ended the switch (`result` then
 // holds its outcome: undefined for a break, else the control value).
-bool runBodies(const APMPValueList& bodies, std::size_t first, std::size_t end,
-               const APMPScopeRef& scope, sdk::Error& error, APMPValueRef& result) {
+bool runBodies(APMPArguments bodies, std::size_t first, std::size_t end, const APMPScopeRef& scope,
+               sdk::Error& error, APMPValueRef& result) {
     for (std::size_t i = first; i < end; ++i) {
         const APMPValueRef value = APMPEvaluator::evaluateStatement(bodies[i], scope, error);
         if (!error.ok()) {
@@ -57,7 +57,7 @@ bool runBodies(const APMPValueList& bodies, std::size_t first, std::size_t end,
 
 }  // namespace
 
-APMPValueRef APMPSwitchCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPSwitchCommand(APMPArguments arguments, const APMPScopeRef& scope,
                                sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
@@ -93,7 +93,7 @@ APMPValueRef APMPSwitchCommand(const APMPValueList& arguments, const APMPScopeRe
     return APMPUndefined();
 }
 
-APMPValueRef APMPFunctionLiteralCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPFunctionLiteralCommand(APMPArguments arguments, const APMPScopeRef& scope,
                                         sdk::Error& error) {
     if (!APMPCheckArgumentCountAtLeast(arguments, 2, error)) {
         return APMPUndefined();
@@ -115,8 +115,8 @@ APMPValueRef APMPFunctionLiteralCommand(const APMPValueList& arguments, const AP
                                             scope);
 }
 
-APMPValueRef APMPFunctionDeclarationCommand(const APMPValueList& arguments,
-                                            const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPFunctionDeclarationCommand(APMPArguments arguments, const APMPScopeRef& scope,
+                                            sdk::Error& error) {
     APMPValueRef function = APMPFunctionLiteralCommand(arguments, scope, error);
     if (!error.ok()) {
         return APMPUndefined();

@@ -53,7 +53,7 @@ APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const A
     return statement.command().run(statement.functionName(), statement.arguments(), scope, error);
 }
 
-APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
+APMPValueRef APMPEvaluator::executeStatements(std::span<const APMPValueRef> statements,
                                               const APMPScopeRef& scope, sdk::Error& error) {
     APMPValueRef result = APMPUndefined();
     for (const auto& statement : statements) {
@@ -68,7 +68,7 @@ APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
     return result;
 }
 
-std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments, std::size_t count,
+std::optional<APMPValueList> APMPEvaluateExactly(APMPArguments arguments, std::size_t count,
                                                  const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, count, error)) {
         return std::nullopt;
@@ -80,23 +80,15 @@ std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments,
     return values;
 }
 
-APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueList APMPEvaluateArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                     sdk::Error& error) {
     APMPValueList values;
-    APMPEvaluateArgumentsInto(arguments, scope, error, values);
-    if (!error.ok()) {
-        return {};
-    }
-    return values;
-}
-
-void APMPEvaluateArgumentsInto(const APMPValueList& arguments, const APMPScopeRef& scope,
-                               sdk::Error& error, APMPValueList& values) {
-    values.reserve(values.size() + arguments.size());
+    values.reserve(arguments.size());
     for (const auto& argument : arguments) {
         values.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
         if (!error.ok()) {
-            return;
+            return {};
         }
     }
+    return values;
 }

@@ -36,7 +36,7 @@ APMPEventNativeFunctions::Native APMPEventNativeFunctions::nativeForName(
 }
 
 APMPValueRef APMPEventNativeFunctions::applyWithName(const std::u16string& name,
-                                                     const APMPValueList& arguments,
+                                                     APMPArguments arguments,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     const Native native = nativeForName(name);
     if (native == nullptr) {
@@ -49,8 +49,8 @@ APMPValueRef APMPEventNativeFunctions::applyWithName(const std::u16string& name,
     return (this->*native)(values, scope, error);
 }
 
-APMPValueRef APMPEventNativeFunctions::getEventName(const APMPValueList& values,
-                                                    const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::getEventName(APMPArguments values, const APMPScopeRef& scope,
+                                                    sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
     }
@@ -59,7 +59,7 @@ APMPValueRef APMPEventNativeFunctions::getEventName(const APMPValueList& values,
     return error.ok() ? name : APMPUndefined();
 }
 
-APMPValueRef APMPEventNativeFunctions::getParamValue(const APMPValueList& values,
+APMPValueRef APMPEventNativeFunctions::getParamValue(APMPArguments values,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -75,8 +75,8 @@ APMPValueRef APMPEventNativeFunctions::getParamValue(const APMPValueList& values
     return APMPRuntimeEntityConverter::runtimeValueFromObject(*parameter, *scope, error);
 }
 
-APMPValueRef APMPEventNativeFunctions::getParams(const APMPValueList& values,
-                                                 const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::getParams(APMPArguments values, const APMPScopeRef& scope,
+                                                 sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
     }
@@ -98,8 +98,8 @@ APMPValueRef APMPEventNativeFunctions::getParams(const APMPValueList& values,
     return map;
 }
 
-APMPValueRef APMPEventNativeFunctions::getTimestamp(const APMPValueList& values,
-                                                    const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::getTimestamp(APMPArguments values, const APMPScopeRef& scope,
+                                                    sdk::Error& error) {
     (void)scope;
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -107,8 +107,8 @@ APMPValueRef APMPEventNativeFunctions::getTimestamp(const APMPValueList& values,
     return APMPNumberValue::make(event().timestamp());
 }
 
-APMPValueRef APMPEventNativeFunctions::setEventName(const APMPValueList& values,
-                                                    const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::setEventName(APMPArguments values, const APMPScopeRef& scope,
+                                                    sdk::Error& error) {
     (void)scope;
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -126,7 +126,7 @@ APMPValueRef APMPEventNativeFunctions::setEventName(const APMPValueList& values,
     return APMPStringValue::make(name);
 }
 
-APMPValueRef APMPEventNativeFunctions::setParamValue(const APMPValueList& values,
+APMPValueRef APMPEventNativeFunctions::setParamValue(APMPArguments values,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     (void)scope;
     if (!APMPCheckArgumentCountEquals(values, 2, error)) {

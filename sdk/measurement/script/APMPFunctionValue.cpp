@@ -10,7 +10,7 @@
 #include "sdk/measurement/script/APMPScope.h"
 
 APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
-                                const APMPValueList& arguments, const APMPScopeRef& scope,
+                                APMPArguments arguments, const APMPScopeRef& scope,
                                 sdk::Error& error) {
     // A copy: the call may replace the property, and the function must outlive its own call.
     const APMPValueRef property = map.valueForName(name);
@@ -49,17 +49,10 @@ double APMPFunctionValue::objectBytes() const {
     return bytes;
 }
 
-APMPValueRef APMPFunctionValue::invokeAsCallback(const APMPValueList& values, sdk::Error& error) {
+APMPValueRef APMPFunctionValue::invokeAsCallback(APMPArguments values, sdk::Error& error) {
     // A native method's call of a script function is a step like the script's own calls.
     error = APMPChargeSteps(APMPRuntimeBudget::kStepsPerCallback);
     return error.ok() ? invokeWithEvaluatedArguments(values, error) : APMPUndefined();
-}
-
-APMPValueRef APMPFunctionValue::invokeAsCallback(std::initializer_list<APMPValueRef> values,
-                                                 sdk::Error& error) {
-    APMPArgumentList list;
-    list.values().assign(values.begin(), values.end());
-    return invokeAsCallback(list.values(), error);
 }
 
 APMPFunctionValue::~APMPFunctionValue() {
@@ -68,17 +61,17 @@ APMPFunctionValue::~APMPFunctionValue() {
     APMPReleaseAll(released);
 }
 
-APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPFunctionValue::invokeWithArguments(APMPArguments arguments,
                                                     const APMPScopeRef& scope, sdk::Error& error) {
-    APMPArgumentList values;
-    APMPEvaluateArgumentsInto(arguments, scope, error, values.values());
+    APMPArgumentList values(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, values);
     if (!error.ok()) {
         return APMPUndefined();
     }
     return invokeWithEvaluatedArguments(values.values(), error);
 }
 
-APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& values,
+APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(APMPArguments values,
                                                              sdk::Error& error) {
     if (!definingScope_) {
         // Only a collected function has no scope, and nothing reaches one.
@@ -135,8 +128,7 @@ bool APMPFunctionValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
-                                              const APMPValueList& arguments,
+APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name, APMPArguments arguments,
                                               const APMPScopeRef& scope, sdk::Error& error) {
     if (propertyMap_.hasName(name)) {
         return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,19 +29,16 @@ class APMPFunctionValue : public APMPRuntimeValue {
 
     // Evaluates `arguments` in the caller's `scope` in order (the first error gives undefined)
     // and calls invokeWithEvaluatedArguments().
-    virtual APMPValueRef invokeWithArguments(const APMPValueList& arguments,
-                                             const APMPScopeRef& scope, sdk::Error& error);
+    virtual APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
+                                             sdk::Error& error);
     // Runs the body in a new child scope of the defining scope, each parameter declared with
     // the value at its position (undefined when missing). A return value gives its data; any
     // other result is returned as it is.
-    virtual APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& values,
-                                                      sdk::Error& error);
+    virtual APMPValueRef invokeWithEvaluatedArguments(APMPArguments values, sdk::Error& error);
     // A call from a native method (a callback of an array method, a sort comparator, a
     // replacer): pays one step to the running program's budget, then as
     // invokeWithEvaluatedArguments().
-    APMPValueRef invokeAsCallback(const APMPValueList& values, sdk::Error& error);
-    // As above, the values gathered in a borrowed APMPArgumentList (no list is allocated).
-    APMPValueRef invokeAsCallback(std::initializer_list<APMPValueRef> values, sdk::Error& error);
+    APMPValueRef invokeAsCallback(APMPArguments values, sdk::Error& error);
 
     // The property operations, keyed by the key's string.
     bool hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
@@ -53,7 +49,7 @@ class APMPFunctionValue : public APMPRuntimeValue {
     bool booleanValueOrError(sdk::Error& error) const override;
     // A function property is invoked with the raw arguments; another property fails with
     // error 17; "hasOwnProperty" as for maps; else the base class ("toString" gives the name).
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     // The name.
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
@@ -78,5 +74,5 @@ class APMPFunctionValue : public APMPRuntimeValue {
 // A method call answered by a named property: the function it holds is invoked with the raw
 // arguments; any other value fails with error 17. REQUIRES: `map` holds `name`.
 APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
-                                const APMPValueList& arguments, const APMPScopeRef& scope,
+                                APMPArguments arguments, const APMPScopeRef& scope,
                                 sdk::Error& error);

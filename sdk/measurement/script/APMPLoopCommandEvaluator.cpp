@@ -155,7 +155,7 @@ APMPScopeRef bind(Binding binding, const APMPScopeRef& scope, const std::u16stri
 }
 
 // For-in (`overValues` false) or for-of: name, subject and body list, evaluated in order.
-APMPValueRef forEach(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error,
+APMPValueRef forEach(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error,
                      bool overValues, Binding binding) {
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
@@ -187,8 +187,7 @@ APMPValueRef forEach(const APMPValueList& arguments, const APMPScopeRef& scope, 
 }
 
 template <bool overValues, Binding binding>
-APMPValueRef forEachCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
-                            sdk::Error& error) {
+APMPValueRef forEachCommand(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     return forEach(arguments, scope, error, overValues, binding);
 }
 
@@ -212,8 +211,7 @@ bool test(const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& e
 }
 
 // "63": loop-variable names, condition, update, body list.
-APMPValueRef countedLoop(const APMPValueList& arguments, const APMPScopeRef& scope,
-                         sdk::Error& error) {
+APMPValueRef countedLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 4, error)) {
         return APMPUndefined();
     }
@@ -246,8 +244,7 @@ APMPValueRef countedLoop(const APMPValueList& arguments, const APMPScopeRef& sco
 // "42": condition, step, run-first flag, body list. A run-first body runs once before the
 // first test (no step follows it); then test, body, step, again. A continue goes on to the
 // step.
-APMPValueRef whileLoop(const APMPValueList& arguments, const APMPScopeRef& scope,
-                       sdk::Error& error) {
+APMPValueRef whileLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 4, error)) {
         return APMPUndefined();
     }

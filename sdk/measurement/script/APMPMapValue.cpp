@@ -9,7 +9,7 @@
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPStringValue.h"
 
-APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, const APMPValueList& arguments,
+APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, APMPArguments arguments,
                                 const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
         return APMPUndefined();
@@ -69,7 +69,7 @@ bool APMPMapValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
+APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, APMPArguments arguments,
                                          const APMPScopeRef& scope, sdk::Error& error) {
     if (propertyMap_.hasName(name)) {
         return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);

@@ -29,7 +29,7 @@ class APMPMapValue : public APMPRuntimeValue {
     // A property holding a function is invoked with the raw arguments; a property holding
     // anything else fails with error 17; "hasOwnProperty" takes exactly one argument
     // (evaluated) and answers whether its string is a property; other names go to the base.
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     // "[object Object]".
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
@@ -45,5 +45,5 @@ class APMPMapValue : public APMPRuntimeValue {
 
 // "hasOwnProperty" on a property map: exactly one argument, evaluated in `scope`; whether the
 // map holds its string. Shared by maps and functions.
-APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, const APMPValueList& arguments,
+APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, APMPArguments arguments,
                                 const APMPScopeRef& scope, sdk::Error& error);

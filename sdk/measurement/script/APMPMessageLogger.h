@@ -14,7 +14,7 @@ class APMPMessageLogger : public APMPFunctionValue {
   public:
     explicit APMPMessageLogger(std::shared_ptr<const APMPixieLogger> logger);
 
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 };
 
@@ -27,7 +27,7 @@ class APMPFunctionLogFlavour : public APMPFunctionValue {
                            std::shared_ptr<const APMPixieLogger> logger, bool silent,
                            bool monitored);
 
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 };
 

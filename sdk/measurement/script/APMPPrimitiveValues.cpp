@@ -15,8 +15,7 @@ bool APMPUndefinedValue::booleanValueOrError(sdk::Error& error) const {
     return false;
 }
 
-APMPValueRef APMPUndefinedValue::applyWithName(const std::u16string& name,
-                                               const APMPValueList& arguments,
+APMPValueRef APMPUndefinedValue::applyWithName(const std::u16string& name, APMPArguments arguments,
                                                const APMPScopeRef& scope, sdk::Error& error) {
     (void)name;
     (void)arguments;
@@ -55,9 +54,8 @@ bool APMPNullValue::booleanValueOrError(sdk::Error& error) const {
     return false;
 }
 
-APMPValueRef APMPNullValue::applyWithName(const std::u16string& name,
-                                          const APMPValueList& arguments, const APMPScopeRef& scope,
-                                          sdk::Error& error) {
+APMPValueRef APMPNullValue::applyWithName(const std::u16string& name, APMPArguments arguments,
+                                          const APMPScopeRef& scope, sdk::Error& error) {
     (void)name;
     (void)arguments;
     (void)scope;

@@ -51,7 +51,7 @@ void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget, do
     reservation_.account(objectBytes_);
 }
 
-double APMPPropertyMap::entryBytes(const std::u16string& name) {
+double APMPPropertyMap::entryBytes(std::u16string_view name) {
     // A node of the tree: three links and a colour, then the key (hash and name) and the entry.
     static const double kNodeBytes = APMPAllocationBytes(32 + sizeof(Key) + sizeof(Entry));
     return kNodeBytes + APMPTextBufferBytes(name.size());
@@ -61,7 +61,7 @@ std::size_t APMPPropertyMap::hashName(std::u16string_view name) {
     return std::hash<std::u16string_view>()(name);
 }
 
-const APMPValueRef& APMPPropertyMap::valueForName(const std::u16string& name) const {
+const APMPValueRef& APMPPropertyMap::valueForName(std::u16string_view name) const {
     const APMPValueRef* value = findValue(name);
     return value != nullptr ? *value : APMPUndefined();
 }
@@ -84,7 +84,7 @@ std::vector<std::u16string> APMPPropertyMap::allNames() const {
     return names;
 }
 
-sdk::Error APMPPropertyMap::store(APMPValueRef value, const std::u16string& name, bool immutable) {
+sdk::Error APMPPropertyMap::store(APMPValueRef value, std::u16string_view name, bool immutable) {
     if (immutable_) {
         return {};
     }
@@ -102,19 +102,20 @@ sdk::Error APMPPropertyMap::store(APMPValueRef value, const std::u16string& name
     if (!error.ok()) {
         return error;
     }
-    contents_.emplace_hint(it, Key{key.hash, name}, Entry{std::move(value), immutable});
+    contents_.emplace_hint(it, Key{key.hash, std::u16string(name)},
+                           Entry{std::move(value), immutable});
     return {};
 }
 
-sdk::Error APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPPropertyMap::setValue(APMPValueRef value, std::u16string_view name) {
     return store(std::move(value), name, false);
 }
 
-sdk::Error APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPPropertyMap::setImmutableValue(APMPValueRef value, std::u16string_view name) {
     return store(std::move(value), name, true);
 }
 
-void APMPPropertyMap::removeValueForName(const std::u16string& name) {
+void APMPPropertyMap::removeValueForName(std::u16string_view name) {
     if (immutable_ || contents_.empty()) {
         return;
     }

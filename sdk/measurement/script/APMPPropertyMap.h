@@ -36,15 +36,15 @@ class APMPPropertyMap {
     explicit APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes = 0);
 
     // What an entry named `name` costs: its tree node and the name's buffer.
-    static double entryBytes(const std::u16string& name);
+    static double entryBytes(std::u16string_view name);
 
     // The hash the map orders `name` by; a caller that looks one name up in several maps
     // (a scope chain) computes it once.
     static std::size_t hashName(std::u16string_view name);
 
-    bool hasName(const std::u16string& name) const { return findValue(name) != nullptr; }
+    bool hasName(std::u16string_view name) const { return findValue(name) != nullptr; }
     // The value, or undefined when absent.
-    const APMPValueRef& valueForName(const std::u16string& name) const;
+    const APMPValueRef& valueForName(std::u16string_view name) const;
     // The value, or null when absent (one lookup for "has it, and what").
     const APMPValueRef* findValue(std::u16string_view name) const {
         return findValue(name, hashName(name));
@@ -56,11 +56,11 @@ class APMPPropertyMap {
     std::size_t count() const { return contents_.size(); }
 
     // Stores `value` under `name` unless frozen or read-only.
-    sdk::Error setValue(APMPValueRef value, const std::u16string& name);
+    sdk::Error setValue(APMPValueRef value, std::u16string_view name);
     // As setValue(), and makes the name read-only.
-    sdk::Error setImmutableValue(APMPValueRef value, const std::u16string& name);
+    sdk::Error setImmutableValue(APMPValueRef value, std::u16string_view name);
     // Removes `name` unless frozen or read-only.
-    void removeValueForName(const std::u16string& name);
+    void removeValueForName(std::u16string_view name);
 
     // Accounts the owner's `objectBytes` and the entries against `budget` from now on.
     // REQUIRES: the map is empty and has no budget yet.
@@ -105,7 +105,7 @@ class APMPPropertyMap {
     using Contents = std::map<Key, Entry, KeyOrder>;
 
     // Stores unless frozen or read-only; `immutable` makes a new or overwritten name read-only.
-    sdk::Error store(APMPValueRef value, const std::u16string& name, bool immutable);
+    sdk::Error store(APMPValueRef value, std::u16string_view name, bool immutable);
 
     Contents contents_;
     bool immutable_ = false;

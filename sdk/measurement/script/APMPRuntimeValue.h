@@ -1,6 +1,8 @@
 #pragma once
 
+#include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,18 @@ class APMPRuntimeValue;
 using APMPValueRef = std::shared_ptr<APMPRuntimeValue>;
 using APMPValueList = std::vector<APMPValueRef>;
 using APMPScopeRef = std::shared_ptr<APMPScope>;
+
+// The arguments of a command, method or call: a view of values the caller holds for the length
+// of the call (a statement's own list, an APMPArgumentList on the caller's stack, or a list
+// written at the call, which lives until the call's full expression ends).
+class APMPArguments : public std::span<const APMPValueRef> {
+  public:
+    using std::span<const APMPValueRef>::span;
+    APMPArguments() = default;
+    APMPArguments(std::span<const APMPValueRef> values) : span(values) {}
+    APMPArguments(std::initializer_list<APMPValueRef> values)
+        : span(values.begin(), values.size()) {}
+};
 
 // The classes of runtime values. kPlain is the base class itself (the array hole marker).
 enum class APMPValueKind {
@@ -61,7 +75,7 @@ class APMPRuntimeValue : public APMPMarkable,
     // Calls the method `name` with raw (unevaluated) `arguments` in `scope`. The base class
     // answers "toString" with a new string of the value's string and fails any other name with
     // error 17.
-    virtual APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    virtual APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
                                        const APMPScopeRef& scope, sdk::Error& error);
 
     // Structural equality; the base class compares identity.

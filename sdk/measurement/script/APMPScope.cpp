@@ -17,7 +17,7 @@ APMPScopeRef APMPScope::createChildScope() {
     return make(shared_from_this());
 }
 
-bool APMPScope::hasName(const std::u16string& name) const {
+bool APMPScope::hasName(std::u16string_view name) const {
     const std::size_t hash = APMPPropertyMap::hashName(name);
     for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
         if (scope->contents_.findValue(name, hash) != nullptr) {
@@ -27,15 +27,15 @@ bool APMPScope::hasName(const std::u16string& name) const {
     return false;
 }
 
-sdk::Error APMPScope::addValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPScope::addValue(APMPValueRef value, std::u16string_view name) {
     return contents_.setValue(std::move(value), name);
 }
 
-sdk::Error APMPScope::addImmutableValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPScope::addImmutableValue(APMPValueRef value, std::u16string_view name) {
     return contents_.setImmutableValue(std::move(value), name);
 }
 
-sdk::Error APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPScope::setValue(APMPValueRef value, std::u16string_view name) {
     if (contents_.isImmutable()) {
         return {};
     }
@@ -57,7 +57,7 @@ sdk::Error APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
     return target->contents_.setValue(std::move(value), name);
 }
 
-const APMPValueRef& APMPScope::valueForName(const std::u16string& name) const {
+const APMPValueRef& APMPScope::valueForName(std::u16string_view name) const {
     const std::size_t hash = APMPPropertyMap::hashName(name);
     for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
         if (const APMPValueRef* value = scope->contents_.findValue(name, hash)) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "sdk/measurement/script/APMPMarkable.h"
 #include "sdk/measurement/script/APMPPropertyMap.h"
@@ -35,17 +36,17 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
     const APMPScopeRef& parentScope() const { return parentScope_; }
 
     // True when this scope or an ancestor holds `name`.
-    bool hasName(const std::u16string& name) const;
+    bool hasName(std::u16string_view name) const;
     // Declares `name` in this scope (overwriting a mutable declaration); dropped when this
     // scope is frozen or the name was declared immutable.
-    sdk::Error addValue(APMPValueRef value, const std::u16string& name);
+    sdk::Error addValue(APMPValueRef value, std::u16string_view name);
     // As addValue(), and the name becomes immutable.
-    sdk::Error addImmutableValue(APMPValueRef value, const std::u16string& name);
+    sdk::Error addImmutableValue(APMPValueRef value, std::u16string_view name);
     // Assigns: dropped when this scope is frozen; else the nearest scope of the chain that
     // holds `name` takes it, or this scope when none does. An immutable name keeps its value.
-    sdk::Error setValue(APMPValueRef value, const std::u16string& name);
+    sdk::Error setValue(APMPValueRef value, std::u16string_view name);
     // The value of the nearest scope holding `name`; undefined when none does.
-    const APMPValueRef& valueForName(const std::u16string& name) const;
+    const APMPValueRef& valueForName(std::u16string_view name) const;
     // Freezes this scope's own names.
     void makeImmutable() { contents_.makeImmutable(); }
 

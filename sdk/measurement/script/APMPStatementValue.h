@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "sdk/measurement/script/APMPRuntimeValue.h"
@@ -11,18 +10,15 @@ struct APMPResolvedCommand;
 // value or a nested statement. Evaluating it is the evaluator's work.
 class APMPStatementValue : public APMPRuntimeValue {
   public:
-    APMPStatementValue(std::u16string functionName, APMPValueList arguments)
-        : APMPRuntimeValue(APMPValueKind::kStatement),
-          functionName_(std::move(functionName)),
-          arguments_(std::move(arguments)) {}
+    APMPStatementValue(std::u16string functionName, APMPValueList arguments);
     ~APMPStatementValue() override;
 
     const std::u16string& functionName() const { return functionName_; }
     const APMPValueList& arguments() const { return arguments_; }
 
-    // The evaluator and handler the registrar gives the name, looked up once (the registrar
-    // never changes) and kept with the statement.
-    const APMPResolvedCommand& command() const;
+    // The evaluator and handler the registrar gives the name, looked up when the statement is
+    // made (the registrar never changes) and kept with it.
+    const APMPResolvedCommand& command() const { return command_; }
 
     // Equal names and pairwise equal arguments.
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
@@ -33,5 +29,5 @@ class APMPStatementValue : public APMPRuntimeValue {
   private:
     const std::u16string functionName_;
     APMPValueList arguments_;
-    mutable std::atomic<const APMPResolvedCommand*> command_{nullptr};
+    const APMPResolvedCommand& command_;
 };

@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -161,12 +162,12 @@ APMPValueRef string(Text text, const APMPScopeRef& scope, sdk::Error& error) {
 }
 
 // The string of argument `index`, or "undefined" when it is absent.
-Text stringArgument(const Values& values, std::size_t index, sdk::Error& error) {
+Text stringArgument(APMPArguments values, std::size_t index, sdk::Error& error) {
     return index < values.size() ? values[index]->stringValueOrError(error) : Text(u"undefined");
 }
 
 // APMPToInteger of argument `index`'s number, or `fallback` when it is absent.
-double integerArgument(const Values& values, std::size_t index, double fallback,
+double integerArgument(APMPArguments values, std::size_t index, double fallback,
                        sdk::Error& error) {
     return index < values.size() ? APMPToInteger(values[index]->doubleValueOrError(error))
                                  : fallback;
@@ -249,7 +250,7 @@ bool firstMatch(const Text& pattern, const Text& text, std::int32_t& start, std:
     return found;
 }
 
-APMPValueRef charAt(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef charAt(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                     sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -264,7 +265,7 @@ APMPValueRef charAt(const Text& receiver, const Values& values, const APMPScopeR
                   error);
 }
 
-APMPValueRef concat(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef concat(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                     sdk::Error& error) {
     std::vector<Text> parts;
     double units = static_cast<double>(receiver.size());
@@ -285,7 +286,7 @@ APMPValueRef concat(const Text& receiver, const Values& values, const APMPScopeR
     return string(std::move(out), scope, error);
 }
 
-APMPValueRef hasOwnProperty(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef hasOwnProperty(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                             sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -304,7 +305,7 @@ APMPValueRef hasOwnProperty(const Text& receiver, const Values& values, const AP
     return APMPBoolean(n >= 0 && std::trunc(n) == n && n < static_cast<double>(receiver.size()));
 }
 
-APMPValueRef indexOf(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef indexOf(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -322,7 +323,7 @@ APMPValueRef indexOf(const Text& receiver, const Values& values, const APMPScope
     return number(found == Text::npos ? kNoMatch : static_cast<double>(found));
 }
 
-APMPValueRef lastIndexOf(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef lastIndexOf(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                          sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -346,7 +347,7 @@ APMPValueRef lastIndexOf(const Text& receiver, const Values& values, const APMPS
     return number(found == Text::npos ? kNoMatch : static_cast<double>(found));
 }
 
-APMPValueRef match(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef match(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                    sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -368,7 +369,7 @@ APMPValueRef match(const Text& receiver, const Values& values, const APMPScopeRe
         scope, error);
 }
 
-APMPValueRef replace(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef replace(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -405,7 +406,7 @@ APMPValueRef replace(const Text& receiver, const Values& values, const APMPScope
     return string(std::move(out), scope, error);
 }
 
-APMPValueRef search(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef search(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                     sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -425,7 +426,7 @@ APMPValueRef search(const Text& receiver, const Values& values, const APMPScopeR
     return number(start);
 }
 
-APMPValueRef slice(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef slice(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                    sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -444,7 +445,7 @@ APMPValueRef slice(const Text& receiver, const Values& values, const APMPScopeRe
     return string(end <= start ? Text() : receiver.substr(start, end - start), scope, error);
 }
 
-APMPValueRef split(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef split(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                    sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -519,7 +520,7 @@ APMPValueRef split(const Text& receiver, const Values& values, const APMPScopeRe
     return error.ok() ? array : APMPUndefined();
 }
 
-APMPValueRef substring(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef substring(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                        sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -543,7 +544,7 @@ using CaseMapping = std::int32_t (*)(UChar*, std::int32_t, const UChar*, std::in
 
 // The receiver case-mapped in `locale` (nullptr: ICU's default locale; "": the root locale).
 template <CaseMapping mapping, bool defaultLocale>
-APMPValueRef mapCase(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef mapCase(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -577,13 +578,13 @@ APMPValueRef mapCase(const Text& receiver, const Values& values, const APMPScope
     return string(std::move(out), scope, error);
 }
 
-APMPValueRef toString(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef toString(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                       sdk::Error& error) {
     return APMPCheckArgumentCountEquals(values, 0, error) ? string(receiver, scope, error)
                                                           : APMPUndefined();
 }
 
-APMPValueRef trim(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef trim(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                   sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -627,7 +628,7 @@ APMPStringCommandEvaluator::APMPStringCommandEvaluator() {
 
 APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& name,
                                                          const std::u16string& receiver,
-                                                         const APMPValueList& arguments,
+                                                         APMPArguments arguments,
                                                          const APMPScopeRef& scope,
                                                          sdk::Error& error) const {
     const auto found = handlers_.find(name);
@@ -635,10 +636,11 @@ APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& n
         error = APMPError(APMPErrorCode::kUnknownMethod);
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, values);
     if (!error.ok()) {
         return APMPUndefined();
     }
-    const APMPValueRef result = found->second(receiver, values, scope, error);
+    const APMPValueRef result = found->second(receiver, values.values(), scope, error);
     return error.ok() && result ? result : APMPUndefined();
 }

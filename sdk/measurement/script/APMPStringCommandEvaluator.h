@@ -22,7 +22,7 @@ class APMPStringCommandEvaluator {
     static constexpr std::string_view kICUErrorDomain = "org.unicode.icu.ErrorDomain";
 
     // (receiver, evaluated arguments, scope, error out) to a value; undefined on an error.
-    using Handler = APMPValueRef (*)(const std::u16string& receiver, const APMPValueList& values,
+    using Handler = APMPValueRef (*)(const std::u16string& receiver, APMPArguments values,
                                      const APMPScopeRef& scope, sdk::Error& error);
 
     static const APMPStringCommandEvaluator& sharedInstance();
@@ -34,7 +34,7 @@ class APMPStringCommandEvaluator {
     // evaluated in `scope`, left to right (the first error stops), and the method runs. Never
     // null; undefined whenever `error` is set.
     APMPValueRef evaluateCommand(const std::u16string& name, const std::u16string& receiver,
-                                 const APMPValueList& arguments, const APMPScopeRef& scope,
+                                 APMPArguments arguments, const APMPScopeRef& scope,
                                  sdk::Error& error) const;
 
   private:

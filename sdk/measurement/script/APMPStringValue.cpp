@@ -207,8 +207,7 @@ bool APMPStringValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& 
     return error.ok() && static_cast<const APMPStringValue&>(other).value_ == value_;
 }
 
-APMPValueRef APMPStringValue::applyWithName(const std::u16string& name,
-                                            const APMPValueList& arguments,
+APMPValueRef APMPStringValue::applyWithName(const std::u16string& name, APMPArguments arguments,
                                             const APMPScopeRef& scope, sdk::Error& error) {
     return APMPStringCommandEvaluator::sharedInstance().evaluateCommand(name, value_, arguments,
                                                                         scope, error);

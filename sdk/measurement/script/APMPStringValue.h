@@ -44,7 +44,7 @@ class APMPStringValue : public APMPRuntimeValue {
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
     // The string methods of APMPStringCommandEvaluator, on this value's text.
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
 
   private:
