@@ -64,7 +64,7 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::make(APMPValueList elements,
 
 const APMPValueRef& APMPArrayValue::emptyValue() {
     static const APMPValueRef& marker =
-        *new APMPValueRef(std::make_shared<APMPRuntimeValue>());  // lives for the process
+        *new APMPValueRef(APMPPermanentValue(new APMPRuntimeValue()));  // lives for the process
     return marker;
 }
 

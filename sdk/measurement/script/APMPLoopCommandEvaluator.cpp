@@ -1,5 +1,7 @@
 #include "sdk/measurement/script/APMPLoopCommandEvaluator.h"
 
+#include <algorithm>
+
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPControlCommands.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -204,6 +206,19 @@ APMPScopeRef copyVariables(const APMPScopeRef& parent, const APMPScope& source,
     return copy;
 }
 
+// The scope of a counted loop's next iteration: a copy of `names` from `previous` in a new
+// child of `parent`. When only the loop holds `previous` (no closure or nested scope kept it)
+// and it holds no names but `names` (the body declared none), the copy could not be told from
+// it, so `previous` goes on as the next iteration's scope and nothing is made.
+// REQUIRES: `names` has no duplicates and `previous` was made by copyVariables() from them.
+APMPScopeRef nextIteration(const APMPScopeRef& parent, APMPScopeRef previous,
+                           const std::vector<std::u16string>& names, sdk::Error& error) {
+    if (previous.use_count() == 1 && previous->ownNameCount() == names.size()) {
+        return previous;
+    }
+    return copyVariables(parent, *previous, names, error);
+}
+
 // Evaluates `argument` in `scope` and takes its boolean.
 bool test(const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& error) {
     const APMPValueRef value = APMPEvaluator::evaluateStatement(argument, scope, error);
@@ -220,18 +235,22 @@ APMPValueRef countedLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk
     if (!body) {
         return APMPUndefined();
     }
+    // Each name once: copying a name twice gives the scope nothing more.
     std::vector<std::u16string> names;
     for (const auto& name : nameList->allElements()) {
-        names.push_back(name->stringValueOrError(error));
+        std::u16string text = name->stringValueOrError(error);
         if (!error.ok()) {
             return APMPUndefined();
+        }
+        if (std::find(names.begin(), names.end(), text) == names.end()) {
+            names.push_back(std::move(text));
         }
     }
     APMPScopeRef iteration = copyVariables(scope, *scope, names, error);
     APMPValueRef result = APMPUndefined();
     bool again = iteration && test(arguments[1], iteration, error);
     while (again && runBody(*body, iteration, error, result) == Step::kNext) {
-        iteration = copyVariables(scope, *iteration, names, error);
+        iteration = nextIteration(scope, std::move(iteration), names, error);
         if (!iteration) {
             break;
         }

@@ -92,6 +92,13 @@ class APMPRuntimeValue : public APMPMarkable,
     const APMPValueKind kind_;
 };
 
+// A reference to `value` that owns nothing, for the shared instances that live for the whole
+// process: copying or dropping one touches no reference count, so handing undefined or a
+// boolean around costs nothing beyond the pointer. REQUIRES: `value` is never destroyed.
+inline APMPValueRef APMPPermanentValue(APMPRuntimeValue* value) {
+    return APMPValueRef(APMPValueRef(), value);
+}
+
 // The shared undefined value.
 const APMPValueRef& APMPUndefined();
 // The shared null value.

@@ -45,6 +45,8 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
     // Assigns: dropped when this scope is frozen; else the nearest scope of the chain that
     // holds `name` takes it, or this scope when none does. An immutable name keeps its value.
     sdk::Error setValue(APMPValueRef value, std::u16string_view name);
+    // The number of names this scope holds itself (its parents' not counted).
+    std::size_t ownNameCount() const { return contents_.count(); }
     // The value of the nearest scope holding `name`; undefined when none does.
     const APMPValueRef& valueForName(std::u16string_view name) const;
     // Freezes this scope's own names.
