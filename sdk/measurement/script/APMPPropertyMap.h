@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,31 +21,46 @@ struct APMPNameOrder {
 // A name-to-value table with read-only names and a freeze flag: the named properties of arrays,
 // maps and functions, and the variables of a scope.
 //
-// Entries are kept in the order of their names' hashes, so a lookup compares one number at
-// each level of the tree and whole names only where the hashes match; allNames() sorts the
-// names into code-unit order.
+// The entries sit in one buffer (a scope's few variables in one block, not one node each).
+// Up to kLinearCount entries are found by comparing each one's hash; past that an index of
+// buffer positions, open-addressed by hash, finds a name in about one probe however many there
+// are. allNames() sorts the names into code-unit order; nothing else depends on the order.
 //
 // Writes to a frozen map or to a read-only name are dropped without an error. A map with a
-// budget accounts each entry as allocated (its tree node and the name's buffer) and fails a
-// write that adds an entry past the memory cap with error 18, storing nothing. It also carries
-// the fixed cost of the object that owns it (objectBytes), accounted for as long as it lives.
+// budget accounts what it allocates: the entry buffer and the index at their capacity and each
+// name's text. A write that adds an entry is checked before anything grows: past the memory
+// cap it fails with error 18 and stores nothing. The map also carries the fixed cost of the
+// object that owns it (objectBytes), accounted for as long as it lives.
+//
+// Invariants:
+//  1. Each name appears in at most one entry.
+//  2. The index is empty while there are at most kLinearCount entries; otherwise it has a
+//     power-of-two size of at least twice the entries, and holds each entry's position + 1 in
+//     the probe sequence of its hash (0 marks a free slot).
+//  3. The reservation is objectBytes plus the buffer, the index and the names' text, as
+//     entryBytes() and tableBytes() count them.
 class APMPPropertyMap {
   public:
+    static constexpr std::size_t kLinearCount = 8;
+
     APMPPropertyMap() = default;
     // `objectBytes`: the owner's own allocation, accounted unchecked (the owner exists).
     explicit APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes = 0);
+    APMPPropertyMap(const APMPPropertyMap&) = delete;
+    APMPPropertyMap& operator=(const APMPPropertyMap&) = delete;
 
-    // What an entry named `name` costs: its tree node and the name's buffer.
+    // What the text of an entry named `name` costs (its slot is counted with the buffer).
     static double entryBytes(std::u16string_view name);
 
-    // The hash the map orders `name` by; a caller that looks one name up in several maps
+    // The hash the map finds `name` by; a caller that looks one name up in several maps
     // (a scope chain) computes it once.
     static std::size_t hashName(std::u16string_view name);
 
     bool hasName(std::u16string_view name) const { return findValue(name) != nullptr; }
     // The value, or undefined when absent.
     const APMPValueRef& valueForName(std::u16string_view name) const;
-    // The value, or null when absent (one lookup for "has it, and what").
+    // The value, or null when absent (one lookup for "has it, and what"). The pointer is valid
+    // until the map next gains or loses a name.
     const APMPValueRef* findValue(std::u16string_view name) const {
         return findValue(name, hashName(name));
     }
@@ -53,8 +68,11 @@ class APMPPropertyMap {
     const APMPValueRef* findValue(std::u16string_view name, std::size_t hash) const;
     // The names, in code-unit order.
     std::vector<std::u16string> allNames() const;
-    std::size_t count() const { return contents_.size(); }
+    std::size_t count() const { return entries_.size(); }
 
+    // Makes room for `count` entries in all (accounted, checked against the cap: error 18 and
+    // nothing changed past it), so that adding them grows nothing.
+    sdk::Error reserve(std::size_t count);
     // Stores `value` under `name` unless frozen or read-only.
     sdk::Error setValue(APMPValueRef value, std::u16string_view name);
     // As setValue(), and makes the name read-only.
@@ -72,42 +90,45 @@ class APMPPropertyMap {
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
 
-    // For the collector: hands every value to `marker`; moves every value into `released`.
+    // For the collector: hands every value to `marker`; moves every value into `released`
+    // (the map is left empty, its buffers freed).
     void markValues(APMPMarker& marker) const;
     void releaseValues(APMPMarkable::Released& released);
 
   private:
-    struct Key {
+    static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+
+    struct Entry {
         std::size_t hash;
         std::u16string name;
-    };
-    struct KeyView {
-        std::size_t hash;
-        std::u16string_view name;
-    };
-    // Hash first, then length, then the names' bytes: any strict order does, as allNames()
-    // sorts, and equal hashes almost always mean equal names.
-    struct KeyOrder {
-        using is_transparent = void;
-        template <typename A, typename B>
-        bool operator()(const A& a, const B& b) const {
-            if (a.hash != b.hash) {
-                return a.hash < b.hash;
-            }
-            return lessWithEqualHash(a.name, b.name);
-        }
-        static bool lessWithEqualHash(std::u16string_view a, std::u16string_view b);
-    };
-    struct Entry {
         APMPValueRef value;
-        bool immutable = false;
+        bool immutable;
     };
-    using Contents = std::map<Key, Entry, KeyOrder>;
 
+    // What a buffer of `capacity` entries and an index of `slots` slots cost the allocator.
+    static double tableBytes(std::size_t capacity, std::size_t slots);
+    // The index size for `count` entries: 0 up to kLinearCount, else a power of two of at
+    // least twice `count`.
+    static std::size_t slotsFor(std::size_t count);
+
+    // The position of `name`'s entry; kAbsent when absent. REQUIRES: `hash` is hashName(name).
+    std::size_t find(std::u16string_view name, std::size_t hash) const;
+    // The index slot holding `position`. REQUIRES: the index is in use and holds it.
+    std::size_t slotOf(std::size_t position) const;
+    // Grows the buffer to `capacity` and the index to `slots`, accounted first: error 18 and
+    // nothing changed past the cap.
+    sdk::Error grow(std::size_t capacity, std::size_t slots, double extraBytes);
+    // Rebuilds the index at `slots` slots from the entries.
+    void rebuildIndex(std::size_t slots);
+    // Puts `position` into the probe sequence of its entry's hash.
+    void insertSlot(std::size_t position);
+    // Empties `slot`, moving later slots of its run back so every probe sequence stays whole.
+    void eraseSlot(std::size_t slot);
     // Stores unless frozen or read-only; `immutable` makes a new or overwritten name read-only.
     sdk::Error store(APMPValueRef value, std::u16string_view name, bool immutable);
 
-    Contents contents_;
+    std::vector<Entry> entries_;
+    std::vector<std::uint32_t> slots_;
     bool immutable_ = false;
     double objectBytes_ = 0;
     APMPMemoryReservation reservation_;

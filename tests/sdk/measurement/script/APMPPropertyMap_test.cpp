@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ScriptTestSupport.h"
+#include "sdk/measurement/script/APMPNumberValue.h"
 
 namespace {
 
@@ -33,6 +34,37 @@ TEST(APMPPropertyMap, NamesComeBackInCodeUnitOrder) {
     }
     EXPECT_EQ(map.findValue(u"abcdefgj"), nullptr);
     EXPECT_EQ(map.count(), names.size());
+}
+
+TEST(APMPPropertyMap, RemovalsLeaveEveryOtherNameFindable) {
+    // Small maps are searched entry by entry, larger ones through their index; removals move
+    // entries and index slots around, and names removed and added again come back.
+    for (const std::size_t size : {5u, 9u, 17u, 100u, 1000u}) {
+        SCOPED_TRACE(size);
+        APMPPropertyMap map;
+        const auto name = [](std::size_t i) { return u"n" + APMPNumberValue::stringFromDouble(i); };
+        for (std::size_t i = 0; i < size; ++i) {
+            ASSERT_TRUE(map.setValue(Num(static_cast<double>(i)), name(i)).ok());
+        }
+        for (std::size_t i = 0; i < size; i += 3) {
+            map.removeValueForName(name(i));
+        }
+        for (std::size_t i = 0; i < size; i += 6) {
+            ASSERT_TRUE(map.setValue(Num(static_cast<double>(i)), name(i)).ok());
+        }
+        std::size_t present = 0;
+        for (std::size_t i = 0; i < size; ++i) {
+            const bool kept = i % 3 != 0 || i % 6 == 0;
+            present += kept ? 1 : 0;
+            const APMPValueRef* value = map.findValue(name(i));
+            ASSERT_EQ(value != nullptr, kept) << i;
+            if (kept) {
+                EXPECT_EQ(StringOf(**value), std::to_string(i));
+            }
+        }
+        EXPECT_EQ(map.count(), present);
+        EXPECT_EQ(map.allNames().size(), present);
+    }
 }
 
 TEST(APMPPropertyMap, ReadOnlyNamesAndFreezingDropWrites) {
