@@ -12,6 +12,7 @@
 #include "sdk/measurement/script/APMPNumberValue.h"
 #include "sdk/measurement/script/APMPObjectManager.h"
 #include "sdk/measurement/script/APMPStringValue.h"
+#include "sdk/measurement/script/APMPUnicode.h"
 
 namespace {
 
@@ -420,7 +421,7 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         }
         const std::u16string x = a->stringValueOrError(error);
         const std::u16string y = error.ok() ? b->stringValueOrError(error) : u"";
-        return !error.ok() ? 0 : x < y ? -1 : y < x ? 1 : 0;
+        return !error.ok() ? 0 : APMPCompareUnits(x, y);
     };
     // A merge sort compares and moves each element once per pass; a comparison without a
     // comparator converts both elements to strings, which costs about a step. A comparator
@@ -490,8 +491,7 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
     }
     // The text grows in the budget's room (it is script memory while it is built) and its
     // units are paid as they are copied.
-    APMPRuntimeBudget* active = APMPActiveBudget();
-    APMPMemoryReservation scratch(active != nullptr ? active->shared_from_this() : nullptr);
+    APMPMemoryReservation scratch(APMPActiveBudgetReference());
     std::u16string out;
     for (std::size_t i = 0; i < elements_.size(); ++i) {
         if (i > 0) {

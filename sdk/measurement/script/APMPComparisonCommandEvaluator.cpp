@@ -2,6 +2,7 @@
 
 #include "sdk/measurement/script/APMPEquality.h"
 #include "sdk/measurement/script/APMPIntegers.h"
+#include "sdk/measurement/script/APMPUnicode.h"
 
 int APMPCompareValues(const APMPRuntimeValue& x, const APMPRuntimeValue& y, sdk::Error& error) {
     if (APMPIsObjectLike(x) && APMPIsObjectLike(y)) {
@@ -10,8 +11,7 @@ int APMPCompareValues(const APMPRuntimeValue& x, const APMPRuntimeValue& y, sdk:
         if (!error.ok()) {
             return 1;
         }
-        const int order = a.compare(b);
-        return order < 0 ? -1 : (order == 0 ? 0 : 1);
+        return APMPCompareUnits(a, b);
     }
     const double a = x.doubleValueOrError(error);
     const double b = error.ok() ? y.doubleValueOrError(error) : 0;

@@ -24,8 +24,8 @@ class LevelExit {
 }  // namespace
 
 sdk::Error APMPCountInstruction(const APMPScope& scope) {
-    const auto budget = scope.budget();
-    if (!budget) {
+    APMPRuntimeBudget* budget = scope.budget().get();
+    if (budget == nullptr) {
         return APMPError(APMPErrorCode::kLimitExceeded);
     }
     return budget->countInstruction();
@@ -33,8 +33,9 @@ sdk::Error APMPCountInstruction(const APMPScope& scope) {
 
 APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const APMPScopeRef& scope,
                                               sdk::Error& error) {
-    // The runtime that owns the scope holds its budget for the whole evaluation.
-    APMPRuntimeBudget* budget = scope->budgetPointer();
+    // The scope holds its runtime's budget for the whole evaluation.
+    const std::shared_ptr<APMPRuntimeBudget>& owner = scope->budget();
+    APMPRuntimeBudget* budget = owner.get();
     if (budget == nullptr || !budget->tryCountInstruction()) {
         error = APMPError(APMPErrorCode::kLimitExceeded);
         return APMPUndefined();
@@ -48,7 +49,7 @@ APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const A
     }
     const LevelExit level(*budget);
     // Work done deep inside values while the command runs is paid to this runtime.
-    const APMPActiveBudgetScope active(budget);
+    const APMPActiveBudgetScope active(owner);
     const auto& statement = static_cast<const APMPStatementValue&>(*value);
     return statement.command().run(statement.functionName(), statement.arguments(), scope, error);
 }

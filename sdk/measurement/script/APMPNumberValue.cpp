@@ -92,8 +92,8 @@ std::size_t formatFinite(double value, char* out) {
 }  // namespace
 
 std::shared_ptr<APMPNumberValue> APMPNumberValue::make(double value) {
-    if (APMPRuntimeBudget* budget = APMPActiveBudget()) {
-        return std::make_shared<AccountedNumberValue>(value, budget->shared_from_this());
+    if (const auto& budget = APMPActiveBudgetReference()) {
+        return std::make_shared<AccountedNumberValue>(value, budget);
     }
     return std::make_shared<APMPNumberValue>(value);
 }

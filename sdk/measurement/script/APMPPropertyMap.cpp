@@ -1,5 +1,7 @@
 #include "sdk/measurement/script/APMPPropertyMap.h"
 
+#include "sdk/measurement/script/APMPUnicode.h"
+
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -9,28 +11,7 @@
 #include <utility>
 
 bool APMPNameOrder::operator()(std::u16string_view a, std::u16string_view b) const {
-    const std::size_t common = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    for (; i + 4 <= common; i += 4) {
-        std::uint64_t x = 0;
-        std::uint64_t y = 0;
-        std::memcpy(&x, a.data() + i, sizeof x);
-        std::memcpy(&y, b.data() + i, sizeof y);
-        if (x != y) {
-            // The first differing unit is the lowest-addressed one.
-            const std::uint64_t diff = x ^ y;
-            const int bit = std::endian::native == std::endian::little ? std::countr_zero(diff)
-                                                                       : std::countl_zero(diff);
-            const std::size_t unit = i + static_cast<std::size_t>(bit / 16);
-            return a[unit] < b[unit];
-        }
-    }
-    for (; i < common; ++i) {
-        if (a[i] != b[i]) {
-            return a[i] < b[i];
-        }
-    }
-    return a.size() < b.size();
+    return APMPCompareUnits(a, b) < 0;
 }
 
 APMPPropertyMap::APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes)
@@ -74,7 +55,7 @@ std::size_t APMPPropertyMap::hashName(std::u16string_view name) {
 std::size_t APMPPropertyMap::find(std::u16string_view name, std::size_t hash) const {
     if (slots_.empty()) {
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (entries_[i].hash == hash && entries_[i].name == name) {
+            if (entries_[i].hash == hash && APMPSameUnits(entries_[i].name, name)) {
                 return i;
             }
         }
@@ -87,7 +68,7 @@ std::size_t APMPPropertyMap::find(std::u16string_view name, std::size_t hash) co
             return kAbsent;
         }
         const Entry& entry = entries_[held - 1];
-        if (entry.hash == hash && entry.name == name) {
+        if (entry.hash == hash && APMPSameUnits(entry.name, name)) {
             return held - 1;
         }
     }

@@ -11,8 +11,7 @@
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
-// Code-unit order of names (the order of std::u16string's own comparison), compared four units
-// at a time.
+// Code-unit order of names (the order of std::u16string's own comparison).
 struct APMPNameOrder {
     using is_transparent = void;
     bool operator()(std::u16string_view a, std::u16string_view b) const;

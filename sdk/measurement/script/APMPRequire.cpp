@@ -33,7 +33,7 @@ APMPValueRef APMPRequire::invokeWithArguments(APMPArguments arguments, const APM
         return APMPUndefined();
     }
     if (module->holdsReferences()) {
-        if (const auto manager = scope->objectManager()) {
+        if (APMPObjectManager* manager = scope->objectManager()) {
             manager->addObject(module);
         }
     }

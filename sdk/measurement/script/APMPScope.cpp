@@ -67,10 +67,10 @@ const APMPValueRef& APMPScope::valueForName(std::u16string_view name) const {
     return APMPUndefined();
 }
 
-std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
+APMPObjectManager* APMPScope::objectManager() const {
     for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
         if (scope->objectManager_) {
-            return scope->objectManager_;
+            return scope->objectManager_.get();
         }
     }
     return nullptr;
@@ -83,25 +83,14 @@ void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManage
     objectManager_ = std::move(objectManager);
 }
 
-std::shared_ptr<APMPRuntimeBudget> APMPScope::budget() const {
+const std::shared_ptr<APMPRuntimeBudget>& APMPScope::budget() const {
     // A scope made inside a runtime accounts its names against the runtime's budget already.
     if (const auto& own = contents_.sharedBudget()) {
         return own;
     }
-    const std::shared_ptr<APMPObjectManager> manager = objectManager();
-    return manager ? manager->budget() : nullptr;
-}
-
-APMPRuntimeBudget* APMPScope::budgetPointer() const {
-    if (APMPRuntimeBudget* own = contents_.budget()) {
-        return own;
-    }
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
-        if (scope->objectManager_) {
-            return scope->objectManager_->budget().get();
-        }
-    }
-    return nullptr;
+    static const std::shared_ptr<APMPRuntimeBudget> none;
+    const APMPObjectManager* manager = objectManager();
+    return manager != nullptr ? manager->budget() : none;
 }
 
 void APMPScope::markReferences(APMPMarker& marker) const {

@@ -54,14 +54,13 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
 
     // This scope's object manager, else the nearest ancestor's; null outside a runtime. The
     // names of a scope made inside a runtime (or given a manager while empty) are accounted
-    // against its memory budget: a declaration past the cap fails with error 18.
-    std::shared_ptr<APMPObjectManager> objectManager() const;
+    // against its memory budget: a declaration past the cap fails with error 18. The manager
+    // is held by a scope of the chain, so the pointer is valid while this scope lives.
+    APMPObjectManager* objectManager() const;
     void setObjectManager(std::shared_ptr<APMPObjectManager> objectManager);
-    // The memory and instruction budget of this scope's runtime; null outside a runtime.
-    std::shared_ptr<APMPRuntimeBudget> budget() const;
-    // The same budget without taking a reference (the hot path of evaluation, while the
-    // runtime holds it); null outside a runtime.
-    APMPRuntimeBudget* budgetPointer() const;
+    // The memory and instruction budget of this scope's runtime; null outside a runtime. The
+    // reference is valid while this scope lives (a scope made in a runtime holds it itself).
+    const std::shared_ptr<APMPRuntimeBudget>& budget() const;
 
     bool holdsReferences() const override { return true; }
     void markReferences(APMPMarker& marker) const override;

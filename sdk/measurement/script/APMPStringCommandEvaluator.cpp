@@ -46,8 +46,7 @@ class TextSearch {
         if (m < 2) {
             return;
         }
-        APMPRuntimeBudget* budget = APMPActiveBudget();
-        table_.attach(budget != nullptr ? budget->shared_from_this() : nullptr);
+        table_.attach(APMPActiveBudgetReference());
         error = table_.resize(APMPAllocationBytes(static_cast<double>(m) * sizeof(std::uint32_t)));
         if (error.ok()) {
             error =
@@ -84,7 +83,11 @@ class TextSearch {
             if (!error.ok()) {
                 return Text::npos;
             }
-            return backwards_ ? text.substr(0, n).rfind(needle_) : text.find(needle_, from);
+            if (m == 0) {
+                return backwards_ ? n : from;
+            }
+            return backwards_ ? APMPFindLastUnit(text, needle_[0], n)
+                              : APMPFindUnit(text, needle_[0], from);
         }
         // Position i of the walk reads text[i] forwards, text[n - 1 - i] backwards.
         const auto at = [&](std::size_t i) { return backwards_ ? text[n - 1 - i] : text[i]; };

@@ -82,8 +82,8 @@ bool overflows(std::string_view text) {
 
 std::shared_ptr<APMPStringValue> APMPStringValue::make(std::u16string value) {
     auto result = std::make_shared<APMPStringValue>(std::move(value));
-    if (APMPRuntimeBudget* budget = APMPActiveBudget()) {
-        result->reservation_.attach(budget->shared_from_this());
+    if (const auto& budget = APMPActiveBudgetReference()) {
+        result->reservation_.attach(budget);
         result->reservation_.account(allocationBytes(result->value_.capacity()));
     }
     return result;
@@ -204,7 +204,7 @@ bool APMPStringValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& 
     }
     error =
         APMPChargeWork(static_cast<double>(value_.size()), APMPRuntimeBudget::kCopiedUnitsPerStep);
-    return error.ok() && static_cast<const APMPStringValue&>(other).value_ == value_;
+    return error.ok() && APMPSameUnits(static_cast<const APMPStringValue&>(other).value_, value_);
 }
 
 APMPValueRef APMPStringValue::applyWithName(const std::u16string& name, APMPArguments arguments,
