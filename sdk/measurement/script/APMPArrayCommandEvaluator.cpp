@@ -407,7 +407,7 @@ APMPArrayCommandEvaluator::APMPArrayCommandEvaluator() {
     };
 }
 
-APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(const std::u16string& name,
+APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(std::u16string_view name,
                                                         APMPArrayValue& array,
                                                         APMPArguments arguments,
                                                         const APMPScopeRef& scope,

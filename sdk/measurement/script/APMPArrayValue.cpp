@@ -32,14 +32,27 @@ double indexOf(const APMPRuntimeValue& key) {
 
 }  // namespace
 
-std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& error) {
-    return key.stringValueOrError(error);
+APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
+    : APMPRuntimeValue(APMPValueKind::kArray), reservation_(std::move(budget)) {
+    reservation_.account(objectBytes());
 }
 
-APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
-    : APMPRuntimeValue(APMPValueKind::kArray),
-      propertyMap_(budget, APMPSharedObjectBytes(sizeof(APMPArrayValue))),
-      slots_(std::move(budget)) {}
+double APMPArrayValue::objectBytes() {
+    return APMPSharedObjectBytes(sizeof(APMPArrayValue));
+}
+
+APMPPropertyMap& APMPArrayValue::propertyMap() {
+    if (!properties_) {
+        properties_ = std::make_unique<APMPPropertyMap>(
+            reservation_.budget(), APMPAllocationBytes(sizeof(APMPPropertyMap)));
+    }
+    return *properties_;
+}
+
+const APMPPropertyMap& APMPArrayValue::propertyMap() const {
+    static const APMPPropertyMap& none = *new APMPPropertyMap();  // lives for the process
+    return properties_ ? *properties_ : none;
+}
 
 APMPArrayValue::~APMPArrayValue() {
     Released released;
@@ -54,7 +67,7 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::make(APMPValueList elements,
     error = APMPChargeWork(static_cast<double>(elements.size()),
                            APMPRuntimeBudget::kCopiedElementsPerStep);
     if (error.ok()) {
-        error = array->slots_.resize(bufferBytes(static_cast<double>(elements.capacity())));
+        error = array->accountBuffer(static_cast<double>(elements.capacity()));
     }
     if (!error.ok()) {
         return nullptr;
@@ -100,9 +113,9 @@ sdk::Error APMPArrayValue::ensureCapacity(double count) {
     // As a vector grows: at least double. The cap is checked on the double, before any size_t
     // conversion can wrap.
     const double grown = std::max(count, 2 * capacity);
-    sdk::Error error = slots_.resize(bufferBytes(grown));
+    sdk::Error error = accountBuffer(grown);
     if (!error.ok()) {
-        error = slots_.resize(bufferBytes(count));
+        error = accountBuffer(count);
         if (!error.ok()) {
             return error;
         }
@@ -113,8 +126,12 @@ sdk::Error APMPArrayValue::ensureCapacity(double count) {
     return {};
 }
 
+sdk::Error APMPArrayValue::accountBuffer(double capacity) {
+    return reservation_.resize(objectBytes() + bufferBytes(capacity));
+}
+
 void APMPArrayValue::accountBuffer() {
-    (void)slots_.resize(bufferBytes(static_cast<double>(elements_.capacity())));
+    (void)accountBuffer(static_cast<double>(elements_.capacity()));
 }
 
 APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key,
@@ -123,8 +140,9 @@ APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key,
         return APMPNumberValue::make(static_cast<double>(elements_.size()));
     }
     if (!APMPIsArrayIndex(key)) {
-        const std::u16string name = APMPPropertyKeyString(key, error);
-        return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
+        std::u16string storage;
+        const std::u16string_view name = APMPPropertyName(key, storage, error);
+        return error.ok() ? propertyMap().valueForName(name) : APMPUndefined();
     }
     const double index = indexOf(key);
     if (index < static_cast<double>(elements_.size())) {
@@ -143,8 +161,9 @@ sdk::Error APMPArrayValue::setValueForProperty(APMPValueRef value, const APMPRun
     }
     if (!APMPIsArrayIndex(key)) {
         sdk::Error error;
-        const std::u16string name = APMPPropertyKeyString(key, error);
-        return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
+        std::u16string storage;
+        const std::u16string_view name = APMPPropertyName(key, storage, error);
+        return error.ok() ? propertyMap().setValue(std::move(value), name) : error;
     }
     const double index = indexOf(key);
     if (index >= static_cast<double>(elements_.size())) {
@@ -166,9 +185,12 @@ sdk::Error APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key) {
         return {};
     }
     sdk::Error error;
-    const std::u16string name = APMPPropertyKeyString(key, error);
+    std::u16string storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
-        propertyMap_.removeValueForName(name);
+        if (properties_) {
+            properties_->removeValueForName(name);
+        }
     }
     return error;
 }
@@ -179,8 +201,9 @@ bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error)
         return index < static_cast<double>(elements_.size()) &&
                !isHole(elements_[static_cast<std::size_t>(index)]);
     }
-    const std::u16string name = APMPPropertyKeyString(key, error);
-    return error.ok() && propertyMap_.hasName(name);
+    std::u16string storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
+    return error.ok() && propertyMap().hasName(name);
 }
 
 sdk::Error APMPArrayValue::setLength(double length) {
@@ -221,7 +244,7 @@ APMPValueList APMPArrayValue::allPropertyNames() const {
     (void)APMPChargeWork(static_cast<double>(elements_.size()),
                          APMPRuntimeBudget::kScannedElementsPerStep);
     APMPValueList names;
-    for (const auto& name : propertyMap_.allNames()) {
+    for (const auto& name : propertyMap().allNames()) {
         names.push_back(APMPStringValue::make(name));
     }
     for (std::size_t i = 0; i < elements_.size(); ++i) {
@@ -255,7 +278,7 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::subarrayWithRange(std::size_t lo
     const std::size_t end = start + std::min(length, elements_.size() - start);
     return make(APMPValueList(elements_.begin() + static_cast<std::ptrdiff_t>(start),
                               elements_.begin() + static_cast<std::ptrdiff_t>(end)),
-                slots_.budget(), error);
+                reservation_.budget(), error);
 }
 
 std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(APMPArguments values, const APMPScope& scope,
@@ -275,7 +298,7 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(APMPArguments values, con
         return nullptr;
     }
     // Checked before the joined list is built.
-    APMPMemoryReservation check(slots_.budget());
+    APMPMemoryReservation check(reservation_.budget());
     error = check.resize(bufferBytes(total));
     if (!error.ok()) {
         return nullptr;
@@ -436,7 +459,7 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         return error;
     }
     // The copy and the merge buffer, checked before they are made.
-    APMPMemoryReservation scratch(slots_.budget());
+    APMPMemoryReservation scratch(reservation_.budget());
     error = scratch.resize(2 * bufferBytes(count));
     if (!error.ok()) {
         return error;
@@ -464,8 +487,10 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         }
         items.swap(merged);
     }
-    Released released(std::make_move_iterator(elements_.begin()),
-                      std::make_move_iterator(elements_.end()));
+    Released released;
+    for (auto& element : elements_) {
+        released.push_back(std::move(element));
+    }
     // The sorted copy becomes the buffer: its capacity is its count.
     elements_ = std::move(items);
     merged.clear();
@@ -528,10 +553,10 @@ bool APMPArrayValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name, APMPArguments arguments,
+APMPValueRef APMPArrayValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                            const APMPScopeRef& scope, sdk::Error& error) {
-    if (propertyMap_.hasName(name)) {
-        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
+    if (properties_ && properties_->hasName(name)) {
+        return APMPInvokeProperty(*properties_, name, arguments, scope, error);
     }
     return APMPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, *this, arguments,
                                                                        scope, error);
@@ -577,18 +602,22 @@ bool APMPArrayValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& e
 }
 
 void APMPArrayValue::markReferences(APMPMarker& marker) const {
-    propertyMap_.markValues(marker);
+    if (properties_) {
+        properties_->markValues(marker);
+    }
     for (const auto& element : elements_) {
         marker.mark(element.get());
     }
 }
 
 void APMPArrayValue::releaseReferences(Released& released) {
-    propertyMap_.releaseValues(released);
+    if (properties_) {
+        properties_->releaseValues(released);
+    }
     for (auto& element : elements_) {
         APMPRelease(released, std::move(element));
     }
     elements_.clear();
     elements_.shrink_to_fit();
-    (void)slots_.resize(0);
+    (void)reservation_.resize(objectBytes());
 }

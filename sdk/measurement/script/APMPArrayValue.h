@@ -10,6 +10,9 @@
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
+class APMPArgumentList;
+class APMPFunctionValue;
+
 // An array: elements (holes allowed) plus named properties. Arrays a program makes are tracked
 // by its runtime's object manager and account themselves, their element buffer (at its
 // capacity) and their properties against its memory budget; growing past the cap fails with
@@ -17,10 +20,11 @@
 // to the running program's instruction budget.
 //
 // A hole (emptyValue()) reads as undefined, is skipped by iteration and renders as "" in joins.
-class APMPArgumentList;
-class APMPFunctionValue;
-
-class APMPArrayValue : public APMPRuntimeValue {
+// The named properties are rare, so their table is made with the first one.
+//
+// The array methods hand the array itself to callbacks and return it, hence shared_from_this().
+class APMPArrayValue : public APMPRuntimeValue,
+                       public std::enable_shared_from_this<APMPArrayValue> {
   public:
     static constexpr double kSlotBytes = sizeof(APMPValueRef);
 
@@ -44,8 +48,10 @@ class APMPArrayValue : public APMPRuntimeValue {
     // As allElements(), appended to `out` (a list on the caller's stack, so no list is
     // allocated for a short array). REQUIRES: `out` has room for count() more values.
     void appendAllElements(APMPArgumentList& out) const;
-    APMPPropertyMap& propertyMap() { return propertyMap_; }
-    const APMPPropertyMap& propertyMap() const { return propertyMap_; }
+    // The named properties; the table is made (and accounted) on first use.
+    APMPPropertyMap& propertyMap();
+    // The named properties; an empty table when none was ever set.
+    const APMPPropertyMap& propertyMap() const;
 
     // "length" gives the count; an index below the count its element (a hole: undefined);
     // another index undefined; any other key the named property (undefined when absent).
@@ -110,7 +116,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     bool booleanValueOrError(sdk::Error& error) const override;
     // A named property answers the call (its function invoked with the raw arguments, any
     // other value error 17); other names go to APMPArrayCommandEvaluator.
-    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;
@@ -123,16 +129,19 @@ class APMPArrayValue : public APMPRuntimeValue {
     static double bufferBytes(double capacity);
 
   private:
+    // What the array object itself costs, with its control block.
+    static double objectBytes();
+
     // Makes room for `count` elements: the buffer grows (geometrically, as a vector does) and
     // is accounted before it is allocated; error 18 (nothing changed) past the cap.
     sdk::Error ensureCapacity(double count);
+    // Accounts a buffer of `capacity` slots (checked when it grows: error 18 and no change).
+    sdk::Error accountBuffer(double capacity);
     // Accounts the buffer as it is now (after it shrank or was replaced).
     void accountBuffer();
 
-    APMPPropertyMap propertyMap_;
     APMPValueList elements_;
-    APMPMemoryReservation slots_;
+    std::unique_ptr<APMPPropertyMap> properties_;
+    // The object and the element buffer.
+    APMPMemoryReservation reservation_;
 };
-
-// The property key string of a non-index key.
-std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& error);

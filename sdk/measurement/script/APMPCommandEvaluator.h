@@ -1,9 +1,10 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
+#include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
 // The common contract of the command evaluators: a table from command id to handler. An
@@ -50,7 +51,7 @@ class APMPCommandEvaluator {
 
   private:
     const Arguments arguments_;
-    std::unordered_map<std::u16string, Handler> handlers_;
+    APMPNameTable<Handler> handlers_;
 };
 
 // A command name resolved once: the evaluator that runs it and the handler it gives the name

@@ -10,6 +10,7 @@
 #include "sdk/measurement/script/APMPIntegers.h"
 #include "sdk/measurement/script/APMPObjectManager.h"
 #include "sdk/measurement/script/APMPScope.h"
+#include "sdk/measurement/script/APMPStringValue.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ APMPValueRef methodCall(APMPArguments arguments, const APMPScopeRef& scope, sdk:
         error = APMPError(APMPErrorCode::kArgumentKind);
         return APMPUndefined();
     }
-    const std::u16string name = values[1]->stringValueOrError(error);
+    std::u16string storage;
+    const std::u16string_view name = APMPPropertyName(*values[1], storage, error);
     const auto& list = static_cast<const APMPArrayValue&>(*values[2]);
     APMPArgumentList callArguments(list.count());
     list.appendAllElements(callArguments);

@@ -17,8 +17,7 @@ APMPEventNativeFunctions::APMPEventNativeFunctions(std::shared_ptr<APMPEventCont
                                                    std::shared_ptr<APMPRuntimeBudget> budget)
     : APMPMapValue(std::move(budget)), eventContext_(std::move(eventContext)) {}
 
-APMPEventNativeFunctions::Native APMPEventNativeFunctions::nativeForName(
-    const std::u16string& name) {
+APMPEventNativeFunctions::Native APMPEventNativeFunctions::nativeForName(std::u16string_view name) {
     static const std::array<std::pair<std::u16string_view, Native>, 6> kNatives{{
         {u"getEventName", &APMPEventNativeFunctions::getEventName},
         {u"getParamValue", &APMPEventNativeFunctions::getParamValue},
@@ -35,7 +34,7 @@ APMPEventNativeFunctions::Native APMPEventNativeFunctions::nativeForName(
     return nullptr;
 }
 
-APMPValueRef APMPEventNativeFunctions::applyWithName(const std::u16string& name,
+APMPValueRef APMPEventNativeFunctions::applyWithName(std::u16string_view name,
                                                      APMPArguments arguments,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     const Native native = nativeForName(name);

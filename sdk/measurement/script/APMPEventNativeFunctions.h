@@ -24,14 +24,14 @@ class APMPEventNativeFunctions : public APMPMapValue {
     APMPEventNativeFunctions(std::shared_ptr<APMPEventContext> eventContext,
                              std::shared_ptr<APMPRuntimeBudget> budget = nullptr);
 
-    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
 
   private:
     using Native = APMPValueRef (APMPEventNativeFunctions::*)(APMPArguments values,
                                                               const APMPScopeRef& scope,
                                                               sdk::Error& error);
-    static Native nativeForName(const std::u16string& name);
+    static Native nativeForName(std::u16string_view name);
 
     APMPValueRef getEventName(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);
     APMPValueRef getParamValue(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);

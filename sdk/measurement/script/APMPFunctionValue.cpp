@@ -8,8 +8,9 @@
 #include "sdk/measurement/script/APMPEvaluator.h"
 #include "sdk/measurement/script/APMPMapValue.h"
 #include "sdk/measurement/script/APMPScope.h"
+#include "sdk/measurement/script/APMPStringValue.h"
 
-APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, std::u16string_view name,
                                 APMPArguments arguments, const APMPScopeRef& scope,
                                 sdk::Error& error) {
     // A copy: the call may replace the property, and the function must outlive its own call.
@@ -98,25 +99,29 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(APMPArguments value
 }
 
 bool APMPFunctionValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
-    const std::u16string name = key.stringValueOrError(error);
+    std::u16string storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() && propertyMap_.hasName(name);
 }
 
 sdk::Error APMPFunctionValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
     sdk::Error error;
-    const std::u16string name = key.stringValueOrError(error);
+    std::u16string storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
 }
 
 APMPValueRef APMPFunctionValue::valueForProperty(const APMPRuntimeValue& key,
                                                  sdk::Error& error) const {
-    const std::u16string name = key.stringValueOrError(error);
+    std::u16string storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
 }
 
 sdk::Error APMPFunctionValue::removeValueForProperty(const APMPRuntimeValue& key) {
     sdk::Error error;
-    const std::u16string name = key.stringValueOrError(error);
+    std::u16string storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
         propertyMap_.removeValueForName(name);
     }
@@ -128,7 +133,7 @@ bool APMPFunctionValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name, APMPArguments arguments,
+APMPValueRef APMPFunctionValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                               const APMPScopeRef& scope, sdk::Error& error) {
     if (propertyMap_.hasName(name)) {
         return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);

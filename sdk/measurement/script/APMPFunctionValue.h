@@ -49,7 +49,7 @@ class APMPFunctionValue : public APMPRuntimeValue {
     bool booleanValueOrError(sdk::Error& error) const override;
     // A function property is invoked with the raw arguments; another property fails with
     // error 17; "hasOwnProperty" as for maps; else the base class ("toString" gives the name).
-    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     // The name.
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
@@ -73,6 +73,6 @@ class APMPFunctionValue : public APMPRuntimeValue {
 
 // A method call answered by a named property: the function it holds is invoked with the raw
 // arguments; any other value fails with error 17. REQUIRES: `map` holds `name`.
-APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, std::u16string_view name,
                                 APMPArguments arguments, const APMPScopeRef& scope,
                                 sdk::Error& error);

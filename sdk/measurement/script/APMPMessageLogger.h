@@ -21,7 +21,8 @@ class APMPMessageLogger : public APMPFunctionValue {
 // A variant of the logger module, named `functionName`, whose property "log" logs with the
 // given flags. Calling it gives itself, so `logger.silent().log(...)` works as
 // `logger.silent.log(...)` does.
-class APMPFunctionLogFlavour : public APMPFunctionValue {
+class APMPFunctionLogFlavour : public APMPFunctionValue,
+                               public std::enable_shared_from_this<APMPFunctionLogFlavour> {
   public:
     APMPFunctionLogFlavour(std::u16string functionName,
                            std::shared_ptr<const APMPixieLogger> logger, bool silent,

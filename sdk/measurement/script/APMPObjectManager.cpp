@@ -132,8 +132,10 @@ void APMPObjectManager::sweep(bool everything) {
         }
     }
     APMPReleaseAll(released);
-    APMPMarkable::Released last(std::make_move_iterator(alive.begin()),
-                                std::make_move_iterator(alive.end()));
+    APMPMarkable::Released last;
+    for (auto& object : alive) {
+        last.push_back(std::move(object));
+    }
     alive.clear();
     APMPReleaseAll(last);
     // Compact: only the objects still alive stay tracked.

@@ -15,7 +15,7 @@ bool APMPUndefinedValue::booleanValueOrError(sdk::Error& error) const {
     return false;
 }
 
-APMPValueRef APMPUndefinedValue::applyWithName(const std::u16string& name, APMPArguments arguments,
+APMPValueRef APMPUndefinedValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                                const APMPScopeRef& scope, sdk::Error& error) {
     (void)name;
     (void)arguments;
@@ -54,7 +54,7 @@ bool APMPNullValue::booleanValueOrError(sdk::Error& error) const {
     return false;
 }
 
-APMPValueRef APMPNullValue::applyWithName(const std::u16string& name, APMPArguments arguments,
+APMPValueRef APMPNullValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                           const APMPScopeRef& scope, sdk::Error& error) {
     (void)name;
     (void)arguments;

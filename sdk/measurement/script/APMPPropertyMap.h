@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "sdk/measurement/script/APMPMarkable.h"
@@ -16,6 +18,18 @@ struct APMPNameOrder {
     using is_transparent = void;
     bool operator()(std::u16string_view a, std::u16string_view b) const;
 };
+
+// The hash of names for tables looked up by a view of the name, without a copy.
+struct APMPNameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::u16string_view name) const {
+        return std::hash<std::u16string_view>()(name);
+    }
+};
+
+// A table by name, looked up by any view of a name.
+template <typename T>
+using APMPNameTable = std::unordered_map<std::u16string, T, APMPNameHash, std::equal_to<>>;
 
 // A name-to-value table with read-only names and a freeze flag: the named properties of arrays,
 // maps and functions, and the variables of a scope.

@@ -54,8 +54,7 @@ enum class APMPValueKind {
 //
 // Thread-safety: values belong to the thread that runs their runtime; the shared instances are
 // immutable.
-class APMPRuntimeValue : public APMPMarkable,
-                         public std::enable_shared_from_this<APMPRuntimeValue> {
+class APMPRuntimeValue : public APMPMarkable {
   public:
     // The kind is fixed when the value is made and read without a virtual call: evaluation
     // asks it at every step.
@@ -75,7 +74,7 @@ class APMPRuntimeValue : public APMPMarkable,
     // Calls the method `name` with raw (unevaluated) `arguments` in `scope`. The base class
     // answers "toString" with a new string of the value's string and fails any other name with
     // error 17.
-    virtual APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
+    virtual APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                        const APMPScopeRef& scope, sdk::Error& error);
 
     // Structural equality; the base class compares identity.

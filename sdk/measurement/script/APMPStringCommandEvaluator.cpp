@@ -629,7 +629,7 @@ APMPStringCommandEvaluator::APMPStringCommandEvaluator() {
     };
 }
 
-APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& name,
+APMPValueRef APMPStringCommandEvaluator::evaluateCommand(std::u16string_view name,
                                                          const std::u16string& receiver,
                                                          APMPArguments arguments,
                                                          const APMPScopeRef& scope,

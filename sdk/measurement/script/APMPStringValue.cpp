@@ -5,6 +5,7 @@
 #include <limits>
 #include <system_error>
 
+#include "sdk/measurement/script/APMPMapValue.h"
 #include "sdk/measurement/script/APMPScope.h"
 #include "sdk/measurement/script/APMPStringCommandEvaluator.h"
 #include "sdk/measurement/script/APMPUnicode.h"
@@ -207,8 +208,26 @@ bool APMPStringValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& 
     return error.ok() && APMPSameUnits(static_cast<const APMPStringValue&>(other).value_, value_);
 }
 
-APMPValueRef APMPStringValue::applyWithName(const std::u16string& name, APMPArguments arguments,
+APMPValueRef APMPStringValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                             const APMPScopeRef& scope, sdk::Error& error) {
     return APMPStringCommandEvaluator::sharedInstance().evaluateCommand(name, value_, arguments,
                                                                         scope, error);
+}
+
+std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, std::u16string& storage,
+                                     sdk::Error& error) {
+    switch (key.kind()) {
+        case APMPValueKind::kString: {
+            const std::u16string& text = static_cast<const APMPStringValue&>(key).value();
+            // Paid as the copy a conversion makes.
+            error = APMPChargeWork(static_cast<double>(text.size()),
+                                   APMPRuntimeBudget::kCopiedUnitsPerStep);
+            return error.ok() ? std::u16string_view(text) : std::u16string_view();
+        }
+        case APMPValueKind::kMap:
+            return APMPMapValue::kText;
+        default:
+            storage = key.stringValueOrError(error);
+            return storage;
+    }
 }

@@ -44,10 +44,17 @@ class APMPStringValue : public APMPRuntimeValue {
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
     // The string methods of APMPStringCommandEvaluator, on this value's text.
-    APMPValueRef applyWithName(const std::u16string& name, APMPArguments arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
 
   private:
     std::u16string value_;
     APMPMemoryReservation reservation_;
 };
+
+// The name a property key stands for, as its string conversion gives it and pays for it, read
+// without a copy where none is needed: a string's own text, the fixed text of a map, else the
+// key's string converted into `storage`. Valid while `key` and `storage` live unchanged; empty
+// on an error.
+std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, std::u16string& storage,
+                                     sdk::Error& error);
