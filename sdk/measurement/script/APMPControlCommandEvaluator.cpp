@@ -56,7 +56,7 @@ APMPValueRef runStatementList(APMPArguments arguments, const APMPScopeRef& scope
         return APMPUndefined();
     }
     const auto list = APMPEvaluateArray(arguments[0], scope, error);
-    return list ? APMPRunStatementList(*list, scope, error) : APMPUndefined();
+    return list ? APMPRunStatementList(list, scope, error) : APMPUndefined();
 }
 
 APMPValueRef sequence(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
@@ -84,7 +84,7 @@ APMPValueRef branch(const APMPValueRef& argument, const APMPScopeRef& scope, sdk
         return APMPUndefined();
     }
     if (value->kind() == APMPValueKind::kArray) {
-        return APMPRunStatementList(static_cast<const APMPArrayValue&>(*value), scope, error);
+        return APMPRunStatementList(value, scope, error);
     }
     return value;
 }

@@ -28,11 +28,28 @@ std::shared_ptr<APMPArrayValue> APMPEvaluateArray(const APMPValueRef& argument,
     return std::static_pointer_cast<APMPArrayValue>(value);
 }
 
-APMPValueRef APMPRunStatementList(const APMPArrayValue& list, const APMPScopeRef& scope,
+APMPValueRef APMPRunStatementList(const APMPValueRef& list, const APMPScopeRef& scope,
                                   sdk::Error& error) {
-    APMPArgumentList statements(list.count());
-    list.appendAllElements(statements);
-    return APMPEvaluator::executeStatements(statements.values(), scope, error);
+    const auto& array = static_cast<const APMPArrayValue&>(*list);
+    if (list.use_count() != 1) {
+        APMPArgumentList statements(array.count());
+        array.appendAllElements(statements);
+        return APMPEvaluator::executeStatements(statements.values(), scope, error);
+    }
+    (void)APMPChargeWork(static_cast<double>(array.count()),
+                         APMPRuntimeBudget::kCopiedElementsPerStep);
+    APMPValueRef result = APMPUndefined();
+    for (const APMPValueRef& element : array.elements()) {
+        const bool hole = element == APMPArrayValue::emptyValue();
+        result = APMPEvaluator::evaluateStatement(hole ? APMPUndefined() : element, scope, error);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+        if (result->kind() == APMPValueKind::kControl) {
+            return result;
+        }
+    }
+    return result;
 }
 
 namespace {

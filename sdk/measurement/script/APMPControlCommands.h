@@ -18,9 +18,11 @@ std::shared_ptr<APMPArrayValue> APMPEvaluateArray(
     const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& error,
     APMPErrorCode kindError = APMPErrorCode::kArgumentKind);
 
-// Runs the elements of a statement list in `scope` (executeStatements() over a copy, so a
-// body that changes the array does not change the run).
-APMPValueRef APMPRunStatementList(const APMPArrayValue& list, const APMPScopeRef& scope,
+// Runs the elements of the statement list `list` (an array; holes run as undefined) in `scope`
+// as executeStatements() does. A body that changes the array does not change the run: a list
+// the caller holds the only reference to cannot change, so it runs in place; any other runs
+// from a copy. Either way the copy is paid. REQUIRES: `list` is an array.
+APMPValueRef APMPRunStatementList(const APMPValueRef& list, const APMPScopeRef& scope,
                                   sdk::Error& error);
 
 // Switch ("38"): discriminant, case list and body list are evaluated first; the lists must be

@@ -22,7 +22,7 @@ enum class Step { kNext, kEnd };
 
 // Runs `body` in `scope`: kEnd with `result` set when the loop ends (error or break:
 // undefined; return: the return value), else kNext.
-Step runBody(const APMPArrayValue& body, const APMPScopeRef& scope, sdk::Error& error,
+Step runBody(const APMPValueRef& body, const APMPScopeRef& scope, sdk::Error& error,
              APMPValueRef& result) {
     const APMPValueRef value = APMPRunStatementList(body, scope, error);
     if (!error.ok() || APMPIsControl(value, APMPControlType::kBreak)) {
@@ -171,7 +171,7 @@ APMPValueRef forEach(APMPArguments arguments, const APMPScopeRef& scope, sdk::Er
         error = APMPError(APMPErrorCode::kArgumentKind);
         return APMPUndefined();
     }
-    const auto& body = static_cast<const APMPArrayValue&>(*values[2]);
+    const APMPValueRef& body = values[2];
     const LoopItems items(values[1], overValues, *scope, error);
     APMPValueRef result = APMPUndefined();
     for (std::size_t i = 0; i < items.count() && error.ok(); ++i) {
@@ -231,7 +231,7 @@ APMPValueRef countedLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk
         return APMPUndefined();
     }
     const auto nameList = APMPEvaluateArray(arguments[0], scope, error);
-    const auto body = nameList ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
+    const APMPValueRef body = nameList ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
     if (!body) {
         return APMPUndefined();
     }
@@ -249,7 +249,7 @@ APMPValueRef countedLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk
     APMPScopeRef iteration = copyVariables(scope, *scope, names, error);
     APMPValueRef result = APMPUndefined();
     bool again = iteration && test(arguments[1], iteration, error);
-    while (again && runBody(*body, iteration, error, result) == Step::kNext) {
+    while (again && runBody(body, iteration, error, result) == Step::kNext) {
         iteration = nextIteration(scope, std::move(iteration), names, error);
         if (!iteration) {
             break;
@@ -268,16 +268,16 @@ APMPValueRef whileLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk::
         return APMPUndefined();
     }
     const bool runFirst = test(arguments[2], scope, error);
-    const auto body = error.ok() ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
+    const APMPValueRef body = error.ok() ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
     if (!body) {
         return APMPUndefined();
     }
     APMPValueRef result = APMPUndefined();
-    if (runFirst && runBody(*body, scope, error, result) == Step::kEnd) {
+    if (runFirst && runBody(body, scope, error, result) == Step::kEnd) {
         return error.ok() ? result : APMPUndefined();
     }
     while (error.ok() && test(arguments[0], scope, error) &&
-           runBody(*body, scope, error, result) == Step::kNext) {
+           runBody(body, scope, error, result) == Step::kNext) {
         APMPEvaluator::evaluateStatement(arguments[1], scope, error);
     }
     return error.ok() ? result : APMPUndefined();
