@@ -44,7 +44,8 @@ class APMPMapValue : public APMPRuntimeValue {
     void releaseReferences(Released& released) override;
 
   private:
-    APMPPropertyMap propertyMap_;
+    // The first property fits in the map itself.
+    APMPPropertyMapWithSlots<1> propertyMap_;
 };
 
 // "hasOwnProperty" on a property map: exactly one argument, evaluated in `scope`; whether the

@@ -1,26 +1,39 @@
 #include "sdk/measurement/script/APMPPropertyMap.h"
 
-#include "sdk/measurement/script/APMPUnicode.h"
-
 #include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstdint>
-#include <cstring>
 #include <functional>
+#include <memory>
 #include <utility>
+
+#include "sdk/measurement/script/APMPUnicode.h"
 
 bool APMPNameOrder::operator()(std::u16string_view a, std::u16string_view b) const {
     return APMPCompareUnits(a, b) < 0;
 }
 
-APMPPropertyMap::APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes)
-    : objectBytes_(budget ? objectBytes : 0), reservation_(std::move(budget)) {
+APMPPropertyMap::APMPPropertyMap(Entry* slots, std::size_t slotCount,
+                                 std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes)
+    : slots_(slots),
+      slotCount_(static_cast<std::uint32_t>(slotCount)),
+      capacity_(static_cast<std::uint32_t>(slotCount)),
+      entries_(slots),
+      objectBytes_(budget ? objectBytes : 0),
+      reservation_(std::move(budget)) {
     reservation_.account(objectBytes_);
 }
 
+APMPPropertyMap::~APMPPropertyMap() {
+    std::destroy_n(entries_, count_);
+    if (entries_ != slots_) {
+        std::allocator<Entry>().deallocate(entries_, capacity_);
+    }
+}
+
 void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes) {
-    assert(entries_.empty() && !reservation_.budget());
+    assert(count_ == 0 && !reservation_.budget());
     objectBytes_ = budget ? objectBytes : 0;
     reservation_.attach(std::move(budget));
     reservation_.account(objectBytes_);
@@ -53,17 +66,17 @@ std::size_t APMPPropertyMap::hashName(std::u16string_view name) {
 }
 
 std::size_t APMPPropertyMap::find(std::u16string_view name, std::size_t hash) const {
-    if (slots_.empty()) {
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (index_.empty()) {
+        for (std::size_t i = 0; i < count_; ++i) {
             if (entries_[i].hash == hash && APMPSameUnits(entries_[i].name, name)) {
                 return i;
             }
         }
         return kAbsent;
     }
-    const std::size_t mask = slots_.size() - 1;
+    const std::size_t mask = index_.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const std::uint32_t held = slots_[slot];
+        const std::uint32_t held = index_[slot];
         if (held == 0) {
             return kAbsent;
         }
@@ -75,29 +88,29 @@ std::size_t APMPPropertyMap::find(std::u16string_view name, std::size_t hash) co
 }
 
 std::size_t APMPPropertyMap::slotOf(std::size_t position) const {
-    const std::size_t mask = slots_.size() - 1;
+    const std::size_t mask = index_.size() - 1;
     std::size_t slot = entries_[position].hash & mask;
-    while (slots_[slot] != position + 1) {
+    while (index_[slot] != position + 1) {
         slot = (slot + 1) & mask;
     }
     return slot;
 }
 
 void APMPPropertyMap::insertSlot(std::size_t position) {
-    const std::size_t mask = slots_.size() - 1;
+    const std::size_t mask = index_.size() - 1;
     std::size_t slot = entries_[position].hash & mask;
-    while (slots_[slot] != 0) {
+    while (index_[slot] != 0) {
         slot = (slot + 1) & mask;
     }
-    slots_[slot] = static_cast<std::uint32_t>(position + 1);
+    index_[slot] = static_cast<std::uint32_t>(position + 1);
 }
 
 void APMPPropertyMap::rebuildIndex(std::size_t slots) {
-    slots_.assign(slots, 0);
+    index_.assign(slots, 0);
     if (slots == 0) {
         return;
     }
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
+    for (std::size_t i = 0; i < count_; ++i) {
         insertSlot(i);
     }
 }
@@ -105,18 +118,18 @@ void APMPPropertyMap::rebuildIndex(std::size_t slots) {
 void APMPPropertyMap::eraseSlot(std::size_t slot) {
     // Backward-shift deletion: a later slot of the same run moves into the gap unless its home
     // lies cyclically after the gap and at or before the slot itself.
-    const std::size_t mask = slots_.size() - 1;
+    const std::size_t mask = index_.size() - 1;
     std::size_t gap = slot;
-    for (std::size_t next = (gap + 1) & mask; slots_[next] != 0; next = (next + 1) & mask) {
-        const std::size_t home = entries_[slots_[next] - 1].hash & mask;
+    for (std::size_t next = (gap + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
+        const std::size_t home = entries_[index_[next] - 1].hash & mask;
         const bool staysPut =
             gap <= next ? (gap < home && home <= next) : (gap < home || home <= next);
         if (!staysPut) {
-            slots_[gap] = slots_[next];
+            index_[gap] = index_[next];
             gap = next;
         }
     }
-    slots_[gap] = 0;
+    index_[gap] = 0;
 }
 
 const APMPValueRef& APMPPropertyMap::valueForName(std::u16string_view name) const {
@@ -131,33 +144,50 @@ const APMPValueRef* APMPPropertyMap::findValue(std::u16string_view name, std::si
 
 std::vector<std::u16string> APMPPropertyMap::allNames() const {
     std::vector<std::u16string> names;
-    names.reserve(entries_.size());
-    for (const auto& entry : entries_) {
-        names.push_back(entry.name);
+    names.reserve(count_);
+    for (std::size_t i = 0; i < count_; ++i) {
+        names.push_back(entries_[i].name);
     }
     std::sort(names.begin(), names.end(), APMPNameOrder());
     return names;
 }
 
+void APMPPropertyMap::reallocate(std::size_t capacity) {
+    assert(capacity >= count_ && capacity <= UINT32_MAX);
+    Entry* buffer = std::allocator<Entry>().allocate(capacity);
+    for (std::size_t i = 0; i < count_; ++i) {
+        std::construct_at(buffer + i, std::move(entries_[i]));
+    }
+    std::destroy_n(entries_, count_);
+    if (entries_ != slots_) {
+        std::allocator<Entry>().deallocate(entries_, capacity_);
+    }
+    entries_ = buffer;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+}
+
 sdk::Error APMPPropertyMap::grow(std::size_t capacity, std::size_t slots, double extraBytes) {
+    const std::size_t buffer = capacity > capacity_ ? capacity : bufferCapacity();
     const double added =
-        tableBytes(capacity, slots) - tableBytes(entries_.capacity(), slots_.size()) + extraBytes;
+        tableBytes(buffer, slots) - tableBytes(bufferCapacity(), index_.size()) + extraBytes;
     sdk::Error error = reservation_.resize(static_cast<double>(reservation_.bytes()) + added);
     if (!error.ok()) {
         return error;
     }
-    entries_.reserve(capacity);
-    if (slots != slots_.size()) {
+    if (capacity > capacity_) {
+        reallocate(capacity);
+    }
+    if (slots != index_.size()) {
         rebuildIndex(slots);
     }
     return {};
 }
 
 sdk::Error APMPPropertyMap::reserve(std::size_t count) {
-    if (count <= entries_.capacity()) {
+    if (count <= capacity_) {
         return {};
     }
-    return grow(count, std::max(slots_.size(), slotsFor(count)), 0);
+    return grow(count, std::max(index_.size(), slotsFor(count)), 0);
 }
 
 sdk::Error APMPPropertyMap::store(APMPValueRef value, std::u16string_view name, bool immutable) {
@@ -176,19 +206,20 @@ sdk::Error APMPPropertyMap::store(APMPValueRef value, std::u16string_view name, 
     }
     // The name's text, and the buffer and index as they must grow, are checked before any of
     // them is allocated.
-    const std::size_t count = entries_.size() + 1;
-    const std::size_t capacity = count <= entries_.capacity()
-                                     ? entries_.capacity()
-                                     : std::max(count, 2 * entries_.capacity());
-    const std::size_t slots = std::max(slots_.size(), slotsFor(count));
+    const std::size_t count = count_ + 1;
+    const std::size_t capacity =
+        count <= capacity_ ? capacity_ : std::max<std::size_t>(count, 2 * capacity_);
+    const std::size_t slots = std::max(index_.size(), slotsFor(count));
     sdk::Error error = grow(capacity, slots, entryBytes(name));
     if (!error.ok()) {
         return error;
     }
-    entries_.push_back(Entry{hash, std::u16string(name), std::move(value), immutable});
+    std::construct_at(entries_ + count_,
+                      Entry{hash, std::u16string(name), std::move(value), immutable});
+    ++count_;
     // The index (rebuilt above if it grew) takes the new entry's position.
-    if (!slots_.empty()) {
-        insertSlot(entries_.size() - 1);
+    if (!index_.empty()) {
+        insertSlot(count_ - 1);
     }
     return {};
 }
@@ -211,11 +242,11 @@ void APMPPropertyMap::removeValueForName(std::u16string_view name) {
     }
     const double bytes = entryBytes(entries_[position].name);
     // The last entry moves into the freed position; the index follows it.
-    const std::size_t last = entries_.size() - 1;
-    if (!slots_.empty()) {
+    const std::size_t last = count_ - 1;
+    if (!index_.empty()) {
         eraseSlot(slotOf(position));
         if (position != last) {
-            slots_[slotOf(last)] = static_cast<std::uint32_t>(position + 1);
+            index_[slotOf(last)] = static_cast<std::uint32_t>(position + 1);
         }
     }
     // The removed value is released after the entry is gone: its destruction cannot see the
@@ -224,21 +255,28 @@ void APMPPropertyMap::removeValueForName(std::u16string_view name) {
     if (position != last) {
         entries_[position] = std::move(entries_[last]);
     }
-    entries_.pop_back();
+    std::destroy_at(entries_ + last);
+    --count_;
     (void)reservation_.resize(static_cast<double>(reservation_.bytes()) - bytes);
 }
 
 void APMPPropertyMap::markValues(APMPMarker& marker) const {
-    for (const auto& entry : entries_) {
-        marker.mark(entry.value.get());
+    for (std::size_t i = 0; i < count_; ++i) {
+        marker.mark(entries_[i].value.get());
     }
 }
 
 void APMPPropertyMap::releaseValues(APMPMarkable::Released& released) {
-    for (auto& entry : entries_) {
-        APMPRelease(released, std::move(entry.value));
+    for (std::size_t i = 0; i < count_; ++i) {
+        APMPRelease(released, std::move(entries_[i].value));
     }
-    std::vector<Entry>().swap(entries_);
-    std::vector<std::uint32_t>().swap(slots_);
+    std::destroy_n(entries_, count_);
+    count_ = 0;
+    if (entries_ != slots_) {
+        std::allocator<Entry>().deallocate(entries_, capacity_);
+        entries_ = slots_;
+        capacity_ = slotCount_;
+    }
+    std::vector<std::uint32_t>().swap(index_);
     (void)reservation_.resize(objectBytes_);
 }

@@ -31,19 +31,30 @@ struct APMPNameHash {
 template <typename T>
 using APMPNameTable = std::unordered_map<std::u16string, T, APMPNameHash, std::equal_to<>>;
 
+// One entry of an APMPPropertyMap: a name (with its hash) and its value.
+struct APMPPropertyEntry {
+    std::size_t hash;
+    std::u16string name;
+    APMPValueRef value;
+    bool immutable;
+};
+
 // A name-to-value table with read-only names and a freeze flag: the named properties of arrays,
 // maps and functions, and the variables of a scope.
 //
-// The entries sit in one buffer (a scope's few variables in one block, not one node each).
-// Up to kLinearCount entries are found by comparing each one's hash; past that an index of
-// buffer positions, open-addressed by hash, finds a name in about one probe however many there
-// are. allNames() sorts the names into code-unit order; nothing else depends on the order.
+// The entries sit in one buffer (a scope's few variables in one block, not one node each); an
+// APMPPropertyMapWithSlots holds its first few entries in itself and allocates no buffer until
+// it outgrows them. Up to kLinearCount entries are found by comparing each one's hash; past that
+// an index of buffer positions, open-addressed by hash, finds a name in about one probe however
+// many there are. allNames() sorts the names into code-unit order; nothing else depends on the
+// order.
 //
 // Writes to a frozen map or to a read-only name are dropped without an error. A map with a
 // budget accounts what it allocates: the entry buffer and the index at their capacity and each
-// name's text. A write that adds an entry is checked before anything grows: past the memory
-// cap it fails with error 18 and stores nothing. The map also carries the fixed cost of the
-// object that owns it (objectBytes), accounted for as long as it lives.
+// name's text (slots inside the map are the owner's, accounted with its size). A write that adds an
+// entry is checked before anything grows: past the memory cap it fails with error 18 and stores
+// nothing. The map also carries the fixed cost of the object that owns it (objectBytes), accounted
+// for as long as it lives.
 //
 // Invariants:
 //  1. Each name appears in at most one entry.
@@ -56,11 +67,13 @@ class APMPPropertyMap {
   public:
     static constexpr std::size_t kLinearCount = 8;
 
-    APMPPropertyMap() = default;
+    APMPPropertyMap() : APMPPropertyMap(nullptr, 0, nullptr, 0) {}
     // `objectBytes`: the owner's own allocation, accounted unchecked (the owner exists).
-    explicit APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes = 0);
+    explicit APMPPropertyMap(std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes = 0)
+        : APMPPropertyMap(nullptr, 0, std::move(budget), objectBytes) {}
     APMPPropertyMap(const APMPPropertyMap&) = delete;
     APMPPropertyMap& operator=(const APMPPropertyMap&) = delete;
+    ~APMPPropertyMap();
 
     // What the text of an entry named `name` costs (its slot is counted with the buffer).
     static double entryBytes(std::u16string_view name);
@@ -81,7 +94,7 @@ class APMPPropertyMap {
     const APMPValueRef* findValue(std::u16string_view name, std::size_t hash) const;
     // The names, in code-unit order.
     std::vector<std::u16string> allNames() const;
-    std::size_t count() const { return entries_.size(); }
+    std::size_t count() const { return count_; }
 
     // Makes room for `count` entries in all (accounted, checked against the cap: error 18 and
     // nothing changed past it), so that adding them grows nothing.
@@ -108,15 +121,15 @@ class APMPPropertyMap {
     void markValues(APMPMarker& marker) const;
     void releaseValues(APMPMarkable::Released& released);
 
+  protected:
+    using Entry = APMPPropertyEntry;
+
+    // A map whose first `slotCount` entries go into `slots`: raw storage that outlives the map.
+    APMPPropertyMap(Entry* slots, std::size_t slotCount, std::shared_ptr<APMPRuntimeBudget> budget,
+                    double objectBytes);
+
   private:
     static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
-
-    struct Entry {
-        std::size_t hash;
-        std::u16string name;
-        APMPValueRef value;
-        bool immutable;
-    };
 
     // What a buffer of `capacity` entries and an index of `slots` slots cost the allocator.
     static double tableBytes(std::size_t capacity, std::size_t slots);
@@ -128,6 +141,10 @@ class APMPPropertyMap {
     std::size_t find(std::u16string_view name, std::size_t hash) const;
     // The index slot holding `position`. REQUIRES: the index is in use and holds it.
     std::size_t slotOf(std::size_t position) const;
+    // The capacity of the allocated buffer; 0 while the entries fit the map's own slots.
+    std::size_t bufferCapacity() const { return entries_ != slots_ ? capacity_ : 0; }
+    // Moves the entries into a new buffer of `capacity`. REQUIRES: capacity >= count().
+    void reallocate(std::size_t capacity);
     // Grows the buffer to `capacity` and the index to `slots`, accounted first: error 18 and
     // nothing changed past the cap.
     sdk::Error grow(std::size_t capacity, std::size_t slots, double extraBytes);
@@ -140,9 +157,37 @@ class APMPPropertyMap {
     // Stores unless frozen or read-only; `immutable` makes a new or overwritten name read-only.
     sdk::Error store(APMPValueRef value, std::u16string_view name, bool immutable);
 
-    std::vector<Entry> entries_;
-    std::vector<std::uint32_t> slots_;
+    // The map's own slots (null when it has none), and the entries: in those slots, or in a
+    // buffer of capacity_ once they outgrew them.
+    Entry* const slots_;
+    const std::uint32_t slotCount_;
+    std::uint32_t count_ = 0;
+    std::uint32_t capacity_;
+    Entry* entries_;
+    std::vector<std::uint32_t> index_;
     bool immutable_ = false;
     double objectBytes_ = 0;
     APMPMemoryReservation reservation_;
+};
+
+// Raw storage for `N` property entries, constructed one at a time by the map that uses it.
+template <std::size_t N>
+struct APMPPropertySlots {
+    union {
+        APMPPropertyEntry entries[N];
+    };
+    APMPPropertySlots() {}
+    ~APMPPropertySlots() {}
+};
+
+// A property map whose first `N` entries live in the map itself: a scope's few variables or a
+// small map's properties need no buffer of their own. The slots are a base made before the map
+// and destroyed after it.
+template <std::size_t N>
+class APMPPropertyMapWithSlots : private APMPPropertySlots<N>, public APMPPropertyMap {
+  public:
+    APMPPropertyMapWithSlots() : APMPPropertyMap(this->entries, N, nullptr, 0) {}
+    explicit APMPPropertyMapWithSlots(std::shared_ptr<APMPRuntimeBudget> budget,
+                                      double objectBytes = 0)
+        : APMPPropertyMap(this->entries, N, std::move(budget), objectBytes) {}
 };

@@ -68,6 +68,7 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
 
   private:
     APMPScopeRef parentScope_;
-    APMPPropertyMap contents_;
+    // A scope mostly holds a loop's variable or a call's parameter: the first fits in the scope.
+    APMPPropertyMapWithSlots<1> contents_;
     std::shared_ptr<APMPObjectManager> objectManager_;
 };

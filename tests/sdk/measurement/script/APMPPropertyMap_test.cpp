@@ -36,13 +36,17 @@ TEST(APMPPropertyMap, NamesComeBackInCodeUnitOrder) {
     EXPECT_EQ(map.count(), names.size());
 }
 
-TEST(APMPPropertyMap, RemovalsLeaveEveryOtherNameFindable) {
-    // Small maps are searched entry by entry, larger ones through their index; removals move
-    // entries and index slots around, and names removed and added again come back.
-    for (const std::size_t size : {5u, 9u, 17u, 100u, 1000u}) {
+// Small maps are searched entry by entry, larger ones through their index, and a map with
+// slots of its own moves its entries out when it outgrows them; removals move entries and index
+// slots around, and names removed and added again come back.
+template <typename Map>
+void CheckRemovalsLeaveEveryOtherNameFindable() {
+    for (const std::size_t size : {1u, 2u, 5u, 9u, 17u, 100u, 1000u}) {
         SCOPED_TRACE(size);
-        APMPPropertyMap map;
-        const auto name = [](std::size_t i) { return u"n" + APMPNumberValue::stringFromDouble(i); };
+        Map map;
+        const auto name = [](std::size_t i) {
+            return u"n" + APMPNumberValue::stringFromDouble(static_cast<double>(i));
+        };
         for (std::size_t i = 0; i < size; ++i) {
             ASSERT_TRUE(map.setValue(Num(static_cast<double>(i)), name(i)).ok());
         }
@@ -64,7 +68,19 @@ TEST(APMPPropertyMap, RemovalsLeaveEveryOtherNameFindable) {
         }
         EXPECT_EQ(map.count(), present);
         EXPECT_EQ(map.allNames().size(), present);
+        // Emptied by the collector, the map takes names again.
+        APMPMarkable::Released released;
+        map.releaseValues(released);
+        APMPReleaseAll(released);
+        EXPECT_EQ(map.count(), 0u);
+        ASSERT_TRUE(map.setValue(Num(7), name(0)).ok());
+        EXPECT_EQ(StringOf(*map.valueForName(name(0))), "7");
     }
+}
+
+TEST(APMPPropertyMap, RemovalsLeaveEveryOtherNameFindable) {
+    CheckRemovalsLeaveEveryOtherNameFindable<APMPPropertyMap>();
+    CheckRemovalsLeaveEveryOtherNameFindable<APMPPropertyMapWithSlots<2>>();
 }
 
 TEST(APMPPropertyMap, ReadOnlyNamesAndFreezingDropWrites) {
