@@ -89,28 +89,58 @@ class TextSearch {
             return backwards_ ? APMPFindLastUnit(text, needle_[0], n)
                               : APMPFindUnit(text, needle_[0], from);
         }
-        // Position i of the walk reads text[i] forwards, text[n - 1 - i] backwards.
-        const auto at = [&](std::size_t i) { return backwards_ ? text[n - 1 - i] : text[i]; };
-        std::size_t k = 0;
-        for (std::size_t i = from; i < n; ++i) {
-            while (k > 0 && at(i) != unit(k)) {
-                k = prefix_[k - 1];
-            }
-            if (at(i) == unit(k) && ++k == m) {
-                // Only what was scanned is paid.
-                error = APMPChargeWork(static_cast<double>(i + 1 - from),
-                                       APMPRuntimeBudget::kSearchedUnitsPerStep);
-                if (!error.ok()) {
-                    return Text::npos;
-                }
-                return backwards_ ? n - 1 - i : i + 1 - m;
-            }
+        const std::size_t last = backwards_ ? walk<true>(text, 0, n) : walk<false>(text, from, n);
+        if (last == Text::npos) {
+            error = APMPChargeWork(scanned, APMPRuntimeBudget::kSearchedUnitsPerStep);
+            return Text::npos;
         }
-        error = APMPChargeWork(scanned, APMPRuntimeBudget::kSearchedUnitsPerStep);
-        return Text::npos;
+        // Only what was scanned is paid.
+        error = APMPChargeWork(static_cast<double>(last + 1 - from),
+                               APMPRuntimeBudget::kSearchedUnitsPerStep);
+        if (!error.ok()) {
+            return Text::npos;
+        }
+        return backwards_ ? n - 1 - last : last + 1 - m;
     }
 
   private:
+    // The walk over text[0, n) from position `from`: position i reads text[i] forwards and
+    // text[n - 1 - i] backwards. Returns the position at which the whole needle (of two or more
+    // units) has been read, npos when it never is. Where no match is under way the walk jumps
+    // to the next unit that can start one.
+    template <bool backwards>
+    std::size_t walk(std::u16string_view text, std::size_t from, std::size_t n) const {
+        const std::size_t m = needle_.size();
+        const auto unitOfNeedle = [&](std::size_t j) {
+            return backwards ? needle_[m - 1 - j] : needle_[j];
+        };
+        const auto unitOfText = [&](std::size_t i) {
+            return backwards ? text[n - 1 - i] : text[i];
+        };
+        const char16_t first = unitOfNeedle(0);
+        std::size_t k = 0;
+        for (std::size_t i = from; i < n; ++i) {
+            if (k == 0) {
+                const std::size_t start = backwards ? APMPFindLastUnit(text, first, n - i)
+                                                    : APMPFindUnit(text.substr(0, n), first, i);
+                if (start == Text::npos) {
+                    return Text::npos;
+                }
+                i = backwards ? n - 1 - start : start;
+                k = 1;
+                continue;
+            }
+            const char16_t c = unitOfText(i);
+            while (k > 0 && c != unitOfNeedle(k)) {
+                k = prefix_[k - 1];
+            }
+            if (c == unitOfNeedle(k) && ++k == m) {
+                return i;
+            }
+        }
+        return Text::npos;
+    }
+
     char16_t unit(std::size_t j) const {
         return backwards_ ? needle_[needle_.size() - 1 - j] : needle_[j];
     }
