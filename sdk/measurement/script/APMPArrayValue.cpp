@@ -140,7 +140,7 @@ APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key,
         return APMPNumberValue::make(static_cast<double>(elements_.size()));
     }
     if (!APMPIsArrayIndex(key)) {
-        std::u16string storage;
+        APMPPropertyNameBuffer storage;
         const std::u16string_view name = APMPPropertyName(key, storage, error);
         return error.ok() ? propertyMap().valueForName(name) : APMPUndefined();
     }
@@ -161,7 +161,7 @@ sdk::Error APMPArrayValue::setValueForProperty(APMPValueRef value, const APMPRun
     }
     if (!APMPIsArrayIndex(key)) {
         sdk::Error error;
-        std::u16string storage;
+        APMPPropertyNameBuffer storage;
         const std::u16string_view name = APMPPropertyName(key, storage, error);
         return error.ok() ? propertyMap().setValue(std::move(value), name) : error;
     }
@@ -185,7 +185,7 @@ sdk::Error APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key) {
         return {};
     }
     sdk::Error error;
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
         if (properties_) {
@@ -201,7 +201,7 @@ bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error)
         return index < static_cast<double>(elements_.size()) &&
                !isHole(elements_[static_cast<std::size_t>(index)]);
     }
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() && propertyMap().hasName(name);
 }

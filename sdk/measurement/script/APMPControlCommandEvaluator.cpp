@@ -28,7 +28,7 @@ APMPValueRef methodCall(APMPArguments arguments, const APMPScopeRef& scope, sdk:
         error = APMPError(APMPErrorCode::kArgumentKind);
         return APMPUndefined();
     }
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(*values[1], storage, error);
     const auto& list = static_cast<const APMPArrayValue&>(*values[2]);
     APMPArgumentList callArguments(list.count());

@@ -99,28 +99,28 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(APMPArguments value
 }
 
 bool APMPFunctionValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() && propertyMap_.hasName(name);
 }
 
 sdk::Error APMPFunctionValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
     sdk::Error error;
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
 }
 
 APMPValueRef APMPFunctionValue::valueForProperty(const APMPRuntimeValue& key,
                                                  sdk::Error& error) const {
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
 }
 
 sdk::Error APMPFunctionValue::removeValueForProperty(const APMPRuntimeValue& key) {
     sdk::Error error;
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
         propertyMap_.removeValueForName(name);

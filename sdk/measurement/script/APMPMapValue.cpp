@@ -18,7 +18,7 @@ APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, APMPArguments argume
     if (!error.ok()) {
         return APMPUndefined();
     }
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(*key, storage, error);
     return error.ok() ? APMPBoolean(map.hasName(name)) : APMPUndefined();
 }
@@ -30,27 +30,27 @@ APMPMapValue::~APMPMapValue() {
 }
 
 bool APMPMapValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() && propertyMap_.hasName(name);
 }
 
 sdk::Error APMPMapValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
     sdk::Error error;
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
 }
 
 APMPValueRef APMPMapValue::valueForProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
 }
 
 sdk::Error APMPMapValue::removeValueForProperty(const APMPRuntimeValue& key) {
     sdk::Error error;
-    std::u16string storage;
+    APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
         propertyMap_.removeValueForName(name);

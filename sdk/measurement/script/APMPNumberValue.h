@@ -20,9 +20,14 @@ class APMPNumberValue : public APMPRuntimeValue {
 
     double value() const { return value_; }
 
+    // The longest text stringFromDouble() gives.
+    static constexpr std::size_t kMaxTextLength = 40;
+
     // The text of `value`: "NaN", "Infinity", "-Infinity", "0" for both zeros, else the
     // shortest round-trip digits ("1234567", "0.000001", "1e-7", "1e+21"); never grouped.
     static std::u16string stringFromDouble(double value);
+    // The same text written to `out`; returns its length.
+    static std::size_t writeDouble(double value, char16_t (&out)[kMaxTextLength]);
 
     // True unless 0 or NaN.
     bool booleanValueOrError(sdk::Error& error) const override;

@@ -214,7 +214,7 @@ APMPValueRef APMPStringValue::applyWithName(std::u16string_view name, APMPArgume
                                                                         scope, error);
 }
 
-std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, std::u16string& storage,
+std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, APMPPropertyNameBuffer& buffer,
                                      sdk::Error& error) {
     switch (key.kind()) {
         case APMPValueKind::kString: {
@@ -226,8 +226,13 @@ std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, std::u16string
         }
         case APMPValueKind::kMap:
             return APMPMapValue::kText;
+        case APMPValueKind::kNumber: {
+            const double number = static_cast<const APMPNumberValue&>(key).value();
+            return std::u16string_view(buffer.number,
+                                       APMPNumberValue::writeDouble(number, buffer.number));
+        }
         default:
-            storage = key.stringValueOrError(error);
-            return storage;
+            buffer.text = key.stringValueOrError(error);
+            return buffer.text;
     }
 }

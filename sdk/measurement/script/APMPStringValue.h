@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "sdk/measurement/script/APMPNumberValue.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
@@ -52,9 +53,16 @@ class APMPStringValue : public APMPRuntimeValue {
     APMPMemoryReservation reservation_;
 };
 
+// Room on the caller's stack for a property name that is converted rather than read in place:
+// a number's text fits in it without an allocation.
+struct APMPPropertyNameBuffer {
+    char16_t number[APMPNumberValue::kMaxTextLength];
+    std::u16string text;
+};
+
 // The name a property key stands for, as its string conversion gives it and pays for it, read
-// without a copy where none is needed: a string's own text, the fixed text of a map, else the
-// key's string converted into `storage`. Valid while `key` and `storage` live unchanged; empty
-// on an error.
-std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, std::u16string& storage,
+// without a copy where none is needed: a string's own text, the fixed text of a map, a number's
+// text written into `buffer`, else the key's string converted into `buffer`. Valid while `key`
+// and `buffer` live unchanged; empty on an error.
+std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, APMPPropertyNameBuffer& buffer,
                                      sdk::Error& error);
