@@ -50,8 +50,7 @@ APMPPropertyMap& APMPArrayValue::propertyMap() {
 }
 
 const APMPPropertyMap& APMPArrayValue::propertyMap() const {
-    static const APMPPropertyMap& none = *new APMPPropertyMap();  // lives for the process
-    return properties_ ? *properties_ : none;
+    return properties_ ? *properties_ : APMPPropertyMap::none();
 }
 
 APMPArrayValue::~APMPArrayValue() {

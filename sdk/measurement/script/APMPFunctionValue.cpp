@@ -1,6 +1,7 @@
 #include "sdk/measurement/script/APMPFunctionValue.h"
 
 #include <limits>
+#include <utility>
 
 #include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPControlValue.h"
@@ -31,7 +32,21 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
       parameters_(std::move(parameters)),
       statements_(std::move(statements)),
       definingScope_(std::move(definingScope)),
-      propertyMap_(std::move(budget), objectBytes()) {}
+      reservation_(std::move(budget)) {
+    reservation_.account(objectBytes());
+}
+
+APMPPropertyMap& APMPFunctionValue::propertyMap() {
+    if (!properties_) {
+        properties_ = std::make_unique<APMPPropertyMap>(
+            reservation_.budget(), APMPAllocationBytes(sizeof(APMPPropertyMap)));
+    }
+    return *properties_;
+}
+
+const APMPPropertyMap& APMPFunctionValue::propertyMap() const {
+    return properties_ ? *properties_ : APMPPropertyMap::none();
+}
 
 double APMPFunctionValue::objectBytes() const {
     double bytes = APMPSharedObjectBytes(sizeof(APMPFunctionValue)) +
@@ -101,21 +116,21 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(APMPArguments value
 bool APMPFunctionValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
     APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
-    return error.ok() && propertyMap_.hasName(name);
+    return error.ok() && propertyMap().hasName(name);
 }
 
 sdk::Error APMPFunctionValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
     sdk::Error error;
     APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
-    return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
+    return error.ok() ? propertyMap().setValue(std::move(value), name) : error;
 }
 
 APMPValueRef APMPFunctionValue::valueForProperty(const APMPRuntimeValue& key,
                                                  sdk::Error& error) const {
     APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
-    return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
+    return error.ok() ? propertyMap().valueForName(name) : APMPUndefined();
 }
 
 sdk::Error APMPFunctionValue::removeValueForProperty(const APMPRuntimeValue& key) {
@@ -123,7 +138,9 @@ sdk::Error APMPFunctionValue::removeValueForProperty(const APMPRuntimeValue& key
     APMPPropertyNameBuffer storage;
     const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
-        propertyMap_.removeValueForName(name);
+        if (properties_) {
+            properties_->removeValueForName(name);
+        }
     }
     return error;
 }
@@ -135,11 +152,11 @@ bool APMPFunctionValue::booleanValueOrError(sdk::Error& error) const {
 
 APMPValueRef APMPFunctionValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                               const APMPScopeRef& scope, sdk::Error& error) {
-    if (propertyMap_.hasName(name)) {
-        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
+    if (properties_ && properties_->hasName(name)) {
+        return APMPInvokeProperty(*properties_, name, arguments, scope, error);
     }
     if (name == u"hasOwnProperty") {
-        return APMPHasOwnProperty(propertyMap_, arguments, scope, error);
+        return APMPHasOwnProperty(std::as_const(*this).propertyMap(), arguments, scope, error);
     }
     return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
 }
@@ -168,7 +185,9 @@ bool APMPFunctionValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error
 }
 
 void APMPFunctionValue::markReferences(APMPMarker& marker) const {
-    propertyMap_.markValues(marker);
+    if (properties_) {
+        properties_->markValues(marker);
+    }
     for (const auto& statement : statements_) {
         marker.mark(statement.get());
     }
@@ -176,7 +195,9 @@ void APMPFunctionValue::markReferences(APMPMarker& marker) const {
 }
 
 void APMPFunctionValue::releaseReferences(Released& released) {
-    propertyMap_.releaseValues(released);
+    if (properties_) {
+        properties_->releaseValues(released);
+    }
     for (auto& statement : statements_) {
         APMPRelease(released, std::move(statement));
     }

@@ -24,8 +24,11 @@ class APMPFunctionValue : public APMPRuntimeValue {
     const std::vector<std::u16string>& parameters() const { return parameters_; }
     const APMPValueList& statements() const { return statements_; }
     const APMPScopeRef& definingScope() const { return definingScope_; }
-    APMPPropertyMap& propertyMap() { return propertyMap_; }
-    const APMPPropertyMap& propertyMap() const { return propertyMap_; }
+    // The named properties; the table is made (and accounted) on first use, as few functions
+    // have any.
+    APMPPropertyMap& propertyMap();
+    // The named properties; an empty table when none was ever set.
+    const APMPPropertyMap& propertyMap() const;
 
     // Evaluates `arguments` in the caller's `scope` in order (the first error gives undefined)
     // and calls invokeWithEvaluatedArguments().
@@ -68,7 +71,9 @@ class APMPFunctionValue : public APMPRuntimeValue {
     const std::vector<std::u16string> parameters_;
     APMPValueList statements_;
     APMPScopeRef definingScope_;
-    APMPPropertyMap propertyMap_;
+    std::unique_ptr<APMPPropertyMap> properties_;
+    // The function's own allocations (objectBytes()).
+    APMPMemoryReservation reservation_;
 };
 
 // A method call answered by a named property: the function it holds is invoked with the raw

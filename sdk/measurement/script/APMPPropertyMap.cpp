@@ -17,9 +17,9 @@ bool APMPNameOrder::operator()(std::u16string_view a, std::u16string_view b) con
 APMPPropertyMap::APMPPropertyMap(Entry* slots, std::size_t slotCount,
                                  std::shared_ptr<APMPRuntimeBudget> budget, double objectBytes)
     : slots_(slots),
+      entries_(slots),
       slotCount_(static_cast<std::uint32_t>(slotCount)),
       capacity_(static_cast<std::uint32_t>(slotCount)),
-      entries_(slots),
       objectBytes_(budget ? objectBytes : 0),
       reservation_(std::move(budget)) {
     reservation_.account(objectBytes_);
@@ -37,6 +37,11 @@ void APMPPropertyMap::attachBudget(std::shared_ptr<APMPRuntimeBudget> budget, do
     objectBytes_ = budget ? objectBytes : 0;
     reservation_.attach(std::move(budget));
     reservation_.account(objectBytes_);
+}
+
+const APMPPropertyMap& APMPPropertyMap::none() {
+    static const APMPPropertyMap& empty = *new APMPPropertyMap();  // lives for the process
+    return empty;
 }
 
 double APMPPropertyMap::entryBytes(std::u16string_view name) {
@@ -66,7 +71,7 @@ std::size_t APMPPropertyMap::hashName(std::u16string_view name) {
 }
 
 std::size_t APMPPropertyMap::find(std::u16string_view name, std::size_t hash) const {
-    if (index_.empty()) {
+    if (indexSize_ == 0) {
         for (std::size_t i = 0; i < count_; ++i) {
             if (entries_[i].hash == hash && APMPSameUnits(entries_[i].name, name)) {
                 return i;
@@ -74,7 +79,7 @@ std::size_t APMPPropertyMap::find(std::u16string_view name, std::size_t hash) co
         }
         return kAbsent;
     }
-    const std::size_t mask = index_.size() - 1;
+    const std::size_t mask = indexSize_ - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const std::uint32_t held = index_[slot];
         if (held == 0) {
@@ -88,7 +93,7 @@ std::size_t APMPPropertyMap::find(std::u16string_view name, std::size_t hash) co
 }
 
 std::size_t APMPPropertyMap::slotOf(std::size_t position) const {
-    const std::size_t mask = index_.size() - 1;
+    const std::size_t mask = indexSize_ - 1;
     std::size_t slot = entries_[position].hash & mask;
     while (index_[slot] != position + 1) {
         slot = (slot + 1) & mask;
@@ -97,7 +102,7 @@ std::size_t APMPPropertyMap::slotOf(std::size_t position) const {
 }
 
 void APMPPropertyMap::insertSlot(std::size_t position) {
-    const std::size_t mask = index_.size() - 1;
+    const std::size_t mask = indexSize_ - 1;
     std::size_t slot = entries_[position].hash & mask;
     while (index_[slot] != 0) {
         slot = (slot + 1) & mask;
@@ -106,7 +111,8 @@ void APMPPropertyMap::insertSlot(std::size_t position) {
 }
 
 void APMPPropertyMap::rebuildIndex(std::size_t slots) {
-    index_.assign(slots, 0);
+    index_ = slots > 0 ? std::make_unique<std::uint32_t[]>(slots) : nullptr;
+    indexSize_ = static_cast<std::uint32_t>(slots);
     if (slots == 0) {
         return;
     }
@@ -118,7 +124,7 @@ void APMPPropertyMap::rebuildIndex(std::size_t slots) {
 void APMPPropertyMap::eraseSlot(std::size_t slot) {
     // Backward-shift deletion: a later slot of the same run moves into the gap unless its home
     // lies cyclically after the gap and at or before the slot itself.
-    const std::size_t mask = index_.size() - 1;
+    const std::size_t mask = indexSize_ - 1;
     std::size_t gap = slot;
     for (std::size_t next = (gap + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
         const std::size_t home = entries_[index_[next] - 1].hash & mask;
@@ -169,7 +175,7 @@ void APMPPropertyMap::reallocate(std::size_t capacity) {
 sdk::Error APMPPropertyMap::grow(std::size_t capacity, std::size_t slots, double extraBytes) {
     const std::size_t buffer = capacity > capacity_ ? capacity : bufferCapacity();
     const double added =
-        tableBytes(buffer, slots) - tableBytes(bufferCapacity(), index_.size()) + extraBytes;
+        tableBytes(buffer, slots) - tableBytes(bufferCapacity(), indexSize_) + extraBytes;
     sdk::Error error = reservation_.resize(static_cast<double>(reservation_.bytes()) + added);
     if (!error.ok()) {
         return error;
@@ -177,7 +183,7 @@ sdk::Error APMPPropertyMap::grow(std::size_t capacity, std::size_t slots, double
     if (capacity > capacity_) {
         reallocate(capacity);
     }
-    if (slots != index_.size()) {
+    if (slots != indexSize_) {
         rebuildIndex(slots);
     }
     return {};
@@ -187,7 +193,7 @@ sdk::Error APMPPropertyMap::reserve(std::size_t count) {
     if (count <= capacity_) {
         return {};
     }
-    return grow(count, std::max(index_.size(), slotsFor(count)), 0);
+    return grow(count, std::max<std::size_t>(indexSize_, slotsFor(count)), 0);
 }
 
 sdk::Error APMPPropertyMap::store(APMPValueRef value, std::u16string_view name, bool immutable) {
@@ -209,7 +215,7 @@ sdk::Error APMPPropertyMap::store(APMPValueRef value, std::u16string_view name, 
     const std::size_t count = count_ + 1;
     const std::size_t capacity =
         count <= capacity_ ? capacity_ : std::max<std::size_t>(count, 2 * capacity_);
-    const std::size_t slots = std::max(index_.size(), slotsFor(count));
+    const std::size_t slots = std::max<std::size_t>(indexSize_, slotsFor(count));
     sdk::Error error = grow(capacity, slots, entryBytes(name));
     if (!error.ok()) {
         return error;
@@ -218,7 +224,7 @@ sdk::Error APMPPropertyMap::store(APMPValueRef value, std::u16string_view name, 
                       Entry{hash, std::u16string(name), std::move(value), immutable});
     ++count_;
     // The index (rebuilt above if it grew) takes the new entry's position.
-    if (!index_.empty()) {
+    if (indexSize_ != 0) {
         insertSlot(count_ - 1);
     }
     return {};
@@ -243,7 +249,7 @@ void APMPPropertyMap::removeValueForName(std::u16string_view name) {
     const double bytes = entryBytes(entries_[position].name);
     // The last entry moves into the freed position; the index follows it.
     const std::size_t last = count_ - 1;
-    if (!index_.empty()) {
+    if (indexSize_ != 0) {
         eraseSlot(slotOf(position));
         if (position != last) {
             index_[slotOf(last)] = static_cast<std::uint32_t>(position + 1);
@@ -277,6 +283,7 @@ void APMPPropertyMap::releaseValues(APMPMarkable::Released& released) {
         entries_ = slots_;
         capacity_ = slotCount_;
     }
-    std::vector<std::uint32_t>().swap(index_);
+    index_.reset();
+    indexSize_ = 0;
     (void)reservation_.resize(objectBytes_);
 }

@@ -78,6 +78,10 @@ class APMPPropertyMap {
     // What the text of an entry named `name` costs (its slot is counted with the buffer).
     static double entryBytes(std::u16string_view name);
 
+    // An empty map without a budget, shared for the process: what an owner that has not made
+    // its own map yet shows to readers.
+    static const APMPPropertyMap& none();
+
     // The hash the map finds `name` by; a caller that looks one name up in several maps
     // (a scope chain) computes it once.
     static std::size_t hashName(std::u16string_view name);
@@ -160,11 +164,13 @@ class APMPPropertyMap {
     // The map's own slots (null when it has none), and the entries: in those slots, or in a
     // buffer of capacity_ once they outgrew them.
     Entry* const slots_;
+    Entry* entries_;
+    // The index (invariant 2), of indexSize_ slots; null while there is none.
+    std::unique_ptr<std::uint32_t[]> index_;
     const std::uint32_t slotCount_;
     std::uint32_t count_ = 0;
     std::uint32_t capacity_;
-    Entry* entries_;
-    std::vector<std::uint32_t> index_;
+    std::uint32_t indexSize_ = 0;
     bool immutable_ = false;
     double objectBytes_ = 0;
     APMPMemoryReservation reservation_;
