@@ -93,7 +93,18 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(APMPArguments value
         // Only a collected function has no scope, and nothing reaches one.
         return APMPUndefined();
     }
-    const APMPScopeRef scope = definingScope_->createChildScope();
+    // A recursive call finds the spare taken and makes its own scope.
+    APMPScopeRef scope = spareScope_ ? std::move(spareScope_) : APMPScope::make(definingScope_);
+    APMPValueRef result = run(scope, values, error);
+    // A scope nothing kept (no closure, no nested scope) is emptied and serves the next call.
+    if (!spareScope_ && scope.use_count() == 1 && scope->forgetNames()) {
+        spareScope_ = std::move(scope);
+    }
+    return result;
+}
+
+APMPValueRef APMPFunctionValue::run(const APMPScopeRef& scope, APMPArguments values,
+                                    sdk::Error& error) {
     for (std::size_t i = 0; i < parameters_.size(); ++i) {
         error = scope->addValue(i < values.size() ? values[i] : APMPUndefined(), parameters_[i]);
         if (!error.ok()) {
@@ -192,6 +203,7 @@ void APMPFunctionValue::markReferences(APMPMarker& marker) const {
         marker.mark(statement.get());
     }
     marker.mark(definingScope_.get());
+    marker.mark(spareScope_.get());
 }
 
 void APMPFunctionValue::releaseReferences(Released& released) {
@@ -204,5 +216,8 @@ void APMPFunctionValue::releaseReferences(Released& released) {
     statements_.clear();
     if (definingScope_) {
         APMPRelease(released, std::move(definingScope_));
+    }
+    if (spareScope_) {
+        APMPRelease(released, std::move(spareScope_));
     }
 }

@@ -36,7 +36,8 @@ class APMPFunctionValue : public APMPRuntimeValue {
                                              sdk::Error& error);
     // Runs the body in a new child scope of the defining scope, each parameter declared with
     // the value at its position (undefined when missing). A return value gives its data; any
-    // other result is returned as it is.
+    // other result is returned as it is. (The scope of a call that nothing kept is emptied and
+    // kept for the next call, which cannot tell it from a new one.)
     virtual APMPValueRef invokeWithEvaluatedArguments(APMPArguments values, sdk::Error& error);
     // A call from a native method (a callback of an array method, a sort comparator, a
     // replacer): pays one step to the running program's budget, then as
@@ -66,11 +67,17 @@ class APMPFunctionValue : public APMPRuntimeValue {
   private:
     // The function's own allocations (object, name, parameter names, body list).
     double objectBytes() const;
+    // Declares the parameters in `scope` and runs the body there, as
+    // invokeWithEvaluatedArguments() says.
+    APMPValueRef run(const APMPScopeRef& scope, APMPArguments values, sdk::Error& error);
 
     const std::u16string functionName_;
     const std::vector<std::u16string> parameters_;
     APMPValueList statements_;
     APMPScopeRef definingScope_;
+    // An empty child of the defining scope left by an earlier call, for the next one; null
+    // when none (or a call is using it).
+    APMPScopeRef spareScope_;
     std::unique_ptr<APMPPropertyMap> properties_;
     // The function's own allocations (objectBytes()).
     APMPMemoryReservation reservation_;

@@ -57,6 +57,16 @@ sdk::Error APMPScope::setValue(APMPValueRef value, std::u16string_view name) {
     return target->contents_.setValue(std::move(value), name);
 }
 
+bool APMPScope::forgetNames() {
+    if (contents_.isImmutable()) {
+        return false;
+    }
+    Released released;
+    contents_.releaseValues(released);
+    APMPReleaseAll(released);
+    return true;
+}
+
 const APMPValueRef& APMPScope::valueForName(std::u16string_view name) const {
     const std::size_t hash = APMPPropertyMap::hashName(name);
     for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {

@@ -51,6 +51,10 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
     const APMPValueRef& valueForName(std::u16string_view name) const;
     // Freezes this scope's own names.
     void makeImmutable() { contents_.makeImmutable(); }
+    // Forgets this scope's own names, releasing their values, so that it can serve as a new
+    // child of its parent; false (and nothing forgotten) when it is frozen. REQUIRES: nothing
+    // else holds this scope.
+    bool forgetNames();
 
     // This scope's object manager, else the nearest ancestor's; null outside a runtime. The
     // names of a scope made inside a runtime (or given a manager while empty) are accounted
