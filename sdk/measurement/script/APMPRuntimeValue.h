@@ -45,6 +45,20 @@ enum class APMPValueKind {
     kControl,
 };
 
+// The kind every value carries, fixed when the value is made. It sits in a base of its own
+// with no virtual functions, so reading it takes neither a virtual call nor, in the sanitizer
+// build, a check of the object's dynamic type: evaluation asks it at every step.
+class APMPValueKindTag {
+  public:
+    APMPValueKind kind() const { return kind_; }
+
+  protected:
+    explicit APMPValueKindTag(APMPValueKind kind) : kind_(kind) {}
+
+  private:
+    const APMPValueKind kind_;
+};
+
 // Every datum a program touches. Conversions and calls report failures through `error`, which
 // they set only when they fail; a failing call returns the value the contract names (the empty
 // string, NaN, false or undefined).
@@ -54,13 +68,10 @@ enum class APMPValueKind {
 //
 // Thread-safety: values belong to the thread that runs their runtime; the shared instances are
 // immutable.
-class APMPRuntimeValue : public APMPMarkable {
+class APMPRuntimeValue : public APMPMarkable, public APMPValueKindTag {
   public:
-    // The kind is fixed when the value is made and read without a virtual call: evaluation
-    // asks it at every step.
-    explicit APMPRuntimeValue(APMPValueKind kind = APMPValueKind::kPlain) : kind_(kind) {}
-
-    APMPValueKind kind() const { return kind_; }
+    explicit APMPRuntimeValue(APMPValueKind kind = APMPValueKind::kPlain)
+        : APMPValueKindTag(kind) {}
 
     // The value's string; the base class fails with error 5 and returns "".
     std::u16string stringValueOrError(sdk::Error& error) const {
@@ -86,9 +97,6 @@ class APMPRuntimeValue : public APMPMarkable {
     virtual std::u16string stringValueAtDepth(sdk::Error& error, int depth) const;
     virtual double doubleValueAtDepth(sdk::Error& error, int depth) const;
     virtual bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const;
-
-  private:
-    const APMPValueKind kind_;
 };
 
 // A reference to `value` that owns nothing, for the shared instances that live for the whole

@@ -2,10 +2,12 @@
 
 #include "sdk/measurement/script/APMPObjectManager.h"
 
+APMPScopeData::APMPScopeData(APMPScopeRef parent, double objectBytes)
+    : parentScope_(std::move(parent)),
+      contents_(parentScope_ ? parentScope_->budget() : nullptr, objectBytes) {}
+
 APMPScope::APMPScope(APMPScopeRef parentScope)
-    : parentScope_(std::move(parentScope)),
-      contents_(parentScope_ ? parentScope_->budget() : nullptr,
-                APMPSharedObjectBytes(sizeof(APMPScope))) {}
+    : APMPScopeData(std::move(parentScope), APMPSharedObjectBytes(sizeof(APMPScope))) {}
 
 APMPScope::~APMPScope() {
     Released released;
@@ -19,7 +21,7 @@ APMPScopeRef APMPScope::createChildScope() {
 
 bool APMPScope::hasName(std::u16string_view name) const {
     const std::size_t hash = APMPPropertyMap::hashName(name);
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+    for (const APMPScopeData* scope = this; scope != nullptr; scope = parentData(*scope)) {
         if (scope->contents_.findValue(name, hash) != nullptr) {
             return true;
         }
@@ -40,10 +42,10 @@ sdk::Error APMPScope::setValue(APMPValueRef value, std::u16string_view name) {
         return {};
     }
     // The walk is a loop: a deep chain of block scopes costs no stack.
-    APMPScope* target = this;
+    APMPScopeData* target = this;
     const std::size_t hash = APMPPropertyMap::hashName(name);
     if (contents_.findValue(name, hash) == nullptr) {
-        for (APMPScope* scope = parentScope_.get(); scope != nullptr;
+        for (APMPScopeData* scope = parentScope_.get(); scope != nullptr;
              scope = scope->parentScope_.get()) {
             if (scope->contents_.findValue(name, hash) != nullptr) {
                 target = scope;
@@ -69,7 +71,7 @@ bool APMPScope::forgetNames() {
 
 const APMPValueRef& APMPScope::valueForName(std::u16string_view name) const {
     const std::size_t hash = APMPPropertyMap::hashName(name);
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+    for (const APMPScopeData* scope = this; scope != nullptr; scope = parentData(*scope)) {
         if (const APMPValueRef* value = scope->contents_.findValue(name, hash)) {
             return *value;
         }
@@ -78,7 +80,7 @@ const APMPValueRef& APMPScope::valueForName(std::u16string_view name) const {
 }
 
 APMPObjectManager* APMPScope::objectManager() const {
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+    for (const APMPScopeData* scope = this; scope != nullptr; scope = parentData(*scope)) {
         if (scope->objectManager_) {
             return scope->objectManager_.get();
         }

@@ -10,6 +10,20 @@
 
 class APMPObjectManager;
 class APMPRuntimeBudget;
+class APMPScope;
+
+// The data of a scope, in a base of its own with no virtual functions: the walks up the chain
+// (every variable read) read only plain data, so in the sanitizer build they check no object's
+// dynamic type along the way.
+struct APMPScopeData {
+    // Accounts against the parent's budget, if any: the owner's `objectBytes` and the names.
+    APMPScopeData(APMPScopeRef parent, double objectBytes);
+
+    APMPScopeRef parentScope_;
+    // A scope mostly holds a loop's variable or a call's parameter: the first fits in the scope.
+    APMPPropertyMapWithSlots<1> contents_;
+    std::shared_ptr<APMPObjectManager> objectManager_;
+};
 
 // A level of the scope chain in which programs run: its own names, a parent (none for a root
 // scope) and, normally on the root only, the object manager that every descendant finds
@@ -22,7 +36,9 @@ class APMPRuntimeBudget;
 //     nested block keeps every enclosing scope's values alive.
 //
 // Thread-safety: none; a scope belongs to the thread that runs its runtime.
-class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPScope> {
+class APMPScope : public APMPMarkable,
+                  private APMPScopeData,
+                  public std::enable_shared_from_this<APMPScope> {
   public:
     explicit APMPScope(APMPScopeRef parentScope = nullptr);
     ~APMPScope() override;
@@ -71,8 +87,8 @@ class APMPScope : public APMPMarkable, public std::enable_shared_from_this<APMPS
     void releaseReferences(Released& released) override;
 
   private:
-    APMPScopeRef parentScope_;
-    // A scope mostly holds a loop's variable or a call's parameter: the first fits in the scope.
-    APMPPropertyMapWithSlots<1> contents_;
-    std::shared_ptr<APMPObjectManager> objectManager_;
+    // The data of the scope's parent, or null for a root.
+    static const APMPScopeData* parentData(const APMPScopeData& data) {
+        return data.parentScope_.get();
+    }
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -89,7 +90,8 @@ int APMPCompareUnits(std::u16string_view a, std::u16string_view b) {
 }
 
 bool APMPSameUnits(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && APMPCompareUnits(a, b) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
 }
 
 std::size_t APMPFindUnit(std::u16string_view text, char16_t unit, std::size_t from) {

@@ -24,7 +24,7 @@ std::u16string_view APMPTrimSpace(std::u16string_view text);
 // not one comparison at a time.
 int APMPCompareUnits(std::u16string_view a, std::u16string_view b);
 
-// True when `a` and `b` hold the same units.
+// True when `a` and `b` hold the same units (compared as memory in one pass).
 bool APMPSameUnits(std::u16string_view a, std::u16string_view b);
 
 // The first position at or after `from` that holds `unit`; npos when none.
