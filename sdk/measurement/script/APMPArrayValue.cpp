@@ -33,7 +33,7 @@ double indexOf(const APMPRuntimeValue& key) {
 }  // namespace
 
 APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
-    : APMPRuntimeValue(APMPValueKind::kArray), reservation_(std::move(budget)) {
+    : APMPRuntimeValue(APMPValueKind::kArray), APMPArrayParts(std::move(budget)) {
     reservation_.account(objectBytes());
 }
 

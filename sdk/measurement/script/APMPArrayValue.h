@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
@@ -12,6 +13,23 @@
 
 class APMPArgumentList;
 class APMPFunctionValue;
+
+// What an array holds, in a plain base (as APMPValueKindTag is): its methods walk the elements.
+class APMPArrayParts {
+  public:
+    std::size_t count() const { return elements_.size(); }
+    // The elements as stored, holes included.
+    const APMPValueList& elements() const { return elements_; }
+
+  protected:
+    explicit APMPArrayParts(std::shared_ptr<APMPRuntimeBudget> budget)
+        : reservation_(std::move(budget)) {}
+
+    APMPValueList elements_;
+    std::unique_ptr<APMPPropertyMap> properties_;
+    // The object and the element buffer.
+    APMPMemoryReservation reservation_;
+};
 
 // An array: elements (holes allowed) plus named properties. Arrays a program makes are tracked
 // by its runtime's object manager and account themselves, their element buffer (at its
@@ -24,6 +42,7 @@ class APMPFunctionValue;
 //
 // The array methods hand the array itself to callbacks and return it, hence shared_from_this().
 class APMPArrayValue : public APMPRuntimeValue,
+                       public APMPArrayParts,
                        public std::enable_shared_from_this<APMPArrayValue> {
   public:
     static constexpr double kSlotBytes = sizeof(APMPValueRef);
@@ -40,9 +59,6 @@ class APMPArrayValue : public APMPRuntimeValue,
     // The shared hole marker.
     static const APMPValueRef& emptyValue();
 
-    std::size_t count() const { return elements_.size(); }
-    // The elements as stored, holes included.
-    const APMPValueList& elements() const { return elements_; }
     // A copy of the elements with holes as undefined.
     APMPValueList allElements() const;
     // As allElements(), appended to `out` (a list on the caller's stack, so no list is
@@ -139,9 +155,4 @@ class APMPArrayValue : public APMPRuntimeValue,
     sdk::Error accountBuffer(double capacity);
     // Accounts the buffer as it is now (after it shrank or was replaced).
     void accountBuffer();
-
-    APMPValueList elements_;
-    std::unique_ptr<APMPPropertyMap> properties_;
-    // The object and the element buffer.
-    APMPMemoryReservation reservation_;
 };

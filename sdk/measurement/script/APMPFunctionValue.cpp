@@ -28,11 +28,8 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
                                      APMPValueList statements, APMPScopeRef definingScope,
                                      std::shared_ptr<APMPRuntimeBudget> budget)
     : APMPRuntimeValue(APMPValueKind::kFunction),
-      functionName_(std::move(functionName)),
-      parameters_(std::move(parameters)),
-      statements_(std::move(statements)),
-      definingScope_(std::move(definingScope)),
-      reservation_(std::move(budget)) {
+      APMPFunctionParts(std::move(functionName), std::move(parameters), std::move(statements),
+                        std::move(definingScope), std::move(budget)) {
     reservation_.account(objectBytes());
 }
 

@@ -2,10 +2,41 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
+
+// What a function holds, in a plain base (as APMPValueKindTag is): every call reads it.
+class APMPFunctionParts {
+  public:
+    const std::u16string& functionName() const { return functionName_; }
+    const std::vector<std::u16string>& parameters() const { return parameters_; }
+    const APMPValueList& statements() const { return statements_; }
+    const APMPScopeRef& definingScope() const { return definingScope_; }
+
+  protected:
+    APMPFunctionParts(std::u16string functionName, std::vector<std::u16string> parameters,
+                      APMPValueList statements, APMPScopeRef definingScope,
+                      std::shared_ptr<APMPRuntimeBudget> budget)
+        : functionName_(std::move(functionName)),
+          parameters_(std::move(parameters)),
+          statements_(std::move(statements)),
+          definingScope_(std::move(definingScope)),
+          reservation_(std::move(budget)) {}
+
+    const std::u16string functionName_;
+    const std::vector<std::u16string> parameters_;
+    APMPValueList statements_;
+    APMPScopeRef definingScope_;
+    // An empty child of the defining scope left by an earlier call, for the next one; null
+    // when none (or a call is using it).
+    APMPScopeRef spareScope_;
+    std::unique_ptr<APMPPropertyMap> properties_;
+    // The function's own allocations (objectBytes()).
+    APMPMemoryReservation reservation_;
+};
 
 // A function: a name, parameter names, body statements and the scope it was defined in, plus
 // named properties. Module functions derive from it and replace invokeWithEvaluatedArguments()
@@ -13,17 +44,13 @@
 //
 // The defining scope is a strong reference, so a closure keeps its scope (and, through the
 // scope's parents, every enclosing scope) alive and marked.
-class APMPFunctionValue : public APMPRuntimeValue {
+class APMPFunctionValue : public APMPRuntimeValue, public APMPFunctionParts {
   public:
     APMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameters,
                       APMPValueList statements, APMPScopeRef definingScope,
                       std::shared_ptr<APMPRuntimeBudget> budget = nullptr);
     ~APMPFunctionValue() override;
 
-    const std::u16string& functionName() const { return functionName_; }
-    const std::vector<std::u16string>& parameters() const { return parameters_; }
-    const APMPValueList& statements() const { return statements_; }
-    const APMPScopeRef& definingScope() const { return definingScope_; }
     // The named properties; the table is made (and accounted) on first use, as few functions
     // have any.
     APMPPropertyMap& propertyMap();
@@ -70,17 +97,6 @@ class APMPFunctionValue : public APMPRuntimeValue {
     // Declares the parameters in `scope` and runs the body there, as
     // invokeWithEvaluatedArguments() says.
     APMPValueRef run(const APMPScopeRef& scope, APMPArguments values, sdk::Error& error);
-
-    const std::u16string functionName_;
-    const std::vector<std::u16string> parameters_;
-    APMPValueList statements_;
-    APMPScopeRef definingScope_;
-    // An empty child of the defining scope left by an earlier call, for the next one; null
-    // when none (or a call is using it).
-    APMPScopeRef spareScope_;
-    std::unique_ptr<APMPPropertyMap> properties_;
-    // The function's own allocations (objectBytes()).
-    APMPMemoryReservation reservation_;
 };
 
 // A method call answered by a named property: the function it holds is invoked with the raw

@@ -5,11 +5,14 @@
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 
-APMPStatementValue::APMPStatementValue(std::u16string functionName, APMPValueList arguments)
-    : APMPRuntimeValue(APMPValueKind::kStatement),
-      functionName_(std::move(functionName)),
+APMPStatementParts::APMPStatementParts(std::u16string functionName, APMPValueList arguments)
+    : functionName_(std::move(functionName)),
       arguments_(std::move(arguments)),
       command_(APMPCommandRegistrar::sharedInstance().commandForName(functionName_)) {}
+
+APMPStatementValue::APMPStatementValue(std::u16string functionName, APMPValueList arguments)
+    : APMPRuntimeValue(APMPValueKind::kStatement),
+      APMPStatementParts(std::move(functionName), std::move(arguments)) {}
 
 APMPStatementValue::~APMPStatementValue() {
     Released released;

@@ -2,19 +2,33 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "sdk/measurement/script/APMPNumberValue.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
+// The text of a string value, in a plain base (as APMPValueKindTag is): names and keys are
+// read from it at every step.
+class APMPStringText {
+  public:
+    const std::u16string& value() const { return value_; }
+
+  protected:
+    explicit APMPStringText(std::u16string value) : value_(std::move(value)) {}
+
+    std::u16string value_;
+    APMPMemoryReservation reservation_;
+};
+
 // A string of UTF-16 code units. Strings made while a program runs are accounted against its
 // runtime's memory budget (the object and its text buffer, as allocated) for as long as they
 // live; program literals and strings the host makes outside a run are not. Converting,
 // comparing or scanning a string pays its units to the running program's instruction budget.
-class APMPStringValue : public APMPRuntimeValue {
+class APMPStringValue : public APMPRuntimeValue, public APMPStringText {
   public:
     explicit APMPStringValue(std::u16string value)
-        : APMPRuntimeValue(APMPValueKind::kString), value_(std::move(value)) {}
+        : APMPRuntimeValue(APMPValueKind::kString), APMPStringText(std::move(value)) {}
     // A string accounted, unchecked, against the active budget (APMPActiveBudget()) when a
     // program is running, else unaccounted (program literals, host text).
     static std::shared_ptr<APMPStringValue> make(std::u16string value);
@@ -37,8 +51,6 @@ class APMPStringValue : public APMPRuntimeValue {
     // text ("+.5", "1e5"); anything else (hex, "inf", "12abc") is NaN.
     static double numberFromString(std::u16string_view text);
 
-    const std::u16string& value() const { return value_; }
-
     // True when not empty.
     bool booleanValueOrError(sdk::Error& error) const override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
@@ -47,10 +59,6 @@ class APMPStringValue : public APMPRuntimeValue {
     // The string methods of APMPStringCommandEvaluator, on this value's text.
     APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
-
-  private:
-    std::u16string value_;
-    APMPMemoryReservation reservation_;
 };
 
 // Room on the caller's stack for a property name that is converted rather than read in place:
