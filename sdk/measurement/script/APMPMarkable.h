@@ -94,14 +94,15 @@ class APMPMarker {
 };
 
 // Hands `reference` to `released`, or drops it at once where that cannot recurse: it is not the
-// last reference, or its object references nothing. A list stays short (and unallocated) when
-// an object that is mostly referenced elsewhere, or holds only scalars, is emptied.
+// last reference (or owns nothing, as the shared instances' references do), or its object
+// references nothing. A list stays short (and unallocated) when an object that is mostly
+// referenced elsewhere, or holds only scalars, is emptied.
 template <typename T>
 void APMPRelease(APMPMarkable::Released& released, std::shared_ptr<T>&& reference) {
     if (!reference) {
         return;
     }
-    if (reference.use_count() > 1 || !reference->holdsReferences()) {
+    if (reference.use_count() != 1 || !reference->holdsReferences()) {
         reference.reset();
         return;
     }
