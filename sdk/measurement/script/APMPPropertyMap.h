@@ -51,10 +51,10 @@ struct APMPPropertyEntry {
 //
 // Writes to a frozen map or to a read-only name are dropped without an error. A map with a
 // budget accounts what it allocates: the entry buffer and the index at their capacity and each
-// name's text (slots inside the map are the owner's, accounted with its size). A write that adds an
-// entry is checked before anything grows: past the memory cap it fails with error 18 and stores
-// nothing. The map also carries the fixed cost of the object that owns it (objectBytes), accounted
-// for as long as it lives.
+// name's text (slots inside the map are the owner's, accounted with its size). A write that
+// adds an entry is checked before anything grows: past the memory cap it fails with error 18
+// and stores nothing. The map also carries the fixed cost of the object that owns it
+// (objectBytes), accounted for as long as it lives.
 //
 // Invariants:
 //  1. Each name appears in at most one entry.
