@@ -1,37 +1,34 @@
 #include "sdk/measurement/script/APMPArgumentList.h"
 
-#include <cstddef>
-#include <utility>
-#include <vector>
+#include <cassert>
+#include <memory>
 
-namespace {
+#include "sdk/measurement/script/APMPEvaluator.h"
 
-// Enough spare lists for deep nesting; a longer list than kMaxKeptCapacity (a call with many
-// arguments) is freed rather than kept.
-constexpr std::size_t kMaxSpareLists = 256;
-constexpr std::size_t kMaxKeptCapacity = 32;
+APMPArgumentList::APMPArgumentList(std::size_t capacity)
+    : data_(capacity <= kInlineCount ? inline_.values
+                                     : std::allocator<APMPValueRef>().allocate(capacity)),
+      capacity_(capacity) {}
 
-std::vector<APMPValueList>& spareLists() {
-    thread_local std::vector<APMPValueList> spares;
-    return spares;
-}
-
-}  // namespace
-
-APMPArgumentList::APMPArgumentList() {
-    auto& spares = spareLists();
-    if (!spares.empty()) {
-        values_ = std::move(spares.back());
-        spares.pop_back();
+APMPArgumentList::~APMPArgumentList() {
+    std::destroy_n(data_, size_);
+    if (data_ != inline_.values) {
+        std::allocator<APMPValueRef>().deallocate(data_, capacity_);
     }
 }
 
-APMPArgumentList::~APMPArgumentList() {
-    // The references go now, not when the list is next borrowed.
-    values_.clear();
-    auto& spares = spareLists();
-    if (values_.capacity() != 0 && values_.capacity() <= kMaxKeptCapacity &&
-        spares.size() < kMaxSpareLists) {
-        spares.push_back(std::move(values_));
+void APMPArgumentList::push_back(APMPValueRef value) {
+    assert(size_ < capacity_);
+    std::construct_at(data_ + size_, std::move(value));
+    ++size_;
+}
+
+void APMPEvaluateArgumentsInto(APMPArguments arguments, const APMPScopeRef& scope,
+                               sdk::Error& error, APMPArgumentList& values) {
+    for (const auto& argument : arguments) {
+        values.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
+        if (!error.ok()) {
+            return;
+        }
     }
 }

@@ -1,22 +1,49 @@
 #pragma once
 
+#include <cstddef>
+
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
-// A list for the evaluated arguments of one command, borrowed from a per-thread pool of spare
-// lists and given back (emptied) when it goes out of scope: evaluating a statement then
-// allocates no list of its own, once the pool holds as many lists as the deepest nesting used.
+// A list of values on the caller's stack: the evaluated arguments of one command or call, or
+// the copy of a statement list while it runs. Up to kInlineCount values live in the list
+// itself, so evaluating a statement allocates no list; a longer list takes one heap block.
+// The capacity is fixed when the list is made; the values are appended in order and released
+// when the list goes out of scope.
 //
-// Thread-safety: a list belongs to the thread that made it (each thread has its own pool).
+// Thread-safety: none; a list belongs to the frame that made it.
 class APMPArgumentList {
   public:
-    APMPArgumentList();
+    static constexpr std::size_t kInlineCount = 6;
+
+    // An empty list with room for `capacity` values.
+    explicit APMPArgumentList(std::size_t capacity);
     APMPArgumentList(const APMPArgumentList&) = delete;
     APMPArgumentList& operator=(const APMPArgumentList&) = delete;
     ~APMPArgumentList();
 
-    // Empty when the list is made.
-    APMPValueList& values() { return values_; }
+    // Appends `value`. REQUIRES: size() is below the capacity.
+    void push_back(APMPValueRef value);
+
+    std::size_t size() const { return size_; }
+    // The values appended so far; valid while the list lives.
+    APMPArguments values() const { return {data_, size_}; }
 
   private:
-    APMPValueList values_;
+    // Storage for the inline values, constructed one at a time as they are appended.
+    union InlineSlots {
+        InlineSlots() {}
+        ~InlineSlots() {}
+        APMPValueRef values[kInlineCount];
+    };
+
+    InlineSlots inline_;
+    APMPValueRef* data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_;
 };
+
+// Evaluates each of `arguments` in order in `scope` into `values`, stopping at the first error
+// (then `values` holds the arguments evaluated before it). REQUIRES: `values` has room for
+// every argument.
+void APMPEvaluateArgumentsInto(APMPArguments arguments, const APMPScopeRef& scope,
+                               sdk::Error& error, APMPArgumentList& values);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -15,8 +16,6 @@
 
 namespace {
 
-using Values = APMPValueList;
-
 APMPValueRef number(double value) {
     return APMPNumberValue::make(value);
 }
@@ -26,7 +25,7 @@ APMPValueRef orUndefined(const APMPValueRef& value, const sdk::Error& error) {
 }
 
 // The first argument as a callback: error 10 unless it is a function.
-std::shared_ptr<APMPFunctionValue> callbackOf(const Values& values, sdk::Error& error) {
+std::shared_ptr<APMPFunctionValue> callbackOf(APMPArguments values, sdk::Error& error) {
     if (values.empty() || values[0]->kind() != APMPValueKind::kFunction) {
         error = APMPError(APMPErrorCode::kArgumentKind);
         return nullptr;
@@ -35,7 +34,7 @@ std::shared_ptr<APMPFunctionValue> callbackOf(const Values& values, sdk::Error& 
 }
 
 // The integer of argument `index` (APMPToInteger), or `fallback` when it is absent.
-double integerArgument(const Values& values, std::size_t index, double fallback,
+double integerArgument(APMPArguments values, std::size_t index, double fallback,
                        sdk::Error& error) {
     if (index >= values.size()) {
         return fallback;
@@ -59,7 +58,7 @@ enum class Iteration { kEvery, kSome, kFilter, kForEach, kMap };
 // every, some, filter, forEach and map: the callback is called with (element, index, array)
 // for each index below the count read at the start that is still present.
 template <Iteration mode>
-APMPValueRef iterate(APMPArrayValue& array, const Values& values, const APMPScopeRef& scope,
+APMPValueRef iterate(APMPArrayValue& array, APMPArguments values, const APMPScopeRef& scope,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -132,7 +131,7 @@ APMPValueRef iterate(APMPArrayValue& array, const Values& values, const APMPScop
 
 // reduce (forward) and reduceRight: the callback folds (accumulator, element, index, array).
 template <bool forward>
-APMPValueRef fold(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef fold(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                   sdk::Error& error) {
     if (!APMPCheckArgumentCountAtLeast(values, 1, error) ||
         !APMPCheckArgumentCountAtMost(values, 2, error)) {
@@ -190,12 +189,12 @@ APMPValueRef fold(APMPArrayValue& array, const Values& values, const APMPScopeRe
     return accumulator;
 }
 
-APMPValueRef concat(APMPArrayValue& array, const Values& values, const APMPScopeRef& scope,
+APMPValueRef concat(APMPArrayValue& array, APMPArguments values, const APMPScopeRef& scope,
                     sdk::Error& error) {
     return orUndefined(array.concat(values, *scope, error), error);
 }
 
-APMPValueRef hasOwnProperty(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef hasOwnProperty(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                             sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -209,7 +208,7 @@ APMPValueRef hasOwnProperty(APMPArrayValue& array, const Values& values, const A
     return error.ok() ? APMPBoolean(found) : APMPUndefined();
 }
 
-APMPValueRef indexOf(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef indexOf(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -228,7 +227,7 @@ APMPValueRef indexOf(APMPArrayValue& array, const Values& values, const APMPScop
     return number(static_cast<double>(array.indexOfValue(*search, from)));
 }
 
-APMPValueRef lastIndexOf(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef lastIndexOf(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                          sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -262,7 +261,7 @@ APMPValueRef joined(const APMPArrayValue& array, std::u16string_view separator,
     return orUndefined(APMPStringValue::makeInScope(std::move(text), scope.get(), error), error);
 }
 
-APMPValueRef join(APMPArrayValue& array, const Values& values, const APMPScopeRef& scope,
+APMPValueRef join(APMPArrayValue& array, APMPArguments values, const APMPScopeRef& scope,
                   sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -280,7 +279,7 @@ APMPValueRef join(APMPArrayValue& array, const Values& values, const APMPScopeRe
     return joined(array, separator, scope, error);
 }
 
-APMPValueRef toString(APMPArrayValue& array, const Values& values, const APMPScopeRef& scope,
+APMPValueRef toString(APMPArrayValue& array, APMPArguments values, const APMPScopeRef& scope,
                       sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -289,7 +288,7 @@ APMPValueRef toString(APMPArrayValue& array, const Values& values, const APMPSco
 }
 
 template <bool last>
-APMPValueRef removeEnd(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef removeEnd(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                        sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -298,13 +297,13 @@ APMPValueRef removeEnd(APMPArrayValue& array, const Values& values, const APMPSc
 }
 
 template <bool atEnd>
-APMPValueRef insertAtEnd(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef insertAtEnd(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                          sdk::Error& error) {
     error = atEnd ? array.appendElements(values) : array.prependElements(values);
     return error.ok() ? number(static_cast<double>(array.count())) : APMPUndefined();
 }
 
-APMPValueRef reverse(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef reverse(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -313,7 +312,7 @@ APMPValueRef reverse(APMPArrayValue& array, const Values& values, const APMPScop
     return array.shared_from_this();
 }
 
-APMPValueRef slice(APMPArrayValue& array, const Values& values, const APMPScopeRef& scope,
+APMPValueRef slice(APMPArrayValue& array, APMPArguments values, const APMPScopeRef& scope,
                    sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -331,7 +330,7 @@ APMPValueRef slice(APMPArrayValue& array, const Values& values, const APMPScopeR
         APMPObjectManager::subarrayWithArray(array, start, end - start, *scope, error), error);
 }
 
-APMPValueRef splice(APMPArrayValue& array, const Values& values, const APMPScopeRef& scope,
+APMPValueRef splice(APMPArrayValue& array, APMPArguments values, const APMPScopeRef& scope,
                     sdk::Error& error) {
     const std::size_t count = array.count();
     std::size_t start = count;
@@ -349,12 +348,11 @@ APMPValueRef splice(APMPArrayValue& array, const Values& values, const APMPScope
         }
         deleteCount = static_cast<std::size_t>(std::max(0.0, std::min(wanted, rest)));
     }
-    const Values inserted(values.begin() + std::min<std::ptrdiff_t>(2, std::ssize(values)),
-                          values.end());
+    const APMPArguments inserted = values.subspan(std::min<std::size_t>(2, values.size()));
     return orUndefined(array.spliceFrom(start, deleteCount, inserted, *scope, error), error);
 }
 
-APMPValueRef sort(APMPArrayValue& array, const Values& values, const APMPScopeRef&,
+APMPValueRef sort(APMPArrayValue& array, APMPArguments values, const APMPScopeRef&,
                   sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -409,9 +407,9 @@ APMPArrayCommandEvaluator::APMPArrayCommandEvaluator() {
     };
 }
 
-APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(const std::u16string& name,
+APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(std::u16string_view name,
                                                         APMPArrayValue& array,
-                                                        const APMPValueList& arguments,
+                                                        APMPArguments arguments,
                                                         const APMPScopeRef& scope,
                                                         sdk::Error& error) const {
     const auto found = handlers_.find(name);
@@ -419,12 +417,13 @@ APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(const std::u16string& na
         error = APMPError(APMPErrorCode::kUnknownMethod);
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, values);
     if (!error.ok()) {
         return APMPUndefined();
     }
     // Keeps the receiver alive for the call, whatever the arguments' callbacks do to it.
     const APMPValueRef self = array.shared_from_this();
-    const APMPValueRef result = found->second(array, values, scope, error);
+    const APMPValueRef result = found->second(array, values.values(), scope, error);
     return orUndefined(result, error);
 }

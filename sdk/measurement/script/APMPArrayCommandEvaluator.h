@@ -1,8 +1,9 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
+#include <string_view>
 
+#include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
 class APMPArrayValue;
@@ -18,7 +19,7 @@ class APMPArrayValue;
 class APMPArrayCommandEvaluator {
   public:
     // (receiver, evaluated arguments, scope, error out) to a value; undefined on an error.
-    using Handler = APMPValueRef (*)(APMPArrayValue& array, const APMPValueList& values,
+    using Handler = APMPValueRef (*)(APMPArrayValue& array, APMPArguments values,
                                      const APMPScopeRef& scope, sdk::Error& error);
 
     static const APMPArrayCommandEvaluator& sharedInstance();
@@ -29,12 +30,12 @@ class APMPArrayCommandEvaluator {
     // A name outside the table fails with error 17; otherwise the raw `arguments` are
     // evaluated in `scope`, left to right (the first error stops), and the method runs. Never
     // null; undefined whenever `error` is set.
-    APMPValueRef evaluateCommand(const std::u16string& name, APMPArrayValue& array,
-                                 const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef evaluateCommand(std::u16string_view name, APMPArrayValue& array,
+                                 APMPArguments arguments, const APMPScopeRef& scope,
                                  sdk::Error& error) const;
 
   private:
     APMPArrayCommandEvaluator();
 
-    std::unordered_map<std::u16string, Handler> handlers_;
+    APMPNameTable<Handler> handlers_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPArrayCommandEvaluator.h"
 #include "sdk/measurement/script/APMPEquality.h"
 #include "sdk/measurement/script/APMPError.h"
@@ -11,6 +12,7 @@
 #include "sdk/measurement/script/APMPNumberValue.h"
 #include "sdk/measurement/script/APMPObjectManager.h"
 #include "sdk/measurement/script/APMPStringValue.h"
+#include "sdk/measurement/script/APMPUnicode.h"
 
 namespace {
 
@@ -30,14 +32,26 @@ double indexOf(const APMPRuntimeValue& key) {
 
 }  // namespace
 
-std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& error) {
-    return key.stringValueOrError(error);
+APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
+    : APMPRuntimeValue(APMPValueKind::kArray), APMPArrayParts(std::move(budget)) {
+    reservation_.account(objectBytes());
 }
 
-APMPArrayValue::APMPArrayValue(std::shared_ptr<APMPRuntimeBudget> budget)
-    : APMPRuntimeValue(APMPValueKind::kArray),
-      propertyMap_(budget, APMPSharedObjectBytes(sizeof(APMPArrayValue))),
-      slots_(std::move(budget)) {}
+double APMPArrayValue::objectBytes() {
+    return APMPSharedObjectBytes(sizeof(APMPArrayValue));
+}
+
+APMPPropertyMap& APMPArrayValue::propertyMap() {
+    if (!properties_) {
+        properties_ = std::make_unique<APMPPropertyMap>(
+            reservation_.budget(), APMPAllocationBytes(sizeof(APMPPropertyMap)));
+    }
+    return *properties_;
+}
+
+const APMPPropertyMap& APMPArrayValue::propertyMap() const {
+    return properties_ ? *properties_ : APMPPropertyMap::none();
+}
 
 APMPArrayValue::~APMPArrayValue() {
     Released released;
@@ -52,7 +66,7 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::make(APMPValueList elements,
     error = APMPChargeWork(static_cast<double>(elements.size()),
                            APMPRuntimeBudget::kCopiedElementsPerStep);
     if (error.ok()) {
-        error = array->slots_.resize(bufferBytes(static_cast<double>(elements.capacity())));
+        error = array->accountBuffer(static_cast<double>(elements.capacity()));
     }
     if (!error.ok()) {
         return nullptr;
@@ -63,20 +77,24 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::make(APMPValueList elements,
 
 const APMPValueRef& APMPArrayValue::emptyValue() {
     static const APMPValueRef& marker =
-        *new APMPValueRef(std::make_shared<APMPRuntimeValue>());  // lives for the process
+        *new APMPValueRef(APMPPermanentValue(new APMPRuntimeValue()));  // lives for the process
     return marker;
 }
 
 APMPValueList APMPArrayValue::allElements() const {
+    (void)APMPChargeWork(static_cast<double>(elements_.size()),
+                         APMPRuntimeBudget::kCopiedElementsPerStep);
     APMPValueList out;
-    appendAllElements(out);
+    out.reserve(elements_.size());
+    for (const auto& element : elements_) {
+        out.push_back(isHole(element) ? APMPUndefined() : element);
+    }
     return out;
 }
 
-void APMPArrayValue::appendAllElements(APMPValueList& out) const {
+void APMPArrayValue::appendAllElements(APMPArgumentList& out) const {
     (void)APMPChargeWork(static_cast<double>(elements_.size()),
                          APMPRuntimeBudget::kCopiedElementsPerStep);
-    out.reserve(out.size() + elements_.size());
     for (const auto& element : elements_) {
         out.push_back(isHole(element) ? APMPUndefined() : element);
     }
@@ -94,9 +112,9 @@ sdk::Error APMPArrayValue::ensureCapacity(double count) {
     // As a vector grows: at least double. The cap is checked on the double, before any size_t
     // conversion can wrap.
     const double grown = std::max(count, 2 * capacity);
-    sdk::Error error = slots_.resize(bufferBytes(grown));
+    sdk::Error error = accountBuffer(grown);
     if (!error.ok()) {
-        error = slots_.resize(bufferBytes(count));
+        error = accountBuffer(count);
         if (!error.ok()) {
             return error;
         }
@@ -107,8 +125,12 @@ sdk::Error APMPArrayValue::ensureCapacity(double count) {
     return {};
 }
 
+sdk::Error APMPArrayValue::accountBuffer(double capacity) {
+    return reservation_.resize(objectBytes() + bufferBytes(capacity));
+}
+
 void APMPArrayValue::accountBuffer() {
-    (void)slots_.resize(bufferBytes(static_cast<double>(elements_.capacity())));
+    (void)accountBuffer(static_cast<double>(elements_.capacity()));
 }
 
 APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key,
@@ -117,8 +139,9 @@ APMPValueRef APMPArrayValue::valueForProperty(const APMPRuntimeValue& key,
         return APMPNumberValue::make(static_cast<double>(elements_.size()));
     }
     if (!APMPIsArrayIndex(key)) {
-        const std::u16string name = APMPPropertyKeyString(key, error);
-        return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
+        APMPPropertyNameBuffer storage;
+        const std::u16string_view name = APMPPropertyName(key, storage, error);
+        return error.ok() ? propertyMap().valueForName(name) : APMPUndefined();
     }
     const double index = indexOf(key);
     if (index < static_cast<double>(elements_.size())) {
@@ -137,8 +160,9 @@ sdk::Error APMPArrayValue::setValueForProperty(APMPValueRef value, const APMPRun
     }
     if (!APMPIsArrayIndex(key)) {
         sdk::Error error;
-        const std::u16string name = APMPPropertyKeyString(key, error);
-        return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
+        APMPPropertyNameBuffer storage;
+        const std::u16string_view name = APMPPropertyName(key, storage, error);
+        return error.ok() ? propertyMap().setValue(std::move(value), name) : error;
     }
     const double index = indexOf(key);
     if (index >= static_cast<double>(elements_.size())) {
@@ -160,9 +184,12 @@ sdk::Error APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key) {
         return {};
     }
     sdk::Error error;
-    const std::u16string name = APMPPropertyKeyString(key, error);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
-        propertyMap_.removeValueForName(name);
+        if (properties_) {
+            properties_->removeValueForName(name);
+        }
     }
     return error;
 }
@@ -173,8 +200,9 @@ bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error)
         return index < static_cast<double>(elements_.size()) &&
                !isHole(elements_[static_cast<std::size_t>(index)]);
     }
-    const std::u16string name = APMPPropertyKeyString(key, error);
-    return error.ok() && propertyMap_.hasName(name);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
+    return error.ok() && propertyMap().hasName(name);
 }
 
 sdk::Error APMPArrayValue::setLength(double length) {
@@ -215,7 +243,7 @@ APMPValueList APMPArrayValue::allPropertyNames() const {
     (void)APMPChargeWork(static_cast<double>(elements_.size()),
                          APMPRuntimeBudget::kScannedElementsPerStep);
     APMPValueList names;
-    for (const auto& name : propertyMap_.allNames()) {
+    for (const auto& name : propertyMap().allNames()) {
         names.push_back(APMPStringValue::make(name));
     }
     for (std::size_t i = 0; i < elements_.size(); ++i) {
@@ -228,7 +256,7 @@ APMPValueList APMPArrayValue::allPropertyNames() const {
     return names;
 }
 
-sdk::Error APMPArrayValue::appendElements(const APMPValueList& values) {
+sdk::Error APMPArrayValue::appendElements(APMPArguments values) {
     sdk::Error error = APMPChargeWork(static_cast<double>(values.size()),
                                       APMPRuntimeBudget::kCopiedElementsPerStep);
     if (error.ok()) {
@@ -249,11 +277,10 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::subarrayWithRange(std::size_t lo
     const std::size_t end = start + std::min(length, elements_.size() - start);
     return make(APMPValueList(elements_.begin() + static_cast<std::ptrdiff_t>(start),
                               elements_.begin() + static_cast<std::ptrdiff_t>(end)),
-                slots_.budget(), error);
+                reservation_.budget(), error);
 }
 
-std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(const APMPValueList& values,
-                                                       const APMPScope& scope,
+std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(APMPArguments values, const APMPScope& scope,
                                                        sdk::Error& error) const {
     double total = static_cast<double>(elements_.size());
     for (const auto& value : values) {
@@ -270,7 +297,7 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::concat(const APMPValueList& valu
         return nullptr;
     }
     // Checked before the joined list is built.
-    APMPMemoryReservation check(slots_.budget());
+    APMPMemoryReservation check(reservation_.budget());
     error = check.resize(bufferBytes(total));
     if (!error.ok()) {
         return nullptr;
@@ -315,7 +342,7 @@ APMPValueRef APMPArrayValue::removeLastElement() {
     return isHole(last) ? APMPUndefined() : last;
 }
 
-sdk::Error APMPArrayValue::prependElements(const APMPValueList& values) {
+sdk::Error APMPArrayValue::prependElements(APMPArguments values) {
     const double count = static_cast<double>(elements_.size()) + static_cast<double>(values.size());
     // Every element moves up.
     sdk::Error error = APMPChargeWork(count, APMPRuntimeBudget::kCopiedElementsPerStep);
@@ -331,7 +358,7 @@ sdk::Error APMPArrayValue::prependElements(const APMPValueList& values) {
 
 std::shared_ptr<APMPArrayValue> APMPArrayValue::spliceFrom(std::size_t start,
                                                            std::size_t deleteCount,
-                                                           const APMPValueList& values,
+                                                           APMPArguments values,
                                                            const APMPScope& scope,
                                                            sdk::Error& error) {
     start = std::min(start, elements_.size());
@@ -416,7 +443,7 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         }
         const std::u16string x = a->stringValueOrError(error);
         const std::u16string y = error.ok() ? b->stringValueOrError(error) : u"";
-        return !error.ok() ? 0 : x < y ? -1 : y < x ? 1 : 0;
+        return !error.ok() ? 0 : APMPCompareUnits(x, y);
     };
     // A merge sort compares and moves each element once per pass; a comparison without a
     // comparator converts both elements to strings, which costs about a step. A comparator
@@ -431,7 +458,7 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         return error;
     }
     // The copy and the merge buffer, checked before they are made.
-    APMPMemoryReservation scratch(slots_.budget());
+    APMPMemoryReservation scratch(reservation_.budget());
     error = scratch.resize(2 * bufferBytes(count));
     if (!error.ok()) {
         return error;
@@ -459,8 +486,10 @@ sdk::Error APMPArrayValue::sortUsingFunctionValue(
         }
         items.swap(merged);
     }
-    Released released(std::make_move_iterator(elements_.begin()),
-                      std::make_move_iterator(elements_.end()));
+    Released released;
+    for (auto& element : elements_) {
+        released.push_back(std::move(element));
+    }
     // The sorted copy becomes the buffer: its capacity is its count.
     elements_ = std::move(items);
     merged.clear();
@@ -486,8 +515,7 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
     }
     // The text grows in the budget's room (it is script memory while it is built) and its
     // units are paid as they are copied.
-    APMPRuntimeBudget* active = APMPActiveBudget();
-    APMPMemoryReservation scratch(active != nullptr ? active->shared_from_this() : nullptr);
+    APMPMemoryReservation scratch(APMPActiveBudgetReference());
     std::u16string out;
     for (std::size_t i = 0; i < elements_.size(); ++i) {
         if (i > 0) {
@@ -524,11 +552,10 @@ bool APMPArrayValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPArrayValue::applyWithName(const std::u16string& name,
-                                           const APMPValueList& arguments,
+APMPValueRef APMPArrayValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                            const APMPScopeRef& scope, sdk::Error& error) {
-    if (propertyMap_.hasName(name)) {
-        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
+    if (properties_ && properties_->hasName(name)) {
+        return APMPInvokeProperty(*properties_, name, arguments, scope, error);
     }
     return APMPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, *this, arguments,
                                                                        scope, error);
@@ -574,18 +601,22 @@ bool APMPArrayValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& e
 }
 
 void APMPArrayValue::markReferences(APMPMarker& marker) const {
-    propertyMap_.markValues(marker);
+    if (properties_) {
+        properties_->markValues(marker);
+    }
     for (const auto& element : elements_) {
         marker.mark(element.get());
     }
 }
 
 void APMPArrayValue::releaseReferences(Released& released) {
-    propertyMap_.releaseValues(released);
+    if (properties_) {
+        properties_->releaseValues(released);
+    }
     for (auto& element : elements_) {
         APMPRelease(released, std::move(element));
     }
     elements_.clear();
     elements_.shrink_to_fit();
-    (void)slots_.resize(0);
+    (void)reservation_.resize(objectBytes());
 }

@@ -5,10 +5,31 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
+
+class APMPArgumentList;
+class APMPFunctionValue;
+
+// What an array holds, in a plain base (as APMPValueKindTag is): its methods walk the elements.
+class APMPArrayParts {
+  public:
+    std::size_t count() const { return elements_.size(); }
+    // The elements as stored, holes included.
+    const APMPValueList& elements() const { return elements_; }
+
+  protected:
+    explicit APMPArrayParts(std::shared_ptr<APMPRuntimeBudget> budget)
+        : reservation_(std::move(budget)) {}
+
+    APMPValueList elements_;
+    std::unique_ptr<APMPPropertyMap> properties_;
+    // The object and the element buffer.
+    APMPMemoryReservation reservation_;
+};
 
 // An array: elements (holes allowed) plus named properties. Arrays a program makes are tracked
 // by its runtime's object manager and account themselves, their element buffer (at its
@@ -17,9 +38,12 @@
 // to the running program's instruction budget.
 //
 // A hole (emptyValue()) reads as undefined, is skipped by iteration and renders as "" in joins.
-class APMPFunctionValue;
-
-class APMPArrayValue : public APMPRuntimeValue {
+// The named properties are rare, so their table is made with the first one.
+//
+// The array methods hand the array itself to callbacks and return it, hence shared_from_this().
+class APMPArrayValue : public APMPRuntimeValue,
+                       public APMPArrayParts,
+                       public std::enable_shared_from_this<APMPArrayValue> {
   public:
     static constexpr double kSlotBytes = sizeof(APMPValueRef);
 
@@ -35,16 +59,15 @@ class APMPArrayValue : public APMPRuntimeValue {
     // The shared hole marker.
     static const APMPValueRef& emptyValue();
 
-    std::size_t count() const { return elements_.size(); }
-    // The elements as stored, holes included.
-    const APMPValueList& elements() const { return elements_; }
     // A copy of the elements with holes as undefined.
     APMPValueList allElements() const;
-    // As allElements(), appended to `out` (a borrowed APMPArgumentList's, so no list is
-    // allocated).
-    void appendAllElements(APMPValueList& out) const;
-    APMPPropertyMap& propertyMap() { return propertyMap_; }
-    const APMPPropertyMap& propertyMap() const { return propertyMap_; }
+    // As allElements(), appended to `out` (a list on the caller's stack, so no list is
+    // allocated for a short array). REQUIRES: `out` has room for count() more values.
+    void appendAllElements(APMPArgumentList& out) const;
+    // The named properties; the table is made (and accounted) on first use.
+    APMPPropertyMap& propertyMap();
+    // The named properties; an empty table when none was ever set.
+    const APMPPropertyMap& propertyMap() const;
 
     // "length" gives the count; an index below the count its element (a hole: undefined);
     // another index undefined; any other key the named property (undefined when absent).
@@ -63,7 +86,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     // The named properties, then the indexes of the non-hole elements in order, as strings.
     APMPValueList allPropertyNames() const;
     // Appends `values` (error 18 past the cap, nothing appended).
-    sdk::Error appendElements(const APMPValueList& values);
+    sdk::Error appendElements(APMPArguments values);
     // A new array of the elements in [location, location + length), clamped to the count,
     // accounted against this array's budget.
     std::shared_ptr<APMPArrayValue> subarrayWithRange(std::size_t location, std::size_t length,
@@ -71,7 +94,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     // A new array, tracked by `scope`'s object manager, of the elements followed, for each of
     // `values`, by an array's elements (holes included) or the value itself. A control value
     // fails with error 10; the memory cap with error 18. Errors give null.
-    std::shared_ptr<APMPArrayValue> concat(const APMPValueList& values, const APMPScope& scope,
+    std::shared_ptr<APMPArrayValue> concat(APMPArguments values, const APMPScope& scope,
                                            sdk::Error& error) const;
     // Reverses the elements in place.
     void reverse();
@@ -81,12 +104,12 @@ class APMPArrayValue : public APMPRuntimeValue {
     APMPValueRef removeLastElement();
     // Inserts `values`, in order, before the first element (error 18 past the cap, nothing
     // inserted).
-    sdk::Error prependElements(const APMPValueList& values);
+    sdk::Error prependElements(APMPArguments values);
     // Removes `deleteCount` elements from `start` (both clamped to the array) and inserts
     // `values` there. Returns the removed elements as a new array tracked by `scope`'s manager;
     // null with error 18 (and nothing changed) past the cap.
     std::shared_ptr<APMPArrayValue> spliceFrom(std::size_t start, std::size_t deleteCount,
-                                               const APMPValueList& values, const APMPScope& scope,
+                                               APMPArguments values, const APMPScope& scope,
                                                sdk::Error& error);
     // The first index at or after `fromIndex` whose element strictly equals `value`; -1 when
     // none.
@@ -109,7 +132,7 @@ class APMPArrayValue : public APMPRuntimeValue {
     bool booleanValueOrError(sdk::Error& error) const override;
     // A named property answers the call (its function invoked with the raw arguments, any
     // other value error 17); other names go to APMPArrayCommandEvaluator.
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;
@@ -122,16 +145,14 @@ class APMPArrayValue : public APMPRuntimeValue {
     static double bufferBytes(double capacity);
 
   private:
+    // What the array object itself costs, with its control block.
+    static double objectBytes();
+
     // Makes room for `count` elements: the buffer grows (geometrically, as a vector does) and
     // is accounted before it is allocated; error 18 (nothing changed) past the cap.
     sdk::Error ensureCapacity(double count);
+    // Accounts a buffer of `capacity` slots (checked when it grows: error 18 and no change).
+    sdk::Error accountBuffer(double capacity);
     // Accounts the buffer as it is now (after it shrank or was replaced).
     void accountBuffer();
-
-    APMPPropertyMap propertyMap_;
-    APMPValueList elements_;
-    APMPMemoryReservation slots_;
 };
-
-// The property key string of a non-index key.
-std::u16string APMPPropertyKeyString(const APMPRuntimeValue& key, sdk::Error& error);

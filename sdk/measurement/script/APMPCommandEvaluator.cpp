@@ -1,7 +1,6 @@
 #include "sdk/measurement/script/APMPCommandEvaluator.h"
 
 #include "sdk/measurement/script/APMPArgumentList.h"
-#include "sdk/measurement/script/APMPEvaluator.h"
 
 APMPCommandEvaluator::Handler APMPCommandEvaluator::handlerForCommand(
     const std::u16string& id) const {
@@ -10,16 +9,16 @@ APMPCommandEvaluator::Handler APMPCommandEvaluator::handlerForCommand(
 }
 
 APMPValueRef APMPCommandEvaluator::runHandler(Handler handler, const std::u16string& id,
-                                              const APMPValueList& arguments,
-                                              const APMPScopeRef& scope, sdk::Error& error) const {
+                                              APMPArguments arguments, const APMPScopeRef& scope,
+                                              sdk::Error& error) const {
     (void)id;
     if (handler == nullptr) {
         return APMPUndefined();
     }
     APMPValueRef result;
     if (arguments_ == Arguments::kEvaluated && !arguments.empty()) {
-        APMPArgumentList values;
-        APMPEvaluateArgumentsInto(arguments, scope, error, values.values());
+        APMPArgumentList values(arguments.size());
+        APMPEvaluateArgumentsInto(arguments, scope, error, values);
         if (!error.ok()) {
             return APMPUndefined();
         }
@@ -27,7 +26,10 @@ APMPValueRef APMPCommandEvaluator::runHandler(Handler handler, const std::u16str
     } else {
         result = handler(arguments, scope, error);
     }
-    return error.ok() && result ? result : APMPUndefined();
+    if (!error.ok() || !result) {
+        return APMPUndefined();
+    }
+    return result;
 }
 
 std::vector<std::u16string> APMPCommandEvaluator::allSupportedCommands() const {

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
+#include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
 // The common contract of the command evaluators: a table from command id to handler. An
@@ -16,7 +17,7 @@ class APMPCommandEvaluator {
   public:
     // A handler: (arguments, scope, error out) to a value; never null. On an error it returns
     // undefined.
-    using Handler = APMPValueRef (*)(const APMPValueList& arguments, const APMPScopeRef& scope,
+    using Handler = APMPValueRef (*)(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error);
 
     APMPCommandEvaluator(const APMPCommandEvaluator&) = delete;
@@ -25,7 +26,7 @@ class APMPCommandEvaluator {
 
     // Runs the command `id` with `arguments` in `scope`; an id without a handler yields
     // undefined. Never null; undefined whenever `error` is set.
-    APMPValueRef evaluateCommand(const std::u16string& id, const APMPValueList& arguments,
+    APMPValueRef evaluateCommand(const std::u16string& id, APMPArguments arguments,
                                  const APMPScopeRef& scope, sdk::Error& error) const {
         return runHandler(handlerForCommand(id), id, arguments, scope, error);
     }
@@ -36,7 +37,7 @@ class APMPCommandEvaluator {
     // Runs the command `id` whose handler handlerForCommand() gave (the lookup done once, for
     // a statement that runs many times): the same as evaluateCommand().
     virtual APMPValueRef runHandler(Handler handler, const std::u16string& id,
-                                    const APMPValueList& arguments, const APMPScopeRef& scope,
+                                    APMPArguments arguments, const APMPScopeRef& scope,
                                     sdk::Error& error) const;
 
     // The ids this evaluator handles.
@@ -50,7 +51,7 @@ class APMPCommandEvaluator {
 
   private:
     const Arguments arguments_;
-    std::unordered_map<std::u16string, Handler> handlers_;
+    APMPNameTable<Handler> handlers_;
 };
 
 // A command name resolved once: the evaluator that runs it and the handler it gives the name
@@ -59,8 +60,8 @@ struct APMPResolvedCommand {
     const APMPCommandEvaluator* evaluator = nullptr;
     APMPCommandEvaluator::Handler handler = nullptr;
 
-    APMPValueRef run(const std::u16string& id, const APMPValueList& arguments,
-                     const APMPScopeRef& scope, sdk::Error& error) const {
+    APMPValueRef run(const std::u16string& id, APMPArguments arguments, const APMPScopeRef& scope,
+                     sdk::Error& error) const {
         return evaluator->runHandler(handler, id, arguments, scope, error);
     }
 };

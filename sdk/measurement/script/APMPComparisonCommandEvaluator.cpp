@@ -2,6 +2,7 @@
 
 #include "sdk/measurement/script/APMPEquality.h"
 #include "sdk/measurement/script/APMPIntegers.h"
+#include "sdk/measurement/script/APMPUnicode.h"
 
 int APMPCompareValues(const APMPRuntimeValue& x, const APMPRuntimeValue& y, sdk::Error& error) {
     if (APMPIsObjectLike(x) && APMPIsObjectLike(y)) {
@@ -10,8 +11,7 @@ int APMPCompareValues(const APMPRuntimeValue& x, const APMPRuntimeValue& y, sdk:
         if (!error.ok()) {
             return 1;
         }
-        const int order = a.compare(b);
-        return order < 0 ? -1 : (order == 0 ? 0 : 1);
+        return APMPCompareUnits(a, b);
     }
     const double a = x.doubleValueOrError(error);
     const double b = error.ok() ? y.doubleValueOrError(error) : 0;
@@ -23,35 +23,35 @@ int APMPCompareValues(const APMPRuntimeValue& x, const APMPRuntimeValue& y, sdk:
 
 namespace {
 
-APMPValueRef looseEqual(const APMPValueList& a, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef looseEqual(APMPArguments a, const APMPScopeRef&, sdk::Error& error) {
     return APMPBoolean(APMPLooseEquals(*a[0], *a[1], error));
 }
 
-APMPValueRef looseUnequal(const APMPValueList& a, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef looseUnequal(APMPArguments a, const APMPScopeRef&, sdk::Error& error) {
     return APMPBoolean(!APMPLooseEquals(*a[0], *a[1], error));
 }
 
-APMPValueRef strictEqual(const APMPValueList& a, const APMPScopeRef&, sdk::Error&) {
+APMPValueRef strictEqual(APMPArguments a, const APMPScopeRef&, sdk::Error&) {
     return APMPBoolean(APMPStrictEquals(*a[0], *a[1]));
 }
 
-APMPValueRef strictUnequal(const APMPValueList& a, const APMPScopeRef&, sdk::Error&) {
+APMPValueRef strictUnequal(APMPArguments a, const APMPScopeRef&, sdk::Error&) {
     return APMPBoolean(!APMPStrictEquals(*a[0], *a[1]));
 }
 
-APMPValueRef less(const APMPValueList& a, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef less(APMPArguments a, const APMPScopeRef&, sdk::Error& error) {
     return APMPBoolean(APMPCompareValues(*a[0], *a[1], error) == -1);
 }
 
-APMPValueRef lessOrEqual(const APMPValueList& a, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef lessOrEqual(APMPArguments a, const APMPScopeRef&, sdk::Error& error) {
     return APMPBoolean(APMPCompareValues(*a[0], *a[1], error) <= 0);
 }
 
-APMPValueRef greater(const APMPValueList& a, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef greater(APMPArguments a, const APMPScopeRef&, sdk::Error& error) {
     return APMPBoolean(APMPCompareValues(*a[1], *a[0], error) == -1);
 }
 
-APMPValueRef greaterOrEqual(const APMPValueList& a, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef greaterOrEqual(APMPArguments a, const APMPScopeRef&, sdk::Error& error) {
     return APMPBoolean(APMPCompareValues(*a[1], *a[0], error) <= 0);
 }
 
@@ -70,7 +70,7 @@ APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator()
 }
 
 APMPValueRef APMPComparisonCommandEvaluator::runHandler(Handler handler, const std::u16string& id,
-                                                        const APMPValueList& arguments,
+                                                        APMPArguments arguments,
                                                         const APMPScopeRef& scope,
                                                         sdk::Error& error) const {
     if (!APMPCheckArgumentCountEquals(arguments, 2, error)) {

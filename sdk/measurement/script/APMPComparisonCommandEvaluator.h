@@ -9,9 +9,8 @@ class APMPComparisonCommandEvaluator : public APMPCommandEvaluator {
   public:
     APMPComparisonCommandEvaluator();
 
-    APMPValueRef runHandler(Handler handler, const std::u16string& id,
-                            const APMPValueList& arguments, const APMPScopeRef& scope,
-                            sdk::Error& error) const override;
+    APMPValueRef runHandler(Handler handler, const std::u16string& id, APMPArguments arguments,
+                            const APMPScopeRef& scope, sdk::Error& error) const override;
 };
 
 // Three-way comparison of the relational commands: when both are strings, arrays, maps or

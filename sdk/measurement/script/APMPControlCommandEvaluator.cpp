@@ -10,56 +10,56 @@
 #include "sdk/measurement/script/APMPIntegers.h"
 #include "sdk/measurement/script/APMPObjectManager.h"
 #include "sdk/measurement/script/APMPScope.h"
+#include "sdk/measurement/script/APMPStringValue.h"
 
 namespace {
 
-APMPValueRef methodCall(const APMPValueList& arguments, const APMPScopeRef& scope,
-                        sdk::Error& error) {
+APMPValueRef methodCall(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
     }
-    APMPArgumentList evaluated;
-    APMPEvaluateArgumentsInto(arguments, scope, error, evaluated.values());
+    APMPArgumentList evaluated(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, evaluated);
     if (!error.ok()) {
         return APMPUndefined();
     }
-    const APMPValueList& values = evaluated.values();
+    const APMPArguments values = evaluated.values();
     if (values[1]->kind() != APMPValueKind::kString || values[2]->kind() != APMPValueKind::kArray) {
         error = APMPError(APMPErrorCode::kArgumentKind);
         return APMPUndefined();
     }
-    const std::u16string name = values[1]->stringValueOrError(error);
-    APMPArgumentList callArguments;
-    static_cast<const APMPArrayValue&>(*values[2]).appendAllElements(callArguments.values());
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(*values[1], storage, error);
+    const auto& list = static_cast<const APMPArrayValue&>(*values[2]);
+    APMPArgumentList callArguments(list.count());
+    list.appendAllElements(callArguments);
     return values[0]->applyWithName(name, callArguments.values(), scope, error);
 }
 
-APMPValueRef block(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef block(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     return APMPEvaluator::executeStatements(arguments, scope->createChildScope(), error);
 }
 
-APMPValueRef breakCommand(const APMPValueList& arguments, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef breakCommand(APMPArguments arguments, const APMPScopeRef&, sdk::Error& error) {
     return APMPCheckArgumentCountEquals(arguments, 0, error) ? APMPControlValue::breakValue()
                                                              : APMPUndefined();
 }
 
-APMPValueRef continueCommand(const APMPValueList& arguments, const APMPScopeRef&,
-                             sdk::Error& error) {
+APMPValueRef continueCommand(APMPArguments arguments, const APMPScopeRef&, sdk::Error& error) {
     return APMPCheckArgumentCountEquals(arguments, 0, error) ? APMPControlValue::continueValue()
                                                              : APMPUndefined();
 }
 
-APMPValueRef runStatementList(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef runStatementList(APMPArguments arguments, const APMPScopeRef& scope,
                               sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
         return APMPUndefined();
     }
     const auto list = APMPEvaluateArray(arguments[0], scope, error);
-    return list ? APMPRunStatementList(*list, scope, error) : APMPUndefined();
+    return list ? APMPRunStatementList(list, scope, error) : APMPUndefined();
 }
 
-APMPValueRef sequence(const APMPValueList& arguments, const APMPScopeRef& scope,
-                      sdk::Error& error) {
+APMPValueRef sequence(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountAtLeast(arguments, 1, error)) {
         return APMPUndefined();
     }
@@ -84,7 +84,7 @@ APMPValueRef branch(const APMPValueRef& argument, const APMPScopeRef& scope, sdk
         return APMPUndefined();
     }
     if (value->kind() == APMPValueKind::kArray) {
-        return APMPRunStatementList(static_cast<const APMPArrayValue&>(*value), scope, error);
+        return APMPRunStatementList(value, scope, error);
     }
     return value;
 }
@@ -95,8 +95,7 @@ bool condition(const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Err
     return error.ok() && value->booleanValueOrError(error);
 }
 
-APMPValueRef ifCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
-                       sdk::Error& error) {
+APMPValueRef ifCommand(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountAtLeast(arguments, 1, error) ||
         !APMPCheckArgumentCountAtMost(arguments, 3, error)) {
         return APMPUndefined();
@@ -114,8 +113,7 @@ APMPValueRef ifCommand(const APMPValueList& arguments, const APMPScopeRef& scope
     return APMPUndefined();
 }
 
-APMPValueRef conditional(const APMPValueList& arguments, const APMPScopeRef& scope,
-                         sdk::Error& error) {
+APMPValueRef conditional(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
     }
@@ -126,8 +124,7 @@ APMPValueRef conditional(const APMPValueList& arguments, const APMPScopeRef& sco
     return APMPEvaluator::evaluateStatement(arguments[truth ? 1 : 2], scope, error);
 }
 
-APMPValueRef returnCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
-                           sdk::Error& error) {
+APMPValueRef returnCommand(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(arguments, 1, error)) {
         return APMPUndefined();
     }
@@ -138,9 +135,9 @@ APMPValueRef returnCommand(const APMPValueList& arguments, const APMPScopeRef& s
     return error.ok() ? APMPControlValue::returnValueWithData(std::move(data)) : APMPUndefined();
 }
 
-APMPValueRef statementList(const APMPValueList& arguments, const APMPScopeRef& scope,
-                           sdk::Error& error) {
-    return APMPObjectManager::arrayValueWithArray(arguments, *scope, error);
+APMPValueRef statementList(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
+    return APMPObjectManager::arrayValueWithArray(APMPValueList(arguments.begin(), arguments.end()),
+                                                  *scope, error);
 }
 
 }  // namespace

@@ -28,19 +28,36 @@ std::shared_ptr<APMPArrayValue> APMPEvaluateArray(const APMPValueRef& argument,
     return std::static_pointer_cast<APMPArrayValue>(value);
 }
 
-APMPValueRef APMPRunStatementList(const APMPArrayValue& list, const APMPScopeRef& scope,
+APMPValueRef APMPRunStatementList(const APMPValueRef& list, const APMPScopeRef& scope,
                                   sdk::Error& error) {
-    APMPArgumentList statements;
-    list.appendAllElements(statements.values());
-    return APMPEvaluator::executeStatements(statements.values(), scope, error);
+    const auto& array = static_cast<const APMPArrayValue&>(*list);
+    if (list.use_count() != 1) {
+        APMPArgumentList statements(array.count());
+        array.appendAllElements(statements);
+        return APMPEvaluator::executeStatements(statements.values(), scope, error);
+    }
+    (void)APMPChargeWork(static_cast<double>(array.count()),
+                         APMPRuntimeBudget::kCopiedElementsPerStep);
+    APMPValueRef result = APMPUndefined();
+    for (const APMPValueRef& element : array.elements()) {
+        const bool hole = element == APMPArrayValue::emptyValue();
+        result = APMPEvaluator::evaluateStatement(hole ? APMPUndefined() : element, scope, error);
+        if (!error.ok()) {
+            return APMPUndefined();
+        }
+        if (result->kind() == APMPValueKind::kControl) {
+            return result;
+        }
+    }
+    return result;
 }
 
 namespace {
 
 // Runs switch bodies from `first` on; true when one of them ended the switch (`result` then
 // holds its outcome: undefined for a break, else the control value).
-bool runBodies(const APMPValueList& bodies, std::size_t first, std::size_t end,
-               const APMPScopeRef& scope, sdk::Error& error, APMPValueRef& result) {
+bool runBodies(APMPArguments bodies, std::size_t first, std::size_t end, const APMPScopeRef& scope,
+               sdk::Error& error, APMPValueRef& result) {
     for (std::size_t i = first; i < end; ++i) {
         const APMPValueRef value = APMPEvaluator::evaluateStatement(bodies[i], scope, error);
         if (!error.ok()) {
@@ -57,7 +74,7 @@ bool runBodies(const APMPValueList& bodies, std::size_t first, std::size_t end,
 
 }  // namespace
 
-APMPValueRef APMPSwitchCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPSwitchCommand(APMPArguments arguments, const APMPScopeRef& scope,
                                sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
@@ -93,7 +110,7 @@ APMPValueRef APMPSwitchCommand(const APMPValueList& arguments, const APMPScopeRe
     return APMPUndefined();
 }
 
-APMPValueRef APMPFunctionLiteralCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPFunctionLiteralCommand(APMPArguments arguments, const APMPScopeRef& scope,
                                         sdk::Error& error) {
     if (!APMPCheckArgumentCountAtLeast(arguments, 2, error)) {
         return APMPUndefined();
@@ -115,8 +132,8 @@ APMPValueRef APMPFunctionLiteralCommand(const APMPValueList& arguments, const AP
                                             scope);
 }
 
-APMPValueRef APMPFunctionDeclarationCommand(const APMPValueList& arguments,
-                                            const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPFunctionDeclarationCommand(APMPArguments arguments, const APMPScopeRef& scope,
+                                            sdk::Error& error) {
     APMPValueRef function = APMPFunctionLiteralCommand(arguments, scope, error);
     if (!error.ok()) {
         return APMPUndefined();

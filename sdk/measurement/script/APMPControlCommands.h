@@ -18,9 +18,11 @@ std::shared_ptr<APMPArrayValue> APMPEvaluateArray(
     const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& error,
     APMPErrorCode kindError = APMPErrorCode::kArgumentKind);
 
-// Runs the elements of a statement list in `scope` (executeStatements() over a copy, so a
-// body that changes the array does not change the run).
-APMPValueRef APMPRunStatementList(const APMPArrayValue& list, const APMPScopeRef& scope,
+// Runs the elements of the statement list `list` (an array; holes run as undefined) in `scope`
+// as executeStatements() does. A body that changes the array does not change the run: a list
+// the caller holds the only reference to cannot change, so it runs in place; any other runs
+// from a copy. Either way the copy is paid. REQUIRES: `list` is an array.
+APMPValueRef APMPRunStatementList(const APMPValueRef& list, const APMPScopeRef& scope,
                                   sdk::Error& error);
 
 // Switch ("38"): discriminant, case list and body list are evaluated first; the lists must be
@@ -28,15 +30,15 @@ APMPValueRef APMPRunStatementList(const APMPArrayValue& list, const APMPScopeRef
 // fall-through over that body and every later one; a body list one longer than the case list
 // ends with the default body, run after the cases whether or not one matched. A break ends the
 // switch with undefined; continue and return end it and are its result.
-APMPValueRef APMPSwitchCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPSwitchCommand(APMPArguments arguments, const APMPScopeRef& scope,
                                sdk::Error& error);
 
 // Function literal ("51"): at least 2 arguments (else error 9): the name (arg 0's string, not
 // evaluated), the parameter names (arg 1, evaluated, an array, else error 10) and the body
 // (the rest, not evaluated). The function is defined in `scope` and tracked by its manager.
-APMPValueRef APMPFunctionLiteralCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPFunctionLiteralCommand(APMPArguments arguments, const APMPScopeRef& scope,
                                         sdk::Error& error);
 
 // Function declaration ("50"): as "51", then assigns the function to its name in `scope`.
-APMPValueRef APMPFunctionDeclarationCommand(const APMPValueList& arguments,
-                                            const APMPScopeRef& scope, sdk::Error& error);
+APMPValueRef APMPFunctionDeclarationCommand(APMPArguments arguments, const APMPScopeRef& scope,
+                                            sdk::Error& error);

@@ -4,14 +4,14 @@
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 
 const APMPValueRef& APMPControlValue::breakValue() {
-    static const APMPValueRef& instance = *new APMPValueRef(std::make_shared<APMPControlValue>(
-        APMPControlType::kBreak, APMPUndefined()));  // lives for the process
+    static const APMPValueRef& instance = *new APMPValueRef(APMPPermanentValue(
+        new APMPControlValue(APMPControlType::kBreak, APMPUndefined())));  // lives for the process
     return instance;
 }
 
 const APMPValueRef& APMPControlValue::continueValue() {
-    static const APMPValueRef& instance = *new APMPValueRef(std::make_shared<APMPControlValue>(
-        APMPControlType::kContinue, APMPUndefined()));  // lives for the process
+    static const APMPValueRef& instance = *new APMPValueRef(APMPPermanentValue(new APMPControlValue(
+        APMPControlType::kContinue, APMPUndefined())));  // lives for the process
     return instance;
 }
 

@@ -50,7 +50,7 @@ void APMPEditingCallbackHandler::addCallback(std::shared_ptr<APMPFunctionValue> 
 
 sdk::Error APMPEditingCallbackHandler::triggerCallbacks(
     const APMPScopeRef& scope, const std::shared_ptr<APMPEventContext>& eventContext) {
-    const std::shared_ptr<APMPObjectManager> manager = scope->objectManager();
+    APMPObjectManager* manager = scope->objectManager();
     auto eventHandler = std::make_shared<APMPEventNativeFunctions>(
         eventContext, manager ? manager->budget() : nullptr);
     if (manager) {

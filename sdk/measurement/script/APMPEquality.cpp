@@ -2,6 +2,7 @@
 
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPStringValue.h"
+#include "sdk/measurement/script/APMPUnicode.h"
 
 bool APMPStrictEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b) {
     if (a.kind() != b.kind()) {
@@ -21,7 +22,7 @@ bool APMPStrictEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b) {
             // A budget this spends fails the next evaluation step.
             (void)APMPChargeWork(static_cast<double>(x.size()),
                                  APMPRuntimeBudget::kCopiedUnitsPerStep);
-            return x == y;
+            return APMPSameUnits(x, y);
         }
         default:
             return &a == &b;
@@ -58,7 +59,7 @@ bool APMPLooseEquals(const APMPRuntimeValue& a, const APMPRuntimeValue& b, sdk::
         case 2: {
             const std::u16string x = lower.stringValueOrError(error);
             const std::u16string y = error.ok() ? other.stringValueOrError(error) : u"";
-            return error.ok() && x == y;
+            return error.ok() && APMPSameUnits(x, y);
         }
         default:
             return &a == &b;

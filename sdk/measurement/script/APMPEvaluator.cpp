@@ -24,8 +24,8 @@ class LevelExit {
 }  // namespace
 
 sdk::Error APMPCountInstruction(const APMPScope& scope) {
-    const auto budget = scope.budget();
-    if (!budget) {
+    APMPRuntimeBudget* budget = scope.budget().get();
+    if (budget == nullptr) {
         return APMPError(APMPErrorCode::kLimitExceeded);
     }
     return budget->countInstruction();
@@ -33,8 +33,9 @@ sdk::Error APMPCountInstruction(const APMPScope& scope) {
 
 APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const APMPScopeRef& scope,
                                               sdk::Error& error) {
-    // The runtime that owns the scope holds its budget for the whole evaluation.
-    APMPRuntimeBudget* budget = scope->budgetPointer();
+    // The scope holds its runtime's budget for the whole evaluation.
+    const std::shared_ptr<APMPRuntimeBudget>& owner = scope->budget();
+    APMPRuntimeBudget* budget = owner.get();
     if (budget == nullptr || !budget->tryCountInstruction()) {
         error = APMPError(APMPErrorCode::kLimitExceeded);
         return APMPUndefined();
@@ -48,12 +49,12 @@ APMPValueRef APMPEvaluator::evaluateStatement(const APMPValueRef& value, const A
     }
     const LevelExit level(*budget);
     // Work done deep inside values while the command runs is paid to this runtime.
-    const APMPActiveBudgetScope active(budget);
+    const APMPActiveBudgetScope active(owner);
     const auto& statement = static_cast<const APMPStatementValue&>(*value);
     return statement.command().run(statement.functionName(), statement.arguments(), scope, error);
 }
 
-APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
+APMPValueRef APMPEvaluator::executeStatements(std::span<const APMPValueRef> statements,
                                               const APMPScopeRef& scope, sdk::Error& error) {
     APMPValueRef result = APMPUndefined();
     for (const auto& statement : statements) {
@@ -68,7 +69,7 @@ APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
     return result;
 }
 
-std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments, std::size_t count,
+std::optional<APMPValueList> APMPEvaluateExactly(APMPArguments arguments, std::size_t count,
                                                  const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, count, error)) {
         return std::nullopt;
@@ -80,23 +81,15 @@ std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments,
     return values;
 }
 
-APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueList APMPEvaluateArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                     sdk::Error& error) {
     APMPValueList values;
-    APMPEvaluateArgumentsInto(arguments, scope, error, values);
-    if (!error.ok()) {
-        return {};
-    }
-    return values;
-}
-
-void APMPEvaluateArgumentsInto(const APMPValueList& arguments, const APMPScopeRef& scope,
-                               sdk::Error& error, APMPValueList& values) {
-    values.reserve(values.size() + arguments.size());
+    values.reserve(arguments.size());
     for (const auto& argument : arguments) {
         values.push_back(APMPEvaluator::evaluateStatement(argument, scope, error));
         if (!error.ok()) {
-            return;
+            return {};
         }
     }
+    return values;
 }

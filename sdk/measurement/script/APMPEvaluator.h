@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
@@ -20,23 +21,18 @@ class APMPEvaluator {
 
     // Evaluates `statements` in order in `scope`. Stops at the first error (undefined) or the
     // first control value (returned); else the last value (undefined for none).
-    static APMPValueRef executeStatements(const APMPValueList& statements,
+    static APMPValueRef executeStatements(std::span<const APMPValueRef> statements,
                                           const APMPScopeRef& scope, sdk::Error& error);
 };
 
 // Evaluates each of `arguments` in order into a new list; stops at the first error (then the
 // list is empty).
-APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueList APMPEvaluateArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                     sdk::Error& error);
-
-// As APMPEvaluateArguments(), appending to `values` (a borrowed APMPArgumentList's, so the
-// evaluation allocates no list); on an error `values` may hold the arguments evaluated so far.
-void APMPEvaluateArgumentsInto(const APMPValueList& arguments, const APMPScopeRef& scope,
-                               sdk::Error& error, APMPValueList& values);
 
 // Checks that `arguments` has exactly `count` elements (else error 9) and evaluates them as
 // APMPEvaluateArguments(); none when either fails.
-std::optional<APMPValueList> APMPEvaluateExactly(const APMPValueList& arguments, std::size_t count,
+std::optional<APMPValueList> APMPEvaluateExactly(APMPArguments arguments, std::size_t count,
                                                  const APMPScopeRef& scope, sdk::Error& error);
 
 // One instruction step from the budget of `scope`'s runtime: error 18 when the budget is

@@ -11,7 +11,7 @@ APMPEventLogger::APMPEventLogger(std::shared_ptr<APMPEventContext> eventContext)
     : APMPFunctionValue(u"internal.eventLogger", {}, {}, APMPScope::make()),
       eventContext_(std::move(eventContext)) {}
 
-APMPValueRef APMPEventLogger::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPEventLogger::invokeWithArguments(APMPArguments arguments,
                                                   const APMPScopeRef& scope, sdk::Error& error) {
     const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 3, scope, error);
     if (!evaluated) {

@@ -16,7 +16,7 @@ class APMPEventLogger : public APMPFunctionValue {
     // 64-bit range, NaN giving 0); the third must be a map (else error 10), whose properties
     // become the parameters (a null property is left out). Any error stops before logging.
     // Result: undefined.
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 
   private:

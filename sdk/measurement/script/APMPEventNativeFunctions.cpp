@@ -17,8 +17,7 @@ APMPEventNativeFunctions::APMPEventNativeFunctions(std::shared_ptr<APMPEventCont
                                                    std::shared_ptr<APMPRuntimeBudget> budget)
     : APMPMapValue(std::move(budget)), eventContext_(std::move(eventContext)) {}
 
-APMPEventNativeFunctions::Native APMPEventNativeFunctions::nativeForName(
-    const std::u16string& name) {
+APMPEventNativeFunctions::Native APMPEventNativeFunctions::nativeForName(std::u16string_view name) {
     static const std::array<std::pair<std::u16string_view, Native>, 6> kNatives{{
         {u"getEventName", &APMPEventNativeFunctions::getEventName},
         {u"getParamValue", &APMPEventNativeFunctions::getParamValue},
@@ -35,8 +34,8 @@ APMPEventNativeFunctions::Native APMPEventNativeFunctions::nativeForName(
     return nullptr;
 }
 
-APMPValueRef APMPEventNativeFunctions::applyWithName(const std::u16string& name,
-                                                     const APMPValueList& arguments,
+APMPValueRef APMPEventNativeFunctions::applyWithName(std::u16string_view name,
+                                                     APMPArguments arguments,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     const Native native = nativeForName(name);
     if (native == nullptr) {
@@ -49,8 +48,8 @@ APMPValueRef APMPEventNativeFunctions::applyWithName(const std::u16string& name,
     return (this->*native)(values, scope, error);
 }
 
-APMPValueRef APMPEventNativeFunctions::getEventName(const APMPValueList& values,
-                                                    const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::getEventName(APMPArguments values, const APMPScopeRef& scope,
+                                                    sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
     }
@@ -59,7 +58,7 @@ APMPValueRef APMPEventNativeFunctions::getEventName(const APMPValueList& values,
     return error.ok() ? name : APMPUndefined();
 }
 
-APMPValueRef APMPEventNativeFunctions::getParamValue(const APMPValueList& values,
+APMPValueRef APMPEventNativeFunctions::getParamValue(APMPArguments values,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -75,8 +74,8 @@ APMPValueRef APMPEventNativeFunctions::getParamValue(const APMPValueList& values
     return APMPRuntimeEntityConverter::runtimeValueFromObject(*parameter, *scope, error);
 }
 
-APMPValueRef APMPEventNativeFunctions::getParams(const APMPValueList& values,
-                                                 const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::getParams(APMPArguments values, const APMPScopeRef& scope,
+                                                 sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
     }
@@ -98,8 +97,8 @@ APMPValueRef APMPEventNativeFunctions::getParams(const APMPValueList& values,
     return map;
 }
 
-APMPValueRef APMPEventNativeFunctions::getTimestamp(const APMPValueList& values,
-                                                    const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::getTimestamp(APMPArguments values, const APMPScopeRef& scope,
+                                                    sdk::Error& error) {
     (void)scope;
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -107,8 +106,8 @@ APMPValueRef APMPEventNativeFunctions::getTimestamp(const APMPValueList& values,
     return APMPNumberValue::make(event().timestamp());
 }
 
-APMPValueRef APMPEventNativeFunctions::setEventName(const APMPValueList& values,
-                                                    const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPEventNativeFunctions::setEventName(APMPArguments values, const APMPScopeRef& scope,
+                                                    sdk::Error& error) {
     (void)scope;
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -126,7 +125,7 @@ APMPValueRef APMPEventNativeFunctions::setEventName(const APMPValueList& values,
     return APMPStringValue::make(name);
 }
 
-APMPValueRef APMPEventNativeFunctions::setParamValue(const APMPValueList& values,
+APMPValueRef APMPEventNativeFunctions::setParamValue(APMPArguments values,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     (void)scope;
     if (!APMPCheckArgumentCountEquals(values, 2, error)) {

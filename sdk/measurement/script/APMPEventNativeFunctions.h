@@ -24,27 +24,21 @@ class APMPEventNativeFunctions : public APMPMapValue {
     APMPEventNativeFunctions(std::shared_ptr<APMPEventContext> eventContext,
                              std::shared_ptr<APMPRuntimeBudget> budget = nullptr);
 
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
 
   private:
-    using Native = APMPValueRef (APMPEventNativeFunctions::*)(const APMPValueList& values,
+    using Native = APMPValueRef (APMPEventNativeFunctions::*)(APMPArguments values,
                                                               const APMPScopeRef& scope,
                                                               sdk::Error& error);
-    static Native nativeForName(const std::u16string& name);
+    static Native nativeForName(std::u16string_view name);
 
-    APMPValueRef getEventName(const APMPValueList& values, const APMPScopeRef& scope,
-                              sdk::Error& error);
-    APMPValueRef getParamValue(const APMPValueList& values, const APMPScopeRef& scope,
-                               sdk::Error& error);
-    APMPValueRef getParams(const APMPValueList& values, const APMPScopeRef& scope,
-                           sdk::Error& error);
-    APMPValueRef getTimestamp(const APMPValueList& values, const APMPScopeRef& scope,
-                              sdk::Error& error);
-    APMPValueRef setEventName(const APMPValueList& values, const APMPScopeRef& scope,
-                              sdk::Error& error);
-    APMPValueRef setParamValue(const APMPValueList& values, const APMPScopeRef& scope,
-                               sdk::Error& error);
+    APMPValueRef getEventName(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);
+    APMPValueRef getParamValue(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);
+    APMPValueRef getParams(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);
+    APMPValueRef getTimestamp(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);
+    APMPValueRef setEventName(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);
+    APMPValueRef setParamValue(APMPArguments values, const APMPScopeRef& scope, sdk::Error& error);
 
     APMPEvent& event() { return eventContext_->outputEvent(); }
 

@@ -4,8 +4,8 @@
 #include "sdk/measurement/script/APMPScope.h"
 
 APMPValueRef APMPFunctionEvaluator::runHandler(Handler handler, const std::u16string& name,
-                                               const APMPValueList& arguments,
-                                               const APMPScopeRef& scope, sdk::Error& error) const {
+                                               APMPArguments arguments, const APMPScopeRef& scope,
+                                               sdk::Error& error) const {
     (void)handler;
     // A copy: the call may reassign the name, and the function must outlive its own call.
     const APMPValueRef callee = scope->valueForName(name);

@@ -10,7 +10,6 @@ class APMPFunctionEvaluator : public APMPCommandEvaluator {
     APMPFunctionEvaluator() : APMPCommandEvaluator(Arguments::kRaw) {}
 
     // `handler` is unused: the name is looked up in `scope`.
-    APMPValueRef runHandler(Handler handler, const std::u16string& name,
-                            const APMPValueList& arguments, const APMPScopeRef& scope,
-                            sdk::Error& error) const override;
+    APMPValueRef runHandler(Handler handler, const std::u16string& name, APMPArguments arguments,
+                            const APMPScopeRef& scope, sdk::Error& error) const override;
 };

@@ -23,7 +23,7 @@ APMPFunctionLog::APMPFunctionLog(std::shared_ptr<const APMPixieLogger> logger, b
       silent_(silent),
       monitored_(monitored) {}
 
-APMPValueRef APMPFunctionLog::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPFunctionLog::invokeWithArguments(APMPArguments arguments,
                                                   const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountAtLeast(arguments, 1, error)) {
         return APMPUndefined();

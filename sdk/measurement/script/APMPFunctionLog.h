@@ -19,7 +19,7 @@ class APMPFunctionLog : public APMPFunctionValue {
     // zero (saturating, NaN giving 0) is the level, the second's string the message, and the
     // strings of the third to fifth are the contexts; further ones are not logged. A conversion
     // error stops before logging. Result: undefined.
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 
   private:

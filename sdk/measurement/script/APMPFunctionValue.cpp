@@ -1,6 +1,7 @@
 #include "sdk/measurement/script/APMPFunctionValue.h"
 
 #include <limits>
+#include <utility>
 
 #include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPControlValue.h"
@@ -8,9 +9,10 @@
 #include "sdk/measurement/script/APMPEvaluator.h"
 #include "sdk/measurement/script/APMPMapValue.h"
 #include "sdk/measurement/script/APMPScope.h"
+#include "sdk/measurement/script/APMPStringValue.h"
 
-APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
-                                const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, std::u16string_view name,
+                                APMPArguments arguments, const APMPScopeRef& scope,
                                 sdk::Error& error) {
     // A copy: the call may replace the property, and the function must outlive its own call.
     const APMPValueRef property = map.valueForName(name);
@@ -26,11 +28,22 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
                                      APMPValueList statements, APMPScopeRef definingScope,
                                      std::shared_ptr<APMPRuntimeBudget> budget)
     : APMPRuntimeValue(APMPValueKind::kFunction),
-      functionName_(std::move(functionName)),
-      parameters_(std::move(parameters)),
-      statements_(std::move(statements)),
-      definingScope_(std::move(definingScope)),
-      propertyMap_(std::move(budget), objectBytes()) {}
+      APMPFunctionParts(std::move(functionName), std::move(parameters), std::move(statements),
+                        std::move(definingScope), std::move(budget)) {
+    reservation_.account(objectBytes());
+}
+
+APMPPropertyMap& APMPFunctionValue::propertyMap() {
+    if (!properties_) {
+        properties_ = std::make_unique<APMPPropertyMap>(
+            reservation_.budget(), APMPAllocationBytes(sizeof(APMPPropertyMap)));
+    }
+    return *properties_;
+}
+
+const APMPPropertyMap& APMPFunctionValue::propertyMap() const {
+    return properties_ ? *properties_ : APMPPropertyMap::none();
+}
 
 double APMPFunctionValue::objectBytes() const {
     double bytes = APMPSharedObjectBytes(sizeof(APMPFunctionValue)) +
@@ -49,17 +62,10 @@ double APMPFunctionValue::objectBytes() const {
     return bytes;
 }
 
-APMPValueRef APMPFunctionValue::invokeAsCallback(const APMPValueList& values, sdk::Error& error) {
+APMPValueRef APMPFunctionValue::invokeAsCallback(APMPArguments values, sdk::Error& error) {
     // A native method's call of a script function is a step like the script's own calls.
     error = APMPChargeSteps(APMPRuntimeBudget::kStepsPerCallback);
     return error.ok() ? invokeWithEvaluatedArguments(values, error) : APMPUndefined();
-}
-
-APMPValueRef APMPFunctionValue::invokeAsCallback(std::initializer_list<APMPValueRef> values,
-                                                 sdk::Error& error) {
-    APMPArgumentList list;
-    list.values().assign(values.begin(), values.end());
-    return invokeAsCallback(list.values(), error);
 }
 
 APMPFunctionValue::~APMPFunctionValue() {
@@ -68,23 +74,34 @@ APMPFunctionValue::~APMPFunctionValue() {
     APMPReleaseAll(released);
 }
 
-APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPFunctionValue::invokeWithArguments(APMPArguments arguments,
                                                     const APMPScopeRef& scope, sdk::Error& error) {
-    APMPArgumentList values;
-    APMPEvaluateArgumentsInto(arguments, scope, error, values.values());
+    APMPArgumentList values(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, values);
     if (!error.ok()) {
         return APMPUndefined();
     }
     return invokeWithEvaluatedArguments(values.values(), error);
 }
 
-APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& values,
+APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(APMPArguments values,
                                                              sdk::Error& error) {
     if (!definingScope_) {
         // Only a collected function has no scope, and nothing reaches one.
         return APMPUndefined();
     }
-    const APMPScopeRef scope = definingScope_->createChildScope();
+    // A recursive call finds the spare taken and makes its own scope.
+    APMPScopeRef scope = spareScope_ ? std::move(spareScope_) : APMPScope::make(definingScope_);
+    APMPValueRef result = run(scope, values, error);
+    // A scope nothing kept (no closure, no nested scope) is emptied and serves the next call.
+    if (!spareScope_ && scope.use_count() == 1 && scope->forgetNames()) {
+        spareScope_ = std::move(scope);
+    }
+    return result;
+}
+
+APMPValueRef APMPFunctionValue::run(const APMPScopeRef& scope, APMPArguments values,
+                                    sdk::Error& error) {
     for (std::size_t i = 0; i < parameters_.size(); ++i) {
         error = scope->addValue(i < values.size() ? values[i] : APMPUndefined(), parameters_[i]);
         if (!error.ok()) {
@@ -105,27 +122,33 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList
 }
 
 bool APMPFunctionValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
-    const std::u16string name = key.stringValueOrError(error);
-    return error.ok() && propertyMap_.hasName(name);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
+    return error.ok() && propertyMap().hasName(name);
 }
 
 sdk::Error APMPFunctionValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
     sdk::Error error;
-    const std::u16string name = key.stringValueOrError(error);
-    return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
+    return error.ok() ? propertyMap().setValue(std::move(value), name) : error;
 }
 
 APMPValueRef APMPFunctionValue::valueForProperty(const APMPRuntimeValue& key,
                                                  sdk::Error& error) const {
-    const std::u16string name = key.stringValueOrError(error);
-    return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
+    return error.ok() ? propertyMap().valueForName(name) : APMPUndefined();
 }
 
 sdk::Error APMPFunctionValue::removeValueForProperty(const APMPRuntimeValue& key) {
     sdk::Error error;
-    const std::u16string name = key.stringValueOrError(error);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
-        propertyMap_.removeValueForName(name);
+        if (properties_) {
+            properties_->removeValueForName(name);
+        }
     }
     return error;
 }
@@ -135,14 +158,13 @@ bool APMPFunctionValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
-                                              const APMPValueList& arguments,
+APMPValueRef APMPFunctionValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                               const APMPScopeRef& scope, sdk::Error& error) {
-    if (propertyMap_.hasName(name)) {
-        return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
+    if (properties_ && properties_->hasName(name)) {
+        return APMPInvokeProperty(*properties_, name, arguments, scope, error);
     }
     if (name == u"hasOwnProperty") {
-        return APMPHasOwnProperty(propertyMap_, arguments, scope, error);
+        return APMPHasOwnProperty(std::as_const(*this).propertyMap(), arguments, scope, error);
     }
     return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
 }
@@ -171,20 +193,28 @@ bool APMPFunctionValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error
 }
 
 void APMPFunctionValue::markReferences(APMPMarker& marker) const {
-    propertyMap_.markValues(marker);
+    if (properties_) {
+        properties_->markValues(marker);
+    }
     for (const auto& statement : statements_) {
         marker.mark(statement.get());
     }
     marker.mark(definingScope_.get());
+    marker.mark(spareScope_.get());
 }
 
 void APMPFunctionValue::releaseReferences(Released& released) {
-    propertyMap_.releaseValues(released);
+    if (properties_) {
+        properties_->releaseValues(released);
+    }
     for (auto& statement : statements_) {
         APMPRelease(released, std::move(statement));
     }
     statements_.clear();
     if (definingScope_) {
         APMPRelease(released, std::move(definingScope_));
+    }
+    if (spareScope_) {
+        APMPRelease(released, std::move(spareScope_));
     }
 }

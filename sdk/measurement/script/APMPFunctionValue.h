@@ -1,12 +1,42 @@
 #pragma once
 
-#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
+
+// What a function holds, in a plain base (as APMPValueKindTag is): every call reads it.
+class APMPFunctionParts {
+  public:
+    const std::u16string& functionName() const { return functionName_; }
+    const std::vector<std::u16string>& parameters() const { return parameters_; }
+    const APMPValueList& statements() const { return statements_; }
+    const APMPScopeRef& definingScope() const { return definingScope_; }
+
+  protected:
+    APMPFunctionParts(std::u16string functionName, std::vector<std::u16string> parameters,
+                      APMPValueList statements, APMPScopeRef definingScope,
+                      std::shared_ptr<APMPRuntimeBudget> budget)
+        : functionName_(std::move(functionName)),
+          parameters_(std::move(parameters)),
+          statements_(std::move(statements)),
+          definingScope_(std::move(definingScope)),
+          reservation_(std::move(budget)) {}
+
+    const std::u16string functionName_;
+    const std::vector<std::u16string> parameters_;
+    APMPValueList statements_;
+    APMPScopeRef definingScope_;
+    // An empty child of the defining scope left by an earlier call, for the next one; null
+    // when none (or a call is using it).
+    APMPScopeRef spareScope_;
+    std::unique_ptr<APMPPropertyMap> properties_;
+    // The function's own allocations (objectBytes()).
+    APMPMemoryReservation reservation_;
+};
 
 // A function: a name, parameter names, body statements and the scope it was defined in, plus
 // named properties. Module functions derive from it and replace invokeWithEvaluatedArguments()
@@ -14,35 +44,32 @@
 //
 // The defining scope is a strong reference, so a closure keeps its scope (and, through the
 // scope's parents, every enclosing scope) alive and marked.
-class APMPFunctionValue : public APMPRuntimeValue {
+class APMPFunctionValue : public APMPRuntimeValue, public APMPFunctionParts {
   public:
     APMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameters,
                       APMPValueList statements, APMPScopeRef definingScope,
                       std::shared_ptr<APMPRuntimeBudget> budget = nullptr);
     ~APMPFunctionValue() override;
 
-    const std::u16string& functionName() const { return functionName_; }
-    const std::vector<std::u16string>& parameters() const { return parameters_; }
-    const APMPValueList& statements() const { return statements_; }
-    const APMPScopeRef& definingScope() const { return definingScope_; }
-    APMPPropertyMap& propertyMap() { return propertyMap_; }
-    const APMPPropertyMap& propertyMap() const { return propertyMap_; }
+    // The named properties; the table is made (and accounted) on first use, as few functions
+    // have any.
+    APMPPropertyMap& propertyMap();
+    // The named properties; an empty table when none was ever set.
+    const APMPPropertyMap& propertyMap() const;
 
     // Evaluates `arguments` in the caller's `scope` in order (the first error gives undefined)
     // and calls invokeWithEvaluatedArguments().
-    virtual APMPValueRef invokeWithArguments(const APMPValueList& arguments,
-                                             const APMPScopeRef& scope, sdk::Error& error);
+    virtual APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
+                                             sdk::Error& error);
     // Runs the body in a new child scope of the defining scope, each parameter declared with
     // the value at its position (undefined when missing). A return value gives its data; any
-    // other result is returned as it is.
-    virtual APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& values,
-                                                      sdk::Error& error);
+    // other result is returned as it is. (The scope of a call that nothing kept is emptied and
+    // kept for the next call, which cannot tell it from a new one.)
+    virtual APMPValueRef invokeWithEvaluatedArguments(APMPArguments values, sdk::Error& error);
     // A call from a native method (a callback of an array method, a sort comparator, a
     // replacer): pays one step to the running program's budget, then as
     // invokeWithEvaluatedArguments().
-    APMPValueRef invokeAsCallback(const APMPValueList& values, sdk::Error& error);
-    // As above, the values gathered in a borrowed APMPArgumentList (no list is allocated).
-    APMPValueRef invokeAsCallback(std::initializer_list<APMPValueRef> values, sdk::Error& error);
+    APMPValueRef invokeAsCallback(APMPArguments values, sdk::Error& error);
 
     // The property operations, keyed by the key's string.
     bool hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const;
@@ -53,7 +80,7 @@ class APMPFunctionValue : public APMPRuntimeValue {
     bool booleanValueOrError(sdk::Error& error) const override;
     // A function property is invoked with the raw arguments; another property fails with
     // error 17; "hasOwnProperty" as for maps; else the base class ("toString" gives the name).
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     // The name.
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
@@ -67,16 +94,13 @@ class APMPFunctionValue : public APMPRuntimeValue {
   private:
     // The function's own allocations (object, name, parameter names, body list).
     double objectBytes() const;
-
-    const std::u16string functionName_;
-    const std::vector<std::u16string> parameters_;
-    APMPValueList statements_;
-    APMPScopeRef definingScope_;
-    APMPPropertyMap propertyMap_;
+    // Declares the parameters in `scope` and runs the body there, as
+    // invokeWithEvaluatedArguments() says.
+    APMPValueRef run(const APMPScopeRef& scope, APMPArguments values, sdk::Error& error);
 };
 
 // A method call answered by a named property: the function it holds is invoked with the raw
 // arguments; any other value fails with error 17. REQUIRES: `map` holds `name`.
-APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, const std::u16string& name,
-                                const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef APMPInvokeProperty(const APMPPropertyMap& map, std::u16string_view name,
+                                APMPArguments arguments, const APMPScopeRef& scope,
                                 sdk::Error& error);

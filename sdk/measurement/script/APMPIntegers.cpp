@@ -76,17 +76,14 @@ bool APMPIsObjectLike(const APMPRuntimeValue& value) {
     }
 }
 
-bool APMPCheckArgumentCountEquals(const APMPValueList& arguments, std::size_t count,
-                                  sdk::Error& error) {
+bool APMPCheckArgumentCountEquals(APMPArguments arguments, std::size_t count, sdk::Error& error) {
     return checkCount(arguments.size() == count, error);
 }
 
-bool APMPCheckArgumentCountAtLeast(const APMPValueList& arguments, std::size_t count,
-                                   sdk::Error& error) {
+bool APMPCheckArgumentCountAtLeast(APMPArguments arguments, std::size_t count, sdk::Error& error) {
     return checkCount(arguments.size() >= count, error);
 }
 
-bool APMPCheckArgumentCountAtMost(const APMPValueList& arguments, std::size_t count,
-                                  sdk::Error& error) {
+bool APMPCheckArgumentCountAtMost(APMPArguments arguments, std::size_t count, sdk::Error& error) {
     return checkCount(arguments.size() <= count, error);
 }

@@ -29,9 +29,6 @@ bool APMPIsObjectLike(const APMPRuntimeValue& value);
 
 // Argument-count checks: true when `arguments` has exactly, at least or at most `count`
 // elements; otherwise error 9 is stored in `error` and the answer is false.
-bool APMPCheckArgumentCountEquals(const APMPValueList& arguments, std::size_t count,
-                                  sdk::Error& error);
-bool APMPCheckArgumentCountAtLeast(const APMPValueList& arguments, std::size_t count,
-                                   sdk::Error& error);
-bool APMPCheckArgumentCountAtMost(const APMPValueList& arguments, std::size_t count,
-                                  sdk::Error& error);
+bool APMPCheckArgumentCountEquals(APMPArguments arguments, std::size_t count, sdk::Error& error);
+bool APMPCheckArgumentCountAtLeast(APMPArguments arguments, std::size_t count, sdk::Error& error);
+bool APMPCheckArgumentCountAtMost(APMPArguments arguments, std::size_t count, sdk::Error& error);

@@ -21,7 +21,7 @@ APMPKeyValueStoreGetValue::APMPKeyValueStoreGetValue(APMPGetValueBlock getValueB
     : APMPFunctionValue(u"getValue", {}, {}, APMPScope::make()),
       getValueBlock_(std::move(getValueBlock)) {}
 
-APMPValueRef APMPKeyValueStoreGetValue::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPKeyValueStoreGetValue::invokeWithArguments(APMPArguments arguments,
                                                             const APMPScopeRef& scope,
                                                             sdk::Error& error) {
     const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 2, scope, error);

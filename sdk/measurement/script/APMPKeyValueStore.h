@@ -25,7 +25,7 @@ class APMPKeyValueStoreGetValue : public APMPFunctionValue {
 
     // Exactly two arguments, (key, default) (else error 9), evaluated in order. The block's
     // text for the key's string as a string; without one the default value, unchanged.
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 
   private:

@@ -7,8 +7,8 @@ namespace {
 
 // "1" and "30": the first operand decides when its boolean equals `decidesWhen`; otherwise
 // the second operand is evaluated and returned.
-APMPValueRef shortCircuit(const APMPValueList& arguments, const APMPScopeRef& scope,
-                          sdk::Error& error, bool decidesWhen) {
+APMPValueRef shortCircuit(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error,
+                          bool decidesWhen) {
     if (!APMPCheckArgumentCountEquals(arguments, 2, error)) {
         return APMPUndefined();
     }
@@ -23,18 +23,15 @@ APMPValueRef shortCircuit(const APMPValueList& arguments, const APMPScopeRef& sc
     return APMPEvaluator::evaluateStatement(arguments[1], scope, error);
 }
 
-APMPValueRef logicalAnd(const APMPValueList& arguments, const APMPScopeRef& scope,
-                        sdk::Error& error) {
+APMPValueRef logicalAnd(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     return shortCircuit(arguments, scope, error, false);
 }
 
-APMPValueRef logicalOr(const APMPValueList& arguments, const APMPScopeRef& scope,
-                       sdk::Error& error) {
+APMPValueRef logicalOr(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     return shortCircuit(arguments, scope, error, true);
 }
 
-APMPValueRef logicalNot(const APMPValueList& arguments, const APMPScopeRef& scope,
-                        sdk::Error& error) {
+APMPValueRef logicalNot(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
         return APMPUndefined();
     }

@@ -1,5 +1,7 @@
 #include "sdk/measurement/script/APMPLoopCommandEvaluator.h"
 
+#include <algorithm>
+
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPControlCommands.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -20,7 +22,7 @@ enum class Step { kNext, kEnd };
 
 // Runs `body` in `scope`: kEnd with `result` set when the loop ends (error or break:
 // undefined; return: the return value), else kNext.
-Step runBody(const APMPArrayValue& body, const APMPScopeRef& scope, sdk::Error& error,
+Step runBody(const APMPValueRef& body, const APMPScopeRef& scope, sdk::Error& error,
              APMPValueRef& result) {
     const APMPValueRef value = APMPRunStatementList(body, scope, error);
     if (!error.ok() || APMPIsControl(value, APMPControlType::kBreak)) {
@@ -155,7 +157,7 @@ APMPScopeRef bind(Binding binding, const APMPScopeRef& scope, const std::u16stri
 }
 
 // For-in (`overValues` false) or for-of: name, subject and body list, evaluated in order.
-APMPValueRef forEach(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error,
+APMPValueRef forEach(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error,
                      bool overValues, Binding binding) {
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
@@ -169,7 +171,7 @@ APMPValueRef forEach(const APMPValueList& arguments, const APMPScopeRef& scope, 
         error = APMPError(APMPErrorCode::kArgumentKind);
         return APMPUndefined();
     }
-    const auto& body = static_cast<const APMPArrayValue&>(*values[2]);
+    const APMPValueRef& body = values[2];
     const LoopItems items(values[1], overValues, *scope, error);
     APMPValueRef result = APMPUndefined();
     for (std::size_t i = 0; i < items.count() && error.ok(); ++i) {
@@ -187,8 +189,7 @@ APMPValueRef forEach(const APMPValueList& arguments, const APMPScopeRef& scope, 
 }
 
 template <bool overValues, Binding binding>
-APMPValueRef forEachCommand(const APMPValueList& arguments, const APMPScopeRef& scope,
-                            sdk::Error& error) {
+APMPValueRef forEachCommand(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     return forEach(arguments, scope, error, overValues, binding);
 }
 
@@ -205,6 +206,19 @@ APMPScopeRef copyVariables(const APMPScopeRef& parent, const APMPScope& source,
     return copy;
 }
 
+// The scope of a counted loop's next iteration: a copy of `names` from `previous` in a new
+// child of `parent`. When only the loop holds `previous` (no closure or nested scope kept it)
+// and it holds no names but `names` (the body declared none), the copy could not be told from
+// it, so `previous` goes on as the next iteration's scope and nothing is made.
+// REQUIRES: `names` has no duplicates and `previous` was made by copyVariables() from them.
+APMPScopeRef nextIteration(const APMPScopeRef& parent, APMPScopeRef previous,
+                           const std::vector<std::u16string>& names, sdk::Error& error) {
+    if (previous.use_count() == 1 && previous->ownNameCount() == names.size()) {
+        return previous;
+    }
+    return copyVariables(parent, *previous, names, error);
+}
+
 // Evaluates `argument` in `scope` and takes its boolean.
 bool test(const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& error) {
     const APMPValueRef value = APMPEvaluator::evaluateStatement(argument, scope, error);
@@ -212,28 +226,31 @@ bool test(const APMPValueRef& argument, const APMPScopeRef& scope, sdk::Error& e
 }
 
 // "63": loop-variable names, condition, update, body list.
-APMPValueRef countedLoop(const APMPValueList& arguments, const APMPScopeRef& scope,
-                         sdk::Error& error) {
+APMPValueRef countedLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 4, error)) {
         return APMPUndefined();
     }
     const auto nameList = APMPEvaluateArray(arguments[0], scope, error);
-    const auto body = nameList ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
+    const APMPValueRef body = nameList ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
     if (!body) {
         return APMPUndefined();
     }
+    // Each name once: copying a name twice gives the scope nothing more.
     std::vector<std::u16string> names;
     for (const auto& name : nameList->allElements()) {
-        names.push_back(name->stringValueOrError(error));
+        std::u16string text = name->stringValueOrError(error);
         if (!error.ok()) {
             return APMPUndefined();
+        }
+        if (std::find(names.begin(), names.end(), text) == names.end()) {
+            names.push_back(std::move(text));
         }
     }
     APMPScopeRef iteration = copyVariables(scope, *scope, names, error);
     APMPValueRef result = APMPUndefined();
     bool again = iteration && test(arguments[1], iteration, error);
-    while (again && runBody(*body, iteration, error, result) == Step::kNext) {
-        iteration = copyVariables(scope, *iteration, names, error);
+    while (again && runBody(body, iteration, error, result) == Step::kNext) {
+        iteration = nextIteration(scope, std::move(iteration), names, error);
         if (!iteration) {
             break;
         }
@@ -246,22 +263,21 @@ APMPValueRef countedLoop(const APMPValueList& arguments, const APMPScopeRef& sco
 // "42": condition, step, run-first flag, body list. A run-first body runs once before the
 // first test (no step follows it); then test, body, step, again. A continue goes on to the
 // step.
-APMPValueRef whileLoop(const APMPValueList& arguments, const APMPScopeRef& scope,
-                       sdk::Error& error) {
+APMPValueRef whileLoop(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 4, error)) {
         return APMPUndefined();
     }
     const bool runFirst = test(arguments[2], scope, error);
-    const auto body = error.ok() ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
+    const APMPValueRef body = error.ok() ? APMPEvaluateArray(arguments[3], scope, error) : nullptr;
     if (!body) {
         return APMPUndefined();
     }
     APMPValueRef result = APMPUndefined();
-    if (runFirst && runBody(*body, scope, error, result) == Step::kEnd) {
+    if (runFirst && runBody(body, scope, error, result) == Step::kEnd) {
         return error.ok() ? result : APMPUndefined();
     }
     while (error.ok() && test(arguments[0], scope, error) &&
-           runBody(*body, scope, error, result) == Step::kNext) {
+           runBody(body, scope, error, result) == Step::kNext) {
         APMPEvaluator::evaluateStatement(arguments[1], scope, error);
     }
     return error.ok() ? result : APMPUndefined();

@@ -9,16 +9,17 @@
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 #include "sdk/measurement/script/APMPStringValue.h"
 
-APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, const APMPValueList& arguments,
+APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, APMPArguments arguments,
                                 const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    const APMPValueRef key = APMPEvaluator::evaluateStatement(arguments[0], scope, error);
     if (!error.ok()) {
         return APMPUndefined();
     }
-    const std::u16string name = values[0]->stringValueOrError(error);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(*key, storage, error);
     return error.ok() ? APMPBoolean(map.hasName(name)) : APMPUndefined();
 }
 
@@ -29,24 +30,28 @@ APMPMapValue::~APMPMapValue() {
 }
 
 bool APMPMapValue::hasProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
-    const std::u16string name = key.stringValueOrError(error);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() && propertyMap_.hasName(name);
 }
 
 sdk::Error APMPMapValue::setValueForProperty(APMPValueRef value, const APMPRuntimeValue& key) {
     sdk::Error error;
-    const std::u16string name = key.stringValueOrError(error);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.setValue(std::move(value), name) : error;
 }
 
 APMPValueRef APMPMapValue::valueForProperty(const APMPRuntimeValue& key, sdk::Error& error) const {
-    const std::u16string name = key.stringValueOrError(error);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     return error.ok() ? propertyMap_.valueForName(name) : APMPUndefined();
 }
 
 sdk::Error APMPMapValue::removeValueForProperty(const APMPRuntimeValue& key) {
     sdk::Error error;
-    const std::u16string name = key.stringValueOrError(error);
+    APMPPropertyNameBuffer storage;
+    const std::u16string_view name = APMPPropertyName(key, storage, error);
     if (error.ok()) {
         propertyMap_.removeValueForName(name);
     }
@@ -69,7 +74,7 @@ bool APMPMapValue::booleanValueOrError(sdk::Error& error) const {
     return true;
 }
 
-APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
+APMPValueRef APMPMapValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                          const APMPScopeRef& scope, sdk::Error& error) {
     if (propertyMap_.hasName(name)) {
         return APMPInvokeProperty(propertyMap_, name, arguments, scope, error);
@@ -83,7 +88,7 @@ APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPV
 std::u16string APMPMapValue::stringValueAtDepth(sdk::Error& error, int depth) const {
     (void)error;
     (void)depth;
-    return u"[object Object]";
+    return std::u16string(kText);
 }
 
 double APMPMapValue::doubleValueAtDepth(sdk::Error& error, int depth) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
@@ -9,6 +10,9 @@
 // object manager and account their entries against its memory budget.
 class APMPMapValue : public APMPRuntimeValue {
   public:
+    // The string of every map.
+    static constexpr std::u16string_view kText = u"[object Object]";
+
     explicit APMPMapValue(std::shared_ptr<APMPRuntimeBudget> budget = nullptr)
         : APMPRuntimeValue(APMPValueKind::kMap),
           propertyMap_(std::move(budget), APMPSharedObjectBytes(sizeof(APMPMapValue))) {}
@@ -29,9 +33,9 @@ class APMPMapValue : public APMPRuntimeValue {
     // A property holding a function is invoked with the raw arguments; a property holding
     // anything else fails with error 17; "hasOwnProperty" takes exactly one argument
     // (evaluated) and answers whether its string is a property; other names go to the base.
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
-    // "[object Object]".
+    // kText.
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;
     bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const override;
@@ -40,10 +44,11 @@ class APMPMapValue : public APMPRuntimeValue {
     void releaseReferences(Released& released) override;
 
   private:
-    APMPPropertyMap propertyMap_;
+    // The first property fits in the map itself.
+    APMPPropertyMapWithSlots<1> propertyMap_;
 };
 
 // "hasOwnProperty" on a property map: exactly one argument, evaluated in `scope`; whether the
 // map holds its string. Shared by maps and functions.
-APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, const APMPValueList& arguments,
+APMPValueRef APMPHasOwnProperty(const APMPPropertyMap& map, APMPArguments arguments,
                                 const APMPScopeRef& scope, sdk::Error& error);

@@ -1,10 +1,45 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+class APMPMarkable;
 class APMPMarker;
+
+// A work list of references to drop (see APMPRelease() and APMPReleaseAll()), taken in the
+// reverse order of their adding. The first few sit in the list itself, so emptying an object
+// that holds a handful of last references (a function its scope, a scope its parent) allocates
+// nothing.
+class APMPReleaseList {
+  public:
+    APMPReleaseList() {}
+    APMPReleaseList(const APMPReleaseList&) = delete;
+    APMPReleaseList& operator=(const APMPReleaseList&) = delete;
+    // Drops whatever is left.
+    ~APMPReleaseList();
+
+    bool empty() const { return count_ == 0 && spilled_.empty(); }
+    void push_back(std::shared_ptr<APMPMarkable> reference);
+    // Takes the reference added last. REQUIRES: !empty().
+    std::shared_ptr<APMPMarkable> pop();
+
+  private:
+    static constexpr std::size_t kInlineCount = 4;
+
+    // Storage for the inline references, constructed one at a time as they are added.
+    union InlineSlots {
+        InlineSlots() {}
+        ~InlineSlots() {}
+        std::shared_ptr<APMPMarkable> references[kInlineCount];
+    };
+
+    InlineSlots inline_;
+    std::size_t count_ = 0;
+    // The references added while the inline slots were full.
+    std::vector<std::shared_ptr<APMPMarkable>> spilled_;
+};
 
 // Something the collector can walk: runtime values, scopes and any further root (the editing
 // layer's callback handler). Ownership is ordinary shared ownership through the references
@@ -15,7 +50,7 @@ class APMPMarker;
 // any length is walked and freed in constant stack.
 class APMPMarkable {
   public:
-    using Released = std::vector<std::shared_ptr<APMPMarkable>>;
+    using Released = APMPReleaseList;
 
     APMPMarkable() = default;
     APMPMarkable(const APMPMarkable&) = delete;
@@ -59,14 +94,15 @@ class APMPMarker {
 };
 
 // Hands `reference` to `released`, or drops it at once where that cannot recurse: it is not the
-// last reference, or its object references nothing. A list stays short (and unallocated) when
-// an object that is mostly referenced elsewhere, or holds only scalars, is emptied.
+// last reference (or owns nothing, as the shared instances' references do), or its object
+// references nothing. A list stays short (and unallocated) when an object that is mostly
+// referenced elsewhere, or holds only scalars, is emptied.
 template <typename T>
 void APMPRelease(APMPMarkable::Released& released, std::shared_ptr<T>&& reference) {
     if (!reference) {
         return;
     }
-    if (reference.use_count() > 1 || !reference->holdsReferences()) {
+    if (reference.use_count() != 1 || !reference->holdsReferences()) {
         reference.reset();
         return;
     }

@@ -27,7 +27,7 @@ double sum(double a, double b) {
     return a + b;
 }
 
-APMPValueRef add(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef add(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 2, error)) {
         return APMPUndefined();
     }
@@ -44,7 +44,7 @@ APMPValueRef add(const APMPValueList& arguments, const APMPScopeRef& scope, sdk:
 }
 
 template <std::size_t count>
-APMPValueRef passThrough(const APMPValueList& arguments, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef passThrough(APMPArguments arguments, const APMPScopeRef&, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, count, error)) {
         return APMPUndefined();
     }

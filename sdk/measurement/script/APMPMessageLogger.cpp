@@ -23,7 +23,7 @@ APMPMessageLogger::APMPMessageLogger(std::shared_ptr<const APMPixieLogger> logge
     setProperty(*this, std::make_shared<APMPFunctionLogUnmonitored>(logger), u"unmonitored");
 }
 
-APMPValueRef APMPMessageLogger::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPMessageLogger::invokeWithArguments(APMPArguments arguments,
                                                     const APMPScopeRef& scope, sdk::Error& error) {
     (void)arguments;
     (void)scope;
@@ -39,7 +39,7 @@ APMPFunctionLogFlavour::APMPFunctionLogFlavour(std::u16string functionName,
                 u"log");
 }
 
-APMPValueRef APMPFunctionLogFlavour::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPFunctionLogFlavour::invokeWithArguments(APMPArguments arguments,
                                                          const APMPScopeRef& scope,
                                                          sdk::Error& error) {
     (void)arguments;

@@ -14,20 +14,21 @@ class APMPMessageLogger : public APMPFunctionValue {
   public:
     explicit APMPMessageLogger(std::shared_ptr<const APMPixieLogger> logger);
 
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 };
 
 // A variant of the logger module, named `functionName`, whose property "log" logs with the
 // given flags. Calling it gives itself, so `logger.silent().log(...)` works as
 // `logger.silent.log(...)` does.
-class APMPFunctionLogFlavour : public APMPFunctionValue {
+class APMPFunctionLogFlavour : public APMPFunctionValue,
+                               public std::enable_shared_from_this<APMPFunctionLogFlavour> {
   public:
     APMPFunctionLogFlavour(std::u16string functionName,
                            std::shared_ptr<const APMPixieLogger> logger, bool silent,
                            bool monitored);
 
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 };
 

@@ -1,5 +1,6 @@
 #include "sdk/measurement/script/APMPNumberValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -92,34 +93,39 @@ std::size_t formatFinite(double value, char* out) {
 }  // namespace
 
 std::shared_ptr<APMPNumberValue> APMPNumberValue::make(double value) {
-    if (APMPRuntimeBudget* budget = APMPActiveBudget()) {
-        return std::make_shared<AccountedNumberValue>(value, budget->shared_from_this());
+    if (const auto& budget = APMPActiveBudgetReference()) {
+        return std::make_shared<AccountedNumberValue>(value, budget);
     }
     return std::make_shared<APMPNumberValue>(value);
 }
 
 std::u16string APMPNumberValue::stringFromDouble(double value) {
+    char16_t text[kMaxTextLength];
+    return std::u16string(text, writeDouble(value, text));
+}
+
+std::size_t APMPNumberValue::writeDouble(double value, char16_t (&out)[kMaxTextLength]) {
+    std::string_view ascii;
+    char digits[kMaxFiniteText];
     if (std::isnan(value)) {
-        return u"NaN";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? u"Infinity" : u"-Infinity";
-    }
-    if (value == 0) {
-        return u"0";
-    }
-    char ascii[kMaxFiniteText];
-    std::size_t length = 0;
-    // Below 2^53 every integer is a double, so its own digits are the shortest that read back.
-    if (constexpr double kExactIntegers = 9007199254740992.0;
-        std::fabs(value) < kExactIntegers && std::trunc(value) == value) {
-        length = static_cast<std::size_t>(
-            std::to_chars(ascii, ascii + sizeof ascii, static_cast<std::int64_t>(value)).ptr -
-            ascii);
+        ascii = "NaN";
+    } else if (std::isinf(value)) {
+        ascii = value > 0 ? "Infinity" : "-Infinity";
+    } else if (value == 0) {
+        ascii = "0";
+    } else if (constexpr double kExactIntegers = 9007199254740992.0;
+               std::fabs(value) < kExactIntegers && std::trunc(value) == value) {
+        // Below 2^53 every integer is a double, so its own digits are the shortest that read
+        // back.
+        const auto end =
+            std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(value)).ptr;
+        ascii = std::string_view(digits, static_cast<std::size_t>(end - digits));
     } else {
-        length = formatFinite(value, ascii);
+        ascii = std::string_view(digits, formatFinite(value, digits));
     }
-    return std::u16string(ascii, ascii + length);
+    static_assert(kMaxFiniteText <= kMaxTextLength);
+    std::copy(ascii.begin(), ascii.end(), out);
+    return ascii.size();
 }
 
 bool APMPNumberValue::booleanValueOrError(sdk::Error& error) const {

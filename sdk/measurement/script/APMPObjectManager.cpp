@@ -51,7 +51,7 @@ APMPValueList APMPObjectManager::trackedObjects() const {
 std::shared_ptr<APMPFunctionValue> APMPObjectManager::functionValue(
     std::u16string functionName, std::vector<std::u16string> parameterNames,
     APMPValueList statements, const APMPScopeRef& definingScope) {
-    const auto manager = definingScope ? definingScope->objectManager() : nullptr;
+    APMPObjectManager* manager = definingScope ? definingScope->objectManager() : nullptr;
     auto function = std::make_shared<APMPFunctionValue>(
         std::move(functionName), std::move(parameterNames), std::move(statements), definingScope,
         manager ? manager->budget() : nullptr);
@@ -62,7 +62,7 @@ std::shared_ptr<APMPFunctionValue> APMPObjectManager::functionValue(
 }
 
 std::shared_ptr<APMPMapValue> APMPObjectManager::mapValueWithScope(const APMPScope& scope) {
-    const auto manager = scope.objectManager();
+    APMPObjectManager* manager = scope.objectManager();
     auto map = std::make_shared<APMPMapValue>(manager ? manager->budget() : nullptr);
     if (manager) {
         manager->addObject(map);
@@ -71,7 +71,7 @@ std::shared_ptr<APMPMapValue> APMPObjectManager::mapValueWithScope(const APMPSco
 }
 
 std::shared_ptr<APMPArrayValue> APMPObjectManager::arrayValueWithScope(const APMPScope& scope) {
-    const auto manager = scope.objectManager();
+    APMPObjectManager* manager = scope.objectManager();
     auto array = std::make_shared<APMPArrayValue>(manager ? manager->budget() : nullptr);
     if (manager) {
         manager->addObject(array);
@@ -82,7 +82,7 @@ std::shared_ptr<APMPArrayValue> APMPObjectManager::arrayValueWithScope(const APM
 std::shared_ptr<APMPArrayValue> APMPObjectManager::arrayValueWithArray(APMPValueList elements,
                                                                        const APMPScope& scope,
                                                                        sdk::Error& error) {
-    const auto manager = scope.objectManager();
+    APMPObjectManager* manager = scope.objectManager();
     auto array =
         APMPArrayValue::make(std::move(elements), manager ? manager->budget() : nullptr, error);
     if (array && manager) {
@@ -98,7 +98,7 @@ std::shared_ptr<APMPArrayValue> APMPObjectManager::subarrayWithArray(const APMPA
                                                                      sdk::Error& error) {
     auto subarray = array.subarrayWithRange(location, length, error);
     if (subarray) {
-        if (const auto manager = scope.objectManager()) {
+        if (APMPObjectManager* manager = scope.objectManager()) {
             manager->addObject(subarray);
         }
     }
@@ -132,8 +132,10 @@ void APMPObjectManager::sweep(bool everything) {
         }
     }
     APMPReleaseAll(released);
-    APMPMarkable::Released last(std::make_move_iterator(alive.begin()),
-                                std::make_move_iterator(alive.end()));
+    APMPMarkable::Released last;
+    for (auto& object : alive) {
+        last.push_back(std::move(object));
+    }
     alive.clear();
     APMPReleaseAll(last);
     // Compact: only the objects still alive stay tracked.

@@ -7,7 +7,7 @@ APMPObjectProvider::APMPObjectProvider(std::u16string functionName, ObjectBlock 
     : APMPFunctionValue(std::move(functionName), {}, {}, APMPScope::make()),
       objectProviderBlock_(std::move(objectProviderBlock)) {}
 
-APMPValueRef APMPObjectProvider::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPObjectProvider::invokeWithArguments(APMPArguments arguments,
                                                      const APMPScopeRef& scope, sdk::Error& error) {
     (void)arguments;
     const sdk::Value object = objectProviderBlock_ ? objectProviderBlock_() : sdk::Value();

@@ -16,7 +16,7 @@ class APMPObjectProvider : public APMPFunctionValue {
 
     // Any arguments, not evaluated. The block's object converted in `scope` (null without a
     // block); a conversion error gives undefined.
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 
   private:

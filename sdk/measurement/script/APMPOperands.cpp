@@ -5,8 +5,8 @@
 #include "sdk/measurement/script/APMPIntegers.h"
 #include "sdk/measurement/script/APMPNumberValue.h"
 
-bool APMPNumberOperands(const APMPValueList& arguments, std::size_t count,
-                        std::array<double, 2>& numbers, sdk::Error& error) {
+bool APMPNumberOperands(APMPArguments arguments, std::size_t count, std::array<double, 2>& numbers,
+                        sdk::Error& error) {
     assert(count <= numbers.size());
     if (!APMPCheckArgumentCountEquals(arguments, count, error)) {
         return false;

@@ -6,7 +6,7 @@
 
 const APMPValueRef& APMPUndefinedValue::sharedInstance() {
     static const APMPValueRef& instance =
-        *new APMPValueRef(std::make_shared<APMPUndefinedValue>());  // lives for the process
+        *new APMPValueRef(APMPPermanentValue(new APMPUndefinedValue()));  // lives for the process
     return instance;
 }
 
@@ -15,8 +15,7 @@ bool APMPUndefinedValue::booleanValueOrError(sdk::Error& error) const {
     return false;
 }
 
-APMPValueRef APMPUndefinedValue::applyWithName(const std::u16string& name,
-                                               const APMPValueList& arguments,
+APMPValueRef APMPUndefinedValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                                const APMPScopeRef& scope, sdk::Error& error) {
     (void)name;
     (void)arguments;
@@ -46,7 +45,7 @@ bool APMPUndefinedValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Erro
 
 const APMPValueRef& APMPNullValue::sharedInstance() {
     static const APMPValueRef& instance =
-        *new APMPValueRef(std::make_shared<APMPNullValue>());  // lives for the process
+        *new APMPValueRef(APMPPermanentValue(new APMPNullValue()));  // lives for the process
     return instance;
 }
 
@@ -55,9 +54,8 @@ bool APMPNullValue::booleanValueOrError(sdk::Error& error) const {
     return false;
 }
 
-APMPValueRef APMPNullValue::applyWithName(const std::u16string& name,
-                                          const APMPValueList& arguments, const APMPScopeRef& scope,
-                                          sdk::Error& error) {
+APMPValueRef APMPNullValue::applyWithName(std::u16string_view name, APMPArguments arguments,
+                                          const APMPScopeRef& scope, sdk::Error& error) {
     (void)name;
     (void)arguments;
     (void)scope;
@@ -85,9 +83,9 @@ bool APMPNullValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& er
 }
 
 const APMPValueRef& APMPBooleanValue::booleanValueWithBool(bool value) {
-    // Both made together, once.
-    static const APMPValueRef instances[2] = {std::make_shared<APMPBooleanValue>(false),
-                                              std::make_shared<APMPBooleanValue>(true)};
+    // Both made together, once; they live for the process.
+    static const APMPValueRef instances[2] = {APMPPermanentValue(new APMPBooleanValue(false)),
+                                              APMPPermanentValue(new APMPBooleanValue(true))};
     return instances[value ? 1 : 0];
 }
 

@@ -10,7 +10,7 @@ class APMPUndefinedValue : public APMPRuntimeValue {
     static const APMPValueRef& sharedInstance();
 
     bool booleanValueOrError(sdk::Error& error) const override;
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;
@@ -24,7 +24,7 @@ class APMPNullValue : public APMPRuntimeValue {
     static const APMPValueRef& sharedInstance();
 
     bool booleanValueOrError(sdk::Error& error) const override;
-    APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                const APMPScopeRef& scope, sdk::Error& error) override;
     std::u16string stringValueAtDepth(sdk::Error& error, int depth) const override;
     double doubleValueAtDepth(sdk::Error& error, int depth) const override;

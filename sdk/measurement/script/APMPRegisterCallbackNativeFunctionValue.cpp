@@ -13,8 +13,9 @@ APMPRegisterCallbackNativeFunctionValue::APMPRegisterCallbackNativeFunctionValue
     : APMPFunctionValue(u"internal.registerCallback", {}, {}, APMPScope::make()),
       callbackHandler_(std::move(callbackHandler)) {}
 
-APMPValueRef APMPRegisterCallbackNativeFunctionValue::invokeWithArguments(
-    const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPRegisterCallbackNativeFunctionValue::invokeWithArguments(APMPArguments arguments,
+                                                                          const APMPScopeRef& scope,
+                                                                          sdk::Error& error) {
     const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 3, scope, error);
     if (!evaluated) {
         return APMPUndefined();

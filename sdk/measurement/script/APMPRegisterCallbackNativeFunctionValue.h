@@ -22,7 +22,7 @@ class APMPRegisterCallbackNativeFunctionValue : public APMPFunctionValue {
     // kind (missing: editing error 2); its "priority", as a 32-bit integer of its number, the
     // priority (kDefaultPriority without it). Registration errors (editing errors 3 and 4)
     // pass through. Result: undefined.
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 
   private:

@@ -14,8 +14,8 @@ APMPRequire::~APMPRequire() {
     APMPReleaseAll(released);
 }
 
-APMPValueRef APMPRequire::invokeWithArguments(const APMPValueList& arguments,
-                                              const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef APMPRequire::invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
+                                              sdk::Error& error) {
     const std::optional<APMPValueList> evaluated = APMPEvaluateExactly(arguments, 1, scope, error);
     if (!evaluated) {
         return APMPUndefined();
@@ -33,7 +33,7 @@ APMPValueRef APMPRequire::invokeWithArguments(const APMPValueList& arguments,
         return APMPUndefined();
     }
     if (module->holdsReferences()) {
-        if (const auto manager = scope->objectManager()) {
+        if (APMPObjectManager* manager = scope->objectManager()) {
             manager->addObject(module);
         }
     }

@@ -18,7 +18,7 @@ class APMPRequire : public APMPFunctionValue {
     // Exactly one argument (else error 9), evaluated; its string names the module. A creator
     // that returns nothing gives error 15; on any error the result is undefined and nothing is
     // cached. A module made here is tracked by the calling scope's object manager.
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 
     void markReferences(APMPMarker& marker) const override;

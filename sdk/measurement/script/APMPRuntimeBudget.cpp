@@ -6,7 +6,8 @@
 
 namespace {
 
-thread_local APMPRuntimeBudget* activeBudget = nullptr;
+// The active budget's reference, held by the scope being evaluated; null when none is active.
+thread_local const std::shared_ptr<APMPRuntimeBudget>* activeBudget = nullptr;
 
 }  // namespace
 
@@ -63,11 +64,17 @@ void APMPRuntimeBudget::leaveLevel() {
 }
 
 APMPRuntimeBudget* APMPActiveBudget() {
-    return activeBudget;
+    return activeBudget != nullptr ? activeBudget->get() : nullptr;
 }
 
-APMPActiveBudgetScope::APMPActiveBudgetScope(APMPRuntimeBudget* budget) : previous_(activeBudget) {
-    activeBudget = budget;
+const std::shared_ptr<APMPRuntimeBudget>& APMPActiveBudgetReference() {
+    static const std::shared_ptr<APMPRuntimeBudget> none;
+    return activeBudget != nullptr ? *activeBudget : none;
+}
+
+APMPActiveBudgetScope::APMPActiveBudgetScope(const std::shared_ptr<APMPRuntimeBudget>& budget)
+    : previous_(activeBudget) {
+    activeBudget = budget ? &budget : nullptr;
 }
 
 APMPActiveBudgetScope::~APMPActiveBudgetScope() {
@@ -75,11 +82,13 @@ APMPActiveBudgetScope::~APMPActiveBudgetScope() {
 }
 
 sdk::Error APMPChargeWork(double units, double unitsPerStep) {
-    return activeBudget != nullptr ? activeBudget->chargeWork(units, unitsPerStep) : sdk::Error();
+    APMPRuntimeBudget* budget = APMPActiveBudget();
+    return budget != nullptr ? budget->chargeWork(units, unitsPerStep) : sdk::Error();
 }
 
 sdk::Error APMPChargeSteps(double steps) {
-    return activeBudget != nullptr ? activeBudget->chargeSteps(steps) : sdk::Error();
+    APMPRuntimeBudget* budget = APMPActiveBudget();
+    return budget != nullptr ? budget->chargeSteps(steps) : sdk::Error();
 }
 
 APMPDepthGuard::APMPDepthGuard(APMPRuntimeBudget* budget) : budget_(budget) {

@@ -123,17 +123,21 @@ class APMPRuntimeBudget : public std::enable_shared_from_this<APMPRuntimeBudget>
 // The budget of the runtime that is evaluating on this thread; null when none is. Operations
 // deep inside values (conversions, joins, comparisons) pay their work to it.
 APMPRuntimeBudget* APMPActiveBudget();
+// The same budget as a shared reference, for a value made now that accounts against it (an
+// empty reference when none is active).
+const std::shared_ptr<APMPRuntimeBudget>& APMPActiveBudgetReference();
 
 // Makes `budget` the active budget for its own lifetime (restoring the one before).
+// REQUIRES: the reference `budget` outlives this object (it is held by the evaluated scope).
 class APMPActiveBudgetScope {
   public:
-    explicit APMPActiveBudgetScope(APMPRuntimeBudget* budget);
+    explicit APMPActiveBudgetScope(const std::shared_ptr<APMPRuntimeBudget>& budget);
     APMPActiveBudgetScope(const APMPActiveBudgetScope&) = delete;
     APMPActiveBudgetScope& operator=(const APMPActiveBudgetScope&) = delete;
     ~APMPActiveBudgetScope();
 
   private:
-    APMPRuntimeBudget* previous_;
+    const std::shared_ptr<APMPRuntimeBudget>* previous_;
 };
 
 // Pays for `units` of work to the active budget (nothing when none is active): error 18 when

@@ -15,7 +15,7 @@ APMPRuntimePlatform::APMPRuntimePlatform()
     (void)error;
 }
 
-APMPValueRef APMPRuntimePlatform::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPRuntimePlatform::invokeWithArguments(APMPArguments arguments,
                                                       const APMPScopeRef& scope,
                                                       sdk::Error& error) {
     (void)arguments;
@@ -27,7 +27,7 @@ APMPValueRef APMPRuntimePlatform::invokeWithArguments(const APMPValueList& argum
 APMPFunctionGetVersion::APMPFunctionGetVersion()
     : APMPFunctionValue(u"getVersion", {}, {}, APMPScope::make()) {}
 
-APMPValueRef APMPFunctionGetVersion::invokeWithArguments(const APMPValueList& arguments,
+APMPValueRef APMPFunctionGetVersion::invokeWithArguments(APMPArguments arguments,
                                                          const APMPScopeRef& scope,
                                                          sdk::Error& error) {
     (void)arguments;

@@ -8,7 +8,7 @@ class APMPRuntimePlatform : public APMPFunctionValue {
   public:
     APMPRuntimePlatform();
 
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 };
 
@@ -17,6 +17,6 @@ class APMPFunctionGetVersion : public APMPFunctionValue {
   public:
     APMPFunctionGetVersion();
 
-    APMPValueRef invokeWithArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef invokeWithArguments(APMPArguments arguments, const APMPScopeRef& scope,
                                      sdk::Error& error) override;
 };

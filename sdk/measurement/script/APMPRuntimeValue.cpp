@@ -11,8 +11,7 @@ bool APMPRuntimeValue::booleanValueOrError(sdk::Error& error) const {
     return false;
 }
 
-APMPValueRef APMPRuntimeValue::applyWithName(const std::u16string& name,
-                                             const APMPValueList& arguments,
+APMPValueRef APMPRuntimeValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                              const APMPScopeRef& scope, sdk::Error& error) {
     (void)arguments;
     if (name != u"toString") {

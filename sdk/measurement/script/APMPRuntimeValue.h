@@ -1,6 +1,8 @@
 #pragma once
 
+#include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,18 @@ class APMPRuntimeValue;
 using APMPValueRef = std::shared_ptr<APMPRuntimeValue>;
 using APMPValueList = std::vector<APMPValueRef>;
 using APMPScopeRef = std::shared_ptr<APMPScope>;
+
+// The arguments of a command, method or call: a view of values the caller holds for the length
+// of the call (a statement's own list, an APMPArgumentList on the caller's stack, or a list
+// written at the call, which lives until the call's full expression ends).
+class APMPArguments : public std::span<const APMPValueRef> {
+  public:
+    using std::span<const APMPValueRef>::span;
+    APMPArguments() = default;
+    APMPArguments(std::span<const APMPValueRef> values) : span(values) {}
+    APMPArguments(std::initializer_list<APMPValueRef> values)
+        : span(values.begin(), values.size()) {}
+};
 
 // The classes of runtime values. kPlain is the base class itself (the array hole marker).
 enum class APMPValueKind {
@@ -31,6 +45,20 @@ enum class APMPValueKind {
     kControl,
 };
 
+// The kind every value carries, fixed when the value is made. It sits in a base of its own
+// with no virtual functions, so reading it takes neither a virtual call nor, in the sanitizer
+// build, a check of the object's dynamic type: evaluation asks it at every step.
+class APMPValueKindTag {
+  public:
+    APMPValueKind kind() const { return kind_; }
+
+  protected:
+    explicit APMPValueKindTag(APMPValueKind kind) : kind_(kind) {}
+
+  private:
+    const APMPValueKind kind_;
+};
+
 // Every datum a program touches. Conversions and calls report failures through `error`, which
 // they set only when they fail; a failing call returns the value the contract names (the empty
 // string, NaN, false or undefined).
@@ -40,14 +68,10 @@ enum class APMPValueKind {
 //
 // Thread-safety: values belong to the thread that runs their runtime; the shared instances are
 // immutable.
-class APMPRuntimeValue : public APMPMarkable,
-                         public std::enable_shared_from_this<APMPRuntimeValue> {
+class APMPRuntimeValue : public APMPMarkable, public APMPValueKindTag {
   public:
-    // The kind is fixed when the value is made and read without a virtual call: evaluation
-    // asks it at every step.
-    explicit APMPRuntimeValue(APMPValueKind kind = APMPValueKind::kPlain) : kind_(kind) {}
-
-    APMPValueKind kind() const { return kind_; }
+    explicit APMPRuntimeValue(APMPValueKind kind = APMPValueKind::kPlain)
+        : APMPValueKindTag(kind) {}
 
     // The value's string; the base class fails with error 5 and returns "".
     std::u16string stringValueOrError(sdk::Error& error) const {
@@ -61,7 +85,7 @@ class APMPRuntimeValue : public APMPMarkable,
     // Calls the method `name` with raw (unevaluated) `arguments` in `scope`. The base class
     // answers "toString" with a new string of the value's string and fails any other name with
     // error 17.
-    virtual APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+    virtual APMPValueRef applyWithName(std::u16string_view name, APMPArguments arguments,
                                        const APMPScopeRef& scope, sdk::Error& error);
 
     // Structural equality; the base class compares identity.
@@ -73,10 +97,14 @@ class APMPRuntimeValue : public APMPMarkable,
     virtual std::u16string stringValueAtDepth(sdk::Error& error, int depth) const;
     virtual double doubleValueAtDepth(sdk::Error& error, int depth) const;
     virtual bool isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& error, int depth) const;
-
-  private:
-    const APMPValueKind kind_;
 };
+
+// A reference to `value` that owns nothing, for the shared instances that live for the whole
+// process: copying or dropping one touches no reference count, so handing undefined or a
+// boolean around costs nothing beyond the pointer. REQUIRES: `value` is never destroyed.
+inline APMPValueRef APMPPermanentValue(APMPRuntimeValue* value) {
+    return APMPValueRef(APMPValueRef(), value);
+}
 
 // The shared undefined value.
 const APMPValueRef& APMPUndefined();

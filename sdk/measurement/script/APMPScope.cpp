@@ -2,10 +2,12 @@
 
 #include "sdk/measurement/script/APMPObjectManager.h"
 
+APMPScopeData::APMPScopeData(APMPScopeRef parent, double objectBytes)
+    : parentScope_(std::move(parent)),
+      contents_(parentScope_ ? parentScope_->budget() : nullptr, objectBytes) {}
+
 APMPScope::APMPScope(APMPScopeRef parentScope)
-    : parentScope_(std::move(parentScope)),
-      contents_(parentScope_ ? parentScope_->budget() : nullptr,
-                APMPSharedObjectBytes(sizeof(APMPScope))) {}
+    : APMPScopeData(std::move(parentScope), APMPSharedObjectBytes(sizeof(APMPScope))) {}
 
 APMPScope::~APMPScope() {
     Released released;
@@ -17,9 +19,9 @@ APMPScopeRef APMPScope::createChildScope() {
     return make(shared_from_this());
 }
 
-bool APMPScope::hasName(const std::u16string& name) const {
+bool APMPScope::hasName(std::u16string_view name) const {
     const std::size_t hash = APMPPropertyMap::hashName(name);
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+    for (const APMPScopeData* scope = this; scope != nullptr; scope = parentData(*scope)) {
         if (scope->contents_.findValue(name, hash) != nullptr) {
             return true;
         }
@@ -27,23 +29,23 @@ bool APMPScope::hasName(const std::u16string& name) const {
     return false;
 }
 
-sdk::Error APMPScope::addValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPScope::addValue(APMPValueRef value, std::u16string_view name) {
     return contents_.setValue(std::move(value), name);
 }
 
-sdk::Error APMPScope::addImmutableValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPScope::addImmutableValue(APMPValueRef value, std::u16string_view name) {
     return contents_.setImmutableValue(std::move(value), name);
 }
 
-sdk::Error APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
+sdk::Error APMPScope::setValue(APMPValueRef value, std::u16string_view name) {
     if (contents_.isImmutable()) {
         return {};
     }
     // The walk is a loop: a deep chain of block scopes costs no stack.
-    APMPScope* target = this;
+    APMPScopeData* target = this;
     const std::size_t hash = APMPPropertyMap::hashName(name);
     if (contents_.findValue(name, hash) == nullptr) {
-        for (APMPScope* scope = parentScope_.get(); scope != nullptr;
+        for (APMPScopeData* scope = parentScope_.get(); scope != nullptr;
              scope = scope->parentScope_.get()) {
             if (scope->contents_.findValue(name, hash) != nullptr) {
                 target = scope;
@@ -57,9 +59,19 @@ sdk::Error APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
     return target->contents_.setValue(std::move(value), name);
 }
 
-const APMPValueRef& APMPScope::valueForName(const std::u16string& name) const {
+bool APMPScope::forgetNames() {
+    if (contents_.isImmutable()) {
+        return false;
+    }
+    Released released;
+    contents_.releaseValues(released);
+    APMPReleaseAll(released);
+    return true;
+}
+
+const APMPValueRef& APMPScope::valueForName(std::u16string_view name) const {
     const std::size_t hash = APMPPropertyMap::hashName(name);
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+    for (const APMPScopeData* scope = this; scope != nullptr; scope = parentData(*scope)) {
         if (const APMPValueRef* value = scope->contents_.findValue(name, hash)) {
             return *value;
         }
@@ -67,10 +79,10 @@ const APMPValueRef& APMPScope::valueForName(const std::u16string& name) const {
     return APMPUndefined();
 }
 
-std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
+APMPObjectManager* APMPScope::objectManager() const {
+    for (const APMPScopeData* scope = this; scope != nullptr; scope = parentData(*scope)) {
         if (scope->objectManager_) {
-            return scope->objectManager_;
+            return scope->objectManager_.get();
         }
     }
     return nullptr;
@@ -83,25 +95,14 @@ void APMPScope::setObjectManager(std::shared_ptr<APMPObjectManager> objectManage
     objectManager_ = std::move(objectManager);
 }
 
-std::shared_ptr<APMPRuntimeBudget> APMPScope::budget() const {
+const std::shared_ptr<APMPRuntimeBudget>& APMPScope::budget() const {
     // A scope made inside a runtime accounts its names against the runtime's budget already.
     if (const auto& own = contents_.sharedBudget()) {
         return own;
     }
-    const std::shared_ptr<APMPObjectManager> manager = objectManager();
-    return manager ? manager->budget() : nullptr;
-}
-
-APMPRuntimeBudget* APMPScope::budgetPointer() const {
-    if (APMPRuntimeBudget* own = contents_.budget()) {
-        return own;
-    }
-    for (const APMPScope* scope = this; scope != nullptr; scope = scope->parentScope_.get()) {
-        if (scope->objectManager_) {
-            return scope->objectManager_->budget().get();
-        }
-    }
-    return nullptr;
+    static const std::shared_ptr<APMPRuntimeBudget> none;
+    const APMPObjectManager* manager = objectManager();
+    return manager != nullptr ? manager->budget() : none;
 }
 
 void APMPScope::markReferences(APMPMarker& marker) const {

@@ -5,6 +5,15 @@
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPRuntimeBudget.h"
 
+APMPStatementParts::APMPStatementParts(std::u16string functionName, APMPValueList arguments)
+    : functionName_(std::move(functionName)),
+      arguments_(std::move(arguments)),
+      command_(APMPCommandRegistrar::sharedInstance().commandForName(functionName_)) {}
+
+APMPStatementValue::APMPStatementValue(std::u16string functionName, APMPValueList arguments)
+    : APMPRuntimeValue(APMPValueKind::kStatement),
+      APMPStatementParts(std::move(functionName), std::move(arguments)) {}
+
 APMPStatementValue::~APMPStatementValue() {
     Released released;
     APMPStatementValue::releaseReferences(released);
@@ -47,13 +56,4 @@ void APMPStatementValue::releaseReferences(Released& released) {
         APMPRelease(released, std::move(argument));
     }
     arguments_.clear();
-}
-
-const APMPResolvedCommand& APMPStatementValue::command() const {
-    const APMPResolvedCommand* command = command_.load(std::memory_order_relaxed);
-    if (command == nullptr) {
-        command = &APMPCommandRegistrar::sharedInstance().commandForName(functionName_);
-        command_.store(command, std::memory_order_relaxed);
-    }
-    return *command;
 }

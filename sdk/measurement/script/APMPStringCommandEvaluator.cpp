@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 
+#include "sdk/measurement/script/APMPArgumentList.h"
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPError.h"
 #include "sdk/measurement/script/APMPEvaluator.h"
@@ -45,8 +46,7 @@ class TextSearch {
         if (m < 2) {
             return;
         }
-        APMPRuntimeBudget* budget = APMPActiveBudget();
-        table_.attach(budget != nullptr ? budget->shared_from_this() : nullptr);
+        table_.attach(APMPActiveBudgetReference());
         error = table_.resize(APMPAllocationBytes(static_cast<double>(m) * sizeof(std::uint32_t)));
         if (error.ok()) {
             error =
@@ -83,30 +83,64 @@ class TextSearch {
             if (!error.ok()) {
                 return Text::npos;
             }
-            return backwards_ ? text.substr(0, n).rfind(needle_) : text.find(needle_, from);
-        }
-        // Position i of the walk reads text[i] forwards, text[n - 1 - i] backwards.
-        const auto at = [&](std::size_t i) { return backwards_ ? text[n - 1 - i] : text[i]; };
-        std::size_t k = 0;
-        for (std::size_t i = from; i < n; ++i) {
-            while (k > 0 && at(i) != unit(k)) {
-                k = prefix_[k - 1];
+            if (m == 0) {
+                return backwards_ ? n : from;
             }
-            if (at(i) == unit(k) && ++k == m) {
-                // Only what was scanned is paid.
-                error = APMPChargeWork(static_cast<double>(i + 1 - from),
-                                       APMPRuntimeBudget::kSearchedUnitsPerStep);
-                if (!error.ok()) {
-                    return Text::npos;
-                }
-                return backwards_ ? n - 1 - i : i + 1 - m;
-            }
+            return backwards_ ? APMPFindLastUnit(text, needle_[0], n)
+                              : APMPFindUnit(text, needle_[0], from);
         }
-        error = APMPChargeWork(scanned, APMPRuntimeBudget::kSearchedUnitsPerStep);
-        return Text::npos;
+        const std::size_t last = backwards_ ? walk<true>(text, 0, n) : walk<false>(text, from, n);
+        if (last == Text::npos) {
+            error = APMPChargeWork(scanned, APMPRuntimeBudget::kSearchedUnitsPerStep);
+            return Text::npos;
+        }
+        // Only what was scanned is paid.
+        error = APMPChargeWork(static_cast<double>(last + 1 - from),
+                               APMPRuntimeBudget::kSearchedUnitsPerStep);
+        if (!error.ok()) {
+            return Text::npos;
+        }
+        return backwards_ ? n - 1 - last : last + 1 - m;
     }
 
   private:
+    // The walk over text[0, n) from position `from`: position i reads text[i] forwards and
+    // text[n - 1 - i] backwards. Returns the position at which the whole needle (of two or more
+    // units) has been read, npos when it never is. Where no match is under way the walk jumps
+    // to the next unit that can start one.
+    template <bool backwards>
+    std::size_t walk(std::u16string_view text, std::size_t from, std::size_t n) const {
+        const std::size_t m = needle_.size();
+        const auto unitOfNeedle = [&](std::size_t j) {
+            return backwards ? needle_[m - 1 - j] : needle_[j];
+        };
+        const auto unitOfText = [&](std::size_t i) {
+            return backwards ? text[n - 1 - i] : text[i];
+        };
+        const char16_t first = unitOfNeedle(0);
+        std::size_t k = 0;
+        for (std::size_t i = from; i < n; ++i) {
+            if (k == 0) {
+                const std::size_t start = backwards ? APMPFindLastUnit(text, first, n - i)
+                                                    : APMPFindUnit(text.substr(0, n), first, i);
+                if (start == Text::npos) {
+                    return Text::npos;
+                }
+                i = backwards ? n - 1 - start : start;
+                k = 1;
+                continue;
+            }
+            const char16_t c = unitOfText(i);
+            while (k > 0 && c != unitOfNeedle(k)) {
+                k = prefix_[k - 1];
+            }
+            if (c == unitOfNeedle(k) && ++k == m) {
+                return i;
+            }
+        }
+        return Text::npos;
+    }
+
     char16_t unit(std::size_t j) const {
         return backwards_ ? needle_[needle_.size() - 1 - j] : needle_[j];
     }
@@ -161,12 +195,12 @@ APMPValueRef string(Text text, const APMPScopeRef& scope, sdk::Error& error) {
 }
 
 // The string of argument `index`, or "undefined" when it is absent.
-Text stringArgument(const Values& values, std::size_t index, sdk::Error& error) {
+Text stringArgument(APMPArguments values, std::size_t index, sdk::Error& error) {
     return index < values.size() ? values[index]->stringValueOrError(error) : Text(u"undefined");
 }
 
 // APMPToInteger of argument `index`'s number, or `fallback` when it is absent.
-double integerArgument(const Values& values, std::size_t index, double fallback,
+double integerArgument(APMPArguments values, std::size_t index, double fallback,
                        sdk::Error& error) {
     return index < values.size() ? APMPToInteger(values[index]->doubleValueOrError(error))
                                  : fallback;
@@ -249,7 +283,7 @@ bool firstMatch(const Text& pattern, const Text& text, std::int32_t& start, std:
     return found;
 }
 
-APMPValueRef charAt(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef charAt(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                     sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -264,7 +298,7 @@ APMPValueRef charAt(const Text& receiver, const Values& values, const APMPScopeR
                   error);
 }
 
-APMPValueRef concat(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef concat(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                     sdk::Error& error) {
     std::vector<Text> parts;
     double units = static_cast<double>(receiver.size());
@@ -285,7 +319,7 @@ APMPValueRef concat(const Text& receiver, const Values& values, const APMPScopeR
     return string(std::move(out), scope, error);
 }
 
-APMPValueRef hasOwnProperty(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef hasOwnProperty(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                             sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 1, error)) {
         return APMPUndefined();
@@ -304,7 +338,7 @@ APMPValueRef hasOwnProperty(const Text& receiver, const Values& values, const AP
     return APMPBoolean(n >= 0 && std::trunc(n) == n && n < static_cast<double>(receiver.size()));
 }
 
-APMPValueRef indexOf(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef indexOf(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -322,7 +356,7 @@ APMPValueRef indexOf(const Text& receiver, const Values& values, const APMPScope
     return number(found == Text::npos ? kNoMatch : static_cast<double>(found));
 }
 
-APMPValueRef lastIndexOf(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef lastIndexOf(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                          sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -346,7 +380,7 @@ APMPValueRef lastIndexOf(const Text& receiver, const Values& values, const APMPS
     return number(found == Text::npos ? kNoMatch : static_cast<double>(found));
 }
 
-APMPValueRef match(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef match(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                    sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -368,7 +402,7 @@ APMPValueRef match(const Text& receiver, const Values& values, const APMPScopeRe
         scope, error);
 }
 
-APMPValueRef replace(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef replace(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -405,7 +439,7 @@ APMPValueRef replace(const Text& receiver, const Values& values, const APMPScope
     return string(std::move(out), scope, error);
 }
 
-APMPValueRef search(const Text& receiver, const Values& values, const APMPScopeRef&,
+APMPValueRef search(const Text& receiver, APMPArguments values, const APMPScopeRef&,
                     sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 1, error)) {
         return APMPUndefined();
@@ -425,7 +459,7 @@ APMPValueRef search(const Text& receiver, const Values& values, const APMPScopeR
     return number(start);
 }
 
-APMPValueRef slice(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef slice(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                    sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -444,7 +478,7 @@ APMPValueRef slice(const Text& receiver, const Values& values, const APMPScopeRe
     return string(end <= start ? Text() : receiver.substr(start, end - start), scope, error);
 }
 
-APMPValueRef split(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef split(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                    sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -519,7 +553,7 @@ APMPValueRef split(const Text& receiver, const Values& values, const APMPScopeRe
     return error.ok() ? array : APMPUndefined();
 }
 
-APMPValueRef substring(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef substring(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                        sdk::Error& error) {
     if (!APMPCheckArgumentCountAtMost(values, 2, error)) {
         return APMPUndefined();
@@ -543,7 +577,7 @@ using CaseMapping = std::int32_t (*)(UChar*, std::int32_t, const UChar*, std::in
 
 // The receiver case-mapped in `locale` (nullptr: ICU's default locale; "": the root locale).
 template <CaseMapping mapping, bool defaultLocale>
-APMPValueRef mapCase(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef mapCase(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                      sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -577,13 +611,13 @@ APMPValueRef mapCase(const Text& receiver, const Values& values, const APMPScope
     return string(std::move(out), scope, error);
 }
 
-APMPValueRef toString(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef toString(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                       sdk::Error& error) {
     return APMPCheckArgumentCountEquals(values, 0, error) ? string(receiver, scope, error)
                                                           : APMPUndefined();
 }
 
-APMPValueRef trim(const Text& receiver, const Values& values, const APMPScopeRef& scope,
+APMPValueRef trim(const Text& receiver, APMPArguments values, const APMPScopeRef& scope,
                   sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(values, 0, error)) {
         return APMPUndefined();
@@ -625,9 +659,9 @@ APMPStringCommandEvaluator::APMPStringCommandEvaluator() {
     };
 }
 
-APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& name,
+APMPValueRef APMPStringCommandEvaluator::evaluateCommand(std::u16string_view name,
                                                          const std::u16string& receiver,
-                                                         const APMPValueList& arguments,
+                                                         APMPArguments arguments,
                                                          const APMPScopeRef& scope,
                                                          sdk::Error& error) const {
     const auto found = handlers_.find(name);
@@ -635,10 +669,11 @@ APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& n
         error = APMPError(APMPErrorCode::kUnknownMethod);
         return APMPUndefined();
     }
-    const APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+    APMPArgumentList values(arguments.size());
+    APMPEvaluateArgumentsInto(arguments, scope, error, values);
     if (!error.ok()) {
         return APMPUndefined();
     }
-    const APMPValueRef result = found->second(receiver, values, scope, error);
+    const APMPValueRef result = found->second(receiver, values.values(), scope, error);
     return error.ok() && result ? result : APMPUndefined();
 }

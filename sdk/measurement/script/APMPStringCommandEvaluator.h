@@ -2,8 +2,8 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
+#include "sdk/measurement/script/APMPPropertyMap.h"
 #include "sdk/measurement/script/APMPRuntimeValue.h"
 
 // The string methods by name: charAt, concat, hasOwnProperty, indexOf, lastIndexOf, match,
@@ -22,7 +22,7 @@ class APMPStringCommandEvaluator {
     static constexpr std::string_view kICUErrorDomain = "org.unicode.icu.ErrorDomain";
 
     // (receiver, evaluated arguments, scope, error out) to a value; undefined on an error.
-    using Handler = APMPValueRef (*)(const std::u16string& receiver, const APMPValueList& values,
+    using Handler = APMPValueRef (*)(const std::u16string& receiver, APMPArguments values,
                                      const APMPScopeRef& scope, sdk::Error& error);
 
     static const APMPStringCommandEvaluator& sharedInstance();
@@ -33,12 +33,12 @@ class APMPStringCommandEvaluator {
     // A name outside the table fails with error 17; otherwise the raw `arguments` are
     // evaluated in `scope`, left to right (the first error stops), and the method runs. Never
     // null; undefined whenever `error` is set.
-    APMPValueRef evaluateCommand(const std::u16string& name, const std::u16string& receiver,
-                                 const APMPValueList& arguments, const APMPScopeRef& scope,
+    APMPValueRef evaluateCommand(std::u16string_view name, const std::u16string& receiver,
+                                 APMPArguments arguments, const APMPScopeRef& scope,
                                  sdk::Error& error) const;
 
   private:
     APMPStringCommandEvaluator();
 
-    std::unordered_map<std::u16string, Handler> handlers_;
+    APMPNameTable<Handler> handlers_;
 };

@@ -5,6 +5,7 @@
 #include <limits>
 #include <system_error>
 
+#include "sdk/measurement/script/APMPMapValue.h"
 #include "sdk/measurement/script/APMPScope.h"
 #include "sdk/measurement/script/APMPStringCommandEvaluator.h"
 #include "sdk/measurement/script/APMPUnicode.h"
@@ -82,8 +83,8 @@ bool overflows(std::string_view text) {
 
 std::shared_ptr<APMPStringValue> APMPStringValue::make(std::u16string value) {
     auto result = std::make_shared<APMPStringValue>(std::move(value));
-    if (APMPRuntimeBudget* budget = APMPActiveBudget()) {
-        result->reservation_.attach(budget->shared_from_this());
+    if (const auto& budget = APMPActiveBudgetReference()) {
+        result->reservation_.attach(budget);
         result->reservation_.account(allocationBytes(result->value_.capacity()));
     }
     return result;
@@ -204,12 +205,34 @@ bool APMPStringValue::isEqualAtDepth(const APMPRuntimeValue& other, sdk::Error& 
     }
     error =
         APMPChargeWork(static_cast<double>(value_.size()), APMPRuntimeBudget::kCopiedUnitsPerStep);
-    return error.ok() && static_cast<const APMPStringValue&>(other).value_ == value_;
+    return error.ok() && APMPSameUnits(static_cast<const APMPStringValue&>(other).value_, value_);
 }
 
-APMPValueRef APMPStringValue::applyWithName(const std::u16string& name,
-                                            const APMPValueList& arguments,
+APMPValueRef APMPStringValue::applyWithName(std::u16string_view name, APMPArguments arguments,
                                             const APMPScopeRef& scope, sdk::Error& error) {
     return APMPStringCommandEvaluator::sharedInstance().evaluateCommand(name, value_, arguments,
                                                                         scope, error);
+}
+
+std::u16string_view APMPPropertyName(const APMPRuntimeValue& key, APMPPropertyNameBuffer& buffer,
+                                     sdk::Error& error) {
+    switch (key.kind()) {
+        case APMPValueKind::kString: {
+            const std::u16string& text = static_cast<const APMPStringValue&>(key).value();
+            // Paid as the copy a conversion makes.
+            error = APMPChargeWork(static_cast<double>(text.size()),
+                                   APMPRuntimeBudget::kCopiedUnitsPerStep);
+            return error.ok() ? std::u16string_view(text) : std::u16string_view();
+        }
+        case APMPValueKind::kMap:
+            return APMPMapValue::kText;
+        case APMPValueKind::kNumber: {
+            const double number = static_cast<const APMPNumberValue&>(key).value();
+            return std::u16string_view(buffer.number,
+                                       APMPNumberValue::writeDouble(number, buffer.number));
+        }
+        default:
+            buffer.text = key.stringValueOrError(error);
+            return buffer.text;
+    }
 }

@@ -2,12 +2,23 @@
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
 constexpr UChar32 kReplacement = 0xFFFD;
+
+// ICU's buffer functions count in int32_t; longer texts are handled in parts of this size.
+constexpr std::size_t kPart = INT32_MAX;
+
+const UChar* units(std::u16string_view text) {
+    return reinterpret_cast<const UChar*>(text.data());
+}
 
 }  // namespace
 
@@ -63,4 +74,55 @@ std::u16string_view APMPTrimSpace(std::u16string_view text) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+int APMPCompareUnits(std::u16string_view a, std::u16string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t done = 0; done < common; done += kPart) {
+        const std::size_t part = std::min(kPart, common - done);
+        const int32_t order =
+            u_memcmp(units(a) + done, units(b) + done, static_cast<int32_t>(part));
+        if (order != 0) {
+            return order < 0 ? -1 : 1;
+        }
+    }
+    return a.size() < b.size() ? -1 : (a.size() == b.size() ? 0 : 1);
+}
+
+bool APMPSameUnits(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
+std::size_t APMPFindUnit(std::u16string_view text, char16_t unit, std::size_t from) {
+    // ICU finds a lone surrogate only outside a pair; a script searches units, so a surrogate
+    // is looked for unit by unit.
+    if (U16_IS_SURROGATE(unit)) {
+        return text.find(unit, from);
+    }
+    for (std::size_t start = from; start < text.size(); start += kPart) {
+        const std::size_t part = std::min(kPart, text.size() - start);
+        const UChar* found = u_memchr(units(text) + start, unit, static_cast<int32_t>(part));
+        if (found != nullptr) {
+            return static_cast<std::size_t>(found - units(text));
+        }
+    }
+    return std::u16string_view::npos;
+}
+
+std::size_t APMPFindLastUnit(std::u16string_view text, char16_t unit, std::size_t end) {
+    end = std::min(end, text.size());
+    if (U16_IS_SURROGATE(unit)) {
+        return end == 0 ? std::u16string_view::npos : text.substr(0, end).rfind(unit);
+    }
+    while (end > 0) {
+        const std::size_t part = std::min(kPart, end);
+        const UChar* found =
+            u_memrchr(units(text) + (end - part), unit, static_cast<int32_t>(part));
+        if (found != nullptr) {
+            return static_cast<std::size_t>(found - units(text));
+        }
+        end -= part;
+    }
+    return std::u16string_view::npos;
 }

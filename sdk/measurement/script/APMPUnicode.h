@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,3 +18,17 @@ bool APMPIsTrimmedSpace(char16_t unit);
 
 // `text` without trimmed space at both ends.
 std::u16string_view APMPTrimSpace(std::u16string_view text);
+
+// Code-unit order of `a` and `b` (the order of std::u16string's own comparison): negative, zero
+// or positive as `a` sorts before, with or after `b`. The units are compared by ICU in one pass,
+// not one comparison at a time.
+int APMPCompareUnits(std::u16string_view a, std::u16string_view b);
+
+// True when `a` and `b` hold the same units (compared as memory in one pass).
+bool APMPSameUnits(std::u16string_view a, std::u16string_view b);
+
+// The first position at or after `from` that holds `unit`; npos when none.
+std::size_t APMPFindUnit(std::u16string_view text, char16_t unit, std::size_t from);
+
+// The last position before `end` (clamped to the text) that holds `unit`; npos when none.
+std::size_t APMPFindLastUnit(std::u16string_view text, char16_t unit, std::size_t end);

@@ -12,17 +12,17 @@
 
 namespace {
 
-// The name a string value holds; error 10 for any other value.
-bool nameOf(const APMPValueRef& value, std::u16string& name, sdk::Error& error) {
+// The name a string value holds, read in place (the caller holds the value); error 10 and null
+// for any other value.
+const std::u16string* nameOf(const APMPValueRef& value, sdk::Error& error) {
     if (value->kind() != APMPValueKind::kString) {
         error = APMPError(APMPErrorCode::kArgumentKind);
-        return false;
+        return nullptr;
     }
-    name = static_cast<const APMPStringValue&>(*value).value();
-    return true;
+    return &static_cast<const APMPStringValue&>(*value).value();
 }
 
-bool evenCount(const APMPValueList& arguments, sdk::Error& error) {
+bool evenCount(APMPArguments arguments, sdk::Error& error) {
     if (arguments.size() % 2 != 0) {
         error = APMPError(APMPErrorCode::kArgumentCount);
         return false;
@@ -30,13 +30,13 @@ bool evenCount(const APMPValueList& arguments, sdk::Error& error) {
     return true;
 }
 
-APMPValueRef declare(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
+APMPValueRef declare(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     for (const auto& argument : arguments) {
-        std::u16string name;
-        if (!nameOf(argument, name, error)) {
+        const std::u16string* name = nameOf(argument, error);
+        if (name == nullptr) {
             return APMPUndefined();
         }
-        error = scope->addValue(APMPUndefined(), name);
+        error = scope->addValue(APMPUndefined(), *name);
         if (!error.ok()) {
             return APMPUndefined();
         }
@@ -44,17 +44,17 @@ APMPValueRef declare(const APMPValueList& arguments, const APMPScopeRef& scope, 
     return APMPUndefined();
 }
 
-APMPValueRef declareConstants(const APMPValueList& arguments, const APMPScopeRef& scope,
+APMPValueRef declareConstants(APMPArguments arguments, const APMPScopeRef& scope,
                               sdk::Error& error) {
     if (!evenCount(arguments, error)) {
         return APMPUndefined();
     }
     for (std::size_t i = 0; i < arguments.size(); i += 2) {
-        std::u16string name;
-        if (!nameOf(arguments[i], name, error)) {
+        const std::u16string* name = nameOf(arguments[i], error);
+        if (name == nullptr) {
             return APMPUndefined();
         }
-        error = scope->addImmutableValue(arguments[i + 1], name);
+        error = scope->addImmutableValue(arguments[i + 1], *name);
         if (!error.ok()) {
             return APMPUndefined();
         }
@@ -62,36 +62,37 @@ APMPValueRef declareConstants(const APMPValueList& arguments, const APMPScopeRef
     return APMPUndefined();
 }
 
-APMPValueRef assign(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
-    std::u16string name;
-    if (!APMPCheckArgumentCountEquals(arguments, 2, error) || !nameOf(arguments[0], name, error)) {
+APMPValueRef assign(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
+    const std::u16string* name =
+        APMPCheckArgumentCountEquals(arguments, 2, error) ? nameOf(arguments[0], error) : nullptr;
+    if (name == nullptr) {
         return APMPUndefined();
     }
-    if (!scope->hasName(name)) {
+    if (!scope->hasName(*name)) {
         error = APMPError(APMPErrorCode::kUndeclaredVariable);
         return APMPUndefined();
     }
-    error = scope->setValue(arguments[1], name);
+    error = scope->setValue(arguments[1], *name);
     return arguments[1];
 }
 
-APMPValueRef read(const APMPValueList& arguments, const APMPScopeRef& scope, sdk::Error& error) {
-    std::u16string name;
-    if (!APMPCheckArgumentCountEquals(arguments, 1, error) || !nameOf(arguments[0], name, error)) {
+APMPValueRef read(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
+    const std::u16string* name =
+        APMPCheckArgumentCountEquals(arguments, 1, error) ? nameOf(arguments[0], error) : nullptr;
+    if (name == nullptr) {
         return APMPUndefined();
     }
-    return scope->valueForName(name);
+    return scope->valueForName(*name);
 }
 
-APMPValueRef readProperty(const APMPValueList& arguments, const APMPScopeRef& scope,
-                          sdk::Error& error) {
+APMPValueRef readProperty(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 2, error)) {
         return APMPUndefined();
     }
     return APMPReadProperty(arguments[0], *arguments[1], *scope, error);
 }
 
-APMPValueRef writeProperty(const APMPValueList& arguments, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef writeProperty(APMPArguments arguments, const APMPScopeRef&, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 3, error)) {
         return APMPUndefined();
     }
@@ -118,13 +119,12 @@ APMPValueRef writeProperty(const APMPValueList& arguments, const APMPScopeRef&, 
     return arguments[2];
 }
 
-APMPValueRef arrayLiteral(const APMPValueList& arguments, const APMPScopeRef& scope,
-                          sdk::Error& error) {
-    return APMPObjectManager::arrayValueWithArray(arguments, *scope, error);
+APMPValueRef arrayLiteral(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
+    return APMPObjectManager::arrayValueWithArray(APMPValueList(arguments.begin(), arguments.end()),
+                                                  *scope, error);
 }
 
-APMPValueRef mapLiteral(const APMPValueList& arguments, const APMPScopeRef& scope,
-                        sdk::Error& error) {
+APMPValueRef mapLiteral(APMPArguments arguments, const APMPScopeRef& scope, sdk::Error& error) {
     if (!evenCount(arguments, error)) {
         return APMPUndefined();
     }
@@ -152,18 +152,18 @@ const char16_t* typeName(APMPValueKind kind) {
     }
 }
 
-APMPValueRef typeOf(const APMPValueList& arguments, const APMPScopeRef&, sdk::Error& error) {
+APMPValueRef typeOf(APMPArguments arguments, const APMPScopeRef&, sdk::Error& error) {
     if (!APMPCheckArgumentCountEquals(arguments, 1, error)) {
         return APMPUndefined();
     }
     return APMPStringValue::make(typeName(arguments[0]->kind()));
 }
 
-APMPValueRef undefinedLiteral(const APMPValueList&, const APMPScopeRef&, sdk::Error&) {
+APMPValueRef undefinedLiteral(APMPArguments, const APMPScopeRef&, sdk::Error&) {
     return APMPUndefined();
 }
 
-APMPValueRef nullLiteral(const APMPValueList&, const APMPScopeRef&, sdk::Error&) {
+APMPValueRef nullLiteral(APMPArguments, const APMPScopeRef&, sdk::Error&) {
     return APMPNull();
 }
 

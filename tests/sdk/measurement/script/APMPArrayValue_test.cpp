@@ -127,15 +127,14 @@ TEST_F(APMPArrayValueTest, SelfContainingArrayJoinEndsWithLimitError) {
 // A host function for comparators: answers `body(a, b)`.
 class NativeComparator : public APMPFunctionValue {
   public:
-    explicit NativeComparator(std::function<APMPValueRef(const APMPValueList&, sdk::Error&)> body)
+    explicit NativeComparator(std::function<APMPValueRef(APMPArguments, sdk::Error&)> body)
         : APMPFunctionValue(u"compare", {}, {}, APMPScope::make()), body_(std::move(body)) {}
-    APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& values,
-                                              sdk::Error& error) override {
+    APMPValueRef invokeWithEvaluatedArguments(APMPArguments values, sdk::Error& error) override {
         return body_(values, error);
     }
 
   private:
-    std::function<APMPValueRef(const APMPValueList&, sdk::Error&)> body_;
+    std::function<APMPValueRef(APMPArguments, sdk::Error&)> body_;
 };
 
 std::string Joined(const APMPArrayValue& array) {
@@ -191,7 +190,7 @@ TEST_F(APMPArrayValueTest, SortingOrdersByStringOrComparatorWithHolesAndUndefine
     ASSERT_TRUE(array->sortUsingFunctionValue(nullptr).ok());
     EXPECT_EQ(Joined(*array), "0 1 10 9 undefined _ ");
 
-    auto descending = std::make_shared<NativeComparator>([](const APMPValueList& v, sdk::Error& e) {
+    auto descending = std::make_shared<NativeComparator>([](APMPArguments v, sdk::Error& e) {
         return Num(v[1]->doubleValueOrError(e) - v[0]->doubleValueOrError(e));
     });
     ASSERT_TRUE(array->sortUsingFunctionValue(descending).ok());
@@ -205,16 +204,16 @@ TEST_F(APMPArrayValueTest, AnyComparatorLeavesAPermutation) {
     }
     auto array = Array(numbers);
     unsigned seed = 7;
-    auto erratic = std::make_shared<NativeComparator>([&](const APMPValueList&, sdk::Error&) {
+    auto erratic = std::make_shared<NativeComparator>([&](APMPArguments, sdk::Error&) {
         seed = seed * 1103515245 + 12345;
         return Num(static_cast<double>(seed % 3) - 1);
     });
-    auto shrinking = std::make_shared<NativeComparator>([&](const APMPValueList&, sdk::Error&) {
+    auto shrinking = std::make_shared<NativeComparator>([&](APMPArguments, sdk::Error&) {
         EXPECT_TRUE(array->setLength(0).ok());
         return Num(-1);
     });
     int calls = 0;
-    auto failing = std::make_shared<NativeComparator>([&](const APMPValueList&, sdk::Error& e) {
+    auto failing = std::make_shared<NativeComparator>([&](APMPArguments, sdk::Error& e) {
         if (++calls == 50) {
             e = APMPError(APMPErrorCode::kNoNumberValue);
         }

@@ -6,12 +6,15 @@
 #include <unicode/uloc.h>
 #include <unicode/utypes.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "ProgramText.h"
 #include "ScriptTestSupport.h"
 #include "sdk/measurement/script/APMPArrayValue.h"
 #include "sdk/measurement/script/APMPRuntime.h"
+#include "sdk/measurement/script/APMPStringValue.h"
 
 namespace {
 
@@ -65,6 +68,49 @@ TEST(APMPStringMethods, AMatchThatBacktracksWithoutEndStops) {
     RunProgram(runtime, R"(2("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "search", 7("(a+)+b")))", error);
     // The match pays its work to the instruction budget, which ends it.
     EXPECT_TRUE(IsScriptError(error, APMPErrorCode::kLimitExceeded)) << error.ToString();
+}
+
+TEST(APMPStringMethods, LiteralSearchesFindWhatAUnitByUnitSearchFinds) {
+    // Texts and needles over a few units, a lone surrogate among them, against every start
+    // position: both directions, needles of one unit and of several, with and without partial
+    // matches to fall back from.
+    const std::u16string alphabet = {u'a', u'b', char16_t{0xD83D}};
+    std::uint32_t seed = 1;
+    const auto next = [&seed](std::size_t bound) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<std::size_t>((seed >> 16) % bound);
+    };
+    APMPRuntime runtime;
+    const APMPScopeRef scope = runtime.getRunScope();
+    const auto& strings = APMPStringCommandEvaluator::sharedInstance();
+    for (int round = 0; round < 300; ++round) {
+        std::u16string text(next(24), u'a');
+        for (auto& unit : text) {
+            unit = alphabet[next(alphabet.size())];
+        }
+        std::u16string needle(1 + next(4), u'a');
+        for (auto& unit : needle) {
+            unit = alphabet[next(alphabet.size())];
+        }
+        for (std::size_t from = 0; from <= text.size() + 1; ++from) {
+            SCOPED_TRACE(testing::Message() << "round " << round << " from " << from);
+            runtime.resetInstructionCount();
+            sdk::Error error;
+            const APMPValueRef forwards = strings.evaluateCommand(
+                u"indexOf", text, {APMPStringValue::make(needle), Num(static_cast<double>(from))},
+                scope, error);
+            const APMPValueRef backwards = strings.evaluateCommand(
+                u"lastIndexOf", text,
+                {APMPStringValue::make(needle), Num(static_cast<double>(from))}, scope, error);
+            ASSERT_TRUE(error.ok()) << error.ToString();
+            const std::size_t first = text.find(needle, std::min(from, text.size()));
+            const std::size_t last = text.rfind(needle, from);
+            EXPECT_EQ(StringOf(*forwards),
+                      first == std::u16string::npos ? "-1" : std::to_string(first));
+            EXPECT_EQ(StringOf(*backwards),
+                      last == std::u16string::npos ? "-1" : std::to_string(last));
+        }
+    }
 }
 
 // Sets ICU's default locale for the test and restores it afterwards.
