@@ -1,6 +1,7 @@
 #include "app/uninstaller/views/AppUninstallDialog.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -217,6 +218,12 @@ TEST_F(AppUninstallDialogTest, SearchingThenRepeatedDeliveriesAndALanguageSwitch
 
 class RunningAppTest : public AppUninstallDialogTest {
   protected:
+    // "com.example.dialog.<name>.<this process's id>": the running applications are every
+    // process on the machine, so two test runs at once must not see each other's applications.
+    static std::string identifier(const std::string& name) {
+        return "com.example.dialog." + name + "." + std::to_string(::getpid());
+    }
+
     // An application whose bundle is that of `process`, its search delivered with no files.
     static std::shared_ptr<InstalledApp> appOf(const BundledProcess& process) {
         std::shared_ptr<InstalledApp> app = makeInstalledApp(process.bundlePath());
@@ -241,7 +248,7 @@ class RunningAppTest : public AppUninstallDialogTest {
 };
 
 TEST_F(RunningAppTest, QuitEndsTheApplicationAndTheRecheckEnablesTheButton) {
-    BundledProcess process(dir_.path(), "Quitter.app", "com.example.dialog.quitter", "quitter");
+    BundledProcess process(dir_.path(), "Quitter.app", identifier("quitter"), "quitter");
     auto dialog = makeDialog(appOf(process), platform::Workspace::shared());
     EXPECT_TRUE(dialog->runningStatus());
     EXPECT_TRUE(test::isShown(dialog.get(), "runningWarning"));
@@ -261,8 +268,8 @@ TEST_F(RunningAppTest, QuitEndsTheApplicationAndTheRecheckEnablesTheButton) {
 }
 
 TEST_F(RunningAppTest, OneQuitEndsOnlyTheLowerPidOfTwoInstances) {
-    BundledProcess first(dir_.path(), "TwinA.app", "com.example.dialog.twin", "twin");
-    BundledProcess second(dir_.path(), "TwinB.app", "com.example.dialog.twin", "twin");
+    BundledProcess first(dir_.path(), "TwinA.app", identifier("twin"), "twin");
+    BundledProcess second(dir_.path(), "TwinB.app", identifier("twin"), "twin");
     BundledProcess& lower = first.pid() < second.pid() ? first : second;
     BundledProcess& higher = first.pid() < second.pid() ? second : first;
     const pid_t higherPid = higher.pid();
@@ -278,7 +285,7 @@ TEST_F(RunningAppTest, OneQuitEndsOnlyTheLowerPidOfTwoInstances) {
 }
 
 TEST_F(RunningAppTest, AnApplicationThatIgnoresTheQuitKeepsTheWarning) {
-    BundledProcess shell(dir_.path(), "Stubborn.app", "com.example.dialog.stubborn", "stubborn",
+    BundledProcess shell(dir_.path(), "Stubborn.app", identifier("stubborn"), "stubborn",
                          BundledProcess::Program::termIgnoringShell);
     auto dialog = makeDialog(appOf(shell), platform::Workspace::shared());
     ASSERT_TRUE(dialog->runningStatus());
@@ -293,12 +300,12 @@ TEST_F(RunningAppTest, AnApplicationStartedWhileOpenStopsTheConfirm) {
     // Running is judged by the identifier alone, so the application can be made before its
     // process starts.
     std::shared_ptr<InstalledApp> app = InstalledApp::make(
-        {dir_.path() / "Late.app", "Late", "com.example.dialog.late", {}, {}, QImage()});
+        {dir_.path() / "Late.app", "Late", identifier("late"), {}, {}, QImage()});
     app->setRelatedLoaded(true);
     auto dialog = makeDialog(app, platform::Workspace::shared());
     EXPECT_FALSE(dialog->runningStatus());
     EXPECT_TRUE(confirm(dialog.get())->isEnabled());
-    BundledProcess late(dir_.path(), "Late.app", "com.example.dialog.late", "late");
+    BundledProcess late(dir_.path(), "Late.app", identifier("late"), "late");
     confirm(dialog.get())->click();
     EXPECT_TRUE(confirmed_.empty());
     EXPECT_TRUE(dialog->runningStatus());
@@ -308,7 +315,7 @@ TEST_F(RunningAppTest, AnApplicationStartedWhileOpenStopsTheConfirm) {
 
 // A closed dialog gets no re-check.
 TEST_F(RunningAppTest, TheRecheckDiesWithTheDialog) {
-    BundledProcess process(dir_.path(), "Gone.app", "com.example.dialog.gone", "gone");
+    BundledProcess process(dir_.path(), "Gone.app", identifier("gone"), "gone");
     auto dialog = makeDialog(appOf(process), platform::Workspace::shared());
     dialog->quitRunningApp();
     dialog.reset();
