@@ -42,15 +42,11 @@ double APMPArrayValue::objectBytes() {
 }
 
 APMPPropertyMap& APMPArrayValue::propertyMap() {
-    if (!properties_) {
-        properties_ = std::make_unique<APMPPropertyMap>(
-            reservation_.budget(), APMPAllocationBytes(sizeof(APMPPropertyMap)));
-    }
-    return *properties_;
+    return APMPPropertyMap::madeIn(properties_, reservation_.budget());
 }
 
 const APMPPropertyMap& APMPArrayValue::propertyMap() const {
-    return properties_ ? *properties_ : APMPPropertyMap::none();
+    return APMPPropertyMap::in(properties_);
 }
 
 APMPArrayValue::~APMPArrayValue() {

@@ -34,15 +34,11 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
 }
 
 APMPPropertyMap& APMPFunctionValue::propertyMap() {
-    if (!properties_) {
-        properties_ = std::make_unique<APMPPropertyMap>(
-            reservation_.budget(), APMPAllocationBytes(sizeof(APMPPropertyMap)));
-    }
-    return *properties_;
+    return APMPPropertyMap::madeIn(properties_, reservation_.budget());
 }
 
 const APMPPropertyMap& APMPFunctionValue::propertyMap() const {
-    return properties_ ? *properties_ : APMPPropertyMap::none();
+    return APMPPropertyMap::in(properties_);
 }
 
 double APMPFunctionValue::objectBytes() const {

@@ -44,6 +44,15 @@ const APMPPropertyMap& APMPPropertyMap::none() {
     return empty;
 }
 
+APMPPropertyMap& APMPPropertyMap::madeIn(std::unique_ptr<APMPPropertyMap>& slot,
+                                         const std::shared_ptr<APMPRuntimeBudget>& budget) {
+    if (!slot) {
+        slot =
+            std::make_unique<APMPPropertyMap>(budget, APMPAllocationBytes(sizeof(APMPPropertyMap)));
+    }
+    return *slot;
+}
+
 double APMPPropertyMap::entryBytes(std::u16string_view name) {
     return APMPTextBufferBytes(name.size());
 }

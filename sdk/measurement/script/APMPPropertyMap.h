@@ -81,6 +81,14 @@ class APMPPropertyMap {
     // An empty map without a budget, shared for the process: what an owner that has not made
     // its own map yet shows to readers.
     static const APMPPropertyMap& none();
+    // The named properties of an owner that makes its map with its first property (most arrays
+    // and functions never get one): `slot`'s map, made and accounted to `budget` when empty.
+    static APMPPropertyMap& madeIn(std::unique_ptr<APMPPropertyMap>& slot,
+                                   const std::shared_ptr<APMPRuntimeBudget>& budget);
+    // `slot`'s map for reading, or none() while it is empty.
+    static const APMPPropertyMap& in(const std::unique_ptr<APMPPropertyMap>& slot) {
+        return slot ? *slot : none();
+    }
 
     // The hash the map finds `name` by; a caller that looks one name up in several maps
     // (a scope chain) computes it once.
